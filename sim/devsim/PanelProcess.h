@@ -1,0 +1,22 @@
+// Running the real panel program against a root folder.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+struct PanelProcess {
+    pid_t pid = -1;
+    int exitStatus = -1; // exit code once ended, -1 while running or when killed
+    bool ended = false;
+};
+
+// Starts `exe --root dir` with `workDir` as working directory; its standard
+// output and error go to dir/panel.out. False with `error` set on failure.
+bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
+                const std::string& workDir, std::string* error);
+// Waits up to `timeoutMs` for the program to end; true when it ended.
+bool PanelWait(PanelProcess* p, int timeoutMs);
+// Ends the program with SIGKILL (for tests that failed) and reaps it.
+void PanelKill(PanelProcess* p);
+// Processor time (user + system) the program has used so far, in seconds.
+double PanelCpuSeconds(const PanelProcess* p);

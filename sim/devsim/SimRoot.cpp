@@ -1,0 +1,138 @@
+// Root folder layout for tests and the desktop simulator.
+#include "devsim/SimRoot.h"
+
+#include "platform/GpioBlock.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool fail(std::string* error, const std::string& what) {
+    if (error)
+        *error = what + ": " + std::strerror(errno);
+    return false;
+}
+
+bool link(const std::string& target, const std::string& at) {
+    std::error_code ec;
+    fs::remove(at, ec);
+    fs::create_directories(fs::path(at).parent_path(), ec);
+    fs::create_symlink(target, at, ec);
+    return !ec;
+}
+
+// The level register reads 1 for a released key (pull-ups on GPIO 22..27).
+bool initGpio(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = ftruncate(fd, kGpioBase + static_cast<off_t>(kGpioBlockSize)) == 0;
+    void* p = ok ? mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kGpioBase)
+                 : MAP_FAILED;
+    if (p != MAP_FAILED) {
+        auto* regs = static_cast<volatile uint32_t*>(p);
+        regs[kGpioLevelWord] = regs[kGpioLevelWord] | 0x0FC00000u;
+        munmap(p, kGpioBlockSize);
+    } else {
+        ok = false;
+    }
+    close(fd);
+    return ok;
+}
+
+} // namespace
+
+std::string SimKeyboardFifo(const std::string& dir) {
+    return dir + "/dev/input/by-id/usb-sim-keyboard-event-kbd";
+}
+std::string SimFbPath(const std::string& dir) { return dir + "/dev/fb0"; }
+std::string SimGpioPath(const std::string& dir) { return dir + "/dev/mem"; }
+
+bool SimWriteScript(const std::string& dir, const std::string& relPath, const std::string& body) {
+    std::string path = dir + relPath;
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    std::string tmp = path + ".tmp";
+    {
+        std::ofstream f(tmp, std::ios::trunc);
+        if (!f)
+            return false;
+        f << "#!/bin/sh\n" << body;
+        if (!f)
+            return false;
+    }
+    if (chmod(tmp.c_str(), 0755) != 0)
+        return false;
+    // Renamed into place so a script is never run half written.
+    return rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+bool SimRootCreate(const std::string& dir, const SimRootOptions& opt, std::string* error) {
+    std::error_code ec;
+    for (const char* sub : {"/bin", "/usr/bin", "/opt/set", "/opt/TavZim", "/tmp", "/etc/network",
+                            "/dev/input/by-id", "/sim"}) {
+        fs::create_directories(dir + sub, ec);
+        if (ec) {
+            errno = ec.value();
+            return fail(error, dir + sub);
+        }
+    }
+
+    // Stand-ins: they succeed and leave the machine alone. Absolute paths in
+    // their arguments are taken under the root.
+    const std::string rooted = "n=$#; i=0\n"
+                               "while [ $i -lt $n ]; do a=$1; shift\n"
+                               "  case \"$a\" in /*) a=\"$PANEL_ROOT$a\";; esac\n"
+                               "  set -- \"$@\" \"$a\"; i=$((i+1)); done\n";
+    bool ok = SimWriteScript(dir, "/bin/mount", "exit 0\n") &&
+              SimWriteScript(dir, "/bin/stty", "exit 0\n") &&
+              SimWriteScript(dir, "/usr/bin/tput", "exit 0\n") &&
+              SimWriteScript(dir, "/bin/sudo", "exec \"$@\"\n") &&
+              SimWriteScript(dir, "/bin/rm", rooted + "exec /bin/rm \"$@\"\n") &&
+              SimWriteScript(dir, "/bin/lsusb",
+                             "[ -f \"$PANEL_ROOT/sim/lsusb.txt\" ] && cat \"$PANEL_ROOT/sim/lsusb.txt\"\n"
+                             "exit 0\n") &&
+              SimWriteScript(dir, "/bin/my_temp",
+                             "if [ -f \"$PANEL_ROOT/sim/my_temp.txt\" ]; then cat "
+                             "\"$PANEL_ROOT/sim/my_temp.txt\"; else echo '45.0 46.0'; fi\n") &&
+              SimWriteScript(dir, "/opt/sshshell",
+                             "echo sshshell >> \"$PANEL_ROOT/sim/sshshell.log\"\n") &&
+              SimWriteScript(dir, "/opt/TavZim/getpack.sh",
+                             "echo getpack >> \"$PANEL_ROOT/sim/getpack.log\"\n");
+    if (ok && !opt.fbgrabTool.empty())
+        ok = SimWriteScript(dir, "/usr/bin/fbgrab",
+                            rooted + "exec '" + opt.fbgrabTool + "' \"$PANEL_ROOT/dev/fb0\" \"$@\"\n");
+    if (!ok)
+        return fail(error, "stand-in commands");
+
+    // Fonts: DejaVu from the machine, PT Sans under the maker's names.
+    const std::string pt = "/usr/share/fonts/truetype/paratype/";
+    if (!link("/usr/share/fonts/truetype/dejavu", dir + "/usr/share/fonts/truetype/dejavu") ||
+        !link(pt + "PTS55F.ttf", dir + "/opt/fonts/PTS55F_W.ttf") ||
+        !link(pt + "PTS75F.ttf", dir + "/opt/fonts/PTS75F_W.ttf"))
+        return fail(error, "font links");
+
+    // The virtual panel: an empty regular file that the panel sizes and maps.
+    int fd = open(SimFbPath(dir).c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0)
+        return fail(error, SimFbPath(dir));
+    close(fd);
+    if (!initGpio(SimGpioPath(dir)))
+        return fail(error, SimGpioPath(dir));
+
+    std::string kbd = SimKeyboardFifo(dir);
+    struct stat st;
+    if (stat(kbd.c_str(), &st) != 0 && mkfifo(kbd.c_str(), 0644) != 0)
+        return fail(error, kbd);
+    return true;
+}

@@ -1,0 +1,25 @@
+// A root folder for running the panel off the amplifier.
+//
+// Lays out what the program expects at its fixed paths: stand-in commands under
+// bin/ (their runs are logged by the panel to commands.log), the fonts linked
+// under usr/share/fonts and opt/fonts, the virtual panel dev/fb0, the GPIO block
+// dev/mem with every key released, the keyboard FIFO, and the settings folder.
+#pragma once
+
+#include <string>
+
+struct SimRootOptions {
+    // Executable that turns dev/fb0 into a PNG (the fbgrab stand-in calls it).
+    std::string fbgrabTool;
+};
+
+// Creates (or refreshes) the layout under `dir`; false with `error` set on failure.
+bool SimRootCreate(const std::string& dir, const SimRootOptions& options, std::string* error);
+
+// Writes an executable shell script (a stand-in command) at dir + relPath.
+bool SimWriteScript(const std::string& dir, const std::string& relPath, const std::string& body);
+
+// Paths inside a root.
+std::string SimKeyboardFifo(const std::string& dir);
+std::string SimFbPath(const std::string& dir);
+std::string SimGpioPath(const std::string& dir);

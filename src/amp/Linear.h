@@ -1,0 +1,6 @@
+// The amplifier link thread.
+#pragma once
+
+struct Works;
+
+void Linear(Works* works);

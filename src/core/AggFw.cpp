@@ -1,0 +1,31 @@
+// Clears the update marker a few seconds after start-up: a program that got this
+// far has started, so whatever installed it need not roll back.
+#include "core/AggFw.h"
+
+#include "core/Setup.h"
+#include "platform/Clock.h"
+#include "platform/Command.h"
+#include "platform/Log.h"
+
+#include <cerrno>
+#include <cstdio>
+
+void AggFWThread(Works*) {
+    for (int i = 0; i < 5; i++) {
+        plat_sleep_ms(1000);
+        std::fprintf(stderr, "AGG FW %i..\n", i);
+    }
+    if (!RemountSetRw()) {
+        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", errno);
+        return;
+    }
+    if (plat_system("rm -f /tmp/good >/dev/null 2>&1") != 0) {
+        LogErr("can't :rm -f /tmp/good >/dev/null 2>&1  ->error %d", errno);
+        std::fprintf(stderr, "can't :rm -f /tmp/good >/dev/null 2>&1  ->error %d\n", errno);
+        // Never leave /opt/set writable behind us.
+        RemountSetRo();
+        return;
+    }
+    RemountSetRo();
+    std::fprintf(stderr, "--------- END THREAD AGG FW!!!\n");
+}

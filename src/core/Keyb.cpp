@@ -1,0 +1,125 @@
+// The keyboard thread.
+//
+// The keyboard is found by its by-id name, grabbed so that its keys do not reach
+// the console, and read as Linux input events. It is waited on with poll() so the
+// thread notices the end of the run while the keyboard is silent.
+#include "core/Keyb.h"
+
+#include "core/Setup.h"
+#include "core/Threads.h"
+#include "core/Works.h"
+#include "platform/Command.h"
+#include "platform/InputDevice.h"
+#include "platform/Log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <linux/input.h>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRetryMs = 20000;
+constexpr int kPollMs = 250;
+
+// Opens the first keyboard; -1 after logging when none could be opened.
+int openKeyboard(std::string* dev) {
+    if (!plat_glob_first("/dev/input/by-id/*-event-kbd", dev))
+        return -1;
+    int fd = plat_input_open(*dev);
+    if (fd < 0) {
+        int e = errno;
+        LogErr("Cannot open %s, error %d -%s", dev->c_str(), e, std::strerror(e));
+        std::fprintf(stderr, "Cannot open %s, error %d -%s\n", dev->c_str(), e, std::strerror(e));
+        return -1;
+    }
+    LogInfo("Keyboard opened");
+    std::fprintf(stderr, "Keyboard opened\n");
+    plat_input_grab(fd);
+    plat_system("stty -echo");
+    return fd;
+}
+
+enum class KeyResult { Go, Exit };
+
+KeyResult onKey(Works* w, int fd, int code) {
+    switch (code) {
+    case KEY_SYSRQ:
+        std::fprintf(stderr, "launching screenshot\n");
+        LogInfo("launching screenshot");
+        plat_system("/usr/bin/fbgrab /tmp/screen.png >/dev/null 2>&1 </dev/null");
+        LogInfo("launched screenshot");
+        std::fprintf(stderr, "launched screenshot\n");
+        break;
+    case KEY_F12:
+        LogInfo("Exited by KEY_F12");
+        w->running = 0;
+        close(fd);
+        plat_system("/bin/stty sane");
+        plat_system("/usr/bin/tput clear");
+        return KeyResult::Exit;
+    case KEY_F11:
+        LogInfo("Save setup");
+        writeSetup(w);
+        break;
+    case KEY_F10:
+        RemoteConnection();
+        w->serviceFlags |= 2;
+        break;
+    default:
+        break;
+    }
+    return KeyResult::Go;
+}
+
+} // namespace
+
+void keyb(Works* w) {
+    std::fprintf(stderr, "keyb open..\n");
+    std::fprintf(stderr, "%s\n", std::string(113, '*').c_str());
+    LogInfo("Keyboard function entered");
+
+    std::string dev;
+    while (w->running) {
+        int fd = openKeyboard(&dev);
+        if (fd < 0) {
+            SleepWhileRunning(w, kRetryMs);
+            continue;
+        }
+        LogInfo("Continuous keyboard loop started, please end using Control C\n");
+        std::fprintf(stderr, "Continuous keyboard loop started, please end using Control C\n");
+
+        input_event ev;
+        size_t have = 0;
+        bool lost = false;
+        while (w->running && !lost) {
+            pollfd p{fd, POLLIN, 0};
+            int r = poll(&p, 1, kPollMs);
+            if (r == 0 || (r < 0 && errno == EINTR))
+                continue;
+            ssize_t n = r > 0 ? read(fd, reinterpret_cast<char*>(&ev) + have, sizeof ev - have) : -1;
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0) {
+                int e = n < 0 ? errno : EIO;
+                LogErr("error reading %s, error %d -%s", dev.c_str(), e, std::strerror(e));
+                // A keyboard that went away is looked for again rather than read in a loop.
+                lost = true;
+                break;
+            }
+            have += static_cast<size_t>(n);
+            if (have < sizeof ev)
+                continue;
+            have = 0;
+            if (ev.type == EV_KEY && ev.value == 1 && onKey(w, fd, ev.code) == KeyResult::Exit)
+                return;
+        }
+        close(fd);
+        if (lost)
+            SleepWhileRunning(w, kRetryMs);
+    }
+    plat_system("stty sane");
+}

@@ -1,0 +1,7 @@
+// The keyboard thread: F12 ends the program, F11 saves the setup file, F10 opens
+// the remote service shell, Print Screen saves a screenshot.
+#pragma once
+
+struct Works;
+
+void keyb(Works* works);

@@ -1,0 +1,223 @@
+// Start-up sequence, splash and shutdown.
+//
+// main owns the shared record, the setup record, the transceiver parameter
+// record and the three mutexes for the life of the process; they live in static
+// storage here, never on the heap.
+#include "core/Main.h"
+
+#include "core/AggFw.h"
+#include "core/Keyb.h"
+#include "core/Setup.h"
+#include "core/Threads.h"
+#include "core/Works.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "trx/Serial.h"
+#include "ui/Fb.h"
+#include "ui/GPIO.h"
+#include "ui/Time.h"
+
+#include <cstdio>
+#include <mutex>
+#include <opus/opus.h>
+
+Shared<int> waitTAV;
+Shared<int> startInitThread;
+
+namespace {
+
+Works g_works;
+SetupRecord g_setup;
+TrxParameters g_trxParams;
+std::mutex g_connMut;
+std::mutex g_wsSendMut;
+std::mutex g_serMut;
+
+void createAudioCodec(Works* w) {
+    int err = 0;
+    w->opusEncoder = opus_encoder_create(w->audioRate, 2, OPUS_APPLICATION_AUDIO, &err);
+    if (err != OPUS_OK || !w->opusEncoder) {
+        LogErr("failed to create an encoder: %s", opus_strerror(err));
+        w->opusEncoder = nullptr;
+        w->audioBitrate = 0;
+        return;
+    }
+    err = opus_encoder_ctl(w->opusEncoder, OPUS_SET_BITRATE(w->audioBitrate.load()));
+    if (err != OPUS_OK) {
+        LogErr("failed to set bitrate: %s", opus_strerror(err));
+        opus_encoder_destroy(w->opusEncoder);
+        w->opusEncoder = nullptr;
+        w->audioBitrate = 0;
+        return;
+    }
+    w->opusDecoder = opus_decoder_create(w->audioRate, 2, &err);
+    if (err != OPUS_OK || !w->opusDecoder) {
+        LogErr("failed to create decoder: %s", opus_strerror(err));
+        w->opusDecoder = nullptr;
+        opus_encoder_destroy(w->opusEncoder);
+        w->opusEncoder = nullptr;
+        w->audioBitrate = 0;
+    }
+}
+
+void destroyAudioCodec(Works* w) {
+    if (w->opusEncoder)
+        opus_encoder_destroy(w->opusEncoder);
+    if (w->opusDecoder)
+        opus_decoder_destroy(w->opusDecoder);
+    w->opusEncoder = nullptr;
+    w->opusDecoder = nullptr;
+}
+
+// Joins in the fixed order, logging the joins whose service was enabled. A
+// thread whose service was switched off at run time has ended; it is joined
+// quietly so no handle outlives the program.
+void joinAll(Works* w) {
+    SetupRecord* s = w->setup;
+    struct Join {
+        std::thread* handle;
+        bool enabled;
+        const char* message;
+    } joins[] = {
+        {&thrKey, s->EnableKeyb == '1', "Communicator joined Key end"},
+        {&thrFFT, s->EnableFFT == '1', "Communicator joined FFT end"},
+        {&thrLeggi, s->EnableRead == '1', nullptr},
+        {&thrScrivi, s->EnableWrite == '1', nullptr},
+        {&thrWsock, s->WebSocket != '0', "Communicator joined Wsocket end"},
+        {&thrCat, s->EnableCAT == '1', "Communicator joined Cat end"},
+        {&thrCatSer, s->catSerialEnabled == '1', "Communicator joined CatSerial end"},
+        {&thrSer, s->serialLinkEnabled == '1', "Communicator joined Serial end"},
+        {&thrLin, s->EnableLinear == '1', "Communicator joined Linear end"},
+        {&thrTime, s->EnableTime == '1', "Communicator joined Time end"},
+        {&thrGPIO, s->EnableGPIO == '1', "Communicator joined GPIO end"},
+    };
+    for (Join& j : joins) {
+        JoinThread(*j.handle);
+        if (j.enabled && j.message)
+            LogInfo("%s", j.message);
+    }
+    JoinThread(thInit);
+    JoinThread(thAggFw);
+}
+
+} // namespace
+
+void LoadThread(Works* w) {
+    int count = waitTAV;
+    while (startInitThread) {
+        fbSetBack(w->fb);
+        plat_sleep_ms(1000);
+        // main may have moved on to the next picture while we slept.
+        if (!startInitThread)
+            break;
+        char text[32];
+        std::snprintf(text, sizeof text, "Loading ...%2d", count--);
+        fbRealize(w->fb);
+        std::fprintf(stderr, "Time %s..\n", text);
+    }
+}
+
+int PanelMain() {
+    Works* w = &g_works;
+
+    std::fprintf(stderr, "START Main ----------------------------------------------------------------\n");
+    std::fprintf(stderr, "TAV ZIM version %s\n", kSwVersion);
+    LogInfo("TAV ZIM version %s", kSwVersion);
+
+    FrameBuffer* fb = fbInit();
+    if (!fb) {
+        // Keep running without a panel: the amplifier still needs its link,
+        // protection and remote operation.
+        LogErr("No framebuffer: drawing in memory only");
+        fb = fbInitMemory(800, 480, 32);
+        if (!fb) {
+            LogErr("Unable to allocate framebuffer structure");
+            return 1;
+        }
+    }
+
+    ZeroWorks(w);
+    w->fb = fb;
+    w->swVersion.set(kSwVersion);
+    w->setup = &g_setup;
+    w->connMut = &g_connMut;
+    w->wsSendMut = &g_wsSendMut;
+    w->serMut = &g_serMut;
+    w->trxParams = &g_trxParams;
+
+    InitGlobalVar(w);
+    CntIP = 3;
+    CntDNS = 3;
+    CntNetMask = 3;
+    CntGateway = 3;
+
+    readSetup(w);
+    std::fprintf(stderr, "ModeWorkIdx %i \n", w->ModeWorkIdx.load());
+
+    if (g_setup.EnableGPIO == '1')
+        StartThread(thrGPIO, GPIO, w);
+    StartThreadLinear(w);
+    plat_sleep_ms(1000);
+
+    waitTAV = 5;
+
+    fbSetBack(w->fb);
+    fbRealize(w->fb);
+
+    startInitThread = 1;
+    StartThread(thInit, LoadThread, w);
+    plat_sleep_ms((waitTAV + 1) * 1000);
+    startInitThread = 0;
+    // The splash ends before the next picture is drawn.
+    JoinThread(thInit);
+
+    StartThread(thAggFw, AggFWThread, w);
+
+    fbSetBack(w->fb);
+    fbRealize(w->fb);
+
+    TrxParameters params;
+    getParameters(&params, w);
+    w->freqHz = params.activeFreq;
+
+    if (w->audioBitrate > 0)
+        createAudioCodec(w);
+
+    if (g_setup.EnableKeyb == '1')
+        StartThread(thrKey, keyb, w);
+    StartThreadSoket(w);
+    StartThreadTAV(w);
+
+    // A unit that was in remote operation comes back in it: the services whose
+    // flags are on start here, StartThreadCommRemote turns on the rest.
+    if (g_setup.EnableWrite == '1' || g_setup.EnableRead == '1' || g_setup.EnableCAT == '1' ||
+        g_setup.EnableFFT == '1') {
+        StartThreadAudioWrite(w);
+        StartThreadAudioRead(w);
+        StartThreadCAT(w);
+        StartTavReadFFT(w);
+        StartThreadCommRemote(w);
+        w->remoteEnabled = 1;
+    }
+
+    StartThreadCATserial(w);
+    if (g_setup.EnableTime == '1')
+        StartThread(thrTime, timer, w);
+
+    while (w->running)
+        plat_sleep_ms(1000);
+
+    std::fprintf(stderr, "Close..\n");
+    fbSetBack(w->fb);
+    fbRealize(w->fb);
+    fbSetBack(w->fb);
+    fbRealize(w->fb);
+    plat_sleep_ms(2000);
+
+    LogInfo("Communicator operations end");
+    joinAll(w);
+    if (w->audioBitrate > 0)
+        destroyAudioCodec(w);
+    std::fprintf(stderr, "Closed!\n");
+    return 0;
+}

@@ -1,0 +1,16 @@
+// Start-up, the splash count-down and shutdown of the panel program.
+#pragma once
+
+#include "core/Shared.h"
+
+struct Works;
+
+extern Shared<int> waitTAV;
+extern Shared<int> startInitThread;
+
+// Runs the whole program: start-up, idle until the run flag is cleared, shutdown.
+// Returns the process exit status.
+int PanelMain();
+
+// The splash thread: counts down over the start-up picture while the link comes up.
+void LoadThread(Works* works);

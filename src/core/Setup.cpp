@@ -1,0 +1,472 @@
+// Reading and writing /opt/set/setup.txt.
+//
+// The 62 keys are described once, in file order, by `kKeys`: how a value is
+// read into the record and Works, how it is logged, and how it is regenerated
+// and written back. Reading compares each line with "Key: " in table order;
+// writing emits the table in order.
+#include "core/Setup.h"
+
+#include "core/Works.h"
+#include "platform/Command.h"
+#include "platform/Log.h"
+#include "platform/Root.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+enum class Kind {
+    Char,   // one character, stored as is
+    Digit,  // one character, and character - '0' into a Works field
+    Text,   // text copied whole
+    Number, // text, and a decimal integer into a Works field
+    Port,   // TcpPort: the 16-bit Works field only
+};
+
+struct KeyDef {
+    const char* key;
+    Kind kind;
+    Flag& (*flag)(SetupRecord&);   // Char, Digit
+    TextRef (*text)(SetupRecord&); // Text, Number
+    // Char: called with the character; Digit: with character - '0' (digits only);
+    // Number/Port: with the parsed integer.
+    void (*apply)(Works*, long);
+    // Value written back: Digit: the number (written as number + '0'); Number: the
+    // integer regenerated into the record's text; Port and "%d" keys: the integer.
+    long (*regen)(Works*);
+    // Number keys whose line is "%d" from Works rather than the record text.
+    bool writeFromWorks;
+    // Number keys logged as "-%d-" with regen(); the others are logged as "-%s-".
+    bool logInt;
+};
+
+#define FLAG(f) [](SetupRecord& r) -> Flag& { return r.f; }
+#define TEXT(f) [](SetupRecord& r) { return r.f.ref(); }
+#define APPLY(body) [](Works* w, long v) { (void)w, (void)v; body; }
+#define REGEN(expr) [](Works* w) -> long { (void)w; return static_cast<long>(expr); }
+
+// Values kept as tenths or hundredths are written back rounded to the nearest
+// unit: truncation would turn 2.51 into 250 hundredths after a float round trip.
+long scaled(double v, double k) { return std::lround(v * k); }
+
+const KeyDef kKeys[] = {
+    {"EnableKeyb", Kind::Char, FLAG(EnableKeyb), nullptr, nullptr, nullptr, false, false},
+    {"EnableSpi", Kind::Char, FLAG(EnableSpi), nullptr, nullptr, nullptr, false, false},
+    {"EnableTouch", Kind::Char, FLAG(EnableTouch), nullptr, nullptr, nullptr, false, false},
+    {"DelayedTouch", Kind::Char, FLAG(DelayedTouch), nullptr, nullptr, nullptr, false, false},
+    {"EnableGPIO", Kind::Char, FLAG(EnableGPIO), nullptr, nullptr, nullptr, false, false},
+    {"EnableRead", Kind::Char, FLAG(EnableRead), nullptr, nullptr, nullptr, false, false},
+    {"EnableWrite", Kind::Char, FLAG(EnableWrite), nullptr, nullptr, nullptr, false, false},
+    {"EnableCAT", Kind::Char, FLAG(EnableCAT), nullptr, nullptr, nullptr, false, false},
+    {"EnableLinear", Kind::Char, FLAG(EnableLinear), nullptr, nullptr, nullptr, false, false},
+    {"EnableTime", Kind::Char, FLAG(EnableTime), nullptr, nullptr, nullptr, false, false},
+    {"WebSocket", Kind::Char, FLAG(WebSocket), nullptr, nullptr, nullptr, false, false},
+    {"Pitch", Kind::Text, nullptr, TEXT(Pitch), nullptr, nullptr, false, false},
+    {"Quality", Kind::Text, nullptr, TEXT(Quality), nullptr, nullptr, false, false},
+    {"AudioIn", Kind::Text, nullptr, TEXT(AudioIn), nullptr, nullptr, false, false},
+    {"InChannels", Kind::Text, nullptr, TEXT(InChannels), nullptr, nullptr, false, false},
+    {"AudioCompress", Kind::Number, nullptr, TEXT(AudioCompress),
+     APPLY(w->audioBitrate = static_cast<int>(v)), REGEN(w->audioBitrate), true, true},
+    {"Multiplier", Kind::Number, nullptr, TEXT(Multiplier),
+     APPLY(w->audioMultiplier = static_cast<int>(v)), nullptr, false, false},
+    {"AudioOut", Kind::Text, nullptr, TEXT(AudioOut), nullptr, nullptr, false, false},
+    {"Server", Kind::Text, nullptr, TEXT(Server), nullptr, nullptr, false, false},
+    {"TcpPort", Kind::Port, nullptr, nullptr, APPLY(w->tcpPort = static_cast<int16_t>(v)),
+     REGEN(w->tcpPort), true, true},
+    {"CatPort", Kind::Text, nullptr, TEXT(CatPort), nullptr, nullptr, false, false},
+    {"SerPort", Kind::Text, nullptr, TEXT(SerPort), nullptr, nullptr, false, false},
+    {"LinPort", Kind::Text, nullptr, TEXT(LinPort), nullptr, nullptr, false, false},
+    {"NumAntenna", Kind::Char, FLAG(NumAntenna), nullptr,
+     // Three antenna outputs: another character keeps the antenna in use.
+     APPLY(if (v >= '1' && v <= '3') w->antennaIdx = static_cast<int>(v - '1')),
+     REGEN(w->antennaIdx), false, false},
+    {"EnablePwrPeak", Kind::Digit, FLAG(EnablePwrPeak), nullptr,
+     APPLY(w->pwrPeakEnabled = static_cast<uint8_t>(v)), REGEN(w->pwrPeakEnabled), false, false},
+    {"TempMode", Kind::Digit, FLAG(TempMode), nullptr,
+     APPLY(w->tempMode = static_cast<uint8_t>(v)), REGEN(w->tempMode), false, false},
+    {"FreqSensIn", Kind::Digit, FLAG(FreqSensIn), nullptr,
+     APPLY(w->freqSensIn = static_cast<uint8_t>(v)), REGEN(w->freqSensIn), false, false},
+    {"FreqPeriodTime", Kind::Number, nullptr, TEXT(FreqPeriodTime),
+     APPLY(w->freqPeriod = static_cast<int>(v)), REGEN(w->freqPeriod), false, true},
+    {"Attenuator", Kind::Digit, FLAG(Attenuator), nullptr,
+     APPLY(w->attenuator = static_cast<uint8_t>(v)), REGEN(w->attenuator), false, false},
+    {"AttenuatorTune", Kind::Digit, FLAG(AttenuatorTune), nullptr,
+     APPLY(w->attenuatorTune = static_cast<uint8_t>(v)), REGEN(w->attenuatorTune), false, false},
+    {"SWRescAutoTune", Kind::Number, nullptr, TEXT(SWRescAutoTune),
+     APPLY(w->swrEscAutoTune = static_cast<float>(v / 100.0)),
+     REGEN(scaled(w->swrEscAutoTune, 100.0)), false, true},
+    {"ViewTimeStr", Kind::Digit, FLAG(ViewTimeStr), nullptr,
+     APPLY(w->viewTimeStr = static_cast<uint8_t>(v)), REGEN(w->viewTimeStr), false, false},
+    {"ViewTemp", Kind::Digit, FLAG(ViewTemp), nullptr,
+     APPLY(w->viewTemp = static_cast<uint8_t>(v)), REGEN(w->viewTemp), false, false},
+    {"MaxTemperature", Kind::Number, nullptr, TEXT(MaxTemperature),
+     APPLY(w->maxTemperature = static_cast<float>(v / 10.0)),
+     REGEN(scaled(w->maxTemperature, 10.0)), false, true},
+    {"AutoTuneMaxCicli", Kind::Digit, FLAG(AutoTuneMaxCicli), nullptr,
+     APPLY(w->autoTuneMaxCycles = static_cast<uint8_t>(v)), REGEN(w->autoTuneMaxCycles), false,
+     false},
+    {"PowerUnits", Kind::Digit, FLAG(PowerUnits), nullptr,
+     APPLY(w->powerUnits = static_cast<uint8_t>(v)), REGEN(w->powerUnits), false, false},
+    {"SaveScreenIdx", Kind::Digit, FLAG(SaveScreenIdx), nullptr,
+     APPLY(w->saveScreenIdx = static_cast<uint8_t>(v)), REGEN(w->saveScreenIdx), false, false},
+    {"AutoTuneMode", Kind::Digit, FLAG(AutoTuneMode), nullptr,
+     APPLY(w->tuneModeFlags = static_cast<uint8_t>(v)), REGEN(w->tuneModeFlags & 1), false,
+     false},
+    {"EnableFFT", Kind::Char, FLAG(EnableFFT), nullptr, nullptr, nullptr, false, false},
+    {"Divide", Kind::Number, nullptr, TEXT(Divide), APPLY(w->divide = static_cast<int>(v)),
+     REGEN(w->divide), true, true},
+    {"MaxTempAllowed", Kind::Number, nullptr, TEXT(MaxTempAllowed),
+     APPLY(w->maxTempAllowed = static_cast<int>(v)), REGEN(w->maxTempAllowed), false, true},
+    {"PSpar1", Kind::Number, nullptr, TEXT(PSpar1), APPLY(w->psPar[0] = static_cast<int>(v)),
+     REGEN(w->psPar[0]), false, true},
+    {"PSpar2", Kind::Number, nullptr, TEXT(PSpar2), APPLY(w->psPar[1] = static_cast<int>(v)),
+     REGEN(w->psPar[1]), false, true},
+    {"Isteresi1", Kind::Digit, FLAG(Isteresi1), nullptr,
+     APPLY(w->hysteresis1 = static_cast<int>(v)), REGEN(w->hysteresis1), false, false},
+    {"Isteresi2", Kind::Digit, FLAG(Isteresi2), nullptr,
+     APPLY(w->hysteresis2 = static_cast<int>(v)), REGEN(w->hysteresis2), false, false},
+    {"PSpar3", Kind::Number, nullptr, TEXT(PSpar3), APPLY(w->psPar[2] = static_cast<int>(v)),
+     REGEN(w->psPar[2]), false, true},
+    {"PSpar4", Kind::Number, nullptr, TEXT(PSpar4), APPLY(w->psPar[3] = static_cast<int>(v)),
+     REGEN(w->psPar[3]), false, true},
+    {"OffsetPlot", Kind::Number, nullptr, TEXT(OffsetPlot), APPLY(w->plotOffset = v / 10.0),
+     REGEN(scaled(w->plotOffset, 10.0)), false, false},
+    {"CatSerialPort", Kind::Text, nullptr, TEXT(CatSerialPort), nullptr, nullptr, false, false},
+    {"TUNEenabled", Kind::Number, nullptr, TEXT(TUNEenabled),
+     APPLY(w->tuneEnabled = static_cast<int8_t>(static_cast<uint8_t>(v & 0xFF))),
+     REGEN(static_cast<uint8_t>(w->tuneEnabled.load())), false, true},
+    {"NumBanco", Kind::Number, nullptr, TEXT(NumBanco), APPLY(w->NumBanco = static_cast<int>(v)),
+     REGEN(w->NumBanco), false, true},
+    {"GMpar1", Kind::Number, nullptr, TEXT(GMpar1), APPLY(w->gmPar[0] = static_cast<int>(v)),
+     REGEN(w->gmPar[0]), false, true},
+    {"GMpar2", Kind::Number, nullptr, TEXT(GMpar2), APPLY(w->gmPar[1] = static_cast<int>(v)),
+     REGEN(w->gmPar[1]), false, true},
+    {"Peak_media", Kind::Number, nullptr, TEXT(Peak_media),
+     APPLY(fattoremedia = static_cast<int>(v)), REGEN(fattoremedia), false, true},
+    {"Peak_ValDec", Kind::Number, nullptr, TEXT(Peak_ValDec), APPLY(PeakDecrement = v / 10.0),
+     REGEN(scaled(PeakDecrement, 10.0)), false, true},
+    {"Peak_TimeDec", Kind::Number, nullptr, TEXT(Peak_TimeDec),
+     APPLY(PeakDecrementTime = static_cast<int>(v)), REGEN(PeakDecrementTime), false, true},
+    {"Peak_Time", Kind::Number, nullptr, TEXT(Peak_Time),
+     APPLY(TimerPeakSec = static_cast<int>(v)), REGEN(TimerPeakSec), false, true},
+    {"MAXbank", Kind::Number, nullptr, TEXT(MAXbank), APPLY(w->MAXbank = static_cast<int>(v)),
+     REGEN(w->MAXbank), false, true},
+    {"BTN_longpress_Time", Kind::Number, nullptr, TEXT(BTN_longpress_Time),
+     APPLY(TIME_LONG_PRESS = v / 10.0), REGEN(scaled(TIME_LONG_PRESS, 10.0)), false, false},
+    {"EnableDebug", Kind::Digit, FLAG(EnableDebug), nullptr,
+     APPLY(w->debugEnabled = static_cast<uint8_t>(v)), REGEN(w->debugEnabled), false, false},
+    {"Enable1600", Kind::Char, FLAG(Enable1600), nullptr, nullptr, nullptr, false, false},
+    {"EnableLOGTemp", Kind::Digit, FLAG(EnableLOGTemp), nullptr,
+     APPLY(w->logTempEnabled = static_cast<uint8_t>(v)), REGEN(w->logTempEnabled), false, false},
+};
+
+#undef FLAG
+#undef TEXT
+#undef APPLY
+#undef REGEN
+
+static_assert(sizeof kKeys / sizeof kKeys[0] == 62, "the setup file has 62 lines");
+
+// A decimal integer with an optional sign and trailing blanks; false otherwise.
+bool parseDecimal(const char* s, long* out) {
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(s, &end, 10);
+    if (end == s || errno == ERANGE || v > INT_MAX || v < INT_MIN)
+        return false;
+    while (*end == ' ' || *end == '\t')
+        end++;
+    if (*end != '\0')
+        return false;
+    *out = v;
+    return true;
+}
+
+void storeValue(Works* w, SetupRecord* r, const KeyDef& k, const char* value) {
+    switch (k.kind) {
+    case Kind::Char:
+    case Kind::Digit: {
+        char c = value[0];
+        k.flag(*r) = c;
+        if (k.kind == Kind::Char && k.apply)
+            k.apply(w, c);
+        if (k.kind == Kind::Digit && c >= '0' && c <= '9')
+            k.apply(w, c - '0');
+        // The spectrum source follows EnableFFT; any Enable1600 line forces the
+        // USB receiver.
+        if (std::strcmp(k.key, "EnableFFT") == 0)
+            r->usbSpectrum = c;
+        if (std::strcmp(k.key, "Enable1600") == 0)
+            r->usbSpectrum = '1';
+        break;
+    }
+    case Kind::Text:
+    case Kind::Number: {
+        TextRef t = k.text(*r);
+        if (!t.set(value))
+            LogErr("setup: value of %s cut to %zu characters", k.key, t.n - 1);
+        long v;
+        if (k.kind == Kind::Number && k.apply && parseDecimal(value, &v))
+            k.apply(w, v);
+        if (std::strcmp(k.key, "Server") == 0)
+            w->serverAddr.set(value);
+        break;
+    }
+    case Kind::Port: {
+        long v;
+        if (parseDecimal(value, &v))
+            k.apply(w, v);
+        break;
+    }
+    }
+}
+
+void logValue(Works* w, SetupRecord* r, const KeyDef& k) {
+    char text[32];
+    switch (k.kind) {
+    case Kind::Char:
+    case Kind::Digit:
+        LogInfo("%s: -%c-", k.key, k.flag(*r).load());
+        break;
+    case Kind::Text:
+        k.text(*r).copyTo(text, sizeof text);
+        LogInfo("%s: -%s-", k.key, text);
+        break;
+    case Kind::Number:
+        k.text(*r).copyTo(text, sizeof text);
+        if (std::strcmp(k.key, "Divide") == 0)
+            LogInfo("%s: -%s- -%d-", k.key, text, static_cast<int>(k.regen(w)));
+        else if (std::strcmp(k.key, "TUNEenabled") == 0)
+            LogInfo("%s: -%i-", k.key, static_cast<int>(w->tuneEnabled.load()));
+        else if (k.logInt)
+            LogInfo("%s: -%d-", k.key, static_cast<int>(k.regen(w)));
+        else
+            LogInfo("%s: -%s-", k.key, text);
+        break;
+    case Kind::Port:
+        LogInfo("%s: -%d-", k.key, static_cast<int>(k.regen(w)));
+        break;
+    }
+}
+
+void fillText(TextRef t, const char* text) { t.set(text); }
+
+} // namespace
+
+bool RemountSetRw() {
+    if (plat_system(kRemountRw) != 0) {
+        LogErr("can't mount rw /opt/set/ error %d", errno);
+        return false;
+    }
+    return true;
+}
+
+void RemountSetRo() {
+    if (plat_system(kRemountRo) != 0)
+        LogErr("can't mount ro /opt/set/ error %d", errno);
+}
+
+int WriteFileAtomic(const char* path, const char* data, size_t len) {
+    std::string target = plat_path(path);
+    std::string tmp = target + ".new";
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno;
+    size_t done = 0;
+    while (done < len) {
+        ssize_t n = write(fd, data + done, len - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            int e = n < 0 ? errno : EIO;
+            close(fd);
+            unlink(tmp.c_str());
+            return e;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (fsync(fd) != 0 || close(fd) != 0) {
+        int e = errno;
+        unlink(tmp.c_str());
+        return e;
+    }
+    if (rename(tmp.c_str(), target.c_str()) != 0) {
+        int e = errno;
+        unlink(tmp.c_str());
+        return e;
+    }
+    // Make the rename itself durable.
+    std::string dir = target.substr(0, target.find_last_of('/') + 1);
+    int dfd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    return 0;
+}
+
+void initSetup(Works* w) {
+    InitSettingMirrors(w);
+    w->remotePassword.set("quintaferolo");
+
+    SetupRecord* r = w->setup;
+    // Every byte but the last becomes '1' (flags without a default are on, the
+    // temperature-log flag is 0); texts end with their terminator so that no
+    // text runs into the next field.
+    for (const KeyDef& k : kKeys) {
+        if (k.flag)
+            k.flag(*r) = '1';
+        if (k.text) {
+            TextRef t = k.text(*r);
+            for (size_t i = 0; i + 1 < t.n; i++)
+                t.c[i].store('1', std::memory_order_relaxed);
+            t.c[t.n - 1].store('\0', std::memory_order_relaxed);
+        }
+    }
+    r->serialLinkEnabled = '1';
+    r->usbSpectrum = '1';
+    r->catSerialEnabled = '1';
+    r->EnableLOGTemp = '\0';
+
+    for (Flag* f : {&r->EnableSpi, &r->EnableTouch, &r->DelayedTouch, &r->EnableRead,
+                    &r->EnableWrite, &r->EnableCAT, &r->EnablePwrPeak, &r->EnableFFT,
+                    &r->TempMode, &r->FreqSensIn, &r->Attenuator, &r->AttenuatorTune,
+                    &r->ViewTimeStr, &r->ViewTemp, &r->AutoTuneMaxCicli, &r->PowerUnits,
+                    &r->SaveScreenIdx, &r->AutoTuneMode})
+        *f = '0';
+    r->WebSocket = '1';
+    r->NumAntenna = '1';
+    r->Isteresi1 = '3';
+    r->Isteresi2 = '3';
+    fillText(r->Pitch.ref(), "2500");
+    fillText(r->Quality.ref(), "100");
+    fillText(r->AudioIn.ref(), "hw:1");
+    fillText(r->InChannels.ref(), "1");
+    fillText(r->AudioCompress.ref(), "64000");
+    fillText(r->Multiplier.ref(), "2");
+    fillText(r->AudioOut.ref(), "hw:1");
+    fillText(r->Server.ref(), "127.0.0.1");
+    fillText(r->CatPort.ref(), "/dev/ttyUSB0");
+    fillText(r->SerPort.ref(), "/dev/ttyUSB1");
+    fillText(r->LinPort.ref(), "/dev/ttyAMA0");
+    fillText(r->CatSerialPort.ref(), "/dev/ttyUSB1");
+    fillText(r->FreqPeriodTime.ref(), "10");
+    fillText(r->SWRescAutoTune.ref(), "0");
+    fillText(r->MaxTemperature.ref(), "600");
+    fillText(r->MaxTempAllowed.ref(), "700");
+    fillText(r->PSpar1.ref(), "3");
+    fillText(r->PSpar2.ref(), "150");
+    fillText(r->PSpar3.ref(), "900");
+    fillText(r->PSpar4.ref(), "100");
+    fillText(r->OffsetPlot.ref(), "0");
+    fillText(r->TUNEenabled.ref(), "0");
+    fillText(r->NumBanco.ref(), "1");
+    fillText(r->GMpar1.ref(), "2");
+    fillText(r->GMpar2.ref(), "100");
+    fillText(r->Peak_media.ref(), "2");
+    fillText(r->Peak_ValDec.ref(), "10");
+    fillText(r->Peak_TimeDec.ref(), "1");
+    fillText(r->Peak_Time.ref(), "3000");
+    fillText(r->MAXbank.ref(), "20");
+    fillText(r->BTN_longpress_Time.ref(), "5");
+}
+
+void readSetup(Works* w) {
+    initSetup(w);
+    SetupRecord* r = w->setup;
+
+    FILE* f = std::fopen(plat_path(kSetupPath).c_str(), "r");
+    if (!f) {
+        std::fprintf(stderr, "Init Setup!\n");
+        writeSetup(w);
+        LogErr("can't open /opt/set/setup.txt");
+        return;
+    }
+    char line[100];
+    while (std::fgets(line, sizeof line, f)) {
+        size_t len = std::strlen(line);
+        if (len > 0 && line[len - 1] == '\n')
+            line[--len] = '\0';
+        if (len > 0 && line[len - 1] == '\r')
+            line[--len] = '\0';
+        for (const KeyDef& k : kKeys) {
+            size_t kl = std::strlen(k.key);
+            if (std::strncmp(line, k.key, kl) == 0 && line[kl] == ':' && line[kl + 1] == ' ') {
+                storeValue(w, r, k, line + kl + 2);
+                break;
+            }
+        }
+    }
+    std::fclose(f);
+    for (const KeyDef& k : kKeys)
+        logValue(w, r, k);
+}
+
+int writeSetup(Works* w) {
+    SetupRecord* r = w->setup;
+    std::string out;
+    out.reserve(2048);
+    for (const KeyDef& k : kKeys) {
+        char line[128];
+        char text[32];
+        switch (k.kind) {
+        case Kind::Char:
+        case Kind::Digit: {
+            if (k.regen) {
+                long v = k.regen(w);
+                k.flag(*r) = static_cast<char>(std::strcmp(k.key, "NumAntenna") == 0 ? v + '1'
+                                                                                      : v + '0');
+            }
+            // An empty value was read as the terminator; it is written back empty.
+            char c = k.flag(*r).load();
+            if (c)
+                std::snprintf(line, sizeof line, "%s: %c\n", k.key, c);
+            else
+                std::snprintf(line, sizeof line, "%s: \n", k.key);
+            break;
+        }
+        case Kind::Text:
+            k.text(*r).copyTo(text, sizeof text);
+            std::snprintf(line, sizeof line, "%s: %s\n", k.key, text);
+            break;
+        case Kind::Number:
+            if (k.writeFromWorks) {
+                std::snprintf(line, sizeof line, "%s: %d\n", k.key, static_cast<int>(k.regen(w)));
+            } else {
+                if (k.regen) {
+                    char num[24];
+                    std::snprintf(num, sizeof num, "%ld", k.regen(w));
+                    if (!k.text(*r).set(num))
+                        LogErr("setup: %s value %s does not fit its field", k.key, num);
+                }
+                k.text(*r).copyTo(text, sizeof text);
+                std::snprintf(line, sizeof line, "%s: %s\n", k.key, text);
+            }
+            break;
+        case Kind::Port:
+            std::snprintf(line, sizeof line, "%s: %d\n", k.key, static_cast<int>(k.regen(w)));
+            break;
+        }
+        out += line;
+    }
+
+    if (!RemountSetRw())
+        return 1;
+    int err = WriteFileAtomic(kSetupPath, out.data(), out.size());
+    if (err != 0) {
+        LogErr("can't write /opt/set/setup.txt error %d", err);
+        // Leave the file system read-only again; the old file is untouched.
+        RemountSetRo();
+        return 2;
+    }
+    RemountSetRo();
+    return 0;
+}

@@ -1,0 +1,193 @@
+// The shared state record.
+//
+// One `Works` instance, owned by main for the life of the process, holds every
+// value the threads share: settings mirrored from the setup file, measurements
+// of the amplifier, the link's command queue, the alarm list, tuner and screen
+// state. Threads exchange single values through it without locks, so every
+// field that more than one thread touches is a `Shared` (relaxed atomic) or a
+// `SharedText`; fields set before the threads start and only read afterwards
+// are plain. The three mutexes guard what the record says they guard.
+#pragma once
+
+#include "core/Shared.h"
+
+#include <cstdint>
+#include <mutex>
+
+struct FrameBuffer;
+struct SetupRecord;
+struct TrxParameters;
+struct BandRow;
+struct FanRow;
+struct OpusEncoder;
+struct OpusDecoder;
+
+constexpr const char* kSwVersion = "0.046";
+constexpr int kCmdQueueSize = 30;
+constexpr int kAlarmCodes = 21;
+constexpr int kMaxActiveErrors = 22;
+constexpr int kAlarmTextSize = 30;
+
+// One alarm code: its flag byte and the two lines of its key (texts set at start-up).
+struct ErrorEntry {
+    Shared<uint8_t> flags;
+    SharedText<kAlarmTextSize> line1;
+    SharedText<kAlarmTextSize> line2;
+};
+
+struct Works {
+    // Process and device errors. A device thread writes the text, then the code
+    // with release order; the refresh thread reads the code with acquire order.
+    Shared<int> running;
+    Shared<int> deviceErrorCode;
+    SharedText<104> deviceErrorText;
+
+    // Display and amplifier identity.
+    FrameBuffer* fb;
+    Shared<uint8_t> eeModel[2];
+    SharedText<20> swVersion;
+    Shared<uint8_t> ee0[32];
+    Shared<uint8_t> ee1[32];
+    SharedText<8> microVersion; // 7 characters and the terminator
+
+    // Remote connection.
+    SharedText<100> serverAddr;
+    Shared<int16_t> tcpPort;
+    Shared<int> wsFD;
+    Shared<int> remoteConnected;
+    SharedText<13> remotePassword;
+
+    // Screen, audio and locks.
+    Shared<int> imageX, imageY;
+    Shared<int> audioMultiplier;
+    Shared<int> audioFrameParam;
+    Shared<int> audioRate;
+    std::mutex* connMut;
+    std::mutex* wsSendMut;
+    SetupRecord* setup;
+    OpusEncoder* opusEncoder;
+    OpusDecoder* opusDecoder;
+    Shared<int> audioBitrate;
+
+    // Amplifier link.
+    Shared<int> linFD;
+    Shared<int> refreshUs;
+    Shared<int> cmdQueue[kCmdQueueSize];
+    Shared<int> cmdQueueRead;
+    Shared<int> cmdQueueWrite;
+    Shared<uint8_t> cmdQueueDrain;
+    TrxParameters* trxParams;
+    std::mutex* serMut;
+
+    // Alarms.
+    Shared<uint8_t> errorFlags;
+    Shared<int> activeErrors[kMaxActiveErrors];
+    Shared<int> activeErrorCount;
+    ErrorEntry errorTable[kAlarmCodes];
+    Shared<uint8_t> errorResetPhase;
+
+    // Tables loaded from files (set while loading, before the readers use them).
+    BandRow* bandTable;
+    Shared<int> bandCount;
+    FanRow* fanTable;
+    Shared<int> fanCount;
+
+    // Operating point and measurements.
+    Shared<uint8_t> remoteEnabled;
+    Shared<int> freqHz;
+    Shared<int> lastFreqHz;
+    Shared<int> antennaIdx;
+    Shared<int> anState;
+    Shared<uint8_t> ampStatus1, ampStatus2, ampFault;
+    Shared<float> pwrIn;
+    Shared<float> pwrFwd;
+    Shared<float> pwrRefl;
+    Shared<float> pwrFwdPeak;
+    Shared<uint16_t> rawIn, rawFwd, rawRefl;
+    Shared<float> swr;
+    Shared<float> currentRaw;
+    Shared<float> temp1, temp2;
+    Shared<int> fanWanted, fanLevel;
+
+    // Tuner and modes.
+    Shared<uint8_t> tuneModeFlags;
+    Shared<uint8_t> tuReported;
+    Shared<uint8_t> tuneState;
+    Shared<uint8_t> tunerBypass;
+    Shared<uint8_t> ampBypass;
+    Shared<uint8_t> bypassRequested;
+    Shared<uint8_t> autoTuneMaxCycles;
+    Shared<float> swrEscAutoTune;
+    Shared<uint8_t> tempMode;
+    Shared<uint8_t> pwrPeakEnabled;
+    Shared<int> divide;
+    Shared<int> fmFreqHz;
+    Shared<uint32_t> tunerWord;
+    Shared<uint8_t> freqSensIn;
+    Shared<int> freqPeriod;
+    Shared<uint8_t> attenuator;
+    Shared<uint8_t> attenuatorShown;
+    Shared<uint8_t> attenuatorTune;
+    Shared<float> cpuTemp[2];
+    SharedText<80> dateText;
+    Shared<uint8_t> viewTimeStr, viewTemp;
+    Shared<float> maxTemperature;
+    Shared<uint8_t> powerUnits, saveScreenIdx;
+    Shared<int> tsThresholds[4];
+    Shared<uint8_t> panelCmd;
+    Shared<int> maxTempAllowed;
+    Shared<int> psPar[4];
+    Shared<int> gmPar[2];
+    SharedText<11> generalSettings;
+    Shared<int> hysteresis1, hysteresis2;
+    Shared<uint8_t> startupFlags;
+    Shared<uint8_t> anFlags;
+    Shared<uint8_t> tuneSem;
+    Shared<uint8_t> relayDrive;
+    Shared<uint8_t> supplyAdc[4];
+    SharedText<3> lastCmd; // two letters and the terminator
+    Shared<int> retryState;
+    Shared<int> retryTotal, retryCount, retryStops;
+    Shared<double> plotOffset;
+    Shared<int> ModeWorkIdx;
+    Shared<int> catFreqHz;
+    Shared<uint8_t> serviceFlags;
+    Shared<uint8_t> microResetSeen;
+
+    // Banks and flags at the end of the record.
+    Shared<int8_t> tuneEnabled;
+    Shared<int> NumBanco;
+    Shared<int> MAXbank;
+    Shared<int> errHoldoffMs;
+    Shared<uint8_t> debugEnabled;
+    Shared<uint8_t> remoteRestart;
+    Shared<uint8_t> logTempEnabled;
+    Shared<uint8_t> logTempStarted;
+};
+
+// Zero-fills a record (what main does before InitGlobalVar).
+void ZeroWorks(Works* works);
+// Sets every start value into a zero-filled record, and the start values of the
+// meter, peak and long-press globals. Neither clears the record nor touches the
+// setup record. It is InitRunState followed by InitSettingMirrors.
+void InitGlobalVar(Works* works);
+// Start values of the run-time state: run flag, link identity, measurements,
+// thresholds, meter scales, connection. The command queue keeps what is queued.
+void InitRunState(Works* works);
+// Start values of the numbers that mirror setup-file keys and of the setup
+// globals (peak timing, long-press time). A setup-file read starts
+// from these, so that a key missing from the file takes its start value while the
+// run-time state (and the commands queued before the read) stays as it is.
+void InitSettingMirrors(Works* works);
+
+// Named globals shared by several threads.
+extern Shared<double> TIME_LONG_PRESS;
+extern Shared<int> number_ofStep_meter_FWD;
+extern Shared<int> number_ofStep_meter_REFL;
+extern Shared<int> number_ofStep_meter_SWR;
+extern Shared<int> number_ofStep_meter_PW;
+extern Shared<int> fattoremedia;
+extern Shared<double> PeakDecrement;
+extern Shared<int> PeakDecrementTime;
+extern Shared<int> TimerPeakSec;
+extern Shared<int> CntIP, CntDNS, CntNetMask, CntGateway;

@@ -1,0 +1,6 @@
+// The audio capture thread of remote operation.
+#pragma once
+
+struct Works;
+
+void th_leggi(Works* works);

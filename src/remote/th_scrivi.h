@@ -1,0 +1,6 @@
+// The audio playback thread of remote operation.
+#pragma once
+
+struct Works;
+
+void th_scrivi(Works* works);

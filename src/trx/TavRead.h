@@ -1,0 +1,6 @@
+// The USB panadapter receiver thread.
+#pragma once
+
+struct Works;
+
+void TAVRead(Works* works);

@@ -1,0 +1,6 @@
+// The transceiver CAT relay thread.
+#pragma once
+
+struct Works;
+
+void Cat(Works* works);

@@ -1,0 +1,35 @@
+// The framebuffer: the panel's device memory and two off-screen pictures.
+//
+// Every page is composed off screen: the stored background (`back`) is copied
+// into `work`, drawn over, and `work` is copied to the device in one step, so the
+// panel never shows a half-drawn picture.
+#pragma once
+
+#include <cstdint>
+
+struct FrameBuffer {
+    int32_t width;
+    int32_t height;
+    int32_t memSize;   // bytes of one picture
+    int32_t lineSize;  // bytes of one row: pixelSize x width
+    int32_t pixelSize; // 1, 2, 3 or 4
+    uint8_t* screen;   // device memory, mapped shared
+    uint8_t* work;     // the picture being composed
+    uint8_t* back;     // the stored background of the page
+};
+
+// Opens and maps "/dev/fb0"; nullptr (after logging why) on failure.
+FrameBuffer* fbInit();
+// Builds the descriptor for an open device of the given geometry (the steps of
+// fbInit after the screen information is known); nullptr on failure.
+FrameBuffer* fbInitFromInfo(int fd, int xres, int yres, int bitsPerPixel);
+// A framebuffer whose screen is ordinary memory, for running without a panel.
+FrameBuffer* fbInitMemory(int xres, int yres, int bitsPerPixel);
+
+// Unmaps and frees a framebuffer. The program keeps its one framebuffer to exit;
+// tests and tools that make several release them. `fromMemory` tells which
+// constructor made it.
+void fbRelease(FrameBuffer* fb, bool fromMemory);
+
+void fbRealize(FrameBuffer* fb); // work -> screen
+void fbSetBack(FrameBuffer* fb); // back -> work

@@ -1,0 +1,127 @@
+// Lines, arcs and rectangles written straight into picture bytes.
+#include "ui/Graph.h"
+
+#include "core/Works.h"
+#include "ui/Fb.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+struct Packed {
+    uint8_t b[4];
+};
+
+Packed pack(const FrameBuffer* fb, uint8_t R, uint8_t G, uint8_t B) {
+    Packed p{};
+    if (fb->pixelSize == 4) {
+        p.b[0] = B;
+        p.b[1] = G;
+        p.b[2] = R;
+        p.b[3] = 0;
+    } else if (fb->pixelSize == 2) {
+        p.b[0] = static_cast<uint8_t>(((G & 0x1C) << 3) | (B >> 3));
+        p.b[1] = static_cast<uint8_t>((R & 0xF8) | (G >> 5));
+    }
+    return p;
+}
+
+inline void putPixel(uint8_t* dst, const Packed& p, int pixelSize) {
+    if (pixelSize == 4) {
+        dst[0] = p.b[0];
+        dst[1] = p.b[1];
+        dst[2] = p.b[2];
+        dst[3] = p.b[3];
+    } else if (pixelSize == 2) {
+        dst[0] = p.b[0];
+        dst[1] = p.b[1];
+    }
+}
+
+inline uint8_t* target(FrameBuffer* fb, int toBack) { return toBack ? fb->back : fb->work; }
+
+} // namespace
+
+void DrawHorizontalLine(int32_t x0, int32_t y, int32_t x1, uint8_t R, uint8_t G, uint8_t B,
+                        FrameBuffer* fb, int toBack) {
+    Packed p = pack(fb, R, G, B);
+    uint8_t* buf = target(fb, toBack);
+    // Callers keep the span on screen; a span that strays is dropped rather than
+    // written past the picture.
+    const int64_t limit = static_cast<int64_t>(fb->memSize) - fb->pixelSize;
+    for (int64_t x = x0; x < x1; x++) {
+        int64_t o = static_cast<int64_t>(y) * fb->lineSize + x * fb->pixelSize;
+        if (o >= 0 && o <= limit)
+            putPixel(buf + o, p, fb->pixelSize);
+    }
+}
+
+void DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t R, uint8_t G, uint8_t B,
+              FrameBuffer* fb, int toBack) {
+    if (x0 == x1 && y0 == y1)
+        return;
+    Packed p = pack(fb, R, G, B);
+    uint8_t* buf = target(fb, toBack);
+    const int64_t limit = static_cast<int64_t>(fb->memSize) - fb->pixelSize;
+    auto plot = [&](int32_t x, int32_t y) {
+        int64_t o = static_cast<int64_t>(y) * fb->lineSize + static_cast<int64_t>(x) * fb->pixelSize;
+        if (o >= 0 && o < limit)
+            putPixel(buf + o, p, fb->pixelSize);
+    };
+
+    const int64_t dx = std::llabs(static_cast<int64_t>(x1) - x0);
+    const int64_t dy = std::llabs(static_cast<int64_t>(y1) - y0);
+    const int32_t sx = (static_cast<int64_t>(x1) - x0 >= 1) ? 1 : -1;
+    const int32_t sy = (static_cast<int64_t>(y1) - y0 >= 1) ? 1 : -1;
+    int32_t x = x0;
+    int32_t y = y0;
+    if (dy > dx) {
+        int64_t err = 2 * dx - dy;
+        for (int64_t i = 0; i <= dy; i++) {
+            plot(x, y);
+            while (err >= 0) {
+                x += sx;
+                err -= 2 * dy;
+            }
+            y += sy;
+            err += 2 * dx;
+        }
+    } else {
+        int64_t err = 2 * dy - dx;
+        for (int64_t i = 0; i <= dx; i++) {
+            plot(x, y);
+            while (err >= 0) {
+                y += sy;
+                err -= 2 * dx;
+            }
+            x += sx;
+            err += 2 * dy;
+        }
+    }
+}
+
+void DrawArc(int32_t cx, int32_t cy, int32_t radius, int32_t startDeg, int32_t endDeg, uint8_t R,
+             uint8_t G, uint8_t B, FrameBuffer* fb, int toBack) {
+    const float r = static_cast<float>(radius);
+    int32_t px = 0;
+    int32_t py = 0;
+    for (int32_t a = startDeg; a <= endDeg; a++) {
+        double th = a * M_PI / 180.0;
+        int32_t x = static_cast<int32_t>(cx + 0.5 + r * std::cos(th));
+        int32_t y = static_cast<int32_t>(cy + 0.5 - r * std::sin(th));
+        if (a != startDeg)
+            DrawLine(px, py, x, y, R, G, B, fb, toBack);
+        px = x;
+        py = y;
+    }
+}
+
+void DrawRect(Works* works, int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t R, uint8_t G,
+              uint8_t B) {
+    FrameBuffer* fb = works->fb;
+    DrawLine(x0, y0, x0, y1, R, G, B, fb, 0);
+    DrawLine(x1, y0, x1, y1, R, G, B, fb, 0);
+    DrawHorizontalLine(x0, y0, x1, R, G, B, fb, 0);
+    DrawHorizontalLine(x0, y1, x1, R, G, B, fb, 0);
+}

@@ -1,0 +1,6 @@
+// The screen refresh thread.
+#pragma once
+
+struct Works;
+
+void timer(Works* works);

@@ -1,0 +1,127 @@
+// The real panel program in a root folder: start-up, the setup file, the
+// keyboard's save and exit keys, and the ordered shutdown.
+#include "TestRoot.h"
+
+#include "devsim/Keyboard.h"
+#include "devsim/PanelProcess.h"
+#include "devsim/SimRoot.h"
+
+#include <gtest/gtest.h>
+#include <linux/input.h>
+
+namespace {
+
+class PanelRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        SimRootOptions opt;
+        opt.fbgrabTool = SIM_FBGRAB_EXE;
+        ASSERT_TRUE(SimRootCreate(dir.path, opt, &err)) << err;
+        ASSERT_TRUE(SimKeyboardOpen(&kbd, SimKeyboardFifo(dir.path)));
+    }
+    void TearDown() override {
+        PanelKill(&panel);
+        SimKeyboardClose(&kbd);
+    }
+    void start() {
+        std::string err;
+        ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err)) << err;
+    }
+    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
+    std::string output() const { return ReadFile(dir.path + "/panel.out"); }
+    bool logged(const std::string& text, int timeoutMs) {
+        return WaitFor([&] { return Contains(syslog(), text); }, timeoutMs);
+    }
+
+    TempDir dir;
+    SimKeyboard kbd;
+    PanelProcess panel;
+};
+
+TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
+    start();
+    ASSERT_TRUE(logged("6 TAV ZIM version 0.046", 5000)) << syslog();
+    EXPECT_TRUE(Contains(output(), "TAV ZIM version 0.046\n"));
+
+    // The setup file appears with its 62 lines between the two remounts.
+    ASSERT_TRUE(WaitFor([&] { return ReadLines(dir.path + "/opt/set/setup.txt").size() == 62; },
+                        5000));
+    EXPECT_TRUE(WaitFor([&] { return Contains(output(), "Init Setup!\n"); }, 2000));
+    auto cmds = ReadLines(dir.path + "/commands.log");
+    int rw = FindLine(cmds, "mount -o remount defaults,rw /opt/set");
+    ASSERT_GE(rw, 0);
+    EXPECT_EQ(FindLine(cmds, "mount -v -n -o remount -r /opt/set", rw), rw + 1);
+    auto lines = ReadLines(dir.path + "/opt/set/setup.txt");
+    EXPECT_EQ(lines.front(), "EnableKeyb: 1");
+    EXPECT_EQ(lines[15], "AudioCompress: 0");
+    EXPECT_EQ(lines[19], "TcpPort: 6666");
+    EXPECT_EQ(lines.back(), "EnableLOGTemp: 0");
+
+    // The keyboard thread starts after the splash (about 7 s).
+    ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
+    ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F12));
+    ASSERT_TRUE(PanelWait(&panel, 15000)) << output();
+    EXPECT_EQ(panel.exitStatus, 0);
+
+    // Every started thread was joined, in the fixed order.
+    auto log = ReadLines(dir.path + "/syslog.log");
+    int at = FindLine(log, "Exited by KEY_F12");
+    ASSERT_GE(at, 0);
+    at = FindLine(log, "Communicator operations end", at);
+    ASSERT_GE(at, 0);
+    for (const char* join :
+         {"Communicator joined Key end", "Communicator joined Wsocket end",
+          "Communicator joined CatSerial end", "Communicator joined Serial end",
+          "Communicator joined Linear end", "Communicator joined Time end",
+          "Communicator joined GPIO end"}) {
+        int next = FindLine(log, join, at);
+        ASSERT_GT(next, at) << join;
+        at = next;
+    }
+    EXPECT_EQ(FindLine(log, "Communicator joined Cat end"), -1); // EnableCAT is '0'
+    EXPECT_EQ(FindLine(log, "Communicator joined FFT end"), -1);
+    std::string out = output();
+    EXPECT_TRUE(Contains(out, "Close..\n"));
+    EXPECT_TRUE(Contains(out, "Closed!\n"));
+    // The console was restored by the keyboard thread.
+    cmds = ReadLines(dir.path + "/commands.log");
+    int sane = FindLine(cmds, "/bin/stty sane");
+    ASSERT_GE(sane, 0);
+    EXPECT_EQ(cmds[sane + 1], "/usr/bin/tput clear");
+    EXPECT_GE(FindLine(cmds, "stty -echo"), 0);
+}
+
+TEST_F(PanelRun, KeyboardSavesTheSetupAndTakesAScreenshot) {
+    // A unit configured without the link and with another port keeps its file.
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/setup.txt",
+                          "EnableLinear: 0\nSerPort: /dev/ttyS9\nPitch: 700\r\n"));
+    start();
+    ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
+    EXPECT_TRUE(Contains(syslog(), "6 SerPort: -/dev/ttyS9-"));
+    EXPECT_FALSE(Contains(output(), "Init Setup!"));
+
+    ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F11));
+    ASSERT_TRUE(logged("6 Save setup", 5000));
+    ASSERT_TRUE(WaitFor([&] { return ReadLines(dir.path + "/opt/set/setup.txt").size() == 62; },
+                        5000));
+    std::string file = ReadFile(dir.path + "/opt/set/setup.txt");
+    EXPECT_TRUE(Contains(file, "EnableLinear: 0\n"));
+    EXPECT_TRUE(Contains(file, "SerPort: /dev/ttyS9\n"));
+    EXPECT_TRUE(Contains(file, "Pitch: 700\n"));
+
+    ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_SYSRQ));
+    ASSERT_TRUE(logged("6 launched screenshot", 5000));
+    EXPECT_TRUE(FileExists(dir.path + "/tmp/screen.png"));
+    ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F10));
+    ASSERT_TRUE(logged("6 launched ssh", 5000));
+    EXPECT_EQ(ReadFile(dir.path + "/sim/sshshell.log"), "sshshell\n");
+
+    ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F12));
+    ASSERT_TRUE(PanelWait(&panel, 15000)) << output();
+    EXPECT_EQ(panel.exitStatus, 0);
+    // The link was disabled: it was neither started nor joined.
+    EXPECT_FALSE(Contains(syslog(), "Communicator joined Linear end"));
+}
+
+} // namespace

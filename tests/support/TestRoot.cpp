@@ -1,0 +1,69 @@
+// Test helpers.
+#include "TestRoot.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+TempDir::TempDir() {
+    char tmpl[] = "/tmp/panel-test-XXXXXX";
+    if (mkdtemp(tmpl))
+        path = tmpl;
+}
+
+TempDir::~TempDir() {
+    if (!path.empty() && !std::getenv("PANEL_TEST_KEEP")) {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream f(path);
+    std::string line;
+    while (std::getline(f, line))
+        lines.push_back(line);
+    return lines;
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+    return static_cast<bool>(f);
+}
+
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+bool Contains(const std::string& haystack, const std::string& needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+int FindLine(const std::vector<std::string>& lines, const std::string& needle, int from) {
+    for (int i = from < 0 ? 0 : from; i < static_cast<int>(lines.size()); i++)
+        if (lines[i].find(needle) != std::string::npos)
+            return i;
+    return -1;
+}
+
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}

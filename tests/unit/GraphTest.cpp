@@ -1,0 +1,232 @@
+// Framebuffer set-up and the drawing primitives: pixel packing and clipping.
+#include "TestRoot.h"
+
+#include "core/Works.h"
+#include "platform/Root.h"
+#include "ui/Fb.h"
+#include "ui/Graph.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <set>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Points = std::set<std::pair<int, int>>;
+
+// A small picture with its own buffers, so that edges are easy to reach.
+struct SmallFb {
+    FrameBuffer fb{};
+    std::vector<uint8_t> screen, work, back;
+    SmallFb(int w, int h, int pixelSize) {
+        int mem = w * h * pixelSize;
+        screen.assign(mem, 0);
+        work.assign(mem, 0);
+        back.assign(mem, 0);
+        fb = FrameBuffer{w, h, mem, w * pixelSize, pixelSize, screen.data(), work.data(), back.data()};
+    }
+    // Pixels of `buf` that are not zero, as (x, y).
+    Points drawn(const std::vector<uint8_t>& buf) const {
+        Points p;
+        for (int o = 0; o < fb.memSize; o += fb.pixelSize) {
+            bool set = false;
+            for (int i = 0; i < fb.pixelSize; i++)
+                set |= buf[o + i] != 0;
+            if (set)
+                p.insert({(o % fb.lineSize) / fb.pixelSize, o / fb.lineSize});
+        }
+        return p;
+    }
+};
+
+TEST(Framebuffer, VirtualPanelGeometryAndLogLine) {
+    TempDir dir;
+    plat_set_root(dir.path.c_str());
+    std::string path = dir.path + "/fb0";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    FrameBuffer* fb = fbInitFromInfo(fd, 800, 480, 32);
+    ASSERT_NE(fb, nullptr);
+    EXPECT_EQ(fb->pixelSize, 4);
+    EXPECT_EQ(fb->lineSize, 3200);
+    EXPECT_EQ(fb->memSize, 1536000);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
+                         "6 Screen Size x: 800, y: 480, Pixel Size 4 Line size: 3200, "
+                         "Mem size: 1536000"));
+    // Realize copies work to the device memory, visible in the file.
+    std::memset(fb->work, 0x5A, fb->memSize);
+    fbRealize(fb);
+    std::string file = ReadFile(path);
+    ASSERT_EQ(file.size(), 1536000u);
+    EXPECT_EQ(static_cast<uint8_t>(file[1535999]), 0x5A);
+    // SetBack copies back into work.
+    std::memset(fb->back, 0x11, fb->memSize);
+    fbSetBack(fb);
+    EXPECT_EQ(fb->work[12345], 0x11);
+    fbRelease(fb, false);
+    close(fd);
+    plat_set_root(nullptr);
+}
+
+TEST(Framebuffer, UnknownDepthIsRefused) {
+    TempDir dir;
+    plat_set_root(dir.path.c_str());
+    int fd = open((dir.path + "/fb0").c_str(), O_RDWR | O_CREAT, 0644);
+    EXPECT_EQ(fbInitFromInfo(fd, 800, 480, 12), nullptr);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 Unknown pixel format"));
+    close(fd);
+    plat_set_root(nullptr);
+}
+
+TEST(Framebuffer, FbInitOnTheVirtualPanelOfARoot) {
+    TempDir dir;
+    plat_set_root(dir.path.c_str());
+    ASSERT_TRUE(WriteFile(dir.path + "/dev/fb0", ""));
+    FrameBuffer* fb = fbInit();
+    ASSERT_NE(fb, nullptr);
+    EXPECT_EQ(fb->width, 800);
+    EXPECT_EQ(fb->height, 480);
+    EXPECT_EQ(ReadFile(dir.path + "/dev/fb0").size(), 1536000u);
+    // The cursor-hiding command ran with its redirection kept inside the root.
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/commands.log"),
+                         "/bin/echo -e -n '\\e[?25l' >/dev/tty0"));
+    EXPECT_TRUE(FileExists(dir.path + "/dev/tty0"));
+    fbRelease(fb, false);
+    plat_set_root(nullptr);
+}
+
+TEST(Framebuffer, MissingDeviceIsReported) {
+    TempDir dir;
+    plat_set_root(dir.path.c_str());
+    EXPECT_EQ(fbInit(), nullptr);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
+                         "3 Unable to read framebuffer device: /dev/fb0"));
+    plat_set_root(nullptr);
+}
+
+TEST(DrawLine, PackingOfBothPixelSizes) {
+    SmallFb f4(4, 4, 4);
+    DrawLine(0, 0, 1, 0, 10, 20, 30, &f4.fb, 0);
+    EXPECT_EQ(f4.work[0], 30); // B
+    EXPECT_EQ(f4.work[1], 20); // G
+    EXPECT_EQ(f4.work[2], 10); // R
+    EXPECT_EQ(f4.work[3], 0);
+
+    SmallFb f2(4, 4, 2);
+    DrawLine(0, 0, 1, 0, 255, 255, 255, &f2.fb, 0);
+    EXPECT_EQ(f2.work[0], 0xFF);
+    EXPECT_EQ(f2.work[1], 0xFF);
+    DrawLine(0, 1, 1, 1, 255, 0, 0, &f2.fb, 0);
+    EXPECT_EQ(f2.work[f2.fb.lineSize + 0], 0x00);
+    EXPECT_EQ(f2.work[f2.fb.lineSize + 1], 0xF8);
+
+    // One and three bytes a pixel: nothing is drawn.
+    SmallFb f3(4, 4, 3);
+    DrawLine(0, 0, 3, 3, 255, 255, 255, &f3.fb, 0);
+    DrawHorizontalLine(0, 1, 3, 255, 255, 255, &f3.fb, 0);
+    EXPECT_TRUE(f3.drawn(f3.work).empty());
+}
+
+TEST(DrawLine, EndPointsAndBresenhamSteps) {
+    SmallFb f(20, 10, 4);
+    DrawLine(3, 3, 3, 3, 255, 255, 255, &f.fb, 0);
+    EXPECT_TRUE(f.drawn(f.work).empty());
+
+    DrawLine(0, 5, 10, 5, 255, 255, 255, &f.fb, 0);
+    EXPECT_EQ(f.drawn(f.work).size(), 11u);
+
+    SmallFb g(20, 10, 4);
+    DrawLine(0, 0, 5, 2, 1, 1, 1, &g.fb, 0);
+    EXPECT_EQ(g.drawn(g.work), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}, {5, 2}}));
+    // Drawn backwards the same steps are taken from the other end.
+    SmallFb h(20, 10, 4);
+    DrawLine(2, 7, 0, 0, 1, 1, 1, &h.fb, 0);
+    Points steep = h.drawn(h.work);
+    EXPECT_EQ(steep.size(), 8u); // dy + 1 points
+    EXPECT_TRUE(steep.count({2, 7}) && steep.count({0, 0}));
+}
+
+TEST(DrawLine, ClippingByByteOffsetOnly) {
+    SmallFb f(10, 5, 4);
+    // Past the right edge the line continues on the next row.
+    DrawLine(8, 1, 12, 1, 1, 1, 1, &f.fb, 0);
+    EXPECT_EQ(f.drawn(f.work), (Points{{8, 1}, {9, 1}, {0, 2}, {1, 2}, {2, 2}}));
+
+    // The last pixel of the buffer is never written; points above the top are dropped.
+    SmallFb g(10, 5, 4);
+    DrawLine(9, 4, 9, -3, 1, 1, 1, &g.fb, 0);
+    EXPECT_EQ(g.drawn(g.work), (Points{{9, 0}, {9, 1}, {9, 2}, {9, 3}}));
+    SmallFb h(10, 5, 4);
+    DrawLine(-5, 0, 3, 0, 1, 1, 1, &h.fb, 0); // negative offsets dropped
+    EXPECT_EQ(h.drawn(h.work), (Points{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
+    // Far below the picture nothing is written.
+    DrawLine(0, 100, 9, 100, 1, 1, 1, &h.fb, 0);
+    EXPECT_EQ(h.drawn(h.work).size(), 4u);
+}
+
+TEST(DrawLine, TargetBufferSelector) {
+    SmallFb f(10, 5, 4);
+    DrawLine(0, 0, 4, 0, 1, 2, 3, &f.fb, 1);
+    EXPECT_TRUE(f.drawn(f.work).empty());
+    EXPECT_EQ(f.drawn(f.back).size(), 5u);
+}
+
+TEST(DrawHorizontalLine, HalfOpenSpan) {
+    SmallFb f(20, 5, 4);
+    DrawHorizontalLine(10, 2, 10, 255, 255, 255, &f.fb, 0);
+    EXPECT_TRUE(f.drawn(f.work).empty());
+    DrawHorizontalLine(10, 2, 12, 255, 255, 255, &f.fb, 0);
+    EXPECT_EQ(f.drawn(f.work), (Points{{10, 2}, {11, 2}}));
+    DrawHorizontalLine(12, 3, 10, 255, 255, 255, &f.fb, 0);
+    EXPECT_EQ(f.drawn(f.work).size(), 2u);
+}
+
+TEST(DrawArc, FullCircleIsClosedAndSinglePointDrawsNothing) {
+    SmallFb f(120, 120, 4);
+    DrawArc(60, 60, 40, 90, 90, 255, 255, 255, &f.fb, 0);
+    EXPECT_TRUE(f.drawn(f.work).empty());
+
+    DrawArc(60, 60, 40, 0, 360, 255, 255, 255, &f.fb, 0);
+    Points circle = f.drawn(f.work);
+    ASSERT_FALSE(circle.empty());
+    // Right, top, left and bottom ends, with the half-pixel rounding of the formula.
+    EXPECT_TRUE(circle.count({100, 60}));
+    EXPECT_TRUE(circle.count({60, 20}));
+    EXPECT_TRUE(circle.count({20, 60}));
+    EXPECT_TRUE(circle.count({60, 100}));
+    // Closed: every point has at least two 8-neighbours on the curve.
+    for (auto [x, y] : circle) {
+        int n = 0;
+        for (int dx = -1; dx <= 1; dx++)
+            for (int dy = -1; dy <= 1; dy++)
+                n += (dx || dy) && circle.count({x + dx, y + dy});
+        EXPECT_GE(n, 2) << x << "," << y;
+    }
+    // Counter-clockwise: the quarter 0..90 lies above and right of the centre.
+    SmallFb q(120, 120, 4);
+    DrawArc(60, 60, 40, 0, 90, 255, 255, 255, &q.fb, 0);
+    for (auto [x, y] : q.drawn(q.work)) {
+        EXPECT_GE(x, 60);
+        EXPECT_LE(y, 60);
+    }
+}
+
+TEST(DrawRect, EdgesInTheirOrderAndExtent) {
+    SmallFb f(20, 20, 4);
+    auto w = std::make_unique<Works>();
+    w->fb = &f.fb;
+    DrawRect(w.get(), 2, 3, 6, 8, 255, 255, 255);
+    Points p = f.drawn(f.work);
+    EXPECT_TRUE(p.count({6, 3}));  // corner covered by the right edge
+    EXPECT_TRUE(p.count({6, 8}));
+    EXPECT_TRUE(p.count({2, 8}));
+    EXPECT_EQ(p.size(), 2u * 6 + 2u * 3); // two verticals of 6, two horizontals of 3 inner
+    EXPECT_TRUE(f.drawn(f.back).empty());
+}
+
+} // namespace

@@ -1,0 +1,306 @@
+// The setup file: creation from defaults, reading rules, round trips, failures.
+#include "TestRoot.h"
+
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/SimRoot.h"
+#include "platform/Root.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const char* const kNewFile = "EnableKeyb: 1\n"
+                             "EnableSpi: 0\n"
+                             "EnableTouch: 0\n"
+                             "DelayedTouch: 0\n"
+                             "EnableGPIO: 1\n"
+                             "EnableRead: 0\n"
+                             "EnableWrite: 0\n"
+                             "EnableCAT: 0\n"
+                             "EnableLinear: 1\n"
+                             "EnableTime: 1\n"
+                             "WebSocket: 1\n"
+                             "Pitch: 2500\n"
+                             "Quality: 100\n"
+                             "AudioIn: hw:1\n"
+                             "InChannels: 1\n"
+                             "AudioCompress: 0\n"
+                             "Multiplier: 2\n"
+                             "AudioOut: hw:1\n"
+                             "Server: 127.0.0.1\n"
+                             "TcpPort: 6666\n"
+                             "CatPort: /dev/ttyUSB0\n"
+                             "SerPort: /dev/ttyUSB1\n"
+                             "LinPort: /dev/ttyAMA0\n"
+                             "NumAntenna: 1\n"
+                             "EnablePwrPeak: 0\n"
+                             "TempMode: 0\n"
+                             "FreqSensIn: 0\n"
+                             "FreqPeriodTime: 10\n"
+                             "Attenuator: 0\n"
+                             "AttenuatorTune: 0\n"
+                             "SWRescAutoTune: 0\n"
+                             "ViewTimeStr: 0\n"
+                             "ViewTemp: 0\n"
+                             "MaxTemperature: 600\n"
+                             "AutoTuneMaxCicli: 0\n"
+                             "PowerUnits: 0\n"
+                             "SaveScreenIdx: 0\n"
+                             "AutoTuneMode: 0\n"
+                             "EnableFFT: 0\n"
+                             "Divide: 0\n"
+                             "MaxTempAllowed: 60\n"
+                             "PSpar1: 1\n"
+                             "PSpar2: 1000\n"
+                             "Isteresi1: 1\n"
+                             "Isteresi2: 1\n"
+                             "PSpar3: 0\n"
+                             "PSpar4: 0\n"
+                             "OffsetPlot: 0\n"
+                             "CatSerialPort: /dev/ttyUSB1\n"
+                             "TUNEenabled: 0\n"
+                             "NumBanco: 1\n"
+                             "GMpar1: 2\n"
+                             "GMpar2: 100\n"
+                             "Peak_media: 2\n"
+                             "Peak_ValDec: 10\n"
+                             "Peak_TimeDec: 1\n"
+                             "Peak_Time: 3000\n"
+                             "MAXbank: 20\n"
+                             "BTN_longpress_Time: 5\n"
+                             "EnableDebug: 0\n"
+                             "Enable1600: 1\n"
+                             "EnableLOGTemp: 0\n";
+
+class SetupFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        works = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        works->setup = setup.get();
+        InitGlobalVar(works.get());
+    }
+    void TearDown() override { plat_set_root(nullptr); }
+
+    std::string setupPath() const { return dir.path + "/opt/set/setup.txt"; }
+    std::string log() const { return ReadFile(dir.path + "/syslog.log"); }
+    // Reads a file made of the new-file lines with `line` appended (a later key wins).
+    void readWith(const std::string& extra) {
+        ASSERT_TRUE(WriteFile(setupPath(), std::string(kNewFile) + extra));
+        readSetup(works.get());
+    }
+
+    TempDir dir;
+    std::unique_ptr<Works> works;
+    std::unique_ptr<SetupRecord> setup;
+};
+
+TEST_F(SetupFile, MissingFileIsCreatedFromDefaultsBetweenTheRemounts) {
+    readSetup(works.get());
+    EXPECT_EQ(ReadFile(setupPath()), kNewFile);
+    auto cmds = ReadLines(dir.path + "/commands.log");
+    ASSERT_EQ(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0], "mount -o remount defaults,rw /opt/set");
+    EXPECT_EQ(cmds[1], "mount -v -n -o remount -r /opt/set");
+    EXPECT_TRUE(Contains(log(), "3 can't open /opt/set/setup.txt"));
+    // Reading the created file gives the same file back.
+    readSetup(works.get());
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    EXPECT_EQ(ReadFile(setupPath()), kNewFile);
+}
+
+TEST_F(SetupFile, ReadingLogsEverySettingInItsForm) {
+    readWith("Divide: 7\nTUNEenabled: 255\n");
+    std::string l = log();
+    EXPECT_TRUE(Contains(l, "6 EnableKeyb: -1-"));
+    EXPECT_TRUE(Contains(l, "6 Pitch: -2500-"));
+    EXPECT_TRUE(Contains(l, "6 AudioCompress: -0-"));
+    EXPECT_TRUE(Contains(l, "6 TcpPort: -6666-"));
+    EXPECT_TRUE(Contains(l, "6 Divide: -7- -7-"));
+    EXPECT_TRUE(Contains(l, "6 TUNEenabled: -1-") || Contains(l, "6 TUNEenabled: --1-"));
+    EXPECT_TRUE(Contains(l, "6 NumBanco: -1-"));
+    EXPECT_TRUE(Contains(l, "6 MAXbank: -20-"));
+    EXPECT_TRUE(Contains(l, "6 MaxTemperature: -600-"));
+}
+
+TEST_F(SetupFile, TenthsAndHundredthsSurviveReadAndWrite) {
+    // A sweep across the range plus values whose float quotient lies just below
+    // the exact one (0.29, 2.51 ...), which truncation would turn one unit lower.
+    std::vector<int> values = {-999, -25, -1, 0, 1, 29, 57, 251, 999, 9999};
+    for (int v = -990; v <= 9999; v += 37)
+        values.push_back(v);
+    for (int v : values) {
+        std::string n = std::to_string(v);
+        ASSERT_TRUE(WriteFile(setupPath(), "SWRescAutoTune: " + n + "\nMaxTemperature: " + n +
+                                               "\nPeak_ValDec: " + n + "\nBTN_longpress_Time: " +
+                                               n + "\nOffsetPlot: " + n + "\n"));
+        readSetup(works.get());
+        ASSERT_EQ(writeSetup(works.get()), 0);
+        std::string out = ReadFile(setupPath());
+        for (const char* key : {"SWRescAutoTune", "MaxTemperature", "Peak_ValDec",
+                                "BTN_longpress_Time", "OffsetPlot"})
+            ASSERT_TRUE(Contains(out, std::string(key) + ": " + n + "\n")) << key << " " << v;
+    }
+}
+
+TEST_F(SetupFile, ScaledValuesReachWorks) {
+    readWith("OffsetPlot: 25\nSWRescAutoTune: 251\nMaxTemperature: 655\nPeak_ValDec: 15\n"
+             "BTN_longpress_Time: 3\n");
+    EXPECT_DOUBLE_EQ(works->plotOffset, 2.5);
+    EXPECT_FLOAT_EQ(works->swrEscAutoTune, 2.51f);
+    EXPECT_FLOAT_EQ(works->maxTemperature, 65.5f);
+    EXPECT_DOUBLE_EQ(PeakDecrement, 1.5);
+    EXPECT_DOUBLE_EQ(TIME_LONG_PRESS, 0.3);
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    std::string out = ReadFile(setupPath());
+    EXPECT_TRUE(Contains(out, "OffsetPlot: 25\n"));
+    EXPECT_TRUE(Contains(out, "SWRescAutoTune: 251\n"));
+    EXPECT_TRUE(Contains(out, "MaxTemperature: 655\n"));
+}
+
+TEST_F(SetupFile, AntennaTuneEnabledAndDigits) {
+    readWith("NumAntenna: 3\nTUNEenabled: 255\nAutoTuneMode: 3\nAttenuator: 2\n");
+    EXPECT_EQ(works->antennaIdx, 2);
+    EXPECT_EQ(works->tuneEnabled, -1);
+    EXPECT_EQ(works->tuneModeFlags, 3);
+    EXPECT_EQ(works->attenuator, 2);
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    std::string out = ReadFile(setupPath());
+    EXPECT_TRUE(Contains(out, "NumAntenna: 3\n"));
+    EXPECT_TRUE(Contains(out, "TUNEenabled: 255\n"));
+    // Only the automatic bit of the tune mode is stored.
+    EXPECT_TRUE(Contains(out, "AutoTuneMode: 1\n"));
+
+    readWith("TUNEenabled: 300\n");
+    EXPECT_EQ(works->tuneEnabled, 44); // the low 8 bits
+}
+
+TEST_F(SetupFile, LineEndsDuplicatesAndMissingBlank) {
+    std::string crlf = kNewFile;
+    for (size_t p = 0; (p = crlf.find('\n', p)) != std::string::npos; p += 2)
+        crlf.replace(p, 1, "\r\n");
+    ASSERT_TRUE(WriteFile(setupPath(), crlf + "Server: 10.0.0.7\r\nLinPort:/dev/ttyX\r\n"
+                                              "TcpPort: 7000\r\nTcpPort: 7001\r\n"));
+    readSetup(works.get());
+    EXPECT_TRUE(setup->Server.equals("10.0.0.7"));
+    EXPECT_TRUE(works->serverAddr.equals("10.0.0.7"));
+    EXPECT_TRUE(setup->LinPort.equals("/dev/ttyAMA0")); // no blank after the colon: ignored
+    EXPECT_EQ(works->tcpPort, 7001);                     // the later key wins
+    EXPECT_EQ(setup->EnableKeyb, '1');                   // no '\r' left in a flag
+}
+
+TEST_F(SetupFile, SpectrumSourceFollowsTheLastOfEnableFFTAndEnable1600) {
+    ASSERT_TRUE(WriteFile(setupPath(), "Enable1600: 0\n"));
+    readSetup(works.get());
+    EXPECT_EQ(setup->usbSpectrum, '1');
+    ASSERT_TRUE(WriteFile(setupPath(), "Enable1600: 0\nEnableFFT: 0\n"));
+    readSetup(works.get());
+    EXPECT_EQ(setup->usbSpectrum, '0');
+    readWith(""); // system-written order: EnableFFT then Enable1600
+    EXPECT_EQ(setup->usbSpectrum, '1');
+}
+
+TEST_F(SetupFile, LongValuesAreCutAtTheirFieldAndLongLinesSplit) {
+    std::string longPort = "/dev/serial/by-id/very-long-device-name";
+    readWith("LinPort: " + longPort + "\nServer: " + std::string(150, '9') + "\n");
+    EXPECT_EQ(std::string(setup->LinPort.get().s), longPort.substr(0, 12));
+    EXPECT_TRUE(Contains(log(), "setup: value of LinPort cut to 12 characters"));
+    // The 150-character line is read as pieces of 99: its first piece is cut to 15.
+    EXPECT_EQ(std::string(setup->Server.get().s), std::string(15, '9'));
+    // Neighbouring fields are intact.
+    EXPECT_TRUE(setup->SerPort.equals("/dev/ttyUSB1"));
+    EXPECT_EQ(setup->NumAntenna, '1');
+}
+
+TEST_F(SetupFile, NumbersThatDoNotParseKeepTheirMirror) {
+    readWith("PSpar2: 12x\nMaxTempAllowed: \nGMpar1: 77\nNumAntenna: 7\n");
+    EXPECT_TRUE(setup->PSpar2.equals("12x")); // the text is stored as read
+    EXPECT_EQ(works->psPar[1], 1000);
+    EXPECT_EQ(works->maxTempAllowed, 60);
+    EXPECT_EQ(works->gmPar[0], 77);
+    EXPECT_EQ(works->antennaIdx, 0); // only outputs 1..3 exist
+}
+
+TEST_F(SetupFile, EmptyCharacterValueIsWrittenBackEmpty) {
+    readWith("EnableSpi: \n");
+    EXPECT_EQ(setup->EnableSpi, '\0');
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    std::string out = ReadFile(setupPath());
+    EXPECT_TRUE(Contains(out, "EnableSpi: \nEnableTouch: 0\n"));
+    EXPECT_EQ(ReadLines(setupPath()).size(), 62u);
+}
+
+TEST_F(SetupFile, PasswordIsTheDefaultAndReadingKeepsRunState) {
+    works->remotePassword.set("changed");
+    works->tsThresholds[0] = 1234;
+    works->cmdQueue[0] = 36;
+    works->cmdQueueWrite = 1;
+    works->eeModel[1] = '1';
+    readWith("");
+    EXPECT_TRUE(works->remotePassword.equals("quintaferolo"));
+    EXPECT_EQ(works->tsThresholds[0], 1234);
+    EXPECT_EQ(works->cmdQueue[0], 36);
+    EXPECT_EQ(works->cmdQueueWrite, 1);
+    EXPECT_EQ(works->eeModel[1], '1');
+}
+
+TEST_F(SetupFile, RemountFailuresAreLoggedAndLeaveTheOldFile) {
+    readWith("Pitch: 1234\n");
+    std::string before = ReadFile(setupPath());
+    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount", "exit 3\n"));
+    works->NumBanco = 5;
+    EXPECT_NE(writeSetup(works.get()), 0);
+    EXPECT_EQ(ReadFile(setupPath()), before);
+    EXPECT_TRUE(Contains(log(), "3 can't mount rw /opt/set/ error"));
+
+    // rw succeeds, ro fails: the file is written and the failure logged.
+    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount",
+                               "case \"$*\" in *-r*) exit 1;; esac\nexit 0\n"));
+    EXPECT_EQ(writeSetup(works.get()), 0);
+    EXPECT_TRUE(Contains(ReadFile(setupPath()), "NumBanco: 5\n"));
+    EXPECT_TRUE(Contains(log(), "3 can't mount ro /opt/set/ error"));
+}
+
+TEST_F(SetupFile, UnwritableFolderKeepsTheOldFileAndRemountsReadOnly) {
+    readWith("");
+    std::string before = ReadFile(setupPath());
+    // A folder where the temporary file should go makes the write fail.
+    ASSERT_TRUE(WriteFile(setupPath() + ".new/x", "block"));
+    EXPECT_NE(writeSetup(works.get()), 0);
+    EXPECT_EQ(ReadFile(setupPath()), before);
+    auto cmds = ReadLines(dir.path + "/commands.log");
+    ASSERT_GE(cmds.size(), 2u);
+    EXPECT_EQ(cmds.back(), "mount -v -n -o remount -r /opt/set");
+    EXPECT_TRUE(Contains(log(), "3 can't write /opt/set/setup.txt error"));
+}
+
+TEST(SetupRecordLayout, StartValuesOfTheRecord) {
+    auto w = std::make_unique<Works>();
+    InitGlobalVar(w.get());
+    EXPECT_EQ(w->running, 1);
+    EXPECT_EQ(w->freqHz, 14070000);
+    EXPECT_EQ(w->lastFreqHz, 14070000);
+    EXPECT_EQ(w->tsThresholds[0], 4095);
+    EXPECT_EQ(w->tsThresholds[1], 4095);
+    EXPECT_EQ(w->tsThresholds[2], 1500);
+    EXPECT_EQ(w->tsThresholds[3], 3700);
+    EXPECT_EQ(w->ModeWorkIdx, -1);
+    EXPECT_EQ(w->ampBypass, 1);
+    EXPECT_EQ(w->startupFlags & 1, 1);
+    EXPECT_EQ(w->wsFD, -1);
+    EXPECT_EQ(w->tcpPort, 6666);
+    EXPECT_EQ(w->panelCmd, 0xB0);
+    EXPECT_EQ(w->eeModel[0], 255);
+    EXPECT_TRUE(w->swVersion.equals("0.046"));
+    EXPECT_EQ(number_ofStep_meter_FWD, 60);
+    EXPECT_DOUBLE_EQ(TIME_LONG_PRESS, 0.5);
+    EXPECT_EQ(TimerPeakSec, 3000);
+}
+
+} // namespace
