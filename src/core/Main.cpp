@@ -33,7 +33,9 @@ std::mutex g_connMut;
 std::mutex g_wsSendMut;
 std::mutex g_serMut;
 
-void createAudioCodec(Works* w) {
+} // namespace
+
+void CreateAudioCodec(Works* w) {
     int err = 0;
     w->opusEncoder = opus_encoder_create(w->audioRate, 2, OPUS_APPLICATION_AUDIO, &err);
     if (err != OPUS_OK || !w->opusEncoder) {
@@ -60,7 +62,7 @@ void createAudioCodec(Works* w) {
     }
 }
 
-void destroyAudioCodec(Works* w) {
+void DestroyAudioCodec(Works* w) {
     if (w->opusEncoder)
         opus_encoder_destroy(w->opusEncoder);
     if (w->opusDecoder)
@@ -68,6 +70,8 @@ void destroyAudioCodec(Works* w) {
     w->opusEncoder = nullptr;
     w->opusDecoder = nullptr;
 }
+
+namespace {
 
 // Joins in the fixed order, logging the joins whose service was enabled. A
 // thread whose service was switched off at run time has ended; it is joined
@@ -181,7 +185,7 @@ int PanelMain() {
     w->freqHz = params.activeFreq;
 
     if (w->audioBitrate > 0)
-        createAudioCodec(w);
+        CreateAudioCodec(w);
 
     if (g_setup.EnableKeyb == '1')
         StartThread(thrKey, keyb, w);
@@ -217,7 +221,7 @@ int PanelMain() {
     LogInfo("Communicator operations end");
     joinAll(w);
     if (w->audioBitrate > 0)
-        destroyAudioCodec(w);
+        DestroyAudioCodec(w);
     std::fprintf(stderr, "Closed!\n");
     return 0;
 }

@@ -12,5 +12,10 @@ extern Shared<int> startInitThread;
 // Returns the process exit status.
 int PanelMain();
 
+// The Opus encoder and decoder of compressed remote audio (audioBitrate > 0).
+// A failure is logged and turns compression off (audioBitrate = 0).
+void CreateAudioCodec(Works* works);
+void DestroyAudioCodec(Works* works);
+
 // The splash thread: counts down over the start-up picture while the link comes up.
 void LoadThread(Works* works);

@@ -92,14 +92,27 @@ TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     EXPECT_GE(FindLine(cmds, "stty -echo"), 0);
 }
 
-TEST_F(PanelRun, KeyboardSavesTheSetupAndTakesAScreenshot) {
-    // A unit configured without the link and with another port keeps its file.
+TEST_F(PanelRun, KeyboardSavesTheSetupAndRemoteServicesComeBack) {
+    // A unit without the link and the WebSocket, with another port, that was in
+    // remote operation (one service flag on).
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/setup.txt",
-                          "EnableLinear: 0\nSerPort: /dev/ttyS9\nPitch: 700\r\n"));
+                          "EnableLinear: 0\nWebSocket: 0\nSerPort: /dev/ttyS9\nPitch: 700\r\n"
+                          "EnableCAT: 1\n"));
     start();
     ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
     EXPECT_TRUE(Contains(syslog(), "6 SerPort: -/dev/ttyS9-"));
     EXPECT_FALSE(Contains(output(), "Init Setup!"));
+    EXPECT_FALSE(Contains(output(), "SOCKET SERVER start"));
+    // Every remote service runs again and the file says so.
+    ASSERT_TRUE(WaitFor([&] { return Contains(output(), "Cat.c start"); }, 5000));
+    for (const char* started : {"Th_scrivi start", "Th_leggi start"})
+        EXPECT_TRUE(Contains(output(), started)) << started;
+    ASSERT_TRUE(WaitFor([&] { return Contains(ReadFile(dir.path + "/opt/set/setup.txt"),
+                                              "EnableFFT: 1\n"); },
+                        5000));
+    std::string remote = ReadFile(dir.path + "/opt/set/setup.txt");
+    for (const char* flag : {"EnableRead: 1\n", "EnableWrite: 1\n", "EnableCAT: 1\n"})
+        EXPECT_TRUE(Contains(remote, flag)) << flag;
 
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F11));
     ASSERT_TRUE(logged("6 Save setup", 5000));
@@ -120,8 +133,13 @@ TEST_F(PanelRun, KeyboardSavesTheSetupAndTakesAScreenshot) {
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F12));
     ASSERT_TRUE(PanelWait(&panel, 15000)) << output();
     EXPECT_EQ(panel.exitStatus, 0);
-    // The link was disabled: it was neither started nor joined.
-    EXPECT_FALSE(Contains(syslog(), "Communicator joined Linear end"));
+    // Disabled services were neither started nor joined.
+    std::string log = syslog();
+    EXPECT_FALSE(Contains(log, "Linear: not available"));
+    EXPECT_FALSE(Contains(log, "Communicator joined Linear end"));
+    EXPECT_FALSE(Contains(log, "Communicator joined Wsocket end"));
+    EXPECT_TRUE(Contains(log, "Communicator joined Cat end"));
+    EXPECT_TRUE(Contains(log, "Communicator joined FFT end"));
 }
 
 } // namespace

@@ -1,0 +1,41 @@
+// The Opus codec objects of compressed remote audio.
+#include "TestRoot.h"
+
+#include "core/Main.h"
+#include "core/Works.h"
+#include "platform/Root.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+TEST(AudioCodec, CreatedForAPositiveBitRate) {
+    auto w = std::make_unique<Works>();
+    InitGlobalVar(w.get());
+    w->audioBitrate = 64000;
+    CreateAudioCodec(w.get());
+    EXPECT_NE(w->opusEncoder, nullptr);
+    EXPECT_NE(w->opusDecoder, nullptr);
+    EXPECT_EQ(w->audioBitrate, 64000);
+    DestroyAudioCodec(w.get());
+    EXPECT_EQ(w->opusEncoder, nullptr);
+}
+
+TEST(AudioCodec, FailureTurnsCompressionOff) {
+    TempDir dir;
+    plat_set_root(dir.path.c_str());
+    auto w = std::make_unique<Works>();
+    InitGlobalVar(w.get());
+    w->audioBitrate = 64000;
+    w->audioRate = 44100; // not an Opus rate
+    CreateAudioCodec(w.get());
+    EXPECT_EQ(w->opusEncoder, nullptr);
+    EXPECT_EQ(w->opusDecoder, nullptr);
+    EXPECT_EQ(w->audioBitrate, 0);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
+                         "3 failed to create an encoder: invalid argument"));
+    plat_set_root(nullptr);
+}
+
+} // namespace
