@@ -2,11 +2,14 @@
 // device models, turns terminal keys into panel key presses and saves the panel
 // as PNG pictures.
 //
-//   panel-sim [--root DIR] [--script FILE] [--live] [--panel EXE] [--skins DIR]
+//   panel-sim [--root DIR] [--script FILE] [--live] [--no-window] [--panel EXE]
+//             [--skins DIR]
 //
-// Keys: 1..6 press a panel key briefly, q w e r t y hold keys 1..6 for a second
-// (long press), s saves the screen, x or F12 sends F12 (the panel ends),
-// Ctrl-C stops the panel at once, h shows this list.
+// With a display the panel is shown in a window, live. Keys (in the window or
+// the terminal): 1..6 press a panel key briefly, q w e r t y hold keys 1..6 for
+// a second (long press), s saves the screen, x or F12 sends F12 (the panel
+// ends), Ctrl-C (or closing the window) stops the panel at once, h shows this
+// list. --live also saves the screen to DIR/live.png once a second.
 //
 // A script has one action a line: "wait MS", "key N", "long N [MS]",
 // "shot FILE.png", "kbd CODE" (a Linux key code on the keyboard), "f12",
@@ -16,6 +19,7 @@
 #include "devsim/PanelProcess.h"
 #include "devsim/Screen.h"
 #include "devsim/SimRoot.h"
+#include "X11View.h"
 
 #include <chrono>
 #include <cstdio>
@@ -30,6 +34,7 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -106,7 +111,37 @@ void help() {
                          "x/F12 end the panel, Ctrl-C kill, h help\r\n");
 }
 
-int interactive(Sim& s, bool live) {
+// Keys held down by the simulator, released when their time is up, so the
+// window keeps refreshing while a key is held.
+struct Held {
+    int key = 0;
+    std::chrono::steady_clock::time_point until;
+};
+
+void handleKey(Sim& s, char c, std::vector<Held>* held) {
+    static const char* longKeys = "qwerty";
+    const char* l = c ? std::strchr(longKeys, c) : nullptr;
+    if ((c >= '1' && c <= '6') || l) {
+        int key = l ? static_cast<int>(l - longKeys) + 1 : c - '0';
+        for (const Held& h : *held)
+            if (h.key == key)
+                return;
+        SimGpioKeyDown(&s.keys, key);
+        held->push_back({key, std::chrono::steady_clock::now() +
+                                  std::chrono::milliseconds(l ? 1000 : 150)});
+    } else if (c == 's') {
+        std::filesystem::create_directories(s.root + "/screens");
+        shot(s, s.root + "/screens/screen-" + std::to_string(++s.shots) + ".png");
+    } else if (c == 'x' || c == 'F') {
+        SimKeyboardTap(&s.kbd, KEY_F12);
+    } else if (c == 3 || c == 'C') { // Ctrl-C or the window closed
+        PanelKill(&s.panel);
+    } else if (c == 'h') {
+        help();
+    }
+}
+
+int interactive(Sim& s, bool live, bool window) {
     termios saved{};
     bool tty = isatty(0) && tcgetattr(0, &saved) == 0;
     if (tty) {
@@ -115,18 +150,38 @@ int interactive(Sim& s, bool live) {
         raw.c_oflag |= OPOST;
         tcsetattr(0, TCSANOW, &raw);
     }
+    X11View* view = window ? X11ViewOpen("panel-sim " + s.root) : nullptr;
+    if (window && !view)
+        std::fprintf(stderr, "panel-sim: no display, the panel is shown only on request\r\n");
     help();
-    const char* longKeys = "qwerty";
+    SimScreenMap map;
+    std::vector<Held> held;
     std::string esc;
     auto lastLive = std::chrono::steady_clock::now();
     while (!PanelWait(&s.panel, 0)) {
         pollfd p{0, POLLIN, 0};
-        int r = poll(&p, 1, 200);
-        if (live && std::chrono::steady_clock::now() - lastLive > std::chrono::seconds(1)) {
+        int r = poll(&p, tty ? 1 : 0, 40);
+        auto now = std::chrono::steady_clock::now();
+        for (size_t i = 0; i < held.size();) {
+            if (now >= held[i].until) {
+                SimGpioKeyUp(&s.keys, held[i].key);
+                held.erase(held.begin() + static_cast<long>(i));
+            } else {
+                i++;
+            }
+        }
+        if (!map.pixels)
+            SimScreenMapOpen(&map, SimFbPath(s.root));
+        if (view && map.pixels) {
+            X11ViewShow(view, map.pixels);
+            while (char c = X11ViewNextKey(view))
+                handleKey(s, c, &held);
+        }
+        if (live && map.pixels && now - lastLive > std::chrono::seconds(1)) {
             SimScreen screen;
             if (SimScreenRead(SimFbPath(s.root), &screen))
                 SimScreenSavePng(screen, s.root + "/live.png");
-            lastLive = std::chrono::steady_clock::now();
+            lastLive = now;
         }
         if (r <= 0 || !(p.revents & POLLIN))
             continue;
@@ -136,28 +191,20 @@ int interactive(Sim& s, bool live) {
         if (!esc.empty() || c == 27) {
             esc += c;
             if (esc == "\x1b[24~") { // F12
-                SimKeyboardTap(&s.kbd, KEY_F12);
+                handleKey(s, 'F', &held);
                 esc.clear();
             } else if (esc.size() >= 5 || (esc.size() > 2 && c == '~')) {
                 esc.clear();
             }
             continue;
         }
-        if (c >= '1' && c <= '6') {
-            press(s, c - '0', 150);
-        } else if (const char* l = std::strchr(longKeys, c); l && c) {
-            press(s, static_cast<int>(l - longKeys) + 1, 1000);
-        } else if (c == 's') {
-            std::filesystem::create_directories(s.root + "/screens");
-            shot(s, s.root + "/screens/screen-" + std::to_string(++s.shots) + ".png");
-        } else if (c == 'x') {
-            SimKeyboardTap(&s.kbd, KEY_F12);
-        } else if (c == 3) { // Ctrl-C
-            PanelKill(&s.panel);
-        } else if (c == 'h') {
-            help();
-        }
+        if (c != 'F' && c != 'C')
+            handleKey(s, c, &held);
     }
+    for (const Held& h : held)
+        SimGpioKeyUp(&s.keys, h.key);
+    SimScreenMapClose(&map);
+    X11ViewClose(view);
     if (tty)
         tcsetattr(0, TCSANOW, &saved);
     return 0;
@@ -168,7 +215,7 @@ int interactive(Sim& s, bool live) {
 int main(int argc, char** argv) {
     Sim s;
     std::string script, exe = PANEL_EXE, skins = PANEL_SKINS_DIR;
-    bool live = false;
+    bool live = false, window = true;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a == "--root" && i + 1 < argc)
@@ -181,10 +228,12 @@ int main(int argc, char** argv) {
             skins = argv[++i];
         else if (a == "--live")
             live = true;
+        else if (a == "--no-window")
+            window = false;
         else {
             std::fprintf(stderr,
-                         "usage: %s [--root DIR] [--script FILE] [--live] [--panel EXE] "
-                         "[--skins DIR]\n",
+                         "usage: %s [--root DIR] [--script FILE] [--live] [--no-window] "
+                         "[--panel EXE] [--skins DIR]\n",
                          argv[0]);
             return 2;
         }
@@ -219,7 +268,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "panel-sim: root %s, panel output in %s/panel.out\n", s.root.c_str(),
                  s.root.c_str());
 
-    int rc = script.empty() ? interactive(s, live) : runScript(s, script);
+    int rc = script.empty() ? interactive(s, live, window) : runScript(s, script);
     if (!PanelWait(&s.panel, 0)) {
         if (!script.empty())
             std::fprintf(stderr, "panel-sim: script ended, stopping the panel\n");

@@ -1,11 +1,16 @@
 // Virtual panel to PNG, with libpng.
 #include "devsim/Screen.h"
 
+#include "devsim/PngFile.h"
+
 #include "platform/FbDevice.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
-#include <png.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 bool SimScreenRead(const std::string& fbPath, SimScreen* s) {
     const size_t size = static_cast<size_t>(kVirtualPanelWidth) * kVirtualPanelHeight * 4;
@@ -29,35 +34,37 @@ void SimScreenPixel(const SimScreen& s, int x, int y, uint8_t* r, uint8_t* g, ui
 }
 
 bool SimScreenSavePng(const SimScreen& s, const std::string& pngPath) {
-    std::string tmp = pngPath + ".tmp";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        std::remove(tmp.c_str());
-        return false;
+    SimPng png;
+    png.width = s.width;
+    png.height = s.height;
+    png.colorType = 2; // RGB
+    png.data.resize(static_cast<size_t>(s.width) * s.height * 3);
+    for (size_t i = 0, n = static_cast<size_t>(s.width) * s.height; i < n; i++) {
+        png.data[i * 3 + 0] = s.bgrx[i * 4 + 2];
+        png.data[i * 3 + 1] = s.bgrx[i * 4 + 1];
+        png.data[i * 3 + 2] = s.bgrx[i * 4 + 0];
     }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(s.width), static_cast<png_uint_32>(s.height),
-                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(static_cast<size_t>(s.width) * 3);
-    for (int y = 0; y < s.height; y++) {
-        const uint8_t* src = &s.bgrx[static_cast<size_t>(y) * s.width * 4];
-        for (int x = 0; x < s.width; x++) {
-            row[x * 3 + 0] = src[x * 4 + 2];
-            row[x * 3 + 1] = src[x * 4 + 1];
-            row[x * 3 + 2] = src[x * 4 + 0];
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    bool ok = std::fclose(f) == 0;
-    return ok && std::rename(tmp.c_str(), pngPath.c_str()) == 0;
+    return SimPngWrite(png, pngPath);
+}
+
+bool SimScreenMapOpen(SimScreenMap* m, const std::string& fbPath) {
+    const size_t size = static_cast<size_t>(kVirtualPanelWidth) * kVirtualPanelHeight * 4;
+    int fd = open(fbPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool sized = fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) >= size;
+    void* p = sized ? mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+    close(fd);
+    if (p == MAP_FAILED)
+        return false;
+    m->pixels = static_cast<const uint8_t*>(p);
+    return true;
+}
+
+void SimScreenMapClose(SimScreenMap* m) {
+    if (m->pixels)
+        munmap(const_cast<uint8_t*>(m->pixels),
+               static_cast<size_t>(kVirtualPanelWidth) * kVirtualPanelHeight * 4);
+    m->pixels = nullptr;
 }

@@ -17,3 +17,11 @@ bool SimScreenRead(const std::string& fbPath, SimScreen* s);
 void SimScreenPixel(const SimScreen& s, int x, int y, uint8_t* r, uint8_t* g, uint8_t* b);
 // Writes the picture as an 8-bit RGB PNG.
 bool SimScreenSavePng(const SimScreen& s, const std::string& pngPath);
+
+// A live view of the virtual panel: the file mapped shared, read-only. Null
+// until the panel has sized the file.
+struct SimScreenMap {
+    const uint8_t* pixels = nullptr;
+};
+bool SimScreenMapOpen(SimScreenMap* m, const std::string& fbPath);
+void SimScreenMapClose(SimScreenMap* m);

@@ -15,6 +15,8 @@
 #include "trx/Serial.h"
 #include "ui/Fb.h"
 #include "ui/GPIO.h"
+#include "ui/Png.h"
+#include "ui/TTF.h"
 #include "ui/Time.h"
 
 #include <cstdio>
@@ -27,6 +29,7 @@ Shared<int> startInitThread;
 namespace {
 
 Works g_works;
+
 SetupRecord g_setup;
 TrxParameters g_trxParams;
 std::mutex g_connMut;
@@ -116,6 +119,7 @@ void LoadThread(Works* w) {
             break;
         char text[32];
         std::snprintf(text, sizeof text, "Loading ...%2d", count--);
+        putString(9, 300, 400, text, 255, 255, 255, w->fb);
         fbRealize(w->fb);
         std::fprintf(stderr, "Time %s..\n", text);
     }
@@ -158,6 +162,8 @@ int PanelMain() {
     readSetup(w);
     std::fprintf(stderr, "ModeWorkIdx %i \n", w->ModeWorkIdx.load());
 
+    LoadFonts();
+
     if (g_setup.EnableGPIO == '1')
         StartThread(thrGPIO, GPIO, w);
     StartThreadLinear(w);
@@ -165,6 +171,7 @@ int PanelMain() {
 
     waitTAV = 5;
 
+    LoadSkin(w, HighPowerModel(w) ? "start120" : "start", 1);
     fbSetBack(w->fb);
     fbRealize(w->fb);
 
@@ -177,6 +184,7 @@ int PanelMain() {
 
     StartThread(thAggFw, AggFWThread, w);
 
+    LoadSkin(w, "statusB", 1);
     fbSetBack(w->fb);
     fbRealize(w->fb);
 
@@ -212,9 +220,11 @@ int PanelMain() {
         plat_sleep_ms(1000);
 
     std::fprintf(stderr, "Close..\n");
+    LoadSkin(w, "start", 1);
     fbSetBack(w->fb);
     fbRealize(w->fb);
     fbSetBack(w->fb);
+    putString(9, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255, w->fb);
     fbRealize(w->fb);
     plat_sleep_ms(2000);
 

@@ -58,6 +58,7 @@ struct Works {
     SharedText<13> remotePassword;
 
     // Screen, audio and locks.
+    SharedText<16> skinName; // current skin, loaded from "<name>.png"
     Shared<int> imageX, imageY;
     Shared<int> audioMultiplier;
     Shared<int> audioFrameParam;
@@ -164,6 +165,10 @@ struct Works {
     Shared<uint8_t> logTempEnabled;
     Shared<uint8_t> logTempStarted;
 };
+
+// The 120 W model: its second model byte is '1'. It has its own pictures and a
+// 120 W forward scale.
+inline bool HighPowerModel(const Works* works) { return works->eeModel[1] == '1'; }
 
 // Zero-fills a record (what main does before InitGlobalVar).
 void ZeroWorks(Works* works);

@@ -1,43 +1,10 @@
 // The real panel program in a root folder: start-up, the setup file, the
 // keyboard's save and exit keys, and the ordered shutdown.
-#include "TestRoot.h"
+#include "PanelFixture.h"
 
-#include "devsim/Keyboard.h"
-#include "devsim/PanelProcess.h"
-#include "devsim/SimRoot.h"
-
-#include <gtest/gtest.h>
 #include <linux/input.h>
 
 namespace {
-
-class PanelRun : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string err;
-        SimRootOptions opt;
-        opt.fbgrabTool = SIM_FBGRAB_EXE;
-        ASSERT_TRUE(SimRootCreate(dir.path, opt, &err)) << err;
-        ASSERT_TRUE(SimKeyboardOpen(&kbd, SimKeyboardFifo(dir.path)));
-    }
-    void TearDown() override {
-        PanelKill(&panel);
-        SimKeyboardClose(&kbd);
-    }
-    void start() {
-        std::string err;
-        ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err)) << err;
-    }
-    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
-    std::string output() const { return ReadFile(dir.path + "/panel.out"); }
-    bool logged(const std::string& text, int timeoutMs) {
-        return WaitFor([&] { return Contains(syslog(), text); }, timeoutMs);
-    }
-
-    TempDir dir;
-    SimKeyboard kbd;
-    PanelProcess panel;
-};
 
 TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     start();

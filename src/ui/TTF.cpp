@@ -1,0 +1,214 @@
+// FreeType faces, the glyph cache and text blending.
+//
+// putString places each glyph with its pen at the baseline and stacks the
+// coverage bitmap upward from the glyph's bottom (height - bearing below the
+// baseline), blending each colour byte as (a & colour) + (255 - a) * old / 255.
+// The FreeType faces are shared by every drawing thread, so all of this runs
+// under one lock; with the cache a line of text costs a few lookups.
+#include "ui/TTF.h"
+
+#include "platform/Log.h"
+#include "platform/Root.h"
+#include "ui/Fb.h"
+#include "ui/UTF8.h"
+
+#include <cstring>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// A rendered glyph, as putString needs it.
+struct Glyph {
+    bool loaded = false; // false: the glyph failed to load and is skipped
+    int rows = 0;
+    int pitch = 0;
+    FT_Pos height = 0;   // metrics.height, 26.6
+    FT_Pos bearingY = 0; // metrics.horiBearingY, 26.6
+    FT_Pos advanceX = 0; // advance.x, 26.6
+    std::vector<uint8_t> bitmap;
+};
+
+// Fonts never change after start-up; a handful of glyphs per slot is all a panel
+// draws, but remote text could ask for many, so the cache is bounded.
+constexpr size_t kMaxCachedGlyphs = 4096;
+
+std::mutex g_textMut;
+FT_Library g_library = nullptr;
+FT_Face face[kFontSlots];
+FT_GlyphSlot slot[kFontSlots];
+int fontSize[kFontSlots];
+std::unordered_map<uint64_t, Glyph> g_cache;
+bool g_cacheEnabled = true;
+
+// Loads and renders one character with the pen at (penX, penY) in 26.6; only the
+// pen's fraction of a pixel changes the bitmap, so it is part of the cache key.
+void render(int font, uint32_t cp, FT_Vector pen, Glyph* g) {
+    g->loaded = false;
+    FT_Face f = face[font];
+    if (!f)
+        return;
+    FT_Matrix identity{0x10000, 0, 0, 0x10000};
+    FT_Set_Transform(f, &identity, &pen);
+    if (FT_Load_Char(f, cp, FT_LOAD_RENDER) != 0)
+        return;
+    FT_GlyphSlot s = slot[font];
+    g->loaded = true;
+    g->rows = static_cast<int>(s->bitmap.rows);
+    g->pitch = s->bitmap.pitch;
+    g->height = s->metrics.height;
+    g->bearingY = s->metrics.horiBearingY;
+    g->advanceX = s->advance.x;
+    size_t n = static_cast<size_t>(g->rows) * static_cast<size_t>(g->pitch < 0 ? -g->pitch : g->pitch);
+    g->bitmap.assign(s->bitmap.buffer, s->bitmap.buffer + (s->bitmap.buffer ? n : 0));
+    if (g->pitch < 0)
+        g->pitch = -g->pitch; // bottom-up storage never happens for rendered glyphs
+}
+
+// The glyph for (font, cp) at `pen`, from the cache when possible.
+const Glyph& glyphAt(int font, uint32_t cp, FT_Vector pen, Glyph* scratch) {
+    if (!g_cacheEnabled) {
+        render(font, cp, pen, scratch);
+        return *scratch;
+    }
+    uint64_t key = (static_cast<uint64_t>(font) << 48) | (static_cast<uint64_t>(cp) << 12) |
+                   (static_cast<uint64_t>(pen.x & 63) << 6) | static_cast<uint64_t>(pen.y & 63);
+    auto it = g_cache.find(key);
+    if (it != g_cache.end())
+        return it->second;
+    render(font, cp, pen, scratch);
+    if (g_cache.size() >= kMaxCachedGlyphs)
+        return *scratch;
+    return g_cache.emplace(key, *scratch).first->second;
+}
+
+bool validFont(int font) { return font >= 0 && font < kFontSlots && face[font] != nullptr; }
+
+} // namespace
+
+void TTFLoad(const char* path, int pixelSize, int slotIndex) {
+    if (slotIndex < 0 || slotIndex >= kFontSlots)
+        return;
+    std::lock_guard<std::mutex> lock(g_textMut);
+    LogInfo("Iinitializing FreeType");
+    if (!g_library && FT_Init_FreeType(&g_library) != 0) {
+        g_library = nullptr;
+        LogErr("Error initializing FreeType");
+    }
+    LogInfo("Loading face: filename=%s", path);
+    // Whatever the slot held is replaced, by nothing when the load fails.
+    if (face[slotIndex])
+        FT_Done_Face(face[slotIndex]);
+    face[slotIndex] = nullptr;
+    slot[slotIndex] = nullptr;
+    for (auto it = g_cache.begin(); it != g_cache.end();)
+        it = (it->first >> 48) == static_cast<uint64_t>(slotIndex) ? g_cache.erase(it) : ++it;
+
+    FT_Face f = nullptr;
+    FT_Error err = g_library ? FT_New_Face(g_library, plat_path(path).c_str(), 0, &f)
+                             : FT_Err_Invalid_Library_Handle;
+    if (err == FT_Err_Unknown_File_Format) {
+        LogErr("FreeType: file format not supported");
+        return;
+    }
+    if (err != 0) {
+        LogErr("FreeType: file error");
+        return;
+    }
+    LogInfo("Face loaded");
+    if (FT_Set_Pixel_Sizes(f, 0, static_cast<FT_UInt>(pixelSize)) != 0)
+        LogErr("Error Setting Pixel Size");
+    LogInfo("Pixel size sat");
+    face[slotIndex] = f;
+    slot[slotIndex] = f->glyph;
+    fontSize[slotIndex] = pixelSize;
+}
+
+void LoadFonts() {
+    const std::string dejavu = "/usr/share/fonts/truetype/dejavu/";
+    TTFLoad((dejavu + "DejaVuSans-Bold.ttf").c_str(), 24, 0);
+    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 22, 1);
+    TTFLoad("/opt/fonts/PTS55F_W.ttf", 22, 2);
+    TTFLoad((dejavu + "DejaVuSans-Bold.ttf").c_str(), 24, 0);
+    TTFLoad("/opt/fonts/PTS75F_W.ttf", 24, 4);
+    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 8, 5);
+    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 14, 6);
+    TTFLoad((dejavu + "DejaVuSans-Oblique.ttf").c_str(), 24, 7);
+    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 20, 8);
+    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 30, 9);
+    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 18, 10);
+    TTFLoad((dejavu + "DejaVuSans-Bold.ttf").c_str(), 21, 11);
+}
+
+void putString(int font, int32_t x, int32_t y, const char* text, uint8_t R, uint8_t G, uint8_t B,
+               FrameBuffer* fb) {
+    if (!text)
+        return;
+    std::lock_guard<std::mutex> lock(g_textMut);
+    if (!validFont(font))
+        return;
+    const int32_t len = static_cast<int32_t>(std::strlen(text));
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+    const int64_t mem = fb->memSize;
+    FT_Vector pen{static_cast<FT_Pos>(x) * 64, static_cast<FT_Pos>(y) * 64};
+    Glyph scratch;
+    int32_t pos = 0;
+    int valid;
+    uint32_t cp;
+    while (utf8_get_next_char(bytes, len, &pos, &valid, &cp) != -1) {
+        const Glyph& g = glyphAt(font, cp, pen, &scratch);
+        if (!g.loaded)
+            continue;
+        const int64_t baseX = pen.x / 64;
+        const int64_t bottomY = (pen.y + g.height - g.bearingY) / 64;
+        for (int r = 0; r < g.rows; r++) {
+            const uint8_t* src = &g.bitmap[static_cast<size_t>(g.pitch) * (g.rows - 1 - r)];
+            const int64_t dy = bottomY - r;
+            for (int c = 0; c < g.pitch; c++) {
+                const unsigned a = src[c];
+                const int64_t o = dy * fb->lineSize + (baseX + c) * fb->pixelSize;
+                if (o < 0 || o + 3 >= mem)
+                    continue;
+                uint8_t* d = fb->work + o;
+                d[3] = 0;
+                if (a == 0)
+                    continue; // the colour bytes stay as they are
+                d[0] = static_cast<uint8_t>((a & B) + (255 - a) * d[0] / 255);
+                d[1] = static_cast<uint8_t>((a & G) + (255 - a) * d[1] / 255);
+                d[2] = static_cast<uint8_t>((a & R) + (255 - a) * d[2] / 255);
+            }
+        }
+        pen.x += g.advanceX;
+    }
+}
+
+int32_t getStringSpace(int font, const char* text) {
+    if (!text)
+        return 0;
+    std::lock_guard<std::mutex> lock(g_textMut);
+    if (!validFont(font))
+        return 0;
+    const int32_t len = static_cast<int32_t>(std::strlen(text));
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+    FT_Vector pen{0, 0};
+    FT_Pos width = 0;
+    Glyph scratch;
+    int32_t pos = 0;
+    int valid;
+    uint32_t cp;
+    while (utf8_get_next_char(bytes, len, &pos, &valid, &cp) != -1) {
+        const Glyph& g = glyphAt(font, cp, pen, &scratch);
+        if (g.loaded)
+            width += g.advanceX;
+    }
+    return static_cast<int32_t>(width / 64);
+}
+
+void TTFSetCacheEnabled(bool enabled) {
+    std::lock_guard<std::mutex> lock(g_textMut);
+    g_cacheEnabled = enabled;
+}

@@ -1,0 +1,26 @@
+// TrueType fonts in twenty slots, and anti-aliased UTF-8 text over a picture.
+#pragma once
+
+#include <cstdint>
+
+struct FrameBuffer;
+
+constexpr int kFontSlots = 20;
+
+// Loads face 0 of `path` (resolved under the root folder) at `pixelSize` into
+// `slotIndex`; failures are logged and leave the slot as it was.
+void TTFLoad(const char* path, int pixelSize, int slotIndex);
+// The twelve loads of start-up, in their order.
+void LoadFonts();
+
+// Draws `text` into the work picture with its first pen position at (x, y),
+// y being the baseline. Text in an empty slot is not drawn.
+void putString(int font, int32_t x, int32_t y, const char* text, uint8_t R, uint8_t G, uint8_t B,
+               FrameBuffer* fb);
+// Width of `text` in whole pixels (sum of the advances of the glyphs that load).
+int32_t getStringSpace(int font, const char* text);
+
+// Glyphs are rasterised once per slot and code point and drawn from a cache.
+// Turning it off renders every glyph on the fly again (for tests and benchmarks;
+// the pictures are the same).
+void TTFSetCacheEnabled(bool enabled);

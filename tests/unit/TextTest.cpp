@@ -1,0 +1,176 @@
+// Text drawing: the font slots, placement on the baseline, the blending rule and
+// the glyph cache.
+#include "TestRoot.h"
+
+#include "devsim/SimRoot.h"
+#include "platform/Root.h"
+#include "ui/Fb.h"
+#include "ui/TTF.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+
+namespace {
+
+class Text : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        static TempDir dir;
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        LoadFonts();
+        logText = ReadFile(dir.path + "/syslog.log");
+        plat_set_root(nullptr);
+    }
+    void SetUp() override {
+        fb = fbInitMemory(800, 480, 32);
+        ASSERT_NE(fb, nullptr);
+        TTFSetCacheEnabled(true);
+    }
+    void TearDown() override {
+        TTFSetCacheEnabled(true);
+        fbRelease(fb, true);
+    }
+    const uint8_t* px(int x, int y) const { return fb->work + y * fb->lineSize + x * 4; }
+    // Rows and columns of the picture where any colour byte is not zero.
+    void inkBox(int* minX, int* maxX, int* minY, int* maxY) const {
+        *minX = *minY = 100000;
+        *maxX = *maxY = -1;
+        for (int y = 0; y < fb->height; y++)
+            for (int x = 0; x < fb->width; x++)
+                if (px(x, y)[0] || px(x, y)[1] || px(x, y)[2]) {
+                    *minX = std::min(*minX, x);
+                    *maxX = std::max(*maxX, x);
+                    *minY = std::min(*minY, y);
+                    *maxY = std::max(*maxY, y);
+                }
+    }
+
+    static inline std::string logText;
+    FrameBuffer* fb = nullptr;
+};
+
+TEST_F(Text, TwelveLoadsFillTheirSlots) {
+    EXPECT_TRUE(Contains(logText, "6 Loading face: filename=/opt/fonts/PTS75F_W.ttf"));
+    EXPECT_FALSE(Contains(logText, "FreeType: file error"));
+    for (int slot : {0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11})
+        EXPECT_GT(getStringSpace(slot, "Hello"), 0) << slot;
+    EXPECT_EQ(getStringSpace(3, "Hello"), 0); // slot 3 is never loaded
+    EXPECT_EQ(getStringSpace(12, "Hello"), 0);
+    EXPECT_EQ(getStringSpace(8, ""), 0);
+    // Bigger pixel size, wider text.
+    EXPECT_GT(getStringSpace(9, "Loading"), getStringSpace(8, "Loading"));
+}
+
+TEST_F(Text, MissingFontLeavesItsSlotEmptyAndNothingIsDrawn) {
+    TempDir dir;
+    plat_set_root(dir.path.c_str());
+    TTFLoad("/opt/fonts/missing.ttf", 20, 15);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 FreeType: file error"));
+    plat_set_root(nullptr);
+    putString(15, 100, 100, "nothing", 255, 255, 255, fb);
+    putString(-1, 100, 100, "nothing", 255, 255, 255, fb);
+    putString(40, 100, 100, "nothing", 255, 255, 255, fb);
+    int minX, maxX, minY, maxY;
+    inkBox(&minX, &maxX, &minY, &maxY);
+    EXPECT_EQ(maxX, -1);
+    EXPECT_EQ(getStringSpace(15, "nothing"), 0);
+}
+
+TEST_F(Text, GlyphsStandOnTheBaselineFromThePen) {
+    putString(8, 50, 100, "H", 255, 255, 255, fb);
+    int minX, maxX, minY, maxY;
+    inkBox(&minX, &maxX, &minY, &maxY);
+    EXPECT_EQ(minX, 50);  // the pen, not the left bearing
+    EXPECT_EQ(maxY, 100); // bottom row on the baseline
+    EXPECT_GE(100 - minY, 12);
+
+    std::memset(fb->work, 0, fb->memSize);
+    putString(8, 50, 100, "g", 255, 255, 255, fb);
+    inkBox(&minX, &maxX, &minY, &maxY);
+    EXPECT_GT(maxY, 100); // the descender hangs below
+}
+
+TEST_F(Text, WhiteTextBlendsByCoverageAndZeroCoverageChangesNothing) {
+    const char* line = "PA Temp1: 035.2\xC2\xB0"
+                       "C  gjq|Wx";
+    // On black, white text leaves the coverage itself in every byte.
+    putString(8, 10, 200, line, 255, 255, 255, fb);
+    std::vector<uint8_t> coverage(fb->memSize);
+    for (int i = 0; i < fb->memSize; i += 4)
+        coverage[i] = fb->work[i];
+
+    std::mt19937 rng(7);
+    std::vector<uint8_t> background(fb->memSize);
+    for (size_t i = 0; i < background.size(); i++)
+        background[i] = i % 4 == 3 ? 0 : static_cast<uint8_t>(rng()); // pictures hold B, G, R, 0
+    std::memcpy(fb->work, background.data(), fb->memSize);
+    putString(8, 10, 200, line, 255, 255, 255, fb);
+    int covered = 0;
+    for (int i = 0; i < fb->memSize; i += 4) {
+        unsigned a = coverage[i];
+        if (a == 0) {
+            ASSERT_EQ(std::memcmp(fb->work + i, &background[i], 4), 0) << "pixel " << i / 4;
+            continue;
+        }
+        covered++;
+        for (int k = 0; k < 3; k++)
+            ASSERT_EQ(fb->work[i + k], a + (255 - a) * background[i + k] / 255);
+        ASSERT_EQ(fb->work[i + 3], 0);
+    }
+    EXPECT_GT(covered, 100);
+
+    // Other colours take (coverage AND component).
+    std::memset(fb->work, 0, fb->memSize);
+    putString(8, 10, 200, line, 250, 150, 0, fb);
+    for (int i = 0; i < fb->memSize; i += 4) {
+        unsigned a = coverage[i];
+        ASSERT_EQ(fb->work[i + 0], 0u);
+        ASSERT_EQ(fb->work[i + 1], a & 150u);
+        ASSERT_EQ(fb->work[i + 2], a & 250u);
+    }
+}
+
+TEST_F(Text, CacheDrawsTheSamePixelsAsRenderingOnTheFly) {
+    const char* lines[] = {"Loading ... 5", "14.070MHz", "Error! Close Program! Restart hw.",
+                           "\xE2\x82\xAC \xE0\x80 bad \xF0\x9F\x98 end", "PA Voltage: 048.3V"};
+    std::vector<uint8_t> background(fb->memSize);
+    std::mt19937 rng(11);
+    for (auto& b : background)
+        b = static_cast<uint8_t>(rng());
+    for (int font : {0, 1, 4, 6, 7, 8, 9, 10, 11}) {
+        std::vector<uint8_t> pictures[2];
+        int widths[2];
+        for (int pass = 0; pass < 2; pass++) {
+            TTFSetCacheEnabled(pass == 0);
+            std::memcpy(fb->work, background.data(), fb->memSize);
+            int y = 40;
+            for (const char* l : lines) {
+                // Draw twice so that the second drawing comes from the cache.
+                putString(font, 5, y, l, 250, 150, 0, fb);
+                putString(font, 400, y, l, 255, 255, 255, fb);
+                putString(font, 405, y + 3, l, 255, 255, 255, fb);
+                y += 60;
+            }
+            pictures[pass].assign(fb->work, fb->work + fb->memSize);
+            widths[pass] = getStringSpace(font, lines[2]);
+        }
+        EXPECT_EQ(pictures[0], pictures[1]) << "font " << font;
+        EXPECT_EQ(widths[0], widths[1]);
+    }
+}
+
+TEST_F(Text, TextNearTheEdgesStaysInsideThePicture) {
+    putString(9, 790, 479, "WWWW", 255, 255, 255, fb);
+    putString(9, -50, 5, "WWWW", 255, 255, 255, fb);
+    putString(9, 10, 2000, "WWWW", 255, 255, 255, fb); // far below: dropped
+    // (with AddressSanitizer a write past the picture would stop the test)
+    int minX, maxX, minY, maxY;
+    inkBox(&minX, &maxX, &minY, &maxY);
+    EXPECT_GE(maxX, 0);
+}
+
+} // namespace
