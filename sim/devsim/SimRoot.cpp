@@ -104,7 +104,7 @@ bool SimRootCreate(const std::string& dir, const SimRootOptions& opt, std::strin
                              "exit 0\n") &&
               SimWriteScript(dir, "/bin/my_temp",
                              "if [ -f \"$PANEL_ROOT/sim/my_temp.txt\" ]; then cat "
-                             "\"$PANEL_ROOT/sim/my_temp.txt\"; else echo '45.0 46.0'; fi\n") &&
+                             "\"$PANEL_ROOT/sim/my_temp.txt\"; else printf '45.0\\ntemp=46.0\\047C\\n'; fi\n") &&
               SimWriteScript(dir, "/opt/sshshell",
                              "echo sshshell >> \"$PANEL_ROOT/sim/sshshell.log\"\n") &&
               SimWriteScript(dir, "/opt/TavZim/getpack.sh",

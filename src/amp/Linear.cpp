@@ -1,7 +1,305 @@
-// The amplifier link thread.
+// The amplifier link loop.
+//
+// The thread alternates "ST;" with a queued command or "FM;" and hands every
+// reply to the decoder, which picks the next state. A reply is awaited with
+// poll() against the 1.5 s time-out; bytes are taken one at a time from what
+// has arrived, so two replies that arrive together are decoded in turn.
 #include "amp/Linear.h"
 
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Decoder.h"
+#include "core/Works.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
+#include "tuner/TuneMem.h"
 
-// Not built yet: the thread logs that and ends.
-void Linear(Works*) { LogInfo("Linear: not available in this build"); }
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+Shared<int> linearProcessStatus;
+Shared<int> counterrortimeout;
+
+namespace {
+
+void send(Works* w, const char* text, char l1, char l2, int state) {
+    LastCmdSent(w, l1, l2, state);
+    writeLinearPort(w->linFD, text, std::strlen(text), w);
+    linearProcessStatus = kStateWait;
+}
+
+void sendTuneWord(Works* w, int state) {
+    char text[16];
+    std::snprintf(text, sizeof text, "MT1%08X;", w->tunerWord.load());
+    send(w, text, 'M', 'T', state);
+}
+
+// Bytes read from the port but not yet taken by the state machine.
+struct Incoming {
+    char bytes[256];
+    size_t len = 0;
+    size_t pos = 0;
+};
+
+} // namespace
+
+void WaitSemaforoTuneval(Works* w) {
+    uint8_t expected = 0;
+    while (!w->tuneSem.compareExchange(expected, 1)) {
+        expected = 0;
+        plat_sleep_us(50);
+    }
+}
+
+void StopSemaforoTuneval(Works* w) { w->tuneSem.storeRelease(0); }
+
+void GestRetrayCMD(Works* w) {
+    w->retryTotal++;
+    char l1 = w->lastCmd.at(0), l2 = w->lastCmd.at(1);
+    if (w->retryCount > 2) {
+        char text[kAlarmTextSize];
+        std::snprintf(text, sizeof text, "Err %c%c", l1, l2);
+        w->errorTable[4].line2.set(text);
+        if (w->errHoldoffMs == 0) {
+            AddErrore(w, 4);
+            w->errHoldoffMs = 2000;
+        }
+        std::fprintf(stderr,
+                     "---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da "
+                     "ST (Timer: %i)\n",
+                     l1, l2, w->retryTotal.load(), w->retryCount.load(), w->errHoldoffMs.load());
+        w->retryStops++;
+        linearProcessStatus = kCmdStatus;
+        w->retryCount = 0;
+        return;
+    }
+    w->retryCount++;
+    linearProcessStatus = w->retryState.load();
+    std::fprintf(stderr, "--------------------------------------- ERROR LINEAR: RETRAY %c%c (%d , %d)\n",
+                 l1, l2, w->retryTotal.load(), w->retryCount.load());
+}
+
+void SendLinearCommand(Works* w, int state) {
+    char text[32];
+    switch (state) {
+    case kCmdVersion:
+        send(w, "VSM;", 'V', 'S', state);
+        break;
+    case kCmdStatus:
+        send(w, "ST;", 'S', 'T', state);
+        break;
+    case kCmdAntenna:
+        std::snprintf(text, sizeof text, "SA%d;", w->antennaIdx + 1);
+        send(w, text, 'S', 'A', state);
+        break;
+    case kCmdFreqMeter:
+        send(w, "FM;", 'F', 'M', state);
+        break;
+    case kCmdFreq:
+        std::snprintf(text, sizeof text, "FA%011lu;",
+                      static_cast<unsigned long>(static_cast<uint32_t>(w->freqHz.load())));
+        send(w, text, 'F', 'A', state);
+        break;
+    case kCmdTuneQuery:
+        send(w, "MT;", 'M', 'T', state);
+        break;
+    case kCmdTuneWord:
+        sendTuneWord(w, state);
+        w->tunerBypass = (w->tunerWord & 0x10000) ? 1 : 0;
+        break;
+    case kCmdFreqSens:
+        std::snprintf(text, sizeof text, "FS%01d%04d;", w->freqSensIn.load() % 10,
+                      w->freqPeriod / 10);
+        send(w, text, 'F', 'S', state);
+        break;
+    case kCmdClearProt:
+        send(w, "CPFFFF;", 'C', 'P', state);
+        break;
+    case kCmdAtt:
+        SetAttenuatorCMD(w, w->attenuator, state);
+        break;
+    case kCmdAttTune:
+        SetAttenuatorCMD(w, w->attenuatorTune, state);
+        break;
+    case kCmdAttBoth:
+        SetAttenuatorCMD(w, 3, state);
+        break;
+    case kCmdProtOff:
+        send(w, "MP0;", 'M', 'P', state);
+        break;
+    case kCmdProtOn:
+        send(w, "MP1;", 'M', 'P', state);
+        break;
+    case kCmdBypassOff:
+        send(w, "AB0;", 'A', 'B', state);
+        w->bypassRequested = 0;
+        std::fprintf(stderr, ">> AB0;\n");
+        break;
+    case kCmdBypassOn:
+        send(w, "AB1;", 'A', 'B', state);
+        w->bypassRequested = 1;
+        w->attenuatorShown = 4;
+        std::fprintf(stderr, ">> AB1;\n");
+        break;
+    case kCmdAn:
+        std::snprintf(text, sizeof text, "AN%d;", w->anState % 10);
+        send(w, text, 'A', 'N', state);
+        std::fprintf(stderr, ">> %s\n", text);
+        break;
+    case kCmdThresholds:
+        std::snprintf(text, sizeof text, "TS%04d%04d%04d%04d;", w->tsThresholds[0].load(),
+                      w->tsThresholds[1].load(), w->tsThresholds[2].load(),
+                      w->tsThresholds[3].load());
+        send(w, text, 'T', 'S', state);
+        break;
+    case kCmdFan:
+        std::snprintf(text, sizeof text, "FN1%03d;", w->fanWanted.load());
+        send(w, text, 'F', 'N', state);
+        break;
+    case kCmdProtParams:
+        std::snprintf(text, sizeof text, "PS%04d%04d%04d%04d;", w->psPar[0].load(),
+                      w->psPar[1].load(), w->psPar[2].load(), w->psPar[3].load());
+        send(w, text, 'P', 'S', state);
+        std::fprintf(stderr, ">> %s\n", text);
+        break;
+    case kCmdTuneFromMem:
+        WaitSemaforoTuneval(w);
+        LoadTuneFromMEM(w, w->antennaIdx);
+        w->tunerBypass = 0;
+        sendTuneWord(w, state);
+        StopSemaforoTuneval(w);
+        break;
+    case kCmdFilter:
+        std::snprintf(text, sizeof text, "SF30000%02x;", w->relayDrive.load());
+        send(w, text, 'S', 'F', state);
+        std::fprintf(stderr, ">> %s\n", text);
+        break;
+    case kCmdFwUpdate:
+        send(w, "MR1;", 'M', 'R', state);
+        w->serviceFlags |= 4;
+        linearProcessStatus = kStateParked; // nothing more goes to the micro
+        break;
+    case kCmdResetQuery:
+        send(w, "MR0;", 'M', 'R', state);
+        break;
+    case kCmdGeneric:
+        std::snprintf(text, sizeof text, "GM%04d%04d;", w->gmPar[0].load(), w->gmPar[1].load());
+        send(w, text, 'G', 'M', state);
+        std::fprintf(stderr, ">> %s\n", text);
+        break;
+    case kCmdGsRead:
+        send(w, "GS;", 'G', 'S', state);
+        std::fprintf(stderr, ">>r: %s\n", "GS;");
+        break;
+    case kCmdGsWrite: {
+        char gs[11];
+        w->generalSettings.copyTo(gs, sizeof gs);
+        // Bit 1 of the second character tells the micro whether it counts the frequency.
+        if (w->ModeWorkIdx == 0)
+            gs[1] = static_cast<char>(gs[1] | 0x02);
+        else
+            gs[1] = static_cast<char>(gs[1] & ~0x02);
+        std::snprintf(text, sizeof text, "GS%s;", gs);
+        send(w, text, 'G', 'S', state);
+        break;
+    }
+    case kCmdEe0:
+        send(w, "ER0000;", 'E', 'R', state);
+        break;
+    case kCmdEe1:
+        send(w, "ER0001;", 'E', 'R', state);
+        break;
+    case kCmdEe2:
+        send(w, "ER0002;", 'E', 'R', state);
+        break;
+    case kCmdTunerBypass:
+        WaitSemaforoTuneval(w);
+        w->tunerBypass = 1;
+        w->tunerWord = (w->tunerWord | 0x10000u) & ~(0x40000u | 0x800000u);
+        sendTuneWord(w, state);
+        StopSemaforoTuneval(w);
+        break;
+    case kCmdTunerReset:
+        WaitSemaforoTuneval(w);
+        w->tunerBypass = 0;
+        w->tunerWord = 0;
+        w->tuneC = 0;
+        w->tuneL = 0;
+        w->tunerWord |= 0x800000u;
+        sendTuneWord(w, state);
+        StopSemaforoTuneval(w);
+        break;
+    default:
+        // Not a command: nothing to send. Fall back to the status poll rather
+        // than stay in a state that never moves.
+        LogErr("Linear: unknown state %d", state);
+        linearProcessStatus = kCmdStatus;
+        break;
+    }
+}
+
+void Linear(Works* w) {
+    linearProcessStatus = kCmdStatus;
+    int fd = OpenLinear(w);
+    if (fd < 0) {
+        // The error page shows the failure; its retry key starts the link again.
+        LogErr("Linear: no port, link stopped");
+        return;
+    }
+
+    char reply[kReplyBufferSize];
+    size_t fill = 0;
+    Incoming in;
+    while (w->running) {
+        const int state = linearProcessStatus;
+        if (state == kStateWait) {
+            if (in.pos == in.len) {
+                int left = kReplyTimeoutMs - counterrortimeout;
+                if (left <= 0) {
+                    GestRetrayCMD(w);
+                    counterrortimeout = 0;
+                    continue;
+                }
+                pollfd p{fd, POLLIN, 0};
+                const int slice = left < 200 ? left : 200; // notice the end of the run
+                const int64_t t0 = plat_mono_ms();
+                int r = poll(&p, 1, slice);
+                counterrortimeout += static_cast<int>(plat_mono_ms() - t0);
+                if (r == 0 || (r < 0 && errno == EINTR))
+                    continue;
+                ssize_t n = read(fd, in.bytes, sizeof in.bytes);
+                if (n <= 0) {
+                    LogErr("timeout %d\n", static_cast<int>(n));
+                    GestRetrayCMD(w);
+                    plat_sleep_ms(20);
+                    continue;
+                }
+                in.len = static_cast<size_t>(n);
+                in.pos = 0;
+            }
+            char c = in.bytes[in.pos++];
+            if (fill >= kReplyBufferSize) {
+                fill = 0;
+                std::fprintf(stderr, "<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
+            }
+            if (c != ';') {
+                reply[fill++] = c;
+            } else {
+                reply[fill++] = '\0';
+                linearProcessStatus = kStateDecode;
+            }
+        } else if (state == kStateDecode) {
+            DecodeCatCmd(w, reply, static_cast<int>(fill));
+            fill = 0;
+        } else if (state == kStateParked) {
+            plat_sleep_ms(1000);
+        } else {
+            SendLinearCommand(w, state);
+        }
+    }
+    close(fd);
+    w->linFD = 0;
+}

@@ -1,6 +1,27 @@
-// The amplifier link thread.
+// The amplifier link thread: one command outstanding at a time, replies waited
+// for against a deadline, failed exchanges retried and then given up.
 #pragma once
+
+#include "core/Shared.h"
+
+#include <cstddef>
 
 struct Works;
 
+extern Shared<int> linearProcessStatus; // current link state (command numbers, 2 wait, 3 decode)
+extern Shared<int> counterrortimeout;   // ms waited for the current reply
+
+constexpr int kReplyTimeoutMs = 1500;
+constexpr size_t kReplyBufferSize = 500;
+
+// The thread body.
 void Linear(Works* works);
+// A failed exchange: retry the command, or after four attempts give it up,
+// raise the communication warning and fall back to the status poll.
+void GestRetrayCMD(Works* works);
+// The tuner word's busy flag, taken in one atomic step.
+void WaitSemaforoTuneval(Works* works);
+void StopSemaforoTuneval(Works* works);
+// Formats, sends and applies the side effects of the command of `state`, then
+// sets the next state (normally the wait). Used by the thread; exposed for tests.
+void SendLinearCommand(Works* works, int state);

@@ -5,6 +5,9 @@
 // storage here, never on the heap.
 #include "core/Main.h"
 
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Temperature.h"
 #include "core/AggFw.h"
 #include "core/Keyb.h"
 #include "core/Setup.h"
@@ -13,6 +16,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "trx/Serial.h"
+#include "tuner/Bands.h"
 #include "ui/Fb.h"
 #include "ui/GPIO.h"
 #include "ui/Png.h"
@@ -154,11 +158,18 @@ int PanelMain() {
     w->trxParams = &g_trxParams;
 
     InitGlobalVar(w);
+    // The alarm texts and flags are needed as soon as the link runs, well
+    // before the menus are built.
+    InitErrorTable(w);
     CntIP = 3;
     CntDNS = 3;
     CntNetMask = 3;
     CntGateway = 3;
 
+    ReadConfigFile(w);
+    InitMicroCmd(w);
+    ReadVentolaFile(w);
+    LoadTabFiltri(w);
     readSetup(w);
     std::fprintf(stderr, "ModeWorkIdx %i \n", w->ModeWorkIdx.load());
 

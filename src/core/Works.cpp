@@ -39,6 +39,10 @@ void InitRunState(Works* w) {
     w->panelCmd = 0xB0;
     w->startupFlags = 1;
     w->ModeWorkIdx = -1;
+    w->thresholdRowIdx = -1;
+    w->antennaRowIdx = kNoAntennaRow;
+    w->screenPage = 1;
+    w->serFD = -1;
     // The forward scale follows the amplifier's model, not the setup file.
     number_ofStep_meter_FWD = 60;
     number_ofStep_meter_REFL = 60;

@@ -17,8 +17,6 @@
 struct FrameBuffer;
 struct SetupRecord;
 struct TrxParameters;
-struct BandRow;
-struct FanRow;
 struct OpusEncoder;
 struct OpusDecoder;
 
@@ -27,6 +25,53 @@ constexpr int kCmdQueueSize = 30;
 constexpr int kAlarmCodes = 21;
 constexpr int kMaxActiveErrors = 22;
 constexpr int kAlarmTextSize = 30;
+
+// One row of config.txt: a frequency range with its meter calibration and the
+// protection thresholds sent to the amplifier.
+struct ThresholdRow {
+    uint32_t freqStart;
+    uint32_t freqEnd;
+    float kFwd;
+    float kRefl;
+    float kIn;
+    float kDirectivity;
+    float pwinMax;
+    float currentMax;
+    float reflMax;
+    float fwdMax;
+    int32_t tuneStartL[5];
+    int32_t tuneStartC[5];
+    int32_t tuneStepSize;
+};
+
+// One row of ventola.txt: from this temperature on, this fan level.
+struct FanRow {
+    float temp;
+    int level;
+};
+
+// One low-pass filter of filter.txt; only enabled == 1 selects it.
+struct FilterRange {
+    Shared<uint32_t> low;
+    Shared<uint32_t> high;
+    Shared<uint8_t> enabled;
+};
+
+// One band of an antenna bank table.
+struct AntennaRow {
+    SharedText<8> name;
+    Shared<uint32_t> freqLow;
+    Shared<uint32_t> freqHigh; // inclusive
+    Shared<uint8_t> ampEnable; // 1 amplifier in line, 0 standby
+    Shared<uint8_t> antenna;   // output 1..3, 0 = leave as is
+    Shared<uint8_t> atuBypass;
+    Shared<uint8_t> attStep; // 0..3
+    Shared<float> pwr;
+};
+
+constexpr int kFilterRows = 8;
+constexpr int kAntennaRows = 11;
+constexpr uint32_t kNoAntennaRow = 0xFFFFFFFFu;
 
 // One alarm code: its flag byte and the two lines of its key (texts set at start-up).
 struct ErrorEntry {
@@ -88,10 +133,33 @@ struct Works {
     Shared<uint8_t> errorResetPhase;
 
     // Tables loaded from files (set while loading, before the readers use them).
-    BandRow* bandTable;
+    ThresholdRow* bandTable;
     Shared<int> bandCount;
     FanRow* fanTable;
     Shared<int> fanCount;
+    Shared<int> thresholdRowIdx; // -1: no thresholds sent yet
+    FilterRange filterTable[kFilterRows];
+
+    // Antenna bank table of the current bank.
+    AntennaRow antennaTable[kAntennaRows];
+    Shared<int> antennaRowCount;
+    Shared<uint32_t> antennaRowIdx; // row applied last; kNoAntennaRow forces a new evaluation
+    Shared<int> editRow;
+    Shared<int> editColumn;
+
+    // Key pages and screen pages.
+    Shared<int> keyPage;
+    Shared<uint8_t> viewFlags; // bit 0 status page, bit 1 memory-table view
+    Shared<uint8_t> keyNotice;
+    Shared<int> screenPage;
+
+    // Tuner setting and transceiver link requests.
+    Shared<uint32_t> tuneC;
+    Shared<uint32_t> tuneL;
+    Shared<uint16_t> tuneMode;
+    Shared<int> serFD;
+    Shared<uint8_t> txButtonFlags;
+    Shared<int> rxHoldTicks;
 
     // Operating point and measurements.
     Shared<uint8_t> remoteEnabled;

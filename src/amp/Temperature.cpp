@@ -1,0 +1,241 @@
+// Temperatures, fan, protection and the temperature log.
+#include "amp/Temperature.h"
+
+#include "amp/CmdQueue.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "platform/Command.h"
+#include "platform/Log.h"
+#include "platform/Root.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <sys/stat.h>
+
+namespace {
+
+// 10 kOhm NTC: (degrees C, kOhm), rising temperature.
+const float K_T_R[34][2] = {
+    {-40, 347.808f}, {-35, 248.591f}, {-30, 179.973f}, {-25, 131.832f}, {-20, 97.679f},
+    {-15, 73.119f},  {-10, 55.301f},  {-5, 42.257f},   {0, 32.582f},    {5, 25.324f},
+    {10, 19.847f},   {15, 15.679f},   {20, 12.478f},   {25, 10.000f},   {30, 8.068f},
+    {35, 6.552f},    {40, 5.353f},    {45, 4.399f},    {50, 3.635f},    {55, 3.020f},
+    {60, 2.521f},    {65, 2.115f},    {70, 1.783f},    {75, 1.510f},    {80, 1.284f},
+    {85, 1.096f},    {90, 0.939f},    {95, 0.808f},    {100, 0.698f},   {105, 0.605f},
+    {110, 0.527f},   {115, 0.460f},   {120, 0.403f},   {125, 0.354f}};
+
+constexpr float kTempMin = -10.0f;
+constexpr float kTempMax = 80.0f;
+constexpr const char* kLogPath = "/opt/set/LOGtemp.txt";
+
+void trimLineEnd(char* line) {
+    size_t n = std::strlen(line);
+    if (n > 0 && line[n - 1] == '\n')
+        line[--n] = '\0';
+    if (n > 0 && line[n - 1] == '\r')
+        line[--n] = '\0';
+}
+
+} // namespace
+
+float CalcolaTemp(uint16_t reading) {
+    // An open sensor (4095) divides by zero: infinite resistance, the coldest end.
+    const float r = reading >= 4095 ? 1e30f : reading * 10.0f / (4095 - reading);
+    float t = K_T_R[33][0];
+    for (int i = 0; i < 34; i++) {
+        if (K_T_R[i][1] < r) {
+            if (i == 0) {
+                t = K_T_R[0][0];
+            } else {
+                const float t0 = K_T_R[i - 1][0], r0 = K_T_R[i - 1][1];
+                const float t1 = K_T_R[i][0], r1 = K_T_R[i][1];
+                t = t0 + (t1 - t0) * (r - r0) / (r1 - r0);
+            }
+            break;
+        }
+    }
+    if (t < kTempMin)
+        t = kTempMin;
+    if (t > kTempMax)
+        t = kTempMax;
+    return t;
+}
+
+void ReadVentolaFile(Works* w) {
+    FILE* f = std::fopen(plat_path("/opt/set/ventola.txt").c_str(), "r");
+    if (!f) {
+        std::fprintf(stderr, "Ventola File not FOUND!!");
+        LogErr("can't open /opt/set/ventola.txt");
+        return;
+    }
+    char line[256];
+    int count = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (line[0] != ';')
+            count++;
+    std::fprintf(stderr, "N row Ventola File %d \n", count);
+    std::fprintf(stderr, "Setup3 \n");
+    // Built once at start-up and kept for the life of the process.
+    auto* rows = static_cast<FanRow*>(std::calloc(count > 0 ? count : 1, sizeof(FanRow)));
+    if (!rows) {
+        std::fclose(f);
+        LogErr("can't allocate the fan table");
+        return;
+    }
+    std::rewind(f);
+    int n = 0;
+    while (n < count && std::fgets(line, sizeof line, f)) {
+        trimLineEnd(line);
+        if (line[0] == ';')
+            continue;
+        char* end;
+        rows[n].temp = std::strtof(line, &end);
+        rows[n].level = static_cast<int>(std::strtof(end, nullptr));
+        std::fprintf(stderr, "->t:%.02f: %d \n", rows[n].temp, rows[n].level);
+        n++;
+    }
+    std::fclose(f);
+    w->fanTable = rows;
+    w->fanCount = n;
+}
+
+float SearchTemperatureFromVentola(Works* w, int level) {
+    for (int i = 0; i < w->fanCount; i++)
+        if (w->fanTable[i].level == level)
+            return w->fanTable[i].temp;
+    return 0.0f;
+}
+
+void searchPercentVentola(Works* w) {
+    const int count = w->fanCount;
+    if (count <= 0)
+        return;
+    const FanRow* rows = w->fanTable;
+    const float t = w->temp1 > w->temp2 ? w->temp1 : w->temp2;
+    int wanted = rows[0].level;
+    for (int i = 0; i + 1 < count; i++) {
+        if (rows[i].temp <= t && t < rows[i + 1].temp) {
+            wanted = rows[i].level;
+            break;
+        }
+    }
+    w->fanWanted = wanted;
+    if (wanted == w->fanLevel)
+        return;
+    if (wanted < w->fanLevel) {
+        const float tc = SearchTemperatureFromVentola(w, w->fanLevel);
+        if (tc - static_cast<float>(w->hysteresis2.load()) <= t)
+            return;
+    }
+    IncPNTIn_CMDLinear(kCmdFan, w);
+    w->fanLevel = wanted;
+    std::fprintf(stderr, "---> VENTOLA: %d (%02.02f\xC2\xB0" "C)\n", wanted, t);
+}
+
+void AttivaDisattivaProtezione(Works* w, int on) {
+    if (on == 1) {
+        IncPNTIn_CMDLinear(kCmdProtOn, w);
+        IncPNTIn_CMDLinear(kCmdAttBoth, w);
+        std::fprintf(stderr, "PROTEZIONE ON -------------\n");
+    } else {
+        IncPNTIn_CMDLinear(kCmdProtOff, w);
+        std::fprintf(stderr, "PROTEZIONE OFF -------------\n");
+    }
+}
+
+void LogTempFunction(Works* w, int mode) {
+    if (!RemountSetRw()) {
+        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", errno);
+        return;
+    }
+    if (mode == -1) {
+        char cmd[64];
+        std::snprintf(cmd, sizeof cmd, "rm %s", kLogPath);
+        plat_system(cmd);
+    } else {
+        const std::string path = plat_path(kLogPath);
+        struct stat st;
+        bool fresh = stat(path.c_str(), &st) != 0;
+        FILE* f = std::fopen(path.c_str(), "a");
+        if (!f) {
+            LogErr("can't open %s for appending", kLogPath);
+        } else {
+            if (fresh)
+                std::fputs(";TX,Temp1,Temp2,FDD,SWR\n", f);
+            char date[81];
+            w->dateText.copyTo(date, sizeof date);
+            std::fprintf(f, "%s%s%04.01f,%04.01f,%02.01fW,%03.02f,%04.01fV,%04.01fA%s", date,
+                         (w->ampStatus2 & 1) ? " , 1," : " , 0,", w->temp1.load(),
+                         w->temp2.load(), w->pwrFwd.load(), w->swr.load(),
+                         CalvTensVadcAmp(w, w->supplyAdc[3]), w->currentRaw / 4096.0f * 14.05f,
+                         mode == 1 ? " -> protezione attiva\n" : "\n");
+            std::fclose(f);
+        }
+    }
+    RemountSetRo();
+}
+
+double CalvTensVadcAmp(Works* w, uint8_t adc) {
+    const double k = HighPowerModel(w) ? 348.0 : 118.0;
+    return adc * 3.3 * k / 255.0 / 18.0;
+}
+
+float ConversionCelsius_to_Fahrenheit(float c) { return c * 9 / 5 + 32; }
+
+void ReadCPUTemp(Works* w) {
+    FILE* p = plat_popen("my_temp", "r");
+    if (!p) {
+        // The board temperature is only shown; the amplifier must keep running.
+        LogErr("can't run my_temp, board temperature not read");
+        return;
+    }
+    char line[32];
+    int n = 0;
+    while (std::fgets(line, sizeof line, p)) {
+        if (n == 0) {
+            w->cpuTemp[0] = static_cast<float>(std::atof(line));
+        } else if (n == 1 && std::strlen(line) > 5) {
+            char part[5];
+            std::strncpy(part, line + 5, 4);
+            part[4] = '\0';
+            w->cpuTemp[1] = static_cast<float>(std::atof(part));
+        }
+        n++;
+    }
+    plat_pclose(p);
+}
+
+void ReadDataOra(Works* w) {
+    static Shared<long> lastSecond;
+    const time_t now = std::time(nullptr);
+    if (static_cast<long>(now) == lastSecond)
+        return;
+    lastSecond = static_cast<long>(now);
+    tm local{};
+    localtime_r(&now, &local);
+    char text[80];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    w->dateText.set(text);
+}
+
+int Get_AudioTAV(Works*) {
+    FILE* p = plat_popen("lsusb | grep 0d8c", "r");
+    if (!p) {
+        std::fprintf(stderr, "Error opening pipe.\n");
+        return 0;
+    }
+    char line[256];
+    int count = 0;
+    while (std::fgets(line, sizeof line, p)) {
+        std::fprintf(stderr, "----------------- %s\n", line);
+        count++;
+    }
+    if (plat_pclose(p) == -1) {
+        std::fprintf(stderr, " Error!\n");
+        return 0;
+    }
+    return count;
+}

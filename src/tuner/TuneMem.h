@@ -1,0 +1,7 @@
+// The tuner memory: tuner words stored per antenna and frequency.
+#pragma once
+
+struct Works;
+
+// Loads the stored tuner word of `antenna` for freqHz into tunerWord.
+void LoadTuneFromMEM(Works* works, int antenna);

@@ -1,0 +1,205 @@
+// The alarm list, the reset key's paths and the alarm keys on the screen.
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/SimRoot.h"
+#include "platform/Root.h"
+#include "ui/Fb.h"
+#include "ui/TTF.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+class AlarmList : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        InitGlobalVar(w.get());
+        InitErrorTable(w.get());
+        initSetup(w.get());
+        w->startupFlags = 0;
+    }
+    std::vector<int> list() {
+        int codes[kMaxActiveErrors];
+        int n = SnapshotErrors(w.get(), codes, kMaxActiveErrors);
+        return std::vector<int>(codes, codes + n);
+    }
+    std::vector<int> queued() {
+        std::vector<int> out;
+        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
+            out.push_back(c);
+        return out;
+    }
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+};
+
+TEST_F(AlarmList, RaiseOnceRemoveInPlaceAndFlags) {
+    AddErrore(w.get(), 8);
+    AddErrore(w.get(), 8);
+    AddErrore(w.get(), 12);
+    AddErrore(w.get(), 1);
+    EXPECT_EQ(list(), (std::vector<int>{8, 12, 1}));
+    EXPECT_EQ(w->errorFlags, 1 | 4); // a protection alarm and a temporary warning
+    DeleteErrore(w.get(), 5);        // absent: nothing changes
+    EXPECT_EQ(list(), (std::vector<int>{8, 12, 1}));
+    DeleteErrore(w.get(), 12);
+    EXPECT_EQ(list(), (std::vector<int>{8, 1}));
+    EXPECT_EQ(ExistError(w.get(), 1), 1);
+    EXPECT_EQ(ExistError(w.get(), 12), 0);
+    EXPECT_EQ(ExistAnError(w.get()), 8);
+    AddErrore(w.get(), 21); // no such code
+    AddErrore(w.get(), -1);
+    EXPECT_EQ(list().size(), 2u);
+}
+
+TEST_F(AlarmList, NothingBeforeTheAmplifiersFirstAnswer) {
+    w->startupFlags = 1;
+    AddErrore(w.get(), 4);
+    EXPECT_TRUE(list().empty());
+    EXPECT_EQ(w->errorFlags, 0);
+}
+
+TEST_F(AlarmList, EveryCodeAtOnceFitsTheList) {
+    for (int code = 0; code < kAlarmCodes; code++)
+        AddErrore(w.get(), code);
+    EXPECT_EQ(list().size(), 21u);
+}
+
+TEST_F(AlarmList, ResetKeyWithOverTemperatureOldestDoesNothing) {
+    AddErrore(w.get(), 2);
+    AddErrore(w.get(), 9);
+    w->errorFlags = 0;
+    EXPECT_EQ(GPIO_Errori(w.get()), 0);
+    EXPECT_EQ(list(), (std::vector<int>{2, 9}));
+    EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(AlarmList, ResetKeyWithoutAlarmsIsNotTaken) {
+    EXPECT_EQ(GPIO_Errori(w.get()), 0);
+}
+
+TEST_F(AlarmList, TemporaryWarningsGoWithOneReset) {
+    AddErrore(w.get(), 9);  // flags 0
+    AddErrore(w.get(), 12); // temporary
+    AddErrore(w.get(), 13); // temporary, next to the other
+    EXPECT_EQ(w->errorFlags, 4);
+    EXPECT_EQ(GPIO_Errori(w.get()), 1);
+    EXPECT_EQ(list(), std::vector<int>{9});
+    EXPECT_EQ(w->errorFlags, 0);
+    // The next press clears what is left and resets the amplifier's state.
+    EXPECT_EQ(GPIO_Errori(w.get()), 1);
+    EXPECT_TRUE(list().empty());
+    EXPECT_EQ(queued(), (std::vector<int>{kCmdProtOff, kCmdBypassOn, kCmdAtt}));
+}
+
+TEST_F(AlarmList, ProtectionResetGoesThroughTheQueueAndTheNextStatus) {
+    w->ampStatus2 = 2;
+    w->ampFault = 0x81; // and the micro was reset: the start-up list again
+    w->ampBypass = 0;
+    AddErrore(w.get(), 1);
+    EXPECT_EQ(w->errorFlags & 1, 1);
+    EXPECT_EQ(GPIO_Errori(w.get()), 1);
+    EXPECT_EQ(w->cmdQueueDrain, 1);
+    EXPECT_EQ(w->errorResetPhase, 1);
+    std::vector<int> q = queued();
+    ASSERT_GE(q.size(), 5u);
+    EXPECT_EQ(q.front(), kCmdClearProt);
+    EXPECT_EQ(q[1], kCmdVersion); // InitMicroCmd follows
+    EXPECT_EQ(std::vector<int>(q.end() - 3, q.end()),
+              (std::vector<int>{kCmdProtOff, kCmdBypassOff, kCmdAtt}));
+    // The status reply after the queue was sent finishes the reset.
+    GestErroreSerial(w.get());
+    EXPECT_EQ(w->errorFlags & 2, 2);
+    EXPECT_TRUE(list().empty());
+}
+
+class AlarmKeys : public AlarmList {
+  protected:
+    static void SetUpTestSuite() {
+        static TempDir dir;
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        LoadFonts();
+        plat_set_root(nullptr);
+    }
+    void SetUp() override {
+        AlarmList::SetUp();
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+    }
+    void TearDown() override { fbRelease(fb, true); }
+    void pixel(int x, int y, int* r, int* g, int* b) {
+        const uint8_t* p = fb->work + y * fb->lineSize + x * 4;
+        *b = p[0];
+        *g = p[1];
+        *r = p[2];
+    }
+    // The background colour of the key in slot k (a point left of the text).
+    std::vector<int> keyColour(int slot) {
+        static const int x[6] = {7, 135, 268, 401, 534, 667};
+        int r, g, b;
+        pixel(x[slot], 372, &r, &g, &b);
+        return {r, g, b};
+    }
+    FrameBuffer* fb = nullptr;
+};
+
+TEST_F(AlarmKeys, RedForErrorsAmberForWarningsWithAWhiteFrame) {
+    AddErrore(w.get(), 15); // flags 3: red
+    AddErrore(w.get(), 12); // flags 4: amber
+    DrawError(w.get());
+    EXPECT_EQ(keyColour(0), (std::vector<int>{255, 30, 0}));
+    EXPECT_EQ(keyColour(1), (std::vector<int>{250, 150, 0}));
+    EXPECT_EQ(keyColour(2), (std::vector<int>{0, 0, 0})); // no third key
+    int r, g, b;
+    pixel(5, 400, &r, &g, &b);
+    EXPECT_EQ(r + g + b, 3 * 255);
+    pixel(130, 415, &r, &g, &b);
+    EXPECT_EQ(r + g + b, 3 * 255);
+    // The texts are drawn in the key (bright pixels in the text band).
+    int bright = 0;
+    for (int x = 9; x < 125; x++)
+        for (int y = 376; y < 392; y++) {
+            pixel(x, y, &r, &g, &b);
+            bright += g > 200;
+        }
+    EXPECT_GT(bright, 10);
+}
+
+TEST_F(AlarmKeys, EightAlarmsShowTheSixMostRecent) {
+    // Entries 0..7: codes with flags that alternate colours so slots can be told apart.
+    const int codes[8] = {9, 1, 12, 3, 13, 15, 14, 19};
+    for (int c : codes)
+        AddErrore(w.get(), c);
+    DrawError(w.get());
+    for (int k = 0; k < 6; k++) {
+        const int code = codes[2 + k];
+        const bool red = w->errorTable[code].flags & 1;
+        EXPECT_EQ(keyColour(k), red ? (std::vector<int>{255, 30, 0}) : (std::vector<int>{250, 150, 0}))
+            << "slot " << k;
+    }
+}
+
+TEST_F(AlarmKeys, NotDrawnOverMenusOrTheStatusPage) {
+    AddErrore(w.get(), 15);
+    w->viewFlags = 1;
+    DrawError(w.get());
+    EXPECT_EQ(keyColour(0), (std::vector<int>{0, 0, 0}));
+    w->viewFlags = 0;
+    w->keyPage = 1;
+    DrawError(w.get());
+    EXPECT_EQ(keyColour(0), (std::vector<int>{0, 0, 0}));
+}
+
+} // namespace

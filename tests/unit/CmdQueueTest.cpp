@@ -1,0 +1,211 @@
+// The command ring, the link's command texts and their side effects.
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Linear.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "platform/Root.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class Commands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        InitGlobalVar(w.get());
+        ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+        w->linFD = fds[1];
+    }
+    void TearDown() override {
+        close(fds[0]);
+        close(fds[1]);
+        plat_set_root(nullptr);
+    }
+    // Sends the command of `state` and returns the bytes written to the port.
+    std::string sent(int state) {
+        SendLinearCommand(w.get(), state);
+        char buf[64];
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    }
+    std::vector<int> drain() {
+        std::vector<int> out;
+        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
+            out.push_back(c);
+        return out;
+    }
+
+    TempDir dir;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    int fds[2] = {-1, -1};
+};
+
+TEST_F(Commands, RingKeepsOrderAndRefusesThe30th) {
+    for (int i = 0; i < 29; i++)
+        ASSERT_EQ(IncPNTIn_CMDLinear(100 + i, w.get()), 100 + i);
+    EXPECT_EQ(IncPNTIn_CMDLinear(7, w.get()), -1);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
+                         "3 Linear: command queue full, command 7 dropped"));
+    std::vector<int> got = drain();
+    ASSERT_EQ(got.size(), 29u);
+    for (int i = 0; i < 29; i++)
+        EXPECT_EQ(got[i], 100 + i);
+    // Wrapping around the end of the ring keeps working.
+    for (int round = 0; round < 3; round++) {
+        for (int i = 0; i < 20; i++)
+            ASSERT_GE(IncPNTIn_CMDLinear(i, w.get()), 0);
+        EXPECT_EQ(drain().size(), 20u);
+    }
+    EXPECT_TRUE(CmdQueueEmpty(w.get()));
+}
+
+TEST_F(Commands, NextCmdPriorityDrainsOnlyWhenAsked) {
+    IncPNTIn_CMDLinear(kCmdAntenna, w.get());
+    IncPNTIn_CMDLinear(kCmdFreq, w.get());
+    w->retryCount = 2;
+    NextCmdPriority(w.get(), kCmdStatus);
+    EXPECT_EQ(linearProcessStatus, kCmdStatus);
+    EXPECT_EQ(w->retryCount, 0);
+
+    w->cmdQueueDrain = 1;
+    w->errorResetPhase = 1;
+    NextCmdPriority(w.get(), kCmdStatus);
+    EXPECT_EQ(linearProcessStatus, kCmdAntenna);
+    NextCmdPriority(w.get(), kCmdStatus);
+    EXPECT_EQ(linearProcessStatus, kCmdFreq);
+    EXPECT_EQ(w->errorResetPhase, 1);
+    NextCmdPriority(w.get(), kCmdStatus); // empty now: back to polling, reset phase 2
+    EXPECT_EQ(linearProcessStatus, kCmdStatus);
+    EXPECT_EQ(w->cmdQueueDrain, 0);
+    EXPECT_EQ(w->errorResetPhase, 2);
+}
+
+TEST_F(Commands, TextsOnTheWire) {
+    EXPECT_EQ(sent(kCmdVersion), "VSM;");
+    EXPECT_EQ(sent(kCmdStatus), "ST;");
+    EXPECT_EQ(sent(kCmdAntenna), "SA1;");
+    w->antennaIdx = 2;
+    EXPECT_EQ(sent(kCmdAntenna), "SA3;");
+    EXPECT_EQ(sent(kCmdFreq), "FA00014070000;");
+    w->tunerWord = 0x10000;
+    EXPECT_EQ(sent(kCmdTuneWord), "MT100010000;");
+    EXPECT_EQ(w->tunerBypass, 1);
+    w->tunerWord = 0x800ABC;
+    EXPECT_EQ(sent(kCmdTuneWord), "MT100800ABC;");
+    EXPECT_EQ(w->tunerBypass, 0);
+    EXPECT_EQ(sent(kCmdFreqSens), "FS00001;");
+    EXPECT_EQ(sent(kCmdClearProt), "CPFFFF;");
+    EXPECT_EQ(sent(kCmdProtOff), "MP0;");
+    EXPECT_EQ(sent(kCmdProtOn), "MP1;");
+    EXPECT_EQ(sent(kCmdThresholds), "TS4095409515003700;");
+    w->fanWanted = 50;
+    EXPECT_EQ(sent(kCmdFan), "FN1050;");
+    EXPECT_EQ(sent(kCmdProtParams), "PS0001100000000000;");
+    w->relayDrive = 0x20;
+    EXPECT_EQ(sent(kCmdFilter), "SF3000020;");
+    EXPECT_EQ(sent(kCmdResetQuery), "MR0;");
+    EXPECT_EQ(sent(kCmdGeneric), "GM00020100;");
+    EXPECT_EQ(sent(kCmdGsRead), "GS;");
+    EXPECT_EQ(sent(kCmdEe0), "ER0000;");
+    EXPECT_EQ(sent(kCmdEe1), "ER0001;");
+    EXPECT_EQ(sent(kCmdEe2), "ER0002;");
+    EXPECT_EQ(linearProcessStatus, kStateWait);
+    EXPECT_EQ(std::string(w->lastCmd.get().s), "ER");
+    EXPECT_EQ(w->retryState, kCmdEe2);
+}
+
+TEST_F(Commands, AttenuatorBypassAndAnSideEffects) {
+    const char* expect[4] = {"AT00;", "AT01;", "AT10;", "AT11;"};
+    for (int v = 0; v < 4; v++) {
+        w->attenuator = static_cast<uint8_t>(v);
+        EXPECT_EQ(sent(kCmdAtt), expect[v]);
+    }
+    w->attenuatorTune = 2;
+    EXPECT_EQ(sent(kCmdAttTune), "AT10;");
+    EXPECT_EQ(sent(kCmdAttBoth), "AT11;");
+
+    EXPECT_EQ(sent(kCmdBypassOn), "AB1;");
+    EXPECT_EQ(w->bypassRequested, 1);
+    EXPECT_EQ(w->attenuatorShown, 4);
+    EXPECT_EQ(sent(kCmdBypassOff), "AB0;");
+    EXPECT_EQ(w->bypassRequested, 0);
+
+    w->anState = 1;
+    EXPECT_EQ(sent(kCmdAn), "AN1;");
+}
+
+TEST_F(Commands, GeneralSettingsCarryTheFrequencySourceBit) {
+    w->generalSettings.set("0000000000");
+    w->ModeWorkIdx = 0;
+    EXPECT_EQ(sent(kCmdGsWrite), "GS0200000000;");
+    w->generalSettings.set("0300000000");
+    w->ModeWorkIdx = 1;
+    EXPECT_EQ(sent(kCmdGsWrite), "GS0100000000;");
+}
+
+TEST_F(Commands, TunerBypassResetAndFirmwareUpdate) {
+    w->tunerWord = 0x840123;
+    EXPECT_EQ(sent(kCmdTunerBypass), "MT100010123;");
+    EXPECT_EQ(w->tunerBypass, 1);
+    EXPECT_EQ(w->tuneSem, 0); // the busy flag is given back
+
+    w->tuneC = 100;
+    w->tuneL = 200;
+    EXPECT_EQ(sent(kCmdTunerReset), "MT100800000;");
+    EXPECT_EQ(w->tunerBypass, 0);
+    EXPECT_EQ(w->tuneC, 0u);
+    EXPECT_EQ(w->tuneL, 0u);
+
+    EXPECT_EQ(sent(kCmdFwUpdate), "MR1;");
+    EXPECT_EQ(w->serviceFlags & 4, 4);
+    EXPECT_EQ(linearProcessStatus, kStateParked);
+}
+
+TEST_F(Commands, StartUpListInItsOrder) {
+    InitMicroCmd(w.get());
+    EXPECT_EQ(drain(), (std::vector<int>{0, 36, 37, 38, 17, 22, 21, 7, 12, 11, 24, 33, 34, 13, 32}));
+    EXPECT_EQ(w->thresholdRowIdx, 0); // the default thresholds were chosen
+    // Again (after a micro reset) the thresholds are not sent twice.
+    InitMicroCmd(w.get());
+    EXPECT_EQ(drain(), (std::vector<int>{0, 36, 37, 38, 17, 21, 7, 12, 11, 24, 33, 34, 13, 32}));
+}
+
+TEST_F(Commands, RetriesThenGivesUpWithTheCommunicationWarning) {
+    InitErrorTable(w.get());
+    w->startupFlags = 0;
+    LastCmdSent(w.get(), 'F', 'A', kCmdFreq);
+    for (int attempt = 1; attempt <= 3; attempt++) {
+        GestRetrayCMD(w.get());
+        EXPECT_EQ(linearProcessStatus, kCmdFreq) << attempt;
+    }
+    GestRetrayCMD(w.get()); // the fourth failure
+    EXPECT_EQ(linearProcessStatus, kCmdStatus);
+    EXPECT_EQ(w->retryCount, 0);
+    EXPECT_EQ(w->retryStops, 1);
+    EXPECT_EQ(w->retryTotal, 4);
+    EXPECT_EQ(w->activeErrorCount, 1);
+    EXPECT_EQ(w->activeErrors[0], 4);
+    EXPECT_TRUE(w->errorTable[4].line2.equals("Err FA"));
+    EXPECT_EQ(w->errHoldoffMs, 2000);
+
+    // A second series within the hold-off raises nothing new.
+    DeleteErrore(w.get(), 4);
+    for (int i = 0; i < 4; i++)
+        GestRetrayCMD(w.get());
+    EXPECT_EQ(w->activeErrorCount, 0);
+    EXPECT_EQ(w->retryStops, 2);
+}
+
+} // namespace

@@ -1,0 +1,345 @@
+// The amplifier reply decoder: the status reply field by field, the other
+// replies, the alarms they raise, and the status record.
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Decoder.h"
+#include "amp/Linear.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "platform/Root.h"
+
+#include <cmath>
+#include <algorithm>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr float kFwd = 5.156579e-06f, kRefl = 3.3262754e-06f, kIn = 5.5078103e-06f,
+                kDir = -0.007f;
+
+// A status reply as the amplifier sends it (without ';').
+struct St {
+    int s1 = 0, s2 = 0, in = 0, fwd = 0, refl = 0, cur = 0, t1 = 2048, t2 = 2048, fault = 0,
+        peak = 0;
+    std::string text() const {
+        char b[64];
+        std::snprintf(b, sizeof b, "ST%X%X%04d%04d%04d%04d%04d%04d%X%X00%04d", s1, s2, in, fwd,
+                      refl, cur, t1, t2, fault & 0xF, (fault >> 4) & 0xF, peak);
+        return b;
+    }
+};
+
+int countFor(float watts, float k) { return static_cast<int>(std::lround(std::sqrt(watts / k))); }
+
+class Decoder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        InitGlobalVar(w.get());
+        InitErrorTable(w.get());
+        initSetup(w.get());
+    }
+    void TearDown() override { plat_set_root(nullptr); }
+    void decode(const std::string& reply) {
+        DecodeCatCmd(w.get(), reply.c_str(), static_cast<int>(reply.size()) + 1);
+    }
+    void answered() { decode("CPFFFF"); } // the first "CP" lets alarms through
+    // Commands queued by the last reply: the status reply itself takes the
+    // oldest one as the link's next state.
+    std::vector<int> queued() {
+        std::vector<int> out;
+        if (linearProcessStatus != kCmdFreqMeter && linearProcessStatus != kCmdStatus)
+            out.push_back(linearProcessStatus);
+        linearProcessStatus = kCmdStatus;
+        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
+            out.push_back(c);
+        return out;
+    }
+    std::vector<int> alarms() {
+        int codes[kMaxActiveErrors];
+        int n = SnapshotErrors(w.get(), codes, kMaxActiveErrors);
+        return std::vector<int>(codes, codes + n);
+    }
+
+    TempDir dir;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+};
+
+TEST_F(Decoder, StatusFieldsRoundTrip) {
+    St st;
+    st.s1 = 0xD;
+    st.s2 = 0x9;
+    st.in = countFor(2.5f, kIn);
+    st.fwd = countFor(100.0f, kFwd);
+    st.refl = static_cast<int>(std::lround(std::sqrt((11.1f - kDir * 100.0f) / kRefl)));
+    st.cur = 2048;
+    st.fault = 0; // bit layout checked separately
+    decode(st.text());
+    EXPECT_EQ(w->ampStatus1, 0xD);
+    EXPECT_EQ(w->ampStatus2, 0x9);
+    EXPECT_EQ(w->rawFwd, st.fwd);
+    EXPECT_NEAR(w->pwrIn, 2.5f, 0.01f);
+    EXPECT_NEAR(w->pwrFwd, 100.0f, 0.1f);
+    EXPECT_NEAR(w->pwrRefl, 11.1f, 0.05f);
+    EXPECT_NEAR(w->swr, 2.0f, 0.01f); // rho about 0.333
+    EXPECT_FLOAT_EQ(w->currentRaw, 2048.0f);
+    EXPECT_NEAR(w->temp1, 24.99f, 0.02f); // 2048 is just under 25 degrees
+    EXPECT_EQ(linearProcessStatus, kCmdFreqMeter); // nothing queued: "FM;" next
+}
+
+TEST_F(Decoder, SwrRules) {
+    EXPECT_FLOAT_EQ(SwrFromPowers(0.0f, 0.0f), 0.0f);
+    EXPECT_FLOAT_EQ(SwrFromPowers(0.2f, 0.6f), 100.0f);
+    EXPECT_FLOAT_EQ(SwrFromPowers(0.2f, 0.4f), 0.0f);
+    EXPECT_FLOAT_EQ(SwrFromPowers(10.0f, 20.0f), 100.0f);
+    EXPECT_FLOAT_EQ(SwrFromPowers(10.0f, 10.0f), 100.0f);
+    EXPECT_NEAR(SwrFromPowers(100.0f, 11.1f), 2.0f, 0.01f);
+    EXPECT_NEAR(SwrFromPowers(50.0f, 49.9f), 100.0f, 0.001f); // capped
+
+    St st;
+    decode(st.text());
+    EXPECT_FLOAT_EQ(w->swr, 0.0f);
+    st.fwd = countFor(0.2f, kFwd);
+    st.refl = static_cast<int>(std::lround(std::sqrt((0.6f - kDir * 0.2f) / kRefl)));
+    decode(st.text());
+    EXPECT_FLOAT_EQ(w->swr, 100.0f);
+}
+
+TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
+    answered();
+    St st;
+    st.fault = 0x09; // "I OUT" and "SENS PW": the highest cause is shown
+    decode(st.text());
+    EXPECT_EQ(w->ampFault, 0x09);
+    EXPECT_EQ(alarms(), std::vector<int>{15});
+    EXPECT_TRUE(w->errorTable[15].line2.equals("SENS PW"));
+    EXPECT_EQ(w->errorFlags & 1, 1); // alarm 15 asks for a protection reset
+
+    st.fault = 0x4F; // band warning wins over the causes
+    DeleteErrore(w.get(), 15);
+    decode(st.text());
+    EXPECT_EQ(w->ampFault, 0x4F);
+    EXPECT_EQ(alarms(), std::vector<int>{19});
+
+    st.fault = 0;
+    w->errorFlags = 3;
+    decode(st.text());
+    EXPECT_EQ(w->errorFlags, 0); // the display reset completes once the fault is gone
+}
+
+TEST_F(Decoder, NoAlarmBeforeTheFirstCpReply) {
+    St st;
+    st.s2 = 2;       // high SWR
+    st.fault = 0x01; // I OUT
+    st.t1 = 400;     // hot: above 80, held at 80 degrees
+    w->maxTemperature = 60.0f;
+    decode(st.text());
+    EXPECT_TRUE(alarms().empty());
+    std::vector<int> q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOff), 0); // no "AB0;" before "CP"
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdProtOn), 1);
+
+    answered();
+    EXPECT_EQ(w->startupFlags & 1, 0);
+    decode(st.text());
+    EXPECT_EQ(alarms(), (std::vector<int>{15, 1, 2}));
+    q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOff), 1);
+}
+
+TEST_F(Decoder, TemperaturesAreSmoothedAndOverTemperatureEnds) {
+    answered();
+    w->maxTemperature = 60.0f;
+    w->hysteresis1 = 3;
+    St st;
+    st.t1 = st.t2 = 2048; // about 25 degrees
+    decode(st.text());
+    const float first = w->temp1;
+    st.t1 = st.t2 = 400; // above 80 degrees: held at 80
+    decode(st.text());
+    EXPECT_NEAR(w->temp1, (first * 9 + 80.0f) / 10, 0.01f);
+
+    // Force the temperatures past the threshold: alarm 2 and the protection.
+    w->temp1 = 70.0f;
+    w->temp2 = 70.0f;
+    queued();
+    decode(st.text());
+    EXPECT_TRUE(ExistError(w.get(), 2));
+    std::vector<int> q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdProtOn), 1);
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdAttBoth), 1);
+
+    // Below threshold minus hysteresis: alarm 2 goes, alarm 0 stays as a record.
+    w->temp1 = 56.0f;
+    w->temp2 = 56.0f;
+    st.t1 = st.t2 = 1800; // about 56 degrees
+    decode(st.text());
+    EXPECT_FALSE(ExistError(w.get(), 2));
+    EXPECT_TRUE(ExistError(w.get(), 0));
+    q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOn), 1);
+}
+
+TEST_F(Decoder, NextStateAfterTheStatusReply) {
+    IncPNTIn_CMDLinear(kCmdAntenna, w.get());
+    decode(St().text());
+    EXPECT_EQ(linearProcessStatus, kCmdAntenna);
+    decode(St().text());
+    EXPECT_EQ(linearProcessStatus, kCmdFreqMeter);
+    w->tuneState = 2;
+    decode(St().text());
+    EXPECT_EQ(linearProcessStatus, kCmdClearProt);
+    EXPECT_EQ(w->tuneState, 1);
+    w->tuneState = 3;
+    decode(St().text());
+    EXPECT_EQ(linearProcessStatus, kCmdStatus);
+    EXPECT_EQ(w->tuneState, 1);
+}
+
+TEST_F(Decoder, OtherReplies) {
+    decode("VS1.07.03");
+    EXPECT_TRUE(w->microVersion.equals("1.07.03"));
+    decode("SA2");
+    EXPECT_EQ(w->antennaIdx, 1);
+    decode("FM00007100000");
+    EXPECT_EQ(w->fmFreqHz, 7100000);
+    decode("FM00000000000"); // no RF: the last measurement stays
+    EXPECT_EQ(w->fmFreqHz, 7100000);
+    decode("AB1");
+    EXPECT_EQ(w->ampBypass, 1);
+    w->anFlags = 0x10;
+    decode("AN1");
+    EXPECT_EQ(w->anState, 1);
+    EXPECT_EQ(w->anFlags, 0x30);
+    decode("GS0123456789");
+    EXPECT_TRUE(w->generalSettings.equals("0123456789"));
+    decode("MR1");
+    EXPECT_EQ(w->microResetSeen, 0);
+    decode("MR0");
+    EXPECT_EQ(w->microResetSeen, 1);
+    decode("ER0002" "3031");
+    EXPECT_EQ(w->eeModel[0], '0');
+    EXPECT_EQ(w->eeModel[1], '1');
+    EXPECT_EQ(number_ofStep_meter_FWD, 120);
+    std::string block = "ER0000";
+    for (const char* c = "SN 2026-00417"; *c; c++) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(*c));
+        block += hex;
+    }
+    block += std::string(64 - 26, '0');
+    decode(block);
+    EXPECT_EQ(w->ee0[0], 'S');
+    EXPECT_EQ(w->ee0[12], '7');
+    EXPECT_EQ(w->ee0[13], 0);
+    EXPECT_EQ(linearProcessStatus, kCmdStatus);
+}
+
+TEST_F(Decoder, RejectedUnknownAndShortRepliesAreRetried) {
+    for (const char* bad : {"ST?", "FA!", "MT&", "ZZ12", "S"}) {
+        w->retryCount = 0;
+        LastCmdSent(w.get(), 'S', 'T', kCmdStatus);
+        linearProcessStatus = kStateDecode;
+        decode(bad);
+        EXPECT_EQ(w->retryCount, 1) << bad;
+        EXPECT_EQ(linearProcessStatus, kCmdStatus) << bad;
+    }
+    // A reply of one character plus the terminator is too short to name a command.
+    w->retryCount = 0;
+    DecodeCatCmd(w.get(), "", 1);
+    EXPECT_EQ(w->retryCount, 1);
+}
+
+TEST_F(Decoder, BypassFollowUpAndStateAfterACommunicationFailure) {
+    answered();
+    St st;
+    st.s2 = 8; // the amplifier reports bypass
+    w->ampBypass = 0;
+    w->bypassRequested = 1;
+    decode(st.text());
+    EXPECT_EQ(w->ampBypass, 1);
+    st.s2 = 0;
+    w->bypassRequested = 1; // asked for bypass: a missing bit does not clear it
+    decode(st.text());
+    EXPECT_EQ(w->ampBypass, 1);
+
+    // With alarm 4 the amplifier's pads and bypass are taken over.
+    AddErrore(w.get(), 4);
+    st.s1 = 0x8; // 3 dB pad in only
+    decode(st.text());
+    EXPECT_EQ(w->ampBypass, 0);
+    EXPECT_EQ(w->attenuator, 2);
+    EXPECT_EQ(w->attenuatorShown, 2);
+}
+
+TEST_F(Decoder, InputPowerAlarmOnlyWithTheAnCheck) {
+    answered();
+    St st;
+    st.fault = 0x20;
+    w->anState = 0;
+    decode(st.text());
+    EXPECT_FALSE(ExistError(w.get(), 3));
+    w->anState = 1;
+    w->tuneModeFlags = 0x02;
+    decode(st.text());
+    EXPECT_FALSE(ExistError(w.get(), 3));
+    w->tuneModeFlags = 0x01;
+    decode(st.text());
+    EXPECT_TRUE(ExistError(w.get(), 3));
+}
+
+TEST_F(Decoder, StatusRecordLayout) {
+    w->ModeWorkIdx = 1;
+    w->attenuator = 2;
+    w->antennaIdx = 1;
+    w->ampBypass = 1;
+    w->tunerBypass = 1;
+    w->swr = 1.5f;
+    w->pwrFwd = 45.25f;
+    w->pwrIn = 2.5f;
+    w->temp1 = 31.0f;
+    w->temp2 = 35.5f;
+    w->currentRaw = 2048.0f;
+    w->NumBanco = 3;
+    w->supplyAdc[3] = 200;
+    w->antennaRowCount = 1;
+    w->antennaTable[0].name.set("20m");
+    w->antennaTable[0].freqLow = 14000000;
+    w->antennaTable[0].freqHigh = 14350000;
+    w->startupFlags = 0;
+    AddErrore(w.get(), 8);
+    AddErrore(w.get(), 12);
+    char rec[kStatusRecordSize];
+    CreaBufferDiStato(w.get(), rec);
+    std::string s(rec);
+    ASSERT_EQ(s.size(), 52u);
+    EXPECT_EQ(s.substr(0, 4), "20m ");
+    EXPECT_EQ(s.substr(4, 6), "1211B0");
+    EXPECT_EQ(s.substr(10, 6), "001.50");
+    EXPECT_EQ(s.substr(16, 6), "045.25");
+    EXPECT_EQ(s.substr(22, 6), "002.50");
+    EXPECT_EQ(s.substr(28, 4), "35.5");
+    EXPECT_EQ(s.substr(32, 4), "17.0"); // 200 x 3.3 x 118 / 255 / 18
+    EXPECT_EQ(s.substr(36, 4), "07.0");
+    EXPECT_EQ(s.substr(40, 2), "03");
+    EXPECT_EQ(s[42], static_cast<char>(13)); // the last raised alarm (12) plus one
+    EXPECT_EQ(s.substr(43, 8), "00000000");
+    EXPECT_EQ(s[51], ';');
+
+    w->freqHz = 7000000; // no row: "----"
+    w->tuneEnabled = -1;
+    CreaBufferDiStato(w.get(), rec);
+    EXPECT_EQ(std::string(rec, 4), "----");
+    EXPECT_EQ(rec[8], 'N');
+}
+
+} // namespace

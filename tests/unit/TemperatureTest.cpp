@@ -1,0 +1,176 @@
+// Thermistor conversion, fan table and hysteresis, protection switch, the
+// temperature log and the small conversions.
+#include "TestRoot.h"
+
+#include "amp/CmdQueue.h"
+#include "amp/Temperature.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/SimRoot.h"
+#include "platform/Root.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+class Temperatures : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        InitGlobalVar(w.get());
+    }
+    void TearDown() override { plat_set_root(nullptr); }
+    std::vector<int> queued() {
+        std::vector<int> out;
+        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
+            out.push_back(c);
+        return out;
+    }
+    void heat(float t) {
+        w->temp1 = t;
+        w->temp2 = t - 5.0f;
+        searchPercentVentola(w.get());
+    }
+
+    TempDir dir;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+};
+
+TEST(Thermistor, ReadingsToDegrees) {
+    EXPECT_NEAR(CalcolaTemp(2048), 24.99f, 0.01f);
+    EXPECT_LT(CalcolaTemp(2048), 25.0f);
+    EXPECT_FLOAT_EQ(CalcolaTemp(0), 80.0f);    // R = 0: the hot end, held at 80
+    EXPECT_FLOAT_EQ(CalcolaTemp(4095), -10.0f); // open sensor: the cold end, held at -10
+    EXPECT_FLOAT_EQ(CalcolaTemp(4094), -10.0f);
+    // Exactly on a table point: R = 5.353 kOhm is 40 degrees.
+    EXPECT_NEAR(CalcolaTemp(static_cast<uint16_t>(4095 * 5.353 / 15.353 + 0.5)), 40.0f, 0.1f);
+    // Monotonic: a larger reading (more resistance) is colder.
+    float last = 100.0f;
+    for (int r = 100; r < 4000; r += 50) {
+        float t = CalcolaTemp(static_cast<uint16_t>(r));
+        EXPECT_LE(t, last) << r;
+        last = t;
+    }
+}
+
+TEST(Conversions, VoltageAndFahrenheit) {
+    auto w = std::make_unique<Works>();
+    InitGlobalVar(w.get());
+    EXPECT_NEAR(CalvTensVadcAmp(w.get(), 200), 200 * 3.3 * 118 / 255.0 / 18, 1e-9);
+    w->eeModel[1] = '1';
+    EXPECT_NEAR(CalvTensVadcAmp(w.get(), 200), 50.04, 0.01); // the 120 W model's divider
+    EXPECT_FLOAT_EQ(ConversionCelsius_to_Fahrenheit(100.0f), 212.0f);
+    EXPECT_FLOAT_EQ(ConversionCelsius_to_Fahrenheit(-40.0f), -40.0f);
+}
+
+TEST_F(Temperatures, FanStepsUpAtOnceAndDownWithHysteresis) {
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/ventola.txt",
+                          "; temperature level\r\n30 0\r\n45.0\t50\r\n60 100.7\r\n"));
+    ReadVentolaFile(w.get());
+    ASSERT_EQ(w->fanCount, 3);
+    EXPECT_FLOAT_EQ(w->fanTable[1].temp, 45.0f);
+    EXPECT_EQ(w->fanTable[2].level, 100); // truncated
+    EXPECT_FLOAT_EQ(SearchTemperatureFromVentola(w.get(), 50), 45.0f);
+    EXPECT_FLOAT_EQ(SearchTemperatureFromVentola(w.get(), 7), 0.0f);
+    w->hysteresis2 = 3;
+
+    heat(44.0f);
+    EXPECT_EQ(w->fanLevel, 0);
+    EXPECT_TRUE(queued().empty());
+    heat(45.0f);
+    EXPECT_EQ(w->fanLevel, 50);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdFan});
+    heat(42.0f); // 45 - 3 <= 42: stays
+    EXPECT_EQ(w->fanLevel, 50);
+    EXPECT_TRUE(queued().empty());
+    heat(41.9f);
+    EXPECT_EQ(w->fanLevel, 0);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdFan});
+    // At or above the last row the first row's level is wanted: the last level stays.
+    heat(50.0f);
+    EXPECT_EQ(w->fanLevel, 50);
+    queued();
+    heat(61.0f);
+    EXPECT_EQ(w->fanWanted, 0);
+    EXPECT_EQ(w->fanLevel, 50);
+}
+
+TEST_F(Temperatures, MissingFanTableSendsNothing) {
+    ReadVentolaFile(w.get());
+    EXPECT_EQ(w->fanCount, 0);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 can't open /opt/set/ventola.txt"));
+    heat(70.0f);
+    EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(Temperatures, ProtectionSwitch) {
+    AttivaDisattivaProtezione(w.get(), 1);
+    EXPECT_EQ(queued(), (std::vector<int>{kCmdProtOn, kCmdAttBoth}));
+    AttivaDisattivaProtezione(w.get(), 0);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdProtOff});
+}
+
+TEST_F(Temperatures, LogHeaderSamplesAndDeletion) {
+    w->dateText.set("2026-12-06 10:00:00");
+    w->temp1 = 35.25f;
+    w->temp2 = 36.0f;
+    w->pwrFwd = 45.5f;
+    w->swr = 1.25f;
+    w->currentRaw = 2048.0f;
+    w->supplyAdc[3] = 200;
+    w->eeModel[1] = '1';
+    w->ampStatus2 = 1;
+    LogTempFunction(w.get(), 0);
+    LogTempFunction(w.get(), 1);
+    auto lines = ReadLines(dir.path + "/opt/set/LOGtemp.txt");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], ";TX,Temp1,Temp2,FDD,SWR");
+    EXPECT_EQ(lines[1], "2026-12-06 10:00:00 , 1,35.2,36.0,45.5W,1.25,50.0V,07.0A");
+    EXPECT_EQ(lines[2], lines[1] + " -> protezione attiva");
+    LogTempFunction(w.get(), -1);
+    EXPECT_FALSE(FileExists(dir.path + "/opt/set/LOGtemp.txt"));
+    auto cmds = ReadLines(dir.path + "/commands.log");
+    EXPECT_GE(FindLine(cmds, "rm /opt/set/LOGtemp.txt"), 0);
+    EXPECT_EQ(cmds.back(), "mount -v -n -o remount -r /opt/set");
+
+    // A failed remount stops the write.
+    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount", "exit 1\n"));
+    LogTempFunction(w.get(), 0);
+    EXPECT_FALSE(FileExists(dir.path + "/opt/set/LOGtemp.txt"));
+}
+
+TEST_F(Temperatures, BoardTemperatureAndAFailingCommand) {
+    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/my_temp", "echo 47.5\necho \"temp=52.1'C\"\n"));
+    ReadCPUTemp(w.get());
+    EXPECT_FLOAT_EQ(w->cpuTemp[0], 47.5f);
+    EXPECT_FLOAT_EQ(w->cpuTemp[1], 52.1f);
+    // A command that prints nothing leaves the values: the program goes on.
+    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/my_temp", "exit 127\n"));
+    ReadCPUTemp(w.get());
+    EXPECT_FLOAT_EQ(w->cpuTemp[0], 47.5f);
+}
+
+TEST_F(Temperatures, DateTextAndUsbAudioCount) {
+    ReadDataOra(w.get());
+    std::string d = w->dateText.get().s;
+    ASSERT_EQ(d.size(), 19u);
+    EXPECT_EQ(d[4], '-');
+    EXPECT_EQ(d[13], ':');
+
+    EXPECT_EQ(Get_AudioTAV(w.get()), 0);
+    ASSERT_TRUE(WriteFile(dir.path + "/sim/lsusb.txt",
+                          "Bus 001 Device 004: ID 0d8c:0014 C-Media Electronics, Inc. Audio\n"
+                          "Bus 001 Device 002: ID 0424:9514 Microchip Technology, Inc.\n"
+                          "Bus 001 Device 005: ID 0d8c:000c C-Media Electronics, Inc. Audio\n"));
+    EXPECT_EQ(Get_AudioTAV(w.get()), 2);
+}
+
+} // namespace
