@@ -1,0 +1,244 @@
+// The amplifier link thread against the model of the amplifier's
+// microcontroller over a pty: what goes on the wire, in which order, and what
+// the replies do to the shared record.
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Linear.h"
+#include "amp/Temperature.h"
+#include "core/Setup.h"
+#include "core/Threads.h"
+#include "core/Works.h"
+#include "devsim/AmpModel.h"
+#include "devsim/Pty.h"
+#include "devsim/SimRoot.h"
+#include "platform/Clock.h"
+#include "platform/Root.h"
+
+#include <algorithm>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class Link : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        InitGlobalVar(w.get());
+        InitErrorTable(w.get());
+        initSetup(w.get());
+    }
+    void TearDown() override {
+        w->running = 0;
+        if (link.joinable())
+            link.join();
+        AmpModelStop(model);
+        plat_set_root(nullptr);
+    }
+    void startModel(const AmpModelConfig& cfg = {}) {
+        model = AmpModelStart(dir.path + "/dev/ttyAMA0", cfg);
+        ASSERT_NE(model, nullptr);
+    }
+    void startLink() { link = std::thread(Linear, w.get()); }
+    std::vector<std::string> wire() {
+        std::vector<std::string> out;
+        for (auto& r : AmpModelReceived(model))
+            out.push_back(r.text);
+        return out;
+    }
+    bool sentAtLeast(size_t n, int timeoutMs) {
+        return WaitFor([&] { return AmpModelReceived(model).size() >= n; }, timeoutMs);
+    }
+    bool onWire(const std::string& text, int timeoutMs) {
+        return WaitFor(
+            [&] {
+                auto v = wire();
+                return std::find(v.begin(), v.end(), text) != v.end();
+            },
+            timeoutMs);
+    }
+
+    TempDir dir;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    AmpModel* model = nullptr;
+    std::thread link;
+};
+
+TEST_F(Link, IdleLinkAlternatesStatusAndFrequency) {
+    startModel();
+    startLink();
+    ASSERT_TRUE(sentAtLeast(12, 5000));
+    auto rx = AmpModelReceived(model);
+    for (size_t i = 0; i < 12; i++)
+        EXPECT_EQ(rx[i].text, i % 2 == 0 ? "ST;" : "FM;") << i;
+    // One command at a time: each after the previous reply, roughly 10-20 ms apart.
+    for (size_t i = 1; i < 12; i++)
+        EXPECT_GE(rx[i].ms - rx[i - 1].ms, 8) << i;
+    EXPECT_EQ(w->deviceErrorCode, 0);
+}
+
+TEST_F(Link, StartUpListGoesOutOneCommandAfterEachStatusPoll) {
+    startModel();
+    InitMicroCmd(w.get());
+    startLink();
+    ASSERT_TRUE(sentAtLeast(32, 8000));
+    auto v = wire();
+    const std::vector<std::string> list = {
+        "VSM;", "ER0000;", "ER0001;", "ER0002;", "MP0;", "TS4095409515003700;", "AN0;", "SA1;",
+        "FS00001;", "MT100000000;", "PS0001100000000000;", "GM00020100;", "GS;", "CPFFFF;", "MR0;"};
+    for (size_t i = 0; i < list.size(); i++) {
+        EXPECT_EQ(v[2 * i], "ST;") << i;
+        EXPECT_EQ(v[2 * i + 1], list[i]) << i;
+    }
+    EXPECT_EQ(v[30], "ST;");
+    EXPECT_EQ(v[31], "FM;");
+    // The replies were decoded: version, model bytes, alarms allowed after "CP".
+    EXPECT_TRUE(w->microVersion.equals("1.07.03"));
+    EXPECT_EQ(w->eeModel[1], '0');
+    EXPECT_EQ(w->startupFlags & 1, 0);
+    EXPECT_EQ(w->ee0[0], 'S');
+}
+
+TEST_F(Link, StatusReadingsReachTheRecord) {
+    startModel();
+    AmpModelSetFrequency(model, 14200000);
+    AmpModelSetAntenna(model, 1, AmpDefaultAntenna(3)); // a 50 Ohm load on output 1
+    AmpModelSetDrive(model, 1.0f);
+    AmpModelSetTemperatures(model, 40.0f, 38.0f);
+    startLink();
+    ASSERT_TRUE(WaitFor([&] { return w->pwrFwd > 5.0f; }, 5000));
+    AmpModelState st = AmpModelGetState(model);
+    EXPECT_NEAR(w->pwrFwd, st.fwdW, st.fwdW * 0.03f);
+    EXPECT_NEAR(w->pwrIn, st.inW, 0.05f);
+    EXPECT_LT(w->swr, 1.2f);
+    EXPECT_EQ(w->ampStatus2 & 1, 1); // transmitting
+    ASSERT_TRUE(WaitFor([&] { return std::abs(w->temp1 - 40.0f) < 0.5f; }, 5000));
+    EXPECT_NEAR(w->temp2, 38.0f, 0.5f);
+    ASSERT_TRUE(WaitFor([&] { return w->fmFreqHz == 14200000; }, 3000));
+}
+
+TEST_F(Link, SilentAmplifierGetsFourAttemptsThenTheStatusPollAndAlarm4) {
+    startModel();
+    w->startupFlags = 0;
+    AmpModelSetAnswer(model, AmpAnswer::Silent, 0, 4);
+    startLink();
+    ASSERT_TRUE(sentAtLeast(6, 10000));
+    auto rx = AmpModelReceived(model);
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(rx[i].text, "ST;") << i;
+    // Each attempt waited the 1.5 s reply time-out.
+    for (int i = 1; i < 4; i++) {
+        EXPECT_GE(rx[i].ms - rx[i - 1].ms, 1450) << i;
+        EXPECT_LE(rx[i].ms - rx[i - 1].ms, 1800) << i;
+    }
+    EXPECT_EQ(rx[5].text, "FM;"); // the fifth poll was answered
+    EXPECT_TRUE(ExistError(w.get(), 4));
+    EXPECT_TRUE(w->errorTable[4].line2.equals("Err ST"));
+    EXPECT_EQ(w->retryStops, 1);
+
+    // A second give-up within the 2 s hold-off raises nothing new.
+    DeleteErrore(w.get(), 4);
+    AmpModelSetAnswer(model, AmpAnswer::Reject, 0, 4);
+    ASSERT_TRUE(WaitFor([&] { return w->retryStops == 2; }, 5000));
+    EXPECT_FALSE(ExistError(w.get(), 4));
+}
+
+TEST_F(Link, AfterFirmwareUpdateModeNothingMoreIsSent) {
+    startModel();
+    IncPNTIn_CMDLinear(kCmdFwUpdate, w.get());
+    startLink();
+    ASSERT_TRUE(onWire("MR1;", 3000));
+    size_t n = wire().size();
+    plat_sleep_ms(1500);
+    EXPECT_EQ(wire().size(), n);
+    EXPECT_EQ(w->serviceFlags & 4, 4);
+    EXPECT_TRUE(AmpModelProgramming(model));
+}
+
+TEST_F(Link, TwoRepliesArrivingTogetherAreDecodedInTurn) {
+    // The test plays the amplifier by hand on a pty.
+    SimPty pty;
+    ASSERT_TRUE(SimPtyOpen(&pty, dir.path + "/dev/ttyAMA0"));
+    startLink();
+    auto readCommand = [&](std::string* cmd) {
+        char c;
+        cmd->clear();
+        const int64_t end = plat_mono_ms() + 3000;
+        while (plat_mono_ms() < end) {
+            pollfd p{pty.master, POLLIN, 0};
+            if (poll(&p, 1, 100) > 0 && read(pty.master, &c, 1) == 1) {
+                *cmd += c;
+                if (c == ';')
+                    return true;
+            }
+        }
+        return false;
+    };
+    std::string cmd;
+    ASSERT_TRUE(readCommand(&cmd));
+    EXPECT_EQ(cmd, "ST;");
+    const char both[] = "ST0000000000000000204820480000" "0000;FM00007100000;";
+    ASSERT_EQ(write(pty.master, both, std::strlen(both)), static_cast<ssize_t>(std::strlen(both)));
+    ASSERT_TRUE(readCommand(&cmd));
+    EXPECT_EQ(cmd, "FM;");
+    // The frequency reply was already there: decoded without another byte from us.
+    ASSERT_TRUE(WaitFor([&] { return w->fmFreqHz == 7100000; }, 2000));
+    ASSERT_TRUE(readCommand(&cmd));
+    EXPECT_EQ(cmd, "ST;");
+    w->running = 0;
+    link.join();
+    SimPtyClose(&pty);
+}
+
+TEST_F(Link, MissingPortStopsTheLinkUntilItIsStartedAgain) {
+    const int64_t t0 = plat_mono_ms();
+    startLink();
+    link.join(); // the link ends by itself: no spinning, nothing to block shutdown
+    EXPECT_LT(plat_mono_ms() - t0, 1000);
+    EXPECT_EQ(w->deviceErrorCode, 1);
+    EXPECT_TRUE(w->deviceErrorText.equals("Linear: Unable to open device /dev/ttyAMA0"));
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 Unable to open device /dev/ttyAMA0"));
+
+    // The retry of the error page starts it again once the port is there.
+    startModel();
+    w->deviceErrorCode = -1;
+    setup->EnableLinear = '1';
+    StartThreadLinear(w.get());
+    ASSERT_TRUE(sentAtLeast(4, 3000));
+    w->running = 0;
+    JoinThread(thrLin);
+}
+
+TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/ventola.txt", "30 0\n45 50\n60 100\n"));
+    startModel();
+    w->startupFlags = 0;
+    ReadVentolaFile(w.get()); // as start-up does
+    w->maxTemperature = 60.0f;
+    AmpModelSetTemperatures(model, 50.0f, 48.0f);
+    startLink();
+    ASSERT_TRUE(onWire("FN1050;", 5000));
+    ASSERT_TRUE(WaitFor([&] { return AmpModelFan(model) == 50; }, 2000));
+
+    AmpModelSetTemperatures(model, 72.0f, 70.0f);
+    ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 2) == 1; }, 8000));
+    ASSERT_TRUE(onWire("MP1;", 3000));
+    ASSERT_TRUE(onWire("AT11;", 3000));
+    ASSERT_TRUE(onWire("AB0;", 3000));
+    std::free(w->fanTable);
+}
+
+} // namespace
