@@ -198,9 +198,8 @@ void ReadCPUTemp(Works* w) {
         if (n == 0) {
             w->cpuTemp[0] = static_cast<float>(std::atof(line));
         } else if (n == 1 && std::strlen(line) > 5) {
-            char part[5];
-            std::strncpy(part, line + 5, 4);
-            part[4] = '\0';
+            char part[5] = {};
+            std::memcpy(part, line + 5, 4);
             w->cpuTemp[1] = static_cast<float>(std::atof(part));
         }
         n++;

@@ -1,0 +1,350 @@
+// The amplifier model as the panel sees it: through the pty, decoded by the panel's rules.
+#include "TestRoot.h"
+
+#include "devsim/AmpModel.h"
+#include "platform/Clock.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <tuple>
+#include <unistd.h>
+
+namespace {
+
+// The panel's conversions, written out here rather than taken from the model.
+constexpr double kFwd = 5.156579e-06, kRefl = 3.3262754e-06, kIn = 5.5078103e-06, kDir = -0.007;
+constexpr double kNtc[] = {347.808, 248.591, 179.973, 131.832, 97.679, 73.119, 55.301, 42.257,
+                           32.582,  25.324,  19.847,  15.679,  12.478, 10.000, 8.068,  6.552,
+                           5.353,   4.399,   3.635,   3.020,   2.521,  2.115,  1.783,  1.510,
+                           1.284,   1.096,   0.939,   0.808,   0.698,  0.605,  0.527,  0.460,
+                           0.403,   0.354};
+
+double ntcCelsius(int count) {
+    double r = count * 10.0 / (4095 - count);
+    for (int i = 0; i + 1 < static_cast<int>(std::size(kNtc)); i++)
+        if (r <= kNtc[i] && r >= kNtc[i + 1])
+            return -40 + 5 * i + 5 * (kNtc[i] - r) / (kNtc[i] - kNtc[i + 1]);
+    return NAN;
+}
+
+struct Status {
+    int s1 = -1, s2 = -1, in = 0, fwd = 0, refl = 0, cur = 0, t1 = 0, t2 = 0, fault = -1, peak = 0;
+    double fwdW() const { return kFwd * fwd * fwd; }
+    double reflW() const { return kRefl * refl * refl + kDir * fwdW(); }
+    double inW() const { return kIn * in * in; }
+    double amps() const { return cur / 4096.0 * 14.05; }
+    double swr() const {
+        double g = std::sqrt(std::max(reflW(), 0.0) / fwdW());
+        return (1 + g) / (1 - g);
+    }
+};
+
+int hexDigit(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+bool parseStatus(const std::string& r, Status* s) {
+    if (r.size() != 37 || r.compare(0, 2, "ST") != 0 || r[36] != ';' || r.compare(30, 2, "00"))
+        return false;
+    auto dec = [&](int pos) {
+        int v = 0;
+        for (int i = pos; i < pos + 4; i++)
+            v = std::isdigit(static_cast<unsigned char>(r[i])) ? v * 10 + r[i] - '0' : -100000;
+        return v;
+    };
+    s->s1 = hexDigit(r[2]);
+    s->s2 = hexDigit(r[3]);
+    s->in = dec(4), s->fwd = dec(8), s->refl = dec(12), s->cur = dec(16);
+    s->t1 = dec(20), s->t2 = dec(24), s->peak = dec(32);
+    s->fault = hexDigit(r[28]) | hexDigit(r[29]) << 4; // low nibble first
+    return s->s1 >= 0 && s->s2 >= 0 && hexDigit(r[28]) >= 0 && hexDigit(r[29]) >= 0 &&
+           std::min({s->in, s->fwd, s->refl, s->cur, s->t1, s->t2, s->peak}) >= 0;
+}
+
+class AmpModelTest : public ::testing::Test {
+  protected:
+    void SetUp() override { start(AmpModelConfig{}); }
+    void TearDown() override { stop(); }
+    void start(const AmpModelConfig& cfg) {
+        stop();
+        link = dir.path + "/dev/ttyAMP0";
+        m = AmpModelStart(link, cfg);
+        ASSERT_NE(m, nullptr);
+        fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        cfsetspeed(&t, B115200);
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    void stop() {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+        AmpModelStop(m);
+        m = nullptr;
+    }
+    // Sends `cmd` and returns what arrives up to the first ';' (or everything by the deadline).
+    std::string ask(const std::string& cmd, int timeoutMs = 500) {
+        if (!cmd.empty() && write(fd, cmd.data(), cmd.size()) != static_cast<ssize_t>(cmd.size()))
+            return "write failed";
+        std::string got;
+        int64_t end = plat_mono_ms() + timeoutMs;
+        while (got.empty() || got.back() != ';') {
+            int left = static_cast<int>(end - plat_mono_ms());
+            pollfd p{fd, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, left) <= 0)
+                break;
+            char c;
+            if (read(fd, &c, 1) == 1)
+                got += c;
+        }
+        return got;
+    }
+    Status status() {
+        Status s;
+        std::string r = ask("ST;");
+        EXPECT_TRUE(parseStatus(r, &s)) << r;
+        return s;
+    }
+
+    TempDir dir;
+    std::string link;
+    AmpModel* m = nullptr;
+    int fd = -1;
+};
+
+TEST_F(AmpModelTest, IdentityAndCommandParsing) {
+    std::string vs = ask("VSM;");
+    EXPECT_EQ(vs.size(), 10u);
+    EXPECT_EQ(vs.substr(0, 2), "VS");
+    std::string er = ask("ER0000;"), text;
+    ASSERT_EQ(er.size(), 6u + 64 + 1);
+    for (size_t i = 6; i < 70; i += 2)
+        if (char c = static_cast<char>(hexDigit(er[i]) * 16 + hexDigit(er[i + 1])))
+            text += c;
+    EXPECT_EQ(text, "SN 2026-00417");
+    EXPECT_EQ(ask("ER0002;"), "ER00023030;");
+    EXPECT_EQ(ask("QQ;"), "QQ?;");
+    EXPECT_EQ(ask("SA4;"), "SA?;");
+    EXPECT_EQ(ask(std::string(100, 'X') + ";\x01\xff", 150), ""); // overlong: dropped, no reply
+    EXPECT_EQ(ask("SA2;"), "SA2;");
+    EXPECT_EQ(AmpModelAntenna(m), 2);
+    EXPECT_EQ(ask("GS0123456789;"), "GS0123456789;");
+    EXPECT_EQ(ask("GS;"), "GS0123456789;");
+    EXPECT_EQ(ask("FN1050;"), "FN1050;");
+    EXPECT_EQ(AmpModelFan(m), 50);
+    EXPECT_EQ(ask("TS0100200030004000;"), "TS0100200030004000;");
+    EXPECT_EQ(AmpModelThresholds(m), (std::array<int, 4>{100, 2000, 3000, 4000}));
+    EXPECT_EQ(ask("MT1008004A2;"), "MT1008004A2;");
+    EXPECT_EQ(ask("MT;"), "MT1008004A2;");
+    auto rx = AmpModelReceived(m);
+    ASSERT_GE(rx.size(), 3u);
+    EXPECT_EQ(rx[rx.size() - 2].text, "MT1008004A2;");
+}
+
+TEST_F(AmpModelTest, StatusLayoutAndPowers) {
+    AmpModelSetFrequency(m, 14200000);
+    ask("SA3;"), ask("SF3000008;");
+    Status s = status();
+    EXPECT_EQ(s.s2, 0);
+    EXPECT_EQ(s.fwd, 0);
+    EXPECT_EQ(ask("FM;"), "FM00000000000;");
+    ask("AB1;");
+    AmpModelSetDrive(m, 40);
+    s = status();
+    EXPECT_EQ(s.s2, 0x9); // transmitting, bypassed
+    EXPECT_NEAR(s.fwdW(), 40, 0.8);
+    EXPECT_NEAR(s.inW(), 40, 0.8);
+    EXPECT_NEAR(s.reflW(), 0, 0.1);
+    EXPECT_EQ(ask("FM;"), "FM00014200000;");
+    AmpModelSetDrive(m, 100);
+    EXPECT_EQ(status().fwd, 4095); // the converter saturates
+    AmpModelSetDrive(m, 40);
+    AmpModelSetAntenna(m, 2, AmpAntennaFixed(100, 0));
+    ask("SA2;");
+    EXPECT_NEAR(status().reflW(), 40.0 / 9, 0.15); // |gamma| = 1/3
+    ask("SA3;"), ask("AB0;");
+    AmpModelSetDrive(m, 0.2f);
+    s = status();
+    EXPECT_EQ(s.s2, 0x1);
+    EXPECT_NEAR(s.fwdW(), 0.2 * std::pow(10, 1.3), 0.1); // 13 dB, far below saturation
+    EXPECT_NEAR(s.amps(), 0.4 + s.fwdW() / (0.55 * 48), 0.03);
+    EXPECT_EQ(s.peak, s.fwd);
+    for (auto [cmd, bits, db] : {std::tuple{"AT10;", 0x8, 3.0}, {"AT01;", 0x4, 2.0}}) {
+        ask(cmd);
+        Status padded = status();
+        EXPECT_EQ(padded.s1, bits);
+        EXPECT_NEAR(padded.fwdW() / s.fwdW(), std::pow(10, -db / 10), 0.02);
+        EXPECT_NEAR(padded.inW(), 0.2 * std::pow(10, -db / 10), 0.004);
+    }
+    ask("AT00;");
+    AmpModelSetDrive(m, 5);
+    s = status();
+    EXPECT_GT(s.fwdW(), 55);
+    EXPECT_LT(s.fwdW(), 66);
+    AmpModelSetFaultBits(m, 0x21);
+    std::string r = ask("ST;");
+    EXPECT_EQ(r.substr(28, 2), "12");
+    ASSERT_TRUE(parseStatus(r, &s));
+    EXPECT_EQ(s.s2, 0x1 | 0x4 | 0x8);
+    EXPECT_NEAR(s.fwdW(), 5, 0.2); // standby passes the drive through
+    EXPECT_EQ(ask("CPFFFF;"), "CPFFFF;");
+    s = status();
+    EXPECT_EQ(s.fault, 0);
+    EXPECT_EQ(s.s2, 0x1);
+    ask("SF3000000;");
+    EXPECT_EQ(status().fault, 0x10); // amplifying without a filter
+}
+
+TEST_F(AmpModelTest, TemperaturesRoundTripAndHeat) {
+    for (double t : {-30.0, 0.0, 25.0, 47.3, 81.6, 118.0}) {
+        AmpModelSetTemperatures(m, static_cast<float>(t), static_cast<float>(t - 7));
+        Status s = status();
+        EXPECT_NEAR(ntcCelsius(s.t1), t, 0.5);
+        EXPECT_NEAR(ntcCelsius(s.t2), t - 7, 0.5);
+    }
+    AmpModelConfig fast;
+    fast.thermalTimeScale = 200; // a real second is 200 s of heat sink
+    start(fast);
+    ask("SA3;"), ask("SF3000008;");
+    AmpModelSetDrive(m, 5);
+    Status s;
+    EXPECT_TRUE(WaitFor([&] { return ntcCelsius((s = status()).t1) > 60; }, 3000));
+    EXPECT_LT(ntcCelsius(s.t2), ntcCelsius(s.t1));
+    AmpModelSetDrive(m, 0);
+    ask("FN1100;");
+    EXPECT_TRUE(WaitFor([&] { return ntcCelsius(status().t1) < 27; }, 3000));
+}
+
+TEST_F(AmpModelTest, TunerMatchesThroughTheLNetwork) {
+    AmpModelSetFrequency(m, 14200000);
+    AmpModelSetDrive(m, 10);
+    ask("AB1;"), ask("SA3;");
+    EXPECT_EQ(ask("MT100010000;"), "MT100010000;");
+    EXPECT_NEAR(AmpModelSwr(m), 1.0, 0.02);
+    EXPECT_LT(status().swr(), 1.05);
+    ask("SA1;");
+    AmpModelSetFrequency(m, 10120000);
+    EXPECT_GT(AmpModelSwr(m), 5);
+    EXPECT_GT(status().swr(), 5);
+
+    // Below resonance the dipole is low R and capacitive (CL matches it), above it high R
+    // and inductive (LC): a coarse grid, then a fine one around its best point.
+    AmpModelConfig cfg;
+    for (auto [hz, mode] : {std::pair{10.12e6, AmpTunerMode::CL}, {21.2e6, AmpTunerMode::LC}}) {
+        auto swrOf = [&](int l, int c, AmpTunerMode md) {
+            if (l < 0 || c < 0 || l > 511 || c > 511)
+                return 999.0;
+            return AmpSwrAt(cfg.tuner, cfg.antennas[0], AmpTunerEncode(l, c, md), hz);
+        };
+        double best = 999;
+        int bl = 0, bc = 0;
+        AmpTunerMode bm = AmpTunerMode::Direct;
+        auto search = [&](int l0, int l1, int c0, int c1, int step) {
+            for (AmpTunerMode md : {AmpTunerMode::LC, AmpTunerMode::CL})
+                for (int l = l0; l <= l1; l += step)
+                    for (int c = c0; c <= c1; c += step)
+                        if (double v = swrOf(l, c, md); v < best)
+                            best = v, bl = l, bc = c, bm = md;
+        };
+        search(0, 511, 0, 511, 8);
+        search(bl - 8, bl + 8, bc - 8, bc + 8, 1);
+        ASSERT_LT(best, 1.3) << hz;
+        EXPECT_EQ(bm, mode) << hz;
+        for (auto [dl, dc] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+            double n = swrOf(bl + dl, bc + dc, bm); // a real minimum, smooth around it
+            EXPECT_GE(n, best);
+            EXPECT_LT(n, 2 * best);
+        }
+        char cmd[16];
+        std::snprintf(cmd, sizeof cmd, "MT1%08X;", AmpTunerEncode(bl, bc, bm));
+        AmpModelSetFrequency(m, static_cast<int>(hz));
+        EXPECT_EQ(ask(cmd), cmd);
+        EXPECT_NEAR(AmpModelSwr(m), best, 0.01);
+        EXPECT_LT(status().swr(), 1.3) << hz;
+    }
+}
+
+TEST_F(AmpModelTest, ProtectionTripsAndClears) {
+    AmpModelSetFrequency(m, 14200000);
+    ask("SA3;"), ask("SF3000008;"), ask("MP1;");
+    ask("TS4095200040954095;");
+    AmpModelSetDrive(m, 2); // ~38 W, forward count ~2700
+    Status s = status();
+    EXPECT_EQ(s.fault, 0x04);
+    EXPECT_EQ(s.s2, 0x1 | 0x4 | 0x8);
+    EXPECT_NEAR(s.fwdW(), 2, 0.2);
+    AmpModelSetDrive(m, 0);
+    ask("CPFFFF;");
+    EXPECT_EQ(status().s2, 0);
+    ask("MP0;");
+    AmpModelSetDrive(m, 2);
+    EXPECT_EQ(status().fault, 0);
+    AmpModelSetDrive(m, 0);
+    ask("MP1;"), ask("AN1;"), ask("TS0100409540954095;");
+    AmpModelSetDrive(m, 1);
+    EXPECT_EQ(status().fault, 0x20);
+    AmpModelSetDrive(m, 0);
+    ask("CPFFFF;"), ask("AN0;");
+    ask("SA1;"), ask("MT100010000;");
+    AmpModelSetFrequency(m, 10120000);
+    AmpModelSetDrive(m, 1);
+    s = status();
+    EXPECT_EQ(s.s2, 0x1 | 0x2 | 0x4 | 0x8); // high SWR trip
+    AmpModelSetDrive(m, 0);
+    ask("CPFFFF;");
+    EXPECT_EQ(status().s2, 0);
+}
+
+TEST_F(AmpModelTest, AnswerModes) {
+    AmpModelSetAnswer(m, AmpAnswer::Late, 300, 1);
+    int64_t t0 = plat_mono_ms();
+    EXPECT_EQ(ask("SA2;", 1000), "SA2;");
+    EXPECT_GE(plat_mono_ms() - t0, 295);
+    t0 = plat_mono_ms();
+    EXPECT_EQ(ask("SA1;"), "SA1;");
+    EXPECT_LT(plat_mono_ms() - t0, 100);
+    AmpModelSetAnswer(m, AmpAnswer::Silent, 0, 1);
+    EXPECT_EQ(ask("ST;", 300), "");
+    AmpModelSetAnswer(m, AmpAnswer::Reject, 0, 1);
+    EXPECT_EQ(ask("SA3;"), "SA?;");
+    EXPECT_EQ(AmpModelAntenna(m), 1);
+    AmpModelSetAnswer(m, AmpAnswer::Noise, 0, 1);
+    std::string noise = ask("ST;", 300);
+    EXPECT_FALSE(noise.empty());
+    EXPECT_EQ(noise.find(';'), std::string::npos);
+    EXPECT_EQ(ask("SA3;"), "SA3;");
+    auto rx = AmpModelReceived(m);
+    ASSERT_EQ(rx.size(), 6u);
+    EXPECT_EQ(rx[0].text, "SA2;");
+    EXPECT_EQ(rx[4].text, "ST;");
+}
+
+TEST_F(AmpModelTest, FirmwareModeResetAndStop) {
+    ask("SA2;");
+    EXPECT_EQ(ask("MR0;"), "MR1;");
+    EXPECT_EQ(ask("MR1;", 200), "");
+    EXPECT_TRUE(AmpModelProgramming(m));
+    EXPECT_EQ(ask("ST;", 300), "");
+    AmpModelMicroReset(m);
+    EXPECT_EQ(status().fault, 0x80);
+    EXPECT_EQ(AmpModelAntenna(m), 1);
+    EXPECT_EQ(ask("MR0;"), "MR0;");
+    ask("CPFFFF;");
+    EXPECT_EQ(ask("MR0;"), "MR1;");
+    int64_t t0 = plat_mono_ms();
+    stop();
+    EXPECT_LT(plat_mono_ms() - t0, 200);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+} // namespace
