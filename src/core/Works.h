@@ -69,6 +69,23 @@ struct AntennaRow {
     Shared<float> pwr;
 };
 
+// A peak-hold record of one meter: hold timer, held value, decay step counter.
+struct PeakHold {
+    Shared<int> holdMs;
+    Shared<float> peak;
+    Shared<int> decayCount;
+};
+
+// The spectrum plot: its trace (dB per point, written under serMut) and the
+// span shown.
+constexpr int kTracePoints = 1024;
+constexpr int kPlotPoints = 854;
+struct SpectrumGrid {
+    float trace[kTracePoints]; // guarded by serMut
+    Shared<int> spanHz;
+    Shared<int> points;
+};
+
 constexpr int kFilterRows = 8;
 constexpr int kAntennaRows = 11;
 constexpr uint32_t kNoAntennaRow = 0xFFFFFFFFu;
@@ -152,6 +169,23 @@ struct Works {
     Shared<uint8_t> viewFlags; // bit 0 status page, bit 1 memory-table view
     Shared<uint8_t> keyNotice;
     Shared<int> screenPage;
+    Shared<int> targetBank;    // save page: bank and antenna (0..2) to store into
+    Shared<int> targetAntenna;
+    Shared<int> copyOrigin;    // bank copy page
+    Shared<int> copyDest;
+    Shared<int> resetTarget;   // bank reset page; MAXbank stands for all banks
+    Shared<uint8_t> manualTune; // manual L/C tuning switched on
+
+    // Screen refresh: meters, peak hold, screen saver, plot.
+    Shared<float> needleAngle[2]; // forward, right-hand meter
+    Shared<float> peakAngle[2];   // 0 = no peak shown yet
+    PeakHold peakHold[2];
+    Shared<uint8_t> saverOn;
+    Shared<int64_t> lastKeyTime; // seconds of the wall clock
+    Shared<uint8_t> trxTransmitting;
+    Shared<uint8_t> skinReload;
+    Shared<int> tuneTickFirst, tuneTickNow; // tune-on-transmit window
+    SpectrumGrid grid;
 
     // Tuner setting and transceiver link requests.
     Shared<uint32_t> tuneC;

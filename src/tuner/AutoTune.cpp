@@ -9,3 +9,7 @@ void TuneTask(Works* w) {
     LogErr("TuneTask: automatic tuning not available in this build");
     w->tuneState = 0;
 }
+
+// Not built yet: nothing to start or end.
+void StartAutotune(Works*) { LogErr("StartAutotune: automatic tuning not available in this build"); }
+void EscAutoTune(Works*, int) {}

@@ -5,3 +5,8 @@ struct Works;
 
 // One step of the search, run by the link thread after each status reply.
 void TuneTask(Works* works);
+
+// Starts a search (tune-on-transmit or the tune key).
+void StartAutotune(Works* works);
+// Ends a search early; `store` non-zero keeps its best setting.
+void EscAutoTune(Works* works, int store);

@@ -8,3 +8,7 @@
 void LoadTuneFromMEM(Works*, int antenna) {
     LogInfo("LoadTuneFromMEM: no tuner memory in this build (antenna %d)", antenna + 1);
 }
+
+// Not built yet: no row is applied; the evaluation is marked done so it is not
+// repeated on every tick.
+void GestioneAntennaAutomatica(Works* w) { w->antennaRowIdx = 100; }

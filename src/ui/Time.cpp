@@ -1,7 +1,464 @@
-// The screen refresh thread.
+// The refresh thread, the meters and the spectrum plot.
 #include "ui/Time.h"
 
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Decoder.h"
+#include "amp/Temperature.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
+#include "remote/Messages.h"
+#include "trx/Serial.h"
+#include "tuner/AutoTune.h"
+#include "tuner/Bands.h"
+#include "tuner/TuneMem.h"
+#include "ui/Fb.h"
+#include "ui/Graph.h"
+#include "ui/Keys.h"
+#include "ui/Meter.h"
+#include "ui/Nuova.h"
+#include "ui/Png.h"
+#include "ui/TTF.h"
 
-// Not built yet: the thread logs that and ends.
-void timer(Works*) { LogInfo("timer: not available in this build"); }
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+Shared<int> SchermoWidth, SchermoHeight, divX, divY, borderLeft, borderRight, borderTop,
+    borderBottom, xRangeStart, xRangeEnd, LabelBorder, RefLevel, RefPos, PointDiv;
+
+namespace {
+
+// State of the refresh thread kept from one tick to the next.
+struct TickState {
+    bool errorPageShown = false;
+    int64_t lastCpuReadMs = -1000000;
+    int logAccMs = 0;
+};
+TickState g_tick;
+
+// Derived plot geometry of the current globals.
+struct Grid {
+    int rx, ry, left, right, top, bottom;
+};
+Grid gridNow() {
+    Grid g;
+    g.rx = (SchermoWidth - borderLeft - borderRight) / divX;
+    g.ry = (SchermoHeight - borderTop - borderBottom) / divY;
+    g.left = borderLeft;
+    g.right = divX * g.rx + g.left;
+    g.top = borderTop;
+    g.bottom = divY * g.ry + g.top;
+    return g;
+}
+
+void needle(FrameBuffer* fb, int px, int py, float a, uint8_t r, uint8_t g, uint8_t b) {
+    int x, y;
+    NeedleEnd(px, py, kNeedleLength, kNeedleLength, a, &x, &y);
+    DrawLine(px - 1, py, x, y, r, g, b, fb, 0);
+    DrawLine(px, py, x, y, r, g, b, fb, 0);
+    DrawLine(px + 1, py, x, y, r, g, b, fb, 0);
+}
+
+float clampTo(float v, float lo, float hi) { return v < lo ? lo : v > hi ? hi : v; }
+
+// A power in the chosen units: "%02.01fW", or dBm ("---dBm" below 0 dBm).
+void powerText(Works* w, float watts, char* out, size_t size) {
+    if (w->powerUnits == 0) {
+        std::snprintf(out, size, "%02.01fW", watts);
+        return;
+    }
+    const float dbm = ConvertW_to_dBm(watts);
+    if (dbm < 0 || std::isnan(dbm))
+        std::snprintf(out, size, "---dBm");
+    else
+        std::snprintf(out, size, "%02.01fdBm", dbm);
+}
+
+void label(Works* w, int x, int y, const char* text) { putString(8, x, y, text, 0, 0, 0, w->fb); }
+
+// Device-error page; true while it is shown (the rest of the page is skipped).
+bool errorPage(Works* w) {
+    const int code = w->deviceErrorCode.loadAcquire();
+    if (code > 0) {
+        if (!g_tick.errorPageShown) {
+            LoadSkin(w, HighPowerModel(w) ? "start120" : "start", 1);
+            g_tick.errorPageShown = true;
+        }
+        fbSetBack(w->fb);
+        char text[128];
+        std::snprintf(text, sizeof text, "Error! %s", w->deviceErrorText.get().s);
+        putString(9, 130, 300, text, 255, 255, 255, w->fb);
+        w->keyPage = 5;
+        LoadButtons(w);
+        return true;
+    }
+    if (code == -1) {
+        w->keyPage = 0;
+        w->deviceErrorCode = 0;
+        // Back to the page the error interrupted.
+        g_tick.errorPageShown = false;
+        SetWorkImg(w);
+        return true;
+    }
+    if (g_tick.errorPageShown) {
+        g_tick.errorPageShown = false;
+        SetWorkImg(w);
+    }
+    return false;
+}
+
+void screenSaver(Works* w) {
+    const int idx = w->saveScreenIdx <= 4 ? w->saveScreenIdx.load() : 4;
+    const int64_t idleS = static_cast<int64_t>(plat_mono_s()) - w->lastKeyTime;
+    if (idleS >= static_cast<int64_t>(SaveScreen[idx]) * 60 && w->saverOn == 0) {
+        w->saverOn = 1;
+        LoadSkin(w, "start", 1);
+        fbSetBack(w->fb);
+    }
+}
+
+void tuneSupervision(Works* w, bool tx) {
+    const uint8_t f = w->tuneModeFlags;
+    if (!(f & 1))
+        return;
+    if (tx && !(f & 2) && !(f & 16)) {
+        if (w->txButtonFlags == 0 && w->rxHoldTicks == 0) {
+            StartAutotune(w);
+            w->tuneModeFlags |= 2;
+            w->tuneTickFirst = 0;
+            w->tuneTickNow = 0;
+        } else if (w->rxHoldTicks > 0) {
+            w->rxHoldTicks--;
+        }
+    } else if (f & 8) {
+        if (w->tuneTickNow <= w->tuneTickFirst + 10) {
+            if (w->tuneTickFirst == 0)
+                w->tuneTickFirst = w->tuneTickNow.load();
+            w->tuneTickNow++;
+        } else {
+            w->tuneModeFlags &= static_cast<uint8_t>(~(2u | 16u | 8u));
+            if (!tx) {
+                w->tuneTickFirst = 0;
+                w->tuneTickNow = 0;
+            }
+        }
+    } else if (f & 16) {
+        if (!tx && !(f & 64)) {
+            if (CmdQueueEmpty(w)) {
+                w->tuneModeFlags |= 32;
+                w->tuneTickFirst = 0;
+                w->tuneTickNow = 0;
+            }
+        } else if (!tx && (f & 64)) {
+            if (++w->tuneTickNow >= 31) {
+                EscAutoTune(w, 0);
+                AddErrore(w, 14);
+                w->tuneModeFlags &= static_cast<uint8_t>(~(16u | 64u));
+                w->tuneTickFirst = 0;
+                w->tuneTickNow = 0;
+            }
+        } else if (tx && !(f & 64)) {
+            w->tuneTickFirst = 0;
+            w->tuneTickNow = 0;
+        }
+    }
+}
+
+// Frequency source by work mode, the frequency-change logic and, with the
+// maker's transceiver, its transmit state and the tune-on-transmit rules.
+void followFrequency(Works* w) {
+    const int mode = w->ModeWorkIdx;
+    TrxParameters p{};
+    if (mode == 1) {
+        getParameters(&p, w);
+        w->freqHz = p.activeFreq;
+    } else if (mode == 2) {
+        w->freqHz = w->catFreqHz.load();
+    } else if (mode == 0) {
+        w->freqHz = w->fmFreqHz.load();
+    }
+    if ((mode == 0 || mode == 2) && w->anState > 0) {
+        w->anState = 0;
+        IncPNTIn_CMDLinear(kCmdAn, w);
+    }
+    if (w->freqHz != w->lastFreqHz || w->antennaRowIdx == kNoAntennaRow) {
+        if (mode != 0)
+            IncPNTIn_CMDLinear(kCmdFreq, w);
+        SetFilterFromfreq(w);
+        SearchCambioSoglie_TS(w);
+        GestioneAntennaAutomatica(w);
+        w->lastFreqHz = w->freqHz.load();
+    }
+    if (mode != 1)
+        return;
+    w->trxTransmitting = p.flag9b6 == 1 ? 1 : 0;
+    if (p.flag11b5 != w->anState && w->tuneState == 0 && w->trxTransmitting == 0 &&
+        !(w->txButtonFlags & 0x30)) {
+        w->anState = p.flag11b5;
+        IncPNTIn_CMDLinear(kCmdAn, w);
+    }
+    tuneSupervision(w, p.flag9b6 == 1);
+}
+
+} // namespace
+
+void InitGrid() {
+    SchermoWidth = 800;
+    SchermoHeight = 280;
+    divX = 16;
+    divY = 10;
+    borderLeft = 70;
+    borderRight = 40;
+    borderBottom = 50;
+    borderTop = 60;
+    xRangeStart = 0;
+    xRangeEnd = kPlotPoints;
+    LabelBorder = 4;
+    RefLevel = -110;
+    RefPos = 0;
+    PointDiv = 10;
+}
+
+float ConvertW_to_dBm(float watts) { return 10.0f * std::log10(watts * 1000.0f); }
+
+void CalculatePoint(int bottom, int top, int index, float value, float* x, float* y) {
+    const Grid g = gridNow();
+    const double span = static_cast<double>(xRangeEnd - xRangeStart);
+    const double px = g.left + (index - xRangeStart) / span * (g.right - g.left);
+    double py = g.bottom - (value - bottom) / static_cast<double>(top - bottom) * (g.bottom - g.top);
+    if (py < g.top)
+        py = g.top;
+    if (py > g.bottom)
+        py = g.bottom;
+    *x = static_cast<float>(px);
+    *y = static_cast<float>(py);
+}
+
+namespace {
+void peakHold(PeakHold& h, float value) {
+    if (h.peak < value) {
+        h.peak = value;
+        h.holdMs = TimerPeakSec.load();
+    } else if (h.holdMs < 1) {
+        const float k = static_cast<float>(fattoremedia.load());
+        h.peak = (k * h.peak + value) / (k + 1);
+    }
+}
+} // namespace
+
+void CalcolaPwrPeak(Works* w, float value) { peakHold(w->peakHold[0], value); }
+void CalcolaPwrPeak2(Works* w, float value) { peakHold(w->peakHold[1], value); }
+
+void TickCountDowns(Works* w, int tickMs) {
+    if (w->errHoldoffMs > 0) {
+        int left = w->errHoldoffMs - tickMs;
+        w->errHoldoffMs = left > 0 ? left : 0;
+    }
+    for (PeakHold& h : w->peakHold) {
+        if (h.holdMs <= 0)
+            continue;
+        h.holdMs -= tickMs;
+        if (h.decayCount >= PeakDecrementTime) {
+            float p = h.peak - static_cast<float>(PeakDecrement.load());
+            h.peak = p > 0 ? p : 0;
+            h.decayCount = 0;
+        } else {
+            h.decayCount++;
+        }
+    }
+}
+
+void DrawFreq(Works* w) {
+    const int f = w->freqHz;
+    if (f <= 0)
+        return;
+    char text[32];
+    if (f < 1000)
+        std::snprintf(text, sizeof text, "%.00fHz", static_cast<double>(f));
+    else if (f < 1000000)
+        std::snprintf(text, sizeof text, "%.03fkHz", f / 1000.0);
+    else
+        std::snprintf(text, sizeof text, "%.03fMHz", f / 1000000.0);
+    const Grid g = gridNow();
+    const int x = (g.right - g.left) / 2 + g.left - 75;
+    const int y = g.top - g.ry / 2;
+    const bool plot = w->screenPage == 4 || w->screenPage == 5;
+    putString(4, x, y, text, plot ? 250 : 0, plot ? 150 : 0, 0, w->fb);
+}
+
+void DrawGrid(Works* w) {
+    if (w->viewFlags != 0)
+        return;
+    FrameBuffer* fb = w->fb;
+    const Grid g = gridNow();
+    const int bottom = RefLevel - PointDiv * RefPos;
+    const int top = bottom + PointDiv * divY;
+    char text[16];
+    putString(8, g.left - 35, g.top - g.ry, "dBm", 180, 180, 180, fb);
+    for (int i = 0; i <= divY; i++) {
+        const int y = g.top + i * g.ry;
+        DrawHorizontalLine(g.left, y, g.right, 120, 120, 120, fb, 0);
+        std::snprintf(text, sizeof text, "%d", top - i * PointDiv);
+        putString(6, g.left - 35, y, text, 180, 180, 180, fb);
+    }
+    const int span = w->grid.spanHz > 0 ? w->grid.spanHz.load() : 160000;
+    for (int i = 0; i <= divX; i++) {
+        const int x = g.left + i * g.rx;
+        DrawLine(x, g.top, x, g.bottom, 120, 120, 120, fb, 0);
+        const int n = 10 * i - span / 2000;
+        std::snprintf(text, sizeof text, n > 0 ? "+%d" : "%d", n);
+        putString(6, n == 0 ? x : x - 10, g.bottom + 13, text, 180, 180, 180, fb);
+    }
+    // The trace, copied under the lock its writers hold.
+    float trace[kPlotPoints];
+    {
+        std::lock_guard<std::mutex> lock(*w->serMut);
+        for (int i = 0; i < kPlotPoints; i++)
+            trace[i] = w->grid.trace[i];
+    }
+    const int shift = divX == 8 ? 213 : 0;
+    const float offset = static_cast<float>(w->plotOffset.load());
+    const int end = xRangeEnd;
+    float x0 = 0, y0 = 0;
+    for (int i = 0; i + 1 < end && i + 1 + shift < kPlotPoints; i++) {
+        float x1, y1;
+        if (i == 0)
+            CalculatePoint(bottom, top, 0, trace[shift] + offset, &x0, &y0);
+        CalculatePoint(bottom, top, i + 1, trace[i + 1 + shift] + offset, &x1, &y1);
+        DrawLine(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1),
+                 static_cast<int>(y1), 250, 0, 150, fb, 0);
+        x0 = x1;
+        y0 = y1;
+    }
+    DrawFreq(w);
+}
+
+void DrawMeters(Works* w) {
+    FrameBuffer* fb = w->fb;
+    const bool peakOn = w->pwrPeakEnabled == 1;
+    char text[32];
+
+    // Forward meter.
+    const float fwdMax = HighPowerModel(w) ? 120.0f : 60.0f;
+    const float fwdScale = static_cast<float>(number_ofStep_meter_FWD.load());
+    const float fwd = w->pwrFwd;
+    w->needleAngle[0] = NeedleAngle(clampTo(fwd, 0, fwdMax), fwdScale);
+    needle(fb, kFwdPivotX, kFwdPivotY, w->needleAngle[0], 255, 0, 0);
+    if (peakOn) {
+        const float reading = w->pwrFwdPeak;
+        if (w->peakAngle[0] == 0.0f)
+            w->peakHold[0].peak = reading;
+        else
+            CalcolaPwrPeak(w, reading);
+        w->peakAngle[0] = NeedleAngle(clampTo(w->peakHold[0].peak, 0, fwdMax), fwdScale);
+        needle(fb, kFwdPivotX, kFwdPivotY, w->peakAngle[0], 0, 0, 0);
+    }
+
+    // Right-hand meter: reflected, SWR or input power by page.
+    const int page = w->screenPage;
+    float value, needleValue, scale;
+    if (page == 2) {
+        value = clampTo(w->swr, 0, 100);
+        needleValue = CalcolaSWR(value);
+        scale = static_cast<float>(number_ofStep_meter_SWR.load());
+        label(w, 570, 160, "SWR");
+        std::snprintf(text, sizeof text, "%02.01f", value);
+        label(w, 580, 180, text);
+    } else {
+        const bool input = page == 3;
+        value = input ? w->pwrIn.load() : w->pwrRefl.load();
+        needleValue = clampTo(value, 0, 60);
+        scale = static_cast<float>(input ? number_ofStep_meter_PW.load()
+                                         : number_ofStep_meter_REFL.load());
+        label(w, input ? 560 : 535, 160, input ? "PRWIN" : "REFLECTED");
+        powerText(w, value, text, sizeof text);
+        label(w, input ? 570 : 565, 180, text);
+    }
+    w->needleAngle[1] = NeedleAngle(needleValue, scale);
+    needle(fb, kRightPivotX, kRightPivotY, w->needleAngle[1], 255, 0, 0);
+    if (peakOn) {
+        if (w->peakAngle[1] == 0.0f)
+            w->peakHold[1].peak = needleValue;
+        else
+            CalcolaPwrPeak2(w, needleValue);
+        w->peakAngle[1] = NeedleAngle(w->peakHold[1].peak, scale);
+        needle(fb, kRightPivotX, kRightPivotY, w->peakAngle[1], 0, 0, 0);
+    }
+
+    DrawFreq(w);
+    label(w, 155, 160, "FORWARD");
+    powerText(w, fwd, text, sizeof text);
+    label(w, 180, 180, text);
+}
+
+void TimerDrawPage(Works* w) {
+    FrameBuffer* fb = w->fb;
+    if (!errorPage(w)) {
+        screenSaver(w);
+        followFrequency(w);
+        if (w->saverOn == 0) {
+            const int64_t now = plat_mono_ms();
+            // The board temperature changes slowly; its command is not run every tick.
+            if (now - g_tick.lastCpuReadMs >= 1000) {
+                ReadCPUTemp(w);
+                g_tick.lastCpuReadMs = now;
+            }
+            ReadDataOra(w);
+            if (w->viewTimeStr && w->viewFlags == 0) {
+                auto date = w->dateText.get();
+                putString(6, 780 - getStringSpace(6, date.s), 17, date.s, 255, 255, 255, fb);
+            }
+            if (w->skinReload) {
+                LoadSkin(w, HighPowerModel(w) ? "img1b" : "img1", 1);
+                w->skinReload = 0;
+            }
+            LoadButtons(w);
+            const int page = w->screenPage;
+            if (page >= 1 && page <= 3 && w->viewFlags == 0)
+                DrawMeters(w);
+            else if ((page == 4 || page == 5) && w->viewFlags == 0)
+                DrawGrid(w);
+        }
+    }
+    if (w->remoteConnected) {
+        char record[kStatusRecordSize];
+        CreaBufferDiStato(w, record);
+        sendWebSockStatusFrame(w, record, kStatusRecordSent);
+    }
+}
+
+void TimerTick(Works* w) {
+    fbSetBack(w->fb);
+    TimerDrawPage(w);
+    fbRealize(w->fb);
+}
+
+void TimerInit(Works* w) {
+    InitGrid();
+    w->peakAngle[0] = 0.0f;
+    w->peakAngle[1] = 0.0f;
+    g_tick = TickState{};
+}
+
+void timer(Works* w) {
+    LogInfo("Timer thread started");
+    TimerInit(w);
+    while (w->running) {
+        const int64_t t0 = plat_mono_ms();
+        TimerTick(w);
+        plat_sleep_us(w->refreshUs);
+        const int tickMs = static_cast<int>(plat_mono_ms() - t0);
+        TickCountDowns(w, tickMs);
+        if (w->logTempEnabled == 1 && w->logTempStarted == 1) {
+            g_tick.logAccMs += tickMs;
+            if (g_tick.logAccMs >= 5000) {
+                LogTempFunction(w, 0);
+                g_tick.logAccMs = 0;
+            }
+        }
+    }
+    LogInfo("Timer operations end\n");
+}

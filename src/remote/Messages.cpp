@@ -1,0 +1,108 @@
+// Senders of the remote messages.
+//
+// Every frame, and every fragment of a long message, is written in one write
+// under wsSendMut, so frames of several sending threads never mix on the wire.
+#include "remote/Messages.h"
+
+#include "core/Works.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kShortMax = 123;
+
+bool writeAll(int fd, const uint8_t* data, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t r = write(fd, data + done, n - done);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        done += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool sendFrame(Works* w, const uint8_t* frame, size_t n) {
+    plat_sleep_us(10);
+    std::lock_guard<std::mutex> lock(*w->wsSendMut);
+    return writeAll(w->wsFD, frame, n);
+}
+
+void sendShort(Works* w, const char tag[2], const uint8_t* payload, size_t n) {
+    if (!w || !w->remoteConnected)
+        return;
+    uint8_t frame[kShortMax + 4];
+    size_t len = BuildShortFrame(tag, payload, n, frame, sizeof frame);
+    if (len == 0) {
+        LogErr("remote: %c%c message of %zu bytes does not fit a short frame", tag[0], tag[1], n);
+        return;
+    }
+    sendFrame(w, frame, len);
+}
+
+} // namespace
+
+size_t BuildShortFrame(const char tag[2], const uint8_t* payload, size_t n, uint8_t* out,
+                       size_t outSize) {
+    if (n > kShortMax || outSize < n + 4)
+        return 0;
+    out[0] = 0x82;
+    out[1] = static_cast<uint8_t>(n + 2);
+    out[2] = static_cast<uint8_t>(tag[0]);
+    out[3] = static_cast<uint8_t>(tag[1]);
+    if (n)
+        std::memcpy(out + 4, payload, n);
+    return n + 4;
+}
+
+size_t BuildFragment(const char tag[2], const uint8_t* data, size_t total, size_t offset,
+                     uint8_t* out) {
+    out[0] = 0x82;
+    out[1] = 0x7E;
+    out[2] = 0x02; // 522 bytes follow the length field
+    out[3] = 0x0A;
+    out[4] = static_cast<uint8_t>(tag[0]);
+    out[5] = static_cast<uint8_t>(tag[1]);
+    for (int i = 0; i < 4; i++) {
+        out[6 + i] = static_cast<uint8_t>(total >> (24 - 8 * i));
+        out[10 + i] = static_cast<uint8_t>(offset >> (24 - 8 * i));
+    }
+    // The last fragment is padded with zeros: nothing past the trace is read.
+    size_t n = offset < total ? total - offset : 0;
+    if (n > kFragmentData)
+        n = kFragmentData;
+    std::memcpy(out + 14, data + offset, n);
+    std::memset(out + 14 + n, 0, kFragmentData - n);
+    return kFragmentFrame;
+}
+
+void sendWebSockStatusFrame(Works* w, const char* payload, size_t n) {
+    sendShort(w, "ST", reinterpret_cast<const uint8_t*>(payload), n);
+}
+
+void sendWebSockSerParFrame(Works* w, const uint8_t* payload, size_t n) {
+    sendShort(w, "PA", payload, n);
+}
+
+void sendWebSockCatFrame(Works* w, const char* payload, size_t n) {
+    sendShort(w, "CA", reinterpret_cast<const uint8_t*>(payload), n);
+}
+
+void sendWebSockSerSpectrFrame(Works* w, const uint8_t* trace, size_t length) {
+    if (!w || !w->remoteConnected)
+        return;
+    uint8_t frame[kFragmentFrame];
+    for (size_t offset = 0; offset < length; offset += kFragmentData) {
+        BuildFragment("SP", trace, length, offset, frame);
+        if (!sendFrame(w, frame, sizeof frame))
+            break;
+    }
+}

@@ -1,0 +1,22 @@
+// Messages to a connected remote unit: tagged binary WebSocket frames.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct Works;
+
+// Short messages: 0x82, n + 2, the tag, the payload (n <= 123).
+void sendWebSockStatusFrame(Works* works, const char* payload, size_t n);
+void sendWebSockSerParFrame(Works* works, const uint8_t* payload, size_t n);
+void sendWebSockCatFrame(Works* works, const char* payload, size_t n);
+// The spectrum trace in fragments of 512 bytes.
+void sendWebSockSerSpectrFrame(Works* works, const uint8_t* trace, size_t length);
+
+// Frame builders (exposed for tests); return the frame length, 0 when refused.
+size_t BuildShortFrame(const char tag[2], const uint8_t* payload, size_t n, uint8_t* out,
+                       size_t outSize);
+constexpr size_t kFragmentData = 512;
+constexpr size_t kFragmentFrame = 526;
+size_t BuildFragment(const char tag[2], const uint8_t* data, size_t total, size_t offset,
+                     uint8_t* out);

@@ -1,0 +1,266 @@
+// The key strip along the bottom of every page, its labels and the page skins.
+#include "ui/Keys.h"
+
+#include "amp/Alarms.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "tuner/TuneWord.h"
+#include "ui/Fb.h"
+#include "ui/Graph.h"
+#include "ui/Nuova.h"
+#include "ui/Png.h"
+#include "ui/TTF.h"
+
+#include <cstdio>
+
+KeyLabelPage KeyLabels[kKeyPages];
+
+namespace {
+
+struct PageLabels {
+    const char* l1[6];
+    const char* l2[6];
+    uint8_t highlight;
+};
+
+// The labels as stored; their leading blanks centre them in the 130-pixel fields.
+const PageLabels kInitialLabels[kKeyPages] = {
+    {{"  MEM", " IN-ATT", "   ANT", "  TUNE", "   SET", "   VIEW "}, {"", "", "", " ", " ", " 1 "}, 0x21},
+    {{" BACK ", "  ", "    UP", "  DOWN", " ", "  ENTER"}, {" ", " ", " ", " ", " ", " "}, 0},
+    {{" ", " < ", "   > ", "      - ", "     + ", "  ENTER"}, {" ", " ", " ", " ", " ", " "}, 0},
+    {{" BACK ", " ", " ", "  TUNE", "   ATU", "MANUAL"}, {" ", " ", " ", " ", "Off", "Tune"}, 0},
+    {{" BACK ", " down L", "   up L", " down C", "   up C", "STARTTX"}, {" ", " ", " ", " ", " ", " "}, 0x01},
+    {{"  ", "  ", "    ", "     ", " Retry", "Cancel"}, {" ", " ", " ", " ", " ", " "}, 0},
+    {{" BACK", " INTERF", "    UP", "  DOWN", "   UTIL", " ENTER"}, {" ", " ", " ", " ", " ", " "}, 0},
+    {{"BACK", "  <", "    >", "  + ", " - ", "SAVE"}, {" ", " ", " ", " ", " ", " "}, 0},
+    {{"  ESC", "  BANK", "   ANT", " ", " ", "   SAVE"}, {" ", "", "", " ", " ", " "}, 0},
+    {{"BACK", "  COPY", "   RESET", "  ", " ", " "}, {" ", " ", " ", " ", " ", " "}, 0},
+    {{"BACK", " ORIGIN", "  DEST", "  ", " ", " START"}, {" ", " ", " ", " ", " ", "COPY"}, 0},
+    {{"BACK", " BANK", "  ", "  ", " ", " START"}, {" ", " ", " ", " ", " ", "RESET"}, 0},
+};
+
+// Key fields of the strip: left edge and width of the fill, the label pens.
+constexpr int kFieldX[6] = {0, 133, 266, 399, 532, 665};
+constexpr int kFieldEnd[6] = {130, 263, 396, 529, 662, 799};
+constexpr int kLabel1X[6] = {20, 143, 276, 409, 542, 675};
+constexpr int kLabel2X[6] = {30, 153, 286, 419, 552, 695};
+constexpr int kFrameX0[6] = {1, 134, 267, 400, 533, 666};
+constexpr int kFrameX1[6] = {130, 263, 396, 530, 663, 799};
+constexpr int kFrameV[6] = {130, 263, 396, 529, 662, 799};
+
+void setLine2(int page, int key, const char* text) { KeyLabels[page].line2[key].set(text); }
+
+// Labels that follow the state, rewritten on every refresh of their page.
+void dynamicLabels(Works* w) {
+    char text[kKeyLabelSize + 8];
+    switch (w->keyPage) {
+    case 0:
+        std::snprintf(text, sizeof text, "BANK%i", w->NumBanco.load());
+        setLine2(0, 0, text);
+        SetAttenuatorLabel(w);
+        std::snprintf(text, sizeof text, "     %d", w->antennaIdx + 1);
+        setLine2(0, 2, text);
+        std::snprintf(text, sizeof text, "    %d", w->screenPage.load());
+        setLine2(0, 5, text);
+        break;
+    case 3:
+        LabelByPassATU(w);
+        break;
+    case 4:
+        ImpostaLblManuale(w);
+        break;
+    case 6:
+        SetModeWorkLabel(w);
+        break;
+    case 8:
+        LabelSAVEATU(w);
+        break;
+    case 10:
+        LblCOPY(w);
+        break;
+    case 11:
+        LblRESET(w);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+void InitKeyLabels() {
+    for (int p = 0; p < kKeyPages; p++) {
+        for (int k = 0; k < 6; k++) {
+            KeyLabels[p].line1[k].set(kInitialLabels[p].l1[k]);
+            KeyLabels[p].line2[k].set(kInitialLabels[p].l2[k]);
+        }
+        KeyLabels[p].highlight = kInitialLabels[p].highlight;
+    }
+}
+
+void SetAttenuatorLabel(Works* w) {
+    if (w->keyPage != 0)
+        return;
+    char text[kKeyLabelSize + 8];
+    if (w->ampBypass == 1)
+        std::snprintf(text, sizeof text, "  %s", "StBy");
+    else
+        std::snprintf(text, sizeof text, "  %sdB", AttVectStr[w->attenuator & 3]);
+    setLine2(0, 1, text);
+}
+
+void GetLblInterface(int type, char* text, int size) {
+    std::snprintf(text, static_cast<size_t>(size), "%s", MODEwork[type >= 0 && type <= 2 ? type : 0]);
+}
+
+void SetModeWorkLabel(Works* w) {
+    if (w->keyPage != 6)
+        return;
+    char text[kKeyLabelSize];
+    GetLblInterface(w->ModeWorkIdx, text, sizeof text);
+    setLine2(6, 1, text);
+}
+
+void LabelByPassATU(Works* w) {
+    if (w->keyPage != 3)
+        return;
+    if (w->tuneEnabled < 0)
+        setLine2(3, 3, "NotInst");
+    else
+        setLine2(3, 3, w->tuneState != 0 ? "    On" : "   Off");
+    setLine2(3, 4, w->tunerBypass ? "   Bpy" : "   On");
+}
+
+void LabelSAVEATU(Works* w) {
+    if (w->keyPage != 8)
+        return;
+    char text[kKeyLabelSize + 8];
+    std::snprintf(text, sizeof text, "   %i", w->targetBank.load());
+    setLine2(8, 1, text);
+    std::snprintf(text, sizeof text, "     %i", w->targetAntenna + 1);
+    setLine2(8, 2, text);
+}
+
+void LblCOPY(Works* w) {
+    if (w->keyPage != 10)
+        return;
+    char text[kKeyLabelSize + 8];
+    std::snprintf(text, sizeof text, "    %i", w->copyOrigin.load());
+    setLine2(10, 1, text);
+    std::snprintf(text, sizeof text, "    %i", w->copyDest.load());
+    setLine2(10, 2, text);
+}
+
+void LblRESET(Works* w) {
+    if (w->keyPage != 11)
+        return;
+    char text[kKeyLabelSize + 8];
+    if (w->resetTarget >= w->MAXbank)
+        std::snprintf(text, sizeof text, "  ALL");
+    else
+        std::snprintf(text, sizeof text, "    %i", w->resetTarget.load());
+    setLine2(11, 1, text);
+}
+
+void LblMenuAntenna(Works* w) { SetModeWorkLabel(w); }
+
+void ImpostaLblManuale(Works* w) {
+    if (w->keyPage != 4)
+        return;
+    char text[kKeyLabelSize + 8];
+    const int mode = DecodeModoFromTuneval(w->tunerWord);
+    setLine2(4, 0, mode == 1 ? "CL" : mode == 2 ? "LC" : "ByP");
+    std::snprintf(text, sizeof text, "     %u", w->tuneL.load());
+    setLine2(4, 2, text);
+    std::snprintf(text, sizeof text, "     %u", w->tuneC.load());
+    setLine2(4, 4, text);
+    // A carrier request is pending or running while bit 1 of the manual flags is set.
+    KeyLabels[4].line1[5].set((w->txButtonFlags & 2) ? "StopTX" : "StartTX");
+}
+
+void LoadButtons(Works* w) {
+    FrameBuffer* fb = w->fb;
+    const int page = w->keyPage >= 0 && w->keyPage < kKeyPages ? w->keyPage.load() : 0;
+    for (int y = 420; y <= 479; y++)
+        for (int k = 0; k < 6; k++)
+            DrawHorizontalLine(kFieldX[k], y, kFieldEnd[k], 40, 40, 40, fb, 0);
+    const uint8_t hl = KeyLabels[page].highlight;
+    for (int y = 478; y <= 479; y++) {
+        if (hl & 0x01)
+            DrawHorizontalLine(2, y, 128, 250, 150, 0, fb, 0);
+        if (hl & 0x20)
+            DrawHorizontalLine(667, y, 797, 250, 150, 0, fb, 0);
+    }
+    for (int k = 0; k < 6; k++) {
+        DrawHorizontalLine(kFrameX0[k], 420, kFrameX1[k], 120, 120, 120, fb, 0);
+        DrawLine(kFrameV[k], 420, kFrameV[k], 479, 120, 120, 120, fb, 0);
+    }
+
+    dynamicLabels(w);
+    const int alarms = w->activeErrorCount;
+    const bool resetKey = alarms != 0 && !(alarms == 1 && ExistError(w, 2));
+    for (int k = 0; k < 6; k++) {
+        const char* l1;
+        const char* l2;
+        auto t1 = KeyLabels[page].line1[k].get();
+        auto t2 = KeyLabels[page].line2[k].get();
+        l1 = t1.s;
+        l2 = t2.s;
+        if (k == 0 && resetKey) {
+            l1 = "RESET";
+            l2 = " Error ";
+        }
+        putString(0, kLabel1X[k], 445, l1, 250, 150, 0, fb);
+        putString(1, kLabel2X[k], 472, l2, 250, 150, 0, fb);
+    }
+
+    DrawParameters(w);
+    DrawError(w);
+    ViewStatusInfo(w);
+    ViewStatusTX(w);
+}
+
+void SetWorkImg(Works* w) {
+    const bool big = HighPowerModel(w);
+    const char* skin = big ? "img1b" : "img1";
+    switch (w->screenPage) {
+    case 2:
+        skin = big ? "img3b" : "img3";
+        break;
+    case 4:
+        w->grid.spanHz = 160000;
+        w->grid.points = kPlotPoints;
+        skin = "m5a";
+        break;
+    case 5:
+        w->grid.spanHz = 80000;
+        w->grid.points = kPlotPoints / 2;
+        skin = "m5a";
+        break;
+    default:
+        break;
+    }
+    LoadSkin(w, skin, 1);
+    fbSetBack(w->fb);
+    // The transceiver link runs only in the work mode that takes its frequency.
+    if (w->ModeWorkIdx != 1)
+        w->setup->serialLinkEnabled = '0';
+}
+
+int EscFromStatus(Works* w) {
+    if (!(w->viewFlags & 1))
+        return 0;
+    w->viewFlags &= static_cast<uint8_t>(~1u);
+    SetWorkImg(w);
+    return 1;
+}
+
+void ViewStatusTX(Works* w) {
+    if (w->viewFlags == 1)
+        return;
+    if (!(w->ampStatus2 & 1))
+        return;
+    for (int y = 175; y <= 209; y++)
+        DrawHorizontalLine(375, y, 430, 250, 0, 0, w->fb, 0);
+    putString(8, 390, 200, "TX", 255, 255, 255, w->fb);
+}

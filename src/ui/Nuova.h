@@ -1,0 +1,18 @@
+// Menus and the text screens drawn over the pages: the information rows of the
+// operating page, the memory-table view, the status page.
+#pragma once
+
+struct Works;
+
+// Option texts and values of the menus.
+extern const char* const AttVectStr[4];  // attenuator steps: "0", "2", "3", "5" dB
+extern const char* const MODEwork[3];    // interfaces: "Generic", "VRNTAV", " FT-817"
+extern const int SaveScreen[5];          // screen-saver delays, minutes
+extern const char* const SaveScreenVal[5];
+extern const char* const SWRTimeout[5];
+
+// Fills the menu and key-label tables and the alarm texts (start-up).
+void InitMenu(Works* works);
+// The texts drawn over the page by LoadButtons.
+void DrawParameters(Works* works);
+void ViewStatusInfo(Works* works);

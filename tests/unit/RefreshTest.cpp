@@ -1,0 +1,342 @@
+// The refresh tick: key strip, meters, texts and their forms, peak hold, plot
+// geometry, the frequency-change logic and the screen saver.
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Decoder.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/SimRoot.h"
+#include "platform/Clock.h"
+#include "platform/Root.h"
+#include "trx/Serial.h"
+#include "tuner/Bands.h"
+#include "ui/Fb.h"
+#include "ui/Keys.h"
+#include "ui/Meter.h"
+#include "ui/Nuova.h"
+#include "ui/TTF.h"
+#include "ui/Time.h"
+
+#include <algorithm>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+using Rgb = std::vector<int>;
+
+class Refresh : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        static TempDir fonts;
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(fonts.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(fonts.path.c_str());
+        LoadFonts();
+        plat_set_root(nullptr);
+    }
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        w->serMut = &serMut;
+        w->trxParams = &params;
+        InitGlobalVar(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+        TimerInit(w.get());
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        w->antennaRowIdx = 100; // nothing to re-evaluate
+        w->ModeWorkIdx = 1;
+        params.activeFreq = 14070000;
+    }
+    void TearDown() override {
+        fbRelease(fb, true);
+        plat_set_root(nullptr);
+    }
+    Rgb px(int x, int y) const {
+        const uint8_t* p = fb->work + y * fb->lineSize + x * 4;
+        return {p[2], p[1], p[0]};
+    }
+    // True when the picture shows the text `t` of `font` at (x, y) in (r, g, b):
+    // every pixel the glyphs cover fully has exactly that colour, whatever the
+    // background (partly covered pixels blend with it and are not compared).
+    // Over black every covered pixel can be compared (`onBlack`).
+    bool shows(int font, int x, int y, const char* t, uint8_t r, uint8_t g, uint8_t b,
+               bool onBlack = false) {
+        FrameBuffer* ref = fbInitMemory(800, 480, 32);
+        putString(font, x, y, t, 255, 255, 255, ref);
+        int compared = 0;
+        bool same = true;
+        for (int o = 0; o < ref->memSize; o += 4) {
+            const unsigned a = ref->work[o];
+            if (a == 255 || (onBlack && a > 0)) {
+                compared++;
+                same &= fb->work[o] == (a & b) && fb->work[o + 1] == (a & g) &&
+                        fb->work[o + 2] == (a & r);
+            }
+        }
+        fbRelease(ref, true);
+        return same && compared >= 3;
+    }
+    std::vector<int> queued() {
+        std::vector<int> out;
+        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
+            out.push_back(c);
+        return out;
+    }
+
+    TempDir dir;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    std::mutex serMut;
+    TrxParameters params{};
+    FrameBuffer* fb = nullptr;
+};
+
+TEST_F(Refresh, KeyStripFieldsFramesAndHighlights) {
+    TimerTick(w.get());
+    EXPECT_EQ(px(60, 425), (Rgb{40, 40, 40}));
+    EXPECT_EQ(px(650, 425), (Rgb{40, 40, 40}));
+    EXPECT_EQ(px(131, 450), (Rgb{0, 0, 0})); // the gap between fields 1 and 2
+    EXPECT_EQ(px(130, 450), (Rgb{120, 120, 120}));
+    EXPECT_EQ(px(799, 450), (Rgb{120, 120, 120}));
+    EXPECT_EQ(px(60, 420), (Rgb{120, 120, 120}));
+    EXPECT_EQ(px(2, 478), (Rgb{250, 150, 0}));   // under key 1
+    EXPECT_EQ(px(127, 479), (Rgb{250, 150, 0}));
+    EXPECT_EQ(px(700, 479), (Rgb{250, 150, 0})); // under key 6
+    EXPECT_EQ(px(300, 479), (Rgb{40, 40, 40}));  // not under key 3
+    EXPECT_TRUE(shows(0, 20, 445, "  MEM", 250, 150, 0));
+    EXPECT_TRUE(shows(1, 30, 472, "BANK1", 250, 150, 0));
+    EXPECT_TRUE(shows(1, 153, 472, "  StBy", 250, 150, 0));
+    EXPECT_TRUE(shows(1, 695, 472, "    1", 250, 150, 0));
+    // The screen was shown: the device picture is the composed one.
+    EXPECT_EQ(std::memcmp(fb->screen, fb->work, fb->memSize), 0);
+}
+
+TEST_F(Refresh, ForwardNeedleStraightUpAt30WattsAndReflectedAtZero) {
+    w->pwrFwd = 30.0f;
+    w->pwrRefl = 0.0f;
+    TimerTick(w.get());
+    // Straight up from the pivot: every red pixel above it lies within a pixel of x 210.
+    int red = 0;
+    for (int y = 80; y < 255; y++)
+        for (int x = 150; x < 270; x++)
+            if (px(x, y) == Rgb{255, 0, 0}) {
+                red++;
+                EXPECT_NEAR(x, 210, 1.5) << y;
+            }
+    EXPECT_GT(red, 180); // three lines from x 209..211 that meet at the tip
+    // The reflected needle for 0 W points at the left end of its scale.
+    int ex, ey;
+    NeedleEnd(590, 260, 200, 200, NeedleAngle(0, 60), &ex, &ey);
+    EXPECT_LT(ex, 450);
+    EXPECT_LT(ey, 130);
+    EXPECT_EQ(px(ex, ey), (Rgb{255, 0, 0}));
+    EXPECT_EQ(px(590 + (590 - ex), ey), (Rgb{0, 0, 0})); // nothing at the right end
+}
+
+TEST_F(Refresh, OverRangeForwardIsClampedButPrintedAsRead) {
+    w->pwrFwd = 75.0f;
+    TimerTick(w.get());
+    const float full = w->needleAngle[0];
+    EXPECT_FLOAT_EQ(full, NeedleAngle(60, 60));
+    // On a white background the black value text is visible: "75.0W".
+    std::memset(fb->back, 0xFF, fb->memSize);
+    for (int i = 3; i < fb->memSize; i += 4)
+        fb->back[i] = 0;
+    TimerTick(w.get());
+    FrameBuffer* ref = fbInitMemory(800, 480, 32);
+    std::memset(ref->work, 0xFF, ref->memSize);
+    for (int i = 3; i < ref->memSize; i += 4)
+        ref->work[i] = 0;
+    putString(8, 180, 180, "75.0W", 0, 0, 0, ref);
+    int diff = 0;
+    for (int y = 163; y < 186; y++) // below the label's baseline
+        for (int x = 180; x < 260; x++)
+            diff += std::memcmp(ref->work + y * 3200 + x * 4, fb->work + y * 3200 + x * 4, 3) != 0;
+    fbRelease(ref, true);
+    EXPECT_EQ(diff, 0);
+}
+
+TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
+    w->screenPage = 4; // orange texts over the plot page make them visible
+    w->freqHz = 7100000;
+    w->lastFreqHz = 7100000;
+    w->ModeWorkIdx = -1;
+    DrawFreq(w.get());
+    EXPECT_TRUE(shows(4, 339, 52, "7.100MHz", 250, 150, 0));
+    std::memset(fb->work, 0, fb->memSize);
+    w->freqHz = 999999;
+    DrawFreq(w.get());
+    EXPECT_TRUE(shows(4, 339, 52, "999.999kHz", 250, 150, 0));
+    std::memset(fb->work, 0, fb->memSize);
+    w->freqHz = 500;
+    DrawFreq(w.get());
+    EXPECT_TRUE(shows(4, 339, 52, "500Hz", 250, 150, 0));
+    std::memset(fb->work, 0, fb->memSize);
+    w->freqHz = 0;
+    DrawFreq(w.get());
+    for (int i = 0; i < fb->memSize; i++)
+        ASSERT_EQ(fb->work[i], 0);
+
+    EXPECT_NEAR(ConvertW_to_dBm(1.0f), 30.0f, 1e-5);
+    EXPECT_LT(ConvertW_to_dBm(0.0005f), 0.0f);
+    // The forms on the right-hand meter's value, drawn over a white face.
+    w->screenPage = 1;
+    w->powerUnits = 1;
+    for (float watts : {1.0f, 0.0005f}) {
+        std::memset(fb->back, 0xFF, fb->memSize);
+        w->pwrRefl = watts;
+        TimerTick(w.get());
+        FrameBuffer* ref = fbInitMemory(800, 480, 32);
+        std::memset(ref->work, 0xFF, ref->memSize);
+        putString(8, 565, 180, watts > 0.5f ? "30.0dBm" : "---dBm", 0, 0, 0, ref);
+        int diff = 0;
+        for (int y = 163; y < 186; y++)
+            for (int x = 565; x < 680; x++)
+                diff += std::memcmp(ref->work + y * 3200 + x * 4, fb->work + y * 3200 + x * 4, 3) != 0;
+        fbRelease(ref, true);
+        EXPECT_EQ(diff, 0) << watts;
+    }
+}
+
+TEST_F(Refresh, AlarmKeyInRedForACurrentFault) {
+    w->startupFlags = 0;
+    const char st[] = "ST" "00" "0000" "0000" "0000" "0000" "2048" "2048" "10" "00" "0000";
+    DecodeCatCmd(w.get(), st, sizeof st);
+    ASSERT_TRUE(ExistError(w.get(), 15));
+    EXPECT_TRUE(w->errorTable[15].line2.equals("I OUT"));
+    TimerTick(w.get());
+    EXPECT_EQ(px(8, 372), (Rgb{255, 30, 0}));
+    // Key 1 offers the reset.
+    EXPECT_TRUE(shows(0, 20, 445, "RESET", 250, 150, 0));
+}
+
+TEST_F(Refresh, SwrScaleAndPeakHold) {
+    EXPECT_FLOAT_EQ(CalcolaSWR(1.0f), 0.0f);
+    EXPECT_FLOAT_EQ(CalcolaSWR(1.25f), 5.5f);
+    EXPECT_FLOAT_EQ(CalcolaSWR(2.5f), 25.0f);
+    EXPECT_FLOAT_EQ(CalcolaSWR(0.9f), 0.0f);
+    EXPECT_FLOAT_EQ(CalcolaSWR(150.0f), 60.0f);
+
+    TimerPeakSec = 3000;
+    fattoremedia = 2;
+    CalcolaPwrPeak(w.get(), 30.0f);
+    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 30.0f);
+    EXPECT_EQ(w->peakHold[0].holdMs, 3000);
+    CalcolaPwrPeak(w.get(), 0.0f); // held
+    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 30.0f);
+    w->peakHold[0].holdMs = 0;
+    CalcolaPwrPeak(w.get(), 0.0f);
+    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 20.0f);
+    CalcolaPwrPeak(w.get(), 0.0f);
+    EXPECT_NEAR(w->peakHold[0].peak, 13.333f, 0.001f);
+    CalcolaPwrPeak(w.get(), 50.0f); // a new maximum restarts the hold
+    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 50.0f);
+    EXPECT_EQ(w->peakHold[0].holdMs, 3000);
+
+    // While held, the peak decays by PeakDecrement every PeakDecrementTime + 1 ticks.
+    PeakDecrement = 1.0;
+    PeakDecrementTime = 1;
+    TickCountDowns(w.get(), 10);
+    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 50.0f);
+    TickCountDowns(w.get(), 10);
+    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 49.0f);
+    EXPECT_EQ(w->peakHold[0].holdMs, 2980);
+    w->errHoldoffMs = 15;
+    TickCountDowns(w.get(), 10);
+    TickCountDowns(w.get(), 10);
+    EXPECT_EQ(w->errHoldoffMs, 0);
+}
+
+TEST_F(Refresh, PlotScalesAndClamping) {
+    w->screenPage = 4;
+    w->grid.spanHz = 160000;
+    w->ModeWorkIdx = -1;
+    w->lastFreqHz = w->freqHz.load();
+    TimerTick(w.get());
+    EXPECT_TRUE(shows(6, 70 - 10, 243, "-80", 180, 180, 180, true));
+    EXPECT_TRUE(shows(6, 758 - 10, 243, "+80", 180, 180, 180, true));
+    EXPECT_TRUE(shows(6, 70 + 8 * 43, 243, "0", 180, 180, 180, true));
+    EXPECT_TRUE(shows(6, 35, 60, "-10", 180, 180, 180, true));
+    EXPECT_TRUE(shows(6, 35, 230, "-110", 180, 180, 180, true));
+    EXPECT_EQ(px(100, 77), (Rgb{120, 120, 120})); // a grid line
+    EXPECT_EQ(px(113, 100), (Rgb{120, 120, 120}));
+    EXPECT_EQ(px(100, 60), (Rgb{250, 0, 150})); // an empty trace (0 dB) sits on the top edge
+
+    divX = 8;
+    xRangeEnd = 427;
+    w->grid.spanHz = 80000;
+    std::memset(fb->work, 0, fb->memSize);
+    DrawGrid(w.get());
+    EXPECT_TRUE(shows(6, 70 - 10, 243, "-40", 180, 180, 180, true));
+    EXPECT_TRUE(shows(6, 70 + 8 * 86 - 10, 243, "+40", 180, 180, 180, true));
+
+    float x, y;
+    CalculatePoint(-110, -10, 10, 50.0f, &x, &y); // far above the top
+    EXPECT_FLOAT_EQ(y, 60.0f);
+    CalculatePoint(-110, -10, 10, -500.0f, &x, &y);
+    EXPECT_FLOAT_EQ(y, 230.0f);
+    CalculatePoint(-110, -10, 0, -60.0f, &x, &y);
+    EXPECT_FLOAT_EQ(x, 70.0f);
+    EXPECT_FLOAT_EQ(y, 145.0f);
+}
+
+TEST_F(Refresh, FrequencyChangeQueuesItsCommands) {
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/filter.txt", "1800000 30000000 1\n"));
+    LoadTabFiltri(w.get());
+    queued();
+    params.activeFreq = 7050000;
+    TimerTick(w.get());
+    EXPECT_EQ(w->freqHz, 7050000);
+    EXPECT_EQ(w->lastFreqHz, 7050000);
+    std::vector<int> q = queued();
+    ASSERT_FALSE(q.empty());
+    EXPECT_EQ(q.front(), kCmdFreq);
+    EXPECT_NE(std::find(q.begin(), q.end(), kCmdThresholds), q.end());
+    TimerTick(w.get()); // the same frequency: nothing more
+    EXPECT_TRUE(queued().empty());
+
+    // The amplifier's own counter: no "FA" goes back to it.
+    w->ModeWorkIdx = 0;
+    w->fmFreqHz = 3600000;
+    TimerTick(w.get());
+    q = queued();
+    EXPECT_EQ(std::find(q.begin(), q.end(), kCmdFreq), q.end());
+    EXPECT_EQ(w->lastFreqHz, 3600000);
+}
+
+TEST_F(Refresh, ScreenSaverUsesTheWholeIdleTime) {
+    w->saveScreenIdx = 4; // 60 minutes
+    w->lastKeyTime = static_cast<int64_t>(plat_mono_s()) - 59 * 60;
+    TimerTick(w.get());
+    EXPECT_EQ(w->saverOn, 0);
+    w->lastKeyTime = static_cast<int64_t>(plat_mono_s()) - 60 * 60 - 1;
+    TimerTick(w.get());
+    EXPECT_EQ(w->saverOn, 1);
+    // While it is on the page is not drawn: no key strip.
+    std::memset(fb->back, 0, fb->memSize);
+    TimerTick(w.get());
+    EXPECT_EQ(px(60, 425), (Rgb{0, 0, 0}));
+}
+
+TEST_F(Refresh, BoardTemperatureIsReadOncePerSecond) {
+    for (int i = 0; i < 30; i++)
+        TimerTick(w.get());
+    auto cmds = ReadLines(dir.path + "/commands.log");
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "my_temp"), 1);
+    EXPECT_FLOAT_EQ(w->cpuTemp[0], 45.0f);
+}
+
+} // namespace
