@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -45,15 +46,31 @@ inline uint8_t* target(FrameBuffer* fb, int toBack) { return toBack ? fb->back :
 
 void DrawHorizontalLine(int32_t x0, int32_t y, int32_t x1, uint8_t R, uint8_t G, uint8_t B,
                         FrameBuffer* fb, int toBack) {
+    if (x1 <= x0 || (fb->pixelSize != 4 && fb->pixelSize != 2))
+        return;
     Packed p = pack(fb, R, G, B);
     uint8_t* buf = target(fb, toBack);
-    // Callers keep the span on screen; a span that strays is dropped rather than
-    // written past the picture.
-    const int64_t limit = static_cast<int64_t>(fb->memSize) - fb->pixelSize;
-    for (int64_t x = x0; x < x1; x++) {
-        int64_t o = static_cast<int64_t>(y) * fb->lineSize + x * fb->pixelSize;
-        if (o >= 0 && o <= limit)
-            putPixel(buf + o, p, fb->pixelSize);
+    // Callers keep the span on screen; a span that strays is cut to the picture
+    // rather than written past it.
+    const int64_t ps = fb->pixelSize;
+    int64_t first = static_cast<int64_t>(y) * fb->lineSize + static_cast<int64_t>(x0) * ps;
+    int64_t last = static_cast<int64_t>(y) * fb->lineSize + (static_cast<int64_t>(x1) - 1) * ps;
+    if (first < 0)
+        first = 0;
+    if (last > fb->memSize - ps)
+        last = fb->memSize - ps;
+    if (first > last)
+        return;
+    if (ps == 4) {
+        const uint32_t v = static_cast<uint32_t>(p.b[0]) | static_cast<uint32_t>(p.b[1]) << 8 |
+                           static_cast<uint32_t>(p.b[2]) << 16;
+        for (int64_t o = first; o <= last; o += 4)
+            std::memcpy(buf + o, &v, 4);
+    } else {
+        for (int64_t o = first; o <= last; o += 2) {
+            buf[o] = p.b[0];
+            buf[o + 1] = p.b[1];
+        }
     }
 }
 

@@ -2,7 +2,8 @@
 //
 // putString places each glyph with its pen at the baseline and stacks the
 // coverage bitmap upward from the glyph's bottom (height - bearing below the
-// baseline), blending each colour byte as (a & colour) + (255 - a) * old / 255.
+// baseline), blending each colour byte as (a & colour) + (255 - a) * old / 255
+// and setting the fourth byte to 0; a pixel of coverage 0 is left as it is.
 // The FreeType faces are shared by every drawing thread, so all of this runs
 // under one lock; with the cache a line of text costs a few lookups.
 #include "ui/TTF.h"
@@ -31,6 +32,9 @@ struct Glyph {
     FT_Pos bearingY = 0; // metrics.horiBearingY, 26.6
     FT_Pos advanceX = 0; // advance.x, 26.6
     std::vector<uint8_t> bitmap;
+    // Per bitmap row, the columns [first, end) that have any coverage: only those
+    // pixels change, so the rest of the row is not visited.
+    std::vector<uint16_t> inkFirst, inkEnd;
 };
 
 // Fonts never change after start-up; a handful of glyphs per slot is all a panel
@@ -67,6 +71,18 @@ void render(int font, uint32_t cp, FT_Vector pen, Glyph* g) {
     g->bitmap.assign(s->bitmap.buffer, s->bitmap.buffer + (s->bitmap.buffer ? n : 0));
     if (g->pitch < 0)
         g->pitch = -g->pitch; // bottom-up storage never happens for rendered glyphs
+    g->inkFirst.assign(static_cast<size_t>(g->rows), 0);
+    g->inkEnd.assign(static_cast<size_t>(g->rows), 0);
+    for (int r = 0; r < g->rows && !g->bitmap.empty(); r++) {
+        const uint8_t* row = &g->bitmap[static_cast<size_t>(r) * g->pitch];
+        int first = 0, end = g->pitch;
+        while (first < end && row[first] == 0)
+            first++;
+        while (end > first && row[end - 1] == 0)
+            end--;
+        g->inkFirst[r] = static_cast<uint16_t>(first);
+        g->inkEnd[r] = static_cast<uint16_t>(end);
+    }
 }
 
 // The glyph for (font, cp) at `pen`, from the cache when possible.
@@ -165,18 +181,30 @@ void putString(int font, int32_t x, int32_t y, const char* text, uint8_t R, uint
             continue;
         const int64_t baseX = pen.x / 64;
         const int64_t bottomY = (pen.y + g.height - g.bearingY) / 64;
+        const int64_t ps = fb->pixelSize;
         for (int r = 0; r < g.rows; r++) {
-            const uint8_t* src = &g.bitmap[static_cast<size_t>(g.pitch) * (g.rows - 1 - r)];
-            const int64_t dy = bottomY - r;
-            for (int c = 0; c < g.pitch; c++) {
+            const int br = g.rows - 1 - r; // bitmap row, counted from the top
+            const uint8_t* src = &g.bitmap[static_cast<size_t>(g.pitch) * br];
+            const int first = g.inkFirst[br], end = g.inkEnd[br];
+            const int64_t row = (bottomY - r) * fb->lineSize + baseX * ps;
+            // Rows wholly inside the picture take the quick path; the others are
+            // checked pixel by pixel (a pen off the edge wraps onto the next row).
+            const bool inside = row + first * ps >= 0 && row + (end - 1) * ps + 3 < mem;
+            for (int c = first; c < end; c++) {
                 const unsigned a = src[c];
-                const int64_t o = dy * fb->lineSize + (baseX + c) * fb->pixelSize;
-                if (o < 0 || o + 3 >= mem)
+                if (a == 0)
+                    continue; // coverage 0: the pixel stays as it is
+                const int64_t o = row + c * ps;
+                if (!inside && (o < 0 || o + 3 >= mem))
                     continue;
                 uint8_t* d = fb->work + o;
                 d[3] = 0;
-                if (a == 0)
-                    continue; // the colour bytes stay as they are
+                if (a == 255) {
+                    d[0] = B;
+                    d[1] = G;
+                    d[2] = R;
+                    continue;
+                }
                 d[0] = static_cast<uint8_t>((a & B) + (255 - a) * d[0] / 255);
                 d[1] = static_cast<uint8_t>((a & G) + (255 - a) * d[1] / 255);
                 d[2] = static_cast<uint8_t>((a & R) + (255 - a) * d[2] / 255);
