@@ -9,6 +9,7 @@
 #include "amp/Alarms.h"
 #include "amp/CmdQueue.h"
 #include "amp/Decoder.h"
+#include "core/Threads.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -253,7 +254,7 @@ void Linear(Works* w) {
     char reply[kReplyBufferSize];
     size_t fill = 0;
     Incoming in;
-    while (w->running) {
+    while (w->running && ThreadStillWanted()) {
         const int state = linearProcessStatus;
         if (state == kStateWait) {
             if (in.pos == in.len) {

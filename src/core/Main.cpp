@@ -17,8 +17,12 @@
 #include "platform/Log.h"
 #include "trx/Serial.h"
 #include "tuner/Bands.h"
+#include "tuner/Banks.h"
 #include "ui/Fb.h"
 #include "ui/GPIO.h"
+#include "ui/Keys.h"
+#include "ui/Network.h"
+#include "ui/Nuova.h"
 #include "ui/Png.h"
 #include "ui/TTF.h"
 #include "ui/Time.h"
@@ -171,8 +175,11 @@ int PanelMain() {
     ReadVentolaFile(w);
     LoadTabFiltri(w);
     readSetup(w);
+    LoadAllBankTable(w, w->NumBanco);
+    w->antennaRowIdx = kNoAntennaRow;
     std::fprintf(stderr, "ModeWorkIdx %i \n", w->ModeWorkIdx.load());
 
+    ReadLanParam();
     LoadFonts();
 
     if (g_setup.EnableGPIO == '1')
@@ -181,6 +188,7 @@ int PanelMain() {
     plat_sleep_ms(1000);
 
     waitTAV = 5;
+    w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
 
     LoadSkin(w, HighPowerModel(w) ? "start120" : "start", 1);
     fbSetBack(w->fb);
@@ -198,6 +206,9 @@ int PanelMain() {
     LoadSkin(w, "statusB", 1);
     fbSetBack(w->fb);
     fbRealize(w->fb);
+
+    InitMenu(w);
+    LoadButtons(w);
 
     TrxParameters params;
     getParameters(&params, w);

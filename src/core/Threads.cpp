@@ -21,10 +21,43 @@
 std::thread thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT, thrLeggi,
     thrScrivi, thInit, thAggFw;
 
+namespace {
+
+// The generation of each handle: bumped by every start, remembered by the thread.
+struct Slot {
+    std::thread* handle;
+    Shared<unsigned> generation;
+};
+Slot g_slots[] = {{&thrGPIO, {}},  {&thrLin, {}},   {&thrTime, {}},   {&thrKey, {}},
+                  {&thrWsock, {}}, {&thrSer, {}},   {&thrCat, {}},    {&thrCatSer, {}},
+                  {&thrFFT, {}},   {&thrLeggi, {}}, {&thrScrivi, {}}, {&thInit, {}},
+                  {&thAggFw, {}}};
+thread_local Slot* t_slot = nullptr;
+thread_local unsigned t_generation = 0;
+
+Slot* slotOf(std::thread& handle) {
+    for (Slot& s : g_slots)
+        if (s.handle == &handle)
+            return &s;
+    return nullptr;
+}
+
+} // namespace
+
+bool ThreadStillWanted() { return !t_slot || t_slot->generation == t_generation; }
+
 void StartThread(std::thread& handle, void (*body)(Works*), Works* works) {
+    Slot* slot = slotOf(handle);
+    if (slot)
+        slot->generation++;
     JoinThread(handle);
+    const unsigned generation = slot ? slot->generation.load() : 0;
     try {
-        handle = std::thread(body, works);
+        handle = std::thread([=] {
+            t_slot = slot;
+            t_generation = generation;
+            body(works);
+        });
     } catch (const std::system_error&) {
         // A thread that cannot be created is not reported; start-up goes on.
     }

@@ -12,9 +12,14 @@ struct Works;
 extern std::thread thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT,
     thrLeggi, thrScrivi, thInit, thAggFw;
 
-// Starts `body` into `handle`; a handle that still holds an ended thread of an
-// earlier start is joined first.
+// Starts `body` into `handle`. A thread still held by the handle, from an
+// earlier start, is asked to end (ThreadStillWanted turns false for it) and
+// joined first, so a service switched off and on again quickly never runs twice
+// and never blocks the restart.
 void StartThread(std::thread& handle, void (*body)(Works*), Works* works);
+// False once a newer start of the calling thread's handle has been asked for;
+// loops that watch an enable byte also watch this.
+bool ThreadStillWanted();
 // Joins `handle` if it holds a thread; true when a thread was joined.
 bool JoinThread(std::thread& handle);
 

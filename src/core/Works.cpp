@@ -37,6 +37,7 @@ void InitRunState(Works* w) {
     w->tsThresholds[2] = 1500;
     w->tsThresholds[3] = 3700;
     w->panelCmd = 0xB0;
+    w->clockIdle = 1;
     w->startupFlags = 1;
     w->ModeWorkIdx = -1;
     w->thresholdRowIdx = -1;

@@ -86,6 +86,20 @@ struct SpectrumGrid {
     Shared<int> points;
 };
 
+// One stored tuner setting: valid, mode, L, C.
+struct TuneMemEntry {
+    uint8_t valid;
+    uint8_t mode;
+    uint16_t l;
+    uint16_t c;
+};
+constexpr int kTuneMemEntries = 5000;
+// The tuner memory of one antenna output. Each entry is packed into one atomic
+// word so that the link thread and the keys' thread never see half an entry.
+struct TuneMemTable {
+    Shared<uint64_t> packed[kTuneMemEntries];
+};
+
 constexpr int kFilterRows = 8;
 constexpr int kAntennaRows = 11;
 constexpr uint32_t kNoAntennaRow = 0xFFFFFFFFu;
@@ -175,6 +189,10 @@ struct Works {
     Shared<int> copyDest;
     Shared<int> resetTarget;   // bank reset page; MAXbank stands for all banks
     Shared<uint8_t> manualTune; // manual L/C tuning switched on
+    Shared<int> menuEntry;      // settings menu: current entry 0..29
+    Shared<int> menuItem;       // always 0
+    Shared<int> menuCount;
+    Shared<uint8_t> factoryArmed; // "FACTORY DEFAULT" chosen, waiting for ENTER
 
     // Screen refresh: meters, peak hold, screen saver, plot.
     Shared<float> needleAngle[2]; // forward, right-hand meter
@@ -186,6 +204,9 @@ struct Works {
     Shared<uint8_t> skinReload;
     Shared<int> tuneTickFirst, tuneTickNow; // tune-on-transmit window
     SpectrumGrid grid;
+
+    // Tuner memory, one table per antenna output.
+    TuneMemTable tuneMem[3];
 
     // Tuner setting and transceiver link requests.
     Shared<uint32_t> tuneC;
@@ -238,6 +259,7 @@ struct Works {
     Shared<uint8_t> powerUnits, saveScreenIdx;
     Shared<int> tsThresholds[4];
     Shared<uint8_t> panelCmd;
+    Shared<uint8_t> clockIdle; // 1: the converter clock idles high
     Shared<int> maxTempAllowed;
     Shared<int> psPar[4];
     Shared<int> gmPar[2];
@@ -254,6 +276,10 @@ struct Works {
     Shared<double> plotOffset;
     Shared<int> ModeWorkIdx;
     Shared<int> catFreqHz;
+    Shared<uint8_t> catMode; // mode byte of the last FT-817 answer
+    Shared<int> catSerFD;    // FT-817 port
+    Shared<int> catFD;       // transceiver CAT port of the relay
+    Shared<uint8_t> catEnded;
     Shared<uint8_t> serviceFlags;
     Shared<uint8_t> microResetSeen;
 

@@ -13,3 +13,4 @@ void TuneTask(Works* w) {
 // Not built yet: nothing to start or end.
 void StartAutotune(Works*) { LogErr("StartAutotune: automatic tuning not available in this build"); }
 void EscAutoTune(Works*, int) {}
+void GoTune(Works*) { LogErr("GoTune: automatic tuning not available in this build"); }

@@ -10,3 +10,5 @@ void TuneTask(Works* works);
 void StartAutotune(Works* works);
 // Ends a search early; `store` non-zero keeps its best setting.
 void EscAutoTune(Works* works, int store);
+// The tune key: starts a search, or ends the running one.
+void GoTune(Works* works);

@@ -1,7 +1,68 @@
-// Antenna bank tables.
+// Antenna bank tables: files, defaults, editing and bank switching.
 #include "tuner/Banks.h"
 
+#include "core/Setup.h"
 #include "core/Works.h"
+#include "platform/Command.h"
+#include "platform/Log.h"
+#include "platform/Root.h"
+#include "tuner/CATserial.h"
+#include "tuner/TuneMem.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct DefaultBand {
+    const char* name;
+    uint32_t low, high;
+};
+const DefaultBand kDefaults[kAntennaRows] = {
+    {"160m", 1800000, 2000000},   {"80m", 3500000, 4000000},   {"60m", 5330500, 5450000},
+    {"40m", 7000000, 7300000},    {"30m", 10100000, 10150000}, {"20m", 14000000, 14350000},
+    {"17m", 18068000, 18168000},  {"15m", 21000000, 21450000}, {"12m", 24890000, 24990000},
+    {"10m", 28000000, 29700000},  {"6m", 50000000, 54000000}};
+
+void trimLineEnd(char* line) {
+    size_t n = std::strlen(line);
+    if (n > 0 && line[n - 1] == '\n')
+        line[--n] = '\0';
+    if (n > 0 && line[n - 1] == '\r')
+        line[--n] = '\0';
+}
+
+// One row line: the name before the first blank (7 characters at most; an
+// eighth is skipped), then the numbers. Returns false for a line without any.
+void parseRow(const char* line, AntennaRow& r) {
+    char name[8] = {};
+    const char* p = line;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    int n = 0;
+    while (*p && *p != ' ' && *p != '\t' && n < 7)
+        name[n++] = *p++;
+    if (n == 7 && *p && *p != ' ' && *p != '\t')
+        p++; // the eighth character of a long name is lost
+    r.name.set(name);
+    char* end;
+    r.freqLow = static_cast<uint32_t>(std::strtoul(p, &end, 0));
+    p = end;
+    r.freqHigh = static_cast<uint32_t>(std::strtoul(p, &end, 0));
+    p = end;
+    Shared<uint8_t>* bytes[4] = {&r.ampEnable, &r.antenna, &r.atuBypass, &r.attStep};
+    for (Shared<uint8_t>* b : bytes) {
+        *b = static_cast<uint8_t>(std::strtol(p, &end, 10) & 0xFF);
+        p = end;
+    }
+    r.pwr = std::strtof(p, nullptr);
+}
+
+const char* markerOf(int mode) { return mode == 1 ? "!Tav\n" : mode == 2 ? "!817\n" : "!Gen\n"; }
+
+} // namespace
 
 bool BandNameOfFreq(Works* w, char* name, size_t size) {
     const int64_t f = w->freqHz;
@@ -14,4 +75,206 @@ bool BandNameOfFreq(Works* w, char* name, size_t size) {
         }
     }
     return false;
+}
+
+std::string BankFileName(int bank) {
+    if (bank >= 1 && bank <= 19)
+        return "/opt/set/antenna_b" + std::to_string(bank) + ".txt";
+    return "/opt/set/antenna.txt";
+}
+
+void InitTabAntenna(Works* w, int namesOnly) {
+    for (int i = 0; i < kAntennaRows; i++) {
+        AntennaRow& r = w->antennaTable[i];
+        r.name.set(kDefaults[i].name);
+        r.freqLow = kDefaults[i].low;
+        r.freqHigh = kDefaults[i].high;
+        if (!namesOnly) {
+            r.ampEnable = 0;
+            r.antenna = 1;
+            r.atuBypass = 1;
+            r.attStep = 0;
+            r.pwr = 0.0f;
+        }
+    }
+    w->antennaRowCount = kAntennaRows;
+}
+
+int LoadTabConfig(Works* w, int bank) {
+    for (AntennaRow& r : w->antennaTable)
+        r.ampEnable = 0;
+    int mode = 0;
+    FILE* f = std::fopen(plat_path(BankFileName(bank).c_str()).c_str(), "r");
+    if (!f) {
+        InitTabAntenna(w, 0);
+        return 0;
+    }
+    char line[512];
+    int rows = 0;
+    while (std::fgets(line, sizeof line, f)) {
+        trimLineEnd(line);
+        if (line[0] == ';')
+            continue;
+        if (line[0] == '!') {
+            if (std::strncmp(line + 1, "Gen", 3) == 0)
+                mode = 0;
+            else if (std::strncmp(line + 1, "Tav", 3) == 0)
+                mode = 1;
+            else if (std::strncmp(line + 1, "817", 3) == 0)
+                mode = 2;
+            continue;
+        }
+        if (rows >= kAntennaRows)
+            break; // at most 11 rows
+        parseRow(line, w->antennaTable[rows++]);
+    }
+    std::fclose(f);
+    w->antennaRowCount = rows;
+    for (int i = 0; i < rows; i++) {
+        if (w->antennaTable[i].freqLow == 0 || w->antennaTable[i].freqHigh == 0) {
+            InitTabAntenna(w, 1);
+            std::fprintf(stderr, "Error Reinit antenna\n");
+            break;
+        }
+    }
+    w->antennaRowIdx = kNoAntennaRow;
+    return mode;
+}
+
+void SaveTabConfig(Works* w, int bank) {
+    std::string text = markerOf(w->ModeWorkIdx);
+    const int rows = w->antennaRowCount;
+    for (int i = 0; i < rows && i < kAntennaRows; i++) {
+        const AntennaRow& r = w->antennaTable[i];
+        char line[96];
+        std::snprintf(line, sizeof line, "%s %ld %ld %i %i %i %i %2.1f\n", r.name.get().s,
+                      static_cast<long>(r.freqLow.load()), static_cast<long>(r.freqHigh.load()),
+                      r.ampEnable.load(), r.antenna.load(), r.atuBypass.load(), r.attStep.load(),
+                      r.pwr.load());
+        text += line;
+    }
+    if (!RemountSetRw()) {
+        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", errno);
+        return;
+    }
+    if (WriteFileAtomic(BankFileName(bank).c_str(), text.data(), text.size()) != 0)
+        LogErr("can't open /opt/set/autotune.txt for writing");
+    RemountSetRo();
+}
+
+void SaveToBank(Works* w, int bank, int antenna) {
+    const int64_t f = w->freqHz;
+    const int rows = w->antennaRowCount;
+    for (int i = 0; i < rows && i < kAntennaRows; i++) {
+        AntennaRow& r = w->antennaTable[i];
+        if (r.freqLow <= f && f <= r.freqHigh) {
+            r.antenna = static_cast<uint8_t>(antenna + 1);
+            r.atuBypass = w->tunerBypass.load();
+            r.attStep = w->attenuator.load();
+            r.ampEnable = w->attenuatorShown < 4 ? 1 : 0;
+            break;
+        }
+    }
+    SaveTabConfig(w, bank);
+}
+
+void LoadAllBankTable(Works* w, int bank) {
+    w->ModeWorkIdx = LoadTabConfig(w, bank);
+    for (int a = 0; a < 3; a++)
+        LoadTabAtu(w, bank, a);
+    SetModeWorkIDX(w);
+}
+
+void ChangeBanco(Works* w) {
+    int next = w->NumBanco + 1;
+    if (next >= w->MAXbank)
+        next = 0;
+    w->NumBanco = next;
+    writeSetup(w);
+    LoadAllBankTable(w, next);
+    w->antennaRowIdx = kNoAntennaRow;
+}
+
+void ChangeInterfaceBanco(Works* w) {
+    int mode = w->ModeWorkIdx + 1;
+    if (mode > 2)
+        mode = 0;
+    w->ModeWorkIdx = mode;
+    SetModeWorkIDX(w);
+    SaveToBank(w, w->NumBanco, w->antennaIdx);
+}
+
+void ModifytabAntenna(Works* w, int down) {
+    const int row = w->editRow;
+    if (row < 0 || row >= kAntennaRows)
+        return;
+    AntennaRow& r = w->antennaTable[row];
+    switch (w->editColumn) {
+    case 0:
+        r.pwr = r.pwr + (down ? -0.1f : 0.1f);
+        break;
+    case 1: {
+        uint8_t v = static_cast<uint8_t>(r.attStep + (down ? -1 : 1));
+        r.attStep = v > 3 ? 0 : v;
+        break;
+    }
+    case 2:
+        r.ampEnable = r.ampEnable == 0 ? 1 : 0;
+        break;
+    case 3: {
+        uint8_t v = static_cast<uint8_t>(r.antenna + (down ? -1 : 1));
+        r.antenna = v == 0 ? 3 : v > 3 ? 1 : v;
+        break;
+    }
+    case 4:
+        r.atuBypass = r.atuBypass == 0 ? 1 : 0;
+        break;
+    default:
+        break;
+    }
+}
+
+void DeleteFileConf(Works*, int bank, int kind) {
+    if (!RemountSetRw()) {
+        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", errno);
+        return;
+    }
+    const std::string path = kind >= 0 && kind <= 2 ? TuneMemFileName(bank, kind) : BankFileName(bank);
+    char cmd[96];
+    std::snprintf(cmd, sizeof cmd, "rm -f %s", path.c_str());
+    if (plat_system(cmd) != 0)
+        LogErr("can't delete file bank %d", bank);
+    RemountSetRo();
+}
+
+void CopyBank(Works* w, int origin, int dest) {
+    for (int a = 0; a < 3; a++)
+        LoadTabAtu(w, origin, a);
+    LoadTabConfig(w, origin);
+    for (int a = 0; a < 3; a++)
+        SaveTabAtu(w, dest, a);
+    SaveTabConfig(w, dest);
+    // The tables in memory are the origin's now: the current bank comes back,
+    // so that a later save cannot write the origin's rows into it.
+    LoadAllBankTable(w, w->NumBanco);
+}
+
+void ResetBank(Works* w, int bank) {
+    const int banks = w->MAXbank;
+    if (bank >= banks) {
+        for (int b = 0; b < banks; b++)
+            for (int kind = 0; kind < 4; kind++)
+                DeleteFileConf(w, b, kind);
+    } else {
+        for (int kind = 0; kind < 4; kind++)
+            DeleteFileConf(w, bank, kind);
+    }
+    LoadAllBankTable(w, w->NumBanco);
+    w->antennaRowIdx = kNoAntennaRow;
+}
+
+void DeleteAllBanks(Works* w) {
+    for (int b = 0; b < kBankCount; b++)
+        for (int kind = 0; kind < 4; kind++)
+            DeleteFileConf(w, b, kind);
 }

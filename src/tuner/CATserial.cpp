@@ -1,7 +1,199 @@
-// The FT-817 CAT frequency poll thread.
+// FT-817 frequency poll and the work-mode switch.
 #include "tuner/CATserial.h"
 
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "core/Setup.h"
+#include "core/Threads.h"
+#include "core/Works.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/Root.h"
 
-// Not built yet: the thread logs that and ends.
-void CatSerial(Works*) { LogInfo("CatSerial: not available in this build"); }
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+Shared<int> catProcessStatus;
+Shared<int> lastCommandSent;
+Shared<int> counterimeoutCAT;
+
+namespace {
+
+constexpr int kAnswerTimeoutMs = 1500;
+const uint8_t kQuery[5] = {0x00, 0x00, 0x00, 0x00, 0x03}; // read frequency and mode
+
+bool linkOn(Works* w) {
+    return w->running && w->setup->catSerialEnabled == '1' && ThreadStillWanted();
+}
+
+void deviceError(Works* w, const char* fmt, const char* dev) {
+    char text[104];
+    std::snprintf(text, sizeof text, fmt, dev);
+    w->deviceErrorText.set(text);
+    w->deviceErrorCode.storeRelease(2);
+}
+
+int openPort(Works* w, const char* dev) {
+    LogInfo("Init CATSerial Port %s", dev);
+    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        LogErr("Unable to open device %s", dev);
+        deviceError(w, "CAT: Unable to open device %s", dev);
+        return -1;
+    }
+    termios t{};
+    t.c_iflag = IGNPAR;
+    t.c_cflag = CS8 | CSTOPB | CREAD | CLOCAL;
+    t.c_oflag = 0;
+    t.c_lflag = 0;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, B38400);
+    cfsetospeed(&t, B38400);
+    tcflush(fd, TCIFLUSH);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        LogErr("Unable to set comm port %s", dev);
+        deviceError(w, "CAT: Unable to set comm port %s", dev);
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sleeps in short steps while the link stays on.
+void pause(Works* w, int ms) {
+    const int64_t end = plat_mono_ms() + ms;
+    while (linkOn(w) && plat_mono_ms() < end)
+        plat_sleep_ms(50);
+}
+
+} // namespace
+
+int VerifyByteFreq(uint8_t b) { return ((b >> 4) > 9 || (b & 0x0F) > 9) ? 1 : 0; }
+
+int writeSerialCatPort(int fd, const uint8_t* bytes, size_t length, Works* w) {
+    size_t done = 0;
+    const int64_t end = plat_mono_ms() + 1000;
+    while (done < length) {
+        ssize_t n = write(fd, bytes + done, length - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if ((n < 0 && errno != EAGAIN && errno != EINTR) || plat_mono_ms() >= end || !w->running)
+            return -1;
+        pollfd p{fd, POLLOUT, 0};
+        poll(&p, 1, 100);
+    }
+    counterimeoutCAT = 0;
+    return 0;
+}
+
+void DecodeCatSerialCmd(Works* w, const uint8_t* a, int length) {
+    if (lastCommandSent != 3 || length < 5)
+        return;
+    w->catMode = a[4];
+    if (!VerifyByteFreq(a[0]) && !VerifyByteFreq(a[1]) && !VerifyByteFreq(a[2]) &&
+        !VerifyByteFreq(a[3])) {
+        auto dec = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
+        w->catFreqHz = 10000000 * dec(a[0]) + 100000 * dec(a[1]) + 1000 * dec(a[2]) + 10 * dec(a[3]);
+    } else {
+        std::fprintf(stderr, "CAT FT817 freq not decoded :  %02x %02x %02x %02x %02x\n", a[0], a[1],
+                     a[2], a[3], a[4]);
+    }
+    plat_sleep_ms(20);
+    lastCommandSent = 0;
+}
+
+void CatSerial(Works* w) {
+    char dev[16];
+    w->setup->CatSerialPort.copyTo(dev, sizeof dev);
+    const int fd = openPort(w, dev);
+    if (fd < 0)
+        return;
+    w->catSerFD = fd;
+    LogInfo("OK works->catSerFD=%d (%s)", fd, dev);
+    std::fprintf(stderr, "---------------- OK works->catSerFD=%d (%s)\n", fd, dev);
+    lastCommandSent = 0;
+    catProcessStatus = 3;
+
+    uint8_t answer[5];
+    int have = 0;
+    while (linkOn(w)) {
+        if (catProcessStatus == 3) {
+            writeSerialCatPort(fd, kQuery, sizeof kQuery, w);
+            lastCommandSent = 3;
+            catProcessStatus = 2;
+        } else if (catProcessStatus == 2) {
+            const int left = kAnswerTimeoutMs - counterimeoutCAT;
+            if (left <= 0) {
+                std::fprintf(stderr, "<<<<<<<<<<<<<<<<<<<<TIMEOUT SERIAL CAT!!!!\n");
+                have = 0;
+                catProcessStatus = 3;
+                pause(w, 1000);
+                continue;
+            }
+            pollfd p{fd, POLLIN, 0};
+            const int64_t t0 = plat_mono_ms();
+            const int r = poll(&p, 1, left < 200 ? left : 200);
+            counterimeoutCAT += static_cast<int>(plat_mono_ms() - t0);
+            if (r <= 0)
+                continue;
+            uint8_t byte;
+            const ssize_t n = read(fd, &byte, 1);
+            if (n != 1) {
+                LogErr("timeout %d\n", static_cast<int>(n));
+                plat_sleep_ms(20);
+                continue;
+            }
+            answer[have++] = byte;
+            if (have == 5)
+                catProcessStatus = 1;
+        } else {
+            DecodeCatSerialCmd(w, answer, have);
+            have = 0;
+            catProcessStatus = 3;
+        }
+    }
+    close(fd);
+    w->catSerFD = 0;
+}
+
+void SetModeWorkIDX(Works* w) {
+    SetupRecord* s = w->setup;
+    switch (w->ModeWorkIdx) {
+    case 1:
+        if (s->serialLinkEnabled == '0') {
+            s->serialLinkEnabled = '1';
+            StartThreadTAV(w);
+        }
+        if (s->catSerialEnabled == '1')
+            s->catSerialEnabled = '0';
+        break;
+    case 2:
+        if (s->catSerialEnabled == '0') {
+            s->catSerialEnabled = '1';
+            StartThreadCATserial(w);
+        }
+        if (s->serialLinkEnabled == '1') {
+            s->serialLinkEnabled = '0';
+            DeleteErrore(w, 8);
+        }
+        break;
+    case 0:
+        if (s->serialLinkEnabled == '1') {
+            s->serialLinkEnabled = '0';
+            DeleteErrore(w, 8);
+        }
+        if (s->catSerialEnabled == '1')
+            s->catSerialEnabled = '0';
+        break;
+    default:
+        break;
+    }
+    IncPNTIn_CMDLinear(kCmdGsWrite, w);
+}

@@ -7,6 +7,7 @@
 #include "tuner/TuneWord.h"
 #include "ui/Fb.h"
 #include "ui/Graph.h"
+#include "ui/Menu.h"
 #include "ui/Nuova.h"
 #include "ui/Png.h"
 #include "ui/TTF.h"
@@ -209,6 +210,13 @@ void LoadButtons(Works* w) {
         if (k == 0 && resetKey) {
             l1 = "RESET";
             l2 = " Error ";
+        }
+        // Arrows only where the value has positions to move between; ENTER only
+        // where the entry can be edited.
+        if ((page == 2 && (k == 1 || k == 2) && !MenuItemLeftRight(w)) ||
+            (page == 1 && k == 5 && MenuItemReadOnly(w))) {
+            l1 = " ";
+            l2 = " ";
         }
         putString(0, kLabel1X[k], 445, l1, 250, 150, 0, fb);
         putString(1, kLabel2X[k], 472, l2, 250, 150, 0, fb);

@@ -3,6 +3,12 @@
 
 #include "amp/Alarms.h"
 #include "amp/Temperature.h"
+#include "core/Setup.h"
+#include "core/Threads.h"
+#include "platform/Clock.h"
+#include "tuner/CAT.h"
+#include "ui/Menu.h"
+#include "ui/Network.h"
 #include "core/Works.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneWord.h"
@@ -12,6 +18,7 @@
 #include "ui/TTF.h"
 
 #include <cstdio>
+#include <cstring>
 
 const char* const AttVectStr[4] = {"0", "2", "3", "5"};
 const char* const MODEwork[3] = {"Generic", "VRNTAV", " FT-817"};
@@ -104,9 +111,183 @@ void informationRows(Works* w) {
     text(w, 8, 415, 327, buf, kGreen);
 }
 
+// The three lines of the settings menu: the entry before, the current one and
+// the one after, with their values right-aligned.
+void menuLines(Works* w, int page) {
+    const bool statusOpen = w->viewFlags & 1;
+    const int top = statusOpen ? 335 : 285, cur0 = statusOpen ? 361 : 311;
+    const int base[3] = {statusOpen ? 355 : 305, statusOpen ? 385 : 335, statusOpen ? 410 : 360};
+    FrameBuffer* fb = w->fb;
+    for (int y = top; y <= top + 79; y++)
+        DrawHorizontalLine(1, y, 799, 40, 40, 40, fb, 0);
+    for (int y = cur0; y <= cur0 + 28; y++)
+        DrawHorizontalLine(1, y, 799, 80, 80, 80, fb, 0);
+    const int entry = w->menuEntry;
+    const int entries[3] = {entry <= 0 ? kMenuEntries - 1 : entry - 1, entry,
+                            entry >= kMenuEntries - 1 ? 0 : entry + 1};
+    for (int line = 0; line < 3; line++) {
+        const int e = entries[line];
+        const bool current = line == 1;
+        const int font = current ? 7 : 1;
+        const uint8_t r = current ? 255 : 250, g = current ? 255 : 150, b = current ? 255 : 0;
+        const int y = base[line];
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "%d -", menuPar[e].number);
+        putString(font, 20, y, buf, r, g, b, fb);
+        putString(font, 70, y, menuPar[e].title, r, g, b, fb);
+        putString(font, 350, y, menuPar[e].items[current ? w->menuItem.load() : 0].name, r, g, b, fb);
+
+        char value[48];
+        LoadParameterMenu(w, value, sizeof value, e, current ? w->menuItem.load() : 0);
+        MenuAddressRef a;
+        if (!current) {
+            putString(11, 790 - getStringSpace(11, value), y, value, 250, 150, 0, fb);
+        } else if (page == 1) {
+            putString(0, 790 - getStringSpace(0, value), y, value, 255, 255, 255, fb);
+        } else if (MenuAddress(e, &a)) {
+            // The octet under the cursor stands out from the rest of the address.
+            char before[24] = "", under[8], after[24] = "";
+            const int c = *a.cursor;
+            for (int i = 0; i < c; i++)
+                std::snprintf(before + std::strlen(before), sizeof before - std::strlen(before), "%i.",
+                              a.octets[i].load());
+            std::snprintf(under, sizeof under, "%i", a.octets[c].load());
+            for (int i = c + 1; i < 4; i++)
+                std::snprintf(after + std::strlen(after), sizeof after - std::strlen(after), ".%i",
+                              a.octets[i].load());
+            const int wb = getStringSpace(7, before), wu = getStringSpace(7, under),
+                      wa = getStringSpace(7, after);
+            const int x = 790 - (wb + wu + wa);
+            putString(7, x, y, before, 250, 150, 0, fb);
+            putString(7, x + wb, y, under, 250, 250, 250, fb);
+            putString(7, x + wb + wu, y, after, 250, 150, 0, fb);
+        } else {
+            putString(7, 790 - getStringSpace(7, value), y, value, 250, 250, 250, fb);
+        }
+    }
+}
+
+// The table of the current bank, with the selected row and cell.
+void memoryTable(Works* w) {
+    FrameBuffer* fb = w->fb;
+    char buf[96], mode[12];
+    GetLblInterface(w->ModeWorkIdx, mode, sizeof mode);
+    std::snprintf(buf, sizeof buf, " Memory Table Bank %i - Interface: %s", w->NumBanco.load(), mode);
+    putString(0, 100, 50, buf, 250, 150, 0, fb);
+    putString(8, 50, 100, "N     Band     Pwr    Att(dB)  AmpEnable    Ant       Atu", 255, 255, 255,
+              fb);
+    const int rows = w->antennaRowCount;
+    static const int columnX[5] = {170, 250, 350, 470, 540};
+    for (int i = 0; i < rows && i < kAntennaRows; i++) {
+        const AntennaRow& r = w->antennaTable[i];
+        const int y = 130 + 22 * i;
+        const bool selected = i == w->editRow;
+        const uint8_t cr = selected ? 250 : 250, cg = selected ? 150 : 250, cb = selected ? 0 : 250;
+        char cells[5][16];
+        std::snprintf(cells[0], sizeof cells[0], "%2.1f", r.pwr.load());
+        std::snprintf(cells[1], sizeof cells[1], "%s", AttVectStr[r.attStep & 3]);
+        std::snprintf(cells[2], sizeof cells[2], "%s", r.ampEnable == 1 ? "On" : "Off");
+        std::snprintf(cells[3], sizeof cells[3], "%x", r.antenna.load());
+        std::snprintf(cells[4], sizeof cells[4], "%s", r.atuBypass == 1 ? "Off" : "On");
+        std::snprintf(buf, sizeof buf, "%i", i + 1);
+        putString(8, 50, y, buf, cr, cg, cb, fb);
+        putString(8, 90, y, r.name.get().s, cr, cg, cb, fb);
+        for (int c = 0; c < 5; c++) {
+            if (selected && c == w->editColumn)
+                putString(7, columnX[c], y, cells[c], 255, 0, 0, fb);
+            else
+                putString(8, columnX[c], y, cells[c], cr, cg, cb, fb);
+        }
+    }
+}
+
+// The transceiver and audio checks of the status page run commands and probe a
+// port; they are repeated every few seconds, not on every refresh.
+struct RemoteChecks {
+    int64_t lastMs = -1000000;
+    int transceiver = 1;
+    int audio = 0;
+};
+RemoteChecks g_checks;
+
+void statusPage(Works* w) {
+    FrameBuffer* fb = w->fb;
+    const int64_t now = plat_mono_ms();
+    if (now - g_checks.lastMs >= 5000) {
+        g_checks.transceiver = Find_Remote_Settings(w);
+        g_checks.audio = Get_AudioTAV(w);
+        g_checks.lastMs = plat_mono_ms();
+    }
+    auto row = [&](int y, const char* label, const char* value) {
+        if (label)
+            putString(8, 5, y, label, 255, 255, 255, fb);
+        putString(8, 180, y, value, 255, 255, 255, fb);
+    };
+    char buf[160];
+    const bool f = w->tempMode == 1;
+    auto t = [&](float c) { return f ? ConversionCelsius_to_Fahrenheit(c) : c; };
+    std::snprintf(buf, sizeof buf, "SW ver. %s, FW ver. %s", w->swVersion.get().s,
+                  w->microVersion.get().s);
+    row(110, "VERSION", buf);
+    char sn0[33] = {}, sn1[33] = {};
+    for (int i = 0; i < 32; i++) {
+        sn0[i] = static_cast<char>(w->ee0[i].load());
+        sn1[i] = static_cast<char>(w->ee1[i].load());
+    }
+    std::snprintf(buf, sizeof buf, "%s (%s), TYPE: %s, MAXPOWER: %s", sn0, sn1,
+                  w->eeModel[0] == '1' ? "USA" : "EU", HighPowerModel(w) ? "120W" : "60W");
+    row(132, "SN", buf);
+    std::snprintf(buf, sizeof buf, "FWD:%02.01f, RFL:%02.01f , PW:%02.01f, SWR:%02.01f",
+                  w->pwrFwd.load(), w->pwrRefl.load(), w->pwrIn.load(), w->swr.load());
+    row(154, "POWER", buf);
+    std::snprintf(buf, sizeof buf, "%ldHz",
+                  static_cast<long>(w->setup->serialLinkEnabled == '1' ? w->freqHz.load()
+                                                                       : w->fmFreqHz.load()));
+    row(176, "FREQUENCY", buf);
+    const float amps = w->currentRaw / 4096.0f * 14.05f;
+    if (f)
+        std::snprintf(buf, sizeof buf, "Current:%05.01fA (%05.01f), Tbrd:%04.02f\xC2\xB0" "F, Thsk:%04.02f\xC2\xB0" "F",
+                      amps, w->currentRaw.load(), t(w->temp1), t(w->temp2));
+    else
+        std::snprintf(buf, sizeof buf, "Current:%05.01fA (%05.01f), Tbrd:%04.02f\xC2\xB0" "C, Thsk:%04.02f\xC2\xB0" "C",
+                      amps, w->currentRaw.load(), w->temp1.load(), w->temp2.load());
+    row(198, "TEMPERATURE", buf);
+    if (f)
+        std::snprintf(buf, sizeof buf, "CPU:%4.01f\xC2\xB0" "F, GPU:%4.01f\xC2\xB0" "F", t(w->cpuTemp[0]), t(w->cpuTemp[1]));
+    else
+        std::snprintf(buf, sizeof buf, "CPU:%2.01f\xC2\xB0" "C, GPU:%2.01f\xC2\xB0" "C", w->cpuTemp[0].load(),
+                      w->cpuTemp[1].load());
+    row(220, nullptr, buf);
+    if (f)
+        std::snprintf(buf, sizeof buf, "Set Point Alarm %4.01f\xC2\xB0" "F", t(w->maxTemperature));
+    else
+        std::snprintf(buf, sizeof buf, "Set Point Alarm %04.02f\xC2\xB0" "C", w->maxTemperature.load());
+    row(242, nullptr, buf);
+    std::snprintf(buf, sizeof buf, "IP:%s, NetMask:%s ", IP.get().s, NetMask.get().s);
+    row(264, "LAN", buf);
+    std::snprintf(buf, sizeof buf, "Gateway:%s, DNS:%s ", Gateway.get().s, DNS.get().s);
+    row(286, nullptr, buf);
+    std::snprintf(buf, sizeof buf, "State 0x%02x 0x%02x,LAN:%s,Audio:%s,ES:%d,ER:%d",
+                  w->ampStatus1.load(), w->ampStatus2.load(),
+                  g_checks.transceiver == 0 ? "connected" : "not connected",
+                  g_checks.audio > 0 ? "found" : "not found", w->retryTotal.load(),
+                  w->retryStops.load());
+    row(308, "STATUS", buf);
+    row(330, nullptr, ExistError(w, 8) ? "No EXT IO data" : "EXT IO connected");
+    std::snprintf(buf, sizeof buf, "ver. %x, V12: %02.01fV, V15: %02.01fV, Vamp: %02.01fV",
+                  w->supplyAdc[0].load(), CalvTensVadcAmp(w, w->supplyAdc[1]),
+                  CalvTensVadcAmp(w, w->supplyAdc[2]), CalvTensVadcAmp(w, w->supplyAdc[3]));
+    row(352, "AMPL", buf);
+    if (w->keyPage == 0)
+        putString(8, 300, 400, w->dateText.get().s, 255, 255, 255, fb);
+}
+
 } // namespace
 
 void InitMenu(Works* w) {
+    w->menuCount = kMenuEntries;
+    w->menuEntry = 0;
+    w->menuItem = 0;
     InitKeyLabels();
     InitErrorTable(w);
 }
@@ -115,17 +296,31 @@ void DrawParameters(Works* w) {
     if (w->deviceErrorCode > 0)
         return;
     const int page = w->keyPage;
-    if (page == 1 || page == 2)
-        return; // the menu lines come with the settings menu
+    if (page == 1 || page == 2) {
+        menuLines(w, page);
+        return;
+    }
     if (w->serviceFlags & 4) {
         putString(8, 100, 400, "FW UPDATE: please update fw with FlashMagic and then Reset HW", 250,
                   250, 250, w->fb);
         return;
     }
+    if (w->viewFlags & 2) {
+        memoryTable(w);
+        return;
+    }
     if (w->viewFlags != 0)
-        return; // the memory-table view and the status page draw their own texts
+        return; // the status page draws its own texts
     messageLine(w);
     informationRows(w);
 }
 
-void ViewStatusInfo(Works*) {}
+void ViewStatusInfo(Works* w) {
+    if (w->viewFlags != 1)
+        return;
+    if (w->setup->serialLinkEnabled == '0') {
+        w->setup->serialLinkEnabled = '1';
+        StartThreadTAV(w);
+    }
+    statusPage(w);
+}

@@ -1,0 +1,12 @@
+// Presence of USB devices.
+//
+// On the board the bus is scanned with libusb. Under a root folder the devices
+// plugged in are the lines "vvvv:pppp" (hexadecimal vendor and product) of
+// DIR/sim/usb-devices.txt, so tests and the simulator can plug and unplug them.
+#pragma once
+
+#include <cstdint>
+
+// 1 when a device with these identifiers is present, 0 when not, -1 when the
+// bus could not be read.
+int plat_usb_present(uint16_t vendor, uint16_t product);

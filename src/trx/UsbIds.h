@@ -1,0 +1,8 @@
+// USB identifiers of the maker's transceiver (its receiver and CAT interface):
+// the one place that names them.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint16_t RX_VENDOR_ID = 0x16C0;
+constexpr uint16_t RX_PID_TAV = 0x05DC;

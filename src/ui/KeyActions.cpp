@@ -1,0 +1,445 @@
+// The key actions of every key page.
+//
+// They run on the keys' thread: they change pages and settings, queue amplifier
+// commands and draw nothing themselves (the refresh thread shows the result),
+// except that a page change loads its skin into the background at once.
+#include "ui/KeyActions.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Linear.h"
+#include "core/Setup.h"
+#include "core/Threads.h"
+#include "core/Works.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "tuner/AutoTune.h"
+#include "tuner/Banks.h"
+#include "tuner/TuneMem.h"
+#include "tuner/TuneWord.h"
+#include "ui/Fb.h"
+#include "ui/Keys.h"
+#include "ui/Menu.h"
+#include "ui/Png.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kMaxLC = 511;
+
+bool isLong(int longBits) { return longBits != 0; }
+
+// "Unless closing": a key that closes the status page does nothing else.
+bool closing(Works* w) { return EscFromStatus(w) == 1; }
+
+void saveToBank(Works* w) { SaveToBank(w, w->NumBanco, w->antennaIdx); }
+
+void page0(Works* w, int key, bool lng) {
+    switch (key) {
+    case 1:
+        if (closing(w))
+            return;
+        if (w->viewFlags & 2) {
+            w->viewFlags &= static_cast<uint8_t>(~2u);
+            SetWorkImg(w);
+        } else if (!lng) {
+            ChangeBanco(w);
+        } else {
+            w->viewFlags |= 2;
+            LoadSkin(w, "statusB", 1);
+            fbSetBack(w->fb);
+            w->keyPage = 6;
+            SetModeWorkLabel(w);
+        }
+        break;
+    case 2: {
+        if (lng || closing(w))
+            return;
+        int shown = static_cast<uint8_t>(w->attenuatorShown + 1);
+        if (w->ampStatus2 & 1) { // transmitting: standby is not offered
+            if (w->ampBypass == 1)
+                AddErrore(w, 17);
+            else if (shown > 3)
+                shown = 0;
+        } else if (shown > 4) {
+            shown = 0;
+        }
+        w->attenuatorShown = static_cast<uint8_t>(shown);
+        if (shown <= 3) {
+            w->attenuator = static_cast<uint8_t>(shown);
+            IncPNTIn_CMDLinear(kCmdAtt, w);
+            if (w->ampBypass == 1)
+                IncPNTIn_CMDLinear(kCmdBypassOff, w);
+        } else if (w->ampBypass == 0) {
+            IncPNTIn_CMDLinear(kCmdBypassOn, w);
+        }
+        saveToBank(w);
+        break;
+    }
+    case 3:
+        if (closing(w))
+            return;
+        w->antennaIdx = w->antennaIdx >= 2 ? 0 : w->antennaIdx + 1;
+        IncPNTIn_CMDLinear(kCmdAntenna, w);
+        saveToBank(w);
+        break;
+    case 4:
+        if (!closing(w))
+            w->keyPage = 3;
+        break;
+    case 5:
+        if (!closing(w))
+            w->keyPage = 1;
+        break;
+    case 6:
+        if (lng) {
+            w->viewFlags |= 1;
+            LoadSkin(w, "status", 1);
+            fbSetBack(w->fb);
+            return;
+        }
+        if (closing(w))
+            return;
+        w->screenPage = w->screenPage >= 5 ? 1 : w->screenPage + 1;
+        w->viewFlags = 0;
+        w->peakAngle[1] = 0.0f;
+        SetWorkImg(w);
+        LogInfo("type to %d\n", w->screenPage.load());
+        break;
+    default:
+        break;
+    }
+}
+
+int page2(Works* w, int key) {
+    switch (key) {
+    case 2:
+        return ModifyParameter(w, kMenuLeft);
+    case 3:
+        return ModifyParameter(w, kMenuRight);
+    case 4:
+        return ModifyParameter(w, kMenuMinus);
+    case 5:
+        return ModifyParameter(w, kMenuPlus);
+    case 6:
+        ModifyParameter(w, kMenuEnter);
+        w->keyPage = (w->viewFlags & 2) ? 6 : 1;
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+void page3(Works* w, int key, bool lng) {
+    w->keyNotice &= static_cast<uint8_t>(~2u);
+    switch (key) {
+    case 1:
+        if (w->tuneState == 0)
+            w->keyPage = 0;
+        break;
+    case 4:
+        GoTune(w);
+        break;
+    case 5:
+        if (w->tunerBypass) {
+            w->tunerBypass = 0;
+            GestioneLoadTuneVal(w, 1);
+        } else {
+            w->tunerBypass = 1;
+            IncPNTIn_CMDLinear(kCmdTunerBypass, w);
+        }
+        saveToBank(w);
+        break;
+    case 6:
+        if (lng) {
+            // The whole amplifier state again, after the amplifier was replaced or reset.
+            IncPNTIn_CMDLinear(kCmdProtOff, w);
+            IncPNTIn_CMDLinear(kCmdClearProt, w);
+            if (w->ModeWorkIdx != 0)
+                IncPNTIn_CMDLinear(kCmdFreq, w);
+            for (int cmd : {kCmdThresholds, kCmdBypassOff, kCmdAn, kCmdAntenna, kCmdAtt})
+                IncPNTIn_CMDLinear(cmd, w);
+        } else if (!w->manualTune) {
+            w->manualTune = 1;
+            IncPNTIn_CMDLinear(kCmdTuneQuery, w);
+            w->keyPage = 4;
+            ImpostaLblManuale(w);
+        } else {
+            w->manualTune = 0;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// One step of L or C under the tune-word lock; repeats while the key is held.
+int stepLC(Works* w, bool inductor, int delta) {
+    WaitSemaforoTuneval(w);
+    const uint32_t now = inductor ? w->tuneL.load() : w->tuneC.load();
+    if ((delta < 0 && now > 0) || (delta > 0 && now < kMaxLC)) {
+        const uint32_t next = now + static_cast<uint32_t>(delta);
+        if (inductor) {
+            w->tuneL = next;
+            SetI(w, next);
+        } else {
+            w->tuneC = next;
+            SetC(w, next);
+        }
+    }
+    StopSemaforoTuneval(w);
+    IncPNTIn_CMDLinear(kCmdTuneWord, w);
+    return 1;
+}
+
+int page4(Works* w, int key, bool lng) {
+    switch (key) {
+    case 1:
+        if (!lng) {
+            w->txButtonFlags = static_cast<uint8_t>((w->txButtonFlags | 1) & ~2u);
+            w->targetBank = w->NumBanco.load();
+            w->targetAntenna = w->antennaIdx.load();
+            w->keyPage = 8;
+        } else if (w->tuneState == 0) {
+            const int mode = w->tuneMode;
+            WaitSemaforoTuneval(w);
+            SetMode(w, mode >= 1 && mode < 3 ? mode + 1 : 1);
+            StopSemaforoTuneval(w);
+            IncPNTIn_CMDLinear(kCmdTuneWord, w);
+        }
+        return 0;
+    case 2:
+        return stepLC(w, true, -1);
+    case 3:
+        return stepLC(w, true, +1);
+    case 4:
+        return stepLC(w, false, -1);
+    case 5:
+        return stepLC(w, false, +1);
+    case 6:
+        if (w->txButtonFlags & 2) {
+            w->txButtonFlags = static_cast<uint8_t>((w->txButtonFlags | 1) & ~(2u | 16u | 32u));
+            KeyLabels[4].line1[5].set("StartTX");
+        } else {
+            if (w->ampStatus1 & 1) {
+                w->anState = 0;
+                IncPNTIn_CMDLinear(kCmdAn, w);
+                w->txButtonFlags |= 16;
+            }
+            w->txButtonFlags |= 3;
+            KeyLabels[4].line1[5].set("StopTX");
+        }
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+void page5(Works* w, int key) {
+    const int code = w->deviceErrorCode;
+    if (key == 5) {
+        if (code == 1)
+            StartThreadLinear(w);
+        else if (code == 2)
+            StartThreadCATserial(w);
+        else if (code == 3)
+            StartThreadTAV(w);
+        else if (code == 5)
+            StartTavReadFFT(w);
+        w->deviceErrorCode = -1;
+    } else if (key == 6) {
+        if (code == 1)
+            StartThreadLinear(w);
+        else if (code == 2)
+            w->setup->EnableCAT = '0';
+        else if (code == 3)
+            w->setup->serialLinkEnabled = '0';
+        else if (code == 5)
+            w->setup->EnableFFT = '0';
+        w->deviceErrorCode = -1;
+    }
+}
+
+void page6(Works* w, int key) {
+    const int rows = w->antennaRowCount;
+    switch (key) {
+    case 1:
+        w->viewFlags &= static_cast<uint8_t>(~2u);
+        SetWorkImg(w);
+        w->keyPage = 0;
+        break;
+    case 2:
+        ChangeInterfaceBanco(w);
+        break;
+    case 3:
+        w->editRow = w->editRow <= 0 ? (rows > 0 ? rows - 1 : 0) : w->editRow - 1;
+        break;
+    case 4:
+        w->editRow = w->editRow >= rows - 1 ? 0 : w->editRow + 1;
+        break;
+    case 5:
+        w->keyPage = 9;
+        break;
+    case 6:
+        w->editColumn = 0;
+        w->keyPage = 7;
+        break;
+    default:
+        break;
+    }
+}
+
+void page7(Works* w, int key) {
+    switch (key) {
+    case 1:
+        LoadTabConfig(w, w->NumBanco);
+        SetModeWorkLabel(w);
+        w->editColumn = -1;
+        w->keyPage = 6;
+        break;
+    case 2:
+        w->editColumn = w->editColumn <= 0 ? 4 : w->editColumn - 1;
+        break;
+    case 3:
+        w->editColumn = w->editColumn >= 4 ? 0 : w->editColumn + 1;
+        break;
+    case 4:
+        ModifytabAntenna(w, 0);
+        break;
+    case 5:
+        ModifytabAntenna(w, 1);
+        break;
+    case 6:
+        SaveTabConfig(w, w->NumBanco);
+        break;
+    default:
+        break;
+    }
+}
+
+void page8(Works* w, int key) {
+    switch (key) {
+    case 1:
+        w->keyPage = 0;
+        break;
+    case 2:
+        w->targetBank = w->targetBank + 1 >= w->MAXbank ? 0 : w->targetBank + 1;
+        break;
+    case 3:
+        w->targetAntenna = w->targetAntenna >= 2 ? 0 : w->targetAntenna + 1;
+        break;
+    case 6:
+        if (DecodeModoFromTuneval(w->tunerWord) != kTuneBypass) {
+            LoadTabAtu(w, w->targetBank, w->targetAntenna);
+            InsertTuneToMem(w, w->targetBank, w->targetAntenna);
+            LoadAllBankTable(w, w->NumBanco);
+        } else {
+            w->keyNotice |= 2; // "ATU ByPass not saved!"
+        }
+        w->keyPage = 3;
+        break;
+    default:
+        break;
+    }
+}
+
+void page9to11(Works* w, int page, int key) {
+    const int banks = w->MAXbank;
+    if (page == 9) {
+        if (key == 1) {
+            SetModeWorkLabel(w);
+            w->keyPage = 6;
+        } else if (key == 2) {
+            w->copyOrigin = w->NumBanco.load();
+            w->keyPage = 10;
+        } else if (key == 3) {
+            w->resetTarget = w->NumBanco.load();
+            w->keyPage = 11;
+        }
+    } else if (page == 10) {
+        if (key == 1) {
+            w->keyPage = 6;
+        } else if (key == 2) {
+            w->copyOrigin = w->copyOrigin + 1 >= banks ? 0 : w->copyOrigin + 1;
+        } else if (key == 3) {
+            w->copyDest = w->copyDest + 1 >= banks ? 0 : w->copyDest + 1;
+        } else if (key == 6) {
+            CopyBank(w, w->copyOrigin, w->copyDest);
+            w->keyPage = 6;
+        }
+    } else {
+        if (key == 1) {
+            w->keyPage = 6;
+        } else if (key == 2) {
+            // The value after the last bank stands for all banks.
+            w->resetTarget = w->resetTarget >= banks ? 0 : w->resetTarget + 1;
+        } else if (key == 6) {
+            ResetBank(w, w->resetTarget);
+            w->keyPage = 6;
+        }
+    }
+}
+
+} // namespace
+
+int DecodeTasto(Works* w, int key, int longBits) {
+    w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+    if (w->saverOn) {
+        SetWorkImg(w);
+        w->saverOn = 0;
+        std::fprintf(stderr, "----------> DISATTIVO SAVE SCREEN\n");
+        return 0;
+    }
+    if (key == 1 && GPIO_Errori(w))
+        return 0;
+
+    const bool lng = isLong(longBits);
+    int repeat = 0;
+    const int page = w->keyPage;
+    switch (page) {
+    case 0:
+        page0(w, key, lng);
+        break;
+    case 1:
+        if (key == 1)
+            w->keyPage = 0;
+        else if (key == 3)
+            MenuPrevious(w);
+        else if (key == 4)
+            MenuNext(w);
+        else if (key == 6 && !MenuItemReadOnly(w))
+            w->keyPage = 2;
+        break;
+    case 2:
+        repeat = page2(w, key);
+        break;
+    case 3:
+        page3(w, key, lng);
+        break;
+    case 4:
+        repeat = page4(w, key, lng);
+        break;
+    case 5:
+        page5(w, key);
+        break;
+    case 6:
+        page6(w, key);
+        break;
+    case 7:
+        page7(w, key);
+        break;
+    case 8:
+        page8(w, key);
+        break;
+    case 9:
+    case 10:
+    case 11:
+        page9to11(w, page, key);
+        break;
+    default:
+        break;
+    }
+    w->keyNotice &= static_cast<uint8_t>(~1u);
+    return repeat;
+}

@@ -1,0 +1,43 @@
+// The settings menu: 30 entries, each a title with one item and a value, moved
+// through on key page 1 and edited on key page 2.
+#pragma once
+
+#include "core/Shared.h"
+
+#include <cstddef>
+#include <cstdint>
+
+struct Works;
+
+enum MenuAction { kMenuEnter = 0, kMenuMinus = 1, kMenuPlus = 2, kMenuLeft = 3, kMenuRight = 4 };
+
+constexpr int kMenuEntries = 30;
+
+struct MenuItemDef {
+    char name[20];
+    uint8_t readOnly;
+    uint8_t leftRight; // the value has positions to move between (addresses)
+};
+struct MenuEntryDef {
+    int32_t number; // shown before the title
+    char title[20];
+    MenuItemDef items[10];
+    int32_t itemCount;
+};
+extern const MenuEntryDef menuPar[kMenuEntries];
+
+// Applies one edit action to the current entry; non-zero when the action
+// repeats while its key is held.
+int ModifyParameter(Works* works, int action);
+// The value text of an entry.
+void LoadParameterMenu(Works* works, char* text, size_t size, int entry, int item);
+void MenuPrevious(Works* works);
+void MenuNext(Works* works);
+bool MenuItemReadOnly(Works* works);
+bool MenuItemLeftRight(Works* works);
+// The octets and cursor of an address entry (9..12); false for other entries.
+struct MenuAddressRef {
+    Shared<uint8_t>* octets;
+    Shared<int>* cursor;
+};
+bool MenuAddress(int entry, MenuAddressRef* ref);

@@ -1,0 +1,308 @@
+// Key actions on the key pages: what each press changes and queues.
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/SimRoot.h"
+#include "platform/Clock.h"
+#include "platform/Root.h"
+#include "tuner/Banks.h"
+#include "tuner/TuneWord.h"
+#include "ui/Fb.h"
+#include "ui/KeyActions.h"
+#include "ui/Keys.h"
+#include "ui/Menu.h"
+#include "ui/Network.h"
+#include "ui/Nuova.h"
+#include "ui/Time.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+class Keys : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path); // no skins here: loads are refused, names stay
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        w->serMut = &serMut;
+        InitGlobalVar(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->startupFlags = 0;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        InitTabAntenna(w.get(), 0);
+        w->ModeWorkIdx = 0;
+    }
+    void TearDown() override {
+        fbRelease(fb, true);
+        std::filesystem::current_path(old);
+        plat_set_root(nullptr);
+    }
+    int press(int key) { return DecodeTasto(w.get(), key, 0); }
+    int hold(int key) { return DecodeTasto(w.get(), key, 1 << (key - 1)); }
+    std::vector<int> queued() {
+        std::vector<int> out;
+        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
+            out.push_back(c);
+        return out;
+    }
+    std::string bankFile() { return ReadFile(dir.path + BankFileName(w->NumBanco)); }
+
+    TempDir dir;
+    std::filesystem::path old;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    std::mutex serMut;
+    FrameBuffer* fb = nullptr;
+};
+
+TEST_F(Keys, ScreenSaverWakeUpDoesNothingElse) {
+    w->saverOn = 1;
+    w->lastKeyTime = 0;
+    EXPECT_EQ(press(5), 0);
+    EXPECT_EQ(w->saverOn, 0);
+    EXPECT_EQ(w->keyPage, 0); // key 5 would have opened the menu
+    EXPECT_GT(w->lastKeyTime, 0);
+    press(5);
+    EXPECT_EQ(w->keyPage, 1);
+}
+
+TEST_F(Keys, WithTheStatusPageOpenAKeyOnlyClosesIt) {
+    hold(6);
+    EXPECT_EQ(w->viewFlags, 1);
+    EXPECT_TRUE(w->skinName.equals("status"));
+    press(3);
+    EXPECT_EQ(w->viewFlags, 0);
+    EXPECT_EQ(w->antennaIdx, 0); // the antenna did not change
+    EXPECT_TRUE(queued().empty());
+    press(3); // now it acts
+    EXPECT_EQ(w->antennaIdx, 1);
+}
+
+TEST_F(Keys, ScreenPagesCycleFromFiveBackToOne) {
+    w->screenPage = 5;
+    w->peakAngle[1] = 0.5f;
+    press(6);
+    EXPECT_EQ(w->screenPage, 1);
+    EXPECT_TRUE(w->skinName.equals("img1"));
+    EXPECT_FLOAT_EQ(w->peakAngle[1], 0.0f);
+    press(6);
+    EXPECT_TRUE(w->skinName.equals("img3"));
+    press(6);
+    press(6);
+    EXPECT_EQ(w->screenPage, 4);
+    EXPECT_TRUE(w->skinName.equals("m5a"));
+    EXPECT_EQ(w->grid.spanHz, 160000);
+    press(6);
+    EXPECT_EQ(w->grid.spanHz, 80000);
+    EXPECT_EQ(w->grid.points, 427);
+}
+
+TEST_F(Keys, AttenuatorCycleWithoutAndWithTransmission) {
+    w->ampBypass = 0;
+    w->attenuatorShown = 0;
+    std::vector<int> shown;
+    for (int i = 0; i < 5; i++) {
+        press(2);
+        shown.push_back(w->attenuatorShown);
+    }
+    EXPECT_EQ(shown, (std::vector<int>{1, 2, 3, 4, 0})); // 2, 3, 5 dB, standby, 0 dB
+    std::vector<int> q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdAtt), 4);
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOn), 1);
+
+    // While transmitting, standby is skipped.
+    w->ampStatus2 = 1;
+    shown.clear();
+    for (int i = 0; i < 4; i++) {
+        press(2);
+        shown.push_back(w->attenuatorShown);
+    }
+    EXPECT_EQ(shown, (std::vector<int>{1, 2, 3, 0}));
+    q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOn), 0);
+    // In standby while transmitting the key is refused with alarm 17.
+    w->ampBypass = 1;
+    w->attenuatorShown = 4;
+    press(2);
+    EXPECT_TRUE(ExistError(w.get(), 17));
+    // Each change is stored in the bank's row of the frequency (20 m).
+    EXPECT_TRUE(Contains(bankFile(), "20m 14000000 14350000"));
+}
+
+TEST_F(Keys, AntennaKeyQueuesItsCommandAndSavesTheBank) {
+    press(3);
+    EXPECT_EQ(w->antennaIdx, 1);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdAntenna});
+    EXPECT_TRUE(Contains(bankFile(), "20m 14000000 14350000 1 2 0 0 0.0\n"));
+    press(3);
+    press(3);
+    EXPECT_EQ(w->antennaIdx, 0); // after the third output comes the first
+    auto cmds = ReadLines(dir.path + "/commands.log");
+    EXPECT_GE(std::count(cmds.begin(), cmds.end(), "mount -o remount defaults,rw /opt/set"), 3);
+}
+
+TEST_F(Keys, BankResetChoicesCycleThroughAll) {
+    w->MAXbank = 4;
+    w->keyPage = 11;
+    w->resetTarget = 0;
+    std::vector<std::string> labels;
+    for (int i = 0; i < 6; i++) {
+        LblRESET(w.get());
+        labels.push_back(KeyLabels[11].line2[1].get().s);
+        press(2);
+    }
+    EXPECT_EQ(labels, (std::vector<std::string>{"    0", "    1", "    2", "    3", "  ALL",
+                                                 "    0"}));
+}
+
+TEST_F(Keys, MenuPagesMoveAndEdit) {
+    press(5); // SET
+    EXPECT_EQ(w->keyPage, 1);
+    press(3); // up: wraps to the last entry
+    EXPECT_EQ(w->menuEntry, 29);
+    press(4);
+    press(4);
+    EXPECT_EQ(w->menuEntry, 1);
+    for (int i = 0; i < 4; i++)
+        press(4); // to entry 5: Target SWR
+    EXPECT_EQ(w->menuEntry, 5);
+    press(6);
+    EXPECT_EQ(w->keyPage, 2);
+    EXPECT_EQ(press(5), 1); // PLUS repeats while held
+    EXPECT_FLOAT_EQ(w->swrEscAutoTune, 1.0f);
+    press(5);
+    EXPECT_FLOAT_EQ(w->swrEscAutoTune, 1.01f);
+    press(4);
+    press(4);
+    EXPECT_FLOAT_EQ(w->swrEscAutoTune, 0.0f);
+    press(6); // ENTER saves and goes back to choosing
+    EXPECT_EQ(w->keyPage, 1);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/opt/set/setup.txt"), "SWRescAutoTune: 0\n"));
+    press(1);
+    EXPECT_EQ(w->keyPage, 0);
+}
+
+TEST_F(Keys, MenuEditRules) {
+    w->keyPage = 2;
+    auto at = [&](int entry) { w->menuEntry = entry; };
+    at(15); // Point Div
+    PointDiv = 1;
+    std::vector<int> seen;
+    for (int i = 0; i < 5; i++) {
+        press(5);
+        seen.push_back(PointDiv);
+    }
+    EXPECT_EQ(seen, (std::vector<int>{2, 5, 10, 20, 20}));
+    seen.clear();
+    for (int i = 0; i < 5; i++) {
+        press(4);
+        seen.push_back(PointDiv);
+    }
+    EXPECT_EQ(seen, (std::vector<int>{10, 5, 2, 1, 1}));
+
+    at(0); // MAX BANK wraps both ways
+    w->MAXbank = 20;
+    press(5);
+    EXPECT_EQ(w->MAXbank, 2);
+    press(4);
+    EXPECT_EQ(w->MAXbank, 20);
+
+    at(21); // SET POINT stays between 20 and the maximum allowed
+    w->maxTemperature = 20.0f;
+    press(4);
+    EXPECT_FLOAT_EQ(w->maxTemperature, 20.0f);
+    w->maxTempAllowed = 60;
+    w->maxTemperature = 59.95f;
+    press(5);
+    EXPECT_FLOAT_EQ(w->maxTemperature, 60.0f);
+
+    at(25); // Long Press Time stays within 0.3 .. 5.0
+    TIME_LONG_PRESS = 0.3;
+    press(4);
+    EXPECT_DOUBLE_EQ(TIME_LONG_PRESS, 0.3);
+    TIME_LONG_PRESS = 5.0;
+    press(5);
+    EXPECT_DOUBLE_EQ(TIME_LONG_PRESS, 5.0);
+
+    at(12); // an address: the last octet wraps, the cursor moves
+    DNS_v[3] = 255;
+    CntDNS = 3;
+    press(5);
+    EXPECT_EQ(DNS_v[3], 0);
+    press(3); // RIGHT from octet 3 goes to octet 0
+    EXPECT_EQ(CntDNS, 0);
+    press(2); // LEFT from octet 0 goes to octet 3
+    EXPECT_EQ(CntDNS, 3);
+
+    at(27); // FW UPDATE: ENTER without arming does nothing
+    press(6);
+    EXPECT_TRUE(queued().empty());
+    w->keyPage = 2;
+    press(5);
+    press(6);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
+}
+
+TEST_F(Keys, ManualTuningStepsUnderTheLock) {
+    w->keyPage = 3;
+    press(6);
+    EXPECT_EQ(w->keyPage, 4);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdTuneQuery});
+    w->tuneL = 510;
+    EXPECT_EQ(hold(3), 1); // up L repeats
+    EXPECT_EQ(w->tuneL, 511u);
+    EXPECT_EQ(DecodeInduttanzaFromTuneval(w->tunerWord), 511u);
+    hold(3); // stops at 511
+    EXPECT_EQ(w->tuneL, 511u);
+    EXPECT_EQ(w->tuneSem, 0);
+    w->tuneC = 0;
+    press(4); // down C stops at 0
+    EXPECT_EQ(w->tuneC, 0u);
+    press(5);
+    EXPECT_EQ(DecodeCapacitaFromTuneval(w->tunerWord), 1u);
+
+    // The carrier key: start, then stop.
+    w->ampStatus1 = 1; // RX+TX on one coax: the AN check goes off first
+    press(6);
+    EXPECT_EQ(w->txButtonFlags, 0x13);
+    EXPECT_TRUE(KeyLabels[4].line1[5].equals("StopTX"));
+    press(6);
+    EXPECT_EQ(w->txButtonFlags, 0x01);
+    EXPECT_TRUE(KeyLabels[4].line1[5].equals("StartTX"));
+
+    // Storing a bypass setting is refused with a notice.
+    press(1);
+    EXPECT_EQ(w->keyPage, 8);
+    SetMode(w.get(), kTuneBypass);
+    press(6);
+    EXPECT_EQ(w->keyNotice & 2, 2);
+    EXPECT_EQ(w->keyPage, 3);
+}
+
+TEST_F(Keys, DeviceErrorPageRetryAndGiveUp) {
+    w->keyPage = 5;
+    w->deviceErrorCode = 3;
+    setup->serialLinkEnabled = '1';
+    press(6);
+    EXPECT_EQ(setup->serialLinkEnabled, '0');
+    EXPECT_EQ(w->deviceErrorCode, -1);
+}
+
+} // namespace
