@@ -39,7 +39,6 @@ TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     ASSERT_GE(at, 0);
     for (const char* join :
          {"Communicator joined Key end", "Communicator joined Wsocket end",
-          "Communicator joined CatSerial end", "Communicator joined Serial end",
           "Communicator joined Linear end", "Communicator joined Time end",
           "Communicator joined GPIO end"}) {
         int next = FindLine(log, join, at);
@@ -48,6 +47,9 @@ TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     }
     EXPECT_EQ(FindLine(log, "Communicator joined Cat end"), -1); // EnableCAT is '0'
     EXPECT_EQ(FindLine(log, "Communicator joined FFT end"), -1);
+    // A bank without a file works in mode 0: neither transceiver link runs.
+    EXPECT_EQ(FindLine(log, "Communicator joined Serial end"), -1);
+    EXPECT_EQ(FindLine(log, "Communicator joined CatSerial end"), -1);
     std::string out = output();
     EXPECT_TRUE(Contains(out, "Close..\n"));
     EXPECT_TRUE(Contains(out, "Closed!\n"));
