@@ -1,0 +1,228 @@
+// The FT-817 model seen from the port, the way the panel polls it.
+#include "TestRoot.h"
+
+#include "devsim/Ft817Model.h"
+#include "platform/Clock.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const Bytes kPoll = {0, 0, 0, 0, 0x03};
+
+// Eight BCD digits in units of 10 Hz; -1 when a nibble is not a digit.
+long long decodeHz(const Bytes& a) {
+    long long v = 0;
+    for (int i = 0; i < 4; i++) {
+        int hi = a[static_cast<size_t>(i)] >> 4, lo = a[static_cast<size_t>(i)] & 0xF;
+        if (hi > 9 || lo > 9)
+            return -1;
+        v = v * 100 + hi * 10 + lo;
+    }
+    return v * 10;
+}
+
+class Ft817ModelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        link = dir.path + "/dev/ttyUSB1";
+        m = Ft817ModelStart(link);
+        ASSERT_NE(m, nullptr);
+        fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        cfsetspeed(&t, B38400);
+        t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB)) | CS8 | CSTOPB;
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    void TearDown() override {
+        if (fd >= 0)
+            close(fd);
+        Ft817ModelStop(m);
+    }
+    void send(const Bytes& b) { ASSERT_EQ(write(fd, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
+    // Up to `n` bytes, whatever arrived by the deadline.
+    Bytes readUpTo(size_t n, int timeoutMs) {
+        Bytes got;
+        int64_t end = plat_mono_ms() + timeoutMs;
+        while (got.size() < n) {
+            int left = static_cast<int>(end - plat_mono_ms());
+            pollfd p{fd, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, left) <= 0)
+                break;
+            uint8_t buf[16];
+            ssize_t r = read(fd, buf, std::min(sizeof buf, n - got.size()));
+            if (r > 0)
+                got.insert(got.end(), buf, buf + r);
+        }
+        return got;
+    }
+    Bytes ask(const Bytes& cmd = kPoll, int timeoutMs = 1000) {
+        send(cmd);
+        return readUpTo(5, timeoutMs);
+    }
+    // Nothing more arrives for a while.
+    bool quiet(int ms = 150) { return readUpTo(1, ms).empty(); }
+
+    TempDir dir;
+    std::string link;
+    Ft817Model* m = nullptr;
+    int fd = -1;
+};
+
+TEST_F(Ft817ModelTest, AnswersTheFrequencyPollInBcd) {
+    Ft817ModelSetFrequency(m, 14234560);
+    Ft817ModelSetMode(m, kFt817Usb);
+    Bytes a = ask();
+    EXPECT_EQ(a, (Bytes{0x01, 0x42, 0x34, 0x56, 0x01}));
+    EXPECT_TRUE(quiet());
+
+    const struct {
+        long long hz;
+        uint8_t mode;
+        long long expect;
+    } cases[] = {{7074000, kFt817Lsb, 7074000},     {145500000, kFt817Fm, 145500000},
+                 {14234567, kFt817Cw, 14234570},    {3573004, kFt817Dig, 3573000},
+                 {432100010, kFt817Cwr, 432100010}, {0, kFt817Am, 0}};
+    for (const auto& c : cases) {
+        Ft817ModelSetFrequency(m, c.hz);
+        Ft817ModelSetMode(m, c.mode);
+        a = ask();
+        ASSERT_EQ(a.size(), 5u) << c.hz;
+        EXPECT_EQ(decodeHz(a), c.expect);
+        EXPECT_EQ(a[4], c.mode);
+        EXPECT_EQ(Ft817ModelFrequency(m), c.expect);
+    }
+    Ft817ModelSetFrequency(m, 1800000);
+    EXPECT_EQ(ask(), (Bytes{0x00, 0x18, 0x00, 0x00, kFt817Am}));
+}
+
+TEST_F(Ft817ModelTest, OnlyTheOpcodeMattersAndOthersGetNoAnswer) {
+    Ft817ModelSetFrequency(m, 21074000);
+    EXPECT_EQ(decodeHz(ask({0x12, 0x34, 0x56, 0x78, 0x03})), 21074000);
+    send({0, 0, 0, 0, 0xE7});
+    send({0x01, 0x42, 0x34, 0x56, 0x01}); // a set-frequency: taken, not answered
+    EXPECT_TRUE(quiet());
+    // A command split over several writes is one command.
+    send({0, 0});
+    plat_sleep_ms(20);
+    EXPECT_EQ(decodeHz(ask({0, 0, 0x03})), 21074000);
+    auto rx = Ft817ModelReceived(m);
+    ASSERT_EQ(rx.size(), 4u);
+    EXPECT_EQ(rx[0].bytes, (std::array<uint8_t, 5>{0x12, 0x34, 0x56, 0x78, 0x03}));
+    EXPECT_EQ(rx[1].bytes[4], 0xE7);
+    EXPECT_EQ(rx[2].bytes[4], 0x01);
+    EXPECT_EQ(rx[3].bytes, (std::array<uint8_t, 5>{0, 0, 0, 0, 0x03}));
+    EXPECT_LE(rx[0].ms, rx[3].ms);
+    EXPECT_LE(rx[3].ms, plat_mono_ms());
+    EXPECT_EQ(Ft817ModelAnswered(m), 2);
+    Ft817ModelClearReceived(m);
+    EXPECT_TRUE(Ft817ModelReceived(m).empty());
+}
+
+TEST_F(Ft817ModelTest, LateAnswer) {
+    Ft817ModelSetFrequency(m, 10136000);
+    Ft817ModelSetAnswer(m, Ft817Answer::Late, 300, 1);
+    int64_t t0 = plat_mono_ms();
+    send(kPoll);
+    EXPECT_TRUE(readUpTo(1, 150).empty());
+    Bytes a = readUpTo(5, 2000);
+    EXPECT_GE(plat_mono_ms() - t0, 300);
+    EXPECT_EQ(decodeHz(a), 10136000);
+    // Only one was late.
+    t0 = plat_mono_ms();
+    EXPECT_EQ(decodeHz(ask()), 10136000);
+    EXPECT_LT(plat_mono_ms() - t0, 250);
+}
+
+TEST_F(Ft817ModelTest, SilentForACount) {
+    Ft817ModelSetAnswer(m, Ft817Answer::Silent, 0, 2);
+    EXPECT_TRUE(ask(kPoll, 150).empty());
+    EXPECT_TRUE(ask(kPoll, 150).empty());
+    EXPECT_EQ(ask().size(), 5u);
+    Ft817ModelSetAnswer(m, Ft817Answer::Silent);
+    EXPECT_TRUE(ask(kPoll, 150).empty());
+    EXPECT_TRUE(ask(kPoll, 150).empty());
+    EXPECT_EQ(Ft817ModelReceived(m).size(), 5u);
+    Ft817ModelSetAnswer(m, Ft817Answer::Normal);
+    EXPECT_EQ(ask().size(), 5u);
+}
+
+TEST_F(Ft817ModelTest, BadDigit) {
+    Ft817ModelSetFrequency(m, 14234560);
+    Ft817ModelSetAnswer(m, Ft817Answer::BadDigit, 3, 1);
+    Bytes a = ask();
+    ASSERT_EQ(a.size(), 5u);
+    EXPECT_EQ(a, (Bytes{0x01, 0x4A, 0x34, 0x56, 0x01}));
+    EXPECT_EQ(decodeHz(a), -1);
+    Ft817ModelSetAnswer(m, Ft817Answer::BadDigit, 0, 1);
+    a = ask();
+    ASSERT_EQ(a.size(), 5u);
+    EXPECT_EQ(a[0], 0xA1);
+    EXPECT_EQ(decodeHz(ask()), 14234560);
+}
+
+TEST_F(Ft817ModelTest, ShortAnswer) {
+    Ft817ModelSetFrequency(m, 14234560);
+    Ft817ModelSetAnswer(m, Ft817Answer::Short, 3, 1);
+    send(kPoll);
+    EXPECT_EQ(readUpTo(5, 300), (Bytes{0x01, 0x42, 0x34}));
+    EXPECT_TRUE(quiet());
+    EXPECT_EQ(ask().size(), 5u);
+}
+
+TEST_F(Ft817ModelTest, PartialCommandKeptUnlessAGapIsConfigured) {
+    // Counted strictly in fives: a stray byte shifts the next poll...
+    send({0x55});
+    EXPECT_TRUE(ask(kPoll, 150).empty());
+    EXPECT_EQ(Ft817ModelReceived(m).back().bytes, (std::array<uint8_t, 5>{0x55, 0, 0, 0, 0}));
+    Ft817ModelStop(m);
+    close(fd);
+    fd = -1;
+
+    // ...unless stale bytes are dropped after a gap.
+    Ft817ModelConfig cfg;
+    cfg.frameGapMs = 50;
+    m = Ft817ModelStart(link, cfg);
+    ASSERT_NE(m, nullptr);
+    fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    send({0x55});
+    plat_sleep_ms(120); // past the gap
+    EXPECT_EQ(ask().size(), 5u);
+}
+
+TEST_F(Ft817ModelTest, ReportsTheLineSettings) {
+    Ft817Line l = Ft817ModelLine(m);
+    EXPECT_EQ(l.baud, 38400);
+    EXPECT_EQ(l.dataBits, 8);
+    EXPECT_EQ(l.stopBits, 2);
+    EXPECT_FALSE(l.parity);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfsetspeed(&t, B9600);
+    t.c_cflag &= ~CSTOPB;
+    tcsetattr(fd, TCSANOW, &t);
+    l = Ft817ModelLine(m);
+    EXPECT_EQ(l.baud, 9600);
+    EXPECT_EQ(l.stopBits, 1);
+}
+
+TEST_F(Ft817ModelTest, StopRemovesTheLink) {
+    Ft817ModelStop(m);
+    m = nullptr;
+    EXPECT_FALSE(FileExists(link));
+}
+
+} // namespace

@@ -1,0 +1,355 @@
+// The converter model driven the way the panel drives it: register writes and reads
+// through the virtual wire of a root folder's GPIO block.
+#include "TestRoot.h"
+
+#include "devsim/GpioConverter.h"
+#include "devsim/GpioKeys.h"
+#include "devsim/SimRoot.h"
+#include "platform/Clock.h"
+#include "platform/GpioBlock.h"
+#include "platform/Root.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kData = 4, kClock = 6, kArmed = 13, kAlive = 16;
+constexpr int kStepUs = 20; // the wire is acknowledged, so the panel's 200 us are not needed
+
+uint32_t bit(int pin) { return 1u << pin; }
+
+uint32_t atomicLoad(volatile uint32_t* regs, int i) {
+    return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(regs[i])).load();
+}
+
+class GpioConverterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        int fd = plat_gpio_open();
+        ASSERT_GE(fd, 0);
+        regs = plat_gpio_map(fd);
+        close(fd);
+        ASSERT_NE(regs, nullptr);
+        m = GpioConverterStart(SimGpioPath(dir.path));
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(atomicLoad(regs, kVirtualMagicWord), kVirtualMagic);
+        // The panel's setup: data, clock and the two plain lines as outputs.
+        setOutput(kData, true);
+        setOutput(kClock, true);
+        setOutput(kArmed, true);
+        setOutput(kAlive, true);
+        plat_gpio_write(regs, kGpioSetWord, bit(kData) | bit(kClock));
+    }
+    void TearDown() override {
+        GpioConverterStop(m);
+        if (regs)
+            munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
+        plat_set_root(nullptr);
+    }
+
+    // Read-modify-write of the function select, as the panel does it (two writes).
+    void setOutput(int pin, bool output) {
+        int w = pin / 10, shift = 3 * (pin % 10);
+        uint32_t v = plat_gpio_read(regs, w) & ~(7u << shift);
+        plat_gpio_write(regs, w, v);
+        if (output)
+            plat_gpio_write(regs, w, v | (1u << shift));
+    }
+    void pin(int p, bool high) { plat_gpio_write(regs, high ? kGpioSetWord : kGpioClearWord, bit(p)); }
+    // Waits (with a deadline) until the model has taken in every write, then reads.
+    // Keeps the results independent of scheduling; PanelReadsNeedNoHelp covers the
+    // panel's own bounded wait.
+    uint32_t settledRead(int w) {
+        const int64_t end = plat_mono_ms() + 2000;
+        auto seqWord = std::atomic_ref<uint32_t>(const_cast<uint32_t&>(regs[kVirtualSeqWord]));
+        auto ackWord = std::atomic_ref<uint32_t>(const_cast<uint32_t&>(regs[kVirtualAckWord]));
+        for (;;) {
+            uint32_t ack = ackWord.load();
+            if (ack == seqWord.load() || plat_mono_ms() >= end)
+                break;
+            plat_futex_wait(&regs[kVirtualAckWord], ack, 20);
+        }
+        return plat_gpio_read(regs, w);
+    }
+
+    // The panel's side of one exchange; returns all 12 bits clocked in.
+    int exchange12(uint8_t cmd, bool settle = true) {
+        for (int i = 7; i >= 0; i--) {
+            pin(kClock, true);
+            plat_sleep_us(kStepUs);
+            pin(kData, (cmd >> i) & 1);
+            plat_sleep_us(kStepUs);
+            pin(kClock, false);
+            plat_sleep_us(kStepUs);
+        }
+        setOutput(kData, false);
+        pin(kClock, true);
+        plat_sleep_us(3 * kStepUs);
+        int v = 0;
+        for (int i = 0; i < 12; i++) {
+            pin(kClock, false);
+            plat_sleep_us(kStepUs);
+            uint32_t lv = settle ? settledRead(kGpioLevelWord) : plat_gpio_read(regs, kGpioLevelWord);
+            v = (v << 1) | static_cast<int>((lv >> kData) & 1u);
+            pin(kClock, true);
+            plat_sleep_us(kStepUs);
+        }
+        setOutput(kData, true);
+        pin(kData, true);
+        pin(kClock, true);
+        return v;
+    }
+    int exchange(uint8_t cmd, bool settle = true) { return exchange12(cmd, settle) & 0xFF; }
+    bool level(int p) { return (settledRead(kGpioLevelWord) >> p) & 1u; }
+
+    TempDir dir;
+    volatile uint32_t* regs = nullptr;
+    GpioConverter* m = nullptr;
+};
+
+TEST_F(GpioConverterTest, EachPolledCommandGetsItsReply) {
+    GpioConverterSetReply(m, 0, 0x23);
+    GpioConverterSetReply(m, 1, 141);
+    GpioConverterSetReply(m, 2, 177);
+    GpioConverterSetReply(m, 3, 0x5A);
+    EXPECT_EQ(exchange(0xB0), 0x23);
+    EXPECT_EQ(exchange(0xD1), 141);
+    EXPECT_EQ(exchange(0xD2), 177);
+    EXPECT_EQ(exchange(0xD3), 0x5A);
+    // The leading bits carry the slot; the panel throws them away.
+    EXPECT_EQ(exchange12(0xD2), 0x200 | 177);
+    GpioConverterSetReply(m, 3, 0xA5);
+    EXPECT_EQ(exchange(0xD3), 0xA5);
+    EXPECT_EQ(exchange(0xB0), 0x23);
+}
+
+TEST_F(GpioConverterTest, DefaultsReadAsTheSupplies) {
+    auto volts = [](int adc) { return adc * 3.3 * 118 / 255 / 18; };
+    EXPECT_NEAR(volts(exchange(0xD1)), 12.0, 0.1);
+    EXPECT_NEAR(volts(exchange(0xD2)), 15.0, 0.1);
+    EXPECT_NEAR(volts(exchange(0xD3)), 13.8, 0.1);
+    EXPECT_EQ(exchange(0xB0), 0x23);
+    EXPECT_EQ(GpioConverterAdc(13.8), 163);
+    EXPECT_NEAR(GpioConverterAdc(48, true) * 3.3 * 348 / 255 / 18, 48, 0.3);
+}
+
+TEST_F(GpioConverterTest, CommandBytesAreRecordedInOrder) {
+    int64_t t0 = plat_mono_ms();
+    const uint8_t sent[] = {0xB0, 0xD1, 0xD2, 0xD3, 0x85, 0x95, 0xA5, 0x00, 0xFF};
+    for (uint8_t c : sent)
+        exchange(c);
+    auto cmds = GpioConverterCommands(m);
+    ASSERT_EQ(cmds.size(), std::size(sent));
+    for (size_t i = 0; i < cmds.size(); i++) {
+        EXPECT_EQ(cmds[i].byte, sent[i]) << i;
+        EXPECT_GE(cmds[i].ms, t0);
+        EXPECT_LE(cmds[i].ms, plat_mono_ms());
+        if (i) {
+            EXPECT_GE(cmds[i].ms, cmds[i - 1].ms);
+        }
+    }
+    GpioConverterClearCommands(m);
+    EXPECT_TRUE(GpioConverterCommands(m).empty());
+}
+
+TEST_F(GpioConverterTest, SilentConverterReadsAllOnes) {
+    GpioConverterSetSilent(m, true);
+    EXPECT_EQ(exchange(0xD1), 0xFF);
+    EXPECT_EQ(exchange(0xB0), 0xFF);
+    EXPECT_EQ(GpioConverterCommands(m).size(), 2u);
+    GpioConverterSetSilent(m, false);
+    EXPECT_EQ(exchange(0xD1), 141);
+}
+
+TEST_F(GpioConverterTest, OutputsFollowSetClearAndDirection) {
+    pin(kAlive, true);
+    EXPECT_TRUE(level(kAlive));
+    EXPECT_TRUE(GpioConverterOutput(m, kAlive));
+    pin(kArmed, false);
+    EXPECT_FALSE(level(kArmed));
+    EXPECT_FALSE(GpioConverterOutput(m, kArmed));
+    pin(kArmed, true);
+    EXPECT_TRUE(level(kArmed));
+    EXPECT_TRUE(GpioConverterOutput(m, kArmed));
+    pin(kClock, false);
+    EXPECT_FALSE(level(kClock));
+    EXPECT_FALSE(GpioConverterOutput(m, kClock));
+    pin(kClock, true);
+    EXPECT_TRUE(level(kClock));
+    EXPECT_TRUE(GpioConverterOutput(m, kClock));
+
+    // Both bits in one write, set and clear together.
+    plat_gpio_write(regs, kGpioClearWord, bit(kAlive) | bit(kArmed));
+    EXPECT_FALSE(level(kAlive));
+    EXPECT_FALSE(level(kArmed));
+
+    // The data line as an output shows the panel's latch; as an input, the idle
+    // converter's pull-up, whatever the latch holds; back to output, the latch again.
+    pin(kData, false);
+    EXPECT_FALSE(level(kData));
+    EXPECT_TRUE(GpioConverterIsOutput(m, kData));
+    setOutput(kData, false);
+    EXPECT_TRUE(level(kData));
+    EXPECT_FALSE(GpioConverterIsOutput(m, kData));
+    EXPECT_TRUE(GpioConverterOutput(m, kData));
+    setOutput(kData, true);
+    EXPECT_FALSE(level(kData));
+
+    // A set on an input line is latched and shows once it becomes an output.
+    setOutput(kAlive, false);
+    pin(kAlive, true);
+    EXPECT_FALSE(level(kAlive));
+    setOutput(kAlive, true);
+    EXPECT_TRUE(level(kAlive));
+}
+
+TEST_F(GpioConverterTest, KeyBitsAreLeftAlone) {
+    SimGpioKeys keys;
+    ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
+    SimGpioKeyDown(&keys, 2); // GPIO 23
+    SimGpioKeyDown(&keys, 6); // GPIO 27
+    // Writes that name the key bits must not move them either.
+    plat_gpio_write(regs, kGpioSetWord, 0x0FC00000u | bit(kAlive));
+    plat_gpio_write(regs, kGpioClearWord, 0x0FC00000u | bit(kArmed));
+    EXPECT_EQ(exchange(0xD2), 177);
+    pin(kAlive, false);
+    uint32_t lv = settledRead(kGpioLevelWord);
+    EXPECT_EQ(lv & 0x0FC00000u, 0x0FC00000u & ~bit(23) & ~bit(27));
+    EXPECT_FALSE(GpioConverterOutput(m, 23));
+    EXPECT_TRUE(GpioConverterOutput(m, 22));
+
+    // Keys pressed and released while exchanges run: each press and release must
+    // still be there a moment later, whatever the model publishes meanwhile.
+    std::atomic<bool> done{false};
+    std::atomic<int> lost{0};
+    std::thread presser([&] {
+        for (int i = 0; !done.load(); i++) {
+            int key = 1 + i % 6;
+            uint32_t b = bit(21 + key);
+            SimGpioKeyDown(&keys, key);
+            plat_sleep_us(20);
+            if (atomicLoad(regs, kGpioLevelWord) & b)
+                lost++;
+            SimGpioKeyUp(&keys, key);
+            plat_sleep_us(20);
+            if (!(atomicLoad(regs, kGpioLevelWord) & b))
+                lost++;
+        }
+    });
+    for (int i = 0; i < 20; i++)
+        EXPECT_EQ(exchange(0xD1), 141);
+    done.store(true);
+    presser.join();
+    EXPECT_EQ(lost.load(), 0);
+    SimGpioKeyDown(&keys, 4);
+    pin(kAlive, true);
+    pin(kAlive, false);
+    lv = settledRead(kGpioLevelWord);
+    EXPECT_EQ(lv & 0x0FC00000u, 0x0FC00000u & ~bit(25));
+    SimGpioKeysClose(&keys);
+}
+
+// The panel reads with plat_gpio_read alone: the model must wake it, not leave it
+// to the 50 ms settle limit.
+TEST_F(GpioConverterTest, PanelReadsNeedNoHelp) {
+    int64_t t0 = plat_mono_ms();
+    EXPECT_EQ(exchange(0xB0, false), 0x23);
+    EXPECT_EQ(exchange(0xD1, false), 141);
+    EXPECT_EQ(exchange(0xD2, false), 177);
+    EXPECT_EQ(exchange(0xD3, false), 163);
+    // 48 reads: every one sitting out the limit would take 2.4 s.
+    EXPECT_LT(plat_mono_ms() - t0, 1200);
+}
+
+// A read straight after a write finds the model still busy and sleeps on the
+// acknowledgement: only the model's wake-up gets it out before the limit.
+TEST_F(GpioConverterTest, ReadRightAfterAWriteIsWoken) {
+    int64_t t0 = plat_mono_ms();
+    for (int i = 0; i < 50; i++) {
+        pin(kAlive, i % 2);
+        EXPECT_EQ((plat_gpio_read(regs, kGpioLevelWord) >> kAlive) & 1u, static_cast<uint32_t>(i % 2));
+    }
+    EXPECT_LT(plat_mono_ms() - t0, 1000); // 50 x 50 ms without the wake-ups
+}
+
+TEST_F(GpioConverterTest, WritesAreAcknowledgedInOrder) {
+    settledRead(kGpioLevelWord); // the set-up's writes are in
+    uint32_t before = GpioConverterWritesTaken(m);
+    for (int i = 0; i < 100; i++)
+        pin(kAlive, i % 2);
+    EXPECT_TRUE(level(kAlive));
+    auto ack = atomicLoad(regs, kVirtualAckWord);
+    EXPECT_EQ(ack, atomicLoad(regs, kVirtualSeqWord));
+    EXPECT_EQ(GpioConverterWritesTaken(m) - before, 100u);
+    EXPECT_EQ(GpioConverterOverruns(m), 0);
+}
+
+TEST_F(GpioConverterTest, OverrunResynchronises) {
+    GpioConverterHold(m, true);
+    // The panel keeps writing while the model is stalled: more than the log holds.
+    for (int i = 0; i < 300; i++)
+        plat_gpio_write(regs, i % 2 ? kGpioSetWord : kGpioClearWord, bit(kAlive));
+    setOutput(kArmed, false); // a direction change the model can recover from the registers
+    int64_t t0 = plat_mono_ms();
+    plat_gpio_read(regs, kGpioLevelWord); // the stalled model leaves the read to its limit
+    EXPECT_GE(plat_mono_ms() - t0, kVirtualSettleMs - 1);
+    EXPECT_NE(atomicLoad(regs, kVirtualAckWord), atomicLoad(regs, kVirtualSeqWord));
+
+    GpioConverterHold(m, false);
+    ASSERT_TRUE(WaitFor([&] { return atomicLoad(regs, kVirtualAckWord) ==
+                                      atomicLoad(regs, kVirtualSeqWord); },
+                        2000));
+    EXPECT_EQ(GpioConverterOverruns(m), 1);
+    EXPECT_FALSE(GpioConverterIsOutput(m, kArmed));
+    EXPECT_TRUE(GpioConverterIsOutput(m, kClock));
+    // And the next exchange works from a clean start.
+    EXPECT_EQ(exchange(0xD3), 163);
+    pin(kAlive, false);
+    EXPECT_FALSE(level(kAlive));
+}
+
+TEST_F(GpioConverterTest, AbortedCommandDoesNotShiftTheNextOne) {
+    // Three bits, then the panel gives up and turns the line around.
+    for (int i = 0; i < 3; i++) {
+        pin(kClock, true);
+        pin(kData, i % 2);
+        pin(kClock, false);
+    }
+    setOutput(kData, false);
+    setOutput(kData, true);
+    pin(kClock, true);
+    EXPECT_EQ(exchange(0xD2), 177);
+
+    // Three bits, and nothing for longer than the frame timeout.
+    for (int i = 0; i < 3; i++) {
+        pin(kClock, true);
+        pin(kData, true);
+        pin(kClock, false);
+    }
+    pin(kClock, true);
+    settledRead(kGpioLevelWord);
+    plat_sleep_ms(GpioConverterConfig{}.frameTimeoutMs + 50);
+    EXPECT_EQ(exchange(0xD1), 141);
+    auto cmds = GpioConverterCommands(m);
+    ASSERT_EQ(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0].byte, 0xD2);
+    EXPECT_EQ(cmds[1].byte, 0xD1);
+}
+
+TEST_F(GpioConverterTest, StopDetachesPromptly) {
+    int64_t t0 = plat_mono_ms();
+    GpioConverterStop(m);
+    m = nullptr;
+    EXPECT_LT(plat_mono_ms() - t0, 500); // well under the thread's 1 s wait: it was woken
+    // Detached: reads no longer wait for a model.
+    EXPECT_NE(atomicLoad(regs, kVirtualMagicWord), kVirtualMagic);
+}
+
+} // namespace
