@@ -206,7 +206,10 @@ void GPIO(Works* w) {
         if (cmd != kIdle) {
             const uint8_t reply = exchange(w, g, cmd);
             w->supplyAdc[cmd & 3] = reply;
-            w->panelCmd = kIdle;
+            // Idle again, unless another command was asked for meanwhile: that
+            // one goes out next instead of being lost.
+            uint8_t sent = cmd;
+            w->panelCmd.compareExchange(sent, kIdle);
         }
 
         keysPass(w, keys, plat_gpio_read(g, kGpioLevelWord));

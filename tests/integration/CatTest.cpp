@@ -1,0 +1,233 @@
+// The frequency sources and the CAT relay against their device models: the
+// FT-817 poll, the transceiver CAT port search and relay, the presence checks,
+// and a frequency from the FT-817 reaching the amplifier as "FA".
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Linear.h"
+#include "core/Setup.h"
+#include "core/Threads.h"
+#include "core/Works.h"
+#include "devsim/AmpModel.h"
+#include "devsim/Ft817Model.h"
+#include "devsim/SimRoot.h"
+#include "devsim/TrxCatModel.h"
+#include "platform/Clock.h"
+#include "platform/Root.h"
+#include "trx/Serial.h"
+#include "tuner/CAT.h"
+#include "tuner/CATserial.h"
+#include "ui/Fb.h"
+#include "ui/Nuova.h"
+#include "ui/Time.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class CatSources : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        w->serMut = &serMut;
+        w->wsSendMut = &sendMut;
+        w->trxParams = &params;
+        InitGlobalVar(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+        w->startupFlags = 0;
+        setup->CatSerialPort.set("/dev/ttyUSB2");
+    }
+    void TearDown() override {
+        w->running = 0;
+        for (std::thread* t : {&thrCatSer, &thrCat, &thrLin})
+            JoinThread(*t);
+        Ft817ModelStop(radio);
+        TrxCatModelStop(trx);
+        AmpModelStop(amp);
+        if (fb)
+            fbRelease(fb, true);
+        plat_set_root(nullptr);
+    }
+    void startFt817(long long hz) {
+        Ft817ModelConfig cfg;
+        cfg.hz = hz;
+        radio = Ft817ModelStart(dir.path + "/dev/ttyUSB2", cfg);
+        ASSERT_NE(radio, nullptr);
+    }
+
+    TempDir dir;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    std::mutex serMut, sendMut;
+    TrxParameters params{};
+    Ft817Model* radio = nullptr;
+    TrxCatModel* trx = nullptr;
+    AmpModel* amp = nullptr;
+    FrameBuffer* fb = nullptr;
+};
+
+TEST(Ft817Answer, BcdDecoding) {
+    auto w = std::make_unique<Works>();
+    InitGlobalVar(w.get());
+    const uint8_t a[5] = {0x01, 0x42, 0x34, 0x56, 0x01};
+    lastCommandSent = 3;
+    DecodeCatSerialCmd(w.get(), a, 5);
+    EXPECT_EQ(w->catFreqHz, 14234560);
+    EXPECT_EQ(w->catMode, 0x01);
+    EXPECT_EQ(lastCommandSent, 0);
+    const uint8_t b[5] = {0x14, 0x07, 0x00, 0x00, 0x02};
+    lastCommandSent = 3;
+    DecodeCatSerialCmd(w.get(), b, 5);
+    EXPECT_EQ(w->catFreqHz, 140700000);
+    // A nibble above 9 anywhere in the frequency: rejected, the old value stays.
+    for (int i = 0; i < 4; i++) {
+        uint8_t bad[5] = {0x00, 0x70, 0x50, 0x00, 0x01};
+        bad[i] = static_cast<uint8_t>(i % 2 ? 0x1A : 0xA1);
+        lastCommandSent = 3;
+        DecodeCatSerialCmd(w.get(), bad, 5);
+        EXPECT_EQ(w->catFreqHz, 140700000) << i;
+    }
+    // No query outstanding: the bytes are not an answer.
+    DecodeCatSerialCmd(w.get(), a, 5);
+    EXPECT_EQ(w->catFreqHz, 140700000);
+    EXPECT_EQ(VerifyByteFreq(0x99), 0);
+    EXPECT_EQ(VerifyByteFreq(0x9A), 1);
+    EXPECT_EQ(VerifyByteFreq(0xA9), 1);
+}
+
+TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
+    startFt817(7100000);
+    StartThreadCATserial(w.get());
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 3000));
+    Ft817ModelSetFrequency(radio, 14074000);
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 14074000; }, 3000));
+    // A corrupted answer keeps the last frequency.
+    Ft817ModelSetAnswer(radio, Ft817Answer::BadDigit, 2, 3);
+    Ft817ModelSetFrequency(radio, 21074000);
+    plat_sleep_ms(60);
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 21074000; }, 5000));
+    // Silence: a time-out, a pause, then polling again.
+    Ft817ModelSetAnswer(radio, Ft817Answer::Silent, 0, 1);
+    Ft817ModelSetFrequency(radio, 28074000);
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 28074000; }, 6000));
+    // Leaving mode 2 stops the poll.
+    w->ModeWorkIdx = 0;
+    SetModeWorkIDX(w.get());
+    EXPECT_EQ(setup->catSerialEnabled, '0');
+    const size_t n = Ft817ModelReceived(radio).size();
+    plat_sleep_ms(400);
+    EXPECT_LE(Ft817ModelReceived(radio).size(), n + 1);
+    JoinThread(thrCatSer);
+}
+
+TEST_F(CatSources, MissingFt817PortShowsTheErrorPage) {
+    StartThreadCATserial(w.get());
+    JoinThread(thrCatSer); // the thread ends by itself
+    EXPECT_EQ(w->deviceErrorCode, 2);
+    EXPECT_TRUE(w->deviceErrorText.equals("CAT: Unable to open device /dev/ttyUSB2"));
+}
+
+TEST_F(CatSources, ModeTwoFrequencyReachesTheAmplifier) {
+    amp = AmpModelStart(dir.path + "/dev/ttyAMA0");
+    ASSERT_NE(amp, nullptr);
+    startFt817(10136000);
+    w->ModeWorkIdx = 2;
+    setup->catSerialEnabled = '0';
+    SetModeWorkIDX(w.get()); // starts the poll, tells the amplifier ("GS")
+    StartThreadLinear(w.get());
+    fb = fbInitMemory(800, 480, 32);
+    w->fb = fb;
+    w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+    TimerInit(w.get());
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 10136000; }, 3000));
+    TimerTick(w.get());
+    EXPECT_EQ(w->freqHz, 10136000);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (auto& r : AmpModelReceived(amp))
+                if (r.text == "FA00010136000;")
+                    return true;
+            return false;
+        },
+        3000));
+}
+
+TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
+    // Two ports: the last in name order answers with another id and is passed over.
+    TrxCatModelConfig other;
+    other.id = "DT002;";
+    TrxCatModel* wrong = TrxCatModelStart(dir.path + "/dev/KAVOCAT1", other);
+    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
+    ASSERT_NE(wrong, nullptr);
+    ASSERT_NE(trx, nullptr);
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+    w->wsFD = fds[1];
+    w->remoteConnected = 1;
+    setup->EnableCAT = '1';
+    StartThreadCAT(w.get());
+    ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 6000));
+    TrxCatModelSend(trx, "FA00014070000;");
+    std::vector<uint8_t> frame;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            uint8_t buf[64];
+            ssize_t n = read(fds[0], buf, sizeof buf);
+            if (n > 0)
+                frame.insert(frame.end(), buf, buf + n);
+            return frame.size() >= 18;
+        },
+        3000));
+    ASSERT_EQ(frame.size(), 18u);
+    EXPECT_EQ(frame[0], 0x82);
+    EXPECT_EQ(frame[1], 16); // the tag and the 14-byte text
+    EXPECT_EQ(std::string(frame.begin() + 2, frame.end()), "CAFA00014070000;");
+    // Turning the relay off ends it through its exit path: alarm 20 and off stays off.
+    setup->EnableCAT = '0';
+    JoinThread(thrCat);
+    EXPECT_EQ(status_cat, 0);
+    EXPECT_TRUE(ExistError(w.get(), 20));
+    EXPECT_EQ(w->catEnded, 1);
+    TrxCatModelStop(wrong);
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST_F(CatSources, NoAnsweringPortRaisesTheRelayAlarm) {
+    TrxCatModelConfig silent;
+    silent.id = "";
+    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0", silent);
+    setup->EnableCAT = '1';
+    StartThreadCAT(w.get());
+    JoinThread(thrCat);
+    EXPECT_TRUE(ExistError(w.get(), 20));
+    EXPECT_EQ(setup->EnableCAT, '0');
+}
+
+TEST_F(CatSources, PresenceChecksOfTheTransceiver) {
+    EXPECT_EQ(Find_Remote_Settings(w.get()), 1); // no USB device
+    ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n"));
+    EXPECT_EQ(Find_Remote_Settings(w.get()), 2); // no CAT port
+    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
+    EXPECT_EQ(Find_Remote_Settings(w.get()), 3); // no audio interface
+    EXPECT_EQ(w->catFD, 0);                      // the probe did not keep the port
+    ASSERT_TRUE(WriteFile(dir.path + "/sim/lsusb.txt",
+                          "Bus 001 Device 006: ID 0d8c:01af C-Media Electronics, Inc.\n"));
+    EXPECT_EQ(Find_Remote_Settings(w.get()), 0);
+}
+
+} // namespace

@@ -1,0 +1,171 @@
+// The keys' thread against the GPIO block: debouncing, short presses on
+// release, long presses with the accelerating repeat, one key at a time, and the
+// converter exchange with its model.
+#include "TestRoot.h"
+
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/GpioConverter.h"
+#include "devsim/GpioKeys.h"
+#include "devsim/SimRoot.h"
+#include "platform/Clock.h"
+#include "platform/Root.h"
+#include "tuner/Banks.h"
+#include "ui/Fb.h"
+#include "ui/GPIO.h"
+#include "ui/Nuova.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class KeysThread : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path);
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        w->serMut = &serMut;
+        InitGlobalVar(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+        InitTabAntenna(w.get(), 0);
+        w->ModeWorkIdx = 0;
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        converter = GpioConverterStart(SimGpioPath(dir.path));
+        ASSERT_NE(converter, nullptr);
+        ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
+        thread = std::thread(GPIO, w.get());
+    }
+    void TearDown() override {
+        w->running = 0;
+        thread.join();
+        SimGpioKeysClose(&keys);
+        GpioConverterStop(converter);
+        fbRelease(fb, true);
+        std::filesystem::current_path(old);
+        plat_set_root(nullptr);
+    }
+    void tap(int key) {
+        SimGpioKeyDown(&keys, key);
+        plat_sleep_ms(100);
+        SimGpioKeyUp(&keys, key);
+        plat_sleep_ms(60);
+    }
+
+    TempDir dir;
+    std::filesystem::path old;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    std::mutex serMut;
+    FrameBuffer* fb = nullptr;
+    GpioConverter* converter = nullptr;
+    SimGpioKeys keys;
+    std::thread thread;
+};
+
+TEST_F(KeysThread, ShortPressActsOnRelease) {
+    SimGpioKeyDown(&keys, 5); // SET
+    plat_sleep_ms(200);
+    EXPECT_EQ(w->keyPage, 0); // held: nothing yet
+    SimGpioKeyUp(&keys, 5);
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 1000));
+    tap(4);
+    tap(4);
+    ASSERT_TRUE(WaitFor([&] { return w->menuEntry == 2; }, 1000));
+    tap(1);
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 0; }, 1000));
+}
+
+TEST_F(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
+    // The manual tuning page: "up L" repeats while held.
+    w->keyPage = 4;
+    w->tuneL = 0;
+    const int64_t t0 = plat_mono_ms();
+    SimGpioKeyDown(&keys, 3);
+    ASSERT_TRUE(WaitFor([&] { return w->tuneL >= 1; }, 2000));
+    const int64_t first = plat_mono_ms() - t0;
+    EXPECT_GE(first, 480); // 0.5 s of holding (plus the debounce)
+    EXPECT_LT(first, 900);
+    ASSERT_TRUE(WaitFor([&] { return w->tuneL >= 15; }, 4000));
+    const int64_t fifteen = plat_mono_ms() - t0;
+    // Fourteen repeats at 0.1 s after the first step.
+    EXPECT_GE(fifteen - first, 1300);
+    EXPECT_LT(fifteen - first, 2200);
+    // After fifteen repeats the steps come every 20 ms: 25 more within about half a second.
+    ASSERT_TRUE(WaitFor([&] { return w->tuneL >= 40; }, 3000));
+    EXPECT_LT(plat_mono_ms() - t0 - fifteen, 1200);
+    SimGpioKeyUp(&keys, 3);
+    plat_sleep_ms(100);
+    const uint32_t atRelease = w->tuneL;
+    plat_sleep_ms(200);
+    EXPECT_EQ(w->tuneL, atRelease); // no short press on release after a long one
+
+    // A long press whose action does not repeat acts once.
+    w->keyPage = 0;
+    w->screenPage = 1;
+    SimGpioKeyDown(&keys, 6); // long: the status page
+    ASSERT_TRUE(WaitFor([&] { return w->viewFlags == 1; }, 2000));
+    plat_sleep_ms(700);
+    SimGpioKeyUp(&keys, 6);
+    plat_sleep_ms(150);
+    EXPECT_EQ(w->viewFlags, 1);
+    EXPECT_EQ(w->screenPage, 1); // the release did not turn the page
+}
+
+TEST_F(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
+    SimGpioKeyDown(&keys, 4); // TUNE page
+    plat_sleep_ms(4);
+    SimGpioKeyDown(&keys, 5); // SET, a moment later
+    plat_sleep_ms(150);
+    SimGpioKeyUp(&keys, 4);
+    SimGpioKeyUp(&keys, 5);
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage != 0; }, 1000));
+    plat_sleep_ms(150);
+    EXPECT_EQ(w->keyPage, 3); // key 4's page, never the menu
+}
+
+TEST_F(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
+    GpioConverterSetReply(converter, 3, 192); // a 48 V rail on the 120 W model
+    ASSERT_TRUE(WaitFor([&] { return GpioConverterCommands(converter).size() >= 5; }, 5000));
+    auto cmds = GpioConverterCommands(converter);
+    EXPECT_EQ(cmds[0].byte, 0xB0); // the start value of the command byte
+    const uint8_t rotation[4] = {0xB0, 0xD1, 0xD2, 0xD3};
+    for (size_t i = 1; i < cmds.size(); i++)
+        EXPECT_EQ(cmds[i].byte, rotation[(i - 1) % 4]) << i;
+    for (size_t i = 2; i < cmds.size(); i++)
+        EXPECT_GE(cmds[i].ms - cmds[i - 1].ms, 350); // one every 200 passes of 2 ms
+    EXPECT_EQ(w->supplyAdc[0], 0x23);
+    EXPECT_EQ(w->supplyAdc[1], 141);
+    EXPECT_EQ(w->supplyAdc[2], 177);
+    ASSERT_TRUE(WaitFor([&] { return w->supplyAdc[3] == 192; }, 1000)); // the last exchange ends
+    // A command from elsewhere goes out at the next pass.
+    w->panelCmd = 0x95;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (auto& c : GpioConverterCommands(converter))
+                if (c.byte == 0x95)
+                    return true;
+            return false;
+        },
+        2000));
+    // Outputs: GPIO 16 high, GPIO 13 low while the firmware update is armed.
+    EXPECT_TRUE(GpioConverterOutput(converter, 16));
+    EXPECT_TRUE(GpioConverterOutput(converter, 13));
+    w->serviceFlags = 1;
+    ASSERT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 1000));
+}
+
+} // namespace
