@@ -1,30 +1,37 @@
 // The desktop simulator: runs the panel program against a fresh root folder and
-// device models, turns terminal keys into panel key presses and saves the panel
-// as PNG pictures.
+// a station of device models (the amplifier's microcontroller, the GPIO
+// converter, an FT-817, the transceiver's CAT port), turns keys into panel key
+// presses and station actions, and saves the panel as PNG pictures.
 //
 //   panel-sim [--root DIR] [--script FILE] [--live] [--no-window] [--panel EXE]
 //             [--skins DIR]
 //
 // With a display the panel is shown in a window, live. Keys (in the window or
-// the terminal): 1..6 press a panel key briefly, q w e r t y hold keys 1..6 for
-// a second (long press), s saves the screen, x or F12 sends F12 (the panel
-// ends), Ctrl-C (or closing the window) stops the panel at once, h shows this
-// list. --live also saves the screen to DIR/live.png once a second.
+// the terminal):
+//   1..6     press a panel key briefly      q w e r t y  hold keys 1..6 (long press)
+//   space    transmit on/off (5 W drive)    + / -        frequency up/down 1 kHz
+//   > / <    next/previous band             i            next interface of the bank
+//   s        save the screen                x or F12     end the panel (F12)
+//   Ctrl-C   stop the panel at once         h            this list
+// --live also saves the screen to DIR/live.png once a second.
 //
 // A script has one action a line: "wait MS", "key N", "long N [MS]",
 // "shot FILE.png", "kbd CODE" (a Linux key code on the keyboard), "f12",
-// "exit MS" (wait for the panel to end). Lines starting with # are comments.
+// "tx on|off", "freq HZ", "band next|prev", "interface", "exit MS" (wait for the
+// panel to end). Lines starting with # are comments.
 #include "devsim/GpioKeys.h"
 #include "devsim/Keyboard.h"
 #include "devsim/PanelProcess.h"
 #include "devsim/Screen.h"
 #include "devsim/SimRoot.h"
+#include "devsim/Station.h"
 #include "X11View.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <linux/input.h>
@@ -38,12 +45,26 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// A key press to make: which key, how long to hold it, the pause after it.
+struct Press {
+    int key;
+    int holdMs;
+    int gapMs;
+};
+
 struct Sim {
     std::string root;
     PanelProcess panel;
     SimKeyboard kbd;
     SimGpioKeys keys;
+    SimStation station;
     int shots = 0;
+    // Presses are made one after the other, without blocking the window.
+    std::deque<Press> pending;
+    int downKey = 0;
+    Clock::time_point nextChange = Clock::now();
 };
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -54,6 +75,28 @@ void press(Sim& s, int key, int holdMs) {
     SimGpioKeyUp(&s.keys, key);
 }
 
+// Long key 1 opens the memory table, key 2 steps its interface, key 1 closes it.
+const Press kInterfaceStep[] = {{1, 900, 300}, {2, 150, 300}, {1, 150, 200}};
+
+// Runs the queued presses; called often from the interactive loop.
+void pumpPresses(Sim& s) {
+    const auto now = Clock::now();
+    if (now < s.nextChange)
+        return;
+    if (s.downKey) {
+        SimGpioKeyUp(&s.keys, s.downKey);
+        s.nextChange = now + std::chrono::milliseconds(s.pending.front().gapMs);
+        s.downKey = 0;
+        s.pending.pop_front();
+        return;
+    }
+    if (s.pending.empty())
+        return;
+    s.downKey = s.pending.front().key;
+    SimGpioKeyDown(&s.keys, s.downKey);
+    s.nextChange = now + std::chrono::milliseconds(s.pending.front().holdMs);
+}
+
 bool shot(Sim& s, const std::string& path) {
     SimScreen screen;
     if (!SimScreenRead(SimFbPath(s.root), &screen) || !SimScreenSavePng(screen, path)) {
@@ -62,6 +105,11 @@ bool shot(Sim& s, const std::string& path) {
     }
     std::fprintf(stderr, "panel-sim: saved %s\n", path.c_str());
     return true;
+}
+
+void say(const char* fmt, long long v) {
+    std::fprintf(stderr, fmt, v);
+    std::fprintf(stderr, "\r\n");
 }
 
 int runScript(Sim& s, const std::string& file) {
@@ -76,26 +124,39 @@ int runScript(Sim& s, const std::string& file) {
         std::string verb;
         if (!(words >> verb) || verb[0] == '#')
             continue;
-        int a = 0, b = 0;
+        long long a = 0, b = 0;
         std::string text;
         if (verb == "wait" && words >> a) {
-            sleepMs(a);
+            sleepMs(static_cast<int>(a));
         } else if (verb == "key" && words >> a) {
-            press(s, a, 150);
+            press(s, static_cast<int>(a), 150);
+            sleepMs(100);
         } else if (verb == "long" && words >> a) {
             if (!(words >> b))
                 b = 1000;
-            press(s, a, b);
+            press(s, static_cast<int>(a), static_cast<int>(b));
+            sleepMs(100);
         } else if (verb == "shot" && words >> text) {
             if (!shot(s, text))
                 return 1;
         } else if (verb == "kbd" && words >> a) {
-            SimKeyboardTap(&s.kbd, a);
+            SimKeyboardTap(&s.kbd, static_cast<int>(a));
         } else if (verb == "f12") {
             SimKeyboardTap(&s.kbd, KEY_F12);
+        } else if (verb == "tx" && words >> text) {
+            SimStationTransmit(&s.station, text == "on");
+        } else if (verb == "freq" && words >> a) {
+            SimStationSetFrequency(&s.station, a);
+        } else if (verb == "band" && words >> text) {
+            SimStationBand(&s.station, text == "prev" ? -1 : 1);
+        } else if (verb == "interface") {
+            for (const Press& p : kInterfaceStep) {
+                press(s, p.key, p.holdMs);
+                sleepMs(p.gapMs);
+            }
         } else if (verb == "exit" && words >> a) {
-            if (!PanelWait(&s.panel, a)) {
-                std::fprintf(stderr, "panel-sim: the panel did not end within %d ms\n", a);
+            if (!PanelWait(&s.panel, static_cast<int>(a))) {
+                std::fprintf(stderr, "panel-sim: the panel did not end within %lld ms\n", a);
                 return 1;
             }
         } else {
@@ -107,28 +168,30 @@ int runScript(Sim& s, const std::string& file) {
 }
 
 void help() {
-    std::fprintf(stderr, "panel-sim keys: 1-6 press, q w e r t y long press, s screenshot, "
-                         "x/F12 end the panel, Ctrl-C kill, h help\r\n");
+    std::fprintf(stderr,
+                 "panel-sim keys: 1-6 press, q w e r t y long press, space transmit, +/- 1 kHz, "
+                 "</> band, i interface, s screenshot, x/F12 end the panel, Ctrl-C kill, h help\r\n");
 }
 
-// Keys held down by the simulator, released when their time is up, so the
-// window keeps refreshing while a key is held.
-struct Held {
-    int key = 0;
-    std::chrono::steady_clock::time_point until;
-};
-
-void handleKey(Sim& s, char c, std::vector<Held>* held) {
+void handleKey(Sim& s, char c) {
     static const char* longKeys = "qwerty";
     const char* l = c ? std::strchr(longKeys, c) : nullptr;
-    if ((c >= '1' && c <= '6') || l) {
-        int key = l ? static_cast<int>(l - longKeys) + 1 : c - '0';
-        for (const Held& h : *held)
-            if (h.key == key)
-                return;
-        SimGpioKeyDown(&s.keys, key);
-        held->push_back({key, std::chrono::steady_clock::now() +
-                                  std::chrono::milliseconds(l ? 1000 : 150)});
+    if (c >= '1' && c <= '6') {
+        s.pending.push_back({c - '0', 150, 80});
+    } else if (l) {
+        s.pending.push_back({static_cast<int>(l - longKeys) + 1, 1000, 80});
+    } else if (c == ' ') {
+        SimStationTransmit(&s.station, !s.station.transmitting);
+        say(s.station.transmitting ? "panel-sim: transmitting%lld" : "panel-sim: receiving%lld", 0);
+    } else if (c == '+' || c == '-') {
+        SimStationSetFrequency(&s.station, s.station.hz + (c == '+' ? 1000 : -1000));
+        say("panel-sim: %lld Hz", s.station.hz);
+    } else if (c == '>' || c == '<') {
+        SimStationBand(&s.station, c == '>' ? 1 : -1);
+        say("panel-sim: %lld Hz", s.station.hz);
+    } else if (c == 'i') {
+        for (const Press& p : kInterfaceStep)
+            s.pending.push_back(p);
     } else if (c == 's') {
         std::filesystem::create_directories(s.root + "/screens");
         shot(s, s.root + "/screens/screen-" + std::to_string(++s.shots) + ".png");
@@ -155,27 +218,19 @@ int interactive(Sim& s, bool live, bool window) {
         std::fprintf(stderr, "panel-sim: no display, the panel is shown only on request\r\n");
     help();
     SimScreenMap map;
-    std::vector<Held> held;
     std::string esc;
-    auto lastLive = std::chrono::steady_clock::now();
+    auto lastLive = Clock::now();
     while (!PanelWait(&s.panel, 0)) {
         pollfd p{0, POLLIN, 0};
-        int r = poll(&p, tty ? 1 : 0, 40);
-        auto now = std::chrono::steady_clock::now();
-        for (size_t i = 0; i < held.size();) {
-            if (now >= held[i].until) {
-                SimGpioKeyUp(&s.keys, held[i].key);
-                held.erase(held.begin() + static_cast<long>(i));
-            } else {
-                i++;
-            }
-        }
+        int r = poll(&p, tty ? 1 : 0, 20);
+        pumpPresses(s);
+        const auto now = Clock::now();
         if (!map.pixels)
             SimScreenMapOpen(&map, SimFbPath(s.root));
         if (view && map.pixels) {
             X11ViewShow(view, map.pixels);
             while (char c = X11ViewNextKey(view))
-                handleKey(s, c, &held);
+                handleKey(s, c);
         }
         if (live && map.pixels && now - lastLive > std::chrono::seconds(1)) {
             SimScreen screen;
@@ -191,7 +246,7 @@ int interactive(Sim& s, bool live, bool window) {
         if (!esc.empty() || c == 27) {
             esc += c;
             if (esc == "\x1b[24~") { // F12
-                handleKey(s, 'F', &held);
+                handleKey(s, 'F');
                 esc.clear();
             } else if (esc.size() >= 5 || (esc.size() > 2 && c == '~')) {
                 esc.clear();
@@ -199,10 +254,10 @@ int interactive(Sim& s, bool live, bool window) {
             continue;
         }
         if (c != 'F' && c != 'C')
-            handleKey(s, c, &held);
+            handleKey(s, c);
     }
-    for (const Held& h : held)
-        SimGpioKeyUp(&s.keys, h.key);
+    if (s.downKey)
+        SimGpioKeyUp(&s.keys, s.downKey);
     SimScreenMapClose(&map);
     X11ViewClose(view);
     if (tty)
@@ -251,7 +306,7 @@ int main(int argc, char** argv) {
     std::string error;
     SimRootOptions opt;
     opt.fbgrabTool = SIM_FBGRAB_EXE;
-    if (!SimRootCreate(s.root, opt, &error)) {
+    if (!SimRootCreate(s.root, opt, &error) || !SimStationStart(&s.station, s.root, &error)) {
         std::fprintf(stderr, "panel-sim: %s\n", error.c_str());
         return 1;
     }
@@ -260,7 +315,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "panel-sim: cannot open the keyboard or key models\n");
         return 1;
     }
-    std::filesystem::create_directories(skins);
     if (!PanelStart(&s.panel, exe, s.root, skins, &error)) {
         std::fprintf(stderr, "panel-sim: %s\n", error.c_str());
         return 1;
@@ -274,6 +328,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "panel-sim: script ended, stopping the panel\n");
         PanelKill(&s.panel);
     }
+    SimStationStop(&s.station);
     SimKeyboardClose(&s.kbd);
     SimGpioKeysClose(&s.keys);
     if (rc == 0 && s.panel.exitStatus != 0 && !script.empty())

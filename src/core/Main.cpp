@@ -235,6 +235,9 @@ int PanelMain() {
     }
 
     StartThreadCATserial(w);
+    // The refresh thread starts on the operating page: its first tick loads the
+    // page's picture over the start-up one.
+    w->skinReload = 1;
     if (g_setup.EnableTime == '1')
         StartThread(thrTime, timer, w);
 
