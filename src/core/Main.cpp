@@ -127,8 +127,11 @@ void LoadThread(Works* w) {
             break;
         char text[32];
         std::snprintf(text, sizeof text, "Loading ...%2d", count--);
-        putString(9, 300, 400, text, 255, 255, 255, w->fb);
-        fbRealize(w->fb);
+        {
+            PictureLock lock(PictureMutex());
+            putString(9, 300, 400, text, 255, 255, 255, w->fb);
+            fbRealize(w->fb);
+        }
         std::fprintf(stderr, "Time %s..\n", text);
     }
 }
@@ -190,9 +193,12 @@ int PanelMain() {
     waitTAV = 5;
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
 
-    LoadSkin(w, HighPowerModel(w) ? "start120" : "start", 1);
-    fbSetBack(w->fb);
-    fbRealize(w->fb);
+    {
+        PictureLock lock(PictureMutex());
+        LoadSkin(w, HighPowerModel(w) ? "start120" : "start", 1);
+        fbSetBack(w->fb);
+        fbRealize(w->fb);
+    }
 
     startInitThread = 1;
     StartThread(thInit, LoadThread, w);
@@ -203,12 +209,14 @@ int PanelMain() {
 
     StartThread(thAggFw, AggFWThread, w);
 
-    LoadSkin(w, "statusB", 1);
-    fbSetBack(w->fb);
-    fbRealize(w->fb);
-
     InitMenu(w);
-    LoadButtons(w);
+    {
+        PictureLock lock(PictureMutex());
+        LoadSkin(w, "statusB", 1);
+        fbSetBack(w->fb);
+        fbRealize(w->fb);
+        LoadButtons(w);
+    }
 
     TrxParameters params;
     getParameters(&params, w);
@@ -245,12 +253,15 @@ int PanelMain() {
         plat_sleep_ms(1000);
 
     std::fprintf(stderr, "Close..\n");
-    LoadSkin(w, "start", 1);
-    fbSetBack(w->fb);
-    fbRealize(w->fb);
-    fbSetBack(w->fb);
-    putString(9, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255, w->fb);
-    fbRealize(w->fb);
+    {
+        PictureLock lock(PictureMutex());
+        LoadSkin(w, "start", 1);
+        fbSetBack(w->fb);
+        fbRealize(w->fb);
+        fbSetBack(w->fb);
+        putString(9, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255, w->fb);
+        fbRealize(w->fb);
+    }
     plat_sleep_ms(2000);
 
     LogInfo("Communicator operations end");

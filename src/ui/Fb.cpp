@@ -140,6 +140,17 @@ void fbRelease(FrameBuffer* fb, bool fromMemory) {
     delete fb;
 }
 
-void fbRealize(FrameBuffer* fb) { std::memcpy(fb->screen, fb->work, fb->memSize); }
+std::recursive_mutex& PictureMutex() {
+    static std::recursive_mutex m;
+    return m;
+}
 
-void fbSetBack(FrameBuffer* fb) { std::memcpy(fb->work, fb->back, fb->memSize); }
+void fbRealize(FrameBuffer* fb) {
+    PictureLock lock(PictureMutex());
+    std::memcpy(fb->screen, fb->work, fb->memSize);
+}
+
+void fbSetBack(FrameBuffer* fb) {
+    PictureLock lock(PictureMutex());
+    std::memcpy(fb->work, fb->back, fb->memSize);
+}

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 struct FrameBuffer {
     int32_t width;
@@ -30,6 +31,12 @@ FrameBuffer* fbInitMemory(int xres, int yres, int bitsPerPixel);
 // tests and tools that make several release them. `fromMemory` tells which
 // constructor made it.
 void fbRelease(FrameBuffer* fb, bool fromMemory);
+
+// The pictures are drawn by several threads (refresh, keys, start-up); one
+// picture is changed by one of them at a time under this lock, taken around a
+// whole tick or page change (it may be taken again by the thread holding it).
+std::recursive_mutex& PictureMutex();
+using PictureLock = std::lock_guard<std::recursive_mutex>;
 
 void fbRealize(FrameBuffer* fb); // work -> screen
 void fbSetBack(FrameBuffer* fb); // back -> work

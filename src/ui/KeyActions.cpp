@@ -47,6 +47,7 @@ void page0(Works* w, int key, bool lng) {
             ChangeBanco(w);
         } else {
             w->viewFlags |= 2;
+            PictureLock lock(PictureMutex());
             LoadSkin(w, "statusB", 1);
             fbSetBack(w->fb);
             w->keyPage = 6;
@@ -95,6 +96,7 @@ void page0(Works* w, int key, bool lng) {
     case 6:
         if (lng) {
             w->viewFlags |= 1;
+            PictureLock lock(PictureMutex());
             LoadSkin(w, "status", 1);
             fbSetBack(w->fb);
             return;

@@ -229,6 +229,7 @@ void LoadButtons(Works* w) {
 }
 
 void SetWorkImg(Works* w) {
+    PictureLock lock(PictureMutex());
     const bool big = HighPowerModel(w);
     const char* skin = big ? "img1b" : "img1";
     switch (w->screenPage) {

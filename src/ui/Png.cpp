@@ -137,6 +137,7 @@ void getPng(Works* w, int toBack) {
         return;
     }
     Rows rows;
+    PictureLock lock(PictureMutex());
     bool ok = decode(f, path, fb, toBack ? fb->back : fb->work, w->imageX, w->imageY, &rows);
     if (ok && !toBack)
         fbRealize(fb);

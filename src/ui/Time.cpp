@@ -423,17 +423,22 @@ void TimerDrawPage(Works* w) {
                 DrawGrid(w);
         }
     }
+}
+
+void TimerTick(Works* w) {
+    {
+        PictureLock lock(PictureMutex());
+        fbSetBack(w->fb);
+        TimerDrawPage(w);
+        fbRealize(w->fb);
+    }
+    // The status goes to a remote unit outside the picture lock: a slow peer
+    // must not hold up the keys' page changes.
     if (w->remoteConnected) {
         char record[kStatusRecordSize];
         CreaBufferDiStato(w, record);
         sendWebSockStatusFrame(w, record, kStatusRecordSent);
     }
-}
-
-void TimerTick(Works* w) {
-    fbSetBack(w->fb);
-    TimerDrawPage(w);
-    fbRealize(w->fb);
 }
 
 void TimerInit(Works* w) {

@@ -17,6 +17,7 @@
 #include "platform/Root.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
@@ -44,6 +45,7 @@ class Link : public ::testing::Test {
         w->running = 0;
         if (link.joinable())
             link.join();
+        std::free(w->fanTable); // loaded by a test as start-up does; the link has ended
         AmpModelStop(model);
         plat_set_root(nullptr);
     }
@@ -238,7 +240,6 @@ TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     ASSERT_TRUE(onWire("MP1;", 3000));
     ASSERT_TRUE(onWire("AT11;", 3000));
     ASSERT_TRUE(onWire("AB0;", 3000));
-    std::free(w->fanTable);
 }
 
 } // namespace

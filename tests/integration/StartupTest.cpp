@@ -75,7 +75,7 @@ TEST_F(PanelRun, KeyboardSavesTheSetupAndRemoteServicesComeBack) {
     // Every remote service runs again and the file says so.
     ASSERT_TRUE(WaitFor([&] { return Contains(output(), "Cat.c start"); }, 5000));
     for (const char* started : {"Th_scrivi start", "Th_leggi start"})
-        EXPECT_TRUE(Contains(output(), started)) << started;
+        EXPECT_TRUE(printed(started, 3000)) << started;
     ASSERT_TRUE(WaitFor([&] { return Contains(ReadFile(dir.path + "/opt/set/setup.txt"),
                                               "EnableFFT: 1\n"); },
                         5000));
