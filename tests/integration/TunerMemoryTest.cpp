@@ -1,0 +1,179 @@
+// The tuner memory end to end: a frequency change recalls the stored word on the
+// wire, manual steps and the store key write the tuner file, the bank key loads
+// another bank.
+#include "TestRoot.h"
+
+#include "amp/CmdQueue.h"
+#include "amp/Linear.h"
+#include "core/Setup.h"
+#include "core/Threads.h"
+#include "core/Works.h"
+#include "devsim/AmpModel.h"
+#include "devsim/SimRoot.h"
+#include "platform/Clock.h"
+#include "platform/Root.h"
+#include "trx/Serial.h"
+#include "tuner/Banks.h"
+#include "tuner/TuneMem.h"
+#include "tuner/TuneWord.h"
+#include "ui/Fb.h"
+#include "ui/KeyActions.h"
+#include "ui/Nuova.h"
+#include "ui/Time.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+class TunerMemory : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path);
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        w->serMut = &serMut;
+        w->trxParams = &params;
+        InitGlobalVar(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+        setup->serialLinkEnabled = '0';
+        setup->catSerialEnabled = '0';
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        w->startupFlags = 0;
+        w->NumBanco = 0;
+        TimerInit(w.get());
+        // Bank 0: 20 m uses the tuner on output 1, 40 m has it bypassed.
+        ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna.txt",
+                              "!Gen\n40m 7000000 7300000 1 1 1 0 0.0\n"
+                              "20m 14000000 14350000 1 1 0 0 0.0\n"
+                              "17m 18068000 18168000 1 1 0 0 0.0\n"));
+        // A setting stored for 14.070 MHz: CL, L 100, C 200.
+        ASSERT_TRUE(WriteFile(dir.path + "/opt/set/atu_ant1.txt", "3117 14070000 1 1 100 200\n"));
+        LoadAllBankTable(w.get(), 0);
+        model = AmpModelStart(dir.path + "/dev/ttyAMA0");
+        ASSERT_NE(model, nullptr);
+        link = std::thread(Linear, w.get());
+    }
+    void TearDown() override {
+        w->running = 0;
+        link.join();
+        AmpModelStop(model);
+        fbRelease(fb, true);
+        std::filesystem::current_path(old);
+        plat_set_root(nullptr);
+    }
+    // The operating frequency changes (as from the amplifier's own counter).
+    void tuneTo(int hz) {
+        w->ModeWorkIdx = 0;
+        w->fmFreqHz = hz;
+        TimerTick(w.get());
+    }
+    bool onWire(const std::string& text, int timeoutMs) {
+        return WaitFor(
+            [&] {
+                for (auto& r : AmpModelReceived(model))
+                    if (r.text == text)
+                        return true;
+                return false;
+            },
+            timeoutMs);
+    }
+    static std::string word(uint32_t w) {
+        char b[16];
+        std::snprintf(b, sizeof b, "MT1%08X;", w);
+        return b;
+    }
+    uint32_t stored(uint32_t l, uint32_t c, uint32_t modeBit) {
+        Works tmp{};
+        SetC(&tmp, c);
+        SetI(&tmp, l);
+        return tmp.tunerWord | modeBit;
+    }
+
+    TempDir dir;
+    std::filesystem::path old;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    std::mutex serMut;
+    TrxParameters params{};
+    FrameBuffer* fb = nullptr;
+    AmpModel* model = nullptr;
+    std::thread link;
+};
+
+TEST_F(TunerMemory, FrequencyChangeRecallsNeutralOrBypassWords) {
+    tuneTo(14071000); // the segment of the stored setting
+    ASSERT_TRUE(onWire(word(stored(100, 200, kModeCL)), 3000));
+    ASSERT_TRUE(WaitFor([&] { return AmpModelTunerWord(model) == stored(100, 200, kModeCL); }, 2000));
+
+    tuneTo(18100000); // nothing stored on 17 m: the neutral word
+    ASSERT_TRUE(onWire("MT100800000;", 3000));
+
+    tuneTo(7100000); // the tuner is bypassed on 40 m
+    ASSERT_TRUE(WaitFor([&] { return (AmpModelTunerWord(model) & kModeBypass) != 0; }, 3000));
+    EXPECT_EQ(AmpModelTunerWord(model) & (kModeCL | kModeLC), 0u);
+    EXPECT_EQ(w->tunerBypass, 1);
+}
+
+TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
+    tuneTo(14200000); // the nearest stored setting of the band is recalled
+    ASSERT_TRUE(onWire(word(stored(100, 200, kModeCL)), 3000));
+    // Manual tuning: page 3 key 6, then four "up C" and two "up L" steps.
+    w->keyPage = 3;
+    DecodeTasto(w.get(), 6, 0);
+    ASSERT_EQ(w->keyPage, 4);
+    ASSERT_TRUE(WaitFor([&] { return CmdQueueEmpty(w.get()); }, 3000));
+    WaitSemaforoTuneval(w.get());
+    ReadTnePar(w.get());
+    SetMode(w.get(), kTuneCL);
+    StopSemaforoTuneval(w.get());
+    const uint32_t c0 = w->tuneC, l0 = w->tuneL;
+    for (int i = 0; i < 4; i++)
+        DecodeTasto(w.get(), 5, 0);
+    for (int i = 0; i < 2; i++)
+        DecodeTasto(w.get(), 3, 0);
+    const uint32_t expect = stored(l0 + 2, c0 + 4, kModeCL);
+    ASSERT_TRUE(onWire(word(expect), 3000));
+    // Store: key 1 chooses the target (this bank, this antenna), key 6 stores.
+    DecodeTasto(w.get(), 1, 0);
+    ASSERT_EQ(w->keyPage, 8);
+    DecodeTasto(w.get(), 6, 0);
+    EXPECT_EQ(w->keyPage, 3);
+    auto lines = ReadLines(dir.path + "/opt/set/atu_ant1.txt");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "3117 14070000 1 1 100 200"); // ascending index order
+    EXPECT_EQ(lines[1], "3130 14200000 1 1 " + std::to_string(l0 + 2) + " " +
+                            std::to_string(c0 + 4));
+}
+
+TEST_F(TunerMemory, BankKeyStoresTheBankAndAppliesIt) {
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna_b1.txt",
+                          "!Gen\n20m 14000000 14350000 1 3 1 0 0.0\n"));
+    w->MAXbank = 20;
+    w->fmFreqHz = 14200000; // bank 1 works in mode 0: the amplifier's counter
+    w->freqHz = 14200000;
+    w->lastFreqHz = 14200000;
+    DecodeTasto(w.get(), 1, 0); // MEM: the next bank
+    EXPECT_EQ(w->NumBanco, 1);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/opt/set/setup.txt"), "NumBanco: 1\n"));
+    // The next tick re-applies the table: output 3 with the tuner bypassed.
+    TimerTick(w.get());
+    ASSERT_TRUE(onWire("SA3;", 3000));
+    ASSERT_TRUE(WaitFor([&] { return (AmpModelTunerWord(model) & kModeBypass) != 0; }, 3000));
+    EXPECT_EQ(AmpModelAntenna(model), 3);
+}
+
+} // namespace

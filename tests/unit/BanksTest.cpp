@@ -1,0 +1,219 @@
+// Antenna bank tables: file format, defaults, the work-mode marker, editing,
+// bank switching and the bank sequences.
+#include "TestRoot.h"
+
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/SimRoot.h"
+#include "platform/Root.h"
+#include "tuner/Banks.h"
+#include "tuner/TuneMem.h"
+#include "ui/Nuova.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+class Banks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        InitGlobalVar(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+        setup->serialLinkEnabled = '0';
+        setup->catSerialEnabled = '0';
+    }
+    void TearDown() override { plat_set_root(nullptr); }
+    std::string file(int bank) { return dir.path + BankFileName(bank); }
+    std::string name(int row) { return w->antennaTable[row].name.get().s; }
+
+    TempDir dir;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+};
+
+TEST_F(Banks, FileNamesOfTheTwentyBanks) {
+    EXPECT_EQ(BankFileName(0), "/opt/set/antenna.txt");
+    EXPECT_EQ(BankFileName(1), "/opt/set/antenna_b1.txt");
+    EXPECT_EQ(BankFileName(19), "/opt/set/antenna_b19.txt");
+    EXPECT_EQ(BankFileName(20), "/opt/set/antenna.txt");
+    EXPECT_EQ(BankFileName(-1), "/opt/set/antenna.txt");
+}
+
+TEST_F(Banks, MissingFileGivesTheFullDefaults) {
+    w->antennaTable[0].antenna = 3;
+    EXPECT_EQ(LoadTabConfig(w.get(), 4), 0);
+    EXPECT_EQ(w->antennaRowCount, 11);
+    EXPECT_EQ(name(0), "160m");
+    EXPECT_EQ(w->antennaTable[0].antenna, 1);
+    EXPECT_EQ(w->antennaTable[0].atuBypass, 1);
+    EXPECT_EQ(name(10), "6m");
+    EXPECT_EQ(w->antennaTable[10].freqHigh, 54000000u);
+}
+
+TEST_F(Banks, RowsMarkerCommentsAndTheElevenRowLimit) {
+    std::string text = "; bank for the contest station\r\n!Tav\r\n";
+    for (int i = 0; i < 12; i++)
+        text += "b" + std::to_string(i) + " " + std::to_string(1000000 * (i + 1)) + " 0x" +
+                "F4240 1 2 0 3 12.5\n";
+    ASSERT_TRUE(WriteFile(file(2), text));
+    EXPECT_EQ(LoadTabConfig(w.get(), 2), 1);
+    EXPECT_EQ(w->antennaRowCount, 11); // twelve rows, eleven kept
+    EXPECT_EQ(name(10), "b10");
+    EXPECT_EQ(w->antennaTable[3].freqLow, 4000000u);
+    EXPECT_EQ(w->antennaTable[3].freqHigh, 1000000u); // hexadecimal
+    EXPECT_EQ(w->antennaTable[3].ampEnable, 1);
+    EXPECT_EQ(w->antennaTable[3].antenna, 2);
+    EXPECT_EQ(w->antennaTable[3].attStep, 3);
+    EXPECT_FLOAT_EQ(w->antennaTable[3].pwr, 12.5f);
+    EXPECT_EQ(w->antennaRowIdx, kNoAntennaRow);
+}
+
+TEST_F(Banks, MarkerOnlyFileIsAnEmptyTableInMode2) {
+    ASSERT_TRUE(WriteFile(file(0), "; nothing but the interface\n!817\n"));
+    EXPECT_EQ(LoadTabConfig(w.get(), 0), 2);
+    EXPECT_EQ(w->antennaRowCount, 0);
+    w->freqHz = 14070000;
+    GestioneAntennaAutomatica(w.get());
+    EXPECT_EQ(w->antennaRowIdx, 100u); // no band is ever applied
+}
+
+TEST_F(Banks, NamesOfEightAndNineCharacters) {
+    ASSERT_TRUE(WriteFile(file(0), "160meters 1800000 2000000 1 1 0 0 0.0\n"
+                                   "80meters 3500000 4000000 1 2 0 1 0.0\n"));
+    testing::internal::CaptureStderr();
+    LoadTabConfig(w.get(), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    // Nine characters: the numbers start inside the name, the frequencies read
+    // as 0, and names and ranges go back to the defaults; the settings stay.
+    EXPECT_TRUE(Contains(err, "Error Reinit antenna\n"));
+    EXPECT_EQ(w->antennaRowCount, 11);
+    EXPECT_EQ(name(0), "160m");
+    EXPECT_EQ(w->antennaTable[0].freqLow, 1800000u);
+    EXPECT_EQ(w->antennaTable[1].antenna, 2);
+    EXPECT_EQ(w->antennaTable[1].attStep, 1);
+
+    ASSERT_TRUE(WriteFile(file(0), "80meters 3500000 4000000 1 2 0 1 0.0\n"));
+    testing::internal::CaptureStderr();
+    LoadTabConfig(w.get(), 0);
+    EXPECT_FALSE(Contains(testing::internal::GetCapturedStderr(), "Reinit"));
+    EXPECT_EQ(w->antennaRowCount, 1);
+    EXPECT_EQ(name(0), "80meter"); // cut to seven, the eighth lost
+    EXPECT_EQ(w->antennaTable[0].freqLow, 3500000u);
+}
+
+TEST_F(Banks, SavingWritesTheMarkerFirstAndSurvivesAReload) {
+    ASSERT_TRUE(WriteFile(file(0), "!817\n20m 14000000 14350000 1 2 0 1 0.0\n"));
+    w->NumBanco = 0;
+    w->ModeWorkIdx = LoadTabConfig(w.get(), 0);
+    ChangeInterfaceBanco(w.get()); // 2 -> 0
+    EXPECT_EQ(w->ModeWorkIdx, 0);
+    auto lines = ReadLines(file(0));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "!Gen");
+    EXPECT_EQ(lines[1], "20m 14000000 14350000 1 1 0 0 0.0"); // with the live state of the band
+    EXPECT_FALSE(FileExists(file(0) + ".new"));
+}
+
+TEST_F(Banks, SaveToBankTakesTheLiveState) {
+    InitTabAntenna(w.get(), 0);
+    w->freqHz = 7100000;
+    w->tunerBypass = 0;
+    w->attenuator = 3;
+    w->attenuatorShown = 3;
+    SaveToBank(w.get(), 5, 1);
+    const AntennaRow& r = w->antennaTable[3];
+    EXPECT_EQ(r.antenna, 2);
+    EXPECT_EQ(r.atuBypass, 0);
+    EXPECT_EQ(r.attStep, 3);
+    EXPECT_EQ(r.ampEnable, 1);
+    EXPECT_TRUE(Contains(ReadFile(file(5)), "40m 7000000 7300000 1 2 0 3 0.0\n"));
+}
+
+TEST_F(Banks, CellEditingSteps) {
+    InitTabAntenna(w.get(), 0);
+    w->editRow = 2;
+    AntennaRow& r = w->antennaTable[2];
+    w->editColumn = 3; // antenna
+    r.antenna = 3;
+    ModifytabAntenna(w.get(), 0);
+    EXPECT_EQ(r.antenna, 1);
+    ModifytabAntenna(w.get(), 1);
+    EXPECT_EQ(r.antenna, 3);
+    r.antenna = 0;
+    ModifytabAntenna(w.get(), 1);
+    EXPECT_EQ(r.antenna, 1); // 0 - 1 wraps above 3
+    w->editColumn = 1; // attenuator step
+    r.attStep = 3;
+    ModifytabAntenna(w.get(), 0);
+    EXPECT_EQ(r.attStep, 0);
+    ModifytabAntenna(w.get(), 1);
+    EXPECT_EQ(r.attStep, 0); // 0 stays 0 going down
+    w->editColumn = 0; // power figure
+    ModifytabAntenna(w.get(), 0);
+    ModifytabAntenna(w.get(), 0);
+    EXPECT_NEAR(r.pwr, 0.2f, 1e-6);
+    w->editColumn = 2;
+    ModifytabAntenna(w.get(), 1);
+    EXPECT_EQ(r.ampEnable, 1);
+    w->editColumn = 7; // no such column
+    ModifytabAntenna(w.get(), 1);
+    EXPECT_EQ(r.ampEnable, 1);
+}
+
+TEST_F(Banks, ChangingBankSavesTheSettingAndLoadsTheBank) {
+    ASSERT_TRUE(WriteFile(file(1), "!Gen\n20m 14000000 14350000 1 3 0 0 0.0\n"));
+    w->NumBanco = 0;
+    w->MAXbank = 20;
+    ChangeBanco(w.get());
+    EXPECT_EQ(w->NumBanco, 1);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/opt/set/setup.txt"), "NumBanco: 1\n"));
+    EXPECT_EQ(w->antennaRowCount, 1);
+    EXPECT_EQ(w->antennaTable[0].antenna, 3);
+    EXPECT_EQ(w->antennaRowIdx, kNoAntennaRow);
+
+    w->MAXbank = 1; // one bank: always bank 0, reloaded
+    ChangeBanco(w.get());
+    EXPECT_EQ(w->NumBanco, 0);
+    ChangeBanco(w.get());
+    EXPECT_EQ(w->NumBanco, 0);
+    EXPECT_EQ(w->antennaRowCount, 11);
+}
+
+TEST_F(Banks, CopyAndResetOfBanks) {
+    ASSERT_TRUE(WriteFile(file(3), "!Tav\n20m 14000000 14350000 1 3 0 0 0.0\n"));
+    ASSERT_TRUE(WriteFile(dir.path + TuneMemFileName(3, 0), "3117 14070000 1 1 5 6\n"));
+    ASSERT_TRUE(WriteFile(file(0), "!Gen\n40m 7000000 7300000 1 1 1 0 0.0\n"));
+    w->NumBanco = 0;
+    LoadAllBankTable(w.get(), 0);
+    CopyBank(w.get(), 3, 9);
+    EXPECT_EQ(ReadFile(file(9)), "!Gen\n20m 14000000 14350000 1 3 0 0 0.0\n");
+    EXPECT_EQ(ReadFile(dir.path + TuneMemFileName(9, 0)), "3117 14070000 1 1 5 6\n");
+    // The current bank is back in memory, not the origin's rows.
+    EXPECT_EQ(w->antennaRowCount, 1);
+    EXPECT_EQ(name(0), "40m");
+
+    ResetBank(w.get(), 9);
+    EXPECT_FALSE(FileExists(file(9)));
+    EXPECT_FALSE(FileExists(dir.path + TuneMemFileName(9, 0)));
+    EXPECT_TRUE(FileExists(file(3)));
+    auto cmds = ReadLines(dir.path + "/commands.log");
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), "rm -f /opt/set/antenna_b9.txt"), cmds.end());
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), "rm -f /opt/set/atu_ant3_b9.txt"), cmds.end());
+
+    w->MAXbank = 5; // all banks: 0..4
+    ResetBank(w.get(), 5);
+    EXPECT_FALSE(FileExists(file(3)));
+    EXPECT_FALSE(FileExists(file(0)));
+    EXPECT_EQ(w->antennaRowCount, 11); // the current bank reads back as the defaults
+}
+
+} // namespace

@@ -1,0 +1,249 @@
+// The tuner word, the frequency index and the tuner memory with its files.
+#include "TestRoot.h"
+
+#include "amp/CmdQueue.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/SimRoot.h"
+#include "platform/Root.h"
+#include "tuner/Banks.h"
+#include "tuner/TuneMem.h"
+#include "tuner/TuneWord.h"
+#include "ui/Nuova.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kAllC = 0x8000 | 0x4 | 0x10 | 0x40 | 0x4000 | 0x1000 | 0x400 | 0x100 | 0x100000;
+constexpr uint32_t kAllL = 0x2 | 0x8 | 0x20 | 0x80 | 0x2000 | 0x800 | 0x200 | 0x80000 | 0x200000;
+
+class TuneMem : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        InitGlobalVar(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+    }
+    void TearDown() override { plat_set_root(nullptr); }
+    void store(int index, int antenna, uint8_t mode, uint16_t l, uint16_t c) {
+        SaveTuneValsuTabRam(w.get(), TuneMemEntry{1, mode, l, c}, index, antenna);
+    }
+    std::vector<int> queued() {
+        std::vector<int> out;
+        for (int q; (q = CmdQueueTake(w.get())) >= 0;)
+            out.push_back(q);
+        return out;
+    }
+    int index(int64_t f) {
+        int64_t s, e;
+        int first, end;
+        return AtuIdxSearch(f, &s, &e, &first, &end);
+    }
+
+    TempDir dir;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+};
+
+TEST_F(TuneMem, WordBitsModesAndDecoders) {
+    w->tunerWord = 0x400000 | 0x20000;
+    SetC(w.get(), 511);
+    EXPECT_EQ(w->tunerWord & kAllC, kAllC);
+    EXPECT_EQ(w->tunerWord & 0x400000u, 0u);
+    SetI(w.get(), 0);
+    EXPECT_EQ(w->tunerWord & kAllL, 0u);
+    EXPECT_EQ(w->tunerWord & 0x20000u, 0u);
+    // Every value round-trips through the bit table.
+    for (uint32_t v = 0; v < 512; v++) {
+        SetC(w.get(), v);
+        SetI(w.get(), 511 - v);
+        ASSERT_EQ(DecodeCapacitaFromTuneval(w->tunerWord), v);
+        ASSERT_EQ(DecodeInduttanzaFromTuneval(w->tunerWord), 511 - v);
+    }
+    SetMode(w.get(), kTuneLC);
+    EXPECT_EQ(w->tunerWord & kModeMask, kModeLC);
+    EXPECT_EQ(w->tunerBypass, 0);
+    SetMode(w.get(), kTuneBypass);
+    EXPECT_EQ(w->tunerWord & kModeMask, kModeBypass);
+    EXPECT_EQ(w->tunerBypass, 1);
+    SetMode(w.get(), 7); // only stored
+    EXPECT_EQ(w->tuneMode, 7);
+    EXPECT_EQ(w->tunerWord & kModeMask, kModeBypass);
+
+    // Two mode bits at once: no mode, with a message, and ReadTnePar bypasses.
+    w->tunerWord = kModeCL | kModeLC | 0x8000;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(DecodeModoFromTuneval(w->tunerWord), kTuneNone);
+    ReadTnePar(w.get());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(Contains(out, "DecodeModoFromTuneval -> tune: 0x840000"));
+    EXPECT_EQ(w->tunerWord & kModeMask, kModeBypass);
+    EXPECT_EQ(w->tuneC, 1u);
+}
+
+TEST_F(TuneMem, FrequencyIndexAndBack) {
+    int64_t s, e;
+    int first, end;
+    EXPECT_EQ(AtuIdxSearch(14070000, &s, &e, &first, &end), 3117);
+    EXPECT_EQ(first, 3110);
+    EXPECT_EQ(end, 3145);
+    EXPECT_EQ(s, 14000000);
+    EXPECT_EQ(e, 14350000);
+    EXPECT_EQ(index(14074999), 3117);
+    EXPECT_EQ(index(14075000), 3118);
+    EXPECT_EQ(index(1799000), 900);
+    EXPECT_EQ(index(53999999), 4649); // the last step rounds up to the end
+    EXPECT_EQ(AtuFreqfromIdx(3117), 14070000);
+    EXPECT_EQ(AtuFreqfromIdx(900), 1800000);
+    EXPECT_EQ(AtuFreqfromIdx(0), 0);
+    EXPECT_EQ(AtuFreqfromIdx(4569), 50000000);
+    // Every band centre maps into its own segment and back to within half a step.
+    for (int64_t f : {1840000, 3573000, 7074000, 10136000, 14074000, 18100000, 21074000, 24915000,
+                      28074000, 50313000}) {
+        int i = AtuIdxSearch(f, &s, &e, &first, &end);
+        EXPECT_GE(i, first);
+        EXPECT_LT(i, end);
+        EXPECT_LE(std::llabs(AtuFreqfromIdx(i) - f), (e - s) / (end - first) / 2) << f;
+    }
+}
+
+TEST_F(TuneMem, RecallPrefersTheExactThenTheNearestLowerEntry) {
+    w->freqHz = 14070000; // index 3117
+    store(3114, 0, kTuneLC, 40, 50);
+    store(3120, 0, kTuneCL, 60, 70);
+    w->tunerWord = kModeCL;
+    LoadTuneFromMEM(w.get(), 0);
+    EXPECT_EQ(w->tuneL, 40u); // 3 below wins over 3 above
+    EXPECT_EQ(w->tuneC, 50u);
+    EXPECT_EQ(w->tunerWord & kModeMask, kModeLC);
+
+    // A stored bypass mode loads as CL, with its L and C.
+    store(3117, 1, kTuneBypass, 11, 22);
+    LoadTuneFromMEM(w.get(), 1);
+    EXPECT_EQ(w->tunerWord & kModeMask, kModeCL);
+    EXPECT_EQ(w->tuneL, 11u);
+    EXPECT_EQ(w->tuneC, 22u);
+
+    // The same setting again: no change and no "MEMTUNE" line.
+    const uint32_t before = w->tunerWord;
+    testing::internal::CaptureStderr();
+    LoadTuneFromMEM(w.get(), 1);
+    EXPECT_FALSE(Contains(testing::internal::GetCapturedStderr(), "MEMTUNE"));
+    EXPECT_EQ(w->tunerWord, before);
+
+    // Nothing in the segment: the word stays.
+    w->freqHz = 7100000;
+    LoadTuneFromMEM(w.get(), 2);
+    EXPECT_EQ(w->tunerWord, before);
+}
+
+TEST_F(TuneMem, RecallDecisionQueuesTheRightWord) {
+    w->freqHz = 14070000;
+    w->antennaIdx = 0;
+    GestioneLoadTuneVal(w.get(), 1);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdTunerReset}); // nothing stored: neutral
+    GestioneLoadTuneVal(w.get(), 0);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdTunerBypass});
+    store(3144, 0, kTuneCL, 1, 2); // anywhere in the segment counts
+    GestioneLoadTuneVal(w.get(), 1);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdTuneFromMem});
+    w->tuneState = 1; // not while a search runs
+    GestioneLoadTuneVal(w.get(), 1);
+    EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(TuneMem, FilesAreWrittenInIndexOrderAndReadBack) {
+    store(4000, 1, kTuneLC, 300, 400);
+    store(12, 1, kTuneCL, 1, 2);
+    store(3117, 1, kTuneCL, 30, 40);
+    SaveTabAtu(w.get(), 7, 1);
+    auto lines = ReadLines(dir.path + "/opt/set/atu_ant2_b7.txt");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "12 24000 1 1 1 2");
+    EXPECT_EQ(lines[1], "3117 14070000 1 1 30 40");
+    EXPECT_EQ(lines[2], "4000 " + std::to_string(AtuFreqfromIdx(4000)) + " 1 2 300 400");
+    EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant2_b7.txt.new"));
+
+    store(3117, 2, kTuneCL, 9, 9);
+    LoadTabAtu(w.get(), 7, 2); // antenna 3 has no file in bank 7: its table is emptied
+    EXPECT_EQ(LoadTuneValFromTabRam(w.get(), 3117, 2).valid, 0);
+    LoadTabAtu(w.get(), 7, 1);
+    TuneMemEntry e = LoadTuneValFromTabRam(w.get(), 4000, 1);
+    EXPECT_EQ(e.valid, 1);
+    EXPECT_EQ(e.l, 300);
+    EXPECT_EQ(e.c, 400);
+    EXPECT_EQ(TuneMemFileName(0, 0), "/opt/set/atu_ant1.txt");
+    EXPECT_EQ(TuneMemFileName(19, 2), "/opt/set/atu_ant3_b19.txt");
+    EXPECT_EQ(TuneMemFileName(20, 5), "/opt/set/atu_ant3.txt");
+}
+
+TEST_F(TuneMem, OutOfRangeIndexIsReportedAndTheRestLoads) {
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/atu_ant1.txt",
+                          "; tuner memory\r\n5000 0 1 1 5 5\r\n-1 0 1 1 5 5\r\n"
+                          "3117 14070000 1 2 7 8\r\n900 1800000 1 1 3 4\r\n"));
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    LoadTabAtu(w.get(), 0, 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(Contains(err, "LoadTabAtu Errore idx\n"));
+    EXPECT_TRUE(Contains(out, "LoadTabAtu Errore idx"));
+    EXPECT_EQ(LoadTuneValFromTabRam(w.get(), 3117, 0).l, 7);
+    EXPECT_EQ(LoadTuneValFromTabRam(w.get(), 900, 0).c, 4);
+}
+
+TEST_F(TuneMem, StoringTheCurrentSettingRewritesTheFile) {
+    w->freqHz = 7074000;
+    SetC(w.get(), 123);
+    SetI(w.get(), 45);
+    SetMode(w.get(), kTuneLC);
+    InsertTuneToMem(w.get(), 3, 0);
+    auto lines = ReadLines(dir.path + "/opt/set/atu_ant1_b3.txt");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], std::to_string(index(7074000)) + " 7075000 1 2 45 123");
+    auto cmds = ReadLines(dir.path + "/commands.log");
+    ASSERT_GE(cmds.size(), 2u);
+    EXPECT_EQ(cmds[cmds.size() - 2], "mount -o remount defaults,rw /opt/set");
+    EXPECT_EQ(cmds.back(), "mount -v -n -o remount -r /opt/set");
+}
+
+TEST_F(TuneMem, AntennaRowOfTheFrequencyIsApplied) {
+    InitTabAntenna(w.get(), 0);
+    AntennaRow& r20 = w->antennaTable[5]; // 20 m
+    r20.antenna = 3;
+    r20.atuBypass = 0;
+    r20.ampEnable = 1;
+    r20.attStep = 2;
+    w->freqHz = 14200000;
+    w->ampBypass = 1;
+    GestioneAntennaAutomatica(w.get());
+    EXPECT_EQ(w->antennaRowIdx, 5u);
+    EXPECT_EQ(w->antennaIdx, 2);
+    EXPECT_EQ(w->attenuator, 2);
+    EXPECT_EQ(queued(), (std::vector<int>{kCmdAntenna, kCmdTunerReset, kCmdBypassOff, kCmdAtt}));
+
+    // A bypassed band in standby.
+    w->freqHz = 7100000;
+    w->ampBypass = 0;
+    GestioneAntennaAutomatica(w.get());
+    EXPECT_EQ(queued(), (std::vector<int>{kCmdAntenna, kCmdTunerBypass, kCmdBypassOn}));
+    EXPECT_EQ(w->antennaIdx, 0);
+
+    // Outside every band nothing is applied and no re-evaluation is forced.
+    w->freqHz = 16000000;
+    GestioneAntennaAutomatica(w.get());
+    EXPECT_EQ(w->antennaRowIdx, 100u);
+    EXPECT_TRUE(queued().empty());
+}
+
+} // namespace
