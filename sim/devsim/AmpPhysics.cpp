@@ -45,11 +45,23 @@ AmpAntenna AmpAntennaLine(double f0Hz, double zc, double rRes) {
 }
 
 AmpAntenna AmpDefaultAntenna(int index) {
+    AmpAntenna a;
     switch (index) {
     case 1:
-        return AmpAntennaLine(14.2e6, 600, 65);
+        // A multiband wire through a balun: 40..100 ohm resistive, capacitive on
+        // every band, varying smoothly with frequency.
+        a.custom = [](double hz) {
+            const double u = std::log2(std::max(hz, 1e5) / 1.8e6);
+            return AmpZ(70 + 30 * std::sin(2.1 * u), -(180 + 140 * std::cos(1.7 * u)));
+        };
+        return a;
     case 2:
-        return AmpAntennaLine(9.0e6, 350, 30);
+        // A long wire through a 4:1 transformer: high resistance, mildly capacitive.
+        a.custom = [](double hz) {
+            const double u = std::log2(std::max(hz, 1e5) / 1.8e6);
+            return AmpZ(230 + 120 * std::sin(1.3 * u + 0.5), -(95 + 45 * std::sin(2.3 * u)));
+        };
+        return a;
     default:
         return AmpAntennaFixed(50, 0);
     }

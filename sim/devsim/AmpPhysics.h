@@ -26,8 +26,10 @@ struct AmpAntenna {
 
 AmpAntenna AmpAntennaFixed(double r, double x);
 AmpAntenna AmpAntennaLine(double f0Hz, double zc, double rRes);
-// Output 1: a half-wave dipole cut for 14.2 MHz; 2: a shortened vertical, quarter-wave
-// at 9 MHz over lossy ground; 3: a 50 ohm dummy load.
+// Output 1: a multiband wire through a balun (40..100 ohm, capacitive on every
+// band); 2: a long wire through a 4:1 transformer (100..350 ohm, mildly
+// capacitive); 3: a 50 ohm dummy load. The tuner's search matches output 1 on
+// every band and output 2 from 40 m to 10 m. AmpAntennaLine gives a plain wire.
 AmpAntenna AmpDefaultAntenna(int index);
 AmpZ AmpAntennaImpedance(const AmpAntenna& a, double hz);
 

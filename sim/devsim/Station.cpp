@@ -6,6 +6,7 @@
 #include "devsim/GpioConverter.h"
 #include "devsim/SimRoot.h"
 #include "devsim/TrxCatModel.h"
+#include "devsim/TrxModel.h"
 
 #include <filesystem>
 #include <fstream>
@@ -55,17 +56,24 @@ bool SimStationStart(SimStation* s, const std::string& root, std::string* error)
     radio.hz = s->hz;
     s->radio = Ft817ModelStart(root + kStationFt817Port, radio);
     s->cat = TrxCatModelStart(root + "/dev/KAVOCAT0");
-    if (!s->amp || !s->converter || !s->radio || !s->cat) {
+    TrxModelConfig trx;
+    trx.hz = s->hz;
+    s->trx = TrxModelStart(root + "/dev/ttyUSB1", trx);
+    if (!s->amp || !s->converter || !s->radio || !s->cat || !s->trx) {
         if (error)
             *error = "cannot start the station's device models";
         SimStationStop(s);
         return false;
     }
     AmpModelSetFrequency(s->amp, static_cast<int>(s->hz));
+    AmpModel* amp = s->amp;
+    TrxModelSetTransmitHook(s->trx, [amp](bool on, float watts) { AmpModelSetDrive(amp, on ? watts : 0.0f); });
     return true;
 }
 
 void SimStationStop(SimStation* s) {
+    TrxModelStop(s->trx); // first: its hook drives the amplifier model
+    s->trx = nullptr;
     AmpModelStop(s->amp);
     GpioConverterStop(s->converter);
     Ft817ModelStop(s->radio);
@@ -84,12 +92,14 @@ void SimStationSetFrequency(SimStation* s, long long hz) {
         Ft817ModelSetFrequency(s->radio, hz);
     if (s->cat)
         TrxCatModelSetFrequency(s->cat, hz);
+    if (s->trx)
+        TrxModelSetFrequency(s->trx, hz);
 }
 
 void SimStationTransmit(SimStation* s, bool on) {
     s->transmitting = on;
-    if (s->amp)
-        AmpModelSetDrive(s->amp, on ? s->driveW : 0.0f);
+    if (s->trx)
+        TrxModelSetPtt(s->trx, on, s->driveW);
 }
 
 void SimStationBand(SimStation* s, int direction) {

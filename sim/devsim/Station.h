@@ -9,6 +9,7 @@ struct AmpModel;
 struct GpioConverter;
 struct Ft817Model;
 struct TrxCatModel;
+struct TrxModel;
 
 // Where the station puts the FT-817: apart from the transceiver link's port.
 constexpr const char* kStationFt817Port = "/dev/ttyUSB2";
@@ -19,6 +20,7 @@ struct SimStation {
     GpioConverter* converter = nullptr;
     Ft817Model* radio = nullptr;
     TrxCatModel* cat = nullptr;
+    TrxModel* trx = nullptr; // the transceiver's serial link (work mode 1)
     long long hz = 14074000;
     float driveW = 5.0f;
     bool transmitting = false;
@@ -29,7 +31,8 @@ struct SimStation {
 bool SimStationStart(SimStation* s, const std::string& root, std::string* error);
 void SimStationStop(SimStation* s);
 
-// The operator's actions.
+// The operator's actions. Transmitting keys the transceiver, whose drive
+// reaches the amplifier.
 void SimStationSetFrequency(SimStation* s, long long hz);
 void SimStationTransmit(SimStation* s, bool on);
 // The next (+1) or previous (-1) amateur band.

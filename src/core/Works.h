@@ -212,6 +212,8 @@ struct Works {
     Shared<uint32_t> tuneC;
     Shared<uint32_t> tuneL;
     Shared<uint16_t> tuneMode;
+    Shared<int> tuneStep;  // state of the automatic search
+    Shared<float> bestSwr; // best SWR of the last search
     Shared<int> serFD;
     Shared<uint8_t> txButtonFlags;
     Shared<int> rxHoldTicks;

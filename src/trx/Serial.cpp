@@ -1,15 +1,434 @@
-// The transceiver serial link.
+// The maker's transceiver on its serial link.
+//
+// The transceiver streams frames unasked: a spectrum trace and its operating
+// parameters. The thread finds each frame by its header, decodes the parameters
+// into the shared record, forwards both to a remote unit, and after every frame
+// sends the amplifier's requests to the transceiver (tune carrier, receive).
 #include "trx/Serial.h"
 
+#include "amp/Alarms.h"
+#include "core/Setup.h"
+#include "core/Threads.h"
 #include "core/Works.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/Root.h"
+#include "remote/Messages.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kIdleMs = 1500;
+constexpr int kPayloadMax = 1999;
+
+bool linkOn(Works* w) {
+    return w->running && w->setup->serialLinkEnabled == '1' && ThreadStillWanted();
+}
+
+// Error 8, at most once per hold-off.
+void serialTimeout(Works* w, const char* line) {
+    if (w->errHoldoffMs == 0) {
+        AddErrore(w, 8);
+        w->errHoldoffMs = 2000;
+        std::fprintf(stderr, "%s", line);
+    }
+}
+
+int digitOf(uint8_t b) { return (b | 0x30) - 0x30; }
+
+// A level field: a raw value is stored; a raw 0 keeps the level as a negative
+// number (off, level remembered); a field with nothing to remember starts over.
+void level(int32_t& field, int raw, int start) {
+    if (raw != 0) {
+        field = raw;
+        return;
+    }
+    field = -std::abs(field);
+    if (field == 0)
+        field = start;
+}
+
+int readLength(const uint8_t digits[4], int* length) {
+    // Least significant digit first; 0x3A..0x3F stand for A..F.
+    char hex[5];
+    for (int i = 0; i < 4; i++) {
+        uint8_t c = digits[3 - i];
+        if (c > 0x39)
+            c = static_cast<uint8_t>(c + 7);
+        hex[i] = static_cast<char>(c);
+    }
+    hex[4] = '\0';
+    char* end;
+    const long v = std::strtol(hex, &end, 16);
+    if (end != hex + 4)
+        return -1;
+    *length = static_cast<int>(v);
+    return 0;
+}
+
+} // namespace
 
 void getParameters(TrxParameters* dst, Works* w) {
     std::lock_guard<std::mutex> lock(*w->serMut);
     *dst = *w->trxParams;
 }
 
-// Not built yet: the thread logs that and ends.
-void Serial(Works*) { LogInfo("Serial: not available in this build"); }
+int writeSerialPort(int fd, const uint8_t* bytes, size_t count, Works* w) {
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = write(fd, bytes + done, count - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return -1;
+        // A dead port: keep trying only while the link is wanted.
+        if (!linkOn(w))
+            return -1;
+        pollfd p{fd, POLLOUT, 0};
+        poll(&p, 1, 100);
+    }
+    return 0;
+}
+
+int readSerialPort(Works* w, uint8_t* buffer, size_t count) {
+    size_t have = 0;
+    int waitedMs = 0;
+    const int fd = w->serFD;
+    while (have < count) {
+        if (!linkOn(w))
+            return -1;
+        pollfd p{fd, POLLIN, 0};
+        const int64_t t0 = plat_mono_ms();
+        const int r = poll(&p, 1, 100);
+        if (r <= 0) {
+            waitedMs += static_cast<int>(plat_mono_ms() - t0);
+            if (waitedMs > kIdleMs - 1)
+                serialTimeout(w, "---------------------------------------TIMEOUT serial 3\n");
+            continue;
+        }
+        const ssize_t n = read(fd, buffer + have, count - have);
+        if (n > 0)
+            have += static_cast<size_t>(n);
+        else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+            return -1;
+    }
+    return 0;
+}
+
+int decodeCmdParameters(Works* w, uint8_t* subtype, int* length) {
+    // The length of the previous frame stays when the digits do not read.
+    static int lastLength = 0;
+    uint8_t head[5];
+    if (readSerialPort(w, head, 5) != 0)
+        return -1;
+    *subtype = head[0];
+    int n;
+    if (readLength(head + 1, &n) == 0)
+        lastLength = n;
+    if (lastLength >= 2000) {
+        char digits[5] = {static_cast<char>(head[4]), static_cast<char>(head[3]),
+                          static_cast<char>(head[2]), static_cast<char>(head[1]), '\0'};
+        std::fprintf(stderr, "----------> 3SERIAL : ERROR dataLength %d   %s!!!!!!\n", lastLength,
+                     digits);
+        lastLength = kPayloadMax;
+    }
+    *length = lastLength;
+    return 0;
+}
+
+void storeParameters(Works* w, int n, const uint8_t* b) {
+    static bool first = true;
+    std::lock_guard<std::mutex> lock(*w->serMut);
+    TrxParameters& p = *w->trxParams;
+    if (first) {
+        p = TrxParameters{};
+        first = false;
+    }
+    if (n < 1)
+        return;
+    auto bit = [&](int byte, int k) { return (b[byte] >> k) & 1; };
+
+    // Always: the store flags and the frequency of this frame.
+    p.flag0b6 = bit(0, 6);
+    p.activeIsB = bit(0, 5);
+    p.reportIsB = bit(0, 4);
+    p.memMode = bit(0, 0);
+    p.sel0 = (b[0] >> 2) & 3;
+    if (n >= 9) {
+        int32_t f = 0;
+        for (int i = 1; i <= 8; i++)
+            f = f * 10 + digitOf(b[i]);
+        p.rxFreq = f;
+    }
+    if (p.memMode) {
+        p.freqMem = p.rxFreq;
+        p.activeFreq = p.freqMem;
+    } else {
+        (p.reportIsB ? p.freqB : p.freqA) = p.rxFreq;
+        p.activeFreq = p.activeIsB ? p.freqB : p.freqA;
+    }
+    p.prevFreq = p.lastFreq;
+    p.lastFreq = p.activeFreq;
+
+    if (n >= 10 && bit(9, 7)) {
+        p.flag9b6 = bit(9, 6);
+        p.flag9b5 = bit(9, 5);
+        p.flag9b4 = bit(9, 4);
+        p.rxMode = b[9] & 0x0F;
+        (p.reportIsB ? p.modeB : p.modeA) = p.rxMode;
+        p.activeMode = p.activeIsB ? p.modeB : p.modeA;
+    }
+    if (n >= 11 && (b[10] >> 6) == 1) {
+        p.volumeSel = (b[10] >> 4) & 3;
+        p.sign10b3 = bit(10, 3) ? -1 : 1;
+        p.sign10b2 = bit(10, 2) ? -1 : 1;
+        p.sign10b1 = bit(10, 1) ? -1 : 1;
+        p.sign10b0 = bit(10, 0) ? 1 : -1;
+    }
+    if (n >= 12 && (b[11] >> 6) == 1) {
+        p.flag11b5 = bit(11, 5);
+        p.flag11b4 = bit(11, 4);
+        level(p.squelch, b[11] & 0x0F, -1);
+    }
+    if (n >= 14 && bit(12, 7) && (b[13] >> 6) == 1) {
+        p.selHigh = bit(12, 2);
+        level(p.level12lo, b[12] & 0x03, 0);
+        level(p.level12hi, (b[12] >> 3) & 0x0F, 0);
+        p.flag13b5 = bit(13, 5);
+        p.flag13b4 = bit(13, 4);
+        level(p.level13, b[13] & 0x0F, 0);
+        p.combinedSel = p.selHigh ? (b[13] & 0x0F) + 5 : ((b[12] >> 3) & 0x0F) + 1;
+    }
+    if (n >= 15 && (b[14] >> 4) == 3)
+        level(p.nr, b[14] & 0x0F, -1);
+    if (n >= 16 && (b[15] >> 4) == 3)
+        level(p.nb, b[15] & 0x0F, -1);
+    if (n >= 20 && (b[16] >> 5) == 3 && (b[17] >> 5) == 3 && (b[18] >> 4) == 3 &&
+        (b[19] >> 5) == 3) {
+        p.sel16 = (b[16] & 0x1F) + 1;
+        p.sel17 = (b[17] & 0x1F) + 1;
+        p.sel18 = (b[18] & 0x0F) + 1;
+        p.sel19hi = ((b[19] >> 2) & 0x07) + 1;
+        p.sel19lo = (b[19] & 0x03) + 1;
+    }
+    if (n >= 21 && (b[20] >> 6) == 1) {
+        level(p.att, bit(20, 4), -1);
+        level(p.lp, bit(20, 3), -1);
+        level(p.an, (b[20] >> 1) & 0x03, -1);
+        p.flag20b0 = bit(20, 0) ? 1 : -1;
+    }
+    if (n >= 22)
+        p.level21 = b[21] - 211;
+    if (n >= 23) {
+        const int v = b[22] & 0x7F;
+        if (p.volumeSel == 0)
+            level(p.volume, v, 50);
+        else if (p.volumeSel == 1)
+            level(p.volumeAux, v, 50);
+        else
+            level(p.volumeSide, v, 5);
+    }
+    if (n >= 26)
+        p.pitchHz = 100 * digitOf(b[23]) + 10 * digitOf(b[24]) + digitOf(b[25]);
+    if (n >= 31) {
+        int v = 0;
+        for (int i = 26; i <= 30; i++)
+            v = v * 16 + (digitOf(b[i]) & 0x0F);
+        p.offsetHz = v >= 0x80000 ? v - 0x100000 : v;
+    }
+}
+
+void storeFFT(Works* w, int length, const uint8_t* trace) {
+    float bins[kPlotPoints];
+    int n = 0;
+    for (int i = 85; i <= 938 && i < length; i++)
+        bins[n++] = trace[i] - 192.0f;
+    std::lock_guard<std::mutex> lock(*w->serMut);
+    // Bins the trace did not carry keep what the plot showed before.
+    for (int i = 0; i < n; i++)
+        w->grid.trace[i] = bins[i];
+}
+
+int SpectrumStart(int activeMode, int pitchHz, int offsetHz) {
+    float shift = 0.0f;
+    if (activeMode == 4)
+        shift = -static_cast<float>(pitchHz * 0.005333);
+    else if (activeMode == 6)
+        shift = static_cast<float>(pitchHz * 0.005333);
+    shift = static_cast<float>(shift + offsetHz * 0.005333);
+    shift = shift + 85.0f;
+    int start = shift < 0 ? static_cast<int>(shift + 1024.0f) : static_cast<int>(shift);
+    if (start >= kTracePoints)
+        return 0; // the trace as it came
+    // A shift back by more than a whole trace wraps around it again.
+    start %= kTracePoints;
+    if (start < 0)
+        start += kTracePoints;
+    return start;
+}
+
+void BuildTrace(const uint8_t* payload, int start, uint8_t* trace) {
+    for (int i = 0; i < kTracePoints; i++)
+        trace[i] = payload[(start + i) % kTracePoints];
+}
+
+namespace {
+
+void spectrumFrame(Works* w, const uint8_t* payload, int n) {
+    if (w->setup->usbSpectrum != '0')
+        return;
+    TrxParameters p;
+    getParameters(&p, w);
+    uint8_t trace[kTracePoints];
+    BuildTrace(payload, SpectrumStart(p.activeMode, p.pitchHz, p.offsetHz), trace);
+    int send = n - 170;
+    if (send > kTracePoints)
+        send = kTracePoints; // only the 1024-byte trace exists
+    if (send > 0)
+        sendWebSockSerSpectrFrame(w, trace, static_cast<size_t>(send));
+}
+
+void commandStep(Works* w, int fd) {
+    static const uint8_t kRx[] = {'R', 'X', ';'};
+    static const uint8_t kTx[] = {'T', 'U', '1', '2', '0', ';', 'T', 'X', '2', ';'};
+    if (w->tuneModeFlags & 0x04) {
+        writeSerialPort(fd, kRx, sizeof kRx, w);
+        std::fprintf(stderr, "SENT TAV RX;! (0x%x)\n", w->tuneModeFlags.load());
+        w->tuneModeFlags = static_cast<uint8_t>((w->tuneModeFlags & ~0x04u) | 0x08u);
+    }
+    if (w->tuneModeFlags & 0x20) {
+        writeSerialPort(fd, kTx, sizeof kTx, w);
+        std::fprintf(stderr, "SENT TAV TX2;! (0x%x)\n", w->tuneModeFlags.load());
+        w->tuneModeFlags = static_cast<uint8_t>((w->tuneModeFlags & ~0x20u) | 0x40u);
+    }
+    const uint8_t tx = w->txButtonFlags;
+    if (tx & 0x01) {
+        if (tx & 0x02) {
+            const bool b4 = tx & 0x10, b5 = tx & 0x20;
+            if (b4 == b5) {
+                writeSerialPort(fd, kTx, sizeof kTx, w);
+                std::fprintf(stderr, "SENT TAV TX2...\n");
+                w->txButtonFlags &= static_cast<uint8_t>(~0x01u);
+            }
+        } else {
+            writeSerialPort(fd, kRx, sizeof kRx, w);
+            std::fprintf(stderr, "SENT TAV RX...\n");
+            w->rxHoldTicks = 30;
+            w->txButtonFlags &= static_cast<uint8_t>(~0x01u);
+        }
+    }
+}
+
+void portError(Works* w, const char* dev) {
+    LogErr("Unable to open device %s", dev);
+    std::fprintf(stderr, "Serial: Unable to open device %s\n", dev);
+    char text[104];
+    std::snprintf(text, sizeof text, "Serial: Unable to open device %s", dev);
+    w->deviceErrorText.set(text);
+    w->deviceErrorCode.storeRelease(3);
+}
+
+int openPort(Works* w, const char* dev) {
+    LogInfo("Init Serial Port %s", dev);
+    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        // A missing cable to the transceiver must not stop the amplifier: the
+        // error page shows it and its retry key starts the link again.
+        portError(w, dev);
+        return -1;
+    }
+    termios t{};
+    t.c_iflag = IGNPAR;
+    t.c_cflag = CS8 | CREAD | CLOCAL;
+    t.c_oflag = 0;
+    t.c_lflag = 0;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, B115200);
+    cfsetospeed(&t, B115200);
+    tcflush(fd, TCIFLUSH);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        portError(w, dev);
+        close(fd);
+        return -1;
+    }
+    LogInfo("OK works->serFD=%d (%s)", fd, dev);
+    std::fprintf(stderr, "------------------ OK works->serFD=%d (%s)\n", fd, dev);
+    return fd;
+}
+
+} // namespace
+
+void Serial(Works* w) {
+    char dev[16];
+    w->setup->SerPort.copyTo(dev, sizeof dev);
+    const int fd = openPort(w, dev);
+    if (fd < 0)
+        return;
+    w->serFD = fd;
+
+    static uint8_t payload[2000];
+    int idleMs = 0;
+    while (linkOn(w)) {
+        // Header state: wait for a frame type byte.
+        pollfd p{fd, POLLIN, 0};
+        const int64_t t0 = plat_mono_ms();
+        const int r = poll(&p, 1, 100);
+        if (r <= 0) {
+            idleMs += static_cast<int>(plat_mono_ms() - t0);
+            if (idleMs > kIdleMs - 1) {
+                serialTimeout(w, "---------------------------------------TIMEOUT serial 1\n");
+                idleMs = 0;
+            }
+            continue;
+        }
+        uint8_t type;
+        const ssize_t n = read(fd, &type, 1);
+        if (n != 1) {
+            LogErr("error %d", static_cast<int>(n));
+            serialTimeout(w, "---------------------------------------TIMEOUT serial 2\n");
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+                plat_sleep_ms(100); // a port that went away: do not spin on it
+            continue;
+        }
+        idleMs = 0;
+        if (type > 14)
+            continue; // not a header: resynchronising
+
+        uint8_t subtype;
+        int length;
+        if (decodeCmdParameters(w, &subtype, &length) != 0)
+            break;
+        if (type == 0 && subtype == '0') {
+            std::memset(payload, 0, sizeof payload);
+            if (readSerialPort(w, payload, static_cast<size_t>(length)) != 0)
+                break;
+            spectrumFrame(w, payload, length);
+        } else if (type == 1 && subtype == '1') {
+            std::memset(payload, 0, sizeof payload);
+            if (readSerialPort(w, payload, static_cast<size_t>(length)) != 0)
+                break;
+            storeParameters(w, length, payload);
+            sendWebSockSerParFrame(w, payload, static_cast<size_t>(length));
+        } else if (type >= 2) {
+            LogErr("Error3");
+        }
+        commandStep(w, fd);
+    }
+    std::fprintf(stderr, "---------------------------------------Serial EXIT %x\n",
+                 static_cast<unsigned>(w->setup->serialLinkEnabled.load()));
+    close(fd);
+    w->serFD = -1;
+}

@@ -1,6 +1,7 @@
 // The maker's transceiver serial link: its parameter record and thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct Works;
@@ -60,3 +61,20 @@ void getParameters(TrxParameters* dst, Works* works);
 
 // The link thread.
 void Serial(Works* works);
+
+// Writes every byte while the link is wanted; -1 when it gave up.
+int writeSerialPort(int fd, const uint8_t* bytes, size_t count, Works* works);
+// Reads exactly `count` bytes from serFD; -1 when the link was switched off or
+// the program ends first (a silent line raises the link alarm meanwhile).
+int readSerialPort(Works* works, uint8_t* buffer, size_t count);
+// Reads a frame's subtype and its four length digits; the payload length.
+int decodeCmdParameters(Works* works, uint8_t* subtype, int* length);
+// Decodes a parameter payload of n bytes into the record (under serMut).
+void storeParameters(Works* works, int n, const uint8_t* payload);
+// Puts bins 85..938 of a received trace (as many as `length` holds) into the
+// plot's trace as dB.
+void storeFFT(Works* works, int length, const uint8_t* trace);
+// First payload byte of the shown trace for the transceiver's mode and offsets.
+int SpectrumStart(int activeMode, int pitchHz, int offsetHz);
+// The 1024-byte trace from `start` on, wrapping to the payload's start.
+void BuildTrace(const uint8_t* payload, int start, uint8_t* trace);

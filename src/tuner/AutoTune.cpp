@@ -1,16 +1,306 @@
 // The automatic tuning search.
+//
+// Each step runs in the amplifier link thread after a status reply: it judges
+// the SWR measured with the tune word sent last and picks the next word, in
+// hill-climbing runs along L and C with coarse and fine steps, first in CL,
+// then in LC, then a final L run from the best point of the whole search.
 #include "tuner/AutoTune.h"
 
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Temperature.h"
 #include "core/Works.h"
-#include "platform/Log.h"
+#include "platform/Clock.h"
+#include "tuner/TuneMem.h"
+#include "tuner/TuneWord.h"
+#include "ui/Keys.h"
 
-// Not built yet: no search runs, so the tuning phase goes back to idle.
-void TuneTask(Works* w) {
-    LogErr("TuneTask: automatic tuning not available in this build");
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+TuneSample tuneParam;
+TuneSample miglioretuneParam;
+TuneSample vTuneParam[kTuneHistory];
+int cnttune;
+int cnttunefine;
+const int SWRTimeoutCICLI[5] = {600, 400, 300, 200, 100};
+
+namespace {
+
+// The samples are the link thread's; the keys and the refresh tick only read the
+// latest SWR when they end a search. One small lock keeps those reads whole.
+std::mutex g_sampleMut;
+
+bool worse() {
+    return static_cast<double>(vTuneParam[1].swrVal) + 0.1 < static_cast<double>(vTuneParam[0].swrVal);
+}
+
+void applyL(Works* w, int l) {
+    w->tuneL = static_cast<uint32_t>(l);
+    SetI(w, static_cast<uint32_t>(l));
+}
+
+void applyC(Works* w, int c) {
+    w->tuneC = static_cast<uint32_t>(c);
+    SetC(w, static_cast<uint32_t>(c));
+}
+
+void modeTo(Works* w, uint32_t bit) { w->tunerWord = (w->tunerWord & ~kModeMask) | bit; }
+
+} // namespace
+
+void Clr_vTuneParam(Works* w) {
+    std::lock_guard<std::mutex> lock(g_sampleMut);
+    w->bestSwr = 0.0f;
+    tuneParam = TuneSample{999.0f, 0.0f, 0, 0, 0};
+    miglioretuneParam = tuneParam;
+    for (TuneSample& s : vTuneParam)
+        s = tuneParam;
+}
+
+void CtrlNuovoTune() {
+    if (tuneParam.swrVal < miglioretuneParam.swrVal)
+        miglioretuneParam = tuneParam;
+    for (int i = kTuneHistory - 1; i > 0; i--)
+        vTuneParam[i] = vTuneParam[i - 1];
+    vTuneParam[0] = tuneParam;
+}
+
+void TuneEnd(Works* w) {
+    std::lock_guard<std::mutex> lock(g_sampleMut);
+    tuneParam = miglioretuneParam;
+    w->swr = tuneParam.swrVal;
+    w->pwrFwd = tuneParam.fwd;
+    w->tuneL = tuneParam.l;
+    w->tuneC = tuneParam.c;
+    w->tunerWord = tuneParam.word;
+    w->bestSwr = tuneParam.swrVal;
+}
+
+void EscAutoTune(Works* w, int store) {
+    float last;
+    {
+        std::lock_guard<std::mutex> lock(g_sampleMut);
+        last = tuneParam.swrVal;
+    }
+    if (!(last <= 6.0f)) {
+        AddErrore(w, 18);
+        std::fprintf(stderr, "------- ERRORE MAX TUNE (%f)\n", last);
+    } else if (store) {
+        InsertTuneToMem(w, w->NumBanco, w->antennaIdx);
+    }
+    IncPNTIn_CMDLinear(kCmdAtt, w);
+    cnttune = 0;
+    if (w->tuneModeFlags & 0x01)
+        w->tuneModeFlags |= 0x04;
+    w->thresholdRowIdx = -1;
     w->tuneState = 0;
 }
 
-// Not built yet: nothing to start or end.
-void StartAutotune(Works*) { LogErr("StartAutotune: automatic tuning not available in this build"); }
-void EscAutoTune(Works*, int) {}
-void GoTune(Works*) { LogErr("GoTune: automatic tuning not available in this build"); }
+int TuneStep(Works* w) {
+    if (w->ampStatus2 & 0x02) {
+        w->swr = 100.0f;
+        w->tuneState = 2;
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_sampleMut);
+        tuneParam = TuneSample{w->swr, w->pwrFwd, w->tuneL, w->tuneC, w->tunerWord};
+        cnttune++;
+        CtrlNuovoTune();
+    }
+    const float s = tuneParam.swrVal;
+    if (s < w->swrEscAutoTune && s > 0.01f) {
+        TuneEnd(w);
+        EscAutoTune(w, 1);
+        return 1;
+    }
+    return 0;
+}
+
+void StartAutotune(Works* w) {
+    if (w->tunerBypass != 0)
+        return; // a bypassed tuner is never tuned
+    w->tuneStep = 0;
+    IncPNTIn_CMDLinear(kCmdProtOn, w);
+    IncPNTIn_CMDLinear(kCmdAttTune, w);
+    w->tsThresholds[0] = 4095;
+    IncPNTIn_CMDLinear(kCmdThresholds, w);
+    w->tunerBypass = 0;
+    IncPNTIn_CMDLinear(kCmdClearProt, w);
+    IncPNTIn_CMDLinear(kCmdProtOff, w);
+    w->cmdQueueDrain = 1;
+    w->tuneState = 1;
+    if (w->ampStatus1 & 0x01) {
+        w->anState = 0;
+        IncPNTIn_CMDLinear(kCmdAn, w);
+    }
+    std::fprintf(stderr, "--------- START AUTO TUNE (%x) %i\n", w->tuneModeFlags.load(),
+                 w->tuneStep.load());
+}
+
+void GoTune(Works* w) {
+    if (w->tuneEnabled < 0)
+        return; // no tuner fitted
+    if (w->tuneState != 0) {
+        std::fprintf(stderr, "esc tune TUNEMENU\n");
+        EscAutoTune(w, 0);
+        return;
+    }
+    std::fprintf(stderr, "c-START TUNE (%x)!!\n", w->tuneModeFlags.load());
+    const uint8_t flags = w->tuneModeFlags;
+    if ((flags & 0x01) && !(flags & 0x08)) {
+        StartAutotune(w);
+        std::fprintf(stderr, "b-START TUNE!!\n");
+        if (w->ModeWorkIdx == 1) {
+            w->tuneModeFlags = static_cast<uint8_t>((w->tuneModeFlags & ~0x40u) | 0x10u);
+            std::fprintf(stderr, "a-START TUNE!!\n");
+        }
+    }
+}
+
+void TuneTask(Works* w) {
+    if (w->cmdQueueDrain == 1)
+        return;
+    const int limitIdx = w->autoTuneMaxCycles <= 4 ? w->autoTuneMaxCycles.load() : 4;
+    if (cnttune > SWRTimeoutCICLI[limitIdx]) {
+        TuneEnd(w);
+        EscAutoTune(w, 0);
+        AddErrore(w, w->swrEscAutoTune == 0.0f ? 12 : 13);
+        AttivaDisattivaProtezione(w, 1);
+        return;
+    }
+    int l = static_cast<int>(w->tuneL), c = static_cast<int>(w->tuneC);
+    switch (w->tuneStep) {
+    case 0:
+        w->tuneStep = 1;
+        break;
+    case 1:
+        Clr_vTuneParam(w);
+        modeTo(w, kModeCL);
+        KeyLabels[0].line2[3].set("Off");
+        applyC(w, 0);
+        applyL(w, 0);
+        cnttune = 0;
+        w->tuneStep = 2;
+        break;
+    case 2:
+        if (w->trxTransmitting == 1) {
+            plat_sleep_ms(3);
+            w->tuneStep = 3;
+        }
+        break;
+    case 3:
+        if (TuneStep(w))
+            break;
+        if (!worse() && l + 4 < 511) {
+            applyL(w, l + 4);
+        } else {
+            w->tuneStep = 4;
+            cnttunefine = 0;
+            if (l - 1 > 0)
+                applyL(w, l - 1);
+        }
+        break;
+    case 4:
+        if (TuneStep(w))
+            break;
+        if (worse()) {
+            w->tuneStep = 5;
+            cnttunefine = 0;
+            applyC(w, c + 8);
+        } else if (l >= 1 && cnttunefine < 8) {
+            cnttunefine++;
+            applyL(w, l - 1);
+        } else {
+            w->tuneStep = 5;
+            applyC(w, c + 8);
+            cnttunefine = 0;
+        }
+        break;
+    case 5:
+    case 8:
+        if (TuneStep(w))
+            break;
+        if (!worse() && c + 8 < 511) {
+            applyC(w, c + 8);
+        } else {
+            w->tuneStep = w->tuneStep == 5 ? 6 : 9;
+            cnttunefine = 0;
+            if (c - 1 > 0)
+                applyC(w, c - 1);
+        }
+        break;
+    case 6:
+        if (TuneStep(w))
+            break;
+        if (!worse() && c >= 1 && cnttunefine < 16) {
+            cnttunefine++;
+            applyC(w, c - 1);
+        } else {
+            w->tuneStep = 7;
+            cnttunefine = 0;
+            modeTo(w, kModeLC);
+            applyC(w, 0);
+        }
+        break;
+    case 7:
+        if (TuneStep(w))
+            break;
+        if (c + 8 <= 510)
+            applyC(w, c + 8);
+        w->tuneStep = 8;
+        break;
+    case 9:
+        if (TuneStep(w))
+            break;
+        if (worse()) {
+            w->tuneStep = 10;
+            cnttunefine = 0;
+            TuneEnd(w);
+        } else if (c >= 1 && cnttunefine < 16) {
+            cnttunefine++;
+            applyC(w, c - 1);
+        } else {
+            w->tuneStep = 10;
+            cnttunefine = 0;
+            TuneEnd(w);
+            l = static_cast<int>(w->tuneL);
+            if (!(l + 2 > 510))
+                applyL(w, l + 2);
+        }
+        break;
+    case 10:
+        if (TuneStep(w))
+            break;
+        if (!worse() && l + 2 < 511) {
+            applyL(w, l + 2);
+        } else {
+            w->tuneStep = 11;
+            cnttunefine = 0;
+            if (l - 1 > 0)
+                applyL(w, l - 1);
+        }
+        break;
+    case 11:
+        if (TuneStep(w))
+            break;
+        if (worse()) {
+            w->tuneStep = 12;
+            TuneEnd(w);
+        } else if (l >= 1 && cnttunefine < 6) {
+            cnttunefine++;
+            applyL(w, l - 1);
+        } else {
+            w->tuneStep = 12;
+            TuneEnd(w);
+        }
+        break;
+    case 12:
+        if (!TuneStep(w))
+            EscAutoTune(w, 1);
+        break;
+    default:
+        break;
+    }
+}

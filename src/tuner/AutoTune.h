@@ -1,14 +1,40 @@
 // The automatic tuning search over the tuner's inductor and capacitor banks.
 #pragma once
 
+#include <cstdint>
+
 struct Works;
 
-// One step of the search, run by the link thread after each status reply.
-void TuneTask(Works* works);
+// One sample of the search: the SWR and forward power measured with a setting.
+struct TuneSample {
+    float swrVal;
+    float fwd;
+    uint32_t l;
+    uint32_t c;
+    uint32_t word;
+};
 
-// Starts a search (tune-on-transmit or the tune key).
-void StartAutotune(Works* works);
-// Ends a search early; `store` non-zero keeps its best setting.
-void EscAutoTune(Works* works, int store);
+constexpr int kTuneHistory = 10;
+extern TuneSample tuneParam;                 // the latest sample
+extern TuneSample miglioretuneParam;         // the best sample of this search
+extern TuneSample vTuneParam[kTuneHistory];  // the latest samples, newest first
+extern int cnttune;                          // samples taken in this search
+extern int cnttunefine;                      // steps of the current fine run
+extern const int SWRTimeoutCICLI[5];         // sample limits by the setup's index
+
 // The tune key: starts a search, or ends the running one.
 void GoTune(Works* works);
+// Prepares the amplifier and starts a search (not with the tuner bypassed).
+void StartAutotune(Works* works);
+// One step of the search, run by the link thread after each status reply.
+void TuneTask(Works* works);
+// Takes one sample; 1 when the target SWR was reached (the search has ended).
+int TuneStep(Works* works);
+// Best-sample update and history shift.
+void CtrlNuovoTune();
+// Back to the best sample: its setting goes out with the next tune word.
+void TuneEnd(Works* works);
+// Ends a search; `store` non-zero stores its setting in the tuner memory.
+void EscAutoTune(Works* works, int store);
+// Resets the samples.
+void Clr_vTuneParam(Works* works);

@@ -1,0 +1,222 @@
+// The automatic tuning search, step by step: starts, limits, the walk of its
+// runs, its ends, and a search over the L network of the amplifier model.
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/AmpPhysics.h"
+#include "devsim/SimRoot.h"
+#include "platform/Root.h"
+#include "tuner/AutoTune.h"
+#include "tuner/TuneMem.h"
+#include "tuner/TuneWord.h"
+#include "ui/Nuova.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+class AutoTune : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        InitGlobalVar(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+        w->startupFlags = 0;
+        w->freqHz = 14200000;
+        w->NumBanco = 0;
+        w->tuneModeFlags = 1;
+        w->tunerBypass = 0;
+    }
+    void TearDown() override { plat_set_root(nullptr); }
+    std::vector<int> queued() {
+        std::vector<int> out;
+        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
+            out.push_back(c);
+        return out;
+    }
+    // Runs the search as the link does: after each status reply (whose SWR is that
+    // of the word sent last) one step.
+    struct Trace {
+        int samples = 0;             // the most samples counted during the search
+        std::vector<uint32_t> words; // the word after each step
+    };
+    Trace search(const std::function<float(uint32_t)>& swrOf, int maxSteps = 5000) {
+        StartAutotune(w.get());
+        queued();
+        w->cmdQueueDrain = 0; // the start commands have gone out
+        w->trxTransmitting = 1;
+        Trace t;
+        for (int i = 0; i < maxSteps && w->tuneState != 0; i++) {
+            w->swr = swrOf(w->tunerWord);
+            w->pwrFwd = 50.0f;
+            TuneTask(w.get());
+            t.samples = std::max(t.samples, cnttune);
+            t.words.push_back(w->tunerWord);
+        }
+        return t;
+    }
+    std::string storedFile() { return ReadFile(dir.path + "/opt/set/atu_ant1.txt"); }
+
+    TempDir dir;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+};
+
+TEST_F(AutoTune, TheKeyStartsWithTheAmplifiersPreparation) {
+    w->ModeWorkIdx = 1;
+    w->ampStatus1 = 1;
+    w->tuneModeFlags = 0x41;
+    GoTune(w.get());
+    EXPECT_EQ(w->tuneState, 1);
+    EXPECT_EQ(w->tuneStep, 0);
+    EXPECT_EQ(w->cmdQueueDrain, 1);
+    EXPECT_EQ(w->tsThresholds[0], 4095);
+    EXPECT_EQ(w->tuneModeFlags, 0x11); // a carrier is wanted; the old end mark is gone
+    EXPECT_EQ(queued(), (std::vector<int>{kCmdProtOn, kCmdAttTune, kCmdThresholds, kCmdClearProt,
+                                          kCmdProtOff, kCmdAn}));
+    // Nothing happens while the start commands are still going out.
+    TuneTask(w.get());
+    EXPECT_EQ(w->tuneStep, 0);
+    // The key again aborts, without storing.
+    GoTune(w.get());
+    EXPECT_EQ(w->tuneState, 0);
+    EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
+}
+
+TEST_F(AutoTune, NoSearchWithTheTunerBypassedOrMissing) {
+    w->tunerBypass = 1;
+    GoTune(w.get());
+    EXPECT_EQ(w->tuneState, 0);
+    EXPECT_TRUE(queued().empty());
+    w->tunerBypass = 0;
+    w->tuneEnabled = -128;
+    GoTune(w.get());
+    EXPECT_EQ(w->tuneState, 0);
+    w->tuneEnabled = 0;
+    w->tuneModeFlags = 0; // the search is switched off in the menu
+    GoTune(w.get());
+    EXPECT_EQ(w->tuneState, 0);
+}
+
+TEST_F(AutoTune, FirstSampleBelowTheTargetEndsAndStoresAtTheStart) {
+    w->swrEscAutoTune = 1.5f;
+    Trace t = search([](uint32_t) { return 1.2f; });
+    EXPECT_EQ(w->tuneState, 0);
+    EXPECT_EQ(DecodeInduttanzaFromTuneval(w->tunerWord), 0u);
+    EXPECT_EQ(DecodeCapacitaFromTuneval(w->tunerWord), 0u);
+    EXPECT_EQ(w->tunerWord & kModeMask, kModeCL);
+    EXPECT_EQ(storedFile(), "3130 14200000 1 1 0 0\n");
+    EXPECT_EQ(w->tuneModeFlags & 0x04, 0x04); // the transceiver goes back to receive
+    EXPECT_EQ(w->thresholdRowIdx, -1);
+    EXPECT_FLOAT_EQ(w->bestSwr, 1.2f);
+}
+
+TEST_F(AutoTune, SampleLimitEndsAtTheBestWithItsAlarm) {
+    w->autoTuneMaxCycles = 9; // above the table: held to its last entry (100 samples)
+    w->swrEscAutoTune = 1.1f;
+    // The best reading is the 50th sample (L 196 in the first run).
+    Trace t = search([](uint32_t word) {
+        const uint32_t l = DecodeInduttanzaFromTuneval(word);
+        return l == 196 ? 1.8f : 3.0f;
+    });
+    EXPECT_EQ(w->tuneState, 0);
+    EXPECT_EQ(t.samples, 101);
+    EXPECT_TRUE(ExistError(w.get(), 13)); // a target was set
+    EXPECT_EQ(DecodeInduttanzaFromTuneval(w->tunerWord), 196u);
+    std::vector<int> q = queued();
+    EXPECT_NE(std::find(q.begin(), q.end(), kCmdProtOn), q.end()); // protection on
+    EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
+    // Without a target the alarm is the time-out.
+    w->swrEscAutoTune = 0.0f;
+    search([](uint32_t) { return 3.0f; });
+    EXPECT_TRUE(ExistError(w.get(), 12));
+}
+
+TEST_F(AutoTune, EqualReadingsWalkEveryRunToItsEnd) {
+    w->autoTuneMaxCycles = 0; // 600 samples
+    w->swrEscAutoTune = 0.0f;
+    Trace t = search([](uint32_t) { return 2.0f; });
+    EXPECT_EQ(w->tuneState, 0);
+    uint32_t maxLcl = 0, maxCcl = 0, maxCl = 0, maxLfinal = 0;
+    bool lc = false, final = false;
+    for (uint32_t word : t.words) {
+        const uint32_t l = DecodeInduttanzaFromTuneval(word), c = DecodeCapacitaFromTuneval(word);
+        if ((word & kModeMask) == kModeLC)
+            lc = true;
+        if (!lc) {
+            maxLcl = std::max(maxLcl, l);
+            maxCcl = std::max(maxCcl, c);
+        } else if ((word & kModeMask) == kModeLC) {
+            maxCl = std::max(maxCl, c);
+        } else {
+            final = true;
+            maxLfinal = std::max(maxLfinal, l);
+        }
+    }
+    EXPECT_EQ(maxLcl, 508u);
+    EXPECT_EQ(maxCcl, 504u);
+    EXPECT_EQ(maxCl, 504u);
+    EXPECT_TRUE(final);
+    EXPECT_EQ(maxLfinal, 510u);
+    // The best stays the first sample: the tuner ends at L 0, C 0, CL, and is stored.
+    EXPECT_EQ(DecodeInduttanzaFromTuneval(w->tunerWord), 0u);
+    EXPECT_EQ(w->tunerWord & kModeMask, kModeCL);
+    EXPECT_EQ(storedFile(), "3130 14200000 1 1 0 0\n");
+    EXPECT_LT(t.samples, 600);
+}
+
+TEST_F(AutoTune, ResultsUpToSwrSixAreStored) {
+    tuneParam = TuneSample{6.0f, 50.0f, 1, 2, kModeCL};
+    w->tunerWord = kModeCL;
+    EscAutoTune(w.get(), 1);
+    EXPECT_TRUE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
+    EXPECT_FALSE(ExistError(w.get(), 18));
+    std::remove((dir.path + "/opt/set/atu_ant1.txt").c_str());
+    tuneParam = TuneSample{6.01f, 50.0f, 1, 2, kModeCL};
+    EscAutoTune(w.get(), 1);
+    EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
+    EXPECT_TRUE(ExistError(w.get(), 18));
+}
+
+TEST_F(AutoTune, AnAmplifierAlarmCountsAsSwr100AndIsClearedFirst) {
+    StartAutotune(w.get());
+    tuneParam = TuneSample{};
+    w->ampStatus2 = 2;
+    w->swr = 1.3f;
+    EXPECT_EQ(TuneStep(w.get()), 0);
+    EXPECT_FLOAT_EQ(tuneParam.swrVal, 100.0f);
+    EXPECT_EQ(w->tuneState, 2); // the link sends "CPFFFF;" before the next step
+}
+
+TEST_F(AutoTune, SearchFindsAMatchOfTheModelAntenna) {
+    // The search against the amplifier model's L network and its dipole: every
+    // SWR judged is the one the word sent last produces.
+    AmpTunerParts parts;
+    const AmpAntenna dipole = AmpDefaultAntenna(1);
+    for (double hz : {14200000.0, 21200000.0, 28500000.0}) {
+        w->freqHz = static_cast<int>(hz);
+        w->swrEscAutoTune = 1.5f;
+        const double bypass = AmpSwrAt(parts, dipole, kModeBypass, hz);
+        search([&](uint32_t word) { return static_cast<float>(AmpSwrAt(parts, dipole, word, hz)); });
+        const double got = AmpSwrAt(parts, dipole, w->tunerWord, hz);
+        EXPECT_LT(got, bypass) << hz;
+        EXPECT_LT(got, 2.0) << hz << " from " << bypass;
+        EXPECT_EQ(w->tuneState, 0);
+    }
+}
+
+} // namespace
