@@ -17,7 +17,7 @@ struct TrxModel {
     std::mutex mut;
     bool stop = false;
     TrxModelConfig cfg;
-    bool ptt = false, carrier = false, anRequest = false, silent = false;
+    bool ptt = false, carrier = false, anRequest = false, silent = false, ignoreTune = false;
     float pttW = 0;
     int garbage = 0, cutAfter = -1, dropPercent = 0, frames = 0;
     std::function<void(bool, float)> hook;
@@ -41,7 +41,7 @@ void takeText(TrxModel* m, const std::string& text) {
     if (m->received.size() >= kMaxReceived)
         m->received.erase(m->received.begin());
     m->received.push_back({plat_mono_ms(), text});
-    if (text == "TX2;")
+    if (text == "TX2;" && !m->ignoreTune)
         m->carrier = true; // "TU120;" sets the carrier power, "TX2;" keys it
     else if (text == "RX;")
         m->carrier = false;
@@ -262,6 +262,11 @@ void TrxModelSetDropPercent(TrxModel* m, int percent) {
 void TrxModelSetSilent(TrxModel* m, bool silent) {
     std::lock_guard<std::mutex> lock(m->mut);
     m->silent = silent;
+}
+
+void TrxModelSetIgnoreTune(TrxModel* m, bool ignore) {
+    std::lock_guard<std::mutex> lock(m->mut);
+    m->ignoreTune = ignore;
 }
 
 std::vector<TrxReceived> TrxModelReceived(TrxModel* m) {

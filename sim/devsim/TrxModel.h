@@ -47,6 +47,8 @@ void TrxModelSendGarbage(TrxModel* m, int count);
 void TrxModelCutNextFrame(TrxModel* m, int bytes);
 void TrxModelSetDropPercent(TrxModel* m, int percent);
 void TrxModelSetSilent(TrxModel* m, bool silent);
+// A transceiver that takes the tune requests but never keys its carrier.
+void TrxModelSetIgnoreTune(TrxModel* m, bool ignore);
 
 // The ASCII requests received, each up to its ';', with the time it arrived.
 struct TrxReceived {

@@ -62,8 +62,10 @@ void overTemperature(Works* w) {
             LogTempFunction(w, 1);
             w->logTempStarted = 0;
         }
+        // Out of the signal path while it is too hot ("AB1;" is standby
+        // everywhere else too); the amplifier stays there after the event.
         if (!(w->startupFlags & 1))
-            IncPNTIn_CMDLinear(kCmdBypassOff, w);
+            IncPNTIn_CMDLinear(kCmdBypassOn, w);
         std::fprintf(stderr, "!!!! ADD TEMP ERR: %02.02f %02.02f\n", t1, t2);
     } else if (!(t1 > max || t2 > max)) {
         const float low = max - static_cast<float>(w->hysteresis1.load());

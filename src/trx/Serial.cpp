@@ -59,20 +59,25 @@ void level(int32_t& field, int raw, int start) {
 }
 
 int readLength(const uint8_t digits[4], int* length) {
-    // Least significant digit first; 0x3A..0x3F stand for A..F.
-    char hex[5];
-    for (int i = 0; i < 4; i++) {
-        uint8_t c = digits[3 - i];
+    // Least significant digit first; 0x3A..0x3F stand for A..F. Only hex digits
+    // count: a sign or a space must not turn into a negative or short length.
+    int v = 0;
+    for (int i = 3; i >= 0; i--) {
+        uint8_t c = digits[i];
         if (c > 0x39)
             c = static_cast<uint8_t>(c + 7);
-        hex[i] = static_cast<char>(c);
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else
+            return -1;
+        v = v * 16 + d;
     }
-    hex[4] = '\0';
-    char* end;
-    const long v = std::strtol(hex, &end, 16);
-    if (end != hex + 4)
-        return -1;
-    *length = static_cast<int>(v);
+    *length = v;
     return 0;
 }
 
@@ -371,14 +376,7 @@ int openPort(Works* w, const char* dev) {
 
 } // namespace
 
-void Serial(Works* w) {
-    char dev[16];
-    w->setup->SerPort.copyTo(dev, sizeof dev);
-    const int fd = openPort(w, dev);
-    if (fd < 0)
-        return;
-    w->serFD = fd;
-
+int SerialLoop(Works* w, int fd) {
     static uint8_t payload[2000];
     int idleMs = 0;
     while (linkOn(w)) {
@@ -399,8 +397,9 @@ void Serial(Works* w) {
         if (n != 1) {
             LogErr("error %d", static_cast<int>(n));
             serialTimeout(w, "---------------------------------------TIMEOUT serial 2\n");
+            // A port that hung up (adapter unplugged) never delivers again.
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
-                plat_sleep_ms(100); // a port that went away: do not spin on it
+                return -1;
             continue;
         }
         idleMs = 0;
@@ -410,22 +409,40 @@ void Serial(Works* w) {
         uint8_t subtype;
         int length;
         if (decodeCmdParameters(w, &subtype, &length) != 0)
-            break;
+            return linkOn(w) ? -1 : 0;
         if (type == 0 && subtype == '0') {
             std::memset(payload, 0, sizeof payload);
             if (readSerialPort(w, payload, static_cast<size_t>(length)) != 0)
-                break;
+                return linkOn(w) ? -1 : 0;
             spectrumFrame(w, payload, length);
         } else if (type == 1 && subtype == '1') {
             std::memset(payload, 0, sizeof payload);
             if (readSerialPort(w, payload, static_cast<size_t>(length)) != 0)
-                break;
+                return linkOn(w) ? -1 : 0;
             storeParameters(w, length, payload);
             sendWebSockSerParFrame(w, payload, static_cast<size_t>(length));
         } else if (type >= 2) {
             LogErr("Error3");
         }
         commandStep(w, fd);
+    }
+    return 0;
+}
+
+void Serial(Works* w) {
+    char dev[16];
+    w->setup->SerPort.copyTo(dev, sizeof dev);
+    const int fd = openPort(w, dev);
+    if (fd < 0)
+        return;
+    w->serFD = fd;
+    if (SerialLoop(w, fd) != 0) {
+        // The error page tells the operator; its retry key opens the port again.
+        LogErr("Serial: device %s went away", dev);
+        char text[104];
+        std::snprintf(text, sizeof text, "Serial: device %s went away", dev);
+        w->deviceErrorText.set(text);
+        w->deviceErrorCode.storeRelease(3);
     }
     std::fprintf(stderr, "---------------------------------------Serial EXIT %x\n",
                  static_cast<unsigned>(w->setup->serialLinkEnabled.load()));

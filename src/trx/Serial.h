@@ -61,6 +61,9 @@ void getParameters(TrxParameters* dst, Works* works);
 
 // The link thread.
 void Serial(Works* works);
+// Reads frames from `fd` (also serFD) until the link is switched off (0) or the
+// port hangs up (-1).
+int SerialLoop(Works* works, int fd);
 
 // Writes every byte while the link is wanted; -1 when it gave up.
 int writeSerialPort(int fd, const uint8_t* bytes, size_t count, Works* works);

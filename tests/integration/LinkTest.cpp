@@ -230,6 +230,7 @@ TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     w->startupFlags = 0;
     ReadVentolaFile(w.get()); // as start-up does
     w->maxTemperature = 60.0f;
+    w->hysteresis1 = 5;
     AmpModelSetTemperatures(model, 50.0f, 48.0f);
     startLink();
     ASSERT_TRUE(onWire("FN1050;", 5000));
@@ -239,7 +240,21 @@ TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 2) == 1; }, 8000));
     ASSERT_TRUE(onWire("MP1;", 3000));
     ASSERT_TRUE(onWire("AT11;", 3000));
-    ASSERT_TRUE(onWire("AB0;", 3000));
+    ASSERT_TRUE(onWire("AB1;", 3000)); // standby while too hot
+    EXPECT_FALSE(onWire("AB0;", 0));
+    EXPECT_TRUE(WaitFor([&] { return AmpModelBypass(model); }, 2000));
+
+    // Cooled below the limit less the hysteresis: the event ends with alarm 0 and
+    // the amplifier stays in standby until the operator takes it out.
+    AmpModelClearReceived(model);
+    AmpModelSetTemperatures(model, 58.0f, 57.0f);
+    ASSERT_TRUE(WaitFor([&] { return w->temp1 < 59.0f; }, 3000));
+    EXPECT_TRUE(ExistError(w.get(), 2)); // within the hysteresis
+    AmpModelSetTemperatures(model, 50.0f, 49.0f);
+    ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 2) == 0; }, 8000));
+    EXPECT_TRUE(ExistError(w.get(), 0));
+    EXPECT_TRUE(onWire("AB1;", 3000));
+    EXPECT_FALSE(onWire("AB0;", 0));
 }
 
 } // namespace

@@ -145,7 +145,7 @@ TEST_F(Decoder, NoAlarmBeforeTheFirstCpReply) {
     decode(st.text());
     EXPECT_TRUE(alarms().empty());
     std::vector<int> q = queued();
-    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOff), 0); // no "AB0;" before "CP"
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOn), 0); // no standby before "CP"
     EXPECT_EQ(std::count(q.begin(), q.end(), kCmdProtOn), 1);
 
     answered();
@@ -153,7 +153,8 @@ TEST_F(Decoder, NoAlarmBeforeTheFirstCpReply) {
     decode(st.text());
     EXPECT_EQ(alarms(), (std::vector<int>{15, 1, 2}));
     q = queued();
-    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOff), 1);
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOn), 1);
+    EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOff), 0); // never into operation
 }
 
 TEST_F(Decoder, TemperaturesAreSmoothedAndOverTemperatureEnds) {

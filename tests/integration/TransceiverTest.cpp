@@ -1,0 +1,427 @@
+// The transceiver link thread against the transceiver model over a pty, and the
+// automatic tune of work mode 1 end to end: keys, refresh tick, amplifier link
+// and transceiver link together with both models.
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Linear.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/AmpModel.h"
+#include "devsim/SimRoot.h"
+#include "devsim/TrxModel.h"
+#include "platform/Clock.h"
+#include "platform/Root.h"
+#include "remote/Messages.h"
+#include "trx/Serial.h"
+#include "tuner/AutoTune.h"
+#include "tuner/Banks.h"
+#include "tuner/TuneMem.h"
+#include "tuner/TuneWord.h"
+#include "ui/Fb.h"
+#include "ui/Nuova.h"
+#include "ui/Time.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class Transceiver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path);
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        w->serMut = &serMut;
+        w->trxParams = &params;
+        w->wsSendMut = &wsSendMut;
+        InitGlobalVar(w.get());
+        InitErrorTable(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+        setup->serialLinkEnabled = '1';
+        setup->catSerialEnabled = '0';
+        w->startupFlags = 0;
+        w->NumBanco = 0;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+    }
+    void TearDown() override {
+        w->running = 0;
+        for (std::thread* t : {&serial, &link, &ticker})
+            if (t->joinable())
+                t->join();
+        TrxModelStop(trx);
+        AmpModelStop(amp);
+        if (fb)
+            fbRelease(fb, true);
+        for (int fd : ws)
+            if (fd >= 0)
+                close(fd);
+        std::filesystem::current_path(old);
+        plat_set_root(nullptr);
+    }
+    void startTrx(const TrxModelConfig& cfg = {}) {
+        trx = TrxModelStart(dir.path + "/dev/ttyUSB1", cfg);
+        ASSERT_NE(trx, nullptr);
+    }
+    void startSerial() { serial = std::thread(Serial, w.get()); }
+    void connectRemote() {
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ws), 0);
+        w->wsFD = ws[0];
+        w->remoteConnected = 1;
+    }
+    // Everything the remote peer has received so far.
+    std::vector<uint8_t> drainRemote(int ms) {
+        std::vector<uint8_t> got;
+        const int64_t end = plat_mono_ms() + ms;
+        while (plat_mono_ms() < end) {
+            pollfd p{ws[1], POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0)
+                continue;
+            uint8_t buf[8192];
+            const ssize_t n = read(ws[1], buf, sizeof buf);
+            if (n > 0)
+                got.insert(got.end(), buf, buf + n);
+        }
+        return got;
+    }
+    std::vector<std::string> trxTexts() {
+        std::vector<std::string> out;
+        for (auto& r : TrxModelReceived(trx))
+            out.push_back(r.text);
+        return out;
+    }
+    bool trxGot(const std::string& text, int timeoutMs) {
+        return WaitFor(
+            [&] {
+                auto v = trxTexts();
+                return std::find(v.begin(), v.end(), text) != v.end();
+            },
+            timeoutMs);
+    }
+    int activeFreq() {
+        TrxParameters p;
+        getParameters(&p, w.get());
+        return p.activeFreq;
+    }
+
+    TempDir dir;
+    std::filesystem::path old;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    std::mutex serMut, wsSendMut;
+    TrxParameters params{};
+    FrameBuffer* fb = nullptr;
+    AmpModel* amp = nullptr;
+    TrxModel* trx = nullptr;
+    std::thread serial, link, ticker;
+    int ws[2] = {-1, -1};
+};
+
+TEST_F(Transceiver, ParametersFollowTheRadioThroughABadLine) {
+    startTrx();
+    startSerial();
+    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 3000));
+    EXPECT_EQ(w->serFD >= 0, true);
+
+    // Garbage, a frame cut off in the middle and dropped bytes: the thread finds
+    // the next frame header again and the record follows the radio.
+    TrxModelSendGarbage(trx, 300);
+    TrxModelCutNextFrame(trx, 20);
+    TrxModelSetFrequency(trx, 7074000);
+    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 7074000; }, 5000));
+    TrxModelSetDropPercent(trx, 2);
+    TrxModelSetFrequency(trx, 21074000);
+    WaitFor([&] { return TrxModelFramesSent(trx) > 40; }, 5000);
+    TrxModelSetDropPercent(trx, 0);
+    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 21074000; }, 5000));
+    TrxModelSetMode(trx, 4);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            TrxParameters p;
+            getParameters(&p, w.get());
+            return p.activeMode == 4 && p.pitchHz == 600;
+        },
+        3000));
+
+    // Switched off, the thread ends even with a frame half read.
+    TrxModelCutNextFrame(trx, 100);
+    TrxModelSetSilent(trx, true);
+    plat_sleep_ms(200);
+    setup->serialLinkEnabled = '0';
+    const int64_t t0 = plat_mono_ms();
+    serial.join();
+    EXPECT_LT(plat_mono_ms() - t0, 1000);
+    EXPECT_EQ(w->serFD, -1);
+}
+
+TEST_F(Transceiver, SilentLineRaisesTheLinkAlarmOnce) {
+    TrxModelConfig cfg;
+    startTrx(cfg);
+    TrxModelSetSilent(trx, true);
+    startSerial();
+    ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 8); }, 4000));
+    EXPECT_GT(w->errHoldoffMs, 0);
+    TrxModelSetSilent(trx, false);
+    EXPECT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 3000));
+}
+
+TEST_F(Transceiver, FramesGoToTheRemotePeer) {
+    connectRemote();
+    setup->usbSpectrum = '0'; // the spectrum of this link is the one forwarded
+    TrxModelConfig cfg;
+    cfg.mode = 4; // the trace is shifted by the pitch
+    startTrx(cfg);
+    startSerial();
+    const std::vector<uint8_t> got = drainRemote(600);
+    int params = 0, fragments = 0;
+    bool wellFormed = true;
+    for (size_t i = 0; i + 2 <= got.size();) {
+        if (got[i] != 0x82) {
+            wellFormed = false;
+            break;
+        }
+        if (got[i + 1] == 0x7E) { // a spectrum fragment
+            if (i + kFragmentFrame > got.size())
+                break;
+            EXPECT_EQ(got[i + 4], 'S');
+            EXPECT_EQ(got[i + 5], 'P');
+            const uint32_t total = (got[i + 8] << 8) | got[i + 9];
+            const uint32_t offset = (got[i + 12] << 8) | got[i + 13];
+            EXPECT_EQ(total, 1024u); // 1194 bytes less the 170 of the tail
+            EXPECT_TRUE(offset == 0 || offset == 512) << offset;
+            fragments++;
+            i += kFragmentFrame;
+        } else {
+            const size_t n = got[i + 1];
+            if (i + 2 + n > got.size())
+                break;
+            EXPECT_EQ(got[i + 2], 'P');
+            EXPECT_EQ(got[i + 3], 'A');
+            EXPECT_EQ(n, 31u + 2u);
+            const std::vector<uint8_t> expect =
+                TrxParameterPayload(14074000, 4, false, false, 600, 0);
+            EXPECT_TRUE(std::equal(expect.begin(), expect.end(), got.begin() + i + 4));
+            params++;
+            i += 2 + n;
+        }
+    }
+    EXPECT_TRUE(wellFormed);
+    EXPECT_GE(params, 3);
+    EXPECT_GE(fragments, 6);
+
+    // With the USB receiver as the spectrum source only the parameters go.
+    setup->usbSpectrum = '1';
+    drainRemote(100);
+    const std::vector<uint8_t> later = drainRemote(400);
+    ASSERT_FALSE(later.empty());
+    for (size_t i = 0; i + 1 < later.size(); i += 2 + later[i + 1])
+        EXPECT_NE(later[i + 1], 0x7E);
+}
+
+TEST_F(Transceiver, RequestsGoOutAfterAFrame) {
+    startTrx();
+    startSerial();
+    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 3000));
+
+    // The tune carrier, then back to receive.
+    w->tuneModeFlags = 0x21;
+    ASSERT_TRUE(trxGot("TX2;", 2000));
+    EXPECT_EQ(trxTexts().front(), "TU120;");
+    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags == 0x41; }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return TrxModelTransmitting(trx); }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return params.flag9b6 == 1; }, 1000));
+    w->tuneModeFlags = 0x05;
+    ASSERT_TRUE(trxGot("RX;", 2000));
+    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags == 0x09; }, 1000));
+    EXPECT_FALSE(TrxModelTransmitting(trx));
+
+    // A manual transmit request waits while exactly one of bits 4 and 5 is set.
+    TrxModelClearReceived(trx);
+    w->txButtonFlags = 0x13;
+    WaitFor([&] { return TrxModelFramesSent(trx) > 10; }, 1000);
+    const int frames = TrxModelFramesSent(trx);
+    ASSERT_TRUE(WaitFor([&] { return TrxModelFramesSent(trx) >= frames + 5; }, 2000));
+    EXPECT_TRUE(trxTexts().empty());
+    EXPECT_EQ(w->txButtonFlags, 0x13);
+    w->txButtonFlags = 0x33;
+    ASSERT_TRUE(trxGot("TX2;", 2000));
+    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags == 0x32; }, 1000));
+
+    // A manual receive request holds the automatic tune off for 30 ticks.
+    w->txButtonFlags = 0x01;
+    ASSERT_TRUE(trxGot("RX;", 2000));
+    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags == 0x00; }, 1000));
+    EXPECT_EQ(w->rxHoldTicks, 30);
+}
+
+TEST_F(Transceiver, UnpluggedPortShowsTheErrorPage) {
+    startTrx();
+    startSerial();
+    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 3000));
+    TrxModelStop(trx); // the adapter goes away
+    trx = nullptr;
+    serial.join();
+    EXPECT_EQ(w->deviceErrorCode, 3);
+    EXPECT_STREQ(w->deviceErrorText.get().s, "Serial: device /dev/ttyUSB1 went away");
+    EXPECT_EQ(w->running, 1);
+    EXPECT_EQ(w->serFD, -1);
+}
+
+TEST_F(Transceiver, MissingPortShowsTheErrorPageAndKeepsRunning) {
+    testing::internal::CaptureStderr();
+    startSerial();
+    serial.join();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Serial: Unable to open device /dev/ttyUSB1"), std::string::npos);
+    EXPECT_EQ(w->deviceErrorCode, 3);
+    char text[104];
+    w->deviceErrorText.copyTo(text, sizeof text);
+    EXPECT_STREQ(text, "Serial: Unable to open device /dev/ttyUSB1");
+    EXPECT_EQ(w->running, 1);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "Unable to open device /dev/ttyUSB1"));
+}
+
+// Work mode 1 with the amplifier and the transceiver: the tune key tunes.
+class TuneOnTransmit : public Transceiver {
+  protected:
+    void SetUp() override {
+        Transceiver::SetUp();
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna.txt",
+                              "!Tav\n20m 14000000 14350000 1 1 0 0 0.0\n"));
+        LoadAllBankTable(w.get(), 0);
+        w->ModeWorkIdx = 1;
+        w->tuneModeFlags = 1;
+        w->attenuator = 0;
+        w->attenuatorTune = 3;
+        w->swrEscAutoTune = 1.3f;
+        w->autoTuneMaxCycles = 4;
+        amp = AmpModelStart(dir.path + "/dev/ttyAMA0");
+        ASSERT_NE(amp, nullptr);
+        AmpModelSetFrequency(amp, 14074000);
+        startTrx();
+        TrxModelSetTransmitHook(trx, [this](bool on, float watts) {
+            AmpModelSetDrive(amp, on ? watts : 0.0f);
+        });
+        link = std::thread(Linear, w.get());
+        startSerial();
+        ticker = std::thread(timer, w.get());
+        // The frequency from the transceiver has reached the amplifier.
+        ASSERT_TRUE(WaitFor([&] { return w->freqHz == 14074000 && w->tunerBypass == 0; }, 5000))
+            << w->freqHz << " " << int(w->tunerBypass) << " " << w->deviceErrorCode << " " << w->deviceErrorText.get().s;
+        ASSERT_TRUE(WaitFor([&] { return ampSaw("FA00014074000;"); }, 5000));
+    }
+    std::vector<std::string> ampTexts() {
+        std::vector<std::string> out;
+        for (auto& r : AmpModelReceived(amp))
+            out.push_back(r.text);
+        return out;
+    }
+    bool ampSaw(const std::string& text) {
+        auto v = ampTexts();
+        return std::find(v.begin(), v.end(), text) != v.end();
+    }
+    static int indexOf(const std::vector<std::string>& v, const std::string& t, int from = 0) {
+        for (size_t i = static_cast<size_t>(from); i < v.size(); i++)
+            if (v[i] == t)
+                return static_cast<int>(i);
+        return -1;
+    }
+};
+
+TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
+    const float before = AmpModelSwr(amp);
+    AmpModelClearReceived(amp);
+    TrxModelClearReceived(trx);
+    GoTune(w.get()); // the tune key
+    ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000));
+
+    // The amplifier was prepared, the search walked the tuner and ended.
+    const std::vector<std::string> a = ampTexts();
+    const int mp1 = indexOf(a, "MP1;");
+    const int att = indexOf(a, AttenuatorText(3), mp1);
+    int ts = -1;
+    for (size_t i = static_cast<size_t>(std::max(att, 0)); i < a.size() && ts < 0; i++)
+        if (a[i].rfind("TS4095", 0) == 0)
+            ts = static_cast<int>(i);
+    const int cp = indexOf(a, "CPFFFF;", att);
+    const int mp0 = indexOf(a, "MP0;", cp);
+    ASSERT_GE(mp1, 0);
+    EXPECT_GT(att, mp1);
+    EXPECT_GT(ts, att);
+    EXPECT_GT(cp, ts);
+    EXPECT_GT(mp0, cp);
+    int words = 0;
+    for (const std::string& t : a)
+        words += t.rfind("MT1", 0) == 0;
+    EXPECT_GT(words, 5);
+    EXPECT_TRUE(WaitFor([&] { return indexOf(ampTexts(), AttenuatorText(0), mp0) >= 0; }, 2000))
+        << "the attenuator is put back";
+
+    // The transceiver gave a carrier for the search and was sent back to receive.
+    ASSERT_TRUE(trxGot("RX;", 2000));
+    const std::vector<std::string> t = trxTexts();
+    const int tx = indexOf(t, "TX2;");
+    ASSERT_GE(tx, 1);
+    EXPECT_EQ(t[static_cast<size_t>(tx - 1)], "TU120;");
+    EXPECT_GT(indexOf(t, "RX;", tx), tx);
+    EXPECT_TRUE(WaitFor([&] { return !TrxModelTransmitting(trx); }, 2000));
+
+    // The best word is stored for this frequency and its SWR beats the untuned one.
+    const float after = AmpModelSwr(amp);
+    EXPECT_LT(after, before);
+    const bool reached = after < 1.35f;
+    EXPECT_TRUE(reached || ExistError(w.get(), 13)) << after;
+    if (reached) {
+        // The slot of this frequency holds the word the amplifier ended with.
+        int64_t from, to;
+        int first, last;
+        const int slot = AtuIdxSearch(14074000, &from, &to, &first, &last);
+        (void)from;
+        const uint32_t word = AmpModelTunerWord(amp);
+        const std::string file = ReadFile(dir.path + "/opt/set/atu_ant1.txt");
+        int gotSlot = -1;
+        long long slotHz = 0;
+        unsigned valid = 0, mode = 9, l = 999, c = 999;
+        ASSERT_EQ(std::sscanf(file.c_str(), "%d %lld %u %u %u %u", &gotSlot, &slotHz, &valid, &mode,
+                              &l, &c),
+                  6)
+            << file;
+        EXPECT_EQ(gotSlot, slot);
+        EXPECT_LE(slotHz, 14074000);
+        EXPECT_EQ(valid, 1u);
+        EXPECT_EQ(mode, DecodeModoFromTuneval(word));
+        EXPECT_EQ(l, DecodeInduttanzaFromTuneval(word));
+        EXPECT_EQ(c, DecodeCapacitaFromTuneval(word));
+    }
+}
+
+TEST_F(TuneOnTransmit, TransceiverThatNeverTransmitsEndsWithAlarm14) {
+    TrxModelSetIgnoreTune(trx, true);
+    GoTune(w.get());
+    ASSERT_TRUE(trxGot("TX2;", 3000));
+    ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 14); }, 10000));
+    EXPECT_EQ(w->tuneState, 0);
+    EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
+    EXPECT_TRUE(trxGot("RX;", 3000));
+}
+
+} // namespace
