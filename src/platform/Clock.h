@@ -13,3 +13,6 @@ double plat_mono_s();
 
 void plat_sleep_us(int64_t us);
 void plat_sleep_ms(int64_t ms);
+// The fuzz targets run the decoders back to back: the protocol's pacing sleeps
+// would only slow them down.
+void plat_skip_sleeps(bool skip);

@@ -172,10 +172,11 @@ void storeParameters(Works* w, int n, const uint8_t* b) {
     p.memMode = bit(0, 0);
     p.sel0 = (b[0] >> 2) & 3;
     if (n >= 9) {
-        int32_t f = 0;
+        // A corrupted digit can be far above 9: wrap as 32 bits, never overflow.
+        uint32_t f = 0;
         for (int i = 1; i <= 8; i++)
-            f = f * 10 + digitOf(b[i]);
-        p.rxFreq = f;
+            f = f * 10u + static_cast<uint32_t>(digitOf(b[i]));
+        p.rxFreq = static_cast<int32_t>(f);
     }
     if (p.memMode) {
         p.freqMem = p.rxFreq;

@@ -1,0 +1,81 @@
+// The transceiver's byte stream through the link's frame reader (headers,
+// length digits, payloads, the spectrum trace and the parameter record), then
+// the same bytes straight into the parameter decoder as a remote unit would
+// hand them over.
+#include "FuzzRoot.h"
+#include "FuzzTarget.h"
+
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/TrxModel.h"
+#include "trx/Serial.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Works* w = FuzzWorks();
+    static bool once = [&] {
+        w->setup->serialLinkEnabled = '1';
+        w->setup->usbSpectrum = '0';
+        // Frames for a remote unit are built and written to nowhere.
+        w->wsFD = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        w->remoteConnected = 1;
+        return true;
+    }();
+    (void)once;
+    // A socket buffer takes the whole input: the reader sees it, then the end.
+    if (size > 65536)
+        size = 65536;
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+        std::perror("fuzz: socketpair");
+        std::abort();
+    }
+    int sz = 1 << 18;
+    setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &sz, sizeof sz);
+    setsockopt(sv[1], SOL_SOCKET, SO_RCVBUF, &sz, sizeof sz);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(sv[0], data + done, size - done);
+        if (n <= 0)
+            std::abort();
+        done += static_cast<size_t>(n);
+    }
+    shutdown(sv[0], SHUT_WR);
+    w->serFD = sv[1];
+    // The requests the loop sends after each frame go to the other end.
+    w->tuneModeFlags = size > 0 ? data[0] : 0;
+    w->txButtonFlags = size > 1 ? data[1] : 0;
+    SerialLoop(w, sv[1]);
+    w->serFD = -1;
+    close(sv[0]);
+    close(sv[1]);
+
+    storeParameters(w, static_cast<int>(size), data);
+    return 0;
+}
+
+std::vector<std::vector<uint8_t>> FuzzSeeds() {
+    std::vector<std::vector<uint8_t>> out;
+    auto both = [&](long long hz, int mode, bool tx, int pitch, int offset, int specLen) {
+        std::vector<uint8_t> s = TrxFrame(1, '1', TrxParameterPayload(hz, mode, tx, true, pitch, offset));
+        std::vector<uint8_t> spec(static_cast<size_t>(specLen));
+        for (size_t i = 0; i < spec.size(); i++)
+            spec[i] = static_cast<uint8_t>(80 + (i * 13) % 90);
+        const std::vector<uint8_t> f = TrxFrame(0, '0', spec);
+        s.insert(s.end(), f.begin(), f.end());
+        out.push_back(s);
+    };
+    both(14074000, 2, false, 600, 0, 1194);
+    both(7074000, 4, true, 600, -2000, 1194);
+    both(21074000, 6, false, 999, 524287, 300);
+    both(3573000, 4, false, 0, -524288, 1024);
+    out.push_back(TrxFrame(1, '1', std::vector<uint8_t>(9, '5')));
+    out.push_back({0xFF, 0x20, 0x00, '0', 0x3F, 0x3F, 0x3F, 0x3F, 0x01, '1', '0', '4', '0', '0'});
+    out.push_back({0x05, 'x', '0', '0', '0', '0', 0x00, '1', 0x3A, 0x3A});
+    return out;
+}
