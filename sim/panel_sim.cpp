@@ -11,13 +11,16 @@
 //   1..6     press a panel key briefly      q w e r t y  hold keys 1..6 (long press)
 //   space    transmit on/off (5 W drive)    + / -        frequency up/down 1 kHz
 //   > / <    next/previous band             i            next interface of the bank
+//   u        tune key (from the main keys: key 4 opens the tuner keys, key 4 tunes;
+//            with the transceiver's interface the search runs on its carrier)
 //   s        save the screen                x or F12     end the panel (F12)
 //   Ctrl-C   stop the panel at once         h            this list
 // --live also saves the screen to DIR/live.png once a second.
 //
 // A script has one action a line: "wait MS", "key N", "long N [MS]",
 // "shot FILE.png", "kbd CODE" (a Linux key code on the keyboard), "f12",
-// "tx on|off", "freq HZ", "band next|prev", "interface", "exit MS" (wait for the
+// "tx on|off", "freq HZ", "band next|prev", "interface", "tune", "expect MS TEXT"
+// (wait until the panel has printed TEXT, else fail), "exit MS" (wait for the
 // panel to end). Lines starting with # are comments.
 #include "devsim/GpioKeys.h"
 #include "devsim/Keyboard.h"
@@ -77,6 +80,9 @@ void press(Sim& s, int key, int holdMs) {
 
 // Long key 1 opens the memory table, key 2 steps its interface, key 1 closes it.
 const Press kInterfaceStep[] = {{1, 900, 300}, {2, 150, 300}, {1, 150, 200}};
+// From the main keys: key 4 opens the tuner keys, whose key 4 starts (or aborts)
+// a tune; key 1 goes back once the tune has ended.
+const Press kTune[] = {{4, 150, 300}, {4, 150, 200}};
 
 // Runs the queued presses; called often from the interactive loop.
 void pumpPresses(Sim& s) {
@@ -105,6 +111,21 @@ bool shot(Sim& s, const std::string& path) {
     }
     std::fprintf(stderr, "panel-sim: saved %s\n", path.c_str());
     return true;
+}
+
+// Waits until the panel's output holds `text`.
+bool waitForOutput(Sim& s, const std::string& text, int timeoutMs) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::ifstream in(s.root + "/panel.out", std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        if (all.str().find(text) != std::string::npos)
+            return true;
+        if (Clock::now() > end)
+            return false;
+        sleepMs(50);
+    }
 }
 
 void say(const char* fmt, long long v) {
@@ -154,6 +175,17 @@ int runScript(Sim& s, const std::string& file) {
                 press(s, p.key, p.holdMs);
                 sleepMs(p.gapMs);
             }
+        } else if (verb == "tune") {
+            for (const Press& p : kTune) {
+                press(s, p.key, p.holdMs);
+                sleepMs(p.gapMs);
+            }
+        } else if (verb == "expect" && words >> a && std::getline(words >> std::ws, text)) {
+            if (!waitForOutput(s, text, static_cast<int>(a))) {
+                std::fprintf(stderr, "panel-sim: the panel did not print \"%s\" within %lld ms\n",
+                             text.c_str(), a);
+                return 1;
+            }
         } else if (verb == "exit" && words >> a) {
             if (!PanelWait(&s.panel, static_cast<int>(a))) {
                 std::fprintf(stderr, "panel-sim: the panel did not end within %lld ms\n", a);
@@ -170,7 +202,7 @@ int runScript(Sim& s, const std::string& file) {
 void help() {
     std::fprintf(stderr,
                  "panel-sim keys: 1-6 press, q w e r t y long press, space transmit, +/- 1 kHz, "
-                 "</> band, i interface, s screenshot, x/F12 end the panel, Ctrl-C kill, h help\r\n");
+                 "</> band, i interface, u tune, s screenshot, x/F12 end the panel, Ctrl-C kill, h help\r\n");
 }
 
 void handleKey(Sim& s, char c) {
@@ -191,6 +223,9 @@ void handleKey(Sim& s, char c) {
         say("panel-sim: %lld Hz", s.station.hz);
     } else if (c == 'i') {
         for (const Press& p : kInterfaceStep)
+            s.pending.push_back(p);
+    } else if (c == 'u') {
+        for (const Press& p : kTune)
             s.pending.push_back(p);
     } else if (c == 's') {
         std::filesystem::create_directories(s.root + "/screens");

@@ -41,14 +41,28 @@ void writeTables(const std::string& root) {
                   " 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n";
     config += "55000000 60000000 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n";
     writeDefault(root, "/opt/set/config.txt", config);
+    // Bank 1, the one a new panel starts with: amplifier on, output 1 through the
+    // tuner on every band.
+    std::string bank = "!Gen\n";
+    const char* bands[][3] = {{"160m", "1800000", "2000000"},   {"80m", "3500000", "4000000"},
+                              {"60m", "5330500", "5450000"},    {"40m", "7000000", "7300000"},
+                              {"30m", "10100000", "10150000"},  {"20m", "14000000", "14350000"},
+                              {"17m", "18068000", "18168000"},  {"15m", "21000000", "21450000"},
+                              {"12m", "24890000", "24990000"},  {"10m", "28000000", "29700000"},
+                              {"6m", "50000000", "54000000"}};
+    for (const auto& b : bands)
+        bank += std::string(b[0]) + " " + b[1] + " " + b[2] + " 1 1 0 0 0.0\n";
+    writeDefault(root, "/opt/set/antenna_b1.txt", bank);
 }
 
 } // namespace
 
 bool SimStationStart(SimStation* s, const std::string& root, std::string* error) {
     s->root = root;
+    // The FT-817 on its own port; the tune key searches, and stops at SWR 1.5.
     writeDefault(root, "/opt/set/setup.txt",
-                 std::string("CatSerialPort: ") + kStationFt817Port + "\n");
+                 std::string("CatSerialPort: ") + kStationFt817Port +
+                     "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n");
     writeTables(root);
     s->amp = AmpModelStart(root + "/dev/ttyAMA0");
     s->converter = GpioConverterStart(SimGpioPath(root));

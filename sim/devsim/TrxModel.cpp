@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 
 #include <cmath>
+#include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <random>
@@ -190,6 +191,8 @@ TrxModel* TrxModelStart(const std::string& linkPath, const TrxModelConfig& cfg) 
         delete m;
         return nullptr;
     }
+    // It streams unasked: with nobody reading, a full line must not block it.
+    fcntl(m->pty.master, F_SETFL, fcntl(m->pty.master, F_GETFL) | O_NONBLOCK);
     m->thread = std::thread(run, m);
     return m;
 }

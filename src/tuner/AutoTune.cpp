@@ -152,7 +152,9 @@ void GoTune(Works* w) {
     if ((flags & 0x01) && !(flags & 0x08)) {
         StartAutotune(w);
         std::fprintf(stderr, "b-START TUNE!!\n");
-        if (w->ModeWorkIdx == 1) {
+        // No carrier for a search that did not start (tuner bypassed): nothing
+        // would end it and the transceiver would stay keyed.
+        if (w->ModeWorkIdx == 1 && w->tuneState != 0) {
             w->tuneModeFlags = static_cast<uint8_t>((w->tuneModeFlags & ~0x40u) | 0x10u);
             std::fprintf(stderr, "a-START TUNE!!\n");
         }

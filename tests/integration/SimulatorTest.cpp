@@ -52,4 +52,27 @@ TEST(Simulator, ScriptPressesKeysAndSavesTheScreen) {
     EXPECT_EQ(p[2], 40);
 }
 
+TEST(Simulator, ScriptTunesOnTheTransceiversCarrier) {
+    // The transceiver's interface, then the tune key: the search runs on the
+    // transceiver's carrier through the amplifier model's tuner and stores its word.
+    TempDir dir;
+    const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
+    ASSERT_TRUE(WriteFile(script, "expect 20000 Continuous keyboard loop started\nwait 1000\ninterface\n"
+                                  "expect 5000 OK works->serFD\ntune\n"
+                                  "expect 5000 START AUTO TUNE\nexpect 5000 SENT TAV TX2\n"
+                                  "expect 60000 SENT TAV RX;\nshot " +
+                                      dir.path + "/after.png\nf12\nexit 15000\n"));
+    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --root " + root +
+                            " --script " + script + " > " + dir.path + "/sim.out 2>&1";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
+    const std::string out = ReadFile(root + "/panel.out");
+    EXPECT_TRUE(Contains(out, "Save Tune To File")) << out.substr(out.size() > 3000 ? out.size() - 3000 : 0);
+    // The stored word for 14.074 MHz on output 1 of bank 1.
+    EXPECT_TRUE(FileExists(dir.path + "/after.png"));
+    const std::string stored = ReadFile(root + "/opt/set/atu_ant1_b1.txt");
+    EXPECT_TRUE(Contains(stored, "3117 14070000 1 ")) << stored;
+}
+
 } // namespace

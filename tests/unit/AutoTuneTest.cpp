@@ -99,9 +99,11 @@ TEST_F(AutoTune, TheKeyStartsWithTheAmplifiersPreparation) {
 
 TEST_F(AutoTune, NoSearchWithTheTunerBypassedOrMissing) {
     w->tunerBypass = 1;
+    w->ModeWorkIdx = 1;
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 0);
     EXPECT_TRUE(queued().empty());
+    EXPECT_EQ(w->tuneModeFlags, 1); // and no tune carrier is asked for
     w->tunerBypass = 0;
     w->tuneEnabled = -128;
     GoTune(w.get());
