@@ -1,0 +1,170 @@
+// Whole pictures against reference PNGs under tests/reference: every skin with
+// sample text in the panel's fonts, and the main pages 1 to 5 in a fixed state.
+// A reference is made (or remade after an intended change) by running the test
+// with PANEL_UPDATE_REFERENCES=1 and looking at the written PNG before
+// committing it. A failing comparison leaves the picture it got beside the test's
+// output as NAME-actual.png.
+#include "TestRoot.h"
+
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/PngFile.h"
+#include "devsim/SimRoot.h"
+#include "platform/Clock.h"
+#include "platform/Root.h"
+#include "trx/Serial.h"
+#include "ui/Fb.h"
+#include "ui/Keys.h"
+#include "ui/Nuova.h"
+#include "ui/Png.h"
+#include "ui/TTF.h"
+#include "ui/Time.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// A pixel differs when a channel is off by more than this; a picture matches
+// when at most kMaxDiffering pixels differ: a few text edges may shift by a
+// shade with another FreeType build, but one changed digit is already more.
+constexpr int kChannelTolerance = 24;
+constexpr int kMaxDiffering = 16;
+
+class ReferenceScreens : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        static TempDir fonts;
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(fonts.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(fonts.path.c_str());
+        LoadFonts();
+        plat_set_root(nullptr);
+    }
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(PANEL_SKINS_DIR); // the skins are read from here
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        w->serMut = &serMut;
+        w->trxParams = &params;
+        InitGlobalVar(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+        TimerInit(w.get());
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+    }
+    void TearDown() override {
+        fbRelease(fb, true);
+        std::filesystem::current_path(old);
+        plat_set_root(nullptr);
+    }
+
+    // The shown picture against tests/reference/NAME.png.
+    void expectMatches(const std::string& name) {
+        SimPng got;
+        got.width = 800;
+        got.height = 480;
+        got.colorType = 6;
+        got.data.resize(800 * 480 * 4);
+        for (int i = 0; i < 800 * 480; i++) {
+            const uint8_t* p = fb->screen + i * 4; // B, G, R, 0
+            uint8_t* q = &got.data[static_cast<size_t>(i) * 4];
+            q[0] = p[2];
+            q[1] = p[1];
+            q[2] = p[0];
+            q[3] = 255;
+        }
+        const std::string ref = std::string(PANEL_REFERENCE_DIR) + "/" + name + ".png";
+        if (std::getenv("PANEL_UPDATE_REFERENCES")) {
+            ASSERT_TRUE(SimPngWrite(got, ref));
+            GTEST_SKIP() << "wrote " << ref;
+        }
+        SimPng want;
+        ASSERT_TRUE(SimPngReadRgba(ref, &want)) << ref;
+        ASSERT_EQ(want.width, 800);
+        ASSERT_EQ(want.height, 480);
+        int differing = 0;
+        for (size_t i = 0; i < got.data.size(); i += 4) {
+            bool off = false;
+            for (int c = 0; c < 3; c++)
+                off |= std::abs(got.data[i + c] - want.data[i + c]) > kChannelTolerance;
+            differing += off;
+        }
+        if (differing > kMaxDiffering) {
+            const std::string actual = old.string() + "/" + name + "-actual.png";
+            SimPngWrite(got, actual);
+            ADD_FAILURE() << name << ": " << differing << " pixels differ from " << ref
+                          << "; got " << actual;
+        }
+    }
+
+    // A fixed operating state: 20 m, 30 W out, SWR 1.5, warm heat-sinks.
+    void operatingState() {
+        w->ModeWorkIdx = 0;
+        w->fmFreqHz = 14070000;
+        w->freqHz = 14070000;
+        w->lastFreqHz = 14070000;
+        w->antennaRowIdx = 100;
+        w->viewTimeStr = 0;
+        w->pwrFwd = 30.0f;
+        w->pwrRefl = 1.2f;
+        w->pwrIn = 8.0f;
+        w->swr = 1.5f;
+        w->temp1 = 35.2f;
+        w->temp2 = 33.8f;
+        w->currentRaw = 9.5f;
+        for (int i = 0; i < 1024; i++) // a noise floor with two stations
+            w->grid.trace[i] = -105.0f + 4.0f * std::sin(i * 0.7f) +
+                               60.0f * std::exp(-0.02f * (i - 300) * (i - 300)) +
+                               40.0f * std::exp(-0.05f * (i - 560) * (i - 560));
+    }
+
+    TempDir dir;
+    std::filesystem::path old;
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    std::mutex serMut;
+    TrxParameters params{};
+    FrameBuffer* fb = nullptr;
+};
+
+TEST_F(ReferenceScreens, EverySkinWithSampleText) {
+    for (const char* skin :
+         {"start", "start120", "statusB", "status", "img1", "img1b", "img3", "img3b", "m5a"}) {
+        SCOPED_TRACE(skin);
+        LoadSkin(w.get(), skin, 1);
+        fbSetBack(fb);
+        putString(9, 130, 300, "Loading ... 5", 255, 255, 255, fb);
+        putString(4, 20, 440, "14.070MHz  \xC2\xB0" "C \xC3\xA4\xC3\xB6\xC3\xBC", 250, 150, 0, fb);
+        putString(8, 120, 200, "FORWARD 30.0W", 0, 0, 0, fb); // on the meter face
+        putString(6, 600, 470, "-100 dBm", 180, 180, 180, fb);
+        fbRealize(fb);
+        expectMatches(std::string("skin-") + skin);
+    }
+}
+
+TEST_F(ReferenceScreens, MainPagesOneToFive) {
+    operatingState();
+    for (int page = 1; page <= 5; page++) {
+        SCOPED_TRACE(page);
+        w->screenPage = page;
+        SetWorkImg(w.get());
+        w->skinReload = 0;
+        TimerTick(w.get());
+        TimerTick(w.get()); // peak hold and needles settle on the same reading
+        expectMatches("page" + std::to_string(page));
+    }
+}
+
+} // namespace
