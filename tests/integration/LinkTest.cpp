@@ -10,6 +10,7 @@
 #include "core/Setup.h"
 #include "core/Threads.h"
 #include "core/Works.h"
+#include "ui/Fb.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Pty.h"
 #include "devsim/SimRoot.h"
@@ -255,6 +256,37 @@ TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     EXPECT_TRUE(ExistError(w.get(), 0));
     EXPECT_TRUE(onWire("AB1;", 3000));
     EXPECT_FALSE(onWire("AB0;", 0));
+}
+
+TEST_F(Link, AlarmResetKeyClearsTheAmplifierAndTheDisplay) {
+    startModel();
+    InitMicroCmd(w.get());
+    startLink();
+    ASSERT_TRUE(onWire("MR0;", 8000)); // the start-up list is through, "CP" answered
+    ASSERT_TRUE(WaitFor([&] { return (w->startupFlags & 1) == 0; }, 2000));
+    FrameBuffer* fb = fbInitMemory(800, 480, 32);
+    w->fb = fb;
+    auto slot0 = [&] {
+        std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
+        DrawError(w.get());
+        const uint8_t* p = fb->work + 372 * fb->lineSize + 7 * 4;
+        return std::vector<int>{p[2], p[1], p[0]};
+    };
+
+    // An output-current trip latches in the amplifier and raises the alarm.
+    AmpModelSetFaultBits(model, 0x01);
+    ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 15) == 1; }, 3000));
+    EXPECT_TRUE(w->errorTable[15].line2.equals("I OUT"));
+    EXPECT_EQ(slot0(), (std::vector<int>{255, 30, 0})); // a red alarm key
+
+    // The reset key: "CPFFFF;" clears the latch, the next status clears the list.
+    AmpModelClearReceived(model);
+    EXPECT_EQ(GPIO_Errori(w.get()), 1);
+    ASSERT_TRUE(onWire("CPFFFF;", 3000));
+    ASSERT_TRUE(WaitFor([&] { return ExistAnError(w.get()) < 0 && w->ampFault == 0; }, 5000));
+    EXPECT_EQ(slot0(), (std::vector<int>{0, 0, 0})); // no alarm key drawn
+    w->fb = nullptr;
+    fbRelease(fb, true);
 }
 
 } // namespace
