@@ -22,7 +22,7 @@
 TuneSample tuneParam;
 TuneSample miglioretuneParam;
 TuneSample vTuneParam[kTuneHistory];
-int cnttune;
+std::atomic<int> cnttune;
 int cnttunefine;
 const int SWRTimeoutCICLI[5] = {600, 400, 300, 200, 100};
 

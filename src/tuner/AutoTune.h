@@ -1,6 +1,7 @@
 // The automatic tuning search over the tuner's inductor and capacitor banks.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 struct Works;
@@ -18,7 +19,7 @@ constexpr int kTuneHistory = 10;
 extern TuneSample tuneParam;                 // the latest sample
 extern TuneSample miglioretuneParam;         // the best sample of this search
 extern TuneSample vTuneParam[kTuneHistory];  // the latest samples, newest first
-extern int cnttune;                          // samples taken in this search
+extern std::atomic<int> cnttune;             // samples taken in this search (reset by any thread)
 extern int cnttunefine;                      // steps of the current fine run
 extern const int SWRTimeoutCICLI[5];         // sample limits by the setup's index
 

@@ -246,7 +246,13 @@ TEST_F(Transceiver, RequestsGoOutAfterAFrame) {
     EXPECT_EQ(trxTexts().front(), "TU120;");
     EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags == 0x41; }, 1000));
     EXPECT_TRUE(WaitFor([&] { return TrxModelTransmitting(trx); }, 1000));
-    EXPECT_TRUE(WaitFor([&] { return params.flag9b6 == 1; }, 1000));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            TrxParameters p;
+            getParameters(&p, w.get());
+            return p.flag9b6 == 1; // the radio reports its carrier
+        },
+        1000));
     w->tuneModeFlags = 0x05;
     ASSERT_TRUE(trxGot("RX;", 2000));
     EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags == 0x09; }, 1000));

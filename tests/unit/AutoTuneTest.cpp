@@ -64,7 +64,7 @@ class AutoTune : public ::testing::Test {
             w->swr = swrOf(w->tunerWord);
             w->pwrFwd = 50.0f;
             TuneTask(w.get());
-            t.samples = std::max(t.samples, cnttune);
+            t.samples = std::max(t.samples, cnttune.load());
             t.words.push_back(w->tunerWord);
         }
         return t;
