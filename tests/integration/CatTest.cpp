@@ -1,25 +1,17 @@
 // The frequency sources and the CAT relay against their device models: the
 // FT-817 poll, the transceiver CAT port search and relay, the presence checks,
 // and a frequency from the FT-817 reaching the amplifier as "FA".
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
 #include "amp/Linear.h"
-#include "core/Setup.h"
 #include "core/Threads.h"
-#include "core/Works.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Ft817Model.h"
-#include "devsim/SimRoot.h"
 #include "devsim/TrxCatModel.h"
 #include "platform/Clock.h"
-#include "platform/Root.h"
-#include "trx/Serial.h"
 #include "tuner/CAT.h"
 #include "tuner/CATserial.h"
 #include "ui/Fb.h"
-#include "ui/Nuova.h"
 #include "ui/Time.h"
 
 #include <algorithm>
@@ -33,21 +25,10 @@
 
 namespace {
 
-class CatSources : public ::testing::Test {
+class CatSources : public RootedWorks {
   protected:
     void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        w->serMut = &serMut;
-        w->wsSendMut = &sendMut;
-        w->trxParams = &params;
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         w->startupFlags = 0;
         setup->CatSerialPort.set("/dev/ttyUSB2");
     }
@@ -60,7 +41,7 @@ class CatSources : public ::testing::Test {
         AmpModelStop(amp);
         if (fb)
             fbRelease(fb, true);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
     void startFt817(long long hz) {
         Ft817ModelConfig cfg;
@@ -69,11 +50,6 @@ class CatSources : public ::testing::Test {
         ASSERT_NE(radio, nullptr);
     }
 
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
-    std::mutex serMut, sendMut;
-    TrxParameters params{};
     Ft817Model* radio = nullptr;
     TrxCatModel* trx = nullptr;
     AmpModel* amp = nullptr;

@@ -1,19 +1,14 @@
 // The keys' thread against the GPIO block: debouncing, short presses on
 // release, long presses with the accelerating repeat, one key at a time, and the
 // converter exchange with its model.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "core/Setup.h"
-#include "core/Works.h"
 #include "devsim/GpioConverter.h"
 #include "devsim/GpioKeys.h"
-#include "devsim/SimRoot.h"
 #include "platform/Clock.h"
-#include "platform/Root.h"
 #include "tuner/Banks.h"
 #include "ui/Fb.h"
 #include "ui/GPIO.h"
-#include "ui/Nuova.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -24,21 +19,12 @@
 
 namespace {
 
-class KeysThread : public ::testing::Test {
+class KeysThread : public RootedWorks {
   protected:
     void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         old = std::filesystem::current_path();
         std::filesystem::current_path(dir.path);
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        w->serMut = &serMut;
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
         InitTabAntenna(w.get(), 0);
         w->ModeWorkIdx = 0;
         fb = fbInitMemory(800, 480, 32);
@@ -56,7 +42,7 @@ class KeysThread : public ::testing::Test {
         GpioConverterStop(converter);
         fbRelease(fb, true);
         std::filesystem::current_path(old);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
     void tap(int key) {
         SimGpioKeyDown(&keys, key);
@@ -65,11 +51,7 @@ class KeysThread : public ::testing::Test {
         plat_sleep_ms(60);
     }
 
-    TempDir dir;
     std::filesystem::path old;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
-    std::mutex serMut;
     FrameBuffer* fb = nullptr;
     GpioConverter* converter = nullptr;
     SimGpioKeys keys;

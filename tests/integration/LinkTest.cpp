@@ -1,21 +1,15 @@
 // The amplifier link thread against the model of the amplifier's
 // microcontroller over a pty: what goes on the wire, in which order, and what
 // the replies do to the shared record.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
 #include "amp/Linear.h"
 #include "amp/Temperature.h"
-#include "core/Setup.h"
 #include "core/Threads.h"
-#include "core/Works.h"
 #include "ui/Fb.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Pty.h"
-#include "devsim/SimRoot.h"
 #include "platform/Clock.h"
-#include "platform/Root.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -29,26 +23,15 @@
 
 namespace {
 
-class Link : public ::testing::Test {
+class Link : public RootedWorks {
   protected:
-    void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        InitGlobalVar(w.get());
-        InitErrorTable(w.get());
-        initSetup(w.get());
-    }
     void TearDown() override {
         w->running = 0;
         if (link.joinable())
             link.join();
         std::free(w->fanTable); // loaded by a test as start-up does; the link has ended
         AmpModelStop(model);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
     void startModel(const AmpModelConfig& cfg = {}) {
         model = AmpModelStart(dir.path + "/dev/ttyAMA0", cfg);
@@ -73,9 +56,6 @@ class Link : public ::testing::Test {
             timeoutMs);
     }
 
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
     AmpModel* model = nullptr;
     std::thread link;
 };

@@ -1,26 +1,18 @@
 // The transceiver link thread against the transceiver model over a pty, and the
 // automatic tune of work mode 1 end to end: keys, refresh tick, amplifier link
 // and transceiver link together with both models.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
 #include "amp/Linear.h"
-#include "core/Setup.h"
-#include "core/Works.h"
 #include "devsim/AmpModel.h"
-#include "devsim/SimRoot.h"
 #include "devsim/TrxModel.h"
 #include "platform/Clock.h"
-#include "platform/Root.h"
 #include "remote/Messages.h"
-#include "trx/Serial.h"
 #include "tuner/AutoTune.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "ui/Fb.h"
-#include "ui/Nuova.h"
 #include "ui/Time.h"
 
 #include <algorithm>
@@ -37,24 +29,12 @@
 
 namespace {
 
-class Transceiver : public ::testing::Test {
+class Transceiver : public RootedWorks {
   protected:
     void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         old = std::filesystem::current_path();
         std::filesystem::current_path(dir.path);
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        w->serMut = &serMut;
-        w->trxParams = &params;
-        w->wsSendMut = &wsSendMut;
-        InitGlobalVar(w.get());
-        InitErrorTable(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
         setup->serialLinkEnabled = '1';
         setup->catSerialEnabled = '0';
         w->startupFlags = 0;
@@ -74,7 +54,7 @@ class Transceiver : public ::testing::Test {
             if (fd >= 0)
                 close(fd);
         std::filesystem::current_path(old);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
     void startTrx(const TrxModelConfig& cfg = {}) {
         trx = TrxModelStart(dir.path + "/dev/ttyUSB1", cfg);
@@ -121,12 +101,7 @@ class Transceiver : public ::testing::Test {
         return p.activeFreq;
     }
 
-    TempDir dir;
     std::filesystem::path old;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
-    std::mutex serMut, wsSendMut;
-    TrxParameters params{};
     FrameBuffer* fb = nullptr;
     AmpModel* amp = nullptr;
     TrxModel* trx = nullptr;
@@ -308,7 +283,7 @@ TEST_F(Transceiver, MissingPortShowsTheErrorPageAndKeepsRunning) {
 class TuneOnTransmit : public Transceiver {
   protected:
     void SetUp() override {
-        Transceiver::SetUp();
+        ASSERT_NO_FATAL_FAILURE(Transceiver::SetUp());
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna.txt",

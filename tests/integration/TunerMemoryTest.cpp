@@ -1,24 +1,17 @@
 // The tuner memory end to end: a frequency change recalls the stored word on the
 // wire, manual steps and the store key write the tuner file, the bank key loads
 // another bank.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/CmdQueue.h"
 #include "amp/Linear.h"
-#include "core/Setup.h"
 #include "core/Threads.h"
-#include "core/Works.h"
 #include "devsim/AmpModel.h"
-#include "devsim/SimRoot.h"
 #include "platform/Clock.h"
-#include "platform/Root.h"
-#include "trx/Serial.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "ui/Fb.h"
 #include "ui/KeyActions.h"
-#include "ui/Nuova.h"
 #include "ui/Time.h"
 
 #include <algorithm>
@@ -31,22 +24,12 @@
 
 namespace {
 
-class TunerMemory : public ::testing::Test {
+class TunerMemory : public RootedWorks {
   protected:
     void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         old = std::filesystem::current_path();
         std::filesystem::current_path(dir.path);
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        w->serMut = &serMut;
-        w->trxParams = &params;
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
         setup->serialLinkEnabled = '0';
         setup->catSerialEnabled = '0';
         fb = fbInitMemory(800, 480, 32);
@@ -73,7 +56,7 @@ class TunerMemory : public ::testing::Test {
         AmpModelStop(model);
         fbRelease(fb, true);
         std::filesystem::current_path(old);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
     // The operating frequency changes (as from the amplifier's own counter).
     void tuneTo(int hz) {
@@ -103,12 +86,7 @@ class TunerMemory : public ::testing::Test {
         return tmp.tunerWord | modeBit;
     }
 
-    TempDir dir;
     std::filesystem::path old;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
-    std::mutex serMut;
-    TrxParameters params{};
     FrameBuffer* fb = nullptr;
     AmpModel* model = nullptr;
     std::thread link;

@@ -1,12 +1,6 @@
 // The alarm list, the reset key's paths and the alarm keys on the screen.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
-#include "core/Setup.h"
-#include "core/Works.h"
-#include "devsim/SimRoot.h"
-#include "platform/Root.h"
 #include "ui/Fb.h"
 #include "ui/TTF.h"
 
@@ -17,15 +11,10 @@
 
 namespace {
 
-class AlarmList : public ::testing::Test {
+class AlarmList : public RootedWorks {
   protected:
     void SetUp() override {
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        InitGlobalVar(w.get());
-        InitErrorTable(w.get());
-        initSetup(w.get());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         w->startupFlags = 0;
     }
     std::vector<int> list() {
@@ -33,14 +22,6 @@ class AlarmList : public ::testing::Test {
         int n = SnapshotErrors(w.get(), codes, kMaxActiveErrors);
         return std::vector<int>(codes, codes + n);
     }
-    std::vector<int> queued() {
-        std::vector<int> out;
-        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
-            out.push_back(c);
-        return out;
-    }
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
 };
 
 TEST_F(AlarmList, RaiseOnceRemoveInPlaceAndFlags) {
@@ -134,11 +115,14 @@ class AlarmKeys : public AlarmList {
         plat_set_root(nullptr);
     }
     void SetUp() override {
-        AlarmList::SetUp();
+        ASSERT_NO_FATAL_FAILURE(AlarmList::SetUp());
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
     }
-    void TearDown() override { fbRelease(fb, true); }
+    void TearDown() override {
+        fbRelease(fb, true);
+        AlarmList::TearDown();
+    }
     void pixel(int x, int y, int* r, int* g, int* b) {
         const uint8_t* p = fb->work + y * fb->lineSize + x * 4;
         *b = p[0];

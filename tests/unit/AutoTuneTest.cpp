@@ -1,18 +1,11 @@
 // The automatic tuning search, step by step: starts, limits, the walk of its
 // runs, its ends, and a search over the L network of the amplifier model.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
-#include "core/Setup.h"
-#include "core/Works.h"
 #include "devsim/AmpPhysics.h"
-#include "devsim/SimRoot.h"
-#include "platform/Root.h"
 #include "tuner/AutoTune.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
-#include "ui/Nuova.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -23,30 +16,15 @@
 
 namespace {
 
-class AutoTune : public ::testing::Test {
+class AutoTune : public RootedWorks {
   protected:
     void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         w->startupFlags = 0;
         w->freqHz = 14200000;
         w->NumBanco = 0;
         w->tuneModeFlags = 1;
         w->tunerBypass = 0;
-    }
-    void TearDown() override { plat_set_root(nullptr); }
-    std::vector<int> queued() {
-        std::vector<int> out;
-        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
-            out.push_back(c);
-        return out;
     }
     // Runs the search as the link does: after each status reply (whose SWR is that
     // of the word sent last) one step.
@@ -70,10 +48,6 @@ class AutoTune : public ::testing::Test {
         return t;
     }
     std::string storedFile() { return ReadFile(dir.path + "/opt/set/atu_ant1.txt"); }
-
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
 };
 
 TEST_F(AutoTune, TheKeyStartsWithTheAmplifiersPreparation) {

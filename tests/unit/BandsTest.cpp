@@ -1,12 +1,7 @@
 // Band rows and filters chosen by the operating frequency: which row, which
 // counts go out with "TS", which filter with "SF", and the calibration lookup.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/CmdQueue.h"
-#include "core/Setup.h"
-#include "core/Works.h"
-#include "devsim/SimRoot.h"
-#include "platform/Root.h"
 #include "tuner/Bands.h"
 
 #include <cmath>
@@ -27,33 +22,17 @@ std::string row(long start, long end, float fwdMax = 80.0f, float currentMax = 1
     return b;
 }
 
-class Bands : public ::testing::Test {
+class Bands : public RootedWorks {
   protected:
-    void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-    }
     void TearDown() override {
         std::free(w->bandTable);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
     void config(const std::string& text) {
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/config.txt", text));
         std::free(w->bandTable);
         w->bandTable = nullptr;
         ReadConfigFile(w.get());
-    }
-    std::vector<int> queued() {
-        std::vector<int> out;
-        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
-            out.push_back(c);
-        return out;
     }
     std::vector<int> ts() {
         return {w->tsThresholds[0], w->tsThresholds[1], w->tsThresholds[2], w->tsThresholds[3]};
@@ -64,10 +43,6 @@ class Bands : public ::testing::Test {
         const std::vector<int> q = queued();
         return q == std::vector<int>{kCmdThresholds};
     }
-
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
 };
 
 TEST_F(Bands, RowCountsAndTheirConversion) {

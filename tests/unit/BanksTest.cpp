@@ -1,14 +1,9 @@
 // Antenna bank tables: file format, defaults, the work-mode marker, editing,
 // bank switching and the bank sequences.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "core/Setup.h"
-#include "core/Works.h"
-#include "devsim/SimRoot.h"
-#include "platform/Root.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
-#include "ui/Nuova.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -16,28 +11,15 @@
 
 namespace {
 
-class Banks : public ::testing::Test {
+class Banks : public RootedWorks {
   protected:
     void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         setup->serialLinkEnabled = '0';
         setup->catSerialEnabled = '0';
     }
-    void TearDown() override { plat_set_root(nullptr); }
     std::string file(int bank) { return dir.path + BankFileName(bank); }
     std::string name(int row) { return w->antennaTable[row].name.get().s; }
-
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
 };
 
 TEST_F(Banks, FileNamesOfTheTwentyBanks) {

@@ -1,14 +1,9 @@
 // The amplifier reply decoder: the status reply field by field, the other
 // replies, the alarms they raise, and the status record.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
 #include "amp/Decoder.h"
 #include "amp/Linear.h"
-#include "core/Setup.h"
-#include "core/Works.h"
-#include "platform/Root.h"
 
 #include <cmath>
 #include <algorithm>
@@ -36,18 +31,8 @@ struct St {
 
 int countFor(float watts, float k) { return static_cast<int>(std::lround(std::sqrt(watts / k))); }
 
-class Decoder : public ::testing::Test {
+class Decoder : public RootedWorks {
   protected:
-    void SetUp() override {
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        InitGlobalVar(w.get());
-        InitErrorTable(w.get());
-        initSetup(w.get());
-    }
-    void TearDown() override { plat_set_root(nullptr); }
     void decode(const std::string& reply) {
         DecodeCatCmd(w.get(), reply.c_str(), static_cast<int>(reply.size()) + 1);
     }
@@ -68,10 +53,6 @@ class Decoder : public ::testing::Test {
         int n = SnapshotErrors(w.get(), codes, kMaxActiveErrors);
         return std::vector<int>(codes, codes + n);
     }
-
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
 };
 
 TEST_F(Decoder, StatusFieldsRoundTrip) {

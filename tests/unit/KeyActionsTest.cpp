@@ -1,13 +1,7 @@
 // Key actions on the key pages: what each press changes and queues.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
-#include "core/Setup.h"
-#include "core/Works.h"
-#include "devsim/SimRoot.h"
 #include "platform/Clock.h"
-#include "platform/Root.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneWord.h"
 #include "ui/Fb.h"
@@ -15,7 +9,6 @@
 #include "ui/Keys.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
-#include "ui/Nuova.h"
 #include "ui/Time.h"
 
 #include <algorithm>
@@ -27,21 +20,12 @@
 
 namespace {
 
-class Keys : public ::testing::Test {
+class Keys : public RootedWorks {
   protected:
     void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         old = std::filesystem::current_path();
         std::filesystem::current_path(dir.path); // no skins here: loads are refused, names stay
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        w->serMut = &serMut;
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
         w->startupFlags = 0;
@@ -52,23 +36,13 @@ class Keys : public ::testing::Test {
     void TearDown() override {
         fbRelease(fb, true);
         std::filesystem::current_path(old);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
     int press(int key) { return DecodeTasto(w.get(), key, 0); }
     int hold(int key) { return DecodeTasto(w.get(), key, 1 << (key - 1)); }
-    std::vector<int> queued() {
-        std::vector<int> out;
-        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
-            out.push_back(c);
-        return out;
-    }
     std::string bankFile() { return ReadFile(dir.path + BankFileName(w->NumBanco)); }
 
-    TempDir dir;
     std::filesystem::path old;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
-    std::mutex serMut;
     FrameBuffer* fb = nullptr;
 };
 

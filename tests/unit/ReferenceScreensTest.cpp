@@ -4,18 +4,12 @@
 // with PANEL_UPDATE_REFERENCES=1 and looking at the written PNG before
 // committing it. A failing comparison leaves the picture it got beside the test's
 // output as NAME-actual.png.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "core/Setup.h"
-#include "core/Works.h"
 #include "devsim/PngFile.h"
-#include "devsim/SimRoot.h"
 #include "platform/Clock.h"
-#include "platform/Root.h"
-#include "trx/Serial.h"
 #include "ui/Fb.h"
 #include "ui/Keys.h"
-#include "ui/Nuova.h"
 #include "ui/Png.h"
 #include "ui/TTF.h"
 #include "ui/Time.h"
@@ -35,7 +29,7 @@ namespace {
 constexpr int kChannelTolerance = 24;
 constexpr int kMaxDiffering = 16;
 
-class ReferenceScreens : public ::testing::Test {
+class ReferenceScreens : public RootedWorks {
   protected:
     static void SetUpTestSuite() {
         static TempDir fonts;
@@ -46,19 +40,9 @@ class ReferenceScreens : public ::testing::Test {
         plat_set_root(nullptr);
     }
     void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         old = std::filesystem::current_path();
         std::filesystem::current_path(PANEL_SKINS_DIR); // the skins are read from here
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        w->serMut = &serMut;
-        w->trxParams = &params;
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
         TimerInit(w.get());
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
@@ -67,7 +51,7 @@ class ReferenceScreens : public ::testing::Test {
     void TearDown() override {
         fbRelease(fb, true);
         std::filesystem::current_path(old);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
 
     // The shown picture against tests/reference/NAME.png.
@@ -130,12 +114,7 @@ class ReferenceScreens : public ::testing::Test {
                                40.0f * std::exp(-0.05f * (i - 560) * (i - 560));
     }
 
-    TempDir dir;
     std::filesystem::path old;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
-    std::mutex serMut;
-    TrxParameters params{};
     FrameBuffer* fb = nullptr;
 };
 

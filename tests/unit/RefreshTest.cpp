@@ -1,21 +1,13 @@
 // The refresh tick: key strip, meters, texts and their forms, peak hold, plot
 // geometry, the frequency-change logic and the screen saver.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
 #include "amp/Decoder.h"
-#include "core/Setup.h"
-#include "core/Works.h"
-#include "devsim/SimRoot.h"
 #include "platform/Clock.h"
-#include "platform/Root.h"
-#include "trx/Serial.h"
 #include "tuner/Bands.h"
 #include "ui/Fb.h"
 #include "ui/Keys.h"
 #include "ui/Meter.h"
-#include "ui/Nuova.h"
 #include "ui/TTF.h"
 #include "ui/Time.h"
 
@@ -30,7 +22,7 @@ namespace {
 
 using Rgb = std::vector<int>;
 
-class Refresh : public ::testing::Test {
+class Refresh : public RootedWorks {
   protected:
     static void SetUpTestSuite() {
         static TempDir fonts;
@@ -41,17 +33,7 @@ class Refresh : public ::testing::Test {
         plat_set_root(nullptr);
     }
     void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        w->serMut = &serMut;
-        w->trxParams = &params;
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         TimerInit(w.get());
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
@@ -62,7 +44,7 @@ class Refresh : public ::testing::Test {
     }
     void TearDown() override {
         fbRelease(fb, true);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
     Rgb px(int x, int y) const {
         const uint8_t* p = fb->work + y * fb->lineSize + x * 4;
@@ -89,18 +71,7 @@ class Refresh : public ::testing::Test {
         fbRelease(ref, true);
         return same && compared >= 3;
     }
-    std::vector<int> queued() {
-        std::vector<int> out;
-        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
-            out.push_back(c);
-        return out;
-    }
 
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
-    std::mutex serMut;
-    TrxParameters params{};
     FrameBuffer* fb = nullptr;
 };
 

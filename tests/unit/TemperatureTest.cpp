@@ -1,13 +1,8 @@
 // Thermistor conversion, fan table and hysteresis, protection switch, the
 // temperature log and the small conversions.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/CmdQueue.h"
 #include "amp/Temperature.h"
-#include "core/Setup.h"
-#include "core/Works.h"
-#include "devsim/SimRoot.h"
-#include "platform/Root.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -16,36 +11,17 @@
 
 namespace {
 
-class Temperatures : public ::testing::Test {
+class Temperatures : public RootedWorks {
   protected:
-    void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        InitGlobalVar(w.get());
-    }
     void TearDown() override {
         std::free(w->fanTable); // the program keeps its table; a test gives it back
-        plat_set_root(nullptr);
-    }
-    std::vector<int> queued() {
-        std::vector<int> out;
-        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
-            out.push_back(c);
-        return out;
+        RootedWorks::TearDown();
     }
     void heat(float t) {
         w->temp1 = t;
         w->temp2 = t - 5.0f;
         searchPercentVentola(w.get());
     }
-
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
 };
 
 TEST(Thermistor, ReadingsToDegrees) {

@@ -1,15 +1,9 @@
 // The tuner word, the frequency index and the tuner memory with its files.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/CmdQueue.h"
-#include "core/Setup.h"
-#include "core/Works.h"
-#include "devsim/SimRoot.h"
-#include "platform/Root.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
-#include "ui/Nuova.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -21,38 +15,16 @@ namespace {
 constexpr uint32_t kAllC = 0x8000 | 0x4 | 0x10 | 0x40 | 0x4000 | 0x1000 | 0x400 | 0x100 | 0x100000;
 constexpr uint32_t kAllL = 0x2 | 0x8 | 0x20 | 0x80 | 0x2000 | 0x800 | 0x200 | 0x80000 | 0x200000;
 
-class TuneMem : public ::testing::Test {
+class TuneMem : public RootedWorks {
   protected:
-    void SetUp() override {
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        InitGlobalVar(w.get());
-        initSetup(w.get());
-        InitMenu(w.get());
-    }
-    void TearDown() override { plat_set_root(nullptr); }
     void store(int index, int antenna, uint8_t mode, uint16_t l, uint16_t c) {
         SaveTuneValsuTabRam(w.get(), TuneMemEntry{1, mode, l, c}, index, antenna);
-    }
-    std::vector<int> queued() {
-        std::vector<int> out;
-        for (int q; (q = CmdQueueTake(w.get())) >= 0;)
-            out.push_back(q);
-        return out;
     }
     int index(int64_t f) {
         int64_t s, e;
         int first, end;
         return AtuIdxSearch(f, &s, &e, &first, &end);
     }
-
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
 };
 
 TEST_F(TuneMem, WordBitsModesAndDecoders) {

@@ -1,0 +1,54 @@
+// A fixture with the shared record set up as start-up does, in a fresh root folder.
+#pragma once
+
+#include "TestRoot.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "devsim/SimRoot.h"
+#include "platform/Root.h"
+#include "trx/Serial.h"
+#include "ui/Nuova.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class RootedWorks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(dir.path.c_str());
+        w = std::make_unique<Works>();
+        setup = std::make_unique<SetupRecord>();
+        w->setup = setup.get();
+        w->serMut = &serMut;
+        w->wsSendMut = &wsSendMut;
+        w->trxParams = &params;
+        InitGlobalVar(w.get());
+        InitErrorTable(w.get());
+        initSetup(w.get());
+        InitMenu(w.get());
+    }
+    // A derived fixture joins its threads and stops its models before this.
+    void TearDown() override { plat_set_root(nullptr); }
+
+    // Drains the amplifier command ring.
+    std::vector<int> queued() {
+        std::vector<int> out;
+        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
+            out.push_back(c);
+        return out;
+    }
+
+    TempDir dir; // first: the root outlives everything that writes into it
+    std::unique_ptr<Works> w;
+    std::unique_ptr<SetupRecord> setup;
+    std::mutex serMut, wsSendMut;
+    TrxParameters params{};
+};
