@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/SerialPort.h"
 #include "tuner/Bands.h"
 
 #include <cerrno>
@@ -21,7 +22,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -116,29 +116,13 @@ int OpenLinear(Works* w) {
     if (fd < 0) {
         LogErr("Unable to open device %s", dev);
         std::fprintf(stderr, "Unable to open device %s\n", dev);
-        char text[104];
-        std::snprintf(text, sizeof text, "Linear: Unable to open device %s", dev);
-        w->deviceErrorText.set(text);
-        w->deviceErrorCode.storeRelease(1);
+        RaiseDeviceError(w, 1, "Linear: Unable to open device %s", dev);
         return -1;
     }
-    termios t{};
-    t.c_iflag = IGNPAR;
-    t.c_cflag = CS8 | CREAD | CLOCAL | HUPCL;
-    t.c_oflag = 0;
-    t.c_lflag = 0;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 5;
-    cfsetispeed(&t, B115200);
-    cfsetospeed(&t, B115200);
-    tcflush(fd, TCIFLUSH);
-    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+    if (!plat_serial_raw(fd, B115200, HUPCL, 5)) {
         LogErr("Unable to set comm port %s", dev);
         std::fprintf(stderr, "Unable to set comm port %s\n", dev);
-        char text[104];
-        std::snprintf(text, sizeof text, "Linear: Unable to set comm port %s", dev);
-        w->deviceErrorText.set(text);
-        w->deviceErrorCode.storeRelease(1);
+        RaiseDeviceError(w, 1, "Linear: Unable to set comm port %s", dev);
         close(fd);
         return -1;
     }

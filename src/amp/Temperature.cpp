@@ -3,6 +3,7 @@
 
 #include "amp/CmdQueue.h"
 #include "core/Setup.h"
+#include "core/TextFile.h"
 #include "core/Works.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
@@ -30,14 +31,6 @@ const float K_T_R[34][2] = {
 constexpr float kTempMin = -10.0f;
 constexpr float kTempMax = 80.0f;
 constexpr const char* kLogPath = "/opt/set/LOGtemp.txt";
-
-void trimLineEnd(char* line) {
-    size_t n = std::strlen(line);
-    if (n > 0 && line[n - 1] == '\n')
-        line[--n] = '\0';
-    if (n > 0 && line[n - 1] == '\r')
-        line[--n] = '\0';
-}
 
 } // namespace
 
@@ -72,10 +65,7 @@ void ReadVentolaFile(Works* w) {
         return;
     }
     char line[256];
-    int count = 0;
-    while (std::fgets(line, sizeof line, f))
-        if (line[0] != ';')
-            count++;
+    const int count = CountDataLines(f);
     std::fprintf(stderr, "N row Ventola File %d \n", count);
     std::fprintf(stderr, "Setup3 \n");
     // Built once at start-up and kept for the life of the process.
@@ -88,7 +78,7 @@ void ReadVentolaFile(Works* w) {
     std::rewind(f);
     int n = 0;
     while (n < count && std::fgets(line, sizeof line, f)) {
-        trimLineEnd(line);
+        TrimLineEnd(line);
         if (line[0] == ';')
             continue;
         char* end;

@@ -1,6 +1,8 @@
 // Start values of the shared record and the named globals.
 #include "core/Works.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -97,4 +99,14 @@ void InitSettingMirrors(Works* w) {
 void InitGlobalVar(Works* w) {
     InitRunState(w);
     InitSettingMirrors(w);
+}
+
+void RaiseDeviceError(Works* works, int code, const char* fmt, ...) {
+    char text[104];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    works->deviceErrorText.set(text);
+    works->deviceErrorCode.storeRelease(code);
 }

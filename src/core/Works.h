@@ -315,6 +315,10 @@ void InitRunState(Works* works);
 // run-time state (and the commands queued before the read) stays as it is.
 void InitSettingMirrors(Works* works);
 
+// Opens the device-error page: the text (printf format), then the code, so that
+// the refresh thread never sees the code without its text.
+void RaiseDeviceError(Works* works, int code, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+
 // Named globals shared by several threads.
 extern Shared<double> TIME_LONG_PRESS;
 extern Shared<int> number_ofStep_meter_FWD;

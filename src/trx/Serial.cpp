@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/SerialPort.h"
 #include "remote/Messages.h"
 
 #include <cerrno>
@@ -23,7 +24,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -340,10 +340,7 @@ void commandStep(Works* w, int fd) {
 void portError(Works* w, const char* dev) {
     LogErr("Unable to open device %s", dev);
     std::fprintf(stderr, "Serial: Unable to open device %s\n", dev);
-    char text[104];
-    std::snprintf(text, sizeof text, "Serial: Unable to open device %s", dev);
-    w->deviceErrorText.set(text);
-    w->deviceErrorCode.storeRelease(3);
+    RaiseDeviceError(w, 3, "Serial: Unable to open device %s", dev);
 }
 
 int openPort(Works* w, const char* dev) {
@@ -355,17 +352,7 @@ int openPort(Works* w, const char* dev) {
         portError(w, dev);
         return -1;
     }
-    termios t{};
-    t.c_iflag = IGNPAR;
-    t.c_cflag = CS8 | CREAD | CLOCAL;
-    t.c_oflag = 0;
-    t.c_lflag = 0;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, B115200);
-    cfsetospeed(&t, B115200);
-    tcflush(fd, TCIFLUSH);
-    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+    if (!plat_serial_raw(fd, B115200, 0, 0)) {
         portError(w, dev);
         close(fd);
         return -1;
@@ -440,10 +427,7 @@ void Serial(Works* w) {
     if (SerialLoop(w, fd) != 0) {
         // The error page tells the operator; its retry key opens the port again.
         LogErr("Serial: device %s went away", dev);
-        char text[104];
-        std::snprintf(text, sizeof text, "Serial: device %s went away", dev);
-        w->deviceErrorText.set(text);
-        w->deviceErrorCode.storeRelease(3);
+        RaiseDeviceError(w, 3, "Serial: device %s went away", dev);
     }
     std::fprintf(stderr, "---------------------------------------Serial EXIT %x\n",
                  static_cast<unsigned>(w->setup->serialLinkEnabled.load()));

@@ -2,6 +2,7 @@
 #include "tuner/Bands.h"
 
 #include "amp/CmdQueue.h"
+#include "core/TextFile.h"
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
@@ -14,14 +15,6 @@
 namespace {
 
 constexpr int kDefaultThresholds[4] = {4095, 4095, 1500, 3700};
-
-void trimLineEnd(char* line) {
-    size_t n = std::strlen(line);
-    if (n > 0 && line[n - 1] == '\n')
-        line[--n] = '\0';
-    if (n > 0 && line[n - 1] == '\r')
-        line[--n] = '\0';
-}
 
 // Counts truncated toward zero and held to the converter's 12 bits.
 int toCount(double v) {
@@ -65,10 +58,7 @@ void ReadConfigFile(Works* w) {
         return;
     }
     char line[256];
-    int count = 0;
-    while (std::fgets(line, sizeof line, f))
-        if (line[0] != ';')
-            count++;
+    const int count = CountDataLines(f);
     std::fprintf(stderr, "N row Config File %d \n", count);
     // The table is built once at start-up and kept for the life of the process.
     auto* rows = static_cast<ThresholdRow*>(std::calloc(count > 0 ? count : 1, sizeof(ThresholdRow)));
@@ -80,7 +70,7 @@ void ReadConfigFile(Works* w) {
     std::rewind(f);
     int n = 0;
     while (n < count && std::fgets(line, sizeof line, f)) {
-        trimLineEnd(line);
+        TrimLineEnd(line);
         if (line[0] == ';')
             continue;
         ThresholdRow& r = rows[n++];
@@ -130,7 +120,7 @@ void LoadTabFiltri(Works* w) {
     char line[512];
     int row = 0;
     while (row < kFilterRows && std::fgets(line, sizeof line, f)) {
-        trimLineEnd(line);
+        TrimLineEnd(line);
         if (line[0] == ';')
             continue;
         Fields in{line};

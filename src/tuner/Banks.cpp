@@ -2,6 +2,7 @@
 #include "tuner/Banks.h"
 
 #include "core/Setup.h"
+#include "core/TextFile.h"
 #include "core/Works.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
@@ -25,14 +26,6 @@ const DefaultBand kDefaults[kAntennaRows] = {
     {"40m", 7000000, 7300000},    {"30m", 10100000, 10150000}, {"20m", 14000000, 14350000},
     {"17m", 18068000, 18168000},  {"15m", 21000000, 21450000}, {"12m", 24890000, 24990000},
     {"10m", 28000000, 29700000},  {"6m", 50000000, 54000000}};
-
-void trimLineEnd(char* line) {
-    size_t n = std::strlen(line);
-    if (n > 0 && line[n - 1] == '\n')
-        line[--n] = '\0';
-    if (n > 0 && line[n - 1] == '\r')
-        line[--n] = '\0';
-}
 
 // One row line: the name before the first blank (7 characters at most; an
 // eighth is skipped), then the numbers. Returns false for a line without any.
@@ -112,7 +105,7 @@ int LoadTabConfig(Works* w, int bank) {
     char line[512];
     int rows = 0;
     while (std::fgets(line, sizeof line, f)) {
-        trimLineEnd(line);
+        TrimLineEnd(line);
         if (line[0] == ';')
             continue;
         if (line[0] == '!') {

@@ -9,6 +9,7 @@
 #include "platform/Command.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/SerialPort.h"
 #include "platform/UsbDevices.h"
 #include "remote/Messages.h"
 #include "trx/UsbIds.h"
@@ -55,15 +56,7 @@ int probe(const std::string& port) {
     }
     LogInfo("Opened  %s", p);
     std::fprintf(stderr, "Opened %s---------------------------------------------\n", p);
-    termios t{};
-    t.c_iflag = IGNPAR;
-    t.c_cflag = CS8 | CREAD | CLOCAL;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, B115200);
-    cfsetospeed(&t, B115200);
-    tcflush(fd, TCIFLUSH);
-    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+    if (!plat_serial_raw(fd, B115200, 0, 0)) {
         LogInfo("Cannot set %s, error %d -%s", p, errno, std::strerror(errno));
         close(fd);
         return -1;
@@ -77,6 +70,8 @@ int probe(const std::string& port) {
     std::fprintf(stderr, "sent %s---------------------------------------------\n", p);
 
     // Up to five bytes, each within one second.
+    termios t{};
+    tcgetattr(fd, &t);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 10;
     tcsetattr(fd, TCSANOW, &t);

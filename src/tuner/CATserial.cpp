@@ -9,12 +9,12 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/SerialPort.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 Shared<int> catProcessStatus;
@@ -30,34 +30,17 @@ bool linkOn(Works* w) {
     return w->running && w->setup->catSerialEnabled == '1' && ThreadStillWanted();
 }
 
-void deviceError(Works* w, const char* fmt, const char* dev) {
-    char text[104];
-    std::snprintf(text, sizeof text, fmt, dev);
-    w->deviceErrorText.set(text);
-    w->deviceErrorCode.storeRelease(2);
-}
-
 int openPort(Works* w, const char* dev) {
     LogInfo("Init CATSerial Port %s", dev);
     int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         LogErr("Unable to open device %s", dev);
-        deviceError(w, "CAT: Unable to open device %s", dev);
+        RaiseDeviceError(w, 2, "CAT: Unable to open device %s", dev);
         return -1;
     }
-    termios t{};
-    t.c_iflag = IGNPAR;
-    t.c_cflag = CS8 | CSTOPB | CREAD | CLOCAL;
-    t.c_oflag = 0;
-    t.c_lflag = 0;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, B38400);
-    cfsetospeed(&t, B38400);
-    tcflush(fd, TCIFLUSH);
-    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+    if (!plat_serial_raw(fd, B38400, CSTOPB, 0)) {
         LogErr("Unable to set comm port %s", dev);
-        deviceError(w, "CAT: Unable to set comm port %s", dev);
+        RaiseDeviceError(w, 2, "CAT: Unable to set comm port %s", dev);
         close(fd);
         return -1;
     }

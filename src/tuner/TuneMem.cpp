@@ -4,6 +4,7 @@
 
 #include "amp/CmdQueue.h"
 #include "core/Setup.h"
+#include "core/TextFile.h"
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
@@ -55,14 +56,6 @@ TuneMemTable& table(Works* w, int antenna) {
 bool stored(Works* w, int index, int antenna) {
     return index >= 0 && index < kTuneMemEntries &&
            unpack(table(w, antenna).packed[index]).valid != 0;
-}
-
-void trimLineEnd(char* line) {
-    size_t n = std::strlen(line);
-    if (n > 0 && line[n - 1] == '\n')
-        line[--n] = '\0';
-    if (n > 0 && line[n - 1] == '\r')
-        line[--n] = '\0';
 }
 
 } // namespace
@@ -195,7 +188,7 @@ void LoadTabAtu(Works* w, int bank, int antenna) {
         return;
     char line[512];
     while (std::fgets(line, sizeof line, f)) {
-        trimLineEnd(line);
+        TrimLineEnd(line);
         if (line[0] == ';')
             continue;
         char* p;

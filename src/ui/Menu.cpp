@@ -38,6 +38,15 @@ float stepRound(float v, float step, float unit) {
 
 void save(Works* w) { writeSetup(w); }
 
+// An on/off entry: the arrows switch it, the enter key stores it.
+template <class Flag> int toggleOrSave(Works* w, bool enter, Flag& flag) {
+    if (enter)
+        save(w);
+    else
+        flag = flag ? 0 : 1;
+    return 0;
+}
+
 // Switching between local and remote operation (leaving local checks that the
 // transceiver, its CAT port, its audio and the serial link are there).
 void remoteChoice(Works* w) {
@@ -302,23 +311,11 @@ int ModifyParameter(Works* w, int action) {
             save(w);
         return plus || minus || leftRight;
     case 17:
-        if (enter)
-            save(w);
-        else
-            w->viewTimeStr = w->viewTimeStr ? 0 : 1;
-        return 0;
+        return toggleOrSave(w, enter, w->viewTimeStr);
     case 18:
-        if (enter)
-            save(w);
-        else
-            w->tempMode = w->tempMode ? 0 : 1;
-        return 0;
+        return toggleOrSave(w, enter, w->tempMode);
     case 19:
-        if (enter)
-            save(w);
-        else
-            w->pwrPeakEnabled = w->pwrPeakEnabled ? 0 : 1;
-        return 0;
+        return toggleOrSave(w, enter, w->pwrPeakEnabled);
     case 20: {
         int v = TimerPeakSec;
         if (plus && v + 10 <= 5000)
@@ -343,11 +340,7 @@ int ModifyParameter(Works* w, int action) {
         return plus || minus || leftRight;
     }
     case 22:
-        if (enter)
-            save(w);
-        else
-            w->powerUnits = w->powerUnits ? 0 : 1;
-        return 0;
+        return toggleOrSave(w, enter, w->powerUnits);
     case 23: {
         int v = w->saveScreenIdx;
         if (plus)
