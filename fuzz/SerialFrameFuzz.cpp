@@ -61,12 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
     std::vector<std::vector<uint8_t>> out;
-    auto both = [&](long long hz, int mode, bool tx, int pitch, int offset, int specLen) {
+    auto both = [&](long long hz, int mode, bool tx, int pitch, int offset, int traceLen) {
         std::vector<uint8_t> s = TrxFrame(1, '1', TrxParameterPayload(hz, mode, tx, true, pitch, offset));
-        std::vector<uint8_t> spec(static_cast<size_t>(specLen));
-        for (size_t i = 0; i < spec.size(); i++)
-            spec[i] = static_cast<uint8_t>(80 + (i * 13) % 90);
-        const std::vector<uint8_t> f = TrxFrame(0, '0', spec);
+        std::vector<uint8_t> trace(static_cast<size_t>(traceLen));
+        for (size_t i = 0; i < trace.size(); i++)
+            trace[i] = static_cast<uint8_t>(80 + (i * 13) % 90);
+        const std::vector<uint8_t> f = TrxFrame(0, '0', trace);
         s.insert(s.end(), f.begin(), f.end());
         out.push_back(s);
     };

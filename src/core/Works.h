@@ -317,7 +317,8 @@ void InitSettingMirrors(Works* works);
 
 // Opens the device-error page: the text (printf format), then the code, so that
 // the refresh thread never sees the code without its text.
-void RaiseDeviceError(Works* works, int code, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+void RaiseDeviceError(Works* works, int code, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Named globals shared by several threads.
 extern Shared<double> TIME_LONG_PRESS;
