@@ -1,23 +1,16 @@
 // The amplifier microcontroller model: command parser, replies, protection and heat.
 #include "devsim/AmpModel.h"
 
-#include "devsim/Pty.h"
+#include "devsim/SerialModel.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
 #include <random>
-#include <sys/eventfd.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -42,11 +35,6 @@ struct Settings {
     int filterMask = 0;
     long long faHz = 0;
     std::string generalSettings = "0000000000";
-};
-
-struct Pending {
-    int64_t dueUs;
-    std::string bytes;
 };
 
 struct Electrical {
@@ -82,10 +70,7 @@ std::string hexText(const std::string& text) {
 struct AmpModel {
     std::mutex mu;
     AmpModelConfig cfg;
-    SimPty pty;
-    int wakeFd = -1;
-    std::thread thread;
-    std::atomic<bool> stop{false};
+    SerialModel serial;
 
     Settings set;
     double driveW = 0;
@@ -101,10 +86,7 @@ struct AmpModel {
 
     AmpAnswer answer = AmpAnswer::Normal;
     int lateMs = 0, answerCount = -1;
-    std::string inBuf;
-    bool dropping = false;
-    std::deque<Pending> pending;
-    int64_t lastDueUs = 0;
+    SerialTexts texts;
     std::deque<AmpReceived> received;
     std::mt19937 rng{20260417};
 };
@@ -335,18 +317,6 @@ std::string executeLocked(AmpModel* m, const std::string& cmd) {
     return reject;
 }
 
-void enqueueLocked(AmpModel* m, std::string bytes, int64_t delayUs) {
-    if (bytes.empty())
-        return;
-    int64_t due = plat_mono_us() + delayUs + static_cast<int64_t>(bytes.size()) * kByteUs;
-    // One UART: a reply never overtakes the one before it.
-    due = std::max(due, m->lastDueUs);
-    m->lastDueUs = due;
-    if (m->pending.size() >= kMaxPending)
-        m->pending.pop_front();
-    m->pending.push_back({due, std::move(bytes)});
-}
-
 void commandLocked(AmpModel* m, const std::string& cmd) {
     m->received.push_back({plat_mono_ms(), cmd + ";"});
     if (m->received.size() > kMaxReceived)
@@ -363,11 +333,12 @@ void commandLocked(AmpModel* m, const std::string& cmd) {
         updateLocked(m);
         std::string reply = executeLocked(m, cmd);
         updateLocked(m);
-        enqueueLocked(m, reply, mode == AmpAnswer::Late ? m->lateMs * 1000LL : turnaroundUs);
+        int64_t delayUs = mode == AmpAnswer::Late ? m->lateMs * 1000LL : turnaroundUs;
+        SerialModelReplyLocked(&m->serial, std::move(reply), delayUs);
         break;
     }
     case AmpAnswer::Reject:
-        enqueueLocked(m, cmd.substr(0, 2) + "?;", turnaroundUs);
+        SerialModelReplyLocked(&m->serial, cmd.substr(0, 2) + "?;", turnaroundUs);
         break;
     case AmpAnswer::Noise: {
         std::string junk(4 + m->rng() % 12, ' ');
@@ -376,7 +347,7 @@ void commandLocked(AmpModel* m, const std::string& cmd) {
             if (ch == ';')
                 ch = ':';
         }
-        enqueueLocked(m, junk, turnaroundUs);
+        SerialModelReplyLocked(&m->serial, junk, turnaroundUs);
         break;
     }
     case AmpAnswer::Silent:
@@ -385,87 +356,8 @@ void commandLocked(AmpModel* m, const std::string& cmd) {
 }
 
 void feedLocked(AmpModel* m, const char* data, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        char ch = data[i];
-        if (ch == ';') {
-            if (!m->dropping)
-                commandLocked(m, m->inBuf);
-            m->dropping = false;
-            m->inBuf.clear();
-        } else if (ch < 0x20 || ch > 0x7E || m->dropping) {
-            continue; // line noise, or the rest of an overlong command
-        } else if (m->inBuf.size() >= kMaxCommand) {
-            m->dropping = true;
-            m->inBuf.clear();
-        } else {
-            m->inBuf += ch;
-        }
-    }
-}
-
-void writeAll(int fd, const std::string& s) {
-    size_t off = 0;
-    while (off < s.size()) {
-        ssize_t w = write(fd, s.data() + off, s.size() - off);
-        if (w > 0)
-            off += static_cast<size_t>(w);
-        else if (w < 0 && errno == EINTR)
-            continue;
-        else
-            return; // nobody reading and the buffer full: the bytes are lost, as on a wire
-    }
-}
-
-void run(AmpModel* m) {
-    char buf[256];
-    int64_t masterQuietUntil = 0;
-    while (!m->stop.load()) {
-        int timeoutMs = 500;
-        {
-            std::lock_guard<std::mutex> lock(m->mu);
-            if (!m->pending.empty()) {
-                int64_t waitUs = m->pending.front().dueUs - plat_mono_us();
-                timeoutMs = static_cast<int>(std::clamp<int64_t>((waitUs + 999) / 1000, 0, 500));
-            }
-        }
-        bool watchMaster = plat_mono_ms() >= masterQuietUntil;
-        short masterEvents = watchMaster ? POLLIN : 0;
-        pollfd fds[2] = {{m->wakeFd, POLLIN, 0}, {m->pty.master, masterEvents, 0}};
-        if (!watchMaster)
-            timeoutMs = std::min(timeoutMs, 50);
-        int r = poll(fds, 2, timeoutMs);
-        if (r < 0 && errno != EINTR)
-            break;
-        if (r > 0 && (fds[0].revents & POLLIN)) {
-            uint64_t v;
-            if (read(m->wakeFd, &v, sizeof v) < 0) {
-                // only a wake-up; nothing to recover
-            }
-        }
-        if (r > 0 && (fds[1].revents & POLLIN)) {
-            ssize_t n = read(m->pty.master, buf, sizeof buf);
-            if (n > 0) {
-                std::lock_guard<std::mutex> lock(m->mu);
-                feedLocked(m, buf, static_cast<size_t>(n));
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                masterQuietUntil = plat_mono_ms() + 50;
-            }
-        } else if (r > 0 && (fds[1].revents & (POLLHUP | POLLERR))) {
-            // No slave open (should not happen while slaveHold lives): do not spin on it.
-            masterQuietUntil = plat_mono_ms() + 50;
-        }
-        std::vector<std::string> due;
-        {
-            std::lock_guard<std::mutex> lock(m->mu);
-            int64_t now = plat_mono_us();
-            while (!m->pending.empty() && m->pending.front().dueUs <= now) {
-                due.push_back(std::move(m->pending.front().bytes));
-                m->pending.pop_front();
-            }
-        }
-        for (const std::string& s : due)
-            writeAll(m->pty.master, s);
-    }
+    auto take = [m](const std::string& cmd) { commandLocked(m, cmd); };
+    SerialTextsFeed(&m->texts, kMaxCommand, data, n, take);
 }
 
 } // namespace
@@ -475,32 +367,18 @@ AmpModel* AmpModelStart(const std::string& linkPath, const AmpModelConfig& cfg) 
     m->cfg = cfg;
     m->temp[0] = m->temp[1] = cfg.ambientC;
     m->heatUs = plat_mono_us();
-    if (!SimPtyOpen(&m->pty, linkPath)) {
+    if (!SerialModelStart(&m->serial, linkPath, &m->mu, kByteUs, kMaxPending,
+                          [m](const char* data, size_t n) { feedLocked(m, data, n); })) {
         delete m;
         return nullptr;
     }
-    m->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m->wakeFd < 0) {
-        SimPtyClose(&m->pty);
-        delete m;
-        return nullptr;
-    }
-    fcntl(m->pty.master, F_SETFL, fcntl(m->pty.master, F_GETFL) | O_NONBLOCK);
-    m->thread = std::thread(run, m);
     return m;
 }
 
 void AmpModelStop(AmpModel* m) {
     if (!m)
         return;
-    m->stop.store(true);
-    uint64_t one = 1;
-    if (write(m->wakeFd, &one, sizeof one) < 0) {
-        // the poll timeout still ends the thread within half a second
-    }
-    m->thread.join();
-    SimPtyClose(&m->pty);
-    close(m->wakeFd);
+    SerialModelStop(&m->serial);
     delete m;
 }
 
@@ -562,9 +440,8 @@ void AmpModelMicroReset(AmpModel* m) {
         m->highSwr = false;
         m->faults = kResetBit;
         m->wasReset = true;
-        m->inBuf.clear();
-        m->dropping = false;
-        m->pending.clear();
+        SerialTextsReset(&m->texts);
+        SerialModelClearLocked(&m->serial);
     });
 }
 

@@ -1,20 +1,13 @@
 // The FT-817 CAT model: five-byte commands in, BCD frequency and mode out.
 #include "devsim/Ft817Model.h"
 
-#include "devsim/Pty.h"
+#include "devsim/SerialModel.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <deque>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <termios.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -24,20 +17,12 @@ constexpr int64_t kByteUs = 286; // 11 bits at 38400 baud
 constexpr long long kMaxTens = 99999999;
 constexpr uint8_t kReadFrequency = 0x03;
 
-struct Pending {
-    int64_t dueUs;
-    std::string bytes;
-};
-
 } // namespace
 
 struct Ft817Model {
     std::mutex mu;
     Ft817ModelConfig cfg;
-    SimPty pty;
-    int wakeFd = -1;
-    std::thread thread;
-    std::atomic<bool> stop{false};
+    SerialModel serial;
 
     long long tens = 0; // frequency in units of 10 Hz
     Ft817Answer answer = Ft817Answer::Normal;
@@ -45,10 +30,7 @@ struct Ft817Model {
     std::array<uint8_t, 5> frame{};
     size_t frameLen = 0;
     int64_t lastByteMs = 0;
-    std::deque<Pending> pending;
-    int64_t lastDueUs = 0;
     std::deque<Ft817Received> received;
-    int answered = 0;
 };
 
 namespace {
@@ -64,16 +46,6 @@ std::string answerLocked(const Ft817Model* m) {
     }
     a[4] = static_cast<char>(m->cfg.mode);
     return a;
-}
-
-void enqueueLocked(Ft817Model* m, std::string bytes, int64_t delayUs) {
-    int64_t due = plat_mono_us() + delayUs + static_cast<int64_t>(bytes.size()) * kByteUs;
-    // One UART: an answer never overtakes the one before it.
-    due = std::max(due, m->lastDueUs);
-    m->lastDueUs = due;
-    if (m->pending.size() >= kMaxPending)
-        m->pending.pop_front();
-    m->pending.push_back({due, std::move(bytes)});
 }
 
 void commandLocked(Ft817Model* m) {
@@ -108,7 +80,7 @@ void commandLocked(Ft817Model* m) {
             return;
         break;
     }
-    enqueueLocked(m, std::move(a), delayUs);
+    SerialModelReplyLocked(&m->serial, std::move(a), delayUs);
 }
 
 void feedLocked(Ft817Model* m, const uint8_t* data, size_t n) {
@@ -121,74 +93,6 @@ void feedLocked(Ft817Model* m, const uint8_t* data, size_t n) {
         if (m->frameLen == m->frame.size()) {
             commandLocked(m);
             m->frameLen = 0;
-        }
-    }
-}
-
-void writeAll(int fd, const std::string& s) {
-    size_t off = 0;
-    while (off < s.size()) {
-        ssize_t w = write(fd, s.data() + off, s.size() - off);
-        if (w > 0)
-            off += static_cast<size_t>(w);
-        else if (w < 0 && errno == EINTR)
-            continue;
-        else
-            return; // nobody reading and the buffer full: the bytes are lost, as on a wire
-    }
-}
-
-void run(Ft817Model* m) {
-    uint8_t buf[256];
-    int64_t masterQuietUntil = 0;
-    while (!m->stop.load()) {
-        int timeoutMs = 500;
-        {
-            std::lock_guard<std::mutex> lock(m->mu);
-            if (!m->pending.empty()) {
-                int64_t waitUs = m->pending.front().dueUs - plat_mono_us();
-                timeoutMs = static_cast<int>(std::clamp<int64_t>((waitUs + 999) / 1000, 0, 500));
-            }
-        }
-        bool watchMaster = plat_mono_ms() >= masterQuietUntil;
-        pollfd fds[2] = {{m->wakeFd, POLLIN, 0},
-                         {m->pty.master, static_cast<short>(watchMaster ? POLLIN : 0), 0}};
-        if (!watchMaster)
-            timeoutMs = std::min(timeoutMs, 50);
-        int r = poll(fds, 2, timeoutMs);
-        if (r < 0 && errno != EINTR)
-            break;
-        if (r > 0 && (fds[0].revents & POLLIN)) {
-            uint64_t v;
-            if (read(m->wakeFd, &v, sizeof v) < 0) {
-                // only a wake-up; nothing to recover
-            }
-        }
-        if (r > 0 && (fds[1].revents & POLLIN)) {
-            ssize_t n = read(m->pty.master, buf, sizeof buf);
-            if (n > 0) {
-                std::lock_guard<std::mutex> lock(m->mu);
-                feedLocked(m, buf, static_cast<size_t>(n));
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                masterQuietUntil = plat_mono_ms() + 50;
-            }
-        } else if (r > 0 && (fds[1].revents & (POLLHUP | POLLERR))) {
-            masterQuietUntil = plat_mono_ms() + 50; // do not spin on a hung-up master
-        }
-        std::vector<std::string> due;
-        {
-            std::lock_guard<std::mutex> lock(m->mu);
-            int64_t now = plat_mono_us();
-            while (!m->pending.empty() && m->pending.front().dueUs <= now) {
-                due.push_back(std::move(m->pending.front().bytes));
-                m->pending.pop_front();
-            }
-        }
-        for (const std::string& s : due)
-            writeAll(m->pty.master, s);
-        if (!due.empty()) {
-            std::lock_guard<std::mutex> lock(m->mu);
-            m->answered += static_cast<int>(due.size());
         }
     }
 }
@@ -213,32 +117,20 @@ Ft817Model* Ft817ModelStart(const std::string& linkPath, const Ft817ModelConfig&
     auto* m = new Ft817Model;
     m->cfg = cfg;
     m->tens = tensOf(cfg.hz);
-    if (!SimPtyOpen(&m->pty, linkPath)) {
+    auto feed = [m](const char* data, size_t n) {
+        feedLocked(m, reinterpret_cast<const uint8_t*>(data), n);
+    };
+    if (!SerialModelStart(&m->serial, linkPath, &m->mu, kByteUs, kMaxPending, feed)) {
         delete m;
         return nullptr;
     }
-    m->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m->wakeFd < 0) {
-        SimPtyClose(&m->pty);
-        delete m;
-        return nullptr;
-    }
-    fcntl(m->pty.master, F_SETFL, fcntl(m->pty.master, F_GETFL) | O_NONBLOCK);
-    m->thread = std::thread(run, m);
     return m;
 }
 
 void Ft817ModelStop(Ft817Model* m) {
     if (!m)
         return;
-    m->stop.store(true);
-    uint64_t one = 1;
-    if (write(m->wakeFd, &one, sizeof one) < 0) {
-        // the poll timeout still ends the thread within half a second
-    }
-    m->thread.join();
-    SimPtyClose(&m->pty);
-    close(m->wakeFd);
+    SerialModelStop(&m->serial);
     delete m;
 }
 
@@ -276,13 +168,13 @@ void Ft817ModelClearReceived(Ft817Model* m) {
 
 int Ft817ModelAnswered(Ft817Model* m) {
     std::lock_guard<std::mutex> lock(m->mu);
-    return m->answered;
+    return m->serial.written;
 }
 
 Ft817Line Ft817ModelLine(Ft817Model* m) {
     termios t{};
     Ft817Line line;
-    if (tcgetattr(m->pty.slaveHold, &t) != 0)
+    if (tcgetattr(m->serial.pty.slaveHold, &t) != 0)
         return line;
     line.baud = baudOf(cfgetospeed(&t));
     switch (t.c_cflag & CSIZE) {

@@ -1,20 +1,13 @@
 // The transceiver's CAT port model: identification, frequency, mode, echo.
 #include "devsim/TrxCatModel.h"
 
-#include "devsim/Pty.h"
+#include "devsim/SerialModel.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <deque>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -22,11 +15,6 @@ constexpr size_t kMaxText = 200;
 constexpr size_t kMaxReceived = 10000;
 constexpr size_t kMaxQueued = 64 * 1024;
 constexpr int64_t kByteUs = 87; // USB serial: about 115200 baud worth
-
-struct Pending {
-    int64_t dueUs;
-    std::string bytes;
-};
 
 bool digits(const std::string& s, size_t from, size_t n) {
     if (s.size() != from + n)
@@ -40,33 +28,19 @@ bool digits(const std::string& s, size_t from, size_t n) {
 struct TrxCatModel {
     std::mutex mu;
     TrxCatModelConfig cfg;
-    SimPty pty;
-    int wakeFd = -1;
-    std::thread thread;
-    std::atomic<bool> stop{false};
+    SerialModel serial;
 
     bool silent = false;
-    std::string inBuf;
-    bool dropping = false;
-    std::deque<Pending> pending;
-    size_t queued = 0; // bytes in `pending`
-    int64_t lastDueUs = 0;
+    SerialTexts texts;
     std::deque<TrxCatReceived> received;
 };
 
 namespace {
 
 bool enqueueLocked(TrxCatModel* m, std::string bytes, int64_t delayUs) {
-    if (bytes.empty())
-        return true;
-    if (m->queued + bytes.size() > kMaxQueued)
+    if (m->serial.pendingBytes + bytes.size() > kMaxQueued)
         return false;
-    int64_t due = plat_mono_us() + delayUs + static_cast<int64_t>(bytes.size()) * kByteUs;
-    // One port: nothing overtakes what was queued before it.
-    due = std::max(due, m->lastDueUs);
-    m->lastDueUs = due;
-    m->queued += bytes.size();
-    m->pending.push_back({due, std::move(bytes)});
+    SerialModelReplyLocked(&m->serial, std::move(bytes), delayUs);
     return true;
 }
 
@@ -100,94 +74,8 @@ void textLocked(TrxCatModel* m, const std::string& text) {
 }
 
 void feedLocked(TrxCatModel* m, const char* data, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        char ch = data[i];
-        if (ch == ';') {
-            if (!m->dropping)
-                textLocked(m, m->inBuf + ';');
-            m->dropping = false;
-            m->inBuf.clear();
-        } else if (ch < 0x20 || ch > 0x7E || m->dropping) {
-            continue; // line noise, or the rest of an overlong text
-        } else if (m->inBuf.size() >= kMaxText) {
-            m->dropping = true;
-            m->inBuf.clear();
-        } else {
-            m->inBuf += ch;
-        }
-    }
-}
-
-void writeAll(int fd, const std::string& s) {
-    size_t off = 0;
-    while (off < s.size()) {
-        ssize_t w = write(fd, s.data() + off, s.size() - off);
-        if (w > 0)
-            off += static_cast<size_t>(w);
-        else if (w < 0 && errno == EINTR)
-            continue;
-        else
-            return; // nobody reading and the buffer full: the bytes are lost, as on a wire
-    }
-}
-
-void run(TrxCatModel* m) {
-    char buf[256];
-    int64_t masterQuietUntil = 0;
-    while (!m->stop.load()) {
-        int timeoutMs = 500;
-        {
-            std::lock_guard<std::mutex> lock(m->mu);
-            if (!m->pending.empty()) {
-                int64_t waitUs = m->pending.front().dueUs - plat_mono_us();
-                timeoutMs = static_cast<int>(std::clamp<int64_t>((waitUs + 999) / 1000, 0, 500));
-            }
-        }
-        bool watchMaster = plat_mono_ms() >= masterQuietUntil;
-        pollfd fds[2] = {{m->wakeFd, POLLIN, 0},
-                         {m->pty.master, static_cast<short>(watchMaster ? POLLIN : 0), 0}};
-        if (!watchMaster)
-            timeoutMs = std::min(timeoutMs, 50);
-        int r = poll(fds, 2, timeoutMs);
-        if (r < 0 && errno != EINTR)
-            break;
-        if (r > 0 && (fds[0].revents & POLLIN)) {
-            uint64_t v;
-            if (read(m->wakeFd, &v, sizeof v) < 0) {
-                // only a wake-up; nothing to recover
-            }
-        }
-        if (r > 0 && (fds[1].revents & POLLIN)) {
-            ssize_t n = read(m->pty.master, buf, sizeof buf);
-            if (n > 0) {
-                std::lock_guard<std::mutex> lock(m->mu);
-                feedLocked(m, buf, static_cast<size_t>(n));
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                masterQuietUntil = plat_mono_ms() + 50;
-            }
-        } else if (r > 0 && (fds[1].revents & (POLLHUP | POLLERR))) {
-            masterQuietUntil = plat_mono_ms() + 50; // do not spin on a hung-up master
-        }
-        std::vector<std::string> due;
-        {
-            std::lock_guard<std::mutex> lock(m->mu);
-            int64_t now = plat_mono_us();
-            while (!m->pending.empty() && m->pending.front().dueUs <= now) {
-                m->queued -= m->pending.front().bytes.size();
-                due.push_back(std::move(m->pending.front().bytes));
-                m->pending.pop_front();
-            }
-        }
-        for (const std::string& s : due)
-            writeAll(m->pty.master, s);
-    }
-}
-
-void wake(TrxCatModel* m) {
-    uint64_t one = 1;
-    if (write(m->wakeFd, &one, sizeof one) < 0) {
-        // the poll timeout still gets there within half a second
-    }
+    auto take = [m](const std::string& text) { textLocked(m, text + ';'); };
+    SerialTextsFeed(&m->texts, kMaxText, data, n, take);
 }
 
 } // namespace
@@ -195,29 +83,19 @@ void wake(TrxCatModel* m) {
 TrxCatModel* TrxCatModelStart(const std::string& linkPath, const TrxCatModelConfig& cfg) {
     auto* m = new TrxCatModel;
     m->cfg = cfg;
-    if (!SimPtyOpen(&m->pty, linkPath)) {
+    // No limit on the number of texts waiting, only on their bytes (enqueueLocked).
+    if (!SerialModelStart(&m->serial, linkPath, &m->mu, kByteUs, 0,
+                          [m](const char* data, size_t n) { feedLocked(m, data, n); })) {
         delete m;
         return nullptr;
     }
-    m->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m->wakeFd < 0) {
-        SimPtyClose(&m->pty);
-        delete m;
-        return nullptr;
-    }
-    fcntl(m->pty.master, F_SETFL, fcntl(m->pty.master, F_GETFL) | O_NONBLOCK);
-    m->thread = std::thread(run, m);
     return m;
 }
 
 void TrxCatModelStop(TrxCatModel* m) {
     if (!m)
         return;
-    m->stop.store(true);
-    wake(m);
-    m->thread.join();
-    SimPtyClose(&m->pty);
-    close(m->wakeFd);
+    SerialModelStop(&m->serial);
     delete m;
 }
 
@@ -257,7 +135,7 @@ bool TrxCatModelSend(TrxCatModel* m, const std::string& text) {
         if (!enqueueLocked(m, text, 0))
             return false;
     }
-    wake(m);
+    SerialModelWake(&m->serial);
     return true;
 }
 

@@ -1,4 +1,5 @@
 // The amplifier model as the panel sees it: through the pty, decoded by the panel's rules.
+#include "PtyPeer.h"
 #include "TestRoot.h"
 
 #include "devsim/AmpModel.h"
@@ -11,8 +12,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <termios.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -77,13 +76,8 @@ class AmpModelTest : public ::testing::Test {
         link = dir.path + "/dev/ttyAMP0";
         m = AmpModelStart(link, cfg);
         ASSERT_NE(m, nullptr);
-        fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+        fd = PtyPeerOpen(link, B115200);
         ASSERT_GE(fd, 0);
-        termios t{};
-        tcgetattr(fd, &t);
-        cfmakeraw(&t);
-        cfsetspeed(&t, B115200);
-        tcsetattr(fd, TCSANOW, &t);
     }
     void stop() {
         if (fd >= 0)
@@ -96,18 +90,8 @@ class AmpModelTest : public ::testing::Test {
     std::string ask(const std::string& cmd, int timeoutMs = 500) {
         if (!cmd.empty() && write(fd, cmd.data(), cmd.size()) != static_cast<ssize_t>(cmd.size()))
             return "write failed";
-        std::string got;
-        int64_t end = plat_mono_ms() + timeoutMs;
-        while (got.empty() || got.back() != ';') {
-            int left = static_cast<int>(end - plat_mono_ms());
-            pollfd p{fd, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, left) <= 0)
-                break;
-            char c;
-            if (read(fd, &c, 1) == 1)
-                got += c;
-        }
-        return got;
+        auto replied = [](const std::string& got) { return !got.empty() && got.back() == ';'; };
+        return PtyPeerRead(fd, timeoutMs, 1, replied);
     }
     Status status() {
         Status s;

@@ -1,12 +1,11 @@
 // The FT-817 model seen from the port, the way the panel polls it.
+#include "PtyPeer.h"
 #include "TestRoot.h"
 
 #include "devsim/Ft817Model.h"
 #include "platform/Clock.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,14 +32,8 @@ class Ft817ModelTest : public ::testing::Test {
         link = dir.path + "/dev/ttyUSB1";
         m = Ft817ModelStart(link);
         ASSERT_NE(m, nullptr);
-        fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+        fd = PtyPeerOpen(link, B38400, CSTOPB); // 8N2, as the panel sets the port
         ASSERT_GE(fd, 0);
-        termios t{};
-        tcgetattr(fd, &t);
-        cfmakeraw(&t);
-        cfsetspeed(&t, B38400);
-        t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB)) | CS8 | CSTOPB;
-        tcsetattr(fd, TCSANOW, &t);
     }
     void TearDown() override {
         if (fd >= 0)
@@ -50,19 +43,9 @@ class Ft817ModelTest : public ::testing::Test {
     void send(const Bytes& b) { ASSERT_EQ(write(fd, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
     // Up to `n` bytes, whatever arrived by the deadline.
     Bytes readUpTo(size_t n, int timeoutMs) {
-        Bytes got;
-        int64_t end = plat_mono_ms() + timeoutMs;
-        while (got.size() < n) {
-            int left = static_cast<int>(end - plat_mono_ms());
-            pollfd p{fd, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, left) <= 0)
-                break;
-            uint8_t buf[16];
-            ssize_t r = read(fd, buf, std::min(sizeof buf, n - got.size()));
-            if (r > 0)
-                got.insert(got.end(), buf, buf + r);
-        }
-        return got;
+        std::string got = PtyPeerRead(fd, timeoutMs, 1,
+                                      [n](const std::string& s) { return s.size() >= n; });
+        return Bytes(got.begin(), got.end());
     }
     Bytes ask(const Bytes& cmd = kPoll, int timeoutMs = 1000) {
         send(cmd);
@@ -192,12 +175,8 @@ TEST_F(Ft817ModelTest, PartialCommandKeptUnlessAGapIsConfigured) {
     cfg.frameGapMs = 50;
     m = Ft817ModelStart(link, cfg);
     ASSERT_NE(m, nullptr);
-    fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+    fd = PtyPeerOpen(link);
     ASSERT_GE(fd, 0);
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
     send({0x55});
     plat_sleep_ms(120); // past the gap
     EXPECT_EQ(ask().size(), 5u);

@@ -1,14 +1,12 @@
 // The transceiver's CAT port model seen from the port, as the panel uses it.
+#include "PtyPeer.h"
 #include "TestRoot.h"
 
 #include "devsim/TrxCatModel.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -22,12 +20,8 @@ class TrxCatModelTest : public ::testing::Test {
         link = dir.path + "/dev/KAVOCAT0";
         m = TrxCatModelStart(link, cfg);
         ASSERT_NE(m, nullptr);
-        fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+        fd = PtyPeerOpen(link);
         ASSERT_GE(fd, 0);
-        termios t{};
-        tcgetattr(fd, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd, TCSANOW, &t);
     }
     void stop() {
         if (fd >= 0)
@@ -41,19 +35,9 @@ class TrxCatModelTest : public ::testing::Test {
     }
     // Everything that arrives until `texts` ';'-terminated texts are in, or the deadline.
     std::string receive(int texts = 1, int timeoutMs = 1000) {
-        std::string got;
-        int64_t end = plat_mono_ms() + timeoutMs;
-        while (std::count(got.begin(), got.end(), ';') < texts) {
-            int left = static_cast<int>(end - plat_mono_ms());
-            pollfd p{fd, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, left) <= 0)
-                break;
-            char buf[256];
-            ssize_t r = read(fd, buf, sizeof buf);
-            if (r > 0)
-                got.append(buf, static_cast<size_t>(r));
-        }
-        return got;
+        return PtyPeerRead(fd, timeoutMs, 256, [texts](const std::string& got) {
+            return std::count(got.begin(), got.end(), ';') >= texts;
+        });
     }
     std::string ask(const std::string& cmd, int texts = 1, int timeoutMs = 1000) {
         send(cmd);
