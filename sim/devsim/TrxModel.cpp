@@ -128,8 +128,8 @@ void run(TrxModel* m) {
                                                    m->cfg.pitchHz, m->cfg.offsetHz));
         out.insert(out.end(), params.begin(), params.end());
         if (m->cfg.spectrum) {
-            auto spec = TrxFrame(0, '0', spectrumPayload(m->rng, m->cfg.spectrumLength, tx));
-            out.insert(out.end(), spec.begin(), spec.end());
+            auto trace = TrxFrame(0, '0', spectrumPayload(m->rng, m->cfg.spectrumLength, tx));
+            out.insert(out.end(), trace.begin(), trace.end());
         }
         const int cut = m->cutAfter, drop = m->dropPercent;
         m->cutAfter = -1;

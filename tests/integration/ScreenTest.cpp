@@ -71,7 +71,7 @@ TEST_F(Screens, CountDownThenStatusPictureThenClosingMessage) {
 
     // F12: the start picture with the closing message at (330, 400); its end runs
     // past the right edge and on at the left of the next row.
-    ASSERT_TRUE(logged("Keyboard opened", 5000));
+    ASSERT_TRUE(logged("Keyboard opened", 15000));
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F12));
     const Box closing{0, 365, 800, 413};
     ASSERT_TRUE(WaitFor(

@@ -8,13 +8,13 @@ namespace {
 
 TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     start();
-    ASSERT_TRUE(logged("6 TAV ZIM version 0.046", 5000)) << syslog();
+    ASSERT_TRUE(logged("6 TAV ZIM version 0.046", 15000)) << syslog();
     EXPECT_TRUE(Contains(output(), "TAV ZIM version 0.046\n"));
 
     // The setup file appears with its 62 lines between the two remounts.
     ASSERT_TRUE(WaitFor([&] { return ReadLines(dir.path + "/opt/set/setup.txt").size() == 62; },
-                        5000));
-    EXPECT_TRUE(WaitFor([&] { return Contains(output(), "Init Setup!\n"); }, 2000));
+                        15000));
+    EXPECT_TRUE(WaitFor([&] { return Contains(output(), "Init Setup!\n"); }, 10000));
     auto cmds = ReadLines(dir.path + "/commands.log");
     int rw = FindLine(cmds, "mount -o remount defaults,rw /opt/set");
     ASSERT_GE(rw, 0);
@@ -73,30 +73,30 @@ TEST_F(PanelRun, KeyboardSavesTheSetupAndRemoteServicesComeBack) {
     EXPECT_FALSE(Contains(output(), "Init Setup!"));
     EXPECT_FALSE(Contains(output(), "SOCKET SERVER start"));
     // Every remote service runs again and the file says so.
-    ASSERT_TRUE(WaitFor([&] { return Contains(output(), "Cat.c start"); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return Contains(output(), "Cat.c start"); }, 15000));
     for (const char* started : {"Th_scrivi start", "Th_leggi start"})
         EXPECT_TRUE(printed(started, 3000)) << started;
     ASSERT_TRUE(WaitFor([&] { return Contains(ReadFile(dir.path + "/opt/set/setup.txt"),
                                               "EnableFFT: 1\n"); },
-                        5000));
+                        15000));
     std::string remote = ReadFile(dir.path + "/opt/set/setup.txt");
     for (const char* flag : {"EnableRead: 1\n", "EnableWrite: 1\n", "EnableCAT: 1\n"})
         EXPECT_TRUE(Contains(remote, flag)) << flag;
 
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F11));
-    ASSERT_TRUE(logged("6 Save setup", 5000));
+    ASSERT_TRUE(logged("6 Save setup", 15000));
     ASSERT_TRUE(WaitFor([&] { return ReadLines(dir.path + "/opt/set/setup.txt").size() == 62; },
-                        5000));
+                        15000));
     std::string file = ReadFile(dir.path + "/opt/set/setup.txt");
     EXPECT_TRUE(Contains(file, "EnableLinear: 0\n"));
     EXPECT_TRUE(Contains(file, "SerPort: /dev/ttyS9\n"));
     EXPECT_TRUE(Contains(file, "Pitch: 700\n"));
 
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_SYSRQ));
-    ASSERT_TRUE(logged("6 launched screenshot", 5000));
+    ASSERT_TRUE(logged("6 launched screenshot", 15000));
     EXPECT_TRUE(FileExists(dir.path + "/tmp/screen.png"));
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F10));
-    ASSERT_TRUE(logged("6 launched ssh", 5000));
+    ASSERT_TRUE(logged("6 launched ssh", 15000));
     EXPECT_EQ(ReadFile(dir.path + "/sim/sshshell.log"), "sshshell\n");
 
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F12));
