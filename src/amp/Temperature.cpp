@@ -77,10 +77,7 @@ void ReadVentolaFile(Works* w) {
     }
     std::rewind(f);
     int n = 0;
-    while (n < count && std::fgets(line, sizeof line, f)) {
-        TrimLineEnd(line);
-        if (line[0] == ';')
-            continue;
+    while (n < count && NextDataLine(f, line, sizeof line)) {
         char* end;
         rows[n].temp = std::strtof(line, &end);
         rows[n].level = static_cast<int>(std::strtof(end, nullptr));

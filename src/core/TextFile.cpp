@@ -3,12 +3,17 @@
 
 #include <cstring>
 
-void TrimLineEnd(char* line) {
-    size_t n = std::strlen(line);
-    if (n > 0 && line[n - 1] == '\n')
-        line[--n] = '\0';
-    if (n > 0 && line[n - 1] == '\r')
-        line[--n] = '\0';
+bool NextDataLine(FILE* f, char* line, int size) {
+    while (std::fgets(line, size, f)) {
+        size_t n = std::strlen(line);
+        if (n > 0 && line[n - 1] == '\n')
+            line[--n] = '\0';
+        if (n > 0 && line[n - 1] == '\r')
+            line[--n] = '\0';
+        if (line[0] != ';')
+            return true;
+    }
+    return false;
 }
 
 int CountDataLines(FILE* f) {

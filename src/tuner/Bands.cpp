@@ -69,10 +69,7 @@ void ReadConfigFile(Works* w) {
     }
     std::rewind(f);
     int n = 0;
-    while (n < count && std::fgets(line, sizeof line, f)) {
-        TrimLineEnd(line);
-        if (line[0] == ';')
-            continue;
+    while (n < count && NextDataLine(f, line, sizeof line)) {
         ThresholdRow& r = rows[n++];
         Fields in{line};
         r.freqStart = static_cast<uint32_t>(in.nextU());
@@ -119,10 +116,7 @@ void LoadTabFiltri(Works* w) {
     }
     char line[512];
     int row = 0;
-    while (row < kFilterRows && std::fgets(line, sizeof line, f)) {
-        TrimLineEnd(line);
-        if (line[0] == ';')
-            continue;
+    while (row < kFilterRows && NextDataLine(f, line, sizeof line)) {
         Fields in{line};
         unsigned long low = in.nextU(), high = in.nextU();
         long enabled = in.nextI();

@@ -104,10 +104,7 @@ int LoadTabConfig(Works* w, int bank) {
     }
     char line[512];
     int rows = 0;
-    while (std::fgets(line, sizeof line, f)) {
-        TrimLineEnd(line);
-        if (line[0] == ';')
-            continue;
+    while (NextDataLine(f, line, sizeof line)) {
         if (line[0] == '!') {
             if (std::strncmp(line + 1, "Gen", 3) == 0)
                 mode = 0;

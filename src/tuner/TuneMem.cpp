@@ -187,10 +187,7 @@ void LoadTabAtu(Works* w, int bank, int antenna) {
     if (!f)
         return;
     char line[512];
-    while (std::fgets(line, sizeof line, f)) {
-        TrimLineEnd(line);
-        if (line[0] == ';')
-            continue;
+    while (NextDataLine(f, line, sizeof line)) {
         char* p;
         const long index = std::strtol(line, &p, 10);
         if (index < 0 || index >= kTuneMemEntries) {

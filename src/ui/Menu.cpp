@@ -38,6 +38,15 @@ float stepRound(float v, float step, float unit) {
 
 void save(Works* w) { writeSetup(w); }
 
+// A choice of 0..4 that wraps round at both ends.
+int cycle0to4(int v, bool plus, bool minus) {
+    if (plus)
+        v = v >= 4 ? 0 : v + 1;
+    if (minus)
+        v = v <= 0 ? 4 : v - 1;
+    return v;
+}
+
 // An on/off entry: the arrows switch it, the enter key stores it.
 template <class Flag> int toggleOrSave(Works* w, bool enter, Flag& flag) {
     if (enter)
@@ -241,12 +250,7 @@ int ModifyParameter(Works* w, int action) {
         return plus || minus || leftRight;
     }
     case 6: {
-        int v = w->autoTuneMaxCycles;
-        if (plus)
-            v = v >= 4 ? 0 : v + 1;
-        if (minus)
-            v = v <= 0 ? 4 : v - 1;
-        w->autoTuneMaxCycles = static_cast<uint8_t>(v);
+        w->autoTuneMaxCycles = static_cast<uint8_t>(cycle0to4(w->autoTuneMaxCycles, plus, minus));
         if (enter)
             save(w);
         return 0;
@@ -342,12 +346,7 @@ int ModifyParameter(Works* w, int action) {
     case 22:
         return toggleOrSave(w, enter, w->powerUnits);
     case 23: {
-        int v = w->saveScreenIdx;
-        if (plus)
-            v = v >= 4 ? 0 : v + 1;
-        if (minus)
-            v = v <= 0 ? 4 : v - 1;
-        w->saveScreenIdx = static_cast<uint8_t>(v);
+        w->saveScreenIdx = static_cast<uint8_t>(cycle0to4(w->saveScreenIdx, plus, minus));
         if (enter)
             save(w);
         return 0;

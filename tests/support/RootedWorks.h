@@ -11,12 +11,28 @@
 #include "platform/Root.h"
 #include "trx/Serial.h"
 #include "ui/Nuova.h"
+#include "ui/TTF.h"
 
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+// Fills the font slots from a simulator root (the fonts are linked there), once
+// per test program; the slots are process-wide, like the panel's.
+inline void LoadSimFonts() {
+    static TempDir fonts;
+    static bool loaded = false;
+    if (loaded)
+        return;
+    std::string err;
+    ASSERT_TRUE(SimRootCreate(fonts.path, SimRootOptions{}, &err)) << err;
+    plat_set_root(fonts.path.c_str());
+    LoadFonts();
+    plat_set_root(nullptr);
+    loaded = true;
+}
 
 class RootedWorks : public ::testing::Test {
   protected:

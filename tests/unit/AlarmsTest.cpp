@@ -106,14 +106,7 @@ TEST_F(AlarmList, ProtectionResetGoesThroughTheQueueAndTheNextStatus) {
 
 class AlarmKeys : public AlarmList {
   protected:
-    static void SetUpTestSuite() {
-        static TempDir dir;
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
-        LoadFonts();
-        plat_set_root(nullptr);
-    }
+    static void SetUpTestSuite() { LoadSimFonts(); }
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(AlarmList::SetUp());
         fb = fbInitMemory(800, 480, 32);

@@ -24,14 +24,7 @@ using Rgb = std::vector<int>;
 
 class Refresh : public RootedWorks {
   protected:
-    static void SetUpTestSuite() {
-        static TempDir fonts;
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(fonts.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(fonts.path.c_str());
-        LoadFonts();
-        plat_set_root(nullptr);
-    }
+    static void SetUpTestSuite() { LoadSimFonts(); }
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         TimerInit(w.get());
