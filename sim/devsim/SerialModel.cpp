@@ -73,13 +73,11 @@ void run(SerialModel* s) {
                 due.push_back(std::move(s->pending.front().bytes));
                 s->pending.pop_front();
             }
+            // Counted before the write: whoever reads a reply must find it counted.
+            s->written += static_cast<int>(due.size());
         }
         for (const std::string& bytes : due)
             writeAll(s->pty.master, bytes);
-        if (!due.empty()) {
-            std::lock_guard<std::mutex> lock(*s->mu);
-            s->written += static_cast<int>(due.size());
-        }
     }
 }
 

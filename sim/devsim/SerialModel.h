@@ -36,7 +36,7 @@ struct SerialModel {
     std::deque<SerialReply> pending;
     size_t pendingBytes = 0;
     int64_t lastDueUs = 0;
-    int written = 0; // replies written so far
+    int written = 0; // replies handed to the wire so far
 };
 
 // Opens the pty, links it at `linkPath` and starts the thread, which calls
