@@ -15,6 +15,13 @@ TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     ASSERT_TRUE(WaitFor([&] { return ReadLines(dir.path + "/opt/set/setup.txt").size() == 62; },
                         15000));
     EXPECT_TRUE(WaitFor([&] { return Contains(output(), "Init Setup!\n"); }, 10000));
+    // The read-only remount follows the rename that made the file whole.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return FindLine(ReadLines(dir.path + "/commands.log"),
+                            "mount -v -n -o remount -r /opt/set") >= 0;
+        },
+        10000));
     auto cmds = ReadLines(dir.path + "/commands.log");
     int rw = FindLine(cmds, "mount -o remount defaults,rw /opt/set");
     ASSERT_GE(rw, 0);
