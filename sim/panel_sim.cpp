@@ -78,6 +78,8 @@ void press(Sim& s, int key, int holdMs) {
     SimGpioKeyUp(&s.keys, key);
 }
 
+constexpr size_t kMaxPendingPresses = 16;
+
 // Long key 1 opens the memory table, key 2 steps its interface, key 1 closes it.
 const Press kInterfaceStep[] = {{1, 900, 300}, {2, 150, 300}, {1, 150, 200}};
 // From the main keys: key 4 opens the tuner keys, whose key 4 starts (or aborts)
@@ -206,6 +208,9 @@ void help() {
 }
 
 void handleKey(Sim& s, char c) {
+    // A held terminal key repeats: queue no more than a few seconds of presses.
+    if (s.pending.size() >= kMaxPendingPresses && c && std::strchr("123456qwertyiu", c))
+        return;
     static const char* longKeys = "qwerty";
     const char* l = c ? std::strchr(longKeys, c) : nullptr;
     if (c >= '1' && c <= '6') {
@@ -214,7 +219,7 @@ void handleKey(Sim& s, char c) {
         s.pending.push_back({static_cast<int>(l - longKeys) + 1, 1000, 80});
     } else if (c == ' ') {
         SimStationTransmit(&s.station, !s.station.transmitting);
-        say(s.station.transmitting ? "panel-sim: transmitting%lld" : "panel-sim: receiving%lld", 0);
+        std::fprintf(stderr, "panel-sim: %s\r\n", s.station.transmitting ? "transmitting" : "receiving");
     } else if (c == '+' || c == '-') {
         SimStationSetFrequency(&s.station, s.station.hz + (c == '+' ? 1000 : -1000));
         say("panel-sim: %lld Hz", s.station.hz);

@@ -2,6 +2,7 @@
 #include "devsim/TrxModel.h"
 
 #include "devsim/Pty.h"
+#include "devsim/SerialModel.h"
 #include "platform/Clock.h"
 
 #include <cmath>
@@ -23,13 +24,14 @@ struct TrxModel {
     int garbage = 0, cutAfter = -1, dropPercent = 0, frames = 0;
     std::function<void(bool, float)> hook;
     std::vector<TrxReceived> received;
-    std::string pending;
+    SerialTexts texts;
     std::mt19937 rng{1234};
 };
 
 namespace {
 
 constexpr size_t kMaxReceived = 10000;
+constexpr size_t kMaxText = 64; // the longest command the panel sends is a few bytes
 
 void notify(TrxModel* m, bool wasTx) {
     const bool tx = m->ptt || m->carrier;
@@ -100,18 +102,9 @@ void run(TrxModel* m) {
         if (p.revents & POLLIN) {
             char buf[256];
             const ssize_t n = read(m->pty.master, buf, sizeof buf);
-            for (ssize_t i = 0; i < n; i++) {
-                const char c = buf[i];
-                if (c < 0x20 || c > 0x7E)
-                    continue;
-                m->pending += c;
-                if (c == ';') {
-                    takeText(m, m->pending);
-                    m->pending.clear();
-                } else if (m->pending.size() > 64) {
-                    m->pending.clear();
-                }
-            }
+            if (n > 0)
+                SerialTextsFeed(&m->texts, kMaxText, buf, static_cast<size_t>(n),
+                                [m](const std::string& text) { takeText(m, text + ';'); });
         }
         if (plat_mono_ms() < next)
             continue;
