@@ -22,7 +22,7 @@ namespace {
 constexpr MenuEntryDef entry(int number, const char* title, const char* item, bool leftRight = false) {
     MenuEntryDef e{};
     e.number = number;
-    for (int i = 0; title[i] && i < 19; i++)
+    for (int i = 0; title[i] && i < 20; i++)
         e.title[i] = title[i];
     for (int i = 0; item[i] && i < 19; i++)
         e.items[0].name[i] = item[i];

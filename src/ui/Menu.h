@@ -20,7 +20,7 @@ struct MenuItemDef {
 };
 struct MenuEntryDef {
     int32_t number; // shown before the title
-    char title[20];
+    char title[21]; // up to 20 characters ("SCREEN SAVER TIMEOUT" fills them all)
     MenuItemDef items[10];
     int32_t itemCount;
 };
