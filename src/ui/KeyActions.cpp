@@ -296,9 +296,9 @@ void page7(Works* w, int key) {
     switch (key) {
     case 1:
         LoadTabConfig(w, w->NumBanco);
-        SetModeWorkLabel(w);
         w->editColumn = -1;
         w->keyPage = 6;
+        SetModeWorkLabel(w); // writes only on its own page: after the change
         break;
     case 2:
         w->editColumn = w->editColumn <= 0 ? 4 : w->editColumn - 1;
@@ -350,8 +350,8 @@ void page9to11(Works* w, int page, int key) {
     const int banks = w->MAXbank;
     if (page == 9) {
         if (key == 1) {
-            SetModeWorkLabel(w);
             w->keyPage = 6;
+            SetModeWorkLabel(w);
         } else if (key == 2) {
             w->copyOrigin = w->NumBanco.load();
             w->keyPage = 10;

@@ -20,7 +20,6 @@ Shared<uint8_t> Gateway_none, DNS_none;
 
 namespace {
 constexpr const char* kInterfaces = "/etc/network/interfaces";
-constexpr int kMaxLines = 50;
 constexpr int kLineSize = 128;
 
 void trimLineEnd(char* line) {
@@ -138,7 +137,8 @@ int SaveLanParam() {
     }
     std::vector<std::string> lines;
     char line[kLineSize];
-    while (static_cast<int>(lines.size()) < kMaxLines && std::fgets(line, sizeof line, f))
+    // Every line is kept, however many: the file is rewritten whole.
+    while (std::fgets(line, sizeof line, f))
         lines.emplace_back(line);
     std::fclose(f);
 

@@ -279,4 +279,56 @@ TEST_F(Keys, DeviceErrorPageRetryAndGiveUp) {
     EXPECT_EQ(w->deviceErrorCode, -1);
 }
 
+TEST_F(Keys, MenuTitlesAreWhole) {
+    // The longest title takes all twenty characters.
+    EXPECT_STREQ(menuPar[23].title, "SCREEN SAVER TIMEOUT");
+    EXPECT_STREQ(menuPar[22].title, "SET POWER UNITS");
+    EXPECT_STREQ(menuPar[5].items[0].name, "Target SWR (0=Off)");
+}
+
+TEST_F(Keys, BackToTheTableShowsTheInterfaceAtOnce) {
+    w->ModeWorkIdx = 2;
+    KeyLabels[6].line2[1].set("stale");
+    w->keyPage = 9;
+    press(1);
+    EXPECT_EQ(w->keyPage, 6);
+    EXPECT_TRUE(KeyLabels[6].line2[1].equals(" FT-817"));
+}
+
+TEST_F(Keys, NetworkFileReadEditedAndWrittenBack) {
+    // Stand-ins for the interface restart, so nothing touches the machine.
+    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/ifdown", "exit 0\n"));
+    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/ifup", "exit 0\n"));
+    std::string file = "auto eth0\niface eth0 inet static\n"
+                       "   address 192.168.1.20\n"
+                       "netmask 255.255.255.0\n"
+                       "gateway\n"
+                       "\tnameserver 8.8.8.8\n";
+    for (int i = 0; i < 60; i++)
+        file += "# comment " + std::to_string(i) + "\n";
+    file += "netmask 255.255.0.0\n";
+    ASSERT_TRUE(WriteFile(dir.path + "/etc/network/interfaces", file));
+
+    ASSERT_EQ(ReadLanParam(), 0);
+    EXPECT_TRUE(IP.equals("192.168.1.20")); // indented with blanks: read
+    EXPECT_EQ(IP_v[0], 192);
+    EXPECT_EQ(IP_v[3], 20);
+    EXPECT_TRUE(NetMask.equals("255.255.0.0"));
+    EXPECT_EQ(Gateway_none, 1);
+    EXPECT_EQ(DNS_none, 1); // indented with a tab: not read
+
+    w->keyPage = 2;
+    w->menuEntry = 10; // SUBNET
+    CntNetMask = 3;
+    press(5);
+    EXPECT_EQ(NetMask_v[3], 1);
+    press(6); // ENTER writes all four addresses
+    const std::string out = ReadFile(dir.path + "/etc/network/interfaces");
+    EXPECT_TRUE(Contains(out, "   address 192.168.1.20\n")); // not recognised: unchanged
+    EXPECT_TRUE(Contains(out, "\tnameserver 8.8.8.8\n"));
+    EXPECT_TRUE(Contains(out, "gateway \n"));
+    EXPECT_TRUE(Contains(out, "# comment 59\nnetmask 255.255.0.1\n")); // nothing dropped
+    EXPECT_FALSE(Contains(out, "netmask 255.255.255.0"));
+}
+
 } // namespace
