@@ -43,7 +43,7 @@ void makeOutput(volatile uint32_t* g, int pin) {
 }
 
 // One exchange: eight command bits out, twelve clocked in; the last eight remain.
-uint8_t exchange(Works* w, volatile uint32_t* g, uint8_t cmd) {
+uint8_t exchange(volatile uint32_t* g, uint8_t cmd) {
     for (int i = 7; i >= 0; i--) {
         setPin(g, kClockPin);
         plat_sleep_us(200);
@@ -69,7 +69,6 @@ uint8_t exchange(Works* w, volatile uint32_t* g, uint8_t cmd) {
     makeOutput(g, kDataPin);
     setPin(g, kDataPin);
     setPin(g, kClockPin);
-    (void)w;
     return reply;
 }
 
@@ -82,7 +81,6 @@ struct Keys {
     int longBits = 0;
     bool longFired = false; // a long action ran during this press: no short one on release
     int repeats = 0;
-    bool firstPass = true;
 };
 
 double threshold(int repeats) {
@@ -137,8 +135,9 @@ void keysPass(Works* w, Keys& k, uint32_t level) {
         }
         if (changed[i] && k.state[i] == 1) {
             // A repeating action clears its long bit between repeats; the press
-            // still was a long one and gets no short action on release.
-            if (!(k.longBits & mask) && !k.longFired && !k.firstPass)
+            // still was a long one and gets no short action on release. (A change
+            // is taken after five passes at the earliest, so never on the first.)
+            if (!(k.longBits & mask) && !k.longFired)
                 DecodeTasto(w, key, 0);
             if (k.pressed == i) {
                 k.pressed = -1;
@@ -148,7 +147,6 @@ void keysPass(Works* w, Keys& k, uint32_t level) {
             k.repeats = 0;
         }
     }
-    k.firstPass = false;
 }
 
 } // namespace
@@ -204,7 +202,7 @@ void GPIO(Works* w) {
         }
         const uint8_t cmd = w->panelCmd;
         if (cmd != kIdle) {
-            const uint8_t reply = exchange(w, g, cmd);
+            const uint8_t reply = exchange(g, cmd);
             w->supplyAdc[cmd & 3] = reply;
             // Idle again, unless another command was asked for meanwhile: that
             // one goes out next instead of being lost.

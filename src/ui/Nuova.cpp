@@ -182,7 +182,7 @@ void memoryTable(Works* w) {
         const AntennaRow& r = w->antennaTable[i];
         const int y = 130 + 22 * i;
         const bool selected = i == w->editRow;
-        const uint8_t cr = selected ? 250 : 250, cg = selected ? 150 : 250, cb = selected ? 0 : 250;
+        const uint8_t cr = 250, cg = selected ? 150 : 250, cb = selected ? 0 : 250;
         char cells[5][16];
         std::snprintf(cells[0], sizeof cells[0], "%2.1f", r.pwr.load());
         std::snprintf(cells[1], sizeof cells[1], "%s", AttVectStr[r.attStep & 3]);
