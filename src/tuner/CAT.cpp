@@ -101,9 +101,8 @@ int probe(const std::string& port) {
     return -1;
 }
 
-} // namespace
-
-int VerifyCAT(Works* w) {
+// The search of VerifyCAT: the descriptor of the answering port, or -1.
+int searchCatPort(Works* w) {
     std::fprintf(stderr, "CAT serial search...\n");
     std::vector<std::string> ports = catPorts();
     if (ports.empty()) {
@@ -113,10 +112,9 @@ int VerifyCAT(Works* w) {
     for (auto it = ports.rbegin(); it != ports.rend(); ++it) {
         int fd = probe(*it);
         if (fd >= 0) {
-            w->catFD = fd;
             std::fprintf(stderr, "CAT serial found:  %s---------------------------------------------\n",
                          it->c_str());
-            return 0;
+            return fd;
         }
         plat_sleep_ms(2);
     }
@@ -127,12 +125,36 @@ int VerifyCAT(Works* w) {
     return -1;
 }
 
-void ExitCAT(Works* w) {
+void releasePort(Works* w) {
     if (status_cat && w->catFD > 0)
         close(w->catFD);
     status_cat = 0;
     w->catFD = 0;
     w->catEnded = 1;
+}
+
+// A relay stopped by the program's end or by a newer start of itself only lets
+// go of the port: switching the relay off here would also stop its successor,
+// and the shutdown would report an alarm that is none.
+void endRelay(Works* w) {
+    if (w->running && ThreadStillWanted())
+        ExitCAT(w);
+    else
+        releasePort(w);
+}
+
+} // namespace
+
+int VerifyCAT(Works* w) {
+    const int fd = searchCatPort(w);
+    if (fd < 0)
+        return -1;
+    w->catFD = fd;
+    return 0;
+}
+
+void ExitCAT(Works* w) {
+    releasePort(w);
     w->setup->EnableCAT = '0';
     AddErrore(w, 20);
 }
@@ -149,7 +171,7 @@ void Cat(Works* w) {
     if (VerifyCAT(w) != 0) {
         LogErr("Unable to open device %s", dev);
         std::fprintf(stderr, "CAT: Unable to open device %s\n", dev);
-        ExitCAT(w);
+        endRelay(w);
         return;
     }
     const int fd = w->catFD;
@@ -180,7 +202,7 @@ void Cat(Works* w) {
             n = 0; // no ';' in 200 bytes: not a CAT text
         }
     }
-    ExitCAT(w);
+    endRelay(w);
 }
 
 int Find_Remote_Settings(Works* w) {
@@ -189,15 +211,16 @@ int Find_Remote_Settings(Works* w) {
     // While the relay runs, its port has answered already; probing it again would
     // open it twice.
     if (!status_cat) {
-        if (VerifyCAT(w) != 0) {
+        // Only a check: the port found is closed again and catFD, which a
+        // starting relay may be filling in, is left alone.
+        const int fd = searchCatPort(w);
+        if (fd < 0) {
             char dev[16];
             w->setup->CatPort.copyTo(dev, sizeof dev);
             std::fprintf(stderr, "---CAT: Unable to open device %s\n", dev);
             return 2;
         }
-        // Only a check: the port is not kept open behind the relay's back.
-        close(w->catFD);
-        w->catFD = 0;
+        close(fd);
     }
     FILE* p = plat_popen("lsusb|grep 0d8c:01af |wc -l", "r");
     if (!p) {

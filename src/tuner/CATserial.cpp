@@ -122,9 +122,15 @@ void CatSerial(Works* w) {
             }
             pollfd p{fd, POLLIN, 0};
             const int64_t t0 = plat_mono_ms();
-            const int r = poll(&p, 1, left < 200 ? left : 200);
+            const int wait = left < 200 ? left : 200;
+            const int r = poll(&p, 1, wait);
+            // A port that hung up polls readable but has nothing to read: wait as
+            // for a silent radio, so it times out instead of flooding the log.
+            const bool hungUp = r > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+            if (hungUp)
+                plat_sleep_ms(wait);
             counterimeoutCAT += static_cast<int>(plat_mono_ms() - t0);
-            if (r <= 0)
+            if (r <= 0 || hungUp)
                 continue;
             uint8_t byte;
             const ssize_t n = read(fd, &byte, 1);

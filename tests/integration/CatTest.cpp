@@ -110,6 +110,20 @@ TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
     JoinThread(thrCatSer);
 }
 
+TEST_F(CatSources, Ft817PortThatHangsUpTimesOutQuietly) {
+    startFt817(7100000);
+    StartThreadCATserial(w.get());
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 3000));
+    Ft817ModelStop(radio); // the cable is pulled: the port hangs up
+    radio = nullptr;
+    plat_sleep_ms(2000);
+    int failedReads = 0;
+    for (const std::string& line : ReadLines(dir.path + "/syslog.log"))
+        failedReads += Contains(line, "timeout") ? 1 : 0;
+    EXPECT_LE(failedReads, 5); // not one every 20 ms
+    EXPECT_EQ(w->catFreqHz, 7100000);
+}
+
 TEST_F(CatSources, MissingFt817PortShowsTheErrorPage) {
     StartThreadCATserial(w.get());
     JoinThread(thrCatSer); // the thread ends by itself
@@ -181,6 +195,33 @@ TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
     TrxCatModelStop(wrong);
     close(fds[0]);
     close(fds[1]);
+}
+
+TEST_F(CatSources, RelayEndingWithTheProgramKeepsItsSettingAndRaisesNoAlarm) {
+    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
+    ASSERT_NE(trx, nullptr);
+    setup->EnableCAT = '1';
+    StartThreadCAT(w.get());
+    ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 6000));
+    w->running = 0;
+    JoinThread(thrCat);
+    EXPECT_EQ(status_cat, 0);
+    EXPECT_EQ(w->catFD, 0);
+    EXPECT_EQ(setup->EnableCAT, '1'); // the shutdown still reports the relay's join
+    EXPECT_FALSE(ExistError(w.get(), 20));
+}
+
+TEST_F(CatSources, RelayStartedAgainWhileRunningStaysOn) {
+    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
+    ASSERT_NE(trx, nullptr);
+    setup->EnableCAT = '1';
+    StartThreadCAT(w.get());
+    ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 6000));
+    StartThreadCAT(w.get()); // the running relay makes way for the new one
+    EXPECT_EQ(setup->EnableCAT, '1');
+    ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 8000));
+    EXPECT_FALSE(ExistError(w.get(), 20));
+    EXPECT_GT(w->catFD, 0);
 }
 
 TEST_F(CatSources, NoAnsweringPortRaisesTheRelayAlarm) {
