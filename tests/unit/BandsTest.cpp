@@ -51,7 +51,6 @@ TEST_F(Bands, RowCountsAndTheirConversion) {
     EXPECT_EQ(w->bandCount, 3);
     ASSERT_TRUE(thresholdsAt(1800000));
     EXPECT_EQ(w->thresholdRowIdx, 0);
-    // Input sqrt(12 / k), forward sqrt(80 / k), reflected sqrt(20 / k), current 12 * 4096 / 14.05.
     // Input sqrt(12 / k), forward sqrt(80 / k), reflected sqrt(20 / k) with k = P / V^2,
     // current 12 * 4096 / 14.05, each truncated.
     EXPECT_EQ(ts(), (std::vector<int>{1476, 3938, 2452, 3498}));

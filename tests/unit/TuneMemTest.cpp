@@ -94,7 +94,10 @@ TEST_F(TuneMem, RecallPrefersTheExactThenTheNearestLowerEntry) {
     store(3114, 0, kTuneLC, 40, 50);
     store(3120, 0, kTuneCL, 60, 70);
     w->tunerWord = kModeCL;
+    testing::internal::CaptureStderr();
     LoadTuneFromMEM(w.get(), 0);
+    EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(),
+                         ">>>>>>>>>>>>>>> MEMTUNE: load a Tune for 14070000 idx:3114 -> C 50 I 40!!\n"));
     EXPECT_EQ(w->tuneL, 40u); // 3 below wins over 3 above
     EXPECT_EQ(w->tuneC, 50u);
     EXPECT_EQ(w->tunerWord & kModeMask, kModeLC);
@@ -179,7 +182,12 @@ TEST_F(TuneMem, StoringTheCurrentSettingRewritesTheFile) {
     SetC(w.get(), 123);
     SetI(w.get(), 45);
     SetMode(w.get(), kTuneLC);
+    testing::internal::CaptureStderr();
     InsertTuneToMem(w.get(), 3, 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(Contains(err, "--------------> Save Tune To File idx 7074000 (idx:2115)\n"));
+    EXPECT_TRUE(Contains(err, "-------------- Save TuneVal C:123, L:45, M:2\n"));
+    EXPECT_TRUE(Contains(err, "SaveTabAtu Bank3 , antenna 0\n"));
     auto lines = ReadLines(dir.path + "/opt/set/atu_ant1_b3.txt");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], std::to_string(index(7074000)) + " 7075000 1 2 45 123");
@@ -207,7 +215,9 @@ TEST_F(TuneMem, AntennaRowOfTheFrequencyIsApplied) {
     // A bypassed band in standby.
     w->freqHz = 7100000;
     w->ampBypass = 0;
+    testing::internal::CaptureStderr();
     GestioneAntennaAutomatica(w.get());
+    EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(), "TABLE CONFIG : BYPASS 1 (3)\n"));
     EXPECT_EQ(queued(), (std::vector<int>{kCmdAntenna, kCmdTunerBypass, kCmdBypassOn}));
     EXPECT_EQ(w->antennaIdx, 0);
 
