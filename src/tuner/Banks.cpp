@@ -131,8 +131,10 @@ int LoadTabConfig(Works* w, int bank) {
     return mode;
 }
 
-void SaveTabConfig(Works* w, int bank) {
-    std::string text = markerOf(w->ModeWorkIdx);
+namespace {
+// Writes the rows in memory as `bank`'s file, marked with work mode `mode`.
+void saveTabConfigAs(Works* w, int bank, int mode) {
+    std::string text = markerOf(mode);
     const int rows = w->antennaRowCount;
     for (int i = 0; i < rows && i < kAntennaRows; i++) {
         const AntennaRow& r = w->antennaTable[i];
@@ -151,6 +153,9 @@ void SaveTabConfig(Works* w, int bank) {
         LogErr("can't open /opt/set/autotune.txt for writing");
     RemountSetRo();
 }
+} // namespace
+
+void SaveTabConfig(Works* w, int bank) { saveTabConfigAs(w, bank, w->ModeWorkIdx); }
 
 void SaveToBank(Works* w, int bank, int antenna) {
     const int64_t f = w->freqHz;
@@ -240,10 +245,11 @@ void DeleteFileConf(Works*, int bank, int kind) {
 void CopyBank(Works* w, int origin, int dest) {
     for (int a = 0; a < 3; a++)
         LoadTabAtu(w, origin, a);
-    LoadTabConfig(w, origin);
+    // The copy keeps the origin's interface, not the current bank's.
+    const int mode = LoadTabConfig(w, origin);
     for (int a = 0; a < 3; a++)
         SaveTabAtu(w, dest, a);
-    SaveTabConfig(w, dest);
+    saveTabConfigAs(w, dest, mode);
     // The tables in memory are the origin's now: the current bank comes back,
     // so that a later save cannot write the origin's rows into it.
     LoadAllBankTable(w, w->NumBanco);

@@ -177,7 +177,9 @@ TEST_F(Banks, CopyAndResetOfBanks) {
     w->NumBanco = 0;
     LoadAllBankTable(w.get(), 0);
     CopyBank(w.get(), 3, 9);
-    EXPECT_EQ(ReadFile(file(9)), "!Gen\n20m 14000000 14350000 1 3 0 0 0.0\n");
+    // The copy keeps the origin's interface although the current bank is generic.
+    EXPECT_EQ(ReadFile(file(9)), "!Tav\n20m 14000000 14350000 1 3 0 0 0.0\n");
+    EXPECT_EQ(w->ModeWorkIdx, 0);
     EXPECT_EQ(ReadFile(dir.path + TuneMemFileName(9, 0)), "3117 14070000 1 1 5 6\n");
     // The current bank is back in memory, not the origin's rows.
     EXPECT_EQ(w->antennaRowCount, 1);
