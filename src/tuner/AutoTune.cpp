@@ -48,6 +48,19 @@ void applyC(Works* w, int c) {
 
 void modeTo(Works* w, uint32_t bit) { w->tunerWord = (w->tunerWord & ~kModeMask) | bit; }
 
+// A coarse run: on by `step` while the SWR does not worsen and the bank has room;
+// then the fine run `next` starts one below.
+void coarseRun(Works* w, int v, int step, void (*apply)(Works*, int), int next) {
+    if (!worse() && v + step < 511) {
+        apply(w, v + step);
+        return;
+    }
+    w->tuneStep = next;
+    cnttunefine = 0;
+    if (v - 1 > 0)
+        apply(w, v - 1);
+}
+
 } // namespace
 
 void Clr_vTuneParam(Works* w) {
@@ -155,7 +168,10 @@ void GoTune(Works* w) {
         // No carrier for a search that did not start (tuner bypassed): nothing
         // would end it and the transceiver would stay keyed.
         if (w->ModeWorkIdx == 1 && w->tuneState != 0) {
-            w->tuneModeFlags = static_cast<uint8_t>((w->tuneModeFlags & ~0x40u) | 0x10u);
+            // One step: the refresh tick changes other bits of the byte meanwhile.
+            uint8_t f = w->tuneModeFlags;
+            while (!w->tuneModeFlags.compareExchange(f, static_cast<uint8_t>((f & ~0x40u) | 0x10u))) {
+            }
             std::fprintf(stderr, "a-START TUNE!!\n");
         }
     }
@@ -195,14 +211,7 @@ void TuneTask(Works* w) {
     case 3:
         if (TuneStep(w))
             break;
-        if (!worse() && l + 4 < 511) {
-            applyL(w, l + 4);
-        } else {
-            w->tuneStep = 4;
-            cnttunefine = 0;
-            if (l - 1 > 0)
-                applyL(w, l - 1);
-        }
+        coarseRun(w, l, 4, applyL, 4);
         break;
     case 4:
         if (TuneStep(w))
@@ -224,14 +233,7 @@ void TuneTask(Works* w) {
     case 8:
         if (TuneStep(w))
             break;
-        if (!worse() && c + 8 < 511) {
-            applyC(w, c + 8);
-        } else {
-            w->tuneStep = w->tuneStep == 5 ? 6 : 9;
-            cnttunefine = 0;
-            if (c - 1 > 0)
-                applyC(w, c - 1);
-        }
+        coarseRun(w, c, 8, applyC, w->tuneStep == 5 ? 6 : 9);
         break;
     case 6:
         if (TuneStep(w))
@@ -275,14 +277,7 @@ void TuneTask(Works* w) {
     case 10:
         if (TuneStep(w))
             break;
-        if (!worse() && l + 2 < 511) {
-            applyL(w, l + 2);
-        } else {
-            w->tuneStep = 11;
-            cnttunefine = 0;
-            if (l - 1 > 0)
-                applyL(w, l - 1);
-        }
+        coarseRun(w, l, 2, applyL, 11);
         break;
     case 11:
         if (TuneStep(w))
