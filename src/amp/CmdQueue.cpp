@@ -112,7 +112,7 @@ int OpenLinear(Works* w) {
     char dev[16];
     w->setup->LinPort.copyTo(dev, sizeof dev);
     LogInfo("Init Linear Port %s", dev);
-    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         LogErr("Unable to open device %s", dev);
         std::fprintf(stderr, "Unable to open device %s\n", dev);

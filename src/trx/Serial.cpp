@@ -353,7 +353,7 @@ void portError(Works* w, const char* dev) {
 
 int openPort(Works* w, const char* dev) {
     LogInfo("Init Serial Port %s", dev);
-    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         // A missing cable to the transceiver must not stop the amplifier: the
         // error page shows it and its retry key starts the link again.

@@ -32,7 +32,7 @@ bool linkOn(Works* w) {
 
 int openPort(Works* w, const char* dev) {
     LogInfo("Init CATSerial Port %s", dev);
-    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         LogErr("Unable to open device %s", dev);
         RaiseDeviceError(w, 2, "CAT: Unable to open device %s", dev);

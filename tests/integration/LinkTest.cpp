@@ -3,6 +3,7 @@
 // the replies do to the shared record.
 #include "RootedWorks.h"
 
+#include "amp/CmdQueue.h"
 #include "amp/Linear.h"
 #include "amp/Temperature.h"
 #include "core/Threads.h"
@@ -183,6 +184,21 @@ TEST_F(Link, TwoRepliesArrivingTogetherAreDecodedInTurn) {
     EXPECT_EQ(cmd, "ST;");
     w->running = 0;
     link.join();
+    SimPtyClose(&pty);
+}
+
+TEST_F(Link, PortNobodyReadsDropsTheCommandInsteadOfBlocking) {
+    // A pty whose far end never reads: its buffer fills, and a write must then
+    // give up rather than hold the link thread for ever.
+    SimPty pty;
+    ASSERT_TRUE(SimPtyOpen(&pty, dir.path + "/dev/ttyAMA0"));
+    ASSERT_GE(OpenLinear(w.get()), 0);
+    const std::string block(1024, 'x');
+    int result = 0;
+    for (int i = 0; i < 1000 && result == 0; i++)
+        result = writeLinearPort(w->linFD, block.data(), block.size(), w.get());
+    EXPECT_EQ(result, -1);
+    close(w->linFD);
     SimPtyClose(&pty);
 }
 
