@@ -1,11 +1,12 @@
 // The amplifier's replies as the link hands them to the decoder: the input is
-// cut at each ';' and each piece, bounded like the link's reply buffer, decoded
-// in turn, so sequences (a "CP" reply, then status replies) are reached too.
+// cut into ';'-ended texts by the link's framer and each decoded in turn, so
+// sequences (a "CP" reply, then status replies) are reached too.
 #include "FuzzRoot.h"
 #include "FuzzTarget.h"
 
 #include "amp/CmdQueue.h"
 #include "amp/Decoder.h"
+#include "amp/Linear.h"
 #include "core/Works.h"
 
 #include <cstring>
@@ -13,22 +14,12 @@
 
 namespace {
 
-constexpr size_t kReply = 500;
-
 void decodeAll(Works* w, const uint8_t* data, size_t size) {
-    char reply[kReply];
-    size_t fill = 0;
+    LinearReply reply;
     for (size_t i = 0; i < size; i++) {
-        const char c = static_cast<char>(data[i]);
-        if (fill >= kReply - 1)
-            fill = 0; // as the link does with an overlong reply
-        if (c != ';') {
-            reply[fill++] = c;
+        if (!LinearReplyByte(&reply, static_cast<char>(data[i])))
             continue;
-        }
-        reply[fill++] = '\0';
-        DecodeCatCmd(w, reply, static_cast<int>(fill));
-        fill = 0;
+        DecodeCatCmd(w, reply.text, static_cast<int>(reply.len));
         // The link would send what was queued; keep the ring from filling up.
         while (CmdQueueTake(w) >= 0) {
         }

@@ -12,17 +12,13 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "platform/Root.h"
 #include "platform/SerialPort.h"
 #include "tuner/Bands.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 std::mutex g_producerMut;
@@ -84,25 +80,15 @@ void LastCmdSent(Works* w, char letter1, char letter2, int state) {
 }
 
 int writeLinearPort(int fd, const char* text, size_t length, Works* w) {
-    size_t done = 0;
-    const int64_t deadline = plat_mono_ms() + kWriteGiveUpMs;
-    while (done < length) {
-        ssize_t n = write(fd, text + done, length - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EWOULDBLOCK) {
-            LogErr("Linear: write failed, error %d", errno);
-            return -1;
-        }
-        int64_t left = deadline - plat_mono_ms();
-        if (left <= 0 || !w->running) {
-            LogErr("Linear: port not writable, command dropped");
-            return -1;
-        }
-        pollfd p{fd, POLLOUT, 0};
-        poll(&p, 1, static_cast<int>(left < 100 ? left : 100));
+    const PortStatus st =
+        plat_port_write(fd, text, length, kWriteGiveUpMs, [w] { return w->running != 0; });
+    if (st == PortStatus::Failed || st == PortStatus::HungUp) {
+        LogErr("Linear: write failed, error %d", errno);
+        return -1;
+    }
+    if (st != PortStatus::Ok) {
+        LogErr("Linear: port not writable, command dropped");
+        return -1;
     }
     counterrortimeout = 0;
     return 0;
@@ -112,18 +98,18 @@ int OpenLinear(Works* w) {
     char dev[16];
     w->setup->LinPort.copyTo(dev, sizeof dev);
     LogInfo("Init Linear Port %s", dev);
-    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    SerialOpenError err;
+    const int fd = plat_serial_open(dev, SerialLine{B115200, HUPCL, 5}, &err);
+    if (err == SerialOpenError::Open) {
         LogErr("Unable to open device %s", dev);
         std::fprintf(stderr, "Unable to open device %s\n", dev);
-        RaiseDeviceError(w, 1, "Linear: Unable to open device %s", dev);
+        RaiseDeviceError(w, kDevErrLinear, "Linear: Unable to open device %s", dev);
         return -1;
     }
-    if (!plat_serial_raw(fd, B115200, HUPCL, 5)) {
+    if (err == SerialOpenError::Settings) {
         LogErr("Unable to set comm port %s", dev);
         std::fprintf(stderr, "Unable to set comm port %s\n", dev);
-        RaiseDeviceError(w, 1, "Linear: Unable to set comm port %s", dev);
-        close(fd);
+        RaiseDeviceError(w, kDevErrLinear, "Linear: Unable to set comm port %s", dev);
         return -1;
     }
     w->linFD = fd;

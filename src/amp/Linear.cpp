@@ -1,24 +1,24 @@
 // The amplifier link loop.
 //
 // The thread alternates "ST;" with a queued command or "FM;" and hands every
-// reply to the decoder, which picks the next state. A reply is awaited with
-// poll() against the 1.5 s time-out; bytes are taken one at a time from what
-// has arrived, so two replies that arrive together are decoded in turn.
+// reply to the decoder, which picks the next state. A reply is awaited against
+// the 1.5 s time-out; bytes are taken one at a time from what has arrived, so
+// two replies that arrive together are decoded in turn. A port that hangs up
+// ends the link with the device-error page.
 #include "amp/Linear.h"
 
 #include "amp/Alarms.h"
 #include "amp/CmdQueue.h"
 #include "amp/Decoder.h"
+#include "core/Setup.h"
 #include "core/Threads.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "tuner/TuneMem.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <poll.h>
 #include <unistd.h>
 
 Shared<int> linearProcessStatus;
@@ -242,6 +242,16 @@ void SendLinearCommand(Works* w, int state) {
     }
 }
 
+bool LinearReplyByte(LinearReply* reply, char c) {
+    const TextStep step = reply->push(c);
+    if (step == TextStep::Dropped)
+        std::fprintf(stderr, "<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
+    if (step != TextStep::Text)
+        return false;
+    reply->text[reply->len - 1] = '\0';
+    return true;
+}
+
 void Linear(Works* w) {
     linearProcessStatus = kCmdStatus;
     int fd = OpenLinear(w);
@@ -250,28 +260,31 @@ void Linear(Works* w) {
         LogErr("Linear: no port, link stopped");
         return;
     }
+    const PortWanted wanted = [w] { return w->running && ThreadStillWanted(); };
 
-    char reply[kReplyBufferSize];
-    size_t fill = 0;
+    LinearReply reply;
     Incoming in;
-    while (w->running && ThreadStillWanted()) {
+    bool gone = false;
+    while (!gone && wanted()) {
         const int state = linearProcessStatus;
         if (state == kStateWait) {
             if (in.pos == in.len) {
-                int left = kReplyTimeoutMs - counterrortimeout;
+                const int left = kReplyTimeoutMs - counterrortimeout;
                 if (left <= 0) {
                     GestRetrayCMD(w);
                     counterrortimeout = 0;
                     continue;
                 }
-                pollfd p{fd, POLLIN, 0};
-                const int slice = left < 200 ? left : 200; // notice the end of the run
-                const int64_t t0 = plat_mono_ms();
-                int r = poll(&p, 1, slice);
-                counterrortimeout += static_cast<int>(plat_mono_ms() - t0);
-                if (r == 0 || (r < 0 && errno == EINTR))
+                PortStatus st;
+                int waited = 0;
+                const ssize_t n = plat_port_read(fd, in.bytes, sizeof in.bytes, left, wanted, &st, &waited);
+                counterrortimeout += waited;
+                if (st == PortStatus::TimedOut || st == PortStatus::Stopped)
                     continue;
-                ssize_t n = read(fd, in.bytes, sizeof in.bytes);
+                if (st == PortStatus::HungUp) {
+                    gone = true;
+                    break;
+                }
                 if (n <= 0) {
                     LogErr("timeout %d\n", static_cast<int>(n));
                     GestRetrayCMD(w);
@@ -281,20 +294,11 @@ void Linear(Works* w) {
                 in.len = static_cast<size_t>(n);
                 in.pos = 0;
             }
-            char c = in.bytes[in.pos++];
-            if (fill >= kReplyBufferSize) {
-                fill = 0;
-                std::fprintf(stderr, "<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
-            }
-            if (c != ';') {
-                reply[fill++] = c;
-            } else {
-                reply[fill++] = '\0';
+            if (LinearReplyByte(&reply, in.bytes[in.pos++]))
                 linearProcessStatus = kStateDecode;
-            }
         } else if (state == kStateDecode) {
-            DecodeCatCmd(w, reply, static_cast<int>(fill));
-            fill = 0;
+            DecodeCatCmd(w, reply.text, static_cast<int>(reply.len));
+            reply.reset();
         } else if (state == kStateParked) {
             plat_sleep_ms(1000);
         } else {
@@ -303,4 +307,11 @@ void Linear(Works* w) {
     }
     close(fd);
     w->linFD = 0;
+    if (gone) {
+        char dev[16];
+        w->setup->LinPort.copyTo(dev, sizeof dev);
+        // The error page tells the operator; its retry key opens the port again.
+        LogErr("Linear: device %s went away", dev);
+        RaiseDeviceError(w, kDevErrLinear, "Linear: device %s went away", dev);
+    }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/Shared.h"
+#include "platform/SerialPort.h"
 
 #include <cstddef>
 
@@ -13,6 +14,12 @@ extern Shared<int> counterrortimeout;   // ms waited for the current reply
 
 constexpr int kReplyTimeoutMs = 1500;
 constexpr size_t kReplyBufferSize = 500;
+
+// The reply being collected. The decoder takes it without its ';' (a NUL in its
+// place), `len` counting that NUL.
+using LinearReply = TextFramer<kReplyBufferSize>;
+// Takes one byte from the port; true when it completed a reply.
+bool LinearReplyByte(LinearReply* reply, char c);
 
 // The thread body.
 void Linear(Works* works);

@@ -1,8 +1,8 @@
 // The keyboard thread.
 //
 // The keyboard is found by its by-id name, grabbed so that its keys do not reach
-// the console, and read as Linux input events. It is waited on with poll() so the
-// thread notices the end of the run while the keyboard is silent.
+// the console, and read as Linux input events. It is waited on against the run
+// flag, so the thread notices the end of the run while the keyboard is silent.
 #include "core/Keyb.h"
 
 #include "core/Setup.h"
@@ -11,19 +11,18 @@
 #include "platform/Command.h"
 #include "platform/InputDevice.h"
 #include "platform/Log.h"
+#include "platform/SerialPort.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <linux/input.h>
-#include <poll.h>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kRetryMs = 20000;
-constexpr int kPollMs = 250;
 
 // Opens the first keyboard; -1 after logging when none could be opened.
 int openKeyboard(std::string* dev) {
@@ -96,15 +95,13 @@ void keyb(Works* w) {
         size_t have = 0;
         bool lost = false;
         while (w->running && !lost) {
-            pollfd p{fd, POLLIN, 0};
-            int r = poll(&p, 1, kPollMs);
-            if (r == 0 || (r < 0 && errno == EINTR))
-                continue;
-            ssize_t n = r > 0 ? read(fd, reinterpret_cast<char*>(&ev) + have, sizeof ev - have) : -1;
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
+            PortStatus st;
+            const ssize_t n = plat_port_read(fd, reinterpret_cast<char*>(&ev) + have, sizeof ev - have,
+                                             -1, [w] { return w->running != 0; }, &st);
+            if (st == PortStatus::Stopped)
+                break;
             if (n <= 0) {
-                int e = n < 0 ? errno : EIO;
+                const int e = st == PortStatus::HungUp ? EIO : errno;
                 LogErr("error reading %s, error %d -%s", dev.c_str(), e, std::strerror(e));
                 // A keyboard that went away is looked for again rather than read in a loop.
                 lost = true;

@@ -315,6 +315,16 @@ void InitRunState(Works* works);
 // run-time state (and the commands queued before the read) stays as it is.
 void InitSettingMirrors(Works* works);
 
+// Codes of the device-error page (deviceErrorCode): which device failed to open.
+enum DeviceErrorCode {
+    kDevErrRetry = -1, // a retry of the failed device was asked for
+    kDevErrNone = 0,
+    kDevErrLinear = 1, // amplifier port
+    kDevErrCat = 2,    // FT-817 CAT port
+    kDevErrSerial = 3, // transceiver serial link
+    kDevErrUsb = 5,    // USB spectrum receiver
+};
+
 // Opens the device-error page: the text (printf format), then the code, so that
 // the refresh thread never sees the code without its text.
 void RaiseDeviceError(Works* works, int code, const char* fmt, ...)

@@ -1,4 +1,4 @@
-// CLOCK_MONOTONIC readings and interrupted-safe sleeps.
+// CLOCK_MONOTONIC readings and interrupted-safe sleeps, in program time.
 #include "platform/Clock.h"
 
 #include <atomic>
@@ -6,28 +6,53 @@
 #include <ctime>
 
 namespace {
+
 std::atomic<bool> g_skipSleeps{false};
-}
+// Set before the threads start; read-only afterwards.
+int g_scale = 1;
+int64_t g_baseUs = 0; // wall-clock reading where program time starts running fast
 
-void plat_skip_sleeps(bool skip) { g_skipSleeps = skip; }
-
-int64_t plat_mono_us() {
+int64_t wallUs() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+} // namespace
+
+void plat_skip_sleeps(bool skip) { g_skipSleeps = skip; }
+
+void plat_set_time_scale(int scale) {
+    g_baseUs = wallUs();
+    g_scale = scale < 1 ? 1 : scale;
+}
+
+int plat_time_scale() { return g_scale; }
+
+int plat_real_ms(int programMs) {
+    if (programMs <= 0 || g_scale == 1)
+        return programMs;
+    const int real = programMs / g_scale;
+    return real > 0 ? real : 1;
+}
+
+int64_t plat_mono_us() {
+    const int64_t now = wallUs();
+    if (g_scale == 1)
+        return now;
+    return g_baseUs + (now - g_baseUs) * g_scale;
+}
+
 int64_t plat_mono_ms() { return plat_mono_us() / 1000; }
 
-double plat_mono_s() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
+double plat_mono_s() { return static_cast<double>(plat_mono_us()) / 1e6; }
 
 void plat_sleep_us(int64_t us) {
     if (us <= 0 || g_skipSleeps.load(std::memory_order_relaxed))
         return;
+    us /= g_scale;
+    if (us <= 0)
+        us = 1;
     timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>((us % 1000000) * 1000)};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }

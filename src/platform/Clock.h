@@ -3,6 +3,10 @@
 // Time-outs, hold times and key-press times use CLOCK_MONOTONIC: the processor
 // time of a multi-threaded process runs slow while it idles and fast while it is
 // busy, so it cannot measure how long a key was held or a peak was shown.
+//
+// Under a root folder the program's clock may run N times faster than the wall
+// clock (`--time-scale N`): every reading, sleep and wait below is in program
+// time, so tests do not sit through the splash or a tune in real time.
 #pragma once
 
 #include <cstdint>
@@ -16,3 +20,11 @@ void plat_sleep_ms(int64_t ms);
 // The fuzz targets run the decoders back to back: the protocol's pacing sleeps
 // would only slow them down.
 void plat_skip_sleeps(bool skip);
+
+// Program time runs `scale` times faster than the wall clock (1: real time).
+// Set before the threads start.
+void plat_set_time_scale(int scale);
+int plat_time_scale();
+// The wall-clock milliseconds of `programMs` of program time, for poll() and
+// other waits of the system (at least 1 for a positive time, -1 stays -1).
+int plat_real_ms(int programMs);

@@ -1,16 +1,183 @@
-// Serial line settings shared by the amplifier, transceiver and CAT ports.
+// Serial ports: opening, raw line settings, waits and transfers against
+// deadlines, hang-up detection and the ';'-text framer.
 #include "platform/SerialPort.h"
 
-bool plat_serial_raw(int fd, speed_t speed, tcflag_t extraCflag, cc_t vtime) {
+#include "platform/Clock.h"
+#include "platform/Root.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <glob.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+bool applyLine(int fd, const SerialLine& line) {
     termios t{};
     t.c_iflag = IGNPAR;
-    t.c_cflag = CS8 | CREAD | CLOCAL | extraCflag;
+    t.c_cflag = CS8 | CREAD | CLOCAL | line.extraCflag;
     t.c_oflag = 0;
     t.c_lflag = 0;
     t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = vtime;
-    cfsetispeed(&t, speed);
-    cfsetospeed(&t, speed);
+    t.c_cc[VTIME] = line.vtime;
+    cfsetispeed(&t, line.speed);
+    cfsetospeed(&t, line.speed);
     tcflush(fd, TCIFLUSH);
     return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+bool stillWanted(const PortWanted& wanted) { return !wanted || wanted(); }
+
+} // namespace
+
+int plat_serial_open_resolved(const std::string& path, const SerialLine& line,
+                              SerialOpenError* error) {
+    *error = SerialOpenError::None;
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        *error = SerialOpenError::Open;
+        return -1;
+    }
+    if (!applyLine(fd, line)) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        *error = SerialOpenError::Settings;
+        return -1;
+    }
+    return fd;
+}
+
+int plat_serial_open(const char* device, const SerialLine& line, SerialOpenError* error) {
+    return plat_serial_open_resolved(plat_path(device), line, error);
+}
+
+std::vector<std::string> plat_serial_glob(const char* pattern) {
+    std::vector<std::string> out;
+    glob_t g{};
+    if (glob(plat_path(pattern).c_str(), 0, nullptr, &g) == 0)
+        for (size_t i = 0; i < g.gl_pathc; i++)
+            out.emplace_back(g.gl_pathv[i]);
+    globfree(&g);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string plat_serial_name(const std::string& resolved) {
+    const std::string& root = plat_root();
+    if (!root.empty() && resolved.compare(0, root.size(), root) == 0 &&
+        resolved.size() > root.size() && resolved[root.size()] == '/')
+        return resolved.substr(root.size());
+    return resolved;
+}
+
+PortStatus plat_port_wait(int fd, int timeoutMs, const PortWanted& wanted, int* waitedMs) {
+    const int64_t start = plat_mono_ms();
+    const int64_t end = timeoutMs < 0 ? -1 : start + timeoutMs;
+    auto account = [&] {
+        if (waitedMs)
+            *waitedMs += static_cast<int>(plat_mono_ms() - start);
+    };
+    for (;;) {
+        if (!stillWanted(wanted)) {
+            account();
+            return PortStatus::Stopped;
+        }
+        int slice = kPortSliceMs;
+        if (end >= 0) {
+            const int64_t left = end - plat_mono_ms();
+            if (left <= 0) {
+                account();
+                return PortStatus::TimedOut;
+            }
+            if (left < slice)
+                slice = static_cast<int>(left);
+        }
+        pollfd p{fd, POLLIN, 0};
+        const int r = poll(&p, 1, plat_real_ms(slice));
+        if (r < 0 && errno != EINTR) {
+            account();
+            return PortStatus::Failed;
+        }
+        if (r <= 0)
+            continue;
+        account();
+        if (p.revents & POLLIN)
+            return PortStatus::Ok;
+        if (p.revents & (POLLHUP | POLLERR))
+            return PortStatus::HungUp;
+        return PortStatus::Failed; // POLLNVAL: not an open descriptor
+    }
+}
+
+ssize_t plat_port_read(int fd, void* buffer, size_t n, int timeoutMs, const PortWanted& wanted,
+                       PortStatus* status, int* waitedMs) {
+    for (;;) {
+        *status = plat_port_wait(fd, timeoutMs, wanted, waitedMs);
+        if (*status != PortStatus::Ok)
+            return 0;
+        const ssize_t r = read(fd, buffer, n);
+        if (r > 0)
+            return r;
+        if (r < 0 && (errno == EINTR || errno == EAGAIN))
+            continue; // another reader took it, or a spurious wake-up
+        // Readable but nothing to read: the far end is gone (a pty's master
+        // closed reads as EIO, a pulled USB adapter as end of file).
+        *status = (r == 0 || errno == EIO) ? PortStatus::HungUp : PortStatus::Failed;
+        return 0;
+    }
+}
+
+PortStatus plat_port_write(int fd, const void* data, size_t n, int timeoutMs,
+                           const PortWanted& wanted) {
+    const auto* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    const int64_t end = plat_mono_ms() + timeoutMs;
+    while (done < n) {
+        const ssize_t r = write(fd, bytes + done, n - done);
+        if (r > 0) {
+            done += static_cast<size_t>(r);
+            continue;
+        }
+        if (r < 0 && errno == EIO)
+            return PortStatus::HungUp;
+        if (r < 0 && errno == EPIPE)
+            return PortStatus::HungUp; // a socket whose peer closed
+        if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return PortStatus::Failed;
+        if (!stillWanted(wanted))
+            return PortStatus::Stopped;
+        const int64_t left = end - plat_mono_ms();
+        if (left <= 0)
+            return PortStatus::TimedOut;
+        pollfd p{fd, POLLOUT, 0};
+        const int r2 = poll(&p, 1, plat_real_ms(static_cast<int>(left < 100 ? left : 100)));
+        if (r2 > 0 && (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLOUT))
+            return PortStatus::HungUp;
+    }
+    return PortStatus::Ok;
+}
+
+TextStep plat_text_push(char* text, size_t max, size_t* len, bool* complete, char c) {
+    if (*complete) {
+        *len = 0;
+        *complete = false;
+    }
+    if (c == ';') {
+        text[(*len)++] = ';';
+        text[*len] = '\0';
+        *complete = true;
+        return TextStep::Text;
+    }
+    // Room for this byte and the ';' that must still follow it.
+    if (*len + 1 >= max) {
+        *len = 0;
+        text[0] = '\0';
+        return TextStep::Dropped;
+    }
+    text[(*len)++] = c;
+    text[*len] = '\0';
+    return TextStep::More;
 }

@@ -7,33 +7,22 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/SerialPort.h"
 
-#include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <unistd.h>
 
 namespace {
 
 constexpr size_t kShortMax = 123;
 
-bool writeAll(int fd, const uint8_t* data, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        ssize_t r = write(fd, data + done, n - done);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        done += static_cast<size_t>(r);
-    }
-    return true;
-}
+constexpr int kSendGiveUpMs = 1000;
 
 bool sendFrame(Works* w, const uint8_t* frame, size_t n) {
     plat_sleep_us(10);
     std::lock_guard<std::mutex> lock(*w->wsSendMut);
-    return writeAll(w->wsFD, frame, n);
+    return plat_port_write(w->wsFD, frame, n, kSendGiveUpMs,
+                           [w] { return w->running && w->remoteConnected; }) == PortStatus::Ok;
 }
 
 void sendShort(Works* w, const char tag[2], const uint8_t* payload, size_t n) {

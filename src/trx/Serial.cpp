@@ -12,23 +12,21 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "platform/Root.h"
 #include "platform/SerialPort.h"
 #include "remote/Messages.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kIdleMs = 1500;
+constexpr int kSliceMs = 100;
+constexpr int kWriteGiveUpMs = 1000;
 constexpr int kPayloadMax = 1999;
 
 bool linkOn(Works* w) {
@@ -89,22 +87,12 @@ void getParameters(TrxParameters* dst, Works* w) {
 }
 
 int writeSerialPort(int fd, const uint8_t* bytes, size_t count, Works* w) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = write(fd, bytes + done, count - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return -1;
-        // A dead port: keep trying only while the link is wanted.
-        if (!linkOn(w))
-            return -1;
-        pollfd p{fd, POLLOUT, 0};
-        poll(&p, 1, 100);
-    }
-    return 0;
+    const PortStatus st = plat_port_write(fd, bytes, count, kWriteGiveUpMs, [w] { return linkOn(w); });
+    if (st == PortStatus::Ok)
+        return 0;
+    if (st != PortStatus::Stopped)
+        LogErr("Serial: port not writable, request dropped");
+    return -1;
 }
 
 int readSerialPort(Works* w, uint8_t* buffer, size_t count) {
@@ -112,22 +100,17 @@ int readSerialPort(Works* w, uint8_t* buffer, size_t count) {
     int waitedMs = 0;
     const int fd = w->serFD;
     while (have < count) {
-        if (!linkOn(w))
-            return -1;
-        pollfd p{fd, POLLIN, 0};
-        const int64_t t0 = plat_mono_ms();
-        const int r = poll(&p, 1, 100);
-        if (r <= 0) {
-            waitedMs += static_cast<int>(plat_mono_ms() - t0);
+        PortStatus st;
+        const ssize_t n = plat_port_read(fd, buffer + have, count - have, kSliceMs,
+                                         [w] { return linkOn(w); }, &st, &waitedMs);
+        if (st == PortStatus::TimedOut) {
             if (waitedMs > kIdleMs - 1)
                 serialTimeout(w, "---------------------------------------TIMEOUT serial 3\n");
             continue;
         }
-        const ssize_t n = read(fd, buffer + have, count - have);
-        if (n > 0)
-            have += static_cast<size_t>(n);
-        else if (n == 0 || (errno != EINTR && errno != EAGAIN))
-            return -1;
+        if (st != PortStatus::Ok)
+            return -1; // switched off, or the device went away
+        have += static_cast<size_t>(n);
     }
     return 0;
 }
@@ -348,21 +331,17 @@ void commandStep(Works* w, int fd) {
 void portError(Works* w, const char* dev) {
     LogErr("Unable to open device %s", dev);
     std::fprintf(stderr, "Serial: Unable to open device %s\n", dev);
-    RaiseDeviceError(w, 3, "Serial: Unable to open device %s", dev);
+    RaiseDeviceError(w, kDevErrSerial, "Serial: Unable to open device %s", dev);
 }
 
 int openPort(Works* w, const char* dev) {
     LogInfo("Init Serial Port %s", dev);
-    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    SerialOpenError err;
+    const int fd = plat_serial_open(dev, SerialLine{B115200, 0, 0}, &err);
     if (fd < 0) {
         // A missing cable to the transceiver must not stop the amplifier: the
         // error page shows it and its retry key starts the link again.
         portError(w, dev);
-        return -1;
-    }
-    if (!plat_serial_raw(fd, B115200, 0, 0)) {
-        portError(w, dev);
-        close(fd);
         return -1;
     }
     LogInfo("OK works->serFD=%d (%s)", fd, dev);
@@ -375,27 +354,27 @@ int openPort(Works* w, const char* dev) {
 int SerialLoop(Works* w, int fd) {
     static uint8_t payload[2000];
     int idleMs = 0;
+    const PortWanted wanted = [w] { return linkOn(w); };
     while (linkOn(w)) {
         // Header state: wait for a frame type byte.
-        pollfd p{fd, POLLIN, 0};
-        const int64_t t0 = plat_mono_ms();
-        const int r = poll(&p, 1, 100);
-        if (r <= 0) {
-            idleMs += static_cast<int>(plat_mono_ms() - t0);
+        uint8_t type;
+        PortStatus st;
+        plat_port_read(fd, &type, 1, kSliceMs, wanted, &st, &idleMs);
+        if (st == PortStatus::TimedOut) {
             if (idleMs > kIdleMs - 1) {
                 serialTimeout(w, "---------------------------------------TIMEOUT serial 1\n");
                 idleMs = 0;
             }
             continue;
         }
-        uint8_t type;
-        const ssize_t n = read(fd, &type, 1);
-        if (n != 1) {
-            LogErr("error %d", static_cast<int>(n));
+        if (st == PortStatus::Stopped)
+            break;
+        if (st == PortStatus::HungUp)
+            return -1;
+        if (st == PortStatus::Failed) {
+            LogErr("error %d", -1);
             serialTimeout(w, "---------------------------------------TIMEOUT serial 2\n");
-            // A port that hung up (adapter unplugged) never delivers again.
-            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
-                return -1;
+            plat_sleep_ms(20);
             continue;
         }
         idleMs = 0;
@@ -435,7 +414,7 @@ void Serial(Works* w) {
     if (SerialLoop(w, fd) != 0) {
         // The error page tells the operator; its retry key opens the port again.
         LogErr("Serial: device %s went away", dev);
-        RaiseDeviceError(w, 3, "Serial: device %s went away", dev);
+        RaiseDeviceError(w, kDevErrSerial, "Serial: device %s went away", dev);
     }
     std::fprintf(stderr, "---------------------------------------Serial EXIT %x\n",
                  static_cast<unsigned>(w->setup->serialLinkEnabled.load()));

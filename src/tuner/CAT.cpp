@@ -8,22 +8,15 @@
 #include "platform/Clock.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
-#include "platform/Root.h"
 #include "platform/SerialPort.h"
 #include "platform/UsbDevices.h"
 #include "remote/Messages.h"
 #include "trx/UsbIds.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <glob.h>
-#include <poll.h>
 #include <string>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,54 +25,44 @@ Shared<int> status_cat;
 namespace {
 
 constexpr size_t kCatText = 200;
+constexpr int kProbeByteMs = 1000;
 
 bool relayOn(Works* w) { return w->running && w->setup->EnableCAT == '1' && ThreadStillWanted(); }
 
-std::vector<std::string> catPorts() {
-    std::vector<std::string> ports;
-    glob_t g{};
-    if (glob(plat_path("/dev/KAVOCAT*").c_str(), 0, nullptr, &g) == 0)
-        for (size_t i = 0; i < g.gl_pathc; i++)
-            ports.emplace_back(g.gl_pathv[i]);
-    globfree(&g);
-    std::sort(ports.begin(), ports.end());
-    return ports;
-}
-
 // Opens one port, asks "DT;" and checks the answer; the descriptor or -1.
 int probe(const std::string& port) {
-    const char* p = port.c_str();
-    int fd = open(p, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    const std::string name = plat_serial_name(port);
+    const char* p = name.c_str();
+    SerialOpenError err;
+    const int fd = plat_serial_open_resolved(port, SerialLine{B115200, 0, 0}, &err);
+    if (err == SerialOpenError::Open) {
         LogInfo("Cannot open %s, error %d -%s", p, errno, std::strerror(errno));
         return -1;
     }
     LogInfo("Opened  %s", p);
     std::fprintf(stderr, "Opened %s---------------------------------------------\n", p);
-    if (!plat_serial_raw(fd, B115200, 0, 0)) {
+    if (err == SerialOpenError::Settings) {
         LogInfo("Cannot set %s, error %d -%s", p, errno, std::strerror(errno));
-        close(fd);
         return -1;
     }
     LogInfo("Set %s", p);
     std::fprintf(stderr, "set %s---------------------------------------------\n", p);
     LogInfo("Send \"DT;\" %s", p);
-    ssize_t wr = write(fd, "DT;", 3);
-    (void)wr;
+    if (plat_port_write(fd, "DT;", 3, kProbeByteMs, nullptr) != PortStatus::Ok) {
+        LogInfo("Cannot send \"DT;\" %s", p);
+        close(fd);
+        return -1;
+    }
     LogInfo("Sent \"DT;\" %s", p);
     std::fprintf(stderr, "sent %s---------------------------------------------\n", p);
 
     // Up to five bytes, each within one second.
-    termios t{};
-    tcgetattr(fd, &t);
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 10;
-    tcsetattr(fd, TCSANOW, &t);
     char got[6] = {};
     int n = 0;
+    PortStatus st = PortStatus::Ok;
     while (n < 5) {
         char c;
-        if (read(fd, &c, 1) != 1)
+        if (plat_port_read(fd, &c, 1, kProbeByteMs, nullptr, &st) != 1)
             break;
         got[n++] = c;
         LogInfo("Received %d \"%s\" %s", n, got, p);
@@ -88,11 +71,8 @@ int probe(const std::string& port) {
     if (n == 5 && std::strncmp(got, "DT001", 5) == 0) {
         // Take the answer's ';' too, so it is not relayed as a text of its own.
         char c;
-        if (read(fd, &c, 1) == 1 && c != ';')
+        if (plat_port_read(fd, &c, 1, kProbeByteMs, nullptr, &st) == 1 && c != ';')
             LogInfo("CAT: unexpected byte after the identification");
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
-        tcsetattr(fd, TCSANOW, &t);
         std::fprintf(stderr, "received DT001; %s---------------------------------------------\n", p);
         return fd;
     }
@@ -104,7 +84,7 @@ int probe(const std::string& port) {
 // The search of VerifyCAT: the descriptor of the answering port, or -1.
 int searchCatPort(Works* w) {
     std::fprintf(stderr, "CAT serial search...\n");
-    std::vector<std::string> ports = catPorts();
+    const std::vector<std::string> ports = plat_serial_glob("/dev/KAVOCAT*");
     if (ports.empty()) {
         std::fprintf(stderr, "No CAT serial port found");
         return -1;
@@ -113,7 +93,7 @@ int searchCatPort(Works* w) {
         int fd = probe(*it);
         if (fd >= 0) {
             std::fprintf(stderr, "CAT serial found:  %s---------------------------------------------\n",
-                         it->c_str());
+                         plat_serial_name(*it).c_str());
             return fd;
         }
         plat_sleep_ms(2);
@@ -178,29 +158,15 @@ void Cat(Works* w) {
     LogInfo("OK works->catFD=%d (%s)", fd, dev);
     status_cat = 1;
 
-    char text[kCatText + 1];
-    size_t n = 0;
-    bool failed = false;
-    while (relayOn(w) && !failed) {
-        pollfd p{fd, POLLIN, 0};
-        const int r = poll(&p, 1, 200); // waits for the port, notices the switch-off
-        if (r < 0 && errno != EINTR)
-            failed = true;
-        if (r <= 0)
-            continue;
+    const PortWanted wanted = [w] { return relayOn(w); };
+    TextFramer<kCatText> text;
+    for (;;) {
         char c;
-        if (read(fd, &c, 1) != 1) {
-            failed = true;
-            break;
-        }
-        text[n++] = c;
-        if (c == ';') {
-            text[n] = '\0';
-            sendWebSockCatFrame(w, text, n);
-            n = 0;
-        } else if (n >= kCatText) {
-            n = 0; // no ';' in 200 bytes: not a CAT text
-        }
+        PortStatus st;
+        if (plat_port_read(fd, &c, 1, -1, wanted, &st) != 1)
+            break; // switched off, or the read failed
+        if (text.push(c) == TextStep::Text)
+            sendWebSockCatFrame(w, text.text, text.len);
     }
     endRelay(w);
 }

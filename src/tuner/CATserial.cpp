@@ -8,13 +8,9 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "platform/Root.h"
 #include "platform/SerialPort.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 Shared<int> catProcessStatus;
@@ -24,6 +20,7 @@ Shared<int> counterimeoutCAT;
 namespace {
 
 constexpr int kAnswerTimeoutMs = 1500;
+constexpr int kWriteGiveUpMs = 1000;
 const uint8_t kQuery[5] = {0x00, 0x00, 0x00, 0x00, 0x03}; // read frequency and mode
 
 bool linkOn(Works* w) {
@@ -32,16 +29,16 @@ bool linkOn(Works* w) {
 
 int openPort(Works* w, const char* dev) {
     LogInfo("Init CATSerial Port %s", dev);
-    int fd = open(plat_path(dev).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    SerialOpenError err;
+    const int fd = plat_serial_open(dev, SerialLine{B38400, CSTOPB, 0}, &err);
+    if (err == SerialOpenError::Open) {
         LogErr("Unable to open device %s", dev);
-        RaiseDeviceError(w, 2, "CAT: Unable to open device %s", dev);
+        RaiseDeviceError(w, kDevErrCat, "CAT: Unable to open device %s", dev);
         return -1;
     }
-    if (!plat_serial_raw(fd, B38400, CSTOPB, 0)) {
+    if (err == SerialOpenError::Settings) {
         LogErr("Unable to set comm port %s", dev);
-        RaiseDeviceError(w, 2, "CAT: Unable to set comm port %s", dev);
-        close(fd);
+        RaiseDeviceError(w, kDevErrCat, "CAT: Unable to set comm port %s", dev);
         return -1;
     }
     return fd;
@@ -59,19 +56,9 @@ void pause(Works* w, int ms) {
 int VerifyByteFreq(uint8_t b) { return ((b >> 4) > 9 || (b & 0x0F) > 9) ? 1 : 0; }
 
 int writeSerialCatPort(int fd, const uint8_t* bytes, size_t length, Works* w) {
-    size_t done = 0;
-    const int64_t end = plat_mono_ms() + 1000;
-    while (done < length) {
-        ssize_t n = write(fd, bytes + done, length - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if ((n < 0 && errno != EAGAIN && errno != EINTR) || plat_mono_ms() >= end || !w->running)
-            return -1;
-        pollfd p{fd, POLLOUT, 0};
-        poll(&p, 1, 100);
-    }
+    if (plat_port_write(fd, bytes, length, kWriteGiveUpMs, [w] { return w->running != 0; }) !=
+        PortStatus::Ok)
+        return -1;
     counterimeoutCAT = 0;
     return 0;
 }
@@ -104,8 +91,10 @@ void CatSerial(Works* w) {
     lastCommandSent = 0;
     catProcessStatus = 3;
 
+    const PortWanted wanted = [w] { return linkOn(w); };
     uint8_t answer[5];
     int have = 0;
+    bool gone = false;
     while (linkOn(w)) {
         if (catProcessStatus == 3) {
             writeSerialCatPort(fd, kQuery, sizeof kQuery, w);
@@ -120,20 +109,17 @@ void CatSerial(Works* w) {
                 pause(w, 1000);
                 continue;
             }
-            pollfd p{fd, POLLIN, 0};
-            const int64_t t0 = plat_mono_ms();
-            const int wait = left < 200 ? left : 200;
-            const int r = poll(&p, 1, wait);
-            // A port that hung up polls readable but has nothing to read: wait as
-            // for a silent radio, so it times out instead of flooding the log.
-            const bool hungUp = r > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
-            if (hungUp)
-                plat_sleep_ms(wait);
-            counterimeoutCAT += static_cast<int>(plat_mono_ms() - t0);
-            if (r <= 0 || hungUp)
-                continue;
             uint8_t byte;
-            const ssize_t n = read(fd, &byte, 1);
+            PortStatus st;
+            int waited = 0;
+            const ssize_t n = plat_port_read(fd, &byte, 1, left, wanted, &st, &waited);
+            counterimeoutCAT += waited;
+            if (st == PortStatus::TimedOut || st == PortStatus::Stopped)
+                continue;
+            if (st == PortStatus::HungUp) {
+                gone = true;
+                break;
+            }
             if (n != 1) {
                 LogErr("timeout %d\n", static_cast<int>(n));
                 plat_sleep_ms(20);
@@ -150,6 +136,11 @@ void CatSerial(Works* w) {
     }
     close(fd);
     w->catSerFD = 0;
+    if (gone) {
+        // The error page tells the operator; its retry key opens the port again.
+        LogErr("CAT: device %s went away", dev);
+        RaiseDeviceError(w, kDevErrCat, "CAT: device %s went away", dev);
+    }
 }
 
 void SetModeWorkIDX(Works* w) {

@@ -221,6 +221,19 @@ TEST_F(Link, MissingPortStopsTheLinkUntilItIsStartedAgain) {
     JoinThread(thrLin);
 }
 
+TEST_F(Link, PortThatHangsUpShowsTheErrorPageAndEndsTheLink) {
+    startModel();
+    startLink();
+    ASSERT_TRUE(sentAtLeast(4, 3000));
+    AmpModelStop(model); // the adapter is pulled: the port hangs up
+    model = nullptr;
+    link.join(); // ends by itself, no retries against a dead port
+    EXPECT_EQ(w->deviceErrorCode, 1);
+    EXPECT_TRUE(w->deviceErrorText.equals("Linear: device /dev/ttyAMA0 went away"));
+    EXPECT_EQ(w->running, 1);
+    EXPECT_EQ(w->retryStops, 0);
+}
+
 TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/ventola.txt", "30 0\n45 50\n60 100\n"));
     startModel();
