@@ -6,8 +6,8 @@
 #include "amp/Alarms.h"
 
 #include "amp/CmdQueue.h"
+#include "app/Threads.h"
 #include "core/Setup.h"
-#include "core/Threads.h"
 #include "core/Works.h"
 #include "ui/Graph.h"
 #include "ui/TTF.h"

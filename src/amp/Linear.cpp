@@ -11,10 +11,10 @@
 #include "amp/CmdQueue.h"
 #include "amp/Decoder.h"
 #include "core/Setup.h"
-#include "core/Threads.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/Thread.h"
 #include "tuner/TuneMem.h"
 
 #include <cstdio>

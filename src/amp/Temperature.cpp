@@ -3,11 +3,11 @@
 
 #include "amp/CmdQueue.h"
 #include "core/Setup.h"
-#include "core/TextFile.h"
 #include "core/Works.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/TextFile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -6,7 +6,6 @@
 #include "core/Keyb.h"
 
 #include "core/Setup.h"
-#include "core/Threads.h"
 #include "core/Works.h"
 #include "platform/Command.h"
 #include "platform/InputDevice.h"
@@ -75,6 +74,13 @@ KeyResult onKey(Works* w, int fd, int code) {
 }
 
 } // namespace
+
+void RemoteConnection() {
+    std::fprintf(stderr, "launching ssh\n");
+    LogInfo("launching ssh");
+    plat_system("/opt/sshshell");
+    LogInfo("launched ssh");
+}
 
 void keyb(Works* w) {
     std::fprintf(stderr, "keyb open..\n");

@@ -5,3 +5,7 @@
 struct Works;
 
 void keyb(Works* works);
+
+// Runs the remote service shell and waits for it (F10, and the menu's
+// "REMOTE SERVICE").
+void RemoteConnection();

@@ -10,6 +10,7 @@
 #include "platform/Command.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/TextFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,9 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -272,45 +271,6 @@ bool RemountSetRw() {
 void RemountSetRo() {
     if (plat_system(kRemountRo) != 0)
         LogErr("can't mount ro /opt/set/ error %d", errno);
-}
-
-int WriteFileAtomic(const char* path, const char* data, size_t len) {
-    std::string target = plat_path(path);
-    std::string tmp = target + ".new";
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return errno;
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = write(fd, data + done, len - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            int e = n < 0 ? errno : EIO;
-            close(fd);
-            unlink(tmp.c_str());
-            return e;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        int e = errno;
-        unlink(tmp.c_str());
-        return e;
-    }
-    if (rename(tmp.c_str(), target.c_str()) != 0) {
-        int e = errno;
-        unlink(tmp.c_str());
-        return e;
-    }
-    // Make the rename itself durable.
-    std::string dir = target.substr(0, target.find_last_of('/') + 1);
-    int dfd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        fsync(dfd);
-        close(dfd);
-    }
-    return 0;
 }
 
 void initSetup(Works* w) {

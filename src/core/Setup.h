@@ -100,8 +100,3 @@ int writeSetup(Works* works);
 // with their failure messages; false when the remount failed (logged).
 bool RemountSetRw();
 void RemountSetRo();
-
-// Replaces `path` (absolute, under /opt/set) with `len` bytes written to a
-// temporary file in the same folder and renamed over it, so a power cut leaves
-// either the old or the new file. Returns 0 or an errno value.
-int WriteFileAtomic(const char* path, const char* data, size_t len);

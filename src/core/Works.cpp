@@ -1,6 +1,8 @@
 // Start values of the shared record and the named globals.
 #include "core/Works.h"
 
+#include "platform/Clock.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -109,4 +111,14 @@ void RaiseDeviceError(Works* works, int code, const char* fmt, ...) {
     va_end(ap);
     works->deviceErrorText.set(text);
     works->deviceErrorCode.storeRelease(code);
+}
+
+void SleepWhileRunning(Works* w, int ms) {
+    const int64_t end = plat_mono_ms() + ms;
+    while (w->running) {
+        const int64_t left = end - plat_mono_ms();
+        if (left <= 0)
+            return;
+        plat_sleep_ms(left < 200 ? left : 200);
+    }
 }

@@ -330,6 +330,9 @@ enum DeviceErrorCode {
 void RaiseDeviceError(Works* works, int code, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Sleeps up to `ms` milliseconds, waking early once `running` is cleared.
+void SleepWhileRunning(Works* works, int ms);
+
 // Named globals shared by several threads.
 extern Shared<double> TIME_LONG_PRESS;
 extern Shared<int> number_ofStep_meter_FWD;

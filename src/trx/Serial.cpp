@@ -8,11 +8,11 @@
 
 #include "amp/Alarms.h"
 #include "core/Setup.h"
-#include "core/Threads.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
+#include "platform/Thread.h"
 #include "remote/Messages.h"
 
 #include <cmath>

@@ -2,10 +2,10 @@
 #include "tuner/Bands.h"
 
 #include "amp/CmdQueue.h"
-#include "core/TextFile.h"
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/TextFile.h"
 
 #include <cmath>
 #include <cstdio>

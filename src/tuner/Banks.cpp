@@ -2,11 +2,11 @@
 #include "tuner/Banks.h"
 
 #include "core/Setup.h"
-#include "core/TextFile.h"
 #include "core/Works.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/TextFile.h"
 #include "tuner/CATserial.h"
 #include "tuner/TuneMem.h"
 

@@ -3,12 +3,12 @@
 
 #include "amp/Alarms.h"
 #include "core/Setup.h"
-#include "core/Threads.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
+#include "platform/Thread.h"
 #include "platform/UsbDevices.h"
 #include "remote/Messages.h"
 #include "trx/UsbIds.h"

@@ -3,12 +3,13 @@
 
 #include "amp/Alarms.h"
 #include "amp/CmdQueue.h"
+#include "app/Threads.h"
 #include "core/Setup.h"
-#include "core/Threads.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
+#include "platform/Thread.h"
 
 #include <cstdio>
 #include <unistd.h>

@@ -4,10 +4,10 @@
 
 #include "amp/CmdQueue.h"
 #include "core/Setup.h"
-#include "core/TextFile.h"
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/TextFile.h"
 #include "tuner/TuneWord.h"
 #include "ui/Keys.h"
 

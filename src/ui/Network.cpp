@@ -5,6 +5,7 @@
 #include "platform/Command.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/TextFile.h"
 #include "ui/Menu.h"
 
 #include <cerrno>

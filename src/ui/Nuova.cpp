@@ -3,18 +3,18 @@
 
 #include "amp/Alarms.h"
 #include "amp/Temperature.h"
+#include "app/Threads.h"
 #include "core/Setup.h"
-#include "core/Threads.h"
-#include "platform/Clock.h"
-#include "tuner/CAT.h"
-#include "ui/Menu.h"
-#include "ui/Network.h"
 #include "core/Works.h"
+#include "platform/Clock.h"
 #include "tuner/Banks.h"
+#include "tuner/CAT.h"
 #include "tuner/TuneWord.h"
 #include "ui/Fb.h"
 #include "ui/Graph.h"
 #include "ui/Keys.h"
+#include "ui/Menu.h"
+#include "ui/Network.h"
 #include "ui/TTF.h"
 
 #include <cstdio>

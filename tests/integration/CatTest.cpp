@@ -4,7 +4,7 @@
 #include "RootedWorks.h"
 
 #include "amp/Linear.h"
-#include "core/Threads.h"
+#include "app/Threads.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Ft817Model.h"
 #include "devsim/TrxCatModel.h"
@@ -34,7 +34,7 @@ class CatSources : public RootedWorks {
     }
     void TearDown() override {
         w->running = 0;
-        for (std::thread* t : {&thrCatSer, &thrCat, &thrLin})
+        for (ThreadSlot* t : {&thrCatSer, &thrCat, &thrLin})
             JoinThread(*t);
         Ft817ModelStop(radio);
         TrxCatModelStop(trx);

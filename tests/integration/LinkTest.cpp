@@ -6,11 +6,11 @@
 #include "amp/CmdQueue.h"
 #include "amp/Linear.h"
 #include "amp/Temperature.h"
-#include "core/Threads.h"
-#include "ui/Fb.h"
+#include "app/Threads.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Pty.h"
 #include "platform/Clock.h"
+#include "ui/Fb.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 #include "RootedWorks.h"
 
 #include "amp/Linear.h"
-#include "core/Threads.h"
+#include "app/Threads.h"
 #include "devsim/AmpModel.h"
 #include "platform/Clock.h"
 #include "tuner/Banks.h"

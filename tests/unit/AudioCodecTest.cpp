@@ -1,7 +1,7 @@
 // The Opus codec objects of compressed remote audio.
 #include "TestRoot.h"
 
-#include "core/Main.h"
+#include "app/Main.h"
 #include "core/Works.h"
 #include "platform/Root.h"
 

@@ -3,15 +3,15 @@
 // main owns the shared record, the setup record, the transceiver parameter
 // record and the three mutexes for the life of the process; they live in static
 // storage here, never on the heap.
-#include "core/Main.h"
+#include "app/Main.h"
 
 #include "amp/Alarms.h"
 #include "amp/CmdQueue.h"
 #include "amp/Temperature.h"
-#include "core/AggFw.h"
+#include "app/AggFw.h"
+#include "app/Threads.h"
 #include "core/Keyb.h"
 #include "core/Setup.h"
-#include "core/Threads.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -90,7 +90,7 @@ namespace {
 void joinAll(Works* w) {
     SetupRecord* s = w->setup;
     struct Join {
-        std::thread* handle;
+        ThreadSlot* handle;
         bool enabled;
         const char* message;
     } joins[] = {
@@ -186,7 +186,7 @@ int PanelMain() {
     LoadFonts();
 
     if (g_setup.EnableGPIO == '1')
-        StartThread(thrGPIO, GPIO, w);
+        StartWorker(thrGPIO, "GPIO", GPIO, w);
     StartThreadLinear(w);
     plat_sleep_ms(1000);
 
@@ -201,13 +201,13 @@ int PanelMain() {
     }
 
     startInitThread = 1;
-    StartThread(thInit, LoadThread, w);
+    StartWorker(thInit, "LoadThread", LoadThread, w);
     plat_sleep_ms((waitTAV + 1) * 1000);
     startInitThread = 0;
     // The splash ends before the next picture is drawn.
     JoinThread(thInit);
 
-    StartThread(thAggFw, AggFWThread, w);
+    StartWorker(thAggFw, "AggFWThread", AggFWThread, w);
 
     InitMenu(w);
     {
@@ -226,7 +226,7 @@ int PanelMain() {
         CreateAudioCodec(w);
 
     if (g_setup.EnableKeyb == '1')
-        StartThread(thrKey, keyb, w);
+        StartWorker(thrKey, "keyb", keyb, w);
     StartThreadSoket(w);
     StartThreadTAV(w);
 
@@ -247,7 +247,7 @@ int PanelMain() {
     // page's picture over the start-up one.
     w->skinReload = 1;
     if (g_setup.EnableTime == '1')
-        StartThread(thrTime, timer, w);
+        StartWorker(thrTime, "timer", timer, w);
 
     while (w->running)
         plat_sleep_ms(1000);
@@ -265,6 +265,7 @@ int PanelMain() {
     plat_sleep_ms(2000);
 
     LogInfo("Communicator operations end");
+    plat_threads_closing();
     joinAll(w);
     if (w->audioBitrate > 0)
         DestroyAudioCodec(w);

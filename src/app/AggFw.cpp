@@ -1,6 +1,6 @@
 // Clears the update marker a few seconds after start-up: a program that got this
 // far has started, so whatever installed it need not roll back.
-#include "core/AggFw.h"
+#include "app/AggFw.h"
 
 #include "core/Setup.h"
 #include "platform/Clock.h"

@@ -1,6 +1,8 @@
-// Reading the panel's own text tables (bands, fan, banks, tuner memory, network).
+// Reading the panel's own text tables (bands, fan, banks, tuner memory, network)
+// and writing whole files.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 // Reads the next line that is not a comment (';' first) into `line`, without its
@@ -12,3 +14,8 @@ bool NextDataLine(FILE* f, char* line, int size);
 // position to the end in 256-byte pieces, as the row readers read them; the
 // caller rewinds to read the rows.
 int CountDataLines(FILE* f);
+
+// Replaces `path` (absolute, resolved under the root) with `len` bytes written
+// to a temporary file in the same folder and renamed over it, so a power cut
+// leaves either the old or the new file. Returns 0 or an errno value.
+int WriteFileAtomic(const char* path, const char* data, size_t len);

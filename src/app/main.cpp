@@ -1,6 +1,6 @@
 // The front-panel controller. On the amplifier it runs without arguments;
 // `--root DIR` runs it against a root folder of stand-in devices and files.
-#include "core/Main.h"
+#include "app/Main.h"
 #include "platform/Root.h"
 
 #include <cstring>

@@ -1,0 +1,33 @@
+// The worker threads: their slots, starters and the remote-service switches.
+//
+// Each starter checks its own condition in the setup record, so calling it while
+// the service is disabled does nothing. Starters may be called from any thread;
+// a start while the function's thread still runs restarts it (the old thread
+// ends first). The slots are kept for the ordered join at shutdown.
+#pragma once
+
+#include "platform/Thread.h"
+
+struct Works;
+
+extern ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT,
+    thrLeggi, thrScrivi, thInit, thAggFw;
+
+// Starts `body(works)` in `slot` under the thread name `name`; false when it
+// could not be created (logged).
+bool StartWorker(ThreadSlot& slot, const char* name, void (*body)(Works*), Works* works);
+
+void StartThreadLinear(Works* works);
+void StartThreadSoket(Works* works);
+void StartThreadTAV(Works* works);
+void StartThreadAudioWrite(Works* works);
+void StartThreadAudioRead(Works* works);
+void StartThreadCAT(Works* works);
+void StartTavReadFFT(Works* works);
+void StartThreadCATserial(Works* works);
+
+// Turns on the remote services (audio write, audio read, CAT, spectrum) that are
+// off, and stores the new state in the setup file.
+void StartThreadCommRemote(Works* works);
+// Turns them off and stores the new state.
+void ExitThreadRemote(Works* works);

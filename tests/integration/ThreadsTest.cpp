@@ -1,0 +1,162 @@
+// Thread slots started, restarted and stopped from several threads at once:
+// never two threads of one slot, no join of a thread by itself, no crash; and a
+// thread that cannot be created is reported.
+#include "RootedWorks.h"
+
+#include "app/Threads.h"
+#include "devsim/Ft817Model.h"
+#include "platform/Clock.h"
+#include "platform/Thread.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// A body that counts how many of its kind run at once.
+struct Occupancy {
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};
+    std::atomic<int> runs{0};
+    void body(int holdMs) {
+        const int now = ++inside;
+        int seen = most;
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+        runs++;
+        const int64_t end = plat_mono_ms() + holdMs;
+        while (ThreadStillWanted() && plat_mono_ms() < end)
+            plat_sleep_ms(1);
+        inside--;
+    }
+};
+
+TEST(ThreadSlots, StartsAndStopsFromManyThreadsNeverRunTwoAtOnce) {
+    ThreadSlot slot;
+    Occupancy occ;
+    std::vector<std::thread> callers;
+    for (int c = 0; c < 4; c++) {
+        callers.emplace_back([&, c] {
+            for (int i = 0; i < 150; i++) {
+                if ((i + c) % 5 == 4)
+                    StopThread(slot);
+                else
+                    ASSERT_TRUE(StartThread(slot, "test", [&] { occ.body(20); }));
+                if (i % 7 == 0)
+                    JoinThread(slot);
+            }
+        });
+    }
+    for (auto& t : callers)
+        t.join();
+    EXPECT_EQ(occ.most, 1);
+    EXPECT_GT(occ.runs, 0);
+    // Whatever came last, a stop leaves nothing running.
+    StopThread(slot);
+    EXPECT_FALSE(ThreadRunning(slot));
+    EXPECT_EQ(occ.inside, 0);
+}
+
+TEST(ThreadSlots, AThreadRestartsItsOwnSlotAndCannotJoinItself) {
+    ThreadSlot slot;
+    std::atomic<int> generation{0};
+    std::atomic<bool> joinedItself{true};
+    std::function<void()> body = [&] {
+        joinedItself = JoinThread(slot);
+        if (++generation < 5)
+            StartThread(slot, "test", body); // the successor waits for us to end
+        while (ThreadStillWanted())
+            plat_sleep_ms(1);
+    };
+    ASSERT_TRUE(StartThread(slot, "test", body));
+    ASSERT_TRUE(WaitFor([&] { return generation == 5; }, 5000));
+    EXPECT_FALSE(joinedItself);
+    EXPECT_TRUE(ThreadRunning(slot));
+    StopThread(slot);
+    EXPECT_FALSE(ThreadRunning(slot));
+}
+
+class LinkThreads : public RootedWorks {
+  protected:
+    void TearDown() override {
+        w->running = 0;
+        JoinThread(thrCatSer);
+        Ft817ModelStop(radio);
+        RootedWorks::TearDown();
+    }
+    Ft817Model* radio = nullptr;
+};
+
+TEST_F(LinkThreads, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller) {
+    setup->CatSerialPort.set("/dev/ttyUSB2");
+    Ft817ModelConfig cfg;
+    cfg.hz = 7100000;
+    radio = Ft817ModelStart(dir.path + "/dev/ttyUSB2", cfg);
+    ASSERT_NE(radio, nullptr);
+    // The keys, the refresh tick and the alarm handler all switch the work mode.
+    std::vector<std::thread> callers;
+    for (int c = 0; c < 4; c++) {
+        callers.emplace_back([&, c] {
+            for (int i = 0; i < 60; i++) {
+                setup->catSerialEnabled = (i + c) % 3 == 0 ? '0' : '1';
+                StartThreadCATserial(w.get());
+            }
+        });
+    }
+    for (auto& t : callers)
+        t.join();
+    setup->catSerialEnabled = '1';
+    StartThreadCATserial(w.get());
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 3000));
+    Ft817ModelSetFrequency(radio, 21074000);
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 21074000; }, 3000));
+    EXPECT_EQ(w->deviceErrorCode, 0); // every run opened the port it was given
+
+    // One poller: the radio sees one query per answer, not two interleaved.
+    Ft817ModelClearReceived(radio);
+    plat_sleep_ms(300);
+    const int queries = static_cast<int>(Ft817ModelReceived(radio).size());
+    EXPECT_LE(queries, Ft817ModelAnswered(radio) + 2);
+
+    setup->catSerialEnabled = '0';
+    ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrCatSer); }, 2000));
+}
+
+// A process that may not create threads: the link reports it on its error page
+// instead of losing it (run in a child, as an unprivileged user limited to one
+// task, so the limit is the kernel's own).
+TEST_F(LinkThreads, ThreadThatCannotBeCreatedIsReported) {
+    setup->EnableLinear = '1';
+    const std::string log = dir.path + "/syslog.log";
+    close(open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644));
+    // The child writes it as another user.
+    ASSERT_EQ(chmod(dir.path.c_str(), 0711), 0);
+    ASSERT_EQ(chmod(log.c_str(), 0666), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        rlimit one{1, 1};
+        if (setrlimit(RLIMIT_NPROC, &one) != 0 || setuid(65534) != 0)
+            _exit(3);
+        StartThreadLinear(w.get());
+        const bool page = w->deviceErrorCode == 1 &&
+                          w->deviceErrorText.equals("Linear: cannot start thread");
+        _exit(page ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "cannot drop to an unprivileged user here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(Contains(ReadFile(log), "3 cannot start thread Linear")) << ReadFile(log);
+}
+
+} // namespace
