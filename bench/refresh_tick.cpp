@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     w->ampStatus2 = 1;
     w->temp1 = 38.5f;
     w->temp2 = 36.0f;
-    w->startupFlags = 0;
+    w->startupFlags.replace(0);
     AddErrore(w, 8);
     AddErrore(w, 12);
 

@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     shutdown(sv[0], SHUT_WR);
     w->serFD = sv[1];
     // The requests the loop sends after each frame go to the other end.
-    w->tuneModeFlags = size > 0 ? data[0] : 0;
-    w->txButtonFlags = size > 1 ? data[1] : 0;
+    w->tuneModeFlags.replace(size > 0 ? data[0] : 0);
+    w->txButtonFlags.replace(size > 1 ? data[1] : 0);
     SerialLoop(w, sv[1]);
     w->serFD = -1;
     close(sv[0]);

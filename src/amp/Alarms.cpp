@@ -30,7 +30,7 @@ int findLocked(Works* w, int code) {
 void AddErrore(Works* w, int code) {
     if (code < 0 || code >= kAlarmCodes)
         return;
-    if (w->startupFlags & 1)
+    if (w->startupFlags.test(1))
         return;
     int count;
     {
@@ -45,15 +45,10 @@ void AddErrore(Works* w, int code) {
     }
     std::fprintf(stderr, "Add: N: %i err:%i\n", count, code);
     uint8_t flags = w->errorTable[code].flags;
-    if ((flags & 2) && !(w->errorFlags & 1)) {
-        w->errorFlags |= 1;
-        std::fprintf(stderr, " -->set protezione 0x%x\n", static_cast<unsigned>(w->errorFlags));
-    }
-    if ((flags & 4) && !(w->errorFlags & 4)) {
-        w->errorFlags |= 4;
-        std::fprintf(stderr, " -->tasto reset errore 0x%x\n",
-                     static_cast<unsigned>(w->errorFlags));
-    }
+    if ((flags & 2) && !(w->errorFlags.set(1) & 1))
+        std::fprintf(stderr, " -->set protezione 0x%x\n", w->errorFlags.load());
+    if ((flags & 4) && !(w->errorFlags.set(4) & 4))
+        std::fprintf(stderr, " -->tasto reset errore 0x%x\n", w->errorFlags.load());
 }
 
 void DeleteErrore(Works* w, int code) {
@@ -135,7 +130,7 @@ void InitErrorTable(Works* w) {
 }
 
 int GPIO_Errori(Works* w) {
-    if (w->errorFlags != 0) {
+    if (w->errorFlags.load() != 0) {
         std::fprintf(stderr, "----------> 1- ERRORI!!\n");
         GestErrore(w);
         return 1;
@@ -152,14 +147,14 @@ int GPIO_Errori(Works* w) {
 
 void GestErrore(Works* w) {
     std::fprintf(stderr, ">>> ERRORI: GestErrore\n");
-    if (w->errorFlags & 1) {
+    if (w->errorFlags.test(1)) {
         std::fprintf(stderr, ">>> ERRORI: ResetBiasCmd\n");
         ResetBiasCmd(w);
         w->cmdQueueDrain = 1;
         w->errorResetPhase = 1;
-    } else if (w->errorFlags & 4) {
+    } else if (w->errorFlags.test(4)) {
         VerifyWarningTemporanei(w);
-        w->errorFlags &= static_cast<uint8_t>(~4u);
+        w->errorFlags.clear(4);
     } else if (ExistAnError(w) >= 0) {
         std::fprintf(stderr, ">>> ERRORI2: VerificaEsistonoErrori\n");
         VerificaEsistonoErrori(w);
@@ -180,7 +175,7 @@ void ResetBiasCmd(Works* w) {
 }
 
 void ClearDisplayError(Works* w) {
-    w->errorFlags |= 2;
+    w->errorFlags.set(2);
     for (int code : {12, 13, 14})
         DeleteErrore(w, code);
     std::fprintf(stderr, " -->reset protezione %c\n", static_cast<char>(w->ampStatus2.load()));
@@ -201,11 +196,11 @@ void VerificaEsistonoErrori(Works* w) {
 
 void GestErroreSerial(Works* w) {
     ClearDisplayError(w);
-    if (w->errorFlags & 1)
+    if (w->errorFlags.test(1))
         VerifyWarningTemporaneiDopoResetBias(w);
-    if (w->errorFlags & 4) {
+    if (w->errorFlags.test(4)) {
         VerifyWarningTemporanei(w);
-        w->errorFlags &= static_cast<uint8_t>(~4u);
+        w->errorFlags.clear(4);
     }
     if (ExistAnError(w) >= 0)
         VerificaEsistonoErrori(w);
@@ -261,7 +256,7 @@ void DrawTastoErrore(Works* w, int x1, int x2, int index) {
 
 void DrawError(Works* w) {
     // Menus and the status page cover the keys' place.
-    if (w->viewFlags != 0 || w->keyPage == 1 || w->keyPage == 2)
+    if (w->viewFlags.load() != 0 || w->keyPage == 1 || w->keyPage == 2)
         return;
     int codes[kMaxActiveErrors];
     int n = SnapshotErrors(w, codes, kMaxActiveErrors);

@@ -64,7 +64,7 @@ void overTemperature(Works* w) {
         }
         // Out of the signal path while it is too hot ("AB1;" is standby
         // everywhere else too); the amplifier stays there after the event.
-        if (!(w->startupFlags & 1))
+        if (!w->startupFlags.test(1))
             IncPNTIn_CMDLinear(kCmdBypassOn, w);
         std::fprintf(stderr, "!!!! ADD TEMP ERR: %02.02f %02.02f\n", t1, t2);
     } else if (!(t1 > max || t2 > max)) {
@@ -142,20 +142,20 @@ void statusReply(Works* w, const char* r, int len) {
         }
     } else {
         DeleteErrore(w, 15);
-        if (w->errorFlags & 2)
-            w->errorFlags &= static_cast<uint8_t>(~3u);
+        if (w->errorFlags.test(2))
+            w->errorFlags.clear(3);
     }
-    if ((fault & 0x20) && w->anState == 1 && w->tuneState == 0 && !(w->tuneModeFlags & 0x1E))
+    if ((fault & 0x20) && w->anState == 1 && w->tuneState == 0 && !w->tuneModeFlags.test(0x1E))
         AddErrore(w, 3);
     if (s2 & 2) {
         AddErrore(w, 1);
     } else {
         DeleteErrore(w, 1);
-        if (w->errorFlags & 2)
-            w->errorFlags &= static_cast<uint8_t>(~3u);
+        if (w->errorFlags.test(2))
+            w->errorFlags.clear(3);
     }
-    if (!(s2 & 4) && (w->errorFlags & 2))
-        w->errorFlags &= static_cast<uint8_t>(~3u);
+    if (!(s2 & 4) && w->errorFlags.test(2))
+        w->errorFlags.clear(3);
 
     // 9. The temperature log starts with the first transmission.
     if (w->logTempEnabled == 1 && (s2 & 1) && w->logTempStarted == 0) {
@@ -317,14 +317,14 @@ void DecodeCatCmd(Works* w, const char* reply, int length) {
                is("FN")) {
         // acknowledgements
     } else if (is("CP")) {
-        w->startupFlags &= static_cast<uint8_t>(~1u);
+        w->startupFlags.clear(1);
     } else if (is("AB")) {
         std::fprintf(stderr, ">> ByPass Ampl: %s\n", reply);
         w->ampBypass = c2 == '1' ? 1 : 0;
     } else if (is("AN")) {
         w->anState = c2 - '0';
-        if (w->anFlags & 0x10)
-            w->anFlags |= 0x20;
+        if (w->anFlags.test(0x10))
+            w->anFlags.set(0x20);
     } else if (is("PS")) {
         std::fprintf(stderr, "Protezioni automatiche setted : %s\n", reply);
     } else if (is("SF")) {

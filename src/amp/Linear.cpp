@@ -180,7 +180,7 @@ void SendLinearCommand(Works* w, int state) {
         break;
     case kCmdFwUpdate:
         send(w, "MR1;", 'M', 'R', state);
-        w->serviceFlags |= 4;
+        w->serviceFlags.set(4);
         linearProcessStatus = kStateParked; // nothing more goes to the micro
         break;
     case kCmdResetQuery:

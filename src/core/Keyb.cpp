@@ -65,7 +65,7 @@ KeyResult onKey(Works* w, int fd, int code) {
         break;
     case KEY_F10:
         RemoteConnection();
-        w->serviceFlags |= 2;
+        w->serviceFlags.set(2);
         break;
     default:
         break;

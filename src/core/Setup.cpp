@@ -117,7 +117,7 @@ const KeyDef kKeys[] = {
     {"SaveScreenIdx", Kind::Digit, FLAG(SaveScreenIdx), nullptr,
      APPLY(w->saveScreenIdx = static_cast<uint8_t>(v)), REGEN(w->saveScreenIdx), false, false},
     {"AutoTuneMode", Kind::Digit, FLAG(AutoTuneMode), nullptr,
-     APPLY(w->tuneModeFlags = static_cast<uint8_t>(v)), REGEN(w->tuneModeFlags & 1), false,
+     APPLY(w->tuneModeFlags.replace(static_cast<uint8_t>(v))), REGEN(w->tuneModeFlags.load() & 1), false,
      false},
     {"EnableFFT", Kind::Char, FLAG(EnableFFT), nullptr, nullptr, nullptr, false, false},
     {"Divide", Kind::Number, nullptr, TEXT(Divide), APPLY(w->divide = static_cast<int>(v)),

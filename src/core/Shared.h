@@ -71,6 +71,35 @@ template <typename T> struct Shared {
     }
 };
 
+// A byte of bit flags that several threads set and clear: each operation is one
+// atomic step on the whole byte, and there is no assignment, so a bit that one
+// thread sets can never be lost to another thread's read-modify-write.
+template <typename T> struct SharedFlags {
+    static_assert(std::is_unsigned_v<T>);
+    std::atomic<T> v{};
+
+    SharedFlags() = default;
+    SharedFlags(const SharedFlags&) = delete;
+    SharedFlags& operator=(const SharedFlags&) = delete;
+
+    T load() const { return v.load(std::memory_order_relaxed); }
+    // True when any of `bits` is set.
+    bool test(T bits) const { return (load() & bits) != 0; }
+    // Each returns the value before.
+    T set(T bits) { return v.fetch_or(bits, std::memory_order_relaxed); }
+    T clear(T bits) { return v.fetch_and(static_cast<T>(~bits), std::memory_order_relaxed); }
+    T toggle(T bits) { return v.fetch_xor(bits, std::memory_order_relaxed); }
+    // Clears `off` and sets `on` in one step.
+    T change(T off, T on) {
+        T o = load();
+        while (!v.compare_exchange_weak(o, static_cast<T>((o & ~off) | on), std::memory_order_relaxed)) {
+        }
+        return o;
+    }
+    // Replaces every bit: for start values and a value read from the setup file.
+    void replace(T value) { v.store(value, std::memory_order_relaxed); }
+};
+
 // A view of any SharedText<N>, for code that handles texts of several sizes.
 struct TextRef {
     std::atomic<char>* c;

@@ -42,7 +42,7 @@ void InitRunState(Works* w) {
     w->tsThresholds[3] = 3700;
     w->panelCmd = 0xB0;
     w->clockIdle = 1;
-    w->startupFlags = 1;
+    w->startupFlags.replace(1);
     w->ModeWorkIdx = -1;
     w->thresholdRowIdx = -1;
     w->antennaRowIdx = kNoAntennaRow;
@@ -73,7 +73,7 @@ void InitSettingMirrors(Works* w) {
     w->autoTuneMaxCycles = 0;
     w->powerUnits = 0;
     w->saveScreenIdx = 0;
-    w->tuneModeFlags = 0;
+    w->tuneModeFlags.replace(0);
     w->divide = 0;
     w->maxTempAllowed = 60;
     w->psPar[0] = 1;

@@ -5,8 +5,15 @@
 // of the amplifier, the link's command queue, the alarm list, tuner and screen
 // state. Threads exchange single values through it without locks, so every
 // field that more than one thread touches is a `Shared` (relaxed atomic) or a
-// `SharedText`; fields set before the threads start and only read afterwards
-// are plain. The three mutexes guard what the record says they guard.
+// `SharedText`; a byte of bits that several threads change is a `SharedFlags`,
+// which has no assignment. Fields set before the threads start and only read
+// afterwards are plain. The three mutexes guard what the record says they guard.
+//
+// "Written by" names the threads that change a group once the threads run:
+// main (start-up), link (the amplifier link and the decoder and tuning steps that
+// run on it), keys (key actions and menus), refresh (the screen tick), trx (the
+// transceiver link), cat (the FT-817 poll and the CAT relay), keyboard, session
+// (the remote link); "any" means a function several of them call.
 #pragma once
 
 #include "core/Shared.h"
@@ -112,13 +119,15 @@ struct ErrorEntry {
 };
 
 struct Works {
-    // Process and device errors. A device thread writes the text, then the code
-    // with release order; the refresh thread reads the code with acquire order.
+    // Process and device errors. Written by: keyboard and main (running), any
+    // device thread (error page), keys (its retry). A device thread writes the
+    // text, then the code with release order; the refresh thread reads the code
+    // with acquire order.
     Shared<int> running;
     Shared<int> deviceErrorCode;
     SharedText<104> deviceErrorText;
 
-    // Display and amplifier identity.
+    // Display and amplifier identity. Written by: main (fb), link.
     FrameBuffer* fb;
     Shared<uint8_t> eeModel[2];
     SharedText<20> swVersion;
@@ -126,14 +135,14 @@ struct Works {
     Shared<uint8_t> ee1[32];
     SharedText<8> microVersion; // 7 characters and the terminator
 
-    // Remote connection.
+    // Remote connection. Written by: main (setup), session.
     SharedText<100> serverAddr;
     Shared<int16_t> tcpPort;
     Shared<int> wsFD;
     Shared<int> remoteConnected;
     SharedText<13> remotePassword;
 
-    // Screen, audio and locks.
+    // Screen, audio and locks. Written by: main; refresh and keys (skin).
     SharedText<16> skinName; // current skin, loaded from "<name>.png"
     Shared<int> imageX, imageY;
     Shared<int> audioMultiplier;
@@ -146,7 +155,7 @@ struct Works {
     OpusDecoder* opusDecoder;
     Shared<int> audioBitrate;
 
-    // Amplifier link.
+    // Amplifier link. Written by: link; the queue by any thread (its lock).
     Shared<int> linFD;
     Shared<int> refreshUs;
     Shared<int> cmdQueue[kCmdQueueSize];
@@ -156,14 +165,16 @@ struct Works {
     TrxParameters* trxParams;
     std::mutex* serMut;
 
-    // Alarms.
-    Shared<uint8_t> errorFlags;
+    // Alarms. Written by: any thread that raises or removes an alarm (AddErrore's
+    // lock), keys (the reset key).
+    SharedFlags<uint8_t> errorFlags; // any thread that raises an alarm; the reset key
     Shared<int> activeErrors[kMaxActiveErrors];
     Shared<int> activeErrorCount;
     ErrorEntry errorTable[kAlarmCodes];
     Shared<uint8_t> errorResetPhase;
 
     // Tables loaded from files (set while loading, before the readers use them).
+    // Written by: main, keys (a bank change), refresh (the band thresholds).
     ThresholdRow* bandTable;
     Shared<int> bandCount;
     FanRow* fanTable;
@@ -171,17 +182,18 @@ struct Works {
     Shared<int> thresholdRowIdx; // -1: no thresholds sent yet
     FilterRange filterTable[kFilterRows];
 
-    // Antenna bank table of the current bank.
+    // Antenna bank table of the current bank. Written by: main, keys, refresh (the
+    // row in use).
     AntennaRow antennaTable[kAntennaRows];
     Shared<int> antennaRowCount;
     Shared<uint32_t> antennaRowIdx; // row applied last; kNoAntennaRow forces a new evaluation
     Shared<int> editRow;
     Shared<int> editColumn;
 
-    // Key pages and screen pages.
+    // Key pages and screen pages. Written by: keys; refresh (closing the status page).
     Shared<int> keyPage;
-    Shared<uint8_t> viewFlags; // bit 0 status page, bit 1 memory-table view
-    Shared<uint8_t> keyNotice;
+    SharedFlags<uint8_t> viewFlags; // bit 0 status page, bit 1 memory-table view
+    SharedFlags<uint8_t> keyNotice;
     Shared<int> screenPage;
     Shared<int> targetBank;    // save page: bank and antenna (0..2) to store into
     Shared<int> targetAntenna;
@@ -194,7 +206,8 @@ struct Works {
     Shared<int> menuCount;
     Shared<uint8_t> factoryArmed; // "FACTORY DEFAULT" chosen, waiting for ENTER
 
-    // Screen refresh: meters, peak hold, screen saver, plot.
+    // Screen refresh: meters, peak hold, screen saver, plot. Written by: refresh;
+    // keys (screen saver, key time); trx and session (the plot's trace, serMut).
     Shared<float> needleAngle[2]; // forward, right-hand meter
     Shared<float> peakAngle[2];   // 0 = no peak shown yet
     PeakHold peakHold[2];
@@ -205,20 +218,22 @@ struct Works {
     Shared<int> tuneTickFirst, tuneTickNow; // tune-on-transmit window
     SpectrumGrid grid;
 
-    // Tuner memory, one table per antenna output.
+    // Tuner memory, one table per antenna output. Written by: main, keys, link.
     TuneMemTable tuneMem[3];
 
-    // Tuner setting and transceiver link requests.
+    // Tuner setting and transceiver link requests. Written by: link (tuning),
+    // keys (manual tuning, under tuneSem), trx.
     Shared<uint32_t> tuneC;
     Shared<uint32_t> tuneL;
     Shared<uint16_t> tuneMode;
     Shared<int> tuneStep;  // state of the automatic search
     Shared<float> bestSwr; // best SWR of the last search
     Shared<int> serFD;
-    Shared<uint8_t> txButtonFlags;
+    SharedFlags<uint8_t> txButtonFlags; // keys thread sets, transceiver link clears
     Shared<int> rxHoldTicks;
 
-    // Operating point and measurements.
+    // Operating point and measurements. Written by: link (the decoder), refresh
+    // (freqHz, lastFreqHz), keys (antenna, attenuator, remote choice).
     Shared<uint8_t> remoteEnabled;
     Shared<int> freqHz;
     Shared<int> lastFreqHz;
@@ -235,8 +250,9 @@ struct Works {
     Shared<float> temp1, temp2;
     Shared<int> fanWanted, fanLevel;
 
-    // Tuner and modes.
-    Shared<uint8_t> tuneModeFlags;
+    // Tuner and modes. Written by: main (setup), keys (menus), link (replies,
+    // tuning), refresh, trx, cat (catFreqHz, catMode, its descriptors).
+    SharedFlags<uint8_t> tuneModeFlags; // refresh tick, link (tune), transceiver link, menu
     Shared<uint8_t> tuReported;
     Shared<uint8_t> tuneState;
     Shared<uint8_t> tunerBypass;
@@ -267,8 +283,8 @@ struct Works {
     Shared<int> gmPar[2];
     SharedText<11> generalSettings;
     Shared<int> hysteresis1, hysteresis2;
-    Shared<uint8_t> startupFlags;
-    Shared<uint8_t> anFlags;
+    SharedFlags<uint8_t> startupFlags;
+    SharedFlags<uint8_t> anFlags;
     Shared<uint8_t> tuneSem;
     Shared<uint8_t> relayDrive;
     Shared<uint8_t> supplyAdc[4];
@@ -282,10 +298,11 @@ struct Works {
     Shared<int> catSerFD;    // FT-817 port
     Shared<int> catFD;       // transceiver CAT port of the relay
     Shared<uint8_t> catEnded;
-    Shared<uint8_t> serviceFlags;
+    SharedFlags<uint8_t> serviceFlags; // menu, keyboard (F10), link ("MR1;")
     Shared<uint8_t> microResetSeen;
 
-    // Banks and flags at the end of the record.
+    // Banks and flags at the end of the record. Written by: main (setup), keys
+    // (bank, menus), link and trx (errHoldoffMs), refresh (its count-down).
     Shared<int8_t> tuneEnabled;
     Shared<int> NumBanco;
     Shared<int> MAXbank;

@@ -289,41 +289,34 @@ void spectrumFrame(Works* w, const uint8_t* payload, int n) {
         sendWebSockSerSpectrFrame(w, trace, static_cast<size_t>(send));
 }
 
-// Request bit off, done bit on, as one step: other threads set and clear other
-// bits of the same byte meanwhile, and a lost RX request leaves the radio keyed.
-void markSent(Shared<uint8_t>& flags, unsigned request, unsigned done) {
-    uint8_t f = flags;
-    while (!flags.compareExchange(f, static_cast<uint8_t>((f & ~request) | done))) {
-    }
-}
-
 void commandStep(Works* w, int fd) {
     static const uint8_t kRx[] = {'R', 'X', ';'};
     static const uint8_t kTx[] = {'T', 'U', '1', '2', '0', ';', 'T', 'X', '2', ';'};
-    if (w->tuneModeFlags & 0x04) {
+    if (w->tuneModeFlags.test(0x04)) {
         writeSerialPort(fd, kRx, sizeof kRx, w);
         std::fprintf(stderr, "SENT TAV RX;! (0x%x)\n", w->tuneModeFlags.load());
-        markSent(w->tuneModeFlags, 0x04, 0x08);
+        // Request off, done on, as one step: a lost RX request leaves the radio keyed.
+        w->tuneModeFlags.change(0x04, 0x08);
     }
-    if (w->tuneModeFlags & 0x20) {
+    if (w->tuneModeFlags.test(0x20)) {
         writeSerialPort(fd, kTx, sizeof kTx, w);
         std::fprintf(stderr, "SENT TAV TX2;! (0x%x)\n", w->tuneModeFlags.load());
-        markSent(w->tuneModeFlags, 0x20, 0x40);
+        w->tuneModeFlags.change(0x20, 0x40);
     }
-    const uint8_t tx = w->txButtonFlags;
+    const uint8_t tx = w->txButtonFlags.load();
     if (tx & 0x01) {
         if (tx & 0x02) {
             const bool b4 = tx & 0x10, b5 = tx & 0x20;
             if (b4 == b5) {
                 writeSerialPort(fd, kTx, sizeof kTx, w);
                 std::fprintf(stderr, "SENT TAV TX2...\n");
-                w->txButtonFlags &= static_cast<uint8_t>(~0x01u);
+                w->txButtonFlags.clear(0x01);
             }
         } else {
             writeSerialPort(fd, kRx, sizeof kRx, w);
             std::fprintf(stderr, "SENT TAV RX...\n");
             w->rxHoldTicks = 30;
-            w->txButtonFlags &= static_cast<uint8_t>(~0x01u);
+            w->txButtonFlags.clear(0x01);
         }
     }
 }

@@ -105,8 +105,8 @@ void EscAutoTune(Works* w, int store) {
     }
     IncPNTIn_CMDLinear(kCmdAtt, w);
     cnttune = 0;
-    if (w->tuneModeFlags & 0x01)
-        w->tuneModeFlags |= 0x04;
+    if (w->tuneModeFlags.test(0x01))
+        w->tuneModeFlags.set(0x04);
     w->thresholdRowIdx = -1;
     w->tuneState = 0;
 }
@@ -161,17 +161,14 @@ void GoTune(Works* w) {
         return;
     }
     std::fprintf(stderr, "c-START TUNE (%x)!!\n", w->tuneModeFlags.load());
-    const uint8_t flags = w->tuneModeFlags;
+    const uint8_t flags = w->tuneModeFlags.load();
     if ((flags & 0x01) && !(flags & 0x08)) {
         StartAutotune(w);
         std::fprintf(stderr, "b-START TUNE!!\n");
         // No carrier for a search that did not start (tuner bypassed): nothing
         // would end it and the transceiver would stay keyed.
         if (w->ModeWorkIdx == 1 && w->tuneState != 0) {
-            // One step: the refresh tick changes other bits of the byte meanwhile.
-            uint8_t f = w->tuneModeFlags;
-            while (!w->tuneModeFlags.compareExchange(f, static_cast<uint8_t>((f & ~0x40u) | 0x10u))) {
-            }
+            w->tuneModeFlags.change(0x40, 0x10);
             std::fprintf(stderr, "a-START TUNE!!\n");
         }
     }

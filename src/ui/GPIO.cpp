@@ -121,7 +121,7 @@ void keysPass(Works* w, Keys& k, uint32_t level) {
                 const double held = plat_mono_s() - k.pressStart;
                 const double limit = threshold(k.repeats);
                 if (held >= limit - 0.15)
-                    w->keyNotice |= 1; // "Entering second function..."
+                    w->keyNotice.set(1); // "Entering second function..."
                 if (held > limit) {
                     k.longBits |= mask;
                     k.longFired = true;
@@ -190,7 +190,7 @@ void GPIO(Works* w) {
         setPin(g, kPowerPin);
         if (w->clockIdle == 1)
             setPin(g, kClockPin);
-        if (w->serviceFlags & 1)
+        if (w->serviceFlags.test(1))
             clearPin(g, kUpdatePin);
         else
             setPin(g, kUpdatePin);

@@ -40,13 +40,13 @@ void page0(Works* w, int key, bool lng) {
     case 1:
         if (closing(w))
             return;
-        if (w->viewFlags & 2) {
-            w->viewFlags &= static_cast<uint8_t>(~2u);
+        if (w->viewFlags.test(2)) {
+            w->viewFlags.clear(2);
             SetWorkImg(w);
         } else if (!lng) {
             ChangeBanco(w);
         } else {
-            w->viewFlags |= 2;
+            w->viewFlags.set(2);
             PictureLock lock(PictureMutex());
             LoadSkin(w, "statusB", 1);
             fbSetBack(w->fb);
@@ -95,7 +95,7 @@ void page0(Works* w, int key, bool lng) {
         break;
     case 6:
         if (lng) {
-            w->viewFlags |= 1;
+            w->viewFlags.set(1);
             PictureLock lock(PictureMutex());
             LoadSkin(w, "status", 1);
             fbSetBack(w->fb);
@@ -104,7 +104,7 @@ void page0(Works* w, int key, bool lng) {
         if (closing(w))
             return;
         w->screenPage = w->screenPage >= 5 ? 1 : w->screenPage + 1;
-        w->viewFlags = 0;
+        w->viewFlags.replace(0);
         w->peakAngle[1] = 0.0f;
         SetWorkImg(w);
         LogInfo("type to %d\n", w->screenPage.load());
@@ -126,7 +126,7 @@ int page2(Works* w, int key) {
         return ModifyParameter(w, kMenuPlus);
     case 6:
         ModifyParameter(w, kMenuEnter);
-        w->keyPage = (w->viewFlags & 2) ? 6 : 1;
+        w->keyPage = w->viewFlags.test(2) ? 6 : 1;
         return 0;
     default:
         return 0;
@@ -134,7 +134,7 @@ int page2(Works* w, int key) {
 }
 
 void page3(Works* w, int key, bool lng) {
-    w->keyNotice &= static_cast<uint8_t>(~2u);
+    w->keyNotice.clear(2);
     switch (key) {
     case 1:
         if (w->tuneState == 0)
@@ -199,7 +199,7 @@ int page4(Works* w, int key, bool lng) {
     switch (key) {
     case 1:
         if (!lng) {
-            w->txButtonFlags = static_cast<uint8_t>((w->txButtonFlags | 1) & ~2u);
+            w->txButtonFlags.change(2, 1); // a receive request
             w->targetBank = w->NumBanco.load();
             w->targetAntenna = w->antennaIdx.load();
             w->keyPage = 8;
@@ -220,16 +220,16 @@ int page4(Works* w, int key, bool lng) {
     case 5:
         return stepLC(w, false, +1);
     case 6:
-        if (w->txButtonFlags & 2) {
-            w->txButtonFlags = static_cast<uint8_t>((w->txButtonFlags | 1) & ~(2u | 16u | 32u));
+        if (w->txButtonFlags.test(2)) {
+            w->txButtonFlags.change(2 | 16 | 32, 1); // a receive request
             KeyLabels[4].line1[5].set("StartTX");
         } else {
             if (w->ampStatus1 & 1) {
                 w->anState = 0;
                 IncPNTIn_CMDLinear(kCmdAn, w);
-                w->txButtonFlags |= 16;
+                w->txButtonFlags.set(16);
             }
-            w->txButtonFlags |= 3;
+            w->txButtonFlags.set(3);
             KeyLabels[4].line1[5].set("StopTX");
         }
         return 0;
@@ -267,7 +267,7 @@ void page6(Works* w, int key) {
     const int rows = w->antennaRowCount;
     switch (key) {
     case 1:
-        w->viewFlags &= static_cast<uint8_t>(~2u);
+        w->viewFlags.clear(2);
         SetWorkImg(w);
         w->keyPage = 0;
         break;
@@ -337,7 +337,7 @@ void page8(Works* w, int key) {
             InsertTuneToMem(w, w->targetBank, w->targetAntenna);
             LoadAllBankTable(w, w->NumBanco);
         } else {
-            w->keyNotice |= 2; // "ATU ByPass not saved!"
+            w->keyNotice.set(2); // "ATU ByPass not saved!"
         }
         w->keyPage = 3;
         break;
@@ -442,6 +442,6 @@ int DecodeTasto(Works* w, int key, int longBits) {
     default:
         break;
     }
-    w->keyNotice &= static_cast<uint8_t>(~1u);
+    w->keyNotice.clear(1);
     return repeat;
 }

@@ -176,7 +176,7 @@ void ImpostaLblManuale(Works* w) {
     std::snprintf(text, sizeof text, "     %u", w->tuneC.load());
     setLine2(4, 4, text);
     // A carrier request is pending or running while bit 1 of the manual flags is set.
-    KeyLabels[4].line1[5].set((w->txButtonFlags & 2) ? "StopTX" : "StartTX");
+    KeyLabels[4].line1[5].set(w->txButtonFlags.test(2) ? "StopTX" : "StartTX");
 }
 
 void LoadButtons(Works* w) {
@@ -257,15 +257,15 @@ void SetWorkImg(Works* w) {
 }
 
 int EscFromStatus(Works* w) {
-    if (!(w->viewFlags & 1))
+    if (!w->viewFlags.test(1))
         return 0;
-    w->viewFlags &= static_cast<uint8_t>(~1u);
+    w->viewFlags.clear(1);
     SetWorkImg(w);
     return 1;
 }
 
 void ViewStatusTX(Works* w) {
-    if (w->viewFlags == 1)
+    if (w->viewFlags.load() == 1)
         return;
     if (!(w->ampStatus2 & 1))
         return;

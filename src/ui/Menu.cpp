@@ -89,7 +89,7 @@ void remoteChoice(Works* w) {
         AddErrore(w, 6);
     if (ser != '1')
         AddErrore(w, 7);
-    w->keyNotice |= 4; // "Set to Local Mode: Remote not started. Verify connections"
+    w->keyNotice.set(4); // "Set to Local Mode: Remote not started. Verify connections"
     std::fprintf(stderr, "Remote ERROR!\n");
 }
 
@@ -225,7 +225,7 @@ int ModifyParameter(Works* w, int action) {
         if (enter)
             save(w);
         else
-            w->tuneModeFlags = (w->tuneModeFlags & 1) ? 0 : 1;
+            w->tuneModeFlags.replace(w->tuneModeFlags.test(1) ? 0 : 1);
         return 0;
     case 4:
         if (enter)
@@ -376,24 +376,24 @@ int ModifyParameter(Works* w, int action) {
         return 0;
     case 27:
         if (!enter) {
-            w->serviceFlags ^= 1;
-        } else if (w->serviceFlags & 1) {
+            w->serviceFlags.toggle(1);
+        } else if (w->serviceFlags.test(1)) {
             IncPNTIn_CMDLinear(kCmdFwUpdate, w);
             std::fprintf(stderr, "Start AGGFW\n");
         }
         return 0;
     case 28:
         if (!enter) {
-            w->serviceFlags ^= 8;
-        } else if (w->serviceFlags & 8) {
+            w->serviceFlags.toggle(8);
+        } else if (w->serviceFlags.test(8)) {
             std::fprintf(stderr, "Start AGG UI...\n");
             plat_system("/opt/TavZim/getpack.sh");
         }
         return 0;
     case 29:
         if (!enter) {
-            w->serviceFlags ^= 2;
-        } else if (w->serviceFlags & 2) {
+            w->serviceFlags.toggle(2);
+        } else if (w->serviceFlags.test(2)) {
             RemoteConnection();
             std::fprintf(stderr, "Start REMOTE SRV\n");
         }
@@ -419,7 +419,7 @@ void LoadParameterMenu(Works* w, char* text, size_t size, int e, int item) {
         std::snprintf(text, size, "%d", w->freqPeriod.load());
         break;
     case 3:
-        std::snprintf(text, size, "%s", onOff(w->tuneModeFlags & 1, "On", "Off"));
+        std::snprintf(text, size, "%s", onOff(w->tuneModeFlags.test(1), "On", "Off"));
         break;
     case 4:
         std::snprintf(text, size, "%sdB", AttVectStr[w->attenuatorTune & 3]);
@@ -488,13 +488,13 @@ void LoadParameterMenu(Works* w, char* text, size_t size, int e, int item) {
         std::snprintf(text, size, "OFF");
         break;
     case 27:
-        std::snprintf(text, size, "%s", onOff(w->serviceFlags & 1, "ON", "OFF"));
+        std::snprintf(text, size, "%s", onOff(w->serviceFlags.test(1), "ON", "OFF"));
         break;
     case 28:
-        std::snprintf(text, size, "%s", onOff(w->serviceFlags & 8, "ON", "OFF"));
+        std::snprintf(text, size, "%s", onOff(w->serviceFlags.test(8), "ON", "OFF"));
         break;
     case 29:
-        std::snprintf(text, size, "%s", onOff(w->serviceFlags & 2, "ON", "OFF"));
+        std::snprintf(text, size, "%s", onOff(w->serviceFlags.test(2), "ON", "OFF"));
         break;
     default:
         break;

@@ -50,7 +50,7 @@ void messageLine(Works* w) {
         putString(8, 500, 350, buf, 250, 250, 0, w->fb);
         return;
     }
-    const uint8_t notice = w->keyNotice;
+    const uint8_t notice = w->keyNotice.load();
     const char* msg = (notice & 1)   ? "Entering second function..."
                       : (notice & 2) ? "ATU ByPass not saved!"
                       : (notice & 4) ? "Set to Local Mode: Remote not started. Verify connections"
@@ -114,7 +114,7 @@ void informationRows(Works* w) {
 // The three lines of the settings menu: the entry before, the current one and
 // the one after, with their values right-aligned.
 void menuLines(Works* w, int page) {
-    const bool statusOpen = w->viewFlags & 1;
+    const bool statusOpen = w->viewFlags.test(1);
     const int top = statusOpen ? 335 : 285, cur0 = statusOpen ? 361 : 311;
     const int base[3] = {statusOpen ? 355 : 305, statusOpen ? 385 : 335, statusOpen ? 410 : 360};
     FrameBuffer* fb = w->fb;
@@ -300,23 +300,23 @@ void DrawParameters(Works* w) {
         menuLines(w, page);
         return;
     }
-    if (w->serviceFlags & 4) {
+    if (w->serviceFlags.test(4)) {
         putString(8, 100, 400, "FW UPDATE: please update fw with FlashMagic and then Reset HW", 250,
                   250, 250, w->fb);
         return;
     }
-    if (w->viewFlags & 2) {
+    if (w->viewFlags.test(2)) {
         memoryTable(w);
         return;
     }
-    if (w->viewFlags != 0)
+    if (w->viewFlags.load() != 0)
         return; // the status page draws its own texts
     messageLine(w);
     informationRows(w);
 }
 
 void ViewStatusInfo(Works* w) {
-    if (w->viewFlags != 1)
+    if (w->viewFlags.load() != 1)
         return;
     if (w->setup->serialLinkEnabled == '0') {
         w->setup->serialLinkEnabled = '1';

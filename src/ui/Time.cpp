@@ -121,13 +121,13 @@ void screenSaver(Works* w) {
 }
 
 void tuneSupervision(Works* w, bool tx) {
-    const uint8_t f = w->tuneModeFlags;
+    const uint8_t f = w->tuneModeFlags.load();
     if (!(f & 1))
         return;
     if (tx && !(f & 2) && !(f & 16)) {
-        if (w->txButtonFlags == 0 && w->rxHoldTicks == 0) {
+        if (w->txButtonFlags.load() == 0 && w->rxHoldTicks == 0) {
             StartAutotune(w);
-            w->tuneModeFlags |= 2;
+            w->tuneModeFlags.set(2);
             w->tuneTickFirst = 0;
             w->tuneTickNow = 0;
         } else if (w->rxHoldTicks > 0) {
@@ -139,7 +139,7 @@ void tuneSupervision(Works* w, bool tx) {
                 w->tuneTickFirst = w->tuneTickNow.load();
             w->tuneTickNow++;
         } else {
-            w->tuneModeFlags &= static_cast<uint8_t>(~(2u | 16u | 8u));
+            w->tuneModeFlags.clear(2u | 16u | 8u);
             if (!tx) {
                 w->tuneTickFirst = 0;
                 w->tuneTickNow = 0;
@@ -148,7 +148,7 @@ void tuneSupervision(Works* w, bool tx) {
     } else if (f & 16) {
         if (!tx && !(f & 64)) {
             if (CmdQueueEmpty(w)) {
-                w->tuneModeFlags |= 32;
+                w->tuneModeFlags.set(32);
                 w->tuneTickFirst = 0;
                 w->tuneTickNow = 0;
             }
@@ -156,7 +156,7 @@ void tuneSupervision(Works* w, bool tx) {
             if (++w->tuneTickNow >= 31) {
                 EscAutoTune(w, 0);
                 AddErrore(w, 14);
-                w->tuneModeFlags &= static_cast<uint8_t>(~(16u | 64u));
+                w->tuneModeFlags.clear(16u | 64u);
                 w->tuneTickFirst = 0;
                 w->tuneTickNow = 0;
             }
@@ -196,7 +196,7 @@ void followFrequency(Works* w) {
         return;
     w->trxTransmitting = p.flag9b6 == 1 ? 1 : 0;
     if (p.flag11b5 != w->anState && w->tuneState == 0 && w->trxTransmitting == 0 &&
-        !(w->txButtonFlags & 0x30)) {
+        !w->txButtonFlags.test(0x30)) {
         w->anState = p.flag11b5;
         IncPNTIn_CMDLinear(kCmdAn, w);
     }
@@ -290,7 +290,7 @@ void DrawFreq(Works* w) {
 }
 
 void DrawGrid(Works* w) {
-    if (w->viewFlags != 0)
+    if (w->viewFlags.load() != 0)
         return;
     FrameBuffer* fb = w->fb;
     const Grid g = gridNow();
@@ -407,7 +407,7 @@ void TimerDrawPage(Works* w) {
                 g_tick.lastCpuReadMs = now;
             }
             ReadDataOra(w);
-            if (w->viewTimeStr && w->viewFlags == 0) {
+            if (w->viewTimeStr && w->viewFlags.load() == 0) {
                 auto date = w->dateText.get();
                 putString(6, 780 - getStringSpace(6, date.s), 17, date.s, 255, 255, 255, fb);
             }
@@ -417,9 +417,9 @@ void TimerDrawPage(Works* w) {
             }
             LoadButtons(w);
             const int page = w->screenPage;
-            if (page >= 1 && page <= 3 && w->viewFlags == 0)
+            if (page >= 1 && page <= 3 && w->viewFlags.load() == 0)
                 DrawMeters(w);
-            else if ((page == 4 || page == 5) && w->viewFlags == 0)
+            else if ((page == 4 || page == 5) && w->viewFlags.load() == 0)
                 DrawGrid(w);
         }
     }

@@ -29,7 +29,7 @@ class CatSources : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        w->startupFlags = 0;
+        w->startupFlags.replace(0);
         setup->CatSerialPort.set("/dev/ttyUSB2");
     }
     void TearDown() override {

@@ -99,11 +99,11 @@ TEST_F(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
     w->keyPage = 0;
     w->screenPage = 1;
     SimGpioKeyDown(&keys, 6); // long: the status page
-    ASSERT_TRUE(WaitFor([&] { return w->viewFlags == 1; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return w->viewFlags.load() == 1; }, 2000));
     plat_sleep_ms(700);
     SimGpioKeyUp(&keys, 6);
     plat_sleep_ms(150);
-    EXPECT_EQ(w->viewFlags, 1);
+    EXPECT_EQ(w->viewFlags.load(), 1);
     EXPECT_EQ(w->screenPage, 1); // the release did not turn the page
 }
 
@@ -146,7 +146,7 @@ TEST_F(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
     // Outputs: GPIO 16 high, GPIO 13 low while the firmware update is armed.
     EXPECT_TRUE(GpioConverterOutput(converter, 16));
     EXPECT_TRUE(GpioConverterOutput(converter, 13));
-    w->serviceFlags = 1;
+    w->serviceFlags.replace(1);
     ASSERT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 1000));
 }
 

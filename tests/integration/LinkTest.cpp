@@ -92,7 +92,7 @@ TEST_F(Link, StartUpListGoesOutOneCommandAfterEachStatusPoll) {
     // The replies were decoded: version, model bytes, alarms allowed after "CP".
     EXPECT_TRUE(w->microVersion.equals("1.07.03"));
     EXPECT_EQ(w->eeModel[1], '0');
-    EXPECT_EQ(w->startupFlags & 1, 0);
+    EXPECT_FALSE(w->startupFlags.test(1));
     EXPECT_EQ(w->ee0[0], 'S');
 }
 
@@ -116,7 +116,7 @@ TEST_F(Link, StatusReadingsReachTheRecord) {
 
 TEST_F(Link, SilentAmplifierGetsFourAttemptsThenTheStatusPollAndAlarm4) {
     startModel();
-    w->startupFlags = 0;
+    w->startupFlags.replace(0);
     AmpModelSetAnswer(model, AmpAnswer::Silent, 0, 4);
     startLink();
     ASSERT_TRUE(sentAtLeast(6, 10000));
@@ -148,7 +148,7 @@ TEST_F(Link, AfterFirmwareUpdateModeNothingMoreIsSent) {
     size_t n = wire().size();
     plat_sleep_ms(1500);
     EXPECT_EQ(wire().size(), n);
-    EXPECT_EQ(w->serviceFlags & 4, 4);
+    EXPECT_TRUE(w->serviceFlags.test(4));
     EXPECT_TRUE(AmpModelProgramming(model));
 }
 
@@ -237,7 +237,7 @@ TEST_F(Link, PortThatHangsUpShowsTheErrorPageAndEndsTheLink) {
 TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/ventola.txt", "30 0\n45 50\n60 100\n"));
     startModel();
-    w->startupFlags = 0;
+    w->startupFlags.replace(0);
     ReadVentolaFile(w.get()); // as start-up does
     w->maxTemperature = 60.0f;
     w->hysteresis1 = 5;
@@ -272,7 +272,7 @@ TEST_F(Link, AlarmResetKeyClearsTheAmplifierAndTheDisplay) {
     InitMicroCmd(w.get());
     startLink();
     ASSERT_TRUE(onWire("MR0;", 8000)); // the start-up list is through, "CP" answered
-    ASSERT_TRUE(WaitFor([&] { return (w->startupFlags & 1) == 0; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return (w->startupFlags.test(1)) == 0; }, 2000));
     FrameBuffer* fb = fbInitMemory(800, 480, 32);
     w->fb = fb;
     auto slot0 = [&] {

@@ -83,6 +83,35 @@ TEST(ThreadSlots, AThreadRestartsItsOwnSlotAndCannotJoinItself) {
     EXPECT_FALSE(ThreadRunning(slot));
 }
 
+// Three threads share one flag byte, each owning a request bit and its done bit:
+// no thread ever finds its own bit changed by another's step.
+TEST(SharedFlagBytes, BitsOfSeveralThreadsAreNeverLost) {
+    SharedFlags<uint8_t> flags;
+    flags.replace(0x80); // a bit nobody touches
+    std::atomic<int> lost{0};
+    std::vector<std::thread> owners;
+    for (int b = 0; b < 3; b++) {
+        owners.emplace_back([&, b] {
+            const uint8_t bit = static_cast<uint8_t>(1u << b);
+            for (int i = 0; i < 20000; i++) {
+                if (i % 3 == 0)
+                    flags.change(bit, static_cast<uint8_t>(bit << 4)); // request off, done on
+                else
+                    flags.set(bit);
+                if (i % 3 != 0 && !flags.test(bit))
+                    lost++;
+                flags.clear(static_cast<uint8_t>(bit | (bit << 4)));
+                if (flags.test(bit))
+                    lost++;
+            }
+        });
+    }
+    for (auto& t : owners)
+        t.join();
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(flags.load(), 0x80);
+}
+
 class LinkThreads : public RootedWorks {
   protected:
     void TearDown() override {

@@ -37,7 +37,7 @@ class Transceiver : public RootedWorks {
         std::filesystem::current_path(dir.path);
         setup->serialLinkEnabled = '1';
         setup->catSerialEnabled = '0';
-        w->startupFlags = 0;
+        w->startupFlags.replace(0);
         w->NumBanco = 0;
         w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
     }
@@ -216,10 +216,10 @@ TEST_F(Transceiver, RequestsGoOutAfterAFrame) {
     ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 3000));
 
     // The tune carrier, then back to receive.
-    w->tuneModeFlags = 0x21;
+    w->tuneModeFlags.replace(0x21);
     ASSERT_TRUE(trxGot("TX2;", 2000));
     EXPECT_EQ(trxTexts().front(), "TU120;");
-    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags == 0x41; }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags.load() == 0x41; }, 1000));
     EXPECT_TRUE(WaitFor([&] { return TrxModelTransmitting(trx); }, 1000));
     EXPECT_TRUE(WaitFor(
         [&] {
@@ -228,27 +228,27 @@ TEST_F(Transceiver, RequestsGoOutAfterAFrame) {
             return p.flag9b6 == 1; // the radio reports its carrier
         },
         1000));
-    w->tuneModeFlags = 0x05;
+    w->tuneModeFlags.replace(0x05);
     ASSERT_TRUE(trxGot("RX;", 2000));
-    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags == 0x09; }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags.load() == 0x09; }, 1000));
     EXPECT_FALSE(TrxModelTransmitting(trx));
 
     // A manual transmit request waits while exactly one of bits 4 and 5 is set.
     TrxModelClearReceived(trx);
-    w->txButtonFlags = 0x13;
+    w->txButtonFlags.replace(0x13);
     WaitFor([&] { return TrxModelFramesSent(trx) > 10; }, 1000);
     const int frames = TrxModelFramesSent(trx);
     ASSERT_TRUE(WaitFor([&] { return TrxModelFramesSent(trx) >= frames + 5; }, 2000));
     EXPECT_TRUE(trxTexts().empty());
-    EXPECT_EQ(w->txButtonFlags, 0x13);
-    w->txButtonFlags = 0x33;
+    EXPECT_EQ(w->txButtonFlags.load(), 0x13);
+    w->txButtonFlags.replace(0x33);
     ASSERT_TRUE(trxGot("TX2;", 2000));
-    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags == 0x32; }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags.load() == 0x32; }, 1000));
 
     // A manual receive request holds the automatic tune off for 30 ticks.
-    w->txButtonFlags = 0x01;
+    w->txButtonFlags.replace(0x01);
     ASSERT_TRUE(trxGot("RX;", 2000));
-    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags == 0x00; }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags.load() == 0x00; }, 1000));
     EXPECT_EQ(w->rxHoldTicks, 30);
 }
 
@@ -290,7 +290,7 @@ class TuneOnTransmit : public Transceiver {
                               "!Tav\n20m 14000000 14350000 1 1 0 0 0.0\n"));
         LoadAllBankTable(w.get(), 0);
         w->ModeWorkIdx = 1;
-        w->tuneModeFlags = 1;
+        w->tuneModeFlags.replace(1);
         w->attenuator = 0;
         w->attenuatorTune = 3;
         w->swrEscAutoTune = 1.3f;

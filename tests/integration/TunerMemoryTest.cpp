@@ -35,7 +35,7 @@ class TunerMemory : public RootedWorks {
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
         w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-        w->startupFlags = 0;
+        w->startupFlags.replace(0);
         w->NumBanco = 0;
         TimerInit(w.get());
         // Bank 0: 20 m uses the tuner on output 1, 40 m has it bypassed.

@@ -15,7 +15,7 @@ class AlarmList : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        w->startupFlags = 0;
+        w->startupFlags.replace(0);
     }
     std::vector<int> list() {
         int codes[kMaxActiveErrors];
@@ -30,7 +30,7 @@ TEST_F(AlarmList, RaiseOnceRemoveInPlaceAndFlags) {
     AddErrore(w.get(), 12);
     AddErrore(w.get(), 1);
     EXPECT_EQ(list(), (std::vector<int>{8, 12, 1}));
-    EXPECT_EQ(w->errorFlags, 1 | 4); // a protection alarm and a temporary warning
+    EXPECT_EQ(w->errorFlags.load(), 1 | 4); // a protection alarm and a temporary warning
     DeleteErrore(w.get(), 5);        // absent: nothing changes
     EXPECT_EQ(list(), (std::vector<int>{8, 12, 1}));
     DeleteErrore(w.get(), 12);
@@ -44,10 +44,10 @@ TEST_F(AlarmList, RaiseOnceRemoveInPlaceAndFlags) {
 }
 
 TEST_F(AlarmList, NothingBeforeTheAmplifiersFirstAnswer) {
-    w->startupFlags = 1;
+    w->startupFlags.replace(1);
     AddErrore(w.get(), 4);
     EXPECT_TRUE(list().empty());
-    EXPECT_EQ(w->errorFlags, 0);
+    EXPECT_EQ(w->errorFlags.load(), 0);
 }
 
 TEST_F(AlarmList, EveryCodeAtOnceFitsTheList) {
@@ -59,7 +59,7 @@ TEST_F(AlarmList, EveryCodeAtOnceFitsTheList) {
 TEST_F(AlarmList, ResetKeyWithOverTemperatureOldestDoesNothing) {
     AddErrore(w.get(), 2);
     AddErrore(w.get(), 9);
-    w->errorFlags = 0;
+    w->errorFlags.replace(0);
     EXPECT_EQ(GPIO_Errori(w.get()), 0);
     EXPECT_EQ(list(), (std::vector<int>{2, 9}));
     EXPECT_TRUE(queued().empty());
@@ -73,10 +73,10 @@ TEST_F(AlarmList, TemporaryWarningsGoWithOneReset) {
     AddErrore(w.get(), 9);  // flags 0
     AddErrore(w.get(), 12); // temporary
     AddErrore(w.get(), 13); // temporary, next to the other
-    EXPECT_EQ(w->errorFlags, 4);
+    EXPECT_EQ(w->errorFlags.load(), 4);
     EXPECT_EQ(GPIO_Errori(w.get()), 1);
     EXPECT_EQ(list(), std::vector<int>{9});
-    EXPECT_EQ(w->errorFlags, 0);
+    EXPECT_EQ(w->errorFlags.load(), 0);
     // The next press clears what is left and resets the amplifier's state.
     EXPECT_EQ(GPIO_Errori(w.get()), 1);
     EXPECT_TRUE(list().empty());
@@ -88,7 +88,7 @@ TEST_F(AlarmList, ProtectionResetGoesThroughTheQueueAndTheNextStatus) {
     w->ampFault = 0x81; // and the micro was reset: the start-up list again
     w->ampBypass = 0;
     AddErrore(w.get(), 1);
-    EXPECT_EQ(w->errorFlags & 1, 1);
+    EXPECT_TRUE(w->errorFlags.test(1));
     EXPECT_EQ(GPIO_Errori(w.get()), 1);
     EXPECT_EQ(w->cmdQueueDrain, 1);
     EXPECT_EQ(w->errorResetPhase, 1);
@@ -100,7 +100,7 @@ TEST_F(AlarmList, ProtectionResetGoesThroughTheQueueAndTheNextStatus) {
               (std::vector<int>{kCmdProtOff, kCmdBypassOff, kCmdAtt}));
     // The status reply after the queue was sent finishes the reset.
     GestErroreSerial(w.get());
-    EXPECT_EQ(w->errorFlags & 2, 2);
+    EXPECT_TRUE(w->errorFlags.test(2));
     EXPECT_TRUE(list().empty());
 }
 
@@ -170,10 +170,10 @@ TEST_F(AlarmKeys, EightAlarmsShowTheSixMostRecent) {
 
 TEST_F(AlarmKeys, NotDrawnOverMenusOrTheStatusPage) {
     AddErrore(w.get(), 15);
-    w->viewFlags = 1;
+    w->viewFlags.replace(1);
     DrawError(w.get());
     EXPECT_EQ(keyColour(0), (std::vector<int>{0, 0, 0}));
-    w->viewFlags = 0;
+    w->viewFlags.replace(0);
     w->keyPage = 1;
     DrawError(w.get());
     EXPECT_EQ(keyColour(0), (std::vector<int>{0, 0, 0}));

@@ -20,10 +20,10 @@ class AutoTune : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        w->startupFlags = 0;
+        w->startupFlags.replace(0);
         w->freqHz = 14200000;
         w->NumBanco = 0;
-        w->tuneModeFlags = 1;
+        w->tuneModeFlags.replace(1);
         w->tunerBypass = 0;
     }
     // Runs the search as the link does: after each status reply (whose SWR is that
@@ -53,13 +53,13 @@ class AutoTune : public RootedWorks {
 TEST_F(AutoTune, TheKeyStartsWithTheAmplifiersPreparation) {
     w->ModeWorkIdx = 1;
     w->ampStatus1 = 1;
-    w->tuneModeFlags = 0x41;
+    w->tuneModeFlags.replace(0x41);
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 1);
     EXPECT_EQ(w->tuneStep, 0);
     EXPECT_EQ(w->cmdQueueDrain, 1);
     EXPECT_EQ(w->tsThresholds[0], 4095);
-    EXPECT_EQ(w->tuneModeFlags, 0x11); // a carrier is wanted; the old end mark is gone
+    EXPECT_EQ(w->tuneModeFlags.load(), 0x11); // a carrier is wanted; the old end mark is gone
     EXPECT_EQ(queued(), (std::vector<int>{kCmdProtOn, kCmdAttTune, kCmdThresholds, kCmdClearProt,
                                           kCmdProtOff, kCmdAn}));
     // Nothing happens while the start commands are still going out.
@@ -77,13 +77,13 @@ TEST_F(AutoTune, NoSearchWithTheTunerBypassedOrMissing) {
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 0);
     EXPECT_TRUE(queued().empty());
-    EXPECT_EQ(w->tuneModeFlags, 1); // and no tune carrier is asked for
+    EXPECT_EQ(w->tuneModeFlags.load(), 1); // and no tune carrier is asked for
     w->tunerBypass = 0;
     w->tuneEnabled = -128;
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 0);
     w->tuneEnabled = 0;
-    w->tuneModeFlags = 0; // the search is switched off in the menu
+    w->tuneModeFlags.replace(0); // the search is switched off in the menu
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 0);
 }
@@ -96,7 +96,7 @@ TEST_F(AutoTune, FirstSampleBelowTheTargetEndsAndStoresAtTheStart) {
     EXPECT_EQ(DecodeCapacitaFromTuneval(w->tunerWord), 0u);
     EXPECT_EQ(w->tunerWord & kModeMask, kModeCL);
     EXPECT_EQ(storedFile(), "3130 14200000 1 1 0 0\n");
-    EXPECT_EQ(w->tuneModeFlags & 0x04, 0x04); // the transceiver goes back to receive
+    EXPECT_TRUE(w->tuneModeFlags.test(0x04)); // the transceiver goes back to receive
     EXPECT_EQ(w->thresholdRowIdx, -1);
     EXPECT_FLOAT_EQ(w->bestSwr, 1.2f);
 }

@@ -169,7 +169,7 @@ TEST_F(Commands, TunerBypassResetAndFirmwareUpdate) {
     EXPECT_EQ(w->tuneL, 0u);
 
     EXPECT_EQ(sent(kCmdFwUpdate), "MR1;");
-    EXPECT_EQ(w->serviceFlags & 4, 4);
+    EXPECT_TRUE(w->serviceFlags.test(4));
     EXPECT_EQ(linearProcessStatus, kStateParked);
 }
 
@@ -184,7 +184,7 @@ TEST_F(Commands, StartUpListInItsOrder) {
 
 TEST_F(Commands, RetriesThenGivesUpWithTheCommunicationWarning) {
     InitErrorTable(w.get());
-    w->startupFlags = 0;
+    w->startupFlags.replace(0);
     LastCmdSent(w.get(), 'F', 'A', kCmdFreq);
     for (int attempt = 1; attempt <= 3; attempt++) {
         GestRetrayCMD(w.get());

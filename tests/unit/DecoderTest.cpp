@@ -103,7 +103,7 @@ TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
     EXPECT_EQ(w->ampFault, 0x09);
     EXPECT_EQ(alarms(), std::vector<int>{15});
     EXPECT_TRUE(w->errorTable[15].line2.equals("SENS PW"));
-    EXPECT_EQ(w->errorFlags & 1, 1); // alarm 15 asks for a protection reset
+    EXPECT_TRUE(w->errorFlags.test(1)); // alarm 15 asks for a protection reset
 
     st.fault = 0x4F; // band warning wins over the causes
     DeleteErrore(w.get(), 15);
@@ -112,9 +112,9 @@ TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
     EXPECT_EQ(alarms(), std::vector<int>{19});
 
     st.fault = 0;
-    w->errorFlags = 3;
+    w->errorFlags.replace(3);
     decode(st.text());
-    EXPECT_EQ(w->errorFlags, 0); // the display reset completes once the fault is gone
+    EXPECT_EQ(w->errorFlags.load(), 0); // the display reset completes once the fault is gone
 }
 
 TEST_F(Decoder, NoAlarmBeforeTheFirstCpReply) {
@@ -130,7 +130,7 @@ TEST_F(Decoder, NoAlarmBeforeTheFirstCpReply) {
     EXPECT_EQ(std::count(q.begin(), q.end(), kCmdProtOn), 1);
 
     answered();
-    EXPECT_EQ(w->startupFlags & 1, 0);
+    EXPECT_FALSE(w->startupFlags.test(1));
     decode(st.text());
     EXPECT_EQ(alarms(), (std::vector<int>{15, 1, 2}));
     q = queued();
@@ -198,10 +198,10 @@ TEST_F(Decoder, OtherReplies) {
     EXPECT_EQ(w->fmFreqHz, 7100000);
     decode("AB1");
     EXPECT_EQ(w->ampBypass, 1);
-    w->anFlags = 0x10;
+    w->anFlags.replace(0x10);
     decode("AN1");
     EXPECT_EQ(w->anState, 1);
-    EXPECT_EQ(w->anFlags, 0x30);
+    EXPECT_EQ(w->anFlags.load(), 0x30);
     decode("GS0123456789");
     EXPECT_TRUE(w->generalSettings.equals("0123456789"));
     decode("MR1");
@@ -271,10 +271,10 @@ TEST_F(Decoder, InputPowerAlarmOnlyWithTheAnCheck) {
     decode(st.text());
     EXPECT_FALSE(ExistError(w.get(), 3));
     w->anState = 1;
-    w->tuneModeFlags = 0x02;
+    w->tuneModeFlags.replace(0x02);
     decode(st.text());
     EXPECT_FALSE(ExistError(w.get(), 3));
-    w->tuneModeFlags = 0x01;
+    w->tuneModeFlags.replace(0x01);
     decode(st.text());
     EXPECT_TRUE(ExistError(w.get(), 3));
 }
@@ -297,7 +297,7 @@ TEST_F(Decoder, StatusRecordLayout) {
     w->antennaTable[0].name.set("20m");
     w->antennaTable[0].freqLow = 14000000;
     w->antennaTable[0].freqHigh = 14350000;
-    w->startupFlags = 0;
+    w->startupFlags.replace(0);
     AddErrore(w.get(), 8);
     AddErrore(w.get(), 12);
     char rec[kStatusRecordSize];

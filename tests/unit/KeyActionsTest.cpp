@@ -28,7 +28,7 @@ class Keys : public RootedWorks {
         std::filesystem::current_path(dir.path); // no skins here: loads are refused, names stay
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
-        w->startupFlags = 0;
+        w->startupFlags.replace(0);
         w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
         InitTabAntenna(w.get(), 0);
         w->ModeWorkIdx = 0;
@@ -59,10 +59,10 @@ TEST_F(Keys, ScreenSaverWakeUpDoesNothingElse) {
 
 TEST_F(Keys, WithTheStatusPageOpenAKeyOnlyClosesIt) {
     hold(6);
-    EXPECT_EQ(w->viewFlags, 1);
+    EXPECT_EQ(w->viewFlags.load(), 1);
     EXPECT_TRUE(w->skinName.equals("status"));
     press(3);
-    EXPECT_EQ(w->viewFlags, 0);
+    EXPECT_EQ(w->viewFlags.load(), 0);
     EXPECT_EQ(w->antennaIdx, 0); // the antenna did not change
     EXPECT_TRUE(queued().empty());
     press(3); // now it acts
@@ -255,10 +255,10 @@ TEST_F(Keys, ManualTuningStepsUnderTheLock) {
     // The carrier key: start, then stop.
     w->ampStatus1 = 1; // RX+TX on one coax: the AN check goes off first
     press(6);
-    EXPECT_EQ(w->txButtonFlags, 0x13);
+    EXPECT_EQ(w->txButtonFlags.load(), 0x13);
     EXPECT_TRUE(KeyLabels[4].line1[5].equals("StopTX"));
     press(6);
-    EXPECT_EQ(w->txButtonFlags, 0x01);
+    EXPECT_EQ(w->txButtonFlags.load(), 0x01);
     EXPECT_TRUE(KeyLabels[4].line1[5].equals("StartTX"));
 
     // Storing a bypass setting is refused with a notice.
@@ -266,7 +266,7 @@ TEST_F(Keys, ManualTuningStepsUnderTheLock) {
     EXPECT_EQ(w->keyPage, 8);
     SetMode(w.get(), kTuneBypass);
     press(6);
-    EXPECT_EQ(w->keyNotice & 2, 2);
+    EXPECT_TRUE(w->keyNotice.test(2));
     EXPECT_EQ(w->keyPage, 3);
 }
 

@@ -176,7 +176,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
 }
 
 TEST_F(Refresh, AlarmKeyInRedForACurrentFault) {
-    w->startupFlags = 0;
+    w->startupFlags.replace(0);
     const char st[] = "ST" "00" "0000" "0000" "0000" "0000" "2048" "2048" "10" "00" "0000";
     DecodeCatCmd(w.get(), st, sizeof st);
     ASSERT_TRUE(ExistError(w.get(), 15));

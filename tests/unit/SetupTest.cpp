@@ -168,7 +168,7 @@ TEST_F(SetupFile, AntennaTuneEnabledAndDigits) {
     readWith("NumAntenna: 3\nTUNEenabled: 255\nAutoTuneMode: 3\nAttenuator: 2\n");
     EXPECT_EQ(works->antennaIdx, 2);
     EXPECT_EQ(works->tuneEnabled, -1);
-    EXPECT_EQ(works->tuneModeFlags, 3);
+    EXPECT_EQ(works->tuneModeFlags.load(), 3);
     EXPECT_EQ(works->attenuator, 2);
     ASSERT_EQ(writeSetup(works.get()), 0);
     std::string out = ReadFile(setupPath());
@@ -292,7 +292,7 @@ TEST(SetupRecordLayout, StartValuesOfTheRecord) {
     EXPECT_EQ(w->tsThresholds[3], 3700);
     EXPECT_EQ(w->ModeWorkIdx, -1);
     EXPECT_EQ(w->ampBypass, 1);
-    EXPECT_EQ(w->startupFlags & 1, 1);
+    EXPECT_TRUE(w->startupFlags.test(1));
     EXPECT_EQ(w->wsFD, -1);
     EXPECT_EQ(w->tcpPort, 6666);
     EXPECT_EQ(w->panelCmd, 0xB0);
