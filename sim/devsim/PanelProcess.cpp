@@ -17,7 +17,7 @@
 extern char** environ;
 
 bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
-                const std::string& workDir, std::string* error) {
+                const std::string& workDir, std::string* error, int timeScale) {
     std::string out = dir + "/panel.out";
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -26,6 +26,10 @@ bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
     posix_spawn_file_actions_adddup2(&fa, 1, 2);
     posix_spawn_file_actions_addchdir_np(&fa, workDir.c_str());
     std::vector<std::string> args = {exe, "--root", dir};
+    if (timeScale > 1) {
+        args.push_back("--time-scale");
+        args.push_back(std::to_string(timeScale));
+    }
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -63,6 +67,11 @@ bool PanelWait(PanelProcess* p, int timeoutMs) {
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+void PanelTerminate(PanelProcess* p) {
+    if (p->pid > 0 && !p->ended)
+        kill(p->pid, SIGTERM);
 }
 
 void PanelKill(PanelProcess* p) {

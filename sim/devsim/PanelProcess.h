@@ -10,10 +10,13 @@ struct PanelProcess {
     bool ended = false;
 };
 
-// Starts `exe --root dir` with `workDir` as working directory; its standard
-// output and error go to dir/panel.out. False with `error` set on failure.
+// Starts `exe --root dir` with `workDir` as working directory (and
+// `--time-scale N` when `timeScale` > 1); its standard output and error go to
+// dir/panel.out. False with `error` set on failure.
 bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
-                const std::string& workDir, std::string* error);
+                const std::string& workDir, std::string* error, int timeScale = 1);
+// Asks the program to end (SIGTERM), as systemctl stop does.
+void PanelTerminate(PanelProcess* p);
 // Waits up to `timeoutMs` for the program to end; true when it ended.
 bool PanelWait(PanelProcess* p, int timeoutMs);
 // Ends the program with SIGKILL (for tests that failed) and reaps it.

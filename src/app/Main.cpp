@@ -15,6 +15,7 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/Signals.h"
 #include "trx/Serial.h"
 #include "tuner/Bands.h"
 #include "tuner/Banks.h"
@@ -138,6 +139,7 @@ void LoadThread(Works* w) {
 
 int PanelMain() {
     Works* w = &g_works;
+    plat_signals_init(); // before any thread: they inherit the signal mask
 
     std::fprintf(stderr, "START Main ----------------------------------------------------------------\n");
     std::fprintf(stderr, "TAV ZIM version %s\n", kSwVersion);
@@ -249,8 +251,13 @@ int PanelMain() {
     if (g_setup.EnableTime == '1')
         StartWorker(thrTime, "timer", timer, w);
 
-    while (w->running)
-        plat_sleep_ms(1000);
+    // SIGTERM and SIGINT end the program as F12 does.
+    while (w->running) {
+        if (const int sig = plat_wait_stop_signal(1000)) {
+            LogInfo("Exited by %s", plat_signal_name(sig));
+            w->running = 0;
+        }
+    }
 
     std::fprintf(stderr, "Close..\n");
     {

@@ -8,9 +8,11 @@
 namespace {
 
 std::atomic<bool> g_skipSleeps{false};
-// Set before the threads start; read-only afterwards.
+// Set while no other thread runs; read-only afterwards. Program time is
+// g_programBaseUs plus the wall time since g_wallBaseUs, times g_scale.
 int g_scale = 1;
-int64_t g_baseUs = 0; // wall-clock reading where program time starts running fast
+int64_t g_wallBaseUs = 0;
+int64_t g_programBaseUs = 0;
 
 int64_t wallUs() {
     timespec ts;
@@ -23,7 +25,10 @@ int64_t wallUs() {
 void plat_skip_sleeps(bool skip) { g_skipSleeps = skip; }
 
 void plat_set_time_scale(int scale) {
-    g_baseUs = wallUs();
+    // Program time goes on from where it is: it never jumps back.
+    const int64_t now = plat_mono_us();
+    g_wallBaseUs = wallUs();
+    g_programBaseUs = now;
     g_scale = scale < 1 ? 1 : scale;
 }
 
@@ -38,9 +43,9 @@ int plat_real_ms(int programMs) {
 
 int64_t plat_mono_us() {
     const int64_t now = wallUs();
-    if (g_scale == 1)
+    if (g_scale == 1 && g_programBaseUs == g_wallBaseUs)
         return now;
-    return g_baseUs + (now - g_baseUs) * g_scale;
+    return g_programBaseUs + (now - g_wallBaseUs) * g_scale;
 }
 
 int64_t plat_mono_ms() { return plat_mono_us() / 1000; }

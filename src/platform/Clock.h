@@ -21,8 +21,8 @@ void plat_sleep_ms(int64_t ms);
 // would only slow them down.
 void plat_skip_sleeps(bool skip);
 
-// Program time runs `scale` times faster than the wall clock (1: real time).
-// Set before the threads start.
+// Program time runs `scale` times faster than the wall clock (1: real time),
+// going on from its current reading. Set while no other thread runs.
 void plat_set_time_scale(int scale);
 int plat_time_scale();
 // The wall-clock milliseconds of `programMs` of program time, for poll() and

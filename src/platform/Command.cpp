@@ -4,6 +4,7 @@
 #include "platform/Root.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -150,11 +151,25 @@ pid_t spawnShell(const char* cmd, int childFd, int childTarget) {
     // Ports, sockets and the framebuffer stay with the panel.
     posix_spawn_file_actions_addclosefrom_np(&fa, 3);
 
+    // The panel blocks SIGTERM and SIGINT and ignores SIGPIPE; a command gets
+    // the usual signals back.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGTERM, SIGINT})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
     char shName[] = "sh";
     char dashC[] = "-c";
     char* argv[] = {shName, dashC, text.data(), nullptr};
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, "/bin/sh", &fa, nullptr, argv, envArg);
+    int rc = posix_spawn(&pid, "/bin/sh", &fa, &attr, argv, envArg);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     return rc == 0 ? pid : -1;
 }

@@ -48,7 +48,8 @@ class Screens : public PanelRun {
 TEST_F(Screens, CountDownThenStatusPictureThenClosingMessage) {
     // Without the refresh thread the start-up pictures stay as they are drawn.
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/setup.txt", "EnableTime: 0\n"));
-    start();
+    start(2); // slow enough to catch each picture
+
     SimPng start = skin("start"), statusB = skin("statusB");
     ASSERT_EQ(start.width, 800);
 

@@ -68,6 +68,29 @@ TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     EXPECT_GE(FindLine(cmds, "stty -echo"), 0);
 }
 
+// systemctl stop and Ctrl-C: the same orderly end as F12.
+TEST_F(PanelRun, SigtermEndsLikeF12) {
+    start();
+    ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
+    PanelTerminate(&panel);
+    ASSERT_TRUE(PanelWait(&panel, 15000)) << output();
+    EXPECT_EQ(panel.exitStatus, 0);
+    auto log = ReadLines(dir.path + "/syslog.log");
+    int at = FindLine(log, "6 Exited by SIGTERM");
+    ASSERT_GE(at, 0) << syslog();
+    for (const char* step : {"Communicator operations end", "Communicator joined Key end",
+                             "Communicator joined Linear end", "Communicator joined GPIO end"}) {
+        int next = FindLine(log, step, at);
+        ASSERT_GT(next, at) << step;
+        at = next;
+    }
+    std::string out = output();
+    const size_t close = out.find("Close..\n");
+    ASSERT_NE(close, std::string::npos);
+    EXPECT_NE(out.find("Closed!\n", close), std::string::npos);
+    EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "stty sane"), 0);
+}
+
 TEST_F(PanelRun, KeyboardSavesTheSetupAndRemoteServicesComeBack) {
     // A unit without the link and the WebSocket, with another port, that was in
     // remote operation (one service flag on).

@@ -23,9 +23,12 @@ class PanelRun : public ::testing::Test {
         PanelKill(&panel);
         SimKeyboardClose(&kbd);
     }
-    void start() {
+    // The program's clock runs `timeScale` times faster than the wall clock, so
+    // that the splash and the closing message take a fraction of their time.
+    void start(int timeScale = 4) {
         std::string err;
-        ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err)) << err;
+        ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err, timeScale))
+            << err;
     }
     // Ends the program with F12 and expects a clean exit.
     void stop() {
