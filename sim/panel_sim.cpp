@@ -3,8 +3,14 @@
 // converter, an FT-817, the transceiver's CAT port), turns keys into panel key
 // presses and station actions, and saves the panel as PNG pictures.
 //
-//   panel-sim [--root DIR] [--script FILE] [--live] [--no-window] [--panel EXE]
-//             [--skins DIR]
+//   panel-sim [--root DIR] [--keep] [--script FILE] [--live] [--no-window]
+//             [--panel EXE] [--skins DIR] [--time-scale N]
+//
+// Without --root the simulator lays its root out under /tmp/panel-sim-* and
+// removes it at the end, unless --keep. When the simulator is ended (Ctrl-C,
+// SIGINT, SIGTERM, SIGHUP) it ends its panel as systemctl stop does, then itself.
+// --time-scale N runs the panel's clock, the station and the script N times
+// faster (for tests).
 //
 // With a display the panel is shown in a window, live. Keys (in the window or
 // the terminal):
@@ -14,7 +20,7 @@
 //   u        tune key (from the main keys: key 4 opens the tuner keys, key 4 tunes;
 //            with the transceiver's interface the search runs on its carrier)
 //   s        save the screen                x or F12     end the panel (F12)
-//   Ctrl-C   stop the panel at once         h            this list
+//   Ctrl-C   end the panel (SIGTERM)        h            this list
 // --live also saves the screen to DIR/live.png once a second.
 //
 // A script has one action a line: "wait MS", "key N", "long N [MS]",
@@ -29,8 +35,11 @@
 #include "devsim/SimRoot.h"
 #include "devsim/Station.h"
 #include "X11View.h"
+#include "platform/Clock.h"
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,10 +76,24 @@ struct Sim {
     // Presses are made one after the other, without blocking the window.
     std::deque<Press> pending;
     int downKey = 0;
-    Clock::time_point nextChange = Clock::now();
+    int64_t nextChangeMs = 0; // program time
+    bool removeRoot = false; // a root of our own under /tmp
 };
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// Set by SIGINT, SIGTERM and SIGHUP: end the panel, then the simulator.
+std::atomic<bool> g_stop{false};
+void onStopSignal(int) { g_stop = true; }
+
+// Sleeps in program time (scaled with --time-scale), waking early for g_stop.
+void sleepMs(int ms) {
+    const int64_t end = plat_mono_ms() + ms;
+    while (!g_stop) {
+        const int64_t left = end - plat_mono_ms();
+        if (left <= 0)
+            return;
+        plat_sleep_ms(left < 50 ? left : 50);
+    }
+}
 
 void press(Sim& s, int key, int holdMs) {
     SimGpioKeyDown(&s.keys, key);
@@ -88,12 +111,12 @@ const Press kTune[] = {{4, 150, 300}, {4, 150, 200}};
 
 // Runs the queued presses; called often from the interactive loop.
 void pumpPresses(Sim& s) {
-    const auto now = Clock::now();
-    if (now < s.nextChange)
+    const int64_t now = plat_mono_ms();
+    if (now < s.nextChangeMs)
         return;
     if (s.downKey) {
         SimGpioKeyUp(&s.keys, s.downKey);
-        s.nextChange = now + std::chrono::milliseconds(s.pending.front().gapMs);
+        s.nextChangeMs = now + s.pending.front().gapMs;
         s.downKey = 0;
         s.pending.pop_front();
         return;
@@ -102,7 +125,7 @@ void pumpPresses(Sim& s) {
         return;
     s.downKey = s.pending.front().key;
     SimGpioKeyDown(&s.keys, s.downKey);
-    s.nextChange = now + std::chrono::milliseconds(s.pending.front().holdMs);
+    s.nextChangeMs = now + s.pending.front().holdMs;
 }
 
 bool shot(Sim& s, const std::string& path) {
@@ -124,7 +147,7 @@ bool waitForOutput(Sim& s, const std::string& text, int timeoutMs) {
         all << in.rdbuf();
         if (all.str().find(text) != std::string::npos)
             return true;
-        if (Clock::now() > end)
+        if (Clock::now() > end || g_stop)
             return false;
         sleepMs(50);
     }
@@ -142,7 +165,7 @@ int runScript(Sim& s, const std::string& file) {
         return 2;
     }
     std::string line;
-    while (std::getline(in, line)) {
+    while (!g_stop && std::getline(in, line)) {
         std::istringstream words(line);
         std::string verb;
         if (!(words >> verb) || verb[0] == '#')
@@ -238,7 +261,7 @@ void handleKey(Sim& s, char c) {
     } else if (c == 'x' || c == 'F') {
         SimKeyboardTap(&s.kbd, KEY_F12);
     } else if (c == 3 || c == 'C') { // Ctrl-C or the window closed
-        PanelKill(&s.panel);
+        g_stop = true;
     } else if (c == 'h') {
         help();
     }
@@ -260,7 +283,7 @@ int interactive(Sim& s, bool live, bool window) {
     SimScreenMap map;
     std::string esc;
     auto lastLive = Clock::now();
-    while (!PanelWait(&s.panel, 0)) {
+    while (!g_stop && !PanelWait(&s.panel, 0)) {
         pollfd p{0, POLLIN, 0};
         int r = poll(&p, tty ? 1 : 0, 20);
         pumpPresses(s);
@@ -305,12 +328,25 @@ int interactive(Sim& s, bool live, bool window) {
     return 0;
 }
 
+// Ends the panel as systemctl stop does; kills it if it does not end.
+void endPanel(Sim& s, const char* why) {
+    if (PanelWait(&s.panel, 0))
+        return;
+    std::fprintf(stderr, "panel-sim: %s, ending the panel\n", why);
+    PanelTerminate(&s.panel);
+    if (!PanelWait(&s.panel, 15000)) {
+        std::fprintf(stderr, "panel-sim: the panel did not end, killing it\n");
+        PanelKill(&s.panel);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     Sim s;
     std::string script, exe = PANEL_EXE, skins = PANEL_SKINS_DIR;
-    bool live = false, window = true;
+    bool live = false, window = true, keep = false;
+    int timeScale = 1;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a == "--root" && i + 1 < argc)
@@ -321,14 +357,18 @@ int main(int argc, char** argv) {
             exe = argv[++i];
         else if (a == "--skins" && i + 1 < argc)
             skins = argv[++i];
+        else if (a == "--time-scale" && i + 1 < argc)
+            timeScale = std::atoi(argv[++i]);
         else if (a == "--live")
             live = true;
+        else if (a == "--keep")
+            keep = true;
         else if (a == "--no-window")
             window = false;
         else {
             std::fprintf(stderr,
-                         "usage: %s [--root DIR] [--script FILE] [--live] [--no-window] "
-                         "[--panel EXE] [--skins DIR]\n",
+                         "usage: %s [--root DIR] [--keep] [--script FILE] [--live] [--no-window] "
+                         "[--panel EXE] [--skins DIR] [--time-scale N]\n",
                          argv[0]);
             return 2;
         }
@@ -340,8 +380,18 @@ int main(int argc, char** argv) {
             return 1;
         }
         s.root = tmpl;
+        s.removeRoot = !keep;
     }
     s.root = std::filesystem::absolute(s.root).string();
+    if (timeScale > 1)
+        plat_set_time_scale(timeScale); // before the station's threads start
+
+    struct sigaction sa{};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 
     std::string error;
     SimRootOptions opt;
@@ -355,7 +405,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "panel-sim: cannot open the keyboard or key models\n");
         return 1;
     }
-    if (!PanelStart(&s.panel, exe, s.root, skins, &error)) {
+    if (!PanelStart(&s.panel, exe, s.root, skins, &error, timeScale)) {
         std::fprintf(stderr, "panel-sim: %s\n", error.c_str());
         return 1;
     }
@@ -363,16 +413,21 @@ int main(int argc, char** argv) {
                  s.root.c_str());
 
     int rc = script.empty() ? interactive(s, live, window) : runScript(s, script);
-    if (!PanelWait(&s.panel, 0)) {
-        if (!script.empty())
-            std::fprintf(stderr, "panel-sim: script ended, stopping the panel\n");
-        PanelKill(&s.panel);
-    }
+    if (g_stop)
+        endPanel(s, "stopped");
+    else if (!script.empty())
+        endPanel(s, "script ended");
     SimStationStop(&s.station);
     SimKeyboardClose(&s.kbd);
     SimGpioKeysClose(&s.keys);
     if (rc == 0 && s.panel.exitStatus != 0 && !script.empty())
         rc = 1;
     std::fprintf(stderr, "panel-sim: panel ended with status %d\n", s.panel.exitStatus);
+    if (s.removeRoot) {
+        std::error_code ec;
+        std::filesystem::remove_all(s.root, ec);
+    } else {
+        std::fprintf(stderr, "panel-sim: root kept in %s\n", s.root.c_str());
+    }
     return rc;
 }

@@ -29,6 +29,7 @@ class CatSources : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        useTimeScale(4);
         w->startupFlags.replace(0);
         setup->CatSerialPort.set("/dev/ttyUSB2");
     }

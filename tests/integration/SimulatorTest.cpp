@@ -4,10 +4,17 @@
 
 #include "devsim/PngFile.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -29,8 +36,10 @@ TEST(Simulator, ScriptPressesKeysAndSavesTheScreen) {
     const std::string main = dir.path + "/main.png", swr = dir.path + "/swr.png";
     ASSERT_TRUE(WriteFile(script, "wait 9000\nshot " + main + "\nkey 6\nwait 600\nshot " + swr +
                                       "\nf12\nexit 15000\n"));
-    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --root " + dir.path +
-                            "/root --script " + script + " > " + dir.path + "/sim.out 2>&1";
+    // The script's waits and key presses run on the panel's fast clock too.
+    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --time-scale 3 --root " +
+                            dir.path + "/root --script " + script + " > " + dir.path +
+                            "/sim.out 2>&1";
     const int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
@@ -62,8 +71,8 @@ TEST(Simulator, ScriptTunesOnTheTransceiversCarrier) {
                                   "expect 5000 START AUTO TUNE\nexpect 5000 SENT TAV TX2\n"
                                   "expect 60000 SENT TAV RX;\nshot " +
                                       dir.path + "/after.png\nf12\nexit 15000\n"));
-    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --root " + root +
-                            " --script " + script + " > " + dir.path + "/sim.out 2>&1";
+    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --time-scale 3 --root " +
+                            root + " --script " + script + " > " + dir.path + "/sim.out 2>&1";
     const int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
@@ -73,6 +82,68 @@ TEST(Simulator, ScriptTunesOnTheTransceiversCarrier) {
     EXPECT_TRUE(FileExists(dir.path + "/after.png"));
     const std::string stored = ReadFile(root + "/opt/set/atu_ant1_b1.txt");
     EXPECT_TRUE(Contains(stored, "3117 14070000 1 ")) << stored;
+}
+
+// True while some process has `text` in its command line.
+bool processWith(const std::string& text) {
+    DIR* d = opendir("/proc");
+    bool found = false;
+    while (dirent* e = d ? readdir(d) : nullptr) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9')
+            continue;
+        std::string cmd = ReadFile(std::string("/proc/") + e->d_name + "/cmdline");
+        for (char& c : cmd)
+            c = c ? c : ' ';
+        found = found || Contains(cmd, text);
+    }
+    if (d)
+        closedir(d);
+    return found;
+}
+
+TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
+    TempDir dir;
+    const std::string script = dir.path + "/script.txt", out = dir.path + "/sim.out";
+    ASSERT_TRUE(WriteFile(script, "wait 600000\n"));
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    std::string exe = PANEL_SIM_EXE;
+    std::vector<std::string> args = {exe, "--no-window", "--time-scale", "3", "--script", script};
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t sim = -1;
+    ASSERT_EQ(posix_spawn(&sim, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+
+    // Its own root under /tmp, named in its first line.
+    std::string root;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::string text = ReadFile(out);
+            const size_t at = text.find("root /tmp/panel-sim-");
+            if (at == std::string::npos)
+                return false;
+            root = text.substr(at + 5, text.find(',', at) - at - 5);
+            return true;
+        },
+        10000));
+    ASSERT_TRUE(WaitFor([&] { return Contains(ReadFile(root + "/panel.out"), "Continuous keyboard"); },
+                        20000))
+        << ReadFile(out);
+    ASSERT_TRUE(processWith("--root " + root));
+
+    kill(sim, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(sim, &status, 0), sim);
+    EXPECT_TRUE(WIFEXITED(status));
+    const std::string said = ReadFile(out);
+    EXPECT_TRUE(Contains(said, "panel ended with status 0")) << said; // the orderly end
+    EXPECT_FALSE(processWith("--root " + root));
+    EXPECT_FALSE(FileExists(root));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "devsim/SimRoot.h"
+#include "platform/Clock.h"
 #include "platform/Root.h"
 #include "trx/Serial.h"
 #include "ui/Nuova.h"
@@ -52,7 +53,13 @@ class RootedWorks : public ::testing::Test {
         InitMenu(w.get());
     }
     // A derived fixture joins its threads and stops its models before this.
-    void TearDown() override { plat_set_root(nullptr); }
+    void TearDown() override {
+        plat_set_time_scale(1);
+        plat_set_root(nullptr);
+    }
+    // Runs the program's clock (and the models') `n` times faster than the wall
+    // clock; call before any thread or model starts.
+    void useTimeScale(int n) { plat_set_time_scale(n); }
 
     // Drains the amplifier command ring.
     std::vector<int> queued() {
