@@ -10,6 +10,7 @@
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "ui/Graph.h"
+#include "ui/Keys.h"
 #include "ui/TTF.h"
 
 #include <cstdio>
@@ -256,7 +257,7 @@ void DrawTastoErrore(Works* w, int x1, int x2, int index) {
 
 void DrawError(Works* w) {
     // Menus and the status page cover the keys' place.
-    if (w->viewFlags.load() != 0 || w->keyPage == 1 || w->keyPage == 2)
+    if (w->viewFlags.load() != 0 || w->keyPage == kPageMenuChoose || w->keyPage == kPageMenuEdit)
         return;
     int codes[kMaxActiveErrors];
     int n = SnapshotErrors(w, codes, kMaxActiveErrors);

@@ -55,8 +55,8 @@ void rejected(Works* w) {
 // Over-temperature protection and its end.
 void overTemperature(Works* w) {
     const float t1 = w->temp1, t2 = w->temp2, max = w->maxTemperature;
-    if ((t1 > max || t2 > max) && !ExistError(w, 2)) {
-        AddErrore(w, 2);
+    if ((t1 > max || t2 > max) && !ExistError(w, kAlarmHighTemp)) {
+        AddErrore(w, kAlarmHighTemp);
         AttivaDisattivaProtezione(w, 1);
         if (w->logTempEnabled == 1) {
             LogTempFunction(w, 1);
@@ -69,10 +69,10 @@ void overTemperature(Works* w) {
         std::fprintf(stderr, "!!!! ADD TEMP ERR: %02.02f %02.02f\n", t1, t2);
     } else if (!(t1 > max || t2 > max)) {
         const float low = max - static_cast<float>(w->hysteresis1.load());
-        if (t1 < low && t2 < low && ExistError(w, 2)) {
-            DeleteErrore(w, 2);
+        if (t1 < low && t2 < low && ExistError(w, kAlarmHighTemp)) {
+            DeleteErrore(w, kAlarmHighTemp);
             IncPNTIn_CMDLinear(kCmdBypassOn, w);
-            AddErrore(w, 0);
+            AddErrore(w, kAlarmHighTempEnd);
             std::fprintf(stderr, "!!!! TEMP END \n");
         }
     }
@@ -105,7 +105,7 @@ void statusReply(Works* w, const char* r, int len) {
     }
 
     // 4. After a communication failure, take the amplifier's own state.
-    if (ExistError(w, 4)) {
+    if (ExistError(w, kAlarmComm)) {
         if ((s2 & 8) && w->ampBypass == 0) {
             w->ampBypass = 1;
             std::fprintf(stderr, "STATE DA ERRORE : bypass on\n");
@@ -128,29 +128,29 @@ void statusReply(Works* w, const char* r, int len) {
 
     // 5.-8. Alarms from the fault and status bits.
     if ((fault & 0x80) && w->microResetSeen == 1)
-        AddErrore(w, 16);
+        AddErrore(w, kAlarmMicroReset);
     if (fault & 0x5F) {
         if (fault & 0x40) {
-            AddErrore(w, 19);
+            AddErrore(w, kAlarmBandStby);
         } else {
             static const char* const causes[5] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
             int bit = 4;
             while (bit > 0 && !(fault & (1 << bit)))
                 bit--;
-            w->errorTable[15].line2.set(causes[bit]);
-            AddErrore(w, 15);
+            w->errorTable[kAlarmFault].line2.set(causes[bit]);
+            AddErrore(w, kAlarmFault);
         }
     } else {
-        DeleteErrore(w, 15);
+        DeleteErrore(w, kAlarmFault);
         if (w->errorFlags.test(2))
             w->errorFlags.clear(3);
     }
     if ((fault & 0x20) && w->anState == 1 && w->tuneState == 0 && !w->tuneModeFlags.test(0x1E))
-        AddErrore(w, 3);
+        AddErrore(w, kAlarmPwrIn);
     if (s2 & 2) {
-        AddErrore(w, 1);
+        AddErrore(w, kAlarmHighSwr);
     } else {
-        DeleteErrore(w, 1);
+        DeleteErrore(w, kAlarmHighSwr);
         if (w->errorFlags.test(2))
             w->errorFlags.clear(3);
     }

@@ -63,9 +63,9 @@ void GestRetrayCMD(Works* w) {
     if (w->retryCount > 2) {
         char text[kAlarmTextSize];
         std::snprintf(text, sizeof text, "Err %c%c", l1, l2);
-        w->errorTable[4].line2.set(text);
+        w->errorTable[kAlarmComm].line2.set(text);
         if (w->errHoldoffMs == 0) {
-            AddErrore(w, 4);
+            AddErrore(w, kAlarmComm);
             w->errHoldoffMs = 2000;
         }
         std::fprintf(stderr,

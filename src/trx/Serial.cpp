@@ -36,7 +36,7 @@ bool linkOn(Works* w) {
 // Error 8, at most once per hold-off.
 void serialTimeout(Works* w, const char* line) {
     if (w->errHoldoffMs == 0) {
-        AddErrore(w, 8);
+        AddErrore(w, kAlarmTavExtio);
         w->errHoldoffMs = 2000;
         std::fprintf(stderr, "%s", line);
     }

@@ -98,7 +98,7 @@ void EscAutoTune(Works* w, int store) {
         last = tuneParam.swrVal;
     }
     if (!(last <= 6.0f)) {
-        AddErrore(w, 18);
+        AddErrore(w, kAlarmTuneMaxSwr);
         std::fprintf(stderr, "------- ERRORE MAX TUNE (%f)\n", last);
     } else if (store) {
         InsertTuneToMem(w, w->NumBanco, w->antennaIdx);
@@ -181,7 +181,7 @@ void TuneTask(Works* w) {
     if (cnttune > SWRTimeoutCICLI[limitIdx]) {
         TuneEnd(w);
         EscAutoTune(w, 0);
-        AddErrore(w, w->swrEscAutoTune == 0.0f ? 12 : 13);
+        AddErrore(w, w->swrEscAutoTune == 0.0f ? kAlarmTuneTimeout : kAlarmTuneSwr);
         AttivaDisattivaProtezione(w, 1);
         return;
     }

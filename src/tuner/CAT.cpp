@@ -136,7 +136,7 @@ int VerifyCAT(Works* w) {
 void ExitCAT(Works* w) {
     releasePort(w);
     w->setup->EnableCAT = '0';
-    AddErrore(w, 20);
+    AddErrore(w, kAlarmRemoteCat);
 }
 
 void Cat(Works* w) {

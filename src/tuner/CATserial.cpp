@@ -162,13 +162,13 @@ void SetModeWorkIDX(Works* w) {
         }
         if (s->serialLinkEnabled == '1') {
             s->serialLinkEnabled = '0';
-            DeleteErrore(w, 8);
+            DeleteErrore(w, kAlarmTavExtio);
         }
         break;
     case 0:
         if (s->serialLinkEnabled == '1') {
             s->serialLinkEnabled = '0';
-            DeleteErrore(w, 8);
+            DeleteErrore(w, kAlarmTavExtio);
         }
         if (s->catSerialEnabled == '1')
             s->catSerialEnabled = '0';

@@ -258,7 +258,7 @@ void GestioneAntennaAutomatica(Works* w) {
     const AntennaRow& r = w->antennaTable[row];
     if (r.antenna != 0 && r.antenna != w->antennaIdx + 1) {
         w->antennaIdx = r.antenna - 1;
-        if (w->keyPage == 0) {
+        if (w->keyPage == kPageMain) {
             char text[24];
             std::snprintf(text, sizeof text, "Auto %d", w->antennaIdx + 1);
             KeyLabels[0].line2[2].set(text);

@@ -56,7 +56,7 @@ void SetMode(Works* w, int mode) {
         w->tunerBypass = 1;
     }
     w->tunerWord = word;
-    if (w->keyPage == 4)
+    if (w->keyPage == kPageManualTune)
         KeyLabels[4].line2[0].set(label);
     if (w->debugEnabled)
         ModeTuneDebug.set(debug);

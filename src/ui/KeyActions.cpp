@@ -50,7 +50,7 @@ void page0(Works* w, int key, bool lng) {
             PictureLock lock(PictureMutex());
             LoadSkin(w, "statusB", 1);
             fbSetBack(w->fb);
-            w->keyPage = 6;
+            w->keyPage = kPageMemTable;
             SetModeWorkLabel(w);
         }
         break;
@@ -60,7 +60,7 @@ void page0(Works* w, int key, bool lng) {
         int shown = static_cast<uint8_t>(w->attenuatorShown + 1);
         if (w->ampStatus2 & 1) { // transmitting: standby is not offered
             if (w->ampBypass == 1)
-                AddErrore(w, 17);
+                AddErrore(w, kAlarmCmdRefused);
             else if (shown > 3)
                 shown = 0;
         } else if (shown > 4) {
@@ -87,11 +87,11 @@ void page0(Works* w, int key, bool lng) {
         break;
     case 4:
         if (!closing(w))
-            w->keyPage = 3;
+            w->keyPage = kPageTuner;
         break;
     case 5:
         if (!closing(w))
-            w->keyPage = 1;
+            w->keyPage = kPageMenuChoose;
         break;
     case 6:
         if (lng) {
@@ -126,7 +126,7 @@ int page2(Works* w, int key) {
         return ModifyParameter(w, kMenuPlus);
     case 6:
         ModifyParameter(w, kMenuEnter);
-        w->keyPage = w->viewFlags.test(2) ? 6 : 1;
+        w->keyPage = w->viewFlags.test(2) ? kPageMemTable : kPageMenuChoose;
         return 0;
     default:
         return 0;
@@ -138,7 +138,7 @@ void page3(Works* w, int key, bool lng) {
     switch (key) {
     case 1:
         if (w->tuneState == 0)
-            w->keyPage = 0;
+            w->keyPage = kPageMain;
         break;
     case 4:
         GoTune(w);
@@ -165,7 +165,7 @@ void page3(Works* w, int key, bool lng) {
         } else if (!w->manualTune) {
             w->manualTune = 1;
             IncPNTIn_CMDLinear(kCmdTuneQuery, w);
-            w->keyPage = 4;
+            w->keyPage = kPageManualTune;
             ImpostaLblManuale(w);
         } else {
             w->manualTune = 0;
@@ -202,7 +202,7 @@ int page4(Works* w, int key, bool lng) {
             w->txButtonFlags.change(2, 1); // a receive request
             w->targetBank = w->NumBanco.load();
             w->targetAntenna = w->antennaIdx.load();
-            w->keyPage = 8;
+            w->keyPage = kPageSaveTune;
         } else if (w->tuneState == 0) {
             const int mode = w->tuneMode;
             WaitSemaforoTuneval(w);
@@ -241,25 +241,25 @@ int page4(Works* w, int key, bool lng) {
 void page5(Works* w, int key) {
     const int code = w->deviceErrorCode;
     if (key == 5) {
-        if (code == 1)
+        if (code == kDevErrLinear)
             StartThreadLinear(w);
-        else if (code == 2)
+        else if (code == kDevErrCat)
             StartThreadCATserial(w);
-        else if (code == 3)
+        else if (code == kDevErrSerial)
             StartThreadTAV(w);
-        else if (code == 5)
+        else if (code == kDevErrUsb)
             StartTavReadFFT(w);
-        w->deviceErrorCode = -1;
+        w->deviceErrorCode = kDevErrRetry;
     } else if (key == 6) {
-        if (code == 1)
+        if (code == kDevErrLinear)
             StartThreadLinear(w);
-        else if (code == 2)
+        else if (code == kDevErrCat)
             w->setup->EnableCAT = '0';
-        else if (code == 3)
+        else if (code == kDevErrSerial)
             w->setup->serialLinkEnabled = '0';
-        else if (code == 5)
+        else if (code == kDevErrUsb)
             w->setup->EnableFFT = '0';
-        w->deviceErrorCode = -1;
+        w->deviceErrorCode = kDevErrRetry;
     }
 }
 
@@ -269,7 +269,7 @@ void page6(Works* w, int key) {
     case 1:
         w->viewFlags.clear(2);
         SetWorkImg(w);
-        w->keyPage = 0;
+        w->keyPage = kPageMain;
         break;
     case 2:
         ChangeInterfaceBanco(w);
@@ -281,11 +281,11 @@ void page6(Works* w, int key) {
         w->editRow = w->editRow >= rows - 1 ? 0 : w->editRow + 1;
         break;
     case 5:
-        w->keyPage = 9;
+        w->keyPage = kPageBankUtil;
         break;
     case 6:
         w->editColumn = 0;
-        w->keyPage = 7;
+        w->keyPage = kPageMemEdit;
         break;
     default:
         break;
@@ -297,7 +297,7 @@ void page7(Works* w, int key) {
     case 1:
         LoadTabConfig(w, w->NumBanco);
         w->editColumn = -1;
-        w->keyPage = 6;
+        w->keyPage = kPageMemTable;
         SetModeWorkLabel(w); // writes only on its own page: after the change
         break;
     case 2:
@@ -323,7 +323,7 @@ void page7(Works* w, int key) {
 void page8(Works* w, int key) {
     switch (key) {
     case 1:
-        w->keyPage = 0;
+        w->keyPage = kPageMain;
         break;
     case 2:
         w->targetBank = w->targetBank + 1 >= w->MAXbank ? 0 : w->targetBank + 1;
@@ -339,7 +339,7 @@ void page8(Works* w, int key) {
         } else {
             w->keyNotice.set(2); // "ATU ByPass not saved!"
         }
-        w->keyPage = 3;
+        w->keyPage = kPageTuner;
         break;
     default:
         break;
@@ -348,37 +348,37 @@ void page8(Works* w, int key) {
 
 void page9to11(Works* w, int page, int key) {
     const int banks = w->MAXbank;
-    if (page == 9) {
+    if (page == kPageBankUtil) {
         if (key == 1) {
-            w->keyPage = 6;
+            w->keyPage = kPageMemTable;
             SetModeWorkLabel(w);
         } else if (key == 2) {
             w->copyOrigin = w->NumBanco.load();
-            w->keyPage = 10;
+            w->keyPage = kPageBankCopy;
         } else if (key == 3) {
             w->resetTarget = w->NumBanco.load();
-            w->keyPage = 11;
+            w->keyPage = kPageBankReset;
         }
-    } else if (page == 10) {
+    } else if (page == kPageBankCopy) {
         if (key == 1) {
-            w->keyPage = 6;
+            w->keyPage = kPageMemTable;
         } else if (key == 2) {
             w->copyOrigin = w->copyOrigin + 1 >= banks ? 0 : w->copyOrigin + 1;
         } else if (key == 3) {
             w->copyDest = w->copyDest + 1 >= banks ? 0 : w->copyDest + 1;
         } else if (key == 6) {
             CopyBank(w, w->copyOrigin, w->copyDest);
-            w->keyPage = 6;
+            w->keyPage = kPageMemTable;
         }
     } else {
         if (key == 1) {
-            w->keyPage = 6;
+            w->keyPage = kPageMemTable;
         } else if (key == 2) {
             // The value after the last bank stands for all banks.
             w->resetTarget = w->resetTarget >= banks ? 0 : w->resetTarget + 1;
         } else if (key == 6) {
             ResetBank(w, w->resetTarget);
-            w->keyPage = 6;
+            w->keyPage = kPageMemTable;
         }
     }
 }
@@ -400,43 +400,43 @@ int DecodeTasto(Works* w, int key, int longBits) {
     int repeat = 0;
     const int page = w->keyPage;
     switch (page) {
-    case 0:
+    case kPageMain:
         page0(w, key, lng);
         break;
-    case 1:
+    case kPageMenuChoose:
         if (key == 1)
-            w->keyPage = 0;
+            w->keyPage = kPageMain;
         else if (key == 3)
             MenuPrevious(w);
         else if (key == 4)
             MenuNext(w);
         else if (key == 6 && !MenuItemReadOnly(w))
-            w->keyPage = 2;
+            w->keyPage = kPageMenuEdit;
         break;
-    case 2:
+    case kPageMenuEdit:
         repeat = page2(w, key);
         break;
-    case 3:
+    case kPageTuner:
         page3(w, key, lng);
         break;
-    case 4:
+    case kPageManualTune:
         repeat = page4(w, key, lng);
         break;
-    case 5:
+    case kPageDeviceError:
         page5(w, key);
         break;
-    case 6:
+    case kPageMemTable:
         page6(w, key);
         break;
-    case 7:
+    case kPageMemEdit:
         page7(w, key);
         break;
-    case 8:
+    case kPageSaveTune:
         page8(w, key);
         break;
-    case 9:
-    case 10:
-    case 11:
+    case kPageBankUtil:
+    case kPageBankCopy:
+    case kPageBankReset:
         page9to11(w, page, key);
         break;
     default:

@@ -55,7 +55,7 @@ void setLine2(int page, int key, const char* text) { KeyLabels[page].line2[key].
 void dynamicLabels(Works* w) {
     char text[kKeyLabelSize + 8];
     switch (w->keyPage) {
-    case 0:
+    case kPageMain:
         std::snprintf(text, sizeof text, "BANK%i", w->NumBanco.load());
         setLine2(0, 0, text);
         SetAttenuatorLabel(w);
@@ -64,22 +64,22 @@ void dynamicLabels(Works* w) {
         std::snprintf(text, sizeof text, "    %d", w->screenPage.load());
         setLine2(0, 5, text);
         break;
-    case 3:
+    case kPageTuner:
         LabelByPassATU(w);
         break;
-    case 4:
+    case kPageManualTune:
         ImpostaLblManuale(w);
         break;
-    case 6:
+    case kPageMemTable:
         SetModeWorkLabel(w);
         break;
-    case 8:
+    case kPageSaveTune:
         LabelSAVEATU(w);
         break;
-    case 10:
+    case kPageBankCopy:
         LblCOPY(w);
         break;
-    case 11:
+    case kPageBankReset:
         LblRESET(w);
         break;
     default:
@@ -100,7 +100,7 @@ void InitKeyLabels() {
 }
 
 void SetAttenuatorLabel(Works* w) {
-    if (w->keyPage != 0)
+    if (w->keyPage != kPageMain)
         return;
     char text[kKeyLabelSize + 8];
     if (w->ampBypass == 1)
@@ -115,7 +115,7 @@ void GetLblInterface(int type, char* text, int size) {
 }
 
 void SetModeWorkLabel(Works* w) {
-    if (w->keyPage != 6)
+    if (w->keyPage != kPageMemTable)
         return;
     char text[kKeyLabelSize];
     GetLblInterface(w->ModeWorkIdx, text, sizeof text);
@@ -123,7 +123,7 @@ void SetModeWorkLabel(Works* w) {
 }
 
 void LabelByPassATU(Works* w) {
-    if (w->keyPage != 3)
+    if (w->keyPage != kPageTuner)
         return;
     if (w->tuneEnabled < 0)
         setLine2(3, 3, "NotInst");
@@ -133,7 +133,7 @@ void LabelByPassATU(Works* w) {
 }
 
 void LabelSAVEATU(Works* w) {
-    if (w->keyPage != 8)
+    if (w->keyPage != kPageSaveTune)
         return;
     char text[kKeyLabelSize + 8];
     std::snprintf(text, sizeof text, "   %i", w->targetBank.load());
@@ -143,7 +143,7 @@ void LabelSAVEATU(Works* w) {
 }
 
 void LblCOPY(Works* w) {
-    if (w->keyPage != 10)
+    if (w->keyPage != kPageBankCopy)
         return;
     char text[kKeyLabelSize + 8];
     std::snprintf(text, sizeof text, "    %i", w->copyOrigin.load());
@@ -153,7 +153,7 @@ void LblCOPY(Works* w) {
 }
 
 void LblRESET(Works* w) {
-    if (w->keyPage != 11)
+    if (w->keyPage != kPageBankReset)
         return;
     char text[kKeyLabelSize + 8];
     if (w->resetTarget >= w->MAXbank)
@@ -166,7 +166,7 @@ void LblRESET(Works* w) {
 void LblMenuAntenna(Works* w) { SetModeWorkLabel(w); }
 
 void ImpostaLblManuale(Works* w) {
-    if (w->keyPage != 4)
+    if (w->keyPage != kPageManualTune)
         return;
     char text[kKeyLabelSize + 8];
     const int mode = DecodeModoFromTuneval(w->tunerWord);
@@ -199,7 +199,7 @@ void LoadButtons(Works* w) {
 
     dynamicLabels(w);
     const int alarms = w->activeErrorCount;
-    const bool resetKey = alarms != 0 && !(alarms == 1 && ExistError(w, 2));
+    const bool resetKey = alarms != 0 && !(alarms == 1 && ExistError(w, kAlarmHighTemp));
     for (int k = 0; k < 6; k++) {
         const char* l1;
         const char* l2;
@@ -213,8 +213,8 @@ void LoadButtons(Works* w) {
         }
         // Arrows only where the value has positions to move between; ENTER only
         // where the entry can be edited.
-        if ((page == 2 && (k == 1 || k == 2) && !MenuItemLeftRight(w)) ||
-            (page == 1 && k == 5 && MenuItemReadOnly(w))) {
+        if ((page == kPageMenuEdit && (k == 1 || k == 2) && !MenuItemLeftRight(w)) ||
+            (page == kPageMenuChoose && k == 5 && MenuItemReadOnly(w))) {
             l1 = " ";
             l2 = " ";
         }

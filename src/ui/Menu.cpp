@@ -1,4 +1,6 @@
-// The settings menu entries and their edit rules.
+// The settings menu: one table describes each of the 30 entries (number, title,
+// item, value and its text, edit rule, what ENTER does, the setup key it saves
+// and its scaling); ModifyParameter and LoadParameterMenu only read it.
 #include "ui/Menu.h"
 
 #include "amp/Alarms.h"
@@ -17,45 +19,70 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
-constexpr MenuEntryDef entry(int number, const char* title, const char* item, bool leftRight = false) {
-    MenuEntryDef e{};
-    e.number = number;
-    for (int i = 0; title[i] && i < 20; i++)
-        e.title[i] = title[i];
-    for (int i = 0; item[i] && i < 19; i++)
-        e.items[0].name[i] = item[i];
-    e.items[0].leftRight = leftRight ? 1 : 0;
-    e.itemCount = 1;
-    return e;
-}
+// How the edit actions other than ENTER change an entry's value.
+enum class Edit {
+    Toggle,  // every action flips it between 0 and 1
+    Step,    // PLUS adds `step`, MINUS takes it off, within the entry's bounds
+    Choice,  // PLUS the next of the choices, MINUS the previous, wrapping
+    Next,    // any action: the next of the choices, wrapping
+    Address, // PLUS/MINUS change the octet under the cursor, LEFT/RIGHT move it
+    Own,     // the entry's own function
+};
+// What a Step does at its bounds.
+enum class Bound {
+    None,  // no bounds
+    Wrap,  // past one end to the other
+    Clamp, // the result is held at the end
+    Keep,  // a step that would leave the range is not taken
+};
+// What ENTER does.
+enum class Enter { Save, FreqSens, Lan, Nothing, Own };
 
-// Hundredths and tenths kept exact while stepping.
-float stepRound(float v, float step, float unit) {
-    return static_cast<float>(std::lround((v + step) * unit) / static_cast<double>(unit));
-}
+struct MenuSpec {
+    int number;
+    const char* title;
+    const char* item;
+    // The value, as a number.
+    double (*get)(Works*);
+    void (*set)(Works*, double);
+    // Its text: `format` with the value (an int, or a double when `real`), or with
+    // the text choices[value] when there are choices.
+    const char* format;
+    bool real = false;
+    const char* const* choices = nullptr;
+    int choiceCount = 0;
+    Edit edit = Edit::Toggle;
+    double step = 0;
+    double lo = 0, hi = 0;
+    Bound bound = Bound::None;
+    double (*hiOf)(Works*) = nullptr; // an upper end that is itself a setting
+    double unit = 0;                  // results rounded to 1/unit (10 tenths); 0: whole numbers
+    bool repeats = false;             // PLUS and MINUS repeat while held
+    bool lrRepeats = false;           // LEFT and RIGHT too
+    bool lrSaves = false;             // LEFT and RIGHT also save
+    Enter enter = Enter::Save;
+    const char* key = nullptr; // the setup key that ENTER saves
+    int scale = 1;             // the file holds the value times this
+    bool itemZeroOnly = false; // acts and shows only while menuItem is 0
+    // Edit::Own and Enter::Own: the action, its repeat flag as result.
+    int (*own)(Works*, int action) = nullptr;
+};
+
+const char* const kOffOn[2] = {"Off", "On"};
+const char* const kOFFON[2] = {"OFF", "ON"};
+const char* const kFreqInputs[2] = {"FQ1", "FQ2"};
+const char* const kNoYes[2] = {"No", "Yes"};
+const char* const kLocalRemote[2] = {"Local", "Remote"};
+const char* const kTempUnits[2] = {"Celsius", "Fahrenheit"};
+const char* const kPowerUnits[2] = {"Watt", "dBm"};
+const char* const kDefaults[2] = {"No Default", "Set Default"};
+const char* const kOffHw[1] = {"OFF"};
 
 void save(Works* w) { writeSetup(w); }
-
-// A choice of 0..4 that wraps round at both ends.
-int cycle0to4(int v, bool plus, bool minus) {
-    if (plus)
-        v = v >= 4 ? 0 : v + 1;
-    if (minus)
-        v = v <= 0 ? 4 : v - 1;
-    return v;
-}
-
-// An on/off entry: the arrows switch it, the enter key stores it.
-template <class Flag> int toggleOrSave(Works* w, bool enter, Flag& flag) {
-    if (enter)
-        save(w);
-    else
-        flag = flag ? 0 : 1;
-    return 0;
-}
 
 // Switching between local and remote operation (leaving local checks that the
 // transceiver, its CAT port, its audio and the serial link are there).
@@ -80,20 +107,24 @@ void remoteChoice(Works* w) {
     }
     w->remoteRestart = 1;
     if (i == 1)
-        AddErrore(w, 5);
+        AddErrore(w, kAlarmRemoteUsb);
     else if (i == 2)
-        AddErrore(w, 20);
+        AddErrore(w, kAlarmRemoteCat);
     else if (i == 3)
-        AddErrore(w, 9);
+        AddErrore(w, kAlarmAudioRead);
     if (j == 0)
-        AddErrore(w, 6);
+        AddErrore(w, kAlarmAudioMissing);
     if (ser != '1')
-        AddErrore(w, 7);
+        AddErrore(w, kAlarmTavMode);
     w->keyNotice.set(4); // "Set to Local Mode: Remote not started. Verify connections"
     std::fprintf(stderr, "Remote ERROR!\n");
 }
 
-void remoteApply(Works* w) {
+int remoteMode(Works* w, int action) {
+    if (action != kMenuEnter) {
+        remoteChoice(w);
+        return 0;
+    }
     if (w->remoteEnabled) {
         if (w->setup->WebSocket == '0') {
             w->setup->WebSocket = '1';
@@ -103,49 +134,323 @@ void remoteApply(Works* w) {
     } else {
         ExitThreadRemote(w);
     }
+    return 0;
 }
 
-void factoryDefault(Works* w) {
+// Target SWR: 0 is "off", and a target below 1.0 means nothing, so the steps
+// jump over that gap in both directions.
+int targetSwr(Works* w, int action) {
+    float v = w->swrEscAutoTune;
+    const bool plus = action == kMenuPlus, minus = action == kMenuMinus;
+    if (plus || minus) {
+        v = static_cast<float>(std::lround((v + (plus ? 0.01f : -0.01f)) * 100.0f) / 100.0);
+        if (v < 1.0f)
+            v = plus ? 1.0f : 0.0f;
+    }
+    w->swrEscAutoTune = v;
+    return plus || minus || action == kMenuLeft || action == kMenuRight;
+}
+
+// Point Div: 1, 2, 5, 10, 20.
+int pointDiv(Works*, int action) {
+    int v = PointDiv;
+    if (action == kMenuPlus && v < 20) {
+        v *= 2;
+        if (v == 4)
+            v = 5;
+    }
+    if (action == kMenuMinus && v >= 2)
+        v /= 2;
+    PointDiv = v;
+    return 0;
+}
+
+int factoryDefault(Works* w, int) {
+    if (!w->factoryArmed)
+        return 0;
     DeleteAllBanks(w);
     initSetup(w);
     writeSetup(w);
     readSetup(w);
+    w->factoryArmed = 0;
+    return 0;
+}
+
+int offHw(Works* w, int) {
+    w->panelCmd = 0x85; // the converter switches the unit off
+    return 0;
+}
+
+int fwUpdate(Works* w, int) {
+    if (w->serviceFlags.test(1)) {
+        IncPNTIn_CMDLinear(kCmdFwUpdate, w);
+        std::fprintf(stderr, "Start AGGFW\n");
+    }
+    return 0;
+}
+
+int uiUpdate(Works* w, int) {
+    if (w->serviceFlags.test(8)) {
+        std::fprintf(stderr, "Start AGG UI...\n");
+        plat_system("/opt/TavZim/getpack.sh");
+    }
+    return 0;
+}
+
+int remoteService(Works* w, int) {
+    if (w->serviceFlags.test(2)) {
+        RemoteConnection();
+        std::fprintf(stderr, "Start REMOTE SRV\n");
+    }
+    return 0;
+}
+
+void setBit(SharedFlags<uint8_t>& flags, uint8_t bit, double on) {
+    if (on)
+        flags.set(bit);
+    else
+        flags.clear(bit);
+}
+
+// clang-format off
+const MenuSpec kMenu[kMenuEntries] = {
+    {.number = 1, .title = "MAX BANK", .item = " ",
+     .get = [](Works* w) -> double { return w->MAXbank; },
+     .set = [](Works* w, double v) { w->MAXbank = static_cast<int>(v); },
+     .format = "%d", .edit = Edit::Step, .step = 1, .lo = 2, .hi = 20, .bound = Bound::Wrap,
+     .lrSaves = true, .key = "MAXbank"},
+    {.number = 2, .title = "FREQ", .item = "Input Sens",
+     .get = [](Works* w) -> double { return w->freqSensIn ? 1 : 0; },
+     .set = [](Works* w, double v) { w->freqSensIn = static_cast<uint8_t>(v); },
+     .format = "%s", .choices = kFreqInputs, .choiceCount = 2,
+     .enter = Enter::FreqSens, .key = "FreqSensIn"},
+    // Up to 9990: the file keeps four digits.
+    {.number = 3, .title = "FREQ", .item = "Period (ms)",
+     .get = [](Works* w) -> double { return w->freqPeriod; },
+     .set = [](Works* w, double v) { w->freqPeriod = static_cast<int>(v); },
+     .format = "%d", .edit = Edit::Step, .step = 10, .lo = 1, .hi = 9999, .bound = Bound::Keep,
+     .repeats = true, .enter = Enter::FreqSens, .key = "FreqPeriodTime"},
+    // The whole request byte becomes 1 or 0.
+    {.number = 4, .title = "AUTO TUNE", .item = "Enable TAV Tune",
+     .get = [](Works* w) -> double { return w->tuneModeFlags.test(1) ? 1 : 0; },
+     .set = [](Works* w, double v) { w->tuneModeFlags.replace(v ? 1 : 0); },
+     .format = "%s", .choices = kOffOn, .choiceCount = 2, .key = "AutoTuneMode"},
+    {.number = 5, .title = "AUTO TUNE", .item = "Force Attenuator",
+     .get = [](Works* w) -> double { return w->attenuatorTune & 3; },
+     .set = [](Works* w, double v) { w->attenuatorTune = static_cast<uint8_t>(v); },
+     .format = "%sdB", .choices = AttVectStr, .choiceCount = 4, .edit = Edit::Next,
+     .key = "AttenuatorTune"},
+    {.number = 6, .title = "AUTO TUNE", .item = "Target SWR (0=Off)",
+     .get = [](Works* w) -> double { return w->swrEscAutoTune; },
+     .set = [](Works* w, double v) { w->swrEscAutoTune = static_cast<float>(v); },
+     .format = "%02.02f", .real = true, .edit = Edit::Own, .lo = 0, .hi = 10,
+     .bound = Bound::Clamp, .key = "SWRescAutoTune", .scale = 100, .own = targetSwr},
+    {.number = 7, .title = "AUTO TUNE", .item = "AutoTune Timeout",
+     .get = [](Works* w) -> double { return w->autoTuneMaxCycles; },
+     .set = [](Works* w, double v) { w->autoTuneMaxCycles = static_cast<uint8_t>(v); },
+     .format = "%s", .choices = SWRTimeout, .choiceCount = 5, .edit = Edit::Choice,
+     .key = "AutoTuneMaxCicli"},
+    // Bit 7 set: no tuner fitted; the low bits stay.
+    {.number = 8, .title = "AUTO TUNE", .item = "ATU Installed",
+     .get = [](Works* w) -> double { return w->tuneEnabled >= 0 ? 1 : 0; },
+     .set = [](Works* w, double v) {
+         const uint8_t b = static_cast<uint8_t>(w->tuneEnabled);
+         w->tuneEnabled = static_cast<int8_t>(v ? b & 0x7F : b | 0x80);
+         std::fprintf(stderr, "----------> SAVE ATU: 0x%0X\n",
+                      static_cast<unsigned>(static_cast<uint8_t>(w->tuneEnabled)));
+     },
+     .format = "%s", .choices = kNoYes, .choiceCount = 2, .key = "TUNEenabled"},
+    {.number = 9, .title = "TAV ZIM USE MODE", .item = " ",
+     .get = [](Works* w) -> double { return w->remoteEnabled ? 1 : 0; },
+     .set = nullptr, .format = "%s", .choices = kLocalRemote, .choiceCount = 2,
+     .edit = Edit::Own, .enter = Enter::Own, .itemZeroOnly = true, .own = remoteMode},
+    {.number = 10, .title = "NETWORK LAN", .item = "IP", .get = nullptr, .set = nullptr,
+     .format = nullptr, .edit = Edit::Address, .enter = Enter::Lan},
+    {.number = 11, .title = "NETWORK LAN", .item = "SUBNET", .get = nullptr, .set = nullptr,
+     .format = nullptr, .edit = Edit::Address, .enter = Enter::Lan},
+    {.number = 12, .title = "NETWORK LAN", .item = "GATEWAY", .get = nullptr, .set = nullptr,
+     .format = nullptr, .edit = Edit::Address, .enter = Enter::Lan},
+    {.number = 13, .title = "NETWORK LAN", .item = "DNS", .get = nullptr, .set = nullptr,
+     .format = nullptr, .edit = Edit::Address, .enter = Enter::Lan},
+    // The plot's values live for the process only.
+    {.number = 14, .title = "PLOT", .item = "Ref Lev",
+     .get = [](Works*) -> double { return RefLevel; },
+     .set = [](Works*, double v) { RefLevel = static_cast<int>(v); },
+     .format = "%d", .edit = Edit::Step, .step = 10, .enter = Enter::Nothing},
+    {.number = 15, .title = "PLOT", .item = "Ref Pos",
+     .get = [](Works*) -> double { return RefPos; },
+     .set = [](Works*, double v) { RefPos = static_cast<int>(v); },
+     .format = "%d", .edit = Edit::Step, .step = 1, .lo = 0, .hi = 10, .bound = Bound::Keep,
+     .enter = Enter::Nothing},
+    {.number = 16, .title = "PLOT", .item = "Point Div",
+     .get = [](Works*) -> double { return PointDiv; },
+     .set = nullptr, .format = "%d", .edit = Edit::Own, .enter = Enter::Nothing, .own = pointDiv},
+    {.number = 17, .title = "PLOT", .item = "Offset",
+     .get = [](Works* w) -> double { return w->plotOffset; },
+     .set = [](Works* w, double v) { w->plotOffset = v; },
+     .format = "%3.02f", .real = true, .edit = Edit::Step, .step = 0.1, .unit = 10,
+     .repeats = true, .lrRepeats = true, .lrSaves = true, .key = "OffsetPlot", .scale = 10},
+    {.number = 50, .title = "VIEW SCREEN", .item = "DateTime",
+     .get = [](Works* w) -> double { return w->viewTimeStr ? 1 : 0; },
+     .set = [](Works* w, double v) { w->viewTimeStr = static_cast<uint8_t>(v); },
+     .format = "%s", .choices = kOFFON, .choiceCount = 2, .key = "ViewTimeStr"},
+    {.number = 51, .title = "TEMPERATURE UNITS", .item = " ",
+     .get = [](Works* w) -> double { return w->tempMode == 1 ? 1 : 0; },
+     .set = [](Works* w, double v) { w->tempMode = static_cast<uint8_t>(v); },
+     .format = "%s", .choices = kTempUnits, .choiceCount = 2, .key = "TempMode",
+     .itemZeroOnly = true},
+    {.number = 52, .title = "PEAK POWER METER", .item = " ",
+     .get = [](Works* w) -> double { return w->pwrPeakEnabled ? 1 : 0; },
+     .set = [](Works* w, double v) { w->pwrPeakEnabled = static_cast<uint8_t>(v); },
+     .format = "%s", .choices = kOFFON, .choiceCount = 2, .key = "EnablePwrPeak",
+     .itemZeroOnly = true},
+    {.number = 53, .title = "PEAK POWER METER", .item = "Release Time (ms)",
+     .get = [](Works*) -> double { return TimerPeakSec; },
+     .set = [](Works*, double v) { TimerPeakSec = static_cast<int>(v); },
+     .format = "%i", .edit = Edit::Step, .step = 10, .lo = 0, .hi = 5000, .bound = Bound::Keep,
+     .repeats = true, .lrRepeats = true, .lrSaves = true, .key = "Peak_Time"},
+    {.number = 54, .title = "TEMPERATURE ALARM", .item = " SET POINT",
+     .get = [](Works* w) -> double { return w->maxTemperature; },
+     .set = [](Works* w, double v) { w->maxTemperature = static_cast<float>(v); },
+     .format = "%02.02f", .real = true, .edit = Edit::Step, .step = 0.1, .lo = 20,
+     .bound = Bound::Clamp, .hiOf = [](Works* w) -> double { return w->maxTempAllowed; },
+     .unit = 10, .repeats = true, .lrRepeats = true, .key = "MaxTemperature", .scale = 10,
+     .itemZeroOnly = true},
+    {.number = 55, .title = "SET POWER UNITS", .item = " ",
+     .get = [](Works* w) -> double { return w->powerUnits == 1 ? 1 : 0; },
+     .set = [](Works* w, double v) { w->powerUnits = static_cast<uint8_t>(v); },
+     .format = "%s", .choices = kPowerUnits, .choiceCount = 2, .key = "PowerUnits",
+     .itemZeroOnly = true},
+    {.number = 56, .title = "SCREEN SAVER TIMEOUT", .item = " ",
+     .get = [](Works* w) -> double { return w->saveScreenIdx; },
+     .set = [](Works* w, double v) { w->saveScreenIdx = static_cast<uint8_t>(v); },
+     .format = "%s", .choices = SaveScreenVal, .choiceCount = 5, .edit = Edit::Choice,
+     .key = "SaveScreenIdx", .itemZeroOnly = true},
+    {.number = 57, .title = "FACTORY DEFAULT", .item = " ",
+     .get = [](Works* w) -> double { return w->factoryArmed ? 1 : 0; },
+     .set = [](Works* w, double v) { w->factoryArmed = static_cast<uint8_t>(v); },
+     .format = "%s", .choices = kDefaults, .choiceCount = 2, .enter = Enter::Own,
+     .itemZeroOnly = true, .own = factoryDefault},
+    {.number = 58, .title = "BUTTON TIME", .item = "Long Press Time",
+     .get = [](Works*) -> double { return TIME_LONG_PRESS; },
+     .set = [](Works*, double v) { TIME_LONG_PRESS = v; },
+     .format = "%01.01f sec", .real = true, .edit = Edit::Step, .step = 0.1, .lo = 0.3, .hi = 5.0,
+     .bound = Bound::Clamp, .unit = 10, .lrSaves = true, .key = "BTN_longpress_Time", .scale = 10,
+     .itemZeroOnly = true},
+    // Any action, ENTER too, switches the unit off.
+    {.number = 96, .title = "OFF HW", .item = " ", .get = [](Works*) -> double { return 0; },
+     .set = nullptr, .format = "%s", .choices = kOffHw, .choiceCount = 1, .edit = Edit::Own,
+     .enter = Enter::Own, .itemZeroOnly = true, .own = offHw},
+    {.number = 97, .title = "FW UPDATE", .item = " ",
+     .get = [](Works* w) -> double { return w->serviceFlags.test(1) ? 1 : 0; },
+     .set = [](Works* w, double v) { setBit(w->serviceFlags, 1, v); },
+     .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = Enter::Own,
+     .itemZeroOnly = true, .own = fwUpdate},
+    {.number = 98, .title = "UI UPDATE", .item = " ",
+     .get = [](Works* w) -> double { return w->serviceFlags.test(8) ? 1 : 0; },
+     .set = [](Works* w, double v) { setBit(w->serviceFlags, 8, v); },
+     .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = Enter::Own,
+     .itemZeroOnly = true, .own = uiUpdate},
+    {.number = 99, .title = "REMOTE SERVICE", .item = " ",
+     .get = [](Works* w) -> double { return w->serviceFlags.test(2) ? 1 : 0; },
+     .set = [](Works* w, double v) { setBit(w->serviceFlags, 2, v); },
+     .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = Enter::Own,
+     .itemZeroOnly = true, .own = remoteService},
+};
+// clang-format on
+
+constexpr MenuEntryDef entryDef(const MenuSpec& m) {
+    MenuEntryDef e{};
+    e.number = m.number;
+    for (int i = 0; m.title[i] && i < 20; i++)
+        e.title[i] = m.title[i];
+    for (int i = 0; m.item[i] && i < 19; i++)
+        e.items[0].name[i] = m.item[i];
+    e.items[0].leftRight = m.edit == Edit::Address ? 1 : 0;
+    e.itemCount = 1;
+    return e;
+}
+
+template <size_t... I> constexpr std::array<MenuEntryDef, kMenuEntries> entryDefs(std::index_sequence<I...>) {
+    return {entryDef(kMenu[I])...};
+}
+
+double rounded(double v, double unit) {
+    return unit > 0 ? static_cast<double>(std::lround(v * unit)) / unit : std::round(v);
+}
+
+// One PLUS or MINUS on a Step entry.
+void step(Works* w, const MenuSpec& m, bool plus) {
+    const double v = m.get(w);
+    double next = rounded(v + (plus ? m.step : -m.step), m.unit);
+    const double hi = m.hiOf ? m.hiOf(w) : m.hi;
+    switch (m.bound) {
+    case Bound::None:
+        break;
+    case Bound::Wrap:
+        if (next > hi)
+            next = m.lo;
+        if (next < m.lo)
+            next = hi;
+        break;
+    case Bound::Clamp:
+        next = next < m.lo ? m.lo : next > hi ? hi : next;
+        break;
+    case Bound::Keep:
+        if (next < m.lo || next > hi)
+            next = v;
+        break;
+    }
+    m.set(w, next);
+}
+
+// A value with clamped bounds is kept within them whatever the action, ENTER too,
+// so that a value from the file outside them is never saved again.
+void settle(Works* w, const MenuSpec& m) {
+    if (m.bound != Bound::Clamp)
+        return;
+    const double v = m.get(w), hi = m.hiOf ? m.hiOf(w) : m.hi;
+    if (v < m.lo || v > hi)
+        m.set(w, v < m.lo ? m.lo : hi);
+}
+
+int choiceIndex(Works* w, const MenuSpec& m) {
+    const int v = static_cast<int>(m.get(w));
+    return v < 0 ? 0 : v >= m.choiceCount ? m.choiceCount - 1 : v;
+}
+
+void enter(Works* w, const MenuSpec& m) {
+    switch (m.enter) {
+    case Enter::Save:
+        save(w);
+        break;
+    case Enter::FreqSens:
+        IncPNTIn_CMDLinear(kCmdFreqSens, w);
+        save(w);
+        break;
+    case Enter::Lan:
+        SaveLanParam();
+        break;
+    case Enter::Nothing:
+        break;
+    case Enter::Own:
+        m.own(w, kMenuEnter);
+        break;
+    }
 }
 
 } // namespace
 
-const MenuEntryDef menuPar[kMenuEntries] = {
-    entry(1, "MAX BANK", " "),
-    entry(2, "FREQ", "Input Sens"),
-    entry(3, "FREQ", "Period (ms)"),
-    entry(4, "AUTO TUNE", "Enable TAV Tune"),
-    entry(5, "AUTO TUNE", "Force Attenuator"),
-    entry(6, "AUTO TUNE", "Target SWR (0=Off)"),
-    entry(7, "AUTO TUNE", "AutoTune Timeout"),
-    entry(8, "AUTO TUNE", "ATU Installed"),
-    entry(9, "TAV ZIM USE MODE", " "),
-    entry(10, "NETWORK LAN", "IP", true),
-    entry(11, "NETWORK LAN", "SUBNET", true),
-    entry(12, "NETWORK LAN", "GATEWAY", true),
-    entry(13, "NETWORK LAN", "DNS", true),
-    entry(14, "PLOT", "Ref Lev"),
-    entry(15, "PLOT", "Ref Pos"),
-    entry(16, "PLOT", "Point Div"),
-    entry(17, "PLOT", "Offset"),
-    entry(50, "VIEW SCREEN", "DateTime"),
-    entry(51, "TEMPERATURE UNITS", " "),
-    entry(52, "PEAK POWER METER", " "),
-    entry(53, "PEAK POWER METER", "Release Time (ms)"),
-    entry(54, "TEMPERATURE ALARM", " SET POINT"),
-    entry(55, "SET POWER UNITS", " "),
-    entry(56, "SCREEN SAVER TIMEOUT", " "),
-    entry(57, "FACTORY DEFAULT", " "),
-    entry(58, "BUTTON TIME", "Long Press Time"),
-    entry(96, "OFF HW", " "),
-    entry(97, "FW UPDATE", " "),
-    entry(98, "UI UPDATE", " "),
-    entry(99, "REMOTE SERVICE", " "),
-};
+const std::array<MenuEntryDef, kMenuEntries> menuPar =
+    entryDefs(std::make_index_sequence<kMenuEntries>());
+
+const char* MenuSetupKey(int entry, int* scale) {
+    if (entry < 0 || entry >= kMenuEntries)
+        return nullptr;
+    if (scale)
+        *scale = kMenu[entry].scale;
+    return kMenu[entry].key;
+}
 
 bool MenuAddress(int e, MenuAddressRef* ref) {
     switch (e) {
@@ -188,315 +493,69 @@ bool MenuItemLeftRight(Works* w) {
 
 int ModifyParameter(Works* w, int action) {
     const int e = w->menuEntry;
-    const bool enter = action == kMenuEnter;
+    if (e < 0 || e >= kMenuEntries)
+        return 0;
+    const MenuSpec& m = kMenu[e];
+    if (m.itemZeroOnly && w->menuItem != 0)
+        return 0;
+    if (action == kMenuEnter) {
+        settle(w, m);
+        enter(w, m);
+        return 0;
+    }
     const bool plus = action == kMenuPlus, minus = action == kMenuMinus;
     const bool leftRight = action == kMenuLeft || action == kMenuRight;
-    switch (e) {
-    case 0: {
-        int v = w->MAXbank;
-        if (plus)
-            v = v + 1 > 20 ? 2 : v + 1;
-        if (minus)
-            v = v - 1 < 2 ? 20 : v - 1;
-        w->MAXbank = v;
-        if (enter || leftRight)
-            save(w);
-        return 0;
-    }
-    case 1:
-        if (enter) {
-            IncPNTIn_CMDLinear(kCmdFreqSens, w);
-            save(w);
-        } else {
-            w->freqSensIn = w->freqSensIn ? 0 : 1;
+    switch (m.edit) {
+    case Edit::Toggle:
+        m.set(w, m.get(w) ? 0 : 1);
+        break;
+    case Edit::Step:
+        if (plus || minus)
+            step(w, m, plus);
+        break;
+    case Edit::Choice:
+        if (plus || minus) {
+            const int v = static_cast<int>(m.get(w)) + (plus ? 1 : -1);
+            m.set(w, v >= m.choiceCount ? 0 : v < 0 ? m.choiceCount - 1 : v);
         }
-        return 0;
-    case 2:
-        if (plus && w->freqPeriod <= 9999)
-            w->freqPeriod += 10;
-        if (minus && w->freqPeriod > 10)
-            w->freqPeriod -= 10;
-        if (enter) {
-            IncPNTIn_CMDLinear(kCmdFreqSens, w);
-            save(w);
-        }
-        return plus || minus;
-    case 3:
-        if (enter)
-            save(w);
-        else
-            w->tuneModeFlags.replace(w->tuneModeFlags.test(1) ? 0 : 1);
-        return 0;
-    case 4:
-        if (enter)
-            save(w);
-        else
-            w->attenuatorTune = static_cast<uint8_t>((w->attenuatorTune + 1) & 3);
-        return 0;
-    case 5: {
-        float v = w->swrEscAutoTune;
-        if (plus) {
-            v = stepRound(v, 0.01f, 100);
-            if (v < 1.0f)
-                v = 1.0f;
-        }
-        if (minus) {
-            v = stepRound(v, -0.01f, 100);
-            if (v < 1.0f)
-                v = 0.0f;
-        }
-        w->swrEscAutoTune = v < 0 ? 0.0f : v > 10 ? 10.0f : v;
-        if (enter)
-            save(w);
-        return plus || minus || leftRight;
-    }
-    case 6: {
-        w->autoTuneMaxCycles = static_cast<uint8_t>(cycle0to4(w->autoTuneMaxCycles, plus, minus));
-        if (enter)
-            save(w);
-        return 0;
-    }
-    case 7:
-        if (enter) {
-            save(w);
-        } else {
-            w->tuneEnabled = static_cast<int8_t>(static_cast<uint8_t>(w->tuneEnabled) ^ 0x80);
-            std::fprintf(stderr, "----------> SAVE ATU: 0x%0X\n",
-                         static_cast<unsigned>(static_cast<uint8_t>(w->tuneEnabled)));
-        }
-        return 0;
-    case 8:
-        if (enter)
-            remoteApply(w);
-        else
-            remoteChoice(w);
-        return 0;
-    case 9:
-    case 10:
-    case 11:
-    case 12: {
+        break;
+    case Edit::Next:
+        m.set(w, (static_cast<int>(m.get(w)) + 1) % m.choiceCount);
+        break;
+    case Edit::Address: {
         MenuAddressRef a;
         MenuAddress(e, &a);
-        if (enter)
-            SaveLanParam();
-        else
-            *a.cursor = ModifyIP(action, *a.cursor, a.octets);
-        return 0;
+        *a.cursor = ModifyIP(action, *a.cursor, a.octets);
+        break;
     }
-    case 13:
-        if (plus)
-            RefLevel += 10;
-        if (minus)
-            RefLevel -= 10;
-        return 0;
-    case 14:
-        if (plus && RefPos < 10)
-            RefPos++;
-        if (minus && RefPos > 0)
-            RefPos--;
-        return 0;
-    case 15: {
-        int v = PointDiv;
-        if (plus && v < 20) {
-            v *= 2;
-            if (v == 4)
-                v = 5;
-        }
-        if (minus && v >= 2)
-            v /= 2;
-        PointDiv = v;
-        return 0;
+    case Edit::Own: {
+        const int repeat = m.own(w, action);
+        settle(w, m);
+        return repeat;
     }
-    case 16:
-        if (plus)
-            w->plotOffset = std::lround((w->plotOffset + 0.1) * 10) / 10.0;
-        if (minus)
-            w->plotOffset = std::lround((w->plotOffset - 0.1) * 10) / 10.0;
-        if (enter || leftRight)
-            save(w);
-        return plus || minus || leftRight;
-    case 17:
-        return toggleOrSave(w, enter, w->viewTimeStr);
-    case 18:
-        return toggleOrSave(w, enter, w->tempMode);
-    case 19:
-        return toggleOrSave(w, enter, w->pwrPeakEnabled);
-    case 20: {
-        int v = TimerPeakSec;
-        if (plus && v + 10 <= 5000)
-            v += 10;
-        if (minus && v - 10 >= 0)
-            v -= 10;
-        TimerPeakSec = v;
-        if (enter || leftRight)
-            save(w);
-        return plus || minus || leftRight;
     }
-    case 21: {
-        float v = w->maxTemperature;
-        if (plus)
-            v = stepRound(v, 0.1f, 10);
-        if (minus)
-            v = stepRound(v, -0.1f, 10);
-        const float hi = static_cast<float>(w->maxTempAllowed.load());
-        w->maxTemperature = v < 20.0f ? 20.0f : v > hi ? hi : v;
-        if (enter)
-            save(w);
-        return plus || minus || leftRight;
-    }
-    case 22:
-        return toggleOrSave(w, enter, w->powerUnits);
-    case 23: {
-        w->saveScreenIdx = static_cast<uint8_t>(cycle0to4(w->saveScreenIdx, plus, minus));
-        if (enter)
-            save(w);
-        return 0;
-    }
-    case 24:
-        if (!enter) {
-            w->factoryArmed = w->factoryArmed ? 0 : 1;
-        } else if (w->factoryArmed) {
-            factoryDefault(w);
-            w->factoryArmed = 0;
-        }
-        return 0;
-    case 25: {
-        double v = TIME_LONG_PRESS;
-        if (plus)
-            v = std::lround((v + 0.1) * 10) / 10.0;
-        if (minus)
-            v = std::lround((v - 0.1) * 10) / 10.0;
-        TIME_LONG_PRESS = v < 0.3 ? 0.3 : v > 5.0 ? 5.0 : v;
-        if (enter || leftRight)
-            save(w);
-        return 0;
-    }
-    case 26:
-        w->panelCmd = 0x85; // ask the converter to switch the unit off
-        return 0;
-    case 27:
-        if (!enter) {
-            w->serviceFlags.toggle(1);
-        } else if (w->serviceFlags.test(1)) {
-            IncPNTIn_CMDLinear(kCmdFwUpdate, w);
-            std::fprintf(stderr, "Start AGGFW\n");
-        }
-        return 0;
-    case 28:
-        if (!enter) {
-            w->serviceFlags.toggle(8);
-        } else if (w->serviceFlags.test(8)) {
-            std::fprintf(stderr, "Start AGG UI...\n");
-            plat_system("/opt/TavZim/getpack.sh");
-        }
-        return 0;
-    case 29:
-        if (!enter) {
-            w->serviceFlags.toggle(2);
-        } else if (w->serviceFlags.test(2)) {
-            RemoteConnection();
-            std::fprintf(stderr, "Start REMOTE SRV\n");
-        }
-        return 0;
-    default:
-        return 0;
-    }
+    settle(w, m);
+    if (leftRight && m.lrSaves)
+        save(w);
+    return ((plus || minus) && m.repeats) || (leftRight && m.lrRepeats);
 }
 
 void LoadParameterMenu(Works* w, char* text, size_t size, int e, int item) {
     text[0] = '\0';
-    if (item != 0 && (e == 8 || e == 18 || e == 19 || e >= 21))
+    if (e < 0 || e >= kMenuEntries)
         return;
-    auto onOff = [](bool on, const char* a, const char* b) { return on ? a : b; };
-    switch (e) {
-    case 0:
-        std::snprintf(text, size, "%d", w->MAXbank.load());
-        break;
-    case 1:
-        std::snprintf(text, size, "%s", w->freqSensIn ? "FQ2" : "FQ1");
-        break;
-    case 2:
-        std::snprintf(text, size, "%d", w->freqPeriod.load());
-        break;
-    case 3:
-        std::snprintf(text, size, "%s", onOff(w->tuneModeFlags.test(1), "On", "Off"));
-        break;
-    case 4:
-        std::snprintf(text, size, "%sdB", AttVectStr[w->attenuatorTune & 3]);
-        break;
-    case 5:
-        std::snprintf(text, size, "%02.02f", w->swrEscAutoTune.load());
-        break;
-    case 6:
-        std::snprintf(text, size, "%s", SWRTimeout[w->autoTuneMaxCycles <= 4 ? w->autoTuneMaxCycles.load() : 4]);
-        break;
-    case 7:
-        std::snprintf(text, size, "%s", onOff(w->tuneEnabled >= 0, "Yes", "No"));
-        break;
-    case 8:
-        std::snprintf(text, size, "%s", onOff(w->remoteEnabled, "Remote", "Local"));
-        break;
-    case 9:
-    case 10:
-    case 11:
-    case 12: {
+    const MenuSpec& m = kMenu[e];
+    if (item != 0 && m.itemZeroOnly)
+        return;
+    if (m.edit == Edit::Address) {
         MenuAddressRef a;
         MenuAddress(e, &a);
         SplitAddrInv(text, static_cast<int>(size), a.octets);
-        break;
-    }
-    case 13:
-        std::snprintf(text, size, "%d", RefLevel.load());
-        break;
-    case 14:
-        std::snprintf(text, size, "%d", RefPos.load());
-        break;
-    case 15:
-        std::snprintf(text, size, "%d", PointDiv.load());
-        break;
-    case 16:
-        std::snprintf(text, size, "%3.02f", w->plotOffset.load());
-        break;
-    case 17:
-        std::snprintf(text, size, "%s", onOff(w->viewTimeStr, "ON", "OFF"));
-        break;
-    case 18:
-        std::snprintf(text, size, "%s", onOff(w->tempMode == 1, "Fahrenheit", "Celsius"));
-        break;
-    case 19:
-        std::snprintf(text, size, "%s", onOff(w->pwrPeakEnabled, "ON", "OFF"));
-        break;
-    case 20:
-        std::snprintf(text, size, "%i", TimerPeakSec.load());
-        break;
-    case 21:
-        std::snprintf(text, size, "%02.02f", w->maxTemperature.load());
-        break;
-    case 22:
-        std::snprintf(text, size, "%s", onOff(w->powerUnits == 1, "dBm", "Watt"));
-        break;
-    case 23:
-        std::snprintf(text, size, "%s", SaveScreenVal[w->saveScreenIdx <= 4 ? w->saveScreenIdx.load() : 4]);
-        break;
-    case 24:
-        std::snprintf(text, size, "%s", onOff(w->factoryArmed, "Set Default", "No Default"));
-        break;
-    case 25:
-        std::snprintf(text, size, "%01.01f sec", TIME_LONG_PRESS.load());
-        break;
-    case 26:
-        std::snprintf(text, size, "OFF");
-        break;
-    case 27:
-        std::snprintf(text, size, "%s", onOff(w->serviceFlags.test(1), "ON", "OFF"));
-        break;
-    case 28:
-        std::snprintf(text, size, "%s", onOff(w->serviceFlags.test(8), "ON", "OFF"));
-        break;
-    case 29:
-        std::snprintf(text, size, "%s", onOff(w->serviceFlags.test(2), "ON", "OFF"));
-        break;
-    default:
-        break;
+    } else if (m.choices) {
+        std::snprintf(text, size, m.format, m.choices[choiceIndex(w, m)]);
+    } else if (m.real) {
+        std::snprintf(text, size, m.format, m.get(w));
+    } else {
+        std::snprintf(text, size, m.format, static_cast<int>(m.get(w)));
     }
 }

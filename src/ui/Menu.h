@@ -4,6 +4,7 @@
 
 #include "core/Shared.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,7 +25,11 @@ struct MenuEntryDef {
     MenuItemDef items[10];
     int32_t itemCount;
 };
-extern const MenuEntryDef menuPar[kMenuEntries];
+// The entries' numbers, titles and items, from the menu's own table.
+extern const std::array<MenuEntryDef, kMenuEntries> menuPar;
+// The setup key that ENTER on `entry` saves and the factor the file holds the
+// value with (10: tenths); nullptr for entries that save nothing of their own.
+const char* MenuSetupKey(int entry, int* scale);
 
 // Applies one edit action to the current entry; non-zero when the action
 // repeats while its key is held.

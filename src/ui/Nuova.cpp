@@ -142,7 +142,7 @@ void menuLines(Works* w, int page) {
         MenuAddressRef a;
         if (!current) {
             putString(11, 790 - getStringSpace(11, value), y, value, 250, 150, 0, fb);
-        } else if (page == 1) {
+        } else if (page == kPageMenuChoose) {
             putString(0, 790 - getStringSpace(0, value), y, value, 255, 255, 255, fb);
         } else if (MenuAddress(e, &a)) {
             // The octet under the cursor stands out from the rest of the address.
@@ -273,12 +273,12 @@ void statusPage(Works* w) {
                   g_checks.audio > 0 ? "found" : "not found", w->retryTotal.load(),
                   w->retryStops.load());
     row(308, "STATUS", buf);
-    row(330, nullptr, ExistError(w, 8) ? "No EXT IO data" : "EXT IO connected");
+    row(330, nullptr, ExistError(w, kAlarmTavExtio) ? "No EXT IO data" : "EXT IO connected");
     std::snprintf(buf, sizeof buf, "ver. %x, V12: %02.01fV, V15: %02.01fV, Vamp: %02.01fV",
                   w->supplyAdc[0].load(), CalvTensVadcAmp(w, w->supplyAdc[1]),
                   CalvTensVadcAmp(w, w->supplyAdc[2]), CalvTensVadcAmp(w, w->supplyAdc[3]));
     row(352, "AMPL", buf);
-    if (w->keyPage == 0)
+    if (w->keyPage == kPageMain)
         putString(8, 300, 400, w->dateText.get().s, 255, 255, 255, fb);
 }
 
@@ -296,7 +296,7 @@ void DrawParameters(Works* w) {
     if (w->deviceErrorCode > 0)
         return;
     const int page = w->keyPage;
-    if (page == 1 || page == 2) {
+    if (page == kPageMenuChoose || page == kPageMenuEdit) {
         menuLines(w, page);
         return;
     }

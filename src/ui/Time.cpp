@@ -91,13 +91,13 @@ bool errorPage(Works* w) {
         char text[128];
         std::snprintf(text, sizeof text, "Error! %s", w->deviceErrorText.get().s);
         putString(9, 130, 300, text, 255, 255, 255, w->fb);
-        w->keyPage = 5;
+        w->keyPage = kPageDeviceError;
         LoadButtons(w);
         return true;
     }
-    if (code == -1) {
-        w->keyPage = 0;
-        w->deviceErrorCode = 0;
+    if (code == kDevErrRetry) {
+        w->keyPage = kPageMain;
+        w->deviceErrorCode = kDevErrNone;
         // Back to the page the error interrupted.
         g_tick.errorPageShown = false;
         SetWorkImg(w);
@@ -155,7 +155,7 @@ void tuneSupervision(Works* w, bool tx) {
         } else if (!tx && (f & 64)) {
             if (++w->tuneTickNow >= 31) {
                 EscAutoTune(w, 0);
-                AddErrore(w, 14);
+                AddErrore(w, kAlarmTuneAbort);
                 w->tuneModeFlags.clear(16u | 64u);
                 w->tuneTickFirst = 0;
                 w->tuneTickNow = 0;
