@@ -310,8 +310,6 @@ void Linear(Works* w) {
     if (gone) {
         char dev[16];
         w->setup->LinPort.copyTo(dev, sizeof dev);
-        // The error page tells the operator; its retry key opens the port again.
-        LogErr("Linear: device %s went away", dev);
-        RaiseDeviceError(w, kDevErrLinear, "Linear: device %s went away", dev);
+        DeviceWentAway(w, kDevErrLinear, "Linear", dev);
     }
 }

@@ -2,6 +2,7 @@
 #include "core/Works.h"
 
 #include "platform/Clock.h"
+#include "platform/Log.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -111,6 +112,11 @@ void RaiseDeviceError(Works* works, int code, const char* fmt, ...) {
     va_end(ap);
     works->deviceErrorText.set(text);
     works->deviceErrorCode.storeRelease(code);
+}
+
+void DeviceWentAway(Works* w, int code, const char* link, const char* dev) {
+    LogErr("%s: device %s went away", link, dev);
+    RaiseDeviceError(w, code, "%s: device %s went away", link, dev);
 }
 
 void SleepWhileRunning(Works* w, int ms) {

@@ -347,6 +347,10 @@ enum DeviceErrorCode {
 void RaiseDeviceError(Works* works, int code, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
 
+// A port that hung up: logs "<link>: device <dev> went away" at error level and
+// shows it on the device-error page with `code`, whose retry key opens it again.
+void DeviceWentAway(Works* works, int code, const char* link, const char* dev);
+
 // Sleeps up to `ms` milliseconds, waking early once `running` is cleared.
 void SleepWhileRunning(Works* works, int ms);
 

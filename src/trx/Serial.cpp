@@ -405,9 +405,7 @@ void Serial(Works* w) {
         return;
     w->serFD = fd;
     if (SerialLoop(w, fd) != 0) {
-        // The error page tells the operator; its retry key opens the port again.
-        LogErr("Serial: device %s went away", dev);
-        RaiseDeviceError(w, kDevErrSerial, "Serial: device %s went away", dev);
+        DeviceWentAway(w, kDevErrSerial, "Serial", dev);
     }
     std::fprintf(stderr, "---------------------------------------Serial EXIT %x\n",
                  static_cast<unsigned>(w->setup->serialLinkEnabled.load()));

@@ -138,9 +138,7 @@ void CatSerial(Works* w) {
     close(fd);
     w->catSerFD = 0;
     if (gone) {
-        // The error page tells the operator; its retry key opens the port again.
-        LogErr("CAT: device %s went away", dev);
-        RaiseDeviceError(w, kDevErrCat, "CAT: device %s went away", dev);
+        DeviceWentAway(w, kDevErrCat, "CAT", dev);
     }
 }
 
