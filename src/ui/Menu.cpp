@@ -523,9 +523,9 @@ int ModifyParameter(Works* w, int action) {
         m.set(w, (static_cast<int>(m.get(w)) + 1) % m.choiceCount);
         break;
     case Edit::Address: {
-        MenuAddressRef a;
-        MenuAddress(e, &a);
-        *a.cursor = ModifyIP(action, *a.cursor, a.octets);
+        MenuAddressRef a{};
+        if (MenuAddress(e, &a))
+            *a.cursor = ModifyIP(action, *a.cursor, a.octets);
         break;
     }
     case Edit::Own: {
@@ -547,9 +547,8 @@ void LoadParameterMenu(Works* w, char* text, size_t size, int e, int item) {
     const MenuSpec& m = kMenu[e];
     if (item != 0 && m.itemZeroOnly)
         return;
-    if (m.edit == Edit::Address) {
-        MenuAddressRef a;
-        MenuAddress(e, &a);
+    MenuAddressRef a{};
+    if (m.edit == Edit::Address && MenuAddress(e, &a)) {
         SplitAddrInv(text, static_cast<int>(size), a.octets);
     } else if (m.choices) {
         std::snprintf(text, size, m.format, m.choices[choiceIndex(w, m)]);

@@ -139,7 +139,7 @@ void menuLines(Works* w, int page) {
 
         char value[48];
         LoadParameterMenu(w, value, sizeof value, e, current ? w->menuItem.load() : 0);
-        MenuAddressRef a;
+        MenuAddressRef a{};
         if (!current) {
             putString(11, 790 - getStringSpace(11, value), y, value, 250, 150, 0, fb);
         } else if (page == kPageMenuChoose) {
