@@ -14,6 +14,7 @@ struct X11View {
     GC gc = nullptr;
     XImage* image = nullptr;
     Atom closeAtom = 0;
+    int panels = 1;
 };
 
 namespace {
@@ -21,7 +22,7 @@ constexpr int kW = 800;
 constexpr int kH = 480;
 } // namespace
 
-X11View* X11ViewOpen(const std::string& title) {
+X11View* X11ViewOpen(const std::string& title, int panels) {
     if (!std::getenv("DISPLAY"))
         return nullptr;
     Display* dpy = XOpenDisplay(nullptr);
@@ -35,12 +36,14 @@ X11View* X11ViewOpen(const std::string& title) {
     }
     auto* v = new X11View;
     v->dpy = dpy;
-    v->win = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 0, 0, kW, kH, 0,
+    v->panels = panels < 1 ? 1 : panels;
+    const int width = kW * v->panels;
+    v->win = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 0, 0, width, kH, 0,
                                  BlackPixel(dpy, screen), BlackPixel(dpy, screen));
     XStoreName(dpy, v->win, title.c_str());
     XSizeHints hints{};
     hints.flags = PMinSize | PMaxSize;
-    hints.min_width = hints.max_width = kW;
+    hints.min_width = hints.max_width = width;
     hints.min_height = hints.max_height = kH;
     XSetWMNormalHints(dpy, v->win, &hints);
     XSelectInput(dpy, v->win, KeyPressMask | ExposureMask);
@@ -55,9 +58,11 @@ X11View* X11ViewOpen(const std::string& title) {
     return v;
 }
 
-void X11ViewShow(X11View* v, const uint8_t* bgrx) {
+void X11ViewShow(X11View* v, const uint8_t* bgrx, int index) {
+    if (index < 0 || index >= v->panels)
+        return;
     std::memcpy(v->image->data, bgrx, static_cast<size_t>(kW) * kH * 4);
-    XPutImage(v->dpy, v->win, v->gc, v->image, 0, 0, 0, 0, kW, kH);
+    XPutImage(v->dpy, v->win, v->gc, v->image, 0, 0, index * kW, 0, kW, kH);
     XFlush(v->dpy);
 }
 

@@ -1,41 +1,53 @@
 // The desktop simulator: runs the panel program against a fresh root folder and
 // a station of device models (the amplifier's microcontroller, the GPIO
-// converter, an FT-817, the transceiver's CAT port), turns keys into panel key
-// presses and station actions, and saves the panel as PNG pictures.
+// converter, an FT-817, the transceiver's CAT port and serial link), turns keys
+// into panel key presses and station actions, and saves the panel as PNG
+// pictures.
 //
-//   panel-sim [--root DIR] [--keep] [--script FILE] [--live] [--no-window]
-//             [--panel EXE] [--skins DIR] [--time-scale N]
+//   panel-sim [--root DIR] [--keep] [--remote] [--script FILE] [--live]
+//             [--no-window] [--panel EXE] [--skins DIR] [--time-scale N]
 //
 // Without --root the simulator lays its root out under /tmp/panel-sim-* and
 // removes it at the end, unless --keep. When the simulator is ended (Ctrl-C,
-// SIGINT, SIGTERM, SIGHUP) it ends its panel as systemctl stop does, then itself.
-// --time-scale N runs the panel's clock, the station and the script N times
+// SIGINT, SIGTERM, SIGHUP) it ends its panels as systemctl stop does, then itself.
+// --time-scale N runs the panels' clocks, the station and the script N times
 // faster (for tests).
 //
-// With a display the panel is shown in a window, live. Keys (in the window or
+// --remote runs two units: the amplifier's unit at the station (the WebSocket
+// server, its bank on the transceiver's link) and a second panel in DIR/operator
+// as the operator's unit (the WebSocket client, no amplifier of its own), joined
+// by the remote link on a free local port. Both screens are shown side by side;
+// the keys act on the amplifier's unit, shifted digits on the operator's.
+//
+// With a display the panels are shown in a window, live. Keys (in the window or
 // the terminal):
 //   1..6     press a panel key briefly      q w e r t y  hold keys 1..6 (long press)
+//   ! @ # $ % ^  press keys 1..6 of the operator's unit (--remote)
 //   space    transmit on/off (5 W drive)    + / -        frequency up/down 1 kHz
 //   > / <    next/previous band             i            next interface of the bank
 //   u        tune key (from the main keys: key 4 opens the tuner keys, key 4 tunes;
 //            with the transceiver's interface the search runs on its carrier)
-//   s        save the screen                x or F12     end the panel (F12)
-//   Ctrl-C   end the panel (SIGTERM)        h            this list
+//   s        save the screen(s)             x or F12     end the panel (F12)
+//   Ctrl-C   end the panels (SIGTERM)       h            this list
 // --live also saves the screen to DIR/live.png once a second.
 //
 // A script has one action a line: "wait MS", "key N", "long N [MS]",
 // "shot FILE.png", "kbd CODE" (a Linux key code on the keyboard), "f12",
 // "tx on|off", "freq HZ", "band next|prev", "interface", "tune", "expect MS TEXT"
 // (wait until the panel has printed TEXT, else fail), "exit MS" (wait for the
-// panel to end). Lines starting with # are comments.
+// panel to end), "session MS" (wait until the remote session is up). With
+// --remote, "operator" before key, long, shot, kbd, f12, expect and exit
+// sends the action to the operator's unit. Lines starting with # are comments.
 #include "devsim/GpioKeys.h"
 #include "devsim/Keyboard.h"
 #include "devsim/PanelProcess.h"
+#include "devsim/Pty.h"
 #include "devsim/Screen.h"
 #include "devsim/SimRoot.h"
 #include "devsim/Station.h"
 #include "X11View.h"
 #include "platform/Clock.h"
+#include "platform/Socket.h"
 
 #include <atomic>
 #include <chrono>
@@ -66,21 +78,32 @@ struct Press {
     int gapMs;
 };
 
-struct Sim {
+// One panel program with its root, keyboard and keys.
+struct Unit {
+    const char* name = "panel";
     std::string root;
     PanelProcess panel;
     SimKeyboard kbd;
     SimGpioKeys keys;
+    bool started = false;
+};
+
+struct Sim {
+    std::string root;
+    Unit amp;
+    Unit op; // the operator's unit (--remote)
+    bool remote = false;
+    SimPty opSerial; // the operator's unit has no transceiver: a quiet line
     SimStation station;
     int shots = 0;
     // Presses are made one after the other, without blocking the window.
     std::deque<Press> pending;
     int downKey = 0;
     int64_t nextChangeMs = 0; // program time
-    bool removeRoot = false; // a root of our own under /tmp
+    bool removeRoot = false;  // a root of our own under /tmp
 };
 
-// Set by SIGINT, SIGTERM and SIGHUP: end the panel, then the simulator.
+// Set by SIGINT, SIGTERM and SIGHUP: end the panels, then the simulator.
 std::atomic<bool> g_stop{false};
 void onStopSignal(int) { g_stop = true; }
 
@@ -95,10 +118,10 @@ void sleepMs(int ms) {
     }
 }
 
-void press(Sim& s, int key, int holdMs) {
-    SimGpioKeyDown(&s.keys, key);
+void press(Unit& u, int key, int holdMs) {
+    SimGpioKeyDown(&u.keys, key);
     sleepMs(holdMs);
-    SimGpioKeyUp(&s.keys, key);
+    SimGpioKeyUp(&u.keys, key);
 }
 
 constexpr size_t kMaxPendingPresses = 16;
@@ -109,13 +132,14 @@ const Press kInterfaceStep[] = {{1, 900, 300}, {2, 150, 300}, {1, 150, 200}};
 // a tune; key 1 goes back once the tune has ended.
 const Press kTune[] = {{4, 150, 300}, {4, 150, 200}};
 
-// Runs the queued presses; called often from the interactive loop.
+// Runs the queued presses of the amplifier's unit; called often from the
+// interactive loop.
 void pumpPresses(Sim& s) {
     const int64_t now = plat_mono_ms();
     if (now < s.nextChangeMs)
         return;
     if (s.downKey) {
-        SimGpioKeyUp(&s.keys, s.downKey);
+        SimGpioKeyUp(&s.amp.keys, s.downKey);
         s.nextChangeMs = now + s.pending.front().gapMs;
         s.downKey = 0;
         s.pending.pop_front();
@@ -124,13 +148,13 @@ void pumpPresses(Sim& s) {
     if (s.pending.empty())
         return;
     s.downKey = s.pending.front().key;
-    SimGpioKeyDown(&s.keys, s.downKey);
+    SimGpioKeyDown(&s.amp.keys, s.downKey);
     s.nextChangeMs = now + s.pending.front().holdMs;
 }
 
-bool shot(Sim& s, const std::string& path) {
+bool shot(const Unit& u, const std::string& path) {
     SimScreen screen;
-    if (!SimScreenRead(SimFbPath(s.root), &screen) || !SimScreenSavePng(screen, path)) {
+    if (!SimScreenRead(SimFbPath(u.root), &screen) || !SimScreenSavePng(screen, path)) {
         std::fprintf(stderr, "panel-sim: cannot save %s\n", path.c_str());
         return false;
     }
@@ -138,19 +162,30 @@ bool shot(Sim& s, const std::string& path) {
     return true;
 }
 
-// Waits until the panel's output holds `text`.
-bool waitForOutput(Sim& s, const std::string& text, int timeoutMs) {
+bool fileHas(const std::string& path, const std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str().find(text) != std::string::npos;
+}
+
+// Waits until `cond` holds, or the time is up or the simulator is stopped.
+template <class Cond> bool waitUntil(Cond cond, int timeoutMs) {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        std::ifstream in(s.root + "/panel.out", std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        if (all.str().find(text) != std::string::npos)
+        if (cond())
             return true;
         if (Clock::now() > end || g_stop)
             return false;
         sleepMs(50);
     }
+}
+
+// Both ends of the remote link have their session: the server has taken the
+// access code, the client has sent it.
+bool sessionUp(const Sim& s) {
+    return fileHas(s.amp.root + "/syslog.log", "6 Receiving data") &&
+           fileHas(s.op.root + "/syslog.log", "6 Websocket Connected");
 }
 
 void say(const char* fmt, long long v) {
@@ -170,25 +205,34 @@ int runScript(Sim& s, const std::string& file) {
         std::string verb;
         if (!(words >> verb) || verb[0] == '#')
             continue;
+        Unit* u = &s.amp;
+        if (verb == "operator") {
+            if (!s.remote || !(words >> verb)) {
+                std::fprintf(stderr, "panel-sim: \"operator\" needs --remote and an action: %s\n",
+                             line.c_str());
+                return 2;
+            }
+            u = &s.op;
+        }
         long long a = 0, b = 0;
         std::string text;
         if (verb == "wait" && words >> a) {
             sleepMs(static_cast<int>(a));
         } else if (verb == "key" && words >> a) {
-            press(s, static_cast<int>(a), 150);
+            press(*u, static_cast<int>(a), 150);
             sleepMs(100);
         } else if (verb == "long" && words >> a) {
             if (!(words >> b))
                 b = 1000;
-            press(s, static_cast<int>(a), static_cast<int>(b));
+            press(*u, static_cast<int>(a), static_cast<int>(b));
             sleepMs(100);
         } else if (verb == "shot" && words >> text) {
-            if (!shot(s, text))
+            if (!shot(*u, text))
                 return 1;
         } else if (verb == "kbd" && words >> a) {
-            SimKeyboardTap(&s.kbd, static_cast<int>(a));
+            SimKeyboardTap(&u->kbd, static_cast<int>(a));
         } else if (verb == "f12") {
-            SimKeyboardTap(&s.kbd, KEY_F12);
+            SimKeyboardTap(&u->kbd, KEY_F12);
         } else if (verb == "tx" && words >> text) {
             SimStationTransmit(&s.station, text == "on");
         } else if (verb == "freq" && words >> a) {
@@ -197,23 +241,29 @@ int runScript(Sim& s, const std::string& file) {
             SimStationBand(&s.station, text == "prev" ? -1 : 1);
         } else if (verb == "interface") {
             for (const Press& p : kInterfaceStep) {
-                press(s, p.key, p.holdMs);
+                press(*u, p.key, p.holdMs);
                 sleepMs(p.gapMs);
             }
         } else if (verb == "tune") {
             for (const Press& p : kTune) {
-                press(s, p.key, p.holdMs);
+                press(*u, p.key, p.holdMs);
                 sleepMs(p.gapMs);
             }
         } else if (verb == "expect" && words >> a && std::getline(words >> std::ws, text)) {
-            if (!waitForOutput(s, text, static_cast<int>(a))) {
-                std::fprintf(stderr, "panel-sim: the panel did not print \"%s\" within %lld ms\n",
-                             text.c_str(), a);
+            const std::string out = u->root + "/panel.out";
+            if (!waitUntil([&] { return fileHas(out, text); }, static_cast<int>(a))) {
+                std::fprintf(stderr, "panel-sim: the %s did not print \"%s\" within %lld ms\n",
+                             u->name, text.c_str(), a);
+                return 1;
+            }
+        } else if (verb == "session" && words >> a) {
+            if (!s.remote || !waitUntil([&] { return sessionUp(s); }, static_cast<int>(a))) {
+                std::fprintf(stderr, "panel-sim: no remote session within %lld ms\n", a);
                 return 1;
             }
         } else if (verb == "exit" && words >> a) {
-            if (!PanelWait(&s.panel, static_cast<int>(a))) {
-                std::fprintf(stderr, "panel-sim: the panel did not end within %lld ms\n", a);
+            if (!PanelWait(&u->panel, static_cast<int>(a))) {
+                std::fprintf(stderr, "panel-sim: the %s did not end within %lld ms\n", u->name, a);
                 return 1;
             }
         } else {
@@ -227,7 +277,9 @@ int runScript(Sim& s, const std::string& file) {
 void help() {
     std::fprintf(stderr,
                  "panel-sim keys: 1-6 press, q w e r t y long press, space transmit, +/- 1 kHz, "
-                 "</> band, i interface, u tune, s screenshot, x/F12 end the panel, Ctrl-C kill, h help\r\n");
+                 "</> band, i interface, u tune, s screenshot, x/F12 end the panel, Ctrl-C end, h help"
+                 "%s\r\n",
+                 "; with --remote ! @ # $ % ^ press the operator's keys");
 }
 
 void handleKey(Sim& s, char c) {
@@ -235,11 +287,15 @@ void handleKey(Sim& s, char c) {
     if (s.pending.size() >= kMaxPendingPresses && c && std::strchr("123456qwertyiu", c))
         return;
     static const char* longKeys = "qwerty";
+    static const char* operatorKeys = "!@#$%^";
     const char* l = c ? std::strchr(longKeys, c) : nullptr;
+    const char* o = c ? std::strchr(operatorKeys, c) : nullptr;
     if (c >= '1' && c <= '6') {
         s.pending.push_back({c - '0', 150, 80});
     } else if (l) {
         s.pending.push_back({static_cast<int>(l - longKeys) + 1, 1000, 80});
+    } else if (o && s.remote) {
+        press(s.op, static_cast<int>(o - operatorKeys) + 1, 150);
     } else if (c == ' ') {
         SimStationTransmit(&s.station, !s.station.transmitting);
         std::fprintf(stderr, "panel-sim: %s\r\n", s.station.transmitting ? "transmitting" : "receiving");
@@ -257,9 +313,12 @@ void handleKey(Sim& s, char c) {
             s.pending.push_back(p);
     } else if (c == 's') {
         std::filesystem::create_directories(s.root + "/screens");
-        shot(s, s.root + "/screens/screen-" + std::to_string(++s.shots) + ".png");
+        const std::string n = std::to_string(++s.shots);
+        shot(s.amp, s.root + "/screens/screen-" + n + ".png");
+        if (s.remote)
+            shot(s.op, s.root + "/screens/operator-" + n + ".png");
     } else if (c == 'x' || c == 'F') {
-        SimKeyboardTap(&s.kbd, KEY_F12);
+        SimKeyboardTap(&s.amp.kbd, KEY_F12);
     } else if (c == 3 || c == 'C') { // Ctrl-C or the window closed
         g_stop = true;
     } else if (c == 'h') {
@@ -276,28 +335,32 @@ int interactive(Sim& s, bool live, bool window) {
         raw.c_oflag |= OPOST;
         tcsetattr(0, TCSANOW, &raw);
     }
-    X11View* view = window ? X11ViewOpen("panel-sim " + s.root) : nullptr;
+    X11View* view = window ? X11ViewOpen("panel-sim " + s.root, s.remote ? 2 : 1) : nullptr;
     if (window && !view)
         std::fprintf(stderr, "panel-sim: no display, the panel is shown only on request\r\n");
     help();
-    SimScreenMap map;
+    SimScreenMap map, opMap;
     std::string esc;
     auto lastLive = Clock::now();
-    while (!g_stop && !PanelWait(&s.panel, 0)) {
+    while (!g_stop && !PanelWait(&s.amp.panel, 0)) {
         pollfd p{0, POLLIN, 0};
         int r = poll(&p, tty ? 1 : 0, 20);
         pumpPresses(s);
         const auto now = Clock::now();
         if (!map.pixels)
-            SimScreenMapOpen(&map, SimFbPath(s.root));
+            SimScreenMapOpen(&map, SimFbPath(s.amp.root));
+        if (s.remote && !opMap.pixels)
+            SimScreenMapOpen(&opMap, SimFbPath(s.op.root));
         if (view && map.pixels) {
-            X11ViewShow(view, map.pixels);
+            X11ViewShow(view, map.pixels, 0);
+            if (opMap.pixels)
+                X11ViewShow(view, opMap.pixels, 1);
             while (char c = X11ViewNextKey(view))
                 handleKey(s, c);
         }
         if (live && map.pixels && now - lastLive > std::chrono::seconds(1)) {
             SimScreen screen;
-            if (SimScreenRead(SimFbPath(s.root), &screen))
+            if (SimScreenRead(SimFbPath(s.amp.root), &screen))
                 SimScreenSavePng(screen, s.root + "/live.png");
             lastLive = now;
         }
@@ -320,30 +383,113 @@ int interactive(Sim& s, bool live, bool window) {
             handleKey(s, c);
     }
     if (s.downKey)
-        SimGpioKeyUp(&s.keys, s.downKey);
+        SimGpioKeyUp(&s.amp.keys, s.downKey);
     SimScreenMapClose(&map);
+    SimScreenMapClose(&opMap);
     X11ViewClose(view);
     if (tty)
         tcsetattr(0, TCSANOW, &saved);
     return 0;
 }
 
-// Ends the panel as systemctl stop does; kills it if it does not end.
-void endPanel(Sim& s, const char* why) {
-    if (PanelWait(&s.panel, 0))
+// Ends a panel as systemctl stop does; kills it if it does not end.
+void endPanel(Unit& u, const char* why) {
+    if (!u.started || PanelWait(&u.panel, 0))
         return;
-    std::fprintf(stderr, "panel-sim: %s, ending the panel\n", why);
-    PanelTerminate(&s.panel);
-    if (!PanelWait(&s.panel, 15000)) {
-        std::fprintf(stderr, "panel-sim: the panel did not end, killing it\n");
-        PanelKill(&s.panel);
+    std::fprintf(stderr, "panel-sim: %s, ending the %s\n", why, u.name);
+    PanelTerminate(&u.panel);
+    if (!PanelWait(&u.panel, 15000)) {
+        std::fprintf(stderr, "panel-sim: the %s did not end, killing it\n", u.name);
+        PanelKill(&u.panel);
     }
+}
+
+// A free local port for the remote link.
+int freePort() {
+    TcpListenError err;
+    const int fd = plat_tcp_listen(0, 1, &err);
+    const int port = fd >= 0 ? plat_tcp_local_port(fd) : -1;
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+    std::ofstream f(path, std::ios::trunc);
+    f << text;
+    return static_cast<bool>(f);
+}
+
+// The two roots of --remote: the amplifier's unit serves the link and follows
+// the transceiver's link; the operator's unit connects to it, has no amplifier
+// of its own, and shows what reaches it (the transceiver's frequency and
+// spectrum). The amplifier's unit finds its transceiver's USB devices (for the
+// Remote entry's checks).
+bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
+    const int port = freePort();
+    if (port <= 0) {
+        *error = "no free port for the remote link";
+        return false;
+    }
+    const std::string p = std::to_string(port);
+    if (!std::filesystem::exists(s.amp.root + "/opt/set/setup.txt") &&
+        !writeFile(s.amp.root + "/opt/set/setup.txt",
+                   std::string("WebSocket: 1\nTcpPort: ") + p + "\nCatSerialPort: " +
+                       kStationFt817Port + "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n" +
+                       // The spectrum of the transceiver's serial link (no
+                       // Enable1600 line, which would choose the USB receiver's).
+                       "EnableFFT: 0\n")) {
+        *error = "cannot write the amplifier unit's setup file";
+        return false;
+    }
+    SimStationWriteBank(s.amp.root, 1);
+    writeFile(s.amp.root + "/sim/usb-devices.txt", "16c0:05dc\n0d8c:01af\n");
+    writeFile(s.amp.root + "/sim/lsusb.txt",
+              "Bus 001 Device 004: ID 0d8c:01af C-Media Electronics, Inc. Audio Adapter\n");
+
+    s.op.root = s.root + "/operator";
+    if (!SimRootCreate(s.op.root, opt, error))
+        return false;
+    if (!std::filesystem::exists(s.op.root + "/opt/set/setup.txt") &&
+        !writeFile(s.op.root + "/opt/set/setup.txt",
+                   "WebSocket: 2\nServer: 127.0.0.1\nTcpPort: " + p + "\nEnableLinear: 0\n")) {
+        *error = "cannot write the operator unit's setup file";
+        return false;
+    }
+    SimStationWriteBank(s.op.root, 1);
+    if (!SimPtyOpen(&s.opSerial, s.op.root + "/dev/ttyUSB1")) {
+        *error = "cannot open the operator unit's serial line";
+        return false;
+    }
+    return true;
+}
+
+bool startUnit(Unit& u, const std::string& exe, const std::string& skins, int timeScale,
+               std::string* error) {
+    if (!SimKeyboardOpen(&u.kbd, SimKeyboardFifo(u.root)) ||
+        !SimGpioKeysOpen(&u.keys, SimGpioPath(u.root))) {
+        *error = std::string("cannot open the keyboard or key models of the ") + u.name;
+        return false;
+    }
+    if (!PanelStart(&u.panel, exe, u.root, skins, error, timeScale))
+        return false;
+    u.started = true;
+    std::fprintf(stderr, "panel-sim: %s root %s, output in %s/panel.out\n", u.name, u.root.c_str(),
+                 u.root.c_str());
+    return true;
+}
+
+void closeUnit(Unit& u) {
+    SimKeyboardClose(&u.kbd);
+    SimGpioKeysClose(&u.keys);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     Sim s;
+    s.amp.name = "panel";
+    s.op.name = "operator's unit";
     std::string script, exe = PANEL_EXE, skins = PANEL_SKINS_DIR;
     bool live = false, window = true, keep = false;
     int timeScale = 1;
@@ -363,12 +509,14 @@ int main(int argc, char** argv) {
             live = true;
         else if (a == "--keep")
             keep = true;
+        else if (a == "--remote")
+            s.remote = true;
         else if (a == "--no-window")
             window = false;
         else {
             std::fprintf(stderr,
-                         "usage: %s [--root DIR] [--keep] [--script FILE] [--live] [--no-window] "
-                         "[--panel EXE] [--skins DIR] [--time-scale N]\n",
+                         "usage: %s [--root DIR] [--keep] [--remote] [--script FILE] [--live] "
+                         "[--no-window] [--panel EXE] [--skins DIR] [--time-scale N]\n",
                          argv[0]);
             return 2;
         }
@@ -383,6 +531,7 @@ int main(int argc, char** argv) {
         s.removeRoot = !keep;
     }
     s.root = std::filesystem::absolute(s.root).string();
+    s.amp.root = s.root;
     if (timeScale > 1)
         plat_set_time_scale(timeScale); // before the station's threads start
 
@@ -396,33 +545,29 @@ int main(int argc, char** argv) {
     std::string error;
     SimRootOptions opt;
     opt.fbgrabTool = SIM_FBGRAB_EXE;
-    if (!SimRootCreate(s.root, opt, &error) || !SimStationStart(&s.station, s.root, &error)) {
+    bool ok = SimRootCreate(s.root, opt, &error) && (!s.remote || prepareRemote(s, opt, &error)) &&
+              SimStationStart(&s.station, s.root, &error) &&
+              startUnit(s.amp, exe, skins, timeScale, &error) &&
+              (!s.remote || startUnit(s.op, exe, skins, timeScale, &error));
+    int rc = 1;
+    if (!ok)
         std::fprintf(stderr, "panel-sim: %s\n", error.c_str());
-        return 1;
-    }
-    if (!SimKeyboardOpen(&s.kbd, SimKeyboardFifo(s.root)) ||
-        !SimGpioKeysOpen(&s.keys, SimGpioPath(s.root))) {
-        std::fprintf(stderr, "panel-sim: cannot open the keyboard or key models\n");
-        return 1;
-    }
-    if (!PanelStart(&s.panel, exe, s.root, skins, &error, timeScale)) {
-        std::fprintf(stderr, "panel-sim: %s\n", error.c_str());
-        return 1;
-    }
-    std::fprintf(stderr, "panel-sim: root %s, panel output in %s/panel.out\n", s.root.c_str(),
-                 s.root.c_str());
-
-    int rc = script.empty() ? interactive(s, live, window) : runScript(s, script);
-    if (g_stop)
-        endPanel(s, "stopped");
-    else if (!script.empty())
-        endPanel(s, "script ended");
+    else
+        rc = script.empty() ? interactive(s, live, window) : runScript(s, script);
+    const char* why = g_stop ? "stopped" : !script.empty() ? "script ended" : "panel ended";
+    endPanel(s.amp, why);
+    endPanel(s.op, why);
     SimStationStop(&s.station);
-    SimKeyboardClose(&s.kbd);
-    SimGpioKeysClose(&s.keys);
-    if (rc == 0 && s.panel.exitStatus != 0 && !script.empty())
+    SimPtyClose(&s.opSerial);
+    closeUnit(s.amp);
+    closeUnit(s.op);
+    if (ok && rc == 0 && s.amp.panel.exitStatus != 0 && !script.empty())
         rc = 1;
-    std::fprintf(stderr, "panel-sim: panel ended with status %d\n", s.panel.exitStatus);
+    if (s.amp.started)
+        std::fprintf(stderr, "panel-sim: panel ended with status %d\n", s.amp.panel.exitStatus);
+    if (s.op.started)
+        std::fprintf(stderr, "panel-sim: operator's unit ended with status %d\n",
+                     s.op.panel.exitStatus);
     if (s.removeRoot) {
         std::error_code ec;
         std::filesystem::remove_all(s.root, ec);

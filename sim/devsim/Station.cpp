@@ -41,9 +41,16 @@ void writeTables(const std::string& root) {
                   " 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n";
     config += "55000000 60000000 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n";
     writeDefault(root, "/opt/set/config.txt", config);
+    SimStationWriteBank(root, 0);
+}
+
+} // namespace
+
+void SimStationWriteBank(const std::string& root, int workMode) {
     // Bank 1, the one a new panel starts with: amplifier on, output 1 through the
     // tuner on every band.
-    std::string bank = "!Gen\n";
+    const char* markers[3] = {"!Gen\n", "!Tav\n", "!817\n"};
+    std::string bank = markers[workMode >= 0 && workMode <= 2 ? workMode : 0];
     const char* bands[][3] = {{"160m", "1800000", "2000000"},   {"80m", "3500000", "4000000"},
                               {"60m", "5330500", "5450000"},    {"40m", "7000000", "7300000"},
                               {"30m", "10100000", "10150000"},  {"20m", "14000000", "14350000"},
@@ -54,8 +61,6 @@ void writeTables(const std::string& root) {
         bank += std::string(b[0]) + " " + b[1] + " " + b[2] + " 1 1 0 0 0.0\n";
     writeDefault(root, "/opt/set/antenna_b1.txt", bank);
 }
-
-} // namespace
 
 bool SimStationStart(SimStation* s, const std::string& root, std::string* error) {
     s->root = root;

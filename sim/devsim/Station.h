@@ -26,6 +26,10 @@ struct SimStation {
     bool transmitting = false;
 };
 
+// Writes bank 1's table (when the root has none yet) with the interface of work
+// mode `workMode` (0 Generic, 1 the transceiver's link, 2 FT-817).
+void SimStationWriteBank(const std::string& root, int workMode);
+
 // Starts the models in `root` (laid out with SimRootCreate) and, when the root has
 // no setup file yet, writes one that puts the FT-817 on its own port.
 bool SimStationStart(SimStation* s, const std::string& root, std::string* error);

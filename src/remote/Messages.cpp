@@ -18,10 +18,16 @@ constexpr size_t kShortMax = 123;
 
 constexpr int kSendGiveUpMs = 1000;
 
+// The session may end between the caller's look at remoteConnected and the
+// lock: the session thread clears it, then the descriptor under this lock, and
+// closes the socket only after that, so a frame never goes to a closed one.
 bool sendFrame(Works* w, const uint8_t* frame, size_t n) {
     plat_sleep_us(10);
     std::lock_guard<std::mutex> lock(*w->wsSendMut);
-    return plat_port_write(w->wsFD, frame, n, kSendGiveUpMs,
+    const int fd = w->wsFD;
+    if (!w->remoteConnected || fd < 0)
+        return false;
+    return plat_port_write(fd, frame, n, kSendGiveUpMs,
                            [w] { return w->running && w->remoteConnected; }) == PortStatus::Ok;
 }
 

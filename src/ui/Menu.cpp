@@ -87,6 +87,9 @@ void save(Works* w) { writeSetup(w); }
 // Switching between local and remote operation (leaving local checks that the
 // transceiver, its CAT port, its audio and the serial link are there).
 void remoteChoice(Works* w) {
+    // The "Remote not started" notice of a failed check lasts until the choice
+    // changes again.
+    w->keyNotice.clear(4);
     if (w->remoteEnabled) {
         w->remoteEnabled = 0;
         return;

@@ -1,0 +1,183 @@
+// TCP sockets: listen, accept, resolve, connect, all against deadlines.
+#include "platform/Socket.h"
+
+#include "platform/Clock.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+bool stillWanted(const PortWanted& wanted) { return !wanted || wanted(); }
+
+// Non-blocking, no delay for the small frames, and keepalive probes that end a
+// session whose peer vanished without closing (a pulled cable) within a minute.
+void sessionOptions(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    int idle = 20, interval = 5, count = 4;
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
+} // namespace
+
+int plat_tcp_listen(int port, int backlog, TcpListenError* error) {
+    *error = TcpListenError::None;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = TcpListenError::Socket;
+        return -1;
+    }
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        *error = TcpListenError::Bind;
+        return -1;
+    }
+    if (listen(fd, backlog) != 0) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        *error = TcpListenError::Listen;
+        return -1;
+    }
+    return fd;
+}
+
+int plat_tcp_accept(int listenFd, const PortWanted& wanted, std::string* peer, PortStatus* status) {
+    for (;;) {
+        *status = plat_port_wait(listenFd, -1, wanted);
+        if (*status != PortStatus::Ok)
+            return -1;
+        sockaddr_in a{};
+        socklen_t len = sizeof a;
+        const int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EAGAIN || errno == EINTR || errno == ECONNABORTED)
+                continue;
+            *status = PortStatus::Failed;
+            return -1;
+        }
+        sessionOptions(fd);
+        char text[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+        if (peer)
+            *peer = text;
+        return fd;
+    }
+}
+
+int plat_tcp_socket() { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); }
+
+bool plat_tcp_resolve(const char* host, int port, sockaddr_in* address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found)
+        return false;
+    *address = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
+    address->sin_port = htons(static_cast<uint16_t>(port));
+    freeaddrinfo(found);
+    return true;
+}
+
+PortStatus plat_tcp_connect(int fd, const sockaddr_in& address, int timeoutMs,
+                            const PortWanted& wanted) {
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        sessionOptions(fd);
+        return PortStatus::Ok;
+    }
+    if (errno != EINPROGRESS)
+        return PortStatus::Failed;
+    const int64_t end = plat_mono_ms() + timeoutMs;
+    for (;;) {
+        if (!stillWanted(wanted))
+            return PortStatus::Stopped;
+        const int64_t left = end - plat_mono_ms();
+        if (left <= 0)
+            return PortStatus::TimedOut;
+        pollfd p{fd, POLLOUT, 0};
+        const int r = poll(&p, 1, plat_real_ms(static_cast<int>(left < kPortSliceMs ? left : kPortSliceMs)));
+        if (r < 0 && errno != EINTR)
+            return PortStatus::Failed;
+        if (r <= 0)
+            continue;
+        int err = 0;
+        socklen_t len = sizeof err;
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        if (err != 0) {
+            errno = err;
+            return PortStatus::Failed;
+        }
+        sessionOptions(fd);
+        return PortStatus::Ok;
+    }
+}
+
+int plat_tcp_local_port(int fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return -1;
+    return ntohs(a.sin_port);
+}
+
+int plat_random_bytes(uint8_t* out, size_t n) {
+    const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    size_t have = 0;
+    while (have < n) {
+        const ssize_t r = read(fd, out + have, n - have);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        have += static_cast<size_t>(r);
+    }
+    const int e = errno;
+    close(fd);
+    errno = e;
+    return have == n ? 0 : static_cast<int>(have);
+}
+
+PortStatus plat_port_read_exact(int fd, void* buffer, size_t n, int timeoutMs,
+                                const PortWanted& wanted) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    size_t have = 0;
+    const int64_t end = timeoutMs < 0 ? -1 : plat_mono_ms() + timeoutMs;
+    while (have < n) {
+        int left = -1;
+        if (end >= 0) {
+            const int64_t l = end - plat_mono_ms();
+            if (l <= 0)
+                return PortStatus::TimedOut;
+            left = static_cast<int>(l);
+        }
+        PortStatus st;
+        const ssize_t r = plat_port_read(fd, bytes + have, n - have, left, wanted, &st);
+        if (st != PortStatus::Ok)
+            return st;
+        have += static_cast<size_t>(r);
+    }
+    return PortStatus::Ok;
+}
