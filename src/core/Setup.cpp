@@ -79,7 +79,7 @@ const KeyDef kKeys[] = {
     {"AudioOut", Kind::Text, nullptr, TEXT(AudioOut), nullptr, nullptr, false, false},
     {"Server", Kind::Text, nullptr, TEXT(Server), nullptr, nullptr, false, false},
     {"TcpPort", Kind::Port, nullptr, nullptr, APPLY(w->tcpPort = static_cast<int16_t>(v)),
-     REGEN(w->tcpPort), true, true},
+     REGEN(static_cast<uint16_t>(w->tcpPort.load())), true, true},
     {"CatPort", Kind::Text, nullptr, TEXT(CatPort), nullptr, nullptr, false, false},
     {"SerPort", Kind::Text, nullptr, TEXT(SerPort), nullptr, nullptr, false, false},
     {"LinPort", Kind::Text, nullptr, TEXT(LinPort), nullptr, nullptr, false, false},

@@ -20,6 +20,7 @@ constexpr unsigned kMaxSide = 4096;
 struct ErrorExit {
     jpeg_error_mgr mgr;
     jmp_buf jump;
+    bool damaged;
 };
 
 void onError(j_common_ptr cinfo) {
@@ -29,7 +30,12 @@ void onError(j_common_ptr cinfo) {
     longjmp(reinterpret_cast<ErrorExit*>(cinfo->err)->jump, 1);
 }
 
-void quiet(j_common_ptr, int) {}
+// A warning (level -1) is damaged data, a cut-off image above all, which libjpeg
+// would complete in grey.
+void onMessage(j_common_ptr cinfo, int level) {
+    if (level < 0)
+        reinterpret_cast<ErrorExit*>(cinfo->err)->damaged = true;
+}
 
 } // namespace
 
@@ -41,12 +47,13 @@ bool Uncompress(Works* w, const uint8_t* data, size_t length) {
     ErrorExit err{};
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = onError;
-    err.mgr.emit_message = quiet; // warnings of damaged data: the result tells
+    err.mgr.emit_message = onMessage;
     // Declared before the jump point: what setjmp returns to must not be a
     // variable changed after it.
     std::vector<uint8_t> row;
-    // Decoded aside and copied when whole: a damaged image changes nothing.
-    std::vector<uint8_t> picture(fb->work, fb->work + fb->memSize);
+    // Decoded aside (the part of the image on the panel) and copied when whole:
+    // a damaged image changes nothing.
+    std::vector<uint8_t> picture;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
@@ -66,13 +73,18 @@ bool Uncompress(Works* w, const uint8_t* data, size_t length) {
     row.resize(rowBytes);
     const int width = static_cast<int>(cinfo.output_width) < fb->width ? static_cast<int>(cinfo.output_width)
                                                                          : fb->width;
+    const int height = static_cast<int>(cinfo.output_height) < fb->height
+                           ? static_cast<int>(cinfo.output_height)
+                           : fb->height;
+    const size_t stride = static_cast<size_t>(width) * fb->pixelSize;
+    picture.resize(stride * height);
     while (cinfo.output_scanline < cinfo.output_height) {
         JSAMPROW r = row.data();
         const int y = static_cast<int>(cinfo.output_scanline);
         jpeg_read_scanlines(&cinfo, &r, 1);
         if (y >= fb->height)
             continue; // read to the end all the same, so that the image is checked whole
-        uint8_t* dst = picture.data() + static_cast<size_t>(y) * fb->lineSize;
+        uint8_t* dst = picture.data() + static_cast<size_t>(y) * stride;
         if (fb->pixelSize == 4) {
             std::memcpy(dst, row.data(), static_cast<size_t>(width) * 4);
             for (int x = 0; x < width; x++)
@@ -87,6 +99,11 @@ bool Uncompress(Works* w, const uint8_t* data, size_t length) {
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    std::memcpy(fb->work, picture.data(), picture.size());
+    if (err.damaged) {
+        LogErr("remote: screen image damaged, not shown");
+        return false;
+    }
+    for (int y = 0; y < height; y++)
+        std::memcpy(fb->work + static_cast<size_t>(y) * fb->lineSize, picture.data() + y * stride, stride);
     return true;
 }

@@ -84,6 +84,56 @@ TEST(Simulator, ScriptTunesOnTheTransceiversCarrier) {
     EXPECT_TRUE(Contains(stored, "3117 14070000 1 ")) << stored;
 }
 
+// Two units joined by the remote link: the operator's unit follows the
+// transceiver of the amplifier's unit, each unit's status reaches the other, and
+// the Remote entry switches the remote services off and on.
+TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
+    TempDir dir;
+    const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
+    const std::string plot = dir.path + "/plot.png";
+    ASSERT_TRUE(WriteFile(script,
+                          "session 30000\n"
+                          // The transceiver goes to 40 m: its parameters reach the operator's
+                          // unit, whose status record says so to the amplifier's.
+                          "freq 7074000\n"
+                          "expect 10000 BUFFER Wsocket : 40m\n"
+                          "operator expect 10000 BUFFER Wsocket : 40m\n"
+                          // The operator's plot page shows the transceiver's spectrum.
+                          "operator key 6\noperator key 6\noperator key 6\nwait 1500\n"
+                          "operator shot " + plot + "\n"
+                          // Remote on, from the menu of the amplifier's unit, then off.
+                          "key 5\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\n"
+                          "key 6\nkey 5\nexpect 10000 Remote GO!\nkey 6\n"
+                          "expect 10000 Cat.c start\n"
+                          "key 6\nkey 5\nkey 6\nexpect 10000 REMOTE STOP\n"
+                          "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
+    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --remote --time-scale 2 --root " +
+                            root + " --script " + script + " > " + dir.path + "/sim.out 2>&1";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/sim.out"), "operator's unit ended with status 0"));
+
+    // Peaks of the transceiver's stations stand above the noise floor of the plot.
+    SimPng shotPlot;
+    ASSERT_TRUE(SimPngReadRgba(plot, &shotPlot));
+    int trace = 0;
+    for (int y = 60; y < 160; y++)
+        for (int x = 70; x < 760; x++) {
+            const uint8_t* p = &shotPlot.data[(static_cast<size_t>(y) * shotPlot.width + x) * 4];
+            trace += p[0] == 250 && p[1] == 0 && p[2] == 150;
+        }
+    EXPECT_GT(trace, 20);
+    // The services were switched on, then off again, and the file says so.
+    const std::string out = ReadFile(root + "/panel.out");
+    for (const char* started : {"Th_scrivi start", "Th_leggi start", "Cat.c start"})
+        EXPECT_TRUE(Contains(out, started)) << started;
+    const std::string setup = ReadFile(root + "/opt/set/setup.txt");
+    for (const char* off : {"EnableRead: 0\n", "EnableWrite: 0\n", "EnableCAT: 0\n"})
+        EXPECT_TRUE(Contains(setup, off)) << off;
+    EXPECT_TRUE(Contains(ReadFile(root + "/syslog.log"), "6 Receiving data"));
+}
+
 // True while some process has `text` in its command line.
 bool processWith(const std::string& text) {
     DIR* d = opendir("/proc");

@@ -46,6 +46,7 @@ class RootedWorks : public ::testing::Test {
         w->setup = setup.get();
         w->serMut = &serMut;
         w->wsSendMut = &wsSendMut;
+        w->connMut = &connMut;
         w->trxParams = &params;
         InitGlobalVar(w.get());
         InitErrorTable(w.get());
@@ -72,6 +73,6 @@ class RootedWorks : public ::testing::Test {
     TempDir dir; // first: the root outlives everything that writes into it
     std::unique_ptr<Works> w;
     std::unique_ptr<SetupRecord> setup;
-    std::mutex serMut, wsSendMut;
+    std::mutex serMut, wsSendMut, connMut;
     TrxParameters params{};
 };

@@ -2,6 +2,7 @@
 // ENTER stores (key and scaling) or does, and which actions repeat.
 #include "RootedWorks.h"
 
+#include "amp/Alarms.h"
 #include "amp/CmdQueue.h"
 #include "tuner/Banks.h"
 #include "ui/Menu.h"
@@ -179,6 +180,28 @@ TEST_F(Menu, RemoteModeBackToLocalAndAtOnceWithTheUsbSpectrum) {
     act(8, kMenuMinus);
     EXPECT_EQ(shown(8), "Remote");
     EXPECT_EQ(shown(8, 1), "");
+}
+
+TEST_F(Menu, FailedRemoteChecksLeaveANoticeUntilTheChoiceChanges) {
+    // No transceiver, no audio device: Local stays, with the alarms and the notice.
+    setup->EnableFFT = '0';
+    setup->serialLinkEnabled = '1';
+    act(8, kMenuPlus);
+    EXPECT_EQ(shown(8), "Local");
+    EXPECT_TRUE(w->keyNotice.test(4));
+    EXPECT_EQ(w->remoteRestart, 1);
+    EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 1);
+    EXPECT_EQ(ExistError(w.get(), kAlarmAudioMissing), 1);
+    // A later switch that succeeds takes the notice away.
+    setup->EnableFFT = '1';
+    act(8, kMenuPlus);
+    EXPECT_EQ(shown(8), "Remote");
+    EXPECT_FALSE(w->keyNotice.test(4));
+    // So does going back to Local.
+    w->keyNotice.set(4);
+    act(8, kMenuMinus);
+    EXPECT_EQ(shown(8), "Local");
+    EXPECT_FALSE(w->keyNotice.test(4));
 }
 
 TEST_F(Menu, AddressesEditOctetUnderTheCursor) {

@@ -1,0 +1,62 @@
+// A peer's handshake lines, read by the server (even first byte) or by the
+// client after its own request (odd first byte).
+#include "FuzzRoot.h"
+#include "FuzzTarget.h"
+
+#include "core/Works.h"
+#include "remote/Handshake.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Works* w = FuzzWorks();
+    if (size < 1)
+        return 0;
+    if (size > 65536)
+        size = 65536;
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+        std::perror("fuzz: socketpair");
+        std::abort();
+    }
+    int sz = 1 << 18;
+    setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &sz, sizeof sz);
+    setsockopt(sv[1], SOL_SOCKET, SO_RCVBUF, &sz, sizeof sz);
+    size_t done = 1;
+    while (done < size) {
+        const ssize_t n = write(sv[0], data + done, size - done);
+        if (n <= 0)
+            std::abort();
+        done += static_cast<size_t>(n);
+    }
+    shutdown(sv[0], SHUT_WR);
+    const PortWanted wanted = [] { return true; };
+    if (data[0] & 1)
+        WsClientHandshake(w, sv[1], "dGhlIHNhbXBsZSBub25jZQ==", wanted);
+    else
+        WsServerHandshake(w, sv[1], wanted);
+    close(sv[0]);
+    close(sv[1]);
+    return 0;
+}
+
+std::vector<std::vector<uint8_t>> FuzzSeeds() {
+    const std::string request = "GET /chat HTTP/1.1\r\nHost: 127.0.0.1:6666\r\nUpgrade: websocket\r\n"
+                                "Connection: keep-alive, Upgrade\r\n"
+                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                "Sec-WebSocket-Version: 13\r\n\r\n\r\n";
+    const std::string response = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                                 "Connection: Upgrade\r\n"
+                                 "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"
+                                 "Sec-WebSocket-Protocol: chat\r\n\r\n";
+    std::vector<uint8_t> a = {0}, b = {1}, c = {0};
+    a.insert(a.end(), request.begin(), request.end());
+    b.insert(b.end(), response.begin(), response.end());
+    const std::string longLine = "GET " + std::string(3000, 'x') + "\n\n\n\n\n\n\n\n";
+    c.insert(c.end(), longLine.begin(), longLine.end());
+    return {a, b, c};
+}

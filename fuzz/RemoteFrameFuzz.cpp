@@ -1,0 +1,117 @@
+// A peer's bytes after the handshake, through the remote link's frame reader and
+// the receivers of either end. The first byte chooses the end (even: the server,
+// odd: the client) and, for the server, whether the access code has been
+// given already (bit 1), so that a stranger's frames are reached as well as an
+// open session's.
+#include "FuzzRoot.h"
+#include "FuzzTarget.h"
+
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "remote/Frames.h"
+#include "remote/Receive.h"
+#include "ui/Fb.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Works* w = FuzzWorks();
+    static std::mutex connMut;
+    static bool once = [&] {
+        w->connMut = &connMut;
+        w->fb = fbInitMemory(800, 480, 32);
+        // Relayed payloads (SC, PA) go nowhere.
+        w->serFD = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        return true;
+    }();
+    (void)once;
+    if (size < 1)
+        return 0;
+    if (size > 65536)
+        size = 65536;
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+        std::perror("fuzz: socketpair");
+        std::abort();
+    }
+    int sz = 1 << 18;
+    setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &sz, sizeof sz);
+    setsockopt(sv[1], SOL_SOCKET, SO_RCVBUF, &sz, sizeof sz);
+    size_t done = 1;
+    while (done < size) {
+        const ssize_t n = write(sv[0], data + done, size - done);
+        if (n <= 0)
+            std::abort();
+        done += static_cast<size_t>(n);
+    }
+    shutdown(sv[0], SHUT_WR);
+
+    static RemoteSession session;
+    session.role = (data[0] & 1) ? WsRole::Client : WsRole::Server;
+    session.isFirst = (data[0] & 2) ? 2 : 1;
+    w->remoteConnected = 0;
+    static auto frame = std::make_unique<WsFrame>();
+    const PortWanted wanted = [] { return true; };
+    for (;;) {
+        const size_t max =
+            session.role == WsRole::Server && session.isFirst == 1 ? 2 + 125 + 4 : kWsFrameMax;
+        if (WsReadFrame(sv[1], frame.get(), session.role, max, wanted) != WsRead::Ok)
+            break;
+        if (RemoteReceive(w, &session, *frame) != Dispatch::Continue)
+            break;
+    }
+    close(sv[0]);
+    close(sv[1]);
+    return 0;
+}
+
+namespace {
+
+std::vector<uint8_t> bytes(std::initializer_list<std::string> parts, uint8_t first) {
+    std::vector<uint8_t> out = {first};
+    for (const std::string& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+std::string shortFrame(const std::string& tag, const std::string& payload) {
+    return std::string{'\x82', static_cast<char>(payload.size() + 2)} + tag + payload;
+}
+
+std::string fragment(const std::string& tag, uint32_t total, uint32_t offset) {
+    std::string f = {'\x82', '\x7E', '\x02', '\x0A'};
+    f += tag;
+    for (uint32_t v : {total, offset})
+        for (int s = 24; s >= 0; s -= 8)
+            f += static_cast<char>(v >> s);
+    f += std::string(512, '\x60');
+    return f;
+}
+
+} // namespace
+
+std::vector<std::vector<uint8_t>> FuzzSeeds() {
+    const std::string code = std::string("\x81\x0C\0\0\0\0", 6) + "quintaferolo";
+    const std::string xy = std::string("\x81\x0C\0\0\0\0", 6) + "XY0012300456";
+    return {
+        bytes({code, shortFrame("ST", "KAVOFD3"), shortFrame("CA", "FA00014074000;"),
+               shortFrame("SC", "RX;"), shortFrame("PA", std::string(31, '\x41')), xy},
+              0),
+        bytes({shortFrame("ST", "KAVOFT01;"), fragment("SP", 854, 0), fragment("SP", 854, 512),
+               fragment("FB", 1200, 0), fragment("FB", 1200, 512), fragment("FB", 1200, 1024)},
+              3),
+        bytes({shortFrame("PA", std::string(31, '\x55')), fragment("SP", 1706, 1536),
+               std::string("\x82\x7E\x00\x0ASO\0\0\0\x04\1\2\3\4", 14), std::string("\x88\x02\x03\xE8", 4),
+               std::string("\x81\x7E\x00\x0CXY0000100002", 16)},
+              1),
+        bytes({std::string("\x82\x7F\0\0\0\x08SO\0\0", 10)}, 2),
+    };
+}

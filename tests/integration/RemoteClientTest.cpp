@@ -1,0 +1,234 @@
+// The operator unit's WebSocket client against a server written in the test:
+// what it sends (its request, its 18-byte access code), how it reconnects, and
+// what it does with each message.
+#include "RootedWorks.h"
+#include "WsPeer.h"
+
+#include "remote/Handshake.h"
+#include "remote/Wsocket.h"
+#include "trx/Serial.h"
+#include "ui/Fb.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+// A listening socket of the test; accepts one connection at a time.
+struct TestServer {
+    int fd = -1;
+    explicit TestServer(int port) {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd, 1);
+    }
+    ~TestServer() { close(fd); }
+    bool accept(WsPeer* p, int timeoutMs) {
+        pollfd q{fd, POLLIN, 0};
+        if (poll(&q, 1, timeoutMs) <= 0)
+            return false;
+        p->fd = ::accept(fd, nullptr, nullptr);
+        return p->fd >= 0;
+    }
+};
+
+// The server's answer to a request: the accept value of its key.
+std::string answerTo(const std::string& request, bool rightKey = true) {
+    const std::string tag = "Sec-WebSocket-Key: ";
+    const size_t at = request.find(tag);
+    std::string key = at == std::string::npos ? "" : request.substr(at + tag.size(), 24);
+    const std::string accept = rightKey ? WsAcceptValue(key.c_str()) : "AAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+    return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Accept: " +
+           accept + "\r\nSec-WebSocket-Protocol: chat\r\n\r\n";
+}
+
+class RemoteClient : public RootedWorks {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        useTimeScale(4);
+        port = FreeTcpPort();
+        w->tcpPort = static_cast<int16_t>(port);
+        w->serverAddr.set("127.0.0.1");
+        setup->WebSocket = '2';
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+    }
+    void TearDown() override {
+        w->running = 0;
+        if (client.joinable())
+            client.join();
+        fbRelease(fb, true);
+        RootedWorks::TearDown();
+    }
+    void startClient() { client = std::thread(Wclient, w.get()); }
+    // Accepts the client, reads its request and the access code that follows the
+    // answer; the request.
+    std::string session(TestServer& srv, WsPeer& p) {
+        EXPECT_TRUE(srv.accept(&p, 10000));
+        std::string request = p.read(1000, 200);
+        while (request.find("\r\n\r\n\r\n") == std::string::npos) {
+            std::string more = p.read(1, 3000);
+            if (more.empty())
+                break;
+            request += more;
+        }
+        EXPECT_TRUE(p.send(answerTo(request)));
+        code = p.read(18, 3000);
+        return request;
+    }
+    bool logged(const std::string& text, int timeoutMs = 3000) {
+        return WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), text); }, timeoutMs);
+    }
+
+    int port = 0;
+    std::thread client;
+    FrameBuffer* fb = nullptr;
+    std::string code;
+};
+
+TEST_F(RemoteClient, RequestAndAccessCodeAsTheServerCountsThem) {
+    TestServer srv(port);
+    startClient();
+    WsPeer p;
+    const std::string request = session(srv, p);
+    EXPECT_EQ(request.rfind("GET /chat HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                "\r\nUpgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n"
+                                "Sec-WebSocket-Key: ",
+                            0),
+              0u)
+        << request;
+    EXPECT_TRUE(Contains(request, "\r\nSec-WebSocket-Version: 13\r\n\r\n\r\n"));
+    // A 12-character code is 18 bytes on the wire: 0x81, its length, a zero key.
+    EXPECT_EQ(code, std::string("\x81\x0C\0\0\0\0quintaferolo", 18));
+    EXPECT_TRUE(logged("6 keys correct"));
+    EXPECT_TRUE(logged("6 Websocket Connected"));
+    EXPECT_EQ(w->remoteConnected, 1);
+}
+
+TEST_F(RemoteClient, ConnectErrorEveryTwoSecondsUntilTheServerListensThenTheSameKey) {
+    testing::internal::CaptureStderr();
+    startClient();
+    plat_sleep_ms(4500); // program time: tries at 0, 2 and 4 s
+    std::unique_ptr<TestServer> srv = std::make_unique<TestServer>(port);
+    WsPeer first;
+    const std::string request = session(*srv, first);
+    const std::string err = testing::internal::GetCapturedStderr();
+    int tries = 0;
+    for (size_t at = 0; (at = err.find("Connect Error\n", at)) != std::string::npos; at++)
+        tries++;
+    EXPECT_GE(tries, 2);
+    EXPECT_LE(tries, 4);
+    EXPECT_TRUE(Contains(err, "TCP connected\n"));
+    // The server ends the session: the client comes back with the same key.
+    first.closeIt();
+    ASSERT_TRUE(logged("6 reconnecting"));
+    WsPeer second;
+    const std::string again = session(*srv, second);
+    const auto keyOf = [](const std::string& r) { return r.substr(r.find("Key: ") + 5, 24); };
+    EXPECT_EQ(keyOf(again), keyOf(request));
+}
+
+TEST_F(RemoteClient, AWrongAcceptValueEndsTheProgram) {
+    TestServer srv(port);
+    startClient();
+    WsPeer p;
+    ASSERT_TRUE(srv.accept(&p, 10000));
+    const std::string request = p.readHeaders(3000);
+    ASSERT_TRUE(p.send(answerTo(request, false)));
+    ASSERT_TRUE(WaitFor([&] { return w->running == 0; }, 5000));
+    EXPECT_TRUE(logged("3 keys not correct"));
+}
+
+TEST_F(RemoteClient, MessagesFromTheServer) {
+    TestServer srv(port);
+    startClient();
+    WsPeer p;
+    session(srv, p);
+    ASSERT_EQ(w->remoteConnected, 1);
+
+    // A parameter block of 31 bytes: every field group of the record is taken.
+    std::string pa(31, '\0');
+    pa.replace(1, 8, "14074000");             // store A, 14.074 MHz
+    pa[9] = static_cast<char>(0x80 | 0x03);   // mode 3
+    pa[10] = static_cast<char>(0x40 | 0x01);  // volume select 0, sign bit 0
+    pa[11] = static_cast<char>(0x40 | 0x05);  // squelch 5
+    pa[12] = static_cast<char>(0x80 | (2 << 3) | 0x01);
+    pa[13] = static_cast<char>(0x40 | 0x03);
+    pa[14] = static_cast<char>(0x30 | 0x02);  // noise reduction 2
+    pa[15] = static_cast<char>(0x30 | 0x04);  // noise blanker 4
+    pa[16] = static_cast<char>(0x60 | 0x01);
+    pa[17] = static_cast<char>(0x60 | 0x02);
+    pa[18] = static_cast<char>(0x30 | 0x03);
+    pa[19] = static_cast<char>(0x60 | 0x05);
+    pa[20] = static_cast<char>(0x40 | 0x10 | 0x04); // att on, AN 2
+    pa[21] = static_cast<char>(221);                // level 10
+    pa[22] = 40;                                    // main volume
+    pa.replace(23, 3, "\x36\x30\x30");              // pitch 600
+    pa.replace(26, 5, "\x30\x30\x31\x30\x30");      // offset 0x100
+    // A short text frame first: not for the client, and the session goes on.
+    ASSERT_TRUE(p.send(WsTextFrame("hello")));
+    ASSERT_TRUE(p.send(WsShort("PA", pa)));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            TrxParameters q;
+            getParameters(&q, w.get());
+            return q.offsetHz == 0x100;
+        },
+        3000));
+    TrxParameters q;
+    getParameters(&q, w.get());
+    EXPECT_EQ(q.rxFreq, 14074000);
+    EXPECT_EQ(q.rxMode, 3);
+    EXPECT_EQ(q.squelch, 5);
+    EXPECT_EQ(q.level13, 3);
+    EXPECT_EQ(q.nr, 2);
+    EXPECT_EQ(q.nb, 4);
+    EXPECT_EQ(q.sel19hi, 2);
+    EXPECT_EQ(q.att, 1);
+    EXPECT_EQ(q.an, 2);
+    EXPECT_EQ(q.level21, 10);
+    EXPECT_EQ(q.volume, 40);
+    EXPECT_EQ(q.pitchHz, 600);
+    EXPECT_TRUE(logged("3 wrong message type: 81"));
+
+    // "SC" is the server's to take: the client reports it.
+    ASSERT_TRUE(p.send(WsShort("SC", "RX;")));
+    EXPECT_TRUE(logged("3 wrong message type: 82"));
+
+    // An 854-byte spectrum in two fragments; bins 85 to 853 reach the plot.
+    std::vector<uint8_t> sp(854);
+    for (size_t i = 0; i < sp.size(); i++)
+        sp[i] = static_cast<uint8_t>(192 - 20 - (i % 50));
+    ASSERT_TRUE(p.send(WsFragment("SP", sp, 854, 0)));
+    ASSERT_TRUE(p.send(WsFragment("SP", sp, 854, 512)));
+    auto traceAt = [&](int i) {
+        std::lock_guard<std::mutex> lock(serMut);
+        return w->grid.trace[i];
+    };
+    ASSERT_TRUE(WaitFor([&] { return traceAt(0) == -20.0f - 35; }, 3000));
+    EXPECT_FLOAT_EQ(traceAt(853 - 85), static_cast<float>(-20 - (853 % 50)));
+    // A new trace whose first fragment is lost: its second half replaces only
+    // its own part.
+    std::vector<uint8_t> sp2(854, 192 - 60);
+    ASSERT_TRUE(p.send(WsFragment("SP", sp2, 854, 512)));
+    ASSERT_TRUE(WaitFor([&] { return traceAt(853 - 85) == -60.0f; }, 3000));
+    EXPECT_FLOAT_EQ(traceAt(0), -55.0f);
+    // The USB receiver's 1706-byte spectrum is taken whole; the plot draws its first bins.
+    std::vector<uint8_t> wide(1706, 192 - 70);
+    for (uint32_t off = 0; off < 1706; off += 512)
+        ASSERT_TRUE(p.send(WsFragment("SP", wide, 1706, off)));
+    ASSERT_TRUE(WaitFor([&] { return traceAt(0) == -70.0f; }, 3000));
+    EXPECT_FALSE(logged("SP fragment", 200));
+    EXPECT_EQ(w->remoteConnected, 1);
+}
+
+} // namespace

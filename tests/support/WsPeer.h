@@ -1,0 +1,141 @@
+// A raw-socket peer of the remote link, written in the test: it speaks the
+// dialect byte by byte so that tests can send what no unit of the program
+// would (a wrong code, a frame too large, half a frame).
+#pragma once
+
+#include "platform/Clock.h"
+
+#include <arpa/inet.h>
+#include <cstdint>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+// A port that nothing listens on at the moment.
+inline int FreeTcpPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+struct WsPeer {
+    int fd = -1;
+    ~WsPeer() { closeIt(); }
+    void closeIt() {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+    }
+
+    // Connects to 127.0.0.1:port, retrying while nothing listens yet.
+    bool connectTo(int port, int timeoutMs) {
+        const int64_t end = plat_mono_ms() + timeoutMs;
+        while (plat_mono_ms() < end) {
+            fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+                return true;
+            closeIt();
+            usleep(20000);
+        }
+        return false;
+    }
+    bool send(const std::string& bytes) {
+        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    bool send(const std::vector<uint8_t>& bytes) {
+        return send(std::string(bytes.begin(), bytes.end()));
+    }
+    // Reads until `n` bytes have come, the peer closes, or `timeoutMs` passes.
+    std::string read(size_t n, int timeoutMs) {
+        std::string got;
+        const int64_t end = plat_mono_ms() + timeoutMs;
+        char buf[4096];
+        while (got.size() < n) {
+            const int64_t left = end - plat_mono_ms();
+            pollfd p{fd, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+                break;
+            const ssize_t r = ::read(fd, buf, std::min(sizeof buf, n - got.size()));
+            if (r <= 0) {
+                closedByPeer = true;
+                break;
+            }
+            got.append(buf, static_cast<size_t>(r));
+        }
+        return got;
+    }
+    // Reads up to the end of an HTTP header block ("\r\n\r\n").
+    std::string readHeaders(int timeoutMs) {
+        std::string got;
+        while (got.find("\r\n\r\n") == std::string::npos) {
+            std::string c = read(1, timeoutMs);
+            if (c.empty())
+                break;
+            got += c;
+        }
+        return got;
+    }
+    // True when the peer closed the connection within `timeoutMs`, having sent
+    // nothing more (what it sent meanwhile is appended to `extra`).
+    bool closesWithin(int timeoutMs, std::string* extra = nullptr) {
+        std::string got = read(1 << 20, timeoutMs);
+        if (extra)
+            *extra += got;
+        return closedByPeer;
+    }
+    bool closedByPeer = false;
+};
+
+// A standard request, all seven headers the server counts and one empty line.
+inline std::string WsStandardRequest(const std::string& key) {
+    return "GET /chat HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+           "Connection: keep-alive, Upgrade\r\nSec-WebSocket-Key: " +
+           key +
+           "\r\nSec-WebSocket-Protocol: chat\r\nSec-WebSocket-Version: 13\r\n\r\n";
+}
+
+// A short text frame with a key; the payload is sent XORed with it.
+inline std::vector<uint8_t> WsTextFrame(const std::string& text, const uint8_t key[4] = nullptr) {
+    std::vector<uint8_t> f = {0x81, static_cast<uint8_t>(text.size()), 0, 0, 0, 0};
+    if (key)
+        std::memcpy(f.data() + 2, key, 4);
+    for (size_t i = 0; i < text.size(); i++)
+        f.push_back(static_cast<uint8_t>(text[i] ^ (key ? key[i % 4] : 0)));
+    return f;
+}
+
+// A short binary message: 0x82, n + 2, the tag, the payload.
+inline std::vector<uint8_t> WsShort(const char* tag, const std::string& payload) {
+    std::vector<uint8_t> f = {0x82, static_cast<uint8_t>(payload.size() + 2),
+                              static_cast<uint8_t>(tag[0]), static_cast<uint8_t>(tag[1])};
+    f.insert(f.end(), payload.begin(), payload.end());
+    return f;
+}
+
+// One fragment of "SP" or "FB": 526 bytes (the data padded to 512).
+inline std::vector<uint8_t> WsFragment(const char* tag, const std::vector<uint8_t>& data,
+                                       uint32_t total, uint32_t offset) {
+    std::vector<uint8_t> f = {0x82, 0x7E, 0x02, 0x0A, static_cast<uint8_t>(tag[0]),
+                              static_cast<uint8_t>(tag[1])};
+    for (uint32_t v : {total, offset})
+        for (int s = 24; s >= 0; s -= 8)
+            f.push_back(static_cast<uint8_t>(v >> s));
+    for (size_t i = 0; i < 512; i++)
+        f.push_back(offset + i < data.size() ? data[offset + i] : 0);
+    return f;
+}

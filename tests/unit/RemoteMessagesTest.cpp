@@ -1,0 +1,147 @@
+// The remote messages: frames as they go on the wire, the status-channel
+// commands, the access-code comparison, fragment reassembly and JPEG screens.
+#include "RootedWorks.h"
+
+#include "remote/Compress.h"
+#include "remote/Messages.h"
+#include "remote/Receive.h"
+#include "ui/Fb.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+class RemoteMessages : public RootedWorks {};
+
+TEST(RemoteFrames, ShortMessagesAndSpectrumFragmentsOnTheWire) {
+    uint8_t out[kFragmentFrame];
+    const uint8_t st[] = {'1', '2'};
+    ASSERT_EQ(BuildShortFrame("ST", st, 2, out, sizeof out), 6u);
+    EXPECT_EQ(std::memcmp(out, "\x82\x04ST12", 6), 0);
+    std::vector<uint8_t> big(124, 'x');
+    EXPECT_EQ(BuildShortFrame("CA", big.data(), big.size(), out, sizeof out), 0u); // no 7-bit length
+    // An 854-byte trace is two fragments; the second carries 342 bytes of it.
+    std::vector<uint8_t> trace(854);
+    for (size_t i = 0; i < trace.size(); i++)
+        trace[i] = static_cast<uint8_t>(i);
+    ASSERT_EQ(BuildFragment("SP", trace.data(), trace.size(), 512, out), kFragmentFrame);
+    EXPECT_EQ(std::memcmp(out, "\x82\x7E\x02\x0ASP\0\0\x03\x56\0\0\x02\0", 14), 0);
+    EXPECT_EQ(out[14], static_cast<uint8_t>(512));
+    EXPECT_EQ(out[14 + 341], static_cast<uint8_t>(853));
+    for (size_t i = 14 + 342; i < kFragmentFrame; i++)
+        ASSERT_EQ(out[i], 0) << i; // nothing past the trace is sent
+}
+
+TEST_F(RemoteMessages, StatusChannelCommands) {
+    w->divide = 0;
+    dispStat(w.get(), "KAVOFD3");
+    EXPECT_EQ(w->divide, 3);
+    w->divide = 5;
+    setup->usbSpectrum = '0';
+    dispStat(w.get(), "KAVOFT01;");
+    EXPECT_EQ(w->divide, 5); // already above 2
+    EXPECT_EQ(setup->usbSpectrum, '1');
+    EXPECT_EQ(setup->Enable1600, '0');
+    w->divide = 1;
+    dispStat(w.get(), "KAVOFT02;");
+    EXPECT_EQ(w->divide, 2);
+    EXPECT_EQ(setup->Enable1600, '1');
+    dispStat(w.get(), "KAVOFT00;");
+    EXPECT_EQ(setup->usbSpectrum, '0');
+    // A text that is none of them changes nothing: nor does a status record.
+    dispStat(w.get(), "KAVOFT03;");
+    dispStat(w.get(), "20m 1001T000.00000.00000.0000.000.000.0011");
+    EXPECT_EQ(setup->usbSpectrum, '0');
+    EXPECT_EQ(w->divide, 2);
+    // The bank changes on the first five characters, whatever follows.
+    testing::internal::CaptureStderr();
+    dispStat(w.get(), "KAVOBxyz");
+    dispStat(w.get(), "KAVOPA9");
+    const std::string err = testing::internal::GetCapturedStderr();
+    int changes = 0;
+    for (size_t at = 0; (at = err.find("ChangeBanco\n", at)) != std::string::npos; at++)
+        changes++;
+    EXPECT_EQ(changes, 2);
+}
+
+TEST(AccessCode, ComparesEveryByteAndTheLength) {
+    const uint8_t good[] = "quintaferolo";
+    EXPECT_TRUE(AccessCodeMatches("quintaferolo", good, 12));
+    EXPECT_FALSE(AccessCodeMatches("quintaferolo", good, 11));
+    EXPECT_FALSE(AccessCodeMatches("quintaferolo", reinterpret_cast<const uint8_t*>("quintaferolo!"), 13));
+    EXPECT_FALSE(AccessCodeMatches("quintaferolo", reinterpret_cast<const uint8_t*>("Quintaferolo"), 12));
+    EXPECT_FALSE(AccessCodeMatches("quintaferolo", reinterpret_cast<const uint8_t*>(""), 0));
+}
+
+// A fragment as it arrives: tag, total, offset, data.
+WsFrame fragment(const char* tag, uint32_t total, uint32_t offset, uint8_t fill) {
+    WsFrame f;
+    const uint8_t head[] = {0x82, 0x7E, 0x02, 0x0A, static_cast<uint8_t>(tag[0]),
+                            static_cast<uint8_t>(tag[1])};
+    std::memcpy(f.bytes, head, sizeof head);
+    for (int i = 0; i < 4; i++) {
+        f.bytes[6 + i] = static_cast<uint8_t>(total >> (24 - 8 * i));
+        f.bytes[10 + i] = static_cast<uint8_t>(offset >> (24 - 8 * i));
+    }
+    std::memset(f.bytes + 14, fill, 512);
+    f.size = kFragmentFrame;
+    f.form = WsForm::Len16;
+    f.dataAt = 4;
+    f.dataLen = f.size - 4;
+    return f;
+}
+
+TEST_F(RemoteMessages, FragmentsStayInsideTheirBuffer) {
+    std::vector<uint8_t> buf(1706 + 16, 0xEE); // 16 guard bytes after the buffer
+    Fragment fr;
+    ASSERT_TRUE(TakeFragment(fragment("SP", 1706, 1536, 7), buf.data(), 1706, &fr));
+    EXPECT_TRUE(fr.complete);
+    EXPECT_EQ(buf[1705], 7);
+    EXPECT_EQ(buf[1706], 0xEE); // 170 bytes were left of the total, not 512
+    EXPECT_FALSE(TakeFragment(fragment("SP", 4000, 0, 1), buf.data(), 1706, &fr));
+    EXPECT_FALSE(TakeFragment(fragment("SP", 1706, 1706, 1), buf.data(), 1706, &fr));
+    EXPECT_FALSE(TakeFragment(fragment("SP", 0, 0, 1), buf.data(), 1706, &fr));
+    ASSERT_TRUE(TakeFragment(fragment("SP", 1024, 0, 3), buf.data(), 1706, &fr));
+    EXPECT_FALSE(fr.complete);
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "SP fragment at 0 of 4000 does not fit"));
+}
+
+TEST_F(RemoteMessages, DamagedOrHugeJpegLeavesThePicture) {
+    FrameBuffer* fb = fbInitMemory(800, 480, 32);
+    w->fb = fb;
+    std::memset(fb->work, 0x5A, fb->memSize);
+    const std::vector<uint8_t> junk(3000, 0x42);
+    EXPECT_FALSE(Uncompress(w.get(), junk.data(), junk.size()));
+    if (FileExists("/usr/bin/cjpeg")) {
+        // A whole, valid JPEG, but wider than any screen: refused before decoding.
+        std::string ppm = "P6\n5000 2\n255\n" + std::string(5000 * 2 * 3, '\x80');
+        ASSERT_TRUE(WriteFile(dir.path + "/wide.ppm", ppm));
+        ASSERT_EQ(std::system(("/usr/bin/cjpeg " + dir.path + "/wide.ppm > " + dir.path + "/wide.jpg")
+                                  .c_str()),
+                  0);
+        const std::string wide = ReadFile(dir.path + "/wide.jpg");
+        EXPECT_FALSE(Uncompress(w.get(), reinterpret_cast<const uint8_t*>(wide.data()), wide.size()));
+        EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "screen image of 5000x2 refused"));
+        // A damaged copy of a good one (cut in the middle) changes nothing either.
+        std::string ppm2 = "P6\n100 100\n255\n" + std::string(100 * 100 * 3, '\x10');
+        ASSERT_TRUE(WriteFile(dir.path + "/small.ppm", ppm2));
+        ASSERT_EQ(std::system(("/usr/bin/cjpeg " + dir.path + "/small.ppm > " + dir.path +
+                               "/small.jpg").c_str()),
+                  0);
+        const std::string small = ReadFile(dir.path + "/small.jpg");
+        EXPECT_FALSE(Uncompress(w.get(), reinterpret_cast<const uint8_t*>(small.data()), small.size() / 2));
+        // Whole, it fills the top left and leaves the rest.
+        EXPECT_TRUE(Uncompress(w.get(), reinterpret_cast<const uint8_t*>(small.data()), small.size()));
+        EXPECT_LT(fb->work[(50 * 800 + 50) * 4], 0x20);
+        EXPECT_EQ(fb->work[(50 * 800 + 150) * 4], 0x5A);
+        EXPECT_EQ(fb->work[(150 * 800 + 50) * 4], 0x5A);
+        std::memset(fb->work, 0x5A, fb->memSize);
+    }
+    for (int i = 0; i < fb->memSize; i += 997)
+        ASSERT_EQ(fb->work[i], 0x5A) << i;
+    fbRelease(fb, true);
+}
+
+} // namespace
