@@ -37,6 +37,12 @@ PortWanted wantedOf(Works* w) {
     return [w] { return w->running && ThreadStillWanted(); };
 }
 
+// The socket for the senders, given to them under their lock.
+void publishSocket(Works* w, int fd) {
+    std::lock_guard<std::mutex> lock(*w->wsSendMut);
+    w->wsFD = fd;
+}
+
 // Ends the session: senders stop before the socket goes, so none writes to a
 // closed (or reused) descriptor.
 void closeSession(Works* w, int fd) {
@@ -139,7 +145,7 @@ void Wsocket(Works* w) {
         LogInfo("Connected by %s", peer.c_str());
         bool accepted = false;
         if (WsServerHandshake(w, fd, wanted)) {
-            w->wsFD = fd;
+            publishSocket(w, fd);
             session.isFirst = 1;
             accepted = serve(w, &session, fd, frame.get(), wanted);
         }
@@ -212,7 +218,7 @@ void Wclient(Works* w) {
             return;
         }
         if (hs == WsClientResult::Ok && sendAccessCode(w, fd, wanted)) {
-            w->wsFD = fd;
+            publishSocket(w, fd);
             w->remoteConnected = 1;
             plat_sleep_ms(20);
             LogInfo("Websocket Connected");

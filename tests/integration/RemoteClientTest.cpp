@@ -137,6 +137,25 @@ TEST_F(RemoteClient, ConnectErrorEveryTwoSecondsUntilTheServerListensThenTheSame
     EXPECT_EQ(keyOf(again), keyOf(request));
 }
 
+TEST_F(RemoteClient, TheProgramsEndReachesTheClientWhereverItWaits) {
+    // Between tries of a server that does not listen.
+    startClient();
+    ASSERT_TRUE(logged("6 TCP bound"));
+    w->running = 0;
+    client.join();
+    // In an open session whose server sends nothing.
+    w->running = 1;
+    TestServer srv(port);
+    startClient();
+    WsPeer p;
+    session(srv, p);
+    ASSERT_EQ(w->remoteConnected, 1);
+    w->running = 0;
+    client.join();
+    EXPECT_EQ(w->remoteConnected, 0);
+    EXPECT_TRUE(p.closesWithin(2000));
+}
+
 TEST_F(RemoteClient, AWrongAcceptValueEndsTheProgram) {
     TestServer srv(port);
     startClient();

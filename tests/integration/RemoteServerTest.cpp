@@ -201,12 +201,16 @@ TEST_F(RemoteServer, AScreenFromThePeerIsShownRawOrAsJpeg) {
     auto near = [](int a, int b) { return a > b - 6 && a < b + 6; };
     ASSERT_TRUE(WaitFor(
         [&] {
+            PictureLock lock(PictureMutex());
             const uint8_t* px = fb->screen + (240 * 800 + 400) * 4; // B, G, R, 0
             return near(px[0], 0xE0) && near(px[1], 0x90) && near(px[2], 0x20);
         },
         5000));
     // The received screen is the page's background from now on.
-    EXPECT_EQ(std::memcmp(fb->back, fb->work, fb->memSize), 0);
+    {
+        PictureLock lock(PictureMutex());
+        EXPECT_EQ(std::memcmp(fb->back, fb->work, fb->memSize), 0);
+    }
 
     // A fragment whose total does not fit the panel is dropped; the session goes on.
     ASSERT_TRUE(p.send(WsFragment("FB", data, 2000000, 0)));
