@@ -34,7 +34,18 @@ bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    int rc = posix_spawn(&p->pid, exe.c_str(), &fa, nullptr, argv.data(), environ);
+    // The root is the panel's home too: alsa-lib finds the root's sound devices
+    // in its .asoundrc.
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; e++)
+        if (std::strncmp(*e, "HOME=", 5) != 0)
+            env.emplace_back(*e);
+    env.push_back("HOME=" + dir);
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    int rc = posix_spawn(&p->pid, exe.c_str(), &fa, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     if (rc != 0) {
         if (error)

@@ -52,6 +52,21 @@ struct KeyDef {
 #define APPLY(body) [](Works* w, long v) { (void)w, (void)v; body; }
 #define REGEN(expr) [](Works* w) -> long { (void)w; return static_cast<long>(expr); }
 
+// The audio block is `Multiplier` x 240 frames. Opus takes only blocks of 1, 2,
+// 4, 8 or 12 times 240 frames, and the receive buffer of the remote link holds
+// the largest of them: another value is refused for the nearest of these (the
+// smaller on a tie), and the file keeps what the operator wrote.
+constexpr long kMultipliers[] = {1, 2, 4, 8, 12};
+long audioBlockFrames(long multiplier) {
+    long best = kMultipliers[0];
+    for (long m : kMultipliers)
+        if (std::labs(m - multiplier) < std::labs(best - multiplier))
+            best = m;
+    if (best != multiplier)
+        LogErr("Multiplier %ld is not 1, 2, 4, 8 or 12: %ld used", multiplier, best);
+    return best * 240;
+}
+
 // Values kept as tenths or hundredths are written back rounded to the nearest
 // unit: truncation would turn 2.51 into 250 hundredths after a float round trip.
 long scaled(double v, double k) { return std::lround(v * k); }
@@ -75,7 +90,7 @@ const KeyDef kKeys[] = {
     {"AudioCompress", Kind::Number, nullptr, TEXT(AudioCompress),
      APPLY(w->audioBitrate = static_cast<int>(v)), REGEN(w->audioBitrate), true, true},
     {"Multiplier", Kind::Number, nullptr, TEXT(Multiplier),
-     APPLY(w->audioMultiplier = static_cast<int>(v)), nullptr, false, false},
+     APPLY(w->audioMultiplier = static_cast<int>(audioBlockFrames(v))), nullptr, false, false},
     {"AudioOut", Kind::Text, nullptr, TEXT(AudioOut), nullptr, nullptr, false, false},
     {"Server", Kind::Text, nullptr, TEXT(Server), nullptr, nullptr, false, false},
     {"TcpPort", Kind::Port, nullptr, nullptr, APPLY(w->tcpPort = static_cast<int16_t>(v)),

@@ -154,6 +154,10 @@ struct Works {
     OpusEncoder* opusEncoder;
     OpusDecoder* opusDecoder;
     Shared<int> audioBitrate;
+    // Audio. Written by: the playback thread (audioOutReady), the senders.
+    Shared<uint8_t> audioOutReady;  // the playback buffer exists
+    Shared<int> wsDroppedAudio;     // audio frames not sent: the peer took too long
+    Shared<int> wsDroppedFrames;    // other frames whose write ran out of time
 
     // Amplifier link. Written by: link; the queue by any thread (its lock).
     Shared<int> linFD;

@@ -131,9 +131,17 @@ ssize_t plat_port_read(int fd, void* buffer, size_t n, int timeoutMs, const Port
 }
 
 PortStatus plat_port_write(int fd, const void* data, size_t n, int timeoutMs,
-                           const PortWanted& wanted) {
+                           const PortWanted& wanted, size_t* written) {
     const auto* bytes = static_cast<const char*>(data);
     size_t done = 0;
+    struct Tell {
+        size_t* out;
+        size_t* done;
+        ~Tell() {
+            if (out)
+                *out = *done;
+        }
+    } tell{written, &done};
     const int64_t end = plat_mono_ms() + timeoutMs;
     while (done < n) {
         const ssize_t r = write(fd, bytes + done, n - done);

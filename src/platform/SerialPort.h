@@ -69,9 +69,10 @@ PortStatus plat_port_wait(int fd, int timeoutMs, const PortWanted& wanted, int* 
 ssize_t plat_port_read(int fd, void* buffer, size_t n, int timeoutMs, const PortWanted& wanted,
                        PortStatus* status, int* waitedMs = nullptr);
 // Writes all `n` bytes, repeating short writes and waiting while the port takes
-// nothing, until `timeoutMs` passes or `wanted` turns false.
+// nothing, until `timeoutMs` passes or `wanted` turns false. `*written` tells
+// how much went out when it was not all.
 PortStatus plat_port_write(int fd, const void* data, size_t n, int timeoutMs,
-                           const PortWanted& wanted);
+                           const PortWanted& wanted, size_t* written = nullptr);
 
 // Collects the ';'-ended texts of the ASCII links, one byte at a time. A text is
 // at most `kMax` bytes, its ';' included; a longer one is dropped and collecting

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
+#include <linux/sockios.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -140,6 +142,19 @@ int plat_tcp_local_port(int fd) {
         return -1;
     return ntohs(a.sin_port);
 }
+
+int plat_socket_send_room(int fd) {
+    int size = 0, queued = 0;
+    socklen_t len = sizeof size;
+    if (getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &len) != 0 || ioctl(fd, SIOCOUTQ, &queued) != 0)
+        return -1;
+    // The kernel doubles the size asked for and counts its own overhead in it;
+    // half of it is what data may take.
+    const int room = size / 2 - queued;
+    return room > 0 ? room : 0;
+}
+
+void plat_socket_shutdown(int fd) { shutdown(fd, SHUT_RDWR); }
 
 int plat_random_bytes(uint8_t* out, size_t n) {
     const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);

@@ -34,6 +34,13 @@ PortStatus plat_tcp_connect(int fd, const sockaddr_in& address, int timeoutMs,
 // The port a listening socket was bound to (for tests that listen on port 0).
 int plat_tcp_local_port(int fd);
 
+// Bytes a connected socket's send buffer takes at once (its size less what
+// still waits in it); -1 when that cannot be known.
+int plat_socket_send_room(int fd);
+
+// Shuts a connected socket both ways: whoever reads it sees its end.
+void plat_socket_shutdown(int fd);
+
 // Reads `n` bytes of the machine's random source (never the root's); 0, or -1
 // when it cannot be opened, or the count read when that is short.
 int plat_random_bytes(uint8_t* out, size_t n);

@@ -2,15 +2,24 @@
 //
 // Every frame, and every fragment of a long message, is written in one write
 // under wsSendMut, so frames of several sending threads never mix on the wire.
+// A peer that stops reading holds no sender for longer than one write deadline:
+// an audio frame is dropped when the socket has no room for it, any other frame
+// when nothing of it went out in time; both are counted. A frame cut off half
+// way would break the stream, so the session is ended then.
 #include "remote/Messages.h"
 
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
+#include "platform/Socket.h"
 
+#include <opus/opus.h>
+
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -21,14 +30,33 @@ constexpr int kSendGiveUpMs = 1000;
 // The session may end between the caller's look at remoteConnected and the
 // lock: the session thread clears it, then the descriptor under this lock, and
 // closes the socket only after that, so a frame never goes to a closed one.
-bool sendFrame(Works* w, const uint8_t* frame, size_t n) {
+bool sendFrame(Works* w, const uint8_t* frame, size_t n, bool audio = false) {
     plat_sleep_us(10);
     std::lock_guard<std::mutex> lock(*w->wsSendMut);
     const int fd = w->wsFD;
     if (!w->remoteConnected || fd < 0)
         return false;
-    return plat_port_write(fd, frame, n, kSendGiveUpMs,
-                           [w] { return w->running && w->remoteConnected; }) == PortStatus::Ok;
+    if (audio) {
+        const int room = plat_socket_send_room(fd);
+        if (room >= 0 && static_cast<size_t>(room) < n) {
+            w->wsDroppedAudio++;
+            return false;
+        }
+    }
+    size_t written = 0;
+    const PortStatus st = plat_port_write(fd, frame, n, kSendGiveUpMs,
+                                          [w] { return w->running && w->remoteConnected; }, &written);
+    if (st == PortStatus::Ok)
+        return true;
+    if (audio)
+        w->wsDroppedAudio++;
+    else
+        w->wsDroppedFrames++;
+    if (written > 0 && written < n) {
+        LogErr("remote: a frame was cut off after %zu of %zu bytes, session ended", written, n);
+        plat_socket_shutdown(fd); // the session thread sees the end and starts afresh
+    }
+    return false;
 }
 
 void sendShort(Works* w, const char tag[2], const uint8_t* payload, size_t n) {
@@ -100,4 +128,47 @@ void sendWebSockSerSpectrFrame(Works* w, const uint8_t* trace, size_t length) {
         if (!sendFrame(w, frame, sizeof frame))
             break;
     }
+}
+
+size_t BuildAudioFrame(const uint8_t* payload, size_t n, uint8_t* out, size_t outSize) {
+    if (n + 10 > outSize || n + 6 > 0xFFFF)
+        return 0;
+    out[0] = 0x82;
+    out[1] = 0x7E;
+    out[2] = static_cast<uint8_t>((n + 6) >> 8);
+    out[3] = static_cast<uint8_t>(n + 6);
+    out[4] = 'S';
+    out[5] = 'O';
+    for (int i = 0; i < 4; i++)
+        out[6 + i] = static_cast<uint8_t>(n >> (24 - 8 * i));
+    std::memcpy(out + 10, payload, n);
+    return n + 10;
+}
+
+void sendWebSockAudioFrame(Works* w, const int16_t* block) {
+    if (!w || !w->remoteConnected)
+        return;
+    const int frames = w->audioMultiplier;
+    const size_t raw = static_cast<size_t>(frames) * 4;
+    static thread_local std::vector<uint8_t> payload, frame;
+    payload.resize(raw);
+    frame.resize(raw + 10);
+    size_t n = raw;
+    if (w->audioBitrate > 0 && w->opusEncoder) {
+        const opus_int32 r = opus_encode(w->opusEncoder, block, frames, payload.data(),
+                                         static_cast<opus_int32>(raw));
+        if (r < 0) {
+            std::fprintf(stderr, "encode failed: %s\n", opus_strerror(r));
+            return;
+        }
+        n = static_cast<size_t>(r);
+    } else {
+        std::memcpy(payload.data(), block, raw); // little-endian samples as they are
+    }
+    const size_t len = BuildAudioFrame(payload.data(), n, frame.data(), frame.size());
+    if (len != n + 10) {
+        std::fprintf(stderr, "rc(%d) != length+10(%d)\n", static_cast<int>(len), static_cast<int>(n + 10));
+        return;
+    }
+    sendFrame(w, frame.data(), len, true);
 }

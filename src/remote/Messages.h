@@ -10,6 +10,9 @@ struct Works;
 void sendWebSockStatusFrame(Works* works, const char* payload, size_t n);
 void sendWebSockSerParFrame(Works* works, const uint8_t* payload, size_t n);
 void sendWebSockCatFrame(Works* works, const char* payload, size_t n);
+// One audio block of audioMultiplier stereo frames as an "SO" message: the raw
+// samples, or one Opus packet when compression is on.
+void sendWebSockAudioFrame(Works* works, const int16_t* block);
 // The spectrum trace in fragments of 512 bytes.
 void sendWebSockSerSpectrFrame(Works* works, const uint8_t* trace, size_t length);
 
@@ -20,3 +23,5 @@ constexpr size_t kFragmentData = 512;
 constexpr size_t kFragmentFrame = 526;
 size_t BuildFragment(const char tag[2], const uint8_t* data, size_t total, size_t offset,
                      uint8_t* out);
+// 0x82, 0x7E, payload + 6, "SO", the payload's length (4), the payload.
+size_t BuildAudioFrame(const uint8_t* payload, size_t n, uint8_t* out, size_t outSize);

@@ -1,0 +1,129 @@
+// Opening and setting up the sound device, and its presence check.
+#include "remote/AudioDevice.h"
+
+#include "platform/Clock.h"
+#include "platform/Command.h"
+#include "platform/Log.h"
+
+#include <cstdio>
+
+Shared<int> status_th_leggi;
+Shared<int> status_th_scrivi;
+
+namespace {
+
+// The log lines of one stream's set-up: success, then failure, per step.
+struct StepTexts {
+    const char* allocated;
+    const char* cannotAllocate;
+    const char* initialized;
+    const char* cannotInitialize;
+    const char* accessSet;
+    const char* cannotAccess;
+    const char* formatSet;
+    const char* cannotFormat;
+    const char* rateSet;
+    const char* cannotRate;
+    const char* channelsSet;
+    const char* cannotChannels;
+    const char* paramsSet;
+    const char* cannotParams;
+    const char* freed;
+};
+
+const StepTexts kCapture = {
+    "capture hw_params allocated", "cannot allocate capture hardware parameter structure (%s)",
+    "capture hw_params initialized", "cannot initialize capture hardware parameter structure (%s)",
+    "capture hw_params access SND_PCM_ACCESS_RW_INTERLEAVED set", "cannot set capture access type (%s)",
+    "capture hw_params SND_PCM_FORMAT_S16_LE format set", "cannot set capture sample format (%s)",
+    "capture hw_params rate set to %d", "cannot set capture sample rate (%s)",
+    "capture hw_params number of channels set to %d", "cannot set capture channel count (%s)",
+    "capture hw_params set", "cannot set capture parameters (%s)",
+    "capture hw_params freed"};
+
+const StepTexts kPlayback = {
+    "playback hw_params allocated", "cannot allocate playback hardware parameter structure (%s)",
+    "playback hw_params initialized", "cannot initialize playback hardware parameter structure (%s)",
+    "playback hw_params access SND_PCM_ACCESS_RW_INTERLEAVED set", "cannot set playback access type (%s)",
+    "playback hw_params SND_PCM_FORMAT_S16_LE format set ", "cannot set playback sample format (%s)",
+    "playback hw_params rate set to %d", "cannot set playback sample rate (%s)",
+    "playback hw_params number of channels set to %d", "Cannot set playback channel count (%s)",
+    "playback hw_params set", "cannot set playback parameters (%s)",
+    "playback hw_params freed\n"};
+
+// A failed step: its line to the log and to standard error.
+bool failed(const char* fmt, int err) {
+    LogErr(fmt, snd_strerror(err));
+    std::fprintf(stderr, fmt, snd_strerror(err));
+    std::fprintf(stderr, "\n");
+    return false;
+}
+
+} // namespace
+
+int VerifyAudioTAV(Works*) {
+    FILE* p = plat_popen("lsusb|grep 0d8c:01af |wc -l", "r");
+    if (!p) {
+        std::fprintf(stderr, "Error opening pipe.\n");
+        return 0;
+    }
+    int count = 0;
+    if (std::fscanf(p, "%d", &count) != 1)
+        count = 0;
+    plat_pclose(p);
+    return count;
+}
+
+snd_pcm_t* OpenAudioDevice(const std::string& device, snd_pcm_stream_t stream,
+                           const PortWanted& wanted, int* error, int* attempts) {
+    snd_pcm_t* pcm = nullptr;
+    *error = 0;
+    for (*attempts = 1; *attempts <= kAudioOpenAttempts; ++*attempts) {
+        *error = snd_pcm_open(&pcm, device.c_str(), stream, SND_PCM_NONBLOCK);
+        if (*error >= 0)
+            return pcm;
+        std::fprintf(stderr, "open %s attempt %d: %s\n", device.c_str(), *attempts, snd_strerror(*error));
+        if (!wanted())
+            break;
+        plat_sleep_ms(100);
+    }
+    if (*attempts > kAudioOpenAttempts)
+        *attempts = kAudioOpenAttempts;
+    return nullptr;
+}
+
+bool ConfigureAudioDevice(snd_pcm_t* pcm, snd_pcm_stream_t stream, unsigned channels) {
+    const StepTexts& t = stream == SND_PCM_STREAM_CAPTURE ? kCapture : kPlayback;
+    snd_pcm_hw_params_t* hw = nullptr;
+    int err = snd_pcm_hw_params_malloc(&hw);
+    if (err < 0)
+        return failed(t.cannotAllocate, err);
+    LogInfo("%s", t.allocated);
+    struct Free {
+        snd_pcm_hw_params_t* hw;
+        ~Free() { snd_pcm_hw_params_free(hw); }
+    } freeIt{hw};
+    if ((err = snd_pcm_hw_params_any(pcm, hw)) < 0)
+        return failed(t.cannotInitialize, err);
+    LogInfo("%s", t.initialized);
+    if (stream == SND_PCM_STREAM_PLAYBACK && (err = snd_pcm_hw_params_set_rate_resample(pcm, hw, 1)) < 0)
+        return failed("cannot set playback resample to yes (%s)", err);
+    if ((err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0)
+        return failed(t.cannotAccess, err);
+    LogInfo("%s", t.accessSet);
+    if ((err = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0)
+        return failed(t.cannotFormat, err);
+    LogInfo("%s", t.formatSet);
+    unsigned rate = 48000;
+    if ((err = snd_pcm_hw_params_set_rate_near(pcm, hw, &rate, nullptr)) < 0)
+        return failed(t.cannotRate, err);
+    LogInfo(t.rateSet, static_cast<int>(rate));
+    if ((err = snd_pcm_hw_params_set_channels(pcm, hw, channels)) < 0)
+        return failed(t.cannotChannels, err);
+    LogInfo(t.channelsSet, static_cast<int>(channels));
+    if ((err = snd_pcm_hw_params(pcm, hw)) < 0)
+        return failed(t.cannotParams, err);
+    LogInfo("%s", t.paramsSet);
+    LogInfo("%s", t.freed);
+    return true;
+}

@@ -1,0 +1,32 @@
+// What the capture and playback threads share: opening the sound device with
+// its attempts, its hardware parameters with their log lines, and the check
+// that the USB sound interface is still plugged in.
+#pragma once
+
+#include "core/Shared.h"
+#include "platform/SerialPort.h"
+
+#include <alsa/asoundlib.h>
+#include <string>
+
+struct Works;
+
+extern Shared<int> status_th_leggi;  // 1 once the capture device is open
+extern Shared<int> status_th_scrivi; // 1 once the playback device is open
+
+constexpr int kAudioOpenAttempts = 100;
+constexpr int kAudioDeviceCheckMs = 2000;
+
+// The number of lines "lsusb|grep 0d8c:01af |wc -l" prints: the C-Media USB
+// sound interface is there when it is positive.
+int VerifyAudioTAV(Works* works);
+
+// Opens `device` non-blocking, up to 100 attempts 100 ms apart while
+// `wanted()` holds; nullptr with `*error` set when every attempt failed.
+snd_pcm_t* OpenAudioDevice(const std::string& device, snd_pcm_stream_t stream,
+                           const PortWanted& wanted, int* error, int* attempts);
+
+// Interleaved S16_LE at the rate nearest 48000 with `channels`: each step logs
+// its success line, a failure its own line (also to standard error); false on
+// a failure. Playback also allows resampling.
+bool ConfigureAudioDevice(snd_pcm_t* pcm, snd_pcm_stream_t stream, unsigned channels);

@@ -1,0 +1,295 @@
+// The audio threads on the model of the USB sound interface (an ALSA plugin that
+// keeps real time): capture sends whole blocks as "SO" messages, raw or Opus;
+// playback plays received blocks, with its latency control and underruns; the
+// interface unplugged ends both threads.
+#include "RootedWorks.h"
+
+#include "amp/Alarms.h"
+#include "app/Main.h"
+#include "app/Threads.h"
+#include "devsim/SimAudio.h"
+#include "remote/AudioDevice.h"
+#include "remote/Messages.h"
+#include "remote/th_leggi.h"
+#include "remote/th_scrivi.h"
+
+#include <alsa/asoundlib.h>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <opus/opus.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class Audio : public RootedWorks {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        useTimeScale(4); // the playback thread's 3 s before it opens its device
+        w->startupFlags.replace(0);
+        capture = {"tavin", 700, "", "", dir.path + "/sim/tavin", "", ""};
+        playback = {"tavout", 0, "", dir.path + "/played.raw", dir.path + "/sim/tavout", "", ""};
+        ASSERT_TRUE(SimAudioWriteConfig(dir.path, {capture, playback}));
+        ASSERT_TRUE(SimAudioPlug(dir.path, {capture, playback}, true));
+        // alsa-lib reads the devices from $HOME/.asoundrc, afresh for each test.
+        const char* home = std::getenv("HOME");
+        savedHome = home ? home : "";
+        setenv("HOME", dir.path.c_str(), 1);
+        snd_config_update_free_global();
+        setup->AudioIn.set("tavin");
+        setup->AudioOut.set("tavout");
+        setup->InChannels.set("1");
+        w->audioMultiplier = 240; // Multiplier 1
+    }
+    void TearDown() override {
+        w->running = 0;
+        JoinThread(thrLeggi);
+        JoinThread(thrScrivi);
+        if (peer >= 0)
+            close(peer);
+        if (w->wsFD >= 0)
+            close(w->wsFD);
+        DestroyAudioCodec(w.get());
+        setenv("HOME", savedHome.c_str(), 1);
+        snd_config_update_free_global();
+        RootedWorks::TearDown();
+    }
+    // A remote session whose far end is this test's socket.
+    void session() {
+        int sv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+        w->wsFD = sv[0];
+        peer = sv[1];
+        w->remoteConnected = 1;
+    }
+    // The next "SO" frame the unit sends: its payload.
+    std::vector<uint8_t> nextAudio(int timeoutMs = 3000) {
+        uint8_t head[10];
+        if (!readAll(head, sizeof head, timeoutMs) || head[0] != 0x82 || head[1] != 0x7E || head[4] != 'S' ||
+            head[5] != 'O')
+            return {};
+        const size_t n = (static_cast<size_t>(head[6]) << 24) | (head[7] << 16) | (head[8] << 8) | head[9];
+        const size_t len16 = (static_cast<size_t>(head[2]) << 8) | head[3];
+        EXPECT_EQ(len16, n + 6);
+        std::vector<uint8_t> payload(n);
+        if (!readAll(payload.data(), n, timeoutMs))
+            return {};
+        return payload;
+    }
+    bool readAll(uint8_t* out, size_t n, int timeoutMs) {
+        size_t have = 0;
+        while (have < n) {
+            pollfd p{peer, POLLIN, 0};
+            if (poll(&p, 1, timeoutMs) <= 0)
+                return false;
+            const ssize_t r = read(peer, out + have, n - have);
+            if (r <= 0)
+                return false;
+            have += static_cast<size_t>(r);
+        }
+        return true;
+    }
+    void startPlayback() {
+        setup->EnableWrite = '1';
+        StartThreadAudioWrite(w.get());
+    }
+    bool logged(const std::string& text, int timeoutMs = 5000) {
+        return WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), text); }, timeoutMs);
+    }
+
+    SimAudioDevice capture, playback;
+    std::string savedHome;
+    int peer = -1;
+};
+
+std::vector<int16_t> samplesOf(const std::vector<uint8_t>& raw) {
+    std::vector<int16_t> s(raw.size() / 2);
+    for (size_t i = 0; i < s.size(); i++)
+        s[i] = static_cast<int16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+    return s;
+}
+
+TEST(AudioBlocks, MonoIsWidenedInPlaceAndARawBlockIs970Bytes) {
+    int16_t s[6] = {1, 2, 3, 0, 0, 0};
+    WidenToStereo(s, 3);
+    EXPECT_EQ(std::vector<int16_t>(s, s + 6), (std::vector<int16_t>{1, 1, 2, 2, 3, 3}));
+    std::vector<uint8_t> payload(240 * 4), frame(2000);
+    EXPECT_EQ(BuildAudioFrame(payload.data(), payload.size(), frame.data(), frame.size()), 970u);
+    EXPECT_EQ(std::vector<uint8_t>(frame.begin(), frame.begin() + 10),
+              (std::vector<uint8_t>{0x82, 0x7E, 0x03, 0xC6, 'S', 'O', 0, 0, 0x03, 0xC0}));
+}
+
+TEST(AudioBlocks, TheQueueMayGrowBy4800FramesAndNoMore) {
+    PlaybackLatency t;
+    EXPECT_TRUE(PlaybackKeepsUp(&t, 16384)); // the first reading
+    EXPECT_TRUE(PlaybackKeepsUp(&t, 16384 - 4800));
+    EXPECT_FALSE(PlaybackKeepsUp(&t, 16384 - 4801));
+    EXPECT_EQ(t.minfree, 16384); // counted again from the first reading
+    EXPECT_TRUE(PlaybackKeepsUp(&t, 16000));
+    EXPECT_TRUE(PlaybackKeepsUp(&t, -32)); // an error reading is not counted
+}
+
+TEST_F(Audio, CaptureSendsWholeStereoBlocksOfTheTone) {
+    session();
+    setup->EnableRead = '1';
+    StartThreadAudioRead(w.get());
+    std::vector<int16_t> tone;
+    for (int i = 0; i < 50; i++) {
+        const std::vector<uint8_t> p = nextAudio();
+        ASSERT_EQ(p.size(), 960u) << i; // 240 stereo frames, raw
+        const std::vector<int16_t> s = samplesOf(p);
+        for (size_t f = 0; f < 240; f++)
+            ASSERT_EQ(s[2 * f], s[2 * f + 1]) << "mono widened: both channels alike";
+        tone.insert(tone.end(), s.begin(), s.end());
+    }
+    EXPECT_NEAR(SimAudioToneHz(tone, 2, 0, tone.size() / 2), 700.0, 2.0);
+    EXPECT_TRUE(logged("6 capture audio interface tavin opened"));
+    EXPECT_TRUE(logged("6 capture hw_params number of channels set to 1"));
+}
+
+TEST_F(Audio, CompressedBlocksDecodeIntoTheToneWithAnIndependentDecoder) {
+    w->audioBitrate = 64000;
+    CreateAudioCodec(w.get());
+    ASSERT_NE(w->opusEncoder, nullptr);
+    w->audioMultiplier = 480; // 10 ms at 48 kHz
+    session();
+    setup->EnableRead = '1';
+    StartThreadAudioRead(w.get());
+    int err = 0;
+    OpusDecoder* dec = opus_decoder_create(48000, 2, &err);
+    ASSERT_EQ(err, OPUS_OK);
+    std::vector<int16_t> tone;
+    for (int i = 0; i < 60; i++) {
+        const std::vector<uint8_t> p = nextAudio();
+        ASSERT_FALSE(p.empty()) << i;
+        ASSERT_LT(p.size(), 480u * 4) << "a packet, not raw samples";
+        std::vector<int16_t> pcm(480 * 2);
+        ASSERT_EQ(opus_decode(dec, p.data(), static_cast<opus_int32>(p.size()), pcm.data(), 480, 0), 480);
+        tone.insert(tone.end(), pcm.begin(), pcm.end());
+    }
+    opus_decoder_destroy(dec);
+    // Past the codec's start-up: the tone.
+    EXPECT_NEAR(SimAudioToneHz(tone, 2, 4800, tone.size() / 2 - 4800), 700.0, 3.0);
+}
+
+// The device keeps the wall clock, whatever the program's.
+void realSleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+TEST_F(Audio, PlaybackPlaysReceivedBlocksAndACorruptPacketAsOneSilentBlock) {
+    w->audioBitrate = 64000;
+    CreateAudioCodec(w.get());
+    w->audioMultiplier = 480;
+    w->remoteConnected = 1; // a session: the thread prepares its device
+    startPlayback();
+    ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
+    // Packets of an independent encoder: a 1000 Hz tone for 300 ms.
+    int err = 0;
+    OpusEncoder* enc = opus_encoder_create(48000, 2, OPUS_APPLICATION_AUDIO, &err);
+    ASSERT_EQ(err, OPUS_OK);
+    opus_encoder_ctl(enc, OPUS_SET_BITRATE(64000));
+    std::thread session([&] {
+        std::vector<int16_t> pcm(480 * 2);
+        uint8_t packet[4000];
+        for (int b = 0; b < 30; b++) {
+            for (int f = 0; f < 480; f++)
+                pcm[2 * f] = pcm[2 * f + 1] =
+                    static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * (b * 480 + f) / 48000.0));
+            const int n = opus_encode(enc, pcm.data(), 480, packet, sizeof packet);
+            PlayReceivedAudio(w.get(), true, packet, static_cast<size_t>(n));
+            realSleepMs(10);
+        }
+    });
+    session.join();
+    opus_encoder_destroy(enc);
+    ASSERT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() >= 30u * 480 * 2; }, 3000));
+    const std::vector<int16_t> played = SimAudioRead(playback.outFile);
+    EXPECT_NEAR(SimAudioToneHz(played, 2, 4800, 9600), 1000.0, 3.0);
+
+    // With the device held, one corrupt packet queues one block, all silent.
+    ASSERT_TRUE(SimAudioHold(playback, true));
+    realSleepMs(100);
+    const size_t before = SimAudioRead(playback.outFile).size();
+    std::thread corrupt([&] {
+        const uint8_t junk[7] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        PlayReceivedAudio(w.get(), true, junk, sizeof junk);
+    });
+    corrupt.join();
+    ASSERT_TRUE(SimAudioHold(playback, false));
+    realSleepMs(200);
+    const std::vector<int16_t> after = SimAudioRead(playback.outFile);
+    ASSERT_EQ(after.size() - before, 480u * 2);
+    for (size_t i = before; i < after.size(); i++)
+        ASSERT_EQ(after[i], 0) << i;
+}
+
+TEST_F(Audio, AQueueGrownPast4800FramesIsResetInsteadOfWritten) {
+    w->audioMultiplier = 240;
+    w->remoteConnected = 1;
+    startPlayback();
+    ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
+    ASSERT_TRUE(SimAudioHold(playback, true)); // the device takes nothing: the queue grows
+    realSleepMs(100);
+    std::vector<uint8_t> block(240 * 4, 0x40);
+    std::thread session([&] {
+        // Twenty blocks are 4800 frames: still played; the twenty-second finds
+        // 5040 queued and empties the queue instead.
+        for (int b = 0; b < 22; b++)
+            PlayReceivedAudio(w.get(), true, block.data(), block.size());
+    });
+    session.join();
+    ASSERT_TRUE(SimAudioHold(playback, false));
+    realSleepMs(300);
+    EXPECT_EQ(SimAudioRead(playback.outFile).size(), 0u) << "the queued frames were thrown away";
+}
+
+TEST_F(Audio, AfterAnUnderrunTheServerPlaysTheBlockAndTheClientDoesNot) {
+    w->audioMultiplier = 240;
+    w->remoteConnected = 1;
+    startPlayback();
+    ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
+    std::vector<uint8_t> block(240 * 4, 0x40);
+    auto play = [&](bool server) {
+        std::thread t([&] { PlayReceivedAudio(w.get(), server, block.data(), block.size()); });
+        t.join();
+    };
+    play(true);
+    realSleepMs(100); // played out: the device runs dry
+    play(true);         // an underrun, then the block again
+    realSleepMs(100);
+    EXPECT_EQ(SimAudioRead(playback.outFile).size(), 2u * 240 * 2);
+    play(false);
+    realSleepMs(100);
+    play(false); // the client drops it after the underrun
+    realSleepMs(100);
+    EXPECT_EQ(SimAudioRead(playback.outFile).size(), 3u * 240 * 2);
+}
+
+TEST_F(Audio, UnpluggingTheInterfaceEndsBothThreadsWithTheirAlarms) {
+    session();
+    setup->EnableRead = '1';
+    setup->EnableWrite = '1';
+    StartThreadAudioRead(w.get());
+    StartThreadAudioWrite(w.get());
+    ASSERT_FALSE(nextAudio().empty());
+    ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
+    ASSERT_TRUE(SimAudioPlug(dir.path, {capture, playback}, false));
+    ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrLeggi) && !ThreadRunning(thrScrivi); }, 8000));
+    EXPECT_EQ(ExistError(w.get(), kAlarmAudioRead), 1);
+    EXPECT_EQ(ExistError(w.get(), kAlarmAudioWrite), 1);
+    EXPECT_EQ(setup->EnableRead, '0');
+    EXPECT_EQ(setup->EnableWrite, '0');
+    EXPECT_EQ(w->remoteRestart, 1);
+    // Plugged in again, the remote restart starts them again.
+    ASSERT_TRUE(SimAudioPlug(dir.path, {capture, playback}, true));
+    w->remoteEnabled = 1;
+    GestErroreRemote(w.get());
+    EXPECT_EQ(setup->EnableRead, '1');
+    ASSERT_FALSE(nextAudio().empty());
+}
+
+} // namespace
