@@ -17,7 +17,11 @@
 // server, its bank on the transceiver's link) and a second panel in DIR/operator
 // as the operator's unit (the WebSocket client, no amplifier of its own), joined
 // by the remote link on a free local port. Both screens are shown side by side;
-// the keys act on the amplifier's unit, shifted digits on the operator's.
+// the keys act on the amplifier's unit, shifted digits on the operator's. Audio
+// flows both ways through models of the USB sound interface: a 700 Hz tone (or
+// --audio-in FILE.wav) from the station, 1000 Hz from the operator, each played
+// into DIR[/operator]/sim/played.raw; --audio-out DEVICE plays the operator's on
+// that ALSA device instead, --compress BITS sends Opus at that rate.
 //
 // With a display the panels are shown in a window, live. Keys (in the window or
 // the terminal):
@@ -35,17 +39,21 @@
 // "shot FILE.png", "kbd CODE" (a Linux key code on the keyboard), "f12",
 // "tx on|off", "freq HZ", "band next|prev", "interface", "tune", "expect MS TEXT"
 // (wait until the panel has printed TEXT, else fail), "exit MS" (wait for the
-// panel to end), "session MS" (wait until the remote session is up). With
+// panel to end), "session MS" (wait until the remote session is up), "audio on"
+// (the tones start), "latency MS" (wait until each tone is played on the other
+// unit and print how long it took). With
 // --remote, "operator" before key, long, shot, kbd, f12, expect and exit
 // sends the action to the operator's unit. Lines starting with # are comments.
+#include "X11View.h"
 #include "devsim/GpioKeys.h"
 #include "devsim/Keyboard.h"
 #include "devsim/PanelProcess.h"
 #include "devsim/Pty.h"
 #include "devsim/Screen.h"
+#include "devsim/SimAudio.h"
 #include "devsim/SimRoot.h"
 #include "devsim/Station.h"
-#include "X11View.h"
+#include "devsim/TrxCatModel.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 
@@ -88,12 +96,22 @@ struct Unit {
     bool started = false;
 };
 
+// The remote link's audio: both units capture a tone (or a WAV file) and play
+// what reaches them, through the model of the USB sound interface.
+struct AudioSetup {
+    std::string wavFile;  // --audio-in: the amplifier unit captures this
+    std::string outDevice; // --audio-out: the operator's unit plays on this ALSA device
+    int compress = 0;      // --compress: Opus bit rate, 0 raw
+};
+
 struct Sim {
     std::string root;
     Unit amp;
     Unit op; // the operator's unit (--remote)
     bool remote = false;
+    AudioSetup audio;
     SimPty opSerial; // the operator's unit has no transceiver: a quiet line
+    TrxCatModel* opCat = nullptr; // the operator's own CAT port (its logging software's)
     SimStation station;
     int shots = 0;
     // Presses are made one after the other, without blocking the window.
@@ -188,6 +206,39 @@ bool sessionUp(const Sim& s) {
            fileHas(s.op.root + "/syslog.log", "6 Websocket Connected");
 }
 
+// The tones start (the capture devices wait for this file).
+void startAudio(const Sim& s) {
+    for (const Unit* u : {&s.amp, &s.op})
+        if (!u->root.empty())
+            std::ofstream(u->root + "/sim/audio-start");
+}
+
+// Capture of the tone to its first loud frame played on the other unit, both
+// ways, in milliseconds and in blocks (Multiplier 2: 10 ms).
+bool reportLatency(const Sim& s, int timeoutMs) {
+    long long there = -1, back = -1;
+    const bool got = waitUntil(
+        [&] {
+            const long long a0 = SimAudioTime(s.amp.root + "/sim/audio-start.at");
+            const long long a1 = SimAudioTime(s.op.root + "/sim/played.loud");
+            const long long b0 = SimAudioTime(s.op.root + "/sim/audio-start.at");
+            const long long b1 = SimAudioTime(s.amp.root + "/sim/played.loud");
+            there = a0 >= 0 && a1 >= 0 ? (a1 - a0) / 1000000 : -1;
+            back = b0 >= 0 && b1 >= 0 ? (b1 - b0) / 1000000 : -1;
+            return there >= 0 && back >= 0;
+        },
+        timeoutMs);
+    if (!got) {
+        std::fprintf(stderr, "panel-sim: the tones did not reach the other unit within %d ms\n", timeoutMs);
+        return false;
+    }
+    std::fprintf(stderr,
+                 "panel-sim: audio latency %lld ms amplifier to operator, %lld ms back (%.1f and %.1f "
+                 "blocks of 10 ms)\n",
+                 there, back, there / 10.0, back / 10.0);
+    return true;
+}
+
 void say(const char* fmt, long long v) {
     std::fprintf(stderr, fmt, v);
     std::fprintf(stderr, "\r\n");
@@ -256,6 +307,11 @@ int runScript(Sim& s, const std::string& file) {
                              u->name, text.c_str(), a);
                 return 1;
             }
+        } else if (verb == "audio" && words >> text && text == "on") {
+            startAudio(s);
+        } else if (verb == "latency" && words >> a) {
+            if (!s.remote || !reportLatency(s, static_cast<int>(a)))
+                return 1;
         } else if (verb == "session" && words >> a) {
             if (!s.remote || !waitUntil([&] { return sessionUp(s); }, static_cast<int>(a))) {
                 std::fprintf(stderr, "panel-sim: no remote session within %lld ms\n", a);
@@ -404,6 +460,14 @@ void endPanel(Unit& u, const char* why) {
     }
 }
 
+// The audio keys of a unit's setup file: both directions on, the model's
+// devices (or `outDevice` for playback), raw or Opus.
+std::string audioKeys(const AudioSetup& a, const std::string& outDevice) {
+    return "EnableRead: 1\nEnableWrite: 1\nAudioIn: tavin\nAudioOut: " +
+           (outDevice.empty() ? std::string("tavout") : outDevice) +
+           "\nMultiplier: 2\nAudioCompress: " + std::to_string(a.compress) + "\n";
+}
+
 // A free local port for the remote link.
 int freePort() {
     TcpListenError err;
@@ -438,21 +502,20 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
                        kStationFt817Port + "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n" +
                        // The spectrum of the transceiver's serial link (no
                        // Enable1600 line, which would choose the USB receiver's).
-                       "EnableFFT: 0\n")) {
+                       "EnableFFT: 0\n" + audioKeys(s.audio, ""))) {
         *error = "cannot write the amplifier unit's setup file";
         return false;
     }
     SimStationWriteBank(s.amp.root, 1);
     writeFile(s.amp.root + "/sim/usb-devices.txt", "16c0:05dc\n0d8c:01af\n");
-    writeFile(s.amp.root + "/sim/lsusb.txt",
-              "Bus 001 Device 004: ID 0d8c:01af C-Media Electronics, Inc. Audio Adapter\n");
 
     s.op.root = s.root + "/operator";
     if (!SimRootCreate(s.op.root, opt, error))
         return false;
     if (!std::filesystem::exists(s.op.root + "/opt/set/setup.txt") &&
         !writeFile(s.op.root + "/opt/set/setup.txt",
-                   "WebSocket: 2\nServer: 127.0.0.1\nTcpPort: " + p + "\nEnableLinear: 0\n")) {
+                   "WebSocket: 2\nServer: 127.0.0.1\nTcpPort: " + p + "\nEnableLinear: 0\n" +
+                       audioKeys(s.audio, s.audio.outDevice))) {
         *error = "cannot write the operator unit's setup file";
         return false;
     }
@@ -460,6 +523,20 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
     if (!SimPtyOpen(&s.opSerial, s.op.root + "/dev/ttyUSB1")) {
         *error = "cannot open the operator unit's serial line";
         return false;
+    }
+    s.opCat = TrxCatModelStart(s.op.root + "/dev/KAVOCAT0");
+    // The sound interfaces: a tone each way, 700 Hz from the station and
+    // 1000 Hz from the operator.
+    for (const Unit* u : {&s.amp, &s.op}) {
+        const bool amp = u == &s.amp;
+        SimAudioDevice in{"tavin", amp ? 700 : 1000, amp ? s.audio.wavFile : "", "", u->root + "/sim/tavin",
+                          u->root + "/sim/audio-start", ""};
+        SimAudioDevice out{"tavout", 0, "", u->root + "/sim/played.raw", u->root + "/sim/tavout", "",
+                           u->root + "/sim/played.loud"};
+        if (!SimAudioWriteConfig(u->root, {in, out}) || !SimAudioPlug(u->root, {in, out}, true)) {
+            *error = "cannot set up the sound interfaces";
+            return false;
+        }
     }
     return true;
 }
@@ -505,6 +582,12 @@ int main(int argc, char** argv) {
             skins = argv[++i];
         else if (a == "--time-scale" && i + 1 < argc)
             timeScale = std::atoi(argv[++i]);
+        else if (a == "--audio-in" && i + 1 < argc)
+            s.audio.wavFile = std::filesystem::absolute(argv[++i]).string();
+        else if (a == "--audio-out" && i + 1 < argc)
+            s.audio.outDevice = argv[++i];
+        else if (a == "--compress" && i + 1 < argc)
+            s.audio.compress = std::atoi(argv[++i]);
         else if (a == "--live")
             live = true;
         else if (a == "--keep")
@@ -515,7 +598,8 @@ int main(int argc, char** argv) {
             window = false;
         else {
             std::fprintf(stderr,
-                         "usage: %s [--root DIR] [--keep] [--remote] [--script FILE] [--live] "
+                         "usage: %s [--root DIR] [--keep] [--remote [--audio-in FILE.wav] "
+                         "[--audio-out DEVICE] [--compress BITS]] [--script FILE] [--live] "
                          "[--no-window] [--panel EXE] [--skins DIR] [--time-scale N]\n",
                          argv[0]);
             return 2;
@@ -552,13 +636,19 @@ int main(int argc, char** argv) {
     int rc = 1;
     if (!ok)
         std::fprintf(stderr, "panel-sim: %s\n", error.c_str());
-    else
-        rc = script.empty() ? interactive(s, live, window) : runScript(s, script);
+    else if (script.empty()) {
+        if (s.remote)
+            startAudio(s);
+        rc = interactive(s, live, window);
+    } else {
+        rc = runScript(s, script);
+    }
     const char* why = g_stop ? "stopped" : !script.empty() ? "script ended" : "panel ended";
     endPanel(s.amp, why);
     endPanel(s.op, why);
     SimStationStop(&s.station);
     SimPtyClose(&s.opSerial);
+    TrxCatModelStop(s.opCat);
     closeUnit(s.amp);
     closeUnit(s.op);
     if (ok && rc == 0 && s.amp.panel.exitStatus != 0 && !script.empty())

@@ -84,9 +84,13 @@ bool exists(const std::string& path) {
 
 // The test's switches, looked at every 20 ms at most.
 void lookAtControl(SimAudio* a, int64_t now) {
-    if (a->control.empty() || now - a->lastControlNs < 20000000)
+    if (now - a->lastControlNs < 20000000)
         return;
     a->lastControlNs = now;
+    if (!a->startfile.empty() && a->toneFrom < 0 && exists(a->startfile))
+        a->toneFrom = -2; // from the next frame produced
+    if (a->control.empty())
+        return;
     a->gone = exists(a->control + ".gone");
     const bool held = exists(a->control + ".hold");
     if (held && a->holdSinceNs < 0)
@@ -96,8 +100,6 @@ void lookAtControl(SimAudio* a, int64_t now) {
         a->holdSinceNs = -1;
     }
     a->held = held;
-    if (!a->startfile.empty() && a->toneFrom < 0 && exists(a->startfile))
-        a->toneFrom = -2; // from the next frame produced
 }
 
 void writeTime(const std::string& path, int64_t ns) {

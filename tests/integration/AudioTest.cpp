@@ -13,10 +13,12 @@
 #include "remote/th_leggi.h"
 #include "remote/th_scrivi.h"
 
+#include <algorithm>
 #include <alsa/asoundlib.h>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <opus/opus.h>
 #include <poll.h>
@@ -62,7 +64,9 @@ class Audio : public RootedWorks {
     // A remote session whose far end is this test's socket.
     void session() {
         int sv[2];
+        // Non-blocking, as the link's sockets are.
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+        fcntl(sv[0], F_SETFL, O_NONBLOCK);
         w->wsFD = sv[0];
         peer = sv[1];
         w->remoteConnected = 1;
@@ -267,6 +271,29 @@ TEST_F(Audio, AfterAnUnderrunTheServerPlaysTheBlockAndTheClientDoesNot) {
     play(false); // the client drops it after the underrun
     realSleepMs(100);
     EXPECT_EQ(SimAudioRead(playback.outFile).size(), 3u * 240 * 2);
+}
+
+TEST_F(Audio, APeerThatStopsReadingCostsAudioNotTheOtherSenders) {
+    session(); // the peer never reads
+    int small = 16384;
+    setsockopt(w->wsFD, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    w->audioMultiplier = 480;
+    std::vector<int16_t> block(960, 100);
+    for (int i = 0; i < 200; i++)
+        sendWebSockAudioFrame(w.get(), block.data());
+    EXPECT_GT(w->wsDroppedAudio, 150); // dropped at once, none waited for
+    // Status records go until the socket is full; then one waits one write
+    // deadline at most and is counted.
+    int64_t longest = 0;
+    for (int i = 0; i < 20000 && w->wsDroppedFrames == 0; i++) {
+        const int64_t t0 = plat_mono_ms();
+        sendWebSockStatusFrame(w.get(), "status", 6);
+        longest = std::max(longest, plat_mono_ms() - t0);
+    }
+    EXPECT_EQ(w->wsDroppedFrames, 1);
+    EXPECT_GE(longest, 950);
+    EXPECT_LT(longest, 1500);
 }
 
 TEST_F(Audio, UnpluggingTheInterfaceEndsBothThreadsWithTheirAlarms) {

@@ -3,6 +3,7 @@
 #include "TestRoot.h"
 
 #include "devsim/PngFile.h"
+#include "devsim/SimAudio.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -101,11 +102,12 @@ TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
                           // The operator's plot page shows the transceiver's spectrum.
                           "operator key 6\noperator key 6\noperator key 6\nwait 1500\n"
                           "operator shot " + plot + "\n"
-                          // Remote on, from the menu of the amplifier's unit, then off.
+                          // The unit starts in remote operation (its audio flags are on):
+                          // from the menu, Local stops the services, Remote starts them.
                           "key 5\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\n"
-                          "key 6\nkey 5\nexpect 10000 Remote GO!\nkey 6\n"
-                          "expect 10000 Cat.c start\n"
                           "key 6\nkey 5\nkey 6\nexpect 10000 REMOTE STOP\n"
+                          "key 6\nkey 5\nexpect 10000 Remote GO!\nkey 6\n"
+                          "wait 2000\n"
                           "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
     const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --remote --time-scale 2 --root " +
                             root + " --script " + script + " > " + dir.path + "/sim.out 2>&1";
@@ -124,14 +126,60 @@ TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
             trace += p[0] == 250 && p[1] == 0 && p[2] == 150;
         }
     EXPECT_GT(trace, 20);
-    // The services were switched on, then off again, and the file says so.
+    // The services were switched off, then on again (started twice in all), and
+    // the file says so.
     const std::string out = ReadFile(root + "/panel.out");
-    for (const char* started : {"Th_scrivi start", "Th_leggi start", "Cat.c start"})
-        EXPECT_TRUE(Contains(out, started)) << started;
+    for (const char* started : {"Th_scrivi start", "Th_leggi start", "Cat.c start"}) {
+        int n = 0;
+        for (size_t at = 0; (at = out.find(started, at)) != std::string::npos; at++)
+            n++;
+        EXPECT_EQ(n, 2) << started;
+    }
+    EXPECT_TRUE(Contains(out, "th_leggi END")); // the capture thread ended at Local
     const std::string setup = ReadFile(root + "/opt/set/setup.txt");
-    for (const char* off : {"EnableRead: 0\n", "EnableWrite: 0\n", "EnableCAT: 0\n"})
-        EXPECT_TRUE(Contains(setup, off)) << off;
+    for (const char* on : {"EnableRead: 1\n", "EnableWrite: 1\n", "EnableCAT: 1\n"})
+        EXPECT_TRUE(Contains(setup, on)) << on;
     EXPECT_TRUE(Contains(ReadFile(root + "/syslog.log"), "6 Receiving data"));
+}
+
+// A tone captured on each unit is played on the other, raw and as Opus at
+// 64000 bit/s, and the time from capture to playback is measured.
+TEST(Simulator, AudioBothWaysRawAndOpus) {
+    for (int compress : {0, 64000}) {
+        TempDir dir;
+        const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
+        ASSERT_TRUE(WriteFile(script, "session 30000\n"
+                                      "expect 15000 output audio interface prepared\n"
+                                      "operator expect 15000 output audio interface prepared\n"
+                                      "audio on\nlatency 10000\nwait 1000\n"
+                                      "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
+        const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --time-scale 3 --remote --compress " +
+                                std::to_string(compress) + " --root " + root + " --script " + script +
+                                " > " + dir.path + "/sim.out 2>&1";
+        const int status = std::system(cmd.c_str());
+        const std::string said = ReadFile(dir.path + "/sim.out");
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << said;
+        // The latency, as the simulator measured it (reported by the test run).
+        const size_t at = said.find("audio latency");
+        ASSERT_NE(at, std::string::npos) << said;
+        std::printf("compress %d: %s", compress, said.substr(at, said.find('\n', at) - at + 1).c_str());
+        long there = -1, back = -1;
+        ASSERT_EQ(std::sscanf(said.c_str() + at, "audio latency %ld ms amplifier to operator, %ld ms back",
+                              &there, &back),
+                  2);
+        EXPECT_LT(there, 500);
+        EXPECT_LT(back, 500);
+        // Each unit played the other's tone: 700 Hz from the station, 1000 Hz back.
+        for (auto [played, hz] : {std::pair{root + "/operator/sim/played.raw", 700.0},
+                                  {root + "/sim/played.raw", 1000.0}}) {
+            const std::vector<int16_t> s = SimAudioRead(played);
+            const long loud = SimAudioFirstLoud(s, 2, 0, 1000);
+            ASSERT_GE(loud, 0) << played;
+            EXPECT_NEAR(SimAudioToneHz(s, 2, static_cast<size_t>(loud) + 4800, 9600), hz, 5.0)
+                << played << " compress " << compress;
+        }
+    }
 }
 
 // True while some process has `text` in its command line.

@@ -227,6 +227,28 @@ TEST_F(SetupFile, NumbersThatDoNotParseKeepTheirMirror) {
     EXPECT_EQ(works->antennaIdx, 0); // only outputs 1..3 exist
 }
 
+TEST_F(SetupFile, AudioBlocksOnlyOfTheSizesOpusTakes) {
+    readWith("");
+    EXPECT_EQ(works->audioMultiplier, 480); // Multiplier 2: 480 frames, 10 ms
+    for (auto [text, frames] : {std::pair{"1", 240}, {"12", 2880}, {"3", 480}, {"6", 960}, {"40", 2880},
+                                {"0", 240}}) {
+        readWith(std::string("Multiplier: ") + text + "\n");
+        EXPECT_EQ(works->audioMultiplier, frames) << text;
+        EXPECT_TRUE(setup->Multiplier.equals(text)); // the file keeps the operator's value
+    }
+    EXPECT_TRUE(Contains(log(), "3 Multiplier 3 is not 1, 2, 4, 8 or 12: 2 used"));
+    EXPECT_TRUE(Contains(log(), "3 Multiplier 40 is not 1, 2, 4, 8 or 12: 12 used"));
+    EXPECT_FALSE(Contains(log(), "Multiplier 12 is not"));
+}
+
+TEST_F(SetupFile, PortsAboveTheSignedRangeKeepTheirNumber) {
+    readWith("TcpPort: 40000\n");
+    EXPECT_EQ(static_cast<uint16_t>(works->tcpPort.load()), 40000);
+    EXPECT_TRUE(Contains(log(), "6 TcpPort: -40000-"));
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    EXPECT_TRUE(Contains(ReadFile(setupPath()), "\nTcpPort: 40000\n"));
+}
+
 TEST_F(SetupFile, EmptyCharacterValueIsWrittenBackEmpty) {
     readWith("EnableSpi: \n");
     EXPECT_EQ(setup->EnableSpi, '\0');
