@@ -17,7 +17,8 @@
 extern char** environ;
 
 bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
-                const std::string& workDir, std::string* error, int timeScale) {
+                const std::string& workDir, std::string* error, int timeScale,
+                const std::vector<std::string>& extraEnv) {
     std::string out = dir + "/panel.out";
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -37,10 +38,18 @@ bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
     // The root is the panel's home too: alsa-lib finds the root's sound devices
     // in its .asoundrc.
     std::vector<std::string> env;
+    std::vector<std::string> own = extraEnv;
+    own.push_back("HOME=" + dir);
+    auto replaced = [&](const char* e) {
+        for (const std::string& o : own)
+            if (std::strncmp(e, o.c_str(), o.find('=') + 1) == 0)
+                return true;
+        return false;
+    };
     for (char** e = environ; e && *e; e++)
-        if (std::strncmp(*e, "HOME=", 5) != 0)
+        if (!replaced(*e))
             env.emplace_back(*e);
-    env.push_back("HOME=" + dir);
+    env.insert(env.end(), own.begin(), own.end());
     std::vector<char*> envp;
     for (auto& e : env)
         envp.push_back(e.data());

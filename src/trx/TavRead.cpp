@@ -1,7 +1,411 @@
 // The USB panadapter receiver thread.
+//
+// Every wait is bounded: a control request gives up after a second, the event
+// loop looks at its enable byte every 200 ms, and transfers still in flight are
+// cancelled and reaped before the device is closed, so the thread always ends
+// and a restart starts from nothing.
 #include "trx/TavRead.h"
 
+#include "amp/Alarms.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/Thread.h"
+#include "trx/Fft.h"
+#include "trx/Serial.h"
+#include "trx/UsbIds.h"
 
-// Not built yet: the thread logs that and ends.
-void TAVRead(Works*) { LogInfo("TAVRead: not available in this build"); }
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <libusb-1.0/libusb.h>
+#include <vector>
+
+namespace {
+
+constexpr const char* kSource = "TavRead.cpp";
+constexpr int kTransfers = 4;
+constexpr int kBlockBytes = 32768;
+constexpr unsigned char kStreamEndpoint = 0x86;
+constexpr unsigned kBulkTimeoutMs = 2000;
+constexpr unsigned kControlTimeoutMs = 1000;
+constexpr int kEventWaitMs = 200;
+constexpr int kCancelWaitMs = 3000;
+constexpr int kMaxFailedTransfers = 10; // one more ends streaming
+
+struct UsbRun;
+
+// What each transfer's completion needs.
+struct TransferContext {
+    int index = 0;
+    libusb_transfer* transfer = nullptr;
+    std::vector<uint8_t> buffer;
+    std::vector<float> samples; // the block scaled
+    unsigned* divide = nullptr; // the run's FFT down-counter
+    Works* works = nullptr;
+    int count = kFftFloats;
+    bool* stop = nullptr;
+    UsbRun* run = nullptr;
+    bool inFlight = false;
+};
+
+// One run of the thread, from the library's start to its end.
+struct UsbRun {
+    Works* works = nullptr;
+    libusb_context* ctx = nullptr;
+    libusb_device_handle* dev_handle = nullptr;
+    int status_usb_open = 0;
+    bool claimed = false;
+    float globalOffset = 0, lpOffset = 0, attOffset = 0;
+    float recalc = 1;
+    int err_counter = 0;
+    unsigned divide = 1; // FFT down-counter
+    bool stop = false;   // completed transfers are no longer resubmitted
+    bool failed = false; // ExitTavread already called
+    TransferContext transfers[kTransfers];
+};
+
+// The thread's failure: logged, reported once.
+void fail(UsbRun* run) {
+    if (!run->failed) {
+        run->failed = true;
+        ExitTavread(run->works);
+    }
+}
+
+bool stopping(UsbRun* run) {
+    return run->stop || run->works->setup->EnableFFT != '1' || !run->works->running || !ThreadStillWanted();
+}
+
+int inFlight(UsbRun* run) {
+    int n = 0;
+    for (TransferContext& c : run->transfers)
+        n += c.inFlight;
+    return n;
+}
+
+// A device-to-host vendor request into the zeroed 1024-byte reply buffer.
+int vendorIn(UsbRun* run, uint8_t request, uint16_t value, uint16_t index, uint8_t* reply, uint16_t length) {
+    std::memset(reply, 0, 1024);
+    return libusb_control_transfer(run->dev_handle, 0xC0, request, value, index, reply, length, kControlTimeoutMs);
+}
+
+// One calibration offset (a float in dB); false when the device did not give it.
+bool readOffset(UsbRun* run, uint16_t value, const char* name, float* out) {
+    uint8_t reply[1024];
+    const int r = vendorIn(run, 0xA2, value, 0x0151, reply, 4);
+    if (r != 4) {
+        std::fprintf(stderr, "%s failed (%d)\n", name, r);
+        LogErr("%s failed (%d)", name, r);
+        return false;
+    }
+    std::memcpy(out, reply, 4);
+    std::fprintf(stderr, "%s: %f\n", name, static_cast<double>(*out));
+    return true;
+}
+
+// A completed block: scaled over the bytes received; every divide-th full block
+// becomes a spectrum while a peer is connected.
+void received(TransferContext* c, int length) {
+    Works* w = c->works;
+    UsbRun* run = c->run;
+    if (w->setup->usbSpectrum == '0')
+        return;
+    TrxParameters params;
+    getParameters(&params, w);
+    const float lp = params.lp > 0 ? run->lpOffset : 0.0f;
+    run->recalc = std::pow(10.0f, (21.4f - run->globalOffset + lp) / 20.0f);
+    const float scale = run->recalc / 2 / 1024 / 1024 / 1024;
+    const int values = std::min(length / 4, c->count);
+    for (int i = 0; i < values; i++) {
+        int32_t v;
+        std::memcpy(&v, c->buffer.data() + 4 * i, 4);
+        c->samples[i] = static_cast<float>(v) * scale;
+    }
+    if (length < kBlockBytes)
+        return; // a short block is no spectrum
+    if (--*c->divide == 0) {
+        *c->divide = static_cast<unsigned>(w->divide.load());
+        if (w->remoteConnected)
+            fftCalc(c->samples.data(), c->count, w);
+    }
+}
+
+void LIBUSB_CALL cb_in(libusb_transfer* transfer) {
+    auto* c = static_cast<TransferContext*>(transfer->user_data);
+    UsbRun* run = c->run;
+    c->inFlight = false;
+    switch (transfer->status) {
+    case LIBUSB_TRANSFER_COMPLETED:
+        run->err_counter = 0;
+        received(c, transfer->actual_length);
+        break;
+    case LIBUSB_TRANSFER_ERROR:
+        std::fprintf(stderr, "CB result: Error %d\n", c->index);
+        run->err_counter++;
+        break;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+        std::fprintf(stderr, "CB result: Timedout %d\n", c->index);
+        run->err_counter++;
+        break;
+    case LIBUSB_TRANSFER_CANCELLED:
+        std::fprintf(stderr, "CB result: Cancelled %d\n", c->index);
+        run->err_counter++;
+        break;
+    case LIBUSB_TRANSFER_STALL:
+        std::fprintf(stderr, "CB result: Stalled %d\n", c->index);
+        run->err_counter++;
+        break;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+        std::fprintf(stderr, "CB result: Nodevice %d\n", c->index);
+        run->err_counter++;
+        break;
+    case LIBUSB_TRANSFER_OVERFLOW:
+        std::fprintf(stderr, "CB result: Overflowed %d\n", c->index);
+        run->err_counter++;
+        break;
+    }
+    if (run->err_counter > kMaxFailedTransfers) {
+        std::fprintf(stderr, "libusb_err_counter (%d), %s:%d\n", run->err_counter, kSource, __LINE__);
+        return;
+    }
+    if (stopping(run))
+        return;
+    const int r = libusb_submit_transfer(transfer);
+    if (r != 0) {
+        std::fprintf(stderr, "libusb_submit_transfer failed (%d)  %s:%d\n", r, kSource, __LINE__);
+        LogErr("libusb_submit_transfer failed (%d)", r);
+        fail(run);
+        return;
+    }
+    c->inFlight = true;
+}
+
+// Finds, opens and claims the receiver and reads who it is; false (the reason
+// printed) when it is not there or not usable.
+bool openReceiver(UsbRun* run) {
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(run->ctx, &list);
+    if (count < 0) {
+        std::fprintf(stderr, "Get Device Error\n");
+        LogErr("Get Device Error");
+        return false;
+    }
+    bool ok = false, found = false;
+    for (ssize_t i = 0; i < count && !found; i++) {
+        libusb_device_descriptor d{};
+        const int r = libusb_get_device_descriptor(list[i], &d);
+        if (r != 0) {
+            std::fprintf(stderr, "Get Device Descriptor %d %d\n", static_cast<int>(i), r);
+            LogErr("Get Device Descriptor %d %d", static_cast<int>(i), r);
+            break;
+        }
+        std::fprintf(stderr, "%d vid %04x pid %04x %d\n", static_cast<int>(i), d.idVendor, d.idProduct,
+                     libusb_get_device_address(list[i]));
+        if (d.idVendor != RX_VENDOR_ID)
+            continue;
+        found = true;
+        if (libusb_open(list[i], &run->dev_handle) != 0) {
+            run->dev_handle = nullptr;
+            std::fprintf(stderr, "Cannot open VRN Device\n");
+            LogErr("Cannot open VRN Device");
+            break;
+        }
+        std::fprintf(stderr, "VRN Device Opened\n");
+        run->status_usb_open = 1;
+        if (libusb_kernel_driver_active(run->dev_handle, 0) == 1) {
+            std::fprintf(stderr, "Kernel Driver Active\n");
+            if (libusb_detach_kernel_driver(run->dev_handle, 0) == 0)
+                std::fprintf(stderr, "Kernel Driver Detached\n");
+        }
+        if (libusb_claim_interface(run->dev_handle, 0) != 0) {
+            std::fprintf(stderr, "Cannot claim Interface\n");
+            LogErr("Cannot claim Interface");
+            break;
+        }
+        run->claimed = true;
+        std::fprintf(stderr, "Interface claimed\n");
+
+        uint8_t reply[1024];
+        int r2 = vendorIn(run, 0xFF, 0, 0, reply, 2);
+        if (r2 > 0)
+            std::fprintf(stderr, "USB Driver Version: %d.%d\n", reply[0], reply[1]);
+        else
+            std::fprintf(stderr, "USB Driver Version read failed\n");
+        r2 = vendorIn(run, 0xA2, 0x404C, 0x0151, reply, 2);
+        if (r2 == 2)
+            std::fprintf(stderr, "HW Version: %d.%d\n", reply[0], reply[1]);
+        else
+            std::fprintf(stderr, "HW Version read failed\n");
+        r2 = vendorIn(run, 0xA2, 0x4000, 0x0151, reply, 32);
+        if (r2 != 32) {
+            std::fprintf(stderr, "Serial read failed (%d)\n", r2);
+            LogErr("Serial read failed (%d)", r2);
+            break;
+        }
+        reply[32] = 0;
+        std::fprintf(stderr, "Serial: %-s\n", reinterpret_cast<char*>(reply));
+        if (d.idProduct == RX_PID_TAV) {
+            LogInfo("VRN TAV ");
+        } else if (d.idProduct == RX_PID_S2) {
+            LogErr("VRN S2 ");
+            break;
+        } else if (d.idProduct == RX_PID_S1) {
+            LogErr("VRN S1 ");
+            break;
+        }
+        std::fprintf(stderr, "Device caught\n");
+        ok = true;
+    }
+    libusb_free_device_list(list, 1);
+    std::fprintf(stderr, "libusb devices list freed\n");
+    if (!found) {
+        std::fprintf(stderr, "Cannot find VRN Device\n");
+        LogErr("Cannot find VRN Device");
+    }
+    return ok;
+}
+
+// Offsets, FIFO and stream start; false when an offset could not be read.
+bool startStream(UsbRun* run) {
+    if (!readOffset(run, 0x4028, "Global Offset", &run->globalOffset) ||
+        !readOffset(run, 0x402C, "LP Offset", &run->lpOffset) ||
+        !readOffset(run, 0x4030, "ATT Offset", &run->attOffset))
+        return false;
+    uint8_t reply[1024];
+    int r = vendorIn(run, 0xE1, 0, 0xE900, reply, 1);
+    if (r == 1)
+        std::fprintf(stderr, "Stop FIFO\n");
+    else
+        std::fprintf(stderr, "Stop FIFO failed (%d)\n", r);
+    r = vendorIn(run, 0xE1, 0, 0xE800, reply, 1);
+    if (r == 1)
+        std::fprintf(stderr, "Init FIFO\n");
+    else
+        std::fprintf(stderr, "Init FIFO failed (%d)\n", r);
+    r = vendorIn(run, 0xE1, 1, 0xE900, reply, 1);
+    if (r != 1 || reply[0] != 0xE9)
+        std::fprintf(stderr, "Enable SYN failed (%d %02X)\n", r, reply[0]);
+    std::fprintf(stderr, "SYN Enabled\n");
+    return true;
+}
+
+bool submitTransfers(UsbRun* run) {
+    for (int i = 0; i < kTransfers; i++) {
+        TransferContext& c = run->transfers[i];
+        c.transfer = libusb_alloc_transfer(0);
+        if (!c.transfer) {
+            std::fprintf(stderr, "libusb_alloc_transfer failed\n");
+            LogErr("libusb_alloc_transfer failed");
+            return false;
+        }
+    }
+    std::fprintf(stderr, "libusb_alloc_transfer succedeed\n");
+    for (int i = 0; i < kTransfers; i++) {
+        TransferContext& c = run->transfers[i];
+        c.index = i;
+        c.buffer.assign(kBlockBytes, 0);
+        c.samples.assign(kFftFloats, 0.0f);
+        c.divide = &run->divide;
+        c.works = run->works;
+        c.stop = &run->stop;
+        c.run = run;
+        libusb_fill_bulk_transfer(c.transfer, run->dev_handle, kStreamEndpoint, c.buffer.data(), kBlockBytes,
+                                  cb_in, &c, kBulkTimeoutMs);
+        const int r = libusb_submit_transfer(c.transfer);
+        if (r != 0) {
+            std::fprintf(stderr, "libusb_submit_transfer failed (%d)\n", r);
+            LogErr("libusb_submit_transfer failed (%d)", r);
+            return false;
+        }
+        c.inFlight = true;
+    }
+    std::fprintf(stderr, "libusb_submit_transfer succedeed\n");
+    std::fprintf(stderr, "SYN transfer starting\n");
+    return true;
+}
+
+// Cancels what is in flight and lets it come back, then frees everything.
+void closeRun(UsbRun* run) {
+    run->stop = true;
+    if (run->ctx && inFlight(run) > 0) {
+        for (TransferContext& c : run->transfers)
+            if (c.inFlight)
+                libusb_cancel_transfer(c.transfer);
+        const int64_t end = plat_mono_ms() + kCancelWaitMs;
+        while (inFlight(run) > 0 && plat_mono_ms() < end) {
+            timeval tv{0, 100 * 1000};
+            libusb_handle_events_timeout_completed(run->ctx, &tv, nullptr);
+        }
+    }
+    bool leaked = false;
+    for (TransferContext& c : run->transfers) {
+        if (c.transfer && c.inFlight) {
+            leaked = true; // the library still owns it: freeing it now would corrupt memory
+        } else if (c.transfer) {
+            libusb_free_transfer(c.transfer);
+            c.transfer = nullptr;
+        }
+    }
+    if (leaked)
+        LogErr("TAVRead: transfers did not come back from the device");
+    if (run->dev_handle) {
+        if (run->claimed)
+            libusb_release_interface(run->dev_handle, 0);
+        if (!leaked)
+            libusb_close(run->dev_handle);
+        run->dev_handle = nullptr;
+        run->status_usb_open = 0;
+    }
+    if (run->ctx && !leaked)
+        libusb_exit(run->ctx);
+    run->ctx = nullptr;
+}
+
+} // namespace
+
+void ExitTavread(Works* w) {
+    AddErrore(w, kAlarmRemoteUsb);
+    w->setup->EnableFFT = '0';
+    w->remoteRestart = 1;
+}
+
+void TAVRead(Works* w) {
+    LogInfo("Operations init kavo-comms version 1.0");
+    std::fprintf(stderr, "Operations init kavo-comms version 1.0\n");
+    UsbRun run;
+    run.works = w;
+    int r = libusb_init(&run.ctx);
+    if (r != 0) {
+        run.ctx = nullptr;
+        std::fprintf(stderr, "Init Error %d\n", r);
+        LogErr("Init Error %d", r);
+        fail(&run);
+        return;
+    }
+    libusb_set_option(run.ctx, LIBUSB_OPTION_LOG_LEVEL, 3);
+    if (!openReceiver(&run) || !startStream(&run) || !submitTransfers(&run)) {
+        closeRun(&run);
+        fail(&run);
+        return;
+    }
+    r = 0;
+    while (!stopping(&run) && run.err_counter <= kMaxFailedTransfers && inFlight(&run) > 0) {
+        timeval tv{0, kEventWaitMs * 1000};
+        r = libusb_handle_events_timeout_completed(run.ctx, &tv, nullptr);
+        if (r != 0) {
+            std::fprintf(stderr, "%d\n", r);
+            plat_sleep_ms(10); // an error the library keeps returning
+        }
+    }
+    run.stop = true;
+    std::fprintf(stderr, "libusb_handle events completed (%d)\n", r);
+    std::fprintf(stderr, "%s Operations end\n", kSource);
+    // Switched off or the program ending is no failure; a dead stream is.
+    const bool dead = run.err_counter > kMaxFailedTransfers || inFlight(&run) == 0;
+    const bool wanted = w->setup->EnableFFT == '1' && w->running && ThreadStillWanted();
+    closeRun(&run);
+    if (dead && wanted)
+        fail(&run);
+}

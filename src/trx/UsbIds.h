@@ -6,3 +6,6 @@
 
 constexpr uint16_t RX_VENDOR_ID = 0x16C0;
 constexpr uint16_t RX_PID_TAV = 0x05DC;
+// Earlier receivers of the same vendor, which stream in another format.
+constexpr uint16_t RX_PID_S2 = 0x05DB;
+constexpr uint16_t RX_PID_S1 = 0x05DA;

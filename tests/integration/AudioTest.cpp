@@ -52,6 +52,7 @@ class Audio : public RootedWorks {
         w->running = 0;
         JoinThread(thrLeggi);
         JoinThread(thrScrivi);
+        JoinThread(thrCat); // the remote restart starts it too
         if (peer >= 0)
             close(peer);
         if (w->wsFD >= 0)

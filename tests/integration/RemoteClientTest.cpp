@@ -83,6 +83,8 @@ class RemoteClient : public RootedWorks {
         }
         EXPECT_TRUE(p.send(answerTo(request)));
         code = p.read(18, 3000);
+        // Connected once the code has gone out, a moment after the peer read it.
+        EXPECT_TRUE(WaitFor([&] { return w->remoteConnected == 1; }, 3000));
         return request;
     }
     bool logged(const std::string& text, int timeoutMs = 3000) {

@@ -1,0 +1,494 @@
+// The receiver thread against the receiver's model under umockdev: the real
+// libusb in this process talks to the emulated device (the test program runs
+// under umockdev-wrapper).
+#include "RootedWorks.h"
+
+#include "app/Threads.h"
+#include "devsim/UsbRxModel.h"
+#include "platform/Thread.h"
+#include "remote/Messages.h"
+#include "remote/Receive.h"
+#include "trx/Fft.h"
+#include "trx/UsbIds.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// The preloaded umockdev library comes before the sanitizer's runtime.
+extern "C" const char* __asan_default_options() { return "verify_asan_link_order=0"; }
+// GLib and umockdev are not built for ThreadSanitizer, which cannot see how
+// their own threads synchronise.
+extern "C" const char* __tsan_default_suppressions() { return "race:libglib-2.0.so\nrace:libumockdev.so\n"; }
+
+namespace {
+
+constexpr double kRate = 192000.0;
+constexpr double kBinHz = kRate / 4096; // one bin of the 4096-point transform
+
+// Output byte of a tone `bin` bins (of its transform) from the centre.
+int outIndex(int bin, int points) { return points == 4096 ? (1707 + bin) / 2 : (1024 + bin - 170) / 2; }
+
+// Descriptors of this process open on the receiver's node.
+int openOnTheNode() {
+    int n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    while (dirent* e = d ? readdir(d) : nullptr) {
+        char target[512];
+        const ssize_t len = readlinkat(dirfd(d), e->d_name, target, sizeof target - 1);
+        if (len > 0) {
+            target[len] = 0;
+            n += Contains(target, "/dev/bus/usb/001/002");
+        }
+    }
+    if (d)
+        closedir(d);
+    return n;
+}
+
+int openDescriptors() {
+    int n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    while (d && readdir(d))
+        n++;
+    if (d)
+        closedir(d);
+    return n;
+}
+
+class UsbRx : public RootedWorks {
+  protected:
+    void SetUp() override {
+        RootedWorks::SetUp();
+        if (!UsbRxModelAvailable())
+            GTEST_SKIP() << "umockdev is not installed";
+        // What the thread prints goes to a file the test can read as it grows.
+        savedStderr = dup(2);
+        const int f = open((dir.path + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+        dup2(f, 2);
+        close(f);
+        w->startupFlags.replace(0); // past the start-up, alarms count
+        setup->EnableFFT = '1';
+        setup->usbSpectrum = '1';
+        setup->Enable1600 = '1';
+        w->divide = 1;
+        cfg.sampleRate = kRate;
+        cfg.tones = {{101 * kBinHz, 0.5}};
+    }
+    void TearDown() override {
+        if (w) {
+            setup->EnableFFT = '0';
+            JoinThread(thrFFT);
+        }
+        UsbRxModelStop(model);
+        if (peer >= 0)
+            close(peer);
+        if (w && w->wsFD >= 0)
+            close(w->wsFD);
+        if (savedStderr >= 0) {
+            dup2(savedStderr, 2);
+            close(savedStderr);
+            if (HasFailure())
+                std::fprintf(stderr, "--- the thread printed:\n%s---\n", printed().c_str());
+        }
+        RootedWorks::TearDown();
+    }
+    void startModel() {
+        std::string err;
+        model = UsbRxModelStart(cfg, &err);
+        ASSERT_NE(model, nullptr) << err;
+    }
+    // A connected peer at the far end of a socket pair.
+    void session() {
+        int sv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+        fcntl(sv[0], F_SETFL, O_NONBLOCK);
+        w->wsFD = sv[0];
+        peer = sv[1];
+        w->remoteConnected = 1;
+    }
+    void start() {
+        setup->EnableFFT = '1';
+        StartTavReadFFT(w.get());
+    }
+    // Ends the thread as the remote stop does.
+    void stop() {
+        setup->EnableFFT = '0';
+        ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrFFT); }, 5000));
+        JoinThread(thrFFT);
+    }
+    bool readAll(uint8_t* out, size_t n, int timeoutMs) {
+        size_t have = 0;
+        while (have < n) {
+            pollfd p{peer, POLLIN, 0};
+            if (poll(&p, 1, timeoutMs) <= 0)
+                return false;
+            const ssize_t r = read(peer, out + have, n - have);
+            if (r <= 0)
+                return false;
+            have += static_cast<size_t>(r);
+        }
+        return true;
+    }
+    // The next whole "SP" spectrum from its fragments (from a first fragment
+    // on); empty when none came.
+    std::vector<uint8_t> nextSpectrum(int timeoutMs = 3000) {
+        std::vector<uint8_t> trace;
+        uint8_t f[kFragmentFrame];
+        while (readAll(f, sizeof f, timeoutMs)) {
+            EXPECT_EQ(f[4], 'S');
+            EXPECT_EQ(f[5], 'P');
+            const size_t total = (size_t{f[6]} << 24) | (f[7] << 16) | (f[8] << 8) | f[9];
+            const size_t offset = (size_t{f[10]} << 24) | (f[11] << 16) | (f[12] << 8) | f[13];
+            if (total > kFftOutMax || offset >= total)
+                return {};
+            if (trace.empty() && offset != 0)
+                continue;
+            trace.resize(total);
+            std::copy(f + 14, f + 14 + std::min(kFragmentData, total - offset), trace.begin() + offset);
+            if (offset + kFragmentData >= total)
+                return trace;
+        }
+        return {};
+    }
+    // A spectrum made after everything already sent.
+    std::vector<uint8_t> freshSpectrum() {
+        uint8_t f[kFragmentFrame];
+        for (pollfd p{peer, POLLIN, 0}; poll(&p, 1, 0) > 0 && readAll(f, sizeof f, 1000);)
+            ;
+        nextSpectrum();
+        return nextSpectrum();
+    }
+    static int peakAt(const std::vector<uint8_t>& t) {
+        return static_cast<int>(std::max_element(t.begin(), t.end()) - t.begin());
+    }
+    std::string printed() { return ReadFile(dir.path + "/stderr.txt"); }
+    bool waitPrinted(const std::string& text, int timeoutMs = 5000) {
+        return WaitFor([&] { return Contains(printed(), text); }, timeoutMs);
+    }
+    bool logged(const std::string& text, int timeoutMs = 5000) {
+        return WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), text); }, timeoutMs);
+    }
+    // The thread gave up: error 5, its byte '0', a remote restart asked for.
+    void expectFailed() {
+        ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrFFT); }, 8000));
+        EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 1);
+        EXPECT_EQ(setup->EnableFFT, '0');
+        EXPECT_EQ(w->remoteRestart, 1);
+    }
+    // Everything the thread opened it closed again.
+    void expectAllReleased() {
+        ASSERT_TRUE(WaitFor([&] {
+            return openOnTheNode() == 0 && UsbRxModelStats(model).urbsInFlight == 0;
+        }, 3000));
+        const UsbRxStats s = UsbRxModelStats(model);
+        EXPECT_EQ(s.claims, s.releases);
+        EXPECT_TRUE(s.unknown.empty()) << s.unknown.front();
+    }
+
+    UsbRxModelConfig cfg;
+    UsbRxModel* model = nullptr;
+    int peer = -1;
+    int savedStderr = -1;
+};
+
+TEST_F(UsbRx, StreamsFourWholeTransfersAndSendsSpectraWithPeaksAtTheirBins) {
+    cfg.tones = {{101 * kBinHz, 0.5}, {-731 * kBinHz, 0.01}};
+    startModel();
+    session();
+    start();
+    std::vector<uint8_t> t = nextSpectrum();
+    ASSERT_EQ(t.size(), kFftOutMax);
+    EXPECT_EQ(peakAt(t), outIndex(101, 4096));
+    // The weaker tone stands out of the noise at its own bin.
+    const int weak = outIndex(-731, 4096);
+    EXPECT_EQ(std::max_element(t.begin() + weak - 20, t.begin() + weak + 20) - t.begin(), weak);
+    EXPECT_GT(t[weak], t[weak + 40] + 40);
+    // 0.5 of full scale at gain 1 (global offset 21.4 dB): about -8.9 dB.
+    EXPECT_EQ(t[outIndex(101, 4096)], 192 - 8);
+    const std::string out = printed();
+    for (const char* line : {"Operations init kavo-comms version 1.0\n", "VRN Device Opened\n",
+                             "Interface claimed\n", "USB Driver Version: 2.7\n", "HW Version: 1.3\n",
+                             "Serial: KV2026-000417\n", "Device caught\n", "Global Offset: 21.400000\n",
+                             "LP Offset: 3.000000\n", "ATT Offset: 20.000000\n", "Stop FIFO\n", "Init FIFO\n",
+                             "SYN Enabled\n", "libusb_submit_transfer succedeed\n", "SYN transfer starting\n"})
+        EXPECT_TRUE(Contains(out, line)) << line;
+    EXPECT_FALSE(Contains(out, "Enable SYN failed"));
+    EXPECT_TRUE(logged("6 VRN TAV "));
+    const UsbRxStats s = UsbRxModelStats(model);
+    EXPECT_EQ(s.claims, 1);
+    EXPECT_EQ(s.bulkSubmitMax, 32768); // one URB per transfer
+    const std::vector<UsbRxRequest> order = {UsbRxRequest::DriverVersion, UsbRxRequest::HwVersion,
+        UsbRxRequest::Serial, UsbRxRequest::GlobalOffset, UsbRxRequest::LpOffset, UsbRxRequest::AttOffset,
+        UsbRxRequest::StopFifo, UsbRxRequest::InitFifo, UsbRxRequest::EnableStream};
+    EXPECT_EQ(s.requests, order);
+
+    // The 2048-point mode, chosen by the peer: 854 bytes.
+    dispStat(w.get(), "KAVOFT01;");
+    EXPECT_EQ(setup->Enable1600, '0');
+    EXPECT_EQ(w->divide, 2);
+    UsbRxModelSetTones(model, {{100 * kBinHz, 0.5}});
+    t = freshSpectrum();
+    ASSERT_EQ(t.size(), kFftOutSmall);
+    EXPECT_EQ(peakAt(t), outIndex(50, 2048));
+
+    stop();
+    // A stop asked for is no failure.
+    EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 0);
+    EXPECT_EQ(setup->EnableFFT, '0');
+    EXPECT_TRUE(Contains(printed(), "TavRead.cpp Operations end\n"));
+    expectAllReleased();
+    EXPECT_EQ(UsbRxModelStats(model).releases, 1);
+}
+
+TEST_F(UsbRx, DivideThreeTransformsBlocksOneFourSeven) {
+    // Block b carries its tone at bin 2b - 1: output byte 853 + b.
+    cfg.tones = {{1 * kBinHz, 0.5}};
+    cfg.stepHzPerBlock = 2 * kBinHz;
+    w->divide = 3;
+    startModel();
+    session();
+    start();
+    for (int block : {1, 4, 7, 10}) {
+        const std::vector<uint8_t> t = nextSpectrum();
+        ASSERT_EQ(t.size(), kFftOutMax);
+        EXPECT_EQ(peakAt(t), 853 + block) << block;
+    }
+}
+
+TEST_F(UsbRx, DivideZeroTransformsOnce) {
+    w->divide = 0;
+    startModel();
+    session();
+    start();
+    EXPECT_EQ(nextSpectrum().size(), kFftOutMax);
+    ASSERT_TRUE(UsbRxModelWaitBlocks(model, 30, 5000));
+    EXPECT_TRUE(nextSpectrum(300).empty());
+}
+
+TEST_F(UsbRx, WithTheSerialSpectrumChosenTheStreamGoesOnWithoutSpectra) {
+    startModel();
+    session();
+    dispStat(w.get(), "KAVOFT00;");
+    EXPECT_EQ(setup->usbSpectrum, '0');
+    start();
+    ASSERT_TRUE(UsbRxModelWaitBlocks(model, 20, 5000));
+    EXPECT_TRUE(nextSpectrum(300).empty());
+    // Chosen again: spectra come.
+    dispStat(w.get(), "KAVOFT02;");
+    EXPECT_EQ(setup->Enable1600, '1');
+    EXPECT_EQ(nextSpectrum().size(), kFftOutMax);
+}
+
+TEST_F(UsbRx, NoSpectrumWithoutAPeer) {
+    startModel();
+    start();
+    ASSERT_TRUE(UsbRxModelWaitBlocks(model, 10, 5000));
+    session();
+    EXPECT_EQ(nextSpectrum().size(), kFftOutMax);
+}
+
+TEST_F(UsbRx, ShortBlocksAreScaledButMakeNoSpectrum) {
+    startModel();
+    session();
+    UsbRxModelShortBlocks(model, 1 << 30, 1000);
+    start();
+    ASSERT_TRUE(UsbRxModelWaitBlocks(model, 12, 5000));
+    EXPECT_TRUE(nextSpectrum(300).empty());
+    UsbRxModelShortBlocks(model, 0, 0);
+    EXPECT_EQ(freshSpectrum().size(), kFftOutMax);
+}
+
+TEST_F(UsbRx, TheLpOffsetRaisesTheLevelWhileLpIsOn) {
+    cfg.globalOffset = 11.4f; // 10 dB of gain
+    cfg.lpOffset = 6.0f;
+    startModel();
+    session();
+    start();
+    std::vector<uint8_t> t = nextSpectrum();
+    ASSERT_FALSE(t.empty());
+    EXPECT_EQ(t[outIndex(101, 4096)], 193); // -8.9 + 10 dB, truncated
+    {
+        std::lock_guard<std::mutex> lock(serMut);
+        params.lp = 1;
+    }
+    t = freshSpectrum();
+    ASSERT_FALSE(t.empty());
+    EXPECT_EQ(t[outIndex(101, 4096)], 199); // and 6 more
+}
+
+TEST_F(UsbRx, TheFirstReceiversAreRefused) {
+    for (uint16_t product : {RX_PID_S1, RX_PID_S2}) {
+        cfg.product = product;
+        startModel();
+        start();
+        expectFailed();
+        EXPECT_TRUE(Contains(printed(), "Serial: KV2026-000417\n"));
+        EXPECT_FALSE(Contains(printed(), "Device caught\n"));
+        expectAllReleased();
+        UsbRxModelStop(model);
+        model = nullptr;
+        DeleteErrore(w.get(), kAlarmRemoteUsb);
+    }
+    EXPECT_TRUE(logged("3 VRN S1 "));
+    EXPECT_TRUE(logged("3 VRN S2 "));
+}
+
+TEST_F(UsbRx, AnotherProductOfTheVendorIsTaken) {
+    cfg.product = 0x05E0;
+    startModel();
+    session();
+    start();
+    EXPECT_EQ(nextSpectrum().size(), kFftOutMax);
+    EXPECT_FALSE(logged("VRN", 200));
+}
+
+TEST_F(UsbRx, NoReceiverOnTheBus) {
+    start();
+    expectFailed();
+    EXPECT_TRUE(Contains(printed(), "Cannot find VRN Device\n"));
+    EXPECT_TRUE(logged("3 Cannot find VRN Device"));
+}
+
+TEST_F(UsbRx, AKernelDriverIsDetachedFirst) {
+    cfg.kernelDriver = true;
+    startModel();
+    session();
+    start();
+    EXPECT_EQ(nextSpectrum().size(), kFftOutMax);
+    EXPECT_TRUE(Contains(printed(), "Kernel Driver Active\nKernel Driver Detached\nInterface claimed\n"));
+    EXPECT_EQ(UsbRxModelStats(model).detaches, 1);
+}
+
+// Requests whose failure ends the thread, and how each failure reads.
+TEST_F(UsbRx, AFailedSerialOrOffsetRequestEndsTheThread) {
+    const struct {
+        UsbRxRequest request;
+        UsbRxFault fault;
+        const char* line;
+    } cases[] = {
+        {UsbRxRequest::Serial, UsbRxFault::Stall, "Serial read failed (-9)\n"},
+        {UsbRxRequest::Serial, UsbRxFault::Short, "Serial read failed (31)\n"},
+        {UsbRxRequest::GlobalOffset, UsbRxFault::Refuse, "Global Offset failed (-1)\n"},
+        {UsbRxRequest::LpOffset, UsbRxFault::Short, "LP Offset failed (3)\n"},
+        // A device that never answers: the request gives up after a second.
+        {UsbRxRequest::AttOffset, UsbRxFault::Timeout, "ATT Offset failed (-7)\n"},
+    };
+    for (const auto& c : cases) {
+        startModel();
+        UsbRxModelSetFault(model, c.request, c.fault);
+        start();
+        expectFailed();
+        EXPECT_TRUE(waitPrinted(c.line)) << c.line;
+        EXPECT_FALSE(Contains(printed(), "SYN transfer starting"));
+        expectAllReleased();
+        UsbRxModelStop(model);
+        model = nullptr;
+        DeleteErrore(w.get(), kAlarmRemoteUsb);
+        w->remoteRestart = 0;
+    }
+}
+
+TEST_F(UsbRx, TheOtherRequestsMayFailAndTheStreamStillStarts) {
+    startModel();
+    UsbRxModelSetFault(model, UsbRxRequest::DriverVersion, UsbRxFault::Stall);
+    UsbRxModelSetFault(model, UsbRxRequest::HwVersion, UsbRxFault::Short);
+    UsbRxModelSetFault(model, UsbRxRequest::StopFifo, UsbRxFault::Refuse);
+    UsbRxModelSetFault(model, UsbRxRequest::InitFifo, UsbRxFault::Stall);
+    UsbRxModelSetFault(model, UsbRxRequest::EnableStream, UsbRxFault::Wrong);
+    session();
+    start();
+    EXPECT_EQ(nextSpectrum().size(), kFftOutMax);
+    const std::string out = printed();
+    for (const char* line : {"USB Driver Version read failed\n", "HW Version read failed\n",
+                             "Stop FIFO failed (-1)\n", "Init FIFO failed (-9)\n",
+                             "Enable SYN failed (1 00)\nSYN Enabled\n"})
+        EXPECT_TRUE(Contains(out, line)) << line;
+    EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 0);
+}
+
+TEST_F(UsbRx, ElevenFailedTransfersInARowEndStreaming) {
+    startModel();
+    session();
+    // Ten in a row are forgiven by the next good block.
+    UsbRxModelFailBlocks(model, 10, -EPROTO);
+    start();
+    EXPECT_EQ(nextSpectrum().size(), kFftOutMax);
+    EXPECT_FALSE(Contains(printed(), "libusb_err_counter"));
+    EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 0);
+    // Stalls, overflows and errors all count.
+    UsbRxModelFailBlocks(model, 1 << 30, -EPIPE);
+    expectFailed();
+    const std::string out = printed();
+    EXPECT_TRUE(Contains(out, "CB result: Error 0\n"));
+    EXPECT_TRUE(Contains(out, "CB result: Stalled "));
+    EXPECT_TRUE(Contains(out, "libusb_err_counter (11), TavRead.cpp:"));
+    EXPECT_FALSE(Contains(out, "libusb_err_counter (10)"));
+    expectAllReleased();
+}
+
+TEST_F(UsbRx, OverflowedTransfersAreCountedToo) {
+    startModel();
+    UsbRxModelFailBlocks(model, 1 << 30, -EOVERFLOW);
+    start();
+    expectFailed();
+    EXPECT_TRUE(Contains(printed(), "CB result: Overflowed "));
+}
+
+TEST_F(UsbRx, UnpluggedTheThreadEndsAndARestartFindsNothing) {
+    startModel();
+    session();
+    start();
+    ASSERT_EQ(nextSpectrum().size(), kFftOutMax);
+    UsbRxModelUnplug(model);
+    expectFailed();
+    EXPECT_TRUE(waitPrinted("CB result: Nodevice "));
+    // The remote restart tries again and finds no receiver.
+    DeleteErrore(w.get(), kAlarmRemoteUsb);
+    w->remoteRestart = 0;
+    start();
+    expectFailed();
+    EXPECT_TRUE(waitPrinted("Cannot find VRN Device\n"));
+}
+
+TEST_F(UsbRx, AStalledStreamIsCancelledWhenSwitchedOff) {
+    startModel();
+    session();
+    start();
+    ASSERT_EQ(nextSpectrum().size(), kFftOutMax);
+    UsbRxModelHoldStream(model, true);
+    stop();
+    EXPECT_GE(UsbRxModelStats(model).discarded, 3); // one may have come back just before
+    EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 0);
+    expectAllReleased();
+}
+
+TEST_F(UsbRx, ManyRestartsLeaveNothingBehind) {
+    startModel();
+    session();
+    start();
+    ASSERT_EQ(nextSpectrum().size(), kFftOutMax);
+    w->remoteConnected = 0; // nobody reads the spectra from here on
+    stop();
+    const int before = openDescriptors();
+    for (int i = 0; i < 25; i++) {
+        const long long blocks = UsbRxModelStats(model).blocks;
+        start();
+        ASSERT_TRUE(UsbRxModelWaitBlocks(model, blocks + 2, 5000)) << i;
+        stop();
+    }
+    EXPECT_EQ(openDescriptors(), before);
+    expectAllReleased();
+    const UsbRxStats s = UsbRxModelStats(model);
+    EXPECT_EQ(s.opens, 26);
+    EXPECT_EQ(s.releases, 26);
+    EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 0);
+    // The memory: the sanitizer build's leak check at exit sees every
+    // transfer, handle and context that was not freed.
+}
+
+} // namespace
