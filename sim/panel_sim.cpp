@@ -4,7 +4,8 @@
 // into panel key presses and station actions, and saves the panel as PNG
 // pictures.
 //
-//   panel-sim [--root DIR] [--keep] [--remote] [--script FILE] [--live]
+//   panel-sim [--root DIR] [--keep] [--remote [--serial-spectrum] [--audio-in FILE.wav]
+//             [--audio-out DEVICE] [--compress BITS]] [--script FILE] [--live]
 //             [--no-window] [--panel EXE] [--skins DIR] [--time-scale N]
 //
 // Without --root the simulator lays its root out under /tmp/panel-sim-* and
@@ -21,7 +22,11 @@
 // flows both ways through models of the USB sound interface: a 700 Hz tone (or
 // --audio-in FILE.wav) from the station, 1000 Hz from the operator, each played
 // into DIR[/operator]/sim/played.raw; --audio-out DEVICE plays the operator's on
-// that ALSA device instead, --compress BITS sends Opus at that rate.
+// that ALSA device instead, --compress BITS sends Opus at that rate. When the
+// machine has umockdev, the amplifier's unit also has the transceiver's USB
+// receiver (a model streaming a few stations over noise), chosen as the source
+// of the operator's spectrum as "KAVOFT01;" chooses it; --serial-spectrum keeps
+// the spectrum of the transceiver's serial link instead.
 //
 // With a display the panels are shown in a window, live. Keys (in the window or
 // the terminal):
@@ -54,6 +59,7 @@
 #include "devsim/SimRoot.h"
 #include "devsim/Station.h"
 #include "devsim/TrxCatModel.h"
+#include "devsim/UsbRxModel.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 
@@ -112,6 +118,8 @@ struct Sim {
     AudioSetup audio;
     SimPty opSerial; // the operator's unit has no transceiver: a quiet line
     TrxCatModel* opCat = nullptr; // the operator's own CAT port (its logging software's)
+    UsbRxModel* usbRx = nullptr;  // the transceiver's USB receiver, at the amplifier's unit
+    bool serialSpectrum = false;  // --serial-spectrum
     SimStation station;
     int shots = 0;
     // Presses are made one after the other, without blocking the window.
@@ -489,7 +497,27 @@ bool writeFile(const std::string& path, const std::string& text) {
 // of its own, and shows what reaches it (the transceiver's frequency and
 // spectrum). The amplifier's unit finds its transceiver's USB devices (for the
 // Remote entry's checks).
+// The receiver's stations: offsets from the centre and levels, all on bins of
+// the 2048-point spectrum the operator is sent.
+UsbRxModelConfig receiverStations() {
+    UsbRxModelConfig cfg;
+    const double bin = cfg.sampleRate / 2048;
+    cfg.tones = {{-421 * bin, 0.2}, {-131 * bin, 0.02}, {33 * bin, 0.3}, {269 * bin, 0.005}, {555 * bin, 0.05}};
+    cfg.noise = 2e-4; // a floor near -104 dB
+    return cfg;
+}
+
 bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
+    if (!s.serialSpectrum && UsbRxModelAvailable()) {
+        std::string why;
+        s.usbRx = UsbRxModelStart(receiverStations(), &why);
+        if (!s.usbRx)
+            std::fprintf(stderr, "panel-sim: no USB receiver: %s\n", why.c_str());
+    }
+    // With the receiver its 2048-point spectrum is chosen (what "KAVOFT01;"
+    // sets); without, the spectrum of the transceiver's serial link (no
+    // Enable1600 line, which would choose the receiver's).
+    const std::string spectrum = s.usbRx ? "EnableFFT: 1\nEnable1600: 0\nDivide: 2\n" : "EnableFFT: 0\n";
     const int port = freePort();
     if (port <= 0) {
         *error = "no free port for the remote link";
@@ -499,10 +527,8 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
     if (!std::filesystem::exists(s.amp.root + "/opt/set/setup.txt") &&
         !writeFile(s.amp.root + "/opt/set/setup.txt",
                    std::string("WebSocket: 1\nTcpPort: ") + p + "\nCatSerialPort: " +
-                       kStationFt817Port + "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n" +
-                       // The spectrum of the transceiver's serial link (no
-                       // Enable1600 line, which would choose the USB receiver's).
-                       "EnableFFT: 0\n" + audioKeys(s.audio, ""))) {
+                       kStationFt817Port + "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n" + spectrum +
+                       audioKeys(s.audio, ""))) {
         *error = "cannot write the amplifier unit's setup file";
         return false;
     }
@@ -542,13 +568,13 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
 }
 
 bool startUnit(Unit& u, const std::string& exe, const std::string& skins, int timeScale,
-               std::string* error) {
+               std::string* error, const std::vector<std::string>& env = {}) {
     if (!SimKeyboardOpen(&u.kbd, SimKeyboardFifo(u.root)) ||
         !SimGpioKeysOpen(&u.keys, SimGpioPath(u.root))) {
         *error = std::string("cannot open the keyboard or key models of the ") + u.name;
         return false;
     }
-    if (!PanelStart(&u.panel, exe, u.root, skins, error, timeScale))
+    if (!PanelStart(&u.panel, exe, u.root, skins, error, timeScale, env))
         return false;
     u.started = true;
     std::fprintf(stderr, "panel-sim: %s root %s, output in %s/panel.out\n", u.name, u.root.c_str(),
@@ -594,12 +620,14 @@ int main(int argc, char** argv) {
             keep = true;
         else if (a == "--remote")
             s.remote = true;
+        else if (a == "--serial-spectrum")
+            s.serialSpectrum = true;
         else if (a == "--no-window")
             window = false;
         else {
             std::fprintf(stderr,
                          "usage: %s [--root DIR] [--keep] [--remote [--audio-in FILE.wav] "
-                         "[--audio-out DEVICE] [--compress BITS]] [--script FILE] [--live] "
+                         "[--audio-out DEVICE] [--compress BITS] [--serial-spectrum]] [--script FILE] [--live] "
                          "[--no-window] [--panel EXE] [--skins DIR] [--time-scale N]\n",
                          argv[0]);
             return 2;
@@ -631,8 +659,10 @@ int main(int argc, char** argv) {
     opt.fbgrabTool = SIM_FBGRAB_EXE;
     bool ok = SimRootCreate(s.root, opt, &error) && (!s.remote || prepareRemote(s, opt, &error)) &&
               SimStationStart(&s.station, s.root, &error) &&
-              startUnit(s.amp, exe, skins, timeScale, &error) &&
-              (!s.remote || startUnit(s.op, exe, skins, timeScale, &error));
+              startUnit(s.amp, exe, skins, timeScale, &error,
+                        s.usbRx ? UsbRxModelEnvironment(s.usbRx) : std::vector<std::string>{}) &&
+              // The operator's unit has no receiver: it does not see the model's bus.
+              (!s.remote || startUnit(s.op, exe, skins, timeScale, &error, {"UMOCKDEV_DIR="}));
     int rc = 1;
     if (!ok)
         std::fprintf(stderr, "panel-sim: %s\n", error.c_str());
@@ -649,6 +679,7 @@ int main(int argc, char** argv) {
     SimStationStop(&s.station);
     SimPtyClose(&s.opSerial);
     TrxCatModelStop(s.opCat);
+    UsbRxModelStop(s.usbRx);
     closeUnit(s.amp);
     closeUnit(s.op);
     if (ok && rc == 0 && s.amp.panel.exitStatus != 0 && !script.empty())

@@ -4,6 +4,7 @@
 #include "platform/Root.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <libusb-1.0/libusb.h>
 
 int plat_usb_present(uint16_t vendor, uint16_t product) {
@@ -40,4 +41,9 @@ int plat_usb_present(uint16_t vendor, uint16_t product) {
     libusb_free_device_list(list, 1);
     libusb_exit(ctx);
     return found;
+}
+
+bool plat_usb_bus_visible() {
+    const char* emulated = std::getenv("UMOCKDEV_DIR");
+    return !plat_has_root() || (emulated && *emulated);
 }

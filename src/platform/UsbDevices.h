@@ -10,3 +10,9 @@
 // 1 when a device with these identifiers is present, 0 when not, -1 when the
 // bus could not be read.
 int plat_usb_present(uint16_t vendor, uint16_t product);
+
+// Whether the program may look at the USB bus itself (the receiver thread
+// does, through libusb). Always on the board; under a root folder only when an
+// emulated bus is there (umockdev's testbed, UMOCKDEV_DIR), so that a panel on
+// a desktop never talks to the desktop's own devices.
+bool plat_usb_bus_visible();

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -32,7 +33,8 @@ struct FftState {
     // butterflies read them in order; the same values as co and si.
     double* stageCo = nullptr;
     double* stageSi = nullptr;
-    int* reversed = nullptr; // bit-reversed index
+    int* swaps = nullptr; // pairs (i, r) with r the bit reversal of i > i
+    int swapCount = 0;
     int n = 0;
     char last1600 = 2; // neither '0' nor '1': the first call computes
 };
@@ -57,7 +59,7 @@ bool allocateOnce(FftState& s) {
                   allocate(&s.coeff, "error allocating coeff buffer") &&
                   allocate(&s.stageCo, "error allocating co buffer") &&
                   allocate(&s.stageSi, "error allocating si buffer") &&
-                  allocate(&s.reversed, "error allocating fftout buffer");
+                  allocate(&s.swaps, "error allocating fftout buffer");
     return s.allocated;
 }
 
@@ -87,43 +89,128 @@ void prepare(FftState& s, int n) {
     int bits = 0;
     while ((1 << bits) < n)
         bits++;
+    s.swapCount = 0;
     for (int i = 0; i < n; i++) {
         int r = 0;
         for (int b = 0; b < bits; b++)
             r |= ((i >> b) & 1) << (bits - 1 - b);
-        s.reversed[i] = r;
+        if (r > i) { // fewer than n / 2 pairs
+            s.swaps[2 * s.swapCount] = i;
+            s.swaps[2 * s.swapCount + 1] = r;
+            s.swapCount++;
+        }
+    }
+}
+
+// One stage of span h >= 4: for each group, the butterflies of j and j + h.
+void stage(double* __restrict__ re, double* __restrict__ im, int n, int h, const double* __restrict__ co,
+           const double* __restrict__ si) {
+    for (int base = 0; base < n; base += 2 * h) {
+        double* __restrict__ ar = re + base;
+        double* __restrict__ ai = im + base;
+        double* __restrict__ br = re + base + h;
+        double* __restrict__ bi = im + base + h;
+        for (int j = 0; j < h; j++) {
+            const double dr = ar[j] - br[j], di = ai[j] - bi[j];
+            ar[j] += br[j];
+            ai[j] += bi[j];
+            br[j] = dr * co[j] - di * si[j];
+            bi[j] = dr * si[j] + di * co[j];
+        }
+    }
+}
+
+// One butterfly: a + b stays, (a - b) times the twiddle goes to b.
+inline void butterfly(double& ar, double& ai, double& br, double& bi, double c, double sn) {
+    const double dr = ar - br, di = ai - bi;
+    ar += br;
+    ai += bi;
+    br = dr * c - di * sn;
+    bi = dr * sn + di * c;
+}
+
+// Two doubles at a time (SSE2 on the desktop, NEON on the board).
+typedef double Pair __attribute__((vector_size(16)));
+
+inline Pair load(const double* p) {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
+
+// Two stages at once, spans h and h / 2 (h >= 8): each element is loaded and
+// stored once for both, with the same butterflies, in the same order, as stage
+// by stage; two neighbouring butterflies at a time.
+void twoStages(double* re, double* im, int n, int h, const double* coA, const double* siA, const double* coB,
+               const double* siB) {
+    const int q = h / 2;
+    for (int base = 0; base < n; base += 2 * h) {
+        double* r0 = re + base;
+        double* i0 = im + base;
+        double* r1 = r0 + q;
+        double* i1 = i0 + q;
+        double* r2 = r0 + h;
+        double* i2 = i0 + h;
+        double* r3 = r2 + q;
+        double* i3 = i2 + q;
+        for (int j = 0; j < q; j += 2) {
+            const Pair a0r = load(r0 + j), a0i = load(i0 + j), a1r = load(r1 + j), a1i = load(i1 + j);
+            const Pair a2r = load(r2 + j), a2i = load(i2 + j), a3r = load(r3 + j), a3i = load(i3 + j);
+            const Pair cA = load(coA + j), sA = load(siA + j), cA2 = load(coA + j + q), sA2 = load(siA + j + q);
+            const Pair cB = load(coB + j), sB = load(siB + j);
+            // Span h: (0, 2) and (1, 3).
+            const Pair d02r = a0r - a2r, d02i = a0i - a2i, d13r = a1r - a3r, d13i = a1i - a3i;
+            const Pair s0r = a0r + a2r, s0i = a0i + a2i, s1r = a1r + a3r, s1i = a1i + a3i;
+            const Pair t2r = d02r * cA - d02i * sA, t2i = d02r * sA + d02i * cA;
+            const Pair t3r = d13r * cA2 - d13i * sA2, t3i = d13r * sA2 + d13i * cA2;
+            // Span h / 2: (0, 1) and (2, 3).
+            const Pair d01r = s0r - s1r, d01i = s0i - s1i, d23r = t2r - t3r, d23i = t2i - t3i;
+            store(r0 + j, s0r + s1r);
+            store(i0 + j, s0i + s1i);
+            store(r1 + j, d01r * cB - d01i * sB);
+            store(i1 + j, d01r * sB + d01i * cB);
+            store(r2 + j, t2r + t3r);
+            store(i2 + j, t2i + t3i);
+            store(r3 + j, d23r * cB - d23i * sB);
+            store(i3 + j, d23r * sB + d23i * cB);
+        }
     }
 }
 
 // Radix-2 decimation in frequency, in place, then the bit-reversal reorder.
+// The last two stages (spans 2 and 1) are written out: their groups are too
+// short for a loop.
 void transform(FftState& s, double* re, double* im) {
     const int n = s.n;
-    for (int h = n / 2; h >= 1; h /= 2) {
-        const double* co = s.stageCo + h;
-        const double* si = s.stageSi + h;
-        for (int base = 0; base < n; base += 2 * h) {
-            double* ar = re + base;
-            double* ai = im + base;
-            double* br = re + base + h;
-            double* bi = im + base + h;
-            for (int j = 0; j < h; j++) {
-                const double dr = ar[j] - br[j], di = ai[j] - bi[j];
-                ar[j] += br[j];
-                ai[j] += bi[j];
-                br[j] = dr * co[j] - di * si[j];
-                bi[j] = dr * si[j] + di * co[j];
-            }
-        }
+    int h = n / 2;
+    for (; h >= 8; h /= 4)
+        twoStages(re, im, n, h, s.stageCo + h, s.stageSi + h, s.stageCo + h / 2, s.stageSi + h / 2);
+    if (h == 4)
+        stage(re, im, n, h, s.stageCo + h, s.stageSi + h);
+    const Pair c2 = load(s.stageCo + 2), s2 = load(s.stageSi + 2);
+    const double c1 = s.stageCo[1], s1 = s.stageSi[1];
+    for (int base = 0; base < n; base += 4) {
+        double* r = re + base;
+        double* i = im + base;
+        // Span 2: (0, 2) and (1, 3) side by side.
+        const Pair ar = load(r), ai = load(i), br = load(r + 2), bi = load(i + 2);
+        const Pair dr = ar - br, di = ai - bi;
+        store(r, ar + br);
+        store(i, ai + bi);
+        store(r + 2, dr * c2 - di * s2);
+        store(i + 2, dr * s2 + di * c2);
+        // Span 1: (0, 1) and (2, 3).
+        butterfly(r[0], i[0], r[1], i[1], c1, s1);
+        butterfly(r[2], i[2], r[3], i[3], c1, s1);
     }
-    for (int i = 0; i < n; i++) {
-        const int r = s.reversed[i];
-        if (r > i) {
-            const double tr = re[i], ti = im[i];
-            re[i] = re[r];
-            im[i] = im[r];
-            re[r] = tr;
-            im[r] = ti;
-        }
+    for (int k = 0; k < s.swapCount; k++) {
+        const int i = s.swaps[2 * k], r = s.swaps[2 * k + 1];
+        const double tr = re[i], ti = im[i];
+        re[i] = re[r];
+        im[i] = im[r];
+        re[r] = tr;
+        im[r] = ti;
     }
 }
 

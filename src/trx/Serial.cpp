@@ -244,9 +244,12 @@ void storeFFT(Works* w, int length, const uint8_t* trace) {
     int n = 0;
     for (int i = 85; i <= 938 && i < length; i++)
         bins[n++] = trace[i] - 192.0f;
+    // Bins the trace did not carry (the USB receiver's 854 bytes carry 769)
+    // are at the floor: nothing there, rather than a left-over level.
+    for (int i = n; i < kPlotPoints; i++)
+        bins[i] = -192.0f;
     std::lock_guard<std::mutex> lock(*w->serMut);
-    // Bins the trace did not carry keep what the plot showed before.
-    for (int i = 0; i < n; i++)
+    for (int i = 0; i < kPlotPoints; i++)
         w->grid.trace[i] = bins[i];
 }
 

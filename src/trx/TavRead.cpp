@@ -12,10 +12,12 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Thread.h"
+#include "platform/UsbDevices.h"
 #include "trx/Fft.h"
 #include "trx/Serial.h"
 #include "trx/UsbIds.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -116,13 +118,7 @@ void received(TransferContext* c, int length) {
     getParameters(&params, w);
     const float lp = params.lp > 0 ? run->lpOffset : 0.0f;
     run->recalc = std::pow(10.0f, (21.4f - run->globalOffset + lp) / 20.0f);
-    const float scale = run->recalc / 2 / 1024 / 1024 / 1024;
-    const int values = std::min(length / 4, c->count);
-    for (int i = 0; i < values; i++) {
-        int32_t v;
-        std::memcpy(&v, c->buffer.data() + 4 * i, 4);
-        c->samples[i] = static_cast<float>(v) * scale;
-    }
+    ScaleBlock(c->buffer.data(), length, run->recalc / 2 / 1024 / 1024 / 1024, c->samples.data(), c->count);
     if (length < kBlockBytes)
         return; // a short block is no spectrum
     if (--*c->divide == 0) {
@@ -186,7 +182,9 @@ void LIBUSB_CALL cb_in(libusb_transfer* transfer) {
 // printed) when it is not there or not usable.
 bool openReceiver(UsbRun* run) {
     libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(run->ctx, &list);
+    ssize_t count = libusb_get_device_list(run->ctx, &list);
+    if (count > 0 && !plat_usb_bus_visible())
+        count = 0; // not this unit's bus
     if (count < 0) {
         std::fprintf(stderr, "Get Device Error\n");
         LogErr("Get Device Error");
@@ -364,6 +362,16 @@ void closeRun(UsbRun* run) {
 }
 
 } // namespace
+
+int ScaleBlock(const uint8_t* bytes, int length, float scale, float* out, int count) {
+    const int values = std::min(length / 4, count);
+    for (int i = 0; i < values; i++) {
+        int32_t v;
+        std::memcpy(&v, bytes + 4 * i, 4); // little-endian, as the board
+        out[i] = static_cast<float>(v) * scale;
+    }
+    return values;
+}
 
 void ExitTavread(Works* w) {
     AddErrore(w, kAlarmRemoteUsb);

@@ -4,6 +4,7 @@
 
 #include "devsim/PngFile.h"
 #include "devsim/SimAudio.h"
+#include "devsim/UsbRxModel.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -136,6 +137,15 @@ TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
         EXPECT_EQ(n, 2) << started;
     }
     EXPECT_TRUE(Contains(out, "th_leggi END")); // the capture thread ended at Local
+    // With umockdev the spectrum came from the receiver's model, whose thread
+    // also ended at Local and started again at Remote.
+    if (UsbRxModelAvailable()) {
+        int streams = 0;
+        for (size_t at = 0; (at = out.find("SYN transfer starting", at)) != std::string::npos; at++)
+            streams++;
+        EXPECT_EQ(streams, 2);
+        EXPECT_FALSE(Contains(ReadFile(root + "/syslog.log"), "3 Cannot find VRN Device"));
+    }
     const std::string setup = ReadFile(root + "/opt/set/setup.txt");
     for (const char* on : {"EnableRead: 1\n", "EnableWrite: 1\n", "EnableCAT: 1\n"})
         EXPECT_TRUE(Contains(setup, on)) << on;

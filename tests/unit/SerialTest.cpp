@@ -224,7 +224,7 @@ TEST_F(SerialDecode, TraceStartFollowsModeAndOffsets) {
     EXPECT_EQ(out[1023], in[80]);
 }
 
-TEST_F(SerialDecode, ShortTraceKeepsTheRestOfThePlot) {
+TEST_F(SerialDecode, ShortTraceLeavesTheRestOfThePlotAtTheFloor) {
     for (float& v : w->grid.trace)
         v = -99.0f;
     std::vector<uint8_t> t(500);
@@ -233,7 +233,8 @@ TEST_F(SerialDecode, ShortTraceKeepsTheRestOfThePlot) {
     storeFFT(w.get(), 500, t.data());
     EXPECT_FLOAT_EQ(w->grid.trace[0], 85.0f - 192.0f);
     EXPECT_FLOAT_EQ(w->grid.trace[414], static_cast<float>(499 & 0xFF) - 192.0f);
-    EXPECT_FLOAT_EQ(w->grid.trace[415], -99.0f);
+    EXPECT_FLOAT_EQ(w->grid.trace[415], -192.0f);
+    EXPECT_FLOAT_EQ(w->grid.trace[853], -192.0f);
     std::vector<uint8_t> full(1024, 192);
     storeFFT(w.get(), 1024, full.data());
     EXPECT_FLOAT_EQ(w->grid.trace[853], 0.0f);

@@ -21,9 +21,6 @@
 
 // The preloaded umockdev library comes before the sanitizer's runtime.
 extern "C" const char* __asan_default_options() { return "verify_asan_link_order=0"; }
-// GLib and umockdev are not built for ThreadSanitizer, which cannot see how
-// their own threads synchronise.
-extern "C" const char* __tsan_default_suppressions() { return "race:libglib-2.0.so\nrace:libumockdev.so\n"; }
 
 namespace {
 

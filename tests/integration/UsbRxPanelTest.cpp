@@ -1,0 +1,119 @@
+// The whole program with the USB receiver: the panel runs under umockdev's
+// preload against the receiver's model in this process, and the spectra it
+// makes reach a peer connected to its remote link.
+#include "PanelFixture.h"
+#include "WsPeer.h"
+
+#include "devsim/UsbRxModel.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kKey = "dGhlIHNhbXBsZSBub25jZQ==";
+
+// The next frame's tag and payload (after the tag), skipping none; false when
+// no whole frame came in time.
+bool readFrame(WsPeer& p, std::string* tag, std::string* payload, int timeoutMs) {
+    const std::string head = p.read(2, timeoutMs);
+    if (head.size() != 2)
+        return false;
+    size_t n = static_cast<uint8_t>(head[1]) & 0x7F;
+    if (n == 126) {
+        const std::string ext = p.read(2, timeoutMs);
+        if (ext.size() != 2)
+            return false;
+        n = (static_cast<size_t>(static_cast<uint8_t>(ext[0])) << 8) | static_cast<uint8_t>(ext[1]);
+    } else if (n == 127) {
+        const std::string ext = p.read(8, timeoutMs);
+        if (ext.size() != 8)
+            return false;
+        n = 0;
+        for (char c : ext)
+            n = (n << 8) | static_cast<uint8_t>(c);
+    }
+    const std::string body = p.read(n, timeoutMs);
+    if (body.size() != n || n < 2)
+        return false;
+    *tag = body.substr(0, 2);
+    *payload = body.substr(2);
+    return true;
+}
+
+class UsbRxPanel : public PanelRun {
+  protected:
+    void TearDown() override {
+        PanelRun::TearDown();
+        UsbRxModelStop(model);
+    }
+    UsbRxModel* model = nullptr;
+};
+
+TEST_F(UsbRxPanel, SpectraOfTheReceiverReachTheConnectedPeer) {
+    if (!UsbRxModelAvailable())
+        GTEST_SKIP() << "umockdev is not installed";
+    const double binHz = 192000.0 / 4096;
+    UsbRxModelConfig cfg;
+    // Odd bins: the 1706 bytes are every other bin, the odd ones.
+    cfg.tones = {{-301 * binHz, 0.5}, {511 * binHz, 0.05}};
+    std::string err;
+    model = UsbRxModelStart(cfg, &err);
+    ASSERT_NE(model, nullptr) << err;
+    const int port = FreeTcpPort();
+    // A unit that was left in remote operation with the USB receiver's 4096-point
+    // spectrum chosen.
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/setup.txt", "WebSocket: 1\nTcpPort: " + std::to_string(port) +
+                                                              "\nEnableFFT: 1\nEnable1600: 1\nDivide: 1\n"));
+    ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err, 4, UsbRxModelEnvironment(model)))
+        << err;
+    ASSERT_TRUE(printed("SYN transfer starting", 20000)) << output();
+    EXPECT_TRUE(logged("6 VRN TAV ", 1000));
+
+    WsPeer peer;
+    ASSERT_TRUE(peer.connectTo(port, 20000));
+    ASSERT_TRUE(peer.send(WsStandardRequest(kKey)));
+    ASSERT_TRUE(Contains(peer.readHeaders(5000), "101 Switching Protocols"));
+    ASSERT_TRUE(peer.send(WsTextFrame("quintaferolo")));
+
+    // Whole spectra from their fragments, among the other messages of the session.
+    std::vector<std::vector<uint8_t>> spectra;
+    std::vector<uint8_t> trace;
+    std::string tag, payload;
+    for (int frames = 0; spectra.size() < 3 && frames < 5000 && readFrame(peer, &tag, &payload, 10000);
+         frames++) {
+        if (tag != "SP" || payload.size() != 520)
+            continue;
+        const auto be32 = [&](size_t at) {
+            uint32_t v = 0;
+            for (size_t i = 0; i < 4; i++)
+                v = (v << 8) | static_cast<uint8_t>(payload[at + i]);
+            return v;
+        };
+        const uint32_t total = be32(0), offset = be32(4);
+        ASSERT_EQ(total, 1706u);
+        ASSERT_EQ(offset % 512, 0u);
+        if (offset == 0)
+            trace.assign(total, 0);
+        else if (trace.empty())
+            continue;
+        const size_t n = std::min<size_t>(512, total - offset);
+        std::copy(payload.begin() + 8, payload.begin() + 8 + static_cast<long>(n), trace.begin() + offset);
+        if (offset + 512 >= total) {
+            spectra.push_back(trace);
+            trace.clear();
+        }
+    }
+    ASSERT_EQ(spectra.size(), 3u) << output();
+    // Bin b of the transform is output byte (1707 + b) / 2.
+    const int strong = (1707 - 301) / 2, weak = (1707 + 511) / 2;
+    for (const std::vector<uint8_t>& t : spectra) {
+        EXPECT_EQ(std::max_element(t.begin(), t.end()) - t.begin(), strong);
+        EXPECT_EQ(std::max_element(t.begin() + weak - 30, t.begin() + weak + 30) - t.begin(), weak);
+        EXPECT_EQ(t[strong], 192 - 8); // -8.9 dB
+        EXPECT_EQ(t[weak], 192 - 28);  // 20 dB lower
+    }
+    stop();
+    EXPECT_TRUE(Contains(output(), "TavRead.cpp Operations end"));
+}
+
+} // namespace
