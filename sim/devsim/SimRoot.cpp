@@ -94,11 +94,26 @@ bool SimRootCreate(const std::string& dir, const SimRootOptions& opt, std::strin
                                "while [ $i -lt $n ]; do a=$1; shift\n"
                                "  case \"$a\" in /*) a=\"$PANEL_ROOT$a\";; esac\n"
                                "  set -- \"$@\" \"$a\"; i=$((i+1)); done\n";
-    bool ok = SimWriteScript(dir, "/bin/mount", "exit 0\n") &&
+    // mount records the settings partition's state, which the panel's writers
+    // and rm honour as they would a read-only mount; it starts read-only.
+    const std::string mountState = "$PANEL_ROOT/sim/opt-set.mount";
+    const std::string readOnly =
+        "for a in \"$@\"; do case \"$a\" in \"$PANEL_ROOT\"/opt/set/*)\n"
+        "  if [ \"$(cat \"" + mountState + "\" 2>/dev/null)\" = ro ]; then\n"
+        "    echo \"rm: cannot remove '$a': Read-only file system\" >&2; exit 1; fi;; esac; done\n";
+    bool ok = SimWriteScript(dir, "/bin/mount",
+                             "last=; for a in \"$@\"; do last=$a; done\n"
+                             "[ \"$last\" = /opt/set ] || exit 0\n"
+                             "case \" $* \" in\n"
+                             "  *\" -r \"*) echo ro > \"" + mountState + ".$$\";;\n"
+                             "  *,rw\" \"*|*\" rw \"*) echo rw > \"" + mountState + ".$$\";;\n"
+                             "  *) exit 0;;\n"
+                             "esac\n"
+                             "mv \"" + mountState + ".$$\" \"" + mountState + "\"\n") &&
               SimWriteScript(dir, "/bin/stty", "exit 0\n") &&
               SimWriteScript(dir, "/usr/bin/tput", "exit 0\n") &&
               SimWriteScript(dir, "/bin/sudo", "exec \"$@\"\n") &&
-              SimWriteScript(dir, "/bin/rm", rooted + "exec /bin/rm \"$@\"\n") &&
+              SimWriteScript(dir, "/bin/rm", rooted + readOnly + "exec /bin/rm \"$@\"\n") &&
               SimWriteScript(dir, "/bin/lsusb",
                              "[ -f \"$PANEL_ROOT/sim/lsusb.txt\" ] && cat \"$PANEL_ROOT/sim/lsusb.txt\"\n"
                              "exit 0\n") &&
@@ -130,8 +145,16 @@ bool SimRootCreate(const std::string& dir, const SimRootOptions& opt, std::strin
     if (!initGpio(SimGpioPath(dir)))
         return fail(error, SimGpioPath(dir));
 
-    std::string kbd = SimKeyboardFifo(dir);
     struct stat st;
+
+    // A fresh root starts with the partition read-only, as the unit boots.
+    if (stat((dir + "/sim/opt-set.mount").c_str(), &st) != 0) {
+        std::ofstream m(dir + "/sim/opt-set.mount");
+        m << "ro\n";
+        if (!m)
+            return fail(error, dir + "/sim/opt-set.mount");
+    }
+    std::string kbd = SimKeyboardFifo(dir);
     if (stat(kbd.c_str(), &st) != 0 && mkfifo(kbd.c_str(), 0644) != 0)
         return fail(error, kbd);
     return true;

@@ -15,13 +15,13 @@ void AggFWThread(Works*) {
         plat_sleep_ms(1000);
         std::fprintf(stderr, "AGG FW %i..\n", i);
     }
-    if (!RemountSetRw()) {
-        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", errno);
+    if (!RemountSetRw())
         return;
-    }
+    errno = 0;
     if (plat_system("rm -f /tmp/good >/dev/null 2>&1") != 0) {
-        LogErr("can't :rm -f /tmp/good >/dev/null 2>&1  ->error %d", errno);
-        std::fprintf(stderr, "can't :rm -f /tmp/good >/dev/null 2>&1  ->error %d\n", errno);
+        const int err = errno;
+        LogErr("can't :rm -f /tmp/good >/dev/null 2>&1  ->error %d", err);
+        std::fprintf(stderr, "can't :rm -f /tmp/good >/dev/null 2>&1  ->error %d\n", err);
         // Never leave /opt/set writable behind us.
         RemountSetRo();
         return;

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -275,17 +276,39 @@ void fillText(TextRef t, const char* text) { t.set(text); }
 
 } // namespace
 
+namespace {
+// Writers of /opt/set in progress. The remounts act on the whole partition, so
+// the last writer out, not each one, makes it read-only again.
+std::mutex g_setWritersMut;
+int g_setWriters = 0;
+} // namespace
+
 bool RemountSetRw() {
+    std::lock_guard<std::mutex> lock(g_setWritersMut);
+    if (g_setWriters > 0) {
+        g_setWriters++;
+        return true;
+    }
+    errno = 0;
     if (plat_system(kRemountRw) != 0) {
-        LogErr("can't mount rw /opt/set/ error %d", errno);
+        const int err = errno;
+        LogErr("can't mount rw /opt/set/ error %d", err);
+        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", err);
         return false;
     }
+    g_setWriters = 1;
     return true;
 }
 
 void RemountSetRo() {
-    if (plat_system(kRemountRo) != 0)
-        LogErr("can't mount ro /opt/set/ error %d", errno);
+    std::lock_guard<std::mutex> lock(g_setWritersMut);
+    if (g_setWriters <= 0 || --g_setWriters > 0)
+        return;
+    errno = 0;
+    if (plat_system(kRemountRo) != 0) {
+        const int err = errno;
+        LogErr("can't mount ro /opt/set/ error %d", err);
+    }
 }
 
 void initSetup(Works* w) {

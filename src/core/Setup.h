@@ -96,7 +96,10 @@ void readSetup(Works* works);
 // Regenerates the record from Works and writes the whole file; 0 on success.
 int writeSetup(Works* works);
 
-// Helpers shared by every writer of a file under /opt/set: the remount commands
-// with their failure messages; false when the remount failed (logged).
+// Helpers shared by every writer of a file under /opt/set, from any thread: the
+// first writer in remounts read-write, the last one out read-only, so one
+// writer's read-only remount never lands in another's write. RemountSetRw
+// returns false when the remount failed (logged once, and printed); a writer
+// calls RemountSetRo only after a RemountSetRw that returned true.
 bool RemountSetRw();
 void RemountSetRo();

@@ -16,3 +16,10 @@ bool plat_has_root();
 
 // Resolves an absolute path under the root; relative paths are returned unchanged.
 std::string plat_path(const char* path);
+
+// The settings partition under a root: the stand-in of `mount` records "rw" or
+// "ro" in DIR/sim/opt-set.mount, and while it says "ro" the platform's writers
+// refuse files under /opt/set as a read-only mount would. Returns 0, or EROFS
+// for such a path; always 0 on the machine's own paths (the kernel decides) and
+// under a root that does not emulate the mount (no state file).
+int plat_mount_check(const char* path);

@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool NextDataLine(FILE* f, char* line, int size) {
@@ -32,12 +34,51 @@ int CountDataLines(FILE* f) {
     return count;
 }
 
+namespace {
+
+// A symbolic link is written through to the file it names (a link's absolute
+// target is taken under the root, as every absolute path is).
+std::string resolveLinks(std::string target) {
+    for (int depth = 0; depth < 8; depth++) {
+        struct stat st;
+        if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        char link[PATH_MAX];
+        ssize_t n = readlink(target.c_str(), link, sizeof link - 1);
+        if (n <= 0)
+            break;
+        link[n] = '\0';
+        if (link[0] == '/')
+            target = plat_path(link);
+        else
+            target = target.substr(0, target.find_last_of('/') + 1) + link;
+    }
+    return target;
+}
+
+} // namespace
+
 int WriteFileAtomic(const char* path, const char* data, size_t len) {
-    std::string target = plat_path(path);
-    std::string tmp = target + ".new";
+    if (int e = plat_mount_check(path))
+        return e;
+    const std::string target = resolveLinks(plat_path(path));
+    const std::string tmp = target + ".new";
+    // The new file keeps the old one's mode and owner.
+    struct stat old;
+    const bool existed = stat(target.c_str(), &old) == 0;
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return errno;
+    if (existed) {
+        if (fchmod(fd, old.st_mode & 07777) != 0 ||
+            ((old.st_uid != geteuid() || old.st_gid != getegid()) &&
+             fchown(fd, old.st_uid, old.st_gid) != 0)) {
+            int e = errno;
+            close(fd);
+            unlink(tmp.c_str());
+            return e;
+        }
+    }
     size_t done = 0;
     while (done < len) {
         ssize_t n = write(fd, data + done, len - done);

@@ -17,5 +17,7 @@ int CountDataLines(FILE* f);
 
 // Replaces `path` (absolute, resolved under the root) with `len` bytes written
 // to a temporary file in the same folder and renamed over it, so a power cut
-// leaves either the old or the new file. Returns 0 or an errno value.
+// leaves either the old or the new file. A symbolic link is followed and its
+// target replaced; the file keeps its mode and owner. Returns 0 or an errno
+// value (EROFS for /opt/set while a root's emulated mount is read-only).
 int WriteFileAtomic(const char* path, const char* data, size_t len);

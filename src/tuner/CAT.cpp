@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -26,6 +27,11 @@ namespace {
 
 constexpr size_t kCatText = 200;
 constexpr int kProbeByteMs = 1000;
+
+// Who has the CAT port: the relay (status_cat 1), a presence check probing it,
+// or nobody. Probing and taking the port are one decision under this lock, so a
+// check and a starting relay never have the port open at once.
+std::mutex g_catPortMut;
 
 bool relayOn(Works* w) { return w->running && w->setup->EnableCAT == '1' && ThreadStillWanted(); }
 
@@ -106,6 +112,7 @@ int searchCatPort(Works* w) {
 }
 
 void releasePort(Works* w) {
+    std::lock_guard<std::mutex> lock(g_catPortMut);
     if (status_cat && w->catFD > 0)
         close(w->catFD);
     status_cat = 0;
@@ -148,7 +155,9 @@ void Cat(Works* w) {
         return;
     char dev[16];
     w->setup->CatPort.copyTo(dev, sizeof dev);
+    std::unique_lock<std::mutex> lock(g_catPortMut);
     if (VerifyCAT(w) != 0) {
+        lock.unlock();
         LogErr("Unable to open device %s", dev);
         std::fprintf(stderr, "CAT: Unable to open device %s\n", dev);
         endRelay(w);
@@ -157,6 +166,7 @@ void Cat(Works* w) {
     const int fd = w->catFD;
     LogInfo("OK works->catFD=%d (%s)", fd, dev);
     status_cat = 1;
+    lock.unlock();
 
     const PortWanted wanted = [w] { return relayOn(w); };
     TextFramer<kCatText> text;
@@ -175,7 +185,8 @@ int Find_Remote_Settings(Works* w) {
     if (plat_usb_present(RX_VENDOR_ID, RX_PID_TAV) != 1)
         return 1;
     // While the relay runs, its port has answered already; probing it again would
-    // open it twice.
+    // open it twice. A relay that is starting waits for the check to end.
+    std::unique_lock<std::mutex> lock(g_catPortMut);
     if (!status_cat) {
         // Only a check: the port found is closed again and catFD, which a
         // starting relay may be filling in, is left alone.
@@ -188,6 +199,7 @@ int Find_Remote_Settings(Works* w) {
         }
         close(fd);
     }
+    lock.unlock();
     FILE* p = plat_popen("lsusb|grep 0d8c:01af |wc -l", "r");
     if (!p) {
         std::fprintf(stderr, "Error opening pipe.\n");

@@ -67,7 +67,8 @@ struct MenuSpec {
     Enter enter = Enter::Save;
     const char* key = nullptr; // the setup key that ENTER saves
     int scale = 1;             // the file holds the value times this
-    bool itemZeroOnly = false; // acts and shows only while menuItem is 0
+    bool itemZeroOnly = false;  // shows and acts only while menuItem is 0
+    bool actsOnAnyItem = false; // with itemZeroOnly: shows only on item 0, acts on any
     // Edit::Own and Enter::Own: the action, its repeat flag as result.
     int (*own)(Works*, int action) = nullptr;
 };
@@ -175,6 +176,10 @@ int factoryDefault(Works* w, int) {
     initSetup(w);
     writeSetup(w);
     readSetup(w);
+    // The tables in memory are those of the deleted files: without a reload the
+    // next save to a bank would write the old rows back.
+    LoadAllBankTable(w, w->NumBanco);
+    w->antennaRowIdx = kNoAntennaRow;
     w->factoryArmed = 0;
     return 0;
 }
@@ -328,7 +333,7 @@ const MenuSpec kMenu[kMenuEntries] = {
      .get = [](Works* w) -> double { return w->saveScreenIdx; },
      .set = [](Works* w, double v) { w->saveScreenIdx = static_cast<uint8_t>(v); },
      .format = "%s", .choices = SaveScreenVal, .choiceCount = 5, .edit = Edit::Choice,
-     .key = "SaveScreenIdx", .itemZeroOnly = true},
+     .key = "SaveScreenIdx", .itemZeroOnly = true, .actsOnAnyItem = true},
     {.number = 57, .title = "FACTORY DEFAULT", .item = " ",
      .get = [](Works* w) -> double { return w->factoryArmed ? 1 : 0; },
      .set = [](Works* w, double v) { w->factoryArmed = static_cast<uint8_t>(v); },
@@ -339,7 +344,7 @@ const MenuSpec kMenu[kMenuEntries] = {
      .set = [](Works*, double v) { TIME_LONG_PRESS = v; },
      .format = "%01.01f sec", .real = true, .edit = Edit::Step, .step = 0.1, .lo = 0.3, .hi = 5.0,
      .bound = Bound::Clamp, .unit = 10, .lrSaves = true, .key = "BTN_longpress_Time", .scale = 10,
-     .itemZeroOnly = true},
+     .itemZeroOnly = true, .actsOnAnyItem = true},
     // Any action, ENTER too, switches the unit off.
     {.number = 96, .title = "OFF HW", .item = " ", .get = [](Works*) -> double { return 0; },
      .set = nullptr, .format = "%s", .choices = kOffHw, .choiceCount = 1, .edit = Edit::Own,
@@ -499,7 +504,7 @@ int ModifyParameter(Works* w, int action) {
     if (e < 0 || e >= kMenuEntries)
         return 0;
     const MenuSpec& m = kMenu[e];
-    if (m.itemZeroOnly && w->menuItem != 0)
+    if (m.itemZeroOnly && !m.actsOnAnyItem && w->menuItem != 0)
         return 0;
     if (action == kMenuEnter) {
         settle(w, m);

@@ -21,13 +21,57 @@ Shared<uint8_t> Gateway_none, DNS_none;
 
 namespace {
 constexpr const char* kInterfaces = "/etc/network/interfaces";
-constexpr int kLineSize = 128;
+// A line the panel parses: longer ones are left alone whole, never read in
+// pieces that could pass for an "address" line.
+constexpr size_t kLineChars = 127;
+// Far above any real interfaces file; a larger one is not rewritten.
+constexpr size_t kFileBytes = 64 * 1024;
 
-void trimLineEnd(char* line) {
-    size_t n = std::strlen(line);
-    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r'))
-        line[--n] = '\0';
+// The file's lines, each with its "\n" (the last may lack one), NUL bytes and
+// all: a save writes back exactly what it did not change. 0, or an errno value.
+int readLines(std::vector<std::string>* lines) {
+    FILE* f = std::fopen(plat_path(kInterfaces).c_str(), "rb");
+    if (!f)
+        return errno;
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() <= kFileBytes)
+        text.append(buf, n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed)
+        return EIO;
+    if (text.size() > kFileBytes)
+        return EFBIG;
+    for (size_t at = 0; at < text.size();) {
+        size_t nl = text.find('\n', at);
+        size_t next = nl == std::string::npos ? text.size() : nl + 1;
+        lines->push_back(text.substr(at, next - at));
+        at = next;
+    }
+    return 0;
 }
+
+// The line without its end, when it is one the panel reads: short enough and
+// plain text.
+bool parsable(const std::string& line, std::string* body) {
+    size_t n = line.size();
+    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r'))
+        n--;
+    if (n > kLineChars || line.find('\0') < n)
+        return false;
+    body->assign(line, 0, n);
+    return true;
+}
+
+std::string addrText(const Shared<uint8_t>* o) {
+    char out[16];
+    SplitAddrInv(out, sizeof out, o);
+    return out;
+}
+
+bool zero(const Shared<uint8_t>* o) { return !o[0] && !o[1] && !o[2] && !o[3]; }
 } // namespace
 
 void SplitAddr(const char* text, Shared<uint8_t>* octets) {
@@ -72,17 +116,23 @@ int ModifyIP(int action, int cursor, Shared<uint8_t>* octets) {
 int ReadLanParam() {
     DNS.set("");
     Gateway.set("");
-    FILE* f = std::fopen(plat_path(kInterfaces).c_str(), "r");
-    if (!f) {
-        std::fprintf(stderr, "Error opening network connection configuration file. CODE: %d\n", errno);
+    std::vector<std::string> lines;
+    if (int err = readLines(&lines)) {
+        std::fprintf(stderr, "Error opening network connection configuration file. CODE: %d\n", err);
         return -1;
     }
     for (SharedText<32>* t : {&IP, &NetMask, &Gateway, &DNS, &MAC})
         t->set("");
-    char line[kLineSize];
-    while (std::fgets(line, sizeof line, f)) {
-        trimLineEnd(line);
-        const char* p = line;
+    // An address the file does not give reads 0.0.0.0 (a save tells an edited
+    // empty gateway by its octets).
+    for (Shared<uint8_t>* o : {IP_v, NetMask_v, Gateway_v, DNS_v})
+        for (int i = 0; i < 4; i++)
+            o[i] = 0;
+    std::string line;
+    for (const std::string& raw : lines) {
+        if (!parsable(raw, &line))
+            continue;
+        const char* p = line.c_str();
         while (*p == ' ')
             p++;
         const char* end = p;
@@ -102,7 +152,6 @@ int ReadLanParam() {
             DNS.set(value);
         }
     }
-    std::fclose(f);
     SplitAddr(IP.get().s, IP_v);
     SplitAddr(NetMask.get().s, NetMask_v);
     if (Gateway.length() > 0) {
@@ -125,48 +174,66 @@ int ReadLanParam() {
 }
 
 int SaveLanParam() {
+    errno = 0;
     if (plat_system("mount -o remount defaults,rw /") != 0) {
-        LogErr("can't mount rw / %d", errno);
-        std::fprintf(stderr, "can't mount rw / %d\n", errno);
-        return -1;
-    }
-    const std::string path = plat_path(kInterfaces);
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) {
-        std::fprintf(stderr, "Error opening network connection configuration file. CODE: %d\n", errno);
+        const int err = errno;
+        LogErr("can't mount rw / %d", err);
+        std::fprintf(stderr, "can't mount rw / %d\n", err);
         return -1;
     }
     std::vector<std::string> lines;
-    char line[kLineSize];
-    // Every line is kept, however many: the file is rewritten whole.
-    while (std::fgets(line, sizeof line, f))
-        lines.emplace_back(line);
-    std::fclose(f);
+    if (int err = readLines(&lines)) {
+        std::fprintf(stderr, "Error opening network connection configuration file. CODE: %d\n", err);
+        return -1;
+    }
 
     auto addr = [](const char* key, const Shared<uint8_t>* o) {
-        char out[64];
-        std::snprintf(out, sizeof out, "%s %d.%d.%d.%d\n", key, o[0].load(), o[1].load(),
-                      o[2].load(), o[3].load());
-        return std::string(out);
+        return std::string(key) + " " + addrText(o) + "\n";
     };
+    // A gateway or name server that was empty at start-up and has been given an
+    // address since is written: an edit is never dropped.
+    const bool noGateway = Gateway_none && zero(Gateway_v);
+    const bool noDns = DNS_none && zero(DNS_v);
     std::string text;
+    std::string body;
+    bool wrote[4] = {}; // address, netmask, gateway, nameserver
     for (std::string& l : lines) {
-        if (l.rfind("address", 0) == 0) {
-            l = addr("address", IP_v);
-            std::fprintf(stderr, "--->new ip: %s \n", l.c_str());
-        } else if (l.rfind("netmask", 0) == 0) {
-            l = addr("netmask", NetMask_v);
-        } else if (l.rfind("gateway", 0) == 0) {
-            l = Gateway_none ? "gateway \n" : addr("gateway", Gateway_v);
-        } else if (l.rfind("nameserver", 0) == 0) {
-            l = DNS_none ? "nameserver \n" : addr("nameserver", DNS_v);
+        if (parsable(l, &body)) {
+            if (body.rfind("address", 0) == 0) {
+                l = addr("address", IP_v);
+                std::fprintf(stderr, "--->new ip: %s \n", l.c_str());
+                wrote[0] = true;
+            } else if (body.rfind("netmask", 0) == 0) {
+                l = addr("netmask", NetMask_v);
+                wrote[1] = true;
+            } else if (body.rfind("gateway", 0) == 0) {
+                l = noGateway ? "gateway \n" : addr("gateway", Gateway_v);
+                wrote[2] = true;
+            } else if (body.rfind("nameserver", 0) == 0) {
+                l = noDns ? "nameserver \n" : addr("nameserver", DNS_v);
+                wrote[3] = true;
+            }
         }
         text += l;
     }
-    // Replaced whole, so a power cut never leaves the unit without a network file.
-    if (WriteFileAtomic(kInterfaces, text.data(), text.size()) != 0) {
-        std::fprintf(stderr, "Error opening network connection configuration file. CODE: %d\n", errno);
+    // Replaced whole, so a power cut never leaves the unit without a network
+    // file; a link is written through and the file keeps its mode and owner.
+    if (int err = WriteFileAtomic(kInterfaces, text.data(), text.size())) {
+        std::fprintf(stderr, "Error opening network connection configuration file. CODE: %d\n", err);
         return -1;
+    }
+    // The status page shows what the file now holds.
+    if (wrote[0])
+        IP.set(addrText(IP_v).c_str());
+    if (wrote[1])
+        NetMask.set(addrText(NetMask_v).c_str());
+    if (wrote[2]) {
+        Gateway.set(noGateway ? "" : addrText(Gateway_v).c_str());
+        Gateway_none = noGateway ? 1 : 0;
+    }
+    if (wrote[3]) {
+        DNS.set(noDns ? "" : addrText(DNS_v).c_str());
+        DNS_none = noDns ? 1 : 0;
     }
     return plat_system("sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a");
 }

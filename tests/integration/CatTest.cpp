@@ -247,4 +247,35 @@ TEST_F(CatSources, PresenceChecksOfTheTransceiver) {
     EXPECT_EQ(Find_Remote_Settings(w.get()), 0);
 }
 
+// The remote entry's check and a relay that is starting both want the port: one
+// at a time, so neither reads the other's answer.
+TEST_F(CatSources, PresenceCheckAndAStartingRelayNeverShareThePort) {
+    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
+    ASSERT_NE(trx, nullptr);
+    ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n"));
+    ASSERT_TRUE(WriteFile(dir.path + "/sim/lsusb.txt",
+                          "Bus 001 Device 006: ID 0d8c:01af C-Media Electronics, Inc.\n"));
+    for (int round = 0; round < 4; round++) {
+        setup->EnableCAT = '1';
+        StartThreadCAT(w.get());
+        std::vector<int> results;
+        // Checks back to back through the relay's start and beyond.
+        const int64_t until = plat_mono_ms() + 1500;
+        while (plat_mono_ms() < until || status_cat != 1) {
+            results.push_back(Find_Remote_Settings(w.get()));
+            if (results.size() > 200)
+                break;
+        }
+        EXPECT_EQ(status_cat, 1) << round;
+        EXPECT_FALSE(ExistError(w.get(), 20)) << round;
+        EXPECT_EQ(std::count(results.begin(), results.end(), 0), static_cast<long>(results.size()))
+            << round;
+        EXPECT_GT(w->catFD, 0);
+        w->running = 0;
+        JoinThread(thrCat);
+        w->running = 1;
+        EXPECT_EQ(status_cat, 0);
+    }
+}
+
 } // namespace

@@ -283,7 +283,8 @@ TEST_F(SetupFile, RemountFailuresAreLoggedAndLeaveTheOldFile) {
 
     // rw succeeds, ro fails: the file is written and the failure logged.
     ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount",
-                               "case \"$*\" in *-r*) exit 1;; esac\nexit 0\n"));
+                               "case \"$*\" in *-r*) exit 1;; esac\n"
+                               "echo rw > \"$PANEL_ROOT/sim/opt-set.mount\"\n"));
     EXPECT_EQ(writeSetup(works.get()), 0);
     EXPECT_TRUE(Contains(ReadFile(setupPath()), "NumBanco: 5\n"));
     EXPECT_TRUE(Contains(log(), "3 can't mount ro /opt/set/ error"));
