@@ -1,0 +1,162 @@
+// The service entries of the menu worked through the panel keys, with the keys'
+// thread on the GPIO block, the converter model on its two lines and the link
+// thread against the amplifier model: OFF HW reaches the converter, FW UPDATE
+// lowers GPIO 13 while armed and sends "MR1;" after which the link is silent,
+// and choosing Remote with no server running starts one.
+#include "RootedWorks.h"
+#include "WsPeer.h"
+
+#include "amp/Linear.h"
+#include "app/Threads.h"
+#include "devsim/AmpModel.h"
+#include "devsim/GpioConverter.h"
+#include "devsim/GpioKeys.h"
+#include "platform/Clock.h"
+#include "tuner/Banks.h"
+#include "ui/Fb.h"
+#include "ui/GPIO.h"
+#include "ui/Menu.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class ServiceMenu : public RootedWorks {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        useTimeScale(2);
+        w->startupFlags.replace(0);
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path);
+        InitTabAntenna(w.get(), 0);
+        w->ModeWorkIdx = 0;
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        converter = GpioConverterStart(SimGpioPath(dir.path));
+        ASSERT_NE(converter, nullptr);
+        ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
+        keysThread = std::thread(GPIO, w.get());
+    }
+    void TearDown() override {
+        w->running = 0;
+        keysThread.join();
+        if (link.joinable()) link.join();
+        JoinThread(thrWsock);
+        AmpModelStop(model);
+        SimGpioKeysClose(&keys);
+        GpioConverterStop(converter);
+        fbRelease(fb, true);
+        std::filesystem::current_path(old);
+        RootedWorks::TearDown();
+    }
+    void tap(int key) {
+        SimGpioKeyDown(&keys, key);
+        plat_sleep_ms(100);
+        SimGpioKeyUp(&keys, key);
+        plat_sleep_ms(60);
+    }
+    // From the operating page into the editing page of `entry`, going back
+    // from entry 0 with key 3.
+    void editEntry(int entry) {
+        tap(5); // SET
+        ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 2000));
+        for (int e = 0; e != entry;) {
+            e = e == 0 ? kMenuEntries - 1 : e - 1;
+            tap(3);
+            ASSERT_TRUE(WaitFor([&] { return w->menuEntry == e; }, 2000)) << e;
+        }
+        tap(6);
+        ASSERT_TRUE(WaitFor([&] { return w->keyPage == 2; }, 2000));
+    }
+    bool converterGot(uint8_t byte, int timeoutMs) {
+        return WaitFor(
+            [&] {
+                for (const GpioConverterCommand& c : GpioConverterCommands(converter))
+                    if (c.byte == byte) return true;
+                return false;
+            },
+            timeoutMs);
+    }
+    std::vector<std::string> wire() {
+        std::vector<std::string> out;
+        for (const AmpReceived& r : AmpModelReceived(model))
+            out.push_back(r.text);
+        return out;
+    }
+
+    std::filesystem::path old;
+    FrameBuffer* fb = nullptr;
+    GpioConverter* converter = nullptr;
+    SimGpioKeys keys;
+    std::thread keysThread, link;
+    AmpModel* model = nullptr;
+};
+
+TEST_F(ServiceMenu, OffHwSendsTheSwitchOffCommandToTheConverter) {
+    ASSERT_NO_FATAL_FAILURE(editEntry(26));
+    EXPECT_FALSE(converterGot(0x85, 300)); // choosing it alone does nothing
+    tap(4);                                // MINUS
+    EXPECT_TRUE(converterGot(0x85, 3000));
+}
+
+TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
+    model = AmpModelStart(dir.path + "/dev/ttyAMA0", AmpModelConfig{});
+    ASSERT_NE(model, nullptr);
+    link = std::thread(Linear, w.get());
+    ASSERT_TRUE(WaitFor([&] { return wire().size() >= 4; }, 5000));
+
+    ASSERT_NO_FATAL_FAILURE(editEntry(27));
+    tap(6); // ENTER before arming: nothing
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 2000));
+    tap(6);
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 2; }, 2000));
+    EXPECT_TRUE(GpioConverterOutput(converter, 13));
+    tap(5); // PLUS arms it
+    EXPECT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 2000));
+    std::vector<std::string> sent = wire();
+    EXPECT_EQ(std::find(sent.begin(), sent.end(), "MR1;"), sent.end());
+
+    tap(6); // ENTER
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            auto v = wire();
+            return std::find(v.begin(), v.end(), "MR1;") != v.end();
+        },
+        5000));
+    ASSERT_TRUE(WaitFor([&] { return w->serviceFlags.test(4); }, 3000));
+    EXPECT_TRUE(AmpModelProgramming(model));
+    sent = wire();
+    EXPECT_EQ(sent.back(), "MR1;");
+    plat_sleep_ms(1000);
+    EXPECT_EQ(wire().size(), sent.size());            // nothing after it
+    EXPECT_FALSE(GpioConverterOutput(converter, 13)); // still armed
+}
+
+TEST_F(ServiceMenu, ChoosingRemoteStartsTheServerWhenNoneRuns) {
+    const int port = FreeTcpPort();
+    w->tcpPort = static_cast<int16_t>(port);
+    setup->WebSocket = '0';
+    setup->EnableFFT = '1'; // no prerequisite checks; the services are already on
+    setup->EnableWrite = '1';
+    setup->EnableRead = '1';
+    setup->EnableCAT = '1';
+    ASSERT_NO_FATAL_FAILURE(editEntry(8));
+    tap(5);
+    ASSERT_TRUE(WaitFor([&] { return w->remoteEnabled == 1; }, 2000));
+    tap(6);
+    EXPECT_TRUE(
+        WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), "6 Listening on port"); },
+                10000));
+    EXPECT_EQ(setup->WebSocket, '1');
+    WsPeer p;
+    EXPECT_TRUE(p.connectTo(port, 5000));
+    EXPECT_TRUE(converterGot(0x95, 3000)); // "remote service started"
+}
+
+} // namespace

@@ -1,0 +1,649 @@
+// The settings menu entry by entry: numbers, titles and items, the value text
+// of every entry, which actions repeat, which save and with what scaling, the
+// entries that act only on item 0, the LAN and remote-mode ENTER actions and
+// what the frequency-sensor entries send.
+#include "RootedWorks.h"
+
+#include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Linear.h"
+#include "ui/Menu.h"
+#include "ui/Network.h"
+#include "ui/Time.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class MenuEntries : public RootedWorks {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        w->startupFlags.replace(0);
+        w->menuItem = 0;
+        // The address entries restart the network with sudo; keep that inside the root.
+        ASSERT_TRUE(SimWriteScript(dir.path, "/bin/ifdown",
+                                   "echo ifdown \"$@\" >> \"$PANEL_ROOT/sim/ifupdown.log\"\n"));
+        ASSERT_TRUE(SimWriteScript(dir.path, "/bin/ifup",
+                                   "echo ifup \"$@\" >> \"$PANEL_ROOT/sim/ifupdown.log\"\n"));
+    }
+    void TearDown() override {
+        w->menuItem = 0;
+        RootedWorks::TearDown();
+    }
+    int act(int entry, int action) {
+        w->menuEntry = entry;
+        return ModifyParameter(w.get(), action);
+    }
+    std::string shown(int entry, int item = 0) {
+        char text[64];
+        std::memset(text, 'x', sizeof text);
+        LoadParameterMenu(w.get(), text, sizeof text, entry, item);
+        return text;
+    }
+    std::string setupPath() const { return dir.path + "/opt/set/setup.txt"; }
+    void forgetFile() { std::remove(setupPath().c_str()); }
+    bool fileWritten() const { return FileExists(setupPath()); }
+    std::string saved(const std::string& key) {
+        for (const std::string& line : ReadLines(setupPath()))
+            if (line.rfind(key + ": ", 0) == 0) return line.substr(key.size() + 2);
+        return "";
+    }
+    std::vector<std::string> commands() { return ReadLines(dir.path + "/commands.log"); }
+    int count(const std::string& command) {
+        int n = 0;
+        for (const std::string& c : commands())
+            n += c == command;
+        return n;
+    }
+    // A middle value for every entry with bounds, so that a step is always taken.
+    void midValues() {
+        w->MAXbank = 10;
+        w->freqPeriod = 500;
+        w->swrEscAutoTune = 2.0f;
+        w->autoTuneMaxCycles = 2;
+        RefLevel = 0;
+        RefPos = 5;
+        PointDiv = 5;
+        w->plotOffset = 1.0;
+        TimerPeakSec = 2000;
+        w->maxTempAllowed = 70;
+        w->maxTemperature = 40.0f;
+        w->saveScreenIdx = 2;
+        TIME_LONG_PRESS = 1.0;
+        setup->EnableFFT = '1'; // TAV ZIM USE MODE switches without its checks
+    }
+    void servicesOn() {
+        setup->EnableWrite = '1';
+        setup->EnableRead = '1';
+        setup->EnableCAT = '1';
+        setup->EnableFFT = '1';
+    }
+};
+
+using V = std::vector<std::string>;
+
+TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyEntries) {
+    struct Row {
+        int number;
+        const char* title;
+        const char* item;
+    } rows[kMenuEntries] = {
+        {1, "MAX BANK", " "},
+        {2, "FREQ", "Input Sens"},
+        {3, "FREQ", "Period (ms)"},
+        {4, "AUTO TUNE", "Enable TAV Tune"},
+        {5, "AUTO TUNE", "Force Attenuator"},
+        {6, "AUTO TUNE", "Target SWR (0=Off)"},
+        {7, "AUTO TUNE", "AutoTune Timeout"},
+        {8, "AUTO TUNE", "ATU Installed"},
+        {9, "TAV ZIM USE MODE", " "},
+        {10, "NETWORK LAN", "IP"},
+        {11, "NETWORK LAN", "SUBNET"},
+        {12, "NETWORK LAN", "GATEWAY"},
+        {13, "NETWORK LAN", "DNS"},
+        {14, "PLOT", "Ref Lev"},
+        {15, "PLOT", "Ref Pos"},
+        {16, "PLOT", "Point Div"},
+        {17, "PLOT", "Offset"},
+        {50, "VIEW SCREEN", "DateTime"},
+        {51, "TEMPERATURE UNITS", " "},
+        {52, "PEAK POWER METER", " "},
+        {53, "PEAK POWER METER", "Release Time (ms)"},
+        {54, "TEMPERATURE ALARM", " SET POINT"},
+        {55, "SET POWER UNITS", " "},
+        {56, "SCREEN SAVER TIMEOUT", " "},
+        {57, "FACTORY DEFAULT", " "},
+        {58, "BUTTON TIME", "Long Press Time"},
+        {96, "OFF HW", " "},
+        {97, "FW UPDATE", " "},
+        {98, "UI UPDATE", " "},
+        {99, "REMOTE SERVICE", " "},
+    };
+    EXPECT_EQ(w->menuCount, 30);
+    for (int e = 0; e < kMenuEntries; e++) {
+        EXPECT_EQ(menuPar[e].number, rows[e].number) << e;
+        EXPECT_STREQ(menuPar[e].title, rows[e].title) << e;
+        EXPECT_STREQ(menuPar[e].items[0].name, rows[e].item) << e;
+        EXPECT_EQ(menuPar[e].itemCount, 1) << e;
+    }
+}
+
+TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
+    w->MAXbank = 7;
+    w->freqSensIn = 1;
+    w->freqPeriod = 120;
+    w->tuneModeFlags.replace(1);
+    w->attenuatorTune = 3;
+    w->swrEscAutoTune = 1.5f;
+    w->autoTuneMaxCycles = 1;
+    w->tuneEnabled = -128;
+    w->remoteEnabled = 1;
+    const uint8_t ip[4] = {10, 0, 0, 7}, mask[4] = {255, 255, 0, 0}, gw[4] = {10, 0, 0, 1},
+                  dns[4] = {1, 1, 1, 1};
+    for (int i = 0; i < 4; i++)
+        IP_v[i] = ip[i], NetMask_v[i] = mask[i], Gateway_v[i] = gw[i], DNS_v[i] = dns[i];
+    RefLevel = -30;
+    RefPos = 4;
+    PointDiv = 5;
+    w->plotOffset = 2.5;
+    w->viewTimeStr = 1;
+    w->tempMode = 1;
+    w->pwrPeakEnabled = 1;
+    TimerPeakSec = 1500;
+    w->maxTemperature = 45.5f;
+    w->powerUnits = 1;
+    w->saveScreenIdx = 2;
+    w->factoryArmed = 1;
+    TIME_LONG_PRESS = 1.5;
+    w->serviceFlags.replace(1 | 8); // FW UPDATE and UI UPDATE armed, REMOTE SERVICE not
+
+    const V want = {"7",           "FQ2",     "120",    "On",       "5dB",         "1.50",
+                    "20sec",       "No",      "Remote", "10.0.0.7", "255.255.0.0", "10.0.0.1",
+                    "1.1.1.1",     "-30",     "4",      "5",        "2.50",        "ON",
+                    "Fahrenheit",  "ON",      "1500",   "45.50",    "dBm",         "20min",
+                    "Set Default", "1.5 sec", "OFF",    "ON",       "ON",          "OFF"};
+    ASSERT_EQ(want.size(), static_cast<size_t>(kMenuEntries));
+    for (int e = 0; e < kMenuEntries; e++) {
+        EXPECT_EQ(shown(e), want[e]) << e;
+        const bool itemZeroOnly = e == 8 || e == 18 || e == 19 || (e >= 21 && e <= 29);
+        EXPECT_EQ(shown(e, 1), itemZeroOnly ? "" : want[e]) << e;
+    }
+
+    // The other forms: the choices at their other ends, and two-digit values.
+    w->freqSensIn = 0;
+    w->tuneModeFlags.replace(0);
+    w->attenuatorTune = 0;
+    w->swrEscAutoTune = 10.0f;
+    w->autoTuneMaxCycles = 4;
+    w->tuneEnabled = 0;
+    w->remoteEnabled = 0;
+    w->plotOffset = -12.3;
+    w->viewTimeStr = 0;
+    w->tempMode = 0;
+    w->pwrPeakEnabled = 0;
+    w->powerUnits = 0;
+    w->saveScreenIdx = 0;
+    w->factoryArmed = 0;
+    w->serviceFlags.replace(2);
+    EXPECT_EQ((V{shown(1), shown(3), shown(4), shown(5), shown(6), shown(7), shown(8), shown(16),
+                 shown(17), shown(18), shown(19), shown(22), shown(23), shown(24), shown(27),
+                 shown(28), shown(29)}),
+              (V{"FQ1", "Off", "0dB", "10.00", "5sec", "Yes", "Local", "-12.30", "OFF", "Celsius",
+                 "OFF", "Watt", "5min", "No Default", "OFF", "OFF", "ON"}));
+}
+
+TEST_F(MenuEntries, EnterSavesEachEntrysKeyInTheFilesUnits) {
+    struct Case {
+        int entry;
+        void (*set)(Works*);
+        const char* key;
+        int scale;
+        const char* value;
+    } cases[] = {
+        {0, [](Works* w) { w->MAXbank = 13; }, "MAXbank", 1, "13"},
+        {1, [](Works* w) { w->freqSensIn = 1; }, "FreqSensIn", 1, "1"},
+        {2, [](Works* w) { w->freqPeriod = 250; }, "FreqPeriodTime", 1, "250"},
+        {3, [](Works* w) { w->tuneModeFlags.replace(1); }, "AutoTuneMode", 1, "1"},
+        {4, [](Works* w) { w->attenuatorTune = 3; }, "AttenuatorTune", 1, "3"},
+        {5, [](Works* w) { w->swrEscAutoTune = 1.25f; }, "SWRescAutoTune", 100, "125"},
+        {6, [](Works* w) { w->autoTuneMaxCycles = 2; }, "AutoTuneMaxCicli", 1, "2"},
+        {7, [](Works* w) { w->tuneEnabled = static_cast<int8_t>(0x83); }, "TUNEenabled", 1, "131"},
+        {16, [](Works* w) { w->plotOffset = -1.5; }, "OffsetPlot", 10, "-15"},
+        {17, [](Works* w) { w->viewTimeStr = 1; }, "ViewTimeStr", 1, "1"},
+        {18, [](Works* w) { w->tempMode = 1; }, "TempMode", 1, "1"},
+        {19, [](Works* w) { w->pwrPeakEnabled = 1; }, "EnablePwrPeak", 1, "1"},
+        {20, [](Works*) { TimerPeakSec = 1230; }, "Peak_Time", 1, "1230"},
+        {21, [](Works* w) { w->maxTemperature = 55.5f; }, "MaxTemperature", 10, "555"},
+        {22, [](Works* w) { w->powerUnits = 1; }, "PowerUnits", 1, "1"},
+        {23, [](Works* w) { w->saveScreenIdx = 3; }, "SaveScreenIdx", 1, "3"},
+        {25, [](Works*) { TIME_LONG_PRESS = 1.2; }, "BTN_longpress_Time", 10, "12"},
+    };
+    w->maxTempAllowed = 70;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        int scale = 0;
+        ASSERT_NE(MenuSetupKey(c.entry, &scale), nullptr);
+        EXPECT_STREQ(MenuSetupKey(c.entry, &scale), c.key);
+        EXPECT_EQ(scale, c.scale);
+        forgetFile();
+        c.set(w.get());
+        EXPECT_EQ(act(c.entry, kMenuEnter), 0);
+        EXPECT_EQ(saved(c.key), c.value);
+        // Only the two frequency-sensor entries send anything to the amplifier.
+        const std::vector<int> want =
+            c.entry == 1 || c.entry == 2 ? std::vector<int>{kCmdFreqSens} : std::vector<int>{};
+        EXPECT_EQ(queued(), want);
+    }
+    // The plot values are not stored, nor do the service and address entries
+    // store a setting of their own.
+    for (int e : {9, 10, 11, 12, 13, 14, 15, 26, 27, 28, 29}) {
+        forgetFile();
+        act(e, kMenuEnter);
+        EXPECT_FALSE(fileWritten()) << e;
+    }
+}
+
+TEST_F(MenuEntries, LeftAndRightSaveOnlyWhereTheTableSaysSo) {
+    midValues();
+    // MAX BANK, Offset, Release Time and Long Press Time also save sideways, and
+    // the value saved is the one in memory (left and right do not change it).
+    struct Saver {
+        int entry;
+        const char* key;
+        const char* value;
+    } savers[] = {{0, "MAXbank", "10"},
+                  {16, "OffsetPlot", "10"},
+                  {20, "Peak_Time", "2000"},
+                  {25, "BTN_longpress_Time", "10"}};
+    for (const Saver& s : savers) {
+        for (int a : {kMenuLeft, kMenuRight}) {
+            forgetFile();
+            const std::string before = shown(s.entry);
+            act(s.entry, a);
+            EXPECT_EQ(shown(s.entry), before) << s.entry;
+            EXPECT_EQ(saved(s.key), s.value) << s.entry << " " << a;
+        }
+    }
+    for (int e : {1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 17, 18, 19, 21, 22, 23}) {
+        for (int a : {kMenuLeft, kMenuRight}) {
+            forgetFile();
+            act(e, a);
+            EXPECT_FALSE(fileWritten()) << e << " " << a;
+        }
+    }
+    EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(MenuEntries, RepeatFlagOfEveryActionOnEveryEntry) {
+    // PLUS and MINUS repeat on Period, Target SWR, Offset, Release Time and SET
+    // POINT; LEFT and RIGHT on Target SWR, Offset, Release Time and SET POINT.
+    for (int e = 0; e < kMenuEntries; e++) {
+        if (e == 24) continue; // FACTORY DEFAULT has its own test
+        const bool plusMinus = e == 2 || e == 5 || e == 16 || e == 20 || e == 21;
+        const bool leftRight = e == 5 || e == 16 || e == 20 || e == 21;
+        for (int a : {kMenuPlus, kMenuMinus, kMenuLeft, kMenuRight}) {
+            midValues();
+            const bool want = (a == kMenuPlus || a == kMenuMinus) ? plusMinus : leftRight;
+            EXPECT_EQ(act(e, a), want ? 1 : 0) << "entry " << e << " action " << a;
+        }
+    }
+    // ENTER never repeats.
+    for (int e : {0, 1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 25, 26, 27}) {
+        midValues();
+        EXPECT_EQ(act(e, kMenuEnter), 0) << e;
+    }
+}
+
+TEST_F(MenuEntries, TogglesFlipOnEveryActionButEnter) {
+    struct Toggle {
+        int entry;
+        const char* off;
+        const char* on;
+    } toggles[] = {{1, "FQ1", "FQ2"},
+                   {3, "Off", "On"},
+                   {7, "Yes", "No"},
+                   {17, "OFF", "ON"},
+                   {18, "Celsius", "Fahrenheit"},
+                   {19, "OFF", "ON"},
+                   {22, "Watt", "dBm"},
+                   {27, "OFF", "ON"},
+                   {28, "OFF", "ON"},
+                   {29, "OFF", "ON"}};
+    for (const Toggle& t : toggles) {
+        SCOPED_TRACE(t.entry);
+        EXPECT_EQ(shown(t.entry), t.off);
+        bool on = false;
+        for (int a : {kMenuPlus, kMenuMinus, kMenuLeft, kMenuRight, kMenuPlus}) {
+            act(t.entry, a);
+            on = !on;
+            EXPECT_EQ(shown(t.entry), on ? t.on : t.off) << a;
+        }
+        if (t.entry < 27) { // ENTER on an armed service entry acts: tested below
+            act(t.entry, kMenuEnter);
+            EXPECT_EQ(shown(t.entry), t.on);
+        }
+        act(t.entry, kMenuMinus);
+    }
+    queued();
+    // The three service entries each keep to their own bit of serviceFlags; the
+    // "update running" bit 2 is left alone.
+    w->serviceFlags.replace(4);
+    act(27, kMenuPlus);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1);
+    act(28, kMenuPlus);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8);
+    act(29, kMenuPlus);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8 | 2);
+    act(27, kMenuRight);
+    act(28, kMenuLeft);
+    act(29, kMenuMinus);
+    EXPECT_EQ(w->serviceFlags.load(), 4);
+}
+
+TEST_F(MenuEntries, AtuInstalledReportsTheByteItWillSave) {
+    w->tuneEnabled = 5;
+    testing::internal::CaptureStderr();
+    act(7, kMenuPlus);
+    act(7, kMenuRight);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(Contains(err, "----------> SAVE ATU: 0x85\n")) << err;
+    EXPECT_TRUE(Contains(err, "----------> SAVE ATU: 0x5\n")) << err;
+    EXPECT_EQ(w->tuneEnabled, 5);
+}
+
+TEST_F(MenuEntries, StepRulesAtAndBetweenTheirBounds) {
+    // Point Div: 1, 2, 5, 10, 20 and back, held at both ends.
+    PointDiv = 1;
+    std::vector<std::string> up, down;
+    for (int i = 0; i < 5; i++) {
+        act(15, kMenuPlus);
+        up.push_back(shown(15));
+    }
+    for (int i = 0; i < 5; i++) {
+        act(15, kMenuMinus);
+        down.push_back(shown(15));
+    }
+    EXPECT_EQ(up, (V{"2", "5", "10", "20", "20"}));
+    EXPECT_EQ(down, (V{"10", "5", "2", "1", "1"}));
+    act(15, kMenuLeft);
+    act(15, kMenuRight);
+    EXPECT_EQ(shown(15), "1");
+
+    // Ref Lev: tens either way, without a bound.
+    RefLevel = 990;
+    act(13, kMenuPlus);
+    act(13, kMenuPlus);
+    EXPECT_EQ(shown(13), "1010");
+    RefLevel = -990;
+    act(13, kMenuMinus);
+    EXPECT_EQ(shown(13), "-1000");
+    act(13, kMenuLeft);
+    EXPECT_EQ(shown(13), "-1000");
+
+    // Ref Pos: ones between 0 and 10.
+    RefPos = 10;
+    act(14, kMenuPlus);
+    EXPECT_EQ(shown(14), "10");
+    act(14, kMenuMinus);
+    EXPECT_EQ(shown(14), "9");
+    RefPos = 1;
+    act(14, kMenuMinus);
+    act(14, kMenuMinus);
+    EXPECT_EQ(shown(14), "0");
+
+    // Period: MINUS only while above 10.
+    w->freqPeriod = 30;
+    act(2, kMenuMinus);
+    EXPECT_EQ(shown(2), "20");
+    act(2, kMenuMinus);
+    EXPECT_EQ(shown(2), "10");
+    w->freqPeriod = 15;
+    act(2, kMenuMinus);
+    EXPECT_EQ(shown(2), "5");
+    act(2, kMenuMinus);
+    EXPECT_EQ(shown(2), "5");
+    act(2, kMenuRight);
+    EXPECT_EQ(shown(2), "5");
+
+    // Target SWR: nothing below 0, hundredths above 1, sideways leaves it.
+    w->swrEscAutoTune = 0.0f;
+    act(5, kMenuMinus);
+    EXPECT_EQ(shown(5), "0.00");
+    w->swrEscAutoTune = 5.0f;
+    act(5, kMenuMinus);
+    EXPECT_EQ(shown(5), "4.99");
+    EXPECT_EQ(act(5, kMenuRight), 1);
+    EXPECT_EQ(shown(5), "4.99");
+    w->swrEscAutoTune = 9.99f;
+    act(5, kMenuPlus);
+    act(5, kMenuPlus);
+    EXPECT_EQ(shown(5), "10.00");
+
+    // Offset: tenths either way, also below zero.
+    w->plotOffset = 0.0;
+    act(16, kMenuMinus);
+    act(16, kMenuMinus);
+    EXPECT_EQ(shown(16), "-0.20");
+    w->plotOffset = -0.3;
+    for (int i = 0; i < 3; i++)
+        act(16, kMenuPlus);
+    EXPECT_EQ(shown(16), "0.00");
+    EXPECT_EQ(act(16, kMenuRight), 1);
+    EXPECT_EQ(shown(16), "0.00");
+
+    // Release Time: tens from 0 to 5000.
+    TimerPeakSec = 10;
+    act(20, kMenuMinus);
+    EXPECT_EQ(shown(20), "0");
+    TimerPeakSec = 5000;
+    act(20, kMenuPlus);
+    EXPECT_EQ(shown(20), "5000");
+    act(20, kMenuMinus);
+    EXPECT_EQ(shown(20), "4990");
+    act(20, kMenuLeft);
+    EXPECT_EQ(shown(20), "4990");
+
+    // SET POINT: tenths, held within 20.0 and the allowed maximum.
+    w->maxTempAllowed = 60;
+    w->maxTemperature = 20.05f;
+    act(21, kMenuMinus);
+    EXPECT_EQ(shown(21), "20.00");
+    w->maxTemperature = 42.0f;
+    act(21, kMenuMinus);
+    EXPECT_EQ(shown(21), "41.90");
+    EXPECT_EQ(act(21, kMenuRight), 1);
+    EXPECT_EQ(shown(21), "41.90");
+    w->maxTemperature = 60.0f;
+    act(21, kMenuPlus);
+    EXPECT_EQ(shown(21), "60.00");
+
+    // Long Press Time: tenths from 0.3 to 5.0, sideways leaves it.
+    TIME_LONG_PRESS = 0.4;
+    act(25, kMenuMinus);
+    EXPECT_EQ(shown(25), "0.3 sec");
+    TIME_LONG_PRESS = 4.9;
+    act(25, kMenuPlus);
+    EXPECT_EQ(shown(25), "5.0 sec");
+    act(25, kMenuMinus);
+    EXPECT_EQ(shown(25), "4.9 sec");
+    act(25, kMenuRight);
+    EXPECT_EQ(shown(25), "4.9 sec");
+
+    // MAX BANK: sideways leaves it.
+    w->MAXbank = 9;
+    act(0, kMenuLeft);
+    act(0, kMenuRight);
+    EXPECT_EQ(shown(0), "9");
+    act(0, kMenuMinus);
+    EXPECT_EQ(shown(0), "8");
+
+    // The choices: sideways leaves the timeout; the attenuator steps on any
+    // action but ENTER.
+    w->autoTuneMaxCycles = 2;
+    act(6, kMenuLeft);
+    act(6, kMenuRight);
+    EXPECT_EQ(shown(6), "15sec");
+    w->attenuatorTune = 2;
+    act(4, kMenuEnter);
+    EXPECT_EQ(shown(4), "3dB");
+    act(4, kMenuMinus);
+    EXPECT_EQ(shown(4), "5dB");
+    act(4, kMenuLeft);
+    EXPECT_EQ(shown(4), "0dB");
+}
+
+TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
+    // With another item current, entries 9, 51, 52, 54, 55, 57 and 96..99 do
+    // nothing, whatever the action; the others still do.
+    auto state = [&](int e) {
+        return shown(e) + "|" + std::to_string(w->panelCmd.load()) + "|" +
+               std::to_string(w->serviceFlags.load());
+    };
+    midValues();
+    w->serviceFlags.replace(1 | 2 | 8); // all three service entries armed
+    w->menuItem = 1;
+    const int idle = 0xFF;
+    for (int e = 0; e < kMenuEntries; e++) {
+        const bool itemZeroOnly =
+            e == 8 || e == 18 || e == 19 || e == 21 || e == 22 || e == 24 || (e >= 26 && e <= 29);
+        midValues();
+        w->panelCmd = idle;
+        const std::string before = state(e);
+        act(e, kMenuPlus);
+        if (itemZeroOnly)
+            EXPECT_EQ(state(e), before) << e;
+        else
+            EXPECT_NE(state(e), before) << e;
+    }
+    // ENTER too: nothing saved, queued or run.
+    forgetFile();
+    queued();
+    for (int e : {8, 18, 19, 21, 22, 26, 27, 28, 29}) {
+        w->panelCmd = idle;
+        act(e, kMenuEnter);
+        EXPECT_EQ(w->panelCmd, idle) << e;
+    }
+    EXPECT_FALSE(fileWritten());
+    EXPECT_TRUE(queued().empty());
+    EXPECT_EQ(FindLine(commands(), "/opt/TavZim/getpack.sh"), -1);
+    EXPECT_EQ(FindLine(commands(), "/opt/sshshell"), -1);
+
+    // Back on item 0 the same actions work.
+    w->menuItem = 0;
+    act(27, kMenuEnter);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
+    w->tempMode = 0;
+    act(18, kMenuPlus);
+    EXPECT_EQ(shown(18), "Fahrenheit");
+}
+
+TEST_F(MenuEntries, FrequencySensorEntriesSendTheEditedValues) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+    w->linFD = fds[1];
+    auto sentFor = [&](int entry) {
+        act(entry, kMenuEnter);
+        std::vector<int> q = queued();
+        EXPECT_EQ(q, std::vector<int>{kCmdFreqSens});
+        SendLinearCommand(w.get(), q.empty() ? kCmdFreqSens : q[0]);
+        char buf[64];
+        const ssize_t n = read(fds[0], buf, sizeof buf);
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    };
+    w->freqSensIn = 0;
+    w->freqPeriod = 240;
+    act(1, kMenuPlus); // FQ2; the period goes out in tens of ms
+    EXPECT_EQ(sentFor(1), "FS10024;");
+    act(2, kMenuPlus);
+    act(2, kMenuPlus);
+    EXPECT_EQ(sentFor(2), "FS10026;");
+    EXPECT_EQ(saved("FreqSensIn"), "1");
+    EXPECT_EQ(saved("FreqPeriodTime"), "260");
+    w->linFD = -1;
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST_F(MenuEntries, AddressEntriesShowTheirOwnAddressAndEnterWritesAllFour) {
+    ASSERT_TRUE(WriteFile(dir.path + "/etc/network/interfaces", "auto eth0\n"
+                                                                "iface eth0 inet static\n"
+                                                                "address 192.168.1.20\n"
+                                                                "netmask 255.255.255.0\n"
+                                                                "gateway 192.168.1.1\n"
+                                                                "nameserver 192.168.1.1\n"));
+    ASSERT_EQ(ReadLanParam(), 0);
+    for (Shared<int>* c : {&CntIP, &CntNetMask, &CntGateway, &CntDNS})
+        *c = 3;
+    EXPECT_EQ((V{shown(9), shown(10), shown(11), shown(12)}),
+              (V{"192.168.1.20", "255.255.255.0", "192.168.1.1", "192.168.1.1"}));
+    // Each entry edits its own octets under its own cursor.
+    act(10, kMenuLeft); // net mask: cursor on octet 2
+    EXPECT_EQ(act(10, kMenuMinus), 0);
+    act(11, kMenuPlus);                // gateway: last octet
+    EXPECT_EQ(act(12, kMenuRight), 0); // name server: cursor 3 -> 0
+    act(12, kMenuMinus);
+    EXPECT_EQ(CntNetMask, 2);
+    EXPECT_EQ(CntGateway, 3);
+    EXPECT_EQ(CntDNS, 0);
+    EXPECT_EQ(CntIP, 3);
+    EXPECT_EQ((V{shown(9), shown(10), shown(11), shown(12)}),
+              (V{"192.168.1.20", "255.255.254.0", "192.168.1.2", "191.168.1.1"}));
+    // ENTER on any one of them writes the four and restarts the interfaces.
+    for (int e : {9, 10, 11, 12}) {
+        SCOPED_TRACE(e);
+        IP_v[3] = static_cast<uint8_t>(20 + e);
+        act(e, kMenuEnter);
+        const std::string file = ReadFile(dir.path + "/etc/network/interfaces");
+        EXPECT_EQ(file, "auto eth0\n"
+                        "iface eth0 inet static\n"
+                        "address 192.168.1." +
+                            std::to_string(20 + e) +
+                            "\n"
+                            "netmask 255.255.254.0\n"
+                            "gateway 192.168.1.2\n"
+                            "nameserver 191.168.1.1\n");
+    }
+    EXPECT_EQ(count("sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a"), 4);
+    EXPECT_EQ(ReadLines(dir.path + "/sim/ifupdown.log").size(), 8u);
+}
+
+TEST_F(MenuEntries, RemoteModeEnterStartsOrStopsTheRemoteServices) {
+    // Local chosen: the four services are switched off and the state stored.
+    servicesOn();
+    AddErrore(w.get(), kAlarmRemoteUsb);
+    AddErrore(w.get(), kAlarmRemoteCat);
+    w->remoteEnabled = 0;
+    w->panelCmd = 0xFF;
+    testing::internal::CaptureStderr();
+    act(8, kMenuEnter);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(Contains(err, ">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n")) << err;
+    for (const char* key : {"EnableWrite", "EnableRead", "EnableCAT", "EnableFFT"})
+        EXPECT_EQ(saved(key), "0") << key;
+    EXPECT_FALSE(ExistError(w.get(), kAlarmRemoteUsb));
+    EXPECT_FALSE(ExistError(w.get(), kAlarmRemoteCat));
+    EXPECT_EQ(w->panelCmd, 0xA5);
+    EXPECT_EQ(shown(8), "Local");
+
+    // Remote chosen, with the services already on and the server mode set:
+    // nothing new to start, the state is stored and the converter told.
+    servicesOn();
+    setup->WebSocket = '1';
+    w->remoteEnabled = 1;
+    w->remoteRestart = 1;
+    forgetFile();
+    act(8, kMenuEnter);
+    EXPECT_EQ(w->remoteRestart, 0);
+    EXPECT_EQ(w->panelCmd, 0x95);
+    EXPECT_EQ(saved("EnableFFT"), "1");
+    EXPECT_EQ(saved("WebSocket"), "1");
+    EXPECT_EQ(shown(8), "Remote");
+}
+
+} // namespace
