@@ -508,7 +508,9 @@ UsbRxModelConfig receiverStations() {
 }
 
 bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
-    if (!s.serialSpectrum && UsbRxModelAvailable()) {
+    if (!s.serialSpectrum && UsbRxModelAvailable() && !UsbRxModelPreloadable())
+        std::fprintf(stderr, "panel-sim: no USB receiver in a ThreadSanitizer build\n");
+    if (!s.serialSpectrum && UsbRxModelPreloadable()) {
         std::string why;
         s.usbRx = UsbRxModelStart(receiverStations(), &why);
         if (!s.usbRx)

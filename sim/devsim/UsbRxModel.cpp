@@ -488,9 +488,19 @@ std::vector<uint8_t> descriptors(uint16_t product) {
 
 bool UsbRxModelAvailable() { return true; }
 
+bool UsbRxModelPreloadable() {
+#if defined(__SANITIZE_THREAD__)
+    return false;
+#else
+    return true;
+#endif
+}
+
 // GLib and umockdev are not built for ThreadSanitizer, which cannot see how
 // their threads synchronise; a program with the model leaves their races out.
-extern "C" const char* __tsan_default_suppressions() { return "race:libglib-2.0.so\nrace:libumockdev.so\n"; }
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libglib-2.0.so\nrace:libgobject-2.0.so\nrace:libgio-2.0.so\nrace:libumockdev.so\n";
+}
 
 UsbRxModel* UsbRxModelStart(const UsbRxModelConfig& cfg, std::string* err) {
     auto* m = new UsbRxModel;
@@ -622,6 +632,7 @@ bool UsbRxModelWaitBlocks(UsbRxModel* m, long long blocks, int ms) {
 #else // no umockdev on this machine
 
 bool UsbRxModelAvailable() { return false; }
+bool UsbRxModelPreloadable() { return false; }
 UsbRxModel* UsbRxModelStart(const UsbRxModelConfig&, std::string* err) {
     if (err)
         *err = "umockdev is not installed";

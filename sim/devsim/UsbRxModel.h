@@ -64,6 +64,10 @@ UsbRxModel* UsbRxModelStart(const UsbRxModelConfig& cfg, std::string* err);
 void UsbRxModelStop(UsbRxModel* m);
 // True when this build has the model (umockdev was found).
 bool UsbRxModelAvailable();
+// True when another program may be run under the model's preload library. Not
+// in a ThreadSanitizer build: that library calls the C library directly, past
+// the sanitizer, so the program's descriptors would look shared unordered.
+bool UsbRxModelPreloadable();
 // "LD_PRELOAD=..." and "UMOCKDEV_DIR=..." for a program that should see the device.
 std::vector<std::string> UsbRxModelEnvironment(UsbRxModel* m);
 

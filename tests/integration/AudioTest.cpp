@@ -52,7 +52,8 @@ class Audio : public RootedWorks {
         w->running = 0;
         JoinThread(thrLeggi);
         JoinThread(thrScrivi);
-        JoinThread(thrCat); // the remote restart starts it too
+        JoinThread(thrCat); // the remote restart starts these too
+        JoinThread(thrFFT);
         if (peer >= 0)
             close(peer);
         if (w->wsFD >= 0)
