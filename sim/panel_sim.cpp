@@ -49,7 +49,17 @@
 // unit and print how long it took). With
 // --remote, "operator" before key, long, shot, kbd, f12, expect and exit
 // sends the action to the operator's unit. Lines starting with # are comments.
+//
+// --soak SECONDS runs both units for that long with faults in turn (the
+// amplifier silent, answering "?" or noise; the transceiver's link pulled out
+// and plugged back; the FT-817 silent; the operator's unit dropping and coming
+// back) between random presses of the main keys and menu saves, then checks that
+// the panel still answers F12, that its threads, descriptors and memory did not
+// grow after the first minute, and that the settings files are whole and hold
+// the last value saved. --seed N chooses the random sequence.
 #include "X11View.h"
+#include "devsim/AmpModel.h"
+#include "devsim/Ft817Model.h"
 #include "devsim/GpioKeys.h"
 #include "devsim/Keyboard.h"
 #include "devsim/PanelProcess.h"
@@ -63,6 +73,7 @@
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -74,6 +85,7 @@
 #include <fstream>
 #include <linux/input.h>
 #include <poll.h>
+#include <random>
 #include <sstream>
 #include <string>
 #include <termios.h>
@@ -127,6 +139,8 @@ struct Sim {
     int downKey = 0;
     int64_t nextChangeMs = 0; // program time
     bool removeRoot = false;  // a root of our own under /tmp
+    std::string exe, skins;   // the panel program and its skins, to start a unit again
+    int timeScale = 1;
 };
 
 // Set by SIGINT, SIGTERM and SIGHUP: end the panels, then the simulator.
@@ -589,6 +603,328 @@ void closeUnit(Unit& u) {
     SimGpioKeysClose(&u.keys);
 }
 
+// --- The soak: the real program with every device model for a long time, with
+// faults injected in turn and keys pressed at random.
+
+// What a process holds, from /proc.
+struct Holdings {
+    int threads = -1;
+    int fds = -1;
+    long rssKb = -1;
+};
+
+Holdings holdings(pid_t pid) {
+    Holdings h;
+    std::ifstream st("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(st, line)) {
+        if (line.rfind("Threads:", 0) == 0)
+            h.threads = std::atoi(line.c_str() + 8);
+        else if (line.rfind("VmRSS:", 0) == 0)
+            h.rssKb = std::atol(line.c_str() + 6);
+    }
+    std::error_code ec;
+    h.fds = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        h.fds++;
+    return h;
+}
+
+// New text a growing file gained since the last look (the panel's output grows
+// for as long as it runs; only the tail is read).
+struct Tail {
+    std::string path;
+    std::streamoff pos = 0;
+    std::string fresh() {
+        std::ifstream in(path, std::ios::binary);
+        in.seekg(0, std::ios::end);
+        const std::streamoff end = in.tellg();
+        if (end < pos)
+            pos = 0;
+        in.seekg(pos);
+        std::string text(static_cast<size_t>(end - pos), '\0');
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        pos = end;
+        return text;
+    }
+};
+
+// The value of `key` in a setup file; -1 when missing.
+int setupValue(const std::string& root, const std::string& key) {
+    std::ifstream in(root + "/opt/set/setup.txt");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key + ": ", 0) == 0)
+            return std::atoi(line.c_str() + key.size() + 2);
+    return -1;
+}
+
+struct SoakRun {
+    SoakRun(Sim& sim, unsigned seed)
+        : s(sim), rng(seed), out{sim.amp.root + "/panel.out"}, log{sim.amp.root + "/syslog.log"} {}
+    Sim& s;
+    std::mt19937 rng;
+    Tail out, log;
+    int maxBankSaved = -1; // the last MAXbank a menu save wrote
+    int saves = 0, disturbedSaves = 0, peerDrops = 0, replugs = 0, keyActions = 0;
+    int faults[6] = {};
+    std::vector<std::string> problems;
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
+    void key(int k, int holdMs = 150) {
+        press(s.amp, k, holdMs);
+        sleepMs(350);
+    }
+    bool alive() { return !PanelWait(&s.amp.panel, 0); }
+};
+
+// Back to the main keys: key 1 leaves the menu and tuner pages; while alarms
+// are up the error layer takes it, which the panel says.
+void soakHome(SoakRun& r) {
+    for (int i = 0; i < 12 && !g_stop; i++) {
+        r.out.fresh();
+        r.key(1);
+        sleepMs(300);
+        if (r.out.fresh().find("ERRORI!!") == std::string::npos)
+            return;
+    }
+}
+
+// MAX BANK from the menu, one step up or down and ENTER: the file must say so.
+void soakMenuSave(SoakRun& r) {
+    soakHome(r);
+    const int before = setupValue(r.s.amp.root, "MAXbank");
+    const bool up = r.pick(2) == 0;
+    r.key(5); // the menu, at its first entry
+    r.key(6); // edit
+    r.key(up ? 5 : 4);
+    r.key(6); // ENTER saves, back to choosing
+    int after = -1;
+    waitUntil([&] { return (after = setupValue(r.s.amp.root, "MAXbank")) != before; }, 5000);
+    soakHome(r);
+    if (after == before || after < 2 || after > 20) {
+        r.disturbedSaves++; // an alarm or a page took one of the keys
+        return;
+    }
+    r.saves++;
+    r.maxBankSaved = after;
+}
+
+// A key action of the main keys that keeps to the main keys.
+void soakKeys(SoakRun& r) {
+    r.keyActions++;
+    switch (r.pick(9)) {
+    case 0:
+        r.key(2); // attenuator, saved to the bank
+        break;
+    case 1:
+        r.key(3); // antenna, saved to the bank
+        break;
+    case 2:
+        r.key(6); // next screen page
+        break;
+    case 3:
+        r.key(6, 1200); // the status page, closed by the next key
+        sleepMs(1500);
+        r.key(6);
+        break;
+    case 4:
+        r.key(4); // the tuner keys and back
+        soakHome(r);
+        break;
+    case 5:
+        SimStationTransmit(&r.s.station, !r.s.station.transmitting);
+        break;
+    case 6:
+        SimStationBand(&r.s.station, r.pick(2) ? 1 : -1);
+        break;
+    case 7:
+        SimStationSetFrequency(&r.s.station, r.s.station.hz + (r.pick(2) ? 1000 : -1000));
+        break;
+    case 8:
+        SimKeyboardTap(&r.s.amp.kbd, KEY_F11); // the keyboard's save key
+        break;
+    }
+}
+
+// The operator's unit leaves (cleanly, or as a pulled cable does) and comes back.
+void soakPeerDrop(SoakRun& r, bool abrupt) {
+    if (abrupt)
+        PanelKill(&r.s.op.panel);
+    else
+        endPanel(r.s.op, "soak");
+    closeUnit(r.s.op);
+    sleepMs(2000);
+    std::string error;
+    if (!startUnit(r.s.op, r.s.exe, r.s.skins, r.s.timeScale, &error, {"UMOCKDEV_DIR="}))
+        r.problems.push_back("the operator's unit did not start again: " + error);
+    r.peerDrops++;
+}
+
+void soakFault(SoakRun& r, int kind) {
+    SimStation& st = r.s.station;
+    r.faults[kind]++;
+    switch (kind) {
+    case 0: // the amplifier goes silent
+        AmpModelSetAnswer(st.amp, AmpAnswer::Silent);
+        sleepMs(6000);
+        AmpModelSetAnswer(st.amp, AmpAnswer::Normal);
+        break;
+    case 1: // it answers "?"
+        AmpModelSetAnswer(st.amp, AmpAnswer::Reject, 0, 20);
+        sleepMs(3000);
+        break;
+    case 2: // it answers noise
+        AmpModelSetAnswer(st.amp, AmpAnswer::Noise, 0, 10);
+        sleepMs(3000);
+        break;
+    case 3: { // the transceiver's link is pulled out and plugged back
+        r.log.fresh();
+        SimStationUnplugTrx(&st);
+        sleepMs(3000);
+        if (!SimStationReplugTrx(&st)) {
+            r.problems.push_back("the transceiver model could not be plugged back");
+            break;
+        }
+        // The device-error page offers a retry on key 5.
+        if (r.log.fresh().find("went away") != std::string::npos) {
+            sleepMs(500);
+            r.key(5);
+        }
+        r.replugs++;
+        break;
+    }
+    case 4: // the FT-817 stops answering
+        Ft817ModelSetAnswer(st.radio, Ft817Answer::Silent);
+        sleepMs(8000);
+        Ft817ModelSetAnswer(st.radio, Ft817Answer::Normal);
+        break;
+    case 5:
+        soakPeerDrop(r, r.faults[5] % 2 == 0);
+        break;
+    }
+    sleepMs(1500);
+    soakHome(r);
+}
+
+// Every file under opt/set reads as text lines of the panel's forms.
+bool soakFilesParse(const std::string& root, std::vector<std::string>* problems) {
+    bool ok = true;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(root + "/opt/set", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::ifstream in(it->path(), std::ios::binary);
+        std::string line;
+        int n = 0;
+        while (std::getline(in, line)) {
+            n++;
+            bool good = line.find('\0') == std::string::npos;
+            if (name == "setup.txt")
+                good = good && line.find(": ") != std::string::npos;
+            else if (name.rfind("atu_ant", 0) == 0)
+                good = good && std::count(line.begin(), line.end(), ' ') == 5;
+            if (!good) {
+                problems->push_back(name + " line " + std::to_string(n) + " is not whole: " + line);
+                ok = false;
+            }
+        }
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".new") == 0) {
+            problems->push_back(name + " was left behind by a write");
+            ok = false;
+        }
+    }
+    std::ifstream setup(root + "/opt/set/setup.txt");
+    int lines = 0;
+    for (std::string line; std::getline(setup, line);)
+        lines++;
+    if (lines != 62) {
+        problems->push_back("setup.txt has " + std::to_string(lines) + " lines");
+        ok = false;
+    }
+    return ok;
+}
+
+int runSoak(Sim& s, int seconds, unsigned seed) {
+    SoakRun r(s, seed);
+    const int64_t start = plat_mono_ms();
+    const int64_t end = start + seconds * 1000LL;
+    // Steady state: the most seen in the half minute after the first minute (a
+    // third of a shorter run each), while faults come and go.
+    const int64_t baseFrom = start + std::min<int64_t>(60000, seconds * 1000LL / 3);
+    const int64_t baseTo = baseFrom + std::min<int64_t>(30000, seconds * 1000LL / 3);
+    Holdings base, most, last;
+    std::fprintf(stderr, "panel-soak: %d s, seed %u\n", seconds, seed);
+    if (!waitUntil([&] { return sessionUp(s); }, 60000))
+        r.problems.push_back("no remote session at the start");
+    int nextFault = 0;
+    while (!g_stop && plat_mono_ms() < end && r.alive()) {
+        const int roll = r.pick(10);
+        if (roll < 6)
+            soakKeys(r);
+        else if (roll < 8)
+            soakMenuSave(r);
+        else
+            soakFault(r, nextFault++ % 6);
+        sleepMs(500 + r.pick(2000));
+        const int64_t now = plat_mono_ms();
+        if (now >= baseFrom) {
+            last = holdings(s.amp.panel.pid);
+            Holdings& h = now < baseTo ? base : most;
+            h.threads = std::max(h.threads, last.threads);
+            h.fds = std::max(h.fds, last.fds);
+            h.rssKb = std::max(h.rssKb, last.rssKb);
+        }
+    }
+    if (!r.alive()) {
+        r.problems.push_back("the panel ended during the soak");
+    } else {
+        // Calm for a moment, so that what runs now is what runs at rest.
+        sleepMs(5000);
+        last = holdings(s.amp.panel.pid);
+        std::fprintf(stderr,
+                     "panel-soak: after the first minute at most %d threads, %d descriptors, %ld kB "
+                     "resident; later at most %d, %d, %ld kB; at the end %d, %d, %ld kB\n",
+                     base.threads, base.fds, base.rssKb, most.threads, most.fds, most.rssKb,
+                     last.threads, last.fds, last.rssKb);
+        if (base.threads < 0 || last.threads > base.threads + 1)
+            r.problems.push_back("threads grew");
+        if (last.fds > base.fds + 2)
+            r.problems.push_back("descriptors grew");
+#if !defined(__SANITIZE_ADDRESS__)
+        // (AddressSanitizer's quarantine holds freed memory on purpose.)
+        if (last.rssKb > base.rssKb + base.rssKb / 10 + 2048)
+            r.problems.push_back("resident memory grew");
+#endif
+        SimKeyboardTap(&s.amp.kbd, KEY_F12);
+        if (!PanelWait(&s.amp.panel, 20000))
+            r.problems.push_back("F12 was not answered within 20 s");
+        else if (s.amp.panel.exitStatus != 0)
+            r.problems.push_back("the panel ended with status " + std::to_string(s.amp.panel.exitStatus));
+    }
+    if (r.saves > 0)
+        soakFilesParse(s.amp.root, &r.problems);
+    const int saved = setupValue(s.amp.root, "MAXbank");
+    if (r.maxBankSaved >= 0 && saved != r.maxBankSaved)
+        r.problems.push_back("MAXbank is " + std::to_string(saved) + ", the last save wrote " +
+                             std::to_string(r.maxBankSaved));
+    if (r.saves == 0)
+        r.problems.push_back("no menu save went through");
+    if (fileHas(s.amp.root + "/syslog.log", "can't "))
+        r.problems.push_back("a write failed (\"can't\" in the log)");
+    std::fprintf(stderr,
+                 "panel-soak: %d key actions, %d menu saves (%d disturbed by alarms), faults: %d silent, "
+                 "%d \"?\", %d noise, %d replugs, %d FT-817 silent, %d peer drops\n",
+                 r.keyActions, r.saves, r.disturbedSaves, r.faults[0], r.faults[1], r.faults[2], r.replugs,
+                 r.faults[4], r.peerDrops);
+    for (const std::string& p : r.problems)
+        std::fprintf(stderr, "panel-soak: FAILED: %s\n", p.c_str());
+    if (r.problems.empty())
+        std::fprintf(stderr, "panel-soak: passed\n");
+    return r.problems.empty() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -597,7 +933,8 @@ int main(int argc, char** argv) {
     s.op.name = "operator's unit";
     std::string script, exe = PANEL_EXE, skins = PANEL_SKINS_DIR;
     bool live = false, window = true, keep = false;
-    int timeScale = 1;
+    int timeScale = 1, soakSeconds = 0;
+    unsigned seed = 1;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a == "--root" && i + 1 < argc)
@@ -616,6 +953,10 @@ int main(int argc, char** argv) {
             s.audio.outDevice = argv[++i];
         else if (a == "--compress" && i + 1 < argc)
             s.audio.compress = std::atoi(argv[++i]);
+        else if (a == "--soak" && i + 1 < argc)
+            soakSeconds = std::atoi(argv[++i]);
+        else if (a == "--seed" && i + 1 < argc)
+            seed = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         else if (a == "--live")
             live = true;
         else if (a == "--keep")
@@ -630,11 +971,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "usage: %s [--root DIR] [--keep] [--remote [--audio-in FILE.wav] "
                          "[--audio-out DEVICE] [--compress BITS] [--serial-spectrum]] [--script FILE] [--live] "
-                         "[--no-window] [--panel EXE] [--skins DIR] [--time-scale N]\n",
+                         "[--no-window] [--panel EXE] [--skins DIR] [--time-scale N] [--soak SECONDS [--seed N]]\n",
                          argv[0]);
             return 2;
         }
     }
+    if (soakSeconds > 0)
+        s.remote = true; // the soak drops and reconnects the operator's unit
+    s.exe = exe;
+    s.skins = skins;
+    s.timeScale = timeScale;
     if (s.root.empty()) {
         char tmpl[] = "/tmp/panel-sim-XXXXXX";
         if (!mkdtemp(tmpl)) {
@@ -668,14 +1014,17 @@ int main(int argc, char** argv) {
     int rc = 1;
     if (!ok)
         std::fprintf(stderr, "panel-sim: %s\n", error.c_str());
-    else if (script.empty()) {
+    else if (soakSeconds > 0) {
+        startAudio(s);
+        rc = runSoak(s, soakSeconds, seed);
+    } else if (script.empty()) {
         if (s.remote)
             startAudio(s);
         rc = interactive(s, live, window);
     } else {
         rc = runScript(s, script);
     }
-    const char* why = g_stop ? "stopped" : !script.empty() ? "script ended" : "panel ended";
+    const char* why = g_stop ? "stopped" : soakSeconds > 0 ? "soak ended" : !script.empty() ? "script ended" : "panel ended";
     endPanel(s.amp, why);
     endPanel(s.op, why);
     SimStationStop(&s.station);

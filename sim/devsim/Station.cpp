@@ -75,16 +75,31 @@ bool SimStationStart(SimStation* s, const std::string& root, std::string* error)
     radio.hz = s->hz;
     s->radio = Ft817ModelStart(root + kStationFt817Port, radio);
     s->cat = TrxCatModelStart(root + "/dev/KAVOCAT0");
-    TrxModelConfig trx;
-    trx.hz = s->hz;
-    s->trx = TrxModelStart(root + "/dev/ttyUSB1", trx);
-    if (!s->amp || !s->converter || !s->radio || !s->cat || !s->trx) {
+    if (!s->amp || !s->converter || !s->radio || !s->cat || !SimStationReplugTrx(s)) {
         if (error)
             *error = "cannot start the station's device models";
         SimStationStop(s);
         return false;
     }
     AmpModelSetFrequency(s->amp, static_cast<int>(s->hz));
+    return true;
+}
+
+void SimStationUnplugTrx(SimStation* s) {
+    TrxModelStop(s->trx);
+    s->trx = nullptr;
+    if (s->amp)
+        AmpModelSetDrive(s->amp, 0.0f);
+}
+
+bool SimStationReplugTrx(SimStation* s) {
+    if (s->trx)
+        return true;
+    TrxModelConfig trx;
+    trx.hz = s->hz;
+    s->trx = TrxModelStart(s->root + "/dev/ttyUSB1", trx);
+    if (!s->trx)
+        return false;
     AmpModel* amp = s->amp;
     TrxModelSetTransmitHook(s->trx, [amp](bool on, float watts) { AmpModelSetDrive(amp, on ? watts : 0.0f); });
     return true;

@@ -41,3 +41,7 @@ void SimStationSetFrequency(SimStation* s, long long hz);
 void SimStationTransmit(SimStation* s, bool on);
 // The next (+1) or previous (-1) amateur band.
 void SimStationBand(SimStation* s, int direction);
+// The transceiver's serial link pulled out (its port goes away) and plugged
+// back (a new port at the same path); false when it cannot be plugged back.
+void SimStationUnplugTrx(SimStation* s);
+bool SimStationReplugTrx(SimStation* s);
