@@ -1,7 +1,9 @@
 // One refresh tick of the main page, in its three parts: composing (background
-// into the picture), drawing (meters, texts, keys, alarm keys) and showing (the
-// picture to the screen), each as a ratio to one memcpy of the 1 536 000-byte
-// picture measured in the same run. Usage: bench_refresh [ITERATIONS]
+// into the picture), drawing (meters, texts, keys, alarm keys; with tracking,
+// recording them and drawing again what changed) and showing (the picture to
+// the screen), each as a ratio to one memcpy of the 1 536 000-byte picture
+// measured in the same run: for a steady page, moving needles and a page
+// change, each without and with tracking. Usage: bench_refresh [ITERATIONS [CASE]]
 #include "amp/Alarms.h"
 #include "core/Setup.h"
 #include "core/Works.h"
@@ -9,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/Root.h"
 #include "trx/Serial.h"
+#include "ui/Damage.h"
 #include "ui/Fb.h"
 #include "ui/Nuova.h"
 #include "ui/Png.h"
@@ -17,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,26 +95,64 @@ int main(int argc, char** argv) {
 
     FrameBuffer* fb = w->fb;
     std::vector<uint8_t> src(fb->memSize, 0x5A), dst(fb->memSize);
-    std::vector<double> copy, compose, draw, show;
-    for (int i = 0; i < n + 50; i++) {
-        double c = timeNs([&] { std::memcpy(dst.data(), src.data(), dst.size()); });
-        double a = timeNs([&] { fbSetBack(fb); });
-        double b = timeNs([&] { TimerDrawPage(w); });
-        double s = timeNs([&] { fbRealize(fb); });
-        if (i < 50)
-            continue; // warm-up: caches, glyphs, the first board-temperature read
-        copy.push_back(c);
-        compose.push_back(a);
-        draw.push_back(b);
-        show.push_back(s);
+    std::vector<double> copy;
+    for (int i = 0; i < 200; i++)
+        copy.push_back(timeNs([&] { std::memcpy(dst.data(), src.data(), dst.size()); }));
+    const double base = median(copy);
+    std::printf("memcpy of the picture: %.1f us (median of %zu)\n", base / 1000, copy.size());
+
+    // Three cases: a steady page (only the clock's second changes), needles
+    // moving every tick, and a page change every tick. Each with the whole
+    // redraw of old (tracking off) and with the record of what changed.
+    enum Case { Steady, Moving, PageChange };
+    const char* names[] = {"steady page", "moving needles", "page change"};
+    const int only = argc > 2 ? std::atoi(argv[2]) : -1; // one case (0..2), for profiling
+    for (int c = Steady; c <= PageChange; c++) {
+        if (only >= 0 && c != only)
+            continue;
+        for (bool tracking : {false, true}) {
+            fbSetDamageTracking(fb, tracking);
+            std::vector<double> compose, draw, show;
+            double bytesShown = 0;
+            for (int i = 0; i < n + 50; i++) {
+                if (c == Moving) {
+                    w->pwrFwd = 30.0f + 25.0f * static_cast<float>(std::sin(i * 0.21));
+                    w->pwrRefl = 3.0f + 2.0f * static_cast<float>(std::sin(i * 0.13));
+                } else if (c == PageChange) {
+                    // What a key's page change leaves: a new background, shown whole.
+                    LoadSkin(w, i % 2 ? "img3" : "img1", 1);
+                    fbSetBack(fb);
+                }
+                double a = 0, b = 0, s = 0;
+                if (!tracking) {
+                    a = timeNs([&] { fbTickBegin(fb); });
+                    b = timeNs([&] { TimerDrawPage(w); });
+                    s = timeNs([&] { fbTickEnd(fb); });
+                } else {
+                    b = timeNs([&] {
+                        fbTickBegin(fb);
+                        TimerDrawPage(w);
+                        fbTickPlan(fb);
+                    });
+                    a = timeNs([&] { fbTickCompose(fb); });
+                    b += timeNs([&] { fbTickRedraw(fb); });
+                    s = timeNs([&] { fbTickShow(fb); });
+                }
+                if (i < 50)
+                    continue; // warm-up: caches, glyphs, the first board-temperature read
+                compose.push_back(a);
+                draw.push_back(b);
+                show.push_back(s);
+                bytesShown += static_cast<double>(fb->damage->shown);
+            }
+            const double ca = median(compose), cd = median(draw), cs = median(show);
+            std::printf("%-15s %-9s compose %5.2f  draw %5.2f  show %5.2f  tick %5.2f copies "
+                        "(%.1f us; shown %.3f of the picture a tick)\n",
+                        names[c], tracking ? "changes" : "whole", ca / base, cd / base, cs / base,
+                        (ca + cd + cs) / base, (ca + cd + cs) / 1000,
+                        bytesShown / n / fb->memSize);
+        }
     }
-    const double base = median(copy), ca = median(compose), cd = median(draw), cs = median(show);
-    std::printf("memcpy of the picture: %.1f us (median of %d)\n", base / 1000, n);
-    std::printf("compose %.1f us = %.2f copies\n", ca / 1000, ca / base);
-    std::printf("draw    %.1f us = %.2f copies\n", cd / 1000, cd / base);
-    std::printf("show    %.1f us = %.2f copies\n", cs / 1000, cs / base);
-    std::printf("tick    %.1f us = %.2f copies (goal: 4)\n", (ca + cd + cs) / 1000,
-                (ca + cd + cs) / base);
     plat_set_root(nullptr);
     std::filesystem::remove_all(root);
     return 0;

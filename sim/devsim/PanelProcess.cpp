@@ -18,7 +18,7 @@ extern char** environ;
 
 bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
                 const std::string& workDir, std::string* error, int timeScale,
-                const std::vector<std::string>& extraEnv) {
+                const std::vector<std::string>& extraEnv, const std::vector<std::string>& extraArgs) {
     std::string out = dir + "/panel.out";
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -31,6 +31,7 @@ bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
         args.push_back("--time-scale");
         args.push_back(std::to_string(timeScale));
     }
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

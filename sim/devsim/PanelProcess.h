@@ -14,11 +14,12 @@ struct PanelProcess {
 // Starts `exe --root dir` with `workDir` as working directory (and
 // `--time-scale N` when `timeScale` > 1); its standard output and error go to
 // dir/panel.out. `extraEnv` ("NAME=value") is added to the environment,
-// replacing what this process has of the same names. False with `error` set on
-// failure.
+// replacing what this process has of the same names; `extraArgs` follow the
+// root. False with `error` set on failure.
 bool PanelStart(PanelProcess* p, const std::string& exe, const std::string& dir,
                 const std::string& workDir, std::string* error, int timeScale = 1,
-                const std::vector<std::string>& extraEnv = {});
+                const std::vector<std::string>& extraEnv = {},
+                const std::vector<std::string>& extraArgs = {});
 // Asks the program to end (SIGTERM), as systemctl stop does.
 void PanelTerminate(PanelProcess* p);
 // Waits up to `timeoutMs` for the program to end; true when it ended.

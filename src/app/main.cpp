@@ -1,9 +1,12 @@
 // The front-panel controller. On the amplifier it runs without arguments;
 // `--root DIR` runs it against a root folder of stand-in devices and files, and
 // there `--time-scale N` runs its clock N times faster (for tests).
+// `--whole-refresh` makes every refresh tick redraw and copy the whole picture,
+// as the panel did before it tracked what changes (for comparing the two).
 #include "app/Main.h"
 #include "platform/Clock.h"
 #include "platform/Root.h"
+#include "ui/Damage.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +14,13 @@
 
 int main(int argc, char** argv) {
     int scale = 1;
-    for (int i = 1; i + 1 < argc; i++) {
-        if (std::strcmp(argv[i], "--root") == 0)
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc)
             plat_set_root(argv[++i]);
-        else if (std::strcmp(argv[i], "--time-scale") == 0)
+        else if (std::strcmp(argv[i], "--time-scale") == 0 && i + 1 < argc)
             scale = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--whole-refresh") == 0)
+            fbTrackDamageByDefault(false); // every tick redraws and copies it all
     }
     if (scale > 1) {
         if (!plat_has_root()) {

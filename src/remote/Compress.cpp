@@ -3,6 +3,7 @@
 
 #include "core/Works.h"
 #include "platform/Log.h"
+#include "ui/Damage.h"
 #include "ui/Fb.h"
 
 #include <csetjmp>
@@ -103,6 +104,7 @@ bool Uncompress(Works* w, const uint8_t* data, size_t length) {
         LogErr("remote: screen image damaged, not shown");
         return false;
     }
+    fbTouched(fb);
     for (int y = 0; y < height; y++)
         std::memcpy(fb->work + static_cast<size_t>(y) * fb->lineSize, picture.data() + y * stride, stride);
     return true;

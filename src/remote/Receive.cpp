@@ -11,6 +11,7 @@
 #include "trx/Serial.h"
 #include "tuner/Banks.h"
 #include "tuner/CAT.h"
+#include "ui/Damage.h"
 #include "ui/Fb.h"
 
 #include <cerrno>
@@ -79,6 +80,7 @@ void statusText(Works* w, RemoteSession* s, Payload p) {
 void showScreen(Works* w, const uint8_t* data, uint32_t total) {
     FrameBuffer* fb = w->fb;
     PictureLock lock(PictureMutex());
+    fbTouched(fb);
     if (total == static_cast<uint32_t>(fb->memSize))
         std::memcpy(fb->work, data, total);
     else if (!Uncompress(w, data, total))

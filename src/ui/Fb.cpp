@@ -4,6 +4,7 @@
 #include "platform/Command.h"
 #include "platform/FbDevice.h"
 #include "platform/Log.h"
+#include "ui/Damage.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -40,9 +41,13 @@ FrameBuffer* makeFb(uint8_t* screen, int xres, int yres, int pixelSize, int memS
     fb->screen = screen;
     fb->work = static_cast<uint8_t*>(std::calloc(1, memSize));
     fb->back = static_cast<uint8_t*>(std::calloc(1, memSize));
-    if (!fb->work || !fb->back) {
+    fb->damage = new (std::nothrow) FrameDamage;
+    if (fb->damage)
+        fb->damage->tracking = fbDamageTrackedByDefault();
+    if (!fb->work || !fb->back || !fb->damage) {
         std::free(fb->work);
         std::free(fb->back);
+        delete fb->damage;
         delete fb;
         return nullptr;
     }
@@ -137,6 +142,7 @@ void fbRelease(FrameBuffer* fb, bool fromMemory) {
         munmap(fb->screen, static_cast<size_t>(fb->memSize));
     std::free(fb->work);
     std::free(fb->back);
+    delete fb->damage;
     delete fb;
 }
 
@@ -147,10 +153,17 @@ std::recursive_mutex& PictureMutex() {
 
 void fbRealize(FrameBuffer* fb) {
     PictureLock lock(PictureMutex());
+    fbTouched(fb);
     std::memcpy(fb->screen, fb->work, fb->memSize);
 }
 
 void fbSetBack(FrameBuffer* fb) {
     PictureLock lock(PictureMutex());
+    if (fbRecording(fb)) {
+        // Whatever the tick drew so far is covered by the background.
+        fb->damage->record[fb->damage->current].clear();
+        return;
+    }
+    fbTouched(fb);
     std::memcpy(fb->work, fb->back, fb->memSize);
 }

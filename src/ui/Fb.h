@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <mutex>
 
+struct FrameDamage;
+
 struct FrameBuffer {
     int32_t width;
     int32_t height;
@@ -17,6 +19,7 @@ struct FrameBuffer {
     uint8_t* screen;   // device memory, mapped shared
     uint8_t* work;     // the picture being composed
     uint8_t* back;     // the stored background of the page
+    FrameDamage* damage; // what the refresh ticks drew (ui/Damage.h)
 };
 
 // Opens and maps "/dev/fb0"; nullptr (after logging why) on failure.
@@ -38,5 +41,8 @@ void fbRelease(FrameBuffer* fb, bool fromMemory);
 std::recursive_mutex& PictureMutex();
 using PictureLock = std::lock_guard<std::recursive_mutex>;
 
+// The whole-picture copies. Inside a refresh tick (ui/Damage.h) fbSetBack only
+// drops what the tick recorded so far (the tick composes from the background at
+// its end), and fbRealize first draws the record.
 void fbRealize(FrameBuffer* fb); // work -> screen
 void fbSetBack(FrameBuffer* fb); // back -> work

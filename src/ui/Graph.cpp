@@ -2,8 +2,10 @@
 #include "ui/Graph.h"
 
 #include "core/Works.h"
+#include "ui/Damage.h"
 #include "ui/Fb.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -44,23 +46,25 @@ inline uint8_t* target(FrameBuffer* fb, int toBack) { return toBack ? fb->back :
 
 } // namespace
 
-void DrawHorizontalLine(int32_t x0, int32_t y, int32_t x1, uint8_t R, uint8_t G, uint8_t B,
-                        FrameBuffer* fb, int toBack) {
+namespace {
+
+// The byte span of a horizontal line, cut to the picture; false when empty.
+bool hlineSpan(const FrameBuffer* fb, int32_t x0, int32_t y, int32_t x1, int64_t* first, int64_t* last) {
     if (x1 <= x0 || (fb->pixelSize != 4 && fb->pixelSize != 2))
-        return;
-    Packed p = pack(fb, R, G, B);
-    uint8_t* buf = target(fb, toBack);
+        return false;
     // Callers keep the span on screen; a span that strays is cut to the picture
     // rather than written past it.
     const int64_t ps = fb->pixelSize;
-    int64_t first = static_cast<int64_t>(y) * fb->lineSize + static_cast<int64_t>(x0) * ps;
-    int64_t last = static_cast<int64_t>(y) * fb->lineSize + (static_cast<int64_t>(x1) - 1) * ps;
-    if (first < 0)
-        first = 0;
-    if (last > fb->memSize - ps)
-        last = fb->memSize - ps;
-    if (first > last)
-        return;
+    *first = static_cast<int64_t>(y) * fb->lineSize + static_cast<int64_t>(x0) * ps;
+    *last = static_cast<int64_t>(y) * fb->lineSize + (static_cast<int64_t>(x1) - 1) * ps;
+    if (*first < 0)
+        *first = 0;
+    if (*last > fb->memSize - ps)
+        *last = fb->memSize - ps;
+    return *first <= *last;
+}
+
+void fillSpan(uint8_t* buf, int64_t first, int64_t last, const Packed& p, int ps) {
     if (ps == 4) {
         const uint32_t v = static_cast<uint32_t>(p.b[0]) | static_cast<uint32_t>(p.b[1]) << 8 |
                            static_cast<uint32_t>(p.b[2]) << 16;
@@ -74,19 +78,8 @@ void DrawHorizontalLine(int32_t x0, int32_t y, int32_t x1, uint8_t R, uint8_t G,
     }
 }
 
-void DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t R, uint8_t G, uint8_t B,
-              FrameBuffer* fb, int toBack) {
-    if (x0 == x1 && y0 == y1)
-        return;
-    Packed p = pack(fb, R, G, B);
-    uint8_t* buf = target(fb, toBack);
-    const int64_t limit = static_cast<int64_t>(fb->memSize) - fb->pixelSize;
-    auto plot = [&](int32_t x, int32_t y) {
-        int64_t o = static_cast<int64_t>(y) * fb->lineSize + static_cast<int64_t>(x) * fb->pixelSize;
-        if (o >= 0 && o < limit)
-            putPixel(buf + o, p, fb->pixelSize);
-    };
-
+// Calls plot(x, y) for every point of the line, end points included.
+template <typename Plot> void walkLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, Plot plot) {
     const int64_t dx = std::llabs(static_cast<int64_t>(x1) - x0);
     const int64_t dy = std::llabs(static_cast<int64_t>(y1) - y0);
     const int32_t sx = (static_cast<int64_t>(x1) - x0 >= 1) ? 1 : -1;
@@ -116,6 +109,96 @@ void DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t R, uint8_t
             err += 2 * dy;
         }
     }
+}
+
+DrawEntry entry(DrawOp op, uint8_t R, uint8_t G, uint8_t B, int32_t a0, int32_t a1, int32_t a2,
+                int32_t a3) {
+    DrawEntry e{};
+    e.op = op;
+    e.r = R;
+    e.g = G;
+    e.b = B;
+    e.a0 = a0;
+    e.a1 = a1;
+    e.a2 = a2;
+    e.a3 = a3;
+    return e;
+}
+
+} // namespace
+
+void RasterHLine(FrameBuffer* fb, uint8_t* buf, int32_t x0, int32_t y, int32_t x1, uint8_t R,
+                 uint8_t G, uint8_t B, const PixelRect* clip) {
+    int64_t first, last;
+    if (!hlineSpan(fb, x0, y, x1, &first, &last))
+        return;
+    const Packed p = pack(fb, R, G, B);
+    const int ps = fb->pixelSize;
+    if (!clip) {
+        fillSpan(buf, first, last, p, ps);
+        return;
+    }
+    // Row by row, the part of the span inside the clip.
+    const int64_t ls = fb->lineSize;
+    for (int64_t row = std::max<int64_t>(first / ls, clip->y0);
+         row <= last / ls && row < clip->y1; row++) {
+        const int64_t a = std::max(first, row * ls + static_cast<int64_t>(clip->x0) * ps);
+        const int64_t b = std::min(last, row * ls + (static_cast<int64_t>(clip->x1) - 1) * ps);
+        if (a <= b)
+            fillSpan(buf, a, b, p, ps);
+    }
+}
+
+void RasterLine(FrameBuffer* fb, uint8_t* buf, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
+                uint8_t R, uint8_t G, uint8_t B, const PixelRect* clip) {
+    if (x0 == x1 && y0 == y1)
+        return;
+    const Packed p = pack(fb, R, G, B);
+    const int64_t limit = static_cast<int64_t>(fb->memSize) - fb->pixelSize;
+    const int32_t ls = fb->lineSize, ps = fb->pixelSize;
+    walkLine(x0, y0, x1, y1, [&](int32_t x, int32_t y) {
+        const int64_t o = static_cast<int64_t>(y) * ls + static_cast<int64_t>(x) * ps;
+        if (o >= 0 && o < limit && fbInClip(fb, clip, o, ls, ps))
+            putPixel(buf + o, p, ps);
+    });
+}
+
+void DrawHorizontalLine(int32_t x0, int32_t y, int32_t x1, uint8_t R, uint8_t G, uint8_t B,
+                        FrameBuffer* fb, int toBack) {
+    if (!toBack && fbRecording(fb)) {
+        int64_t first, last;
+        if (!hlineSpan(fb, x0, y, x1, &first, &last))
+            return;
+        DrawEntry e = entry(DrawOp::HLine, R, G, B, x0, y, x1, 0);
+        e.box = fbBoxOfSpan(fb, first, last, x0, static_cast<int64_t>(x1) - 1);
+        fbRecord(fb, e, nullptr);
+        return;
+    }
+    fbTouched(fb);
+    RasterHLine(fb, target(fb, toBack), x0, y, x1, R, G, B, nullptr);
+}
+
+void DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t R, uint8_t G, uint8_t B,
+              FrameBuffer* fb, int toBack) {
+    if (x0 == x1 && y0 == y1)
+        return;
+    if (!toBack && fbRecording(fb)) {
+        const int64_t xMin = std::min(x0, x1), xMax = std::max(x0, x1);
+        const int64_t yMin = std::min(y0, y1), yMax = std::max(y0, y1);
+        const int64_t ls = fb->lineSize, ps = fb->pixelSize;
+        const int64_t limit = static_cast<int64_t>(fb->memSize) - ps;
+        // The points lie between these offsets; those off the picture are dropped.
+        const int64_t first = std::max<int64_t>(0, yMin * ls + xMin * ps);
+        const int64_t last = std::min<int64_t>(limit - 1, yMax * ls + xMax * ps);
+        if (first > last)
+            return;
+        DrawEntry e = entry(DrawOp::Line, R, G, B, x0, y0, x1, y1);
+        e.box = fbBoxOfSpan(fb, first, last, xMin, xMax);
+        fbRecord(fb, e, nullptr);
+        return;
+    }
+    fbTouched(fb);
+    RasterLine(fb, target(fb, toBack), x0, y0, x1, y1, R, G, B, nullptr);
 }
 
 void DrawArc(int32_t cx, int32_t cy, int32_t radius, int32_t startDeg, int32_t endDeg, uint8_t R,

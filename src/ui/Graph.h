@@ -8,6 +8,7 @@
 #include <cstdint>
 
 struct FrameBuffer;
+struct PixelRect;
 struct Works;
 
 // Pixels x0 <= x < x1 of row y; no clipping (callers stay inside the screen).
@@ -23,3 +24,11 @@ void DrawArc(int32_t cx, int32_t cy, int32_t radius, int32_t startDeg, int32_t e
 // Rectangle outline into the work picture of the shared record's framebuffer.
 void DrawRect(Works* works, int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t R, uint8_t G,
               uint8_t B);
+
+// The rasterisers behind the two line primitives, into `buf` (a picture of
+// `fb`), drawing only the pixels inside `clip` (null: all). The tick's record
+// replays its entries through these.
+void RasterHLine(FrameBuffer* fb, uint8_t* buf, int32_t x0, int32_t y, int32_t x1, uint8_t R,
+                 uint8_t G, uint8_t B, const PixelRect* clip);
+void RasterLine(FrameBuffer* fb, uint8_t* buf, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
+                uint8_t R, uint8_t G, uint8_t B, const PixelRect* clip);

@@ -7,6 +7,7 @@
 
 #include "core/Works.h"
 #include "platform/Log.h"
+#include "ui/Damage.h"
 #include "ui/Fb.h"
 
 #include <csetjmp>
@@ -138,6 +139,7 @@ void getPng(Works* w, int toBack) {
     }
     Rows rows;
     PictureLock lock(PictureMutex());
+    fbTouched(fb);
     bool ok = decode(f, path, fb, toBack ? fb->back : fb->work, w->imageX, w->imageY, &rows);
     if (ok && !toBack)
         fbRealize(fb);

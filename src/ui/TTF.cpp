@@ -10,9 +10,12 @@
 
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "ui/Damage.h"
 #include "ui/Fb.h"
 #include "ui/UTF8.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -35,6 +38,9 @@ struct Glyph {
     // Per bitmap row, the columns [first, end) that have any coverage: only those
     // pixels change, so the rest of the row is not visited.
     std::vector<uint16_t> inkFirst, inkEnd;
+    // The inked part as a whole: bitmap rows [inkTop, inkBottom], columns
+    // [inkLeft, inkRight); inkTop > inkBottom when nothing is inked.
+    int inkTop = 1, inkBottom = 0, inkLeft = 0, inkRight = 0;
 };
 
 // Fonts never change after start-up; a handful of glyphs per slot is all a panel
@@ -82,6 +88,16 @@ void render(int font, uint32_t cp, FT_Vector pen, Glyph* g) {
             end--;
         g->inkFirst[r] = static_cast<uint16_t>(first);
         g->inkEnd[r] = static_cast<uint16_t>(end);
+        if (first < end) {
+            if (g->inkTop > g->inkBottom) {
+                g->inkTop = r;
+                g->inkLeft = first;
+                g->inkRight = end;
+            }
+            g->inkBottom = r;
+            g->inkLeft = std::min(g->inkLeft, first);
+            g->inkRight = std::max(g->inkRight, end);
+        }
     }
 }
 
@@ -160,16 +176,13 @@ void LoadFonts() {
     TTFLoad((dejavu + "DejaVuSans-Bold.ttf").c_str(), 21, 11);
 }
 
-void putString(int font, int32_t x, int32_t y, const char* text, uint8_t R, uint8_t G, uint8_t B,
-               FrameBuffer* fb) {
-    if (!text)
-        return;
-    std::lock_guard<std::mutex> lock(g_textMut);
-    if (!validFont(font))
-        return;
+namespace {
+
+// Calls fn(glyph, baseX, bottomY) for each glyph of `text` that loads, with the
+// pen moving as putString moves it. Under g_textMut.
+template <typename Fn> void eachGlyph(int font, int32_t x, int32_t y, const char* text, Fn fn) {
     const int32_t len = static_cast<int32_t>(std::strlen(text));
     const auto* bytes = reinterpret_cast<const uint8_t*>(text);
-    const int64_t mem = fb->memSize;
     FT_Vector pen{static_cast<FT_Pos>(x) * 64, static_cast<FT_Pos>(y) * 64};
     Glyph scratch;
     int32_t pos = 0;
@@ -179,9 +192,17 @@ void putString(int font, int32_t x, int32_t y, const char* text, uint8_t R, uint
         const Glyph& g = glyphAt(font, cp, pen, &scratch);
         if (!g.loaded)
             continue;
-        const int64_t baseX = pen.x / 64;
-        const int64_t bottomY = (pen.y + g.height - g.bearingY) / 64;
-        const int64_t ps = fb->pixelSize;
+        fn(g, static_cast<int64_t>(pen.x / 64), static_cast<int64_t>((pen.y + g.height - g.bearingY) / 64));
+        pen.x += g.advanceX;
+    }
+}
+
+void rasterText(FrameBuffer* fb, int font, int32_t x, int32_t y, const char* text, uint8_t R,
+                uint8_t G, uint8_t B, const PixelRect* clip) {
+    const int64_t mem = fb->memSize;
+    const int64_t ps = fb->pixelSize;
+    const int32_t ls = fb->lineSize;
+    eachGlyph(font, x, y, text, [&](const Glyph& g, int64_t baseX, int64_t bottomY) {
         for (int r = 0; r < g.rows; r++) {
             const int br = g.rows - 1 - r; // bitmap row, counted from the top
             const uint8_t* src = &g.bitmap[static_cast<size_t>(g.pitch) * br];
@@ -190,12 +211,23 @@ void putString(int font, int32_t x, int32_t y, const char* text, uint8_t R, uint
             // Rows wholly inside the picture take the quick path; the others are
             // checked pixel by pixel (a pen off the edge wraps onto the next row).
             const bool inside = row + first * ps >= 0 && row + (end - 1) * ps + 3 < mem;
+            // Likewise a row wholly inside the clip, or wholly outside it.
+            bool check = clip != nullptr;
+            if (check && inside && first < end && baseX + first >= 0 && baseX + end <= fb->width) {
+                const int64_t pictureRow = bottomY - r;
+                if (pictureRow < clip->y0 || pictureRow >= clip->y1 || baseX + end <= clip->x0 ||
+                    baseX + first >= clip->x1)
+                    continue;
+                check = baseX + first < clip->x0 || baseX + end > clip->x1;
+            }
             for (int c = first; c < end; c++) {
                 const unsigned a = src[c];
                 if (a == 0)
                     continue; // coverage 0: the pixel stays as it is
                 const int64_t o = row + c * ps;
                 if (!inside && (o < 0 || o + 3 >= mem))
+                    continue;
+                if (check && !fbInClip(fb, clip, o, ls, static_cast<int32_t>(ps)))
                     continue;
                 uint8_t* d = fb->work + o;
                 d[3] = 0;
@@ -210,8 +242,62 @@ void putString(int font, int32_t x, int32_t y, const char* text, uint8_t R, uint
                 d[2] = static_cast<uint8_t>((a & R) + (255 - a) * d[2] / 255);
             }
         }
-        pen.x += g.advanceX;
+    });
+}
+
+// Every pixel the text may change; empty when it changes none.
+PixelRect textBox(const FrameBuffer* fb, int font, int32_t x, int32_t y, const char* text) {
+    const int64_t ps = fb->pixelSize, ls = fb->lineSize, mem = fb->memSize;
+    int64_t first = INT64_MAX, last = INT64_MIN, xMin = INT64_MAX, xMax = INT64_MIN;
+    eachGlyph(font, x, y, text, [&](const Glyph& g, int64_t baseX, int64_t bottomY) {
+        if (g.inkTop > g.inkBottom)
+            return;
+        // Bitmap row br lies on picture row bottomY - (rows - 1 - br).
+        const int64_t top = bottomY - (g.rows - 1 - g.inkTop), bottom = bottomY - (g.rows - 1 - g.inkBottom);
+        first = std::min(first, top * ls + (baseX + g.inkLeft) * ps);
+        last = std::max(last, bottom * ls + (baseX + g.inkRight - 1) * ps);
+        xMin = std::min(xMin, baseX + g.inkLeft);
+        xMax = std::max(xMax, baseX + g.inkRight - 1);
+    });
+    first = std::max<int64_t>(first, 0);
+    last = std::min<int64_t>(last, mem - 4);
+    if (first > last)
+        return PixelRect{};
+    return fbBoxOfSpan(fb, first, last, xMin, xMax);
+}
+
+} // namespace
+
+void putString(int font, int32_t x, int32_t y, const char* text, uint8_t R, uint8_t G, uint8_t B,
+               FrameBuffer* fb) {
+    if (!text)
+        return;
+    std::lock_guard<std::mutex> lock(g_textMut);
+    if (!validFont(font))
+        return;
+    if (fbRecording(fb)) {
+        DrawEntry e{};
+        e.op = DrawOp::Text;
+        e.r = R;
+        e.g = G;
+        e.b = B;
+        e.font = font;
+        e.a0 = x;
+        e.a1 = y;
+        e.box = textBox(fb, font, x, y, text);
+        if (!e.box.empty())
+            fbRecord(fb, e, text);
+        return;
     }
+    fbTouched(fb);
+    rasterText(fb, font, x, y, text, R, G, B, nullptr);
+}
+
+void RasterText(FrameBuffer* fb, int font, int32_t x, int32_t y, const char* text, uint8_t R,
+                uint8_t G, uint8_t B, const PixelRect* clip) {
+    std::lock_guard<std::mutex> lock(g_textMut);
+    if (validFont(font))
+        rasterText(fb, font, x, y, text, R, G, B, clip);
 }
 
 int32_t getStringSpace(int font, const char* text) {

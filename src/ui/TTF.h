@@ -4,6 +4,7 @@
 #include <cstdint>
 
 struct FrameBuffer;
+struct PixelRect;
 
 constexpr int kFontSlots = 20;
 
@@ -24,3 +25,8 @@ int32_t getStringSpace(int font, const char* text);
 // Turning it off renders every glyph on the fly again (for tests and benchmarks;
 // the pictures are the same).
 void TTFSetCacheEnabled(bool enabled);
+
+// The rasteriser behind putString, drawing only the pixels inside `clip` (null:
+// all); the tick's record replays its texts through it.
+void RasterText(FrameBuffer* fb, int font, int32_t x, int32_t y, const char* text, uint8_t R,
+                uint8_t G, uint8_t B, const PixelRect* clip);

@@ -14,6 +14,7 @@
 #include "tuner/AutoTune.h"
 #include "tuner/Bands.h"
 #include "tuner/TuneMem.h"
+#include "ui/Damage.h"
 #include "ui/Fb.h"
 #include "ui/Graph.h"
 #include "ui/Keys.h"
@@ -428,9 +429,9 @@ void TimerDrawPage(Works* w) {
 void TimerTick(Works* w) {
     {
         PictureLock lock(PictureMutex());
-        fbSetBack(w->fb);
+        fbTickBegin(w->fb);
         TimerDrawPage(w);
-        fbRealize(w->fb);
+        fbTickEnd(w->fb);
     }
     // The status goes to a remote unit outside the picture lock: a slow peer
     // must not hold up the keys' page changes.

@@ -5,6 +5,7 @@
 #include "amp/Decoder.h"
 #include "platform/Clock.h"
 #include "tuner/Bands.h"
+#include "ui/Damage.h"
 #include "ui/Fb.h"
 #include "ui/Keys.h"
 #include "ui/Meter.h"
@@ -119,6 +120,7 @@ TEST_F(Refresh, OverRangeForwardIsClampedButPrintedAsRead) {
     std::memset(fb->back, 0xFF, fb->memSize);
     for (int i = 3; i < fb->memSize; i += 4)
         fb->back[i] = 0;
+    fbTouched(fb); // a writer outside the tick's drawing says so
     TimerTick(w.get());
     FrameBuffer* ref = fbInitMemory(800, 480, 32);
     std::memset(ref->work, 0xFF, ref->memSize);
@@ -161,6 +163,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
     w->powerUnits = 1;
     for (float watts : {1.0f, 0.0005f}) {
         std::memset(fb->back, 0xFF, fb->memSize);
+        fbTouched(fb);
         w->pwrRefl = watts;
         TimerTick(w.get());
         FrameBuffer* ref = fbInitMemory(800, 480, 32);

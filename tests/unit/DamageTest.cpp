@@ -1,0 +1,154 @@
+// The refresh with its record of what changed: after every tick of a long run
+// of changing values the device picture is the one a whole redraw and a whole
+// copy give. The whole redraw is made from the same state in a forked copy of
+// this process (tracking off), so both ticks start from identical values.
+#include "RootedWorks.h"
+
+#include "amp/Alarms.h"
+#include "platform/Clock.h"
+#include "tuner/Banks.h"
+#include "ui/Damage.h"
+#include "ui/Fb.h"
+#include "ui/KeyActions.h"
+#include "ui/Png.h"
+#include "ui/Time.h"
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+class Damage : public RootedWorks {
+  protected:
+    static void SetUpTestSuite() { LoadSimFonts(); }
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(PANEL_SKINS_DIR);
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        TimerInit(w.get());
+        w->startupFlags.replace(0);
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        w->antennaRowIdx = 100;
+        w->ModeWorkIdx = 1;
+        w->viewTimeStr = 1;
+        w->pwrPeakEnabled = 1;
+        params.activeFreq = 14070000;
+        InitTabAntenna(w.get(), 0);
+        LoadSkin(w.get(), "img1", 1);
+        shared = static_cast<uint8_t*>(mmap(nullptr, kShared, PROT_READ | PROT_WRITE,
+                                            MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+        ASSERT_NE(shared, MAP_FAILED);
+    }
+    void TearDown() override {
+        munmap(shared, kShared);
+        fbRelease(fb, true);
+        std::filesystem::current_path(old);
+        RootedWorks::TearDown();
+    }
+
+    // One tick both ways: the forked copy redraws the whole picture and copies
+    // it; this process ticks with its record. False (with the first differing
+    // byte) when the device pictures differ; ticks whose clock text differs
+    // between the two (a second passed in between) are not compared.
+    bool tickMatches(int tick, int* skipped) {
+        const pid_t child = fork();
+        if (child == 0) {
+            fbSetDamageTracking(fb, false);
+            TimerTick(w.get());
+            std::memcpy(shared, fb->screen, fb->memSize);
+            w->dateText.copyTo(reinterpret_cast<char*>(shared + fb->memSize), 80);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            ADD_FAILURE() << "the redraw of tick " << tick << " failed";
+            return false;
+        }
+        TimerTick(w.get());
+        TickCountDowns(w.get(), 10);
+        char date[80];
+        w->dateText.copyTo(date, sizeof date);
+        if (std::strncmp(date, reinterpret_cast<const char*>(shared + fb->memSize), sizeof date) != 0) {
+            (*skipped)++;
+            return true;
+        }
+        for (int i = 0; i < fb->memSize; i++)
+            if (fb->screen[i] != shared[i]) {
+                ADD_FAILURE() << "tick " << tick << ": byte " << i << " (x " << (i % fb->lineSize) / 4
+                              << ", y " << i / fb->lineSize << ") is " << int(fb->screen[i])
+                              << ", a whole redraw gives " << int(shared[i]);
+                return false;
+            }
+        return true;
+    }
+
+    static constexpr size_t kShared = 800 * 480 * 4 + 80;
+    std::filesystem::path old;
+    FrameBuffer* fb = nullptr;
+    uint8_t* shared = nullptr;
+};
+
+TEST_F(Damage, EveryTickShowsWhatAWholeRedrawShows) {
+    int skipped = 0;
+    int64_t copiedSteady = 0, copiedMoving = 0;
+    for (int t = 0; t < 420; t++) {
+        // The values of this tick.
+        if (t >= 40 && t < 160) { // needles moving, peaks held and decaying
+            w->pwrFwd = 30.0f + 25.0f * std::sin(t * 0.21f);
+            w->pwrFwdPeak = w->pwrFwd + 4.0f;
+            w->pwrRefl = 3.0f + 2.0f * std::sin(t * 0.13f);
+            w->swr = 1.2f + 0.5f * std::sin(t * 0.1f);
+        }
+        if (t == 60)
+            AddErrore(w.get(), 8); // an alarm key appears
+        if (t == 90)
+            AddErrore(w.get(), 12);
+        if (t == 120)
+            DeleteErrore(w.get(), 8);
+        if (t == 100)
+            w->temp1 = 41.5f; // the information rows
+        if (t == 110)
+            w->antennaIdx = 2;
+        if (t == 130)
+            params.activeFreq = 7074000; // another band in the row
+        if (t == 170 || t == 200)
+            DecodeTasto(w.get(), 6, 0); // page 2 (SWR), then page 3
+        if (t == 230 || t == 231)
+            DecodeTasto(w.get(), 6, 0); // pages 4: the plot
+        if (t >= 232 && t < 300) {
+            std::lock_guard<std::mutex> lock(serMut);
+            for (int i = 0; i < kTracePoints; i++)
+                w->grid.trace[i] = -120.0f + 30.0f * std::sin(i * 0.05f + t * 0.3f);
+        }
+        if (t == 300)
+            DecodeTasto(w.get(), 6, 0); // page 5, the narrow plot
+        if (t == 330)
+            DecodeTasto(w.get(), 6, 0); // back to page 1
+        if (t == 350)
+            DecodeTasto(w.get(), 6, 1 << 5); // the status page
+        if (t == 370)
+            DecodeTasto(w.get(), 6, 0); // closed by the next key
+        if (t == 390)
+            DecodeTasto(w.get(), 2, 0); // the attenuator label
+        ASSERT_TRUE(tickMatches(t, &skipped)) << "tick " << t;
+        if (t >= 10 && t < 40)
+            copiedSteady += fb->damage->shown;
+        if (t >= 40 && t < 160)
+            copiedMoving += fb->damage->shown;
+    }
+    EXPECT_LE(skipped, 8);
+    // Tracking did its part: a steady page copies next to nothing, moving
+    // needles far less than the whole picture each tick.
+    EXPECT_LT(copiedSteady / 30, fb->memSize / 20);
+    EXPECT_LT(copiedMoving / 120, fb->memSize / 2);
+}
+
+} // namespace
