@@ -292,8 +292,10 @@ int runScript(Sim& s, const std::string& file) {
         if (verb == "wait" && words >> a) {
             sleepMs(static_cast<int>(a));
         } else if (verb == "key" && words >> a) {
-            press(*u, static_cast<int>(a), 150);
-            sleepMs(100);
+            // Well inside a short press, and long enough for a slow (sanitised)
+            // key thread to see it.
+            press(*u, static_cast<int>(a), 250);
+            sleepMs(200);
         } else if (verb == "long" && words >> a) {
             if (!(words >> b))
                 b = 1000;
