@@ -1,6 +1,8 @@
 #include "FuzzRoot.h"
 
 #include "amp/Alarms.h"
+#include "amp/CmdQueue.h"
+#include "amp/Linear.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "devsim/SimRoot.h"
@@ -8,11 +10,20 @@
 #include "platform/Root.h"
 #include "trx/Serial.h"
 
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Present in sanitizer builds only: where their reports go.
+extern "C" void __sanitizer_set_report_fd(void* fd) __attribute__((weak));
 
 namespace {
 
@@ -23,16 +34,65 @@ void removeRoot() {
     std::filesystem::remove_all(g_dir, ec);
 }
 
+// The real standard output and error, kept while FuzzQuiet points them elsewhere.
+struct Streams {
+    int out = -1, err = -1, null = -1;
+    bool verbose = false;
+};
+
+Streams& streams() {
+    static Streams s = [] {
+        Streams t;
+        const char* v = std::getenv("PANEL_FUZZ_VERBOSE");
+        t.verbose = v && *v && *v != '0';
+        t.out = fcntl(1, F_DUPFD_CLOEXEC, 10);
+        t.err = fcntl(2, F_DUPFD_CLOEXEC, 10);
+        t.null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (t.out < 0 || t.err < 0 || t.null < 0) {
+            std::perror("fuzz: streams");
+            std::exit(2);
+        }
+        if (__sanitizer_set_report_fd)
+            __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(t.err)));
+        return t;
+    }();
+    return s;
+}
+
+int g_quietDepth = 0;
+
+// libFuzzer ends a run (its time is up, or an input crashed) without the exit
+// handlers, so a root can outlive its process: the roots of processes that are
+// gone are removed when the next one starts.
+void removeStaleRoots(const char* parent) {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(parent, ec)) {
+        const std::string name = e.path().filename().string();
+        int pid = 0;
+        if (std::sscanf(name.c_str(), "panel-fuzz-%d-", &pid) == 1 && pid > 0 && kill(pid, 0) != 0 &&
+            errno == ESRCH)
+            std::filesystem::remove_all(e.path(), ec);
+    }
+}
+
 } // namespace
 
 Works* FuzzWorks() {
     static Works* w = [] {
-        char tmpl[] = "/tmp/panel-fuzz-XXXXXX";
-        if (!mkdtemp(tmpl)) {
+        // tmpfs when there is one: the writers sync every file they replace.
+        const std::string pid = std::to_string(getpid());
+        std::string shm = "/dev/shm/panel-fuzz-" + pid + "-XXXXXX";
+        std::string tmp = "/tmp/panel-fuzz-" + pid + "-XXXXXX";
+        removeStaleRoots("/dev/shm");
+        removeStaleRoots("/tmp");
+        const char* made = mkdtemp(shm.data());
+        if (!made)
+            made = mkdtemp(tmp.data());
+        if (!made) {
             std::perror("fuzz: mkdtemp");
             std::exit(2);
         }
-        g_dir = tmpl;
+        g_dir = made;
         std::atexit(removeRoot);
         std::string err;
         if (!SimRootCreate(g_dir, SimRootOptions{}, &err)) {
@@ -52,4 +112,120 @@ Works* FuzzWorks() {
         return works;
     }();
     return w;
+}
+
+const std::string& FuzzRootDir() { return g_dir; }
+
+void FuzzWriteFile(const char* path, const uint8_t* data, size_t size) {
+    const std::string p = plat_path(path);
+    FILE* f = std::fopen(p.c_str(), "wb");
+    if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0)
+        FuzzFail("fuzz: cannot write %s", p.c_str());
+}
+
+std::string FuzzReadFile(const char* path) {
+    std::string out;
+    FILE* f = std::fopen(plat_path(path).c_str(), "rb");
+    if (!f)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    std::fclose(f);
+    return out;
+}
+
+std::string FuzzSentCommand(Works* w, int state) {
+    static int fds[2] = {-1, -1};
+    if (fds[0] < 0 && pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
+        FuzzFail("fuzz: cannot make the port's pipe");
+    const int old = w->linFD;
+    w->linFD = fds[1];
+    {
+        FuzzQuiet quiet;
+        SendLinearCommand(w, state);
+    }
+    w->linFD = old;
+    char buf[256];
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+void FuzzDrainCommands(Works* w) {
+    while (CmdQueueTake(w) >= 0) {
+    }
+}
+
+void FuzzHoldSettingsWritable() {
+    static bool held = [] {
+        FuzzQuiet quiet;
+        return RemountSetRw();
+    }();
+    if (!held)
+        FuzzFail("fuzz: cannot remount /opt/set read-write under the root");
+}
+
+void FuzzTrimLog() {
+    const std::string p = g_dir + "/syslog.log";
+    struct stat st;
+    // The log is appended to, so a cut file simply fills again from its start.
+    if (stat(p.c_str(), &st) == 0 && st.st_size > (16 << 20) && truncate(p.c_str(), 0) != 0)
+        FuzzFail("fuzz: cannot trim %s", p.c_str());
+}
+
+size_t FuzzLogSize() {
+    struct stat st;
+    return stat((g_dir + "/syslog.log").c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
+}
+
+std::string FuzzLogSince(size_t size) {
+    std::string out;
+    const int fd = open((g_dir + "/syslog.log").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return out;
+    char buf[4096];
+    ssize_t n;
+    off_t at = static_cast<off_t>(size);
+    while ((n = pread(fd, buf, sizeof buf, at)) > 0) {
+        out.append(buf, static_cast<size_t>(n));
+        at += n;
+    }
+    close(fd);
+    return out;
+}
+
+FuzzQuiet::FuzzQuiet() {
+    Streams& s = streams();
+    if (s.verbose || g_quietDepth++ > 0)
+        return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(s.null, 1);
+    dup2(s.null, 2);
+}
+
+FuzzQuiet::~FuzzQuiet() {
+    Streams& s = streams();
+    if (s.verbose || --g_quietDepth > 0)
+        return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(s.out, 1);
+    dup2(s.err, 2);
+}
+
+void FuzzFail(const char* fmt, ...) {
+    Streams& s = streams();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(s.out, 1);
+    dup2(s.err, 2);
+    va_list ap;
+    va_start(ap, fmt);
+    std::fprintf(stderr, "fuzz: invariant broken: ");
+    std::vfprintf(stderr, fmt, ap);
+    std::fprintf(stderr, "\n");
+    va_end(ap);
+    std::abort();
 }

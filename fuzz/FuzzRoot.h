@@ -1,8 +1,57 @@
-// A root folder and a record for the fuzz targets, made once per process.
+// A root folder and a record for the fuzz targets, made once per process, and
+// the helpers the file targets share.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
 
 struct Works;
 
-// Creates a root under /tmp (removed at exit), sets it as the platform root and
-// returns a record set up as at start-up, with the alarm table in place.
+// Creates a root (on /dev/shm when there is one, else under /tmp; removed at
+// exit), sets it as the platform root and returns a record set up as at
+// start-up, with the alarm table in place.
 Works* FuzzWorks();
+// The root folder of FuzzWorks.
+const std::string& FuzzRootDir();
+
+// Writes the input as the file `path` (absolute, resolved under the root).
+void FuzzWriteFile(const char* path, const uint8_t* data, size_t size);
+// The bytes of a file under the root ("" when it is missing).
+std::string FuzzReadFile(const char* path);
+
+// Sends the amplifier command of link state `state` (SendLinearCommand) into a
+// pipe and returns the bytes that would have gone to the port.
+std::string FuzzSentCommand(Works* works, int state);
+// Empties the amplifier command ring, as the link would by sending.
+void FuzzDrainCommands(Works* works);
+
+// Keeps /opt/set writable for the whole run: the writers then find the partition
+// remounted already and run no shell command per save.
+void FuzzHoldSettingsWritable();
+
+// Keeps the root's syslog.log from growing without bound over a long run.
+void FuzzTrimLog();
+// The size of the root's syslog.log, and what was logged after such a size.
+size_t FuzzLogSize();
+std::string FuzzLogSince(size_t size);
+
+// Sends standard output and error to /dev/null for its scope: the table readers
+// echo every row, which would fill the fuzzer's log. Sanitizer reports and
+// FuzzFail still reach the real standard error. PANEL_FUZZ_VERBOSE=1 in the
+// environment keeps the output, to follow one input.
+struct FuzzQuiet {
+    FuzzQuiet();
+    ~FuzzQuiet();
+    FuzzQuiet(const FuzzQuiet&) = delete;
+    FuzzQuiet& operator=(const FuzzQuiet&) = delete;
+};
+
+// A broken invariant: the message on the real standard error, then abort, so
+// the fuzzer keeps the input.
+[[noreturn]] void FuzzFail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+#define FUZZ_CHECK(cond, ...)                                                                      \
+    do {                                                                                           \
+        if (!(cond))                                                                               \
+            FuzzFail(__VA_ARGS__);                                                                 \
+    } while (0)

@@ -3,6 +3,7 @@
 
 #include "amp/CmdQueue.h"
 #include "core/Setup.h"
+#include "core/TableFields.h"
 #include "core/Works.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
@@ -31,6 +32,7 @@ const float K_T_R[34][2] = {
 constexpr float kTempMin = -10.0f;
 constexpr float kTempMax = 80.0f;
 constexpr const char* kLogPath = "/opt/set/LOGtemp.txt";
+constexpr int kFanLevelMax = 999;
 
 } // namespace
 
@@ -78,9 +80,11 @@ void ReadVentolaFile(Works* w) {
     std::rewind(f);
     int n = 0;
     while (n < count && NextDataLine(f, line, sizeof line)) {
-        char* end;
-        rows[n].temp = std::strtof(line, &end);
-        rows[n].level = static_cast<int>(std::strtof(end, nullptr));
+        // A refused number leaves its field at 0, as one that does not parse.
+        TableCursor in{line, "ventola.txt", n + 1};
+        TableFloat(&in, "temperature", -kTableFloatMax, kTableFloatMax, &rows[n].temp);
+        // The level goes out as the three digits of "FN1%03d;".
+        TableTruncated(&in, "fan level", 0, kFanLevelMax, &rows[n].level);
         std::fprintf(stderr, "->t:%.02f: %d \n", rows[n].temp, rows[n].level);
         n++;
     }
@@ -134,10 +138,8 @@ void AttivaDisattivaProtezione(Works* w, int on) {
 }
 
 void LogTempFunction(Works* w, int mode) {
-    if (!RemountSetRw()) {
-        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", errno);
+    if (!RemountSetRw())
         return;
-    }
     if (mode == -1) {
         char cmd[64];
         std::snprintf(cmd, sizeof cmd, "rm %s", kLogPath);
@@ -146,7 +148,7 @@ void LogTempFunction(Works* w, int mode) {
         const std::string path = plat_path(kLogPath);
         struct stat st;
         bool fresh = stat(path.c_str(), &st) != 0;
-        FILE* f = std::fopen(path.c_str(), "a");
+        FILE* f = plat_mount_check(kLogPath) == 0 ? std::fopen(path.c_str(), "a") : nullptr;
         if (!f) {
             LogErr("can't open %s for appending", kLogPath);
         } else {

@@ -2,6 +2,7 @@
 #include "tuner/Bands.h"
 
 #include "amp/CmdQueue.h"
+#include "core/TableFields.h"
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
@@ -11,41 +12,35 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
 constexpr int kDefaultThresholds[4] = {4095, 4095, 1500, 3700};
 
-// Counts truncated toward zero and held to the converter's 12 bits.
-int toCount(double v) {
+// Counts truncated toward zero and held to the converter's 12 bits, so that
+// every "TS" command carries four digits per threshold.
+int toCount(double v, const char* which) {
     if (!(v < 4096.0)) // also catches infinity and NaN from a zero constant
         return 4095;
+    if (v < 0.0) {
+        LogErr("config.txt: %s threshold of %g counts is negative, 0 sent", which, v);
+        return 0;
+    }
     return static_cast<int>(v);
 }
 
-// Reads the next whitespace-separated number as an unsigned with a base prefix,
-// a float or an int; a missing or bad number is 0, as the table's rule says.
-struct Fields {
-    char* p;
-    unsigned long nextU() {
-        char* end;
-        unsigned long v = std::strtoul(p, &end, 0);
-        p = end;
-        return v;
-    }
-    float nextF() {
-        char* end;
-        float v = std::strtof(p, &end);
-        p = end;
-        return v;
-    }
-    long nextI() {
-        char* end;
-        long v = std::strtol(p, &end, 10);
-        p = end;
-        return v;
-    }
-};
+float nextFloat(TableCursor* in, const char* field, float lo = -kTableFloatMax) {
+    float v = 0.0f;
+    TableFloat(in, field, lo, kTableFloatMax, &v);
+    return v;
+}
+
+int32_t nextInt(TableCursor* in, const char* field) {
+    long v = 0;
+    TableInt(in, field, INT32_MIN, INT32_MAX, &v);
+    return static_cast<int32_t>(v);
+}
 
 } // namespace
 
@@ -71,26 +66,28 @@ void ReadConfigFile(Works* w) {
     int n = 0;
     while (n < count && NextDataLine(f, line, sizeof line)) {
         ThresholdRow& r = rows[n++];
-        Fields in{line};
-        r.freqStart = static_cast<uint32_t>(in.nextU());
-        r.freqEnd = static_cast<uint32_t>(in.nextU());
-        float p1 = in.nextF(), v1 = in.nextF();
-        float p2 = in.nextF(), v2 = in.nextF();
-        float p3 = in.nextF(), v3 = in.nextF();
+        // A refused number leaves its field at 0, as one that does not parse.
+        TableCursor in{line, "config.txt", n};
+        TableUnsigned(&in, "start", &r.freqStart);
+        TableUnsigned(&in, "end", &r.freqEnd);
+        float p1 = nextFloat(&in, "forward P"), v1 = nextFloat(&in, "forward V");
+        float p2 = nextFloat(&in, "reflected P"), v2 = nextFloat(&in, "reflected V");
+        float p3 = nextFloat(&in, "input P"), v3 = nextFloat(&in, "input V");
         float sq1 = v1 * v1, sq2 = v2 * v2, sq3 = v3 * v3;
         r.kFwd = p1 / sq1;
         r.kRefl = p2 / sq2;
         r.kIn = p3 / sq3;
-        r.kDirectivity = in.nextF();
-        r.pwinMax = in.nextF();
-        r.currentMax = in.nextF();
-        r.reflMax = in.nextF();
-        r.fwdMax = in.nextF();
+        r.kDirectivity = nextFloat(&in, "directivity");
+        // A threshold below zero would go out as a negative count.
+        r.pwinMax = nextFloat(&in, "input power threshold", 0.0f);
+        r.currentMax = nextFloat(&in, "current threshold", 0.0f);
+        r.reflMax = nextFloat(&in, "reflected power threshold", 0.0f);
+        r.fwdMax = nextFloat(&in, "forward power threshold", 0.0f);
         for (int k = 0; k < 5; k++) {
-            r.tuneStartL[k] = static_cast<int32_t>(in.nextI());
-            r.tuneStartC[k] = static_cast<int32_t>(in.nextI());
+            r.tuneStartL[k] = nextInt(&in, "tune start L");
+            r.tuneStartC[k] = nextInt(&in, "tune start C");
         }
-        r.tuneStepSize = static_cast<int32_t>(in.nextI());
+        r.tuneStepSize = nextInt(&in, "tune step");
         std::fprintf(stderr,
                      "->%u,%u,%02.07f,%02.07f,%02.07f,%02.07f (%02.02f,%02.02f) Soglie: PWIN "
                      "%02.01f, Corrente: %02.01f, REFL: %02.01f, FWD: %02.01f\n",
@@ -117,12 +114,17 @@ void LoadTabFiltri(Works* w) {
     char line[512];
     int row = 0;
     while (row < kFilterRows && NextDataLine(f, line, sizeof line)) {
-        Fields in{line};
-        unsigned long low = in.nextU(), high = in.nextU();
-        long enabled = in.nextI();
+        TableCursor in{line, "filter.txt", row + 1};
+        uint32_t low = 0, high = 0;
+        long enabled = 0;
+        TableUnsigned(&in, "low", &low);
+        TableUnsigned(&in, "high", &high);
+        // Only the low byte is kept, as the table has always been read.
+        TableInt(&in, "enabled", std::numeric_limits<long>::min(), std::numeric_limits<long>::max(),
+                 &enabled);
         FilterRange& r = w->filterTable[row];
-        r.low = static_cast<uint32_t>(low);
-        r.high = static_cast<uint32_t>(high);
+        r.low = low;
+        r.high = high;
         r.enabled = static_cast<uint8_t>(enabled & 0xFF);
         std::fprintf(stderr, "Filter %i %ld,%ld,%x\n", row, static_cast<long>(r.low.load()),
                      static_cast<long>(r.high.load()), static_cast<unsigned>(r.enabled.load()));
@@ -170,10 +172,10 @@ void SearchCambioSoglie_TS(Works* w) {
     if (i >= count - 1 || i == w->thresholdRowIdx)
         return;
     const ThresholdRow& r = rows[i];
-    w->tsThresholds[0] = toCount(std::sqrt(static_cast<double>(r.pwinMax) / r.kIn));
-    w->tsThresholds[1] = toCount(std::sqrt(static_cast<double>(r.fwdMax) / r.kFwd));
-    w->tsThresholds[2] = toCount(std::sqrt(static_cast<double>(r.reflMax) / r.kRefl));
-    w->tsThresholds[3] = toCount(static_cast<double>(r.currentMax * 4096.0f) / 14.05);
+    w->tsThresholds[0] = toCount(std::sqrt(static_cast<double>(r.pwinMax) / r.kIn), "input power");
+    w->tsThresholds[1] = toCount(std::sqrt(static_cast<double>(r.fwdMax) / r.kFwd), "forward power");
+    w->tsThresholds[2] = toCount(std::sqrt(static_cast<double>(r.reflMax) / r.kRefl), "reflected power");
+    w->tsThresholds[3] = toCount(static_cast<double>(r.currentMax * 4096.0f) / 14.05, "current");
     w->thresholdRowIdx = i;
     IncPNTIn_CMDLinear(kCmdThresholds, w);
 }

@@ -2,6 +2,7 @@
 #include "tuner/Banks.h"
 
 #include "core/Setup.h"
+#include "core/TableFields.h"
 #include "core/Works.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
@@ -17,6 +18,10 @@
 
 namespace {
 
+// What a line that begins with these characters is: a comment or the work-mode
+// marker, never a row.
+bool isLineMark(char c) { return c == ';' || c == '!'; }
+
 struct DefaultBand {
     const char* name;
     uint32_t low, high;
@@ -28,8 +33,10 @@ const DefaultBand kDefaults[kAntennaRows] = {
     {"10m", 28000000, 29700000},  {"6m", 50000000, 54000000}};
 
 // One row line: the name before the first blank (7 characters at most; an
-// eighth is skipped), then the numbers. Returns false for a line without any.
-void parseRow(const char* line, AntennaRow& r) {
+// eighth is skipped), then the numbers. A number its field cannot hold (the
+// settings have the ranges their keys step through) is refused with a log line
+// and the field reads 0, as a number that does not parse.
+void parseRow(const char* line, AntennaRow& r, const char* table, int row) {
     char name[8] = {};
     const char* p = line;
     while (*p == ' ' || *p == '\t')
@@ -40,17 +47,32 @@ void parseRow(const char* line, AntennaRow& r) {
     if (n == 7 && *p && *p != ' ' && *p != '\t')
         p++; // the eighth character of a long name is lost
     r.name.set(name);
-    char* end;
-    r.freqLow = static_cast<uint32_t>(std::strtoul(p, &end, 0));
-    p = end;
-    r.freqHigh = static_cast<uint32_t>(std::strtoul(p, &end, 0));
-    p = end;
-    Shared<uint8_t>* bytes[4] = {&r.ampEnable, &r.antenna, &r.atuBypass, &r.attStep};
-    for (Shared<uint8_t>* b : bytes) {
-        *b = static_cast<uint8_t>(std::strtol(p, &end, 10) & 0xFF);
-        p = end;
+    if (isLineMark(name[0]))
+        LogInfo("%s row %d: name \"%s\" begins with '%c', kept after a blank when saved", table,
+                row, name, name[0]);
+    TableCursor in{p, table, row};
+    uint32_t low = 0, high = 0;
+    TableUnsigned(&in, "low frequency", &low);
+    TableUnsigned(&in, "high frequency", &high);
+    r.freqLow = low;
+    r.freqHigh = high;
+    struct Setting {
+        const char* field;
+        long max;
+        Shared<uint8_t>* value;
+    };
+    const Setting settings[4] = {{"amplifier", 1, &r.ampEnable},
+                                 {"antenna", 3, &r.antenna},
+                                 {"tuner bypass", 1, &r.atuBypass},
+                                 {"attenuator", 3, &r.attStep}};
+    for (const Setting& s : settings) {
+        long v = 0;
+        TableInt(&in, s.field, 0, s.max, &v);
+        *s.value = static_cast<uint8_t>(v);
     }
-    r.pwr = std::strtof(p, nullptr);
+    float pwr = 0.0f;
+    TableFloat(&in, "pwr", -kTableFloatMax, kTableFloatMax, &pwr);
+    r.pwr = pwr;
 }
 
 const char* markerOf(int mode) { return mode == 1 ? "!Tav\n" : mode == 2 ? "!817\n" : "!Gen\n"; }
@@ -97,7 +119,8 @@ int LoadTabConfig(Works* w, int bank) {
     for (AntennaRow& r : w->antennaTable)
         r.ampEnable = 0;
     int mode = 0;
-    FILE* f = std::fopen(plat_path(BankFileName(bank).c_str()).c_str(), "r");
+    const std::string name = BankFileName(bank);
+    FILE* f = std::fopen(plat_path(name.c_str()).c_str(), "r");
     if (!f) {
         InitTabAntenna(w, 0);
         return 0;
@@ -116,7 +139,8 @@ int LoadTabConfig(Works* w, int bank) {
         }
         if (rows >= kAntennaRows)
             break; // at most 11 rows
-        parseRow(line, w->antennaTable[rows++]);
+        parseRow(line, w->antennaTable[rows], name.c_str() + name.rfind('/') + 1, rows + 1);
+        rows++;
     }
     std::fclose(f);
     w->antennaRowCount = rows;
@@ -139,16 +163,19 @@ void saveTabConfigAs(Works* w, int bank, int mode) {
     for (int i = 0; i < rows && i < kAntennaRows; i++) {
         const AntennaRow& r = w->antennaTable[i];
         char line[96];
-        std::snprintf(line, sizeof line, "%s %ld %ld %i %i %i %i %2.1f\n", r.name.get().s,
+        const auto name = r.name.get();
+        // A name read after leading blanks may begin with ';' or '!': at the start
+        // of the line it would come back as a comment or a marker, so such a name
+        // keeps one blank before it, which the reader skips.
+        std::snprintf(line, sizeof line, "%s%s %ld %ld %i %i %i %i %2.1f\n",
+                      isLineMark(name.s[0]) ? " " : "", name.s,
                       static_cast<long>(r.freqLow.load()), static_cast<long>(r.freqHigh.load()),
                       r.ampEnable.load(), r.antenna.load(), r.atuBypass.load(), r.attStep.load(),
                       r.pwr.load());
         text += line;
     }
-    if (!RemountSetRw()) {
-        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", errno);
+    if (!RemountSetRw())
         return;
-    }
     if (WriteFileAtomic(BankFileName(bank).c_str(), text.data(), text.size()) != 0)
         LogErr("can't open /opt/set/autotune.txt for writing");
     RemountSetRo();
@@ -230,10 +257,8 @@ void ModifytabAntenna(Works* w, int down) {
 }
 
 void DeleteFileConf(Works*, int bank, int kind) {
-    if (!RemountSetRw()) {
-        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", errno);
+    if (!RemountSetRw())
         return;
-    }
     const std::string path = kind >= 0 && kind <= 2 ? TuneMemFileName(bank, kind) : BankFileName(bank);
     char cmd[96];
     std::snprintf(cmd, sizeof cmd, "rm -f %s", path.c_str());

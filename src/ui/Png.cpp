@@ -13,6 +13,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <png.h>
 
 namespace {
@@ -29,11 +30,79 @@ struct Rows {
     }
 };
 
+// libpng's own reason for a refusal goes to the log with the file's name; the
+// step that failed is logged after it.
+void pngError(png_structp png, png_const_charp message) {
+    LogErr("%s libpng: %s", static_cast<const char*>(png_get_error_ptr(png)), message);
+    png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp png, png_const_charp message) {
+    LogInfo("%s libpng: %s", static_cast<const char*>(png_get_error_ptr(png)), message);
+}
+
+// The most bytes a chunk of a skin can need: a whole screen of pixels and the
+// filter byte of each row.
+png_alloc_size_t screenBytes(const FrameBuffer* fb) {
+    return static_cast<png_alloc_size_t>(fb->width) * fb->height * 4 +
+           static_cast<png_alloc_size_t>(fb->height);
+}
+
+// libpng reads a text, palette or calibration chunk whole: it allocates and
+// clears whatever length the chunk declares (2 GB from a 44-byte file) before it
+// finds the file too short, and its chunk-size limit only draws a warning. So
+// the chunk headers are walked first: such a chunk longer than the rest of the
+// file, or than a screen of pixels, refuses the file before libpng sees it.
+// Image data is streamed, so libpng itself tells a cut file. The file is left
+// after the signature.
+bool chunksFit(FILE* f, const char* path, const FrameBuffer* fb) {
+    const long start = std::ftell(f);
+    if (start < 0 || std::fseek(f, 0, SEEK_END) != 0)
+        return false;
+    const long end = std::ftell(f);
+    long at = start;
+    bool fit = true;
+    while (fit && end - at >= 8) {
+        unsigned char head[8];
+        if (std::fseek(f, at, SEEK_SET) != 0 || std::fread(head, 1, 8, f) != 8)
+            break;
+        const png_uint_32 length = png_get_uint_32(head);
+        const long room = end - at - 12; // the length, type and CRC fields
+        if (std::memcmp(head + 4, "IEND", 4) == 0 ||
+            (std::memcmp(head + 4, "IDAT", 4) == 0 && static_cast<long>(length) > room))
+            break;
+        if (length > PNG_UINT_31_MAX || static_cast<long>(length) > room ||
+            (std::memcmp(head + 4, "IDAT", 4) != 0 && length > screenBytes(fb))) {
+            LogErr("%s chunk %.4s at %ld declares %u bytes, more than %s", path,
+                   reinterpret_cast<const char*>(head + 4), at, static_cast<unsigned>(length),
+                   static_cast<long>(length) > room ? "the file holds" : "a skin needs");
+            fit = false;
+        }
+        at += 12 + static_cast<long>(length);
+    }
+    if (std::fseek(f, start, SEEK_SET) != 0)
+        return false;
+    return fit;
+}
+
+// libpng's own limits, behind the walk above: decompressed text and profiles
+// are held to a screen of pixels, and the picture to twice the screen, so that
+// one only somewhat too large still reaches the checks below, whose messages
+// give its size.
+void limitToScreen(png_structp png, const FrameBuffer* fb) {
+    png_set_chunk_malloc_max(png, screenBytes(fb));
+    png_set_user_limits(png, 2u * static_cast<png_uint_32>(fb->width),
+                        2u * static_cast<png_uint_32>(fb->height));
+}
+
 // The steps after the file is open; returns false after logging a refusal. Kept
 // apart from getPng so that libpng's longjmp never crosses a C++ destructor.
 bool decode(FILE* f, const char* path, FrameBuffer* fb, uint8_t* dst, int imageX, int imageY,
             Rows* rows) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!chunksFit(f, path, fb))
+        return false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, const_cast<char*>(path),
+                                             pngError, pngWarning);
     if (!png) {
         LogErr("%s PNG_create_read_struct failed", path);
         return false;
@@ -49,6 +118,7 @@ bool decode(FILE* f, const char* path, FrameBuffer* fb, uint8_t* dst, int imageX
         LogErr("%s error during init_io", path);
         return false;
     }
+    limitToScreen(png, fb);
     png_init_io(png, f);
     png_set_sig_bytes(png, 8);
     png_read_info(png, info);

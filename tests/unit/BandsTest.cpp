@@ -2,12 +2,15 @@
 // counts go out with "TS", which filter with "SF", and the calibration lookup.
 #include "RootedWorks.h"
 
+#include "amp/Linear.h"
 #include "tuner/Bands.h"
 
 #include <cmath>
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -112,6 +115,84 @@ TEST_F(Bands, CalibrationOfTheRowOfTheFrequency) {
     EXPECT_FLOAT_EQ(SearchK(w.get(), 0), 1.0f);
 }
 
+// Hand-edited numbers that no field can hold: refused with a log line, the
+// field left at 0 as a number that does not parse, every other field read.
+TEST_F(Bands, NumbersOutOfRangeAreRefusedAndLogged) {
+    const std::string rest = " 1 2 3 4 5 6 7 8 9 10 1\n";
+    config("1800000 3399999 60 3411.1 60 4247.1 10 1347.4 -0.007 12 -3e7 20 80" + rest +
+           "3400000 5299999 60 3411.1 60 4247.1 10 1347.4 -0.007 nan 12 1e39 inf" + rest +
+           "5300000 7399999 nan 3411.1 60 inf 10 1347.4 -0.007 12 12 20 80 99999999999 1e10" +
+           " 3 4 5 6 7 8 9 10 -99999999999\n" +
+           "-30000000 0x1FFFFFFFF 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80" + rest);
+    ASSERT_EQ(w->bandCount, 4);
+    const ThresholdRow* rows = w->bandTable;
+    EXPECT_EQ(rows[0].currentMax, 0.0f);
+    EXPECT_EQ(rows[0].reflMax, 20.0f); // the fields after a refused one still read
+    EXPECT_EQ(rows[1].pwinMax, 0.0f);
+    EXPECT_EQ(rows[1].currentMax, 12.0f);
+    EXPECT_EQ(rows[1].reflMax, 0.0f);
+    EXPECT_EQ(rows[1].fwdMax, 0.0f);
+    EXPECT_EQ(rows[2].kFwd, 0.0f); // P refused: 0 / V^2
+    EXPECT_TRUE(std::isinf(rows[2].kRefl)); // V refused: P / 0, as a zero V gives
+    EXPECT_EQ(rows[2].tuneStartL[0], 0);
+    // "1e10" is 1 followed by text: the numbers after it do not parse, as before.
+    EXPECT_EQ(rows[2].tuneStartC[0], 1);
+    EXPECT_EQ(rows[2].tuneStartL[1], 0);
+    EXPECT_EQ(rows[3].freqStart, 0u);
+    EXPECT_EQ(rows[3].freqEnd, 0u);
+    EXPECT_EQ(rows[3].kIn, 10.0f / (1347.4f * 1347.4f));
+
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    for (const char* line :
+         {"3 config.txt row 1: current threshold \"-3e7\" is outside 0..3.40282e+38, refused; 0 kept",
+          "3 config.txt row 2: input power threshold \"nan\" is not a finite number, refused; 0 kept",
+          "3 config.txt row 2: reflected power threshold \"1e39\" is not a finite number",
+          "3 config.txt row 2: forward power threshold \"inf\" is not a finite number",
+          "3 config.txt row 3: forward P \"nan\" is not a finite number",
+          "3 config.txt row 3: reflected V \"inf\" is not a finite number",
+          "3 config.txt row 3: tune start L \"99999999999\" is outside -2147483648..2147483647",
+          "3 config.txt row 4: start \"-30000000\" is negative, refused; 0 kept",
+          "3 config.txt row 4: end \"0x1FFFFFFFF\" does not fit 32 bits, refused; 0 kept"})
+        EXPECT_TRUE(Contains(log, line)) << line;
+
+    // Every count that goes out fits the converter's 12 bits.
+    for (int hz : {1800000, 3400000}) {
+        w->thresholdRowIdx = -1;
+        ASSERT_TRUE(thresholdsAt(hz)) << hz;
+        for (int v : ts())
+            EXPECT_TRUE(v >= 0 && v <= 4095) << hz << ": " << v;
+    }
+}
+
+// A negative current threshold once went out as "TS...-874;": the command is
+// always "TS" and sixteen digits.
+TEST_F(Bands, ThresholdCommandHasItsExactForm) {
+    config(row(1800000, 3399999, 80.0f, -3.0f) + row(3400000, 5299999, 80.0f, -30.0f) +
+           row(5300000, 7399999));
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+    w->linFD = fds[1];
+    // "TS", sixteen digits, ';'.
+    auto wellFormed = [](const std::string& t) {
+        return t.size() == 19 && t.compare(0, 2, "TS") == 0 && t[18] == ';' &&
+               t.find_first_not_of("0123456789", 2) == 18;
+    };
+    for (int hz : {1800000, 3400000}) {
+        ASSERT_TRUE(thresholdsAt(hz)) << hz;
+        SendLinearCommand(w.get(), kCmdThresholds);
+        char buf[64];
+        const ssize_t n = read(fds[0], buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        const std::string sent(buf, static_cast<size_t>(n));
+        EXPECT_EQ(sent.size(), 19u) << sent;
+        EXPECT_TRUE(wellFormed(sent)) << sent;
+        EXPECT_EQ(ts()[3], 0) << hz;
+    }
+    w->linFD = -1;
+    close(fds[0]);
+    close(fds[1]);
+}
+
 TEST_F(Bands, FilterSelection) {
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/filter.txt",
                           "; low high enabled\n1700000 2100000 1\n0x33E140 4100000 1\n"
@@ -135,6 +216,22 @@ TEST_F(Bands, FilterSelection) {
     EXPECT_EQ(at(10100000), std::vector<int>{kCmdFilter});
     EXPECT_EQ(w->relayDrive, 0);
     EXPECT_TRUE(at(10200000).empty());
+}
+
+TEST_F(Bands, FilterNumbersOutOfRangeAreRefused) {
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/filter.txt",
+                          "-1700000 2100000 1\n3400000 99999999999 1\n5300000 7400000 "
+                          "99999999999999999999\n7000000 7300000 257\n"));
+    LoadTabFiltri(w.get());
+    EXPECT_EQ(w->filterTable[0].low, 0u);
+    EXPECT_EQ(w->filterTable[0].high, 2100000u);
+    EXPECT_EQ(w->filterTable[1].high, 0u);
+    EXPECT_EQ(w->filterTable[2].enabled, 0);
+    EXPECT_EQ(w->filterTable[3].enabled, 1); // only the low byte counts, as always
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    EXPECT_TRUE(Contains(log, "3 filter.txt row 1: low \"-1700000\" is negative"));
+    EXPECT_TRUE(Contains(log, "3 filter.txt row 2: high \"99999999999\" does not fit 32 bits"));
+    EXPECT_TRUE(Contains(log, "3 filter.txt row 3: enabled \"99999999999999999999\" is outside"));
 }
 
 } // namespace

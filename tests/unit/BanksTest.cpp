@@ -105,6 +105,90 @@ TEST_F(Banks, SavingWritesTheMarkerFirstAndSurvivesAReload) {
     EXPECT_FALSE(FileExists(file(0) + ".new"));
 }
 
+// A name read after leading blanks may begin with ';' or '!'. Written at the
+// start of a line it would come back as a comment (the row lost) or as the
+// work-mode marker (the interface changed); it is written after a blank instead.
+TEST_F(Banks, NamesBeginningWithACommentOrMarkerSurviveASave) {
+    ASSERT_TRUE(WriteFile(file(3), "!Tav\n  ;40m 7000000 7300000 1 2 0 1 5.5\n"
+                                   "\t!817 14000000 14350000 1 3 1 2 0.0\n"
+                                   "20m 14350001 14400000 0 1 1 0 0.0\n"));
+    w->ModeWorkIdx = LoadTabConfig(w.get(), 3);
+    ASSERT_EQ(w->ModeWorkIdx, 1);
+    ASSERT_EQ(w->antennaRowCount, 3);
+    EXPECT_EQ(name(0), ";40m");
+    EXPECT_EQ(name(1), "!817");
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
+                         "6 antenna_b3.txt row 1: name \";40m\" begins with ';', kept after a blank when saved"));
+
+    SaveTabConfig(w.get(), 3);
+    auto lines = ReadLines(file(3));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "!Tav");
+    EXPECT_EQ(lines[1], " ;40m 7000000 7300000 1 2 0 1 5.5");
+    EXPECT_EQ(lines[2], " !817 14000000 14350000 1 3 1 2 0.0");
+    EXPECT_EQ(lines[3], "20m 14350001 14400000 0 1 1 0 0.0"); // other names as they were
+
+    InitTabAntenna(w.get(), 0);
+    EXPECT_EQ(LoadTabConfig(w.get(), 3), 1);
+    ASSERT_EQ(w->antennaRowCount, 3);
+    EXPECT_EQ(name(0), ";40m");
+    EXPECT_EQ(w->antennaTable[0].freqLow, 7000000u);
+    EXPECT_FLOAT_EQ(w->antennaTable[0].pwr, 5.5f);
+    EXPECT_EQ(name(1), "!817");
+    EXPECT_EQ(w->antennaTable[1].antenna, 3);
+    EXPECT_EQ(w->antennaTable[1].attStep, 2);
+}
+
+// Settings outside the ranges their keys step through (amplifier and tuner
+// bypass 0..1, antenna 0..3, attenuator 0..3) and frequencies that do not fit
+// 32 bits are refused with a log line and read 0, as a number that does not
+// parse; an antenna of 200 once became output 199.
+TEST_F(Banks, SettingsOutOfRangeAreRefusedAndLogged) {
+    ASSERT_TRUE(WriteFile(file(0), "40m 7000000 7300000 2 200 1 9 nan\n"
+                                   "20m 14000000 14350000 1 -1 7 3 1e39\n"));
+    LoadTabConfig(w.get(), 0);
+    ASSERT_EQ(w->antennaRowCount, 2);
+    const AntennaRow& a = w->antennaTable[0];
+    EXPECT_EQ(a.ampEnable, 0);
+    EXPECT_EQ(a.antenna, 0);
+    EXPECT_EQ(a.atuBypass, 1);
+    EXPECT_EQ(a.attStep, 0);
+    EXPECT_EQ(a.pwr, 0.0f);
+    const AntennaRow& b = w->antennaTable[1];
+    EXPECT_EQ(b.ampEnable, 1);
+    EXPECT_EQ(b.antenna, 0);
+    EXPECT_EQ(b.atuBypass, 0);
+    EXPECT_EQ(b.attStep, 3);
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    for (const char* line : {"3 antenna.txt row 1: amplifier \"2\" is outside 0..1, refused; 0 kept",
+                             "3 antenna.txt row 1: antenna \"200\" is outside 0..3",
+                             "3 antenna.txt row 1: attenuator \"9\" is outside 0..3",
+                             "3 antenna.txt row 1: pwr \"nan\" is not a finite number",
+                             "3 antenna.txt row 2: antenna \"-1\" is outside 0..3",
+                             "3 antenna.txt row 2: tuner bypass \"7\" is outside 0..1",
+                             "3 antenna.txt row 2: pwr \"1e39\" is not a finite number"})
+        EXPECT_TRUE(Contains(log, line)) << line;
+
+    // Applying the rows never selects an output or an attenuator step that does not exist.
+    w->antennaIdx = 1;
+    for (int hz : {7100000, 14100000}) {
+        w->freqHz = hz;
+        GestioneAntennaAutomatica(w.get());
+        EXPECT_TRUE(w->antennaIdx >= 0 && w->antennaIdx <= 2) << hz;
+        EXPECT_LE(w->attenuator, 3) << hz;
+    }
+
+    // A refused frequency reads 0, which brings back the default names and ranges.
+    ASSERT_TRUE(WriteFile(file(0), "15m -21000000 21450000 1 1 0 0 0.0\n"
+                                   "10m 28000000 0x1FFFFFFFF 1 1 0 0 0.0\n"));
+    LoadTabConfig(w.get(), 0);
+    EXPECT_EQ(w->antennaRowCount, 11);
+    EXPECT_EQ(name(0), "160m");
+    const std::string again = ReadFile(dir.path + "/syslog.log");
+    EXPECT_TRUE(Contains(again, "3 antenna.txt row 1: low frequency \"-21000000\" is negative"));
+    EXPECT_TRUE(Contains(again, "3 antenna.txt row 2: high frequency \"0x1FFFFFFFF\" does not fit 32 bits"));
+}
+
 TEST_F(Banks, SaveToBankTakesTheLiveState) {
     InitTabAntenna(w.get(), 0);
     w->freqHz = 7100000;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -122,6 +123,93 @@ TEST_F(Skins, MissingBrokenAndTruncatedFiles) {
     ASSERT_TRUE(WriteFile(dir.path + "/cut.png", whole.substr(0, whole.size() / 2)));
     LoadSkin(w.get(), "cut", 0);
     EXPECT_TRUE(Contains(log(), "3 cut.png error during reading image"));
+    EXPECT_TRUE(untouched());
+}
+
+uint32_t crc32(const uint8_t* p, size_t n) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; i++) {
+        c ^= p[i];
+        for (int k = 0; k < 8; k++)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+void be32(std::string* s, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        *s += static_cast<char>(v >> shift);
+}
+
+// The signature, a valid header of a full-screen skin, then a chunk whose length
+// says 2 GB followed by three bytes: 44 bytes in all.
+std::string hugeChunkPng(const char* type) {
+    std::string s("\x89PNG\r\n\x1a\n", 8);
+    std::string ihdr = "IHDR";
+    be32(&ihdr, 800);
+    be32(&ihdr, 480);
+    ihdr += std::string("\x08\x06\x00\x00\x00", 5);
+    be32(&s, 13);
+    s += ihdr;
+    be32(&s, crc32(reinterpret_cast<const uint8_t*>(ihdr.data()), ihdr.size()));
+    be32(&s, 0x7FFFFFF0u);
+    s += type;
+    s += "abc";
+    return s;
+}
+
+long peakRssKb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// libpng reads a text or palette chunk whole: it allocated and cleared the 2 GB
+// the chunk declared before it found the file too short.
+TEST_F(Skins, ChunkDeclaringGigabytesIsRefusedWithoutTakingThem) {
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "sCAL", "pCAL", "iCCP", "eXIf", "quUx", "IDAT"}) {
+        const std::string file = hugeChunkPng(type);
+        ASSERT_EQ(file.size(), 44u);
+        ASSERT_TRUE(WriteFile(dir.path + "/huge.png", file));
+        const size_t logged = log().size();
+        const long before = peakRssKb();
+        LoadSkin(w.get(), "huge", 1);
+        LoadSkin(w.get(), "huge", 0);
+        EXPECT_LT(peakRssKb() - before, 64 * 1024) << type;
+        const std::string text = log().substr(logged);
+        // Image data is streamed: libpng finds the file cut.
+        EXPECT_TRUE(std::string(type) == "IDAT"
+                        ? Contains(text, "3 huge.png error during reading image")
+                        : Contains(text, std::string("3 huge.png chunk ") + type +
+                                             " at 33 declares 2147483632 bytes, more than the file holds"))
+            << type;
+        EXPECT_TRUE(untouched()) << type;
+    }
+}
+
+// A chunk the file does hold, but longer than a screen of pixels (image data
+// aside), is no part of a skin.
+TEST_F(Skins, ChunkLongerThanAScreenIsRefused) {
+    std::string file = hugeChunkPng("tEXt").substr(0, 33);
+    std::string text = "tEXtComment";
+    text += '\0';
+    text += std::string(800 * 480 * 4 + 480, 'x');
+    be32(&file, static_cast<uint32_t>(text.size() - 4));
+    file += text;
+    be32(&file, crc32(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    ASSERT_TRUE(WriteFile(dir.path + "/long.png", file));
+    LoadSkin(w.get(), "long", 1);
+    EXPECT_TRUE(Contains(log(), "3 long.png chunk tEXt at 33 declares 1536488 bytes, more than a skin needs"));
+    EXPECT_TRUE(untouched());
+}
+
+// libpng's own limits sit at twice the screen: a picture far too large is
+// refused while its header is read, with libpng's reason in the log.
+TEST_F(Skins, PictureBeyondTwiceTheScreenIsRefusedByItsHeader) {
+    ASSERT_TRUE(SimPngWrite(makePng(1601, 8, 8, 6), dir.path + "/wide.png"));
+    LoadSkin(w.get(), "wide", 1);
+    EXPECT_TRUE(Contains(log(), "wide.png libpng: Image width exceeds user limit in IHDR"));
+    EXPECT_TRUE(Contains(log(), "3 wide.png error during init_io"));
     EXPECT_TRUE(untouched());
 }
 

@@ -83,6 +83,36 @@ TEST_F(Temperatures, FanStepsUpAtOnceAndDownWithHysteresis) {
     EXPECT_EQ(w->fanLevel, 50);
 }
 
+// Hand-edited numbers that do not fit: refused with a log line, the field left
+// at 0 as a number that does not parse; every level that can go out is three
+// digits.
+TEST_F(Temperatures, FanNumbersOutOfRangeAreRefusedAndLogged) {
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/ventola.txt",
+                          "30 1e10\n40 nan\n45 -5\nnan 20\ninf 30\n50 1000\n55 999.9\n60 -3e7\n"));
+    ReadVentolaFile(w.get());
+    ASSERT_EQ(w->fanCount, 8);
+    const int levels[8] = {0, 0, 0, 20, 30, 0, 999, 0};
+    const float temps[8] = {30, 40, 45, 0, 0, 50, 55, 60};
+    for (int i = 0; i < 8; i++) {
+        EXPECT_EQ(w->fanTable[i].level, levels[i]) << i;
+        EXPECT_EQ(w->fanTable[i].temp, temps[i]) << i;
+    }
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    for (const char* line : {"3 ventola.txt row 1: fan level \"1e10\" is outside 0..999, refused; 0 kept",
+                             "3 ventola.txt row 2: fan level \"nan\" is not a finite number",
+                             "3 ventola.txt row 3: fan level \"-5\" is outside",
+                             "3 ventola.txt row 4: temperature \"nan\" is not a finite number",
+                             "3 ventola.txt row 5: temperature \"inf\" is not a finite number",
+                             "3 ventola.txt row 6: fan level \"1000\" is outside",
+                             "3 ventola.txt row 8: fan level \"-3e7\" is outside"})
+        EXPECT_TRUE(Contains(log, line)) << line;
+    // Through the whole range of temperatures the fan command stays "FN1" and three digits.
+    for (float t = -10.0f; t <= 80.0f; t += 0.5f) {
+        heat(t);
+        EXPECT_TRUE(w->fanWanted >= 0 && w->fanWanted <= 999) << t << ": " << w->fanWanted;
+    }
+}
+
 TEST_F(Temperatures, MissingFanTableSendsNothing) {
     ReadVentolaFile(w.get());
     EXPECT_EQ(w->fanCount, 0);

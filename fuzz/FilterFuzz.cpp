@@ -1,0 +1,79 @@
+// Any bytes as /opt/set/filter.txt: at any frequency the filter chosen is the
+// first enabled row that holds it (or none), its mask has at most one bit, and
+// the "SF" command that carries it is exactly 10 bytes.
+#include "FuzzRoot.h"
+#include "FuzzTarget.h"
+
+#include "amp/CmdQueue.h"
+#include "core/Works.h"
+#include "tuner/Bands.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kPath = "/opt/set/filter.txt";
+
+bool isCommandForm(const std::string& s, uint8_t mask) {
+    char want[16];
+    std::snprintf(want, sizeof want, "SF30000%02x;", mask);
+    return s == want && s.size() == 10;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Works* w = FuzzWorks();
+    FuzzWriteFile(kPath, data, size);
+    {
+        FuzzQuiet quiet;
+        LoadTabFiltri(w);
+    }
+    std::vector<long long> freqs = {0, 1800000, 3573000, 7074000, 14074000, 21074000, 50313000};
+    for (const FilterRange& r : w->filterTable)
+        for (long long base : {static_cast<long long>(r.low), static_cast<long long>(r.high)})
+            for (long long d : {-1LL, 0LL, 1LL})
+                freqs.push_back(base + d);
+    for (long long f : freqs) {
+        w->freqHz = static_cast<int>(static_cast<uint32_t>(f));
+        const int64_t hz = w->freqHz;
+        int expected = -1;
+        for (int i = 0; i < kFilterRows && expected < 0; i++) {
+            const FilterRange& r = w->filterTable[i];
+            if (r.enabled == 1 && r.low <= hz && hz <= r.high)
+                expected = i;
+        }
+        {
+            FuzzQuiet quiet;
+            SetFilterFromfreq(w);
+        }
+        FuzzDrainCommands(w);
+        const uint8_t mask = w->relayDrive;
+        FUZZ_CHECK(mask == (expected < 0 ? 0 : 1u << expected),
+                   "filter.txt: mask %02x at %lld Hz, row %d holds it", mask, f, expected);
+        const std::string sent = FuzzSentCommand(w, kCmdFilter);
+        FUZZ_CHECK(isCommandForm(sent, mask), "filter.txt: \"%s\" sent for mask %02x", sent.c_str(), mask);
+    }
+    FuzzTrimLog();
+    return 0;
+}
+
+std::vector<std::vector<uint8_t>> FuzzSeeds() {
+    const char* texts[] = {
+        // The simulator's station and the unit test's table.
+        "; low high enabled\n1700000 2100000 1\n3400000 4100000 1\n5300000 7400000 1\n"
+        "10000000 14500000 1\n18000000 21500000 1\n24800000 29800000 1\n49000000 54500000 1\n",
+        "; low high enabled\n1700000 2100000 1\n0x33E140 4100000 1\n3500000 3600000 1\n"
+        "7000000 7300000 2\n7000000 7400000 1\n",
+        // Nine rows, CR LF ends, octal, and numbers no field can hold.
+        "1 2 1\r\n3 4 1\r\n5 6 1\r\n7 8 1\r\n9 10 1\r\n011 013 1\r\n13 14 1\r\n15 16 1\r\n17 18 1\r\n",
+        "-1700000 2100000 1\n3400000 99999999999 1\n5300000 7400000 99999999999999999999\n"
+        "7000000 7300000 257\n",
+    };
+    std::vector<std::vector<uint8_t>> out;
+    for (const char* t : texts)
+        out.emplace_back(t, t + std::strlen(t));
+    return out;
+}

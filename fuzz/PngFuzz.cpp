@@ -1,0 +1,183 @@
+// Any bytes as a skin, on a screen of 64 x 48: a file that is refused leaves the
+// picture untouched; one that loads is an 8-bit RGBA image no larger than the
+// screen whose pixels, as an independent reading of the file gives them, are
+// stored as B, G, R, 0 in its corner, and nothing else changes. No file may
+// make libpng take more memory than such a picture needs.
+#include "FuzzRoot.h"
+#include "FuzzTarget.h"
+
+#include "core/Works.h"
+#include "devsim/PngFile.h"
+#include "ui/Fb.h"
+#include "ui/Png.h"
+
+#include <cstring>
+#include <filesystem>
+#include <png.h>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kW = 64, kH = 48;
+constexpr uint8_t kOld = 0x5A;
+
+struct Header {
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colorType = -1;
+};
+
+// The header as libpng's plain reading gives it (chunks before the header
+// included, which libpng passes over); false when it refuses the file.
+bool readHeader(const std::string& path, Header* h) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_read_info(png, info);
+    png_get_IHDR(png, info, &h->width, &h->height, &h->depth, &h->colorType, nullptr, nullptr, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+    return true;
+}
+
+// The picture, made by libpng's writer, as seeds.
+std::vector<uint8_t> pngBytes(int w, int h, int depth, int colorType, int interlace, bool text) {
+    std::vector<uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return {};
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep d, size_t n) {
+            auto* v = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(p));
+            v->insert(v->end(), d, d + n);
+        },
+        nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colorType,
+                 interlace, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (text) {
+        png_text t{};
+        t.compression = PNG_TEXT_COMPRESSION_zTXt;
+        t.key = const_cast<char*>("Comment");
+        t.text = const_cast<char*>("a skin of the panel");
+        png_set_text(png, info, &t, 1);
+        png_set_gAMA(png, info, 0.45455);
+    }
+    png_write_info(png, info);
+    const size_t rowBytes = png_get_rowbytes(png, info);
+    std::vector<uint8_t> rows(rowBytes * static_cast<size_t>(h));
+    for (size_t i = 0; i < rows.size(); i++)
+        rows[i] = static_cast<uint8_t>(i * 7 + 3);
+    std::vector<png_bytep> pointers(static_cast<size_t>(h));
+    for (int y = 0; y < h; y++)
+        pointers[static_cast<size_t>(y)] = &rows[rowBytes * static_cast<size_t>(y)];
+    png_write_image(png, pointers.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+long peakRssKb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Works* w = FuzzWorks();
+    static FrameBuffer* fb = [&] {
+        w->imageX = 0;
+        w->imageY = 0;
+        return fbInitMemory(kW, kH, 32);
+    }();
+    w->fb = fb;
+    FuzzWriteFile("/fuzz.png", data, size);
+    std::memset(fb->back, kOld, static_cast<size_t>(fb->memSize));
+    // Skins are read from the working directory: the root's, for the load only
+    // (the fuzzer's own paths are relative to its own).
+    const long peakBefore = peakRssKb();
+    {
+        static const std::string here = std::filesystem::current_path().string();
+        FuzzQuiet quiet;
+        if (chdir(FuzzRootDir().c_str()) != 0)
+            FuzzFail("fuzz: cannot enter the root");
+        LoadSkin(w, "fuzz", 1);
+        if (chdir(here.c_str()) != 0)
+            FuzzFail("fuzz: cannot return to %s", here.c_str());
+    }
+    // The largest picture this screen takes is 12 KiB; libpng's own needs are a
+    // few hundred more.
+    FUZZ_CHECK(peakRssKb() - peakBefore < 64 * 1024, "png: loading took the memory peak up by %ld KiB",
+               peakRssKb() - peakBefore);
+    bool changed = false;
+    for (int i = 0; i < fb->memSize && !changed; i++)
+        changed = fb->back[i] != kOld;
+    if (changed) {
+        // Loaded: the header says 8-bit RGBA no larger than the screen.
+        const std::string path = FuzzRootDir() + "/fuzz.png";
+        Header h;
+        SimPng ref;
+        bool read;
+        {
+            FuzzQuiet quiet;
+            read = readHeader(path, &h) && SimPngReadRgba(path, &ref);
+        }
+        FUZZ_CHECK(read, "png: libpng's plain reading refuses a file that loaded");
+        FUZZ_CHECK(h.depth == 8 && h.colorType == PNG_COLOR_TYPE_RGBA,
+                   "png: a file of depth %d and colour type %d was loaded", h.depth, h.colorType);
+        const uint32_t iw = h.width, ih = h.height;
+        FUZZ_CHECK(iw >= 1 && ih >= 1 && iw <= kW && ih <= kH, "png: a %u x %u image was loaded", iw, ih);
+        FUZZ_CHECK(ref.width == static_cast<int>(iw) && ref.height == static_cast<int>(ih),
+                   "png: libpng's plain reading gives %d x %d", ref.width, ref.height);
+        for (int y = 0; y < kH; y++) {
+            for (int x = 0; x < kW; x++) {
+                const uint8_t* d = fb->back + y * fb->lineSize + x * 4;
+                if (static_cast<uint32_t>(x) < iw && static_cast<uint32_t>(y) < ih) {
+                    const uint8_t* s = &ref.data[(static_cast<size_t>(y) * iw + static_cast<size_t>(x)) * 4];
+                    FUZZ_CHECK(d[0] == s[2] && d[1] == s[1] && d[2] == s[0] && d[3] == 0,
+                               "png: pixel (%d, %d) is %02x %02x %02x %02x, the file has %02x %02x %02x", x, y,
+                               d[0], d[1], d[2], d[3], s[0], s[1], s[2]);
+                } else {
+                    FUZZ_CHECK(d[0] == kOld && d[1] == kOld && d[2] == kOld && d[3] == kOld,
+                               "png: pixel (%d, %d) outside the image changed", x, y);
+                }
+            }
+        }
+    }
+    FuzzTrimLog();
+    return 0;
+}
+
+std::vector<std::vector<uint8_t>> FuzzSeeds() {
+    std::vector<std::vector<uint8_t>> out = {
+        pngBytes(16, 8, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, false),
+        pngBytes(kW, kH, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, true),
+        pngBytes(13, 11, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_ADAM7, true),
+        pngBytes(kW + 1, 2, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, false),
+        pngBytes(8, 8, 16, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, false),
+        pngBytes(8, 8, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, false),
+        pngBytes(8, 8, 4, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, false),
+    };
+    // A valid header, then a text chunk that declares 2 GB.
+    std::vector<uint8_t> huge = pngBytes(16, 8, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, false);
+    huge.resize(33);
+    const uint8_t chunk[] = {0x7F, 0xFF, 0xFF, 0xF0, 't', 'E', 'X', 't', 'a', 'b', 'c'};
+    huge.insert(huge.end(), chunk, chunk + sizeof chunk);
+    out.push_back(huge);
+    return out;
+}

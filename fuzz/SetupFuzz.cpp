@@ -1,0 +1,274 @@
+// Any bytes as /opt/set/setup.txt: the file loads, is written back by the
+// program's own writer and loads again to the same record and the same numbers
+// in the shared record; a second write gives the same file; the settings that
+// select hardware stay in the ranges their commands and tables take.
+//
+// Open findings of the reader, reported and not yet refused by it, are checked
+// only with PANEL_FUZZ_STRICT=1 in the environment: banks outside 0..19 of
+// 1..20, attenuator steps above 3, numbers that give "FS", "PS" or "GM" other
+// than their digits, a number longer than its field (the Works value takes all
+// its digits, the file keeps the first ones), and a value that ends in a
+// carriage return (written as "...\r\n", read back without it). Without it an
+// input showing one of the last two still has its other checks.
+#include "FuzzRoot.h"
+#include "FuzzTarget.h"
+
+#include "amp/CmdQueue.h"
+#include "core/Setup.h"
+#include "core/Works.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kPath = "/opt/set/setup.txt";
+
+// Every value the file sets: the record's characters and texts, and the numbers
+// kept in Works.
+struct Values {
+    char flags[sizeof(SetupRecord)]; // the record with its texts blanked out
+    std::vector<std::string> texts;
+    std::vector<double> numbers;
+    std::string server;
+};
+
+Values values(Works* w) {
+    Values v;
+    SetupRecord& r = *w->setup;
+    // The record is 279 atomic characters with the layout of plain ones; no other
+    // thread runs here.
+    std::memcpy(v.flags, static_cast<const void*>(&r), sizeof v.flags);
+    const auto blank = [&](const void* field, size_t n) {
+        std::memset(v.flags + (static_cast<const char*>(field) - reinterpret_cast<const char*>(&r)), 0, n);
+    };
+    // The spectrum source is not a key: any Enable1600 line forces it, so it
+    // follows the order of the lines, which the writer fixes.
+    blank(&r.usbSpectrum, 1);
+#define TEXT(f)                                                                                    \
+    do {                                                                                           \
+        blank(&r.f, sizeof r.f);                                                                   \
+        v.texts.push_back(r.f.get().s);                                                            \
+    } while (0)
+    TEXT(Pitch);
+    TEXT(Quality);
+    TEXT(AudioIn);
+    TEXT(InChannels);
+    TEXT(Multiplier);
+    TEXT(AudioOut);
+    TEXT(Server);
+    TEXT(CatPort);
+    TEXT(SerPort);
+    TEXT(LinPort);
+    TEXT(FreqPeriodTime);
+    TEXT(SWRescAutoTune);
+    TEXT(MaxTemperature);
+    TEXT(MaxTempAllowed);
+    TEXT(PSpar1);
+    TEXT(PSpar2);
+    TEXT(PSpar3);
+    TEXT(PSpar4);
+    TEXT(OffsetPlot);
+    TEXT(CatSerialPort);
+    TEXT(TUNEenabled);
+    TEXT(NumBanco);
+    TEXT(GMpar1);
+    TEXT(GMpar2);
+    TEXT(Peak_media);
+    TEXT(Peak_ValDec);
+    TEXT(Peak_TimeDec);
+    TEXT(Peak_Time);
+    TEXT(MAXbank);
+    TEXT(BTN_longpress_Time);
+#undef TEXT
+    // AudioCompress and Divide are written from their numbers, which are compared
+    // below; their texts are what the last file said, or the start values.
+    blank(&r.AudioCompress, sizeof r.AudioCompress);
+    blank(&r.Divide, sizeof r.Divide);
+    const double n[] = {
+        static_cast<double>(w->audioBitrate), static_cast<double>(w->audioMultiplier),
+        static_cast<double>(w->tcpPort), static_cast<double>(w->antennaIdx),
+        static_cast<double>(w->pwrPeakEnabled), static_cast<double>(w->tempMode),
+        static_cast<double>(w->freqSensIn), static_cast<double>(w->freqPeriod),
+        static_cast<double>(w->attenuator), static_cast<double>(w->attenuatorTune),
+        static_cast<double>(w->swrEscAutoTune), static_cast<double>(w->viewTimeStr),
+        static_cast<double>(w->viewTemp), static_cast<double>(w->maxTemperature),
+        static_cast<double>(w->autoTuneMaxCycles), static_cast<double>(w->powerUnits),
+        static_cast<double>(w->saveScreenIdx),
+        // Only the first bit is a setting; the others are run-time requests.
+        static_cast<double>(w->tuneModeFlags.load() & 1), static_cast<double>(w->divide),
+        static_cast<double>(w->maxTempAllowed), static_cast<double>(w->psPar[0]),
+        static_cast<double>(w->psPar[1]), static_cast<double>(w->psPar[2]),
+        static_cast<double>(w->psPar[3]), static_cast<double>(w->hysteresis1),
+        static_cast<double>(w->hysteresis2), static_cast<double>(w->plotOffset),
+        static_cast<double>(w->tuneEnabled), static_cast<double>(w->NumBanco),
+        static_cast<double>(w->gmPar[0]), static_cast<double>(w->gmPar[1]),
+        static_cast<double>(fattoremedia), static_cast<double>(PeakDecrement),
+        static_cast<double>(PeakDecrementTime), static_cast<double>(TimerPeakSec),
+        static_cast<double>(w->MAXbank), static_cast<double>(TIME_LONG_PRESS),
+        static_cast<double>(w->debugEnabled), static_cast<double>(w->logTempEnabled),
+    };
+    v.numbers.assign(n, n + sizeof n / sizeof n[0]);
+    v.server = w->serverAddr.get().s;
+    return v;
+}
+
+void readAndWrite(Works* w) {
+    FuzzQuiet quiet;
+    readSetup(w);
+    FUZZ_CHECK(writeSetup(w) == 0, "setup: the file could not be written");
+}
+
+// Two numbers are taken from texts rather than written from Works, and their
+// start values differ from the texts' defaults: the audio block size starts at
+// 240 frames while the Multiplier text starts at "2", and the server address
+// starts empty while the Server text starts at "127.0.0.1". A file without those
+// lines loads to the start values and, once written, to the defaults' values.
+constexpr size_t kMultiplierNumber = 1;
+
+// A value that ends in a carriage return is written as "...\r\n", which the
+// reader takes for a CR LF end: each load and write takes one away.
+bool hasCarriageReturn(const Values& v) {
+    bool found = std::memchr(v.flags, '\r', sizeof v.flags) != nullptr;
+    for (const std::string& t : v.texts)
+        found = found || t.find('\r') != std::string::npos;
+    return found;
+}
+
+// "FS", "PS" and "GM" carry their numbers as fixed counts of digits.
+bool isCommandForm(const std::string& s, const char* letters, size_t digits) {
+    if (s.size() != digits + 3 || s.compare(0, 2, letters) != 0 || s.back() != ';')
+        return false;
+    for (size_t i = 2; i < 2 + digits; i++)
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+    return true;
+}
+
+std::string firstLineDifference(const std::string& a, const std::string& b) {
+    size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i])
+        i++;
+    const size_t from = a.rfind('\n', i) == std::string::npos ? 0 : a.rfind('\n', i) + 1;
+    auto line = [&](const std::string& s) {
+        std::string l = s.substr(from, s.find('\n', from) - from);
+        std::string shown;
+        for (unsigned char c : l)
+            shown += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : "\\x" + std::to_string(c);
+        return shown;
+    };
+    return "\"" + line(a) + "\" then \"" + line(b) + "\"";
+}
+
+std::string firstDifference(const Values& a, const Values& b, bool fromWritten) {
+    for (size_t i = 0; i < sizeof a.flags; i++)
+        if (a.flags[i] != b.flags[i])
+            return "record byte " + std::to_string(i) + ": " + std::to_string(a.flags[i]) + " then " +
+                   std::to_string(b.flags[i]);
+    for (size_t i = 0; i < a.texts.size(); i++)
+        if (a.texts[i] != b.texts[i])
+            return "text " + std::to_string(i) + ": \"" + a.texts[i] + "\" then \"" + b.texts[i] + "\"";
+    for (size_t i = 0; i < a.numbers.size(); i++)
+        if (a.numbers[i] != b.numbers[i] && (fromWritten || i != kMultiplierNumber))
+            return "number " + std::to_string(i) + ": " + std::to_string(a.numbers[i]) + " then " +
+                   std::to_string(b.numbers[i]);
+    if (a.server != b.server && fromWritten)
+        return "server " + a.server + " then " + b.server;
+    return "";
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Works* w = FuzzWorks();
+    static const bool strict = [] {
+        const char* v = std::getenv("PANEL_FUZZ_STRICT");
+        return v && *v && *v != '0';
+    }();
+    static bool once = [] {
+        FuzzHoldSettingsWritable();
+        return true;
+    }();
+    (void)once;
+    FuzzWriteFile(kPath, data, size);
+    const size_t logged = FuzzLogSize();
+    readAndWrite(w);
+    // The writer says when a number it regenerates does not fit its field.
+    const bool cut = FuzzLogSince(logged).find("does not fit its field") != std::string::npos;
+    const Values first = values(w);
+    const bool carriageReturn = hasCarriageReturn(first);
+    const std::string written = FuzzReadFile(kPath);
+
+    // The settings that select hardware or a table.
+    FUZZ_CHECK(w->antennaIdx >= 0 && w->antennaIdx <= 2, "setup: antenna index %d", w->antennaIdx.load());
+    const int frames = w->audioMultiplier;
+    FUZZ_CHECK(frames == 240 || frames == 480 || frames == 960 || frames == 1920 || frames == 2880,
+               "setup: audio block of %d frames", frames);
+    if (strict) {
+        FUZZ_CHECK(w->NumBanco >= 0 && w->NumBanco <= 19 && w->MAXbank >= 1 && w->MAXbank <= 20,
+                   "setup: bank %d of %d", w->NumBanco.load(), w->MAXbank.load());
+        FUZZ_CHECK(w->attenuator <= 3 && w->attenuatorTune <= 3, "setup: attenuator %d, while tuning %d",
+                   w->attenuator.load(), w->attenuatorTune.load());
+        const struct {
+            int state;
+            const char* letters;
+            size_t digits;
+        } commands[] = {{kCmdFreqSens, "FS", 5}, {kCmdProtParams, "PS", 16}, {kCmdGeneric, "GM", 8}};
+        for (const auto& c : commands) {
+            const std::string sent = FuzzSentCommand(w, c.state);
+            FUZZ_CHECK(isCommandForm(sent, c.letters, c.digits), "setup: \"%s\" sent", sent.c_str());
+        }
+    }
+
+    // Loaded again from what was written: the same values, and the same file;
+    // and once more, from a file the program wrote itself.
+    readAndWrite(w);
+    const Values second = values(w);
+    std::string diff = firstDifference(first, second, false);
+    FUZZ_CHECK(((cut || carriageReturn) && !strict) || diff.empty(),
+               "setup: a written file loads to other values (%s)", diff.c_str());
+    const std::string again = FuzzReadFile(kPath);
+    FUZZ_CHECK((carriageReturn && !strict) || again == written, "setup: a second write gives another file (%s)",
+               firstLineDifference(written, again).c_str());
+    readAndWrite(w);
+    diff = firstDifference(second, values(w), true);
+    FUZZ_CHECK((hasCarriageReturn(second) && !strict) || diff.empty(),
+               "setup: a file written twice loads to other values (%s)", diff.c_str());
+    FuzzTrimLog();
+    return 0;
+}
+
+std::vector<std::vector<uint8_t>> FuzzSeeds() {
+    std::vector<std::string> texts;
+    // The file the program writes when there is none.
+    {
+        Works* w = FuzzWorks();
+        FuzzHoldSettingsWritable();
+        std::remove((FuzzRootDir() + kPath).c_str());
+        FuzzQuiet quiet;
+        readSetup(w);
+        texts.push_back(FuzzReadFile(kPath));
+    }
+    // The simulator's station, lines from the unit tests (CR LF, a key without
+    // its blank, twice the same key, Enable1600 before EnableFFT), values longer
+    // than their fields, numbers that do not parse, and the extremes.
+    texts.push_back("CatSerialPort: /dev/ttyUSB2\nAutoTuneMode: 1\nSWRescAutoTune: 150\n");
+    texts.push_back("OffsetPlot: 25\r\nNumAntenna: 3\r\nEnable1600: 0\r\nEnableFFT: 0\r\nTcpPort:6667\r\n"
+                    "TcpPort: 40000\r\nTcpPort: 7000\r\nMultiplier: 3\r\nPitch: 2500\r\n");
+    texts.push_back("Server: 192.168.100.200.300.400\nAudioIn: plughw:CARD=Device,DEV=0\nFreqPeriodTime: 12x\n"
+                    "MaxTemperature: -45\nTUNEenabled: 300\nNumBanco: 7\nMAXbank: 8\nEnableKeyb: \n"
+                    "Peak_ValDec: 2147483647\nBTN_longpress_Time: -2147483648\nAttenuator: 2\n");
+    // What the first runs found (checked with PANEL_FUZZ_STRICT=1 until the
+    // reader refuses them): settings out of range, commands that lose their
+    // form, a number longer than its field, values that end in a carriage return.
+    texts.push_back("Attenuator: 7\nAttenuatorTune: 9\nMAXbank: 0\nNumBanco: 25\nFreqPeriodTime: -990\n"
+                    "PSpar2: 99999\nGMpar1: -1\nPeak_ValDec: 2147483647\nPitch: 25\r\r\nEnableKeyb: \r\r\n"
+                    "Multiplier: 3\r: 7000\r\n");
+    texts.push_back(std::string("SerPort: /dev/tty5\r\r\r\0\0\0bleKey 0\n", 33));
+    std::vector<std::vector<uint8_t>> out;
+    for (const std::string& t : texts)
+        out.emplace_back(t.begin(), t.end());
+    return out;
+}
