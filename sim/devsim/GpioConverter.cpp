@@ -1,6 +1,7 @@
 // The converter behind GPIO 4/6 and the output lines, fed by the virtual wire's write log.
 #include "devsim/GpioConverter.h"
 
+#include "devsim/SimRoot.h"
 #include "platform/Clock.h"
 #include "platform/GpioBlock.h"
 
@@ -250,7 +251,8 @@ volatile uint32_t* mapBlock(const std::string& path) {
     int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    void* p = mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kGpioBase);
+    void* p =
+        mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, SimGpioOffset(path));
     close(fd);
     return p == MAP_FAILED ? nullptr : static_cast<volatile uint32_t*>(p);
 }

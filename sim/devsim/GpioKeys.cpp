@@ -1,6 +1,7 @@
 // Key levels in the shared GPIO block (keys 1..6 are GPIO 22..27, pressed = 0).
 #include "devsim/GpioKeys.h"
 
+#include "devsim/SimRoot.h"
 #include "platform/GpioBlock.h"
 
 #include <atomic>
@@ -21,7 +22,8 @@ bool SimGpioKeysOpen(SimGpioKeys* k, const std::string& memPath) {
     int fd = open(memPath.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return false;
-    void* p = mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kGpioBase);
+    void* p = mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
+                   SimGpioOffset(memPath));
     close(fd);
     if (p == MAP_FAILED)
         return false;

@@ -36,8 +36,12 @@ bool initGpio(const std::string& path) {
     int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
     if (fd < 0)
         return false;
-    bool ok = ftruncate(fd, kGpioBase + static_cast<off_t>(kGpioBlockSize)) == 0;
-    void* p = ok ? mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kGpioBase)
+    const off_t at = SimGpioOffset(path);
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 &&
+              (st.st_size >= at + static_cast<off_t>(kGpioBlockSize) ||
+               ftruncate(fd, at + static_cast<off_t>(kGpioBlockSize)) == 0);
+    void* p = ok ? mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, at)
                  : MAP_FAILED;
     if (p != MAP_FAILED) {
         auto* regs = static_cast<volatile uint32_t*>(p);
@@ -56,7 +60,20 @@ std::string SimKeyboardFifo(const std::string& dir) {
     return dir + "/dev/input/by-id/usb-sim-keyboard-event-kbd";
 }
 std::string SimFbPath(const std::string& dir) { return dir + "/dev/fb0"; }
-std::string SimGpioPath(const std::string& dir) { return dir + "/dev/mem"; }
+std::string SimGpioPath(const std::string& dir) { return dir + plat_gpio_where(dir).device; }
+
+off_t SimGpioOffset(const std::string& path) {
+    const std::string gpiomem = "/dev/gpiomem", mem = "/dev/mem";
+    auto endsWith = [&](const std::string& tail) {
+        return path.size() >= tail.size() &&
+               path.compare(path.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    if (endsWith(gpiomem))
+        return 0;
+    if (endsWith(mem))
+        return plat_gpio_where(path.substr(0, path.size() - mem.size())).offset;
+    return kGpioBase;
+}
 
 bool SimWriteScript(const std::string& dir, const std::string& relPath, const std::string& body) {
     std::string path = dir + relPath;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 struct SimRootOptions {
     // Executable that turns dev/fb0 into a PNG (the fbgrab stand-in calls it).
@@ -22,4 +23,9 @@ bool SimWriteScript(const std::string& dir, const std::string& relPath, const st
 // Paths inside a root.
 std::string SimKeyboardFifo(const std::string& dir);
 std::string SimFbPath(const std::string& dir);
+// The GPIO block: dev/gpiomem when the root has one, else dev/mem (the panel's
+// choice, plat_gpio_where).
 std::string SimGpioPath(const std::string& dir);
+// Where the block is in `path` (a root's dev/gpiomem or dev/mem): a root that
+// fakes a board's device tree moves it as the board would.
+off_t SimGpioOffset(const std::string& path);

@@ -266,6 +266,7 @@ void Linear(Works* w) {
     Incoming in;
     bool gone = false;
     while (!gone && wanted()) {
+        plat_heartbeat(w->linkBeat);
         const int state = linearProcessStatus;
         if (state == kStateWait) {
             if (in.pos == in.len) {

@@ -16,6 +16,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Signals.h"
+#include "platform/Watchdog.h"
 #include "trx/Serial.h"
 #include "tuner/Bands.h"
 #include "tuner/Banks.h"
@@ -28,6 +29,7 @@
 #include "ui/TTF.h"
 #include "ui/Time.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <opus/opus.h>
@@ -114,6 +116,43 @@ void joinAll(Works* w) {
     }
     JoinThread(thInit);
     JoinThread(thAggFw);
+}
+
+// The service watchdog's view of the three threads whose hang leaves the
+// amplifier unattended or the panel dead. The keys' time-out is the longest:
+// key actions run on that thread and may save tables or redraw pages; while a
+// thread waits for a shell command (an update, a network restart) it has minutes.
+struct ServiceWatch {
+    ProgressWatch link, keys, refresh;
+};
+
+constexpr int64_t kLinkTimeoutMs = 15000;
+constexpr int64_t kKeysTimeoutMs = 30000;
+constexpr int64_t kRefreshTimeoutMs = 15000;
+constexpr int64_t kCommandTimeoutMs = 15 * 60 * 1000;
+
+void startWatch(Works* w, ServiceWatch* sw) {
+    const int64_t now = plat_mono_ms();
+    auto init = [&](ProgressWatch& p, Heartbeat& beat, int64_t timeoutMs) {
+        p = ProgressWatch{};
+        p.beat = &beat;
+        p.timeoutMs = timeoutMs;
+        p.commandTimeoutMs = kCommandTimeoutMs;
+        p.seenPasses = beat.passes.load(std::memory_order_relaxed);
+        p.seenAtMs = now;
+    };
+    init(sw->link, w->linkBeat, kLinkTimeoutMs);
+    init(sw->keys, w->keysBeat, kKeysTimeoutMs);
+    init(sw->refresh, w->refreshBeat, kRefreshTimeoutMs);
+}
+
+// Every thread looked at (each logs its own stall), alive only if all move.
+bool threadsAlive(ServiceWatch* sw) {
+    const int64_t now = plat_mono_ms();
+    bool alive = plat_watch_progress(&sw->link, ThreadRunning(thrLin), now);
+    alive &= plat_watch_progress(&sw->keys, ThreadRunning(thrGPIO), now);
+    alive &= plat_watch_progress(&sw->refresh, ThreadRunning(thrTime), now);
+    return alive;
 }
 
 } // namespace
@@ -251,13 +290,30 @@ int PanelMain() {
     if (g_setup.EnableTime == '1')
         StartWorker(thrTime, "timer", timer, w);
 
+    // Under systemd: started, and from now on watched. The alive report goes
+    // out at least four times per watchdog interval.
+    ServiceWatch watch;
+    startWatch(w, &watch);
+    const uint64_t watchdogUs = plat_sd_watchdog_usec();
+    int waitMs = 1000;
+    if (watchdogUs > 0) {
+        const int64_t quarterMs = static_cast<int64_t>(watchdogUs / 4000) * plat_time_scale();
+        waitMs = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(waitMs, quarterMs)));
+        LogInfo("watchdog: alive every %d ms while the link, keys and refresh threads move",
+                waitMs);
+    }
+    plat_sd_notify("READY=1");
+
     // SIGTERM and SIGINT end the program as F12 does.
     while (w->running) {
-        if (const int sig = plat_wait_stop_signal(1000)) {
+        if (const int sig = plat_wait_stop_signal(waitMs)) {
             LogInfo("Exited by %s", plat_signal_name(sig));
             w->running = 0;
         }
+        if (watchdogUs > 0 && threadsAlive(&watch))
+            plat_sd_notify("WATCHDOG=1");
     }
+    plat_sd_notify("STOPPING=1");
 
     std::fprintf(stderr, "Close..\n");
     {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "core/Shared.h"
+#include "platform/Watchdog.h"
 
 #include <cstdint>
 #include <mutex>
@@ -315,6 +316,12 @@ struct Works {
     Shared<uint8_t> remoteRestart;
     Shared<uint8_t> logTempEnabled;
     Shared<uint8_t> logTempStarted;
+
+    // Progress of the threads the service watchdog watches. Written by: each
+    // thread its own (link, keys, refresh); read by main.
+    Heartbeat linkBeat{"link"};
+    Heartbeat keysBeat{"keys"};
+    Heartbeat refreshBeat{"refresh"};
 };
 
 // The 120 W model: its second model byte is '1'. It has its own pictures and a

@@ -2,6 +2,7 @@
 #include "platform/Command.h"
 
 #include "platform/Root.h"
+#include "platform/Watchdog.h"
 
 #include <cerrno>
 #include <csignal>
@@ -193,7 +194,15 @@ int plat_system(const char* cmd) {
     pid_t pid = spawnShell(cmd, -1, -1);
     if (pid < 0)
         return -1;
-    return waitChild(pid);
+    // The wait may be long (an update script, a network restart); the service
+    // watchdog gives the calling thread its longer time-out meanwhile.
+    Heartbeat* beat = plat_current_heartbeat();
+    if (beat)
+        beat->inCommand.store(true, std::memory_order_relaxed);
+    const int status = waitChild(pid);
+    if (beat)
+        beat->inCommand.store(false, std::memory_order_relaxed);
+    return status;
 }
 
 FILE* plat_popen(const char* cmd, const char* mode) {

@@ -1,9 +1,13 @@
 // The Raspberry Pi's GPIO registers.
 //
-// On the board they are 4096 bytes of physical memory at 0x3F200000, mapped
-// through "/dev/mem". Under a root folder DIR/dev/mem is a regular (sparse) file
-// and the same 4096 bytes at that offset are mapped shared, so a model process
-// presses a key by clearing the key's bit in the level register (word 13).
+// On the board they are 4096 bytes of the controller's registers, mapped from
+// "/dev/gpiomem" (the block alone, at offset 0, what Raspberry Pi OS offers
+// without /dev/mem) or from "/dev/mem" at the board's peripheral base plus
+// 0x200000: 0x3F200000 on the Pi 2 and 3, 0xFE200000 on the Pi 4. The base is
+// read from the device tree (/proc/device-tree/soc/ranges). Under a root folder
+// the same files are looked for under DIR; a root without them keeps a sparse
+// DIR/dev/mem with the 4096 bytes at 0x3F200000, mapped shared, so a model
+// process presses a key by clearing the key's bit in the level register (word 13).
 //
 // Register access goes through plat_gpio_write/plat_gpio_read. On the board they
 // are plain volatile accesses. Under a root they also keep the virtual wire: each
@@ -15,8 +19,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <sys/types.h>
+#include <vector>
 
+// The block on the Pi 2 and 3, and where a root's virtual block lives.
 constexpr off_t kGpioBase = 0x3F200000;
 constexpr size_t kGpioBlockSize = 4096;
 constexpr int kGpioLevelWord = 13;
@@ -34,9 +41,29 @@ constexpr int kVirtualLogWord = 520;  // ring of (word, value) pairs
 constexpr int kVirtualLogPairs = 248; // 520 + 2 * 248 = 1016 < 1024
 constexpr int kVirtualSettleMs = 50;  // longest wait for the model before a read
 
-// Opens "/dev/mem" read-write and synchronous; -1 on failure.
+// Where this board's GPIO block is.
+struct GpioWhere {
+    std::string device = "/dev/mem"; // machine path: "/dev/gpiomem" or "/dev/mem"
+    off_t offset = kGpioBase;        // of the block in the device
+    std::string how;                 // how it was chosen, for the log
+    bool supported = true;           // false on a board with another GPIO controller (Pi 5)
+};
+
+// Chooses from the files under `top` ("" for the machine's own, the root folder
+// in tests): "/dev/gpiomem" when it exists, else "/dev/mem" at the address that
+// /proc/device-tree/soc/ranges gives the GPIO block, else "/dev/mem" at kGpioBase.
+GpioWhere plat_gpio_where(const std::string& top);
+// The GPIO block's physical address from the bytes of soc/ranges (big-endian
+// cells: the peripherals' bus address, the parent's address in `parentCells`
+// cells, the size). `parentCells` 0: not known, guessed from the first entry as
+// the Pi's own firmware tools do. 0 when no entry maps the block.
+uint64_t plat_gpio_from_ranges(const std::vector<uint8_t>& ranges, int parentCells);
+
+// Opens the device that plat_gpio_where chooses (under the root) read-write and
+// synchronous; -1 on failure, also on an unsupported board.
 int plat_gpio_open();
-// Maps the GPIO block; nullptr on failure. The descriptor may be closed afterwards.
+// Maps the GPIO block at the chosen offset; nullptr on failure. The descriptor
+// may be closed afterwards.
 volatile uint32_t* plat_gpio_map(int fd);
 
 void plat_gpio_write(volatile uint32_t* regs, int word, uint32_t value);

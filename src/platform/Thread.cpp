@@ -117,3 +117,5 @@ bool ThreadRunning(ThreadSlot& slot) {
 }
 
 void plat_threads_closing() { g_closing = true; }
+
+bool plat_threads_are_closing() { return g_closing; }

@@ -46,3 +46,4 @@ bool ThreadRunning(ThreadSlot& slot);
 // From the start of the shutdown on, no slot starts a thread any more, so that
 // nothing runs past the joins.
 void plat_threads_closing();
+bool plat_threads_are_closing();

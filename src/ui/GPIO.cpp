@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/GpioBlock.h"
 #include "platform/Log.h"
+#include "platform/Root.h"
 #include "ui/KeyActions.h"
 
 #include <cstdio>
@@ -153,9 +154,17 @@ void keysPass(Works* w, Keys& k, uint32_t level) {
 
 void GPIO(Works* w) {
     LogInfo("GPIO operations start\n");
+    const GpioWhere where = plat_gpio_where(plat_root());
+    if (!where.supported) {
+        LogErr("GPIO: this board is %s", where.how.c_str());
+        std::fflush(stderr);
+        _exit(8);
+    }
+    LogInfo("GPIO block: %s at 0x%llX, %s", where.device.c_str(),
+            static_cast<unsigned long long>(where.offset), where.how.c_str());
     const int fd = plat_gpio_open();
     if (fd < 0) {
-        LogErr("can't open /dev/mem");
+        LogErr("can't open %s", where.device.c_str());
         std::fflush(stderr);
         _exit(8);
     }
@@ -187,6 +196,7 @@ void GPIO(Works* w) {
     int countdown = 200;
     int rotation = 0;
     while (w->running) {
+        plat_heartbeat(w->keysBeat);
         setPin(g, kPowerPin);
         if (w->clockIdle == 1)
             setPin(g, kClockPin);

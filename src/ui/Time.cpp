@@ -453,6 +453,7 @@ void timer(Works* w) {
     LogInfo("Timer thread started");
     TimerInit(w);
     while (w->running) {
+        plat_heartbeat(w->refreshBeat);
         const int64_t t0 = plat_mono_ms();
         TimerTick(w);
         plat_sleep_us(w->refreshUs);

@@ -1,0 +1,167 @@
+// Which device and offset the GPIO block is taken from on each board, from the
+// files a Raspberry Pi OS kernel offers, and the mapping that follows the choice.
+#include "TestRoot.h"
+
+#include "devsim/GpioKeys.h"
+#include "devsim/SimRoot.h"
+#include "platform/GpioBlock.h"
+#include "platform/Root.h"
+
+#include <gtest/gtest.h>
+#include <initializer_list>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Device-tree cells are big-endian 32-bit words.
+std::string cells(std::initializer_list<uint32_t> words) {
+    std::string b;
+    for (uint32_t v : words)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            b += static_cast<char>((v >> shift) & 0xFF);
+    return b;
+}
+std::vector<uint8_t> bytes(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// soc/ranges as the boards' device trees have them: the peripherals' bus
+// address, the CPU address (one cell, or two on the Pi 4), the size; then the
+// local interrupt controller's window.
+const std::string kPi1Ranges = cells({0x7E000000, 0x20000000, 0x01000000});
+const std::string kPi3Ranges =
+    cells({0x7E000000, 0x3F000000, 0x01000000, 0x40000000, 0x40000000, 0x00001000});
+const std::string kPi4Ranges =
+    cells({0x7E000000, 0, 0xFE000000, 0x01800000, 0x7C000000, 0, 0xFC000000, 0x02000000,
+           0x40000000, 0, 0xFF800000, 0x00800000});
+
+TEST(GpioRanges, EachBoardsPeripheralBasePlusTheGpioOffset) {
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi1Ranges), 0), 0x20200000u);
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi3Ranges), 0), 0x3F200000u);
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi4Ranges), 0), 0xFE200000u);
+    // With the parent's #address-cells known the same answers come without guessing.
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi3Ranges), 1), 0x3F200000u);
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi4Ranges), 2), 0xFE200000u);
+    // The Pi 4's table read with one-cell parents finds nothing sensible to map:
+    // its 0x7E000000 entry would be "CPU address 0, size 0xFE000000".
+    EXPECT_NE(plat_gpio_from_ranges(bytes(kPi4Ranges), 1), 0xFE200000u);
+}
+
+TEST(GpioRanges, TablesThatDoNotMapTheBlockGiveNothing) {
+    EXPECT_EQ(plat_gpio_from_ranges({}, 0), 0u);
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi3Ranges.substr(0, 11)), 0), 0u); // cut short
+    // Only the local interrupt controller's window.
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(cells({0x40000000, 0x40000000, 0x1000})), 0), 0u);
+    // A peripherals window too small to reach the GPIO block at bus 0x7E200000.
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(cells({0x7E000000, 0x3F000000, 0x200000})), 0), 0u);
+    // A window that starts past the block.
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(cells({0x7E300000, 0x3F300000, 0x100000})), 0), 0u);
+}
+
+class GpioBoard : public ::testing::Test {
+  protected:
+    void TearDown() override { plat_set_root(nullptr); }
+    void fake(const std::string& rel, const std::string& content) {
+        ASSERT_TRUE(WriteFile(dir.path + rel, content));
+    }
+    GpioWhere where() { return plat_gpio_where(dir.path); }
+    TempDir dir;
+};
+
+TEST_F(GpioBoard, WithoutDeviceFilesThePi3AddressOfDevMem) {
+    const GpioWhere w = where();
+    EXPECT_TRUE(w.supported);
+    EXPECT_EQ(w.device, "/dev/mem");
+    EXPECT_EQ(w.offset, 0x3F200000);
+    EXPECT_TRUE(Contains(w.how, "no /proc/device-tree/soc/ranges")) << w.how;
+}
+
+TEST_F(GpioBoard, DevMemAtTheBaseEachBoardsRangesGive) {
+    fake("/proc/device-tree/soc/ranges", kPi3Ranges);
+    EXPECT_EQ(where().device, "/dev/mem");
+    EXPECT_EQ(where().offset, 0x3F200000);
+    fake("/proc/device-tree/soc/ranges", kPi4Ranges);
+    EXPECT_EQ(where().offset, 0xFE200000);
+    EXPECT_TRUE(Contains(where().how, "peripherals at 0xFE000000")) << where().how;
+    fake("/proc/device-tree/#address-cells", cells({2}));
+    EXPECT_EQ(where().offset, 0xFE200000);
+    fake("/proc/device-tree/soc/ranges", kPi1Ranges);
+    fake("/proc/device-tree/#address-cells", cells({1}));
+    EXPECT_EQ(where().offset, 0x20200000);
+    // A table that maps no GPIO block falls back, and says so.
+    fake("/proc/device-tree/soc/ranges", cells({0x40000000, 0x40000000, 0x1000}));
+    EXPECT_EQ(where().offset, 0x3F200000);
+    EXPECT_TRUE(Contains(where().how, "maps no GPIO block")) << where().how;
+}
+
+TEST_F(GpioBoard, GpiomemWinsOverDevMemAtOffsetZero) {
+    fake("/proc/device-tree/soc/ranges", kPi4Ranges);
+    fake("/dev/gpiomem", "");
+    const GpioWhere w = where();
+    EXPECT_TRUE(w.supported);
+    EXPECT_EQ(w.device, "/dev/gpiomem");
+    EXPECT_EQ(w.offset, 0);
+}
+
+TEST_F(GpioBoard, APi5IsRefusedEvenWithGpiomem) {
+    fake("/proc/device-tree/compatible", std::string("raspberrypi,5-model-b\0brcm,bcm2712\0", 35));
+    fake("/dev/gpiomem", "");
+    const GpioWhere w = where();
+    EXPECT_FALSE(w.supported);
+    EXPECT_TRUE(Contains(w.how, "Raspberry Pi 5")) << w.how;
+    plat_set_root(dir.path.c_str());
+    EXPECT_EQ(plat_gpio_open(), -1);
+    // A Pi 4's compatible list is fine.
+    fake("/proc/device-tree/compatible", std::string("raspberrypi,4-model-b\0brcm,bcm2711\0", 35));
+    EXPECT_TRUE(where().supported);
+}
+
+// The panel and the key model agree on the block wherever the board puts it.
+TEST_F(GpioBoard, APi4RootMapsTheBlockAtItsBaseForPanelAndModels) {
+    fake("/proc/device-tree/soc/ranges", kPi4Ranges);
+    std::string err;
+    ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+    EXPECT_EQ(SimGpioPath(dir.path), dir.path + "/dev/mem");
+    EXPECT_EQ(SimGpioOffset(SimGpioPath(dir.path)), 0xFE200000);
+    plat_set_root(dir.path.c_str());
+    int fd = plat_gpio_open();
+    ASSERT_GE(fd, 0);
+    volatile uint32_t* regs = plat_gpio_map(fd);
+    close(fd);
+    ASSERT_NE(regs, nullptr);
+    struct stat st;
+    ASSERT_EQ(stat((dir.path + "/dev/mem").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0xFE200000 + 4096);
+    // The root's keys start released at the Pi 4's offset, not at the Pi 3's.
+    EXPECT_EQ(regs[kGpioLevelWord] & 0x0FC00000u, 0x0FC00000u);
+    SimGpioKeys keys;
+    ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
+    SimGpioKeyDown(&keys, 2);
+    EXPECT_EQ(regs[kGpioLevelWord] & (1u << 23), 0u);
+    SimGpioKeyUp(&keys, 2);
+    EXPECT_NE(regs[kGpioLevelWord] & (1u << 23), 0u);
+    SimGpioKeysClose(&keys);
+    munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
+}
+
+TEST_F(GpioBoard, AGpiomemRootIsMappedFromOffsetZero) {
+    fake("/dev/gpiomem", "");
+    std::string err;
+    ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+    EXPECT_EQ(SimGpioPath(dir.path), dir.path + "/dev/gpiomem");
+    plat_set_root(dir.path.c_str());
+    int fd = plat_gpio_open();
+    ASSERT_GE(fd, 0);
+    volatile uint32_t* regs = plat_gpio_map(fd);
+    close(fd);
+    ASSERT_NE(regs, nullptr);
+    struct stat st;
+    ASSERT_EQ(stat((dir.path + "/dev/gpiomem").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 4096);
+    EXPECT_EQ(regs[kGpioLevelWord] & 0x0FC00000u, 0x0FC00000u);
+    munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
+}
+
+} // namespace
