@@ -409,6 +409,10 @@ void readSetup(Works* w) {
 }
 
 int writeSetup(Works* w) {
+    // F11 and the menus save from different threads: the file last written is
+    // the record last read.
+    static std::mutex oneSave;
+    std::lock_guard<std::mutex> hold(oneSave);
     SetupRecord* r = w->setup;
     std::string out;
     out.reserve(2048);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <climits>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +62,10 @@ std::string resolveLinks(std::string target) {
 int WriteFileAtomic(const char* path, const char* data, size_t len) {
     if (int e = plat_mount_check(path))
         return e;
+    // Two writers of one file would share its temporary file: one would rename
+    // it away under the other. The writes are small and rare, so one at a time.
+    static std::mutex oneWriter;
+    std::lock_guard<std::mutex> hold(oneWriter);
     const std::string target = resolveLinks(plat_path(path));
     const std::string tmp = target + ".new";
     // The new file keeps the old one's mode and owner.

@@ -90,6 +90,25 @@ TEST_F(SettingsWriters, MenuSaveAndTunerStoreAtOnceLoseNothing) {
               "3117 14070000 1 1 " + std::to_string(kRounds) + " 7\n");
 }
 
+TEST_F(SettingsWriters, TwoSaversOfTheSameFileBothSucceed) {
+    // F11's save on the key thread and a menu save on the refresh thread.
+    constexpr int kRounds = 60;
+    std::atomic<int> failures{0};
+    auto saver = [&] {
+        for (int i = 0; i < kRounds; i++)
+            if (writeSetup(w.get()) != 0)
+                failures++;
+    };
+    std::thread a(saver), b(saver);
+    a.join();
+    b.join();
+    EXPECT_EQ(failures.load(), 0);
+    std::string log = ReadFile(dir.path + "/syslog.log");
+    EXPECT_FALSE(Contains(log, "can't")) << log;
+    EXPECT_EQ(ReadLines(dir.path + "/opt/set/setup.txt").size(), 62u);
+    EXPECT_FALSE(FileExists(dir.path + "/opt/set/setup.txt.new"));
+}
+
 TEST_F(SettingsWriters, AFailedRemountIsReportedOnce) {
     ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount", "exit 32\n"));
     testing::internal::CaptureStderr();
