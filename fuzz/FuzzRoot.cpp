@@ -174,27 +174,6 @@ void FuzzTrimLog() {
         FuzzFail("fuzz: cannot trim %s", p.c_str());
 }
 
-size_t FuzzLogSize() {
-    struct stat st;
-    return stat((g_dir + "/syslog.log").c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
-}
-
-std::string FuzzLogSince(size_t size) {
-    std::string out;
-    const int fd = open((g_dir + "/syslog.log").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return out;
-    char buf[4096];
-    ssize_t n;
-    off_t at = static_cast<off_t>(size);
-    while ((n = pread(fd, buf, sizeof buf, at)) > 0) {
-        out.append(buf, static_cast<size_t>(n));
-        at += n;
-    }
-    close(fd);
-    return out;
-}
-
 FuzzQuiet::FuzzQuiet() {
     Streams& s = streams();
     if (s.verbose || g_quietDepth++ > 0)

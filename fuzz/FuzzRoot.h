@@ -32,10 +32,6 @@ void FuzzHoldSettingsWritable();
 
 // Keeps the root's syslog.log from growing without bound over a long run.
 void FuzzTrimLog();
-// The size of the root's syslog.log, and what was logged after such a size.
-size_t FuzzLogSize();
-std::string FuzzLogSince(size_t size);
-
 // Sends standard output and error to /dev/null for its scope: the table readers
 // echo every row, which would fill the fuzzer's log. Sanitizer reports and
 // FuzzFail still reach the real standard error. PANEL_FUZZ_VERBOSE=1 in the

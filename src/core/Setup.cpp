@@ -46,6 +46,10 @@ struct KeyDef {
     bool writeFromWorks;
     // Number keys logged as "-%d-" with regen(); the others are logged as "-%s-".
     bool logInt;
+    // Values the hardware or a command's digits can take (Digit: the number);
+    // another is refused with a log line and the old value kept.
+    long lo = LONG_MIN;
+    long hi = LONG_MAX;
 };
 
 #define FLAG(f) [](SetupRecord& r) -> Flag& { return r.f; }
@@ -110,11 +114,11 @@ const KeyDef kKeys[] = {
     {"FreqSensIn", Kind::Digit, FLAG(FreqSensIn), nullptr,
      APPLY(w->freqSensIn = static_cast<uint8_t>(v)), REGEN(w->freqSensIn), false, false},
     {"FreqPeriodTime", Kind::Number, nullptr, TEXT(FreqPeriodTime),
-     APPLY(w->freqPeriod = static_cast<int>(v)), REGEN(w->freqPeriod), false, true},
+     APPLY(w->freqPeriod = static_cast<int>(v)), REGEN(w->freqPeriod), false, true, 0, 9999},
     {"Attenuator", Kind::Digit, FLAG(Attenuator), nullptr,
-     APPLY(w->attenuator = static_cast<uint8_t>(v)), REGEN(w->attenuator), false, false},
+     APPLY(w->attenuator = static_cast<uint8_t>(v)), REGEN(w->attenuator), false, false, 0, 3},
     {"AttenuatorTune", Kind::Digit, FLAG(AttenuatorTune), nullptr,
-     APPLY(w->attenuatorTune = static_cast<uint8_t>(v)), REGEN(w->attenuatorTune), false, false},
+     APPLY(w->attenuatorTune = static_cast<uint8_t>(v)), REGEN(w->attenuatorTune), false, false, 0, 3},
     {"SWRescAutoTune", Kind::Number, nullptr, TEXT(SWRescAutoTune),
      APPLY(w->swrEscAutoTune = static_cast<float>(v / 100.0)),
      REGEN(scaled(w->swrEscAutoTune, 100.0)), false, true},
@@ -141,17 +145,17 @@ const KeyDef kKeys[] = {
     {"MaxTempAllowed", Kind::Number, nullptr, TEXT(MaxTempAllowed),
      APPLY(w->maxTempAllowed = static_cast<int>(v)), REGEN(w->maxTempAllowed), false, true},
     {"PSpar1", Kind::Number, nullptr, TEXT(PSpar1), APPLY(w->psPar[0] = static_cast<int>(v)),
-     REGEN(w->psPar[0]), false, true},
+     REGEN(w->psPar[0]), false, true, 0, 9999},
     {"PSpar2", Kind::Number, nullptr, TEXT(PSpar2), APPLY(w->psPar[1] = static_cast<int>(v)),
-     REGEN(w->psPar[1]), false, true},
+     REGEN(w->psPar[1]), false, true, 0, 9999},
     {"Isteresi1", Kind::Digit, FLAG(Isteresi1), nullptr,
      APPLY(w->hysteresis1 = static_cast<int>(v)), REGEN(w->hysteresis1), false, false},
     {"Isteresi2", Kind::Digit, FLAG(Isteresi2), nullptr,
      APPLY(w->hysteresis2 = static_cast<int>(v)), REGEN(w->hysteresis2), false, false},
     {"PSpar3", Kind::Number, nullptr, TEXT(PSpar3), APPLY(w->psPar[2] = static_cast<int>(v)),
-     REGEN(w->psPar[2]), false, true},
+     REGEN(w->psPar[2]), false, true, 0, 9999},
     {"PSpar4", Kind::Number, nullptr, TEXT(PSpar4), APPLY(w->psPar[3] = static_cast<int>(v)),
-     REGEN(w->psPar[3]), false, true},
+     REGEN(w->psPar[3]), false, true, 0, 9999},
     {"OffsetPlot", Kind::Number, nullptr, TEXT(OffsetPlot), APPLY(w->plotOffset = v / 10.0),
      REGEN(scaled(w->plotOffset, 10.0)), false, false},
     {"CatSerialPort", Kind::Text, nullptr, TEXT(CatSerialPort), nullptr, nullptr, false, false},
@@ -159,11 +163,11 @@ const KeyDef kKeys[] = {
      APPLY(w->tuneEnabled = static_cast<int8_t>(static_cast<uint8_t>(v & 0xFF))),
      REGEN(static_cast<uint8_t>(w->tuneEnabled.load())), false, true},
     {"NumBanco", Kind::Number, nullptr, TEXT(NumBanco), APPLY(w->NumBanco = static_cast<int>(v)),
-     REGEN(w->NumBanco), false, true},
+     REGEN(w->NumBanco), false, true, 0, 19},
     {"GMpar1", Kind::Number, nullptr, TEXT(GMpar1), APPLY(w->gmPar[0] = static_cast<int>(v)),
-     REGEN(w->gmPar[0]), false, true},
+     REGEN(w->gmPar[0]), false, true, 0, 9999},
     {"GMpar2", Kind::Number, nullptr, TEXT(GMpar2), APPLY(w->gmPar[1] = static_cast<int>(v)),
-     REGEN(w->gmPar[1]), false, true},
+     REGEN(w->gmPar[1]), false, true, 0, 9999},
     {"Peak_media", Kind::Number, nullptr, TEXT(Peak_media),
      APPLY(fattoremedia = static_cast<int>(v)), REGEN(fattoremedia), false, true},
     {"Peak_ValDec", Kind::Number, nullptr, TEXT(Peak_ValDec), APPLY(PeakDecrement = v / 10.0),
@@ -173,7 +177,7 @@ const KeyDef kKeys[] = {
     {"Peak_Time", Kind::Number, nullptr, TEXT(Peak_Time),
      APPLY(TimerPeakSec = static_cast<int>(v)), REGEN(TimerPeakSec), false, true},
     {"MAXbank", Kind::Number, nullptr, TEXT(MAXbank), APPLY(w->MAXbank = static_cast<int>(v)),
-     REGEN(w->MAXbank), false, true},
+     REGEN(w->MAXbank), false, true, 1, 20},
     {"BTN_longpress_Time", Kind::Number, nullptr, TEXT(BTN_longpress_Time),
      APPLY(TIME_LONG_PRESS = v / 10.0), REGEN(scaled(TIME_LONG_PRESS, 10.0)), false, false},
     {"EnableDebug", Kind::Digit, FLAG(EnableDebug), nullptr,
@@ -205,15 +209,27 @@ bool parseDecimal(const char* s, long* out) {
     return true;
 }
 
+bool inRange(const KeyDef& k, long v, const char* value) {
+    if (v >= k.lo && v <= k.hi)
+        return true;
+    LogErr("setup: %s value %s is not within %ld..%ld: kept", k.key, value, k.lo, k.hi);
+    return false;
+}
+
 void storeValue(Works* w, SetupRecord* r, const KeyDef& k, const char* value) {
     switch (k.kind) {
     case Kind::Char:
     case Kind::Digit: {
-        char c = value[0];
+        // A lone carriage return is the end of the line, as the reader takes it
+        // when the file is read again.
+        char c = value[0] == '\r' ? '\0' : value[0];
+        const bool digit = c >= '0' && c <= '9';
+        if (k.kind == Kind::Digit && digit && !inRange(k, c - '0', value))
+            break;
         k.flag(*r) = c;
         if (k.kind == Kind::Char && k.apply)
             k.apply(w, c);
-        if (k.kind == Kind::Digit && c >= '0' && c <= '9')
+        if (k.kind == Kind::Digit && digit)
             k.apply(w, c - '0');
         // The spectrum source follows EnableFFT; any Enable1600 line forces the
         // USB receiver.
@@ -226,10 +242,26 @@ void storeValue(Works* w, SetupRecord* r, const KeyDef& k, const char* value) {
     case Kind::Text:
     case Kind::Number: {
         TextRef t = k.text(*r);
-        if (!t.set(value))
-            LogErr("setup: value of %s cut to %zu characters", k.key, t.n - 1);
+        const size_t len = std::strlen(value);
         long v;
-        if (k.kind == Kind::Number && k.apply && parseDecimal(value, &v))
+        const bool number = k.kind == Kind::Number && parseDecimal(value, &v);
+        if (number && !inRange(k, v, value))
+            break;
+        // A number written back from its text would lose the digits that do
+        // not fit: refused whole, as a value the field cannot hold.
+        if (number && !k.writeFromWorks && len > t.n - 1) {
+            LogErr("setup: %s value %s is longer than its field: kept", k.key, value);
+            break;
+        }
+        size_t keep = len < t.n - 1 ? len : t.n - 1;
+        if (keep < len)
+            LogErr("setup: value of %s cut to %zu characters", k.key, t.n - 1);
+        // Nor may a cut leave a carriage return last, which the next read
+        // would take for the line's end.
+        while (keep > 0 && value[keep - 1] == '\r')
+            keep--;
+        t.setN(value, keep);
+        if (number && k.apply)
             k.apply(w, v);
         if (std::strcmp(k.key, "Server") == 0)
             w->serverAddr.set(value);
@@ -393,7 +425,9 @@ void readSetup(Works* w) {
         size_t len = std::strlen(line);
         if (len > 0 && line[len - 1] == '\n')
             line[--len] = '\0';
-        if (len > 0 && line[len - 1] == '\r')
+        // A CR LF end, or a value that ended in carriage returns: the writer
+        // ends every line with LF alone, so a value read again is the same.
+        while (len > 0 && line[len - 1] == '\r')
             line[--len] = '\0';
         for (const KeyDef& k : kKeys) {
             size_t kl = std::strlen(k.key);

@@ -78,7 +78,8 @@ void SplitAddr(const char* text, Shared<uint8_t>* octets) {
     int part = 0;
     const char* p = text;
     while (*p && part < 4) {
-        octets[part++] = static_cast<uint8_t>(std::atoi(p));
+        // strtol, not atoi: an octet text beyond int range stays defined.
+        octets[part++] = static_cast<uint8_t>(std::strtol(p, nullptr, 10));
         const char* dot = std::strchr(p, '.');
         if (!dot)
             break;

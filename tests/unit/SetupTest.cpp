@@ -227,6 +227,64 @@ TEST_F(SetupFile, NumbersThatDoNotParseKeepTheirMirror) {
     EXPECT_EQ(works->antennaIdx, 0); // only outputs 1..3 exist
 }
 
+TEST_F(SetupFile, ValuesOutsideWhatTheHardwareTakesAreRefusedAndKept) {
+    readWith("NumBanco: 7\nMAXbank: 8\nAttenuator: 2\nFreqPeriodTime: 250\nPSpar2: 1500\n");
+    readWith("NumBanco: 25\nMAXbank: 0\nAttenuator: 7\nAttenuatorTune: 9\nFreqPeriodTime: -990\n"
+             "PSpar2: 99999\nGMpar1: -1\nGMpar2: 10000\n");
+    // The defaults of the file, not the refused values.
+    EXPECT_EQ(works->NumBanco, 1);
+    EXPECT_TRUE(setup->NumBanco.equals("1"));
+    EXPECT_EQ(works->MAXbank, 20);
+    EXPECT_EQ(works->attenuator, 0);
+    EXPECT_EQ(setup->Attenuator, '0');
+    EXPECT_EQ(works->attenuatorTune, 0);
+    EXPECT_EQ(works->freqPeriod, 10);
+    EXPECT_EQ(works->psPar[1], 1000);
+    EXPECT_EQ(works->gmPar[0], 2);
+    EXPECT_EQ(works->gmPar[1], 100);
+    for (const char* line : {"setup: NumBanco value 25 is not within 0..19: kept",
+                             "setup: MAXbank value 0 is not within 1..20: kept",
+                             "setup: Attenuator value 7 is not within 0..3: kept",
+                             "setup: FreqPeriodTime value -990 is not within 0..9999: kept",
+                             "setup: PSpar2 value 99999 is not within 0..9999: kept",
+                             "setup: GMpar1 value -1 is not within 0..9999: kept"})
+        EXPECT_TRUE(Contains(log(), line)) << line;
+    // The edges are taken.
+    readWith("NumBanco: 19\nMAXbank: 1\nAttenuatorTune: 3\nFreqPeriodTime: 9990\nPSpar4: 9999\n");
+    EXPECT_EQ(works->NumBanco, 19);
+    EXPECT_EQ(works->MAXbank, 1);
+    EXPECT_EQ(works->attenuatorTune, 3);
+    EXPECT_EQ(works->freqPeriod, 9990);
+    EXPECT_EQ(works->psPar[3], 9999);
+}
+
+TEST_F(SetupFile, ANumberLongerThanItsFieldIsRefusedWhole) {
+    // Applied whole but saved cut, 2147483647 tenths would come back as 2147.
+    readWith("Peak_ValDec: 2147483647\n");
+    EXPECT_DOUBLE_EQ(PeakDecrement, 1.0);
+    EXPECT_TRUE(setup->Peak_ValDec.equals("10"));
+    EXPECT_TRUE(Contains(log(), "setup: Peak_ValDec value 2147483647 is longer than its field: kept"));
+    // A number written from Works, not from its text, may be longer.
+    readWith("AudioCompress: 128000\n");
+    EXPECT_EQ(works->audioBitrate, 128000);
+}
+
+TEST_F(SetupFile, TrailingCarriageReturnsDoNotSurviveASave) {
+    readWith("Pitch: 25\r\r\nEnableKeyb: \r\r\nSerPort: /dev/tty5\r\r\r\n");
+    EXPECT_TRUE(setup->Pitch.equals("25"));
+    EXPECT_EQ(setup->EnableKeyb, '\0');
+    EXPECT_TRUE(setup->SerPort.equals("/dev/tty5"));
+    // A cut that would leave one last is taken back to before it.
+    readWith("LinPort: /dev/ttyAM\r\rXYZ\n");
+    EXPECT_TRUE(setup->LinPort.equals("/dev/ttyAM"));
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    const std::string written = ReadFile(setupPath());
+    EXPECT_EQ(written.find('\r'), std::string::npos);
+    readSetup(works.get());
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    EXPECT_EQ(ReadFile(setupPath()), written);
+}
+
 TEST_F(SetupFile, AudioBlocksOnlyOfTheSizesOpusTakes) {
     readWith("");
     EXPECT_EQ(works->audioMultiplier, 480); // Multiplier 2: 480 frames, 10 ms
