@@ -15,10 +15,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -164,6 +166,24 @@ void FuzzHoldSettingsWritable() {
     }();
     if (!held)
         FuzzFail("fuzz: cannot remount /opt/set read-write under the root");
+}
+
+void FuzzSocketWith(const uint8_t* data, size_t size, int sv[2]) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
+        FuzzFail("fuzz: socketpair: %s", std::strerror(errno));
+    // A socket buffer takes the whole input: the reader sees it, then the end.
+    int sz = 1 << 18;
+    setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &sz, sizeof sz);
+    setsockopt(sv[1], SOL_SOCKET, SO_RCVBUF, &sz, sizeof sz);
+    size = size > 65536 ? 65536 : size;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(sv[0], data + done, size - done);
+        if (n <= 0)
+            FuzzFail("fuzz: cannot fill the socket");
+        done += static_cast<size_t>(n);
+    }
+    shutdown(sv[0], SHUT_WR);
 }
 
 void FuzzTrimLog() {

@@ -20,6 +20,11 @@ void FuzzWriteFile(const char* path, const uint8_t* data, size_t size);
 // The bytes of a file under the root ("" when it is missing).
 std::string FuzzReadFile(const char* path);
 
+// A connected socket pair whose reading end, returned in sv[1], holds all of
+// `data` (at most 64 KiB) and then the end of the stream; sv[0] is the writing
+// end. The caller closes both.
+void FuzzSocketWith(const uint8_t* data, size_t size, int sv[2]);
+
 // Sends the amplifier command of link state `state` (SendLinearCommand) into a
 // pipe and returns the bytes that would have gone to the port.
 std::string FuzzSentCommand(Works* works, int state);

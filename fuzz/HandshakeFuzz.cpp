@@ -6,34 +6,15 @@
 #include "core/Works.h"
 #include "remote/Handshake.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <sys/socket.h>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
     if (size < 1)
         return 0;
-    if (size > 65536)
-        size = 65536;
     int sv[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
-        std::perror("fuzz: socketpair");
-        std::abort();
-    }
-    int sz = 1 << 18;
-    setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &sz, sizeof sz);
-    setsockopt(sv[1], SOL_SOCKET, SO_RCVBUF, &sz, sizeof sz);
-    size_t done = 1;
-    while (done < size) {
-        const ssize_t n = write(sv[0], data + done, size - done);
-        if (n <= 0)
-            std::abort();
-        done += static_cast<size_t>(n);
-    }
-    shutdown(sv[0], SHUT_WR);
+    FuzzSocketWith(data + 1, size - 1, sv);
     const PortWanted wanted = [] { return true; };
     if (data[0] & 1)
         WsClientHandshake(w, sv[1], "dGhlIHNhbXBsZSBub25jZQ==", wanted);

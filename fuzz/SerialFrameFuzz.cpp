@@ -10,10 +10,7 @@
 #include "devsim/TrxModel.h"
 #include "trx/Serial.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -27,25 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)once;
-    // A socket buffer takes the whole input: the reader sees it, then the end.
     if (size > 65536)
         size = 65536;
     int sv[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
-        std::perror("fuzz: socketpair");
-        std::abort();
-    }
-    int sz = 1 << 18;
-    setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &sz, sizeof sz);
-    setsockopt(sv[1], SOL_SOCKET, SO_RCVBUF, &sz, sizeof sz);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(sv[0], data + done, size - done);
-        if (n <= 0)
-            std::abort();
-        done += static_cast<size_t>(n);
-    }
-    shutdown(sv[0], SHUT_WR);
+    FuzzSocketWith(data, size, sv);
     w->serFD = sv[1];
     // The requests the loop sends after each frame go to the other end.
     w->tuneModeFlags.replace(size > 0 ? data[0] : 0);

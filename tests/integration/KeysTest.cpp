@@ -1,16 +1,11 @@
 // The keys' thread against the GPIO block: debouncing, short presses on
 // release, long presses with the accelerating repeat, one key at a time, and the
 // converter exchange with its model.
-#include "RootedWorks.h"
+#include "GpioPanel.h"
 
-#include "devsim/GpioConverter.h"
-#include "devsim/GpioKeys.h"
 #include "platform/Clock.h"
-#include "tuner/Banks.h"
 #include "ui/Fb.h"
-#include "ui/GPIO.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -19,45 +14,7 @@
 
 namespace {
 
-class KeysThread : public RootedWorks {
-  protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        useTimeScale(2);
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path);
-        InitTabAntenna(w.get(), 0);
-        w->ModeWorkIdx = 0;
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-        converter = GpioConverterStart(SimGpioPath(dir.path));
-        ASSERT_NE(converter, nullptr);
-        ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
-        thread = std::thread(GPIO, w.get());
-    }
-    void TearDown() override {
-        w->running = 0;
-        thread.join();
-        SimGpioKeysClose(&keys);
-        GpioConverterStop(converter);
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootedWorks::TearDown();
-    }
-    void tap(int key) {
-        SimGpioKeyDown(&keys, key);
-        plat_sleep_ms(100);
-        SimGpioKeyUp(&keys, key);
-        plat_sleep_ms(60);
-    }
-
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
-    GpioConverter* converter = nullptr;
-    SimGpioKeys keys;
-    std::thread thread;
-};
+using KeysThread = GpioPanel;
 
 TEST_F(KeysThread, ShortPressActsOnRelease) {
     SimGpioKeyDown(&keys, 5); // SET

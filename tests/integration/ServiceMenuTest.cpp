@@ -3,63 +3,32 @@
 // thread against the amplifier model: OFF HW reaches the converter, FW UPDATE
 // lowers GPIO 13 while armed and sends "MR1;" after which the link is silent,
 // and choosing Remote with no server running starts one.
-#include "RootedWorks.h"
+#include "GpioPanel.h"
 #include "WsPeer.h"
 
 #include "amp/Linear.h"
 #include "app/Threads.h"
 #include "devsim/AmpModel.h"
-#include "devsim/GpioConverter.h"
-#include "devsim/GpioKeys.h"
 #include "platform/Clock.h"
-#include "tuner/Banks.h"
 #include "ui/Fb.h"
-#include "ui/GPIO.h"
 #include "ui/Menu.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
 namespace {
 
-class ServiceMenu : public RootedWorks {
+class ServiceMenu : public GpioPanel {
   protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        useTimeScale(2);
-        w->startupFlags.replace(0);
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path);
-        InitTabAntenna(w.get(), 0);
-        w->ModeWorkIdx = 0;
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-        converter = GpioConverterStart(SimGpioPath(dir.path));
-        ASSERT_NE(converter, nullptr);
-        ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
-        keysThread = std::thread(GPIO, w.get());
-    }
+    void beforeKeys() override { w->startupFlags.replace(0); }
     void TearDown() override {
         w->running = 0;
-        keysThread.join();
         if (link.joinable()) link.join();
         JoinThread(thrWsock);
         AmpModelStop(model);
-        SimGpioKeysClose(&keys);
-        GpioConverterStop(converter);
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootedWorks::TearDown();
-    }
-    void tap(int key) {
-        SimGpioKeyDown(&keys, key);
-        plat_sleep_ms(100);
-        SimGpioKeyUp(&keys, key);
-        plat_sleep_ms(60);
+        GpioPanel::TearDown();
     }
     // From the operating page into the editing page of `entry`, going back
     // from entry 0 with key 3.
@@ -90,11 +59,7 @@ class ServiceMenu : public RootedWorks {
         return out;
     }
 
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
-    GpioConverter* converter = nullptr;
-    SimGpioKeys keys;
-    std::thread keysThread, link;
+    std::thread link;
     AmpModel* model = nullptr;
 };
 

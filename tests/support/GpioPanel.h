@@ -1,0 +1,62 @@
+// A rooted record with the keys' thread running on the emulated GPIO block,
+// the converter model on its two lines and a drawing buffer in memory.
+#pragma once
+
+#include "RootedWorks.h"
+
+#include "devsim/GpioConverter.h"
+#include "devsim/GpioKeys.h"
+#include "platform/Clock.h"
+#include "tuner/Banks.h"
+#include "ui/Fb.h"
+#include "ui/GPIO.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+class GpioPanel : public RootedWorks {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        useTimeScale(2);
+        beforeKeys();
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path);
+        InitTabAntenna(w.get(), 0);
+        w->ModeWorkIdx = 0;
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        converter = GpioConverterStart(SimGpioPath(dir.path));
+        ASSERT_NE(converter, nullptr);
+        ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
+        thread = std::thread(GPIO, w.get());
+    }
+    void TearDown() override {
+        w->running = 0;
+        if (thread.joinable())
+            thread.join();
+        SimGpioKeysClose(&keys);
+        if (converter)
+            GpioConverterStop(converter);
+        if (fb)
+            fbRelease(fb, true);
+        std::filesystem::current_path(old);
+        RootedWorks::TearDown();
+    }
+    // What a test sets in the record before the keys' thread starts.
+    virtual void beforeKeys() {}
+    void tap(int key) {
+        SimGpioKeyDown(&keys, key);
+        plat_sleep_ms(100);
+        SimGpioKeyUp(&keys, key);
+        plat_sleep_ms(60);
+    }
+
+    std::filesystem::path old;
+    FrameBuffer* fb = nullptr;
+    GpioConverter* converter = nullptr;
+    SimGpioKeys keys;
+    std::thread thread;
+};
