@@ -52,11 +52,7 @@ bool samePwr(float a, float b) { return std::fabs(a - b) <= 0.0500001f + std::fa
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
-    static bool once = [] {
-        FuzzHoldSettingsWritable();
-        return true;
-    }();
-    (void)once;
+    FuzzHoldSettingsWritable();
     if (size < 1)
         return 0;
     const int bank = data[0] % kBankCount;

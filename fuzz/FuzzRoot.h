@@ -31,8 +31,9 @@ std::string FuzzSentCommand(Works* works, int state);
 // Empties the amplifier command ring, as the link would by sending.
 void FuzzDrainCommands(Works* works);
 
-// Keeps /opt/set writable for the whole run: the writers then find the partition
-// remounted already and run no shell command per save.
+// Keeps /opt/set writable for the whole run (the first call remounts, later
+// ones do nothing): the writers then find the partition remounted already and
+// run no shell command per save.
 void FuzzHoldSettingsWritable();
 
 // Keeps the root's syslog.log from growing without bound over a long run.

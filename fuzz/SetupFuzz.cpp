@@ -168,11 +168,7 @@ std::string firstDifference(const Values& a, const Values& b, bool fromWritten) 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
-    static bool once = [] {
-        FuzzHoldSettingsWritable();
-        return true;
-    }();
-    (void)once;
+    FuzzHoldSettingsWritable();
     FuzzWriteFile(kPath, data, size);
     readAndWrite(w);
     const Values first = values(w);

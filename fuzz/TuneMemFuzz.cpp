@@ -38,11 +38,7 @@ bool isCommandForm(const std::string& s, uint32_t word) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
-    static bool once = [] {
-        FuzzHoldSettingsWritable();
-        return true;
-    }();
-    (void)once;
+    FuzzHoldSettingsWritable();
     if (size < 1)
         return 0;
     const int bank = data[0] % 20, antenna = (data[0] / 20) % 3;

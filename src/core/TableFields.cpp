@@ -72,49 +72,66 @@ bool TableInt(TableCursor* c, const char* field, long lo, long hi, long* out) {
     return true;
 }
 
-bool TableFloat(TableCursor* c, const char* field, float lo, float hi, float* out) {
+namespace {
+
+enum class Number { None, Taken, Refused };
+
+// A float field, judged whole or (truncate) by its integer part against lo..hi;
+// `range` and `kept` are the texts of the refusal's log line.
+Number floatField(TableCursor* c, const char* field, double lo, double hi, bool truncate,
+                  const char* range, const char* kept, float* v) {
     const char* start = skipBlanks(c->p);
     char* end;
-    const float v = std::strtof(start, &end);
-    if (end == start) {
+    *v = std::strtof(start, &end);
+    if (end == start)
+        return Number::None;
+    c->p = end;
+    // Compared before any conversion, which is undefined for a value out of range.
+    const double judged = truncate ? std::trunc(*v) : *v;
+    if (std::isfinite(*v) && judged >= lo && judged <= hi)
+        return Number::Taken;
+    char why[64];
+    if (std::isfinite(*v))
+        std::snprintf(why, sizeof why, "is outside %s", range);
+    else
+        std::snprintf(why, sizeof why, "is not a finite number");
+    refuse(c, field, start, end, why, kept);
+    return Number::Refused;
+}
+
+} // namespace
+
+bool TableFloat(TableCursor* c, const char* field, float lo, float hi, float* out) {
+    char range[48], kept[24];
+    std::snprintf(range, sizeof range, "%g..%g", static_cast<double>(lo), static_cast<double>(hi));
+    std::snprintf(kept, sizeof kept, "%g", static_cast<double>(*out));
+    float v;
+    switch (floatField(c, field, lo, hi, false, range, kept, &v)) {
+    case Number::None:
         *out = 0.0f;
         return true;
-    }
-    c->p = end;
-    if (!std::isfinite(v) || v < lo || v > hi) {
-        char why[64], kept[24];
-        if (std::isfinite(v))
-            std::snprintf(why, sizeof why, "is outside %g..%g", static_cast<double>(lo),
-                          static_cast<double>(hi));
-        else
-            std::snprintf(why, sizeof why, "is not a finite number");
-        std::snprintf(kept, sizeof kept, "%g", static_cast<double>(*out));
-        refuse(c, field, start, end, why, kept);
+    case Number::Refused:
         return false;
+    case Number::Taken:
+        break;
     }
     *out = v;
     return true;
 }
 
 bool TableTruncated(TableCursor* c, const char* field, int lo, int hi, int* out) {
-    const char* start = skipBlanks(c->p);
-    char* end;
-    const float v = std::strtof(start, &end);
-    if (end == start) {
+    char range[48], kept[24];
+    std::snprintf(range, sizeof range, "%d..%d", lo, hi);
+    std::snprintf(kept, sizeof kept, "%d", *out);
+    float v;
+    switch (floatField(c, field, lo, hi, true, range, kept, &v)) {
+    case Number::None:
         *out = 0;
         return true;
-    }
-    c->p = end;
-    // Compared before the conversion, which is undefined for a value out of range.
-    if (!std::isfinite(v) || !(std::trunc(v) >= lo && std::trunc(v) <= hi)) {
-        char why[64], kept[24];
-        if (std::isfinite(v))
-            std::snprintf(why, sizeof why, "is outside %d..%d", lo, hi);
-        else
-            std::snprintf(why, sizeof why, "is not a finite number");
-        std::snprintf(kept, sizeof kept, "%d", *out);
-        refuse(c, field, start, end, why, kept);
+    case Number::Refused:
         return false;
+    case Number::Taken:
+        break;
     }
     *out = static_cast<int>(v);
     return true;
