@@ -220,8 +220,8 @@ void storeValue(Works* w, SetupRecord* r, const KeyDef& k, const char* value) {
     switch (k.kind) {
     case Kind::Char:
     case Kind::Digit: {
-        // A lone carriage return is the end of the line, as the reader takes it
-        // when the file is read again.
+        // A carriage return would be written back as the line's end and read
+        // again as no value: it is no value now.
         char c = value[0] == '\r' ? '\0' : value[0];
         const bool digit = c >= '0' && c <= '9';
         if (k.kind == Kind::Digit && digit && !inRange(k, c - '0', value))
