@@ -228,10 +228,10 @@ TEST_F(SetupFile, NumbersThatDoNotParseKeepTheirMirror) {
 }
 
 TEST_F(SetupFile, ValuesOutsideWhatTheHardwareTakesAreRefusedAndKept) {
-    readWith("NumBanco: 7\nMAXbank: 8\nAttenuator: 2\nFreqPeriodTime: 250\nPSpar2: 1500\n");
+    // Each refused line comes after the new file's own line for its key.
     readWith("NumBanco: 25\nMAXbank: 0\nAttenuator: 7\nAttenuatorTune: 9\nFreqPeriodTime: -990\n"
              "PSpar2: 99999\nGMpar1: -1\nGMpar2: 10000\n");
-    // The defaults of the file, not the refused values.
+    // The earlier lines' values, not the refused ones.
     EXPECT_EQ(works->NumBanco, 1);
     EXPECT_TRUE(setup->NumBanco.equals("1"));
     EXPECT_EQ(works->MAXbank, 20);
@@ -245,6 +245,7 @@ TEST_F(SetupFile, ValuesOutsideWhatTheHardwareTakesAreRefusedAndKept) {
     for (const char* line : {"setup: NumBanco value 25 is not within 0..19: kept",
                              "setup: MAXbank value 0 is not within 1..20: kept",
                              "setup: Attenuator value 7 is not within 0..3: kept",
+                             "setup: AttenuatorTune value 9 is not within 0..3: kept",
                              "setup: FreqPeriodTime value -990 is not within 0..9999: kept",
                              "setup: PSpar2 value 99999 is not within 0..9999: kept",
                              "setup: GMpar1 value -1 is not within 0..9999: kept"})
@@ -264,9 +265,12 @@ TEST_F(SetupFile, ANumberLongerThanItsFieldIsRefusedWhole) {
     EXPECT_DOUBLE_EQ(PeakDecrement, 1.0);
     EXPECT_TRUE(setup->Peak_ValDec.equals("10"));
     EXPECT_TRUE(Contains(log(), "setup: Peak_ValDec value 2147483647 is longer than its field: kept"));
-    // A number written from Works, not from its text, may be longer.
-    readWith("AudioCompress: 128000\n");
-    EXPECT_EQ(works->audioBitrate, 128000);
+    // A number written from Works, not from its two-character text, may be
+    // longer.
+    readWith("Divide: 100\n");
+    EXPECT_EQ(works->divide, 100);
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    EXPECT_TRUE(Contains(ReadFile(setupPath()), "\nDivide: 100\n"));
 }
 
 TEST_F(SetupFile, TrailingCarriageReturnsDoNotSurviveASave) {
