@@ -160,20 +160,64 @@ void TTFLoad(const char* path, int pixelSize, int slotIndex) {
     fontSize[slotIndex] = pixelSize;
 }
 
+bool TTFSlotLoaded(int slotIndex) {
+    std::lock_guard<std::mutex> lock(g_textMut);
+    return slotIndex >= 0 && slotIndex < kFontSlots && face[slotIndex] != nullptr;
+}
+
 void LoadFonts() {
-    const std::string dejavu = "/usr/share/fonts/truetype/dejavu/";
-    TTFLoad((dejavu + "DejaVuSans-Bold.ttf").c_str(), 24, 0);
-    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 22, 1);
-    TTFLoad("/opt/fonts/PTS55F_W.ttf", 22, 2);
-    TTFLoad((dejavu + "DejaVuSans-Bold.ttf").c_str(), 24, 0);
-    TTFLoad("/opt/fonts/PTS75F_W.ttf", 24, 4);
-    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 8, 5);
-    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 14, 6);
-    TTFLoad((dejavu + "DejaVuSans-Oblique.ttf").c_str(), 24, 7);
-    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 20, 8);
-    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 30, 9);
-    TTFLoad((dejavu + "DejaVuSans.ttf").c_str(), 18, 10);
-    TTFLoad((dejavu + "DejaVuSans-Bold.ttf").c_str(), 21, 11);
+    struct Load {
+        const char* path;
+        int pixelSize;
+        int slot;
+    };
+    static const Load kLoads[] = {
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", 24, 0},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 22, 1},
+        {"/opt/fonts/PTS55F_W.ttf", 22, 2},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", 24, 0},
+        {"/opt/fonts/PTS75F_W.ttf", 24, 4},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 8, 5},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 14, 6},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf", 24, 7},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 20, 8},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 30, 9},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 18, 10},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", 21, 11},
+    };
+    constexpr size_t kCount = sizeof(kLoads) / sizeof(kLoads[0]);
+    bool loaded[kCount] = {};
+    for (size_t i = 0; i < kCount; i++) {
+        TTFLoad(kLoads[i].path, kLoads[i].pixelSize, kLoads[i].slot);
+        loaded[i] = TTFSlotLoaded(kLoads[i].slot);
+    }
+    // A font file missing on the unit would leave every text of its slot
+    // undrawn (menus without their current line): such a slot takes a face that
+    // did load, at its own size, the regular face first as the closest in shape.
+    static const char* const kFallbackOrder[] = {
+        "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+        "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf",
+        "/opt/fonts/PTS55F_W.ttf",
+        "/opt/fonts/PTS75F_W.ttf",
+    };
+    bool handled[kFontSlots] = {};
+    for (size_t i = 0; i < kCount; i++) {
+        if (loaded[i] || handled[kLoads[i].slot] || TTFSlotLoaded(kLoads[i].slot))
+            continue;
+        handled[kLoads[i].slot] = true;
+        const char* fallback = nullptr;
+        for (const char* candidate : kFallbackOrder)
+            for (size_t j = 0; j < kCount && !fallback; j++)
+                if (loaded[j] && std::strcmp(kLoads[j].path, candidate) == 0)
+                    fallback = candidate;
+        if (!fallback) {
+            LogErr("font slot %d: %s did not load and no other face did: its text is not drawn",
+                   kLoads[i].slot, kLoads[i].path);
+            continue;
+        }
+        LogErr("font slot %d: %s did not load, drawn with %s", kLoads[i].slot, kLoads[i].path, fallback);
+        TTFLoad(fallback, kLoads[i].pixelSize, kLoads[i].slot);
+    }
 }
 
 namespace {

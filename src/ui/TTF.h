@@ -11,8 +11,11 @@ constexpr int kFontSlots = 20;
 // Loads face 0 of `path` (resolved under the root folder) at `pixelSize` into
 // `slotIndex`; failures are logged and leave the slot as it was.
 void TTFLoad(const char* path, int pixelSize, int slotIndex);
-// The twelve loads of start-up, in their order.
+// The twelve loads of start-up, in their order; a slot whose file does not
+// load takes a face that did, at the slot's size (logged).
 void LoadFonts();
+// Whether the slot holds a face.
+bool TTFSlotLoaded(int slotIndex);
 
 // Draws `text` into the work picture with its first pen position at (x, y),
 // y being the baseline. Text in an empty slot is not drawn.

@@ -7,9 +7,12 @@
 #include "ui/Fb.h"
 #include "ui/TTF.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -78,6 +81,93 @@ TEST_F(Text, MissingFontLeavesItsSlotEmptyAndNothingIsDrawn) {
     inkBox(&minX, &maxX, &minY, &maxY);
     EXPECT_EQ(maxX, -1);
     EXPECT_EQ(getStringSpace(15, "nothing"), 0);
+}
+
+// A unit whose font package lacks a face: the slots of that file take a face
+// that loaded, at their own size, so their text is still drawn.
+class TextWithoutSomeFaces : public Text {
+  protected:
+    // Loads the start-up fonts from a root whose DejaVu folder lacks `missing`.
+    std::string loadWithout(const std::vector<std::string>& missing) {
+        std::string err;
+        EXPECT_TRUE(SimRootCreate(root.path, SimRootOptions{}, &err)) << err;
+        const std::string dejavu = "/usr/share/fonts/truetype/dejavu";
+        const std::string mine = root.path + dejavu;
+        EXPECT_EQ(unlink(mine.c_str()), 0);
+        EXPECT_EQ(mkdir(mine.c_str(), 0755), 0);
+        for (const char* file : {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "DejaVuSans-Oblique.ttf"}) {
+            if (std::find(missing.begin(), missing.end(), file) == missing.end()) {
+                EXPECT_EQ(symlink((dejavu + "/" + file).c_str(), (mine + "/" + file).c_str()), 0);
+            }
+        }
+        plat_set_root(root.path.c_str());
+        LoadFonts();
+        plat_set_root(nullptr);
+        return ReadFile(root.path + "/syslog.log");
+    }
+    // The other tests of this program find the slots as start-up fills them.
+    void TearDown() override {
+        TempDir whole;
+        std::string err;
+        EXPECT_TRUE(SimRootCreate(whole.path, SimRootOptions{}, &err)) << err;
+        plat_set_root(whole.path.c_str());
+        LoadFonts();
+        plat_set_root(nullptr);
+        Text::TearDown();
+    }
+    // Width of `text` in `path` at `size`, through a slot start-up never uses.
+    int32_t widthIn(const char* path, int size, const char* text) {
+        TTFLoad(path, size, 19);
+        return getStringSpace(19, text);
+    }
+    TempDir root;
+};
+
+TEST_F(TextWithoutSomeFaces, AMissingObliqueFaceIsReplacedByTheRegularOne) {
+    const std::string log = loadWithout({"DejaVuSans-Oblique.ttf"});
+    EXPECT_TRUE(Contains(log, "3 font slot 7: /usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf "
+                              "did not load, drawn with /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"))
+        << log;
+    putString(7, 100, 100, "Remote", 255, 0, 0, fb);
+    int minX, maxX, minY, maxY;
+    inkBox(&minX, &maxX, &minY, &maxY);
+    EXPECT_GE(minX, 100);
+    EXPECT_GT(maxX - minX, 40); // a word, not a dot
+    EXPECT_LE(maxY, 100 + 6);
+    // The regular face at the slot's own size of 24 pixels.
+    EXPECT_EQ(getStringSpace(7, "Remote"), widthIn("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 24, "Remote"));
+    // Only that slot needed help.
+    EXPECT_EQ(log.find("font slot", log.find("font slot 7") + 1), std::string::npos) << log;
+}
+
+TEST_F(TextWithoutSomeFaces, WithoutDejaVuEverySlotIsDrawnInPtSans) {
+    const std::string log =
+        loadWithout({"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "DejaVuSans-Oblique.ttf"});
+    for (int slot : {0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11}) {
+        EXPECT_TRUE(TTFSlotLoaded(slot)) << slot;
+        EXPECT_GT(getStringSpace(slot, "Hello"), 0) << slot;
+    }
+    EXPECT_TRUE(Contains(log, "did not load, drawn with /opt/fonts/PTS55F_W.ttf")) << log;
+    EXPECT_EQ(getStringSpace(9, "Loading"), widthIn("/opt/fonts/PTS55F_W.ttf", 30, "Loading"));
+    EXPECT_FALSE(TTFSlotLoaded(3)); // never loaded, never drawn with
+}
+
+TEST_F(TextWithoutSomeFaces, NoFaceAtAllIsSaidOncePerSlot) {
+    std::string err;
+    ASSERT_TRUE(SimRootCreate(root.path, SimRootOptions{}, &err)) << err;
+    for (const char* f : {"/usr/share/fonts/truetype/dejavu", "/opt/fonts/PTS55F_W.ttf", "/opt/fonts/PTS75F_W.ttf"})
+        ASSERT_EQ(unlink((root.path + f).c_str()), 0) << f;
+    plat_set_root(root.path.c_str());
+    LoadFonts();
+    plat_set_root(nullptr);
+    const std::string log = ReadFile(root.path + "/syslog.log");
+    EXPECT_TRUE(Contains(log, "3 font slot 7: /usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf "
+                              "did not load and no other face did: its text is not drawn"));
+    int said = 0;
+    for (size_t at = 0; (at = log.find("no other face did", at)) != std::string::npos; at++)
+        said++;
+    EXPECT_EQ(said, 11); // slot 0 is loaded twice but said once
+    EXPECT_EQ(getStringSpace(8, "Hello"), 0);
 }
 
 TEST_F(Text, GlyphsStandOnTheBaselineFromThePen) {
