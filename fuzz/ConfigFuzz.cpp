@@ -4,7 +4,7 @@
 #include "FuzzRoot.h"
 #include "FuzzTarget.h"
 
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "core/Works.h"
 #include "tuner/Bands.h"
 

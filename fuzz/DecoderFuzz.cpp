@@ -4,7 +4,7 @@
 #include "FuzzRoot.h"
 #include "FuzzTarget.h"
 
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "amp/Decoder.h"
 #include "amp/Linear.h"
 #include "core/Works.h"

@@ -1,7 +1,7 @@
 #include "FuzzRoot.h"
 
 #include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "amp/Linear.h"
 #include "core/Setup.h"
 #include "core/Works.h"

@@ -7,7 +7,7 @@
 #include "FuzzRoot.h"
 #include "FuzzTarget.h"
 
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 

@@ -6,7 +6,7 @@
 #include "FuzzRoot.h"
 #include "FuzzTarget.h"
 
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "core/Works.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"

@@ -7,15 +7,15 @@
 #include "amp/Decoder.h"
 
 #include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "amp/Linear.h"
 #include "amp/Temperature.h"
 #include "core/Works.h"
+#include "platform/Log.h"
 #include "platform/Clock.h"
 #include "tuner/AutoTune.h"
 #include "tuner/Bands.h"
 #include "tuner/Banks.h"
-#include "ui/Meter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -66,24 +66,23 @@ void overTemperature(Works* w) {
         // everywhere else too); the amplifier stays there after the event.
         if (!w->startupFlags.test(1))
             IncPNTIn_CMDLinear(kCmdBypassOn, w);
-        std::fprintf(stderr, "!!!! ADD TEMP ERR: %02.02f %02.02f\n", t1, t2);
+        LogOut("!!!! ADD TEMP ERR: %02.02f %02.02f\n", t1, t2);
     } else if (!(t1 > max || t2 > max)) {
         const float low = max - static_cast<float>(w->hysteresis1.load());
         if (t1 < low && t2 < low && ExistError(w, kAlarmHighTemp)) {
             DeleteErrore(w, kAlarmHighTemp);
             IncPNTIn_CMDLinear(kCmdBypassOn, w);
             AddErrore(w, kAlarmHighTempEnd);
-            std::fprintf(stderr, "!!!! TEMP END \n");
+            LogOut("!!!! TEMP END \n");
         }
     }
 }
 
 void statusReply(Works* w, const char* r, int len) {
     // 1. A reset of the alarms has been sent: finish it.
-    if (w->errorResetPhase == 2) {
+    if (CmdQueueResetPhaseDone(w)) {
         GestErroreSerial(w);
-        std::fprintf(stderr, ">>> ERRORI: End Gest Errori!!\n");
-        w->errorResetPhase = 0;
+        LogOut(">>> ERRORI: End Gest Errori!!\n");
     }
     // 2. Status and fault bytes.
     const uint8_t s1 = static_cast<uint8_t>(charToInt(len > 2 ? r[2] : '\0'));
@@ -97,10 +96,10 @@ void statusReply(Works* w, const char* r, int len) {
     char text[64];
     std::snprintf(text, sizeof text, "%s", r);
     if ((s2 & 8) && w->ampBypass == 0 && w->bypassRequested == 1) {
-        std::fprintf(stderr, "--------------- AMPL ERRORE : bypass on %s\n", text);
+        LogOut("--------------- AMPL ERRORE : bypass on %s\n", text);
         w->ampBypass = 1;
     } else if (!(s2 & 8) && w->ampBypass == 1 && w->bypassRequested == 0) {
-        std::fprintf(stderr, "--------------- AMPL ERRORE : bypass off %s\n", text);
+        LogOut("--------------- AMPL ERRORE : bypass off %s\n", text);
         w->ampBypass = 0;
     }
 
@@ -108,10 +107,10 @@ void statusReply(Works* w, const char* r, int len) {
     if (ExistError(w, kAlarmComm)) {
         if ((s2 & 8) && w->ampBypass == 0) {
             w->ampBypass = 1;
-            std::fprintf(stderr, "STATE DA ERRORE : bypass on\n");
+            LogOut("STATE DA ERRORE : bypass on\n");
         } else if (!(s2 & 8) && w->ampBypass == 1) {
             w->ampBypass = 0;
-            std::fprintf(stderr, "STATE DA ERRORE : bypass off\n");
+            LogOut("STATE DA ERRORE : bypass off\n");
         }
         static const char* const attText[4] = {
             "STATE DA ERRORE : attenuatore 3dB=off 2dB=off\n",
@@ -122,7 +121,7 @@ void statusReply(Works* w, const char* r, int len) {
         if (w->attenuator != pads) {
             w->attenuator = static_cast<uint8_t>(pads);
             w->attenuatorShown = static_cast<uint8_t>(pads);
-            std::fprintf(stderr, "%s", attText[pads]);
+            LogOut("%s", attText[pads]);
         }
     }
 
@@ -159,7 +158,7 @@ void statusReply(Works* w, const char* r, int len) {
 
     // 9. The temperature log starts with the first transmission.
     if (w->logTempEnabled == 1 && (s2 & 1) && w->logTempStarted == 0) {
-        std::fprintf(stderr, "REMOVE file LOG \n");
+        LogOut("REMOVE file LOG \n");
         LogTempFunction(w, -1);
         LogTempFunction(w, 0);
         w->logTempStarted = 1;
@@ -241,12 +240,12 @@ void eepromReply(Works* w, const char* r, int len) {
         for (int i = 0; i < 32; i++)
             dst[i] = pairAt(6 + 2 * i);
         field(r, len, 6, 64, hex);
-        std::fprintf(stderr, block == '0' ? "EE0:%s\n" : "EE1:%s\n", hex);
+        LogOut(block == '0' ? "EE0:%s\n" : "EE1:%s\n", hex);
     } else if (block == '2') {
         w->eeModel[0] = pairAt(6);
         w->eeModel[1] = pairAt(8);
         number_ofStep_meter_FWD = w->eeModel[1] == '1' ? 120 : 60;
-        std::fprintf(stderr, "EE2: %x %x\n", w->eeModel[0].load(), w->eeModel[1].load());
+        LogOut("EE2: %x %x\n", w->eeModel[0].load(), w->eeModel[1].load());
     }
 }
 
@@ -286,7 +285,7 @@ void DecodeCatCmd(Works* w, const char* reply, int length) {
         return;
     }
     if (len > 2 && (reply[2] == '?' || reply[2] == '!' || reply[2] == '&')) {
-        std::fprintf(stderr, "---------------------------------------CMD Errato:%s\n", reply);
+        LogOut("---------------------------------------CMD Errato:%s\n", reply);
         rejected(w);
         return;
     }
@@ -319,34 +318,34 @@ void DecodeCatCmd(Works* w, const char* reply, int length) {
     } else if (is("CP")) {
         w->startupFlags.clear(1);
     } else if (is("AB")) {
-        std::fprintf(stderr, ">> ByPass Ampl: %s\n", reply);
+        LogOut(">> ByPass Ampl: %s\n", reply);
         w->ampBypass = c2 == '1' ? 1 : 0;
     } else if (is("AN")) {
         w->anState = c2 - '0';
         if (w->anFlags.test(0x10))
             w->anFlags.set(0x20);
     } else if (is("PS")) {
-        std::fprintf(stderr, "Protezioni automatiche setted : %s\n", reply);
+        LogOut("Protezioni automatiche setted : %s\n", reply);
     } else if (is("SF")) {
-        std::fprintf(stderr, "Pilotaggio Relè : %s\n", reply);
+        LogOut("Pilotaggio Relè : %s\n", reply);
     } else if (is("SE")) {
-        std::fprintf(stderr, "SERVICE ATTIVO!! : %s\n", reply);
+        LogOut("SERVICE ATTIVO!! : %s\n", reply);
     } else if (is("MR")) {
-        std::fprintf(stderr, "RESET MICRO: %s\n", reply);
+        LogOut("RESET MICRO: %s\n", reply);
         if (c2 == '0')
             w->microResetSeen = 1;
-        std::fprintf(stderr, "RESET MICRO ----------------------------------  %x\n",
+        LogOut("RESET MICRO ----------------------------------  %x\n",
                      w->microResetSeen.load());
     } else if (is("GM")) {
-        std::fprintf(stderr, "Impostazioni Generic mode : %s\n", reply);
+        LogOut("Impostazioni Generic mode : %s\n", reply);
     } else if (is("GS")) {
         field(reply, len, 2, 10, text);
         w->generalSettings.set(text);
-        std::fprintf(stderr, "Impostazioni Generali : %s (%s)\n", text, reply);
+        LogOut("Impostazioni Generali : %s (%s)\n", text, reply);
     } else if (is("ER")) {
         eepromReply(w, reply, len);
     } else {
-        std::fprintf(stderr, "---------------------------------------cmd non riconosciuto:%s\n",
+        LogOut("---------------------------------------cmd non riconosciuto:%s\n",
                      reply);
         rejected(w);
         return;

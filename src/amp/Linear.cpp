@@ -1,14 +1,14 @@
 // The amplifier link loop.
 //
-// The thread alternates "ST;" with a queued command or "FM;" and hands every
+// The thread owns the tuner (tuner/TunerRequests.h) and alternates "ST;" with a queued command or "FM;" and hands every
 // reply to the decoder, which picks the next state. A reply is awaited against
 // the 1.5 s time-out; bytes are taken one at a time from what has arrived, so
 // two replies that arrive together are decoded in turn. A port that hangs up
 // ends the link with the device-error page.
 #include "amp/Linear.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "core/AlarmList.h"
+#include "amp/LinearPort.h"
 #include "amp/Decoder.h"
 #include "core/Setup.h"
 #include "core/Works.h"
@@ -16,6 +16,7 @@
 #include "platform/Log.h"
 #include "platform/Thread.h"
 #include "tuner/TuneMem.h"
+#include "tuner/TunerRequests.h"
 
 #include <cstdio>
 #include <cstring>
@@ -47,16 +48,6 @@ struct Incoming {
 
 } // namespace
 
-void WaitSemaforoTuneval(Works* w) {
-    uint8_t expected = 0;
-    while (!w->tuneSem.compareExchange(expected, 1)) {
-        expected = 0;
-        plat_sleep_us(50);
-    }
-}
-
-void StopSemaforoTuneval(Works* w) { w->tuneSem.storeRelease(0); }
-
 void GestRetrayCMD(Works* w) {
     w->retryTotal++;
     char l1 = w->lastCmd.at(0), l2 = w->lastCmd.at(1);
@@ -68,7 +59,7 @@ void GestRetrayCMD(Works* w) {
             AddErrore(w, kAlarmComm);
             w->errHoldoffMs = 2000;
         }
-        std::fprintf(stderr,
+        LogOut(
                      "---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da "
                      "ST (Timer: %i)\n",
                      l1, l2, w->retryTotal.load(), w->retryCount.load(), w->errHoldoffMs.load());
@@ -79,7 +70,7 @@ void GestRetrayCMD(Works* w) {
     }
     w->retryCount++;
     linearProcessStatus = w->retryState.load();
-    std::fprintf(stderr, "--------------------------------------- ERROR LINEAR: RETRAY %c%c (%d , %d)\n",
+    LogOut("--------------------------------------- ERROR LINEAR: RETRAY %c%c (%d , %d)\n",
                  l1, l2, w->retryTotal.load(), w->retryCount.load());
 }
 
@@ -137,18 +128,18 @@ void SendLinearCommand(Works* w, int state) {
     case kCmdBypassOff:
         send(w, "AB0;", 'A', 'B', state);
         w->bypassRequested = 0;
-        std::fprintf(stderr, ">> AB0;\n");
+        LogOut(">> AB0;\n");
         break;
     case kCmdBypassOn:
         send(w, "AB1;", 'A', 'B', state);
         w->bypassRequested = 1;
         w->attenuatorShown = 4;
-        std::fprintf(stderr, ">> AB1;\n");
+        LogOut(">> AB1;\n");
         break;
     case kCmdAn:
         std::snprintf(text, sizeof text, "AN%d;", w->anState % 10);
         send(w, text, 'A', 'N', state);
-        std::fprintf(stderr, ">> %s\n", text);
+        LogOut(">> %s\n", text);
         break;
     case kCmdThresholds:
         std::snprintf(text, sizeof text, "TS%04d%04d%04d%04d;", w->tsThresholds[0].load(),
@@ -164,19 +155,17 @@ void SendLinearCommand(Works* w, int state) {
         std::snprintf(text, sizeof text, "PS%04d%04d%04d%04d;", w->psPar[0].load(),
                       w->psPar[1].load(), w->psPar[2].load(), w->psPar[3].load());
         send(w, text, 'P', 'S', state);
-        std::fprintf(stderr, ">> %s\n", text);
+        LogOut(">> %s\n", text);
         break;
     case kCmdTuneFromMem:
-        WaitSemaforoTuneval(w);
         LoadTuneFromMEM(w, w->antennaIdx);
         w->tunerBypass = 0;
         sendTuneWord(w, state);
-        StopSemaforoTuneval(w);
         break;
     case kCmdFilter:
         std::snprintf(text, sizeof text, "SF30000%02x;", w->relayDrive.load());
         send(w, text, 'S', 'F', state);
-        std::fprintf(stderr, ">> %s\n", text);
+        LogOut(">> %s\n", text);
         break;
     case kCmdFwUpdate:
         send(w, "MR1;", 'M', 'R', state);
@@ -189,11 +178,11 @@ void SendLinearCommand(Works* w, int state) {
     case kCmdGeneric:
         std::snprintf(text, sizeof text, "GM%04d%04d;", w->gmPar[0].load(), w->gmPar[1].load());
         send(w, text, 'G', 'M', state);
-        std::fprintf(stderr, ">> %s\n", text);
+        LogOut(">> %s\n", text);
         break;
     case kCmdGsRead:
         send(w, "GS;", 'G', 'S', state);
-        std::fprintf(stderr, ">>r: %s\n", "GS;");
+        LogOut(">>r: %s\n", "GS;");
         break;
     case kCmdGsWrite: {
         char gs[11];
@@ -217,21 +206,17 @@ void SendLinearCommand(Works* w, int state) {
         send(w, "ER0002;", 'E', 'R', state);
         break;
     case kCmdTunerBypass:
-        WaitSemaforoTuneval(w);
         w->tunerBypass = 1;
         w->tunerWord = (w->tunerWord | 0x10000u) & ~(0x40000u | 0x800000u);
         sendTuneWord(w, state);
-        StopSemaforoTuneval(w);
         break;
     case kCmdTunerReset:
-        WaitSemaforoTuneval(w);
         w->tunerBypass = 0;
         w->tunerWord = 0;
         w->tuneC = 0;
         w->tuneL = 0;
         w->tunerWord |= 0x800000u;
         sendTuneWord(w, state);
-        StopSemaforoTuneval(w);
         break;
     default:
         // Not a command: nothing to send. Fall back to the status poll rather
@@ -245,7 +230,7 @@ void SendLinearCommand(Works* w, int state) {
 bool LinearReplyByte(LinearReply* reply, char c) {
     const TextStep step = reply->push(c);
     if (step == TextStep::Dropped)
-        std::fprintf(stderr, "<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
+        LogOut("<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
     if (step != TextStep::Text)
         return false;
     reply->text[reply->len - 1] = '\0';
@@ -265,8 +250,12 @@ void Linear(Works* w) {
     LinearReply reply;
     Incoming in;
     bool gone = false;
+    TunerDropRequests(w);
     while (!gone && wanted()) {
         plat_heartbeat(w->linkBeat);
+        // The tuner is this thread's: what the keys, the menus and the tick asked
+        // for is done here, before the next command goes out.
+        TunerServeRequests(w);
         const int state = linearProcessStatus;
         if (state == kStateWait) {
             if (in.pos == in.len) {

@@ -26,9 +26,6 @@ void Linear(Works* works);
 // A failed exchange: retry the command, or after four attempts give it up,
 // raise the communication warning and fall back to the status poll.
 void GestRetrayCMD(Works* works);
-// The tuner word's busy flag, taken in one atomic step.
-void WaitSemaforoTuneval(Works* works);
-void StopSemaforoTuneval(Works* works);
 // Formats, sends and applies the side effects of the command of `state`, then
 // sets the next state (normally the wait). Used by the thread; exposed for tests.
 void SendLinearCommand(Works* works, int state);

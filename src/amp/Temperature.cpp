@@ -1,10 +1,11 @@
 // Temperatures, fan, protection and the temperature log.
 #include "amp/Temperature.h"
 
-#include "amp/CmdQueue.h"
+#include "core/CmdRing.h"
 #include "core/Setup.h"
 #include "core/TableFields.h"
 #include "core/Works.h"
+#include "platform/Clock.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
@@ -62,14 +63,14 @@ float CalcolaTemp(uint16_t reading) {
 void ReadVentolaFile(Works* w) {
     FILE* f = std::fopen(plat_path("/opt/set/ventola.txt").c_str(), "r");
     if (!f) {
-        std::fprintf(stderr, "Ventola File not FOUND!!");
+        LogOut("Ventola File not FOUND!!");
         LogErr("can't open /opt/set/ventola.txt");
         return;
     }
     char line[256];
     const int count = CountDataLines(f);
-    std::fprintf(stderr, "N row Ventola File %d \n", count);
-    std::fprintf(stderr, "Setup3 \n");
+    LogOut("N row Ventola File %d \n", count);
+    LogOut("Setup3 \n");
     // Built once at start-up and kept for the life of the process.
     auto* rows = static_cast<FanRow*>(std::calloc(count > 0 ? count : 1, sizeof(FanRow)));
     if (!rows) {
@@ -85,7 +86,7 @@ void ReadVentolaFile(Works* w) {
         TableFloat(&in, "temperature", -kTableFloatMax, kTableFloatMax, &rows[n].temp);
         // The level goes out as the three digits of "FN1%03d;".
         TableTruncated(&in, "fan level", 0, kFanLevelMax, &rows[n].level);
-        std::fprintf(stderr, "->t:%.02f: %d \n", rows[n].temp, rows[n].level);
+        LogOut("->t:%.02f: %d \n", rows[n].temp, rows[n].level);
         n++;
     }
     std::fclose(f);
@@ -123,18 +124,7 @@ void searchPercentVentola(Works* w) {
     }
     IncPNTIn_CMDLinear(kCmdFan, w);
     w->fanLevel = wanted;
-    std::fprintf(stderr, "---> VENTOLA: %d (%02.02f\xC2\xB0" "C)\n", wanted, t);
-}
-
-void AttivaDisattivaProtezione(Works* w, int on) {
-    if (on == 1) {
-        IncPNTIn_CMDLinear(kCmdProtOn, w);
-        IncPNTIn_CMDLinear(kCmdAttBoth, w);
-        std::fprintf(stderr, "PROTEZIONE ON -------------\n");
-    } else {
-        IncPNTIn_CMDLinear(kCmdProtOff, w);
-        std::fprintf(stderr, "PROTEZIONE OFF -------------\n");
-    }
+    LogOut("---> VENTOLA: %d (%02.02f\xC2\xB0" "C)\n", wanted, t);
 }
 
 void LogTempFunction(Works* w, int mode) {
@@ -198,7 +188,7 @@ void ReadCPUTemp(Works* w) {
 
 void ReadDataOra(Works* w) {
     static Shared<long> lastSecond;
-    const time_t now = std::time(nullptr);
+    const time_t now = static_cast<time_t>(plat_wall_time());
     if (static_cast<long>(now) == lastSecond)
         return;
     lastSecond = static_cast<long>(now);
@@ -212,17 +202,17 @@ void ReadDataOra(Works* w) {
 int Get_AudioTAV(Works*) {
     FILE* p = plat_popen("lsusb | grep 0d8c", "r");
     if (!p) {
-        std::fprintf(stderr, "Error opening pipe.\n");
+        LogOut("Error opening pipe.\n");
         return 0;
     }
     char line[256];
     int count = 0;
     while (std::fgets(line, sizeof line, p)) {
-        std::fprintf(stderr, "----------------- %s\n", line);
+        LogOut("----------------- %s\n", line);
         count++;
     }
     if (plat_pclose(p) == -1) {
-        std::fprintf(stderr, " Error!\n");
+        LogOut(" Error!\n");
         return 0;
     }
     return count;

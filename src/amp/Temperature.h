@@ -14,8 +14,6 @@ void ReadVentolaFile(Works* works);
 void searchPercentVentola(Works* works);
 // Temperature of the first fan row with `level`, 0.0 when none.
 float SearchTemperatureFromVentola(Works* works, int level);
-// on == 1: protection mode on and both attenuator pads in; else protection off.
-void AttivaDisattivaProtezione(Works* works, int on);
 // mode -1 deletes the temperature log, 0 appends a sample, 1 a protection sample.
 void LogTempFunction(Works* works, int mode);
 // Supply voltage of a converter reading.

@@ -13,19 +13,18 @@
 void AggFWThread(Works*) {
     for (int i = 0; i < 5; i++) {
         plat_sleep_ms(1000);
-        std::fprintf(stderr, "AGG FW %i..\n", i);
+        LogOut("AGG FW %i..\n", i);
     }
     if (!RemountSetRw())
         return;
     errno = 0;
     if (plat_system("rm -f /tmp/good >/dev/null 2>&1") != 0) {
         const int err = errno;
-        LogErr("can't :rm -f /tmp/good >/dev/null 2>&1  ->error %d", err);
-        std::fprintf(stderr, "can't :rm -f /tmp/good >/dev/null 2>&1  ->error %d\n", err);
+        LogErrOut("can't :rm -f /tmp/good >/dev/null 2>&1  ->error %d", err);
         // Never leave /opt/set writable behind us.
         RemountSetRo();
         return;
     }
     RemountSetRo();
-    std::fprintf(stderr, "--------- END THREAD AGG FW!!!\n");
+    LogOut("--------- END THREAD AGG FW!!!\n");
 }

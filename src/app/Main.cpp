@@ -5,12 +5,13 @@
 // storage here, never on the heap.
 #include "app/Main.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "core/AlarmList.h"
+#include "amp/LinearPort.h"
 #include "amp/Temperature.h"
 #include "app/AggFw.h"
 #include "app/Threads.h"
 #include "core/Keyb.h"
+#include "core/Services.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -172,17 +173,17 @@ void LoadThread(Works* w) {
             putString(9, 300, 400, text, 255, 255, 255, w->fb);
             fbRealize(w->fb);
         }
-        std::fprintf(stderr, "Time %s..\n", text);
+        LogOut("Time %s..\n", text);
     }
 }
 
 int PanelMain() {
     Works* w = &g_works;
     plat_signals_init(); // before any thread: they inherit the signal mask
+    InstallServiceHooks();
 
-    std::fprintf(stderr, "START Main ----------------------------------------------------------------\n");
-    std::fprintf(stderr, "TAV ZIM version %s\n", kSwVersion);
-    LogInfo("TAV ZIM version %s", kSwVersion);
+    LogOut("START Main ----------------------------------------------------------------\n");
+    LogInfoOut("TAV ZIM version %s", kSwVersion);
 
     FrameBuffer* fb = fbInit();
     if (!fb) {
@@ -221,13 +222,13 @@ int PanelMain() {
     readSetup(w);
     LoadAllBankTable(w, w->NumBanco);
     w->antennaRowIdx = kNoAntennaRow;
-    std::fprintf(stderr, "ModeWorkIdx %i \n", w->ModeWorkIdx.load());
+    LogOut("ModeWorkIdx %i \n", w->ModeWorkIdx.load());
 
     ReadLanParam();
     LoadFonts();
 
     if (g_setup.EnableGPIO == '1')
-        StartWorker(thrGPIO, "GPIO", GPIO, w);
+        StartWorker(thrGPIO, "keys", GPIO, w);
     StartThreadLinear(w);
     plat_sleep_ms(1000);
 
@@ -242,13 +243,13 @@ int PanelMain() {
     }
 
     startInitThread = 1;
-    StartWorker(thInit, "LoadThread", LoadThread, w);
+    StartWorker(thInit, "splash", LoadThread, w);
     plat_sleep_ms((waitTAV + 1) * 1000);
     startInitThread = 0;
     // The splash ends before the next picture is drawn.
     JoinThread(thInit);
 
-    StartWorker(thAggFw, "AggFWThread", AggFWThread, w);
+    StartWorker(thAggFw, "fw-update", AggFWThread, w);
 
     InitMenu(w);
     {
@@ -267,7 +268,7 @@ int PanelMain() {
         CreateAudioCodec(w);
 
     if (g_setup.EnableKeyb == '1')
-        StartWorker(thrKey, "keyb", keyb, w);
+        StartWorker(thrKey, "keyboard", keyb, w);
     StartThreadSoket(w);
     StartThreadTAV(w);
 
@@ -275,11 +276,7 @@ int PanelMain() {
     // flags are on start here, StartThreadCommRemote turns on the rest.
     if (g_setup.EnableWrite == '1' || g_setup.EnableRead == '1' || g_setup.EnableCAT == '1' ||
         g_setup.EnableFFT == '1') {
-        StartThreadAudioWrite(w);
-        StartThreadAudioRead(w);
-        StartThreadCAT(w);
-        StartTavReadFFT(w);
-        StartThreadCommRemote(w);
+        SwitchRemoteServices(w, RemoteSwitch::Resume);
         w->remoteEnabled = 1;
     }
 
@@ -288,7 +285,7 @@ int PanelMain() {
     // page's picture over the start-up one.
     w->skinReload = 1;
     if (g_setup.EnableTime == '1')
-        StartWorker(thrTime, "timer", timer, w);
+        StartWorker(thrTime, "refresh", timer, w);
 
     // Under systemd: started, and from now on watched. The alive report goes
     // out at least four times per watchdog interval.
@@ -315,7 +312,7 @@ int PanelMain() {
     }
     plat_sd_notify("STOPPING=1");
 
-    std::fprintf(stderr, "Close..\n");
+    LogOut("Close..\n");
     {
         PictureLock lock(PictureMutex());
         LoadSkin(w, "start", 1);
@@ -332,6 +329,6 @@ int PanelMain() {
     joinAll(w);
     if (w->audioBitrate > 0)
         DestroyAudioCodec(w);
-    std::fprintf(stderr, "Closed!\n");
+    LogOut("Closed!\n");
     return 0;
 }

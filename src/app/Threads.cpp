@@ -1,10 +1,12 @@
 // Thread starters and the remote-service start and stop.
 #include "app/Threads.h"
 
-#include "amp/Alarms.h"
+#include "core/AlarmList.h"
 #include "amp/Linear.h"
+#include "core/Services.h"
 #include "core/Setup.h"
 #include "core/Works.h"
+#include "platform/Log.h"
 #include "platform/Clock.h"
 #include "remote/Wsocket.h"
 #include "remote/th_leggi.h"
@@ -15,6 +17,7 @@
 #include "tuner/CATserial.h"
 
 #include <cstdio>
+#include <mutex>
 
 ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT, thrLeggi,
     thrScrivi, thInit, thAggFw;
@@ -26,78 +29,160 @@ bool StartWorker(ThreadSlot& slot, const char* name, void (*body)(Works*), Works
 // A link that could not get its thread shows its device-error page, whose retry
 // key tries again.
 void StartThreadLinear(Works* w) {
-    if (w->setup->EnableLinear == '1' && !StartWorker(thrLin, "Linear", Linear, w))
+    if (w->setup->EnableLinear == '1' && !StartWorker(thrLin, "link", Linear, w))
         RaiseDeviceError(w, kDevErrLinear, "Linear: cannot start thread");
 }
 
 void StartThreadSoket(Works* w) {
     if (w->setup->WebSocket == '1') {
-        std::fprintf(stderr, ">>>>>>>>>> SOCKET SERVER start\n");
-        StartWorker(thrWsock, "Wsocket", Wsocket, w);
+        LogOut(">>>>>>>>>> SOCKET SERVER start\n");
+        StartWorker(thrWsock, "ws-server", Wsocket, w);
     } else if (w->setup->WebSocket == '2') {
-        std::fprintf(stderr, ">>>>>>>>>> SOCKET CLIENT start\n");
-        StartWorker(thrWsock, "Wclient", Wclient, w);
+        LogOut(">>>>>>>>>> SOCKET CLIENT start\n");
+        StartWorker(thrWsock, "ws-client", Wclient, w);
     }
 }
 
 void StartThreadTAV(Works* w) {
     if (w->setup->serialLinkEnabled == '1') {
-        std::fprintf(stderr, "TAVread start\n");
-        if (!StartWorker(thrSer, "Serial", Serial, w))
+        LogOut("TAVread start\n");
+        if (!StartWorker(thrSer, "trx-serial", Serial, w))
             RaiseDeviceError(w, kDevErrSerial, "Serial: cannot start thread");
     }
 }
 
 void StartThreadAudioWrite(Works* w) {
     if (w->setup->EnableWrite == '1') {
-        std::fprintf(stderr, "Th_scrivi start\n");
-        if (!StartWorker(thrScrivi, "th_scrivi", th_scrivi, w))
+        LogOut("Th_scrivi start\n");
+        if (!StartWorker(thrScrivi, "audio-out", th_scrivi, w))
             AddErrore(w, kAlarmAudioWrite);
     }
 }
 
 void StartThreadAudioRead(Works* w) {
     if (w->setup->EnableRead == '1') {
-        std::fprintf(stderr, "Th_leggi start\n");
-        if (!StartWorker(thrLeggi, "th_leggi", th_leggi, w))
+        LogOut("Th_leggi start\n");
+        if (!StartWorker(thrLeggi, "audio-in", th_leggi, w))
             AddErrore(w, kAlarmAudioRead);
     }
 }
 
 void StartThreadCAT(Works* w) {
     if (w->setup->EnableCAT == '1') {
-        std::fprintf(stderr, "Cat.c start\n");
-        if (!StartWorker(thrCat, "Cat", Cat, w))
+        LogOut("Cat.c start\n");
+        if (!StartWorker(thrCat, "cat-relay", Cat, w))
             AddErrore(w, kAlarmRemoteCat);
     }
 }
 
 void StartTavReadFFT(Works* w) {
-    if (w->setup->EnableFFT == '1' && !StartWorker(thrFFT, "TAVRead", TAVRead, w))
+    if (w->setup->EnableFFT == '1' && !StartWorker(thrFFT, "usb-rx", TAVRead, w))
         RaiseDeviceError(w, kDevErrUsb, "TAVRead: cannot start thread");
 }
 
 void StartThreadCATserial(Works* w) {
-    if (w->setup->catSerialEnabled == '1' && !StartWorker(thrCatSer, "CatSerial", CatSerial, w))
+    if (w->setup->catSerialEnabled == '1' && !StartWorker(thrCatSer, "ft817", CatSerial, w))
         RaiseDeviceError(w, kDevErrCat, "CAT: cannot start thread");
 }
 
-void StartThreadCommRemote(Works* w) {
-    SetupRecord* s = w->setup;
-    w->remoteRestart = 0;
-    struct Service {
-        Flag* flag;
-        void (*start)(Works*);
-    } services[] = {{&s->EnableWrite, StartThreadAudioWrite},
-                    {&s->EnableRead, StartThreadAudioRead},
-                    {&s->EnableCAT, StartThreadCAT},
-                    {&s->EnableFFT, StartTavReadFFT}};
-    for (Service& sv : services) {
-        if (*sv.flag == '0') {
-            *sv.flag = '1';
-            sv.start(w);
-        }
+namespace {
+
+// The remote services' switch: one at a time, whoever flips it (the menu,
+// start-up, the reset key after a failure).
+std::mutex g_remoteMut;
+
+struct RemoteService {
+    Flag SetupRecord::*flag;
+    void (*start)(Works*);
+    ThreadSlot* slot;
+    const char* restartLine; // what the reset key's restart says, if anything
+};
+const RemoteService kRemoteServices[] = {
+    {&SetupRecord::EnableWrite, StartThreadAudioWrite, &thrScrivi, "start audio write\n"},
+    {&SetupRecord::EnableRead, StartThreadAudioRead, &thrLeggi, "start audio read\n"},
+    {&SetupRecord::EnableCAT, StartThreadCAT, &thrCat, nullptr},
+    {&SetupRecord::EnableFFT, StartTavReadFFT, &thrFFT, nullptr},
+};
+
+// Starts those whose flag is off, turning it on: a service that failed turned
+// its own flag off before asking for the restart.
+void startThoseOff(Works* w, bool restartLines) {
+    for (const RemoteService& sv : kRemoteServices) {
+        Flag& flag = w->setup->*sv.flag;
+        if (flag != '0')
+            continue;
+        flag = '1';
+        if (restartLines && sv.restartLine)
+            LogOut("%s", sv.restartLine);
+        sv.start(w);
     }
+}
+
+void switchRemote(Works* w, RemoteSwitch how) {
+    std::lock_guard<std::mutex> lock(g_remoteMut);
+    switch (how) {
+    case RemoteSwitch::Resume:
+        // A unit that was in remote operation comes back in it: the services
+        // whose flag is on start here, StartThreadCommRemote turns on the rest.
+        for (const RemoteService& sv : kRemoteServices)
+            if (w->setup->*sv.flag == '1' && !ThreadRunning(*sv.slot))
+                sv.start(w);
+        StartThreadCommRemote(w);
+        break;
+    case RemoteSwitch::On:
+        StartThreadCommRemote(w);
+        break;
+    case RemoteSwitch::Off:
+        ExitThreadRemote(w);
+        break;
+    case RemoteSwitch::Restart:
+        if (w->remoteEnabled != 1 || w->remoteRestart != 1)
+            return;
+        LogOut(">>> RESTART REMOTE!\n");
+        w->remoteRestart = 0;
+        startThoseOff(w, true);
+        break;
+    }
+}
+
+void startService(Works* w, Service service) {
+    switch (service) {
+    case Service::Linear:
+        StartThreadLinear(w);
+        break;
+    case Service::Socket:
+        StartThreadSoket(w);
+        break;
+    case Service::TrxSerial:
+        StartThreadTAV(w);
+        break;
+    case Service::Ft817:
+        StartThreadCATserial(w);
+        break;
+    case Service::AudioWrite:
+        StartThreadAudioWrite(w);
+        break;
+    case Service::AudioRead:
+        StartThreadAudioRead(w);
+        break;
+    case Service::CatRelay:
+        StartThreadCAT(w);
+        break;
+    case Service::UsbRx:
+        StartTavReadFFT(w);
+        break;
+    }
+}
+
+const ServiceHooks kHooks{startService, switchRemote};
+
+} // namespace
+
+void InstallServiceHooks() { SetServiceHooks(&kHooks); }
+
+void StartThreadCommRemote(Works* w) {
+    w->remoteRestart = 0;
+    startThoseOff(w, false);
     writeSetup(w);
     w->panelCmd = 0x95;
 }
@@ -114,5 +199,5 @@ void ExitThreadRemote(Works* w) {
         DeleteErrore(w, code);
     writeSetup(w);
     w->panelCmd = 0xA5;
-    std::fprintf(stderr, ">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n");
+    LogOut(">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n");
 }

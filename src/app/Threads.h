@@ -1,4 +1,4 @@
-// The worker threads: their slots, starters and the remote-service switches.
+// The worker threads: their slots, starters and the remote services' switch.
 //
 // Each starter checks its own condition in the setup record, so calling it while
 // the service is disabled does nothing. Starters may be called from any thread;
@@ -26,8 +26,12 @@ void StartThreadCAT(Works* works);
 void StartTavReadFFT(Works* works);
 void StartThreadCATserial(Works* works);
 
-// Turns on the remote services (audio write, audio read, CAT, spectrum) that are
-// off, and stores the new state in the setup file.
+// Hands the starters and the remote services' switch down to the subsystems
+// (core/Services.h): start-up does it before any thread starts.
+void InstallServiceHooks();
+
+// The two halves of the remote services' switch (SwitchRemoteServices, under
+// its lock): turns on the services (audio write, audio read, CAT, spectrum)
+// that are off, or all of them off, and stores the new state in the setup file.
 void StartThreadCommRemote(Works* works);
-// Turns them off and stores the new state.
 void ExitThreadRemote(Works* works);

@@ -5,6 +5,7 @@
 // as the panel did before it tracked what changes (for comparing the two).
 #include "app/Main.h"
 #include "platform/Clock.h"
+#include "platform/Log.h"
 #include "platform/Root.h"
 #include "ui/Damage.h"
 
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
     }
     if (scale > 1) {
         if (!plat_has_root()) {
-            std::fprintf(stderr, "--time-scale needs --root\n");
+            LogOut("--time-scale needs --root\n");
             return 2;
         }
         plat_set_time_scale(scale);

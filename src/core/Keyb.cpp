@@ -30,12 +30,10 @@ int openKeyboard(std::string* dev) {
     int fd = plat_input_open(*dev);
     if (fd < 0) {
         int e = errno;
-        LogErr("Cannot open %s, error %d -%s", dev->c_str(), e, std::strerror(e));
-        std::fprintf(stderr, "Cannot open %s, error %d -%s\n", dev->c_str(), e, std::strerror(e));
+        LogErrOut("Cannot open %s, error %d -%s", dev->c_str(), e, std::strerror(e));
         return -1;
     }
-    LogInfo("Keyboard opened");
-    std::fprintf(stderr, "Keyboard opened\n");
+    LogInfoOut("Keyboard opened");
     plat_input_grab(fd);
     plat_system("stty -echo");
     return fd;
@@ -46,11 +44,9 @@ enum class KeyResult { Go, Exit };
 KeyResult onKey(Works* w, int fd, int code) {
     switch (code) {
     case KEY_SYSRQ:
-        std::fprintf(stderr, "launching screenshot\n");
-        LogInfo("launching screenshot");
+        LogInfoOut("launching screenshot");
         plat_system("/usr/bin/fbgrab /tmp/screen.png >/dev/null 2>&1 </dev/null");
-        LogInfo("launched screenshot");
-        std::fprintf(stderr, "launched screenshot\n");
+        LogInfoOut("launched screenshot");
         break;
     case KEY_F12:
         LogInfo("Exited by KEY_F12");
@@ -76,15 +72,14 @@ KeyResult onKey(Works* w, int fd, int code) {
 } // namespace
 
 void RemoteConnection() {
-    std::fprintf(stderr, "launching ssh\n");
-    LogInfo("launching ssh");
+    LogInfoOut("launching ssh");
     plat_system("/opt/sshshell");
     LogInfo("launched ssh");
 }
 
 void keyb(Works* w) {
-    std::fprintf(stderr, "keyb open..\n");
-    std::fprintf(stderr, "%s\n", std::string(113, '*').c_str());
+    LogOut("keyb open..\n");
+    LogOut("%s\n", std::string(113, '*').c_str());
     LogInfo("Keyboard function entered");
 
     std::string dev;
@@ -95,7 +90,7 @@ void keyb(Works* w) {
             continue;
         }
         LogInfo("Continuous keyboard loop started, please end using Control C\n");
-        std::fprintf(stderr, "Continuous keyboard loop started, please end using Control C\n");
+        LogOut("Continuous keyboard loop started, please end using Control C\n");
 
         input_event ev;
         size_t have = 0;

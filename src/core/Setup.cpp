@@ -324,8 +324,7 @@ bool RemountSetRw() {
     errno = 0;
     if (plat_system(kRemountRw) != 0) {
         const int err = errno;
-        LogErr("can't mount rw /opt/set/ error %d", err);
-        std::fprintf(stderr, "can't mount rw /opt/set/ error %d\n", err);
+        LogErrOut("can't mount rw /opt/set/ error %d", err);
         return false;
     }
     g_setWriters = 1;
@@ -415,7 +414,7 @@ void readSetup(Works* w) {
 
     FILE* f = std::fopen(plat_path(kSetupPath).c_str(), "r");
     if (!f) {
-        std::fprintf(stderr, "Init Setup!\n");
+        LogOut("Init Setup!\n");
         writeSetup(w);
         LogErr("can't open /opt/set/setup.txt");
         return;

@@ -228,6 +228,9 @@ struct Works {
 
     // Tuner setting and transceiver link requests. Written by: link (tuning),
     // keys (manual tuning, under tuneSem), trx.
+    // The requests other threads make of the tuner's owner (tuner/TunerRequests.h).
+    Shared<uint16_t> tunerReq[16];
+    Shared<int> tunerReqRead, tunerReqWrite;
     Shared<uint32_t> tuneC;
     Shared<uint32_t> tuneL;
     Shared<uint16_t> tuneMode;
@@ -290,7 +293,6 @@ struct Works {
     Shared<int> hysteresis1, hysteresis2;
     SharedFlags<uint8_t> startupFlags;
     SharedFlags<uint8_t> anFlags;
-    Shared<uint8_t> tuneSem;
     Shared<uint8_t> relayDrive;
     Shared<uint8_t> supplyAdc[4];
     SharedText<3> lastCmd; // two letters and the terminator

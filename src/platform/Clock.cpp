@@ -13,6 +13,10 @@ std::atomic<bool> g_skipSleeps{false};
 int g_scale = 1;
 int64_t g_wallBaseUs = 0;
 int64_t g_programBaseUs = 0;
+// The manual clock: its reading and the time of day it started at.
+std::atomic<bool> g_manual{false};
+std::atomic<int64_t> g_manualUs{0};
+int64_t g_manualEpochS = 0;
 
 int64_t wallUs() {
     timespec ts;
@@ -42,6 +46,8 @@ int plat_real_ms(int programMs) {
 }
 
 int64_t plat_mono_us() {
+    if (g_manual.load(std::memory_order_relaxed))
+        return g_manualUs.load(std::memory_order_relaxed);
     const int64_t now = wallUs();
     if (g_scale == 1 && g_programBaseUs == g_wallBaseUs)
         return now;
@@ -55,6 +61,10 @@ double plat_mono_s() { return static_cast<double>(plat_mono_us()) / 1e6; }
 void plat_sleep_us(int64_t us) {
     if (us <= 0 || g_skipSleeps.load(std::memory_order_relaxed))
         return;
+    if (g_manual.load(std::memory_order_relaxed)) {
+        plat_clock_step_us(us);
+        return;
+    }
     us /= g_scale;
     if (us <= 0)
         us = 1;
@@ -64,3 +74,32 @@ void plat_sleep_us(int64_t us) {
 }
 
 void plat_sleep_ms(int64_t ms) { plat_sleep_us(ms * 1000); }
+
+void plat_clock_manual(bool on, int64_t wallEpochS) {
+    if (on == g_manual.load())
+        return;
+    if (on) {
+        g_manualUs = plat_mono_us();
+        g_manualEpochS = wallEpochS - g_manualUs.load() / 1000000;
+        g_manual = true;
+    } else {
+        // Real time goes on from the manual reading: it never jumps back.
+        const int64_t at = g_manualUs.load();
+        g_manual = false;
+        g_wallBaseUs = wallUs();
+        g_programBaseUs = at;
+    }
+}
+
+bool plat_clock_is_manual() { return g_manual.load(std::memory_order_relaxed); }
+
+void plat_clock_step_us(int64_t us) {
+    if (us > 0)
+        g_manualUs.fetch_add(us, std::memory_order_relaxed);
+}
+
+int64_t plat_wall_time() {
+    if (g_manual.load(std::memory_order_relaxed))
+        return g_manualEpochS + g_manualUs.load(std::memory_order_relaxed) / 1000000;
+    return static_cast<int64_t>(std::time(nullptr));
+}

@@ -28,3 +28,14 @@ int plat_time_scale();
 // The wall-clock milliseconds of `programMs` of program time, for poll() and
 // other waits of the system (at least 1 for a positive time, -1 stays -1).
 int plat_real_ms(int programMs);
+
+// A clock the tests move themselves. Once manual, program time stands still
+// but for plat_clock_step_us and the program's own sleeps and waits, which
+// return at once and move it by their length. The time of day (plat_wall_time)
+// then starts at `wallEpochS` and moves with it, so a picture that shows the
+// time is the same in every run. Set while no other thread runs.
+void plat_clock_manual(bool on, int64_t wallEpochS = 1800000000);
+bool plat_clock_is_manual();
+void plat_clock_step_us(int64_t us);
+// Seconds since the epoch: the system's, or the manual clock's.
+int64_t plat_wall_time();

@@ -45,32 +45,55 @@ void appendToRootLog(int level, const char* text) {
     }
 }
 
-void vlog(int level, const char* fmt, va_list ap) {
+// One write of the whole text, so a line is never split between threads; a
+// write cut short by a signal goes on with the rest.
+void writeAll(int fd, const char* text, size_t len) {
+    while (len > 0) {
+        const ssize_t r = write(fd, text, len);
+        if (r <= 0)
+            return;
+        text += r;
+        len -= static_cast<size_t>(r);
+    }
+}
+
+void vlog(int level, const char* fmt, va_list ap, bool alsoStderr) {
     char text[1024];
     std::vsnprintf(text, sizeof text, fmt, ap);
     syslog(level, "%s", text);
     appendToRootLog(level, text);
+    if (alsoStderr) {
+        size_t len = std::strlen(text);
+        if (len + 1 < sizeof text && (len == 0 || text[len - 1] != '\n'))
+            text[len++] = '\n';
+        writeAll(STDERR_FILENO, text, len);
+    }
+}
+
+void vout(int fd, const char* fmt, va_list ap) {
+    char text[2048];
+    const int n = std::vsnprintf(text, sizeof text, fmt, ap);
+    if (n <= 0)
+        return;
+    writeAll(fd, text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
 }
 
 } // namespace
 
-void plat_log(int level, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vlog(level, fmt, ap);
-    va_end(ap);
-}
+#define PANEL_LOG_BODY(call)                                                                       \
+    va_list ap;                                                                                    \
+    va_start(ap, fmt);                                                                             \
+    call;                                                                                          \
+    va_end(ap)
 
-void LogErr(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vlog(LOG_ERR, fmt, ap);
-    va_end(ap);
-}
-
-void LogInfo(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vlog(LOG_INFO, fmt, ap);
-    va_end(ap);
+void plat_log(int level, const char* fmt, ...) { PANEL_LOG_BODY(vlog(level, fmt, ap, false)); }
+void LogErr(const char* fmt, ...) { PANEL_LOG_BODY(vlog(LOG_ERR, fmt, ap, false)); }
+void LogInfo(const char* fmt, ...) { PANEL_LOG_BODY(vlog(LOG_INFO, fmt, ap, false)); }
+void LogErrOut(const char* fmt, ...) { PANEL_LOG_BODY(vlog(LOG_ERR, fmt, ap, true)); }
+void LogInfoOut(const char* fmt, ...) { PANEL_LOG_BODY(vlog(LOG_INFO, fmt, ap, true)); }
+void LogOut(const char* fmt, ...) { PANEL_LOG_BODY(vout(STDERR_FILENO, fmt, ap)); }
+void LogStdout(const char* fmt, ...) {
+    // Whatever stdio still holds goes first, so the order of the lines stays.
+    std::fflush(stdout);
+    PANEL_LOG_BODY(vout(STDOUT_FILENO, fmt, ap));
 }

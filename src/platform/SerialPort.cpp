@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <glob.h>
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -27,8 +26,6 @@ bool applyLine(int fd, const SerialLine& line) {
     tcflush(fd, TCIFLUSH);
     return tcsetattr(fd, TCSANOW, &t) == 0;
 }
-
-bool stillWanted(const PortWanted& wanted) { return !wanted || wanted(); }
 
 } // namespace
 
@@ -74,42 +71,15 @@ std::string plat_serial_name(const std::string& resolved) {
 }
 
 PortStatus plat_port_wait(int fd, int timeoutMs, const PortWanted& wanted, int* waitedMs) {
-    const int64_t start = plat_mono_ms();
-    const int64_t end = timeoutMs < 0 ? -1 : start + timeoutMs;
-    auto account = [&] {
-        if (waitedMs)
-            *waitedMs += static_cast<int>(plat_mono_ms() - start);
-    };
-    for (;;) {
-        if (!stillWanted(wanted)) {
-            account();
-            return PortStatus::Stopped;
-        }
-        int slice = kPortSliceMs;
-        if (end >= 0) {
-            const int64_t left = end - plat_mono_ms();
-            if (left <= 0) {
-                account();
-                return PortStatus::TimedOut;
-            }
-            if (left < slice)
-                slice = static_cast<int>(left);
-        }
-        pollfd p{fd, POLLIN, 0};
-        const int r = poll(&p, 1, plat_real_ms(slice));
-        if (r < 0 && errno != EINTR) {
-            account();
-            return PortStatus::Failed;
-        }
-        if (r <= 0)
-            continue;
-        account();
-        if (p.revents & POLLIN)
-            return PortStatus::Ok;
-        if (p.revents & (POLLHUP | POLLERR))
-            return PortStatus::HungUp;
-        return PortStatus::Failed; // POLLNVAL: not an open descriptor
-    }
+    short revents = 0;
+    const PortStatus st = plat_wait_fd(fd, POLLIN, timeoutMs, wanted, &revents, waitedMs);
+    if (st != PortStatus::Ok)
+        return st;
+    if (revents & POLLIN)
+        return PortStatus::Ok;
+    if (revents & (POLLHUP | POLLERR))
+        return PortStatus::HungUp;
+    return PortStatus::Failed; // POLLNVAL: not an open descriptor
 }
 
 ssize_t plat_port_read(int fd, void* buffer, size_t n, int timeoutMs, const PortWanted& wanted,
@@ -155,14 +125,14 @@ PortStatus plat_port_write(int fd, const void* data, size_t n, int timeoutMs,
             return PortStatus::HungUp; // a socket whose peer closed
         if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             return PortStatus::Failed;
-        if (!stillWanted(wanted))
-            return PortStatus::Stopped;
         const int64_t left = end - plat_mono_ms();
         if (left <= 0)
             return PortStatus::TimedOut;
-        pollfd p{fd, POLLOUT, 0};
-        const int r2 = poll(&p, 1, plat_real_ms(static_cast<int>(left < 100 ? left : 100)));
-        if (r2 > 0 && (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLOUT))
+        short revents = 0;
+        const PortStatus st = plat_wait_fd(fd, POLLOUT, static_cast<int>(left), wanted, &revents);
+        if (st != PortStatus::Ok)
+            return st;
+        if ((revents & (POLLHUP | POLLERR)) && !(revents & POLLOUT))
             return PortStatus::HungUp;
     }
     return PortStatus::Ok;

@@ -13,8 +13,9 @@
 // device-error page, or its alarm) and ends; the page's retry key opens it again.
 #pragma once
 
+#include "platform/Wait.h"
+
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <termios.h>
@@ -43,22 +44,6 @@ int plat_serial_open_resolved(const std::string& path, const SerialLine& line,
 std::vector<std::string> plat_serial_glob(const char* pattern);
 // A resolved path as the program names it (the root taken off), for messages.
 std::string plat_serial_name(const std::string& resolved);
-
-// How a wait or a transfer ended.
-enum class PortStatus {
-    Ok,       // readable, or everything written
-    TimedOut, // the deadline passed
-    Stopped,  // the caller's `wanted` turned false
-    HungUp,   // the device went away
-    Failed,   // any other error (errno set)
-};
-
-// Asked between waits: true while the caller still wants to go on (its link is
-// on, the program runs). An empty function always wants to.
-using PortWanted = std::function<bool()>;
-
-// The longest single wait: `wanted` is looked at least this often.
-constexpr int kPortSliceMs = 200;
 
 // Waits until `fd` has bytes to read, at most `timeoutMs` of program time
 // (negative: no deadline). `*waitedMs`, when given, grows by the time waited.

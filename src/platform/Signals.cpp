@@ -2,6 +2,7 @@
 #include "platform/Signals.h"
 
 #include "platform/Clock.h"
+#include "platform/Wait.h"
 
 #include <cerrno>
 #include <csignal>
@@ -29,8 +30,7 @@ int plat_wait_stop_signal(int timeoutMs) {
         plat_sleep_ms(timeoutMs);
         return 0;
     }
-    pollfd p{g_signalFd, POLLIN, 0};
-    if (poll(&p, 1, plat_real_ms(timeoutMs)) <= 0)
+    if (plat_wait_fd(g_signalFd, POLLIN, timeoutMs, nullptr) != PortStatus::Ok)
         return 0;
     signalfd_siginfo info{};
     if (read(g_signalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info))

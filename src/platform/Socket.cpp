@@ -17,8 +17,6 @@
 
 namespace {
 
-bool stillWanted(const PortWanted& wanted) { return !wanted || wanted(); }
-
 // Non-blocking, no delay for the small frames, and keepalive probes that end a
 // session whose peer vanished without closing (a pulled cable) within a minute.
 void sessionOptions(int fd) {
@@ -110,29 +108,18 @@ PortStatus plat_tcp_connect(int fd, const sockaddr_in& address, int timeoutMs,
     }
     if (errno != EINPROGRESS)
         return PortStatus::Failed;
-    const int64_t end = plat_mono_ms() + timeoutMs;
-    for (;;) {
-        if (!stillWanted(wanted))
-            return PortStatus::Stopped;
-        const int64_t left = end - plat_mono_ms();
-        if (left <= 0)
-            return PortStatus::TimedOut;
-        pollfd p{fd, POLLOUT, 0};
-        const int r = poll(&p, 1, plat_real_ms(static_cast<int>(left < kPortSliceMs ? left : kPortSliceMs)));
-        if (r < 0 && errno != EINTR)
-            return PortStatus::Failed;
-        if (r <= 0)
-            continue;
-        int err = 0;
-        socklen_t len = sizeof err;
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-        if (err != 0) {
-            errno = err;
-            return PortStatus::Failed;
-        }
-        sessionOptions(fd);
-        return PortStatus::Ok;
+    const PortStatus st = plat_wait_fd(fd, POLLOUT, timeoutMs, wanted);
+    if (st != PortStatus::Ok)
+        return st;
+    int err = 0;
+    socklen_t len = sizeof err;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err != 0) {
+        errno = err;
+        return PortStatus::Failed;
     }
+    sessionOptions(fd);
+    return PortStatus::Ok;
 }
 
 int plat_tcp_local_port(int fd) {

@@ -3,7 +3,10 @@
 
 #include "platform/Log.h"
 
+#include <algorithm>
 #include <condition_variable>
+#include <pthread.h>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -66,7 +69,11 @@ bool StartThread(ThreadSlot& slot, const char* name, std::function<void()> body)
     std::shared_ptr<ThreadRun> previous = slot.current;
     auto run = std::make_shared<ThreadRun>();
     try {
-        run->thread = std::thread([&slot, previous, run, generation, body = std::move(body)] {
+        std::string threadName(name ? name : "");
+        threadName.resize(std::min<size_t>(threadName.size(), 15)); // the kernel keeps 15
+        run->thread = std::thread([&slot, previous, run, generation, threadName, body = std::move(body)] {
+            // top -H and /proc/PID/task/*/comm tell the threads apart by this.
+            pthread_setname_np(pthread_self(), threadName.c_str());
             if (previous)
                 reap(*previous); // never two threads of one slot at once
             // A newer start may have come while we waited: it runs instead.

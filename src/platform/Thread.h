@@ -27,7 +27,8 @@ struct ThreadSlot {
     ~ThreadSlot();
 };
 
-// Starts `body` in the slot; the slot's earlier thread, if one still runs, is
+// Starts `body` in the slot as a thread called `name` (at most 15 characters
+// are kept: "link", "keys", "ws-server"...); the slot's earlier thread, if one still runs, is
 // asked to end and the new one waits for it. False when the thread could not be
 // created ("cannot start thread %s" is logged at error level) or the program is
 // ending; the caller reports the failure its own way.

@@ -53,9 +53,7 @@ const StepTexts kPlayback = {
 
 // A failed step: its line to the log and to standard error.
 bool failed(const char* fmt, int err) {
-    LogErr(fmt, snd_strerror(err));
-    std::fprintf(stderr, fmt, snd_strerror(err));
-    std::fprintf(stderr, "\n");
+    LogErrOut(fmt, snd_strerror(err));
     return false;
 }
 
@@ -64,7 +62,7 @@ bool failed(const char* fmt, int err) {
 int VerifyAudioTAV(Works*) {
     FILE* p = plat_popen("lsusb|grep 0d8c:01af |wc -l", "r");
     if (!p) {
-        std::fprintf(stderr, "Error opening pipe.\n");
+        LogOut("Error opening pipe.\n");
         return 0;
     }
     int count = 0;
@@ -82,7 +80,7 @@ snd_pcm_t* OpenAudioDevice(const std::string& device, snd_pcm_stream_t stream,
         *error = snd_pcm_open(&pcm, device.c_str(), stream, SND_PCM_NONBLOCK);
         if (*error >= 0)
             return pcm;
-        std::fprintf(stderr, "open %s attempt %d: %s\n", device.c_str(), *attempts, snd_strerror(*error));
+        LogOut("open %s attempt %d: %s\n", device.c_str(), *attempts, snd_strerror(*error));
         if (!wanted())
             break;
         plat_sleep_ms(100);
@@ -126,4 +124,19 @@ bool ConfigureAudioDevice(snd_pcm_t* pcm, snd_pcm_stream_t stream, unsigned chan
     LogInfo("%s", t.paramsSet);
     LogInfo("%s", t.freed);
     return true;
+}
+
+void WaitAudioDevice(snd_pcm_t* pcm, int timeoutMs, const PortWanted& wanted) {
+    pollfd fds[8];
+    const int n = snd_pcm_poll_descriptors(pcm, fds, 8);
+    if (n <= 0) {
+        plat_sleep_ms(timeoutMs); // a device without descriptors: pace the loop
+        return;
+    }
+    if (plat_wait_fds(fds, n, timeoutMs, wanted) != PortStatus::Ok)
+        return;
+    // The plugin may turn what the descriptors said into nothing at all: the
+    // read or write that follows finds out.
+    unsigned short revents = 0;
+    snd_pcm_poll_descriptors_revents(pcm, fds, static_cast<unsigned>(n), &revents);
 }

@@ -30,3 +30,7 @@ snd_pcm_t* OpenAudioDevice(const std::string& device, snd_pcm_stream_t stream,
 // its success line, a failure its own line (also to standard error); false on
 // a failure. Playback also allows resampling.
 bool ConfigureAudioDevice(snd_pcm_t* pcm, snd_pcm_stream_t stream, unsigned channels);
+
+// Waits at most `timeoutMs` of program time until the device is ready (frames
+// to read, room to write) or in error, on its own poll descriptors.
+void WaitAudioDevice(snd_pcm_t* pcm, int timeoutMs, const PortWanted& wanted);

@@ -100,7 +100,7 @@ bool WsServerHandshake(Works*, int fd, const PortWanted& wanted) {
         for (const char* prefix : requestHeader) {
             if (startsWith(line, prefix)) {
                 count++;
-                std::fprintf(stderr, "Caught %s go to status %d/%d\n", prefix, count, 7);
+                LogOut("Caught %s go to status %d/%d\n", prefix, count, 7);
             }
         }
         if (startsWith(line, keyHeader)) {
@@ -147,7 +147,7 @@ WsClientResult WsClientHandshake(Works* w, int fd, const char* key, const PortWa
             LogErr("TCP write Error");
             return WsClientResult::Failed;
         }
-        std::fprintf(stderr, "TCP write %d bytes\n", static_cast<int>(n));
+        LogOut("TCP write %d bytes\n", static_cast<int>(n));
     }
 
     const int64_t deadline = plat_mono_ms() + kWsHandshakeMs;
@@ -165,7 +165,7 @@ WsClientResult WsClientHandshake(Works* w, int fd, const char* key, const PortWa
         for (const char* prefix : responseHeader) {
             if (startsWith(line, prefix)) {
                 count++;
-                std::fprintf(stderr, "Caught %s go to status %d/%d\n", prefix, count, 5);
+                LogOut("Caught %s go to status %d/%d\n", prefix, count, 5);
             }
         }
         if (startsWith(line, recKeyHeader)) {

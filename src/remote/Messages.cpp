@@ -158,7 +158,7 @@ void sendWebSockAudioFrame(Works* w, const int16_t* block) {
         const opus_int32 r = opus_encode(w->opusEncoder, block, frames, payload.data(),
                                          static_cast<opus_int32>(raw));
         if (r < 0) {
-            std::fprintf(stderr, "encode failed: %s\n", opus_strerror(r));
+            LogOut("encode failed: %s\n", opus_strerror(r));
             return;
         }
         n = static_cast<size_t>(r);
@@ -167,7 +167,7 @@ void sendWebSockAudioFrame(Works* w, const int16_t* block) {
     }
     const size_t len = BuildAudioFrame(payload.data(), n, frame.data(), frame.size());
     if (len != n + 10) {
-        std::fprintf(stderr, "rc(%d) != length+10(%d)\n", static_cast<int>(len), static_cast<int>(n + 10));
+        LogOut("rc(%d) != length+10(%d)\n", static_cast<int>(len), static_cast<int>(n + 10));
         return;
     }
     sendFrame(w, frame.data(), len, true);

@@ -124,8 +124,7 @@ Dispatch accessCode(Works* w, RemoteSession* s, const WsFrame& f) {
     {
         std::lock_guard<std::mutex> lock(*w->connMut);
         w->remoteConnected = 1;
-        std::fprintf(stdout, "connected\n");
-        std::fflush(stdout);
+        LogStdout("connected\n");
         plat_sleep_ms(1);
     }
     LogInfo("Receiving data");
@@ -187,7 +186,7 @@ Dispatch binary(Works* w, RemoteSession* s, const WsFrame& f) {
                 storeParameters(w, static_cast<int>(p.n), p.data);
                 return Dispatch::Continue;
             }
-            std::fprintf(stderr, "S BUFFER WEB SERVER : %.*s\n", static_cast<int>(p.n),
+            LogOut("S BUFFER WEB SERVER : %.*s\n", static_cast<int>(p.n),
                          reinterpret_cast<const char*>(p.data));
             if (!relay(w, w->serFD, p.data, p.n)) {
                 LogErr("TCP read Error 8a %d", errno);
@@ -249,11 +248,11 @@ bool TakeFragment(const WsFrame& f, uint8_t* buffer, size_t capacity, Fragment* 
 }
 
 void dispStat(Works* w, const char* text) {
-    std::fprintf(stderr, "BUFFER Wsocket : %s\n", text);
+    LogOut("BUFFER Wsocket : %s\n", text);
     SetupRecord* s = w->setup;
     auto is = [&](const char* command, size_t compared) { return std::strncmp(text, command, compared) == 0; };
     if (is("KAVOBANK", 5) || is("KAVOPA1", 5)) {
-        std::fprintf(stderr, "ChangeBanco\n");
+        LogOut("ChangeBanco\n");
         ChangeBanco(w);
     } else if (is("KAVOTU2", 5)) {
         // nothing

@@ -110,8 +110,7 @@ bool sendAccessCode(Works* w, int fd, const PortWanted& wanted) {
 void Wsocket(Works* w) {
     const int port = static_cast<uint16_t>(w->tcpPort.load());
     LogInfo("Wsocket on port %d mode %c", port, w->setup->WebSocket.load());
-    std::fprintf(stdout, "wsocket\n");
-    std::fflush(stdout);
+    LogStdout("wsocket\n");
     SleepWhileRunning(w, kListenDelayMs);
     const PortWanted wanted = wantedOf(w);
     if (!wanted())
@@ -185,7 +184,7 @@ void Wclient(Works* w) {
         LogInfo("Socket for TCP created");
         sockaddr_in address;
         if (!plat_tcp_resolve(server, port, &address)) {
-            std::fprintf(stderr, "ERROR, no such host as %s\n", server);
+            LogOut("ERROR, no such host as %s\n", server);
             close(fd);
             return;
         }
@@ -196,7 +195,7 @@ void Wclient(Works* w) {
             close(fd);
             if (st == PortStatus::Stopped)
                 return;
-            std::fprintf(stderr, "Connect Error\n");
+            LogOut("Connect Error\n");
             w->remoteConnected = 0;
             SleepWhileRunning(w, kConnectRetryMs);
             if (!wanted())
@@ -207,7 +206,7 @@ void Wclient(Works* w) {
                 return;
             }
         }
-        std::fprintf(stderr, "TCP connected\n");
+        LogOut("TCP connected\n");
 
         const WsClientResult hs = WsClientHandshake(w, fd, key.c_str(), wanted);
         if (hs == WsClientResult::WrongAccept) {

@@ -9,7 +9,7 @@
 // the partial block dropped, so that only whole, contiguous blocks go out.
 #include "remote/th_leggi.h"
 
-#include "amp/Alarms.h"
+#include "core/AlarmList.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -39,14 +39,16 @@ void WidenToStereo(int16_t* samples, int frames) {
 }
 
 void ExitAUDIOread(Works* w, snd_pcm_t** pcm) {
-    std::fprintf(stderr, "th_leggi ERR\n");
+    LogOut("th_leggi ERR\n");
     AddErrore(w, kAlarmAudioRead);
     if (pcm && *pcm) {
         snd_pcm_close(*pcm);
         *pcm = nullptr;
     }
-    w->remoteRestart = 1;
+    // The flag first: the reset key's restart starts only services whose flag
+    // is off, so the request must not be seen before it.
     w->setup->EnableRead = '0';
+    w->remoteRestart = 1;
     w->audioOutReady = 0;
 }
 
@@ -69,7 +71,7 @@ void th_leggi(Works* w) {
         if (!wanted(w))
             return;
         LogErr("cannot open capture audio device '%s' (%s) after %d/10\"", device, snd_strerror(err), attempts);
-        std::fprintf(stderr, "cannot open capture audio device '%s' (%s)\n", device, snd_strerror(err));
+        LogOut("cannot open capture audio device '%s' (%s)\n", device, snd_strerror(err));
         ExitAUDIOread(w, nullptr);
         return;
     }
@@ -80,8 +82,7 @@ void th_leggi(Works* w) {
         return;
     }
     if ((err = snd_pcm_prepare(pcm)) < 0) {
-        LogErr("cannot prepare capture audio interface for use (%s)", snd_strerror(err));
-        std::fprintf(stderr, "cannot prepare capture audio interface for use (%s)\n", snd_strerror(err));
+        LogErrOut("cannot prepare capture audio interface for use (%s)", snd_strerror(err));
         ExitAUDIOread(w, &pcm);
         return;
     }
@@ -92,8 +93,7 @@ void th_leggi(Works* w) {
     std::vector<int16_t> buffer(static_cast<size_t>(block) * 2);
     LogInfo("capture buffer allocated (%d)", block * 4);
     if ((err = snd_pcm_start(pcm)) < 0) {
-        LogErr("cannot start capture pcm handler (%s)", snd_strerror(err));
-        std::fprintf(stderr, "cannot start capture pcm handler (%s)\n", snd_strerror(err));
+        LogErrOut("cannot start capture pcm handler (%s)", snd_strerror(err));
         ExitAUDIOread(w, &pcm);
         return;
     }
@@ -108,8 +108,7 @@ void th_leggi(Works* w) {
                 return;
             }
         }
-        // Waits for the device at most a slice of program time.
-        snd_pcm_wait(pcm, plat_real_ms(200));
+        WaitAudioDevice(pcm, 200, [w] { return wanted(w); });
         const snd_pcm_sframes_t n =
             snd_pcm_readi(pcm, buffer.data() + static_cast<size_t>(have) * channels, block - have);
         if (n == -EAGAIN)
@@ -138,13 +137,12 @@ void th_leggi(Works* w) {
 
     // A capture stream has nothing to drain: dropping it stops it.
     if ((err = snd_pcm_drop(pcm)) < 0) {
-        LogErr("cannot drop capture pcm handler (%s)", snd_strerror(err));
-        std::fprintf(stderr, "cannot drop capture pcm handler (%s)\n", snd_strerror(err));
+        LogErrOut("cannot drop capture pcm handler (%s)", snd_strerror(err));
         ExitAUDIOread(w, &pcm);
         return;
     }
     LogInfo("buffer freed");
     LogInfo("capture audio interface closed");
     snd_pcm_close(pcm);
-    std::fprintf(stderr, "th_leggi END\n");
+    LogOut("th_leggi END\n");
 }

@@ -9,7 +9,7 @@
 // on reading the link.
 #include "remote/th_scrivi.h"
 
-#include "amp/Alarms.h"
+#include "core/AlarmList.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -83,12 +83,14 @@ bool PlaybackKeepsUp(PlaybackLatency* t, long freeNow) {
 }
 
 void ExitAUDIOwrite(Works* w) {
-    std::fprintf(stderr, "th_scrivi ERR\n");
+    LogOut("th_scrivi ERR\n");
     AddErrore(w, kAlarmAudioWrite);
     closeDevice();
-    w->remoteRestart = 1;
     w->audioOutReady = 0;
+    // The flag first: the reset key's restart starts only services whose flag
+    // is off, so the request must not be seen before it.
     w->setup->EnableWrite = '0';
+    w->remoteRestart = 1;
 }
 
 void th_scrivi(Works* w) {
@@ -101,10 +103,9 @@ void th_scrivi(Works* w) {
     w->setup->AudioOut.copyTo(device, sizeof device);
     for (;;) {
         if (!wanted(w)) {
-            std::fprintf(stderr, "output audio interface closed\n");
-            LogInfo("output audio interface closed");
+            LogInfoOut("output audio interface closed");
             closeDevice();
-            std::fprintf(stderr, "th_scrivi END\n");
+            LogOut("th_scrivi END\n");
             return;
         }
         int err = 0, attempts = 0;
@@ -112,8 +113,7 @@ void th_scrivi(Works* w) {
         if (!pcm) {
             if (!wanted(w))
                 continue;
-            LogErr("cannot open output audio device %s (%s)", device, snd_strerror(err));
-            std::fprintf(stderr, "cannot open output audio device %s (%s)\n", device, snd_strerror(err));
+            LogErrOut("cannot open output audio device %s (%s)", device, snd_strerror(err));
             ExitAUDIOwrite(w);
             return;
         }
@@ -144,20 +144,17 @@ void th_scrivi(Works* w) {
                 err = snd_pcm_prepare(g_out.pcm);
             }
             if (err < 0) {
-                LogErr("cannot prepare output audio interface for use (%s)", snd_strerror(err));
-                std::fprintf(stderr, "cannot prepare output audio interface for use (%s)\n", snd_strerror(err));
+                LogErrOut("cannot prepare output audio interface for use (%s)", snd_strerror(err));
                 ExitAUDIOwrite(w);
                 return;
             }
-            LogInfo("output audio interface prepared");
-            std::fprintf(stderr, "output audio interface prepared\n");
+            LogInfoOut("output audio interface prepared");
             if (!waitWhile(w, [w] { return w->remoteConnected && wanted(w); }, &nextCheck)) {
                 ExitAUDIOwrite(w);
                 return;
             }
         }
-        LogInfo("output audio interface to be stopped");
-        std::fprintf(stderr, "output audio interface to be stopped\n");
+        LogInfoOut("output audio interface to be stopped");
         {
             std::lock_guard<std::mutex> lock(g_out.mu);
             // What is queued is played out, at most the 100 ms the latency control allows.
@@ -207,7 +204,7 @@ bool PlayReceivedAudio(Works* w, bool server, const uint8_t* payload, size_t n) 
     snd_pcm_sframes_t r = snd_pcm_writei(g_out.pcm, g_out.buffer.data(), static_cast<snd_pcm_uframes_t>(frames));
     if (r == frames)
         return true;
-    std::fprintf(stderr, "write to output audio interface failed %d (%d - %s)\n", frames, static_cast<int>(r),
+    LogOut("write to output audio interface failed %d (%d - %s)\n", frames, static_cast<int>(r),
                  snd_strerror(static_cast<int>(r)));
     if (r == -EPIPE) {
         // An underrun: the device starts again; the server plays the block anyway.

@@ -6,7 +6,7 @@
 // sends the amplifier's requests to the transceiver (tune carrier, receive).
 #include "trx/Serial.h"
 
-#include "amp/Alarms.h"
+#include "core/AlarmList.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -38,7 +38,7 @@ void serialTimeout(Works* w, const char* line) {
     if (w->errHoldoffMs == 0) {
         AddErrore(w, kAlarmTavExtio);
         w->errHoldoffMs = 2000;
-        std::fprintf(stderr, "%s", line);
+        LogOut("%s", line);
     }
 }
 
@@ -128,7 +128,7 @@ int decodeCmdParameters(Works* w, uint8_t* subtype, int* length) {
     if (lastLength >= 2000) {
         char digits[5] = {static_cast<char>(head[4]), static_cast<char>(head[3]),
                           static_cast<char>(head[2]), static_cast<char>(head[1]), '\0'};
-        std::fprintf(stderr, "----------> 3SERIAL : ERROR dataLength %d   %s!!!!!!\n", lastLength,
+        LogOut("----------> 3SERIAL : ERROR dataLength %d   %s!!!!!!\n", lastLength,
                      digits);
         lastLength = kPayloadMax;
     }
@@ -297,13 +297,13 @@ void commandStep(Works* w, int fd) {
     static const uint8_t kTx[] = {'T', 'U', '1', '2', '0', ';', 'T', 'X', '2', ';'};
     if (w->tuneModeFlags.test(0x04)) {
         writeSerialPort(fd, kRx, sizeof kRx, w);
-        std::fprintf(stderr, "SENT TAV RX;! (0x%x)\n", w->tuneModeFlags.load());
+        LogOut("SENT TAV RX;! (0x%x)\n", w->tuneModeFlags.load());
         // Request off, done on, as one step: a lost RX request leaves the radio keyed.
         w->tuneModeFlags.change(0x04, 0x08);
     }
     if (w->tuneModeFlags.test(0x20)) {
         writeSerialPort(fd, kTx, sizeof kTx, w);
-        std::fprintf(stderr, "SENT TAV TX2;! (0x%x)\n", w->tuneModeFlags.load());
+        LogOut("SENT TAV TX2;! (0x%x)\n", w->tuneModeFlags.load());
         w->tuneModeFlags.change(0x20, 0x40);
     }
     const uint8_t tx = w->txButtonFlags.load();
@@ -312,12 +312,12 @@ void commandStep(Works* w, int fd) {
             const bool b4 = tx & 0x10, b5 = tx & 0x20;
             if (b4 == b5) {
                 writeSerialPort(fd, kTx, sizeof kTx, w);
-                std::fprintf(stderr, "SENT TAV TX2...\n");
+                LogOut("SENT TAV TX2...\n");
                 w->txButtonFlags.clear(0x01);
             }
         } else {
             writeSerialPort(fd, kRx, sizeof kRx, w);
-            std::fprintf(stderr, "SENT TAV RX...\n");
+            LogOut("SENT TAV RX...\n");
             w->rxHoldTicks = 30;
             w->txButtonFlags.clear(0x01);
         }
@@ -326,7 +326,7 @@ void commandStep(Works* w, int fd) {
 
 void portError(Works* w, const char* dev) {
     LogErr("Unable to open device %s", dev);
-    std::fprintf(stderr, "Serial: Unable to open device %s\n", dev);
+    LogOut("Serial: Unable to open device %s\n", dev);
     RaiseDeviceError(w, kDevErrSerial, "Serial: Unable to open device %s", dev);
 }
 
@@ -341,7 +341,7 @@ int openPort(Works* w, const char* dev) {
         return -1;
     }
     LogInfo("OK works->serFD=%d (%s)", fd, dev);
-    std::fprintf(stderr, "------------------ OK works->serFD=%d (%s)\n", fd, dev);
+    LogOut("------------------ OK works->serFD=%d (%s)\n", fd, dev);
     return fd;
 }
 
@@ -410,7 +410,7 @@ void Serial(Works* w) {
     if (SerialLoop(w, fd) != 0) {
         DeviceWentAway(w, kDevErrSerial, "Serial", dev);
     }
-    std::fprintf(stderr, "---------------------------------------Serial EXIT %x\n",
+    LogOut("---------------------------------------Serial EXIT %x\n",
                  static_cast<unsigned>(w->setup->serialLinkEnabled.load()));
     close(fd);
     w->serFD = -1;

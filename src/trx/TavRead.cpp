@@ -6,7 +6,7 @@
 // and a restart starts from nothing.
 #include "trx/TavRead.h"
 
-#include "amp/Alarms.h"
+#include "core/AlarmList.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -98,12 +98,11 @@ bool readOffset(UsbRun* run, uint16_t value, const char* name, float* out) {
     uint8_t reply[1024];
     const int r = vendorIn(run, 0xA2, value, 0x0151, reply, 4);
     if (r != 4) {
-        std::fprintf(stderr, "%s failed (%d)\n", name, r);
-        LogErr("%s failed (%d)", name, r);
+        LogErrOut("%s failed (%d)", name, r);
         return false;
     }
     std::memcpy(out, reply, 4);
-    std::fprintf(stderr, "%s: %f\n", name, static_cast<double>(*out));
+    LogOut("%s: %f\n", name, static_cast<double>(*out));
     return true;
 }
 
@@ -138,39 +137,39 @@ void LIBUSB_CALL cb_in(libusb_transfer* transfer) {
         received(c, transfer->actual_length);
         break;
     case LIBUSB_TRANSFER_ERROR:
-        std::fprintf(stderr, "CB result: Error %d\n", c->index);
+        LogOut("CB result: Error %d\n", c->index);
         run->err_counter++;
         break;
     case LIBUSB_TRANSFER_TIMED_OUT:
-        std::fprintf(stderr, "CB result: Timedout %d\n", c->index);
+        LogOut("CB result: Timedout %d\n", c->index);
         run->err_counter++;
         break;
     case LIBUSB_TRANSFER_CANCELLED:
-        std::fprintf(stderr, "CB result: Cancelled %d\n", c->index);
+        LogOut("CB result: Cancelled %d\n", c->index);
         run->err_counter++;
         break;
     case LIBUSB_TRANSFER_STALL:
-        std::fprintf(stderr, "CB result: Stalled %d\n", c->index);
+        LogOut("CB result: Stalled %d\n", c->index);
         run->err_counter++;
         break;
     case LIBUSB_TRANSFER_NO_DEVICE:
-        std::fprintf(stderr, "CB result: Nodevice %d\n", c->index);
+        LogOut("CB result: Nodevice %d\n", c->index);
         run->err_counter++;
         break;
     case LIBUSB_TRANSFER_OVERFLOW:
-        std::fprintf(stderr, "CB result: Overflowed %d\n", c->index);
+        LogOut("CB result: Overflowed %d\n", c->index);
         run->err_counter++;
         break;
     }
     if (run->err_counter > kMaxFailedTransfers) {
-        std::fprintf(stderr, "libusb_err_counter (%d), %s:%d\n", run->err_counter, kSource, __LINE__);
+        LogOut("libusb_err_counter (%d), %s:%d\n", run->err_counter, kSource, __LINE__);
         return;
     }
     if (stopping(run))
         return;
     const int r = libusb_submit_transfer(transfer);
     if (r != 0) {
-        std::fprintf(stderr, "libusb_submit_transfer failed (%d)  %s:%d\n", r, kSource, __LINE__);
+        LogOut("libusb_submit_transfer failed (%d)  %s:%d\n", r, kSource, __LINE__);
         LogErr("libusb_submit_transfer failed (%d)", r);
         fail(run);
         return;
@@ -186,8 +185,7 @@ bool openReceiver(UsbRun* run) {
     if (count > 0 && !plat_usb_bus_visible())
         count = 0; // not this unit's bus
     if (count < 0) {
-        std::fprintf(stderr, "Get Device Error\n");
-        LogErr("Get Device Error");
+        LogErrOut("Get Device Error");
         return false;
     }
     bool ok = false, found = false;
@@ -195,55 +193,51 @@ bool openReceiver(UsbRun* run) {
         libusb_device_descriptor d{};
         const int r = libusb_get_device_descriptor(list[i], &d);
         if (r != 0) {
-            std::fprintf(stderr, "Get Device Descriptor %d %d\n", static_cast<int>(i), r);
-            LogErr("Get Device Descriptor %d %d", static_cast<int>(i), r);
+            LogErrOut("Get Device Descriptor %d %d", static_cast<int>(i), r);
             break;
         }
-        std::fprintf(stderr, "%d vid %04x pid %04x %d\n", static_cast<int>(i), d.idVendor, d.idProduct,
+        LogOut("%d vid %04x pid %04x %d\n", static_cast<int>(i), d.idVendor, d.idProduct,
                      libusb_get_device_address(list[i]));
         if (d.idVendor != RX_VENDOR_ID)
             continue;
         found = true;
         if (libusb_open(list[i], &run->dev_handle) != 0) {
             run->dev_handle = nullptr;
-            std::fprintf(stderr, "Cannot open VRN Device\n");
-            LogErr("Cannot open VRN Device");
+            LogErrOut("Cannot open VRN Device");
             break;
         }
-        std::fprintf(stderr, "VRN Device Opened\n");
+        LogOut("VRN Device Opened\n");
         run->status_usb_open = 1;
         if (libusb_kernel_driver_active(run->dev_handle, 0) == 1) {
-            std::fprintf(stderr, "Kernel Driver Active\n");
+            LogOut("Kernel Driver Active\n");
             if (libusb_detach_kernel_driver(run->dev_handle, 0) == 0)
-                std::fprintf(stderr, "Kernel Driver Detached\n");
+                LogOut("Kernel Driver Detached\n");
         }
         if (libusb_claim_interface(run->dev_handle, 0) != 0) {
-            std::fprintf(stderr, "Cannot claim Interface\n");
-            LogErr("Cannot claim Interface");
+            LogErrOut("Cannot claim Interface");
             break;
         }
         run->claimed = true;
-        std::fprintf(stderr, "Interface claimed\n");
+        LogOut("Interface claimed\n");
 
         uint8_t reply[1024];
         int r2 = vendorIn(run, 0xFF, 0, 0, reply, 2);
         if (r2 > 0)
-            std::fprintf(stderr, "USB Driver Version: %d.%d\n", reply[0], reply[1]);
+            LogOut("USB Driver Version: %d.%d\n", reply[0], reply[1]);
         else
-            std::fprintf(stderr, "USB Driver Version read failed\n");
+            LogOut("USB Driver Version read failed\n");
         r2 = vendorIn(run, 0xA2, 0x404C, 0x0151, reply, 2);
         if (r2 == 2)
-            std::fprintf(stderr, "HW Version: %d.%d\n", reply[0], reply[1]);
+            LogOut("HW Version: %d.%d\n", reply[0], reply[1]);
         else
-            std::fprintf(stderr, "HW Version read failed\n");
+            LogOut("HW Version read failed\n");
         r2 = vendorIn(run, 0xA2, 0x4000, 0x0151, reply, 32);
         if (r2 != 32) {
-            std::fprintf(stderr, "Serial read failed (%d)\n", r2);
-            LogErr("Serial read failed (%d)", r2);
+            LogErrOut("Serial read failed (%d)", r2);
             break;
         }
         reply[32] = 0;
-        std::fprintf(stderr, "Serial: %-s\n", reinterpret_cast<char*>(reply));
+        LogOut("Serial: %-s\n", reinterpret_cast<char*>(reply));
         if (d.idProduct == RX_PID_TAV) {
             LogInfo("VRN TAV ");
         } else if (d.idProduct == RX_PID_S2) {
@@ -253,14 +247,13 @@ bool openReceiver(UsbRun* run) {
             LogErr("VRN S1 ");
             break;
         }
-        std::fprintf(stderr, "Device caught\n");
+        LogOut("Device caught\n");
         ok = true;
     }
     libusb_free_device_list(list, 1);
-    std::fprintf(stderr, "libusb devices list freed\n");
+    LogOut("libusb devices list freed\n");
     if (!found) {
-        std::fprintf(stderr, "Cannot find VRN Device\n");
-        LogErr("Cannot find VRN Device");
+        LogErrOut("Cannot find VRN Device");
     }
     return ok;
 }
@@ -274,18 +267,18 @@ bool startStream(UsbRun* run) {
     uint8_t reply[1024];
     int r = vendorIn(run, 0xE1, 0, 0xE900, reply, 1);
     if (r == 1)
-        std::fprintf(stderr, "Stop FIFO\n");
+        LogOut("Stop FIFO\n");
     else
-        std::fprintf(stderr, "Stop FIFO failed (%d)\n", r);
+        LogOut("Stop FIFO failed (%d)\n", r);
     r = vendorIn(run, 0xE1, 0, 0xE800, reply, 1);
     if (r == 1)
-        std::fprintf(stderr, "Init FIFO\n");
+        LogOut("Init FIFO\n");
     else
-        std::fprintf(stderr, "Init FIFO failed (%d)\n", r);
+        LogOut("Init FIFO failed (%d)\n", r);
     r = vendorIn(run, 0xE1, 1, 0xE900, reply, 1);
     if (r != 1 || reply[0] != 0xE9)
-        std::fprintf(stderr, "Enable SYN failed (%d %02X)\n", r, reply[0]);
-    std::fprintf(stderr, "SYN Enabled\n");
+        LogOut("Enable SYN failed (%d %02X)\n", r, reply[0]);
+    LogOut("SYN Enabled\n");
     return true;
 }
 
@@ -294,12 +287,11 @@ bool submitTransfers(UsbRun* run) {
         TransferContext& c = run->transfers[i];
         c.transfer = libusb_alloc_transfer(0);
         if (!c.transfer) {
-            std::fprintf(stderr, "libusb_alloc_transfer failed\n");
-            LogErr("libusb_alloc_transfer failed");
+            LogErrOut("libusb_alloc_transfer failed");
             return false;
         }
     }
-    std::fprintf(stderr, "libusb_alloc_transfer succedeed\n");
+    LogOut("libusb_alloc_transfer succedeed\n");
     for (int i = 0; i < kTransfers; i++) {
         TransferContext& c = run->transfers[i];
         c.index = i;
@@ -313,14 +305,13 @@ bool submitTransfers(UsbRun* run) {
                                   cb_in, &c, kBulkTimeoutMs);
         const int r = libusb_submit_transfer(c.transfer);
         if (r != 0) {
-            std::fprintf(stderr, "libusb_submit_transfer failed (%d)\n", r);
-            LogErr("libusb_submit_transfer failed (%d)", r);
+            LogErrOut("libusb_submit_transfer failed (%d)", r);
             return false;
         }
         c.inFlight = true;
     }
-    std::fprintf(stderr, "libusb_submit_transfer succedeed\n");
-    std::fprintf(stderr, "SYN transfer starting\n");
+    LogOut("libusb_submit_transfer succedeed\n");
+    LogOut("SYN transfer starting\n");
     return true;
 }
 
@@ -380,15 +371,13 @@ void ExitTavread(Works* w) {
 }
 
 void TAVRead(Works* w) {
-    LogInfo("Operations init kavo-comms version 1.0");
-    std::fprintf(stderr, "Operations init kavo-comms version 1.0\n");
+    LogInfoOut("Operations init kavo-comms version 1.0");
     UsbRun run;
     run.works = w;
     int r = libusb_init(&run.ctx);
     if (r != 0) {
         run.ctx = nullptr;
-        std::fprintf(stderr, "Init Error %d\n", r);
-        LogErr("Init Error %d", r);
+        LogErrOut("Init Error %d", r);
         fail(&run);
         return;
     }
@@ -403,13 +392,13 @@ void TAVRead(Works* w) {
         timeval tv{0, kEventWaitMs * 1000};
         r = libusb_handle_events_timeout_completed(run.ctx, &tv, nullptr);
         if (r != 0) {
-            std::fprintf(stderr, "%d\n", r);
+            LogOut("%d\n", r);
             plat_sleep_ms(10); // an error the library keeps returning
         }
     }
     run.stop = true;
-    std::fprintf(stderr, "libusb_handle events completed (%d)\n", r);
-    std::fprintf(stderr, "%s Operations end\n", kSource);
+    LogOut("libusb_handle events completed (%d)\n", r);
+    LogOut("%s Operations end\n", kSource);
     // Switched off or the program ending is no failure; a dead stream is.
     const bool dead = run.err_counter > kMaxFailedTransfers || inFlight(&run) == 0;
     const bool wanted = w->setup->EnableFFT == '1' && w->running && ThreadStillWanted();

@@ -6,14 +6,15 @@
 // then in LC, then a final L run from the best point of the whole search.
 #include "tuner/AutoTune.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
-#include "amp/Temperature.h"
+#include "core/AlarmList.h"
+#include "core/CmdRing.h"
+#include "tuner/Bands.h"
 #include "core/Works.h"
+#include "platform/Log.h"
 #include "platform/Clock.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
-#include "ui/Keys.h"
+#include "core/KeyLabels.h"
 
 #include <cmath>
 #include <cstdio>
@@ -99,7 +100,7 @@ void EscAutoTune(Works* w, int store) {
     }
     if (!(last <= 6.0f)) {
         AddErrore(w, kAlarmTuneMaxSwr);
-        std::fprintf(stderr, "------- ERRORE MAX TUNE (%f)\n", last);
+        LogOut("------- ERRORE MAX TUNE (%f)\n", last);
     } else if (store) {
         InsertTuneToMem(w, w->NumBanco, w->antennaIdx);
     }
@@ -142,13 +143,13 @@ void StartAutotune(Works* w) {
     w->tunerBypass = 0;
     IncPNTIn_CMDLinear(kCmdClearProt, w);
     IncPNTIn_CMDLinear(kCmdProtOff, w);
-    w->cmdQueueDrain = 1;
+    CmdQueueStartDrain(w, false);
     w->tuneState = 1;
     if (w->ampStatus1 & 0x01) {
         w->anState = 0;
         IncPNTIn_CMDLinear(kCmdAn, w);
     }
-    std::fprintf(stderr, "--------- START AUTO TUNE (%x) %i\n", w->tuneModeFlags.load(),
+    LogOut("--------- START AUTO TUNE (%x) %i\n", w->tuneModeFlags.load(),
                  w->tuneStep.load());
 }
 
@@ -156,20 +157,20 @@ void GoTune(Works* w) {
     if (w->tuneEnabled < 0)
         return; // no tuner fitted
     if (w->tuneState != 0) {
-        std::fprintf(stderr, "esc tune TUNEMENU\n");
+        LogOut("esc tune TUNEMENU\n");
         EscAutoTune(w, 0);
         return;
     }
-    std::fprintf(stderr, "c-START TUNE (%x)!!\n", w->tuneModeFlags.load());
+    LogOut("c-START TUNE (%x)!!\n", w->tuneModeFlags.load());
     const uint8_t flags = w->tuneModeFlags.load();
     if ((flags & 0x01) && !(flags & 0x08)) {
         StartAutotune(w);
-        std::fprintf(stderr, "b-START TUNE!!\n");
+        LogOut("b-START TUNE!!\n");
         // No carrier for a search that did not start (tuner bypassed): nothing
         // would end it and the transceiver would stay keyed.
         if (w->ModeWorkIdx == 1 && w->tuneState != 0) {
             w->tuneModeFlags.change(0x40, 0x10);
-            std::fprintf(stderr, "a-START TUNE!!\n");
+            LogOut("a-START TUNE!!\n");
         }
     }
 }

@@ -1,7 +1,7 @@
 // config.txt and filter.txt, and the choices they make per frequency.
 #include "tuner/Bands.h"
 
-#include "amp/CmdQueue.h"
+#include "core/CmdRing.h"
 #include "core/TableFields.h"
 #include "core/Works.h"
 #include "platform/Log.h"
@@ -48,13 +48,13 @@ void ReadConfigFile(Works* w) {
     w->bandCount = 0;
     FILE* f = std::fopen(plat_path("/opt/set/config.txt").c_str(), "r");
     if (!f) {
-        std::fprintf(stderr, "Config File not FOUND!!");
+        LogOut("Config File not FOUND!!");
         LogErr("can't open /opt/set/config.txt");
         return;
     }
     char line[256];
     const int count = CountDataLines(f);
-    std::fprintf(stderr, "N row Config File %d \n", count);
+    LogOut("N row Config File %d \n", count);
     // The table is built once at start-up and kept for the life of the process.
     auto* rows = static_cast<ThresholdRow*>(std::calloc(count > 0 ? count : 1, sizeof(ThresholdRow)));
     if (!rows) {
@@ -88,12 +88,12 @@ void ReadConfigFile(Works* w) {
             r.tuneStartC[k] = nextInt(&in, "tune start C");
         }
         r.tuneStepSize = nextInt(&in, "tune step");
-        std::fprintf(stderr,
+        LogOut(
                      "->%u,%u,%02.07f,%02.07f,%02.07f,%02.07f (%02.02f,%02.02f) Soglie: PWIN "
                      "%02.01f, Corrente: %02.01f, REFL: %02.01f, FWD: %02.01f\n",
                      r.freqStart, r.freqEnd, r.kFwd, r.kRefl, r.kIn, r.kDirectivity, p3, v3,
                      r.pwinMax, r.currentMax, r.reflMax, r.fwdMax);
-        std::fprintf(stderr, "\ttunepar: %d %d, %d %d, %d %d, %d %d, %d %d, step:%d\n",
+        LogOut("\ttunepar: %d %d, %d %d, %d %d, %d %d, %d %d, step:%d\n",
                      r.tuneStartL[0], r.tuneStartC[0], r.tuneStartL[1], r.tuneStartC[1],
                      r.tuneStartL[2], r.tuneStartC[2], r.tuneStartL[3], r.tuneStartC[3],
                      r.tuneStartL[4], r.tuneStartC[4], r.tuneStepSize);
@@ -108,7 +108,7 @@ void LoadTabFiltri(Works* w) {
         r.enabled = 0;
     FILE* f = std::fopen(plat_path("/opt/set/filter.txt").c_str(), "r");
     if (!f) {
-        std::fprintf(stderr, "Filter File not FOUND!!\n");
+        LogOut("Filter File not FOUND!!\n");
         return;
     }
     char line[512];
@@ -126,7 +126,7 @@ void LoadTabFiltri(Works* w) {
         r.low = low;
         r.high = high;
         r.enabled = static_cast<uint8_t>(enabled & 0xFF);
-        std::fprintf(stderr, "Filter %i %ld,%ld,%x\n", row, static_cast<long>(r.low.load()),
+        LogOut("Filter %i %ld,%ld,%x\n", row, static_cast<long>(r.low.load()),
                      static_cast<long>(r.high.load()), static_cast<unsigned>(r.enabled.load()));
         row++;
     }
@@ -148,7 +148,7 @@ void SetFilterFromfreq(Works* w) {
         return;
     w->relayDrive = mask;
     IncPNTIn_CMDLinear(kCmdFilter, w);
-    std::fprintf(stderr, ">>>>>>>>>>>>>>> SET FILTER: %i!!\n", selected >= 0 ? selected + 1 : 9);
+    LogOut(">>>>>>>>>>>>>>> SET FILTER: %i!!\n", selected >= 0 ? selected + 1 : 9);
 }
 
 void SearchCambioSoglie_TS(Works* w) {
@@ -163,7 +163,7 @@ void SearchCambioSoglie_TS(Works* w) {
         }
         return;
     }
-    std::fprintf(stderr, "Soglia TS (freq %ld):\n", static_cast<long>(f));
+    LogOut("Soglia TS (freq %ld):\n", static_cast<long>(f));
     const ThresholdRow* rows = w->bandTable;
     int i = 0;
     for (; i < count - 1; i++)
@@ -220,4 +220,15 @@ float SearchK(Works* w, int which) {
         }
     }
     return k;
+}
+
+void AttivaDisattivaProtezione(Works* w, int on) {
+    if (on == 1) {
+        IncPNTIn_CMDLinear(kCmdProtOn, w);
+        IncPNTIn_CMDLinear(kCmdAttBoth, w);
+        LogOut("PROTEZIONE ON -------------\n");
+    } else {
+        IncPNTIn_CMDLinear(kCmdProtOff, w);
+        LogOut("PROTEZIONE OFF -------------\n");
+    }
 }

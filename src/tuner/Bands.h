@@ -15,3 +15,5 @@ void SearchCambioSoglie_TS(Works* works);
 // Calibration constant of the row of freqHz: 0 forward, 1 reflected, 2 input,
 // 3 directivity correction; built-in values without a band table.
 float SearchK(Works* works, int which);
+// on == 1: protection mode on and both attenuator pads in; else protection off.
+void AttivaDisattivaProtezione(Works* works, int on);

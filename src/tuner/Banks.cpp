@@ -147,7 +147,7 @@ int LoadTabConfig(Works* w, int bank) {
     for (int i = 0; i < rows; i++) {
         if (w->antennaTable[i].freqLow == 0 || w->antennaTable[i].freqHigh == 0) {
             InitTabAntenna(w, 1);
-            std::fprintf(stderr, "Error Reinit antenna\n");
+            LogOut("Error Reinit antenna\n");
             break;
         }
     }
@@ -185,13 +185,17 @@ void saveTabConfigAs(Works* w, int bank, int mode) {
 void SaveTabConfig(Works* w, int bank) { saveTabConfigAs(w, bank, w->ModeWorkIdx); }
 
 void SaveToBank(Works* w, int bank, int antenna) {
+    SaveToBankWithBypass(w, bank, antenna, w->tunerBypass);
+}
+
+void SaveToBankWithBypass(Works* w, int bank, int antenna, uint8_t bypass) {
     const int64_t f = w->freqHz;
     const int rows = w->antennaRowCount;
     for (int i = 0; i < rows && i < kAntennaRows; i++) {
         AntennaRow& r = w->antennaTable[i];
         if (r.freqLow <= f && f <= r.freqHigh) {
             r.antenna = static_cast<uint8_t>(antenna + 1);
-            r.atuBypass = w->tunerBypass.load();
+            r.atuBypass = bypass;
             r.attStep = w->attenuator.load();
             r.ampEnable = w->attenuatorShown < 4 ? 1 : 0;
             break;

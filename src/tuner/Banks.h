@@ -3,6 +3,8 @@
 // one table file plus three tuner memory files.
 #pragma once
 
+#include <cstdint>
+
 #include <cstddef>
 #include <string>
 
@@ -26,6 +28,9 @@ void InitTabAntenna(Works* works, int namesOnly);
 // Copies the live antenna, tuner, attenuator and amplifier state into the row
 // of freqHz and saves the table.
 void SaveToBank(Works* works, int bank, int antenna);
+// The same with the tuner's bypass as the caller chose it (the key that turns
+// the bypass on or off saves before the link thread has changed it).
+void SaveToBankWithBypass(Works* works, int bank, int antenna, uint8_t bypass);
 // Loads a whole bank (table and the three tuner memories) and applies its mode.
 void LoadAllBankTable(Works* works, int bank);
 // The next bank.

@@ -1,7 +1,7 @@
 // The transceiver CAT relay and the transceiver presence checks.
 #include "tuner/CAT.h"
 
-#include "amp/Alarms.h"
+#include "core/AlarmList.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -46,13 +46,13 @@ int probe(const std::string& port) {
         return -1;
     }
     LogInfo("Opened  %s", p);
-    std::fprintf(stderr, "Opened %s---------------------------------------------\n", p);
+    LogOut("Opened %s---------------------------------------------\n", p);
     if (err == SerialOpenError::Settings) {
         LogInfo("Cannot set %s, error %d -%s", p, errno, std::strerror(errno));
         return -1;
     }
     LogInfo("Set %s", p);
-    std::fprintf(stderr, "set %s---------------------------------------------\n", p);
+    LogOut("set %s---------------------------------------------\n", p);
     LogInfo("Send \"DT;\" %s", p);
     if (plat_port_write(fd, "DT;", 3, kProbeByteMs, nullptr) != PortStatus::Ok) {
         LogInfo("Cannot send \"DT;\" %s", p);
@@ -60,7 +60,7 @@ int probe(const std::string& port) {
         return -1;
     }
     LogInfo("Sent \"DT;\" %s", p);
-    std::fprintf(stderr, "sent %s---------------------------------------------\n", p);
+    LogOut("sent %s---------------------------------------------\n", p);
 
     // Up to five bytes, each within one second.
     char got[6] = {};
@@ -79,7 +79,7 @@ int probe(const std::string& port) {
         char c;
         if (plat_port_read(fd, &c, 1, kProbeByteMs, nullptr, &st) == 1 && c != ';')
             LogInfo("CAT: unexpected byte after the identification");
-        std::fprintf(stderr, "received DT001; %s---------------------------------------------\n", p);
+        LogOut("received DT001; %s---------------------------------------------\n", p);
         return fd;
     }
     close(fd);
@@ -89,16 +89,16 @@ int probe(const std::string& port) {
 
 // The search of VerifyCAT: the descriptor of the answering port, or -1.
 int searchCatPort(Works* w) {
-    std::fprintf(stderr, "CAT serial search...\n");
+    LogOut("CAT serial search...\n");
     const std::vector<std::string> ports = plat_serial_glob("/dev/KAVOCAT*");
     if (ports.empty()) {
-        std::fprintf(stderr, "No CAT serial port found");
+        LogOut("No CAT serial port found");
         return -1;
     }
     for (auto it = ports.rbegin(); it != ports.rend(); ++it) {
         int fd = probe(*it);
         if (fd >= 0) {
-            std::fprintf(stderr, "CAT serial found:  %s---------------------------------------------\n",
+            LogOut("CAT serial found:  %s---------------------------------------------\n",
                          plat_serial_name(*it).c_str());
             return fd;
         }
@@ -107,7 +107,7 @@ int searchCatPort(Works* w) {
     char dev[16];
     w->setup->CatPort.copyTo(dev, sizeof dev);
     LogErr("Unable to open device %s", dev);
-    std::fprintf(stderr, "CAT: Unable to open device %s\n", dev);
+    LogOut("CAT: Unable to open device %s\n", dev);
     return -1;
 }
 
@@ -159,7 +159,7 @@ void Cat(Works* w) {
     if (VerifyCAT(w) != 0) {
         lock.unlock();
         LogErr("Unable to open device %s", dev);
-        std::fprintf(stderr, "CAT: Unable to open device %s\n", dev);
+        LogOut("CAT: Unable to open device %s\n", dev);
         endRelay(w);
         return;
     }
@@ -194,7 +194,7 @@ int Find_Remote_Settings(Works* w) {
         if (fd < 0) {
             char dev[16];
             w->setup->CatPort.copyTo(dev, sizeof dev);
-            std::fprintf(stderr, "---CAT: Unable to open device %s\n", dev);
+            LogOut("---CAT: Unable to open device %s\n", dev);
             return 2;
         }
         close(fd);
@@ -202,7 +202,7 @@ int Find_Remote_Settings(Works* w) {
     lock.unlock();
     FILE* p = plat_popen("lsusb|grep 0d8c:01af |wc -l", "r");
     if (!p) {
-        std::fprintf(stderr, "Error opening pipe.\n");
+        LogOut("Error opening pipe.\n");
         return 3;
     }
     int count = 0;

@@ -1,9 +1,9 @@
 // FT-817 frequency poll and the work-mode switch.
 #include "tuner/CATserial.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
-#include "app/Threads.h"
+#include "core/AlarmList.h"
+#include "core/CmdRing.h"
+#include "core/Services.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -73,7 +73,7 @@ void DecodeCatSerialCmd(Works* w, const uint8_t* a, int length) {
         auto dec = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
         w->catFreqHz = 10000000 * dec(a[0]) + 100000 * dec(a[1]) + 1000 * dec(a[2]) + 10 * dec(a[3]);
     } else {
-        std::fprintf(stderr, "CAT FT817 freq not decoded :  %02x %02x %02x %02x %02x\n", a[0], a[1],
+        LogOut("CAT FT817 freq not decoded :  %02x %02x %02x %02x %02x\n", a[0], a[1],
                      a[2], a[3], a[4]);
     }
     plat_sleep_ms(20);
@@ -88,7 +88,7 @@ void CatSerial(Works* w) {
         return;
     w->catSerFD = fd;
     LogInfo("OK works->catSerFD=%d (%s)", fd, dev);
-    std::fprintf(stderr, "---------------- OK works->catSerFD=%d (%s)\n", fd, dev);
+    LogOut("---------------- OK works->catSerFD=%d (%s)\n", fd, dev);
     lastCommandSent = 0;
     catProcessStatus = 3;
 
@@ -104,7 +104,7 @@ void CatSerial(Works* w) {
         } else if (catProcessStatus == 2) {
             const int left = kAnswerTimeoutMs - counterimeoutCAT;
             if (left <= 0) {
-                std::fprintf(stderr, "<<<<<<<<<<<<<<<<<<<<TIMEOUT SERIAL CAT!!!!\n");
+                LogOut("<<<<<<<<<<<<<<<<<<<<TIMEOUT SERIAL CAT!!!!\n");
                 have = 0;
                 catProcessStatus = 3;
                 pause(w, 1000);
@@ -148,7 +148,7 @@ void SetModeWorkIDX(Works* w) {
     case 1:
         if (s->serialLinkEnabled == '0') {
             s->serialLinkEnabled = '1';
-            StartThreadTAV(w);
+            StartService(w, Service::TrxSerial);
         }
         if (s->catSerialEnabled == '1')
             s->catSerialEnabled = '0';
@@ -156,7 +156,7 @@ void SetModeWorkIDX(Works* w) {
     case 2:
         if (s->catSerialEnabled == '0') {
             s->catSerialEnabled = '1';
-            StartThreadCATserial(w);
+            StartService(w, Service::Ft817);
         }
         if (s->serialLinkEnabled == '1') {
             s->serialLinkEnabled = '0';

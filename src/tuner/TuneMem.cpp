@@ -2,14 +2,14 @@
 // and the recall on a frequency change.
 #include "tuner/TuneMem.h"
 
-#include "amp/CmdQueue.h"
+#include "core/CmdRing.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
 #include "platform/TextFile.h"
 #include "tuner/TuneWord.h"
-#include "ui/Keys.h"
+#include "core/KeyLabels.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -149,7 +149,7 @@ void LoadTuneFromMEM(Works* w, int antenna) {
     SetI(w, entry.l);
     SetMode(w, entry.mode);
     ReadTnePar(w);
-    std::fprintf(stderr, ">>>>>>>>>>>>>>> MEMTUNE: load a Tune for %ld idx:%d -> C %d I %d!!\n",
+    LogOut(">>>>>>>>>>>>>>> MEMTUNE: load a Tune for %ld idx:%d -> C %d I %d!!\n",
                  static_cast<long>(w->freqHz.load()), index, static_cast<int>(w->tuneC.load()),
                  static_cast<int>(w->tuneL.load()));
 }
@@ -165,7 +165,7 @@ void InsertTuneToMem(Works* w, int bank, int antenna) {
     int64_t s, e;
     int first, end;
     const int index = AtuIdxSearch(w->freqHz, &s, &e, &first, &end);
-    std::fprintf(stderr, "--------------> Save Tune To File idx %d (idx:%d)\n", w->freqHz.load(),
+    LogOut("--------------> Save Tune To File idx %d (idx:%d)\n", w->freqHz.load(),
                  index);
     const uint32_t word = w->tunerWord;
     TuneMemEntry entry;
@@ -173,7 +173,7 @@ void InsertTuneToMem(Works* w, int bank, int antenna) {
     entry.c = static_cast<uint16_t>(DecodeCapacitaFromTuneval(word));
     entry.l = static_cast<uint16_t>(DecodeInduttanzaFromTuneval(word));
     entry.mode = static_cast<uint8_t>(DecodeModoFromTuneval(word));
-    std::fprintf(stderr, "-------------- Save TuneVal C:%i, L:%i, M:%c\n", entry.c, entry.l,
+    LogOut("-------------- Save TuneVal C:%i, L:%i, M:%c\n", entry.c, entry.l,
                  '0' + entry.mode);
     SaveTuneValsuTabRam(w, entry, index, antenna);
     SaveTabAtu(w, bank, antenna);
@@ -191,9 +191,8 @@ void LoadTabAtu(Works* w, int bank, int antenna) {
         char* p;
         const long index = std::strtol(line, &p, 10);
         if (index < 0 || index >= kTuneMemEntries) {
-            std::fprintf(stderr, "LoadTabAtu Errore idx\n");
-            std::printf("LoadTabAtu Errore idx");
-            std::fflush(stdout);
+            LogOut("LoadTabAtu Errore idx\n");
+            LogStdout("LoadTabAtu Errore idx");
             continue;
         }
         std::strtol(p, &p, 10); // the frequency: informative only
@@ -208,7 +207,7 @@ void LoadTabAtu(Works* w, int bank, int antenna) {
 }
 
 void SaveTabAtu(Works* w, int bank, int antenna) {
-    std::fprintf(stderr, "SaveTabAtu Bank%i , antenna %i\n", bank, antenna);
+    LogOut("SaveTabAtu Bank%i , antenna %i\n", bank, antenna);
     std::string text;
     const TuneMemTable& t = table(w, antenna);
     for (int i = 0; i < kTuneMemEntries; i++) {
@@ -265,7 +264,7 @@ void GestioneAntennaAutomatica(Works* w) {
     }
     if (r.atuBypass == 1) {
         IncPNTIn_CMDLinear(kCmdTunerBypass, w);
-        std::fprintf(stderr, "TABLE CONFIG : BYPASS %i (%i)\n", r.atuBypass.load(), row);
+        LogOut("TABLE CONFIG : BYPASS %i (%i)\n", r.atuBypass.load(), row);
     } else {
         GestioneLoadTuneVal(w, 1);
     }
@@ -280,5 +279,5 @@ void GestioneAntennaAutomatica(Works* w) {
     } else if (w->ampBypass == 0) {
         IncPNTIn_CMDLinear(kCmdBypassOn, w);
     }
-    SetAttenuatorLabel(w);
+    // The attenuator label of the main page follows in this tick's key strip.
 }

@@ -2,7 +2,8 @@
 #include "tuner/TuneWord.h"
 
 #include "core/Works.h"
-#include "ui/Keys.h"
+#include "platform/Log.h"
+#include "core/KeyLabels.h"
 
 #include <cstdio>
 
@@ -77,7 +78,7 @@ int DecodeModoFromTuneval(uint32_t word) {
     case kModeBypass:
         return kTuneBypass;
     default:
-        std::printf("DecodeModoFromTuneval -> tune: 0x%x \n", word & kModeMask);
+        LogStdout("DecodeModoFromTuneval -> tune: 0x%x \n", word & kModeMask);
         return kTuneNone;
     }
 }

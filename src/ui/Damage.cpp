@@ -3,12 +3,11 @@
 #include "ui/Damage.h"
 
 #include "ui/Fb.h"
-#include "ui/Graph.h"
-#include "ui/TTF.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -73,17 +72,7 @@ void replay(FrameBuffer* fb, const DrawRecord& rec, const PixelRect* clip, int64
         if (clip && !overlaps(e.box, *clip))
             continue;
         (*count)++;
-        switch (e.op) {
-        case DrawOp::HLine:
-            RasterHLine(fb, fb->work, e.a0, e.a1, e.a2, e.r, e.g, e.b, clip);
-            break;
-        case DrawOp::Line:
-            RasterLine(fb, fb->work, e.a0, e.a1, e.a2, e.a3, e.r, e.g, e.b, clip);
-            break;
-        case DrawOp::Text:
-            RasterText(fb, e.font, e.a0, e.a1, rec.text.c_str() + e.textAt, e.r, e.g, e.b, clip);
-            break;
-        }
+        e.replay(fb, e, e.op == DrawOp::Text ? rec.text.c_str() + e.textAt : nullptr, clip);
     }
 }
 
@@ -106,6 +95,37 @@ void fbTrackDamageByDefault(bool on) { g_trackByDefault = on; }
 bool fbDamageTrackedByDefault() { return g_trackByDefault; }
 
 bool fbRecording(const FrameBuffer* fb) { return fb->damage && fb->damage->recording; }
+
+namespace {
+
+bool setBackHook(FrameBuffer* fb) {
+    if (fbRecording(fb)) {
+        // Whatever the tick drew so far is covered by the background.
+        fb->damage->record[fb->damage->current].clear();
+        return true;
+    }
+    fbTouched(fb);
+    return false;
+}
+
+void releaseHook(FrameDamage* d) { delete d; }
+
+const FbRecorderHooks kHooks{fbTouched, setBackHook, releaseHook};
+
+// The record of `fb`, made at its first use; null only when memory ran out,
+// and then every tick is a whole redraw.
+FrameDamage* attach(FrameBuffer* fb) {
+    if (!fb->damage) {
+        fb->damage = new (std::nothrow) FrameDamage;
+        if (!fb->damage)
+            return nullptr;
+        fb->damage->tracking = g_trackByDefault;
+        fb->recorder = &kHooks;
+    }
+    return fb->damage;
+}
+
+} // namespace
 
 void fbRecord(FrameBuffer* fb, const DrawEntry& e, const char* text) {
     DrawRecord& rec = fb->damage->record[fb->damage->current];
@@ -134,14 +154,14 @@ void fbTouched(FrameBuffer* fb) {
 }
 
 void fbSetDamageTracking(FrameBuffer* fb, bool on) {
-    if (fb->damage) {
+    if (attach(fb)) {
         fb->damage->tracking = on;
         fb->damage->stale = true;
     }
 }
 
 void fbTickBegin(FrameBuffer* fb) {
-    FrameDamage* d = fb->damage;
+    FrameDamage* d = attach(fb);
     if (!d || !d->tracking) {
         fbSetBack(fb);
         if (d)

@@ -29,8 +29,14 @@ struct PixelRect {
 
 enum class DrawOp : uint8_t { HLine, Line, Text };
 
+struct DrawEntry;
+// How a primitive draws its recorded call again into the work picture, only
+// the pixels inside `clip` (null: all); `text` is the entry's text, if any.
+using DrawReplay = void (*)(FrameBuffer* fb, const DrawEntry& e, const char* text, const PixelRect* clip);
+
 struct DrawEntry {
     DrawOp op;
+    DrawReplay replay; // set by the primitive that recorded it
     uint8_t r, g, b;
     int32_t font;
     int32_t a0, a1, a2, a3; // HLine x0, y, x1; Line x0, y0, x1, y1; Text x, y
@@ -77,7 +83,8 @@ void fbSetDamageTracking(FrameBuffer* fb, bool on);
 void fbTrackDamageByDefault(bool on);
 bool fbDamageTrackedByDefault();
 
-// For the primitives: true while calls are to be recorded into `fb`.
+// For the primitives above this layer (lines, text): true while calls are to
+// be recorded into `fb`; each entry carries the primitive's own replay.
 bool fbRecording(const FrameBuffer* fb);
 void fbRecord(FrameBuffer* fb, const DrawEntry& e, const char* text);
 // A writer outside the record (into either picture or the device): the record no

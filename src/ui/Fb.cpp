@@ -4,7 +4,6 @@
 #include "platform/Command.h"
 #include "platform/FbDevice.h"
 #include "platform/Log.h"
-#include "ui/Damage.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -41,13 +40,9 @@ FrameBuffer* makeFb(uint8_t* screen, int xres, int yres, int pixelSize, int memS
     fb->screen = screen;
     fb->work = static_cast<uint8_t*>(std::calloc(1, memSize));
     fb->back = static_cast<uint8_t*>(std::calloc(1, memSize));
-    fb->damage = new (std::nothrow) FrameDamage;
-    if (fb->damage)
-        fb->damage->tracking = fbDamageTrackedByDefault();
-    if (!fb->work || !fb->back || !fb->damage) {
+    if (!fb->work || !fb->back) {
         std::free(fb->work);
         std::free(fb->back);
-        delete fb->damage;
         delete fb;
         return nullptr;
     }
@@ -142,7 +137,8 @@ void fbRelease(FrameBuffer* fb, bool fromMemory) {
         munmap(fb->screen, static_cast<size_t>(fb->memSize));
     std::free(fb->work);
     std::free(fb->back);
-    delete fb->damage;
+    if (fb->recorder && fb->damage)
+        fb->recorder->release(fb->damage);
     delete fb;
 }
 
@@ -153,17 +149,14 @@ std::recursive_mutex& PictureMutex() {
 
 void fbRealize(FrameBuffer* fb) {
     PictureLock lock(PictureMutex());
-    fbTouched(fb);
+    if (fb->recorder)
+        fb->recorder->touched(fb);
     std::memcpy(fb->screen, fb->work, fb->memSize);
 }
 
 void fbSetBack(FrameBuffer* fb) {
     PictureLock lock(PictureMutex());
-    if (fbRecording(fb)) {
-        // Whatever the tick drew so far is covered by the background.
-        fb->damage->record[fb->damage->current].clear();
+    if (fb->recorder && fb->recorder->setBack(fb))
         return;
-    }
-    fbTouched(fb);
     std::memcpy(fb->work, fb->back, fb->memSize);
 }

@@ -9,6 +9,19 @@
 #include <mutex>
 
 struct FrameDamage;
+struct FrameBuffer;
+
+// The recording layer above the pictures (ui/Damage.h) attaches itself to a
+// framebuffer with these: the whole-picture copies below tell it before they
+// write, so that a refresh tick's record never goes stale unnoticed.
+struct FbRecorderHooks {
+    // Whatever writes a picture outside the record: the record is drawn first.
+    void (*touched)(FrameBuffer* fb);
+    // The background is wanted in the work picture: true when the record did
+    // what that means for it (inside a tick it only drops what was recorded).
+    bool (*setBack)(FrameBuffer* fb);
+    void (*release)(FrameDamage* damage);
+};
 
 struct FrameBuffer {
     int32_t width;
@@ -19,7 +32,8 @@ struct FrameBuffer {
     uint8_t* screen;   // device memory, mapped shared
     uint8_t* work;     // the picture being composed
     uint8_t* back;     // the stored background of the page
-    FrameDamage* damage; // what the refresh ticks drew (ui/Damage.h)
+    FrameDamage* damage; // what the refresh ticks drew, once a tick attached it (ui/Damage.h)
+    const FbRecorderHooks* recorder; // set with `damage`
 };
 
 // Opens and maps "/dev/fb0"; nullptr (after logging why) on failure.

@@ -125,6 +125,14 @@ DrawEntry entry(DrawOp op, uint8_t R, uint8_t G, uint8_t B, int32_t a0, int32_t 
     return e;
 }
 
+// The tick's record draws a recorded line again through these.
+void replayHLine(FrameBuffer* fb, const DrawEntry& e, const char*, const PixelRect* clip) {
+    RasterHLine(fb, fb->work, e.a0, e.a1, e.a2, e.r, e.g, e.b, clip);
+}
+void replayLine(FrameBuffer* fb, const DrawEntry& e, const char*, const PixelRect* clip) {
+    RasterLine(fb, fb->work, e.a0, e.a1, e.a2, e.a3, e.r, e.g, e.b, clip);
+}
+
 } // namespace
 
 void RasterHLine(FrameBuffer* fb, uint8_t* buf, int32_t x0, int32_t y, int32_t x1, uint8_t R,
@@ -170,6 +178,7 @@ void DrawHorizontalLine(int32_t x0, int32_t y, int32_t x1, uint8_t R, uint8_t G,
         if (!hlineSpan(fb, x0, y, x1, &first, &last))
             return;
         DrawEntry e = entry(DrawOp::HLine, R, G, B, x0, y, x1, 0);
+        e.replay = replayHLine;
         e.box = fbBoxOfSpan(fb, first, last, x0, static_cast<int64_t>(x1) - 1);
         fbRecord(fb, e, nullptr);
         return;
@@ -193,6 +202,7 @@ void DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t R, uint8_t
         if (first > last)
             return;
         DrawEntry e = entry(DrawOp::Line, R, G, B, x0, y0, x1, y1);
+        e.replay = replayLine;
         e.box = fbBoxOfSpan(fb, first, last, xMin, xMax);
         fbRecord(fb, e, nullptr);
         return;

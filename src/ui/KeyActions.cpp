@@ -6,9 +6,9 @@
 #include "ui/KeyActions.h"
 
 #include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "core/CmdRing.h"
 #include "amp/Linear.h"
-#include "app/Threads.h"
+#include "core/Services.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -17,6 +17,7 @@
 #include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
+#include "tuner/TunerRequests.h"
 #include "ui/Fb.h"
 #include "ui/Keys.h"
 #include "ui/Menu.h"
@@ -25,8 +26,6 @@
 #include <cstdio>
 
 namespace {
-
-constexpr int kMaxLC = 511;
 
 bool isLong(int longBits) { return longBits != 0; }
 
@@ -141,18 +140,21 @@ void page3(Works* w, int key, bool lng) {
             w->keyPage = kPageMain;
         break;
     case 4:
-        GoTune(w);
+        TunerRequest(w, TunerAsk::GoTune);
         break;
-    case 5:
-        if (w->tunerBypass) {
-            w->tunerBypass = 0;
+    case 5: {
+        // The link thread sets the tuner's bypass byte; the bank row records
+        // what the key chose.
+        const bool bypass = !w->tunerBypass;
+        if (!bypass) {
+            TunerRequest(w, TunerAsk::BypassOff);
             GestioneLoadTuneVal(w, 1);
         } else {
-            w->tunerBypass = 1;
             IncPNTIn_CMDLinear(kCmdTunerBypass, w);
         }
-        saveToBank(w);
+        SaveToBankWithBypass(w, w->NumBanco, w->antennaIdx, bypass ? 1 : 0);
         break;
+    }
     case 6:
         if (lng) {
             // The whole amplifier state again, after the amplifier was replaced or reset.
@@ -176,21 +178,10 @@ void page3(Works* w, int key, bool lng) {
     }
 }
 
-// One step of L or C under the tune-word lock; repeats while the key is held.
+// One step of L or C, done by the link thread before it sends the word this
+// queues; repeats while the key is held.
 int stepLC(Works* w, bool inductor, int delta) {
-    WaitSemaforoTuneval(w);
-    const uint32_t now = inductor ? w->tuneL.load() : w->tuneC.load();
-    if ((delta < 0 && now > 0) || (delta > 0 && now < kMaxLC)) {
-        const uint32_t next = now + static_cast<uint32_t>(delta);
-        if (inductor) {
-            w->tuneL = next;
-            SetI(w, next);
-        } else {
-            w->tuneC = next;
-            SetC(w, next);
-        }
-    }
-    StopSemaforoTuneval(w);
+    TunerRequest(w, inductor ? TunerAsk::StepL : TunerAsk::StepC, delta);
     IncPNTIn_CMDLinear(kCmdTuneWord, w);
     return 1;
 }
@@ -204,10 +195,7 @@ int page4(Works* w, int key, bool lng) {
             w->targetAntenna = w->antennaIdx.load();
             w->keyPage = kPageSaveTune;
         } else if (w->tuneState == 0) {
-            const int mode = w->tuneMode;
-            WaitSemaforoTuneval(w);
-            SetMode(w, mode >= 1 && mode < 3 ? mode + 1 : 1);
-            StopSemaforoTuneval(w);
+            TunerRequest(w, TunerAsk::NextMode);
             IncPNTIn_CMDLinear(kCmdTuneWord, w);
         }
         return 0;
@@ -242,17 +230,17 @@ void page5(Works* w, int key) {
     const int code = w->deviceErrorCode;
     if (key == 5) {
         if (code == kDevErrLinear)
-            StartThreadLinear(w);
+            StartService(w, Service::Linear);
         else if (code == kDevErrCat)
-            StartThreadCATserial(w);
+            StartService(w, Service::Ft817);
         else if (code == kDevErrSerial)
-            StartThreadTAV(w);
+            StartService(w, Service::TrxSerial);
         else if (code == kDevErrUsb)
-            StartTavReadFFT(w);
+            StartService(w, Service::UsbRx);
         w->deviceErrorCode = kDevErrRetry;
     } else if (key == 6) {
         if (code == kDevErrLinear)
-            StartThreadLinear(w);
+            StartService(w, Service::Linear);
         else if (code == kDevErrCat)
             w->setup->EnableCAT = '0';
         else if (code == kDevErrSerial)
@@ -390,7 +378,7 @@ int DecodeTasto(Works* w, int key, int longBits) {
     if (w->saverOn) {
         SetWorkImg(w);
         w->saverOn = 0;
-        std::fprintf(stderr, "----------> DISATTIVO SAVE SCREEN\n");
+        LogOut("----------> DISATTIVO SAVE SCREEN\n");
         return 0;
     }
     if (key == 1 && GPIO_Errori(w))

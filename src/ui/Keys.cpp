@@ -1,7 +1,7 @@
 // The key strip along the bottom of every page, its labels and the page skins.
 #include "ui/Keys.h"
 
-#include "amp/Alarms.h"
+#include "core/AlarmList.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "tuner/TuneWord.h"
@@ -13,8 +13,6 @@
 #include "ui/TTF.h"
 
 #include <cstdio>
-
-KeyLabelPage KeyLabels[kKeyPages];
 
 namespace {
 
@@ -272,4 +270,40 @@ void ViewStatusTX(Works* w) {
     for (int y = 175; y <= 209; y++)
         DrawHorizontalLine(375, y, 430, 250, 0, 0, w->fb, 0);
     putString(8, 390, 200, "TX", 255, 255, 255, w->fb);
+}
+
+namespace {
+constexpr int kKeySlots[6][2] = {{5, 130}, {133, 263}, {266, 396}, {399, 529}, {532, 662}, {665, 795}};
+} // namespace
+
+void DrawTastoErrore(Works* w, int x1, int x2, int index) {
+    int codes[kMaxActiveErrors];
+    int n = SnapshotErrors(w, codes, kMaxActiveErrors);
+    if (index < 0 || index >= n)
+        return;
+    const ErrorEntry& e = w->errorTable[codes[index]];
+    const bool error = e.flags & 1;
+    const uint8_t r = error ? 255 : 250, g = error ? 30 : 150, b = 0;
+    FrameBuffer* fb = w->fb;
+    for (int y = 370; y <= 414; y++)
+        DrawHorizontalLine(x1, y, x2, r, g, b, fb, 0);
+    DrawLine(x1, 370, x1, 415, 255, 255, 255, fb, 0);
+    DrawLine(x2, 370, x2, 415, 255, 255, 255, fb, 0);
+    DrawHorizontalLine(x1 + 1, 370, x2 + 1, 255, 255, 255, fb, 0);
+    DrawHorizontalLine(x1 + 1, 415, x2 + 1, 255, 255, 255, fb, 0);
+    putString(10, x1 + 4, 390, e.line1.get().s, 250, 250, 250, fb);
+    putString(10, x1 + 4, 410, e.line2.get().s, 250, 250, 250, fb);
+}
+
+void DrawError(Works* w) {
+    // Menus and the status page cover the keys' place.
+    if (w->viewFlags.load() != 0 || w->keyPage == kPageMenuChoose || w->keyPage == kPageMenuEdit)
+        return;
+    int codes[kMaxActiveErrors];
+    int n = SnapshotErrors(w, codes, kMaxActiveErrors);
+    if (n == 0)
+        return;
+    const int shown = n < 6 ? n : 6;
+    for (int k = 0; k < shown; k++)
+        DrawTastoErrore(w, kKeySlots[k][0], kKeySlots[k][1], n > 6 ? n - 6 + k : k);
 }

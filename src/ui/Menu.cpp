@@ -3,13 +3,14 @@
 // and its scaling); ModifyParameter and LoadParameterMenu only read it.
 #include "ui/Menu.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "core/AlarmList.h"
+#include "core/CmdRing.h"
 #include "amp/Temperature.h"
-#include "app/Threads.h"
+#include "core/Services.h"
 #include "core/Keyb.h"
 #include "core/Setup.h"
 #include "core/Works.h"
+#include "platform/Log.h"
 #include "platform/Command.h"
 #include "tuner/Banks.h"
 #include "tuner/CAT.h"
@@ -102,11 +103,11 @@ void remoteChoice(Works* w) {
     const int i = Find_Remote_Settings(w);
     const int j = Get_AudioTAV(w);
     const char ser = w->setup->serialLinkEnabled;
-    std::fprintf(stderr, "j=%d i=%d enaser=%c\n", j, i, ser);
+    LogOut("j=%d i=%d enaser=%c\n", j, i, ser);
     if (i == 0 && j > 0 && ser == '1') {
         w->remoteEnabled = 1;
         w->remoteRestart = 0;
-        std::fprintf(stderr, "Remote GO!\n");
+        LogOut("Remote GO!\n");
         return;
     }
     w->remoteRestart = 1;
@@ -121,7 +122,7 @@ void remoteChoice(Works* w) {
     if (ser != '1')
         AddErrore(w, kAlarmTavMode);
     w->keyNotice.set(4); // "Set to Local Mode: Remote not started. Verify connections"
-    std::fprintf(stderr, "Remote ERROR!\n");
+    LogOut("Remote ERROR!\n");
 }
 
 int remoteMode(Works* w, int action) {
@@ -132,11 +133,11 @@ int remoteMode(Works* w, int action) {
     if (w->remoteEnabled) {
         if (w->setup->WebSocket == '0') {
             w->setup->WebSocket = '1';
-            StartThreadSoket(w);
+            StartService(w, Service::Socket);
         }
-        StartThreadCommRemote(w);
+        SwitchRemoteServices(w, RemoteSwitch::On);
     } else {
-        ExitThreadRemote(w);
+        SwitchRemoteServices(w, RemoteSwitch::Off);
     }
     return 0;
 }
@@ -192,14 +193,14 @@ int offHw(Works* w, int) {
 int fwUpdate(Works* w, int) {
     if (w->serviceFlags.test(1)) {
         IncPNTIn_CMDLinear(kCmdFwUpdate, w);
-        std::fprintf(stderr, "Start AGGFW\n");
+        LogOut("Start AGGFW\n");
     }
     return 0;
 }
 
 int uiUpdate(Works* w, int) {
     if (w->serviceFlags.test(8)) {
-        std::fprintf(stderr, "Start AGG UI...\n");
+        LogOut("Start AGG UI...\n");
         plat_system("/opt/TavZim/getpack.sh");
     }
     return 0;
@@ -208,7 +209,7 @@ int uiUpdate(Works* w, int) {
 int remoteService(Works* w, int) {
     if (w->serviceFlags.test(2)) {
         RemoteConnection();
-        std::fprintf(stderr, "Start REMOTE SRV\n");
+        LogOut("Start REMOTE SRV\n");
     }
     return 0;
 }
@@ -264,7 +265,7 @@ const MenuSpec kMenu[kMenuEntries] = {
      .set = [](Works* w, double v) {
          const uint8_t b = static_cast<uint8_t>(w->tuneEnabled);
          w->tuneEnabled = static_cast<int8_t>(v ? b & 0x7F : b | 0x80);
-         std::fprintf(stderr, "----------> SAVE ATU: 0x%0X\n",
+         LogOut("----------> SAVE ATU: 0x%0X\n",
                       static_cast<unsigned>(static_cast<uint8_t>(w->tuneEnabled)));
      },
      .format = "%s", .choices = kNoYes, .choiceCount = 2, .key = "TUNEenabled"},

@@ -119,7 +119,7 @@ int ReadLanParam() {
     Gateway.set("");
     std::vector<std::string> lines;
     if (int err = readLines(&lines)) {
-        std::fprintf(stderr, "Error opening network connection configuration file. CODE: %d\n", err);
+        LogOut("Error opening network connection configuration file. CODE: %d\n", err);
         return -1;
     }
     for (SharedText<32>* t : {&IP, &NetMask, &Gateway, &DNS, &MAC})
@@ -143,10 +143,10 @@ int ReadLanParam() {
         const char* value = *end == ' ' ? end + 1 : end;
         if (word == "address") {
             IP.set(value);
-            std::fprintf(stderr, "ip: %s\n", value);
+            LogOut("ip: %s\n", value);
         } else if (word == "netmask") {
             NetMask.set(value);
-            std::fprintf(stderr, "NetMask: %s\n", value);
+            LogOut("NetMask: %s\n", value);
         } else if (word == "gateway") {
             Gateway.set(value);
         } else if (word == "nameserver") {
@@ -158,18 +158,18 @@ int ReadLanParam() {
     if (Gateway.length() > 0) {
         SplitAddr(Gateway.get().s, Gateway_v);
         Gateway_none = 0;
-        std::fprintf(stderr, "gateway: %s\n", Gateway.get().s);
+        LogOut("gateway: %s\n", Gateway.get().s);
     } else {
         Gateway_none = 1;
     }
     if (DNS.length() > 0) {
         SplitAddr(DNS.get().s, DNS_v);
         DNS_none = 0;
-        std::fprintf(stderr, "DNS: %s\n", DNS.get().s);
+        LogOut("DNS: %s\n", DNS.get().s);
     } else {
         DNS_none = 1;
     }
-    std::fprintf(stderr, "ReadLanParam DNS_none=%d Gateway_none=%d\n", DNS_none.load(),
+    LogOut("ReadLanParam DNS_none=%d Gateway_none=%d\n", DNS_none.load(),
                  Gateway_none.load());
     return 0;
 }
@@ -178,13 +178,12 @@ int SaveLanParam() {
     errno = 0;
     if (plat_system("mount -o remount defaults,rw /") != 0) {
         const int err = errno;
-        LogErr("can't mount rw / %d", err);
-        std::fprintf(stderr, "can't mount rw / %d\n", err);
+        LogErrOut("can't mount rw / %d", err);
         return -1;
     }
     std::vector<std::string> lines;
     if (int err = readLines(&lines)) {
-        std::fprintf(stderr, "Error opening network connection configuration file. CODE: %d\n", err);
+        LogOut("Error opening network connection configuration file. CODE: %d\n", err);
         return -1;
     }
 
@@ -202,7 +201,7 @@ int SaveLanParam() {
         if (parsable(l, &body)) {
             if (body.rfind("address", 0) == 0) {
                 l = addr("address", IP_v);
-                std::fprintf(stderr, "--->new ip: %s \n", l.c_str());
+                LogOut("--->new ip: %s \n", l.c_str());
                 wrote[0] = true;
             } else if (body.rfind("netmask", 0) == 0) {
                 l = addr("netmask", NetMask_v);
@@ -220,7 +219,7 @@ int SaveLanParam() {
     // Replaced whole, so a power cut never leaves the unit without a network
     // file; a link is written through and the file keeps its mode and owner.
     if (int err = WriteFileAtomic(kInterfaces, text.data(), text.size())) {
-        std::fprintf(stderr, "Error opening network connection configuration file. CODE: %d\n", err);
+        LogOut("Error opening network connection configuration file. CODE: %d\n", err);
         return -1;
     }
     // The status page shows what the file now holds.

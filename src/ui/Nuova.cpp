@@ -1,9 +1,9 @@
 // Menu tables and the text screens drawn over the pages.
 #include "ui/Nuova.h"
 
-#include "amp/Alarms.h"
+#include "core/AlarmList.h"
 #include "amp/Temperature.h"
-#include "app/Threads.h"
+#include "core/Services.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -320,7 +320,7 @@ void ViewStatusInfo(Works* w) {
         return;
     if (w->setup->serialLinkEnabled == '0') {
         w->setup->serialLinkEnabled = '1';
-        StartThreadTAV(w);
+        StartService(w, Service::TrxSerial);
     }
     statusPage(w);
 }

@@ -322,6 +322,9 @@ void putString(int font, int32_t x, int32_t y, const char* text, uint8_t R, uint
     if (fbRecording(fb)) {
         DrawEntry e{};
         e.op = DrawOp::Text;
+        e.replay = [](FrameBuffer* f, const DrawEntry& d, const char* s, const PixelRect* clip) {
+            RasterText(f, d.font, d.a0, d.a1, s, d.r, d.g, d.b, clip);
+        };
         e.r = R;
         e.g = G;
         e.b = B;

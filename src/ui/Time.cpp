@@ -1,8 +1,8 @@
 // The refresh thread, the meters and the spectrum plot.
 #include "ui/Time.h"
 
-#include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "core/AlarmList.h"
+#include "core/CmdRing.h"
 #include "amp/Decoder.h"
 #include "amp/Temperature.h"
 #include "core/Setup.h"
@@ -10,10 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "remote/Messages.h"
-#include "trx/Serial.h"
-#include "tuner/AutoTune.h"
-#include "tuner/Bands.h"
-#include "tuner/TuneMem.h"
+#include "tuner/Follow.h"
 #include "ui/Damage.h"
 #include "ui/Fb.h"
 #include "ui/Graph.h"
@@ -119,89 +116,6 @@ void screenSaver(Works* w) {
         LoadSkin(w, "start", 1);
         fbSetBack(w->fb);
     }
-}
-
-void tuneSupervision(Works* w, bool tx) {
-    const uint8_t f = w->tuneModeFlags.load();
-    if (!(f & 1))
-        return;
-    if (tx && !(f & 2) && !(f & 16)) {
-        if (w->txButtonFlags.load() == 0 && w->rxHoldTicks == 0) {
-            StartAutotune(w);
-            w->tuneModeFlags.set(2);
-            w->tuneTickFirst = 0;
-            w->tuneTickNow = 0;
-        } else if (w->rxHoldTicks > 0) {
-            w->rxHoldTicks--;
-        }
-    } else if (f & 8) {
-        if (w->tuneTickNow <= w->tuneTickFirst + 10) {
-            if (w->tuneTickFirst == 0)
-                w->tuneTickFirst = w->tuneTickNow.load();
-            w->tuneTickNow++;
-        } else {
-            w->tuneModeFlags.clear(2u | 16u | 8u);
-            if (!tx) {
-                w->tuneTickFirst = 0;
-                w->tuneTickNow = 0;
-            }
-        }
-    } else if (f & 16) {
-        if (!tx && !(f & 64)) {
-            if (CmdQueueEmpty(w)) {
-                w->tuneModeFlags.set(32);
-                w->tuneTickFirst = 0;
-                w->tuneTickNow = 0;
-            }
-        } else if (!tx && (f & 64)) {
-            if (++w->tuneTickNow >= 31) {
-                EscAutoTune(w, 0);
-                AddErrore(w, kAlarmTuneAbort);
-                w->tuneModeFlags.clear(16u | 64u);
-                w->tuneTickFirst = 0;
-                w->tuneTickNow = 0;
-            }
-        } else if (tx && !(f & 64)) {
-            w->tuneTickFirst = 0;
-            w->tuneTickNow = 0;
-        }
-    }
-}
-
-// Frequency source by work mode, the frequency-change logic and, with the
-// maker's transceiver, its transmit state and the tune-on-transmit rules.
-void followFrequency(Works* w) {
-    const int mode = w->ModeWorkIdx;
-    TrxParameters p{};
-    if (mode == 1) {
-        getParameters(&p, w);
-        w->freqHz = p.activeFreq;
-    } else if (mode == 2) {
-        w->freqHz = w->catFreqHz.load();
-    } else if (mode == 0) {
-        w->freqHz = w->fmFreqHz.load();
-    }
-    if ((mode == 0 || mode == 2) && w->anState > 0) {
-        w->anState = 0;
-        IncPNTIn_CMDLinear(kCmdAn, w);
-    }
-    if (w->freqHz != w->lastFreqHz || w->antennaRowIdx == kNoAntennaRow) {
-        if (mode != 0)
-            IncPNTIn_CMDLinear(kCmdFreq, w);
-        SetFilterFromfreq(w);
-        SearchCambioSoglie_TS(w);
-        GestioneAntennaAutomatica(w);
-        w->lastFreqHz = w->freqHz.load();
-    }
-    if (mode != 1)
-        return;
-    w->trxTransmitting = p.flag9b6 == 1 ? 1 : 0;
-    if (p.flag11b5 != w->anState && w->tuneState == 0 && w->trxTransmitting == 0 &&
-        !w->txButtonFlags.test(0x30)) {
-        w->anState = p.flag11b5;
-        IncPNTIn_CMDLinear(kCmdAn, w);
-    }
-    tuneSupervision(w, p.flag9b6 == 1);
 }
 
 } // namespace
@@ -399,7 +313,7 @@ void TimerDrawPage(Works* w) {
     FrameBuffer* fb = w->fb;
     if (!errorPage(w)) {
         screenSaver(w);
-        followFrequency(w);
+        FollowFrequency(w);
         if (w->saverOn == 0) {
             const int64_t now = plat_mono_ms();
             // The board temperature changes slowly; its command is not run every tick.

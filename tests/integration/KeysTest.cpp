@@ -3,9 +3,12 @@
 // converter exchange with its model.
 #include "GpioPanel.h"
 
+#include "core/CmdRing.h"
 #include "platform/Clock.h"
+#include "tuner/TunerRequests.h"
 #include "ui/Fb.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -30,7 +33,25 @@ TEST_F(KeysThread, ShortPressActsOnRelease) {
 }
 
 TEST_F(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
-    // The manual tuning page: "up L" repeats while held.
+    // The manual tuning page: "up L" repeats while held. A stand-in for the
+    // link thread carries out the steps the keys ask for and takes the words.
+    std::atomic<bool> linkOn{true};
+    std::thread link([&] {
+        while (linkOn) {
+            TunerServeRequests(w.get());
+            while (CmdQueueTake(w.get()) >= 0) {
+            }
+            plat_sleep_ms(2);
+        }
+    });
+    struct StopLink {
+        std::atomic<bool>& on;
+        std::thread& t;
+        ~StopLink() {
+            on = false;
+            t.join();
+        }
+    } stopLink{linkOn, link};
     w->keyPage = 4;
     w->tuneL = 0;
     const int64_t t0 = plat_mono_ms();

@@ -3,7 +3,7 @@
 // the replies do to the shared record.
 #include "RootedWorks.h"
 
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "amp/Linear.h"
 #include "amp/Temperature.h"
 #include "app/Threads.h"
@@ -11,6 +11,7 @@
 #include "devsim/Pty.h"
 #include "platform/Clock.h"
 #include "ui/Fb.h"
+#include "ui/Keys.h"
 
 #include <algorithm>
 #include <cstdlib>

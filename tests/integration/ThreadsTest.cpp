@@ -188,7 +188,7 @@ TEST_F(LinkThreads, ThreadThatCannotBeCreatedIsReported) {
     if (WEXITSTATUS(status) == 3)
         GTEST_SKIP() << "cannot drop to an unprivileged user here";
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_TRUE(Contains(ReadFile(log), "3 cannot start thread Linear")) << ReadFile(log);
+    EXPECT_TRUE(Contains(ReadFile(log), "3 cannot start thread link")) << ReadFile(log);
 }
 
 } // namespace

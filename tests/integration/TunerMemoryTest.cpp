@@ -8,6 +8,7 @@
 #include "devsim/AmpModel.h"
 #include "platform/Clock.h"
 #include "tuner/Banks.h"
+#include "tuner/TunerRequests.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "ui/Fb.h"
@@ -114,11 +115,9 @@ TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
     DecodeTasto(w.get(), 6, 0);
     ASSERT_EQ(w->keyPage, 4);
     ASSERT_TRUE(WaitFor([&] { return CmdQueueEmpty(w.get()); }, 3000));
-    WaitSemaforoTuneval(w.get());
-    ReadTnePar(w.get());
-    SetMode(w.get(), kTuneCL);
-    StopSemaforoTuneval(w.get());
-    const uint32_t c0 = w->tuneC, l0 = w->tuneL;
+    const TunerView now = TunerSnapshot(w.get()); // the recalled setting, in CL
+    ASSERT_EQ(now.mode, kTuneCL);
+    const uint32_t c0 = now.c, l0 = now.l;
     for (int i = 0; i < 4; i++)
         DecodeTasto(w.get(), 5, 0);
     for (int i = 0; i < 2; i++)

@@ -4,7 +4,8 @@
 #include "TestRoot.h"
 
 #include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
+#include "app/Threads.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "devsim/SimRoot.h"
@@ -41,6 +42,7 @@ class RootedWorks : public ::testing::Test {
         std::string err;
         ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
         plat_set_root(dir.path.c_str());
+        InstallServiceHooks(); // a retry key or a bank change starts threads as the panel does
         w = std::make_unique<Works>();
         setup = std::make_unique<SetupRecord>();
         w->setup = setup.get();

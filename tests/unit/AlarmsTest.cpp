@@ -2,6 +2,7 @@
 #include "RootedWorks.h"
 
 #include "ui/Fb.h"
+#include "ui/Keys.h"
 #include "ui/TTF.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 #include "TestRoot.h"
 
 #include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "amp/Linear.h"
 #include "core/Setup.h"
 #include "core/Works.h"
@@ -159,7 +159,6 @@ TEST_F(Commands, TunerBypassResetAndFirmwareUpdate) {
     w->tunerWord = 0x840123;
     EXPECT_EQ(sent(kCmdTunerBypass), "MT100010123;");
     EXPECT_EQ(w->tunerBypass, 1);
-    EXPECT_EQ(w->tuneSem, 0); // the busy flag is given back
 
     w->tuneC = 100;
     w->tuneL = 200;

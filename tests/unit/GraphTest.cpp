@@ -28,7 +28,7 @@ struct SmallFb {
         screen.assign(mem, 0);
         work.assign(mem, 0);
         back.assign(mem, 0);
-        fb = FrameBuffer{w, h, mem, w * pixelSize, pixelSize, screen.data(), work.data(), back.data(), nullptr};
+        fb = FrameBuffer{w, h, mem, w * pixelSize, pixelSize, screen.data(), work.data(), back.data(), nullptr, nullptr};
     }
     // Pixels of `buf` that are not zero, as (x, y).
     Points drawn(const std::vector<uint8_t>& buf) const {

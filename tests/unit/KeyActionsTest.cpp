@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneWord.h"
+#include "tuner/TunerRequests.h"
 #include "ui/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Keys.h"
@@ -38,8 +39,14 @@ class Keys : public RootedWorks {
         std::filesystem::current_path(old);
         RootedWorks::TearDown();
     }
-    int press(int key) { return DecodeTasto(w.get(), key, 0); }
-    int hold(int key) { return DecodeTasto(w.get(), key, 1 << (key - 1)); }
+    // Each key action, then what the link thread does with its tuner requests
+    // before it sends its next command.
+    int press(int key) { return served(DecodeTasto(w.get(), key, 0)); }
+    int hold(int key) { return served(DecodeTasto(w.get(), key, 1 << (key - 1))); }
+    int served(int result) {
+        TunerServeRequests(w.get());
+        return result;
+    }
     std::string bankFile() { return ReadFile(dir.path + BankFileName(w->NumBanco)); }
 
     std::filesystem::path old;
@@ -234,7 +241,7 @@ TEST_F(Keys, MenuEditRules) {
     EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
 }
 
-TEST_F(Keys, ManualTuningStepsUnderTheLock) {
+TEST_F(Keys, ManualTuningStepsAreRequestsTheLinkCarriesOut) {
     w->keyPage = 3;
     press(6);
     EXPECT_EQ(w->keyPage, 4);
@@ -245,7 +252,6 @@ TEST_F(Keys, ManualTuningStepsUnderTheLock) {
     EXPECT_EQ(DecodeInduttanzaFromTuneval(w->tunerWord), 511u);
     hold(3); // stops at 511
     EXPECT_EQ(w->tuneL, 511u);
-    EXPECT_EQ(w->tuneSem, 0);
     w->tuneC = 0;
     press(4); // down C stops at 0
     EXPECT_EQ(w->tuneC, 0u);

@@ -5,7 +5,7 @@
 #include "RootedWorks.h"
 
 #include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "amp/Linear.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"

@@ -3,7 +3,7 @@
 #include "RootedWorks.h"
 
 #include "amp/Alarms.h"
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "tuner/Banks.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"

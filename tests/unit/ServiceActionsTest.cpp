@@ -4,7 +4,7 @@
 // update marker between the two remounts.
 #include "RootedWorks.h"
 
-#include "amp/CmdQueue.h"
+#include "amp/LinearPort.h"
 #include "app/AggFw.h"
 #include "platform/Clock.h"
 #include "ui/Menu.h"

@@ -3,6 +3,7 @@
 #include "RootedWorks.h"
 
 #include "amp/Temperature.h"
+#include "tuner/Bands.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

@@ -1,11 +1,6 @@
-// The 30-slot command ring and the amplifier port.
-//
-// Many threads queue commands (keys, menus, the refresh tick, the tuner, the
-// reply decoder); the link thread alone takes them out. Producers serialise on a
-// small lock and publish the write index after the slot; the link thread reads
-// without the lock. A full ring refuses the command instead of wrapping into an
-// apparently empty queue.
-#include "amp/CmdQueue.h"
+// The amplifier port: opening it, writing a command against a deadline, and
+// the link's choice of the next command.
+#include "amp/LinearPort.h"
 
 #include "amp/Linear.h"
 #include "core/Setup.h"
@@ -21,36 +16,8 @@
 #include <mutex>
 
 namespace {
-std::mutex g_producerMut;
 constexpr int kWriteGiveUpMs = 1000;
 } // namespace
-
-int IncPNTIn_CMDLinear(int cmd, Works* w) {
-    std::lock_guard<std::mutex> lock(g_producerMut);
-    int wr = w->cmdQueueWrite.loadAcquire();
-    int next = wr >= kCmdQueueSize - 1 ? 0 : wr + 1;
-    if (next == w->cmdQueueRead.loadAcquire()) {
-        LogErr("Linear: command queue full, command %d dropped", cmd);
-        return -1;
-    }
-    w->cmdQueue[wr] = cmd;
-    w->cmdQueueWrite.storeRelease(next);
-    return cmd;
-}
-
-bool CmdQueueEmpty(Works* w) {
-    return w->cmdQueueRead.loadAcquire() == w->cmdQueueWrite.loadAcquire();
-}
-
-int CmdQueueTake(Works* w) {
-    int rd = w->cmdQueueRead.loadAcquire();
-    if (rd == w->cmdQueueWrite.loadAcquire())
-        return -1;
-    int cmd = w->cmdQueue[rd];
-    w->cmdQueue[rd] = 0;
-    w->cmdQueueRead.storeRelease(rd >= kCmdQueueSize - 1 ? 0 : rd + 1);
-    return cmd;
-}
 
 void NextCmdPriority(Works* w, int defaultState) {
     w->retryCount = 0;
@@ -58,18 +25,13 @@ void NextCmdPriority(Works* w, int defaultState) {
         linearProcessStatus = defaultState;
         return;
     }
-    int cmd = CmdQueueTake(w);
+    int cmd = CmdQueueTakeDraining(w);
     if (cmd < 0) {
-        w->cmdQueueDrain = 0;
         linearProcessStatus = defaultState;
-        if (w->errorResetPhase == 1) {
-            std::fprintf(stderr, ">>> ERRORI: Send All CMD for Error\n");
-            w->errorResetPhase = 2;
-        }
         return;
     }
     linearProcessStatus = cmd;
-    std::fprintf(stderr, "cmd ext: %d\n", cmd);
+    LogOut("cmd ext: %d\n", cmd);
 }
 
 void LastCmdSent(Works* w, char letter1, char letter2, int state) {
@@ -101,20 +63,18 @@ int OpenLinear(Works* w) {
     SerialOpenError err;
     const int fd = plat_serial_open(dev, SerialLine{B115200, HUPCL, 5}, &err);
     if (err == SerialOpenError::Open) {
-        LogErr("Unable to open device %s", dev);
-        std::fprintf(stderr, "Unable to open device %s\n", dev);
+        LogErrOut("Unable to open device %s", dev);
         RaiseDeviceError(w, kDevErrLinear, "Linear: Unable to open device %s", dev);
         return -1;
     }
     if (err == SerialOpenError::Settings) {
-        LogErr("Unable to set comm port %s", dev);
-        std::fprintf(stderr, "Unable to set comm port %s\n", dev);
+        LogErrOut("Unable to set comm port %s", dev);
         RaiseDeviceError(w, kDevErrLinear, "Linear: Unable to set comm port %s", dev);
         return -1;
     }
     w->linFD = fd;
     LogInfo("OK works->linFD=%d (%s)", fd, dev);
-    std::fprintf(stderr, "OK works->linFD=%d (%s) stato:%d\n", fd, dev, linearProcessStatus.load());
+    LogOut("OK works->linFD=%d (%s) stato:%d\n", fd, dev, linearProcessStatus.load());
     return fd;
 }
 
@@ -128,11 +88,11 @@ void SetAttenuatorCMD(Works* w, int value, int state) {
     const char* text = AttenuatorText(value);
     writeLinearPort(w->linFD, text, 5, w);
     linearProcessStatus = kStateWait;
-    std::fprintf(stderr, ">> %s\n", text);
+    LogOut(">> %s\n", text);
 }
 
 void InitMicroCmd(Works* w) {
-    std::fprintf(stderr, "Init CRT ... \n");
+    LogOut("Init CRT ... \n");
     for (int cmd : {kCmdVersion, kCmdEe0, kCmdEe1, kCmdEe2, kCmdProtOff})
         IncPNTIn_CMDLinear(cmd, w);
     SearchCambioSoglie_TS(w);

@@ -1,11 +1,12 @@
-// The amplifier command queue and the amplifier's serial port.
+// The amplifier command ring: how every thread asks the link for an amplifier
+// command.
 //
-// Any thread asks for an amplifier action by queueing its command number; only
-// the link thread takes numbers out and writes the command text to the port.
-// A command number is also the link state that sends it.
+// Any thread queues a command number; only the link thread takes numbers out
+// and writes the command text to the port. A command number is also the link
+// state that sends it. The ring's lock also covers its drain request (the link
+// sends everything queued before it polls again) and the alarm reset's phase,
+// which move with what is queued.
 #pragma once
-
-#include <cstddef>
 
 struct Works;
 
@@ -55,19 +56,11 @@ int IncPNTIn_CMDLinear(int cmd, Works* works);
 bool CmdQueueEmpty(Works* works);
 // Takes the oldest waiting command (clearing its slot); -1 when none waits.
 int CmdQueueTake(Works* works);
-// After every reply but the status reply: the next link state.
-void NextCmdPriority(Works* works, int defaultState);
-// Records the letters of the command being sent and the state that repeats it.
-void LastCmdSent(Works* works, char letter1, char letter2, int state);
-// Writes all of `text`; gives up (returns -1, logged) when the port stays
-// unwritable for a second or the program ends. Clears the reply time-out count.
-int writeLinearPort(int fd, const char* text, size_t length, Works* works);
-// Opens and configures the amplifier port of the setup file; the descriptor, or
-// -1 after reporting the device error.
-int OpenLinear(Works* works);
-// Sends the attenuator command for `value` (0..3) and waits for its reply.
-void SetAttenuatorCMD(Works* works, int value, int state);
-// Queues the amplifier's start-up commands.
-void InitMicroCmd(Works* works);
-// The "ATxy;" text of an attenuator value (bit 1 the 3 dB pad, bit 0 the 2 dB pad).
-const char* AttenuatorText(int value);
+// Asks the link to send everything queued before its next poll; with
+// `resetPhase` the alarm reset is in its first phase until the queue is empty.
+void CmdQueueStartDrain(Works* works, bool resetPhase);
+// For the link while it drains: the oldest command, or -1 once the queue is
+// empty, which ends the drain (and moves an alarm reset from phase 1 to 2).
+int CmdQueueTakeDraining(Works* works);
+// True once, when the alarm reset reached phase 2: the phase goes back to 0.
+bool CmdQueueResetPhaseDone(Works* works);

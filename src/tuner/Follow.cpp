@@ -1,0 +1,101 @@
+// Following the operating frequency, and tune on transmit.
+//
+// Each refresh tick takes the frequency from the bank's source (the
+// amplifier's counter, the transceiver's link, the FT-817), and on a change
+// queues the frequency, the filter and the thresholds and applies the bank's
+// row. With the maker's transceiver it also follows its transmit state and
+// supervises tune on transmit: a search starts when the transceiver keys up,
+// and one the transceiver interrupts is aborted. The searches themselves are
+// the link thread's (tuner/TunerRequests.h).
+#include "tuner/Follow.h"
+
+#include "core/CmdRing.h"
+#include "core/Works.h"
+#include "trx/Serial.h"
+#include "tuner/Bands.h"
+#include "tuner/TuneMem.h"
+#include "tuner/TunerRequests.h"
+
+namespace {
+
+void tuneSupervision(Works* w, bool tx) {
+    const uint8_t f = w->tuneModeFlags.load();
+    if (!(f & 1))
+        return;
+    if (tx && !(f & 2) && !(f & 16)) {
+        if (w->txButtonFlags.load() == 0 && w->rxHoldTicks == 0) {
+            TunerRequest(w, TunerAsk::StartAuto);
+            w->tuneModeFlags.set(2);
+            w->tuneTickFirst = 0;
+            w->tuneTickNow = 0;
+        } else if (w->rxHoldTicks > 0) {
+            w->rxHoldTicks--;
+        }
+    } else if (f & 8) {
+        if (w->tuneTickNow <= w->tuneTickFirst + 10) {
+            if (w->tuneTickFirst == 0)
+                w->tuneTickFirst = w->tuneTickNow.load();
+            w->tuneTickNow++;
+        } else {
+            w->tuneModeFlags.clear(2u | 16u | 8u);
+            if (!tx) {
+                w->tuneTickFirst = 0;
+                w->tuneTickNow = 0;
+            }
+        }
+    } else if (f & 16) {
+        if (!tx && !(f & 64)) {
+            if (CmdQueueEmpty(w)) {
+                w->tuneModeFlags.set(32);
+                w->tuneTickFirst = 0;
+                w->tuneTickNow = 0;
+            }
+        } else if (!tx && (f & 64)) {
+            if (++w->tuneTickNow >= 31) {
+                TunerRequest(w, TunerAsk::AbortAuto);
+                w->tuneModeFlags.clear(16u | 64u);
+                w->tuneTickFirst = 0;
+                w->tuneTickNow = 0;
+            }
+        } else if (tx && !(f & 64)) {
+            w->tuneTickFirst = 0;
+            w->tuneTickNow = 0;
+        }
+    }
+}
+
+} // namespace
+
+void FollowFrequency(Works* w) {
+    const int mode = w->ModeWorkIdx;
+    TrxParameters p{};
+    if (mode == 1) {
+        getParameters(&p, w);
+        w->freqHz = p.activeFreq;
+    } else if (mode == 2) {
+        w->freqHz = w->catFreqHz.load();
+    } else if (mode == 0) {
+        w->freqHz = w->fmFreqHz.load();
+    }
+    if ((mode == 0 || mode == 2) && w->anState > 0) {
+        w->anState = 0;
+        IncPNTIn_CMDLinear(kCmdAn, w);
+    }
+    if (w->freqHz != w->lastFreqHz || w->antennaRowIdx == kNoAntennaRow) {
+        if (mode != 0)
+            IncPNTIn_CMDLinear(kCmdFreq, w);
+        SetFilterFromfreq(w);
+        SearchCambioSoglie_TS(w);
+        GestioneAntennaAutomatica(w);
+        w->lastFreqHz = w->freqHz.load();
+    }
+    if (mode != 1)
+        return;
+    w->trxTransmitting = p.flag9b6 == 1 ? 1 : 0;
+    if (p.flag11b5 != w->anState && w->tuneState == 0 && w->trxTransmitting == 0 &&
+        !w->txButtonFlags.test(0x30)) {
+        w->anState = p.flag11b5;
+        IncPNTIn_CMDLinear(kCmdAn, w);
+    }
+    tuneSupervision(w, p.flag9b6 == 1);
+}
