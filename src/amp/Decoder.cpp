@@ -118,6 +118,7 @@ void statusReply(Works* w, const char* r, int len) {
             "STATE DA ERRORE : attenuatore 3dB=on 2dB=off\n",
             "STATE DA ERRORE : attenuatore 3dB=on 2dB=on\n"};
         const int pads = (s1 >> 2) & 3;
+        OperatingPointLock op(OperatingPointMutex());
         if (w->attenuator != pads) {
             w->attenuator = static_cast<uint8_t>(pads);
             w->attenuatorShown = static_cast<uint8_t>(pads);
@@ -305,8 +306,10 @@ void DecodeCatCmd(Works* w, const char* reply, int length) {
         w->tuReported = static_cast<uint8_t>(c2 - '0');
     } else if (is("SA")) {
         // Only the three outputs exist; anything else keeps the antenna in use.
-        if (c2 >= '1' && c2 <= '3')
+        if (c2 >= '1' && c2 <= '3') {
+            OperatingPointLock op(OperatingPointMutex());
             w->antennaIdx = c2 - '1';
+        }
     } else if (is("FM")) {
         field(reply, len, 2, 11, text);
         long long f = std::atoll(text);
@@ -321,7 +324,10 @@ void DecodeCatCmd(Works* w, const char* reply, int length) {
         LogOut(">> ByPass Ampl: %s\n", reply);
         w->ampBypass = c2 == '1' ? 1 : 0;
     } else if (is("AN")) {
-        w->anState = c2 - '0';
+        {
+            OperatingPointLock op(OperatingPointMutex());
+            w->anState = c2 - '0';
+        }
         if (w->anFlags.test(0x10))
             w->anFlags.set(0x20);
     } else if (is("PS")) {

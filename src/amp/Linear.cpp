@@ -15,6 +15,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Thread.h"
+#include "tuner/Bands.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TunerRequests.h"
 
@@ -55,10 +56,9 @@ void GestRetrayCMD(Works* w) {
         char text[kAlarmTextSize];
         std::snprintf(text, sizeof text, "Err %c%c", l1, l2);
         w->errorTable[kAlarmComm].line2.set(text);
-        if (w->errHoldoffMs == 0) {
+        int idle = 0; // the transceiver's link shares the hold-off
+        if (w->errHoldoffMs.compareExchange(idle, 2000))
             AddErrore(w, kAlarmComm);
-            w->errHoldoffMs = 2000;
-        }
         LogOut(
                      "---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da "
                      "ST (Timer: %i)\n",
@@ -133,7 +133,10 @@ void SendLinearCommand(Works* w, int state) {
     case kCmdBypassOn:
         send(w, "AB1;", 'A', 'B', state);
         w->bypassRequested = 1;
-        w->attenuatorShown = 4;
+        {
+            OperatingPointLock op(OperatingPointMutex());
+            w->attenuatorShown = 4;
+        }
         LogOut(">> AB1;\n");
         break;
     case kCmdAn:
@@ -141,12 +144,13 @@ void SendLinearCommand(Works* w, int state) {
         send(w, text, 'A', 'N', state);
         LogOut(">> %s\n", text);
         break;
-    case kCmdThresholds:
-        std::snprintf(text, sizeof text, "TS%04d%04d%04d%04d;", w->tsThresholds[0].load(),
-                      w->tsThresholds[1].load(), w->tsThresholds[2].load(),
-                      w->tsThresholds[3].load());
+    case kCmdThresholds: {
+        int ts[4];
+        ReadThresholds(w, ts);
+        std::snprintf(text, sizeof text, "TS%04d%04d%04d%04d;", ts[0], ts[1], ts[2], ts[3]);
         send(w, text, 'T', 'S', state);
         break;
+    }
     case kCmdFan:
         std::snprintf(text, sizeof text, "FN1%03d;", w->fanWanted.load());
         send(w, text, 'F', 'N', state);

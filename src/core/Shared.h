@@ -96,6 +96,11 @@ template <typename T> struct SharedFlags {
         }
         return o;
     }
+    // `to` in place of `expected`, only while the byte still is `expected`;
+    // otherwise false, with `expected` now holding what the byte is.
+    bool compareExchange(T& expected, T to) {
+        return v.compare_exchange_strong(expected, to, std::memory_order_relaxed);
+    }
     // Replaces every bit: for start values and a value read from the setup file.
     void replace(T value) { v.store(value, std::memory_order_relaxed); }
 };

@@ -74,7 +74,7 @@ void InitSettingMirrors(Works* w) {
     w->autoTuneMaxCycles = 0;
     w->powerUnits = 0;
     w->saveScreenIdx = 0;
-    w->tuneModeFlags.replace(0);
+    w->tuneModeFlags.clear(static_cast<uint8_t>(~0x04u)); // a pending return to receive stays
     w->divide = 0;
     w->maxTempAllowed = 60;
     w->psPar[0] = 1;
@@ -104,19 +104,43 @@ void InitGlobalVar(Works* w) {
     InitSettingMirrors(w);
 }
 
+namespace {
+std::mutex& deviceErrorMutex() {
+    static std::mutex m;
+    return m;
+}
+} // namespace
+
 void RaiseDeviceError(Works* works, int code, const char* fmt, ...) {
     char text[104];
     va_list ap;
     va_start(ap, fmt);
     std::vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
+    // Two devices that fail together leave one whole pair, text and code.
+    std::lock_guard<std::mutex> lock(deviceErrorMutex());
     works->deviceErrorText.set(text);
     works->deviceErrorCode.storeRelease(code);
+}
+
+int DeviceErrorShown(Works* works, char* text, size_t size) {
+    std::lock_guard<std::mutex> lock(deviceErrorMutex());
+    works->deviceErrorText.copyTo(text, size);
+    return works->deviceErrorCode.loadAcquire();
+}
+
+bool DeviceErrorStep(Works* works, int from, int to) {
+    return works->deviceErrorCode.compareExchange(from, to);
 }
 
 void DeviceWentAway(Works* w, int code, const char* link, const char* dev) {
     LogErr("%s: device %s went away", link, dev);
     RaiseDeviceError(w, code, "%s: device %s went away", link, dev);
+}
+
+std::mutex& OperatingPointMutex() {
+    static std::mutex m;
+    return m;
 }
 
 void SleepWhileRunning(Works* w, int ms) {

@@ -3,17 +3,22 @@
 // One `Works` instance, owned by main for the life of the process, holds every
 // value the threads share: settings mirrored from the setup file, measurements
 // of the amplifier, the link's command queue, the alarm list, tuner and screen
-// state. Threads exchange single values through it without locks, so every
-// field that more than one thread touches is a `Shared` (relaxed atomic) or a
-// `SharedText`; a byte of bits that several threads change is a `SharedFlags`,
-// which has no assignment. Fields set before the threads start and only read
-// afterwards are plain. The three mutexes guard what the record says they guard.
+// state. Every field that more than one thread touches is a `Shared` (relaxed
+// atomic) or a `SharedText`; a byte of bits that several threads change is a
+// `SharedFlags`, which has no assignment. Fields set before the threads start
+// and only read afterwards are plain.
 //
-// "Written by" names the threads that change a group once the threads run:
-// main (start-up), link (the amplifier link and the decoder and tuning steps that
-// run on it), keys (key actions and menus), refresh (the screen tick), trx (the
-// transceiver link), cat (the FT-817 poll and the CAT relay), keyboard, session
-// (the remote link); "any" means a function several of them call.
+// Each group says who owns it once the threads run: main (start-up), link (the
+// amplifier link and the decoder and tuning steps that run on it), keys (key
+// actions and menus), refresh (the screen tick), trx (the transceiver link),
+// cat (the FT-817 poll and the CAT relay), keyboard, session (the remote link).
+// A group has one owner, which alone writes it and may change it by reading it
+// first; other threads ask the owner (the command ring, the tuner's requests)
+// and read single values or a snapshot. Where several threads must change a
+// group themselves, the group says which one lock every such change takes and
+// why that is the better shape; a plain store of a value that does not depend
+// on what was there is said as such. A factory default (keys) rewrites the
+// settings of every group as start-up does.
 #pragma once
 
 #include "core/Shared.h"
@@ -120,15 +125,17 @@ struct ErrorEntry {
 };
 
 struct Works {
-    // Process and device errors. Written by: keyboard and main (running), any
-    // device thread (error page), keys (its retry). A device thread writes the
-    // text, then the code with release order; the refresh thread reads the code
-    // with acquire order.
+    // Process and device errors. `running` is only ever cleared (keyboard, main,
+    // the client on a wrong accept value). The error page is a handoff: a device
+    // thread raises text and code together under their lock (RaiseDeviceError),
+    // the page's keys move the code from the value they saw to -1 before they
+    // restart the device, the refresh tick from -1 to 0 (DeviceErrorStep), so a
+    // failure raised in between is never cleared.
     Shared<int> running;
     Shared<int> deviceErrorCode;
     SharedText<104> deviceErrorText;
 
-    // Display and amplifier identity. Written by: main (fb), link.
+    // Display and amplifier identity. Owner: link (main sets fb at start-up).
     FrameBuffer* fb;
     Shared<uint8_t> eeModel[2];
     SharedText<20> swVersion;
@@ -136,14 +143,17 @@ struct Works {
     Shared<uint8_t> ee1[32];
     SharedText<8> microVersion; // 7 characters and the terminator
 
-    // Remote connection. Written by: main (setup), session.
+    // Remote connection. Owner: session (main and a factory default set the
+    // setup's values); remoteConnected changes under connMut.
     SharedText<100> serverAddr;
     Shared<int16_t> tcpPort;
     Shared<int> wsFD;
     Shared<int> remoteConnected;
     SharedText<13> remotePassword;
 
-    // Screen, audio and locks. Written by: main; refresh and keys (skin).
+    // Screen, audio and locks. The skin's name is written with its picture, under
+    // the picture lock (PictureMutex) by whoever loads one (keys, refresh); the
+    // rest is main's.
     SharedText<16> skinName; // current skin, loaded from "<name>.png"
     Shared<int> imageX, imageY;
     Shared<int> audioMultiplier;
@@ -155,12 +165,15 @@ struct Works {
     OpusEncoder* opusEncoder;
     OpusDecoder* opusDecoder;
     Shared<int> audioBitrate;
-    // Audio. Written by: the playback thread (audioOutReady), the senders.
+    // Audio. audioOutReady: plain stores by the playback thread and by a failing
+    // capture (which stops the session's audio); the counters count up atomically.
     Shared<uint8_t> audioOutReady;  // the playback buffer exists
     Shared<int> wsDroppedAudio;     // audio frames not sent: the peer took too long
     Shared<int> wsDroppedFrames;    // other frames whose write ran out of time
 
-    // Amplifier link. Written by: link; the queue by any thread (its lock).
+    // Amplifier link. Owner: link. The command ring is any thread's to fill and
+    // the link's to empty; its lock also covers the drain request and the alarm
+    // reset's phase, which move with what is queued (core/CmdRing.h).
     Shared<int> linFD;
     Shared<int> refreshUs;
     Shared<int> cmdQueue[kCmdQueueSize];
@@ -170,16 +183,19 @@ struct Works {
     TrxParameters* trxParams;
     std::mutex* serMut;
 
-    // Alarms. Written by: any thread that raises or removes an alarm (AddErrore's
-    // lock), keys (the reset key).
+    // Alarms. The list changes under its own lock (core/AlarmList.h) from any
+    // thread that raises or removes an alarm; the flag bits are set and cleared
+    // in single atomic steps (each bit a request one side sets and the other
+    // clears); errorResetPhase moves under the command ring's lock.
     SharedFlags<uint8_t> errorFlags; // any thread that raises an alarm; the reset key
     Shared<int> activeErrors[kMaxActiveErrors];
     Shared<int> activeErrorCount;
     ErrorEntry errorTable[kAlarmCodes];
     Shared<uint8_t> errorResetPhase;
 
-    // Tables loaded from files (set while loading, before the readers use them).
-    // Written by: main, keys (a bank change), refresh (the band thresholds).
+    // Tables loaded from files: main's, before the threads start. The band's
+    // thresholds (thresholdRowIdx with tsThresholds) change together under one
+    // lock (tuner/Bands.h) from the refresh tick, the alarm reset and the search.
     ThresholdRow* bandTable;
     Shared<int> bandCount;
     FanRow* fanTable;
@@ -187,15 +203,21 @@ struct Works {
     Shared<int> thresholdRowIdx; // -1: no thresholds sent yet
     FilterRange filterTable[kFilterRows];
 
-    // Antenna bank table of the current bank. Written by: main, keys, refresh (the
-    // row in use).
+    // Antenna bank table of the current bank, with NumBanco, ModeWorkIdx and the
+    // tuner memory: the keys, the remote link and start-up load, edit and save
+    // it, the refresh tick applies its rows and the link stores a search's end:
+    // all under the bank lock (tuner/Banks.h), since a change spans the table,
+    // its files and the links the bank's mode runs. editRow, editColumn: keys.
     AntennaRow antennaTable[kAntennaRows];
     Shared<int> antennaRowCount;
     Shared<uint32_t> antennaRowIdx; // row applied last; kNoAntennaRow forces a new evaluation
     Shared<int> editRow;
     Shared<int> editColumn;
 
-    // Key pages and screen pages. Written by: keys; refresh (closing the status page).
+    // Key pages and screen pages. Owner: keys. The refresh tick stores
+    // kPageDeviceError while the device-error page is up and kPageMain when its
+    // retry ends it: plain stores, each a page the keys cannot be on meanwhile.
+    // menuEntry and menuItem are set by main once at start-up.
     Shared<int> keyPage;
     SharedFlags<uint8_t> viewFlags; // bit 0 status page, bit 1 memory-table view
     SharedFlags<uint8_t> keyNotice;
@@ -211,8 +233,10 @@ struct Works {
     Shared<int> menuCount;
     Shared<uint8_t> factoryArmed; // "FACTORY DEFAULT" chosen, waiting for ENTER
 
-    // Screen refresh: meters, peak hold, screen saver, plot. Written by: refresh;
-    // keys (screen saver, key time); trx and session (the plot's trace, serMut).
+    // Screen refresh: meters, peak hold, screen saver, plot. Owner: refresh,
+    // which holds the picture lock for its whole tick; the keys wake the saver
+    // and reset the peak needle under the same lock. lastKeyTime: a plain store
+    // of the time of a key. The plot's trace is written by the session under serMut.
     Shared<float> needleAngle[2]; // forward, right-hand meter
     Shared<float> peakAngle[2];   // 0 = no peak shown yet
     PeakHold peakHold[2];
@@ -223,12 +247,14 @@ struct Works {
     Shared<int> tuneTickFirst, tuneTickNow; // tune-on-transmit window
     SpectrumGrid grid;
 
-    // Tuner memory, one table per antenna output. Written by: main, keys, link.
+    // Tuner memory, one table per antenna output: under the bank lock with the
+    // bank it belongs to (each entry is also one atomic word).
     TuneMemTable tuneMem[3];
 
-    // Tuner setting and transceiver link requests. Written by: link (tuning),
-    // keys (manual tuning, under tuneSem), trx.
-    // The requests other threads make of the tuner's owner (tuner/TunerRequests.h).
+    // Tuner setting. Owner: link, which runs the search and sends every tuner
+    // word: the word, L, C, mode, step, state and bypass are written there only.
+    // The keys, the menus and the refresh tick ask through the tuner's requests
+    // (tuner/TunerRequests.h) and read a snapshot (TunerSnapshot).
     Shared<uint16_t> tunerReq[16];
     Shared<int> tunerReqRead, tunerReqWrite;
     Shared<uint32_t> tuneC;
@@ -236,12 +262,21 @@ struct Works {
     Shared<uint16_t> tuneMode;
     Shared<int> tuneStep;  // state of the automatic search
     Shared<float> bestSwr; // best SWR of the last search
+    // Transceiver link requests. Owner: trx (serFD). The carrier key's request
+    // bits: the keys set them, the link takes a request with a compare-and-swap
+    // on the whole byte before it sends, so a key pressed meanwhile makes a new
+    // request. rxHoldTicks: the link sets it, the refresh tick counts it down
+    // atomically.
     Shared<int> serFD;
-    SharedFlags<uint8_t> txButtonFlags; // keys thread sets, transceiver link clears
+    SharedFlags<uint8_t> txButtonFlags;
     Shared<int> rxHoldTicks;
 
-    // Operating point and measurements. Written by: link (the decoder), refresh
-    // (freqHz, lastFreqHz), keys (antenna, attenuator, remote choice).
+    // Operating point and measurements. The measurements are the link's; freqHz
+    // and lastFreqHz the refresh tick's. The operating point (antennaIdx,
+    // attenuator, attenuatorShown, anState) is chosen by the keys, the bank row
+    // (refresh) and the link's echoes and search: every change of it takes the
+    // operating-point lock (OperatingPointMutex, below), which holds a decision
+    // and the command that sends it together. remoteEnabled: keys.
     Shared<uint8_t> remoteEnabled;
     Shared<int> freqHz;
     Shared<int> lastFreqHz;
@@ -258,9 +293,17 @@ struct Works {
     Shared<float> temp1, temp2;
     Shared<int> fanWanted, fanLevel;
 
-    // Tuner and modes. Written by: main (setup), keys (menus), link (replies,
-    // tuning), refresh, trx, cat (catFreqHz, catMode, its descriptors).
-    SharedFlags<uint8_t> tuneModeFlags; // refresh tick, link (tune), transceiver link, menu
+    // Tuner and modes. The menus' values are the keys' (main sets them at
+    // start-up); the replies' the link's; catFreqHz, catMode and the CAT
+    // descriptors the cat threads'. tuneModeFlags are set and cleared in single
+    // atomic steps: each bit a request one thread sets and another clears (the
+    // refresh tick's supervision, the transceiver link, the search); the menu's
+    // on/off keeps a pending return to receive. panelCmd: the keys' converter
+    // loop takes a command from idle with a compare-and-swap, so one a menu or
+    // start-up asks for is never overwritten. errHoldoffMs: the link and the
+    // transceiver link start it from 0 with a compare-and-swap, the refresh tick
+    // counts it down the same way. serviceFlags: single atomic bit steps.
+    SharedFlags<uint8_t> tuneModeFlags;
     Shared<uint8_t> tuReported;
     Shared<uint8_t> tuneState;
     Shared<uint8_t> tunerBypass;
@@ -270,7 +313,7 @@ struct Works {
     Shared<float> swrEscAutoTune;
     Shared<uint8_t> tempMode;
     Shared<uint8_t> pwrPeakEnabled;
-    Shared<int> divide;
+    Shared<int> divide; // the session sets it (its raise to 2 is one compare-and-swap)
     Shared<int> fmFreqHz;
     Shared<uint32_t> tunerWord;
     Shared<uint8_t> freqSensIn;
@@ -308,8 +351,10 @@ struct Works {
     SharedFlags<uint8_t> serviceFlags; // menu, keyboard (F10), link ("MR1;")
     Shared<uint8_t> microResetSeen;
 
-    // Banks and flags at the end of the record. Written by: main (setup), keys
-    // (bank, menus), link and trx (errHoldoffMs), refresh (its count-down).
+    // Banks and flags at the end of the record. NumBanco and MAXbank: the bank
+    // lock, as the table above. remoteRestart: a failing remote service turns its
+    // own flag off and then asks; the switch of the remote services
+    // (core/Services.h) looks at the request and starts services under its lock.
     Shared<int8_t> tuneEnabled;
     Shared<int> NumBanco;
     Shared<int> MAXbank;
@@ -360,9 +405,24 @@ enum DeviceErrorCode {
 void RaiseDeviceError(Works* works, int code, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
 
+// The page's text and its code as one pair (the refresh thread draws them).
+int DeviceErrorShown(Works* works, char* text, size_t size);
+// The page's keys and the refresh tick move the code on only from the value
+// they saw (a retry to -1, its end to 0): a device that failed in between keeps
+// its page. False when the code had changed.
+bool DeviceErrorStep(Works* works, int from, int to);
+
 // A port that hung up: logs "<link>: device <dev> went away" at error level and
 // shows it on the device-error page with `code`, whose retry key opens it again.
 void DeviceWentAway(Works* works, int code, const char* link, const char* dev);
+
+// The amplifier's operating point (antennaIdx, attenuator, attenuatorShown,
+// anState) is chosen by the keys, by the bank row of the frequency (refresh)
+// and by the amplifier's own echoes and the tuning search (link): each change
+// is a decision on the current values plus the command that sends it, made
+// under this lock. Nothing waits for a device or a file while it is held.
+std::mutex& OperatingPointMutex();
+using OperatingPointLock = std::lock_guard<std::mutex>;
 
 // Sleeps up to `ms` milliseconds, waking early once `running` is cleared.
 void SleepWhileRunning(Works* works, int ms);

@@ -261,8 +261,9 @@ void dispStat(Works* w, const char* text) {
     } else if (is("KAVOFT01;", 9) || is("KAVOFT02;", 9)) {
         s->usbSpectrum = '1';
         s->Enable1600 = text[7] == '2' ? '1' : '0';
-        if (w->divide < 2)
-            w->divide = 2;
+        int d = w->divide; // at least 2, in one step against the menu's change
+        while (d < 2 && !w->divide.compareExchange(d, 2)) {
+        }
     } else if (is("KAVOFD", 6)) {
         w->divide = std::atoi(text + 6);
     }

@@ -35,9 +35,9 @@ bool linkOn(Works* w) {
 
 // Error 8, at most once per hold-off.
 void serialTimeout(Works* w, const char* line) {
-    if (w->errHoldoffMs == 0) {
+    int idle = 0; // the link and this thread share the hold-off: whoever starts it raises
+    if (w->errHoldoffMs.compareExchange(idle, 2000)) {
         AddErrore(w, kAlarmTavExtio);
-        w->errHoldoffMs = 2000;
         LogOut("%s", line);
     }
 }
@@ -306,21 +306,26 @@ void commandStep(Works* w, int fd) {
         LogOut("SENT TAV TX2;! (0x%x)\n", w->tuneModeFlags.load());
         w->tuneModeFlags.change(0x20, 0x40);
     }
-    const uint8_t tx = w->txButtonFlags.load();
-    if (tx & 0x01) {
-        if (tx & 0x02) {
-            const bool b4 = tx & 0x10, b5 = tx & 0x20;
-            if (b4 == b5) {
-                writeSerialPort(fd, kTx, sizeof kTx, w);
-                LogOut("SENT TAV TX2...\n");
-                w->txButtonFlags.clear(0x01);
-            }
-        } else {
-            writeSerialPort(fd, kRx, sizeof kRx, w);
-            LogOut("SENT TAV RX...\n");
-            w->rxHoldTicks = 30;
-            w->txButtonFlags.clear(0x01);
-        }
+    // The carrier key's request is taken with the flags it was made with, before
+    // its command goes out: a key that changes them meanwhile (StopTX while TX2
+    // is written) makes a new request, which the next pass sends.
+    uint8_t tx = w->txButtonFlags.load();
+    for (;;) {
+        if (!(tx & 0x01))
+            return;
+        const bool transmit = tx & 0x02;
+        if (transmit && ((tx & 0x10) != 0) != ((tx & 0x20) != 0))
+            return; // waiting for the antenna relay's answer
+        if (w->txButtonFlags.compareExchange(tx, static_cast<uint8_t>(tx & ~0x01)))
+            break;
+    }
+    if (tx & 0x02) {
+        writeSerialPort(fd, kTx, sizeof kTx, w);
+        LogOut("SENT TAV TX2...\n");
+    } else {
+        writeSerialPort(fd, kRx, sizeof kRx, w);
+        LogOut("SENT TAV RX...\n");
+        w->rxHoldTicks = 30;
     }
 }
 

@@ -108,7 +108,7 @@ void EscAutoTune(Works* w, int store) {
     cnttune = 0;
     if (w->tuneModeFlags.test(0x01))
         w->tuneModeFlags.set(0x04);
-    w->thresholdRowIdx = -1;
+    ThresholdsAfterTune(w);
     w->tuneState = 0;
 }
 
@@ -138,14 +138,14 @@ void StartAutotune(Works* w) {
     w->tuneStep = 0;
     IncPNTIn_CMDLinear(kCmdProtOn, w);
     IncPNTIn_CMDLinear(kCmdAttTune, w);
-    w->tsThresholds[0] = 4095;
-    IncPNTIn_CMDLinear(kCmdThresholds, w);
+    ThresholdsForTune(w);
     w->tunerBypass = 0;
     IncPNTIn_CMDLinear(kCmdClearProt, w);
     IncPNTIn_CMDLinear(kCmdProtOff, w);
     CmdQueueStartDrain(w, false);
     w->tuneState = 1;
     if (w->ampStatus1 & 0x01) {
+        OperatingPointLock op(OperatingPointMutex());
         w->anState = 0;
         IncPNTIn_CMDLinear(kCmdAn, w);
     }

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -151,7 +152,32 @@ void SetFilterFromfreq(Works* w) {
     LogOut(">>>>>>>>>>>>>>> SET FILTER: %i!!\n", selected >= 0 ? selected + 1 : 9);
 }
 
+namespace {
+// The four thresholds and the row they came from change together: the band
+// rows (refresh, the alarm reset), the tuning search (link) and the link's
+// command that sends them take this lock.
+std::mutex g_thresholdMut;
+} // namespace
+
+void ThresholdsForTune(Works* w) {
+    std::lock_guard<std::mutex> lock(g_thresholdMut);
+    w->tsThresholds[0] = 4095;
+    IncPNTIn_CMDLinear(kCmdThresholds, w);
+}
+
+void ThresholdsAfterTune(Works* w) {
+    std::lock_guard<std::mutex> lock(g_thresholdMut);
+    w->thresholdRowIdx = -1;
+}
+
+void ReadThresholds(Works* w, int out[4]) {
+    std::lock_guard<std::mutex> lock(g_thresholdMut);
+    for (int k = 0; k < 4; k++)
+        out[k] = w->tsThresholds[k];
+}
+
 void SearchCambioSoglie_TS(Works* w) {
+    std::lock_guard<std::mutex> lock(g_thresholdMut);
     const int count = w->bandCount;
     const int64_t f = w->freqHz;
     if (count == 0 || f == 0) {

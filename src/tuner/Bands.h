@@ -17,3 +17,9 @@ void SearchCambioSoglie_TS(Works* works);
 float SearchK(Works* works, int which);
 // on == 1: protection mode on and both attenuator pads in; else protection off.
 void AttivaDisattivaProtezione(Works* works, int on);
+// The search's thresholds: the input-power trip off while it tunes (queued),
+// and the band's row wanted again once it has ended.
+void ThresholdsForTune(Works* works);
+void ThresholdsAfterTune(Works* works);
+// The four thresholds as one set, for the command that sends them.
+void ReadThresholds(Works* works, int out[4]);

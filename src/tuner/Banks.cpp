@@ -80,6 +80,7 @@ const char* markerOf(int mode) { return mode == 1 ? "!Tav\n" : mode == 2 ? "!817
 } // namespace
 
 bool BandNameOfFreq(Works* w, char* name, size_t size) {
+    BankLock held(BankMutex());
     const int64_t f = w->freqHz;
     const int n = w->antennaRowCount;
     for (int i = 0; i < n && i < kAntennaRows; i++) {
@@ -99,6 +100,7 @@ std::string BankFileName(int bank) {
 }
 
 void InitTabAntenna(Works* w, int namesOnly) {
+    BankLock held(BankMutex());
     for (int i = 0; i < kAntennaRows; i++) {
         AntennaRow& r = w->antennaTable[i];
         r.name.set(kDefaults[i].name);
@@ -116,6 +118,7 @@ void InitTabAntenna(Works* w, int namesOnly) {
 }
 
 int LoadTabConfig(Works* w, int bank) {
+    BankLock held(BankMutex());
     for (AntennaRow& r : w->antennaTable)
         r.ampEnable = 0;
     int mode = 0;
@@ -155,6 +158,11 @@ int LoadTabConfig(Works* w, int bank) {
     return mode;
 }
 
+std::recursive_mutex& BankMutex() {
+    static std::recursive_mutex m;
+    return m;
+}
+
 namespace {
 // Writes the rows in memory as `bank`'s file, marked with work mode `mode`.
 void saveTabConfigAs(Works* w, int bank, int mode) {
@@ -182,13 +190,17 @@ void saveTabConfigAs(Works* w, int bank, int mode) {
 }
 } // namespace
 
-void SaveTabConfig(Works* w, int bank) { saveTabConfigAs(w, bank, w->ModeWorkIdx); }
+void SaveTabConfig(Works* w, int bank) {
+    BankLock lock(BankMutex());
+    saveTabConfigAs(w, bank, w->ModeWorkIdx);
+}
 
 void SaveToBank(Works* w, int bank, int antenna) {
     SaveToBankWithBypass(w, bank, antenna, w->tunerBypass);
 }
 
 void SaveToBankWithBypass(Works* w, int bank, int antenna, uint8_t bypass) {
+    BankLock held(BankMutex());
     const int64_t f = w->freqHz;
     const int rows = w->antennaRowCount;
     for (int i = 0; i < rows && i < kAntennaRows; i++) {
@@ -205,6 +217,7 @@ void SaveToBankWithBypass(Works* w, int bank, int antenna, uint8_t bypass) {
 }
 
 void LoadAllBankTable(Works* w, int bank) {
+    BankLock held(BankMutex());
     w->ModeWorkIdx = LoadTabConfig(w, bank);
     for (int a = 0; a < 3; a++)
         LoadTabAtu(w, bank, a);
@@ -212,6 +225,7 @@ void LoadAllBankTable(Works* w, int bank) {
 }
 
 void ChangeBanco(Works* w) {
+    BankLock held(BankMutex());
     int next = w->NumBanco + 1;
     if (next >= w->MAXbank)
         next = 0;
@@ -222,6 +236,7 @@ void ChangeBanco(Works* w) {
 }
 
 void ChangeInterfaceBanco(Works* w) {
+    BankLock held(BankMutex());
     int mode = w->ModeWorkIdx + 1;
     if (mode > 2)
         mode = 0;
@@ -231,6 +246,7 @@ void ChangeInterfaceBanco(Works* w) {
 }
 
 void ModifytabAntenna(Works* w, int down) {
+    BankLock held(BankMutex());
     const int row = w->editRow;
     if (row < 0 || row >= kAntennaRows)
         return;
@@ -272,6 +288,7 @@ void DeleteFileConf(Works*, int bank, int kind) {
 }
 
 void CopyBank(Works* w, int origin, int dest) {
+    BankLock held(BankMutex());
     for (int a = 0; a < 3; a++)
         LoadTabAtu(w, origin, a);
     // The copy keeps the origin's interface, not the current bank's.
@@ -285,6 +302,7 @@ void CopyBank(Works* w, int origin, int dest) {
 }
 
 void ResetBank(Works* w, int bank) {
+    BankLock held(BankMutex());
     const int banks = w->MAXbank;
     if (bank >= banks) {
         for (int b = 0; b < banks; b++)

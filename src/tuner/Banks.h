@@ -3,12 +3,22 @@
 // one table file plus three tuner memory files.
 #pragma once
 
-#include <cstdint>
-
 #include <cstddef>
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 struct Works;
+
+// The current bank (NumBanco, its antenna rows, its work mode and the
+// transceiver links that mode runs, its three tuner memories) is loaded, edited
+// and saved by the keys, the remote link and start-up, read by the refresh
+// tick and stored into by the link thread at the end of a search: every one of
+// these does it under this lock, so a table is never seen half loaded and a
+// bank change never mixes two banks. It may be held while files are read or
+// written; the picture lock is taken before it, never after.
+std::recursive_mutex& BankMutex();
+using BankLock = std::lock_guard<std::recursive_mutex>;
 
 constexpr int kBankCount = 20;
 

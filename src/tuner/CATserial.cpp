@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
+#include "tuner/Banks.h"
 #include "platform/Thread.h"
 
 #include <cstdio>
@@ -143,6 +144,7 @@ void CatSerial(Works* w) {
 }
 
 void SetModeWorkIDX(Works* w) {
+    BankLock bank(BankMutex()); // the links follow the bank's mode
     SetupRecord* s = w->setup;
     switch (w->ModeWorkIdx) {
     case 1:

@@ -13,6 +13,7 @@
 #include "core/Works.h"
 #include "trx/Serial.h"
 #include "tuner/Bands.h"
+#include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TunerRequests.h"
 
@@ -77,25 +78,36 @@ void FollowFrequency(Works* w) {
     } else if (mode == 0) {
         w->freqHz = w->fmFreqHz.load();
     }
-    if ((mode == 0 || mode == 2) && w->anState > 0) {
-        w->anState = 0;
-        IncPNTIn_CMDLinear(kCmdAn, w);
+    if (mode == 0 || mode == 2) {
+        OperatingPointLock op(OperatingPointMutex());
+        if (w->anState > 0) {
+            w->anState = 0;
+            IncPNTIn_CMDLinear(kCmdAn, w);
+        }
     }
-    if (w->freqHz != w->lastFreqHz || w->antennaRowIdx == kNoAntennaRow) {
-        if (mode != 0)
-            IncPNTIn_CMDLinear(kCmdFreq, w);
-        SetFilterFromfreq(w);
-        SearchCambioSoglie_TS(w);
-        GestioneAntennaAutomatica(w);
-        w->lastFreqHz = w->freqHz.load();
+    {
+        // A bank change asks for its row to be applied (kNoAntennaRow) under the
+        // same lock: the request is never lost between the look and the row.
+        BankLock bank(BankMutex());
+        if (w->freqHz != w->lastFreqHz || w->antennaRowIdx == kNoAntennaRow) {
+            if (mode != 0)
+                IncPNTIn_CMDLinear(kCmdFreq, w);
+            SetFilterFromfreq(w);
+            SearchCambioSoglie_TS(w);
+            GestioneAntennaAutomatica(w);
+            w->lastFreqHz = w->freqHz.load();
+        }
     }
     if (mode != 1)
         return;
     w->trxTransmitting = p.flag9b6 == 1 ? 1 : 0;
-    if (p.flag11b5 != w->anState && w->tuneState == 0 && w->trxTransmitting == 0 &&
-        !w->txButtonFlags.test(0x30)) {
-        w->anState = p.flag11b5;
-        IncPNTIn_CMDLinear(kCmdAn, w);
+    {
+        OperatingPointLock op(OperatingPointMutex());
+        if (p.flag11b5 != w->anState && w->tuneState == 0 && w->trxTransmitting == 0 &&
+            !w->txButtonFlags.test(0x30)) {
+            w->anState = p.flag11b5;
+            IncPNTIn_CMDLinear(kCmdAn, w);
+        }
     }
     tuneSupervision(w, p.flag9b6 == 1);
 }

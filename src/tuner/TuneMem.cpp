@@ -8,6 +8,7 @@
 #include "platform/Log.h"
 #include "platform/Root.h"
 #include "platform/TextFile.h"
+#include "tuner/Banks.h"
 #include "tuner/TuneWord.h"
 #include "core/KeyLabels.h"
 
@@ -126,6 +127,7 @@ int EsisteTuneValInTabRam(Works* w, int index, int firstIdx, int endIdx, int ant
 }
 
 void LoadTuneFromMEM(Works* w, int antenna) {
+    BankLock held(BankMutex());
     int64_t s, e;
     int first, end;
     int index = AtuIdxSearch(w->freqHz, &s, &e, &first, &end);
@@ -162,6 +164,7 @@ std::string TuneMemFileName(int bank, int antenna) {
 }
 
 void InsertTuneToMem(Works* w, int bank, int antenna) {
+    BankLock held(BankMutex());
     int64_t s, e;
     int first, end;
     const int index = AtuIdxSearch(w->freqHz, &s, &e, &first, &end);
@@ -180,6 +183,7 @@ void InsertTuneToMem(Works* w, int bank, int antenna) {
 }
 
 void LoadTabAtu(Works* w, int bank, int antenna) {
+    BankLock held(BankMutex());
     TuneMemTable& t = table(w, antenna);
     for (auto& entry : t.packed)
         entry = 0;
@@ -207,6 +211,7 @@ void LoadTabAtu(Works* w, int bank, int antenna) {
 }
 
 void SaveTabAtu(Works* w, int bank, int antenna) {
+    BankLock held(BankMutex());
     LogOut("SaveTabAtu Bank%i , antenna %i\n", bank, antenna);
     std::string text;
     const TuneMemTable& t = table(w, antenna);
@@ -227,6 +232,7 @@ void SaveTabAtu(Works* w, int bank, int antenna) {
 }
 
 void GestioneLoadTuneVal(Works* w, int absentAction) {
+    BankLock held(BankMutex());
     if (w->tuneState != 0)
         return;
     int64_t s, e;
@@ -239,6 +245,7 @@ void GestioneLoadTuneVal(Works* w, int absentAction) {
 }
 
 void GestioneAntennaAutomatica(Works* w) {
+    BankLock held(BankMutex());
     w->antennaRowIdx = 100;
     const int64_t f = w->freqHz;
     const int rows = w->antennaRowCount;
@@ -253,6 +260,7 @@ void GestioneAntennaAutomatica(Works* w) {
         return;
     w->antennaRowIdx = static_cast<uint32_t>(row);
     const AntennaRow& r = w->antennaTable[row];
+    OperatingPointLock op(OperatingPointMutex());
     if (r.antenna != 0 && r.antenna != w->antennaIdx + 1) {
         w->antennaIdx = r.antenna - 1;
         if (w->keyPage == kPageMain) {

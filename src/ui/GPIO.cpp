@@ -206,9 +206,13 @@ void GPIO(Works* w) {
             setPin(g, kUpdatePin);
 
         if (w->panelCmd == kIdle && --countdown <= 0) {
-            countdown = 200;
-            w->panelCmd = kRotation[rotation];
-            rotation = (rotation + 1) % 4;
+            // The rotation's next reading, only if still no other command waits:
+            // one a menu or start-up asked for meanwhile is never overwritten.
+            uint8_t idle = kIdle;
+            if (w->panelCmd.compareExchange(idle, kRotation[rotation])) {
+                countdown = 200;
+                rotation = (rotation + 1) % 4;
+            }
         }
         const uint8_t cmd = w->panelCmd;
         if (cmd != kIdle) {

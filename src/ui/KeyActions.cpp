@@ -56,32 +56,38 @@ void page0(Works* w, int key, bool lng) {
     case 2: {
         if (lng || closing(w))
             return;
-        int shown = static_cast<uint8_t>(w->attenuatorShown + 1);
-        if (w->ampStatus2 & 1) { // transmitting: standby is not offered
-            if (w->ampBypass == 1)
-                AddErrore(w, kAlarmCmdRefused);
-            else if (shown > 3)
+        {
+            OperatingPointLock op(OperatingPointMutex());
+            int shown = static_cast<uint8_t>(w->attenuatorShown + 1);
+            if (w->ampStatus2 & 1) { // transmitting: standby is not offered
+                if (w->ampBypass == 1)
+                    AddErrore(w, kAlarmCmdRefused);
+                else if (shown > 3)
+                    shown = 0;
+            } else if (shown > 4) {
                 shown = 0;
-        } else if (shown > 4) {
-            shown = 0;
+            }
+            w->attenuatorShown = static_cast<uint8_t>(shown);
+            if (shown <= 3) {
+                w->attenuator = static_cast<uint8_t>(shown);
+                IncPNTIn_CMDLinear(kCmdAtt, w);
+                if (w->ampBypass == 1)
+                    IncPNTIn_CMDLinear(kCmdBypassOff, w);
+            } else if (w->ampBypass == 0) {
+                IncPNTIn_CMDLinear(kCmdBypassOn, w);
+            }
         }
-        w->attenuatorShown = static_cast<uint8_t>(shown);
-        if (shown <= 3) {
-            w->attenuator = static_cast<uint8_t>(shown);
-            IncPNTIn_CMDLinear(kCmdAtt, w);
-            if (w->ampBypass == 1)
-                IncPNTIn_CMDLinear(kCmdBypassOff, w);
-        } else if (w->ampBypass == 0) {
-            IncPNTIn_CMDLinear(kCmdBypassOn, w);
-        }
-        saveToBank(w);
+        saveToBank(w); // the bank file is written without the lock
         break;
     }
     case 3:
         if (closing(w))
             return;
-        w->antennaIdx = w->antennaIdx >= 2 ? 0 : w->antennaIdx + 1;
-        IncPNTIn_CMDLinear(kCmdAntenna, w);
+        {
+            OperatingPointLock op(OperatingPointMutex());
+            w->antennaIdx = w->antennaIdx >= 2 ? 0 : w->antennaIdx + 1;
+            IncPNTIn_CMDLinear(kCmdAntenna, w);
+        }
         saveToBank(w);
         break;
     case 4:
@@ -104,8 +110,12 @@ void page0(Works* w, int key, bool lng) {
             return;
         w->screenPage = w->screenPage >= 5 ? 1 : w->screenPage + 1;
         w->viewFlags.replace(0);
-        w->peakAngle[1] = 0.0f;
-        SetWorkImg(w);
+        {
+            // The peak needle is the refresh tick's, which holds this lock.
+            PictureLock lock(PictureMutex());
+            w->peakAngle[1] = 0.0f;
+            SetWorkImg(w);
+        }
         LogInfo("type to %d\n", w->screenPage.load());
         break;
     default:
@@ -213,6 +223,7 @@ int page4(Works* w, int key, bool lng) {
             KeyLabels[4].line1[5].set("StartTX");
         } else {
             if (w->ampStatus1 & 1) {
+                OperatingPointLock op(OperatingPointMutex());
                 w->anState = 0;
                 IncPNTIn_CMDLinear(kCmdAn, w);
                 w->txButtonFlags.set(16);
@@ -228,6 +239,12 @@ int page4(Works* w, int key, bool lng) {
 
 void page5(Works* w, int key) {
     const int code = w->deviceErrorCode;
+    if (key != 5 && key != 6)
+        return;
+    // The code goes to -1 before the thread is started again, so that a retry
+    // that fails at once shows its own page instead of being cleared.
+    if (!DeviceErrorStep(w, code, kDevErrRetry))
+        return;
     if (key == 5) {
         if (code == kDevErrLinear)
             StartService(w, Service::Linear);
@@ -237,17 +254,17 @@ void page5(Works* w, int key) {
             StartService(w, Service::TrxSerial);
         else if (code == kDevErrUsb)
             StartService(w, Service::UsbRx);
-        w->deviceErrorCode = kDevErrRetry;
-    } else if (key == 6) {
-        if (code == kDevErrLinear)
-            StartService(w, Service::Linear);
-        else if (code == kDevErrCat)
-            w->setup->EnableCAT = '0';
-        else if (code == kDevErrSerial)
-            w->setup->serialLinkEnabled = '0';
-        else if (code == kDevErrUsb)
-            w->setup->EnableFFT = '0';
-        w->deviceErrorCode = kDevErrRetry;
+        return;
+    }
+    if (code == kDevErrLinear) {
+        StartService(w, Service::Linear);
+    } else if (code == kDevErrCat) {
+        w->setup->EnableCAT = '0';
+    } else if (code == kDevErrSerial) {
+        BankLock bank(BankMutex());
+        w->setup->serialLinkEnabled = '0';
+    } else if (code == kDevErrUsb) {
+        w->setup->EnableFFT = '0';
     }
 }
 
@@ -375,11 +392,15 @@ void page9to11(Works* w, int page, int key) {
 
 int DecodeTasto(Works* w, int key, int longBits) {
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-    if (w->saverOn) {
-        SetWorkImg(w);
-        w->saverOn = 0;
-        LogOut("----------> DISATTIVO SAVE SCREEN\n");
-        return 0;
+    {
+        // The refresh tick turns the saver on under the picture lock.
+        PictureLock lock(PictureMutex());
+        if (w->saverOn) {
+            SetWorkImg(w);
+            w->saverOn = 0;
+            LogOut("----------> DISATTIVO SAVE SCREEN\n");
+            return 0;
+        }
     }
     if (key == 1 && GPIO_Errori(w))
         return 0;

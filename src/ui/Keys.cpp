@@ -4,7 +4,9 @@
 #include "core/AlarmList.h"
 #include "core/Setup.h"
 #include "core/Works.h"
+#include "tuner/Banks.h"
 #include "tuner/TuneWord.h"
+#include "tuner/TunerRequests.h"
 #include "ui/Fb.h"
 #include "ui/Graph.h"
 #include "ui/Menu.h"
@@ -167,11 +169,11 @@ void ImpostaLblManuale(Works* w) {
     if (w->keyPage != kPageManualTune)
         return;
     char text[kKeyLabelSize + 8];
-    const int mode = DecodeModoFromTuneval(w->tunerWord);
-    setLine2(4, 0, mode == 1 ? "CL" : mode == 2 ? "LC" : "ByP");
-    std::snprintf(text, sizeof text, "     %u", w->tuneL.load());
+    const TunerView t = TunerSnapshot(w); // mode, L and C of one word
+    setLine2(4, 0, t.mode == 1 ? "CL" : t.mode == 2 ? "LC" : "ByP");
+    std::snprintf(text, sizeof text, "     %u", t.l);
     setLine2(4, 2, text);
-    std::snprintf(text, sizeof text, "     %u", w->tuneC.load());
+    std::snprintf(text, sizeof text, "     %u", t.c);
     setLine2(4, 4, text);
     // A carrier request is pending or running while bit 1 of the manual flags is set.
     KeyLabels[4].line1[5].set(w->txButtonFlags.test(2) ? "StopTX" : "StartTX");
@@ -250,6 +252,7 @@ void SetWorkImg(Works* w) {
     LoadSkin(w, skin, 1);
     fbSetBack(w->fb);
     // The transceiver link runs only in the work mode that takes its frequency.
+    BankLock bank(BankMutex());
     if (w->ModeWorkIdx != 1)
         w->setup->serialLinkEnabled = '0';
 }

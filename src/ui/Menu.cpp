@@ -239,10 +239,11 @@ const MenuSpec kMenu[kMenuEntries] = {
      .set = [](Works* w, double v) { w->freqPeriod = static_cast<int>(v); },
      .format = "%d", .edit = Edit::Step, .step = 10, .lo = 1, .hi = 9999, .bound = Bound::Keep,
      .repeats = true, .enter = Enter::FreqSens, .key = "FreqPeriodTime"},
-    // The whole request byte becomes 1 or 0.
+    // The request byte becomes 1 or 0, but for a pending return to receive
+    // (0x04), which the transceiver's link still sends: the radio never stays keyed.
     {.number = 4, .title = "AUTO TUNE", .item = "Enable TAV Tune",
      .get = [](Works* w) -> double { return w->tuneModeFlags.test(1) ? 1 : 0; },
-     .set = [](Works* w, double v) { w->tuneModeFlags.replace(v ? 1 : 0); },
+     .set = [](Works* w, double v) { w->tuneModeFlags.change(static_cast<uint8_t>(~0x04u), v ? 1 : 0); },
      .format = "%s", .choices = kOffOn, .choiceCount = 2, .key = "AutoTuneMode"},
     {.number = 5, .title = "AUTO TUNE", .item = "Force Attenuator",
      .get = [](Works* w) -> double { return w->attenuatorTune & 3; },

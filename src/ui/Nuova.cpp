@@ -10,6 +10,7 @@
 #include "tuner/Banks.h"
 #include "tuner/CAT.h"
 #include "tuner/TuneWord.h"
+#include "tuner/TunerRequests.h"
 #include "ui/Fb.h"
 #include "ui/Graph.h"
 #include "ui/Keys.h"
@@ -43,10 +44,10 @@ void messageLine(Works* w) {
                       w->rawIn.load(), w->rawFwd.load(), w->rawRefl.load(), w->swr.load(),
                       static_cast<unsigned>(w->supplyAdc[3].load()));
         putString(8, 5, 350, buf, 250, 250, 0, w->fb);
+        const TunerView t = TunerSnapshot(w); // L and C of one word
         std::snprintf(buf, sizeof buf, "freq %lu L%i,C%i,%s",
-                      static_cast<unsigned long>(w->fmFreqHz.load()),
-                      static_cast<int>(w->tuneL.load()), static_cast<int>(w->tuneC.load()),
-                      ModeTuneDebug.get().s);
+                      static_cast<unsigned long>(w->fmFreqHz.load()), static_cast<int>(t.l),
+                      static_cast<int>(t.c), ModeTuneDebug.get().s);
         putString(8, 500, 350, buf, 250, 250, 0, w->fb);
         return;
     }
@@ -318,9 +319,12 @@ void DrawParameters(Works* w) {
 void ViewStatusInfo(Works* w) {
     if (w->viewFlags.load() != 1)
         return;
-    if (w->setup->serialLinkEnabled == '0') {
-        w->setup->serialLinkEnabled = '1';
-        StartService(w, Service::TrxSerial);
+    {
+        BankLock bank(BankMutex()); // the transceiver's link is the bank mode's choice too
+        if (w->setup->serialLinkEnabled == '0') {
+            w->setup->serialLinkEnabled = '1';
+            StartService(w, Service::TrxSerial);
+        }
     }
     statusPage(w);
 }

@@ -79,7 +79,8 @@ void label(Works* w, int x, int y, const char* text) { putString(8, x, y, text, 
 
 // Device-error page; true while it is shown (the rest of the page is skipped).
 bool errorPage(Works* w) {
-    const int code = w->deviceErrorCode.loadAcquire();
+    char what[104];
+    const int code = DeviceErrorShown(w, what, sizeof what);
     if (code > 0) {
         if (!g_tick.errorPageShown) {
             LoadSkin(w, HighPowerModel(w) ? "start120" : "start", 1);
@@ -87,15 +88,14 @@ bool errorPage(Works* w) {
         }
         fbSetBack(w->fb);
         char text[128];
-        std::snprintf(text, sizeof text, "Error! %s", w->deviceErrorText.get().s);
+        std::snprintf(text, sizeof text, "Error! %s", what);
         putString(9, 130, 300, text, 255, 255, 255, w->fb);
         w->keyPage = kPageDeviceError;
         LoadButtons(w);
         return true;
     }
-    if (code == kDevErrRetry) {
+    if (code == kDevErrRetry && DeviceErrorStep(w, kDevErrRetry, kDevErrNone)) {
         w->keyPage = kPageMain;
-        w->deviceErrorCode = kDevErrNone;
         // Back to the page the error interrupted.
         g_tick.errorPageShown = false;
         SetWorkImg(w);
@@ -168,9 +168,9 @@ void CalcolaPwrPeak(Works* w, float value) { peakHold(w->peakHold[0], value); }
 void CalcolaPwrPeak2(Works* w, float value) { peakHold(w->peakHold[1], value); }
 
 void TickCountDowns(Works* w, int tickMs) {
-    if (w->errHoldoffMs > 0) {
-        int left = w->errHoldoffMs - tickMs;
-        w->errHoldoffMs = left > 0 ? left : 0;
+    // One step from what it is: a hold-off the link starts meanwhile is not lost.
+    int left = w->errHoldoffMs;
+    while (left > 0 && !w->errHoldoffMs.compareExchange(left, left > tickMs ? left - tickMs : 0)) {
     }
     for (PeakHold& h : w->peakHold) {
         if (h.holdMs <= 0)
