@@ -47,6 +47,9 @@ int CmdQueueTake(Works* w) {
 
 void CmdQueueStartDrain(Works* w, bool resetPhase) {
     std::lock_guard<std::mutex> lock(g_producerMut);
+    // What is queued up to here goes out back to back; what comes later waits
+    // its turn, so a key held meanwhile cannot keep the drain going for ever.
+    w->cmdQueueDrainMark = w->cmdQueueWrite.load();
     w->cmdQueueDrain = 1;
     if (resetPhase)
         w->errorResetPhase = 1;
@@ -54,7 +57,7 @@ void CmdQueueStartDrain(Works* w, bool resetPhase) {
 
 int CmdQueueTakeDraining(Works* w) {
     std::lock_guard<std::mutex> lock(g_producerMut);
-    const int cmd = CmdQueueTake(w);
+    const int cmd = w->cmdQueueRead == w->cmdQueueDrainMark ? -1 : CmdQueueTake(w);
     if (cmd >= 0)
         return cmd;
     w->cmdQueueDrain = 0;

@@ -59,8 +59,9 @@ int CmdQueueTake(Works* works);
 // Asks the link to send everything queued before its next poll; with
 // `resetPhase` the alarm reset is in its first phase until the queue is empty.
 void CmdQueueStartDrain(Works* works, bool resetPhase);
-// For the link while it drains: the oldest command, or -1 once the queue is
-// empty, which ends the drain (and moves an alarm reset from phase 1 to 2).
+// For the link while it drains: the oldest command, or -1 once everything
+// queued before the drain request has been taken, which ends the drain (and
+// moves an alarm reset from phase 1 to 2).
 int CmdQueueTakeDraining(Works* works);
 // True once, when the alarm reset reached phase 2: the phase goes back to 0.
 bool CmdQueueResetPhaseDone(Works* works);

@@ -180,6 +180,7 @@ struct Works {
     Shared<int> cmdQueueRead;
     Shared<int> cmdQueueWrite;
     Shared<uint8_t> cmdQueueDrain;
+    Shared<int> cmdQueueDrainMark; // the write index at the drain request
     TrxParameters* trxParams;
     std::mutex* serMut;
 

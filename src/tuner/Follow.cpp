@@ -46,7 +46,11 @@ void tuneSupervision(Works* w, bool tx) {
         }
     } else if (f & 16) {
         if (!tx && !(f & 64)) {
-            if (CmdQueueEmpty(w)) {
+            // The carrier once the search's preparation has gone out (its drain
+            // is over). Not "the queue is empty": during a search the link takes
+            // nothing more from the queue, so a command queued meanwhile (a key,
+            // a bank change, the fan) would hold the carrier back for good.
+            if (w->cmdQueueDrain == 0) {
                 w->tuneModeFlags.set(32);
                 w->tuneTickFirst = 0;
                 w->tuneTickNow = 0;

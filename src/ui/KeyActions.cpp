@@ -392,8 +392,9 @@ void page9to11(Works* w, int page, int key) {
 
 int DecodeTasto(Works* w, int key, int longBits) {
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-    {
-        // The refresh tick turns the saver on under the picture lock.
+    if (w->saverOn) {
+        // The refresh tick turns the saver on under the picture lock; it is
+        // turned off under it too.
         PictureLock lock(PictureMutex());
         if (w->saverOn) {
             SetWorkImg(w);

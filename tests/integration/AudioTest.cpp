@@ -226,7 +226,7 @@ TEST_F(Audio, PlaybackPlaysReceivedBlocksAndACorruptPacketAsOneSilentBlock) {
     });
     corrupt.join();
     ASSERT_TRUE(SimAudioHold(playback, false));
-    realSleepMs(200);
+    ASSERT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() >= before + 480u * 2; }, 3000));
     const std::vector<int16_t> after = SimAudioRead(playback.outFile);
     ASSERT_EQ(after.size() - before, 480u * 2);
     for (size_t i = before; i < after.size(); i++)
@@ -266,8 +266,7 @@ TEST_F(Audio, AfterAnUnderrunTheServerPlaysTheBlockAndTheClientDoesNot) {
     play(true);
     realSleepMs(100); // played out: the device runs dry
     play(true);         // an underrun, then the block again
-    realSleepMs(100);
-    EXPECT_EQ(SimAudioRead(playback.outFile).size(), 2u * 240 * 2);
+    EXPECT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() == 2u * 240 * 2; }, 3000));
     play(false);
     realSleepMs(100);
     play(false); // the client drops it after the underrun

@@ -93,9 +93,11 @@ TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
     Ft817ModelSetFrequency(radio, 14074000);
     ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 14074000; }, 3000));
     // A corrupted answer keeps the last frequency.
+    const int answered = Ft817ModelAnswered(radio);
     Ft817ModelSetAnswer(radio, Ft817Answer::BadDigit, 2, 3);
     Ft817ModelSetFrequency(radio, 21074000);
-    plat_sleep_ms(60);
+    ASSERT_TRUE(WaitFor([&] { return Ft817ModelAnswered(radio) >= answered + 2; }, 3000));
+    EXPECT_EQ(w->catFreqHz, 14074000);
     ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 21074000; }, 5000));
     // Silence: a time-out, a pause, then polling again.
     Ft817ModelSetAnswer(radio, Ft817Answer::Silent, 0, 1);

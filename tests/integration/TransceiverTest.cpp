@@ -4,21 +4,28 @@
 #include "RootedWorks.h"
 
 #include "amp/Linear.h"
+#include "core/CmdRing.h"
 #include "devsim/AmpModel.h"
 #include "devsim/TrxModel.h"
 #include "platform/Clock.h"
 #include "remote/Messages.h"
+#include "remote/Receive.h"
 #include "tuner/AutoTune.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
+#include "tuner/TunerRequests.h"
 #include "ui/Fb.h"
+#include "ui/KeyActions.h"
+#include "ui/Keys.h"
 #include "ui/Time.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -33,6 +40,7 @@ class Transceiver : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        useTimeScale(timeScale());
         old = std::filesystem::current_path();
         std::filesystem::current_path(dir.path);
         setup->serialLinkEnabled = '1';
@@ -61,6 +69,8 @@ class Transceiver : public RootedWorks {
         ASSERT_NE(trx, nullptr);
     }
     void startSerial() { serial = std::thread(Serial, w.get()); }
+    // How much faster than the wall clock the program and the models run.
+    virtual int timeScale() { return 1; }
     void connectRemote() {
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ws), 0);
         w->wsFD = ws[0];
@@ -316,6 +326,14 @@ class TuneOnTransmit : public Transceiver {
             out.push_back(r.text);
         return out;
     }
+    // The last commands the amplifier received, for a failure's message.
+    std::string lastAmpTexts() {
+        std::string t = "the amplifier last received:";
+        const std::vector<std::string> v = ampTexts();
+        for (size_t i = v.size() > 30 ? v.size() - 30 : 0; i < v.size(); i++)
+            t += " " + v[i];
+        return t;
+    }
     bool ampSaw(const std::string& text) {
         auto v = ampTexts();
         return std::find(v.begin(), v.end(), text) != v.end();
@@ -332,7 +350,8 @@ TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
     const float before = AmpModelSwr(amp);
     AmpModelClearReceived(amp);
     TrxModelClearReceived(trx);
-    GoTune(w.get()); // the tune key
+    TunerRequest(w.get(), TunerAsk::GoTune); // the tune key
+    ASSERT_TRUE(WaitFor([&] { return w->tuneState != 0; }, 5000));
     ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000));
 
     // The amplifier was prepared, the search walked the tuner and ended.
@@ -397,7 +416,7 @@ TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
 
 TEST_F(TuneOnTransmit, TransceiverThatNeverTransmitsEndsWithAlarm14) {
     TrxModelSetIgnoreTune(trx, true);
-    GoTune(w.get());
+    TunerRequest(w.get(), TunerAsk::GoTune);
     ASSERT_TRUE(trxGot("TX2;", 3000));
     ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 14); }, 10000));
     EXPECT_EQ(w->tuneState, 0);
@@ -405,4 +424,126 @@ TEST_F(TuneOnTransmit, TransceiverThatNeverTransmitsEndsWithAlarm14) {
     EXPECT_TRUE(trxGot("RX;", 3000));
 }
 
+// The tuner has one owner: while searches run, the keys step L and C as a
+// held key repeats and the remote link switches banks, thousands of times, and
+// nothing is lost or torn. Then, with no search, every step the keys ask for is
+// carried out exactly, and the word the amplifier holds is the record's.
+class TunerOwner : public TuneOnTransmit {
+  protected:
+    int timeScale() override { return 5; }
+};
+
+TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
+    setup->MAXbank.set("2");
+    w->MAXbank = 2;
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna_b1.txt",
+                          "!Tav\n20m 14000000 14350000 1 1 0 0 0.0\n"));
+    w->keyPage = kPageManualTune; // the keys' page, set before their thread runs
+    std::atomic<bool> stop{false}, paced{false};
+    std::atomic<int> steps{0}, banks{0}, movedL{0}, movedC{0};
+    auto idle = [&] { return CmdQueueEmpty(w.get()) && w->tunerReqRead == w->tunerReqWrite; };
+    // Room for one more step in the tuner's requests and the command ring.
+    auto room = [&] {
+        const int requests = (w->tunerReqWrite - w->tunerReqRead + kTunerRequests) % kTunerRequests;
+        const int queued = (w->cmdQueueWrite - w->cmdQueueRead + kCmdQueueSize) % kCmdQueueSize;
+        return requests < kTunerRequests / 2 && queued < kCmdQueueSize / 2;
+    };
+    // Keys 2..5 of the manual page, L then C in turn: faster than a held key
+    // repeats (every 5 ms), or, `paced`, only while nothing would be dropped.
+    auto keys = [&](int lDir, int cDir) {
+        for (unsigned n = 0; !stop;) {
+            if (paced && !room()) {
+                plat_sleep_ms(1);
+                continue;
+            }
+            const bool inductor = (n++ & 1) == 0;
+            const int dir = inductor ? lDir : cDir;
+            DecodeTasto(w.get(), inductor ? (dir > 0 ? 3 : 2) : (dir > 0 ? 5 : 4), 0);
+            (inductor ? movedL : movedC)++;
+            steps++;
+            if (!paced)
+                plat_sleep_ms(5);
+        }
+    };
+    // Bank changes from the remote link: every 10 ms, or every 500 ms `paced`
+    // (each queues a handful of commands the link must find room for as well).
+    auto remote = [&] {
+        while (!stop) {
+            dispStat(w.get(), "KAVOBANK");
+            banks++;
+            plat_sleep_ms(paced ? 500 : 10);
+        }
+    };
+    std::thread k, r;
+    auto halt = [&] {
+        stop = true;
+        for (std::thread* t : {&k, &r})
+            if (t->joinable())
+                t->join();
+    };
+    struct Halt {
+        std::function<void()> f;
+        ~Halt() { f(); }
+    } halted{halt};
+
+    // Searches, one after the other, with keys and bank changes all through.
+    k = std::thread(keys, +1, -1);
+    r = std::thread(remote);
+    int searches = 0;
+    const int64_t until = plat_mono_ms() + 60000;
+    while ((steps < 2000 || banks < 200 || searches < 2) && plat_mono_ms() < until) {
+        // The last search's return to receive is over before the next starts.
+        ASSERT_TRUE(WaitFor([&] { return (w->tuneModeFlags.load() & 0x3E) == 0; }, 5000));
+        TunerRequest(w.get(), TunerAsk::GoTune);
+        ASSERT_TRUE(WaitFor([&] { return w->tuneState != 0; }, 5000));
+        ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000))
+            << "search step " << w->tuneStep << ", " << lastAmpTexts();
+        searches++;
+    }
+    // No more tune on transmit: the tail of the last carrier starts nothing.
+    w->tuneModeFlags.change(static_cast<uint8_t>(~0x04u), 0); // as the menu turns it off
+    halt();
+    if (w->tuneState != 0) // started before tune on transmit went off: ended as the transceiver would
+        TunerRequest(w.get(), TunerAsk::AbortAuto);
+    ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 10000));
+    EXPECT_GE(searches, 2);
+    EXPECT_GE(steps, 2000) << steps << " steps, " << banks << " bank changes";
+    EXPECT_GE(banks, 200) << steps << " steps, " << banks << " bank changes";
+    ASSERT_TRUE(WaitFor(idle, 5000));
+    TunerView v = TunerSnapshot(w.get());
+    EXPECT_EQ(w->tuneL, v.l); // L and C are the word's own
+    EXPECT_EQ(w->tuneC, v.c);
+    EXPECT_LE(v.l, kTunerMaxLC);
+    EXPECT_LE(v.c, kTunerMaxLC);
+
+    // Both banks bypass the tuner from now on: a bank change keeps L and C,
+    // and the link's bypass command changes the word while the keys step.
+    for (const char* file : {"/opt/set/antenna.txt", "/opt/set/antenna_b1.txt"})
+        ASSERT_TRUE(WriteFile(dir.path + file, "!Tav\n20m 14000000 14350000 1 1 1 0 0.0\n"));
+    LoadAllBankTable(w.get(), w->NumBanco);
+    ASSERT_TRUE(WaitFor([&] { return (AmpModelTunerWord(amp) & kModeBypass) != 0; }, 5000))
+        << lastAmpTexts();
+    ASSERT_TRUE(WaitFor(idle, 5000));
+    v = TunerSnapshot(w.get());
+    const int lDir = v.l < 256 ? +1 : -1, cDir = v.c < 256 ? +1 : -1;
+    stop = false;
+    paced = true;
+    movedL = movedC = 0;
+    k = std::thread(keys, lDir, cDir);
+    r = std::thread(remote);
+    ASSERT_TRUE(WaitFor([&] { return movedL >= 200 && movedC >= 200; }, 60000))
+        << movedL << " " << movedC << ", " << lastAmpTexts();
+    halt();
+    ASSERT_TRUE(WaitFor(idle, 5000));
+    const int wantL = static_cast<int>(v.l) + lDir * movedL, wantC = static_cast<int>(v.c) + cDir * movedC;
+    const TunerView end = TunerSnapshot(w.get());
+    EXPECT_EQ(static_cast<int>(end.l), wantL);
+    EXPECT_EQ(static_cast<int>(end.c), wantC);
+    EXPECT_EQ(w->tuneL, end.l);
+    EXPECT_EQ(w->tuneC, end.c);
+    // The last word sent is the record's.
+    IncPNTIn_CMDLinear(kCmdTuneWord, w.get());
+    EXPECT_TRUE(WaitFor([&] { return AmpModelTunerWord(amp) == w->tunerWord; }, 5000))
+        << std::hex << AmpModelTunerWord(amp) << " " << w->tunerWord;
+}
 } // namespace

@@ -79,17 +79,34 @@ TEST_F(Commands, NextCmdPriorityDrainsOnlyWhenAsked) {
     EXPECT_EQ(linearProcessStatus, kCmdStatus);
     EXPECT_EQ(w->retryCount, 0);
 
-    w->cmdQueueDrain = 1;
-    w->errorResetPhase = 1;
+    CmdQueueStartDrain(w.get(), true); // the alarm reset's commands go out back to back
+    IncPNTIn_CMDLinear(kCmdFan, w.get()); // queued after the request: it waits its turn
     NextCmdPriority(w.get(), kCmdStatus);
     EXPECT_EQ(linearProcessStatus, kCmdAntenna);
     NextCmdPriority(w.get(), kCmdStatus);
     EXPECT_EQ(linearProcessStatus, kCmdFreq);
     EXPECT_EQ(w->errorResetPhase, 1);
-    NextCmdPriority(w.get(), kCmdStatus); // empty now: back to polling, reset phase 2
+    NextCmdPriority(w.get(), kCmdStatus); // the drain is over: back to polling, reset phase 2
     EXPECT_EQ(linearProcessStatus, kCmdStatus);
     EXPECT_EQ(w->cmdQueueDrain, 0);
     EXPECT_EQ(w->errorResetPhase, 2);
+    EXPECT_EQ(CmdQueueTake(w.get()), kCmdFan);
+}
+
+// A key held while a search drains its preparation: the drain ends with what
+// was queued before it, however fast the key queues behind it.
+TEST_F(Commands, ADrainEndsWithWhatWasQueuedBeforeIt) {
+    IncPNTIn_CMDLinear(kCmdProtOn, w.get());
+    IncPNTIn_CMDLinear(kCmdAttTune, w.get());
+    CmdQueueStartDrain(w.get(), false);
+    std::vector<int> sent;
+    for (int pass = 0; pass < 10 && w->cmdQueueDrain == 1; pass++) {
+        IncPNTIn_CMDLinear(kCmdTuneWord, w.get()); // a step of a held key every pass
+        NextCmdPriority(w.get(), kCmdStatus);
+        sent.push_back(linearProcessStatus);
+    }
+    EXPECT_EQ(sent, (std::vector<int>{kCmdProtOn, kCmdAttTune, kCmdStatus}));
+    EXPECT_EQ(w->cmdQueueDrain, 0);
 }
 
 TEST_F(Commands, TextsOnTheWire) {

@@ -31,7 +31,7 @@ class Damage : public RootedWorks {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         // Both runs of a tick read the same clock: the clock text, the peak
         // hold and the board temperature's pace are the same in each.
-        plat_clock_manual(true);
+        useManualClock();
         old = std::filesystem::current_path();
         std::filesystem::current_path(PANEL_SKINS_DIR);
         fb = fbInitMemory(800, 480, 32);
@@ -54,7 +54,6 @@ class Damage : public RootedWorks {
         munmap(shared, kShared);
         fbRelease(fb, true);
         std::filesystem::current_path(old);
-        plat_clock_manual(false);
         RootedWorks::TearDown();
     }
 

@@ -48,6 +48,7 @@ class MenuScreens : public RootedWorks {
     static void SetUpTestSuite() { LoadSimFonts(); }
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        useManualClock();
         fb = blank();
         ref = blank();
         w->fb = fb;

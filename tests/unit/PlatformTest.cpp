@@ -4,11 +4,13 @@
 #include "devsim/GpioKeys.h"
 #include "devsim/Keyboard.h"
 #include "devsim/SimRoot.h"
+#include "platform/Clock.h"
 #include "platform/Command.h"
 #include "platform/GpioBlock.h"
 #include "platform/InputDevice.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/Wait.h"
 
 #include <gtest/gtest.h>
 #include <linux/input.h>
@@ -89,6 +91,52 @@ TEST_F(Platform, LogLinesCarryTheirLevel) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "3 bad 7");
     EXPECT_EQ(lines[1], "6 fine");
+}
+
+// The one way to say something: the log line and the standard-error line
+// from one call, each whole.
+TEST_F(Platform, ALogCallCanAlsoWriteTheStandardErrorLine) {
+    testing::internal::CaptureStderr();
+    LogErrOut("port %s gone", "/dev/ttyX");
+    LogInfoOut("ready\n");
+    LogOut("plain %d\n", 3);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "port /dev/ttyX gone\nready\nplain 3\n");
+    auto lines = ReadLines(dir.path + "/syslog.log");
+    ASSERT_EQ(lines.size(), 2u); // LogOut is the console's only
+    EXPECT_EQ(lines[0], "3 port /dev/ttyX gone");
+    EXPECT_EQ(lines[1], "6 ready");
+}
+
+// A clock the test moves: it stands still, its sleeps and waits return at once
+// and move it, the time of day moves with it, and real time goes on from it.
+TEST(PlatformClock, AManualClockMovesOnlyWhenSteppedOrSleptOn) {
+    plat_clock_manual(true, 1800000000);
+    const int64_t t0 = plat_mono_us();
+    EXPECT_EQ(plat_wall_time(), 1800000000);
+    usleep(20000);
+    EXPECT_EQ(plat_mono_us(), t0); // stands still in real time
+    plat_clock_step_us(1500000);
+    EXPECT_EQ(plat_mono_us(), t0 + 1500000);
+    EXPECT_EQ(plat_wall_time(), 1800000001);
+    plat_sleep_ms(250); // returns at once, 250 ms later
+    EXPECT_EQ(plat_mono_us(), t0 + 1750000);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    int waited = 0;
+    EXPECT_EQ(plat_wait_fd(fds[0], POLLIN, 700, nullptr, nullptr, &waited), PortStatus::TimedOut);
+    EXPECT_EQ(waited, 700);
+    EXPECT_EQ(plat_mono_us(), t0 + 2450000);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    EXPECT_EQ(plat_wait_fd(fds[0], POLLIN, 700, nullptr), PortStatus::Ok); // ready: no time passes
+    EXPECT_EQ(plat_mono_us(), t0 + 2450000);
+    close(fds[0]);
+    close(fds[1]);
+    plat_clock_manual(false);
+    const int64_t after = plat_mono_us();
+    EXPECT_GE(after, t0 + 2450000); // never back
+    usleep(20000);
+    EXPECT_GT(plat_mono_us(), after); // and running again
 }
 
 TEST_F(Platform, GpioBlockIsSharedWithTheKeyModel) {

@@ -34,6 +34,7 @@ class ReferenceScreens : public RootedWorks {
     static void SetUpTestSuite() { LoadSimFonts(); }
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        useManualClock();
         old = std::filesystem::current_path();
         std::filesystem::current_path(PANEL_SKINS_DIR); // the skins are read from here
         TimerInit(w.get());

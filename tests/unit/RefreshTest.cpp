@@ -28,6 +28,7 @@ class Refresh : public RootedWorks {
     static void SetUpTestSuite() { LoadSimFonts(); }
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        useManualClock();
         TimerInit(w.get());
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
