@@ -16,7 +16,8 @@ int64_t g_programBaseUs = 0;
 // The manual clock: its reading and the time of day it started at.
 std::atomic<bool> g_manual{false};
 std::atomic<int64_t> g_manualUs{0};
-int64_t g_manualEpochS = 0;
+int64_t g_manualStartUs = 0; // the reading when it became manual
+int64_t g_manualEpochS = 0;  // the time of day then
 
 int64_t wallUs() {
     timespec ts;
@@ -80,7 +81,8 @@ void plat_clock_manual(bool on, int64_t wallEpochS) {
         return;
     if (on) {
         g_manualUs = plat_mono_us();
-        g_manualEpochS = wallEpochS - g_manualUs.load() / 1000000;
+        g_manualStartUs = g_manualUs.load();
+        g_manualEpochS = wallEpochS;
         g_manual = true;
     } else {
         // Real time goes on from the manual reading: it never jumps back.
@@ -100,6 +102,6 @@ void plat_clock_step_us(int64_t us) {
 
 int64_t plat_wall_time() {
     if (g_manual.load(std::memory_order_relaxed))
-        return g_manualEpochS + g_manualUs.load(std::memory_order_relaxed) / 1000000;
+        return g_manualEpochS + (g_manualUs.load(std::memory_order_relaxed) - g_manualStartUs) / 1000000;
     return static_cast<int64_t>(std::time(nullptr));
 }
