@@ -82,24 +82,23 @@ std::vector<int16_t> SimAudioRead(const std::string& path) {
 }
 
 double SimAudioToneHz(const std::vector<int16_t>& samples, int channels, size_t from, size_t count) {
-    // Upward zero crossings, interpolated, over the stretch.
-    double first = -1, last = -1;
-    int crossings = 0;
+    // Upward zero crossings, interpolated; the median period, so that one block
+    // dropped or repeated under load (a phase jump) does not move the pitch.
+    std::vector<double> at;
     long loud = 0;
     for (size_t i = from + 1; i < from + count && (i + 1) * channels <= samples.size(); i++) {
         const double a = samples[(i - 1) * channels], b = samples[i * channels];
         loud = std::max(loud, std::labs(static_cast<long>(b)));
-        if (a < 0 && b >= 0) {
-            const double at = static_cast<double>(i - 1) + (-a) / (b - a);
-            if (first < 0)
-                first = at;
-            last = at;
-            crossings++;
-        }
+        if (a < 0 && b >= 0)
+            at.push_back(static_cast<double>(i - 1) + (-a) / (b - a));
     }
-    if (crossings < 2 || loud < 300)
+    if (at.size() < 3 || loud < 300)
         return 0;
-    return 48000.0 * (crossings - 1) / (last - first);
+    std::vector<double> periods;
+    for (size_t i = 1; i < at.size(); i++)
+        periods.push_back(at[i] - at[i - 1]);
+    std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+    return 48000.0 / periods[periods.size() / 2];
 }
 
 long SimAudioFirstLoud(const std::vector<int16_t>& samples, int channels, size_t from, int threshold) {

@@ -177,26 +177,10 @@ void LoadThread(Works* w) {
     }
 }
 
-int PanelMain() {
-    Works* w = &g_works;
-    plat_signals_init(); // before any thread: they inherit the signal mask
-    InstallServiceHooks();
+namespace {
 
-    LogOut("START Main ----------------------------------------------------------------\n");
-    LogInfoOut("TAV ZIM version %s", kSwVersion);
-
-    FrameBuffer* fb = fbInit();
-    if (!fb) {
-        // Keep running without a panel: the amplifier still needs its link,
-        // protection and remote operation.
-        LogErr("No framebuffer: drawing in memory only");
-        fb = fbInitMemory(800, 480, 32);
-        if (!fb) {
-            LogErr("Unable to allocate framebuffer structure");
-            return 1;
-        }
-    }
-
+// The record set up and the settings read, as the threads will find them.
+void loadSettings(Works* w, FrameBuffer* fb) {
     ZeroWorks(w);
     w->fb = fb;
     w->swVersion.set(kSwVersion);
@@ -226,40 +210,28 @@ int PanelMain() {
 
     ReadLanParam();
     LoadFonts();
+}
 
-    if (g_setup.EnableGPIO == '1')
-        StartWorker(thrGPIO, "keys", GPIO, w);
-    StartThreadLinear(w);
-    plat_sleep_ms(1000);
-
+// The start-up picture and its count-down while the link finds the amplifier.
+void splash(Works* w) {
     waitTAV = 5;
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-
     {
         PictureLock lock(PictureMutex());
         LoadSkin(w, HighPowerModel(w) ? "start120" : "start", 1);
         fbSetBack(w->fb);
         fbRealize(w->fb);
     }
-
     startInitThread = 1;
     StartWorker(thInit, "splash", LoadThread, w);
     plat_sleep_ms((waitTAV + 1) * 1000);
     startInitThread = 0;
     // The splash ends before the next picture is drawn.
     JoinThread(thInit);
+}
 
-    StartWorker(thAggFw, "fw-update", AggFWThread, w);
-
-    InitMenu(w);
-    {
-        PictureLock lock(PictureMutex());
-        LoadSkin(w, "statusB", 1);
-        fbSetBack(w->fb);
-        fbRealize(w->fb);
-        LoadButtons(w);
-    }
-
+// The threads of the running panel, after the splash.
+void startServices(Works* w) {
     TrxParameters params;
     getParameters(&params, w);
     w->freqHz = params.activeFreq;
@@ -286,6 +258,51 @@ int PanelMain() {
     w->skinReload = 1;
     if (g_setup.EnableTime == '1')
         StartWorker(thrTime, "refresh", timer, w);
+}
+
+} // namespace
+
+int PanelMain() {
+    Works* w = &g_works;
+    plat_signals_init(); // before any thread: they inherit the signal mask
+    InstallServiceHooks();
+
+    LogOut("START Main ----------------------------------------------------------------\n");
+    LogInfoOut("TAV ZIM version %s", kSwVersion);
+
+    FrameBuffer* fb = fbInit();
+    if (!fb) {
+        // Keep running without a panel: the amplifier still needs its link,
+        // protection and remote operation.
+        LogErr("No framebuffer: drawing in memory only");
+        fb = fbInitMemory(800, 480, 32);
+        if (!fb) {
+            LogErr("Unable to allocate framebuffer structure");
+            return 1;
+        }
+    }
+
+    loadSettings(w, fb);
+
+    if (g_setup.EnableGPIO == '1')
+        StartWorker(thrGPIO, "keys", GPIO, w);
+    StartThreadLinear(w);
+    plat_sleep_ms(1000);
+
+    splash(w);
+
+    StartWorker(thAggFw, "fw-update", AggFWThread, w);
+
+    InitMenu(w);
+    {
+        PictureLock lock(PictureMutex());
+        LoadSkin(w, "statusB", 1);
+        fbSetBack(w->fb);
+        fbRealize(w->fb);
+        LoadButtons(w);
+    }
+
+    startServices(w);
 
     // Under systemd: started, and from now on watched. The alive report goes
     // out at least four times per watchdog interval.

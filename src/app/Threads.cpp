@@ -146,32 +146,18 @@ void switchRemote(Works* w, RemoteSwitch how) {
 }
 
 void startService(Works* w, Service service) {
-    switch (service) {
-    case Service::Linear:
-        StartThreadLinear(w);
-        break;
-    case Service::Socket:
-        StartThreadSoket(w);
-        break;
-    case Service::TrxSerial:
-        StartThreadTAV(w);
-        break;
-    case Service::Ft817:
-        StartThreadCATserial(w);
-        break;
-    case Service::AudioWrite:
-        StartThreadAudioWrite(w);
-        break;
-    case Service::AudioRead:
-        StartThreadAudioRead(w);
-        break;
-    case Service::CatRelay:
-        StartThreadCAT(w);
-        break;
-    case Service::UsbRx:
-        StartTavReadFFT(w);
-        break;
-    }
+    static const struct {
+        Service service;
+        void (*start)(Works*);
+    } kStarters[] = {
+        {Service::Linear, StartThreadLinear},       {Service::Socket, StartThreadSoket},
+        {Service::TrxSerial, StartThreadTAV},       {Service::Ft817, StartThreadCATserial},
+        {Service::AudioWrite, StartThreadAudioWrite}, {Service::AudioRead, StartThreadAudioRead},
+        {Service::CatRelay, StartThreadCAT},        {Service::UsbRx, StartTavReadFFT},
+    };
+    for (const auto& s : kStarters)
+        if (s.service == service)
+            s.start(w);
 }
 
 const ServiceHooks kHooks{startService, switchRemote};

@@ -34,6 +34,43 @@ bool closing(Works* w) { return EscFromStatus(w) == 1; }
 
 void saveToBank(Works* w) { SaveToBank(w, w->NumBanco, w->antennaIdx); }
 
+// The attenuator key: the next step, or standby after the last one (not while
+// transmitting); the bank row keeps the choice.
+void nextAttenuator(Works* w) {
+    {
+        OperatingPointLock op(OperatingPointMutex());
+        int shown = static_cast<uint8_t>(w->attenuatorShown + 1);
+        if (w->ampStatus2 & 1) { // transmitting: standby is not offered
+            if (w->ampBypass == 1)
+                AddErrore(w, kAlarmCmdRefused);
+            else if (shown > 3)
+                shown = 0;
+        } else if (shown > 4) {
+            shown = 0;
+        }
+        w->attenuatorShown = static_cast<uint8_t>(shown);
+        if (shown <= 3) {
+            w->attenuator = static_cast<uint8_t>(shown);
+            IncPNTIn_CMDLinear(kCmdAtt, w);
+            if (w->ampBypass == 1)
+                IncPNTIn_CMDLinear(kCmdBypassOff, w);
+        } else if (w->ampBypass == 0) {
+            IncPNTIn_CMDLinear(kCmdBypassOn, w);
+        }
+    }
+    saveToBank(w); // the bank file is written without the lock
+}
+
+// The antenna key: the next of the three outputs; the bank row keeps it.
+void nextAntenna(Works* w) {
+    {
+        OperatingPointLock op(OperatingPointMutex());
+        w->antennaIdx = w->antennaIdx >= 2 ? 0 : w->antennaIdx + 1;
+        IncPNTIn_CMDLinear(kCmdAntenna, w);
+    }
+    saveToBank(w);
+}
+
 void page0(Works* w, int key, bool lng) {
     switch (key) {
     case 1:
@@ -53,42 +90,13 @@ void page0(Works* w, int key, bool lng) {
             SetModeWorkLabel(w);
         }
         break;
-    case 2: {
-        if (lng || closing(w))
-            return;
-        {
-            OperatingPointLock op(OperatingPointMutex());
-            int shown = static_cast<uint8_t>(w->attenuatorShown + 1);
-            if (w->ampStatus2 & 1) { // transmitting: standby is not offered
-                if (w->ampBypass == 1)
-                    AddErrore(w, kAlarmCmdRefused);
-                else if (shown > 3)
-                    shown = 0;
-            } else if (shown > 4) {
-                shown = 0;
-            }
-            w->attenuatorShown = static_cast<uint8_t>(shown);
-            if (shown <= 3) {
-                w->attenuator = static_cast<uint8_t>(shown);
-                IncPNTIn_CMDLinear(kCmdAtt, w);
-                if (w->ampBypass == 1)
-                    IncPNTIn_CMDLinear(kCmdBypassOff, w);
-            } else if (w->ampBypass == 0) {
-                IncPNTIn_CMDLinear(kCmdBypassOn, w);
-            }
-        }
-        saveToBank(w); // the bank file is written without the lock
+    case 2:
+        if (!lng && !closing(w))
+            nextAttenuator(w);
         break;
-    }
     case 3:
-        if (closing(w))
-            return;
-        {
-            OperatingPointLock op(OperatingPointMutex());
-            w->antennaIdx = w->antennaIdx >= 2 ? 0 : w->antennaIdx + 1;
-            IncPNTIn_CMDLinear(kCmdAntenna, w);
-        }
-        saveToBank(w);
+        if (!closing(w))
+            nextAntenna(w);
         break;
     case 4:
         if (!closing(w))
