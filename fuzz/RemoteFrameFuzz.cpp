@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::mutex connMut;
     static bool once = [&] {
         w->connMut = &connMut;
+        w->remotePassword.set("ABCDEFGHJKLM");
         w->fb = fbInitMemory(800, 480, 32);
         // Relayed payloads (SC, PA) go nowhere.
         w->serFD = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -80,7 +81,7 @@ std::string fragment(const std::string& tag, uint32_t total, uint32_t offset) {
 } // namespace
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string code = std::string("\x81\x0C\0\0\0\0", 6) + "quintaferolo";
+    const std::string code = std::string("\x81\x0C\0\0\0\0", 6) + "ABCDEFGHJKLM";
     const std::string xy = std::string("\x81\x0C\0\0\0\0", 6) + "XY0012300456";
     return {
         bytes({code, shortFrame("ST", "KAVOFD3"), shortFrame("CA", "FA00014074000;"),

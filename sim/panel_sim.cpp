@@ -58,6 +58,7 @@
 // grow after the first minute, and that the settings files are whole and hold
 // the last value saved. --seed N chooses the random sequence.
 #include "X11View.h"
+#include "core/RemoteCode.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Ft817Model.h"
 #include "devsim/GpioKeys.h"
@@ -87,6 +88,7 @@
 #include <poll.h>
 #include <random>
 #include <sstream>
+#include <sys/stat.h>
 #include <string>
 #include <termios.h>
 #include <thread>
@@ -523,6 +525,30 @@ UsbRxModelConfig receiverStations() {
     return cfg;
 }
 
+// The link is keyed by the station's access code: the station keeps the one it
+// has (or gets a new one), and the operator's unit is given it, as an operator
+// types it in from the station's status page.
+bool shareStationCode(const Sim& s, std::string* error) {
+    std::ifstream in(s.amp.root + "/opt/set/remote.txt");
+    std::string line, code;
+    if (std::getline(in, line) && line.rfind("Code: ", 0) == 0)
+        code = line.substr(6, kRemoteCodeLength);
+    if (!RemoteCodeValid(code.c_str()))
+        code = RemoteCodeDraw();
+    if (code.empty()) {
+        *error = "no access code could be drawn";
+        return false;
+    }
+    for (const std::string& root : {s.amp.root, s.op.root}) {
+        const std::string path = root + "/opt/set/remote.txt";
+        if (!writeFile(path, "Code: " + code + "\n") || chmod(path.c_str(), 0600) != 0) {
+            *error = "cannot write " + path;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
     if (!s.serialSpectrum && UsbRxModelAvailable() && !UsbRxModelPreloadable())
         std::fprintf(stderr, "panel-sim: no USB receiver in a ThreadSanitizer build\n");
@@ -564,6 +590,8 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
         return false;
     }
     SimStationWriteBank(s.op.root, 1);
+    if (!shareStationCode(s, error))
+        return false;
     if (!SimPtyOpen(&s.opSerial, s.op.root + "/dev/ttyUSB1")) {
         *error = "cannot open the operator unit's serial line";
         return false;
@@ -841,8 +869,16 @@ bool soakFilesParse(const std::string& root, std::vector<std::string>* problems)
     int lines = 0;
     for (std::string line; std::getline(setup, line);)
         lines++;
-    if (lines != 62) {
+    if (lines != 63) {
         problems->push_back("setup.txt has " + std::to_string(lines) + " lines");
+        ok = false;
+    }
+    // The access code survives everything, unchanged in form.
+    std::ifstream remote(root + "/opt/set/remote.txt");
+    std::string codeLine;
+    if (!std::getline(remote, codeLine) || codeLine.rfind("Code: ", 0) != 0 ||
+        !RemoteCodeValid(codeLine.substr(6).c_str())) {
+        problems->push_back("remote.txt lost its code");
         ok = false;
     }
     return ok;

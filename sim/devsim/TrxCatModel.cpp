@@ -31,6 +31,7 @@ struct TrxCatModel {
     SerialModel serial;
 
     bool silent = false;
+    bool transmitting = false;
     SerialTexts texts;
     std::deque<TrxCatReceived> received;
 };
@@ -61,6 +62,10 @@ std::string answerLocked(TrxCatModel* m, const std::string& text) {
         m->cfg.hz = std::stoll(body.substr(2));
     else if (body.compare(0, 2, "MD") == 0 && digits(body, 2, 1))
         m->cfg.mode = body[2] - '0';
+    else if (body == "TX" || (body.compare(0, 2, "TX") == 0 && digits(body, 2, 1)))
+        m->transmitting = true;
+    else if (body == "RX")
+        m->transmitting = false;
     return text;
 }
 
@@ -112,6 +117,11 @@ long long TrxCatModelFrequency(TrxCatModel* m) {
 void TrxCatModelSetMode(TrxCatModel* m, int mode) {
     std::lock_guard<std::mutex> lock(m->mu);
     m->cfg.mode = std::clamp(mode, 0, 9);
+}
+
+bool TrxCatModelTransmitting(TrxCatModel* m) {
+    std::lock_guard<std::mutex> lock(m->mu);
+    return m->transmitting;
 }
 
 int TrxCatModelMode(TrxCatModel* m) {

@@ -4,7 +4,8 @@
 // (the transceiver says "DT001;"; another device on a KAVOCAT port says something
 // else, or nothing). "FA;" reads the frequency ("FA%011lld;"), "MD;" the mode
 // ("MD%d;"). Anything else is acknowledged by echoing it unchanged; "FA" with 11
-// digits and "MD" with one digit also set the frequency and mode. The transceiver
+// digits and "MD" with one digit also set the frequency and mode, "TX;" (or "TX"
+// and one digit) keys the transmitter and "RX;" returns it to receive. The transceiver
 // also speaks unprompted (TrxCatModelSend), which the panel relays onward.
 #pragma once
 
@@ -31,6 +32,7 @@ void TrxCatModelSetFrequency(TrxCatModel* m, long long hz);
 long long TrxCatModelFrequency(TrxCatModel* m);
 void TrxCatModelSetMode(TrxCatModel* m, int mode);
 int TrxCatModelMode(TrxCatModel* m);
+bool TrxCatModelTransmitting(TrxCatModel* m);
 void TrxCatModelSetId(TrxCatModel* m, const std::string& id);
 // Silent: commands are still taken in and recorded, nothing is answered.
 void TrxCatModelSetSilent(TrxCatModel* m, bool silent);

@@ -11,6 +11,7 @@
 #include "app/AggFw.h"
 #include "app/Threads.h"
 #include "core/Keyb.h"
+#include "core/RemoteCode.h"
 #include "core/Services.h"
 #include "core/Setup.h"
 #include "core/Works.h"
@@ -24,6 +25,7 @@
 #include "ui/Fb.h"
 #include "ui/GPIO.h"
 #include "ui/Keys.h"
+#include "remote/Tls.h"
 #include "ui/Network.h"
 #include "ui/Nuova.h"
 #include "ui/Png.h"
@@ -204,6 +206,13 @@ void loadSettings(Works* w, FrameBuffer* fb) {
     ReadVentolaFile(w);
     LoadTabFiltri(w);
     readSetup(w);
+    LoadRemoteCode(w);
+    // The link's key is derived once, here, not while a peer waits for it.
+    char code[16];
+    w->remotePassword.copyTo(code, sizeof code);
+    TlsPsk psk;
+    if (code[0])
+        TlsPskFor(code, &psk);
     LoadAllBankTable(w, w->NumBanco);
     w->antennaRowIdx = kNoAntennaRow;
     LogOut("ModeWorkIdx %i \n", w->ModeWorkIdx.load());

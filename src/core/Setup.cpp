@@ -186,6 +186,7 @@ const KeyDef kKeys[] = {
     {"Enable1600", Kind::Char, FLAG(Enable1600), nullptr, nullptr, nullptr, false, false},
     {"EnableLOGTemp", Kind::Digit, FLAG(EnableLOGTemp), nullptr,
      APPLY(w->logTempEnabled = static_cast<uint8_t>(v)), REGEN(w->logTempEnabled), false, false},
+    {"RemotePlain", Kind::Char, FLAG(RemotePlain), nullptr, nullptr, nullptr, false, false},
 };
 
 #undef FLAG
@@ -193,7 +194,7 @@ const KeyDef kKeys[] = {
 #undef APPLY
 #undef REGEN
 
-static_assert(sizeof kKeys / sizeof kKeys[0] == 62, "the setup file has 62 lines");
+static_assert(sizeof kKeys / sizeof kKeys[0] == 63, "the setup file has 63 lines");
 
 // A decimal integer with an optional sign and trailing blanks; false otherwise.
 bool parseDecimal(const char* s, long* out) {
@@ -345,7 +346,6 @@ void RemountSetRo() {
 
 void initSetup(Works* w) {
     InitSettingMirrors(w);
-    w->remotePassword.set("quintaferolo");
 
     SetupRecord* r = w->setup;
     // Every byte but the last becomes '1' (flags without a default are on, the
@@ -370,7 +370,7 @@ void initSetup(Works* w) {
                     &r->EnableWrite, &r->EnableCAT, &r->EnablePwrPeak, &r->EnableFFT,
                     &r->TempMode, &r->FreqSensIn, &r->Attenuator, &r->AttenuatorTune,
                     &r->ViewTimeStr, &r->ViewTemp, &r->AutoTuneMaxCicli, &r->PowerUnits,
-                    &r->SaveScreenIdx, &r->AutoTuneMode})
+                    &r->SaveScreenIdx, &r->AutoTuneMode, &r->RemotePlain})
         *f = '0';
     r->WebSocket = '1';
     r->NumAntenna = '1';

@@ -3,7 +3,7 @@
 // Every operator setting that survives a restart is one "Key: value" line of
 // the setup file. The record keeps each value as the file's characters (flags
 // '0'/'1', numbers and paths as text); Works keeps numeric mirrors of the values
-// the program computes with. The record is 279 bytes of characters in the
+// the program computes with. The record is 280 bytes of characters in the
 // file's field order; flags are watched by running threads, so every byte is an
 // atomic character.
 #pragma once
@@ -79,16 +79,17 @@ struct SetupRecord {
     SharedText<6> BTN_longpress_Time;
     Flag EnableDebug;
     Flag EnableLOGTemp;
+    Flag RemotePlain; // '1': the remote link also without TLS, for older units
 };
 
-static_assert(sizeof(SetupRecord) == 279, "the setup record is 279 characters");
+static_assert(sizeof(SetupRecord) == 280, "the setup record is 280 characters");
 
 constexpr const char* kSetupPath = "/opt/set/setup.txt";
 constexpr const char* kRemountRw = "mount -o remount defaults,rw /opt/set";
 constexpr const char* kRemountRo = "mount -v -n -o remount -r /opt/set";
 
-// Resets the setting mirrors of Works, the access password and the record to
-// their defaults.
+// Resets the setting mirrors of Works and the record to their defaults (the
+// access code is remote.txt's and stays).
 void initSetup(Works* works);
 // Reads the setup file into the record and Works; writes a new file from the
 // defaults when there is none.

@@ -144,7 +144,9 @@ struct Works {
     SharedText<8> microVersion; // 7 characters and the terminator
 
     // Remote connection. Owner: session (main and a factory default set the
-    // setup's values); remoteConnected changes under connMut.
+    // setup's values); remoteConnected changes under connMut. remotePassword,
+    // the unit's access code, is main's at start-up and then the keys' (the
+    // menu's code entries): a plain store of a whole new code.
     SharedText<100> serverAddr;
     Shared<int16_t> tcpPort;
     Shared<int> wsFD;
@@ -229,10 +231,17 @@ struct Works {
     Shared<int> copyDest;
     Shared<int> resetTarget;   // bank reset page; MAXbank stands for all banks
     Shared<uint8_t> manualTune; // manual L/C tuning switched on
-    Shared<int> menuEntry;      // settings menu: current entry 0..29
+    Shared<int> menuEntry;      // settings menu: current entry 0..31
     Shared<int> menuItem;       // always 0
     Shared<int> menuCount;
     Shared<uint8_t> factoryArmed; // "FACTORY DEFAULT" chosen, waiting for ENTER
+    // "REMOTE CODE" being edited: the symbols as the keys left them, the one
+    // under the cursor (0..11), and whether an edit is under way (the saved code
+    // is untouched until ENTER). "NEW REMOTE CODE" chosen, waiting for ENTER.
+    SharedText<13> codeEdit;
+    Shared<int> codeCursor;
+    Shared<uint8_t> codeEditing;
+    Shared<uint8_t> newCodeArmed;
 
     // Screen refresh: meters, peak hold, screen saver, plot. Owner: refresh,
     // which holds the picture lock for its whole tick; the keys wake the saver
@@ -348,6 +357,9 @@ struct Works {
     Shared<uint8_t> catMode; // mode byte of the last FT-817 answer
     Shared<int> catSerFD;    // FT-817 port
     Shared<int> catFD;       // transceiver CAT port of the relay
+    // Program ms of the last transmit command a remote operator sent through
+    // the relay (0: none); written by the session thread, read when it ends.
+    Shared<int64_t> remoteTxCmdMs;
     Shared<uint8_t> catEnded;
     SharedFlags<uint8_t> serviceFlags; // menu, keyboard (F10), link ("MR1;")
     Shared<uint8_t> microResetSeen;

@@ -59,7 +59,7 @@ std::string resolveLinks(std::string target) {
 
 } // namespace
 
-int WriteFileAtomic(const char* path, const char* data, size_t len) {
+int WriteFileAtomic(const char* path, const char* data, size_t len, mode_t forceMode) {
     if (int e = plat_mount_check(path))
         return e;
     // Two writers of one file would share its temporary file: one would rename
@@ -68,14 +68,23 @@ int WriteFileAtomic(const char* path, const char* data, size_t len) {
     std::lock_guard<std::mutex> hold(oneWriter);
     const std::string target = resolveLinks(plat_path(path));
     const std::string tmp = target + ".new";
-    // The new file keeps the old one's mode and owner.
+    // The new file keeps the old one's owner, and its mode unless forced.
     struct stat old;
     const bool existed = stat(target.c_str(), &old) == 0;
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                  forceMode ? forceMode & 07777 : 0644);
     if (fd < 0)
         return errno;
+    // The umask, or a temporary file left by a power cut, may have given it
+    // another mode: set it before any byte is written.
+    if (forceMode && fchmod(fd, forceMode & 07777) != 0) {
+        int e = errno;
+        close(fd);
+        unlink(tmp.c_str());
+        return e;
+    }
     if (existed) {
-        if (fchmod(fd, old.st_mode & 07777) != 0 ||
+        if ((!forceMode && fchmod(fd, old.st_mode & 07777) != 0) ||
             ((old.st_uid != geteuid() || old.st_gid != getegid()) &&
              fchown(fd, old.st_uid, old.st_gid) != 0)) {
             int e = errno;

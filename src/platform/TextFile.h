@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <sys/types.h>
 
 // Reads the next line that is not a comment (';' first) into `line`, without its
 // "\n" or "\r\n" (a table edited on another machine keeps working); false at the
@@ -18,6 +19,9 @@ int CountDataLines(FILE* f);
 // Replaces `path` (absolute, resolved under the root) with `len` bytes written
 // to a temporary file in the same folder and renamed over it, so a power cut
 // leaves either the old or the new file. A symbolic link is followed and its
-// target replaced; the file keeps its mode and owner. Returns 0 or an errno
-// value (EROFS for /opt/set while a root's emulated mount is read-only).
-int WriteFileAtomic(const char* path, const char* data, size_t len);
+// target replaced; the file keeps its mode and owner (a new file is 0644).
+// A nonzero `forceMode` is the file's mode whatever it was, from the first byte
+// on (a secret is never readable by others, not even for a moment). Returns 0
+// or an errno value (EROFS for /opt/set while a root's emulated mount is
+// read-only).
+int WriteFileAtomic(const char* path, const char* data, size_t len, mode_t forceMode = 0);

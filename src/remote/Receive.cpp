@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
 #include "remote/Compress.h"
+#include "remote/TxGuard.h"
 #include "remote/th_scrivi.h"
 #include "trx/Serial.h"
 #include "tuner/Banks.h"
@@ -56,6 +57,7 @@ Dispatch catText(Works* w, const RemoteSession* s, Payload p) {
         relay(w, fd, text, n); // the client does not check it
         return Dispatch::Continue;
     }
+    TxGuardCatText(w, text, n);
     if (!relay(w, fd, text, n)) {
         LogErr("TCP read Error 7a %d", errno);
         // The relay ends through its own exit, which closes its port and raises
@@ -100,7 +102,8 @@ void touch(const uint8_t* payload, size_t n) {
 }
 
 // The server's first frame: the access code in a short text frame. Anything
-// else, or another code, ends the session before anything is sent or done.
+// else, or another code, ends the session before anything is sent or done; the
+// server's thread makes a right one the session (RemoteClaimSession).
 Dispatch accessCode(Works* w, RemoteSession* s, const WsFrame& f) {
     s->isFirst = 2;
     if (f.type() != 0x81 || f.form != WsForm::Short) {
@@ -111,23 +114,20 @@ Dispatch accessCode(Works* w, RemoteSession* s, const WsFrame& f) {
     const size_t n = f.dataLen;
     for (size_t i = 0; i < n; i++)
         code[i] = f.bytes[f.dataAt + i] ^ f.bytes[2 + (i % 4)];
+    // Printed as text: a stranger's control bytes do not reach the log.
     char received[127];
-    std::memcpy(received, code, n);
+    for (size_t i = 0; i < n; i++)
+        received[i] = code[i] >= 0x20 && code[i] < 0x7f ? static_cast<char>(code[i]) : '?';
     received[n] = '\0';
     char expected[16];
     w->remotePassword.copyTo(expected, sizeof expected);
-    if (!AccessCodeMatches(expected, code, n)) {
-        LogErr("required >%s< differ from >%s<", expected, received);
+    // The unit's code is a secret: the log shows what came, never what was due.
+    // A unit without a code takes none.
+    if (!expected[0] || !AccessCodeMatches(expected, code, n)) {
+        LogErr("required >************< differ from >%s<", received);
         return Dispatch::End;
     }
-    LogInfo("required >%s< equals to >%s<", expected, received);
-    {
-        std::lock_guard<std::mutex> lock(*w->connMut);
-        w->remoteConnected = 1;
-        LogStdout("connected\n");
-        plat_sleep_ms(1);
-    }
-    LogInfo("Receiving data");
+    LogInfo("required >************< equals to >************<");
     return Dispatch::Continue;
 }
 

@@ -1,9 +1,12 @@
 // The WebSocket server and client threads of remote operation.
 //
-// One session at a time. The server answers a peer's handshake, then takes
-// nothing but the access code until the code is right: before it, a frame of
-// any other kind ends the session, and nothing is sent (the senders wait for
-// remoteConnected). A wrong code holds the next accept back by a second.
+// One session at a time. The server takes up to four strangers at once, each on
+// its own thread with 5 s for TLS (keyed by the unit's code), the handshake and
+// the code frame; a stranger that is silent or slow only loses its own time.
+// Before the code, a frame of any other kind ends the connection, and nothing is
+// sent (the senders wait for remoteConnected). Failures slow their address down
+// (Throttle.h). The client speaks TLS too, unless RemotePlain says the server is
+// an older unit.
 #include "remote/Wsocket.h"
 
 #include "core/Setup.h"
@@ -15,7 +18,11 @@
 #include "remote/Frames.h"
 #include "remote/Handshake.h"
 #include "remote/Receive.h"
+#include "remote/Throttle.h"
+#include "remote/Tls.h"
+#include "remote/TxGuard.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,12 +30,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kListenDelayMs = 2000;
-constexpr int kWrongCodePauseMs = 1000;
 constexpr int kConnectRetryMs = 2000;
 constexpr int kConnectTimeoutMs = 2000;
 constexpr size_t kCodeFrameMax = 2 + 125 + 4; // a short text frame
@@ -107,6 +114,134 @@ bool sendAccessCode(Works* w, int fd, const PortWanted& wanted) {
 
 } // namespace
 
+namespace {
+
+constexpr int kPendingMax = 4;      // connections at once before their code
+constexpr int kAuthMs = 5000;       // TLS, handshake and code, all of it
+constexpr int kFloodLogMs = 10000;  // "every slot busy" at most this often
+
+// Lives as long as the program: a restart of the server forgets no stranger.
+Throttle g_throttle;
+
+struct Server {
+    Works* w;
+    // Four waiting for their code and the session: one slot each.
+    ThreadSlot slots[kPendingMax + 1];
+    std::atomic<bool> busy[kPendingMax + 1]{};
+    std::atomic<int> pending{0};
+    int64_t floodLoggedMs = -kFloodLogMs;
+};
+
+bool codeUsable(Works* w, char* code, size_t size) {
+    w->remotePassword.copyTo(code, size);
+    return code[0] != '\0';
+}
+
+// The first byte tells TLS (a handshake record, 0x16) from the plain dialect.
+int firstByte(int fd, const PortWanted& wanted, int64_t deadlineMs) {
+    const int64_t left = deadlineMs - plat_mono_ms();
+    if (left <= 0 || plat_wait_fd(fd, POLLIN, static_cast<int>(left), wanted) != PortStatus::Ok)
+        return -1;
+    uint8_t b;
+    return recv(fd, &b, 1, MSG_PEEK) == 1 ? b : -1;
+}
+
+} // namespace
+
+bool RemoteAuthenticate(Works* w, int fd, const char* peer, RemoteSession* s, WsFrame* frame, int* dialectFd,
+                        TlsLinkPtr* link) {
+    const int64_t deadline = plat_mono_ms() + kAuthMs;
+    const PortWanted wanted = [w, deadline] {
+        return w->running && ThreadStillWanted() && plat_mono_ms() < deadline;
+    };
+    char code[16];
+    if (!codeUsable(w, code, sizeof code)) {
+        LogErr("remote: this unit has no access code: %s closed", peer);
+        return false;
+    }
+    const int first = firstByte(fd, wanted, deadline);
+    if (first < 0) {
+        LogErr("remote: %s sent nothing within %d s", peer, kAuthMs / 1000);
+        return false;
+    }
+    if (first == 0x16) {
+        TlsPsk psk;
+        if (!TlsPskFor(code, &psk))
+            return false;
+        std::string why;
+        if (TlsStart(TlsRole::Server, fd, psk, deadline, wanted, dialectFd, link, &why) != TlsResult::Ok) {
+            LogErr("remote: %s: %s", peer, why.c_str());
+            return false;
+        }
+    } else if (w->setup->RemotePlain == '1') {
+        LogInfo("remote: plain session from %s", peer);
+        *dialectFd = fd;
+    } else {
+        LogErr("remote: %s did not start TLS, closed", peer);
+        return false;
+    }
+    if (!WsServerHandshake(w, *dialectFd, wanted))
+        return false;
+    s->isFirst = 1;
+    if (WsReadFrame(*dialectFd, frame, s->role, kCodeFrameMax, wanted) != WsRead::Ok)
+        return false;
+    return RemoteReceive(w, s, *frame) == Dispatch::Continue;
+}
+
+namespace {
+
+// One connection from accept to close.
+void handle(Server* srv, int slot, int fd, std::string peer) {
+    Works* w = srv->w;
+    LogInfo("Connected by %s", peer.c_str());
+    auto session = std::make_unique<RemoteSession>();
+    session->role = WsRole::Server;
+    auto frame = std::make_unique<WsFrame>();
+    int dialectFd = -1;
+    TlsLinkPtr link;
+    const bool ok = RemoteAuthenticate(w, fd, peer.c_str(), session.get(), frame.get(), &dialectFd, &link);
+    srv->pending--;
+    bool fdClosed = false;
+    if (!ok) {
+        ThrottleFailure(&g_throttle, peer.c_str(), plat_mono_ms());
+    } else {
+        ThrottleSuccess(&g_throttle, peer.c_str(), plat_mono_ms());
+        if (RemoteClaimSession(w, dialectFd, peer.c_str())) {
+            serve(w, session.get(), dialectFd, frame.get(), wantedOf(w));
+            LogInfo("TCP exiting");
+            closeSession(w, dialectFd);
+            LogInfo("TCP closed");
+            fdClosed = dialectFd == fd;
+            dialectFd = -1;
+            RemoteSessionEnded(w);
+        }
+    }
+    if (dialectFd >= 0 && dialectFd != fd)
+        close(dialectFd);
+    if (link)
+        link.reset(); // the pump ends with the dialect's end and closes the socket
+    else if (!fdClosed)
+        close(fd);
+    srv->busy[slot] = false;
+}
+
+} // namespace
+
+bool RemoteClaimSession(Works* w, int fd, const char* peer) {
+    {
+        std::lock_guard<std::mutex> lock(*w->connMut);
+        if (w->remoteConnected) {
+            LogErr("remote: a second operator from %s refused: a session is up", peer);
+            return false;
+        }
+        publishSocket(w, fd);
+        w->remoteConnected = 1;
+        LogStdout("connected\n");
+    }
+    LogInfo("Receiving data");
+    return true;
+}
+
 void Wsocket(Works* w) {
     const int port = static_cast<uint16_t>(w->tcpPort.load());
     LogInfo("Wsocket on port %d mode %c", port, w->setup->WebSocket.load());
@@ -115,8 +250,13 @@ void Wsocket(Works* w) {
     const PortWanted wanted = wantedOf(w);
     if (!wanted())
         return;
+    char code[16];
+    TlsPsk psk;
+    // The key is derived once, before the first stranger waits for it.
+    if (codeUsable(w, code, sizeof code))
+        TlsPskFor(code, &psk);
     TcpListenError err;
-    const int lfd = plat_tcp_listen(port, 1, &err);
+    const int lfd = plat_tcp_listen(port, 8, &err);
     if (lfd < 0) {
         if (err == TcpListenError::Socket)
             LogErr("Socket open error %d", errno);
@@ -128,11 +268,10 @@ void Wsocket(Works* w) {
     }
     LogInfo("Listening on port %d", port);
 
-    RemoteSession session;
-    session.role = WsRole::Server;
-    auto frame = std::make_unique<WsFrame>();
+    auto srv = std::make_unique<Server>();
+    srv->w = w;
+    w->remoteConnected = 0;
     while (wanted()) {
-        w->remoteConnected = 0;
         std::string peer;
         PortStatus st;
         const int fd = plat_tcp_accept(lfd, wanted, &peer, &st);
@@ -141,23 +280,35 @@ void Wsocket(Works* w) {
                 LogErr("Accept-ing error %d", errno);
             break;
         }
-        LogInfo("Connected by %s", peer.c_str());
-        bool accepted = false;
-        if (WsServerHandshake(w, fd, wanted)) {
-            publishSocket(w, fd);
-            session.isFirst = 1;
-            accepted = serve(w, &session, fd, frame.get(), wanted);
+        const int64_t now = plat_mono_ms();
+        if (ThrottleAdmit(&g_throttle, peer.c_str(), now) != Admit::Yes) {
+            close(fd); // unread
+            continue;
         }
-        LogInfo("TCP exiting");
-        const bool codeTried = session.isFirst == 2;
-        closeSession(w, fd);
-        LogInfo("TCP closed");
-        session.isFirst = 0;
-        // A peer that got the code wrong (or sent anything else first) tries
-        // again a second later at the soonest.
-        if (codeTried && !accepted)
-            SleepWhileRunning(w, kWrongCodePauseMs);
+        int slot = -1;
+        if (srv->pending < kPendingMax)
+            for (int i = 0; i <= kPendingMax && slot < 0; i++)
+                if (!srv->busy[i])
+                    slot = i;
+        if (slot < 0) {
+            if (now - srv->floodLoggedMs >= kFloodLogMs) {
+                LogErr("remote: %d connections wait for their code: %s closed", kPendingMax, peer.c_str());
+                srv->floodLoggedMs = now;
+            }
+            close(fd);
+            continue;
+        }
+        srv->busy[slot] = true;
+        srv->pending++;
+        Server* s = srv.get();
+        if (!StartThread(srv->slots[slot], "ws-peer", [s, slot, fd, peer] { handle(s, slot, fd, peer); })) {
+            srv->busy[slot] = false;
+            srv->pending--;
+            close(fd);
+        }
     }
+    for (ThreadSlot& t : srv->slots)
+        StopThread(t);
     close(lfd);
 }
 
@@ -208,27 +359,55 @@ void Wclient(Works* w) {
         }
         LogOut("TCP connected\n");
 
-        const WsClientResult hs = WsClientHandshake(w, fd, key.c_str(), wanted);
+        // TLS keyed by the code, unless this unit talks to an older server.
+        int dfd = fd;
+        TlsLinkPtr link;
+        if (w->setup->RemotePlain != '1') {
+            char code[16];
+            TlsPsk psk;
+            std::string why;
+            TlsResult tls = TlsResult::Failed;
+            if (!codeUsable(w, code, sizeof code))
+                why = "this unit has no access code";
+            else if (TlsPskFor(code, &psk))
+                tls = TlsStart(TlsRole::Client, fd, psk, plat_mono_ms() + kWsHandshakeMs, wanted, &dfd, &link,
+                               &why);
+            if (tls != TlsResult::Ok) {
+                if (tls != TlsResult::Stopped)
+                    LogErr("remote: server %s: %s", server, why.c_str());
+                close(fd);
+                if (tls == TlsResult::Stopped)
+                    return;
+                SleepWhileRunning(w, kConnectRetryMs);
+                continue;
+            }
+        }
+        const WsClientResult hs = WsClientHandshake(w, dfd, key.c_str(), wanted);
         if (hs == WsClientResult::WrongAccept) {
             // Not the amplifier's unit: the program ends.
-            close(fd);
+            if (dfd != fd)
+                close(dfd);
+            link.reset();
+            if (dfd == fd)
+                close(fd);
             plat_sleep_ms(1000);
             w->running = 0;
             return;
         }
-        if (hs == WsClientResult::Ok && sendAccessCode(w, fd, wanted)) {
-            publishSocket(w, fd);
+        if (hs == WsClientResult::Ok && sendAccessCode(w, dfd, wanted)) {
+            publishSocket(w, dfd);
             w->remoteConnected = 1;
             plat_sleep_ms(20);
             LogInfo("Websocket Connected");
             while (w->remoteConnected && wanted()) {
-                if (WsReadFrame(fd, frame.get(), WsRole::Client, kWsFrameMax, wanted) != WsRead::Ok)
+                if (WsReadFrame(dfd, frame.get(), WsRole::Client, kWsFrameMax, wanted) != WsRead::Ok)
                     break;
                 if (RemoteReceive(w, &session, *frame) != Dispatch::Continue)
                     break;
             }
         }
-        closeSession(w, fd);
+        closeSession(w, dfd);
+        link.reset(); // ends the pump, which closes the socket
         LogInfo("reconnecting");
         SleepWhileRunning(w, 100);
     }

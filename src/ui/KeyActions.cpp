@@ -103,8 +103,10 @@ void page0(Works* w, int key, bool lng) {
             w->keyPage = kPageTuner;
         break;
     case 5:
-        if (!closing(w))
+        if (!closing(w)) {
+            MenuEditStarts(w);
             w->keyPage = kPageMenuChoose;
+        }
         break;
     case 6:
         if (lng) {
@@ -428,8 +430,10 @@ int DecodeTasto(Works* w, int key, int longBits) {
             MenuPrevious(w);
         else if (key == 4)
             MenuNext(w);
-        else if (key == 6 && !MenuItemReadOnly(w))
+        else if (key == 6 && !MenuItemReadOnly(w)) {
+            MenuEditStarts(w);
             w->keyPage = kPageMenuEdit;
+        }
         break;
     case kPageMenuEdit:
         repeat = page2(w, key);

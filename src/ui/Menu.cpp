@@ -1,4 +1,4 @@
-// The settings menu: one table describes each of the 30 entries (number, title,
+// The settings menu: one table describes each of the 32 entries (number, title,
 // item, value and its text, edit rule, what ENTER does, the setup key it saves
 // and its scaling); ModifyParameter and LoadParameterMenu only read it.
 #include "ui/Menu.h"
@@ -8,6 +8,7 @@
 #include "amp/Temperature.h"
 #include "core/Services.h"
 #include "core/Keyb.h"
+#include "core/RemoteCode.h"
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Log.h"
@@ -72,6 +73,9 @@ struct MenuSpec {
     bool actsOnAnyItem = false; // with itemZeroOnly: shows only on item 0, acts on any
     // Edit::Own and Enter::Own: the action, its repeat flag as result.
     int (*own)(Works*, int action) = nullptr;
+    bool positions = false; // LEFT and RIGHT move between positions of the value
+    // A value text of the entry's own, instead of `format`.
+    void (*show)(Works*, char* text, size_t size) = nullptr;
 };
 
 const char* const kOffOn[2] = {"Off", "On"};
@@ -177,6 +181,9 @@ int factoryDefault(Works* w, int) {
     initSetup(w);
     writeSetup(w);
     readSetup(w);
+    // The access code is the unit's, not a setting: its file stays, and the
+    // code in use is the file's again, as after a start.
+    LoadRemoteCode(w);
     // The tables in memory are those of the deleted files: without a reload the
     // next save to a bank would write the old rows back.
     LoadAllBankTable(w, w->NumBanco);
@@ -212,6 +219,80 @@ int remoteService(Works* w, int) {
         LogOut("Start REMOTE SRV\n");
     }
     return 0;
+}
+
+// REMOTE CODE: PLUS and MINUS step the symbol under the cursor through the
+// set, LEFT and RIGHT move the cursor, wrapping as an address's octets do. The
+// code in use changes only on ENTER, so that a caller meanwhile meets the old
+// code, not half of a new one.
+int remoteCodeKeys(Works* w, int action) {
+    if (action == kMenuEnter) {
+        if (w->codeEditing) {
+            char code[kRemoteCodeLength + 1];
+            w->codeEdit.copyTo(code, sizeof code);
+            SaveRemoteCode(w, code);
+            w->codeEditing = 0;
+        }
+        return 0;
+    }
+    if (!w->codeEditing) {
+        // From the code in use; where there is none yet, or it has symbols
+        // outside the set, those positions start at the first symbol.
+        char code[kRemoteCodeLength + 1];
+        w->remotePassword.copyTo(code, sizeof code);
+        bool ended = false;
+        for (int i = 0; i < kRemoteCodeLength; i++) {
+            ended = ended || code[i] == '\0';
+            code[i] = RemoteCodeSymbolAfter(ended ? '\0' : code[i], 0);
+        }
+        code[kRemoteCodeLength] = '\0';
+        w->codeEdit.set(code);
+        w->codeCursor = 0;
+        w->codeEditing = 1;
+    }
+    int c = w->codeCursor;
+    c = c < 0 || c >= kRemoteCodeLength ? 0 : c;
+    switch (action) {
+    case kMenuPlus:
+    case kMenuMinus:
+        w->codeEdit.put(static_cast<size_t>(c),
+                        RemoteCodeSymbolAfter(w->codeEdit.at(static_cast<size_t>(c)),
+                                              action == kMenuPlus ? 1 : -1));
+        break;
+    case kMenuLeft:
+        c = c == 0 ? kRemoteCodeLength - 1 : c - 1;
+        break;
+    case kMenuRight:
+        c = c == kRemoteCodeLength - 1 ? 0 : c + 1;
+        break;
+    default:
+        break;
+    }
+    w->codeCursor = c;
+    return 0;
+}
+
+void remoteCodeText(Works* w, char* text, size_t size) {
+    if (w->codeEditing)
+        w->codeEdit.copyTo(text, size);
+    else
+        w->remotePassword.copyTo(text, size);
+}
+
+// NEW REMOTE CODE: armed by any action, drawn on ENTER; it shows the code in use.
+int newRemoteCode(Works* w, int) {
+    if (!w->newCodeArmed)
+        return 0;
+    NewRemoteCode(w);
+    w->newCodeArmed = 0;
+    return 0;
+}
+
+void newRemoteCodeText(Works* w, char* text, size_t size) {
+    if (w->newCodeArmed)
+        std::snprintf(text, size, "New code?");
+    else
+        w->remotePassword.copyTo(text, size);
 }
 
 void setBit(SharedFlags<uint8_t>& flags, uint8_t bit, double on) {
@@ -347,6 +428,15 @@ const MenuSpec kMenu[kMenuEntries] = {
      .format = "%01.01f sec", .real = true, .edit = Edit::Step, .step = 0.1, .lo = 0.3, .hi = 5.0,
      .bound = Bound::Clamp, .unit = 10, .lrSaves = true, .key = "BTN_longpress_Time", .scale = 10,
      .itemZeroOnly = true, .actsOnAnyItem = true},
+    // The code a caller must give: read on the status page of the unit called,
+    // typed here on the unit that calls.
+    {.number = 94, .title = "REMOTE CODE", .item = " ", .get = nullptr, .set = nullptr,
+     .format = nullptr, .edit = Edit::Own, .enter = Enter::Own, .own = remoteCodeKeys,
+     .positions = true, .show = remoteCodeText},
+    {.number = 95, .title = "NEW REMOTE CODE", .item = " ",
+     .get = [](Works* w) -> double { return w->newCodeArmed ? 1 : 0; },
+     .set = [](Works* w, double v) { w->newCodeArmed = static_cast<uint8_t>(v); },
+     .format = nullptr, .enter = Enter::Own, .own = newRemoteCode, .show = newRemoteCodeText},
     // Any action, ENTER too, switches the unit off.
     {.number = 96, .title = "OFF HW", .item = " ", .get = [](Works*) -> double { return 0; },
      .set = nullptr, .format = "%s", .choices = kOffHw, .choiceCount = 1, .edit = Edit::Own,
@@ -376,7 +466,7 @@ constexpr MenuEntryDef entryDef(const MenuSpec& m) {
         e.title[i] = m.title[i];
     for (int i = 0; m.item[i] && i < 19; i++)
         e.items[0].name[i] = m.item[i];
-    e.items[0].leftRight = m.edit == Edit::Address ? 1 : 0;
+    e.items[0].leftRight = m.edit == Edit::Address || m.positions ? 1 : 0;
     e.itemCount = 1;
     return e;
 }
@@ -491,6 +581,17 @@ void MenuNext(Works* w) {
     w->menuItem = 0;
 }
 
+void MenuEditStarts(Works* w) { w->codeEditing = 0; }
+
+bool MenuCodeEdit(Works* w, int e, char* code, size_t size, int* cursor) {
+    if (e < 0 || e >= kMenuEntries || kMenu[e].show != remoteCodeText)
+        return false;
+    remoteCodeText(w, code, size);
+    const int c = w->codeCursor;
+    *cursor = w->codeEditing && c >= 0 && c < kRemoteCodeLength ? c : 0;
+    return true;
+}
+
 bool MenuItemReadOnly(Works* w) {
     const int e = w->menuEntry;
     return e >= 0 && e < kMenuEntries && menuPar[e].items[w->menuItem].readOnly;
@@ -558,7 +659,9 @@ void LoadParameterMenu(Works* w, char* text, size_t size, int e, int item) {
     if (item != 0 && m.itemZeroOnly)
         return;
     MenuAddressRef a{};
-    if (m.edit == Edit::Address && MenuAddress(e, &a)) {
+    if (m.show) {
+        m.show(w, text, size);
+    } else if (m.edit == Edit::Address && MenuAddress(e, &a)) {
         SplitAddrInv(text, static_cast<int>(size), a.octets);
     } else if (m.choices) {
         std::snprintf(text, size, m.format, m.choices[choiceIndex(w, m)]);

@@ -1,4 +1,4 @@
-// The settings menu: 30 entries, each a title with one item and a value, moved
+// The settings menu: 32 entries, each a title with one item and a value, moved
 // through on key page 1 and edited on key page 2.
 #pragma once
 
@@ -12,12 +12,12 @@ struct Works;
 
 enum MenuAction { kMenuEnter = 0, kMenuMinus = 1, kMenuPlus = 2, kMenuLeft = 3, kMenuRight = 4 };
 
-constexpr int kMenuEntries = 30;
+constexpr int kMenuEntries = 32;
 
 struct MenuItemDef {
     char name[20];
     uint8_t readOnly;
-    uint8_t leftRight; // the value has positions to move between (addresses)
+    uint8_t leftRight; // the value has positions to move between (addresses, the code)
 };
 struct MenuEntryDef {
     int32_t number; // shown before the title
@@ -46,3 +46,9 @@ struct MenuAddressRef {
     Shared<int>* cursor;
 };
 bool MenuAddress(int entry, MenuAddressRef* ref);
+// The code entry's text as shown and the position of its cursor (0 until an
+// edit starts); false for other entries.
+bool MenuCodeEdit(Works* works, int entry, char* code, size_t size, int* cursor);
+// The menu or its editing page opens: an edit of the code left unfinished (an
+// error page took the keys away) is dropped, the next starts from the code in use.
+void MenuEditStarts(Works* works);

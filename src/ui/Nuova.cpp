@@ -29,6 +29,16 @@ const char* const SWRTimeout[5] = {"25sec", "20sec", "15sec", "10sec", "5sec"};
 
 namespace {
 
+// A value right-aligned at x 790 in orange with the part being edited lit white
+// (an octet of an address, a symbol of the code).
+void drawLitPart(const char* before, const char* under, const char* after, int y, FrameBuffer* fb) {
+    const int wb = getStringSpace(7, before), wu = getStringSpace(7, under), wa = getStringSpace(7, after);
+    const int x = 790 - (wb + wu + wa);
+    putString(7, x, y, before, 250, 150, 0, fb);
+    putString(7, x + wb, y, under, 250, 250, 250, fb);
+    putString(7, x + wb + wu, y, after, 250, 150, 0, fb);
+}
+
 constexpr uint8_t kCyan[3] = {0, 200, 255};
 constexpr uint8_t kGreen[3] = {0, 200, 0};
 
@@ -141,6 +151,8 @@ void menuLines(Works* w, int page) {
         char value[48];
         LoadParameterMenu(w, value, sizeof value, e, current ? w->menuItem.load() : 0);
         MenuAddressRef a{};
+        char code[16];
+        int cursor = 0;
         if (!current) {
             putString(11, 790 - getStringSpace(11, value), y, value, 250, 150, 0, fb);
         } else if (page == kPageMenuChoose) {
@@ -156,12 +168,13 @@ void menuLines(Works* w, int page) {
             for (int i = c + 1; i < 4; i++)
                 std::snprintf(after + std::strlen(after), sizeof after - std::strlen(after), ".%i",
                               a.octets[i].load());
-            const int wb = getStringSpace(7, before), wu = getStringSpace(7, under),
-                      wa = getStringSpace(7, after);
-            const int x = 790 - (wb + wu + wa);
-            putString(7, x, y, before, 250, 150, 0, fb);
-            putString(7, x + wb, y, under, 250, 250, 250, fb);
-            putString(7, x + wb + wu, y, after, 250, 150, 0, fb);
+            drawLitPart(before, under, after, y, fb);
+        } else if (MenuCodeEdit(w, e, code, sizeof code, &cursor) &&
+                   cursor < static_cast<int>(std::strlen(code))) {
+            // So does the symbol under the cursor of the code.
+            char before[16] = "", under[2] = {code[cursor], '\0'};
+            std::snprintf(before, sizeof before, "%.*s", cursor, code);
+            drawLitPart(before, under, code + cursor + 1, y, fb);
         } else {
             putString(7, 790 - getStringSpace(7, value), y, value, 250, 250, 250, fb);
         }
@@ -279,6 +292,10 @@ void statusPage(Works* w) {
                   w->supplyAdc[0].load(), CalvTensVadcAmp(w, w->supplyAdc[1]),
                   CalvTensVadcAmp(w, w->supplyAdc[2]), CalvTensVadcAmp(w, w->supplyAdc[3]));
     row(352, "AMPL", buf);
+    // The code a caller must give this unit: read here, typed on the other unit.
+    const auto code = w->remotePassword.get();
+    std::snprintf(buf, sizeof buf, "Code:%s", code.s[0] ? code.s : "---");
+    row(374, "REMOTE", buf);
     if (w->keyPage == kPageMain)
         putString(8, 300, 400, w->dateText.get().s, 255, 255, 255, fb);
 }

@@ -5,6 +5,7 @@
 #include "WsPeer.h"
 
 #include "remote/Handshake.h"
+#include "remote/Tls.h"
 #include "remote/Wsocket.h"
 #include "trx/Serial.h"
 #include "ui/Fb.h"
@@ -15,7 +16,10 @@
 
 namespace {
 
-// A listening socket of the test; accepts one connection at a time.
+constexpr const char* kCode = "ABCDEFGHJKLM"; // the station's, given to the operator's unit
+
+// A listening socket of the test; accepts one connection at a time, with TLS
+// keyed by the code unless told otherwise.
 struct TestServer {
     int fd = -1;
     explicit TestServer(int port) {
@@ -30,12 +34,14 @@ struct TestServer {
         listen(fd, 1);
     }
     ~TestServer() { close(fd); }
-    bool accept(WsPeer* p, int timeoutMs) {
+    bool accept(WsPeer* p, int timeoutMs, bool tls = true) {
         pollfd q{fd, POLLIN, 0};
         if (poll(&q, 1, timeoutMs) <= 0)
             return false;
         p->fd = ::accept(fd, nullptr, nullptr);
-        return p->fd >= 0;
+        if (p->fd < 0)
+            return false;
+        return !tls || p->startTls(kCode, 5000, nullptr, TlsRole::Server) == TlsResult::Ok;
     }
 };
 
@@ -61,6 +67,7 @@ class RemoteClient : public RootedWorks {
         setup->WebSocket = '2';
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
+        w->remotePassword.set(kCode);
     }
     void TearDown() override {
         w->running = 0;
@@ -110,10 +117,54 @@ TEST_F(RemoteClient, RequestAndAccessCodeAsTheServerCountsThem) {
         << request;
     EXPECT_TRUE(Contains(request, "\r\nSec-WebSocket-Version: 13\r\n\r\n\r\n"));
     // A 12-character code is 18 bytes on the wire: 0x81, its length, a zero key.
-    EXPECT_EQ(code, std::string("\x81\x0C\0\0\0\0quintaferolo", 18));
+    EXPECT_EQ(code, std::string("\x81\x0C\0\0\0\0", 6) + kCode);
     EXPECT_TRUE(logged("6 keys correct"));
     EXPECT_TRUE(logged("6 Websocket Connected"));
     EXPECT_EQ(w->remoteConnected, 1);
+}
+
+// openssl's own server with the key derived from the code: the client's TLS
+// handshake completes and its request arrives in the clear on the other side.
+TEST_F(RemoteClient, OpensslsServerWithTheDerivedKeyReceivesTheRequest) {
+    TlsPsk psk;
+    ASSERT_TRUE(TlsPskFor(kCode, &psk));
+    const std::string out = dir.path + "/server.out", stop = dir.path + "/stop";
+    const std::string cmd = "(while [ ! -e " + stop + " ]; do sleep 0.1; done) | openssl s_server -tls1_3 -nocert -psk " +
+                            TlsPskHex(psk) + " -psk_identity amp-panel -accept " + std::to_string(port) +
+                            " -naccept 1 > " + out + " 2>&1";
+    std::thread server([cmd] { std::system(cmd.c_str()); });
+    ASSERT_TRUE(WaitFor([&] { return Contains(ReadFile(out), "ACCEPT"); }, 10000)) << ReadFile(out);
+    startClient();
+    EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(out), "Sec-WebSocket-Key: "); }, 10000)) << ReadFile(out);
+    EXPECT_TRUE(Contains(ReadFile(out), "GET /chat HTTP/1.1"));
+    EXPECT_TRUE(Contains(ReadFile(out), "TLS_AES_128_GCM_SHA256")) << ReadFile(out);
+    WriteFile(stop, "");
+    w->running = 0;
+    client.join();
+    server.join();
+}
+
+TEST_F(RemoteClient, AServerWithAnotherCodeFailsTheHandshakeAndTheClientTriesAgain) {
+    TestServer srv(port);
+    startClient();
+    WsPeer p;
+    ASSERT_TRUE(srv.accept(&p, 10000, false));
+    EXPECT_NE(p.startTls("ZZZZZZZZZZZZ", 5000, nullptr, TlsRole::Server), TlsResult::Ok);
+    EXPECT_TRUE(logged("3 remote: server 127.0.0.1: TLS handshake failed"));
+    p.closeIt();
+    // With the right code the next try opens the session.
+    WsPeer q;
+    session(srv, q);
+    EXPECT_EQ(w->remoteConnected, 1);
+}
+
+TEST_F(RemoteClient, WithRemotePlainTheClientSpeaksInTheClearToAnOlderServer) {
+    setup->RemotePlain = '1';
+    TestServer srv(port);
+    startClient();
+    WsPeer p;
+    ASSERT_TRUE(srv.accept(&p, 10000, false));
+    EXPECT_EQ(p.read(18, 3000), "GET /chat HTTP/1.1");
 }
 
 TEST_F(RemoteClient, ConnectErrorEveryTwoSecondsUntilTheServerListensThenTheSameKey) {

@@ -5,10 +5,12 @@
 #include "WsPeer.h"
 
 #include "app/Threads.h"
+#include "core/CmdRing.h"
 #include "devsim/Pty.h"
 #include "devsim/TrxCatModel.h"
 #include "remote/Handshake.h"
 #include "remote/Messages.h"
+#include "remote/Tls.h"
 #include "remote/Wsocket.h"
 #include "tuner/CAT.h"
 #include "ui/Fb.h"
@@ -21,6 +23,7 @@
 namespace {
 
 constexpr const char* kSampleKey = "dGhlIHNhbXBsZSBub25jZQ==";
+constexpr const char* kCode = "ABCDEFGHJKLM"; // this unit's, as remote.txt gives it
 
 class RemoteServer : public RootedWorks {
   protected:
@@ -33,6 +36,7 @@ class RemoteServer : public RootedWorks {
         setup->WebSocket = '1';
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
+        w->remotePassword.set(kCode);
     }
     void TearDown() override {
         w->running = 0;
@@ -46,17 +50,21 @@ class RemoteServer : public RootedWorks {
         RootedWorks::TearDown();
     }
     void startServer() { server = std::thread(Wsocket, w.get()); }
-    // Connects and completes the standard handshake; the server's answer.
+    // Connects, starts TLS with the unit's code and completes the standard
+    // handshake; the server's answer.
     std::string handshake(WsPeer& p) {
         EXPECT_TRUE(p.connectTo(port, 10000));
+        EXPECT_EQ(p.startTls(kCode), TlsResult::Ok);
         EXPECT_TRUE(p.send(WsStandardRequest(kSampleKey)));
         return p.readHeaders(5000);
     }
     void open(WsPeer& p) {
         handshake(p);
-        ASSERT_TRUE(p.send(WsTextFrame("quintaferolo")));
+        ASSERT_TRUE(p.send(WsTextFrame(kCode)));
         ASSERT_TRUE(WaitFor([&] { return w->remoteConnected == 1; }, 5000));
     }
+    // The back-off after a failure from this address (1 s, then 2, 4 ...).
+    void waitOutBackOff(int seconds = 1) { plat_sleep_ms(seconds * 1000 + 100); }
     bool logged(const std::string& text, int timeoutMs = 3000) {
         return WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), text); }, timeoutMs);
     }
@@ -83,9 +91,11 @@ TEST(WsAccept, TheSampleKeyOfTheRfc) {
     EXPECT_EQ(WsAcceptValue(kSampleKey), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
 }
 
-TEST_F(RemoteServer, AStandardClientLibraryCompletesTheHandshake) {
+// The plain dialect, for units not yet upgraded, only where RemotePlain allows it.
+TEST_F(RemoteServer, AStandardClientLibraryCompletesThePlainHandshakeWhenAllowed) {
     if (!FileExists("/usr/bin/python3"))
         GTEST_SKIP() << "no Python";
+    setup->RemotePlain = '1';
     startServer();
     ASSERT_TRUE(logged("6 Listening on port", 10000));
     const std::string script = dir.path + "/client.py";
@@ -105,6 +115,18 @@ TEST_F(RemoteServer, AStandardClientLibraryCompletesTheHandshake) {
                                 out + " 2>&1").c_str());
     EXPECT_EQ(rc, 0) << ReadFile(out);
     EXPECT_TRUE(Contains(ReadFile(out), "open chat")) << ReadFile(out);
+    EXPECT_TRUE(logged("6 remote: plain session from 127.0.0.1"));
+}
+
+TEST_F(RemoteServer, WithoutRemotePlainAPlainPeerIsClosedUnanswered) {
+    startServer();
+    WsPeer p;
+    ASSERT_TRUE(p.connectTo(port, 10000));
+    ASSERT_TRUE(p.send(WsStandardRequest(kSampleKey)));
+    std::string extra;
+    EXPECT_TRUE(p.closesWithin(5000, &extra));
+    EXPECT_EQ(extra, "");
+    EXPECT_TRUE(logged("3 remote: 127.0.0.1 did not start TLS, closed"));
 }
 
 TEST_F(RemoteServer, AccessCodeOpensTheSessionAndFramesFlow) {
@@ -118,9 +140,11 @@ TEST_F(RemoteServer, AccessCodeOpensTheSessionAndFramesFlow) {
     sendWebSockStatusFrame(w.get(), "early", 5);
     EXPECT_EQ(p.read(1, 300), "");
     const uint8_t key[4] = {0x11, 0x22, 0x33, 0x44};
-    ASSERT_TRUE(p.send(WsTextFrame("quintaferolo", key)));
+    ASSERT_TRUE(p.send(WsTextFrame(kCode, key)));
     ASSERT_TRUE(WaitFor([&] { return w->remoteConnected == 1; }, 5000));
-    EXPECT_TRUE(logged("6 required >quintaferolo< equals to >quintaferolo<"));
+    // The code is a secret: the log never shows it.
+    EXPECT_TRUE(logged("6 required >************< equals to >************<"));
+    EXPECT_FALSE(Contains(ReadFile(dir.path + "/syslog.log"), kCode));
     EXPECT_TRUE(logged("6 Receiving data"));
     sendWebSockStatusFrame(w.get(), "hello", 5);
     EXPECT_EQ(p.read(9, 2000), std::string("\x82\x07" "ST" "hello"));
@@ -130,17 +154,20 @@ TEST_F(RemoteServer, AWrongCodeEndsTheSessionWithNothingSentAndTheNextTryWaits) 
     startServer();
     WsPeer p;
     handshake(p);
-    ASSERT_TRUE(p.send(WsTextFrame("quintaferola")));
+    ASSERT_TRUE(p.send(WsTextFrame("ABCDEFGHJKLN\n")));
     std::string extra;
     EXPECT_TRUE(p.closesWithin(5000, &extra));
     EXPECT_EQ(extra, "");
-    EXPECT_TRUE(logged("3 required >quintaferolo< differ from >quintaferola<"));
+    EXPECT_TRUE(logged("3 required >************< differ from >ABCDEFGHJKLN?<"));
     EXPECT_EQ(w->remoteConnected, 0);
-    // A guessing peer gets its next answer a second later at the soonest.
-    const int64_t t0 = plat_mono_ms();
+    // The address's next connection within a second is closed unread.
     WsPeer again;
-    EXPECT_TRUE(Contains(handshake(again), "101 Switching Protocols"));
-    EXPECT_GE(plat_mono_ms() - t0, 950);
+    ASSERT_TRUE(again.connectTo(port, 10000));
+    EXPECT_NE(again.startTls(kCode, 2000), TlsResult::Ok);
+    EXPECT_TRUE(logged("3 remote: 127.0.0.1 refused for 1 s after 1 failed authentications"));
+    waitOutBackOff();
+    WsPeer later;
+    EXPECT_TRUE(Contains(handshake(later), "101 Switching Protocols"));
 }
 
 TEST_F(RemoteServer, NothingIsDoneForAStrangerBeforeTheCode) {
@@ -243,8 +270,10 @@ TEST_F(RemoteServer, FramesThatDoNotFitOrStopHalfWayEndTheSession) {
         // A request that stops half way does not hold the only session.
         WsPeer stalled;
         ASSERT_TRUE(stalled.connectTo(port, 10000));
+        ASSERT_EQ(stalled.startTls(kCode), TlsResult::Ok);
         ASSERT_TRUE(stalled.send("GET /chat HTTP/1.1\r\nHost: x\r\n"));
         EXPECT_TRUE(stalled.closesWithin(20000));
+        waitOutBackOff();
         WsPeer next;
         EXPECT_TRUE(Contains(handshake(next), "101 Switching Protocols"));
     }
@@ -261,11 +290,166 @@ TEST_F(RemoteServer, TheProgramsEndReachesTheServerWhereverItWaits) {
     startServer();
     WsPeer p;
     ASSERT_TRUE(p.connectTo(port, 10000));
+    ASSERT_EQ(p.startTls(kCode), TlsResult::Ok);
     ASSERT_TRUE(p.send("GET /chat HTTP/1.1\r\n"));
     ASSERT_TRUE(logged("6 Received 20 bytes GET /chat HTTP/1.1"));
     w->running = 0;
     server.join();
     EXPECT_TRUE(p.closesWithin(2000));
+}
+
+// Runs a shell command on its own thread; its exit status when it ends.
+struct Background {
+    std::thread t;
+    int status = -1;
+    explicit Background(const std::string& cmd) : t([this, cmd] { status = std::system(cmd.c_str()); }) {}
+    int wait() {
+        t.join();
+        return status;
+    }
+};
+
+TEST_F(RemoteServer, OpensslsClientWithTheDerivedKeyIsAPeerAndAWrongKeyGetsAnAlert) {
+    TlsPsk psk;
+    ASSERT_TRUE(TlsPskFor(kCode, &psk));
+    startServer();
+    ASSERT_TRUE(logged("6 Listening on port", 10000));
+    // The request and the code frame (octal escapes: dash's printf), then the
+    // session stays open while the test talks to it.
+    const std::string script = dir.path + "/peer.sh", out = dir.path + "/peer.out";
+    ASSERT_TRUE(WriteFile(script,
+                          "{ printf 'GET /chat HTTP/1.1\\r\\nHost: x\\r\\nUpgrade: websocket\\r\\n"
+                          "Connection: keep-alive, Upgrade\\r\\nSec-WebSocket-Key: " + std::string(kSampleKey) +
+                              "\\r\\nSec-WebSocket-Protocol: chat\\r\\nSec-WebSocket-Version: 13\\r\\n\\r\\n'\n"
+                              "  printf '\\201\\014\\000\\000\\000\\000" + kCode + "'\n"
+                              "  while [ ! -e " + dir.path + "/done ]; do sleep 0.1; done; } |\n"
+                              "openssl s_client -tls1_3 -psk $1 -psk_identity amp-panel -connect 127.0.0.1:$2 -quiet -no_ign_eof\n"));
+    Background good("sh " + script + " " + TlsPskHex(psk) + " " + std::to_string(port) + " > " + out + " 2>&1");
+    EXPECT_TRUE(WaitFor([&] { return w->remoteConnected == 1; }, 10000))
+        << ReadFile(out) << ReadFile(dir.path + "/syslog.log");
+    sendWebSockStatusFrame(w.get(), "hello", 5);
+    EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(out), "STHello") || Contains(ReadFile(out), "SThello"); },
+                        5000))
+        << ReadFile(out);
+    EXPECT_TRUE(Contains(ReadFile(out), "101 Switching Protocols"));
+    ASSERT_TRUE(WriteFile(dir.path + "/done", ""));
+    good.wait();
+    ASSERT_TRUE(WaitFor([&] { return w->remoteConnected == 0; }, 5000));
+
+    // Another key: the handshake fails with an alert and nothing of the dialect
+    // is exchanged.
+    const std::string bad = dir.path + "/bad.out";
+    const int rc = std::system(("echo GET | openssl s_client -tls1_3 -psk " + std::string(64, '7') +
+                                " -psk_identity amp-panel -connect 127.0.0.1:" + std::to_string(port) +
+                                " -quiet > " + bad + " 2>&1").c_str());
+    EXPECT_NE(rc, 0);
+    EXPECT_TRUE(Contains(ReadFile(bad), "alert")) << ReadFile(bad);
+    EXPECT_TRUE(logged("3 remote: 127.0.0.1: TLS handshake failed"));
+    EXPECT_FALSE(Contains(ReadFile(dir.path + "/syslog.log"), "Received 4 bytes GET"));
+}
+
+TEST_F(RemoteServer, SilentStrangersDoNotKeepTheOperatorOutAndASecondOperatorIsRefused) {
+    startServer();
+    ASSERT_TRUE(logged("6 Listening on port", 10000));
+    // Three strangers: two say nothing, one begins a TLS handshake and stops.
+    WsPeer silent1, silent2, halfTls;
+    ASSERT_TRUE(silent1.connectTo(port, 10000));
+    ASSERT_TRUE(silent2.connectTo(port, 10000));
+    ASSERT_TRUE(halfTls.connectTo(port, 10000));
+    ASSERT_TRUE(halfTls.send(std::string("\x16\x03\x01\x00\xF0\x01", 6)));
+    // The operator gets in while they wait.
+    const int64_t t0 = plat_mono_ms();
+    WsPeer op;
+    open(op);
+    EXPECT_LT(plat_mono_ms() - t0, 2000);
+    // A second operator with the right code: refused, the first keeps the session.
+    WsPeer second;
+    handshake(second);
+    ASSERT_TRUE(second.send(WsTextFrame(kCode)));
+    EXPECT_TRUE(second.closesWithin(5000));
+    EXPECT_TRUE(logged("3 remote: a second operator from 127.0.0.1 refused: a session is up"));
+    sendWebSockStatusFrame(w.get(), "still", 5);
+    EXPECT_EQ(op.read(9, 2000), std::string("\x82\x07" "ST" "still"));
+    // The strangers are closed at their deadline, 5 s after they came.
+    for (WsPeer* s : {&silent1, &silent2, &halfTls})
+        EXPECT_TRUE(s->closesWithin(8000));
+    EXPECT_GE(plat_mono_ms() - t0, 4500);
+    EXPECT_TRUE(logged("3 remote: 127.0.0.1 sent nothing within 5 s"));
+    EXPECT_TRUE(logged("3 remote: 127.0.0.1: TLS handshake timed out")) << ReadFile(dir.path + "/syslog.log");
+    EXPECT_EQ(w->remoteConnected, 1);
+}
+
+TEST_F(RemoteServer, AFloodFromOneAddressIsRefusedUnreadAndLoggedOnce) {
+    startServer();
+    ASSERT_TRUE(logged("6 Listening on port", 10000));
+    WsPeer first;
+    ASSERT_TRUE(first.connectTo(port, 10000));
+    ASSERT_TRUE(first.send(WsStandardRequest(kSampleKey))); // not TLS: a failure
+    EXPECT_TRUE(first.closesWithin(5000));
+    // The next tries within 1 s are closed unread; one that comes later and
+    // stays silent fails again and doubles the wait.
+    for (int i = 0; i < 20; i++) {
+        WsPeer p;
+        ASSERT_TRUE(p.connectTo(port, 10000));
+        EXPECT_TRUE(p.closesWithin(2000));
+    }
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    size_t n = 0;
+    for (size_t at = 0; (at = log.find("remote: 127.0.0.1 refused for", at)) != std::string::npos; at++)
+        n++;
+    EXPECT_GE(n, 1u);
+    EXPECT_LE(n, 3u) << log; // once per blocked stretch, not once per connection
+    waitOutBackOff(4);
+    WsPeer op;
+    open(op);
+}
+
+// The station's transmitter when the operator's link drops in the middle of a
+// transmission through the relayed CAT port.
+TEST_F(RemoteServer, ASessionThatEndsWhileTransmittingReturnsTheStationToReceiveThenStandby) {
+    cat = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
+    ASSERT_NE(cat, nullptr);
+    setup->EnableCAT = '1';
+    StartThreadCAT(w.get());
+    ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 5000));
+    startServer();
+    w->ampBypass = 0;
+    w->attenuatorShown = 1;
+    {
+        WsPeer p;
+        open(p);
+        ASSERT_TRUE(p.send(WsShort("CA", "TX;")));
+        ASSERT_TRUE(WaitFor([&] { return TrxCatModelTransmitting(cat); }, 3000));
+        w->pwrFwd = 60.0f; // the amplifier sees the carrier
+    } // the link drops
+    ASSERT_TRUE(WaitFor([&] { return !TrxCatModelTransmitting(cat); }, 5000));
+    EXPECT_TRUE(logged("3 remote: session ended while transmitting"));
+    EXPECT_TRUE(logged("3 remote: \"RX;\" sent on the CAT port"));
+    EXPECT_TRUE(logged("3 remote: receive requested on the transceiver's link"));
+    EXPECT_TRUE(w->txButtonFlags.test(1));
+    EXPECT_FALSE(w->txButtonFlags.test(2));
+    // No standby under power.
+    plat_sleep_ms(1000);
+    EXPECT_NE(w->attenuatorShown, 4);
+    EXPECT_TRUE(CmdQueueEmpty(w.get()));
+    w->pwrFwd = 0.2f;
+    ASSERT_TRUE(WaitFor([&] { return w->attenuatorShown == 4; }, 3000));
+    EXPECT_FALSE(CmdQueueEmpty(w.get())); // the bypass command
+    EXPECT_TRUE(logged("3 remote: no RF: the amplifier is in standby"));
+}
+
+TEST_F(RemoteServer, ASessionThatEndsInReceiveLeavesTheStationAsItIs) {
+    startServer();
+    w->attenuatorShown = 1;
+    {
+        WsPeer p;
+        open(p);
+    }
+    ASSERT_TRUE(WaitFor([&] { return w->remoteConnected == 0; }, 5000));
+    plat_sleep_ms(500);
+    EXPECT_EQ(w->attenuatorShown, 1);
+    EXPECT_TRUE(CmdQueueEmpty(w.get()));
+    EXPECT_FALSE(Contains(ReadFile(dir.path + "/syslog.log"), "session ended while transmitting"));
 }
 
 } // namespace

@@ -64,7 +64,7 @@ class ServiceMenu : public GpioPanel {
 };
 
 TEST_F(ServiceMenu, OffHwSendsTheSwitchOffCommandToTheConverter) {
-    ASSERT_NO_FATAL_FAILURE(editEntry(26));
+    ASSERT_NO_FATAL_FAILURE(editEntry(28));
     EXPECT_FALSE(converterGot(0x85, 300)); // choosing it alone does nothing
     tap(4);                                // MINUS
     EXPECT_TRUE(converterGot(0x85, 3000));
@@ -76,7 +76,7 @@ TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
     link = std::thread(Linear, w.get());
     ASSERT_TRUE(WaitFor([&] { return wire().size() >= 4; }, 5000));
 
-    ASSERT_NO_FATAL_FAILURE(editEntry(27));
+    ASSERT_NO_FATAL_FAILURE(editEntry(29));
     tap(6); // ENTER before arming: nothing
     ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 2000));
     tap(6);

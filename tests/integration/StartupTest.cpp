@@ -2,7 +2,10 @@
 // keyboard's save and exit keys, and the ordered shutdown.
 #include "PanelFixture.h"
 
+#include "core/RemoteCode.h"
+
 #include <linux/input.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -11,8 +14,8 @@ TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     ASSERT_TRUE(logged("6 TAV ZIM version 0.046", 15000)) << syslog();
     EXPECT_TRUE(Contains(output(), "TAV ZIM version 0.046\n"));
 
-    // The setup file appears with its 62 lines between the two remounts.
-    ASSERT_TRUE(WaitFor([&] { return ReadLines(dir.path + "/opt/set/setup.txt").size() == 62; },
+    // The setup file appears with its 63 lines between the two remounts.
+    ASSERT_TRUE(WaitFor([&] { return ReadLines(dir.path + "/opt/set/setup.txt").size() == 63; },
                         15000));
     EXPECT_TRUE(WaitFor([&] { return Contains(output(), "Init Setup!\n"); }, 10000));
     // The read-only remount follows the rename that made the file whole.
@@ -30,7 +33,17 @@ TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     EXPECT_EQ(lines.front(), "EnableKeyb: 1");
     EXPECT_EQ(lines[15], "AudioCompress: 0");
     EXPECT_EQ(lines[19], "TcpPort: 6666");
-    EXPECT_EQ(lines.back(), "EnableLOGTemp: 0");
+    EXPECT_EQ(lines[lines.size() - 2], "EnableLOGTemp: 0");
+    EXPECT_EQ(lines.back(), "RemotePlain: 0");
+    // The unit drew its own access code: in its file only, never in the log.
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(dir.path + "/opt/set/remote.txt").size() == 19; }, 5000));
+    const std::string codeLine = ReadFile(dir.path + "/opt/set/remote.txt");
+    EXPECT_EQ(codeLine.rfind("Code: ", 0), 0u);
+    EXPECT_TRUE(RemoteCodeValid(codeLine.substr(6, 12).c_str())) << codeLine;
+    struct stat st {};
+    ASSERT_EQ(stat((dir.path + "/opt/set/remote.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_FALSE(Contains(syslog(), codeLine.substr(6, 12)));
 
     // The keyboard thread starts after the splash (about 7 s).
     ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
@@ -118,7 +131,7 @@ TEST_F(PanelRun, KeyboardSavesTheSetupAndRemoteServicesComeBack) {
 
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F11));
     ASSERT_TRUE(logged("6 Save setup", 15000));
-    ASSERT_TRUE(WaitFor([&] { return ReadLines(dir.path + "/opt/set/setup.txt").size() == 62; },
+    ASSERT_TRUE(WaitFor([&] { return ReadLines(dir.path + "/opt/set/setup.txt").size() == 63; },
                         15000));
     std::string file = ReadFile(dir.path + "/opt/set/setup.txt");
     EXPECT_TRUE(Contains(file, "EnableLinear: 0\n"));

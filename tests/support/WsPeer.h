@@ -4,10 +4,12 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "remote/Tls.h"
 
 #include <arpa/inet.h>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -30,11 +32,35 @@ inline int FreeTcpPort() {
 
 struct WsPeer {
     int fd = -1;
+    TlsLinkPtr tls; // set by startTls: `fd` is then the plain end of its pump
     ~WsPeer() { closeIt(); }
     void closeIt() {
         if (fd >= 0)
             close(fd);
         fd = -1;
+        tls.reset();
+    }
+
+    // TLS keyed by `code` on the connected socket, as the units do (the client's
+    // side, or the server's for a test that plays the station); afterwards
+    // the peer reads and writes the dialect in clear as before.
+    TlsResult startTls(const std::string& code, int timeoutMs = 5000, std::string* why = nullptr,
+                       TlsRole role = TlsRole::Client) {
+        TlsPsk psk;
+        if (!TlsPskFor(code.c_str(), &psk))
+            return TlsResult::Failed;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        int plain = -1;
+        std::string reason;
+        const TlsResult r =
+            TlsStart(role, fd, psk, plat_mono_ms() + timeoutMs, PortWanted(), &plain, &tls, &reason);
+        if (why)
+            *why = reason;
+        if (r == TlsResult::Ok) {
+            fd = plain;
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK); // whole sends, as before
+        }
+        return r;
     }
 
     // Connects to 127.0.0.1:port, retrying while nothing listens yet.

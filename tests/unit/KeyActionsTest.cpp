@@ -157,7 +157,7 @@ TEST_F(Keys, MenuPagesMoveAndEdit) {
     press(5); // SET
     EXPECT_EQ(w->keyPage, 1);
     press(3); // up: wraps to the last entry
-    EXPECT_EQ(w->menuEntry, 29);
+    EXPECT_EQ(w->menuEntry, 31);
     press(4);
     press(4);
     EXPECT_EQ(w->menuEntry, 1);
@@ -232,7 +232,7 @@ TEST_F(Keys, MenuEditRules) {
     press(2); // LEFT from octet 0 goes to octet 3
     EXPECT_EQ(CntDNS, 3);
 
-    at(27); // FW UPDATE: ENTER without arming does nothing
+    at(29); // FW UPDATE: ENTER without arming does nothing
     press(6);
     EXPECT_TRUE(queued().empty());
     w->keyPage = 2;

@@ -88,7 +88,7 @@ class MenuEntries : public RootedWorks {
 
 using V = std::vector<std::string>;
 
-TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyEntries) {
+TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyTwoEntries) {
     struct Row {
         int number;
         const char* title;
@@ -120,12 +120,14 @@ TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyEntries) {
         {56, "SCREEN SAVER TIMEOUT", " "},
         {57, "FACTORY DEFAULT", " "},
         {58, "BUTTON TIME", "Long Press Time"},
+        {94, "REMOTE CODE", " "},
+        {95, "NEW REMOTE CODE", " "},
         {96, "OFF HW", " "},
         {97, "FW UPDATE", " "},
         {98, "UI UPDATE", " "},
         {99, "REMOTE SERVICE", " "},
     };
-    EXPECT_EQ(w->menuCount, 30);
+    EXPECT_EQ(w->menuCount, 32);
     for (int e = 0; e < kMenuEntries; e++) {
         EXPECT_EQ(menuPar[e].number, rows[e].number) << e;
         EXPECT_STREQ(menuPar[e].title, rows[e].title) << e;
@@ -162,16 +164,19 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     w->factoryArmed = 1;
     TIME_LONG_PRESS = 1.5;
     w->serviceFlags.replace(1 | 8); // FW UPDATE and UI UPDATE armed, REMOTE SERVICE not
+    w->remotePassword.set("ABCDEFGH2345");
 
     const V want = {"7",           "FQ2",     "120",    "On",       "5dB",         "1.50",
                     "20sec",       "No",      "Remote", "10.0.0.7", "255.255.0.0", "10.0.0.1",
                     "1.1.1.1",     "-30",     "4",      "5",        "2.50",        "ON",
                     "Fahrenheit",  "ON",      "1500",   "45.50",    "dBm",         "20min",
-                    "Set Default", "1.5 sec", "OFF",    "ON",       "ON",          "OFF"};
+                    "Set Default", "1.5 sec", "ABCDEFGH2345", "ABCDEFGH2345",
+                    "OFF",         "ON",      "ON",     "OFF"};
     ASSERT_EQ(want.size(), static_cast<size_t>(kMenuEntries));
     for (int e = 0; e < kMenuEntries; e++) {
         EXPECT_EQ(shown(e), want[e]) << e;
-        const bool itemZeroOnly = e == 8 || e == 18 || e == 19 || (e >= 21 && e <= 29);
+        const bool itemZeroOnly =
+            e == 8 || e == 18 || e == 19 || (e >= 21 && e <= 25) || (e >= 28 && e <= 31);
         EXPECT_EQ(shown(e, 1), itemZeroOnly ? "" : want[e]) << e;
     }
 
@@ -192,8 +197,8 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     w->factoryArmed = 0;
     w->serviceFlags.replace(2);
     EXPECT_EQ((V{shown(1), shown(3), shown(4), shown(5), shown(6), shown(7), shown(8), shown(16),
-                 shown(17), shown(18), shown(19), shown(22), shown(23), shown(24), shown(27),
-                 shown(28), shown(29)}),
+                 shown(17), shown(18), shown(19), shown(22), shown(23), shown(24), shown(29),
+                 shown(30), shown(31)}),
               (V{"FQ1", "Off", "0dB", "10.00", "5sec", "Yes", "Local", "-12.30", "OFF", "Celsius",
                  "OFF", "Watt", "5min", "No Default", "OFF", "OFF", "ON"}));
 }
@@ -242,7 +247,7 @@ TEST_F(MenuEntries, EnterSavesEachEntrysKeyInTheFilesUnits) {
     }
     // The plot values are not stored, nor do the service and address entries
     // store a setting of their own.
-    for (int e : {9, 10, 11, 12, 13, 14, 15, 26, 27, 28, 29}) {
+    for (int e : {9, 10, 11, 12, 13, 14, 15, 26, 27, 28, 29, 30, 31}) {
         forgetFile();
         act(e, kMenuEnter);
         EXPECT_FALSE(fileWritten()) << e;
@@ -294,7 +299,8 @@ TEST_F(MenuEntries, RepeatFlagOfEveryActionOnEveryEntry) {
         }
     }
     // ENTER never repeats.
-    for (int e : {0, 1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 25, 26, 27}) {
+    for (int e :
+         {0, 1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 25, 26, 27, 28, 29}) {
         midValues();
         EXPECT_EQ(act(e, kMenuEnter), 0) << e;
     }
@@ -312,9 +318,9 @@ TEST_F(MenuEntries, TogglesFlipOnEveryActionButEnter) {
                    {18, "Celsius", "Fahrenheit"},
                    {19, "OFF", "ON"},
                    {22, "Watt", "dBm"},
-                   {27, "OFF", "ON"},
-                   {28, "OFF", "ON"},
-                   {29, "OFF", "ON"}};
+                   {29, "OFF", "ON"},
+                   {30, "OFF", "ON"},
+                   {31, "OFF", "ON"}};
     for (const Toggle& t : toggles) {
         SCOPED_TRACE(t.entry);
         EXPECT_EQ(shown(t.entry), t.off);
@@ -324,7 +330,7 @@ TEST_F(MenuEntries, TogglesFlipOnEveryActionButEnter) {
             on = !on;
             EXPECT_EQ(shown(t.entry), on ? t.on : t.off) << a;
         }
-        if (t.entry < 27) { // ENTER on an armed service entry acts: tested below
+        if (t.entry < 29) { // ENTER on an armed service entry acts: tested below
             act(t.entry, kMenuEnter);
             EXPECT_EQ(shown(t.entry), t.on);
         }
@@ -334,15 +340,15 @@ TEST_F(MenuEntries, TogglesFlipOnEveryActionButEnter) {
     // The three service entries each keep to their own bit of serviceFlags; the
     // "update running" bit 2 is left alone.
     w->serviceFlags.replace(4);
-    act(27, kMenuPlus);
-    EXPECT_EQ(w->serviceFlags.load(), 4 | 1);
-    act(28, kMenuPlus);
-    EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8);
     act(29, kMenuPlus);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1);
+    act(30, kMenuPlus);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8);
+    act(31, kMenuPlus);
     EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8 | 2);
-    act(27, kMenuRight);
-    act(28, kMenuLeft);
-    act(29, kMenuMinus);
+    act(29, kMenuRight);
+    act(30, kMenuLeft);
+    act(31, kMenuMinus);
     EXPECT_EQ(w->serviceFlags.load(), 4);
 }
 
@@ -511,7 +517,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
     const int idle = 0xFF;
     for (int e = 0; e < kMenuEntries; e++) {
         const bool itemZeroOnly =
-            e == 8 || e == 18 || e == 19 || e == 21 || e == 22 || e == 24 || (e >= 26 && e <= 29);
+            e == 8 || e == 18 || e == 19 || e == 21 || e == 22 || e == 24 || (e >= 28 && e <= 31);
         midValues();
         w->panelCmd = idle;
         const std::string before = state(e);
@@ -524,7 +530,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
     // ENTER too: nothing saved, queued or run.
     forgetFile();
     queued();
-    for (int e : {8, 18, 19, 21, 22, 26, 27, 28, 29}) {
+    for (int e : {8, 18, 19, 21, 22, 28, 29, 30, 31}) {
         w->panelCmd = idle;
         act(e, kMenuEnter);
         EXPECT_EQ(w->panelCmd, idle) << e;
@@ -536,7 +542,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
 
     // Back on item 0 the same actions work.
     w->menuItem = 0;
-    act(27, kMenuEnter);
+    act(29, kMenuEnter);
     EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
     w->tempMode = 0;
     act(18, kMenuPlus);

@@ -1,5 +1,5 @@
 // The text screens of the menu: the three menu lines over their bands, the lit
-// octet of an address being edited, the memory table with its selected row and
+// octet of an address and the lit symbol of the remote code being edited, the memory table with its selected row and
 // cell, the firmware-update notice and the status page in both units.
 //
 // Each picture is compared, pixel for pixel, with a reference built from the
@@ -57,6 +57,7 @@ class MenuScreens : public RootedWorks {
         w->serviceFlags.replace(0);
         w->viewFlags.replace(0);
         setup->serialLinkEnabled = '1';
+        w->remotePassword.set("ABCDEFGH2345"); // a unit's own code is random
     }
     void TearDown() override {
         fbRelease(fb, true);
@@ -198,7 +199,7 @@ TEST_F(MenuScreens, ChoosingAnEntryShowsItBetweenItsNeighbours) {
 }
 
 TEST_F(MenuScreens, TheLastEntryWrapsToTheFirst) {
-    w->menuEntry = 29;
+    w->menuEntry = 31;
     w->serviceFlags.replace(8); // UI UPDATE armed, REMOTE SERVICE not
     w->MAXbank = 12;
     draw(kPageMenuChoose);
@@ -298,6 +299,52 @@ TEST_F(MenuScreens, TheOctetBeingEditedIsLit) {
                            {"10 -", "NETWORK LAN", "IP", "192.168.1.20"},
                            {"11 -", "NETWORK LAN", "SUBNET", "255.255.255.0"}};
     menuReference(false, lines, kPageMenuChoose);
+    expectSame();
+}
+
+TEST_F(MenuScreens, TheCodeSymbolBeingEditedIsLit) {
+    w->menuEntry = 26;
+    TIME_LONG_PRESS = 1.5;
+    w->newCodeArmed = 1;
+    const Line before[3] = {{"58 -", "BUTTON TIME", "Long Press Time", "1.5 sec"},
+                            {"94 -", "REMOTE CODE", " ", ""},
+                            {"95 -", "NEW REMOTE CODE", " ", "New code?"}};
+    // Before any key the cursor is on the first symbol; then PLUS, RIGHT twice
+    // and MINUS: the third symbol is lit, and the code in use stays.
+    struct Case {
+        std::vector<int> actions;
+        const char *left, *under, *right;
+    } cases[] = {{{}, "", "A", "BCDEFGH2345"},
+                 {{kMenuPlus, kMenuRight, kMenuRight, kMenuMinus}, "BB", "B", "DEFGH2345"},
+                 {{kMenuLeft, kMenuLeft, kMenuLeft}, "BBBDEFGH234", "5", ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.under);
+        for (int a : c.actions)
+            ModifyParameter(w.get(), a);
+        std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
+        std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
+        draw(kPageMenuEdit);
+        menuReference(false, before, kPageMenuEdit, false);
+        const int wl = getStringSpace(7, c.left), wu = getStringSpace(7, c.under),
+                  wr = getStringSpace(7, c.right);
+        const int x = 790 - (wl + wu + wr);
+        text(ref, 7, x, 335, c.left, kOrange);
+        text(ref, 7, x + wl, 335, c.under, kLight);
+        text(ref, 7, x + wl + wu, 335, c.right, kOrange);
+        expectSame();
+        EXPECT_GT(countColour(fb, x + wl, x + wl + wu - 1, 311, 339, kLight), 10);
+        EXPECT_EQ(countColour(fb, x - 4, x + wl - 4, 311, 339, kLight) +
+                      countColour(fb, x + wl + wu + 4, 798, 311, 339, kLight),
+                  0);
+    }
+    // While choosing, the code is one white value: the edit not yet saved is
+    // dropped when the editing page opens again.
+    MenuEditStarts(w.get());
+    std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
+    std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
+    draw(kPageMenuChoose);
+    const Line choosing[3] = {before[0], {"94 -", "REMOTE CODE", " ", "ABCDEFGH2345"}, before[2]};
+    menuReference(false, choosing, kPageMenuChoose);
     expectSame();
 }
 
@@ -438,7 +485,8 @@ class StatusPage : public MenuScreens {
         AddErrore(w.get(), kAlarmTavExtio);
     }
     // The rows of the page; `temps` are the three temperature lines.
-    void reference(const std::string (&temps)[3], const char* extIo, bool date) {
+    void reference(const std::string (&temps)[3], const char* extIo, bool date,
+                   const char* code = "Code:ABCDEFGH2345") {
         const std::string d = kDeg;
         struct Row {
             int y;
@@ -458,6 +506,7 @@ class StatusPage : public MenuScreens {
             {330, nullptr, extIo},
             // 3.3 x 118 / 255 / 18 V per step: 141 -> 11.96, 177 -> 15.02, 192 -> 16.29
             {352, "AMPL", "ver. 23, V12: 12.0V, V15: 15.0V, Vamp: 16.3V"},
+            {374, "REMOTE", code},
         };
         for (const Row& r : rows) {
             if (r.label) text(ref, 8, 5, r.y, r.label, kWhite);
@@ -467,7 +516,7 @@ class StatusPage : public MenuScreens {
     }
 };
 
-TEST_F(StatusPage, ThirteenRowsInCelsius) {
+TEST_F(StatusPage, FourteenRowsInCelsius) {
     w->tempMode = 0;
     ViewStatusInfo(w.get());
     const std::string d = kDeg;
@@ -498,6 +547,18 @@ TEST_F(StatusPage, DateOnlyOnTheMainKeyPageAndTheExtIoRowFollowsItsAlarm) {
         "Current:003.5A (1024.0), Tbrd:35.25" + d + "C, Thsk:33.75" + d + "C",
         "CPU:45.0" + d + "C, GPU:46.5" + d + "C", "Set Point Alarm 60.00" + d + "C"};
     reference(temps, "EXT IO connected", false);
+    expectSame();
+}
+
+TEST_F(StatusPage, WithoutACodeTheRemoteRowSaysSo) {
+    w->tempMode = 0;
+    w->remotePassword.set("");
+    ViewStatusInfo(w.get());
+    const std::string d = kDeg;
+    const std::string temps[3] = {
+        "Current:003.5A (1024.0), Tbrd:35.25" + d + "C, Thsk:33.75" + d + "C",
+        "CPU:45.0" + d + "C, GPU:46.5" + d + "C", "Set Point Alarm 60.00" + d + "C"};
+    reference(temps, "No EXT IO data", true, "Code:---");
     expectSame();
 }
 

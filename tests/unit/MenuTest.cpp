@@ -221,10 +221,10 @@ TEST_F(Menu, AddressesEditOctetUnderTheCursor) {
     CntNetMask = 0;
     act(10, kMenuMinus);
     EXPECT_EQ(NetMask_v[0], 255);
-    // Only the four addresses have positions to move between.
+    // Only the four addresses and the remote code have positions to move between.
     for (int e = 0; e < kMenuEntries; e++) {
         w->menuEntry = e;
-        EXPECT_EQ(MenuItemLeftRight(w.get()), e >= 9 && e <= 12) << e;
+        EXPECT_EQ(MenuItemLeftRight(w.get()), (e >= 9 && e <= 12) || e == 26) << e;
         EXPECT_FALSE(MenuItemReadOnly(w.get())) << e;
     }
 }
@@ -353,31 +353,31 @@ TEST_F(Menu, FactoryDefaultOnlyWhenArmed) {
 
 TEST_F(Menu, ServiceEntriesArmThenAct) {
     for (int a : {kMenuEnter, kMenuPlus, kMenuMinus, kMenuLeft})
-        act(26, a);
+        act(28, a);
     EXPECT_EQ(w->panelCmd, 0x85);
-    EXPECT_EQ(shown(26), "OFF");
+    EXPECT_EQ(shown(28), "OFF");
 
-    EXPECT_EQ(shown(27), "OFF");
-    act(27, kMenuEnter);
+    EXPECT_EQ(shown(29), "OFF");
+    act(29, kMenuEnter);
     EXPECT_TRUE(queued().empty());
-    act(27, kMenuPlus);
-    EXPECT_EQ(shown(27), "ON");
-    act(27, kMenuEnter);
-    EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
-
-    act(28, kMenuEnter);
-    EXPECT_EQ(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), -1);
-    act(28, kMenuRight);
-    EXPECT_EQ(shown(28), "ON");
-    act(28, kMenuEnter);
-    EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), 0);
-
-    act(29, kMenuMinus);
+    act(29, kMenuPlus);
     EXPECT_EQ(shown(29), "ON");
     act(29, kMenuEnter);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
+
+    act(30, kMenuEnter);
+    EXPECT_EQ(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), -1);
+    act(30, kMenuRight);
+    EXPECT_EQ(shown(30), "ON");
+    act(30, kMenuEnter);
+    EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), 0);
+
+    act(31, kMenuMinus);
+    EXPECT_EQ(shown(31), "ON");
+    act(31, kMenuEnter);
     EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/sshshell"), 0);
     EXPECT_EQ(w->serviceFlags.load(), 1 | 2 | 8);
-    for (int e : {26, 27, 28, 29})
+    for (int e : {28, 29, 30, 31})
         EXPECT_EQ(shown(e, 1), "") << e;
 }
 

@@ -73,7 +73,8 @@ const char* const kNewFile = "EnableKeyb: 1\n"
                              "BTN_longpress_Time: 5\n"
                              "EnableDebug: 0\n"
                              "Enable1600: 1\n"
-                             "EnableLOGTemp: 0\n";
+                             "EnableLOGTemp: 0\n"
+                             "RemotePlain: 0\n";
 
 class SetupFile : public ::testing::Test {
   protected:
@@ -317,17 +318,17 @@ TEST_F(SetupFile, EmptyCharacterValueIsWrittenBackEmpty) {
     ASSERT_EQ(writeSetup(works.get()), 0);
     std::string out = ReadFile(setupPath());
     EXPECT_TRUE(Contains(out, "EnableSpi: \nEnableTouch: 0\n"));
-    EXPECT_EQ(ReadLines(setupPath()).size(), 62u);
+    EXPECT_EQ(ReadLines(setupPath()).size(), 63u);
 }
 
-TEST_F(SetupFile, PasswordIsTheDefaultAndReadingKeepsRunState) {
-    works->remotePassword.set("changed");
+TEST_F(SetupFile, ReadingKeepsTheAccessCodeAndRunState) {
+    works->remotePassword.set("ABCDEFGHJKLM"); // remote.txt's, not the setup file's
     works->tsThresholds[0] = 1234;
     works->cmdQueue[0] = 36;
     works->cmdQueueWrite = 1;
     works->eeModel[1] = '1';
     readWith("");
-    EXPECT_TRUE(works->remotePassword.equals("quintaferolo"));
+    EXPECT_TRUE(works->remotePassword.equals("ABCDEFGHJKLM"));
     EXPECT_EQ(works->tsThresholds[0], 1234);
     EXPECT_EQ(works->cmdQueue[0], 36);
     EXPECT_EQ(works->cmdQueueWrite, 1);

@@ -1,0 +1,71 @@
+// A stranger's bytes before and during the TLS handshake, through the server's
+// whole path up to the code: the first byte's bit 0 lets the plain dialect in
+// (RemotePlain), the rest is what the stranger sends. Without the code nothing
+// opens: a connection authenticates only when its bytes carry the code frame.
+#include "FuzzRoot.h"
+#include "FuzzTarget.h"
+
+#include "core/Setup.h"
+#include "core/Works.h"
+#include "remote/Frames.h"
+#include "remote/Receive.h"
+#include "remote/Wsocket.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+namespace {
+constexpr const char kCode[] = "ABCDEFGHJKLM";
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Works* w = FuzzWorks();
+    static std::mutex connMut;
+    static bool once = [&] {
+        w->connMut = &connMut;
+        w->remotePassword.set(kCode);
+        return true;
+    }();
+    (void)once;
+    if (size < 1)
+        return 0;
+    w->setup->RemotePlain = (data[0] & 1) ? '1' : '0';
+    int sv[2];
+    FuzzSocketWith(data + 1, size - 1, sv);
+    auto session = std::make_unique<RemoteSession>();
+    auto frame = std::make_unique<WsFrame>();
+    int dialectFd = -1;
+    TlsLinkPtr link;
+    const bool in = RemoteAuthenticate(w, sv[1], "192.0.2.9", session.get(), frame.get(), &dialectFd, &link);
+    const uint8_t* end = data + size;
+    if (in && (w->setup->RemotePlain != '1' || std::search(data, end, kCode, kCode + 12) == end))
+        FuzzFail("stranger fuzz: authenticated without the code");
+    if (w->remoteConnected)
+        FuzzFail("stranger fuzz: a session opened before it was claimed");
+    link.reset();
+    close(sv[0]);
+    close(sv[1]);
+    return 0;
+}
+
+std::vector<std::vector<uint8_t>> FuzzSeeds() {
+    const std::string request = "GET /chat HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                                "Connection: keep-alive, Upgrade\r\n"
+                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                "Sec-WebSocket-Protocol: chat\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const std::string code = std::string("\x81\x0C\0\0\0\0", 6) + kCode;
+    // The start of a TLS 1.3 ClientHello: record header, handshake header, version, random.
+    std::string hello = std::string("\x16\x03\x01\x00\xF0\x01\x00\x00\xEC\x03\x03", 11) + std::string(32, '\x5A') +
+                        std::string("\x20", 1) + std::string(32, '\x11') + std::string("\x00\x02\x13\x01\x01\x00", 6);
+    auto with = [](uint8_t first, const std::string& s) {
+        std::vector<uint8_t> v = {first};
+        v.insert(v.end(), s.begin(), s.end());
+        return v;
+    };
+    return {with(1, request + code), with(0, request + code), with(0, hello), with(1, hello + request),
+            with(0, std::string("\x16\x03\x03\x00\x02\x02\x28", 7))};
+}

@@ -1,0 +1,394 @@
+// The unit's access code: drawn from the random source over the 32 symbols,
+// kept in a private remote.txt, refused and replaced when its line is wrong,
+// kept by a factory default, edited symbol by symbol in the menu and drawn
+// anew by the menu's service action. The code never reaches the log.
+#include "RootedWorks.h"
+
+#include "core/KeyLabels.h"
+#include "core/RemoteCode.h"
+#include "platform/TextFile.h"
+#include "ui/Fb.h"
+#include "ui/KeyActions.h"
+#include "ui/Menu.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+constexpr int kCodeEntry = 26;
+constexpr int kNewCodeEntry = 27;
+
+class RemoteCode : public RootedWorks {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        w->startupFlags.replace(0);
+        std::remove(path().c_str()); // every case says what the unit finds
+    }
+    std::string path() const { return dir.path + "/opt/set/remote.txt"; }
+    std::string file() const { return ReadFile(path()); }
+    // The file's permission bits; -1 when there is none.
+    int mode() const {
+        struct stat st;
+        return stat(path().c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+    }
+    void put(const std::string& text, mode_t m = 0600) {
+        ASSERT_TRUE(WriteFile(path(), text));
+        ASSERT_EQ(chmod(path().c_str(), m), 0);
+    }
+    std::string code() const { return w->remotePassword.get().s; }
+    // The code of a well-formed file; "" otherwise.
+    std::string fileCode() const {
+        const std::string f = file();
+        if (f.size() != 19 || f.rfind("Code: ", 0) != 0 || f.back() != '\n') return "";
+        return f.substr(6, 12);
+    }
+    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
+    int count(const std::string& text, const std::string& what) const {
+        int n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            n++;
+        return n;
+    }
+    std::string mountState() const { return ReadFile(dir.path + "/sim/opt-set.mount"); }
+    int act(int entry, int action) {
+        w->menuEntry = entry;
+        return ModifyParameter(w.get(), action);
+    }
+    std::string shown(int entry) {
+        char text[64];
+        LoadParameterMenu(w.get(), text, sizeof text, entry, 0);
+        return text;
+    }
+};
+
+TEST_F(RemoteCode, TwelveSymbolsOfTheSetAndNothingElse) {
+    EXPECT_EQ(std::strlen(kRemoteCodeSymbols), 32u);
+    EXPECT_TRUE(RemoteCodeValid("ABCDEFGH2345"));
+    EXPECT_TRUE(RemoteCodeValid("ZZZZ99998888"));
+    for (const char* bad :
+         {"ABCDEFGH234", "ABCDEFGH23456", "ABCDEFGHI345", "ABCDEFGH0345", "ABCDEFGO2345",
+          "ABCDEFGH1345", "abcdefgh2345", "ABCDEFGH234 ", " ABCDEFGH234", "ABCD-EFGH234", ""}) {
+        EXPECT_FALSE(RemoteCodeValid(bad)) << bad;
+    }
+    EXPECT_FALSE(RemoteCodeValid(nullptr));
+
+    // Stepping goes through the set in its order, over the letters left out.
+    EXPECT_EQ(RemoteCodeSymbolAfter('H', 1), 'J');
+    EXPECT_EQ(RemoteCodeSymbolAfter('N', 1), 'P');
+    EXPECT_EQ(RemoteCodeSymbolAfter('Z', 1), '2');
+    EXPECT_EQ(RemoteCodeSymbolAfter('9', 1), 'A');
+    EXPECT_EQ(RemoteCodeSymbolAfter('A', -1), '9');
+    EXPECT_EQ(RemoteCodeSymbolAfter('2', -1), 'Z');
+    EXPECT_EQ(RemoteCodeSymbolAfter('K', 32), 'K');
+    EXPECT_EQ(RemoteCodeSymbolAfter('K', -33), 'J');
+    EXPECT_EQ(RemoteCodeSymbolAfter('x', 0), 'A'); // outside the set: the first symbol
+}
+
+TEST_F(RemoteCode, DrawsAreValidDifferAndReachEverySymbol) {
+    const std::string a = RemoteCodeDraw(), b = RemoteCodeDraw();
+    EXPECT_TRUE(RemoteCodeValid(a.c_str())) << a;
+    EXPECT_TRUE(RemoteCodeValid(b.c_str())) << b;
+    EXPECT_NE(a, b);
+    // 100 draws: 1200 symbols. Each of the 32 is missing from them with a
+    // chance of about e^-38; a symbol never drawn means a wrong mapping.
+    std::set<char> seen;
+    for (int i = 0; i < 100; i++)
+        for (char c : RemoteCodeDraw())
+            seen.insert(c);
+    EXPECT_EQ(seen.size(), 32u);
+}
+
+TEST_F(RemoteCode, AMissingFileIsCreatedPrivateWithANewCode) {
+    ASSERT_FALSE(FileExists(path()));
+    EXPECT_TRUE(LoadRemoteCode(w.get()));
+    const std::string c = fileCode();
+    EXPECT_TRUE(RemoteCodeValid(c.c_str())) << file();
+    EXPECT_EQ(code(), c);
+    EXPECT_EQ(mode(), 0600);
+    EXPECT_EQ(mountState(), "ro\n"); // written between the remounts
+    const std::string log = syslog();
+    EXPECT_TRUE(Contains(log, "6 remote: no remote.txt, a new code drawn")) << log;
+    EXPECT_FALSE(Contains(log, c)) << log;
+
+    // Another unit, another code.
+    std::remove(path().c_str());
+    EXPECT_TRUE(LoadRemoteCode(w.get()));
+    EXPECT_TRUE(RemoteCodeValid(fileCode().c_str()));
+    EXPECT_NE(fileCode(), c);
+}
+
+TEST_F(RemoteCode, AValidFileIsKeptAsItIs) {
+    for (const std::string& text :
+         {std::string("Code: ABCDEFGH2345\n"), std::string("Code: ABCDEFGH2345\r\n"),
+          std::string("Code: ABCDEFGH2345")}) {
+        SCOPED_TRACE(text);
+        ASSERT_NO_FATAL_FAILURE(put(text));
+        w->remotePassword.set("");
+        EXPECT_TRUE(LoadRemoteCode(w.get()));
+        EXPECT_EQ(code(), "ABCDEFGH2345");
+        EXPECT_EQ(file(), text); // not even rewritten
+        EXPECT_EQ(mode(), 0600);
+    }
+    EXPECT_EQ(
+        FindLine(ReadLines(dir.path + "/commands.log"), "mount -o remount defaults,rw /opt/set"),
+        -1);
+    EXPECT_FALSE(Contains(syslog(), "remote: ")) << syslog();
+}
+
+TEST_F(RemoteCode, AValidFileOfAnotherModeKeepsItsCodeAndBecomesPrivate) {
+    ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n", 0644));
+    EXPECT_TRUE(LoadRemoteCode(w.get()));
+    EXPECT_EQ(code(), "ABCDEFGH2345");
+    EXPECT_EQ(file(), "Code: ABCDEFGH2345\n");
+    EXPECT_EQ(mode(), 0600);
+    EXPECT_TRUE(Contains(syslog(), "3 remote: remote.txt was mode 0644, rewritten 0600"))
+        << syslog();
+}
+
+TEST_F(RemoteCode, RefusedLinesAreReplacedByANewCodeAndLogged) {
+    const char* const bad[] = {
+        "Code: ABCDEFGH234\n",    // 11 symbols
+        "Code: ABCDEFGH23456\n",  // 13
+        "Code: ABCDEFGHI345\n",   // I
+        "Code: ABCDEFGH0345\n",   // zero
+        "Code: ABCDEFGO2345\n",   // O
+        "Code: ABCDEFGH1345\n",   // one
+        "Code: abcdefgh2345\n",   // lower case
+        "ABCDEFGH2345\n",         // no "Code: "
+        "code: ABCDEFGH2345\n",   // another key
+        "Code:ABCDEFGH2345\n",    // no blank
+        "Code: ABCDEFGH2345 \n",  // a trailing blank
+        "Code: ABCDEFGH2345\n\n", // a second line
+        "Code: ABCDEFGH2345\r",   // CR alone
+        "",                       // empty
+    };
+    int refusals = 0;
+    for (const char* text : bad) {
+        SCOPED_TRACE(text);
+        ASSERT_NO_FATAL_FAILURE(put(text));
+        w->remotePassword.set("");
+        EXPECT_TRUE(LoadRemoteCode(w.get()));
+        const std::string c = fileCode();
+        EXPECT_TRUE(RemoteCodeValid(c.c_str())) << file();
+        EXPECT_NE(c, "ABCDEFGH2345");
+        EXPECT_EQ(code(), c);
+        EXPECT_EQ(mode(), 0600);
+        const std::string log = syslog();
+        EXPECT_EQ(count(log, "3 remote: remote.txt line refused, a new code drawn"), ++refusals);
+        EXPECT_FALSE(Contains(log, c));
+    }
+}
+
+TEST_F(RemoteCode, SaveWritesAPrivateFileAndRefusesWhatIsNotACode) {
+    ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n", 0644));
+    ASSERT_TRUE(LoadRemoteCode(w.get()));
+    ASSERT_EQ(chmod(path().c_str(), 0644), 0); // widened again behind the program's back
+    EXPECT_TRUE(SaveRemoteCode(w.get(), "ZYXW98765432"));
+    EXPECT_EQ(file(), "Code: ZYXW98765432\n");
+    EXPECT_EQ(mode(), 0600);
+    EXPECT_EQ(code(), "ZYXW98765432");
+    EXPECT_EQ(mountState(), "ro\n");
+
+    for (const char* bad : {"ZYXW9876543", "zyxw98765432", "ZYXW98765430", ""}) {
+        EXPECT_FALSE(SaveRemoteCode(w.get(), bad)) << bad;
+        EXPECT_EQ(file(), "Code: ZYXW98765432\n");
+        EXPECT_EQ(code(), "ZYXW98765432");
+    }
+    EXPECT_FALSE(SaveRemoteCode(w.get(), nullptr));
+
+    // A refused remount leaves file and code as they were.
+    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount", "exit 1\n"));
+    EXPECT_FALSE(SaveRemoteCode(w.get(), "ABCDEFGH2345"));
+    EXPECT_EQ(file(), "Code: ZYXW98765432\n");
+    EXPECT_EQ(code(), "ZYXW98765432");
+    EXPECT_TRUE(Contains(syslog(), "3 remote: remote.txt not written")) << syslog();
+    EXPECT_FALSE(Contains(syslog(), "ZYXW98765432"));
+}
+
+TEST_F(RemoteCode, TheWriterForcesAModeOnlyWhenAskedFor) {
+    const std::string other = dir.path + "/tmp/table.txt";
+    ASSERT_TRUE(WriteFile(other, "old\n"));
+    ASSERT_EQ(chmod(other.c_str(), 0640), 0);
+    ASSERT_EQ(WriteFileAtomic("/tmp/table.txt", "new\n", 4), 0);
+    struct stat st;
+    ASSERT_EQ(stat(other.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u); // kept, as for every other file
+    ASSERT_EQ(WriteFileAtomic("/tmp/table.txt", "new\n", 4, 0600), 0);
+    ASSERT_EQ(stat(other.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    // A new file under an open umask is still private.
+    const mode_t mask = umask(0);
+    const int err = WriteFileAtomic("/tmp/fresh.txt", "x\n", 2, 0600);
+    umask(mask);
+    ASSERT_EQ(err, 0);
+    ASSERT_EQ(stat((dir.path + "/tmp/fresh.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(ReadFile(dir.path + "/tmp/fresh.txt"), "x\n");
+}
+
+TEST_F(RemoteCode, FactoryDefaultKeepsTheFileAndTheCode) {
+    setup->serialLinkEnabled = '0'; // the reloaded bank starts no link here
+    setup->catSerialEnabled = '0';
+    ASSERT_NO_FATAL_FAILURE(put("Code: KMNP23456789\n"));
+    ASSERT_TRUE(LoadRemoteCode(w.get()));
+    act(24, kMenuPlus); // FACTORY DEFAULT armed
+    act(24, kMenuEnter);
+    EXPECT_TRUE(FileExists(dir.path + "/opt/set/setup.txt")); // it did run
+    EXPECT_EQ(file(), "Code: KMNP23456789\n");
+    EXPECT_EQ(code(), "KMNP23456789");
+}
+
+TEST_F(RemoteCode, TheCodeEntryEditsTheSymbolUnderTheCursorAndSavesOnEnter) {
+    ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n"));
+    ASSERT_TRUE(LoadRemoteCode(w.get()));
+    EXPECT_STREQ(menuPar[kCodeEntry].title, "REMOTE CODE");
+    w->menuEntry = kCodeEntry;
+    EXPECT_TRUE(MenuItemLeftRight(w.get())); // the arrows are offered
+    EXPECT_EQ(shown(kCodeEntry), "ABCDEFGH2345");
+
+    std::vector<std::string> trail;
+    for (int a : {kMenuPlus, kMenuPlus, kMenuMinus, kMenuRight, kMenuRight, kMenuMinus, kMenuLeft,
+                  kMenuLeft, kMenuLeft, kMenuPlus, kMenuPlus, kMenuRight, kMenuMinus, kMenuMinus}) {
+        EXPECT_EQ(act(kCodeEntry, a), 0) << a; // nothing repeats
+        trail.push_back(shown(kCodeEntry));
+    }
+    EXPECT_EQ(trail, (std::vector<std::string>{"BBCDEFGH2345", "CBCDEFGH2345", "BBCDEFGH2345",
+                                               "BBCDEFGH2345", "BBCDEFGH2345", "BBBDEFGH2345",
+                                               "BBBDEFGH2345", "BBBDEFGH2345", "BBBDEFGH2345",
+                                               "BBBDEFGH2346", "BBBDEFGH2347", "BBBDEFGH2347",
+                                               "ABBDEFGH2347", "9BBDEFGH2347"}));
+    // Until ENTER the code in use and its file stay.
+    EXPECT_EQ(code(), "ABCDEFGH2345");
+    EXPECT_EQ(file(), "Code: ABCDEFGH2345\n");
+    act(kCodeEntry, kMenuEnter);
+    EXPECT_EQ(code(), "9BBDEFGH2347");
+    EXPECT_EQ(file(), "Code: 9BBDEFGH2347\n");
+    EXPECT_EQ(mode(), 0600);
+    EXPECT_EQ(shown(kCodeEntry), "9BBDEFGH2347");
+    EXPECT_FALSE(Contains(syslog(), "9BBDEFGH2347"));
+
+    // The next edit starts again at the first symbol, and ENTER without an edit
+    // writes nothing.
+    act(kCodeEntry, kMenuPlus);
+    EXPECT_EQ(shown(kCodeEntry), "ABBDEFGH2347");
+    act(kCodeEntry, kMenuEnter);
+    std::remove(path().c_str());
+    act(kCodeEntry, kMenuEnter);
+    EXPECT_FALSE(FileExists(path()));
+    EXPECT_EQ(code(), "ABBDEFGH2347");
+}
+
+TEST_F(RemoteCode, AnUnfinishedEditIsDroppedAndNoCodeStartsFromTheFirstSymbols) {
+    ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n"));
+    ASSERT_TRUE(LoadRemoteCode(w.get()));
+    act(kCodeEntry, kMenuPlus);
+    act(kCodeEntry, kMenuRight);
+    EXPECT_EQ(shown(kCodeEntry), "BBCDEFGH2345");
+    MenuEditStarts(w.get()); // an error page took the keys, the menu was opened again
+    EXPECT_EQ(shown(kCodeEntry), "ABCDEFGH2345");
+    act(kCodeEntry, kMenuPlus); // at the first symbol again
+    EXPECT_EQ(shown(kCodeEntry), "BBCDEFGH2345");
+    MenuEditStarts(w.get());
+
+    // No code yet (the file could not be written): the edit starts from A's.
+    w->remotePassword.set("");
+    EXPECT_EQ(shown(kCodeEntry), "");
+    act(kCodeEntry, kMenuMinus);
+    EXPECT_EQ(shown(kCodeEntry), "9AAAAAAAAAAA");
+    act(kCodeEntry, kMenuEnter);
+    EXPECT_EQ(code(), "9AAAAAAAAAAA");
+    EXPECT_EQ(file(), "Code: 9AAAAAAAAAAA\n");
+}
+
+TEST_F(RemoteCode, TheServiceEntryDrawsANewCodeOnceArmed) {
+    ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n"));
+    ASSERT_TRUE(LoadRemoteCode(w.get()));
+    EXPECT_STREQ(menuPar[kNewCodeEntry].title, "NEW REMOTE CODE");
+    EXPECT_EQ(shown(kNewCodeEntry), "ABCDEFGH2345");
+    act(kNewCodeEntry, kMenuEnter); // not armed: nothing
+    EXPECT_EQ(file(), "Code: ABCDEFGH2345\n");
+    act(kNewCodeEntry, kMenuPlus);
+    EXPECT_EQ(shown(kNewCodeEntry), "New code?");
+    act(kNewCodeEntry, kMenuMinus); // any action switches it back
+    EXPECT_EQ(shown(kNewCodeEntry), "ABCDEFGH2345");
+    act(kNewCodeEntry, kMenuRight);
+    EXPECT_EQ(act(kNewCodeEntry, kMenuEnter), 0);
+    const std::string c = fileCode();
+    EXPECT_TRUE(RemoteCodeValid(c.c_str())) << file();
+    EXPECT_NE(c, "ABCDEFGH2345");
+    EXPECT_EQ(code(), c);
+    EXPECT_EQ(mode(), 0600);
+    EXPECT_EQ(shown(kNewCodeEntry), c); // disarmed, showing the new code
+    EXPECT_EQ(shown(kCodeEntry), c);
+    const std::string log = syslog();
+    EXPECT_TRUE(Contains(log, "6 remote: a new code drawn")) << log;
+    EXPECT_FALSE(Contains(log, c));
+    // Once only: ENTER again leaves it.
+    act(kNewCodeEntry, kMenuEnter);
+    EXPECT_EQ(fileCode(), c);
+}
+
+// The same through the panel keys: SET, up six times to the code entry, ENTER,
+// then the editing keys (2 <, 3 >, 4 -, 5 +, 6 ENTER).
+class RemoteCodeKeys : public RemoteCode {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RemoteCode::SetUp());
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path); // no skins here: loads are refused
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+    }
+    void TearDown() override {
+        fbRelease(fb, true);
+        std::filesystem::current_path(old);
+        RemoteCode::TearDown();
+    }
+    int press(int key) { return DecodeTasto(w.get(), key, 0); }
+
+    std::filesystem::path old;
+    FrameBuffer* fb = nullptr;
+};
+
+TEST_F(RemoteCodeKeys, EditedAndSavedWithThePanelKeys) {
+    ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n"));
+    ASSERT_TRUE(LoadRemoteCode(w.get()));
+    press(5); // SET
+    for (int i = 0; i < 5; i++)
+        press(3); // up: from the first entry round to the service action
+    EXPECT_EQ(w->menuEntry, kNewCodeEntry);
+    press(3);
+    ASSERT_EQ(w->menuEntry, kCodeEntry);
+    press(6);
+    ASSERT_EQ(w->keyPage, kPageMenuEdit);
+    for (int key : {5, 3, 3, 4, 4, 2, 2, 2, 5})
+        press(key);
+    press(6); // ENTER saves and goes back to choosing
+    EXPECT_EQ(w->keyPage, kPageMenuChoose);
+    EXPECT_EQ(file(), "Code: BBADEFGH2346\n");
+    EXPECT_EQ(code(), "BBADEFGH2346");
+
+    // Left on the editing page by an error, the half-made edit is not saved later.
+    press(6);
+    press(5);
+    EXPECT_EQ(shown(kCodeEntry), "CBADEFGH2346");
+    w->keyPage = kPageMain;
+    press(5);
+    EXPECT_EQ(w->keyPage, kPageMenuChoose);
+    EXPECT_EQ(shown(kCodeEntry), "BBADEFGH2346"); // the code in use, not the half edit
+    press(6);
+    EXPECT_EQ(shown(kCodeEntry), "BBADEFGH2346");
+    press(6);
+    EXPECT_EQ(file(), "Code: BBADEFGH2346\n");
+}
+
+} // namespace
