@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -151,6 +152,8 @@ double moveBytes(int writeFd, int readFd, size_t bytes) {
 
 int main(int argc, char** argv) {
     const int sessions = argc > 1 ? std::atoi(argv[1]) : 20;
+    signal(SIGPIPE, SIG_IGN); // as the program does
+
     char tmpl[] = "/tmp/panel-bench-XXXXXX";
     if (!mkdtemp(tmpl))
         return 1;

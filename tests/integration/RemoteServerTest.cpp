@@ -300,8 +300,8 @@ TEST_F(RemoteServer, TheProgramsEndReachesTheServerWhereverItWaits) {
 
 // Runs a shell command on its own thread; its exit status when it ends.
 struct Background {
+    int status = -1; // before the thread, which writes it
     std::thread t;
-    int status = -1;
     explicit Background(const std::string& cmd) : t([this, cmd] { status = std::system(cmd.c_str()); }) {}
     int wait() {
         t.join();
