@@ -30,14 +30,15 @@ class ServiceMenu : public GpioPanel {
         AmpModelStop(model);
         GpioPanel::TearDown();
     }
-    // From the operating page into the editing page of `entry`, going back
-    // from entry 0 with key 3.
+    // From the operating page into the editing page of `entry`, from entry 0
+    // the shorter way round: forward with key 4, back with key 3.
     void editEntry(int entry) {
         tap(5); // SET
         ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 2000));
+        const bool forward = entry <= kMenuEntries / 2;
         for (int e = 0; e != entry;) {
-            e = e == 0 ? kMenuEntries - 1 : e - 1;
-            tap(3);
+            e = forward ? e + 1 : (e == 0 ? kMenuEntries - 1 : e - 1);
+            tap(forward ? 4 : 3);
             ASSERT_TRUE(WaitFor([&] { return w->menuEntry == e; }, 2000)) << e;
         }
         tap(6);
