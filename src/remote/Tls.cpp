@@ -23,6 +23,8 @@ namespace {
 // TLS_AES_128_GCM_SHA256: the key's session needs a cipher of the key's hash.
 constexpr unsigned char kPskCipherId[] = {0x13, 0x01};
 constexpr size_t kPumpBuffer = 16384; // one TLS record's worth each way
+constexpr int kPairBuffer = 65536;     // asked for; the kernel doubles it
+constexpr int kTcpBuffer = 32768;
 
 std::mutex g_pskMut;
 std::string g_pskCode; // the code the kept key belongs to
@@ -320,6 +322,14 @@ TlsResult TlsStart(TlsRole role, int tcpFd, const TlsPsk& psk, int64_t deadlineM
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 || !nonBlocking(pair[0]) ||
         !nonBlocking(pair[1]))
         return fail(TlsResult::Failed, "socket pair failed");
+    // The senders drop audio and spectra when their socket has no room
+    // (plat_socket_send_room): small buffers on the pair and on TCP behind the
+    // pump let a slow link show there soon, as a plain socket shows it, instead
+    // of queueing seconds of audio.
+    const int pairBuffer = kPairBuffer, tcpBuffer = kTcpBuffer;
+    setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &pairBuffer, sizeof pairBuffer);
+    setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &pairBuffer, sizeof pairBuffer);
+    setsockopt(tcpFd, SOL_SOCKET, SO_SNDBUF, &tcpBuffer, sizeof tcpBuffer);
     l->tcpFd = tcpFd;
     l->pumpFd = pair[1];
     TlsLink* raw = l.get();
