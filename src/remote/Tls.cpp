@@ -159,6 +159,12 @@ namespace {
 
 enum class Step { Progress, Idle, End };
 
+// The TCP event an SSL call that could not finish waits for; 0 when it failed.
+short tcpEventFor(SSL* ssl, int result) {
+    const int e = SSL_get_error(ssl, result);
+    return e == SSL_ERROR_WANT_READ ? POLLIN : e == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+}
+
 // Moves what can move without waiting; `wantTcp` gets the TCP events TLS waits for.
 Step pumpOnce(TlsLink* l, short* wantTcp) {
     bool moved = false;
@@ -169,14 +175,10 @@ Step pumpOnce(TlsLink* l, short* wantTcp) {
         if (n > 0) {
             l->inLen += static_cast<size_t>(n);
             moved = true;
+        } else if (const short ev = tcpEventFor(l->ssl, n)) {
+            *wantTcp |= ev;
         } else {
-            const int e = SSL_get_error(l->ssl, n);
-            if (e == SSL_ERROR_WANT_READ)
-                *wantTcp |= POLLIN;
-            else if (e == SSL_ERROR_WANT_WRITE)
-                *wantTcp |= POLLOUT;
-            else
-                l->peerEnded = true; // closed by the peer, or broken
+            l->peerEnded = true; // closed by the peer, or broken
         }
     }
     if (l->peerEnded && l->inLen == 0)
@@ -209,14 +211,10 @@ Step pumpOnce(TlsLink* l, short* wantTcp) {
             std::memmove(l->out, l->out + n, l->outLen - static_cast<size_t>(n));
             l->outLen -= static_cast<size_t>(n);
             moved = true;
+        } else if (const short ev = tcpEventFor(l->ssl, n)) {
+            *wantTcp |= ev;
         } else {
-            const int e = SSL_get_error(l->ssl, n);
-            if (e == SSL_ERROR_WANT_WRITE)
-                *wantTcp |= POLLOUT;
-            else if (e == SSL_ERROR_WANT_READ)
-                *wantTcp |= POLLIN;
-            else
-                return Step::End;
+            return Step::End;
         }
     }
     return moved ? Step::Progress : Step::Idle;
@@ -298,13 +296,8 @@ TlsResult TlsStart(TlsRole role, int tcpFd, const TlsPsk& psk, int64_t deadlineM
         const int r = role == TlsRole::Server ? SSL_accept(l->ssl) : SSL_connect(l->ssl);
         if (r == 1)
             break;
-        const int e = SSL_get_error(l->ssl, r);
-        short events;
-        if (e == SSL_ERROR_WANT_READ)
-            events = POLLIN;
-        else if (e == SSL_ERROR_WANT_WRITE)
-            events = POLLOUT;
-        else
+        const short events = tcpEventFor(l->ssl, r);
+        if (!events)
             return fail(TlsResult::Failed, "TLS handshake failed");
         const int64_t left = deadlineMs - plat_mono_ms();
         if (left <= 0)
