@@ -128,6 +128,10 @@ TEST_F(PanelRun, KeyboardSavesTheSetupAndRemoteServicesComeBack) {
         return Contains(remote, "EnableRead: 1\n") && Contains(remote, "EnableWrite: 1\n") &&
                Contains(remote, "EnableCAT: 1\n");
     }, 15000)) << remote;
+    // Nor is a CAT port: the relay gives up after its start-up wait and
+    // switches itself off, so it is not among the joins at the end. Waiting for
+    // it keeps the end from racing that wait on a slow machine.
+    EXPECT_TRUE(logged("3 Unable to open device", 15000)) << syslog();
 
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F11));
     ASSERT_TRUE(logged("6 Save setup", 15000));
@@ -153,7 +157,7 @@ TEST_F(PanelRun, KeyboardSavesTheSetupAndRemoteServicesComeBack) {
     EXPECT_FALSE(Contains(log, "Linear: not available"));
     EXPECT_FALSE(Contains(log, "Communicator joined Linear end"));
     EXPECT_FALSE(Contains(log, "Communicator joined Wsocket end"));
-    EXPECT_TRUE(Contains(log, "Communicator joined Cat end"));
+    EXPECT_FALSE(Contains(log, "Communicator joined Cat end")); // it had failed
     EXPECT_FALSE(Contains(log, "Communicator joined FFT end")); // it had failed
 }
 

@@ -17,17 +17,29 @@
 #include <unistd.h>
 #include <vector>
 
-// A port that nothing listens on at the moment.
+// A port that nothing listens on at the moment. Taken below the kernel's
+// range for outgoing connections, so no client socket of a parallel test is
+// given it, and from a start that differs per test process, so two tests
+// started together do not pick the same one.
 inline int FreeTcpPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
+    constexpr int kFirst = 20000, kCount = 12000;
+    static int next = static_cast<int>((static_cast<unsigned>(getpid()) * 7919u) % kCount);
+    for (int tries = 0; tries < kCount; tries++) {
+        const int port = kFirst + next;
+        next = (next + 1) % kCount;
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0)
+            break;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
 }
 
 struct WsPeer {
