@@ -24,12 +24,12 @@ TEST_F(KeysThread, ShortPressActsOnRelease) {
     plat_sleep_ms(200);
     EXPECT_EQ(w->keyPage, 0); // held: nothing yet
     SimGpioKeyUp(&keys, 5);
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 1000));
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 5000));
     tap(4);
     tap(4);
-    ASSERT_TRUE(WaitFor([&] { return w->menuEntry == 2; }, 1000));
+    ASSERT_TRUE(WaitFor([&] { return w->menuEntry == 2; }, 5000));
     tap(1);
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 0; }, 1000));
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 0; }, 5000));
 }
 
 TEST_F(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
@@ -91,7 +91,7 @@ TEST_F(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
     plat_sleep_ms(150);
     SimGpioKeyUp(&keys, 4);
     SimGpioKeyUp(&keys, 5);
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage != 0; }, 1000));
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage != 0; }, 5000));
     plat_sleep_ms(150);
     EXPECT_EQ(w->keyPage, 3); // key 4's page, never the menu
 }
@@ -109,7 +109,7 @@ TEST_F(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
     EXPECT_EQ(w->supplyAdc[0], 0x23);
     EXPECT_EQ(w->supplyAdc[1], 141);
     EXPECT_EQ(w->supplyAdc[2], 177);
-    ASSERT_TRUE(WaitFor([&] { return w->supplyAdc[3] == 192; }, 1000)); // the last exchange ends
+    ASSERT_TRUE(WaitFor([&] { return w->supplyAdc[3] == 192; }, 5000)); // the last exchange ends
     // A command from elsewhere goes out at the next pass.
     w->panelCmd = 0x95;
     ASSERT_TRUE(WaitFor(
@@ -124,7 +124,7 @@ TEST_F(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
     EXPECT_TRUE(GpioConverterOutput(converter, 16));
     EXPECT_TRUE(GpioConverterOutput(converter, 13));
     w->serviceFlags.replace(1);
-    ASSERT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 1000));
+    ASSERT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 5000));
 }
 
 } // namespace

@@ -67,7 +67,7 @@ TEST_F(UsbRxPanel, SpectraOfTheReceiverReachTheConnectedPeer) {
                                                               "\nEnableFFT: 1\nEnable1600: 1\nDivide: 1\n"
                                                               "AudioIn: null\nAudioOut: null\n"));
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/remote.txt", "Code: RXPEER234567\n"));
-    ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err, 2, UsbRxModelEnvironment(model)))
+    ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err, 1, UsbRxModelEnvironment(model)))
         << err;
     ASSERT_TRUE(printed("SYN transfer starting", 20000)) << output();
     EXPECT_TRUE(logged("6 VRN TAV ", 1000));
