@@ -2,7 +2,9 @@
 // the receivers of either end. The first byte chooses the end (even: the server,
 // odd: the client) and, for the server, whether the access code has been
 // given already (bit 1), so that a stranger's frames are reached as well as an
-// open session's.
+// open session's. An open session's frames reach the receivers with the CAT
+// relay's and the serial link's ports open. Whatever came, `divide` stays within
+// its range and the USB spectrum's counter still gives a spectrum within it.
 #include "FuzzRoot.h"
 #include "FuzzTarget.h"
 
@@ -10,8 +12,11 @@
 #include "core/Works.h"
 #include "remote/Frames.h"
 #include "remote/Receive.h"
+#include "trx/TavRead.h"
+#include "tuner/CAT.h"
 #include "ui/Fb.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -28,11 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         w->fb = fbInitMemory(800, 480, 32);
         // Relayed payloads (SC, PA) go nowhere.
         w->serFD = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        w->catFD = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        status_cat = 1;
         return true;
     }();
     (void)once;
     if (size < 1)
         return 0;
+    // The counter as a running stream leaves it: loaded from the value before.
+    static DivideCounter counter;
+    for (int i = 0; i < 3; i++)
+        SpectrumBlockDue(&counter, w->divide);
     int sv[2];
     FuzzSocketWith(data + 1, size - 1, sv);
 
@@ -52,6 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     close(sv[0]);
     close(sv[1]);
+    const int divide = w->divide;
+    if (divide < kDivideMin || divide > kDivideMax)
+        std::abort();
+    int blocks = 1;
+    while (!SpectrumBlockDue(&counter, divide))
+        if (++blocks > divide)
+            std::abort();
     return 0;
 }
 
@@ -95,5 +113,8 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
                std::string("\x81\x7E\x00\x0CXY0000100002", 16)},
               1),
         bytes({std::string("\x82\x7F\0\0\0\x08SO\0\0", 10)}, 2),
+        bytes({shortFrame("ST", "KAVOFD99"), shortFrame("ST", "KAVOFD-2147483648"), shortFrame("ST", "KAVOFD0"),
+               shortFrame("ST", "KAVOFT01;"), shortFrame("ST", "KAVOFD4294967296")},
+              2),
     };
 }

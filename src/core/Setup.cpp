@@ -142,7 +142,7 @@ const KeyDef kKeys[] = {
      false},
     {"EnableFFT", Kind::Char, FLAG(EnableFFT), nullptr, nullptr, nullptr, false, false},
     {"Divide", Kind::Number, nullptr, TEXT(Divide), APPLY(w->divide = static_cast<int>(v)),
-     REGEN(w->divide), true, true},
+     REGEN(w->divide), true, true, kDivideMin, kDivideMax},
     {"MaxTempAllowed", Kind::Number, nullptr, TEXT(MaxTempAllowed),
      APPLY(w->maxTempAllowed = static_cast<int>(v)), REGEN(w->maxTempAllowed), false, true},
     {"PSpar1", Kind::Number, nullptr, TEXT(PSpar1), APPLY(w->psPar[0] = static_cast<int>(v)),

@@ -75,7 +75,7 @@ void InitSettingMirrors(Works* w) {
     w->powerUnits = 0;
     w->saveScreenIdx = 0;
     w->tuneModeFlags.clear(static_cast<uint8_t>(~0x04u)); // a pending return to receive stays
-    w->divide = 0;
+    w->divide = kDivideStart;
     w->maxTempAllowed = 60;
     w->psPar[0] = 1;
     w->psPar[1] = 1000;

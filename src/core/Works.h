@@ -113,6 +113,13 @@ struct TuneMemTable {
     Shared<uint64_t> packed[kTuneMemEntries];
 };
 
+// The USB spectrum is made of every divide-th block. Two digits in the setup
+// file; a peer's or a file's value outside them is refused. It starts at the
+// value a peer's spectrum choice raises it to.
+constexpr int kDivideMin = 1;
+constexpr int kDivideMax = 99;
+constexpr int kDivideStart = 2;
+
 constexpr int kFilterRows = 8;
 constexpr int kAntennaRows = 11;
 constexpr uint32_t kNoAntennaRow = 0xFFFFFFFFu;
@@ -323,7 +330,7 @@ struct Works {
     Shared<float> swrEscAutoTune;
     Shared<uint8_t> tempMode;
     Shared<uint8_t> pwrPeakEnabled;
-    Shared<int> divide; // the session sets it (its raise to 2 is one compare-and-swap)
+    Shared<int> divide; // kDivideMin..kDivideMax; the session sets it (its raise to 2 is one compare-and-swap)
     Shared<int> fmFreqHz;
     Shared<uint32_t> tunerWord;
     Shared<uint8_t> freqSensIn;

@@ -131,6 +131,28 @@ Dispatch accessCode(Works* w, RemoteSession* s, const WsFrame& f) {
     return Dispatch::Continue;
 }
 
+// "KAVOFD" and the decimal number, with the ';' the other commands end with or
+// without it; anything else keeps the old value.
+void setDivide(Works* w, const char* digits) {
+    const char* p = digits;
+    long v = 0;
+    while (*p >= '0' && *p <= '9' && v <= kDivideMax)
+        v = v * 10 + (*p++ - '0');
+    const bool whole = p != digits && (*p == '\0' || (p[0] == ';' && p[1] == '\0'));
+    if (whole && v >= kDivideMin && v <= kDivideMax) {
+        w->divide = static_cast<int>(v);
+        return;
+    }
+    // A peer's text reaches the log printable and short.
+    char shown[24];
+    size_t n = 0;
+    for (; digits[n] && n + 1 < sizeof shown; n++)
+        shown[n] = digits[n] >= 0x20 && digits[n] < 0x7f ? digits[n] : '?';
+    shown[n] = '\0';
+    LogErr("remote: KAVOFD%s%s is not a whole number within %d..%d: divide stays %d", shown,
+           digits[n] ? "..." : "", kDivideMin, kDivideMax, w->divide.load());
+}
+
 Dispatch wrongType(const WsFrame& f) {
     LogErr("wrong message type: %x", f.type());
     return Dispatch::Continue;
@@ -265,7 +287,7 @@ void dispStat(Works* w, const char* text) {
         while (d < 2 && !w->divide.compareExchange(d, 2)) {
         }
     } else if (is("KAVOFD", 6)) {
-        w->divide = std::atoi(text + 6);
+        setDivide(w, text + 6);
     }
 }
 

@@ -44,7 +44,7 @@ struct TransferContext {
     libusb_transfer* transfer = nullptr;
     std::vector<uint8_t> buffer;
     std::vector<float> samples; // the block scaled
-    unsigned* divide = nullptr; // the run's FFT down-counter
+    DivideCounter* divide = nullptr; // the run's FFT down-counter
     Works* works = nullptr;
     int count = kFftFloats;
     bool* stop = nullptr;
@@ -62,7 +62,7 @@ struct UsbRun {
     float globalOffset = 0, lpOffset = 0, attOffset = 0;
     float recalc = 1;
     int err_counter = 0;
-    unsigned divide = 1; // FFT down-counter
+    DivideCounter divide; // FFT down-counter
     bool stop = false;   // completed transfers are no longer resubmitted
     bool failed = false; // ExitTavread already called
     TransferContext transfers[kTransfers];
@@ -120,12 +120,24 @@ void received(TransferContext* c, int length) {
     ScaleBlock(c->buffer.data(), length, run->recalc / 2 / 1024 / 1024 / 1024, c->samples.data(), c->count);
     if (length < kBlockBytes)
         return; // a short block is no spectrum
-    if (--*c->divide == 0) {
-        *c->divide = static_cast<unsigned>(w->divide.load());
-        if (w->remoteConnected)
-            fftCalc(c->samples.data(), c->count, w);
-    }
+    if (SpectrumBlockDue(c->divide, w->divide.load()) && w->remoteConnected)
+        fftCalc(c->samples.data(), c->count, w);
 }
+
+} // namespace
+
+bool SpectrumBlockDue(DivideCounter* c, int divide) {
+    const int d = divide < kDivideMin ? kDivideMin : divide > kDivideMax ? kDivideMax : divide;
+    if (c->loadedFrom != 0 && c->loadedFrom != d)
+        c->left = static_cast<unsigned>(d);
+    c->loadedFrom = d;
+    if (--c->left > 0)
+        return false;
+    c->left = static_cast<unsigned>(d);
+    return true;
+}
+
+namespace {
 
 void LIBUSB_CALL cb_in(libusb_transfer* transfer) {
     auto* c = static_cast<TransferContext*>(transfer->user_data);

@@ -5,6 +5,7 @@
 #include "remote/Compress.h"
 #include "remote/Messages.h"
 #include "remote/Receive.h"
+#include "trx/TavRead.h"
 #include "ui/Fb.h"
 
 #include <cstring>
@@ -35,7 +36,7 @@ TEST(RemoteFrames, ShortMessagesAndSpectrumFragmentsOnTheWire) {
 }
 
 TEST_F(RemoteMessages, StatusChannelCommands) {
-    w->divide = 0;
+    w->divide = 1;
     dispStat(w.get(), "KAVOFD3");
     EXPECT_EQ(w->divide, 3);
     w->divide = 5;
@@ -64,6 +65,48 @@ TEST_F(RemoteMessages, StatusChannelCommands) {
     for (size_t at = 0; (at = err.find("ChangeBanco\n", at)) != std::string::npos; at++)
         changes++;
     EXPECT_EQ(changes, 2);
+}
+
+TEST_F(RemoteMessages, DivideTakesOnlyAWholeNumberWithinItsTwoDigits) {
+    EXPECT_EQ(w->divide, 2); // before any setup file or peer
+    dispStat(w.get(), "KAVOFD07");
+    EXPECT_EQ(w->divide, 7);
+    for (const char* bad : {"KAVOFD-2147483648", "KAVOFD0", "KAVOFD100", "KAVOFD999999999999999999999999999999",
+                            "KAVOFD", "KAVOFD 5", "KAVOFD+5", "KAVOFD5x", "KAVOFD5;;", "KAVOFD\x01\x7f"}) {
+        dispStat(w.get(), bad);
+        EXPECT_EQ(w->divide, 7) << bad;
+    }
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    EXPECT_TRUE(Contains(log, "3 remote: KAVOFD-2147483648 is not a whole number within 1..99: divide stays 7"));
+    EXPECT_TRUE(Contains(log, "KAVOFD99999999999999999999999... is not")); // cut, not all of it
+    EXPECT_TRUE(Contains(log, "KAVOFD?? is not")); // control bytes do not reach the log
+    dispStat(w.get(), "KAVOFD99;");
+    EXPECT_EQ(w->divide, 99);
+    dispStat(w.get(), "KAVOFD1");
+    EXPECT_EQ(w->divide, 1);
+}
+
+TEST(SpectrumCounter, EveryDivideThBlockAndAChangeAtTheNextBlock) {
+    DivideCounter c;
+    std::string due;
+    for (int block = 1; block <= 10; block++)
+        due += SpectrumBlockDue(&c, 3) ? '*' : '.';
+    EXPECT_EQ(due, "*..*..*..*"); // blocks 1, 4, 7, 10
+    // Loaded with 99, then 2: the next block starts the new count.
+    c = DivideCounter{};
+    EXPECT_TRUE(SpectrumBlockDue(&c, 99));
+    EXPECT_FALSE(SpectrumBlockDue(&c, 99));
+    due.clear();
+    for (int block = 0; block < 4; block++)
+        due += SpectrumBlockDue(&c, 2) ? '*' : '.';
+    EXPECT_EQ(due, ".*.*");
+    // Values that never came through the doors count as the nearest bound.
+    EXPECT_TRUE(SpectrumBlockDue(&c, 0));
+    EXPECT_TRUE(SpectrumBlockDue(&c, -2147483647 - 1));
+    int blocks = 1;
+    while (!SpectrumBlockDue(&c, 2147483647))
+        blocks++;
+    EXPECT_EQ(blocks, 99);
 }
 
 TEST(AccessCode, ComparesEveryByteAndTheLength) {

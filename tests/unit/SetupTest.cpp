@@ -51,7 +51,7 @@ const char* const kNewFile = "EnableKeyb: 1\n"
                              "SaveScreenIdx: 0\n"
                              "AutoTuneMode: 0\n"
                              "EnableFFT: 0\n"
-                             "Divide: 0\n"
+                             "Divide: 2\n"
                              "MaxTempAllowed: 60\n"
                              "PSpar1: 1\n"
                              "PSpar2: 1000\n"
@@ -266,12 +266,25 @@ TEST_F(SetupFile, ANumberLongerThanItsFieldIsRefusedWhole) {
     EXPECT_DOUBLE_EQ(PeakDecrement, 1.0);
     EXPECT_TRUE(setup->Peak_ValDec.equals("10"));
     EXPECT_TRUE(Contains(log(), "setup: Peak_ValDec value 2147483647 is longer than its field: kept"));
-    // A number written from Works, not from its two-character text, may be
-    // longer.
-    readWith("Divide: 100\n");
-    EXPECT_EQ(works->divide, 100);
+}
+
+TEST_F(SetupFile, DivideOutsideItsTwoDigitsIsRefused) {
+    // Below 1 the spectrum's down-counter would wrap; the file starts at 2.
+    for (const char* bad : {"0", "100", "-3"}) {
+        readWith(std::string("Divide: ") + bad + "\n");
+        EXPECT_EQ(works->divide, 2) << bad;
+        EXPECT_TRUE(Contains(log(), std::string("setup: Divide value ") + bad + " is not within 1..99: kept"))
+            << bad;
+    }
+    // Nor does what is no number within int change it.
+    for (const char* bad : {"2147483648", "x7"}) {
+        readWith(std::string("Divide: ") + bad + "\n");
+        EXPECT_EQ(works->divide, 2) << bad;
+    }
+    readWith("Divide: 99\n");
+    EXPECT_EQ(works->divide, 99);
     ASSERT_EQ(writeSetup(works.get()), 0);
-    EXPECT_TRUE(Contains(ReadFile(setupPath()), "\nDivide: 100\n"));
+    EXPECT_TRUE(Contains(ReadFile(setupPath()), "\nDivide: 99\n"));
 }
 
 TEST_F(SetupFile, TrailingCarriageReturnsDoNotSurviveASave) {

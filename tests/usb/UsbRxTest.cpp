@@ -257,14 +257,32 @@ TEST_F(UsbRx, DivideThreeTransformsBlocksOneFourSeven) {
     }
 }
 
-TEST_F(UsbRx, DivideZeroTransformsOnce) {
-    w->divide = 0;
+TEST_F(UsbRx, APeersDivideTakesEffectAtTheNextBlockAndABadOneIsRefused) {
+    // A slow stream (85 ms a block), so that the change lands long before block 100.
+    cfg.sampleRate = 48000.0;
+    cfg.tones = {{1 * 48000.0 / 4096, 0.5}};
+    cfg.stepHzPerBlock = 2 * 48000.0 / 4096;
+    w->divide = 99;
     startModel();
     session();
     start();
-    EXPECT_EQ(nextSpectrum().size(), kFftOutMax);
-    ASSERT_TRUE(UsbRxModelWaitBlocks(model, 30, 5000));
-    EXPECT_TRUE(nextSpectrum(300).empty());
+    ASSERT_EQ(peakAt(nextSpectrum()), 853 + 1);
+    // Counting down the 99 loaded at block 1 would give block 100 next.
+    dispStat(w.get(), "KAVOFD1");
+    const int b = peakAt(nextSpectrum()) - 853;
+    EXPECT_GT(b, 1);
+    EXPECT_LT(b, 100);
+    // Values the counter cannot use are refused: every block stays a spectrum.
+    for (const char* bad : {"KAVOFD0", "KAVOFD-2147483648", "KAVOFD4294967297"}) {
+        dispStat(w.get(), bad);
+        EXPECT_EQ(w->divide, 1) << bad;
+    }
+    int last = peakAt(nextSpectrum()) - 853;
+    for (int i = 0; i < 3; i++) {
+        const int next = peakAt(nextSpectrum()) - 853;
+        EXPECT_EQ(next, last + 1);
+        last = next;
+    }
 }
 
 TEST_F(UsbRx, WithTheSerialSpectrumChosenTheStreamGoesOnWithoutSpectra) {
