@@ -1,14 +1,18 @@
 // The remote messages: frames as they go on the wire, the status-channel
 // commands, the access-code comparison, fragment reassembly and JPEG screens.
 #include "RootedWorks.h"
+#include "WsPeer.h"
 
 #include "remote/Compress.h"
 #include "remote/Messages.h"
 #include "remote/Receive.h"
+#include "trx/Serial.h"
 #include "trx/TavRead.h"
 #include "ui/Fb.h"
 
 #include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -84,6 +88,49 @@ TEST_F(RemoteMessages, DivideTakesOnlyAWholeNumberWithinItsTwoDigits) {
     EXPECT_EQ(w->divide, 99);
     dispStat(w.get(), "KAVOFD1");
     EXPECT_EQ(w->divide, 1);
+}
+
+// Frames written into a socket pair and read back by the session's reader, then
+// dispatched as a session of `role` past its access code would.
+std::vector<Dispatch> receiveAs(Works* w, WsRole role, const std::vector<std::vector<uint8_t>>& frames) {
+    int sv[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    for (const auto& f : frames)
+        EXPECT_EQ(write(sv[0], f.data(), f.size()), static_cast<ssize_t>(f.size()));
+    close(sv[0]);
+    RemoteSession session;
+    session.role = role;
+    session.isFirst = 2;
+    auto frame = std::make_unique<WsFrame>();
+    std::vector<Dispatch> out;
+    while (WsReadFrame(sv[1], frame.get(), role, kWsFrameMax, [] { return true; }) == WsRead::Ok)
+        out.push_back(RemoteReceive(w, &session, *frame));
+    close(sv[1]);
+    return out;
+}
+
+TEST_F(RemoteMessages, LengthsAndCoordinatesFromAPeerAreCheckedBeforeUse) {
+    // An audio block that says it is longer than its frame; a one-byte and an
+    // empty parameter block; touch texts that are short or not numbers.
+    std::vector<uint8_t> so = {0x82, 0x7E, 0x00, 0x0A, 'S', 'O', 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4};
+    std::vector<uint8_t> xyShortLen16 = {0x81, 0x7E, 0x00, 126, 'X', 'Y', '1', '2'};
+    xyShortLen16.resize(4 + 126, 0); // the smallest 16-bit frame; its text ends after "12"
+    const auto client = receiveAs(w.get(), WsRole::Client,
+                                  {so, WsShort("PA", std::string(1, '\x30')), WsShort("PA", ""), xyShortLen16});
+    EXPECT_EQ(client, std::vector<Dispatch>(4, Dispatch::Continue));
+    TrxParameters p;
+    getParameters(&p, w.get());
+    EXPECT_EQ(p.rxFreq, 0); // the frequency needs nine bytes
+    EXPECT_EQ(p.memMode, 0);
+    const auto server = receiveAs(w.get(), WsRole::Server,
+                                  {so, WsTextFrame("XY1"), WsTextFrame("XYab-9x99999"), WsShort("ST", "KAVOFT01;")});
+    EXPECT_EQ(server, std::vector<Dispatch>(4, Dispatch::Continue));
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    EXPECT_TRUE(Contains(log, "3 remote: audio block of 4294967295 bytes in a frame of 14, dropped"));
+    EXPECT_TRUE(Contains(log, "3 wrong message type: 81")); // "XY1" is no touch
+    EXPECT_TRUE(Contains(log, "remote touch at 12, 0"));
+    EXPECT_TRUE(Contains(log, "remote touch at 0, 99999"));
+    EXPECT_EQ(w->divide, 2); // the spectrum choice keeps a divide already at 2
 }
 
 TEST(SpectrumCounter, EveryDivideThBlockAndAChangeAtTheNextBlock) {
