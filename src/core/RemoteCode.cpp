@@ -83,12 +83,11 @@ int writeCodeFile(const char* code) {
         LogErr("remote: remote.txt not written, the code does not fit its line");
         return EINVAL;
     }
-    if (!RemountSetRw()) {
+    const int err = WriteSetFile(kRemoteCodePath, line, static_cast<size_t>(n), kPrivate);
+    if (err < 0) {
         LogErr("remote: remote.txt not written, /opt/set stays read-only");
         return EROFS;
     }
-    const int err = WriteFileAtomic(kRemoteCodePath, line, static_cast<size_t>(n), kPrivate);
-    RemountSetRo();
     if (err != 0)
         LogErr("remote: can't write remote.txt error %d", err);
     return err;

@@ -333,6 +333,16 @@ bool RemountSetRw() {
     return true;
 }
 
+int WriteSetFile(const char* path, const char* data, size_t len, mode_t forceMode) {
+    if (FileHolds(path, data, len, forceMode))
+        return 0;
+    if (!RemountSetRw())
+        return -1;
+    const int err = WriteFileAtomic(path, data, len, forceMode);
+    RemountSetRo();
+    return err;
+}
+
 void RemountSetRo() {
     std::lock_guard<std::mutex> lock(g_setWritersMut);
     if (g_setWriters <= 0 || --g_setWriters > 0)
@@ -494,15 +504,12 @@ int writeSetup(Works* w) {
         out += line;
     }
 
-    if (!RemountSetRw())
+    const int err = WriteSetFile(kSetupPath, out.data(), out.size());
+    if (err < 0)
         return 1;
-    int err = WriteFileAtomic(kSetupPath, out.data(), out.size());
     if (err != 0) {
         LogErr("can't write /opt/set/setup.txt error %d", err);
-        // Leave the file system read-only again; the old file is untouched.
-        RemountSetRo();
         return 2;
     }
-    RemountSetRo();
     return 0;
 }

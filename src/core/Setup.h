@@ -10,6 +10,8 @@
 
 #include "core/Shared.h"
 
+#include <sys/types.h>
+
 struct Works;
 
 using Flag = Shared<char>;
@@ -104,3 +106,8 @@ int writeSetup(Works* works);
 // calls RemountSetRo only after a RemountSetRw that returned true.
 bool RemountSetRw();
 void RemountSetRo();
+// Writes a whole file under /opt/set between the two remounts (WriteFileAtomic),
+// unless it already holds these bytes: then neither the file nor the partition
+// is touched. 0 when the file holds them, -1 when the read-write remount
+// failed, otherwise the write's errno.
+int WriteSetFile(const char* path, const char* data, size_t len, mode_t forceMode = 0);

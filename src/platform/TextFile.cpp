@@ -59,6 +59,30 @@ std::string resolveLinks(std::string target) {
 
 } // namespace
 
+bool FileHolds(const char* path, const char* data, size_t len, mode_t forceMode) {
+    const int fd = open(plat_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == len &&
+                (!forceMode || (st.st_mode & 07777) == (forceMode & 07777));
+    // Compared a piece at a time: the tables are up to a few hundred kilobytes.
+    char piece[4096];
+    size_t at = 0;
+    while (same && at < len) {
+        const size_t want = len - at < sizeof piece ? len - at : sizeof piece;
+        const ssize_t n = read(fd, piece, want);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || std::memcmp(piece, data + at, static_cast<size_t>(n)) != 0)
+            same = false;
+        else
+            at += static_cast<size_t>(n);
+    }
+    close(fd);
+    return same;
+}
+
 int WriteFileAtomic(const char* path, const char* data, size_t len, mode_t forceMode) {
     if (int e = plat_mount_check(path))
         return e;

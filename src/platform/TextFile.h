@@ -25,3 +25,8 @@ int CountDataLines(FILE* f);
 // or an errno value (EROFS for /opt/set while a root's emulated mount is
 // read-only).
 int WriteFileAtomic(const char* path, const char* data, size_t len, mode_t forceMode = 0);
+
+// True when `path` (resolved under the root) holds exactly these `len` bytes,
+// and has the mode `forceMode` when that is nonzero: writing it again would
+// change nothing.
+bool FileHolds(const char* path, const char* data, size_t len, mode_t forceMode = 0);

@@ -12,6 +12,7 @@
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Clock.h"
+#include "tuner/Retune.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "core/KeyLabels.h"
@@ -98,12 +99,14 @@ void EscAutoTune(Works* w, int store) {
         std::lock_guard<std::mutex> lock(g_sampleMut);
         last = tuneParam.swrVal;
     }
+    const bool stored = store && last <= 6.0f;
     if (!(last <= 6.0f)) {
         AddErrore(w, kAlarmTuneMaxSwr);
         LogOut("------- ERRORE MAX TUNE (%f)\n", last);
     } else if (store) {
         InsertTuneToMem(w, w->NumBanco, w->antennaIdx);
     }
+    RetuneNoteEnd(w, stored, last, plat_mono_ms());
     IncPNTIn_CMDLinear(kCmdAtt, w);
     cnttune = 0;
     if (w->tuneModeFlags.test(0x01))

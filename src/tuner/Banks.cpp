@@ -182,11 +182,8 @@ void saveTabConfigAs(Works* w, int bank, int mode) {
                       r.pwr.load());
         text += line;
     }
-    if (!RemountSetRw())
-        return;
-    if (WriteFileAtomic(BankFileName(bank).c_str(), text.data(), text.size()) != 0)
+    if (WriteSetFile(BankFileName(bank).c_str(), text.data(), text.size()) > 0)
         LogErr("can't open /opt/set/autotune.txt for writing");
-    RemountSetRo();
 }
 } // namespace
 

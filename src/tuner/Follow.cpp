@@ -4,16 +4,19 @@
 // amplifier's counter, the transceiver's link, the FT-817), and on a change
 // queues the frequency, the filter and the thresholds and applies the bank's
 // row. With the maker's transceiver it also follows its transmit state and
-// supervises tune on transmit: a search starts when the transceiver keys up,
-// and one the transceiver interrupts is aborted. The searches themselves are
+// supervises tune on transmit: a search starts when the transceiver keys up
+// (not again on the same place while it stays tuned, tuner/Retune.h), and one
+// the transceiver interrupts is aborted. The searches themselves are
 // the link thread's (tuner/TunerRequests.h).
 #include "tuner/Follow.h"
 
 #include "core/CmdRing.h"
 #include "core/Works.h"
+#include "platform/Clock.h"
 #include "trx/Serial.h"
 #include "tuner/Bands.h"
 #include "tuner/Banks.h"
+#include "tuner/Retune.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TunerRequests.h"
 
@@ -23,8 +26,12 @@ void tuneSupervision(Works* w, bool tx) {
     const uint8_t f = w->tuneModeFlags.load();
     if (!(f & 1))
         return;
+    // Timed every tick, so that the SWR's hold is measured while transmitting.
+    const bool allowed = RetuneAllowed(w, tx, plat_mono_ms());
     if (tx && !(f & 2) && !(f & 16)) {
         if (w->txButtonFlags.load() == 0 && w->rxHoldTicks == 0) {
+            if (!allowed)
+                return;
             TunerRequest(w, TunerAsk::StartAuto);
             w->tuneModeFlags.set(2);
             w->tuneTickFirst = 0;

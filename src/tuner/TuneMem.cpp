@@ -224,11 +224,8 @@ void SaveTabAtu(Works* w, int bank, int antenna) {
                       static_cast<long>(AtuFreqfromIdx(i)), e.valid, e.mode, e.l, e.c);
         text += line;
     }
-    if (!RemountSetRw())
-        return;
-    if (WriteFileAtomic(TuneMemFileName(bank, antenna).c_str(), text.data(), text.size()) != 0)
+    if (WriteSetFile(TuneMemFileName(bank, antenna).c_str(), text.data(), text.size()) > 0)
         LogErr("can't open /opt/set/autotune.txt for writing");
-    RemountSetRo();
 }
 
 void GestioneLoadTuneVal(Works* w, int absentAction) {

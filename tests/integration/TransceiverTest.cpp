@@ -6,12 +6,14 @@
 #include "amp/Linear.h"
 #include "core/CmdRing.h"
 #include "devsim/AmpModel.h"
+#include "devsim/AmpPhysics.h"
 #include "devsim/TrxModel.h"
 #include "platform/Clock.h"
 #include "remote/Messages.h"
 #include "remote/Receive.h"
 #include "tuner/AutoTune.h"
 #include "tuner/Banks.h"
+#include "tuner/Retune.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
@@ -422,6 +424,70 @@ TEST_F(TuneOnTransmit, TransceiverThatNeverTransmitsEndsWithAlarm14) {
     EXPECT_EQ(w->tuneState, 0);
     EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
     EXPECT_TRUE(trxGot("RX;", 3000));
+}
+
+// The operator holds the transmission (the PTT, or a remote operator's
+// transmission the station's "RX;" does not end): tune on transmit searches once
+// and stores once, and searches again only when the SWR rises and stays up.
+class HeldTransmission : public TuneOnTransmit {
+  protected:
+    int timeScale() override { return 6; }
+    void SetUp() override {
+        RetuneForget();
+        ASSERT_NO_FATAL_FAILURE(TuneOnTransmit::SetUp());
+        w->autoTuneMaxCycles = 0; // room to finish the search: its word is stored
+    }
+    // Each search opens the input threshold fully ("TS4095...") as it starts.
+    int searches() {
+        int n = 0;
+        for (const std::string& t : ampTexts())
+            n += t.rfind("TS4095", 0) == 0;
+        return n;
+    }
+    int remounts() {
+        int n = 0;
+        for (const std::string& l : ReadLines(dir.path + "/commands.log"))
+            n += l == "mount -o remount defaults,rw /opt/set";
+        return n;
+    }
+};
+
+TEST_F(HeldTransmission, OneSearchAndOneStoreUntilTheSwrRisesForTheHoldTime) {
+    AmpModelClearReceived(amp);
+    TrxModelSetPtt(trx, true, 40.0f);
+    ASSERT_TRUE(WaitFor([&] { return w->tuneState != 0; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000)) << lastAmpTexts();
+    ASSERT_TRUE(WaitFor([&] { return FileExists(dir.path + "/opt/set/atu_ant1.txt"); }, 5000))
+        << "the search stored its word";
+    ASSERT_TRUE(trxGot("RX;", 5000));
+    const int stored = remounts();
+    EXPECT_GE(stored, 1);
+
+    // A minute of the same transmission, the SWR steady: nothing more.
+    plat_sleep_ms(60000);
+    EXPECT_TRUE(TrxModelTransmitting(trx));
+    EXPECT_EQ(searches(), 1) << lastAmpTexts();
+    EXPECT_EQ(remounts(), stored);
+
+    // The load changes under the tuner: an SWR above the threshold (2.0, or
+    // what the search reached plus 0.5) and below the amplifier's trip at 3.
+    const float threshold = std::max(kRetuneSwrFloor, w->bestSwr.load() + kRetuneSwrMargin);
+    const int out = AmpModelAntenna(amp);
+    bool found = false;
+    for (double r = 20; r <= 300 && !found; r += 5)
+        for (double x = -200; x <= 200 && !found; x += 10) {
+            AmpModelSetAntenna(amp, out, AmpAntennaFixed(r, x));
+            const float swr = AmpModelSwr(amp);
+            found = swr > threshold + 0.2f && swr < 2.9f;
+        }
+    ASSERT_TRUE(found) << "no load between " << threshold << " and 2.9";
+    const int64_t changed = plat_mono_ms();
+    ASSERT_TRUE(WaitFor([&] { return searches() == 2; }, 20000)) << lastAmpTexts();
+    EXPECT_GE(plat_mono_ms() - changed, kRetuneHoldMs);
+    // It runs on the held transmission to its end and stores the new word.
+    ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000)) << lastAmpTexts();
+    EXPECT_TRUE(WaitFor([&] { return remounts() == stored + 1; }, 5000));
+    TrxModelSetPtt(trx, false, 0.0f);
 }
 
 // The tuner has one owner: while searches run, the keys step L and C as a

@@ -3,13 +3,17 @@
 #include "RootedWorks.h"
 
 #include "platform/Command.h"
+#include "core/RemoteCode.h"
+#include "core/Setup.h"
 #include "platform/TextFile.h"
+#include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
 
 #include <atomic>
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -107,6 +111,45 @@ TEST_F(SettingsWriters, TwoSaversOfTheSameFileBothSucceed) {
     EXPECT_FALSE(Contains(log, "can't")) << log;
     EXPECT_EQ(ReadLines(dir.path + "/opt/set/setup.txt").size(), 63u);
     EXPECT_FALSE(FileExists(dir.path + "/opt/set/setup.txt.new"));
+}
+
+// A save that would write the bytes the file holds touches neither the file
+// nor the partition; a change, or a secret's mode gone wrong, is written.
+TEST_F(SettingsWriters, UnchangedFilesAreNotRewrittenNorRemounted) {
+    auto remounts = [&] { return count(ReadFile(dir.path + "/commands.log"), "defaults,rw /opt/set\n"); };
+    w->freqHz = 14074000;
+    w->tunerWord = 0x00800000;
+    InsertTuneToMem(w.get(), 0, 0);
+    ASSERT_EQ(writeSetup(w.get()), 0);
+    SaveTabConfig(w.get(), 0);
+    ASSERT_TRUE(SaveRemoteCode(w.get(), "ZYXW98765432"));
+    const int first = remounts();
+    EXPECT_EQ(first, 4);
+    struct stat before;
+    ASSERT_EQ(stat((dir.path + "/opt/set/atu_ant1.txt").c_str(), &before), 0);
+    for (int i = 0; i < 3; i++) {
+        InsertTuneToMem(w.get(), 0, 0);
+        EXPECT_EQ(writeSetup(w.get()), 0);
+        SaveTabConfig(w.get(), 0);
+        EXPECT_TRUE(SaveRemoteCode(w.get(), "ZYXW98765432"));
+    }
+    EXPECT_EQ(remounts(), first);
+    struct stat after;
+    ASSERT_EQ(stat((dir.path + "/opt/set/atu_ant1.txt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino); // never replaced
+    EXPECT_EQ(mountState(), "ro\n");
+
+    const std::string stored = ReadFile(dir.path + "/opt/set/atu_ant1.txt");
+    w->tunerWord = 0x0080FFFF;
+    InsertTuneToMem(w.get(), 0, 0);
+    EXPECT_EQ(remounts(), first + 1);
+    EXPECT_NE(ReadFile(dir.path + "/opt/set/atu_ant1.txt"), stored);
+    ASSERT_EQ(chmod((dir.path + "/opt/set/remote.txt").c_str(), 0644), 0);
+    EXPECT_TRUE(SaveRemoteCode(w.get(), "ZYXW98765432"));
+    EXPECT_EQ(remounts(), first + 2);
+    struct stat code;
+    ASSERT_EQ(stat((dir.path + "/opt/set/remote.txt").c_str(), &code), 0);
+    EXPECT_EQ(code.st_mode & 0777, 0600u);
 }
 
 TEST_F(SettingsWriters, AFailedRemountIsReportedOnce) {

@@ -369,6 +369,7 @@ TEST_F(SetupFile, RemountFailuresAreLoggedAndLeaveTheOldFile) {
 TEST_F(SetupFile, UnwritableFolderKeepsTheOldFileAndRemountsReadOnly) {
     readWith("");
     std::string before = ReadFile(setupPath());
+    works->NumBanco = 5; // a change to write
     // A folder where the temporary file should go makes the write fail.
     ASSERT_TRUE(WriteFile(setupPath() + ".new/x", "block"));
     EXPECT_NE(writeSetup(works.get()), 0);
