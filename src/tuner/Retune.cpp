@@ -62,13 +62,14 @@ void RetuneNoteEnd(Works* w, bool stored, float swr, int64_t nowMs) {
 bool RetuneAllowed(Works* w, bool transmitting, int64_t nowMs) {
     const Place here = placeNow(w);
     const float swr = w->swr.load();
+    const float fwd = w->pwrFwd.load();
     std::lock_guard<std::mutex> lock(g_last.mu);
     if (!g_last.known || !(g_last.place == here))
         return true;
     if (!g_last.stored)
         return nowMs - g_last.endMs >= kRetuneFailedWaitMs;
     // NaN counts as no reading.
-    if (!transmitting || !(swr > g_last.threshold)) {
+    if (!transmitting || !(fwd >= kRetuneMinFwdW) || !(swr > g_last.threshold)) {
         g_last.aboveSinceMs = -1;
         return false;
     }

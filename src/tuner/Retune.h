@@ -7,9 +7,11 @@
 // the same frequency, each switching the tuner's relays and storing the same
 // word again. So, on the same tuner memory slot, antenna and bank:
 // - after a search that stored its word, another starts only once the SWR
-//   measured while transmitting has stayed above the retune threshold for
-//   kRetuneHoldMs; the threshold is the highest of kRetuneSwrFloor, the
-//   search's target and the SWR that search reached plus kRetuneSwrMargin;
+//   measured while transmitting with at least kRetuneMinFwdW forward (below
+//   it, or with the amplifier in protection, the reading says nothing about
+//   the load) has stayed above the retune threshold for kRetuneHoldMs; the
+//   threshold is the highest of kRetuneSwrFloor, the search's target and the
+//   SWR that search reached plus kRetuneSwrMargin;
 // - after a search that stored nothing, not again within kRetuneFailedWaitMs.
 // Elsewhere (another slot, antenna or bank) a search starts as before.
 #pragma once
@@ -22,6 +24,7 @@ constexpr int64_t kRetuneHoldMs = 3000;
 constexpr int64_t kRetuneFailedWaitMs = 60000;
 constexpr float kRetuneSwrFloor = 2.0f;
 constexpr float kRetuneSwrMargin = 0.5f;
+constexpr float kRetuneMinFwdW = 5.0f;
 
 // A search has ended where the panel is now (the link thread, as it ends it);
 // `stored`: its word was kept in the tuner memory; `swr`: the SWR it reached.

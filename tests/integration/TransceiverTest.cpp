@@ -436,6 +436,8 @@ class HeldTransmission : public TuneOnTransmit {
         RetuneForget();
         ASSERT_NO_FATAL_FAILURE(TuneOnTransmit::SetUp());
         w->autoTuneMaxCycles = 0; // room to finish the search: its word is stored
+        // A minute of 60 W would heat the sink to the protection's 60 degrees.
+        AmpModelSetTemperatures(amp, 35.0f, 33.0f);
     }
     // Each search opens the input threshold fully ("TS4095...") as it starts.
     int searches() {

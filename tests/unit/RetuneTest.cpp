@@ -19,6 +19,7 @@ class Retune : public RootedWorks {
         w->antennaIdx = 0;
         w->NumBanco = 0;
         w->swrEscAutoTune = 1.3f;
+        w->pwrFwd = 60.0f;
     }
     // Transmitting with `swr` for `ms`, one tick per 10 ms from `*t`: the time of
     // the first tick that allowed a search, or -1.
@@ -45,6 +46,11 @@ TEST_F(Retune, AStoredSearchIsRepeatedOnlyAfterTheSwrStayedHighForTheHoldTime) {
     EXPECT_EQ(transmit(&t, 1.5f, 10), -1);
     EXPECT_EQ(transmit(&t, 2.6f, 2500), -1);
     EXPECT_FALSE(RetuneAllowed(w.get(), false, t));
+    // Nor does a reading at too little forward power (the amplifier bypassed by
+    // its protection) count.
+    w->pwrFwd = 4.0f;
+    EXPECT_EQ(transmit(&t, 2.6f, 5000), -1);
+    w->pwrFwd = 60.0f;
     t += 10;
     const int64_t from = t;
     EXPECT_EQ(transmit(&t, 2.6f, 4000), from + kRetuneHoldMs);
