@@ -212,7 +212,7 @@ TEST_F(Audio, PlaybackPlaysReceivedBlocksAndACorruptPacketAsOneSilentBlock) {
     });
     session.join();
     opus_encoder_destroy(enc);
-    ASSERT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() >= 30u * 480 * 2; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() >= 30u * 480 * 2; }, 10000));
     const std::vector<int16_t> played = SimAudioRead(playback.outFile);
     EXPECT_NEAR(SimAudioToneHz(played, 2, 4800, 9600), 1000.0, 3.0);
 
@@ -226,7 +226,7 @@ TEST_F(Audio, PlaybackPlaysReceivedBlocksAndACorruptPacketAsOneSilentBlock) {
     });
     corrupt.join();
     ASSERT_TRUE(SimAudioHold(playback, false));
-    ASSERT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() >= before + 480u * 2; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() >= before + 480u * 2; }, 10000));
     const std::vector<int16_t> after = SimAudioRead(playback.outFile);
     ASSERT_EQ(after.size() - before, 480u * 2);
     for (size_t i = before; i < after.size(); i++)
@@ -266,7 +266,7 @@ TEST_F(Audio, AfterAnUnderrunTheServerPlaysTheBlockAndTheClientDoesNot) {
     play(true);
     realSleepMs(100); // played out: the device runs dry
     play(true);         // an underrun, then the block again
-    EXPECT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() == 2u * 240 * 2; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() == 2u * 240 * 2; }, 10000));
     play(false);
     realSleepMs(100);
     play(false); // the client drops it after the underrun

@@ -89,14 +89,14 @@ TEST(Ft817Answer, BcdDecoding) {
 TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
     startFt817(7100000);
     StartThreadCATserial(w.get());
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 10000));
     Ft817ModelSetFrequency(radio, 14074000);
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 14074000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 14074000; }, 10000));
     // A corrupted answer keeps the last frequency.
     const int answered = Ft817ModelAnswered(radio);
     Ft817ModelSetAnswer(radio, Ft817Answer::BadDigit, 2, 3);
     Ft817ModelSetFrequency(radio, 21074000);
-    ASSERT_TRUE(WaitFor([&] { return Ft817ModelAnswered(radio) >= answered + 2; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return Ft817ModelAnswered(radio) >= answered + 2; }, 10000));
     EXPECT_EQ(w->catFreqHz, 14074000);
     ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 21074000; }, 5000));
     // Silence: a time-out, a pause, then polling again.
@@ -116,7 +116,7 @@ TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
 TEST_F(CatSources, Ft817PortThatHangsUpShowsTheErrorPage) {
     startFt817(7100000);
     StartThreadCATserial(w.get());
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 10000));
     Ft817ModelStop(radio); // the cable is pulled: the port hangs up
     radio = nullptr;
     JoinThread(thrCatSer); // the poll ends by itself
@@ -145,7 +145,7 @@ TEST_F(CatSources, ModeTwoFrequencyReachesTheAmplifier) {
     w->fb = fb;
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
     TimerInit(w.get());
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 10136000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 10136000; }, 10000));
     TimerTick(w.get());
     EXPECT_EQ(w->freqHz, 10136000);
     ASSERT_TRUE(WaitFor(

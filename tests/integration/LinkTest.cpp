@@ -116,7 +116,7 @@ TEST_F(Link, StatusReadingsReachTheRecord) {
     EXPECT_EQ(w->ampStatus2 & 1, 1); // transmitting
     ASSERT_TRUE(WaitFor([&] { return std::abs(w->temp1 - 40.0f) < 0.5f; }, 5000));
     EXPECT_NEAR(w->temp2, 38.0f, 0.5f);
-    ASSERT_TRUE(WaitFor([&] { return w->fmFreqHz == 14200000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->fmFreqHz == 14200000; }, 10000));
 }
 
 TEST_F(Link, SilentAmplifierGetsFourAttemptsThenTheStatusPollAndAlarm4) {
@@ -183,7 +183,7 @@ TEST_F(Link, TwoRepliesArrivingTogetherAreDecodedInTurn) {
     ASSERT_TRUE(readCommand(&cmd));
     EXPECT_EQ(cmd, "FM;");
     // The frequency reply was already there: decoded without another byte from us.
-    ASSERT_TRUE(WaitFor([&] { return w->fmFreqHz == 7100000; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return w->fmFreqHz == 7100000; }, 10000));
     ASSERT_TRUE(readCommand(&cmd));
     EXPECT_EQ(cmd, "ST;");
     w->running = 0;
@@ -246,7 +246,7 @@ TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     AmpModelSetTemperatures(model, 50.0f, 48.0f);
     startLink();
     ASSERT_TRUE(onWire("FN1050;", 5000));
-    ASSERT_TRUE(WaitFor([&] { return AmpModelFan(model) == 50; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return AmpModelFan(model) == 50; }, 10000));
 
     AmpModelSetTemperatures(model, 72.0f, 70.0f);
     ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 2) == 1; }, 8000));
@@ -254,13 +254,13 @@ TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     ASSERT_TRUE(onWire("AT11;", 3000));
     ASSERT_TRUE(onWire("AB1;", 3000)); // standby while too hot
     EXPECT_FALSE(onWire("AB0;", 0));
-    EXPECT_TRUE(WaitFor([&] { return AmpModelBypass(model); }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return AmpModelBypass(model); }, 10000));
 
     // Cooled below the limit less the hysteresis: the event ends with alarm 0 and
     // the amplifier stays in standby until the operator takes it out.
     AmpModelClearReceived(model);
     AmpModelSetTemperatures(model, 58.0f, 57.0f);
-    ASSERT_TRUE(WaitFor([&] { return w->temp1 < 59.0f; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->temp1 < 59.0f; }, 10000));
     EXPECT_TRUE(ExistError(w.get(), 2)); // within the hysteresis
     AmpModelSetTemperatures(model, 50.0f, 49.0f);
     ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 2) == 0; }, 8000));
@@ -274,7 +274,7 @@ TEST_F(Link, AlarmResetKeyClearsTheAmplifierAndTheDisplay) {
     InitMicroCmd(w.get());
     startLink();
     ASSERT_TRUE(onWire("MR0;", 8000)); // the start-up list is through, "CP" answered
-    ASSERT_TRUE(WaitFor([&] { return (w->startupFlags.test(1)) == 0; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return (w->startupFlags.test(1)) == 0; }, 10000));
     FrameBuffer* fb = fbInitMemory(800, 480, 32);
     w->fb = fb;
     auto slot0 = [&] {
@@ -286,7 +286,7 @@ TEST_F(Link, AlarmResetKeyClearsTheAmplifierAndTheDisplay) {
 
     // An output-current trip latches in the amplifier and raises the alarm.
     AmpModelSetFaultBits(model, 0x01);
-    ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 15) == 1; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 15) == 1; }, 10000));
     EXPECT_TRUE(w->errorTable[15].line2.equals("I OUT"));
     EXPECT_EQ(slot0(), (std::vector<int>{255, 30, 0})); // a red alarm key
 

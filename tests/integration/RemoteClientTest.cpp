@@ -91,7 +91,7 @@ class RemoteClient : public RootedWorks {
         EXPECT_TRUE(p.send(answerTo(request)));
         code = p.read(18, 3000);
         // Connected once the code has gone out, a moment after the peer read it.
-        EXPECT_TRUE(WaitFor([&] { return w->remoteConnected == 1; }, 3000));
+        EXPECT_TRUE(WaitFor([&] { return w->remoteConnected == 1; }, 10000));
         return request;
     }
     bool logged(const std::string& text, int timeoutMs = 3000) {
@@ -287,19 +287,19 @@ TEST_F(RemoteClient, MessagesFromTheServer) {
         std::lock_guard<std::mutex> lock(serMut);
         return w->grid.trace[i];
     };
-    ASSERT_TRUE(WaitFor([&] { return traceAt(0) == -20.0f - 35; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return traceAt(0) == -20.0f - 35; }, 10000));
     EXPECT_FLOAT_EQ(traceAt(853 - 85), static_cast<float>(-20 - (853 % 50)));
     // A new trace whose first fragment is lost: its second half replaces only
     // its own part.
     std::vector<uint8_t> sp2(854, 192 - 60);
     ASSERT_TRUE(p.send(WsFragment("SP", sp2, 854, 512)));
-    ASSERT_TRUE(WaitFor([&] { return traceAt(853 - 85) == -60.0f; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return traceAt(853 - 85) == -60.0f; }, 10000));
     EXPECT_FLOAT_EQ(traceAt(0), -55.0f);
     // The USB receiver's 1706-byte spectrum is taken whole; the plot draws its first bins.
     std::vector<uint8_t> wide(1706, 192 - 70);
     for (uint32_t off = 0; off < 1706; off += 512)
         ASSERT_TRUE(p.send(WsFragment("SP", wide, 1706, off)));
-    ASSERT_TRUE(WaitFor([&] { return traceAt(0) == -70.0f; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return traceAt(0) == -70.0f; }, 10000));
     EXPECT_FALSE(logged("SP fragment", 200));
     EXPECT_EQ(w->remoteConnected, 1);
 }

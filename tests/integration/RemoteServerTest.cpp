@@ -198,12 +198,12 @@ TEST_F(RemoteServer, MessagesOfAnOpenSessionReachTheirPorts) {
     ASSERT_TRUE(p.send(WsShort("PA", "PARAM")));
     EXPECT_EQ(fromSerial(5), "PARAM");
     ASSERT_TRUE(p.send(WsShort("CA", "FA00014250000;")));
-    ASSERT_TRUE(WaitFor([&] { return TrxCatModelFrequency(cat) == 14250000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return TrxCatModelFrequency(cat) == 14250000; }, 10000));
     // A close frame is not of the dialect: reported, and the session goes on.
     ASSERT_TRUE(p.send(std::vector<uint8_t>{0x88, 0x02, 0x03, 0xE8}));
     EXPECT_TRUE(logged("3 wrong message type: 88"));
     ASSERT_TRUE(p.send(WsShort("ST", "KAVOFD3")));
-    ASSERT_TRUE(WaitFor([&] { return w->divide == 3; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->divide == 3; }, 10000));
     EXPECT_EQ(w->remoteConnected, 1);
 }
 
@@ -243,7 +243,7 @@ TEST_F(RemoteServer, AScreenFromThePeerIsShownRawOrAsJpeg) {
     ASSERT_TRUE(p.send(WsFragment("FB", data, 2000000, 0)));
     EXPECT_TRUE(logged("FB fragment at 0 of 2000000 does not fit"));
     ASSERT_TRUE(p.send(WsShort("ST", "KAVOFD7")));
-    ASSERT_TRUE(WaitFor([&] { return w->divide == 7; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->divide == 7; }, 10000));
 }
 
 TEST_F(RemoteServer, FramesThatDoNotFitOrStopHalfWayEndTheSession) {
@@ -419,7 +419,7 @@ TEST_F(RemoteServer, ASessionThatEndsWhileTransmittingReturnsTheStationToReceive
         WsPeer p;
         open(p);
         ASSERT_TRUE(p.send(WsShort("CA", "TX;")));
-        ASSERT_TRUE(WaitFor([&] { return TrxCatModelTransmitting(cat); }, 3000));
+        ASSERT_TRUE(WaitFor([&] { return TrxCatModelTransmitting(cat); }, 10000));
         w->pwrFwd = 60.0f; // the amplifier sees the carrier
     } // the link drops
     ASSERT_TRUE(WaitFor([&] { return !TrxCatModelTransmitting(cat); }, 5000));
@@ -433,7 +433,7 @@ TEST_F(RemoteServer, ASessionThatEndsWhileTransmittingReturnsTheStationToReceive
     EXPECT_NE(w->attenuatorShown, 4);
     EXPECT_TRUE(CmdQueueEmpty(w.get()));
     w->pwrFwd = 0.2f;
-    ASSERT_TRUE(WaitFor([&] { return w->attenuatorShown == 4; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->attenuatorShown == 4; }, 10000));
     EXPECT_FALSE(CmdQueueEmpty(w.get())); // the bypass command
     EXPECT_TRUE(logged("3 remote: no RF: the amplifier is in standby"));
 }

@@ -34,15 +34,15 @@ class ServiceMenu : public GpioPanel {
     // the shorter way round: forward with key 4, back with key 3.
     void editEntry(int entry) {
         tap(5); // SET
-        ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 2000));
+        ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 10000));
         const bool forward = entry <= kMenuEntries / 2;
         for (int e = 0; e != entry;) {
             e = forward ? e + 1 : (e == 0 ? kMenuEntries - 1 : e - 1);
             tap(forward ? 4 : 3);
-            ASSERT_TRUE(WaitFor([&] { return w->menuEntry == e; }, 2000)) << e;
+            ASSERT_TRUE(WaitFor([&] { return w->menuEntry == e; }, 10000)) << e;
         }
         tap(6);
-        ASSERT_TRUE(WaitFor([&] { return w->keyPage == 2; }, 2000));
+        ASSERT_TRUE(WaitFor([&] { return w->keyPage == 2; }, 10000));
     }
     bool converterGot(uint8_t byte, int timeoutMs) {
         return WaitFor(
@@ -79,12 +79,12 @@ TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
 
     ASSERT_NO_FATAL_FAILURE(editEntry(29));
     tap(6); // ENTER before arming: nothing
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 10000));
     tap(6);
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 2; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 2; }, 10000));
     EXPECT_TRUE(GpioConverterOutput(converter, 13));
     tap(5); // PLUS arms it
-    EXPECT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 10000));
     std::vector<std::string> sent = wire();
     EXPECT_EQ(std::find(sent.begin(), sent.end(), "MR1;"), sent.end());
 
@@ -95,7 +95,7 @@ TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
             return std::find(v.begin(), v.end(), "MR1;") != v.end();
         },
         5000));
-    ASSERT_TRUE(WaitFor([&] { return w->serviceFlags.test(4); }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->serviceFlags.test(4); }, 10000));
     EXPECT_TRUE(AmpModelProgramming(model));
     sent = wire();
     EXPECT_EQ(sent.back(), "MR1;");
@@ -114,7 +114,7 @@ TEST_F(ServiceMenu, ChoosingRemoteStartsTheServerWhenNoneRuns) {
     setup->EnableCAT = '1';
     ASSERT_NO_FATAL_FAILURE(editEntry(8));
     tap(5);
-    ASSERT_TRUE(WaitFor([&] { return w->remoteEnabled == 1; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return w->remoteEnabled == 1; }, 10000));
     tap(6);
     EXPECT_TRUE(
         WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), "6 Listening on port"); },

@@ -146,9 +146,9 @@ TEST_F(LinkThreads, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller)
         t.join();
     setup->catSerialEnabled = '1';
     StartThreadCATserial(w.get());
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 10000));
     Ft817ModelSetFrequency(radio, 21074000);
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 21074000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 21074000; }, 10000));
     EXPECT_EQ(w->deviceErrorCode, 0); // every run opened the port it was given
 
     // One poller: the radio sees one query per answer, not two interleaved.
@@ -158,7 +158,7 @@ TEST_F(LinkThreads, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller)
     EXPECT_LE(queries, Ft817ModelAnswered(radio) + 2);
 
     setup->catSerialEnabled = '0';
-    ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrCatSer); }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrCatSer); }, 10000));
 }
 
 // A process that may not create threads: the link reports it on its error page

@@ -124,7 +124,7 @@ class Transceiver : public RootedWorks {
 TEST_F(Transceiver, ParametersFollowTheRadioThroughABadLine) {
     startTrx();
     startSerial();
-    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 10000));
     EXPECT_EQ(w->serFD >= 0, true);
 
     // Garbage, a frame cut off in the middle and dropped bytes: the thread finds
@@ -166,7 +166,7 @@ TEST_F(Transceiver, SilentLineRaisesTheLinkAlarmOnce) {
     ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 8); }, 4000));
     EXPECT_GT(w->errHoldoffMs, 0);
     TrxModelSetSilent(trx, false);
-    EXPECT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 10000));
 }
 
 TEST_F(Transceiver, FramesGoToTheRemotePeer) {
@@ -225,14 +225,14 @@ TEST_F(Transceiver, FramesGoToTheRemotePeer) {
 TEST_F(Transceiver, RequestsGoOutAfterAFrame) {
     startTrx();
     startSerial();
-    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 10000));
 
     // The tune carrier, then back to receive.
     w->tuneModeFlags.replace(0x21);
     ASSERT_TRUE(trxGot("TX2;", 2000));
     EXPECT_EQ(trxTexts().front(), "TU120;");
-    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags.load() == 0x41; }, 1000));
-    EXPECT_TRUE(WaitFor([&] { return TrxModelTransmitting(trx); }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags.load() == 0x41; }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return TrxModelTransmitting(trx); }, 10000));
     EXPECT_TRUE(WaitFor(
         [&] {
             TrxParameters p;
@@ -242,7 +242,7 @@ TEST_F(Transceiver, RequestsGoOutAfterAFrame) {
         1000));
     w->tuneModeFlags.replace(0x05);
     ASSERT_TRUE(trxGot("RX;", 2000));
-    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags.load() == 0x09; }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return w->tuneModeFlags.load() == 0x09; }, 10000));
     EXPECT_FALSE(TrxModelTransmitting(trx));
 
     // A manual transmit request waits while exactly one of bits 4 and 5 is set.
@@ -250,24 +250,24 @@ TEST_F(Transceiver, RequestsGoOutAfterAFrame) {
     w->txButtonFlags.replace(0x13);
     WaitFor([&] { return TrxModelFramesSent(trx) > 10; }, 1000);
     const int frames = TrxModelFramesSent(trx);
-    ASSERT_TRUE(WaitFor([&] { return TrxModelFramesSent(trx) >= frames + 5; }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return TrxModelFramesSent(trx) >= frames + 5; }, 10000));
     EXPECT_TRUE(trxTexts().empty());
     EXPECT_EQ(w->txButtonFlags.load(), 0x13);
     w->txButtonFlags.replace(0x33);
     ASSERT_TRUE(trxGot("TX2;", 2000));
-    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags.load() == 0x32; }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags.load() == 0x32; }, 10000));
 
     // A manual receive request holds the automatic tune off for 30 ticks.
     w->txButtonFlags.replace(0x01);
     ASSERT_TRUE(trxGot("RX;", 2000));
-    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags.load() == 0x00; }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return w->txButtonFlags.load() == 0x00; }, 10000));
     EXPECT_EQ(w->rxHoldTicks, 30);
 }
 
 TEST_F(Transceiver, UnpluggedPortShowsTheErrorPage) {
     startTrx();
     startSerial();
-    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return activeFreq() == 14074000; }, 10000));
     TrxModelStop(trx); // the adapter goes away
     trx = nullptr;
     serial.join();
@@ -375,7 +375,7 @@ TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
     for (const std::string& t : a)
         words += t.rfind("MT1", 0) == 0;
     EXPECT_GT(words, 5);
-    EXPECT_TRUE(WaitFor([&] { return indexOf(ampTexts(), AttenuatorText(0), mp0) >= 0; }, 2000))
+    EXPECT_TRUE(WaitFor([&] { return indexOf(ampTexts(), AttenuatorText(0), mp0) >= 0; }, 10000))
         << "the attenuator is put back";
 
     // The transceiver gave a carrier for the search and was sent back to receive.
@@ -385,7 +385,7 @@ TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
     ASSERT_GE(tx, 1);
     EXPECT_EQ(t[static_cast<size_t>(tx - 1)], "TU120;");
     EXPECT_GT(indexOf(t, "RX;", tx), tx);
-    EXPECT_TRUE(WaitFor([&] { return !TrxModelTransmitting(trx); }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return !TrxModelTransmitting(trx); }, 10000));
 
     // The best word is stored for this frequency and its SWR beats the untuned one.
     const float after = AmpModelSwr(amp);

@@ -96,13 +96,13 @@ class TunerMemory : public RootedWorks {
 TEST_F(TunerMemory, FrequencyChangeRecallsNeutralOrBypassWords) {
     tuneTo(14071000); // the segment of the stored setting
     ASSERT_TRUE(onWire(word(stored(100, 200, kModeCL)), 3000));
-    ASSERT_TRUE(WaitFor([&] { return AmpModelTunerWord(model) == stored(100, 200, kModeCL); }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return AmpModelTunerWord(model) == stored(100, 200, kModeCL); }, 10000));
 
     tuneTo(18100000); // nothing stored on 17 m: the neutral word
     ASSERT_TRUE(onWire("MT100800000;", 3000));
 
     tuneTo(7100000); // the tuner is bypassed on 40 m
-    ASSERT_TRUE(WaitFor([&] { return (AmpModelTunerWord(model) & kModeBypass) != 0; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return (AmpModelTunerWord(model) & kModeBypass) != 0; }, 10000));
     EXPECT_EQ(AmpModelTunerWord(model) & (kModeCL | kModeLC), 0u);
     EXPECT_EQ(w->tunerBypass, 1);
 }
@@ -114,7 +114,7 @@ TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
     w->keyPage = 3;
     DecodeTasto(w.get(), 6, 0);
     ASSERT_EQ(w->keyPage, 4);
-    ASSERT_TRUE(WaitFor([&] { return CmdQueueEmpty(w.get()); }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return CmdQueueEmpty(w.get()); }, 10000));
     const TunerView now = TunerSnapshot(w.get()); // the recalled setting, in CL
     ASSERT_EQ(now.mode, kTuneCL);
     const uint32_t c0 = now.c, l0 = now.l;
@@ -149,7 +149,7 @@ TEST_F(TunerMemory, BankKeyStoresTheBankAndAppliesIt) {
     // The next tick re-applies the table: output 3 with the tuner bypassed.
     TimerTick(w.get());
     ASSERT_TRUE(onWire("SA3;", 3000));
-    ASSERT_TRUE(WaitFor([&] { return (AmpModelTunerWord(model) & kModeBypass) != 0; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return (AmpModelTunerWord(model) & kModeBypass) != 0; }, 10000));
     EXPECT_EQ(AmpModelAntenna(model), 3);
 }
 

@@ -47,11 +47,19 @@ class GpioPanel : public RootedWorks {
     }
     // What a test sets in the record before the keys' thread starts.
     virtual void beforeKeys() {}
+    // A short press, held and released each for at least eight passes of the
+    // keys' thread (its debounce takes six): a thread starved on a loaded
+    // machine still sees both edges.
     void tap(int key) {
         SimGpioKeyDown(&keys, key);
-        plat_sleep_ms(100);
+        waitPasses(100);
         SimGpioKeyUp(&keys, key);
-        plat_sleep_ms(60);
+        waitPasses(60);
+    }
+    void waitPasses(int atLeastMs) {
+        const uint64_t from = w->keysBeat.passes.load();
+        plat_sleep_ms(atLeastMs);
+        WaitFor([&] { return w->keysBeat.passes.load() >= from + 8; }, 10000);
     }
 
     std::filesystem::path old;
