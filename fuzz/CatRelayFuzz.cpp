@@ -29,7 +29,6 @@
 namespace {
 
 constexpr size_t kCatTextMax = 200; // a text the relay collects, its ';' included
-constexpr size_t kShortMax = 123;   // the payload of a short frame
 
 } // namespace
 

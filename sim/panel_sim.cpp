@@ -42,7 +42,10 @@
 //
 // A script has one action a line: "wait MS", "key N", "long N [MS]",
 // "shot FILE.png", "kbd CODE" (a Linux key code on the keyboard), "f12",
-// "tx on|off", "freq HZ", "band next|prev", "interface", "tune", "expect MS TEXT"
+// "tx on|off", "freq HZ", "band next|prev", "temp T1 T2|off" (the heat sinks held
+// at T1 and T2 degrees), "fault BITS" (the amplifier latches those fault bits until
+// the panel clears its protection), "interface",
+// "tune", "expect MS TEXT"
 // (wait until the panel has printed TEXT, else fail), "exit MS" (wait for the
 // panel to end), "session MS" (wait until the remote session is up), "audio on"
 // (the tones start), "latency MS" (wait until each tone is played on the other
@@ -312,6 +315,15 @@ int runScript(Sim& s, const std::string& file) {
             SimKeyboardTap(&u->kbd, KEY_F12);
         } else if (verb == "tx" && words >> text) {
             SimStationTransmit(&s.station, text == "on");
+        } else if (verb == "temp" && words >> text) {
+            // The heat sinks held at two temperatures, or "temp off" to let them follow the load.
+            double t2 = 0;
+            if (text == "off")
+                AmpModelReleaseTemperatures(s.station.amp);
+            else if (words >> t2)
+                AmpModelSetTemperatures(s.station.amp, std::strtof(text.c_str(), nullptr), static_cast<float>(t2));
+        } else if (verb == "fault" && words >> a) {
+            AmpModelSetFaultBits(s.station.amp, static_cast<uint8_t>(a));
         } else if (verb == "freq" && words >> a) {
             SimStationSetFrequency(&s.station, a);
         } else if (verb == "band" && words >> text) {

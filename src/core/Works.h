@@ -131,6 +131,39 @@ struct ErrorEntry {
     SharedText<kAlarmTextSize> line2;
 };
 
+// The station's amplifier as the operator's unit knows it: the last status
+// record and alarm message of the session (remote/StationRecord.h).
+struct StationAlarm {
+    uint8_t code = 0;
+    uint8_t flags = 0; // bit 0: an error (red key), else a warning
+    char line1[kAlarmTextSize] = {};
+    char line2[kAlarmTextSize] = {};
+};
+struct StationState {
+    int64_t recordMs = -1; // monotonic time of the last record; -1: none this session
+    char band[5] = "----";
+    int mode = 0;
+    int attenuator = 0;
+    int antenna = 0;
+    bool ampBypass = false;
+    char tuner = 'N'; // 'T' in line, 'B' bypassed, 'N' not installed
+    bool tuning = false;
+    float swr = 0, fwd = 0, in = 0, temp = 0, volts = 0, amps = 0;
+    int bank = 0;
+    int lastAlarm = 0;     // the record's newest alarm code + 1; 0: none
+    int64_t alarmsMs = -1; // the last alarm message; -1: none this session
+    bool tx = false;
+    bool coaxRxTx = false;
+    int alarmCount = 0;
+    StationAlarm alarms[kMaxActiveErrors];
+};
+// Written by the session thread of the operator's unit, copied whole by the
+// refresh and key threads: one lock, as the values belong together.
+struct StationView {
+    std::mutex mu;
+    StationState s; // guarded by mu
+};
+
 struct Works {
     // Process and device errors. `running` is only ever cleared (keyboard, main,
     // the client on a wrong accept value). The error page is a handoff: a device
@@ -202,6 +235,10 @@ struct Works {
     Shared<int> activeErrorCount;
     ErrorEntry errorTable[kAlarmCodes];
     Shared<uint8_t> errorResetPhase;
+    // The station's view (operator's unit), and the reset a connected operator
+    // asked for (station: the session sets it, the keys' thread takes it).
+    StationView station;
+    Shared<uint8_t> alarmResetAsked;
 
     // Tables loaded from files: main's, before the threads start. The band's
     // thresholds (thresholdRowIdx with tsThresholds) change together under one

@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr size_t kShortMax = 123;
-
 constexpr int kSendGiveUpMs = 1000;
 
 // The session may end between the caller's look at remoteConnected and the
@@ -117,6 +115,42 @@ void sendWebSockSerParFrame(Works* w, const uint8_t* payload, size_t n) {
 
 void sendWebSockCatFrame(Works* w, const char* payload, size_t n) {
     sendShort(w, "CA", reinterpret_cast<const uint8_t*>(payload), n);
+}
+
+size_t BuildTaggedFrame(const char tag[2], const uint8_t* payload, size_t n, uint8_t* out,
+                        size_t outSize) {
+    if (n <= kShortMax)
+        return BuildShortFrame(tag, payload, n, out, outSize);
+    if (n + 2 > 0xFFFF || outSize < n + 6)
+        return 0;
+    out[0] = 0x82;
+    out[1] = 0x7E;
+    out[2] = static_cast<uint8_t>((n + 2) >> 8);
+    out[3] = static_cast<uint8_t>(n + 2);
+    out[4] = static_cast<uint8_t>(tag[0]);
+    out[5] = static_cast<uint8_t>(tag[1]);
+    std::memcpy(out + 6, payload, n);
+    return n + 6;
+}
+
+void sendWebSockAlarmFrame(Works* w, const char* payload, size_t n) {
+    if (!w || !w->remoteConnected)
+        return;
+    uint8_t frame[kTaggedFrameMax];
+    const size_t len = BuildTaggedFrame("AS", reinterpret_cast<const uint8_t*>(payload), n, frame,
+                                        sizeof frame);
+    if (len == 0) {
+        LogErr("remote: AS message of %zu bytes does not fit a frame", n);
+        return;
+    }
+    sendFrame(w, frame, len);
+}
+
+bool sendWebSockResetFrame(Works* w) {
+    if (!w || !w->remoteConnected)
+        return false;
+    uint8_t frame[4];
+    return sendFrame(w, frame, BuildShortFrame("AR", nullptr, 0, frame, sizeof frame));
 }
 
 void sendWebSockSerSpectrFrame(Works* w, const uint8_t* trace, size_t length) {

@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
 #include "remote/Compress.h"
+#include "remote/StationRecord.h"
 #include "remote/TxGuard.h"
 #include "remote/th_scrivi.h"
 #include "trx/Serial.h"
@@ -193,7 +194,17 @@ Dispatch binary(Works* w, RemoteSession* s, const WsFrame& f) {
         if (f.tagIs("CA"))
             return catText(w, s, p);
         if (f.tagIs("ST")) {
+            if (!server)
+                StationRecordReceived(w, p.data, p.n);
             statusText(w, s, p);
+            return Dispatch::Continue;
+        }
+        if (f.tagIs("AS") && !server) {
+            StationAlarmsReceived(w, p.data, p.n);
+            return Dispatch::Continue;
+        }
+        if (f.tagIs("AR") && server) {
+            StationResetAsked(w);
             return Dispatch::Continue;
         }
         if (f.tagIs("SC") && server) {
@@ -231,6 +242,10 @@ Dispatch binary(Works* w, RemoteSession* s, const WsFrame& f) {
             return screenFragment(w, s, f);
         if (f.tagIs("SO"))
             return audio(w, s, f);
+        if (f.tagIs("AS") && !server) {
+            StationAlarmsReceived(w, f.bytes + f.dataAt + 2, f.dataLen - 2);
+            return Dispatch::Continue;
+        }
     }
     return wrongType(f);
 }

@@ -18,6 +18,7 @@
 #include "remote/Frames.h"
 #include "remote/Handshake.h"
 #include "remote/Receive.h"
+#include "remote/StationRecord.h"
 #include "remote/Throttle.h"
 #include "remote/Tls.h"
 #include "remote/TxGuard.h"
@@ -395,6 +396,7 @@ void Wclient(Works* w) {
             return;
         }
         if (hs == WsClientResult::Ok && sendAccessCode(w, dfd, wanted)) {
+            StationViewForget(w); // nothing of the last session's station is shown
             publishSocket(w, dfd);
             w->remoteConnected = 1;
             plat_sleep_ms(20);

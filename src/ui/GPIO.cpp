@@ -6,6 +6,7 @@
 // and repeats, faster and faster, while its action asks for it.
 #include "ui/GPIO.h"
 
+#include "amp/Alarms.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/GpioBlock.h"
@@ -224,6 +225,9 @@ void GPIO(Works* w) {
             w->panelCmd.compareExchange(sent, kIdle);
         }
 
+        // A connected operator's reset key acts here, as this unit's own does.
+        if (w->alarmResetAsked.exchange(0))
+            GPIO_Errori(w);
         keysPass(w, keys, plat_gpio_read(g, kGpioLevelWord));
         plat_sleep_us(kPassUs);
     }

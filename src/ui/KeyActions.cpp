@@ -13,6 +13,7 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "remote/StationRecord.h"
 #include "tuner/AutoTune.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
@@ -413,8 +414,12 @@ int DecodeTasto(Works* w, int key, int longBits) {
             return 0;
         }
     }
-    if (key == 1 && GPIO_Errori(w))
-        return 0;
+    if (key == 1) {
+        // On the operator's unit the reset goes to the station as well.
+        const bool station = AskStationReset(w);
+        if (GPIO_Errori(w) || station)
+            return 0;
+    }
 
     const bool lng = isLong(longBits);
     int repeat = 0;

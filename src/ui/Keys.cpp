@@ -12,6 +12,7 @@
 #include "ui/Menu.h"
 #include "ui/Nuova.h"
 #include "ui/Png.h"
+#include "ui/Readings.h"
 #include "ui/TTF.h"
 
 #include <cstdio>
@@ -55,15 +56,24 @@ void setLine2(int page, int key, const char* text) { KeyLabels[page].line2[key].
 void dynamicLabels(Works* w) {
     char text[kKeyLabelSize + 8];
     switch (w->keyPage) {
-    case kPageMain:
-        std::snprintf(text, sizeof text, "BANK%i", w->NumBanco.load());
+    case kPageMain: {
+        // The station's bank, attenuator and antenna on the operator's unit.
+        const Readings r = ReadingsNow(w);
+        if (ReadingsLive(r))
+            std::snprintf(text, sizeof text, "BANK%i", r.bank);
+        else
+            std::snprintf(text, sizeof text, "BANK-");
         setLine2(0, 0, text);
         SetAttenuatorLabel(w);
-        std::snprintf(text, sizeof text, "     %d", w->antennaIdx + 1);
+        if (ReadingsLive(r))
+            std::snprintf(text, sizeof text, "     %d", r.antenna + 1);
+        else
+            std::snprintf(text, sizeof text, "     -");
         setLine2(0, 2, text);
         std::snprintf(text, sizeof text, "    %d", w->screenPage.load());
         setLine2(0, 5, text);
         break;
+    }
     case kPageTuner:
         LabelByPassATU(w);
         break;
@@ -103,10 +113,13 @@ void SetAttenuatorLabel(Works* w) {
     if (w->keyPage != kPageMain)
         return;
     char text[kKeyLabelSize + 8];
-    if (w->ampBypass == 1)
+    const Readings r = ReadingsNow(w);
+    if (!ReadingsLive(r))
+        std::snprintf(text, sizeof text, "  %s", "---");
+    else if (r.ampBypass)
         std::snprintf(text, sizeof text, "  %s", "StBy");
     else
-        std::snprintf(text, sizeof text, "  %sdB", AttVectStr[w->attenuator & 3]);
+        std::snprintf(text, sizeof text, "  %sdB", AttVectStr[r.attenuator & 3]);
     setLine2(0, 1, text);
 }
 
@@ -198,8 +211,12 @@ void LoadButtons(Works* w) {
     }
 
     dynamicLabels(w);
+    // The reset key: for this unit's alarms (the over-temperature alone has
+    // none), and on the operator's unit for the station's.
     const int alarms = w->activeErrorCount;
-    const bool resetKey = alarms != 0 && !(alarms == 1 && ExistError(w, kAlarmHighTemp));
+    const Readings r = ReadingsNow(w);
+    const bool resetKey = (alarms != 0 && !(alarms == 1 && ExistError(w, kAlarmHighTemp))) ||
+                          r.alarmCount > r.ownAlarms;
     for (int k = 0; k < 6; k++) {
         const char* l1;
         const char* l2;
@@ -268,10 +285,12 @@ int EscFromStatus(Works* w) {
 void ViewStatusTX(Works* w) {
     if (w->viewFlags.load() == 1)
         return;
-    if (!(w->ampStatus2 & 1))
+    const Readings r = ReadingsNow(w);
+    if (!r.tx)
         return;
+    const uint8_t red = r.stale ? 120 : 250, other = r.stale ? 120 : 0; // grey: an old record's
     for (int y = 175; y <= 209; y++)
-        DrawHorizontalLine(375, y, 430, 250, 0, 0, w->fb, 0);
+        DrawHorizontalLine(375, y, 430, red, other, other, w->fb, 0);
     putString(8, 390, 200, "TX", 255, 255, 255, w->fb);
 }
 
@@ -279,12 +298,7 @@ namespace {
 constexpr int kKeySlots[6][2] = {{5, 130}, {133, 263}, {266, 396}, {399, 529}, {532, 662}, {665, 795}};
 } // namespace
 
-void DrawTastoErrore(Works* w, int x1, int x2, int index) {
-    int codes[kMaxActiveErrors];
-    int n = SnapshotErrors(w, codes, kMaxActiveErrors);
-    if (index < 0 || index >= n)
-        return;
-    const ErrorEntry& e = w->errorTable[codes[index]];
+void DrawTastoErrore(Works* w, int x1, int x2, const AlarmKey& e) {
     const bool error = e.flags & 1;
     const uint8_t r = error ? 255 : 250, g = error ? 30 : 150, b = 0;
     FrameBuffer* fb = w->fb;
@@ -294,19 +308,18 @@ void DrawTastoErrore(Works* w, int x1, int x2, int index) {
     DrawLine(x2, 370, x2, 415, 255, 255, 255, fb, 0);
     DrawHorizontalLine(x1 + 1, 370, x2 + 1, 255, 255, 255, fb, 0);
     DrawHorizontalLine(x1 + 1, 415, x2 + 1, 255, 255, 255, fb, 0);
-    putString(10, x1 + 4, 390, e.line1.get().s, 250, 250, 250, fb);
-    putString(10, x1 + 4, 410, e.line2.get().s, 250, 250, 250, fb);
+    putString(10, x1 + 4, 390, e.line1, 250, 250, 250, fb);
+    putString(10, x1 + 4, 410, e.line2, 250, 250, 250, fb);
 }
 
 void DrawError(Works* w) {
     // Menus and the status page cover the keys' place.
     if (w->viewFlags.load() != 0 || w->keyPage == kPageMenuChoose || w->keyPage == kPageMenuEdit)
         return;
-    int codes[kMaxActiveErrors];
-    int n = SnapshotErrors(w, codes, kMaxActiveErrors);
-    if (n == 0)
-        return;
+    // The station's alarms first on the operator's unit, then this unit's own.
+    const Readings r = ReadingsNow(w);
+    const int n = r.alarmCount;
     const int shown = n < 6 ? n : 6;
     for (int k = 0; k < shown; k++)
-        DrawTastoErrore(w, kKeySlots[k][0], kKeySlots[k][1], n > 6 ? n - 6 + k : k);
+        DrawTastoErrore(w, kKeySlots[k][0], kKeySlots[k][1], r.alarms[n > 6 ? n - 6 + k : k]);
 }

@@ -33,4 +33,5 @@ void ImpostaLblManuale(Works* works);
 
 // Draws the six most recent alarms as keys above the key strip.
 void DrawError(Works* works);
-void DrawTastoErrore(Works* works, int x1, int x2, int index);
+struct AlarmKey;
+void DrawTastoErrore(Works* works, int x1, int x2, const AlarmKey& key);

@@ -16,6 +16,7 @@
 #include "ui/Keys.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
+#include "ui/Readings.h"
 #include "ui/TTF.h"
 
 #include <cstdio>
@@ -76,28 +77,31 @@ void informationRows(Works* w) {
     for (auto& b : box)
         DrawRect(w, b[0], 278, b[1], 303, 200, 200, 200);
 
+    const Readings r = ReadingsNow(w);
+    const bool live = ReadingsLive(r);
+    // The station's values grey once its record is old.
+    constexpr uint8_t kGrey[3] = {130, 130, 130};
+    const uint8_t(&cyan)[3] = r.stale ? kGrey : kCyan;
+    const uint8_t(&green)[3] = r.stale ? kGrey : kGreen;
     char buf[64];
-    const int mode = w->ModeWorkIdx;
-    text(w, 8, 10, 298, MODEwork[mode >= 0 && mode <= 2 ? mode : 0], kCyan);
-    text(w, 8, 125, 298, (w->ampStatus1 & 1) ? "Coax:RX+TX" : "  Coax:RTX", kCyan);
-    const int f = w->freqHz;
-    char name[8];
-    if (f >= 26000000 && f < 28000000) {
+    text(w, 8, 10, 298, MODEwork[r.mode >= 0 && r.mode <= 2 ? r.mode : 0], kCyan);
+    if (live)
+        text(w, 8, 125, 298, r.coaxRxTx ? "Coax:RX+TX" : "  Coax:RTX", cyan);
+    if (r.noPa)
         std::snprintf(buf, sizeof buf, "NOPA");
-    } else if (BandNameOfFreq(w, name, sizeof name)) {
-        std::snprintf(buf, sizeof buf, "Band:%s", name);
-    } else {
-        std::snprintf(buf, sizeof buf, "Band:---");
-    }
-    text(w, 8, 275, 298, buf, kCyan);
-    if (w->ampBypass == 1)
-        std::snprintf(buf, sizeof buf, "Att %s", "StBy");
     else
-        std::snprintf(buf, sizeof buf, "Att %sdB", AttVectStr[w->attenuator & 3]);
-    text(w, 8, 415, 298, buf, kCyan);
-    std::snprintf(buf, sizeof buf, "Ant %d", w->antennaIdx + 1);
-    text(w, 8, 535, 298, buf, kCyan);
-    text(w, 8, 615, 298, w->tunerBypass ? "Atu: Bpy" : "Atu: On", kCyan);
+        std::snprintf(buf, sizeof buf, "Band:%s", r.band);
+    text(w, 8, 275, 298, buf, cyan);
+    if (live) {
+        if (r.ampBypass)
+            std::snprintf(buf, sizeof buf, "Att %s", "StBy");
+        else
+            std::snprintf(buf, sizeof buf, "Att %sdB", AttVectStr[r.attenuator & 3]);
+        text(w, 8, 415, 298, buf, cyan);
+        std::snprintf(buf, sizeof buf, "Ant %d", r.antenna + 1);
+        text(w, 8, 535, 298, buf, cyan);
+        text(w, 8, 615, 298, r.tunerBypass ? "Atu: Bpy" : "Atu: On", cyan);
+    }
     if (w->remoteRestart)
         putString(8, 725, 298, w->remoteEnabled ? "Remote" : "Local", 250, 0, 0, w->fb);
     else
@@ -105,21 +109,26 @@ void informationRows(Works* w) {
 
     DrawRect(w, 1, 307, 400, 332, 100, 100, 100);
     DrawRect(w, 405, 307, 799, 332, 100, 100, 100);
-    if (w->tempMode == 1)
-        std::snprintf(buf, sizeof buf, "PA Temp1: %04.01f\xC2\xB0" "F      Temp2: %04.01f\xC2\xB0" "F",
-                      ConversionCelsius_to_Fahrenheit(w->temp1),
-                      ConversionCelsius_to_Fahrenheit(w->temp2));
+    if (!live) {
+        text(w, 8, 10, 327, "PA Temp: no link", kGrey);
+        text(w, 8, 415, 327, "PA Voltage: no link", kGrey);
+        return;
+    }
+    const bool fahrenheit = w->tempMode == 1;
+    const float t1 = fahrenheit ? ConversionCelsius_to_Fahrenheit(r.temp1) : r.temp1;
+    const float t2 = fahrenheit ? ConversionCelsius_to_Fahrenheit(r.temp2) : r.temp2;
+    const char unit = fahrenheit ? 'F' : 'C';
+    if (r.oneTemp)
+        std::snprintf(buf, sizeof buf, "PA Temp: %04.01f\xC2\xB0%c", t1, unit);
     else
-        std::snprintf(buf, sizeof buf, "PA Temp1: %04.01f\xC2\xB0" "C      Temp2: %04.01f\xC2\xB0" "C",
-                      w->temp1.load(), w->temp2.load());
-    text(w, 8, 10, 327, buf, kGreen);
-    const double volts = CalvTensVadcAmp(w, w->supplyAdc[3]);
-    const double amps = w->currentRaw / 4096.0f * 14.05f;
-    if (!HighPowerModel(w) && volts > 20)
-        std::snprintf(buf, sizeof buf, "PA Voltage: -----       Current: %04.01fA", amps);
+        std::snprintf(buf, sizeof buf, "PA Temp1: %04.01f\xC2\xB0%c      Temp2: %04.01f\xC2\xB0%c", t1,
+                      unit, t2, unit);
+    text(w, 8, 10, 327, buf, green);
+    if (!HighPowerModel(w) && r.volts > 20)
+        std::snprintf(buf, sizeof buf, "PA Voltage: -----       Current: %04.01fA", r.amps);
     else
-        std::snprintf(buf, sizeof buf, "PA Voltage: %04.01fV       Current: %04.01fA", volts, amps);
-    text(w, 8, 415, 327, buf, kGreen);
+        std::snprintf(buf, sizeof buf, "PA Voltage: %04.01fV       Current: %04.01fA", r.volts, r.amps);
+    text(w, 8, 415, 327, buf, green);
 }
 
 // The three lines of the settings menu: the entry before, the current one and

@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "remote/Messages.h"
+#include "remote/StationRecord.h"
 #include "tuner/Follow.h"
 #include "ui/Damage.h"
 #include "ui/Fb.h"
@@ -18,6 +19,7 @@
 #include "ui/Meter.h"
 #include "ui/Nuova.h"
 #include "ui/Png.h"
+#include "ui/Readings.h"
 #include "ui/TTF.h"
 
 #include <cmath>
@@ -76,6 +78,17 @@ void powerText(Works* w, float watts, char* out, size_t size) {
 }
 
 void label(Works* w, int x, int y, const char* text) { putString(8, x, y, text, 0, 0, 0, w->fb); }
+
+// A meter's value: black, grey when the station's record is old, "no link"
+// without a session.
+void valueLabel(Works* w, const Readings& r, int x, int y, const char* text) {
+    if (!ReadingsLive(r)) {
+        putString(8, x - 5, y, "no link", 120, 120, 120, w->fb);
+        return;
+    }
+    const uint8_t pen = r.stale ? 130 : 0;
+    putString(8, x, y, text, pen, pen, pen, w->fb);
+}
 
 // Device-error page; true while it is shown (the rest of the page is skipped).
 bool errorPage(Works* w) {
@@ -253,60 +266,70 @@ void DrawGrid(Works* w) {
 
 void DrawMeters(Works* w) {
     FrameBuffer* fb = w->fb;
-    const bool peakOn = w->pwrPeakEnabled == 1;
+    const Readings r = ReadingsNow(w);
+    // Without a session nothing is a reading: no needles, "no link" for the
+    // values; an old record draws its needles and values grey.
+    const bool live = ReadingsLive(r);
+    const bool peakOn = w->pwrPeakEnabled == 1 && live;
+    const uint8_t needleRed = r.stale ? 150 : 255, needleOther = r.stale ? 150 : 0;
+    const uint8_t peakPen = r.stale ? 150 : 0;
     char text[32];
 
     // Forward meter.
     const float fwdMax = HighPowerModel(w) ? 120.0f : 60.0f;
     const float fwdScale = static_cast<float>(number_ofStep_meter_FWD.load());
-    const float fwd = w->pwrFwd;
-    w->needleAngle[0] = NeedleAngle(clampTo(fwd, 0, fwdMax), fwdScale);
-    needle(fb, kFwdPivotX, kFwdPivotY, w->needleAngle[0], 255, 0, 0);
+    const float fwd = r.fwd;
+    if (live) {
+        w->needleAngle[0] = NeedleAngle(clampTo(fwd, 0, fwdMax), fwdScale);
+        needle(fb, kFwdPivotX, kFwdPivotY, w->needleAngle[0], needleRed, needleOther, needleOther);
+    }
     if (peakOn) {
-        const float reading = w->pwrFwdPeak;
+        const float reading = r.fwdPeak;
         if (w->peakAngle[0] == 0.0f)
             w->peakHold[0].peak = reading;
         else
             CalcolaPwrPeak(w, reading);
         w->peakAngle[0] = NeedleAngle(clampTo(w->peakHold[0].peak, 0, fwdMax), fwdScale);
-        needle(fb, kFwdPivotX, kFwdPivotY, w->peakAngle[0], 0, 0, 0);
+        needle(fb, kFwdPivotX, kFwdPivotY, w->peakAngle[0], peakPen, peakPen, peakPen);
     }
 
     // Right-hand meter: reflected, SWR or input power by page.
     const int page = w->screenPage;
     float value, needleValue, scale;
     if (page == 2) {
-        value = clampTo(w->swr, 0, 100);
+        value = clampTo(r.swr, 0, 100);
         needleValue = CalcolaSWR(value);
         scale = static_cast<float>(number_ofStep_meter_SWR.load());
         label(w, 570, 160, "SWR");
         std::snprintf(text, sizeof text, "%02.01f", value);
-        label(w, 580, 180, text);
+        valueLabel(w, r, 580, 180, text);
     } else {
         const bool input = page == 3;
-        value = input ? w->pwrIn.load() : w->pwrRefl.load();
+        value = input ? r.in : r.refl;
         needleValue = clampTo(value, 0, 60);
         scale = static_cast<float>(input ? number_ofStep_meter_PW.load()
                                          : number_ofStep_meter_REFL.load());
         label(w, input ? 560 : 535, 160, input ? "PRWIN" : "REFLECTED");
         powerText(w, value, text, sizeof text);
-        label(w, input ? 570 : 565, 180, text);
+        valueLabel(w, r, input ? 570 : 565, 180, text);
     }
-    w->needleAngle[1] = NeedleAngle(needleValue, scale);
-    needle(fb, kRightPivotX, kRightPivotY, w->needleAngle[1], 255, 0, 0);
+    if (live) {
+        w->needleAngle[1] = NeedleAngle(needleValue, scale);
+        needle(fb, kRightPivotX, kRightPivotY, w->needleAngle[1], needleRed, needleOther, needleOther);
+    }
     if (peakOn) {
         if (w->peakAngle[1] == 0.0f)
             w->peakHold[1].peak = needleValue;
         else
             CalcolaPwrPeak2(w, needleValue);
         w->peakAngle[1] = NeedleAngle(w->peakHold[1].peak, scale);
-        needle(fb, kRightPivotX, kRightPivotY, w->peakAngle[1], 0, 0, 0);
+        needle(fb, kRightPivotX, kRightPivotY, w->peakAngle[1], peakPen, peakPen, peakPen);
     }
 
     DrawFreq(w);
     label(w, 155, 160, "FORWARD");
     powerText(w, fwd, text, sizeof text);
-    label(w, 180, 180, text);
+    valueLabel(w, r, 180, 180, text);
 }
 
 void TimerDrawPage(Works* w) {
@@ -353,6 +376,8 @@ void TimerTick(Works* w) {
         char record[kStatusRecordSize];
         CreaBufferDiStato(w, record);
         sendWebSockStatusFrame(w, record, kStatusRecordSent);
+        if (w->setup->WebSocket == '1')
+            SendStationAlarms(w);
     }
 }
 

@@ -1,18 +1,22 @@
 // The desktop simulator in its scripted mode: it runs the panel against its
 // station, presses keys and saves the screen.
+#include "DrawnText.h"
 #include "TestRoot.h"
 
 #include "devsim/PngFile.h"
 #include "devsim/SimAudio.h"
 #include "devsim/UsbRxModel.h"
 
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -153,6 +157,133 @@ TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
     for (const char* on : {"EnableRead: 1\n", "EnableWrite: 1\n", "EnableCAT: 1\n"})
         EXPECT_TRUE(Contains(setup, on)) << on;
     EXPECT_TRUE(Contains(ReadFile(root + "/syslog.log"), "6 Receiving data"));
+}
+
+// The operator's unit shows the station's amplifier: its forward power within a
+// second of a change, its SWR and temperature as the station draws them, its
+// alarm keys, which the operator's reset clears at the station, and "no link"
+// once the station has gone.
+TEST(Simulator, TheOperatorSeesTheStationsAmplifier) {
+    TempDir dir;
+    const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
+    auto pair = [&](const char* name) {
+        return "operator shot " + dir.path + "/op-" + name + ".png\nshot " + dir.path + "/st-" + name + ".png\n";
+    };
+    // The first transmission tunes and stores the word; the second recalls it
+    // and goes straight to full power: that change is timed on the operator's
+    // screen, shot after shot.
+    std::string follow;
+    constexpr int kShots = 14;
+    for (int i = 0; i < kShots; i++)
+        follow += "operator shot " + dir.path + "/op-t" + std::to_string(i) + ".png\nwait 80\n";
+    ASSERT_TRUE(WriteFile(script, "session 30000\ntemp 41.5 38.0\ntx on\nexpect 30000 Save Tune To File\n"
+                                  "wait 2000\ntx off\nwait 2000\nshot " + dir.path + "/st-before.png\ntx on\n" +
+                                      follow + "wait 2000\n" + pair("fwd") +
+                                      "key 6\noperator key 6\nwait 1500\n" + pair("swr") +
+                                      "tx off\nfault 2\nwait 1500\n" + pair("alarm") +
+                                      "operator key 1\nexpect 10000 the operator asked for the alarm reset\n"
+                                      "wait 1500\n" + pair("reset") +
+                                      "f12\nexit 15000\nwait 3000\noperator shot " + dir.path +
+                                      "/op-gone.png\noperator f12\noperator exit 15000\n"));
+    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --remote --time-scale 1 --root " +
+                            root + " --script " + script + " > " + dir.path + "/sim.out 2>&1";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
+
+    auto load = [&](const std::string& name) {
+        SimPng p;
+        EXPECT_TRUE(SimPngReadRgba(dir.path + "/" + name + ".png", &p)) << name;
+        return p;
+    };
+    auto savedMs = [&](const std::string& name) {
+        struct stat st {};
+        EXPECT_EQ(stat((dir.path + "/" + name + ".png").c_str(), &st), 0) << name;
+        return st.st_mtim.tv_sec * 1000LL + st.st_mtim.tv_nsec / 1000000;
+    };
+    SimPng img1, img3;
+    ASSERT_TRUE(SimPngReadRgba(std::string(PANEL_SKINS_DIR) + "/img1.png", &img1));
+    ASSERT_TRUE(SimPngReadRgba(std::string(PANEL_SKINS_DIR) + "/img3.png", &img3));
+    constexpr uint8_t kBlack[3] = {0, 0, 0}, kGreen[3] = {0, 200, 0};
+    auto readable = [](const DrawnNumber& d, const char* what) {
+        // One text matches to a few edge pixels, and no other comes close.
+        EXPECT_LE(d.differing, 5) << what << " read as " << d.value;
+        EXPECT_GE(d.runnerUp, d.differing + 10) << what << " read as " << d.value;
+    };
+    auto expectSame = [&](const DrawnNumber& op, const DrawnNumber& st, const char* what) {
+        // The record carries hundredths, which the operator rounds to tenths
+        // again: the two texts may differ by one in the last digit.
+        EXPECT_NEAR(op.value, st.value, 0.11) << what;
+        readable(op, what);
+        readable(st, what);
+    };
+
+    // Page 1: the forward power and the higher heat sink, as the station shows them.
+    const SimPng opFwd = load("op-fwd"), stFwd = load("st-fwd");
+    const TextBox fwdBox{170, 164, 260, 186};
+    const DrawnNumber opW = ReadDrawnNumber(opFwd, img1, 8, 180, 180, kBlack, "%02.01fW", 0, 130, 0.1, fwdBox);
+    const DrawnNumber stW = ReadDrawnNumber(stFwd, img1, 8, 180, 180, kBlack, "%02.01fW", 0, 130, 0.1, fwdBox);
+    expectSame(opW, stW, "forward");
+    EXPECT_GT(opW.value, 10.0);
+    const TextBox tempBox{8, 309, 160, 331};
+    const DrawnNumber opT = ReadDrawnNumber(opFwd, img1, 8, 10, 327, kGreen, "PA Temp: %04.01f\xC2\xB0" "C", 20, 50,
+                                            0.1, tempBox);
+    const DrawnNumber stT = ReadDrawnNumber(stFwd, img1, 8, 10, 327, kGreen, "PA Temp1: %04.01f\xC2\xB0" "C", 20, 50,
+                                            0.1, tempBox);
+    expectSame(opT, stT, "temperature");
+    EXPECT_GT(opT.value, 35.0);
+
+    // The second transmission reached the operator's meter within a second.
+    int reachedAt = -1;
+    for (int i = 0; i < kShots && reachedAt < 0; i++) {
+        const std::string name = "op-t" + std::to_string(i);
+        const DrawnNumber d = ReadDrawnNumber(load(name), img1, 8, 180, 180, kBlack, "%02.01fW", 0, 130, 0.1, fwdBox);
+        if (std::fabs(d.value - stW.value) <= 0.11)
+            reachedAt = static_cast<int>(savedMs(name) - savedMs("st-before"));
+    }
+    ASSERT_GE(reachedAt, 0) << "the operator's meter did not follow the transmission";
+    std::printf("the operator's meter showed the station's %.1f W %d ms after the change\n", stW.value, reachedAt);
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    EXPECT_LE(reachedAt, 3000); // both panels run several times slower under a sanitizer
+#else
+    EXPECT_LE(reachedAt, 1000);
+#endif
+
+    // Page 2: the SWR.
+    const TextBox swrBox{575, 164, 640, 186};
+    const DrawnNumber opS = ReadDrawnNumber(load("op-swr"), img3, 8, 580, 180, kBlack, "%02.01f", 0, 20, 0.1, swrBox);
+    const DrawnNumber stS = ReadDrawnNumber(load("st-swr"), img3, 8, 580, 180, kBlack, "%02.01f", 0, 20, 0.1, swrBox);
+    expectSame(opS, stS, "SWR");
+    EXPECT_GE(opS.value, 1.0);
+
+    // The alarm keys: the operator's are the station's, pixel for pixel; the
+    // reset from the operator's unit clears them at both.
+    auto alarmPixels = [](const SimPng& p) {
+        int n = 0;
+        for (int y = 372; y < 414; y++)
+            for (int x = 5; x < 795; x++) {
+                const uint8_t* q = &p.data[(static_cast<size_t>(y) * 800 + x) * 4];
+                n += (q[0] >= 250 && q[1] == 150 && q[2] == 0) || (q[0] == 255 && q[1] == 30 && q[2] == 0);
+            }
+        return n;
+    };
+    const SimPng opAlarm = load("op-alarm"), stAlarm = load("st-alarm");
+    EXPECT_GT(alarmPixels(stAlarm), 1000);
+    int differ = 0;
+    for (int y = 368; y < 418; y++)
+        for (int x = 0; x < 800; x++) {
+            const size_t i = (static_cast<size_t>(y) * 800 + x) * 4;
+            differ += std::memcmp(&opAlarm.data[i], &stAlarm.data[i], 3) != 0;
+        }
+    EXPECT_EQ(differ, 0);
+    EXPECT_EQ(alarmPixels(load("st-reset")), 0);
+    EXPECT_EQ(alarmPixels(load("op-reset")), 0);
+
+    // The station has gone: no readings, "no link" where they were.
+    const SimPng gone = load("op-gone");
+    constexpr uint8_t kGrey[3] = {120, 120, 120};
+    const DrawnNumber noLink = ReadDrawnNumber(gone, img1, 8, 175, 180, kGrey, "no link", 0, 0, 1, fwdBox);
+    EXPECT_LT(noLink.differing, 20);
 }
 
 // A tone captured on each unit is played on the other, raw and as Opus at

@@ -6,8 +6,11 @@
 // output as NAME-actual.png.
 #include "RootedWorks.h"
 
+#include "amp/Decoder.h"
+#include "core/AlarmList.h"
 #include "devsim/PngFile.h"
 #include "platform/Clock.h"
+#include "remote/StationRecord.h"
 #include "ui/Fb.h"
 #include "ui/Keys.h"
 #include "ui/Png.h"
@@ -138,6 +141,60 @@ TEST_F(ReferenceScreens, MainPagesOneToFive) {
         TimerTick(w.get()); // peak hold and needles settle on the same reading
         expectMatches("page" + std::to_string(page));
     }
+}
+
+} // namespace
+
+namespace {
+
+// The operator's unit: the station's values, grey once its record is old,
+// "no link" without a session.
+TEST_F(ReferenceScreens, OperatorsMainPageLinkedStaleAndUnlinked) {
+    // The station's state, sent as the station sends it, with two alarms.
+    operatingState();
+    w->startupFlags.replace(0);
+    w->pwrFwd = 57.4f;
+    w->swr = 1.3f;
+    w->temp1 = 44.6f;
+    w->NumBanco = 2;
+    w->antennaIdx = 2;
+    w->ampStatus2 = 1; // transmitting
+    AddErrore(w.get(), kAlarmHighSwr);
+    AddErrore(w.get(), kAlarmTuneTimeout);
+    char record[kStatusRecordSize], alarms[kAlarmMessageMax];
+    CreaBufferDiStato(w.get(), record);
+    const size_t alarmsLen = BuildAlarmMessage(w.get(), alarms, sizeof alarms);
+    // This unit's own readings are other ones, and it has no alarm of its own.
+    w->pwrFwd = 3.0f;
+    w->pwrRefl = 0.5f;
+    w->swr = 2.5f;
+    w->temp1 = 22.0f;
+    w->temp2 = 22.0f;
+    w->NumBanco = 1;
+    w->antennaIdx = 0;
+    w->ampStatus2 = 0;
+    DeleteErrore(w.get(), kAlarmHighSwr);
+    DeleteErrore(w.get(), kAlarmTuneTimeout);
+
+    w->setup->WebSocket = '2';
+    w->wsFD = -1; // the record this unit sends goes nowhere
+    w->remoteConnected = 1;
+    StationRecordReceived(w.get(), reinterpret_cast<const uint8_t*>(record), kStatusRecordSent);
+    StationAlarmsReceived(w.get(), reinterpret_cast<const uint8_t*>(alarms), alarmsLen);
+    w->screenPage = 1;
+    SetWorkImg(w.get());
+    w->skinReload = 0;
+    TimerTick(w.get());
+    TimerTick(w.get());
+    expectMatches("operator-linked");
+
+    plat_clock_step_us(2500 * 1000); // no record for 2.5 s
+    TimerTick(w.get());
+    expectMatches("operator-stale");
+
+    w->remoteConnected = 0;
+    TimerTick(w.get());
+    expectMatches("operator-unlinked");
 }
 
 } // namespace

@@ -3,9 +3,12 @@
 #include "RootedWorks.h"
 #include "WsPeer.h"
 
+#include "amp/Decoder.h"
+#include "core/AlarmList.h"
 #include "remote/Compress.h"
 #include "remote/Messages.h"
 #include "remote/Receive.h"
+#include "remote/StationRecord.h"
 #include "trx/Serial.h"
 #include "trx/TavRead.h"
 #include "ui/Fb.h"
@@ -235,3 +238,153 @@ TEST_F(RemoteMessages, DamagedOrHugeJpegLeavesThePicture) {
 }
 
 } // namespace
+
+// The station's side of the operator's view: its record and alarm message, as
+// the operator's session thread takes them.
+class OperatorView : public RemoteMessages {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RemoteMessages::SetUp());
+        w->startupFlags.replace(0); // past the amplifier's first reply: alarms are raised
+        w->setup->WebSocket = '2';
+    }
+    std::string record() {
+        char r[kStatusRecordSize];
+        CreaBufferDiStato(w.get(), r);
+        return std::string(r, kStatusRecordSent);
+    }
+    std::string alarms() {
+        char text[kAlarmMessageMax];
+        return std::string(text, BuildAlarmMessage(w.get(), text, sizeof text));
+    }
+    std::vector<uint8_t> tagged(const char* tag, const std::string& payload) {
+        std::vector<uint8_t> f(kTaggedFrameMax);
+        f.resize(BuildTaggedFrame(tag, reinterpret_cast<const uint8_t*>(payload.data()), payload.size(),
+                                  f.data(), f.size()));
+        return f;
+    }
+};
+
+TEST_F(OperatorView, TheRecordAndTheAlarmsReachTheOperatorAsTheStationHasThem) {
+    // The station: 20 m, bank 3, antenna 2, attenuator 2 in standby, tuner
+    // bypassed, 61.27 W out of 5 W in at SWR 1.49, 41.5 and 38 degrees; a fault
+    // (an error) and a tune time-out (a warning); transmitting.
+    w->freqHz = 14074000;
+    w->NumBanco = 3;
+    w->antennaIdx = 1;
+    w->attenuator = 2;
+    w->ampBypass = 1;
+    w->tunerBypass = 1;
+    w->pwrFwd = 61.27f;
+    w->pwrIn = 5.0f;
+    w->swr = 1.49f;
+    w->temp1 = 41.5f;
+    w->temp2 = 38.0f;
+    w->currentRaw = 790.0f;
+    w->ampStatus2 = 1;
+    AddErrore(w.get(), kAlarmFault);
+    AddErrore(w.get(), kAlarmTuneTimeout);
+    const std::string st = record(), as = alarms();
+    EXPECT_LE(as.size(), kShortMax) << "two alarms go short";
+
+    // Seven more alarms need the 16-bit frame.
+    for (int code : {kAlarmPwrIn, kAlarmComm, kAlarmRemoteUsb, kAlarmAudioMissing, kAlarmTavMode,
+                     kAlarmTavExtio, kAlarmMicroReset})
+        AddErrore(w.get(), code);
+    const std::string many = alarms();
+    EXPECT_GT(many.size(), kShortMax);
+    const auto got = receiveAs(w.get(), WsRole::Client, {WsShort("ST", st), tagged("AS", as)});
+    EXPECT_EQ(got, std::vector<Dispatch>(2, Dispatch::Continue));
+    StationState s = StationViewCopy(w.get());
+    EXPECT_GE(s.recordMs, 0);
+    EXPECT_EQ(std::string(s.band), st.substr(0, 4)); // as the station names its band
+    EXPECT_EQ(s.bank, 3);
+    EXPECT_EQ(s.antenna, 1);
+    EXPECT_EQ(s.attenuator, 2);
+    EXPECT_TRUE(s.ampBypass);
+    EXPECT_EQ(s.tuner, 'B');
+    EXPECT_FLOAT_EQ(s.fwd, 61.27f);
+    EXPECT_FLOAT_EQ(s.in, 5.0f);
+    EXPECT_FLOAT_EQ(s.swr, 1.49f);
+    EXPECT_FLOAT_EQ(s.temp, 41.5f); // the higher heat sink
+    EXPECT_NEAR(s.amps, 790.0 / 4096 * 14.05, 0.05);
+    EXPECT_EQ(s.lastAlarm, kAlarmTuneTimeout + 1);
+    EXPECT_TRUE(s.tx);
+    ASSERT_EQ(s.alarmCount, 2);
+    EXPECT_EQ(s.alarms[0].code, kAlarmFault);
+    EXPECT_EQ(s.alarms[0].flags & 1, 1);
+    EXPECT_STREQ(s.alarms[0].line1, "Error");
+    EXPECT_EQ(s.alarms[1].code, kAlarmTuneTimeout);
+    EXPECT_EQ(s.alarms[1].flags & 1, 0);
+    EXPECT_STREQ(s.alarms[1].line2, "timeout");
+
+    receiveAs(w.get(), WsRole::Client, {tagged("AS", many)});
+    s = StationViewCopy(w.get());
+    ASSERT_EQ(s.alarmCount, 9);
+    EXPECT_EQ(s.alarms[8].code, kAlarmMicroReset);
+    EXPECT_STREQ(s.alarms[8].line1, "Micro Reset");
+}
+
+TEST_F(OperatorView, WhatIsNotAWholeRecordOrAlarmMessageChangesNothing) {
+    w->freqHz = 14074000;
+    w->pwrFwd = 30.0f;
+    AddErrore(w.get(), kAlarmHighSwr);
+    const std::string st = record(), as = alarms();
+    receiveAs(w.get(), WsRole::Client, {WsShort("ST", st), WsShort("AS", as)});
+    const StationState before = StationViewCopy(w.get());
+    ASSERT_EQ(before.alarmCount, 1);
+
+    auto with = [](std::string s, size_t at, const std::string& part) { return s.replace(at, part.size(), part); };
+    const std::vector<std::string> records = {
+        st.substr(0, kStatusRecordSent - 1),       // short
+        with(st, 10, "1x.000"),                    // not a number
+        with(st, 16, "1e+999"),                    // not finite
+        with(st, 16, "infini"),                    // a number and more
+        with(st, 8, "X"),                          // no tuner state
+        with(st, 1, std::string(1, '\0')),         // not text
+        with(st, 40, "-1"),                        // not a bank
+    };
+    const std::string alarm = as.substr(4);
+    const std::vector<std::string> messages = {
+        "0002" + alarm,                                         // fewer alarms than it says
+        "0001" + alarm + "x",                                   // bytes after the last
+        "0023" + alarm,                                         // more than the list holds
+        "0001" + std::string("0x") + alarm.substr(2),           // no code
+        "0001013" + std::string(kAlarmTextSize, 'a') + "|b;",   // a text too long
+        "0001013abc|def",                                       // no end
+        "2001" + alarm,                                         // no transmit state
+    };
+    std::vector<std::vector<uint8_t>> frames;
+    for (const auto& r : records)
+        frames.push_back(WsShort("ST", r));
+    for (const auto& m : messages)
+        frames.push_back(WsShort("AS", m));
+    const auto got = receiveAs(w.get(), WsRole::Client, frames);
+    EXPECT_EQ(got, std::vector<Dispatch>(frames.size(), Dispatch::Continue));
+    const StationState after = StationViewCopy(w.get());
+    EXPECT_EQ(after.recordMs, before.recordMs);
+    EXPECT_EQ(after.alarmsMs, before.alarmsMs);
+    EXPECT_FLOAT_EQ(after.fwd, 30.0f);
+    EXPECT_FLOAT_EQ(after.swr, before.swr);
+    EXPECT_EQ(after.alarmCount, 1);
+    EXPECT_EQ(after.alarms[0].code, kAlarmHighSwr);
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    EXPECT_TRUE(Contains(log, "3 remote: a status record of 43 bytes that is not one, not shown"));
+    EXPECT_TRUE(Contains(log, "that is not one, not shown"));
+}
+
+TEST_F(OperatorView, AStationTakesTheOperatorsResetAndPassesOverAnAlarmMessage) {
+    w->setup->WebSocket = '1';
+    const auto got = receiveAs(w.get(), WsRole::Server, {WsShort("AR", ""), WsShort("AS", "0000")});
+    EXPECT_EQ(got, std::vector<Dispatch>(2, Dispatch::Continue));
+    EXPECT_EQ(w->alarmResetAsked, 1); // the keys' thread runs it
+    EXPECT_LT(StationViewCopy(w.get()).alarmsMs, 0);
+    // An operator's unit ignores a reset; both log what they do not take, as an
+    // older unit logs the new messages, and go on.
+    w->alarmResetAsked = 0;
+    receiveAs(w.get(), WsRole::Client, {WsShort("AR", "")});
+    EXPECT_EQ(w->alarmResetAsked, 0);
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    EXPECT_TRUE(Contains(log, "remote: the operator asked for the alarm reset"));
+    EXPECT_TRUE(Contains(log, "3 wrong message type: 82"));
+}
