@@ -13,13 +13,21 @@
 
 namespace {
 
+// A key text, cut to its field.
+void copyText(char* out, size_t size, const char* text) {
+    size_t n = 0;
+    for (; text[n] && n + 1 < size; n++)
+        out[n] = text[n];
+    out[n] = '\0';
+}
+
 void addAlarm(Readings& r, uint8_t flags, const char* line1, const char* line2) {
     if (r.alarmCount >= static_cast<int>(sizeof r.alarms / sizeof r.alarms[0]))
         return;
     AlarmKey& k = r.alarms[r.alarmCount++];
     k.flags = flags;
-    std::snprintf(k.line1, sizeof k.line1, "%s", line1);
-    std::snprintf(k.line2, sizeof k.line2, "%s", line2);
+    copyText(k.line1, sizeof k.line1, line1);
+    copyText(k.line2, sizeof k.line2, line2);
 }
 
 void ownAlarms(Works* w, Readings& r) {
