@@ -53,6 +53,10 @@
 // --remote, "operator" before key, long, shot, kbd, f12, expect and exit
 // sends the action to the operator's unit. Lines starting with # are comments.
 //
+// --bench SECONDS measures each thread of each unit (processor use, wake-ups a
+// second) and the shell commands it runs: with --remote the busy station (audio
+// both ways, transmitting), else the idle main page.
+//
 // --soak SECONDS runs both units for that long with faults in turn (the
 // amplifier silent, answering "?" or noise; the transceiver's link pulled out
 // and plugged back; the FT-817 silent; the operator's unit dropping and coming
@@ -67,6 +71,7 @@
 #include "devsim/GpioKeys.h"
 #include "devsim/Keyboard.h"
 #include "devsim/PanelProcess.h"
+#include "devsim/ProcStat.h"
 #include "devsim/Pty.h"
 #include "devsim/Screen.h"
 #include "devsim/SimAudio.h"
@@ -977,13 +982,77 @@ int runSoak(Sim& s, int seconds, unsigned seed) {
 
 } // namespace
 
+// --- The bench: what each thread of each unit costs while the station works.
+
+long lineCount(const std::string& path) {
+    std::ifstream in(path);
+    return std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n');
+}
+
+// One unit's threads over the window, busiest first, with its totals against the goal.
+void benchTable(const char* who, const std::vector<ThreadUse>& a, const std::vector<ThreadUse>& b,
+                long commands, double seconds, double goalCpu, double goalWakeups) {
+    double cpu = 0, wakeups = 0;
+    for (const ThreadRate& r : ProcRates(a, b, seconds)) {
+        std::printf("%-9s %-16s %7.2f %10.0f\n", who, r.name.c_str(), r.cpuPercent, r.wakeupsPerS);
+        cpu += r.cpuPercent;
+        wakeups += r.wakeupsPerS;
+    }
+    std::printf("%-9s %-16s %7.2f %10.0f   goal: <= %.1f %% of a core", who, "total", cpu, wakeups, goalCpu);
+    if (goalWakeups > 0)
+        std::printf(", <= %.0f wake-ups/s", goalWakeups);
+    std::printf("\n%-9s shell commands: %.1f a minute\n", who, commands * 60.0 / seconds);
+}
+
+// --bench SECONDS: with --remote the busy station (both units, audio both ways,
+// transmitting, the receiver's spectrum), else the idle main page; processor use
+// and wake-ups of every thread over SECONDS after the start has settled.
+int runBench(Sim& s, int seconds) {
+    if (s.remote) {
+        if (!waitUntil([&] { return sessionUp(s); }, 60000)) {
+            std::fprintf(stderr, "panel-sim: no remote session within 60 s\n");
+            return 1;
+        }
+        startAudio(s);
+        SimStationTransmit(&s.station, true);
+    }
+    sleepMs(8000); // start-up, the first tune and the audio devices settle
+    const std::string ampCmds = s.amp.root + "/commands.log", opCmds = s.op.root + "/commands.log";
+    const long amp0 = lineCount(ampCmds), op0 = s.remote ? lineCount(opCmds) : 0;
+    const auto ampA = ProcThreads(s.amp.panel.pid);
+    const auto opA = s.remote ? ProcThreads(s.op.panel.pid) : std::vector<ThreadUse>{};
+    const int64_t t0 = plat_mono_ms();
+    sleepMs(seconds * 1000);
+    const double secs = (plat_mono_ms() - t0) / 1000.0;
+    const auto ampB = ProcThreads(s.amp.panel.pid);
+    const auto opB = s.remote ? ProcThreads(s.op.panel.pid) : std::vector<ThreadUse>{};
+    if (s.remote)
+        SimStationTransmit(&s.station, false);
+    if (ampB.empty() || (s.remote && opB.empty())) {
+        std::fprintf(stderr, "panel-sim: a panel ended during the bench\n");
+        return 1;
+    }
+    std::printf("%s, %.1f s\n%-9s %-16s %7s %10s\n",
+                s.remote ? "busy station: two units, audio both ways, transmitting" : "idle main page", secs,
+                "unit", "thread", "cpu %", "wake-ups/s");
+    if (s.remote) {
+        benchTable("station", ampA, ampB, lineCount(ampCmds) - amp0, secs, 4.0, 1200);
+        benchTable("operator", opA, opB, lineCount(opCmds) - op0, secs, 3.0, 0);
+    } else {
+        benchTable("station", ampA, ampB, lineCount(ampCmds) - amp0, secs, 1.2, 0);
+    }
+    std::printf("floor: the key pass 500/s, audio 100 blocks/s each way, the refresh tick 100/s, "
+                "one amplifier reply per poll, the USB receiver's transfers\n");
+    return 0;
+}
+
 int main(int argc, char** argv) {
     Sim s;
     s.amp.name = "panel";
     s.op.name = "operator's unit";
     std::string script, exe = PANEL_EXE, skins = PANEL_SKINS_DIR;
     bool live = false, window = true, keep = false;
-    int timeScale = 1, soakSeconds = 0;
+    int timeScale = 1, soakSeconds = 0, benchSeconds = 0;
     unsigned seed = 1;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -1005,6 +1074,8 @@ int main(int argc, char** argv) {
             s.audio.compress = std::atoi(argv[++i]);
         else if (a == "--soak" && i + 1 < argc)
             soakSeconds = std::atoi(argv[++i]);
+        else if (a == "--bench" && i + 1 < argc)
+            benchSeconds = std::atoi(argv[++i]);
         else if (a == "--seed" && i + 1 < argc)
             seed = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         else if (a == "--live")
@@ -1021,7 +1092,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "usage: %s [--root DIR] [--keep] [--remote [--audio-in FILE.wav] "
                          "[--audio-out DEVICE] [--compress BITS] [--serial-spectrum]] [--script FILE] [--live] "
-                         "[--no-window] [--panel EXE] [--skins DIR] [--time-scale N] [--soak SECONDS [--seed N]]\n",
+                         "[--no-window] [--panel EXE] [--skins DIR] [--time-scale N] [--soak SECONDS [--seed N]] "
+                         "[--bench SECONDS]\n",
                          argv[0]);
             return 2;
         }
@@ -1067,6 +1139,8 @@ int main(int argc, char** argv) {
     else if (soakSeconds > 0) {
         startAudio(s);
         rc = runSoak(s, soakSeconds, seed);
+    } else if (benchSeconds > 0) {
+        rc = runBench(s, benchSeconds);
     } else if (script.empty()) {
         if (s.remote)
             startAudio(s);
@@ -1074,7 +1148,7 @@ int main(int argc, char** argv) {
     } else {
         rc = runScript(s, script);
     }
-    const char* why = g_stop ? "stopped" : soakSeconds > 0 ? "soak ended" : !script.empty() ? "script ended" : "panel ended";
+    const char* why = g_stop ? "stopped" : soakSeconds > 0 ? "soak ended" : benchSeconds > 0 ? "bench ended" : !script.empty() ? "script ended" : "panel ended";
     endPanel(s.amp, why);
     endPanel(s.op, why);
     SimStationStop(&s.station);
