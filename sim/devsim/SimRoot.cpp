@@ -97,7 +97,7 @@ bool SimWriteScript(const std::string& dir, const std::string& relPath, const st
 bool SimRootCreate(const std::string& dir, const SimRootOptions& opt, std::string* error) {
     std::error_code ec;
     for (const char* sub : {"/bin", "/usr/bin", "/opt/set", "/opt/TavZim", "/tmp", "/etc/network",
-                            "/dev/input/by-id", "/sim"}) {
+                            "/dev/input/by-id", "/sim", "/sys/class/thermal/thermal_zone0"}) {
         fs::create_directories(dir + sub, ec);
         if (ec) {
             errno = ec.value();
@@ -170,6 +170,15 @@ bool SimRootCreate(const std::string& dir, const SimRootOptions& opt, std::strin
         m << "ro\n";
         if (!m)
             return fail(error, dir + "/sim/opt-set.mount");
+    }
+    // The board's sensor as the Pi's kernel offers it, in millidegrees (a test
+    // removes it to reach the my_temp command of a board without one).
+    const std::string zone = dir + "/sys/class/thermal/thermal_zone0/temp";
+    if (stat(zone.c_str(), &st) != 0) {
+        std::ofstream z(zone);
+        z << "45000\n";
+        if (!z)
+            return fail(error, zone);
     }
     std::string kbd = SimKeyboardFifo(dir);
     if (stat(kbd.c_str(), &st) != 0 && mkfifo(kbd.c_str(), 0644) != 0)

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -299,7 +300,17 @@ TEST_F(Refresh, ScreenSaverUsesTheWholeIdleTime) {
     EXPECT_EQ(px(60, 425), (Rgb{0, 0, 0}));
 }
 
-TEST_F(Refresh, BoardTemperatureIsReadOncePerSecond) {
+TEST_F(Refresh, BoardTemperatureIsReadOncePerSecondWithoutAProcess) {
+    // The kernel's sensor: read, no command run.
+    ASSERT_TRUE(WriteFile(dir.path + "/sys/class/thermal/thermal_zone0/temp", "51234\n"));
+    for (int i = 0; i < 30; i++)
+        TimerTick(w.get());
+    EXPECT_FLOAT_EQ(w->cpuTemp[0], 51.234f);
+    EXPECT_FLOAT_EQ(w->cpuTemp[1], 51.234f);
+    EXPECT_TRUE(ReadLines(dir.path + "/commands.log").empty());
+    // A board without it: my_temp, once in those 30 ticks.
+    std::filesystem::remove(dir.path + "/sys/class/thermal/thermal_zone0/temp");
+    plat_clock_step_us(1000 * 1000);
     for (int i = 0; i < 30; i++)
         TimerTick(w.get());
     auto cmds = ReadLines(dir.path + "/commands.log");

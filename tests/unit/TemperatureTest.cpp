@@ -6,6 +6,7 @@
 #include "tuner/Bands.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -159,6 +160,8 @@ TEST_F(Temperatures, LogHeaderSamplesAndDeletion) {
 }
 
 TEST_F(Temperatures, BoardTemperatureAndAFailingCommand) {
+    // A board without the kernel's sensor runs my_temp.
+    std::filesystem::remove(dir.path + "/sys/class/thermal/thermal_zone0/temp");
     ASSERT_TRUE(SimWriteScript(dir.path, "/bin/my_temp", "echo 47.5\necho \"temp=52.1'C\"\n"));
     ReadCPUTemp(w.get());
     EXPECT_FLOAT_EQ(w->cpuTemp[0], 47.5f);
