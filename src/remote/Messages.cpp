@@ -9,7 +9,6 @@
 #include "remote/Messages.h"
 
 #include "core/Works.h"
-#include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
 #include "platform/Socket.h"
@@ -29,7 +28,6 @@ constexpr int kSendGiveUpMs = 1000;
 // lock: the session thread clears it, then the descriptor under this lock, and
 // closes the socket only after that, so a frame never goes to a closed one.
 bool sendFrame(Works* w, const uint8_t* frame, size_t n, bool audio = false) {
-    plat_sleep_us(10);
     std::lock_guard<std::mutex> lock(*w->wsSendMut);
     const int fd = w->wsFD;
     if (!w->remoteConnected || fd < 0)

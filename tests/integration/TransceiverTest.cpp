@@ -563,9 +563,9 @@ TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
     const int64_t until = plat_mono_ms() + 600000;
     while ((steps < 2000 || banks < 200 || searches < 2) && plat_mono_ms() < until) {
         // The last search's return to receive is over before the next starts.
-        ASSERT_TRUE(WaitFor([&] { return (w->tuneModeFlags.load() & 0x3E) == 0; }, 5000));
+        ASSERT_TRUE(WaitFor([&] { return (w->tuneModeFlags.load() & 0x3E) == 0; }, 30000));
         TunerRequest(w.get(), TunerAsk::GoTune);
-        ASSERT_TRUE(WaitFor([&] { return w->tuneState != 0; }, 5000));
+        ASSERT_TRUE(WaitFor([&] { return w->tuneState != 0; }, 30000));
         ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000))
             << "search step " << w->tuneStep << ", " << lastAmpTexts();
         searches++;
