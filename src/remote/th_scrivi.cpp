@@ -15,6 +15,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Thread.h"
+#include "platform/Wait.h"
 #include "remote/AudioDevice.h"
 
 #include <alsa/asoundlib.h>
@@ -50,18 +51,28 @@ void closeDevice() {
     g_out.buffer.shrink_to_fit();
 }
 
-// Waits in 10 ms steps while `keep` holds, looking at the sound interface every
-// 2 s; false when it has gone.
-template <class Keep> bool waitWhile(Works* w, Keep keep, int64_t* nextCheck) {
-    while (keep()) {
-        if (plat_mono_ms() >= *nextCheck) {
+// Waits while `keep` holds, looking at the sound interface every 2 s; false
+// when it has gone. `stepMs` is how soon a change of `keep` is seen: 10 ms
+// before a session (its first block must find the device prepared), one slice
+// of the platform's timed wait during it (nothing to do until it ends).
+template <class Keep> bool waitWhile(Works* w, Keep keep, int64_t* nextCheck, int stepMs) {
+    for (;;) {
+        const int64_t left = *nextCheck - plat_mono_ms();
+        if (left <= 0) {
             *nextCheck = plat_mono_ms() + kAudioDeviceCheckMs;
             if (VerifyAudioTAV(w) == 0)
                 return false;
+            continue;
         }
-        plat_sleep_ms(10);
+        if (stepMs < kPortSliceMs) {
+            if (!keep())
+                return true;
+            plat_sleep_ms(stepMs < left ? stepMs : left);
+        } else if (plat_wait_fds(nullptr, 0, static_cast<int>(left), [&] { return keep(); }) ==
+                   PortStatus::Stopped) {
+            return true;
+        }
     }
-    return true;
 }
 
 } // namespace
@@ -134,7 +145,7 @@ void th_scrivi(Works* w) {
         w->audioOutReady = 1;
 
         int64_t nextCheck = plat_mono_ms() + kAudioDeviceCheckMs;
-        if (!waitWhile(w, [w] { return !w->remoteConnected && wanted(w); }, &nextCheck)) {
+        if (!waitWhile(w, [w] { return !w->remoteConnected && wanted(w); }, &nextCheck, 10)) {
             ExitAUDIOwrite(w);
             return;
         }
@@ -149,7 +160,7 @@ void th_scrivi(Works* w) {
                 return;
             }
             LogInfoOut("output audio interface prepared");
-            if (!waitWhile(w, [w] { return w->remoteConnected && wanted(w); }, &nextCheck)) {
+            if (!waitWhile(w, [w] { return w->remoteConnected && wanted(w); }, &nextCheck, kPortSliceMs)) {
                 ExitAUDIOwrite(w);
                 return;
             }
