@@ -147,7 +147,6 @@ struct StationState {
     int antenna = 0;
     bool ampBypass = false;
     char tuner = 'N'; // 'T' in line, 'B' bypassed, 'N' not installed
-    bool tuning = false;
     float swr = 0, fwd = 0, in = 0, temp = 0, volts = 0, amps = 0;
     int bank = 0;
     int lastAlarm = 0;     // the record's newest alarm code + 1; 0: none
@@ -162,6 +161,8 @@ struct StationState {
 struct StationView {
     std::mutex mu;
     StationState s; // guarded by mu
+    // A peer's malformed messages are logged once until a whole one comes.
+    bool badRecordLogged = false, badAlarmsLogged = false; // guarded by mu
 };
 
 struct Works {

@@ -85,7 +85,6 @@ bool ParseStatusRecord(const uint8_t* p, size_t n, StationState* into) {
     s.antenna = p[6] - '0';
     s.ampBypass = p[7] == '1';
     s.tuner = static_cast<char>(p[8]);
-    s.tuning = p[9] == '1';
     if (!number(p + 10, 6, &s.swr) || !number(p + 16, 6, &s.fwd) || !number(p + 22, 6, &s.in) ||
         !number(p + 28, 4, &s.temp) || !number(p + 32, 4, &s.volts) || !number(p + 36, 4, &s.amps))
         return false;
@@ -174,24 +173,33 @@ void StationResetAsked(Works* w) {
 void StationRecordReceived(Works* w, const uint8_t* p, size_t n) {
     std::lock_guard<std::mutex> lock(w->station.mu);
     if (!ParseStatusRecord(p, n, &w->station.s)) {
-        LogErr("remote: a status record of %zu bytes that is not one, not shown", n);
+        // Records come with every tick: a broken peer is told of once.
+        if (!w->station.badRecordLogged)
+            LogErr("remote: a status record of %zu bytes that is not one, not shown", n);
+        w->station.badRecordLogged = true;
         return;
     }
+    w->station.badRecordLogged = false;
     w->station.s.recordMs = plat_mono_ms();
 }
 
 void StationAlarmsReceived(Works* w, const uint8_t* p, size_t n) {
     std::lock_guard<std::mutex> lock(w->station.mu);
     if (!ParseAlarmMessage(p, n, &w->station.s)) {
-        LogErr("remote: an alarm message of %zu bytes that is not one, not shown", n);
+        if (!w->station.badAlarmsLogged)
+            LogErr("remote: an alarm message of %zu bytes that is not one, not shown", n);
+        w->station.badAlarmsLogged = true;
         return;
     }
+    w->station.badAlarmsLogged = false;
     w->station.s.alarmsMs = plat_mono_ms();
 }
 
 void StationViewForget(Works* w) {
     std::lock_guard<std::mutex> lock(w->station.mu);
     w->station.s = StationState{};
+    w->station.badRecordLogged = false;
+    w->station.badAlarmsLogged = false;
 }
 
 StationState StationViewCopy(Works* w) {
