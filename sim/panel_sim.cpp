@@ -44,7 +44,8 @@
 // "shot FILE.png", "kbd CODE" (a Linux key code on the keyboard), "f12",
 // "tx on|off", "freq HZ", "band next|prev", "temp T1 T2|off" (the heat sinks held
 // at T1 and T2 degrees), "fault BITS" (the amplifier latches those fault bits until
-// the panel clears its protection), "interface",
+// the panel clears its protection), "stall MS" (the panel is stopped for MS of
+// real time, as a loaded machine can stop it), "interface",
 // "tune", "expect MS TEXT"
 // (wait until the panel has printed TEXT, else fail), "exit MS" (wait for the
 // panel to end), "session MS" (wait until the remote session is up), "audio on"
@@ -151,6 +152,7 @@ struct Sim {
     bool removeRoot = false;  // a root of our own under /tmp
     std::string exe, skins;   // the panel program and its skins, to start a unit again
     int timeScale = 1;
+    std::vector<std::thread> stalls; // each lets a stopped panel go on
 };
 
 // Set by SIGINT, SIGTERM and SIGHUP: end the panels, then the simulator.
@@ -168,10 +170,55 @@ void sleepMs(int ms) {
     }
 }
 
+// Waits `ms` of program time, then until the panel's keys thread has surely
+// made passes since: on a loaded machine a thread can miss a whole fixed hold.
+// Its sleeps are counted from /proc, but a converter exchange sleeps too, so
+// once it has run it must sleep eight more times over at least 40 ms (twenty
+// passes of 2 ms). Gives up after 10 s of real time, and waits only the fixed
+// time for a panel without that thread.
+void waitKeyPasses(const Unit& u, int ms) {
+    const int64_t from = ProcThreadSleeps(u.panel.pid, "keys");
+    sleepMs(ms);
+    if (from < 0)
+        return;
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    Clock::time_point ranAt{};
+    int64_t ranFrom = 0;
+    while (!g_stop && Clock::now() < end) {
+        const int64_t n = ProcThreadSleeps(u.panel.pid, "keys");
+        if (n < 0)
+            return;
+        if (ranAt == Clock::time_point{}) {
+            if (n > from) {
+                ranAt = Clock::now();
+                ranFrom = n;
+            }
+        } else if (n >= ranFrom + 8 && Clock::now() >= ranAt + std::chrono::milliseconds(40)) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// The last lines of a panel's output, for the reader of a failed script.
+void printTail(const std::string& file, size_t lines) {
+    std::ifstream in(file);
+    std::deque<std::string> last;
+    for (std::string line; std::getline(in, line);) {
+        last.push_back(line.substr(0, 200));
+        if (last.size() > lines)
+            last.pop_front();
+    }
+    std::fprintf(stderr, "panel-sim: the end of %s:\n", file.c_str());
+    for (const std::string& l : last)
+        std::fprintf(stderr, "  %s\n", l.c_str());
+}
+
 void press(Unit& u, int key, int holdMs) {
     SimGpioKeyDown(&u.keys, key);
-    sleepMs(holdMs);
+    waitKeyPasses(u, holdMs);
     SimGpioKeyUp(&u.keys, key);
+    waitKeyPasses(u, 0);
 }
 
 constexpr size_t kMaxPendingPresses = 16;
@@ -276,6 +323,17 @@ void say(const char* fmt, long long v) {
     std::fprintf(stderr, "\r\n");
 }
 
+// Stops the unit's panel for `ms` of real time while the script goes on.
+void stall(Sim& s, const Unit& u, int ms) {
+    if (u.panel.pid <= 0 || u.panel.ended)
+        return;
+    kill(u.panel.pid, SIGSTOP);
+    s.stalls.emplace_back([pid = u.panel.pid, ms] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        kill(pid, SIGCONT);
+    });
+}
+
 int runScript(Sim& s, const std::string& file) {
     std::ifstream in(file);
     if (!in) {
@@ -301,6 +359,8 @@ int runScript(Sim& s, const std::string& file) {
         std::string text;
         if (verb == "wait" && words >> a) {
             sleepMs(static_cast<int>(a));
+        } else if (verb == "stall" && words >> a) {
+            stall(s, *u, static_cast<int>(a));
         } else if (verb == "key" && words >> a) {
             // Well inside a short press, and long enough for a slow (sanitised)
             // key thread to see it.
@@ -348,6 +408,7 @@ int runScript(Sim& s, const std::string& file) {
             if (!waitUntil([&] { return fileHas(out, text); }, static_cast<int>(a))) {
                 std::fprintf(stderr, "panel-sim: the %s did not print \"%s\" within %lld ms\n",
                              u->name, text.c_str(), a);
+                printTail(out, 12);
                 return 1;
             }
         } else if (verb == "audio" && words >> text && text == "on") {
@@ -1148,6 +1209,8 @@ int main(int argc, char** argv) {
     } else {
         rc = runScript(s, script);
     }
+    for (std::thread& t : s.stalls)
+        t.join();
     const char* why = g_stop ? "stopped" : soakSeconds > 0 ? "soak ended" : benchSeconds > 0 ? "bench ended" : !script.empty() ? "script ended" : "panel ended";
     endPanel(s.amp, why);
     endPanel(s.op, why);

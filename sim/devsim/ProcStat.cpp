@@ -53,6 +53,13 @@ std::vector<ThreadUse> ProcThreads(pid_t pid) {
     return out;
 }
 
+int64_t ProcThreadSleeps(pid_t pid, const std::string& name) {
+    for (const ThreadUse& t : ProcThreads(pid))
+        if (t.name == name)
+            return static_cast<int64_t>(t.voluntary);
+    return -1;
+}
+
 std::vector<ThreadRate> ProcRates(const std::vector<ThreadUse>& before, const std::vector<ThreadUse>& after,
                                   double seconds) {
     const double hz = static_cast<double>(sysconf(_SC_CLK_TCK));

@@ -17,6 +17,10 @@ struct ThreadUse {
 // The threads of `pid` now; empty when it has gone.
 std::vector<ThreadUse> ProcThreads(pid_t pid);
 
+// How often the thread of `pid` named `name` has gone to sleep so far; -1 when
+// the process has no such thread.
+int64_t ProcThreadSleeps(pid_t pid, const std::string& name);
+
 struct ThreadRate {
     std::string name;
     double cpuPercent = 0; // of one core

@@ -114,7 +114,9 @@ TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
                           // from the menu, Local stops the services, Remote starts them.
                           "key 5\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\n"
                           "key 6\nkey 5\nkey 6\nexpect 10000 REMOTE STOP\n"
-                          "key 6\nkey 5\nexpect 10000 Remote GO!\nkey 6\n"
+                          // Stopped as a loaded machine stops it, the panel still takes the
+                          // key held meanwhile.
+                          "stall 1500\nkey 6\nkey 5\nexpect 10000 Remote GO!\nkey 6\n"
                           "wait 2000\n"
                           "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
     const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --remote --time-scale 1 --root " +
