@@ -44,6 +44,19 @@ bool SimAudioPlug(const std::string& dir, const std::vector<SimAudioDevice>& dev
             l << "Bus 001 Device 004: ID 0d8c:01af C-Media Electronics, Inc. Audio Adapter\n";
         ok = ok && static_cast<bool>(l);
     }
+    {
+        // The bus as the panel counts it: the other devices stay.
+        const std::string bus = dir + "/sim/usb-devices.txt";
+        std::string kept;
+        std::ifstream in(bus);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty() && line.rfind("0d8c:01af", 0) != 0)
+                kept += line + "\n";
+        in.close();
+        std::ofstream out(bus, std::ios::trunc);
+        out << kept << (plugged ? "0d8c:01af\n" : "");
+        ok = ok && static_cast<bool>(out);
+    }
     for (const SimAudioDevice& d : devices) {
         if (d.control.empty())
             continue;

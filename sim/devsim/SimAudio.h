@@ -20,8 +20,9 @@ struct SimAudioDevice {
 // false when it cannot be written.
 bool SimAudioWriteConfig(const std::string& dir, const std::vector<SimAudioDevice>& devices);
 
-// The interface seen by the panel's checks: listed by lsusb (and the bus) or
-// not, and its devices there or unplugged.
+// The interface seen by the panel's checks: listed by lsusb and on the bus
+// (DIR/sim/usb-devices.txt, whose other devices stay) or not, and its devices
+// there or unplugged.
 bool SimAudioPlug(const std::string& dir, const std::vector<SimAudioDevice>& devices, bool plugged);
 // Stops (or starts again) a device's clock: playback stops taking frames, its
 // queue grows.

@@ -7,6 +7,10 @@
 
 #include <cstdint>
 
+// How many devices of `vendor` (and `product`, unless it is -1) are plugged
+// in; -1 when the bus could not be read.
+int plat_usb_count(uint16_t vendor, int product);
+
 // 1 when a device with these identifiers is present, 0 when not, -1 when the
 // bus could not be read.
 int plat_usb_present(uint16_t vendor, uint16_t product);

@@ -2,10 +2,12 @@
 #include "remote/AudioDevice.h"
 
 #include "platform/Clock.h"
-#include "platform/Command.h"
 #include "platform/Log.h"
+#include "platform/UsbDevices.h"
+#include "trx/UsbIds.h"
 
 #include <cstdio>
+#include <mutex>
 
 Shared<int> status_th_leggi;
 Shared<int> status_th_scrivi;
@@ -60,15 +62,19 @@ bool failed(const char* fmt, int err) {
 } // namespace
 
 int VerifyAudioTAV(Works*) {
-    FILE* p = plat_popen("lsusb|grep 0d8c:01af |wc -l", "r");
-    if (!p) {
-        LogOut("Error opening pipe.\n");
-        return 0;
-    }
-    int count = 0;
-    if (std::fscanf(p, "%d", &count) != 1)
-        count = 0;
-    plat_pclose(p);
+    // Both audio threads ask every 2 s: one look at the bus serves both.
+    static std::mutex mu;
+    static int64_t takenMs = -1;
+    static int count = 0;
+    std::lock_guard<std::mutex> lock(mu);
+    const int64_t now = plat_mono_ms();
+    if (takenMs >= 0 && now - takenMs < kAudioDeviceCheckMs / 2)
+        return count;
+    const int n = plat_usb_count(AUDIO_VENDOR_ID, AUDIO_PID_TAV);
+    if (n < 0)
+        LogOut("the USB bus cannot be read.\n");
+    count = n < 0 ? 0 : n;
+    takenMs = now;
     return count;
 }
 

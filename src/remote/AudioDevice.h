@@ -17,8 +17,9 @@ extern Shared<int> status_th_scrivi; // 1 once the playback device is open
 constexpr int kAudioOpenAttempts = 100;
 constexpr int kAudioDeviceCheckMs = 2000;
 
-// The number of lines "lsusb|grep 0d8c:01af |wc -l" prints: the C-Media USB
-// sound interface is there when it is positive.
+// How many of the transceiver's C-Media USB sound interfaces are plugged in
+// (what "lsusb|grep 0d8c:01af |wc -l" printed), counted in-process; 0 when the
+// bus cannot be read. The interface is there when it is positive.
 int VerifyAudioTAV(Works* works);
 
 // Opens `device` non-blocking, up to 100 attempts 100 ms apart while

@@ -5,7 +5,6 @@
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
-#include "platform/Command.h"
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
 #include "platform/Thread.h"
@@ -200,14 +199,5 @@ int Find_Remote_Settings(Works* w) {
         close(fd);
     }
     lock.unlock();
-    FILE* p = plat_popen("lsusb|grep 0d8c:01af |wc -l", "r");
-    if (!p) {
-        LogOut("Error opening pipe.\n");
-        return 3;
-    }
-    int count = 0;
-    if (std::fscanf(p, "%d", &count) != 1)
-        count = 0;
-    plat_pclose(p);
-    return count > 0 ? 0 : 3;
+    return plat_usb_count(AUDIO_VENDOR_ID, AUDIO_PID_TAV) > 0 ? 0 : 3;
 }

@@ -244,8 +244,9 @@ TEST_F(CatSources, PresenceChecksOfTheTransceiver) {
     trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
     EXPECT_EQ(Find_Remote_Settings(w.get()), 3); // no audio interface
     EXPECT_EQ(w->catFD, 0);                      // the probe did not keep the port
-    ASSERT_TRUE(WriteFile(dir.path + "/sim/lsusb.txt",
-                          "Bus 001 Device 006: ID 0d8c:01af C-Media Electronics, Inc.\n"));
+    ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n0d8c:01a0\n"));
+    EXPECT_EQ(Find_Remote_Settings(w.get()), 3); // the vendor's other product is not it
+    ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n0d8c:01af\n"));
     EXPECT_EQ(Find_Remote_Settings(w.get()), 0);
 }
 
@@ -254,24 +255,21 @@ TEST_F(CatSources, PresenceChecksOfTheTransceiver) {
 TEST_F(CatSources, PresenceCheckAndAStartingRelayNeverShareThePort) {
     trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
     ASSERT_NE(trx, nullptr);
-    ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n"));
-    ASSERT_TRUE(WriteFile(dir.path + "/sim/lsusb.txt",
-                          "Bus 001 Device 006: ID 0d8c:01af C-Media Electronics, Inc.\n"));
+    ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n0d8c:01af\n"));
     for (int round = 0; round < 4; round++) {
         setup->EnableCAT = '1';
         StartThreadCAT(w.get());
-        std::vector<int> results;
+        int checks = 0, failed = 0;
         // Checks back to back through the relay's start and beyond.
-        const int64_t until = plat_mono_ms() + 1500;
-        while (plat_mono_ms() < until || status_cat != 1) {
-            results.push_back(Find_Remote_Settings(w.get()));
-            if (results.size() > 200)
-                break;
+        const int64_t until = plat_mono_ms() + 1500, giveUp = plat_mono_ms() + 10000;
+        while ((plat_mono_ms() < until || status_cat != 1) && plat_mono_ms() < giveUp) {
+            failed += Find_Remote_Settings(w.get()) != 0;
+            checks++;
         }
         EXPECT_EQ(status_cat, 1) << round;
         EXPECT_FALSE(ExistError(w.get(), 20)) << round;
-        EXPECT_EQ(std::count(results.begin(), results.end(), 0), static_cast<long>(results.size()))
-            << round;
+        EXPECT_GT(checks, 0);
+        EXPECT_EQ(failed, 0) << round << ": of " << checks;
         EXPECT_GT(w->catFD, 0);
         w->running = 0;
         JoinThread(thrCat);
