@@ -8,6 +8,7 @@
 #include "amp/Temperature.h"
 #include "app/Threads.h"
 #include "devsim/AmpModel.h"
+#include "devsim/ProcStat.h"
 #include "devsim/Pty.h"
 #include "platform/Clock.h"
 #include "ui/Fb.h"
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <poll.h>
+#include <pthread.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -77,6 +79,33 @@ TEST_F(Link, IdleLinkAlternatesStatusAndFrequency) {
     for (size_t i = 1; i < 12; i++)
         EXPECT_GE(rx[i].ms - rx[i - 1].ms, 8) << i;
     EXPECT_EQ(w->deviceErrorCode, 0);
+}
+
+// The link waits for each reply on the port until it comes or its deadline
+// passes: it sleeps once or twice per reply (the wait, the pause after the
+// decoding), and with a silent amplifier only once per slice of the wait, never
+// in steps of a millisecond or ten.
+TEST_F(Link, AnIdleLinkWakesOnlyForItsReplies) {
+    startModel();
+    startLink();
+    pthread_setname_np(link.native_handle(), "link-test");
+    ASSERT_TRUE(sentAtLeast(12, 5000));
+    auto sleeps = [] { return ProcThreadSleeps(getpid(), "link-test"); };
+    const int64_t s0 = sleeps();
+    const size_t r0 = wire().size();
+    ASSERT_GE(s0, 0);
+    plat_sleep_ms(4000);
+    const int64_t answered = static_cast<int64_t>(wire().size() - r0), woke = sleeps() - s0;
+    EXPECT_GT(answered, 10);
+    EXPECT_LE(woke, 3 * answered + 10) << answered << " replies";
+
+    // Silent: 4 s of program time are under three reply deadlines, each waited
+    // in 200 ms slices.
+    AmpModelSetAnswer(model, AmpAnswer::Silent);
+    ASSERT_TRUE(WaitFor([&] { return wire().size() > r0 + static_cast<size_t>(answered) + 2; }, 3000));
+    const int64_t s1 = sleeps();
+    plat_sleep_ms(4000);
+    EXPECT_LE(sleeps() - s1, 40);
 }
 
 TEST_F(Link, StartUpListGoesOutOneCommandAfterEachStatusPoll) {
