@@ -1051,11 +1051,17 @@ long lineCount(const std::string& path) {
 }
 
 // One unit's threads over the window, busiest first, with its totals against the goal.
+// Threads of the device models loaded into the panel ("sim-...") are shown
+// apart: a board has no such thread.
 void benchTable(const char* who, const std::vector<ThreadUse>& a, const std::vector<ThreadUse>& b,
                 long commands, double seconds, double goalCpu, double goalWakeups) {
     double cpu = 0, wakeups = 0;
     for (const ThreadRate& r : ProcRates(a, b, seconds)) {
-        std::printf("%-9s %-16s %7.2f %10.0f\n", who, r.name.c_str(), r.cpuPercent, r.wakeupsPerS);
+        const bool model = r.name.rfind("sim-", 0) == 0;
+        std::printf("%-9s %-16s %7.2f %10.0f%s\n", who, r.name.c_str(), r.cpuPercent, r.wakeupsPerS,
+                    model ? "   (a device model, not in the total)" : "");
+        if (model)
+            continue;
         cpu += r.cpuPercent;
         wakeups += r.wakeupsPerS;
     }

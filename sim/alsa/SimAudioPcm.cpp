@@ -21,6 +21,7 @@
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -30,6 +31,7 @@
 #include <cstring>
 #include <ctime>
 #include <poll.h>
+#include <pthread.h>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
@@ -197,6 +199,8 @@ snd_pcm_sframes_t pointer(snd_pcm_ioplug_t* io) {
 
 // Playback: plays what is due; an underrun is left for the program's next look.
 void playOn(SimAudio* a) {
+    // The model's own thread: named so that a measure of the program leaves it out.
+    pthread_setname_np(pthread_self(), "sim-player");
     while (!a->closing) {
         {
             std::lock_guard<std::mutex> lock(a->mu);
@@ -271,10 +275,15 @@ int hwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*) {
     auto* a = static_cast<SimAudio*>(io->private_data);
     std::lock_guard<std::mutex> lock(a->mu);
     a->ring.assign(io->buffer_size * io->channels, 0);
-    // The device wakes the program every 2 ms, as a card's period interrupts would.
+    // The device wakes the program as a card's period interrupts would: capture
+    // once a period (between 1 and 50 ms), playback, whose program writes
+    // without waiting, every 2 ms.
+    long ns = 2000000;
+    if (io->stream == SND_PCM_STREAM_CAPTURE && io->rate > 0)
+        ns = std::clamp(static_cast<long>(io->period_size * 1000000000ull / io->rate), 1000000L, 50000000L);
     itimerspec t{};
-    t.it_interval.tv_nsec = 2000000;
-    t.it_value.tv_nsec = 2000000;
+    t.it_interval.tv_nsec = ns;
+    t.it_value.tv_nsec = ns;
     timerfd_settime(a->timer, 0, &t, nullptr);
     return 0;
 }

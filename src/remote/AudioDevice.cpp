@@ -96,7 +96,8 @@ snd_pcm_t* OpenAudioDevice(const std::string& device, snd_pcm_stream_t stream,
     return nullptr;
 }
 
-bool ConfigureAudioDevice(snd_pcm_t* pcm, snd_pcm_stream_t stream, unsigned channels) {
+bool ConfigureAudioDevice(snd_pcm_t* pcm, snd_pcm_stream_t stream, unsigned channels,
+                          unsigned long periodFrames) {
     const StepTexts& t = stream == SND_PCM_STREAM_CAPTURE ? kCapture : kPlayback;
     snd_pcm_hw_params_t* hw = nullptr;
     int err = snd_pcm_hw_params_malloc(&hw);
@@ -125,6 +126,12 @@ bool ConfigureAudioDevice(snd_pcm_t* pcm, snd_pcm_stream_t stream, unsigned chan
     if ((err = snd_pcm_hw_params_set_channels(pcm, hw, channels)) < 0)
         return failed(t.cannotChannels, err);
     LogInfo(t.channelsSet, static_cast<int>(channels));
+    if (periodFrames > 0) {
+        snd_pcm_uframes_t frames = periodFrames;
+        int dir = 0;
+        if (snd_pcm_hw_params_set_period_size_near(pcm, hw, &frames, &dir) >= 0)
+            LogInfo("period of %lu frames", static_cast<unsigned long>(frames));
+    }
     if ((err = snd_pcm_hw_params(pcm, hw)) < 0)
         return failed(t.cannotParams, err);
     LogInfo("%s", t.paramsSet);

@@ -29,8 +29,11 @@ snd_pcm_t* OpenAudioDevice(const std::string& device, snd_pcm_stream_t stream,
 
 // Interleaved S16_LE at the rate nearest 48000 with `channels`: each step logs
 // its success line, a failure its own line (also to standard error); false on
-// a failure. Playback also allows resampling.
-bool ConfigureAudioDevice(snd_pcm_t* pcm, snd_pcm_stream_t stream, unsigned channels);
+// a failure. Playback also allows resampling. A `periodFrames` above 0 asks
+// for periods of about that many frames (a device that cannot keeps its own):
+// capture asks for its block, so the device wakes the thread once a block.
+bool ConfigureAudioDevice(snd_pcm_t* pcm, snd_pcm_stream_t stream, unsigned channels,
+                          unsigned long periodFrames = 0);
 
 // Waits at most `timeoutMs` of program time until the device is ready (frames
 // to read, room to write) or in error, on its own poll descriptors.

@@ -77,7 +77,8 @@ void th_leggi(Works* w) {
     }
     LogInfo("capture audio interface %s opened", device);
     status_th_leggi = 1;
-    if (!ConfigureAudioDevice(pcm, SND_PCM_STREAM_CAPTURE, static_cast<unsigned>(channels))) {
+    if (!ConfigureAudioDevice(pcm, SND_PCM_STREAM_CAPTURE, static_cast<unsigned>(channels),
+                              static_cast<unsigned long>(w->audioMultiplier))) {
         ExitAUDIOread(w, &pcm);
         return;
     }
