@@ -172,30 +172,24 @@ void sleepMs(int ms) {
 
 // Waits `ms` of program time, then until the panel's keys thread has surely
 // made passes since: on a loaded machine a thread can miss a whole fixed hold.
-// Its sleeps are counted from /proc, but a converter exchange sleeps too, so
-// once it has run it must sleep eight more times over at least 40 ms (twenty
-// passes of 2 ms). Gives up after 10 s of real time, and waits only the fixed
-// time for a panel without that thread.
+// Its sleeps are counted from /proc every 5 ms, but a converter exchange (13 ms)
+// sleeps too, and so does a thread being stopped: it must have slept in eight
+// of those looks, 40 ms in which it ran, time for a dozen 2 ms passes besides
+// one exchange. Gives up after 10 s of real time, and waits only the fixed time
+// for a panel without that thread.
 void waitKeyPasses(const Unit& u, int ms) {
-    const int64_t from = ProcThreadSleeps(u.panel.pid, "keys");
+    int64_t last = ProcThreadSleeps(u.panel.pid, "keys");
     sleepMs(ms);
-    if (from < 0)
+    if (last < 0)
         return;
     const auto end = Clock::now() + std::chrono::seconds(10);
-    Clock::time_point ranAt{};
-    int64_t ranFrom = 0;
-    while (!g_stop && Clock::now() < end) {
+    int ran = 0;
+    while (!g_stop && Clock::now() < end && ran < 8) {
         const int64_t n = ProcThreadSleeps(u.panel.pid, "keys");
         if (n < 0)
             return;
-        if (ranAt == Clock::time_point{}) {
-            if (n > from) {
-                ranAt = Clock::now();
-                ranFrom = n;
-            }
-        } else if (n >= ranFrom + 8 && Clock::now() >= ranAt + std::chrono::milliseconds(40)) {
-            return;
-        }
+        ran += n > last;
+        last = n;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
