@@ -47,7 +47,8 @@
 // the panel clears its protection), "stall MS" (the panel is stopped for MS of
 // real time, as a loaded machine can stop it), "interface",
 // "tune", "expect MS TEXT"
-// (wait until the panel has printed TEXT, else fail), "exit MS" (wait for the
+// (wait until the panel has printed TEXT, else fail), "changed MS X0 Y0 X1 Y1"
+// (wait until that box of the screen differs from the last shot, else fail), "exit MS" (wait for the
 // panel to end), "session MS" (wait until the remote session is up), "audio on"
 // (the tones start), "latency MS" (wait until each tone is played on the other
 // unit and print how long it took). With
@@ -123,6 +124,7 @@ struct Unit {
     SimKeyboard kbd;
     SimGpioKeys keys;
     bool started = false;
+    SimScreen lastShot; // for "changed"
 };
 
 // The remote link's audio: both units capture a tone (or a WAV file) and play
@@ -243,13 +245,14 @@ void pumpPresses(Sim& s) {
     s.nextChangeMs = now + s.pending.front().holdMs;
 }
 
-bool shot(const Unit& u, const std::string& path) {
+bool shot(Unit& u, const std::string& path) {
     SimScreen screen;
     if (!SimScreenRead(SimFbPath(u.root), &screen) || !SimScreenSavePng(screen, path)) {
         std::fprintf(stderr, "panel-sim: cannot save %s\n", path.c_str());
         return false;
     }
     std::fprintf(stderr, "panel-sim: saved %s\n", path.c_str());
+    u.lastShot = std::move(screen);
     return true;
 }
 
@@ -270,6 +273,30 @@ template <class Cond> bool waitUntil(Cond cond, int timeoutMs) {
             return false;
         sleepMs(50);
     }
+}
+
+// Waits up to `ms` until the box (x0, y0)-(x1, y1) of the unit's screen differs
+// from its last shot: what a key changed is drawn, however slow the machine.
+bool changed(const Unit& u, int ms, int x0, int y0, int x1, int y1) {
+    const SimScreen& before = u.lastShot;
+    if (before.bgrx.empty() || x0 < 0 || y0 < 0 || x1 > before.width || y1 > before.height || x0 >= x1 ||
+        y0 >= y1) {
+        std::fprintf(stderr, "panel-sim: \"changed\" needs an earlier shot and a box inside the screen\n");
+        return false;
+    }
+    return waitUntil(
+        [&] {
+            SimScreen now;
+            if (!SimScreenRead(SimFbPath(u.root), &now) || now.bgrx.size() != before.bgrx.size())
+                return false;
+            for (int y = y0; y < y1; y++) {
+                const size_t row = (static_cast<size_t>(y) * before.width + x0) * 4;
+                if (std::memcmp(&now.bgrx[row], &before.bgrx[row], static_cast<size_t>(x1 - x0) * 4) != 0)
+                    return true;
+            }
+            return false;
+        },
+        ms);
 }
 
 // Both ends of the remote link have their session: the server has taken the
@@ -365,6 +392,14 @@ int runScript(Sim& s, const std::string& file) {
                 b = 1000;
             press(*u, static_cast<int>(a), static_cast<int>(b));
             sleepMs(100);
+        } else if (verb == "changed" && words >> a) {
+            int box[4];
+            if (!(words >> box[0] >> box[1] >> box[2] >> box[3]) ||
+                !changed(*u, static_cast<int>(a), box[0], box[1], box[2], box[3])) {
+                std::fprintf(stderr, "panel-sim: the %s's screen did not change within %lld ms: %s\n", u->name,
+                             a, line.c_str());
+                return 1;
+            }
         } else if (verb == "shot" && words >> text) {
             if (!shot(*u, text))
                 return 1;

@@ -52,10 +52,9 @@ void closeDevice() {
 }
 
 // Waits while `keep` holds, looking at the sound interface every 2 s; false
-// when it has gone. `stepMs` is how soon a change of `keep` is seen: 10 ms
-// before a session (its first block must find the device prepared), one slice
-// of the platform's timed wait during it (nothing to do until it ends).
-template <class Keep> bool waitWhile(Works* w, Keep keep, int64_t* nextCheck, int stepMs) {
+// when it has gone. A change of `keep` is seen within one slice of the
+// platform's timed wait: nothing here has to follow it sooner.
+template <class Keep> bool waitWhile(Works* w, Keep keep, int64_t* nextCheck) {
     for (;;) {
         const int64_t left = *nextCheck - plat_mono_ms();
         if (left <= 0) {
@@ -64,14 +63,8 @@ template <class Keep> bool waitWhile(Works* w, Keep keep, int64_t* nextCheck, in
                 return false;
             continue;
         }
-        if (stepMs < kPortSliceMs) {
-            if (!keep())
-                return true;
-            plat_sleep_ms(stepMs < left ? stepMs : left);
-        } else if (plat_wait_fds(nullptr, 0, static_cast<int>(left), [&] { return keep(); }) ==
-                   PortStatus::Stopped) {
+        if (plat_wait_fds(nullptr, 0, static_cast<int>(left), [&] { return keep(); }) == PortStatus::Stopped)
             return true;
-        }
     }
 }
 
@@ -144,26 +137,23 @@ void th_scrivi(Works* w) {
         LogInfo("playback buffer allocated (%d)", block * 4);
         w->audioOutReady = 1;
 
-        int64_t nextCheck = plat_mono_ms() + kAudioDeviceCheckMs;
-        if (!waitWhile(w, [w] { return !w->remoteConnected && wanted(w); }, &nextCheck, 10)) {
+        // Prepared before the session: its first block starts the device, and
+        // until then this thread has nothing to do but look at the interface.
+        {
+            std::lock_guard<std::mutex> lock(g_out.mu);
+            err = snd_pcm_prepare(g_out.pcm);
+        }
+        if (err < 0) {
+            LogErrOut("cannot prepare output audio interface for use (%s)", snd_strerror(err));
             ExitAUDIOwrite(w);
             return;
         }
-        if (wanted(w)) {
-            {
-                std::lock_guard<std::mutex> lock(g_out.mu);
-                err = snd_pcm_prepare(g_out.pcm);
-            }
-            if (err < 0) {
-                LogErrOut("cannot prepare output audio interface for use (%s)", snd_strerror(err));
-                ExitAUDIOwrite(w);
-                return;
-            }
-            LogInfoOut("output audio interface prepared");
-            if (!waitWhile(w, [w] { return w->remoteConnected && wanted(w); }, &nextCheck, kPortSliceMs)) {
-                ExitAUDIOwrite(w);
-                return;
-            }
+        LogInfoOut("output audio interface prepared");
+        int64_t nextCheck = plat_mono_ms() + kAudioDeviceCheckMs;
+        if (!waitWhile(w, [w] { return !w->remoteConnected && wanted(w); }, &nextCheck) ||
+            (wanted(w) && !waitWhile(w, [w] { return w->remoteConnected && wanted(w); }, &nextCheck))) {
+            ExitAUDIOwrite(w);
+            return;
         }
         LogInfoOut("output audio interface to be stopped");
         {

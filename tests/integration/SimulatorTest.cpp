@@ -40,7 +40,7 @@ TEST(Simulator, ScriptPressesKeysAndSavesTheScreen) {
     TempDir dir;
     const std::string script = dir.path + "/script.txt";
     const std::string main = dir.path + "/main.png", swr = dir.path + "/swr.png";
-    ASSERT_TRUE(WriteFile(script, "expect 30000 Continuous keyboard loop started\nwait 6000\nshot " + main + "\nkey 6\nwait 600\nshot " + swr +
+    ASSERT_TRUE(WriteFile(script, "expect 30000 Continuous keyboard loop started\nwait 6000\nshot " + main + "\nkey 6\nchanged 20000 600 40 790 70\nshot " + swr +
                                       "\nf12\nexit 15000\n"));
     // The script's waits and key presses run on the panel's fast clock too.
     const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --time-scale 3 --root " +
