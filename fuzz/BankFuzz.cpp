@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzWriteFile(path.c_str(), data + 1, size - 1);
 
     const int mode = load(w, bank);
-    FUZZ_CHECK(mode >= 0 && mode <= 2, "bank %d: work mode %d", bank, mode);
+    FUZZ_CHECK(mode >= 0 && mode < kModeWorkCount, "bank %d: work mode %d", bank, mode);
     const std::vector<Row> first = rows(w);
     FUZZ_CHECK(w->antennaRowCount >= 0 && w->antennaRowCount <= kAntennaRows, "bank %d: %d rows", bank,
                w->antennaRowCount.load());
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Written back and loaded again: the same rows and mode.
     save(w, bank, mode);
     const std::string written = FuzzReadFile(path.c_str());
-    static const char* const kMarkers[3] = {"!Gen\n", "!Tav\n", "!817\n"};
+    static const char* const kMarkers[kModeWorkCount] = {"!Gen\n", "!Tav\n", "!817\n", "!Ham\n"};
     FUZZ_CHECK(written.compare(0, 5, kMarkers[mode]) == 0, "bank %d: the file written does not begin with %.4s",
                bank, kMarkers[mode]);
     const int again = load(w, bank);
@@ -145,6 +145,7 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     texts.push_back(twelve);
     texts.push_back(std::string(1, '\0') + "160meters 1800000 2000000 1 1 0 0 0.0\n80meters 3500000 4000000 1 2 0 1 0.0\n");
     texts.push_back("\x05; nothing but the interface\n!817\n");
+    texts.push_back("\x06!Ham\n40m 7000000 7300000 1 2 0 1 0.0\n!Hamlib\n20m 14000000 14350000 1 3 1 2 0.0\n");
     texts.push_back("\x03!Tav\n  ;40m 7000000 7300000 1 2 0 1 5.5\n\t!817 14000000 14350000 1 3 1 2 0.0\n"
                     "20m 14350001 14400000 0 1 1 0 0.0\n");
     texts.push_back(std::string(1, '\0') + "40m 7000000 7300000 2 200 1 9 nan\n20m 14000000 14350000 1 -1 7 3 1e39\n"

@@ -57,6 +57,14 @@ std::string answerLocked(TrxCatModel* m, const std::string& text) {
         std::snprintf(b, sizeof b, "MD%d;", m->cfg.mode);
         return b;
     }
+    if (text == "IF;") {
+        // The Kenwood status: frequency, step, RIT/XIT, memory, transmit, mode,
+        // VFO A, no scan, no split, no tone (37 characters before the ';').
+        char status[48];
+        std::snprintf(status, sizeof status, "IF%011lld0000+0000000000%c%d0000000;", m->cfg.hz,
+                      m->transmitting ? '1' : '0', m->cfg.mode % 10);
+        return status;
+    }
     std::string body = text.substr(0, text.size() - 1);
     if (body.compare(0, 2, "FA") == 0 && digits(body, 2, 11))
         m->cfg.hz = std::stoll(body.substr(2));

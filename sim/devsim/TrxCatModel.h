@@ -3,7 +3,8 @@
 // Kenwood-style ASCII commands, each ending with ';'. "DT;" asks who is there
 // (the transceiver says "DT001;"; another device on a KAVOCAT port says something
 // else, or nothing). "FA;" reads the frequency ("FA%011lld;"), "MD;" the mode
-// ("MD%d;"). Anything else is acknowledged by echoing it unchanged; "FA" with 11
+// ("MD%d;"), "IF;" the status a Kenwood radio gives (frequency, transmit, mode,
+// VFO A), which Hamlib's Kenwood backends ask for. Anything else is acknowledged by echoing it unchanged; "FA" with 11
 // digits and "MD" with one digit also set the frequency and mode, "TX;" (or "TX"
 // and one digit) keys the transmitter and "RX;" returns it to receive. The transceiver
 // also speaks unprompted (TrxCatModelSend), which the panel relays onward.

@@ -371,7 +371,7 @@ void CreaBufferDiStato(Works* w, char* buffer) {
     std::snprintf(tmp, sizeof tmp, "%-4.4s", name);
     std::memcpy(b + 0, tmp, 4);
     const int mode = w->ModeWorkIdx;
-    b[4] = mode == 1 ? '1' : mode == 2 ? '2' : '0';
+    b[4] = mode > 0 && mode < kModeWorkCount ? static_cast<char>('0' + mode) : '0';
     b[5] = static_cast<char>('0' + w->attenuator % 10);
     b[6] = static_cast<char>('0' + w->antennaIdx % 10);
     b[7] = w->ampBypass ? '1' : '0';

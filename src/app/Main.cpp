@@ -107,6 +107,7 @@ void joinAll(Works* w) {
         {&thrWsock, s->WebSocket != '0', "Communicator joined Wsocket end"},
         {&thrCat, s->EnableCAT == '1', "Communicator joined Cat end"},
         {&thrCatSer, s->catSerialEnabled == '1', "Communicator joined CatSerial end"},
+        {&thrHamlib, w->hamlibEnabled == '1', "Communicator joined Hamlib end"},
         {&thrSer, s->serialLinkEnabled == '1', "Communicator joined Serial end"},
         {&thrLin, s->EnableLinear == '1', "Communicator joined Linear end"},
         {&thrTime, s->EnableTime == '1', "Communicator joined Time end"},
@@ -262,6 +263,7 @@ void startServices(Works* w) {
     }
 
     StartThreadCATserial(w);
+    StartThreadHamlib(w);
     // The refresh thread starts on the operating page: its first tick loads the
     // page's picture over the start-up one.
     w->skinReload = 1;

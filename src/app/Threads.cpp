@@ -15,12 +15,13 @@
 #include "trx/TavRead.h"
 #include "tuner/CAT.h"
 #include "tuner/CATserial.h"
+#include "tuner/Hamlib.h"
 
 #include <cstdio>
 #include <mutex>
 
 ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT, thrLeggi,
-    thrScrivi, thInit, thAggFw;
+    thrScrivi, thInit, thAggFw, thrHamlib;
 
 bool StartWorker(ThreadSlot& slot, const char* name, void (*body)(Works*), Works* w) {
     return StartThread(slot, name, [body, w] { body(w); });
@@ -83,6 +84,11 @@ void StartTavReadFFT(Works* w) {
 void StartThreadCATserial(Works* w) {
     if (w->setup->catSerialEnabled == '1' && !StartWorker(thrCatSer, "ft817", CatSerial, w))
         RaiseDeviceError(w, kDevErrCat, "CAT: cannot start thread");
+}
+
+void StartThreadHamlib(Works* w) {
+    if (w->hamlibEnabled == '1' && !StartWorker(thrHamlib, "hamlib", HamlibRig, w))
+        RaiseDeviceError(w, kDevErrCat, "Hamlib: cannot start thread");
 }
 
 namespace {
@@ -154,6 +160,7 @@ void startService(Works* w, Service service) {
         {Service::TrxSerial, StartThreadTAV},       {Service::Ft817, StartThreadCATserial},
         {Service::AudioWrite, StartThreadAudioWrite}, {Service::AudioRead, StartThreadAudioRead},
         {Service::CatRelay, StartThreadCAT},        {Service::UsbRx, StartTavReadFFT},
+        {Service::Hamlib, StartThreadHamlib},
     };
     for (const auto& s : kStarters)
         if (s.service == service)

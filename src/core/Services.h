@@ -18,6 +18,7 @@ enum class Service {
     AudioRead,  // remote audio capture
     CatRelay,   // the CAT relay to the transceiver
     UsbRx,      // the USB receiver's spectrum
+    Hamlib,     // the Hamlib rig poll
 };
 
 // What SwitchRemoteServices does with the four remote services (audio write,

@@ -1,6 +1,6 @@
 // Reading and writing /opt/set/setup.txt.
 //
-// The 62 keys are described once, in file order, by `kKeys`: how a value is
+// The 67 keys are described once, in file order, by `kKeys`: how a value is
 // read into the record and Works, how it is logged, and how it is regenerated
 // and written back. Reading compares each line with "Key: " in table order;
 // writing emits the table in order.
@@ -187,6 +187,13 @@ const KeyDef kKeys[] = {
     {"EnableLOGTemp", Kind::Digit, FLAG(EnableLOGTemp), nullptr,
      APPLY(w->logTempEnabled = static_cast<uint8_t>(v)), REGEN(w->logTempEnabled), false, false},
     {"RemotePlain", Kind::Char, FLAG(RemotePlain), nullptr, nullptr, nullptr, false, false},
+    {"HamlibModel", Kind::Number, nullptr, TEXT(HamlibModel),
+     APPLY(w->hamlibModel = static_cast<int>(v)), REGEN(w->hamlibModel), false, true, 1, 99999},
+    {"HamlibPort", Kind::Text, nullptr, TEXT(HamlibPort), nullptr, nullptr, false, false},
+    {"HamlibSpeed", Kind::Number, nullptr, TEXT(HamlibSpeed),
+     APPLY(w->hamlibSpeed = static_cast<int>(v)), REGEN(w->hamlibSpeed), false, true, 0, 921600},
+    {"HamlibPoll", Kind::Number, nullptr, TEXT(HamlibPoll),
+     APPLY(w->hamlibPollMs = static_cast<int>(v)), REGEN(w->hamlibPollMs), false, true, 20, 60000},
 };
 
 #undef FLAG
@@ -194,7 +201,7 @@ const KeyDef kKeys[] = {
 #undef APPLY
 #undef REGEN
 
-static_assert(sizeof kKeys / sizeof kKeys[0] == 63, "the setup file has 63 lines");
+static_assert(sizeof kKeys / sizeof kKeys[0] == 67, "the setup file has 67 lines");
 
 // A decimal integer with an optional sign and trailing blanks; false otherwise.
 bool parseDecimal(const char* s, long* out) {
@@ -278,8 +285,11 @@ void storeValue(Works* w, SetupRecord* r, const KeyDef& k, const char* value) {
     }
 }
 
+// The longest value a key holds (HamlibPort), with its terminator.
+constexpr size_t kValueMax = 128;
+
 void logValue(Works* w, SetupRecord* r, const KeyDef& k) {
-    char text[32];
+    char text[kValueMax];
     switch (k.kind) {
     case Kind::Char:
     case Kind::Digit:
@@ -417,6 +427,10 @@ void initSetup(Works* w) {
     fillText(r->Peak_Time.ref(), "3000");
     fillText(r->MAXbank.ref(), "20");
     fillText(r->BTN_longpress_Time.ref(), "5");
+    fillText(r->HamlibModel.ref(), "2");
+    fillText(r->HamlibPort.ref(), "127.0.0.1:4532");
+    fillText(r->HamlibSpeed.ref(), "0");
+    fillText(r->HamlibPoll.ref(), "200");
 }
 
 void readSetup(Works* w) {
@@ -430,7 +444,7 @@ void readSetup(Works* w) {
         LogErr("can't open /opt/set/setup.txt");
         return;
     }
-    char line[100];
+    char line[kValueMax + 40];
     while (std::fgets(line, sizeof line, f)) {
         size_t len = std::strlen(line);
         if (len > 0 && line[len - 1] == '\n')
@@ -461,8 +475,8 @@ int writeSetup(Works* w) {
     std::string out;
     out.reserve(2048);
     for (const KeyDef& k : kKeys) {
-        char line[128];
-        char text[32];
+        char line[kValueMax + 40];
+        char text[kValueMax];
         switch (k.kind) {
         case Kind::Char:
         case Kind::Digit: {

@@ -3,7 +3,7 @@
 // Every operator setting that survives a restart is one "Key: value" line of
 // the setup file. The record keeps each value as the file's characters (flags
 // '0'/'1', numbers and paths as text); Works keeps numeric mirrors of the values
-// the program computes with. The record is 280 bytes of characters in the
+// the program computes with. The record is the characters of its fields in the
 // file's field order; flags are watched by running threads, so every byte is an
 // atomic character.
 #pragma once
@@ -82,9 +82,16 @@ struct SetupRecord {
     Flag EnableDebug;
     Flag EnableLOGTemp;
     Flag RemotePlain; // '1': the remote link also without TLS, for older units
+    // The Hamlib rig of work mode 3: model number, port (a serial device or
+    // HOST:PORT of a rigctld), speed (0: the model's) and poll period in ms.
+    SharedText<6> HamlibModel;
+    SharedText<128> HamlibPort;
+    SharedText<7> HamlibSpeed;
+    SharedText<6> HamlibPoll;
 };
 
-static_assert(sizeof(SetupRecord) == 280, "the setup record is 280 characters");
+// The 280 characters of the older units' record, then the Hamlib keys.
+static_assert(sizeof(SetupRecord) == 280 + 6 + 128 + 7 + 6, "the setup record's characters");
 
 constexpr const char* kSetupPath = "/opt/set/setup.txt";
 constexpr const char* kRemountRw = "mount -o remount defaults,rw /opt/set";

@@ -91,6 +91,9 @@ void InitSettingMirrors(Works* w) {
     w->MAXbank = 20;
     w->debugEnabled = 0;
     w->logTempEnabled = 0;
+    w->hamlibModel = 2; // NET rigctl: a rigctld on this machine
+    w->hamlibSpeed = 0; // the model's own
+    w->hamlibPollMs = 200;
 
     TIME_LONG_PRESS = 0.5;
     fattoremedia = 2;

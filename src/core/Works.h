@@ -38,6 +38,9 @@ constexpr int kCmdQueueSize = 30;
 constexpr int kAlarmCodes = 21;
 constexpr int kMaxActiveErrors = 22;
 constexpr int kAlarmTextSize = 30;
+// Work modes (ModeWorkIdx): where the bank takes the operating frequency from.
+enum ModeWork { kModeGeneric = 0, kModeTav = 1, kModeFt817 = 2, kModeHamlib = 3 };
+constexpr int kModeWorkCount = 4;
 
 // One row of config.txt: a frequency range with its meter calibration and the
 // protection thresholds sent to the amplifier.
@@ -399,6 +402,14 @@ struct Works {
     Shared<double> plotOffset;
     Shared<int> ModeWorkIdx;
     Shared<int> catFreqHz;
+    // The Hamlib poll (work mode 3): the setup's mirrors (keys), the stop
+    // signal SetModeWorkIDX sets ('1' runs the poll, as catSerialEnabled the
+    // FT-817's), and what the poll thread alone writes: the last frequency read
+    // and the rig's name while it is open (empty when not).
+    Shared<int> hamlibModel, hamlibSpeed, hamlibPollMs;
+    Shared<char> hamlibEnabled;
+    Shared<int> hamlibFreqHz;
+    SharedText<48> hamlibRigName;
     Shared<uint8_t> catMode; // mode byte of the last FT-817 answer
     Shared<int> catSerFD;    // FT-817 port
     Shared<int> catFD;       // transceiver CAT port of the relay

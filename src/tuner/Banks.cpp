@@ -75,7 +75,12 @@ void parseRow(const char* line, AntennaRow& r, const char* table, int row) {
     r.pwr = pwr;
 }
 
-const char* markerOf(int mode) { return mode == 1 ? "!Tav\n" : mode == 2 ? "!817\n" : "!Gen\n"; }
+const char* markerOf(int mode) {
+    return mode == kModeTav      ? "!Tav\n"
+           : mode == kModeFt817  ? "!817\n"
+           : mode == kModeHamlib ? "!Ham\n"
+                                 : "!Gen\n";
+}
 
 } // namespace
 
@@ -138,6 +143,8 @@ int LoadTabConfig(Works* w, int bank) {
                 mode = 1;
             else if (std::strncmp(line + 1, "817", 3) == 0)
                 mode = 2;
+            else if (std::strncmp(line + 1, "Ham", 3) == 0)
+                mode = kModeHamlib;
             continue;
         }
         if (rows >= kAntennaRows)
@@ -235,7 +242,7 @@ void ChangeBanco(Works* w) {
 void ChangeInterfaceBanco(Works* w) {
     BankLock held(BankMutex());
     int mode = w->ModeWorkIdx + 1;
-    if (mode > 2)
+    if (mode >= kModeWorkCount)
         mode = 0;
     w->ModeWorkIdx = mode;
     SetModeWorkIDX(w);

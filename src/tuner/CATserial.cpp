@@ -146,7 +146,11 @@ void CatSerial(Works* w) {
 void SetModeWorkIDX(Works* w) {
     BankLock bank(BankMutex()); // the links follow the bank's mode
     SetupRecord* s = w->setup;
-    switch (w->ModeWorkIdx) {
+    const int mode = w->ModeWorkIdx;
+    // The Hamlib poll runs in its own mode only; it ends at its next look.
+    if (mode != kModeHamlib && mode >= 0 && mode < kModeWorkCount)
+        w->hamlibEnabled = '0';
+    switch (mode) {
     case 1:
         if (s->serialLinkEnabled == '0') {
             s->serialLinkEnabled = '1';
@@ -165,6 +169,12 @@ void SetModeWorkIDX(Works* w) {
             DeleteErrore(w, kAlarmTavExtio);
         }
         break;
+    case kModeHamlib:
+        if (w->hamlibEnabled != '1') {
+            w->hamlibEnabled = '1';
+            StartService(w, Service::Hamlib);
+        }
+        [[fallthrough]]; // neither transceiver link runs
     case 0:
         if (s->serialLinkEnabled == '1') {
             s->serialLinkEnabled = '0';

@@ -1,7 +1,7 @@
 // Following the operating frequency, and tune on transmit.
 //
 // Each refresh tick takes the frequency from the bank's source (the
-// amplifier's counter, the transceiver's link, the FT-817), and on a change
+// amplifier's counter, the transceiver's link, the FT-817, a Hamlib rig), and on a change
 // queues the frequency, the filter and the thresholds and applies the bank's
 // row. With the maker's transceiver it also follows its transmit state and
 // supervises tune on transmit: a search starts when the transceiver keys up
@@ -86,10 +86,12 @@ void FollowFrequency(Works* w) {
         w->freqHz = p.activeFreq;
     } else if (mode == 2) {
         w->freqHz = w->catFreqHz.load();
+    } else if (mode == kModeHamlib) {
+        w->freqHz = w->hamlibFreqHz.load();
     } else if (mode == 0) {
         w->freqHz = w->fmFreqHz.load();
     }
-    if (mode == 0 || mode == 2) {
+    if (mode == 0 || mode == 2 || mode == kModeHamlib) {
         OperatingPointLock op(OperatingPointMutex());
         if (w->anState > 0) {
             w->anState = 0;

@@ -260,7 +260,7 @@ void page5(Works* w, int key) {
         if (code == kDevErrLinear)
             StartService(w, Service::Linear);
         else if (code == kDevErrCat)
-            StartService(w, Service::Ft817);
+            StartService(w, w->ModeWorkIdx == kModeHamlib ? Service::Hamlib : Service::Ft817);
         else if (code == kDevErrSerial)
             StartService(w, Service::TrxSerial);
         else if (code == kDevErrUsb)
@@ -269,7 +269,8 @@ void page5(Works* w, int key) {
     }
     if (code == kDevErrLinear) {
         StartService(w, Service::Linear);
-    } else if (code == kDevErrCat) {
+    } else if (code == kDevErrCat && w->ModeWorkIdx != kModeHamlib) {
+        // The Hamlib rig's page only closes: its poll goes on retrying.
         w->setup->EnableCAT = '0';
     } else if (code == kDevErrSerial) {
         BankLock bank(BankMutex());

@@ -124,7 +124,7 @@ void SetAttenuatorLabel(Works* w) {
 }
 
 void GetLblInterface(int type, char* text, int size) {
-    std::snprintf(text, static_cast<size_t>(size), "%s", MODEwork[type >= 0 && type <= 2 ? type : 0]);
+    std::snprintf(text, static_cast<size_t>(size), "%s", MODEwork[type >= 0 && type < kModeWorkCount ? type : 0]);
 }
 
 void SetModeWorkLabel(Works* w) {

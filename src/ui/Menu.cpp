@@ -1,4 +1,4 @@
-// The settings menu: one table describes each of the 32 entries (number, title,
+// The settings menu: one table describes each of the 35 entries (number, title,
 // item, value and its text, edit rule, what ENTER does, the setup key it saves
 // and its scaling); ModifyParameter and LoadParameterMenu only read it.
 #include "ui/Menu.h"
@@ -302,6 +302,28 @@ void setBit(SharedFlags<uint8_t>& flags, uint8_t bit, double on) {
         flags.clear(bit);
 }
 
+// The serial speeds offered for the Hamlib rig; 0 leaves the model's own. A
+// speed from the file that is not among them shows as the model's own until
+// one is chosen.
+constexpr int kHamlibSpeeds[] = {0, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr int kHamlibSpeedCount = static_cast<int>(sizeof kHamlibSpeeds / sizeof kHamlibSpeeds[0]);
+const char* const kHamlibSpeedTexts[kHamlibSpeedCount] = {"Model's", "1200", "2400", "4800", "9600",
+                                                          "19200", "38400", "57600", "115200"};
+int speedIndex(int speed) {
+    for (int i = 0; i < kHamlibSpeedCount; i++)
+        if (kHamlibSpeeds[i] == speed)
+            return i;
+    return 0;
+}
+
+// A new model or speed takes effect at once: the rig's poll starts again with it.
+int hamlibEnter(Works* w, int) {
+    save(w);
+    if (w->ModeWorkIdx == kModeHamlib)
+        StartService(w, Service::Hamlib);
+    return 0;
+}
+
 // clang-format off
 const MenuSpec kMenu[kMenuEntries] = {
     {.number = 1, .title = "MAX BANK", .item = " ",
@@ -456,6 +478,22 @@ const MenuSpec kMenu[kMenuEntries] = {
      .set = [](Works* w, double v) { setBit(w->serviceFlags, 2, v); },
      .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = Enter::Own,
      .itemZeroOnly = true, .own = remoteService},
+    // The Hamlib rig of work mode 3: saved on ENTER, which also reopens the rig.
+    {.number = 100, .title = "HAMLIB RIG", .item = "Model",
+     .get = [](Works* w) -> double { return w->hamlibModel; },
+     .set = [](Works* w, double v) { w->hamlibModel = static_cast<int>(v); },
+     .format = "%d", .edit = Edit::Step, .step = 1, .lo = 1, .hi = 99999, .bound = Bound::Keep,
+     .repeats = true, .enter = Enter::Own, .key = "HamlibModel", .own = hamlibEnter},
+    {.number = 101, .title = "HAMLIB RIG", .item = "Speed",
+     .get = [](Works* w) -> double { return speedIndex(w->hamlibSpeed); },
+     .set = [](Works* w, double v) { w->hamlibSpeed = kHamlibSpeeds[static_cast<int>(v)]; },
+     .format = "%s", .choices = kHamlibSpeedTexts, .choiceCount = kHamlibSpeedCount,
+     .edit = Edit::Choice, .enter = Enter::Own, .key = "HamlibSpeed", .own = hamlibEnter},
+    {.number = 102, .title = "HAMLIB RIG", .item = "Poll (ms)",
+     .get = [](Works* w) -> double { return w->hamlibPollMs; },
+     .set = [](Works* w, double v) { w->hamlibPollMs = static_cast<int>(v); },
+     .format = "%d", .edit = Edit::Step, .step = 10, .lo = 20, .hi = 60000, .bound = Bound::Keep,
+     .repeats = true, .key = "HamlibPoll"},
 };
 // clang-format on
 

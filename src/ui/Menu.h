@@ -1,4 +1,4 @@
-// The settings menu: 32 entries, each a title with one item and a value, moved
+// The settings menu: 35 entries, each a title with one item and a value, moved
 // through on key page 1 and edited on key page 2.
 #pragma once
 
@@ -12,7 +12,7 @@ struct Works;
 
 enum MenuAction { kMenuEnter = 0, kMenuMinus = 1, kMenuPlus = 2, kMenuLeft = 3, kMenuRight = 4 };
 
-constexpr int kMenuEntries = 32;
+constexpr int kMenuEntries = 35;
 
 struct MenuItemDef {
     char name[20];

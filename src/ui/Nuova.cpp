@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "tuner/Banks.h"
 #include "tuner/CAT.h"
+#include "tuner/Hamlib.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
 #include "ui/Fb.h"
@@ -23,7 +24,7 @@
 #include <cstring>
 
 const char* const AttVectStr[4] = {"0", "2", "3", "5"};
-const char* const MODEwork[3] = {"Generic", "VRNTAV", " FT-817"};
+const char* const MODEwork[kModeWorkCount] = {"Generic", "VRNTAV", " FT-817", "Hamlib"};
 const int SaveScreen[5] = {5, 10, 20, 30, 60};
 const char* const SaveScreenVal[5] = {"5min", "10min", "20min", "30min", "60min"};
 const char* const SWRTimeout[5] = {"25sec", "20sec", "15sec", "10sec", "5sec"};
@@ -84,7 +85,7 @@ void informationRows(Works* w) {
     const uint8_t(&cyan)[3] = r.stale ? kGrey : kCyan;
     const uint8_t(&green)[3] = r.stale ? kGrey : kGreen;
     char buf[64];
-    text(w, 8, 10, 298, MODEwork[r.mode >= 0 && r.mode <= 2 ? r.mode : 0], kCyan);
+    text(w, 8, 10, 298, MODEwork[r.mode >= 0 && r.mode < kModeWorkCount ? r.mode : 0], kCyan);
     if (live)
         text(w, 8, 125, 298, r.coaxRxTx ? "Coax:RX+TX" : "  Coax:RTX", cyan);
     if (r.noPa)
@@ -296,7 +297,15 @@ void statusPage(Works* w) {
                   g_checks.audio > 0 ? "found" : "not found", w->retryTotal.load(),
                   w->retryStops.load());
     row(308, "STATUS", buf);
-    row(330, nullptr, ExistError(w, kAlarmTavExtio) ? "No EXT IO data" : "EXT IO connected");
+    if (w->ModeWorkIdx == kModeHamlib) {
+        // The transceiver's link is off in this mode: its row shows the rig.
+        char rig[120];
+        HamlibStatusText(w, rig, sizeof rig);
+        std::snprintf(buf, sizeof buf, "Rig: %s", rig);
+        row(330, nullptr, buf);
+    } else {
+        row(330, nullptr, ExistError(w, kAlarmTavExtio) ? "No EXT IO data" : "EXT IO connected");
+    }
     std::snprintf(buf, sizeof buf, "ver. %x, V12: %02.01fV, V15: %02.01fV, Vamp: %02.01fV",
                   w->supplyAdc[0].load(), CalvTensVadcAmp(w, w->supplyAdc[1]),
                   CalvTensVadcAmp(w, w->supplyAdc[2]), CalvTensVadcAmp(w, w->supplyAdc[3]));

@@ -6,7 +6,7 @@ struct Works;
 
 // Option texts and values of the menus.
 extern const char* const AttVectStr[4];  // attenuator steps: "0", "2", "3", "5" dB
-extern const char* const MODEwork[3];    // interfaces: "Generic", "VRNTAV", " FT-817"
+extern const char* const MODEwork[];     // kModeWorkCount interfaces: "Generic", "VRNTAV", " FT-817", "Hamlib"
 extern const int SaveScreen[5];          // screen-saver delays, minutes
 extern const char* const SaveScreenVal[5];
 extern const char* const SWRTimeout[5];

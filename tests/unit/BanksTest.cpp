@@ -96,13 +96,39 @@ TEST_F(Banks, SavingWritesTheMarkerFirstAndSurvivesAReload) {
     ASSERT_TRUE(WriteFile(file(0), "!817\n20m 14000000 14350000 1 2 0 1 0.0\n"));
     w->NumBanco = 0;
     w->ModeWorkIdx = LoadTabConfig(w.get(), 0);
-    ChangeInterfaceBanco(w.get()); // 2 -> 0
+    ChangeInterfaceBanco(w.get()); // 2 -> 3, Hamlib: its poll starts
+    EXPECT_EQ(w->ModeWorkIdx, kModeHamlib);
+    EXPECT_EQ(ReadLines(file(0)).at(0), "!Ham");
+    EXPECT_EQ(LoadTabConfig(w.get(), 0), kModeHamlib);
+    ChangeInterfaceBanco(w.get()); // 3 -> 0, and the poll ends
+    EXPECT_EQ(w->hamlibEnabled, '0');
+    JoinThread(thrHamlib);
     EXPECT_EQ(w->ModeWorkIdx, 0);
     auto lines = ReadLines(file(0));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "!Gen");
     EXPECT_EQ(lines[1], "20m 14000000 14350000 1 1 0 0 0.0"); // with the live state of the band
     EXPECT_FALSE(FileExists(file(0) + ".new"));
+}
+
+// The Hamlib marker: read as mode 3 and written back byte for byte; an older
+// unit's file never has it, and a longer word that begins with it is still it.
+TEST_F(Banks, HamlibMarkerRoundTrip) {
+    const std::string text = "!Ham\n40m 7000000 7300000 1 2 0 1 0.0\n20m 14000000 14350000 1 3 1 2 0.0\n";
+    ASSERT_TRUE(WriteFile(file(3), text));
+    EXPECT_EQ(LoadTabConfig(w.get(), 3), kModeHamlib);
+    w->ModeWorkIdx = kModeHamlib;
+    SaveTabConfig(w.get(), 3);
+    EXPECT_EQ(ReadFile(file(3)), text);
+    ASSERT_TRUE(WriteFile(file(3), "; rig\n!Hamlib\n40m 7000000 7300000 1 2 0 1 0.0\n"));
+    EXPECT_EQ(LoadTabConfig(w.get(), 3), kModeHamlib);
+    for (const char* marker : {"!Gen", "!Tav", "!817"}) {
+        const std::string older = std::string(marker) + "\n40m 7000000 7300000 1 2 0 1 0.0\n";
+        ASSERT_TRUE(WriteFile(file(3), older));
+        w->ModeWorkIdx = LoadTabConfig(w.get(), 3);
+        SaveTabConfig(w.get(), 3);
+        EXPECT_EQ(ReadFile(file(3)), older) << marker;
+    }
 }
 
 // A name read after leading blanks may begin with ';' or '!'. Written at the

@@ -157,7 +157,7 @@ TEST_F(Keys, MenuPagesMoveAndEdit) {
     press(5); // SET
     EXPECT_EQ(w->keyPage, 1);
     press(3); // up: wraps to the last entry
-    EXPECT_EQ(w->menuEntry, 31);
+    EXPECT_EQ(w->menuEntry, kMenuEntries - 1);
     press(4);
     press(4);
     EXPECT_EQ(w->menuEntry, 1);

@@ -88,7 +88,7 @@ class MenuEntries : public RootedWorks {
 
 using V = std::vector<std::string>;
 
-TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyTwoEntries) {
+TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyFiveEntries) {
     struct Row {
         int number;
         const char* title;
@@ -126,8 +126,11 @@ TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyTwoEntries) {
         {97, "FW UPDATE", " "},
         {98, "UI UPDATE", " "},
         {99, "REMOTE SERVICE", " "},
+        {100, "HAMLIB RIG", "Model"},
+        {101, "HAMLIB RIG", "Speed"},
+        {102, "HAMLIB RIG", "Poll (ms)"},
     };
-    EXPECT_EQ(w->menuCount, 32);
+    EXPECT_EQ(w->menuCount, 35);
     for (int e = 0; e < kMenuEntries; e++) {
         EXPECT_EQ(menuPar[e].number, rows[e].number) << e;
         EXPECT_STREQ(menuPar[e].title, rows[e].title) << e;
@@ -165,13 +168,17 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     TIME_LONG_PRESS = 1.5;
     w->serviceFlags.replace(1 | 8); // FW UPDATE and UI UPDATE armed, REMOTE SERVICE not
     w->remotePassword.set("ABCDEFGH2345");
+    w->hamlibModel = 1020;
+    w->hamlibSpeed = 38400;
+    w->hamlibPollMs = 250;
 
     const V want = {"7",           "FQ2",     "120",    "On",       "5dB",         "1.50",
                     "20sec",       "No",      "Remote", "10.0.0.7", "255.255.0.0", "10.0.0.1",
                     "1.1.1.1",     "-30",     "4",      "5",        "2.50",        "ON",
                     "Fahrenheit",  "ON",      "1500",   "45.50",    "dBm",         "20min",
                     "Set Default", "1.5 sec", "ABCDEFGH2345", "ABCDEFGH2345",
-                    "OFF",         "ON",      "ON",     "OFF"};
+                    "OFF",         "ON",      "ON",     "OFF",
+                    "1020",        "38400",   "250"};
     ASSERT_EQ(want.size(), static_cast<size_t>(kMenuEntries));
     for (int e = 0; e < kMenuEntries; e++) {
         EXPECT_EQ(shown(e), want[e]) << e;
@@ -228,6 +235,9 @@ TEST_F(MenuEntries, EnterSavesEachEntrysKeyInTheFilesUnits) {
         {22, [](Works* w) { w->powerUnits = 1; }, "PowerUnits", 1, "1"},
         {23, [](Works* w) { w->saveScreenIdx = 3; }, "SaveScreenIdx", 1, "3"},
         {25, [](Works*) { TIME_LONG_PRESS = 1.2; }, "BTN_longpress_Time", 10, "12"},
+        {32, [](Works* w) { w->hamlibModel = 2028; }, "HamlibModel", 1, "2028"},
+        {33, [](Works* w) { w->hamlibSpeed = 9600; }, "HamlibSpeed", 1, "9600"},
+        {34, [](Works* w) { w->hamlibPollMs = 1000; }, "HamlibPoll", 1, "1000"},
     };
     w->maxTempAllowed = 70;
     for (const Case& c : cases) {
@@ -275,7 +285,7 @@ TEST_F(MenuEntries, LeftAndRightSaveOnlyWhereTheTableSaysSo) {
             EXPECT_EQ(saved(s.key), s.value) << s.entry << " " << a;
         }
     }
-    for (int e : {1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 17, 18, 19, 21, 22, 23}) {
+    for (int e : {1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 17, 18, 19, 21, 22, 23, 32, 33, 34}) {
         for (int a : {kMenuLeft, kMenuRight}) {
             forgetFile();
             act(e, a);
@@ -286,11 +296,11 @@ TEST_F(MenuEntries, LeftAndRightSaveOnlyWhereTheTableSaysSo) {
 }
 
 TEST_F(MenuEntries, RepeatFlagOfEveryActionOnEveryEntry) {
-    // PLUS and MINUS repeat on Period, Target SWR, Offset, Release Time and SET
-    // POINT; LEFT and RIGHT on Target SWR, Offset, Release Time and SET POINT.
+    // PLUS and MINUS repeat on Period, Target SWR, Offset, Release Time, SET
+    // POINT and the Hamlib model and poll period; LEFT and RIGHT on Target SWR, Offset, Release Time and SET POINT.
     for (int e = 0; e < kMenuEntries; e++) {
         if (e == 24) continue; // FACTORY DEFAULT has its own test
-        const bool plusMinus = e == 2 || e == 5 || e == 16 || e == 20 || e == 21;
+        const bool plusMinus = e == 2 || e == 5 || e == 16 || e == 20 || e == 21 || e == 32 || e == 34;
         const bool leftRight = e == 5 || e == 16 || e == 20 || e == 21;
         for (int a : {kMenuPlus, kMenuMinus, kMenuLeft, kMenuRight}) {
             midValues();

@@ -178,7 +178,8 @@ TEST_F(MenuScreens, ChoosingAnEntryShowsItBetweenItsNeighbours) {
               8 * (26 + 25));
     EXPECT_EQ(countColour(fb, 791, 798, 311, 339, kCurrentBand), 8 * 29);
 
-    const Line lines[3] = {{"99 -", "REMOTE SERVICE", " ", "OFF"},
+    w->hamlibPollMs = 200;
+    const Line lines[3] = {{"102 -", "HAMLIB RIG", "Poll (ms)", "200"},
                            {"1 -", "MAX BANK", " ", "20"},
                            {"2 -", "FREQ", "Input Sens", "FQ1"}};
     menuReference(false, lines, kPageMenuChoose);
@@ -199,12 +200,13 @@ TEST_F(MenuScreens, ChoosingAnEntryShowsItBetweenItsNeighbours) {
 }
 
 TEST_F(MenuScreens, TheLastEntryWrapsToTheFirst) {
-    w->menuEntry = 31;
-    w->serviceFlags.replace(8); // UI UPDATE armed, REMOTE SERVICE not
+    w->menuEntry = kMenuEntries - 1;
+    w->hamlibSpeed = 38400;
+    w->hamlibPollMs = 500;
     w->MAXbank = 12;
     draw(kPageMenuChoose);
-    const Line lines[3] = {{"98 -", "UI UPDATE", " ", "ON"},
-                           {"99 -", "REMOTE SERVICE", " ", "OFF"},
+    const Line lines[3] = {{"101 -", "HAMLIB RIG", "Speed", "38400"},
+                           {"102 -", "HAMLIB RIG", "Poll (ms)", "500"},
                            {"1 -", "MAX BANK", " ", "12"}};
     menuReference(false, lines, kPageMenuChoose);
     expectSame();

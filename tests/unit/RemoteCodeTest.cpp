@@ -363,8 +363,8 @@ TEST_F(RemoteCodeKeys, EditedAndSavedWithThePanelKeys) {
     ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n"));
     ASSERT_TRUE(LoadRemoteCode(w.get()));
     press(5); // SET
-    for (int i = 0; i < 5; i++)
-        press(3); // up: from the first entry round to the service action
+    for (int i = 0; i < 8; i++)
+        press(3); // up: from the first entry round past the rig's and the service actions
     EXPECT_EQ(w->menuEntry, kNewCodeEntry);
     press(3);
     ASSERT_EQ(w->menuEntry, kCodeEntry);

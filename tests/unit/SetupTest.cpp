@@ -74,7 +74,11 @@ const char* const kNewFile = "EnableKeyb: 1\n"
                              "EnableDebug: 0\n"
                              "Enable1600: 1\n"
                              "EnableLOGTemp: 0\n"
-                             "RemotePlain: 0\n";
+                             "RemotePlain: 0\n"
+                             "HamlibModel: 2\n"
+                             "HamlibPort: 127.0.0.1:4532\n"
+                             "HamlibSpeed: 0\n"
+                             "HamlibPoll: 200\n";
 
 class SetupFile : public ::testing::Test {
   protected:
@@ -212,11 +216,44 @@ TEST_F(SetupFile, LongValuesAreCutAtTheirFieldAndLongLinesSplit) {
     readWith("LinPort: " + longPort + "\nServer: " + std::string(150, '9') + "\n");
     EXPECT_EQ(std::string(setup->LinPort.get().s), longPort.substr(0, 12));
     EXPECT_TRUE(Contains(log(), "setup: value of LinPort cut to 12 characters"));
-    // The 150-character line is read as pieces of 99: its first piece is cut to 15.
+    // The 150-character line is read in pieces: its first piece is cut to 15.
     EXPECT_EQ(std::string(setup->Server.get().s), std::string(15, '9'));
     // Neighbouring fields are intact.
     EXPECT_TRUE(setup->SerPort.equals("/dev/ttyUSB1"));
     EXPECT_EQ(setup->NumAntenna, '1');
+}
+
+TEST_F(SetupFile, HamlibKeysOfAnOlderFileTakeTheirDefaultsAndLongPortsSurvive) {
+    // A file of an older unit, without the Hamlib lines: their defaults, and
+    // the next save adds them.
+    std::string older = kNewFile;
+    older.erase(older.find("HamlibModel:"));
+    ASSERT_TRUE(WriteFile(setupPath(), older));
+    readSetup(works.get());
+    EXPECT_EQ(works->hamlibModel, 2);
+    EXPECT_TRUE(setup->HamlibPort.equals("127.0.0.1:4532"));
+    EXPECT_EQ(works->hamlibSpeed, 0);
+    EXPECT_EQ(works->hamlibPollMs, 200);
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    EXPECT_EQ(ReadFile(setupPath()), kNewFile);
+
+    // A serial device by its id, and values read back as written.
+    const std::string byId = "/dev/serial/by-id/usb-Silicon_Labs_CP2102_USB_to_UART-if00-port0";
+    readWith("HamlibModel: 1020\nHamlibPort: " + byId + "\nHamlibSpeed: 38400\nHamlibPoll: 500\n");
+    EXPECT_EQ(works->hamlibModel, 1020);
+    EXPECT_EQ(works->hamlibSpeed, 38400);
+    EXPECT_EQ(works->hamlibPollMs, 500);
+    EXPECT_TRUE(setup->HamlibPort.equals(byId.c_str()));
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    const std::string file = ReadFile(setupPath());
+    EXPECT_TRUE(Contains(file, "HamlibPort: " + byId + "\n"));
+    EXPECT_TRUE(Contains(file, "HamlibModel: 1020\nHamlibPort: "));
+    EXPECT_TRUE(Contains(log(), "6 HamlibPort: -" + byId + "-"));
+
+    // A poll faster than 20 ms or a model number of six digits is refused.
+    readWith("HamlibPoll: 5\nHamlibModel: 123456\n");
+    EXPECT_EQ(works->hamlibPollMs, 200);
+    EXPECT_EQ(works->hamlibModel, 2);
 }
 
 TEST_F(SetupFile, NumbersThatDoNotParseKeepTheirMirror) {
@@ -331,7 +368,7 @@ TEST_F(SetupFile, EmptyCharacterValueIsWrittenBackEmpty) {
     ASSERT_EQ(writeSetup(works.get()), 0);
     std::string out = ReadFile(setupPath());
     EXPECT_TRUE(Contains(out, "EnableSpi: \nEnableTouch: 0\n"));
-    EXPECT_EQ(ReadLines(setupPath()).size(), 63u);
+    EXPECT_EQ(ReadLines(setupPath()).size(), 67u);
 }
 
 TEST_F(SetupFile, ReadingKeepsTheAccessCodeAndRunState) {
