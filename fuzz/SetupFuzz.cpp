@@ -76,6 +76,10 @@ Values values(Works* w) {
     TEXT(Peak_Time);
     TEXT(MAXbank);
     TEXT(BTN_longpress_Time);
+    TEXT(HamlibModel);
+    TEXT(HamlibPort);
+    TEXT(HamlibSpeed);
+    TEXT(HamlibPoll);
 #undef TEXT
     // AudioCompress and Divide are written from their numbers, which are compared
     // below; their texts are what the last file said, or the start values.
@@ -103,6 +107,8 @@ Values values(Works* w) {
         static_cast<double>(PeakDecrementTime), static_cast<double>(TimerPeakSec),
         static_cast<double>(w->MAXbank), static_cast<double>(TIME_LONG_PRESS),
         static_cast<double>(w->debugEnabled), static_cast<double>(w->logTempEnabled),
+        static_cast<double>(w->hamlibModel), static_cast<double>(w->hamlibSpeed),
+        static_cast<double>(w->hamlibPollMs),
     };
     v.numbers.assign(n, n + sizeof n / sizeof n[0]);
     v.server = w->serverAddr.get().s;
@@ -236,6 +242,10 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
                     "PSpar2: 99999\nGMpar1: -1\nPeak_ValDec: 2147483647\nPitch: 25\r\r\nEnableKeyb: \r\r\n"
                     "Multiplier: 3\r: 7000\r\n");
     texts.push_back(std::string("SerPort: /dev/tty5\r\r\r\0\0\0bleKey 0\n", 33));
+    // The Hamlib rig: a long device name, a port cut at its field, limits.
+    texts.push_back("HamlibModel: 1020\nHamlibPort: /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9XYZ-if00-port0\n"
+                    "HamlibSpeed: 38400\nHamlibPoll: 19\nHamlibModel: 100000\nHamlibPort: " +
+                    std::string(140, 'p') + "\nHamlibSpeed: -1\r\n");
     std::vector<std::vector<uint8_t>> out;
     for (const std::string& t : texts)
         out.emplace_back(t.begin(), t.end());

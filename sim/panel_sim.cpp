@@ -299,6 +299,26 @@ bool changed(const Unit& u, int ms, int x0, int y0, int x1, int y1) {
         ms);
 }
 
+// Waits until at least `n` pixels of the box are exactly this colour: a trace
+// or a mark that arrives over a link shows when it shows, not after a fixed wait.
+bool coloured(const Unit& u, int ms, const int box[4], const int rgb[3], int n) {
+    return waitUntil(
+        [&] {
+            SimScreen now;
+            if (!SimScreenRead(SimFbPath(u.root), &now))
+                return false;
+            const int x1 = std::min(box[2], now.width), y1 = std::min(box[3], now.height);
+            int found = 0;
+            for (int y = std::max(box[1], 0); y < y1; y++)
+                for (int x = std::max(box[0], 0); x < x1; x++) {
+                    const uint8_t* p = &now.bgrx[(static_cast<size_t>(y) * now.width + x) * 4];
+                    found += p[2] == rgb[0] && p[1] == rgb[1] && p[0] == rgb[2];
+                }
+            return found >= n;
+        },
+        ms);
+}
+
 // Both ends of the remote link have their session: the server has taken the
 // access code, the client has sent it.
 bool sessionUp(const Sim& s) {
@@ -398,6 +418,14 @@ int runScript(Sim& s, const std::string& file) {
                 !changed(*u, static_cast<int>(a), box[0], box[1], box[2], box[3])) {
                 std::fprintf(stderr, "panel-sim: the %s's screen did not change within %lld ms: %s\n", u->name,
                              a, line.c_str());
+                return 1;
+            }
+        } else if (verb == "colour" && words >> a) {
+            int box[4], rgb[3], n = 0;
+            if (!(words >> box[0] >> box[1] >> box[2] >> box[3] >> rgb[0] >> rgb[1] >> rgb[2] >> n) ||
+                !coloured(*u, static_cast<int>(a), box, rgb, n)) {
+                std::fprintf(stderr, "panel-sim: the %s's screen did not show the colour within %lld ms: %s\n",
+                             u->name, a, line.c_str());
                 return 1;
             }
         } else if (verb == "shot" && words >> text) {

@@ -108,7 +108,8 @@ TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
                           "expect 10000 BUFFER Wsocket : 40m\n"
                           "operator expect 10000 BUFFER Wsocket : 40m\n"
                           // The operator's plot page shows the transceiver's spectrum.
-                          "operator key 6\noperator key 6\noperator key 6\nwait 1500\n"
+                          "operator key 6\noperator key 6\noperator key 6\n"
+                          "operator colour 20000 70 60 760 160 250 0 150 21\n"
                           "operator shot " + plot + "\n"
                           // The unit starts in remote operation (its audio flags are on):
                           // from the menu, Local stops the services, Remote starts them.

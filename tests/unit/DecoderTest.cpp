@@ -322,6 +322,12 @@ TEST_F(Decoder, StatusRecordLayout) {
     CreaBufferDiStato(w.get(), rec);
     EXPECT_EQ(std::string(rec, 4), "----");
     EXPECT_EQ(rec[8], 'N');
+    // The work mode's character, Hamlib's too; a mode not yet set is '0'.
+    for (int mode : {0, 2, 3, -1}) {
+        w->ModeWorkIdx = mode;
+        CreaBufferDiStato(w.get(), rec);
+        EXPECT_EQ(rec[4], mode < 0 ? '0' : '0' + mode) << mode;
+    }
 }
 
 } // namespace

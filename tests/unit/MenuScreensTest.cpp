@@ -552,6 +552,28 @@ TEST_F(StatusPage, DateOnlyOnTheMainKeyPageAndTheExtIoRowFollowsItsAlarm) {
     expectSame();
 }
 
+TEST_F(StatusPage, InHamlibModeTheExtIoRowShowsTheRig) {
+    w->tempMode = 0;
+    w->ModeWorkIdx = kModeHamlib;
+    w->hamlibModel = 1020;
+    setup->HamlibPort.set("/dev/ttyUSB2");
+    ViewStatusInfo(w.get());
+    const std::string d = kDeg;
+    const std::string temps[3] = {
+        "Current:003.5A (1024.0), Tbrd:35.25" + d + "C, Thsk:33.75" + d + "C",
+        "CPU:45.0" + d + "C, GPU:46.5" + d + "C", "Set Point Alarm 60.00" + d + "C"};
+    reference(temps, "Rig: model 1020 on /dev/ttyUSB2: not open", true);
+    expectSame();
+    // Open: its maker and model, and the last frequency read.
+    std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
+    std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
+    w->hamlibRigName.set("Yaesu FT-817");
+    w->hamlibFreqHz = 7074000;
+    ViewStatusInfo(w.get());
+    reference(temps, "Rig: Yaesu FT-817, 7074000 Hz", true);
+    expectSame();
+}
+
 TEST_F(StatusPage, WithoutACodeTheRemoteRowSaysSo) {
     w->tempMode = 0;
     w->remotePassword.set("");
