@@ -284,17 +284,28 @@ bool changed(const Unit& u, int ms, int x0, int y0, int x1, int y1) {
         std::fprintf(stderr, "panel-sim: \"changed\" needs an earlier shot and a box inside the screen\n");
         return false;
     }
+    auto sameBox = [&](const SimScreen& a, const SimScreen& b) {
+        for (int y = y0; y < y1; y++) {
+            const size_t row = (static_cast<size_t>(y) * a.width + x0) * 4;
+            if (std::memcmp(&a.bgrx[row], &b.bgrx[row], static_cast<size_t>(x1 - x0) * 4) != 0)
+                return false;
+        }
+        return true;
+    };
+    // Changed, and then the same in two looks 100 ms apart: a page that a slow
+    // panel is still drawing is not taken for the new page.
+    SimScreen last;
     return waitUntil(
         [&] {
             SimScreen now;
-            if (!SimScreenRead(SimFbPath(u.root), &now) || now.bgrx.size() != before.bgrx.size())
+            if (!SimScreenRead(SimFbPath(u.root), &now) || now.bgrx.size() != before.bgrx.size() ||
+                sameBox(now, before))
                 return false;
-            for (int y = y0; y < y1; y++) {
-                const size_t row = (static_cast<size_t>(y) * before.width + x0) * 4;
-                if (std::memcmp(&now.bgrx[row], &before.bgrx[row], static_cast<size_t>(x1 - x0) * 4) != 0)
-                    return true;
-            }
-            return false;
+            const bool settled = last.bgrx.size() == now.bgrx.size() && sameBox(now, last);
+            last = std::move(now);
+            if (!settled)
+                sleepMs(100);
+            return settled;
         },
         ms);
 }
@@ -1004,7 +1015,7 @@ bool soakFilesParse(const std::string& root, std::vector<std::string>* problems)
     int lines = 0;
     for (std::string line; std::getline(setup, line);)
         lines++;
-    if (lines != 63) {
+    if (lines != 67) {
         problems->push_back("setup.txt has " + std::to_string(lines) + " lines");
         ok = false;
     }

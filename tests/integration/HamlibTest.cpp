@@ -150,6 +150,8 @@ class HamlibSource : public RootedWorks {
         TrxCatModelStop(trx);
         AmpModelStop(amp);
         fbRelease(fb, true);
+        std::free(w->bandTable); // the program keeps its table for life
+        w->bandTable = nullptr;
         std::filesystem::current_path(old);
         RootedWorks::TearDown();
     }
