@@ -18,7 +18,9 @@
 #include "tuner/Hamlib.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
+#include "core/KeyLabels.h"
 #include "ui/Fb.h"
+#include "ui/KeyActions.h"
 #include "ui/Time.h"
 
 #include <arpa/inet.h>
@@ -293,6 +295,22 @@ TEST_F(HamlibSource, TheCatRelaysPortIsRefused) {
     EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
                          "Hamlib: /dev/KAVOCAT0 is the CAT relay's port: not opened"));
     EXPECT_TRUE(TrxCatModelReceived(trx).empty()); // nothing was sent to the transceiver
+
+    // The page's retry key starts the Hamlib poll again (refused again); its
+    // other key closes the page and, unlike the FT-817's, leaves the relay on.
+    setup->EnableCAT = '1';
+    w->keyPage = kPageDeviceError;
+    DecodeTasto(w.get(), 5, 0);
+    JoinThread(thrHamlib);
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    size_t refusals = 0;
+    for (size_t at = 0; (at = log.find("is the CAT relay's port: not opened", at)) != std::string::npos; at++)
+        refusals++;
+    EXPECT_EQ(refusals, 2u);
+    ASSERT_EQ(w->deviceErrorCode, kDevErrCat);
+    DecodeTasto(w.get(), 6, 0);
+    EXPECT_NE(w->deviceErrorCode, kDevErrCat);
+    EXPECT_EQ(setup->EnableCAT, '1');
 }
 
 TEST_F(HamlibSource, LeavingModeThreeEndsThePollAndTheShutdownIsPrompt) {
