@@ -41,15 +41,17 @@ int hamlibLog(enum rig_debug_level_e level, rig_ptr_t, const char* fmt, va_list 
         return RIG_OK;
     char text[240];
     std::vsnprintf(text, sizeof text, fmt, ap);
-    size_t n = std::strlen(text);
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r'))
-        text[--n] = '\0';
+    // One log line: a message that carries Hamlib's trace of its calls after
+    // its first line is cut there.
+    char* first = text + std::strspn(text, "\r\n");
+    const size_t n = std::strcspn(first, "\r\n");
     if (n == 0)
         return RIG_OK;
+    first[n] = '\0';
     if (level <= RIG_DEBUG_ERR)
-        LogErr("hamlib: %s", text);
+        LogErr("hamlib: %s", first);
     else
-        LogInfo("hamlib: %s", text);
+        LogInfo("hamlib: %s", first);
     return RIG_OK;
 }
 
@@ -86,10 +88,19 @@ const char* portInUse(Works* w, const char* port) {
     return nullptr;
 }
 
+// Hamlib's text for an error: its first line (the rest is a trace of its calls).
+void errorText(int code, char* out, size_t size) {
+    std::snprintf(out, size, "%s", rigerror(code));
+    out[std::strcspn(out, "\r\n")] = '\0';
+}
+
 void setConf(RIG* rig, const char* name, const char* value) {
     const int r = rig_set_conf(rig, rig_token_lookup(rig, name), value);
-    if (r != RIG_OK)
-        LogErr("Hamlib: cannot set %s to %s: %s", name, value, rigerror(r));
+    if (r != RIG_OK) {
+        char why[96];
+        errorText(r, why, sizeof why);
+        LogErr("Hamlib: cannot set %s to %s: %s", name, value, why);
+    }
 }
 
 // A rig opened on the port, or null with the reason in `why`.
@@ -106,7 +117,7 @@ RIG* openRig(int model, const char* port, int speed, char* why, size_t size) {
     setConf(rig, "retry", "1");
     const int r = rig_open(rig);
     if (r != RIG_OK) {
-        std::snprintf(why, size, "%s", rigerror(r));
+        errorText(r, why, size);
         rig_cleanup(rig);
         return nullptr;
     }
@@ -166,7 +177,7 @@ void HamlibRig(Works* w) {
             freq_t f = 0;
             const int r = rig_get_freq(rig, RIG_VFO_CURR, &f);
             if (r != RIG_OK) {
-                std::snprintf(why, sizeof why, "%s", rigerror(r));
+                errorText(r, why, sizeof why);
                 break;
             }
             // A frequency the panel's fields hold; another is not a reading.
