@@ -51,6 +51,13 @@ bool Contains(const std::string& haystack, const std::string& needle) {
     return haystack.find(needle) != std::string::npos;
 }
 
+size_t CountOf(const std::string& haystack, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = 0; (at = haystack.find(needle, at)) != std::string::npos; at++)
+        n++;
+    return n;
+}
+
 int FindLine(const std::vector<std::string>& lines, const std::string& needle, int from) {
     for (int i = from < 0 ? 0 : from; i < static_cast<int>(lines.size()); i++)
         if (lines[i].find(needle) != std::string::npos)

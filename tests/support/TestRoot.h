@@ -19,6 +19,8 @@ std::vector<std::string> ReadLines(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
 bool Contains(const std::string& haystack, const std::string& needle);
+// How often `needle` occurs in `haystack` (overlapping occurrences counted).
+size_t CountOf(const std::string& haystack, const std::string& needle);
 // Position of the first line of `lines` that contains `needle` at or after `from`; -1 if none.
 int FindLine(const std::vector<std::string>& lines, const std::string& needle, int from = 0);
 

@@ -486,10 +486,14 @@ class StatusPage : public MenuScreens {
         w->dateText.set("2026-12-07 01:30:00");
         AddErrore(w.get(), kAlarmTavExtio);
     }
+    // The three temperature lines in Celsius, as SetUp's values draw them.
+    const std::string d = kDeg;
+    const std::string celsius[3] = {"Current:003.5A (1024.0), Tbrd:35.25" + d + "C, Thsk:33.75" + d + "C",
+                                    "CPU:45.0" + d + "C, GPU:46.5" + d + "C",
+                                    "Set Point Alarm 60.00" + d + "C"};
     // The rows of the page; `temps` are the three temperature lines.
     void reference(const std::string (&temps)[3], const char* extIo, bool date,
                    const char* code = "Code:ABCDEFGH2345") {
-        const std::string d = kDeg;
         struct Row {
             int y;
             const char* label;
@@ -521,18 +525,13 @@ class StatusPage : public MenuScreens {
 TEST_F(StatusPage, FourteenRowsInCelsius) {
     w->tempMode = 0;
     ViewStatusInfo(w.get());
-    const std::string d = kDeg;
-    const std::string temps[3] = {
-        "Current:003.5A (1024.0), Tbrd:35.25" + d + "C, Thsk:33.75" + d + "C",
-        "CPU:45.0" + d + "C, GPU:46.5" + d + "C", "Set Point Alarm 60.00" + d + "C"};
-    reference(temps, "No EXT IO data", true);
+    reference(celsius, "No EXT IO data", true);
     expectSame();
 }
 
 TEST_F(StatusPage, TemperaturesInFahrenheit) {
     w->tempMode = 1;
     ViewStatusInfo(w.get());
-    const std::string d = kDeg;
     const std::string temps[3] = {
         "Current:003.5A (1024.0), Tbrd:95.45" + d + "F, Thsk:92.75" + d + "F",
         "CPU:113.0" + d + "F, GPU:115.7" + d + "F", "Set Point Alarm 140.0" + d + "F"};
@@ -544,11 +543,7 @@ TEST_F(StatusPage, DateOnlyOnTheMainKeyPageAndTheExtIoRowFollowsItsAlarm) {
     DeleteErrore(w.get(), kAlarmTavExtio);
     w->keyPage = kPageTuner;
     ViewStatusInfo(w.get());
-    const std::string d = kDeg;
-    const std::string temps[3] = {
-        "Current:003.5A (1024.0), Tbrd:35.25" + d + "C, Thsk:33.75" + d + "C",
-        "CPU:45.0" + d + "C, GPU:46.5" + d + "C", "Set Point Alarm 60.00" + d + "C"};
-    reference(temps, "EXT IO connected", false);
+    reference(celsius, "EXT IO connected", false);
     expectSame();
 }
 
@@ -558,11 +553,7 @@ TEST_F(StatusPage, InHamlibModeTheExtIoRowShowsTheRig) {
     w->hamlibModel = 1020;
     setup->HamlibPort.set("/dev/ttyUSB2");
     ViewStatusInfo(w.get());
-    const std::string d = kDeg;
-    const std::string temps[3] = {
-        "Current:003.5A (1024.0), Tbrd:35.25" + d + "C, Thsk:33.75" + d + "C",
-        "CPU:45.0" + d + "C, GPU:46.5" + d + "C", "Set Point Alarm 60.00" + d + "C"};
-    reference(temps, "Rig: model 1020 on /dev/ttyUSB2: not open", true);
+    reference(celsius, "Rig: model 1020 on /dev/ttyUSB2: not open", true);
     expectSame();
     // Open: its maker and model, and the last frequency read.
     std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
@@ -570,7 +561,7 @@ TEST_F(StatusPage, InHamlibModeTheExtIoRowShowsTheRig) {
     w->hamlibRigName.set("Yaesu FT-817");
     w->hamlibFreqHz = 7074000;
     ViewStatusInfo(w.get());
-    reference(temps, "Rig: Yaesu FT-817, 7074000 Hz", true);
+    reference(celsius, "Rig: Yaesu FT-817, 7074000 Hz", true);
     expectSame();
 }
 
@@ -578,11 +569,7 @@ TEST_F(StatusPage, WithoutACodeTheRemoteRowSaysSo) {
     w->tempMode = 0;
     w->remotePassword.set("");
     ViewStatusInfo(w.get());
-    const std::string d = kDeg;
-    const std::string temps[3] = {
-        "Current:003.5A (1024.0), Tbrd:35.25" + d + "C, Thsk:33.75" + d + "C",
-        "CPU:45.0" + d + "C, GPU:46.5" + d + "C", "Set Point Alarm 60.00" + d + "C"};
-    reference(temps, "No EXT IO data", true, "Code:---");
+    reference(celsius, "No EXT IO data", true, "Code:---");
     expectSame();
 }
 
