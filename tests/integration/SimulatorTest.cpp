@@ -185,7 +185,10 @@ TEST(Simulator, TheOperatorSeesTheStationsAmplifier) {
                                       "key 6\noperator key 6\nwait 1500\n" + pair("swr") +
                                       "tx off\nfault 2\nwait 1500\n" + pair("alarm") +
                                       "operator key 1\nexpect 10000 the operator asked for the alarm reset\n"
-                                      "wait 1500\n" + pair("reset") +
+                                      // Until both key strips have changed from the alarm's
+                                      // shot and settled: a loaded machine takes its time.
+                                      "changed 15000 5 372 795 414\noperator changed 15000 5 372 795 414\n" +
+                                      pair("reset") +
                                       "f12\nexit 15000\nwait 3000\noperator shot " + dir.path +
                                       "/op-gone.png\noperator f12\noperator exit 15000\n"));
     const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --remote --time-scale 1 --root " +
