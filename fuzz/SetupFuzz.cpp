@@ -80,6 +80,7 @@ Values values(Works* w) {
     TEXT(HamlibPort);
     TEXT(HamlibSpeed);
     TEXT(HamlibPoll);
+    TEXT(WebPort);
 #undef TEXT
     // AudioCompress and Divide are written from their numbers, which are compared
     // below; their texts are what the last file said, or the start values.
@@ -108,7 +109,7 @@ Values values(Works* w) {
         static_cast<double>(w->MAXbank), static_cast<double>(TIME_LONG_PRESS),
         static_cast<double>(w->debugEnabled), static_cast<double>(w->logTempEnabled),
         static_cast<double>(w->hamlibModel), static_cast<double>(w->hamlibSpeed),
-        static_cast<double>(w->hamlibPollMs),
+        static_cast<double>(w->hamlibPollMs), static_cast<double>(w->webPort),
     };
     v.numbers.assign(n, n + sizeof n / sizeof n[0]);
     v.server = w->serverAddr.get().s;
@@ -246,6 +247,8 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     texts.push_back("HamlibModel: 1020\nHamlibPort: /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9XYZ-if00-port0\n"
                     "HamlibSpeed: 38400\nHamlibPoll: 19\nHamlibModel: 100000\nHamlibPort: " +
                     std::string(140, 'p') + "\nHamlibSpeed: -1\r\n");
+    // The console's port: off, its limits, past them.
+    texts.push_back("WebPort: 0\nWebPort: 65535\nWebPort: 65536\nWebPort: -1\nWebPort: 443x\n");
     std::vector<std::vector<uint8_t>> out;
     for (const std::string& t : texts)
         out.emplace_back(t.begin(), t.end());

@@ -714,9 +714,13 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
         return false;
     }
     const std::string p = std::to_string(port);
+    // The station serves the browser console on a port of its own; the
+    // operator's unit, which has no amplifier to show, serves none.
+    const int webPort = freePort();
     if (!std::filesystem::exists(s.amp.root + "/opt/set/setup.txt") &&
         !writeFile(s.amp.root + "/opt/set/setup.txt",
-                   std::string("WebSocket: 1\nTcpPort: ") + p + "\nCatSerialPort: " +
+                   std::string("WebSocket: 1\nTcpPort: ") + p + "\nWebPort: " + std::to_string(webPort) +
+                       "\nCatSerialPort: " +
                        kStationFt817Port + "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n" + spectrum +
                        audioKeys(s.audio, ""))) {
         *error = "cannot write the amplifier unit's setup file";
@@ -730,7 +734,7 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
         return false;
     if (!std::filesystem::exists(s.op.root + "/opt/set/setup.txt") &&
         !writeFile(s.op.root + "/opt/set/setup.txt",
-                   "WebSocket: 2\nServer: 127.0.0.1\nTcpPort: " + p + "\nEnableLinear: 0\n" +
+                   "WebSocket: 2\nServer: 127.0.0.1\nTcpPort: " + p + "\nEnableLinear: 0\nWebPort: 0\n" +
                        audioKeys(s.audio, s.audio.outDevice))) {
         *error = "cannot write the operator unit's setup file";
         return false;
@@ -1015,7 +1019,7 @@ bool soakFilesParse(const std::string& root, std::vector<std::string>* problems)
     int lines = 0;
     for (std::string line; std::getline(setup, line);)
         lines++;
-    if (lines != 67) {
+    if (lines != 68) {
         problems->push_back("setup.txt has " + std::to_string(lines) + " lines");
         ok = false;
     }
@@ -1269,6 +1273,14 @@ int main(int argc, char** argv) {
               // The operator's unit has no receiver: it does not see the model's bus.
               (!s.remote || startUnit(s.op, exe, skins, timeScale, &error, {"UMOCKDEV_DIR="}));
     int rc = 1;
+    if (ok) {
+        const int web = setupValue(s.amp.root, "WebPort");
+        if (web != 0)
+            std::fprintf(stderr,
+                         "panel-sim: browser console at https://127.0.0.1:%d/ (its certificate's SHA-256 is on "
+                         "the status page; the access code is in %s/opt/set/remote.txt)\n",
+                         web < 0 ? 8443 : web, s.amp.root.c_str());
+    }
     if (!ok)
         std::fprintf(stderr, "panel-sim: %s\n", error.c_str());
     else if (soakSeconds > 0) {

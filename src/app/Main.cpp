@@ -31,6 +31,7 @@
 #include "ui/Png.h"
 #include "ui/TTF.h"
 #include "ui/Time.h"
+#include "web/Certificate.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -108,6 +109,7 @@ void joinAll(Works* w) {
         {&thrCat, s->EnableCAT == '1', "Communicator joined Cat end"},
         {&thrCatSer, s->catSerialEnabled == '1', "Communicator joined CatSerial end"},
         {&thrHamlib, w->hamlibEnabled == '1', "Communicator joined Hamlib end"},
+        {&thrWeb, w->webPort > 0, nullptr},
         {&thrSer, s->serialLinkEnabled == '1', "Communicator joined Serial end"},
         {&thrLin, s->EnableLinear == '1', "Communicator joined Linear end"},
         {&thrTime, s->EnableTime == '1', "Communicator joined Time end"},
@@ -208,6 +210,9 @@ void loadSettings(Works* w, FrameBuffer* fb) {
     LoadTabFiltri(w);
     readSetup(w);
     LoadRemoteCode(w);
+    // Made before the console starts, so that its first browser meets it.
+    if (w->webPort > 0)
+        LoadWebCertificate(w);
     // The link's key is derived once, here, not while a peer waits for it.
     char code[16];
     w->remotePassword.copyTo(code, sizeof code);
@@ -264,6 +269,7 @@ void startServices(Works* w) {
 
     StartThreadCATserial(w);
     StartThreadHamlib(w);
+    StartThreadWeb(w);
     // The refresh thread starts on the operating page: its first tick loads the
     // page's picture over the start-up one.
     w->skinReload = 1;

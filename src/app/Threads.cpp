@@ -16,12 +16,13 @@
 #include "tuner/CAT.h"
 #include "tuner/CATserial.h"
 #include "tuner/Hamlib.h"
+#include "web/Console.h"
 
 #include <cstdio>
 #include <mutex>
 
 ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT, thrLeggi,
-    thrScrivi, thInit, thAggFw, thrHamlib;
+    thrScrivi, thInit, thAggFw, thrHamlib, thrWeb;
 
 bool StartWorker(ThreadSlot& slot, const char* name, void (*body)(Works*), Works* w) {
     return StartThread(slot, name, [body, w] { body(w); });
@@ -84,6 +85,11 @@ void StartTavReadFFT(Works* w) {
 void StartThreadCATserial(Works* w) {
     if (w->setup->catSerialEnabled == '1' && !StartWorker(thrCatSer, "ft817", CatSerial, w))
         RaiseDeviceError(w, kDevErrCat, "CAT: cannot start thread");
+}
+
+void StartThreadWeb(Works* w) {
+    if (w->webPort > 0 && !StartWorker(thrWeb, "web", WebConsole, w))
+        LogErr("web: cannot start the console's thread");
 }
 
 void StartThreadHamlib(Works* w) {

@@ -11,7 +11,7 @@
 struct Works;
 
 extern ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT,
-    thrLeggi, thrScrivi, thInit, thAggFw, thrHamlib;
+    thrLeggi, thrScrivi, thInit, thAggFw, thrHamlib, thrWeb;
 
 // Starts `body(works)` in `slot` under the thread name `name`; false when it
 // could not be created (logged).
@@ -26,6 +26,8 @@ void StartThreadCAT(Works* works);
 void StartTavReadFFT(Works* works);
 void StartThreadCATserial(Works* works);
 void StartThreadHamlib(Works* works);
+// The browser console, when the setup gives it a port.
+void StartThreadWeb(Works* works);
 
 // Hands the starters and the remote services' switch down to the subsystems
 // (core/Services.h): start-up does it before any thread starts.

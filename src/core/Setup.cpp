@@ -194,6 +194,8 @@ const KeyDef kKeys[] = {
      APPLY(w->hamlibSpeed = static_cast<int>(v)), REGEN(w->hamlibSpeed), false, true, 0, 921600},
     {"HamlibPoll", Kind::Number, nullptr, TEXT(HamlibPoll),
      APPLY(w->hamlibPollMs = static_cast<int>(v)), REGEN(w->hamlibPollMs), false, true, 20, 60000},
+    {"WebPort", Kind::Number, nullptr, TEXT(WebPort), APPLY(w->webPort = static_cast<int>(v)),
+     REGEN(w->webPort), false, true, 0, 65535},
 };
 
 #undef FLAG
@@ -201,7 +203,7 @@ const KeyDef kKeys[] = {
 #undef APPLY
 #undef REGEN
 
-static_assert(sizeof kKeys / sizeof kKeys[0] == 67, "the setup file has 67 lines");
+static_assert(sizeof kKeys / sizeof kKeys[0] == 68, "the setup file has 68 lines");
 
 // A decimal integer with an optional sign and trailing blanks; false otherwise.
 bool parseDecimal(const char* s, long* out) {
@@ -431,6 +433,7 @@ void initSetup(Works* w) {
     fillText(r->HamlibPort.ref(), "127.0.0.1:4532");
     fillText(r->HamlibSpeed.ref(), "0");
     fillText(r->HamlibPoll.ref(), "200");
+    fillText(r->WebPort.ref(), "8443");
 }
 
 void readSetup(Works* w) {

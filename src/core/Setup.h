@@ -88,10 +88,12 @@ struct SetupRecord {
     SharedText<128> HamlibPort;
     SharedText<7> HamlibSpeed;
     SharedText<6> HamlibPoll;
+    SharedText<6> WebPort; // the browser console's HTTPS port, 0 = off
 };
 
-// The 280 characters of the older units' record, then the Hamlib keys.
-static_assert(sizeof(SetupRecord) == 280 + 6 + 128 + 7 + 6, "the setup record's characters");
+// The 280 characters of the older units' record, then the Hamlib keys and the
+// console's port.
+static_assert(sizeof(SetupRecord) == 280 + 6 + 128 + 7 + 6 + 6, "the setup record's characters");
 
 constexpr const char* kSetupPath = "/opt/set/setup.txt";
 constexpr const char* kRemountRw = "mount -o remount defaults,rw /opt/set";

@@ -94,6 +94,7 @@ void InitSettingMirrors(Works* w) {
     w->hamlibModel = 2; // NET rigctl: a rigctld on this machine
     w->hamlibSpeed = 0; // the model's own
     w->hamlibPollMs = 200;
+    w->webPort = 8443;
 
     TIME_LONG_PRESS = 0.5;
     fattoremedia = 2;

@@ -196,6 +196,10 @@ struct Works {
     Shared<int> wsFD;
     Shared<int> remoteConnected;
     SharedText<13> remotePassword;
+    // The browser console: its port (setup key WebPort, 0 = off) and its
+    // certificate's fingerprint for the status page (set at start-up).
+    Shared<int> webPort;
+    SharedText<96> webFingerprint;
 
     // Screen, audio and locks. The skin's name is written with its picture, under
     // the picture lock (PictureMutex) by whoever loads one (keys, refresh); the

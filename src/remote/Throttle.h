@@ -45,3 +45,6 @@ Admit ThrottleAdmit(Throttle* t, const char* address, int64_t nowMs);
 void ThrottleFailure(Throttle* t, const char* address, int64_t nowMs);
 // It authenticated: its back-off is cleared and it counts as known.
 void ThrottleSuccess(Throttle* t, const char* address, int64_t nowMs);
+// The unit's one throttle: the remote link and the browser console count
+// failures together, so a stranger gains no tries by knocking at both doors.
+Throttle* UnitThrottle();

@@ -121,9 +121,6 @@ constexpr int kPendingMax = 4;      // connections at once before their code
 constexpr int kAuthMs = 5000;       // TLS, handshake and code, all of it
 constexpr int kFloodLogMs = 10000;  // "every slot busy" at most this often
 
-// Lives as long as the program: a restart of the server forgets no stranger.
-Throttle g_throttle;
-
 struct Server {
     Works* w;
     // Four waiting for their code and the session: one slot each.
@@ -204,9 +201,9 @@ void handle(Server* srv, int slot, int fd, std::string peer) {
     srv->pending--;
     bool fdClosed = false;
     if (!ok) {
-        ThrottleFailure(&g_throttle, peer.c_str(), plat_mono_ms());
+        ThrottleFailure(UnitThrottle(), peer.c_str(), plat_mono_ms());
     } else {
-        ThrottleSuccess(&g_throttle, peer.c_str(), plat_mono_ms());
+        ThrottleSuccess(UnitThrottle(), peer.c_str(), plat_mono_ms());
         if (RemoteClaimSession(w, dialectFd, peer.c_str())) {
             serve(w, session.get(), dialectFd, frame.get(), wantedOf(w));
             LogInfo("TCP exiting");
@@ -282,7 +279,7 @@ void Wsocket(Works* w) {
             break;
         }
         const int64_t now = plat_mono_ms();
-        if (ThrottleAdmit(&g_throttle, peer.c_str(), now) != Admit::Yes) {
+        if (ThrottleAdmit(UnitThrottle(), peer.c_str(), now) != Admit::Yes) {
             close(fd); // unread
             continue;
         }

@@ -312,8 +312,19 @@ void statusPage(Works* w) {
     row(352, "AMPL", buf);
     // The code a caller must give this unit: read here, typed on the other unit.
     const auto code = w->remotePassword.get();
-    std::snprintf(buf, sizeof buf, "Code:%s", code.s[0] ? code.s : "---");
+    const int webPort = w->webPort;
+    // The console's certificate, which the operator compares once with what
+    // the browser shows: in the small font it fits the page's last line, under
+    // the date, unless a menu is open there.
+    const auto print = w->webFingerprint.get();
+    if (webPort > 0)
+        std::snprintf(buf, sizeof buf, "Code:%s, Web port %d%s", code.s[0] ? code.s : "---", webPort,
+                      print.s[0] ? ", SHA-256:" : "");
+    else
+        std::snprintf(buf, sizeof buf, "Code:%s", code.s[0] ? code.s : "---");
     row(374, "REMOTE", buf);
+    if (webPort > 0 && print.s[0] && w->keyPage != kPageMenuChoose && w->keyPage != kPageMenuEdit)
+        putString(6, 5, 416, print.s, 255, 255, 255, fb);
     if (w->keyPage == kPageMain)
         putString(8, 300, 400, w->dateText.get().s, 255, 255, 255, fb);
 }

@@ -2,6 +2,7 @@
 #include "TestRoot.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,6 +57,19 @@ size_t CountOf(const std::string& haystack, const std::string& needle) {
     for (size_t at = 0; (at = haystack.find(needle, at)) != std::string::npos; at++)
         n++;
     return n;
+}
+
+std::string CommandOutput(const std::string& command) {
+    std::string out;
+    FILE* f = popen(command.c_str(), "r");
+    if (!f)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20))
+        out.append(buf, n);
+    pclose(f);
+    return out;
 }
 
 int FindLine(const std::vector<std::string>& lines, const std::string& needle, int from) {

@@ -23,6 +23,8 @@ bool Contains(const std::string& haystack, const std::string& needle);
 size_t CountOf(const std::string& haystack, const std::string& needle);
 // Position of the first line of `lines` that contains `needle` at or after `from`; -1 if none.
 int FindLine(const std::vector<std::string>& lines, const std::string& needle, int from = 0);
+// What `/bin/sh -c command` printed on standard output (at most 1 MB).
+std::string CommandOutput(const std::string& command);
 
 // Polls `cond` every few milliseconds until it holds or `timeoutMs` passes.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs);

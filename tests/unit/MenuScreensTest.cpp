@@ -493,7 +493,7 @@ class StatusPage : public MenuScreens {
                                     "Set Point Alarm 60.00" + d + "C"};
     // The rows of the page; `temps` are the three temperature lines.
     void reference(const std::string (&temps)[3], const char* extIo, bool date,
-                   const char* code = "Code:ABCDEFGH2345") {
+                   const char* code = "Code:ABCDEFGH2345, Web port 8443") {
         struct Row {
             int y;
             const char* label;
@@ -569,7 +569,37 @@ TEST_F(StatusPage, WithoutACodeTheRemoteRowSaysSo) {
     w->tempMode = 0;
     w->remotePassword.set("");
     ViewStatusInfo(w.get());
-    reference(celsius, "No EXT IO data", true, "Code:---");
+    reference(celsius, "No EXT IO data", true, "Code:---, Web port 8443");
+    expectSame();
+}
+
+TEST_F(StatusPage, TheConsolesCertificateOnTheLastLineUnlessOffOrUnderAMenu) {
+    w->tempMode = 0;
+    const std::string print = "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:"
+                              "01:23:45:67:89";
+    w->webFingerprint.set(print.c_str());
+    ViewStatusInfo(w.get());
+    reference(celsius, "No EXT IO data", true, "Code:ABCDEFGH2345, Web port 8443, SHA-256:");
+    text(ref, 6, 5, 416, print, kWhite);
+    expectSame();
+    // All of it on the page, above the key strip.
+    EXPECT_LT(5 + getStringSpace(6, print.c_str()), 795);
+
+    // The console switched off: neither its port nor its certificate.
+    w->webPort = 0;
+    std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
+    std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
+    ViewStatusInfo(w.get());
+    reference(celsius, "No EXT IO data", true, "Code:ABCDEFGH2345");
+    expectSame();
+
+    // Under an open menu, whose lines take the page's bottom: left out.
+    w->webPort = 8443;
+    w->keyPage = kPageMenuEdit;
+    std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
+    std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
+    ViewStatusInfo(w.get());
+    reference(celsius, "No EXT IO data", false, "Code:ABCDEFGH2345, Web port 8443, SHA-256:");
     expectSame();
 }
 

@@ -78,7 +78,8 @@ const char* const kNewFile = "EnableKeyb: 1\n"
                              "HamlibModel: 2\n"
                              "HamlibPort: 127.0.0.1:4532\n"
                              "HamlibSpeed: 0\n"
-                             "HamlibPoll: 200\n";
+                             "HamlibPoll: 200\n"
+                             "WebPort: 8443\n";
 
 class SetupFile : public ::testing::Test {
   protected:
@@ -256,6 +257,17 @@ TEST_F(SetupFile, HamlibKeysOfAnOlderFileTakeTheirDefaultsAndLongPortsSurvive) {
     EXPECT_EQ(works->hamlibModel, 2);
 }
 
+TEST_F(SetupFile, TheConsolesPortIsOffOrATcpPort) {
+    readWith("WebPort: 0\n");
+    EXPECT_EQ(works->webPort, 0);
+    readWith("WebPort: 65536\nWebPort: -443\n");
+    EXPECT_EQ(works->webPort, 8443);
+    EXPECT_TRUE(Contains(log(), "setup: WebPort value 65536 is not within 0..65535: kept"));
+    readWith("WebPort: 443\n");
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    EXPECT_TRUE(Contains(ReadFile(setupPath()), "HamlibPoll: 200\nWebPort: 443\n"));
+}
+
 TEST_F(SetupFile, NumbersThatDoNotParseKeepTheirMirror) {
     readWith("PSpar2: 12x\nMaxTempAllowed: \nGMpar1: 77\nNumAntenna: 7\n");
     EXPECT_TRUE(setup->PSpar2.equals("12x")); // the text is stored as read
@@ -368,7 +380,7 @@ TEST_F(SetupFile, EmptyCharacterValueIsWrittenBackEmpty) {
     ASSERT_EQ(writeSetup(works.get()), 0);
     std::string out = ReadFile(setupPath());
     EXPECT_TRUE(Contains(out, "EnableSpi: \nEnableTouch: 0\n"));
-    EXPECT_EQ(ReadLines(setupPath()).size(), 67u);
+    EXPECT_EQ(ReadLines(setupPath()).size(), 68u);
 }
 
 TEST_F(SetupFile, ReadingKeepsTheAccessCodeAndRunState) {

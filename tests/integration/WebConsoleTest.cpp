@@ -1,0 +1,189 @@
+// The browser console's server against real clients: curl for the login, the
+// cookie and the pages, openssl for the certificate, Python's websockets
+// library for the console's WebSocket. A stranger gets the login page and
+// nothing else, and wrong codes are throttled as on the remote link.
+#include "RootedWorks.h"
+#include "WsPeer.h"
+
+#include "core/AlarmList.h"
+#include "web/Certificate.h"
+#include "web/Console.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kCode = "ABCDEFGHJKLM";
+
+class WebConsoleRun : public RootedWorks {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        // The page's files are found beside the skins, as on the unit.
+        ASSERT_EQ(chdir(PANEL_SKINS_DIR), 0);
+        w->startupFlags.replace(0);
+        w->remotePassword.set(kCode);
+        port = FreeTcpPort();
+        w->webPort = port;
+        ASSERT_TRUE(LoadWebCertificate(w.get()));
+        server = std::thread(WebConsole, w.get());
+        ASSERT_TRUE(WaitFor([&] { return Contains(syslog(), "web: console at https port " + std::to_string(port)); },
+                            10000))
+            << syslog();
+    }
+    void TearDown() override {
+        w->running = 0;
+        if (server.joinable())
+            server.join();
+        RootedWorks::TearDown();
+    }
+    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
+    std::string url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(port) + path; }
+    // curl's status line and headers (-i) and body; the certificate is the
+    // unit's own, checked by its fingerprint elsewhere.
+    std::string curl(const std::string& args) const {
+        return CommandOutput("curl -sk -i --max-time 10 --interface " + source + " " + args + " 2>&1");
+    }
+    std::string get(const std::string& path, const std::string& cookie = "") const {
+        return curl((cookie.empty() ? "" : "-H 'Cookie: " + cookie + "' ") + "'" + url(path) + "'");
+    }
+    std::string login(const std::string& code) const {
+        return curl("--data-urlencode 'code=" + code + "' " + url("/login"));
+    }
+    static std::string status(const std::string& response) { return response.substr(0, response.find('\r')); }
+    // "panel_session=..." of a login's answer; "" when it set none.
+    static std::string cookieOf(const std::string& response) {
+        const size_t at = response.find("set-cookie: ");
+        if (at == std::string::npos)
+            return "";
+        return response.substr(at + 12, response.find(';', at) - at - 12);
+    }
+    // Python's websockets library opens `n` consoles, the i-th with the i-th of
+    // the '|'-separated cookies (round), and prints one line per console: its
+    // first message, or why it was refused.
+    std::string consoles(const std::string& cookie, int n) const {
+        const std::string script = dir.path + "/ws.py";
+        WriteFile(script, "import asyncio, ssl, sys, websockets\n"
+                          "async def one(i):\n"
+                          "    ctx = ssl.create_default_context()\n"
+                          "    ctx.check_hostname = False\n"
+                          "    ctx.verify_mode = ssl.CERT_NONE\n"
+                          "    c = sys.argv[2].split('|')[i % len(sys.argv[2].split('|'))]\n"
+                          "    h = {'Cookie': c} if c else {}\n"
+                          "    try:\n"
+                          "        ws = await websockets.connect(sys.argv[1], ssl=ctx, extra_headers=h)\n"
+                          "    except Exception as e:\n"
+                          "        return 'refused ' + type(e).__name__\n"
+                          "    m = await asyncio.wait_for(ws.recv(), 10)\n"
+                          "    return ws, m\n"
+                          "async def main():\n"
+                          "    out = []\n"
+                          "    for i in range(int(sys.argv[3])):\n"
+                          "        out.append(await one(i))\n"
+                          "    for o in out:\n"
+                          "        print(o if isinstance(o, str) else o[1])\n"
+                          "    for o in out:\n"
+                          "        if not isinstance(o, str): await o[0].close()\n"
+                          "asyncio.run(main())\n");
+        return CommandOutput("/usr/bin/python3 " + script + " wss://127.0.0.1:" + std::to_string(port) + "/ws '" +
+                             cookie + "' " + std::to_string(n) + " 2>&1");
+    }
+
+    int port = 0;
+    std::string source = "127.0.0.1"; // the address curl speaks from
+    std::thread server;
+};
+
+TEST_F(WebConsoleRun, AStrangerGetsTheLoginPageAndWrongCodesAreThrottled) {
+    // An address of its own: the unit's throttle lives as long as the process.
+    source = "127.0.0.2";
+    for (const char* path : {"/", "/index.html", "/console.js", "/status.json", "/nothing"}) {
+        const std::string r = get(path);
+        EXPECT_TRUE(Contains(r, "action=\"/login\"")) << path << r;
+        EXPECT_FALSE(Contains(r, "\"forward_w\"")) << path;
+        EXPECT_EQ(status(r), std::string(path) == "/" ? "HTTP/1.1 200 OK" : "HTTP/1.1 403 Forbidden") << path;
+    }
+    // A cookie that names no session is no session.
+    EXPECT_TRUE(Contains(get("/status.json", "panel_session=00112233445566778899aabbccddeeff"), "action=\"/login\""));
+    EXPECT_EQ(consoles("", 1).rfind("refused ", 0), 0u);
+
+    const std::string wrong = login("ABCDEFGHJKLN");
+    EXPECT_EQ(status(wrong), "HTTP/1.1 403 Forbidden") << wrong;
+    EXPECT_EQ(cookieOf(wrong), "");
+    EXPECT_TRUE(Contains(syslog(), "web: wrong code from 127.0.0.2")) << syslog();
+    // Within the back-off even the right code is not read.
+    EXPECT_EQ(status(login(kCode)), "HTTP/1.1 429 ");
+    plat_sleep_ms(1100);
+    const std::string right = login(kCode);
+    EXPECT_EQ(status(right), "HTTP/1.1 303 Redirect") << right;
+    EXPECT_NE(cookieOf(right), "");
+    // A form too long for the code is a wrong code, not a buffer run over.
+    EXPECT_EQ(status(curl("--data 'code=" + std::string(300, 'A') + "' " + url("/login"))), "HTTP/1.1 403 Forbidden");
+    EXPECT_FALSE(Contains(syslog(), kCode));
+}
+
+TEST_F(WebConsoleRun, TheRightCodeSetsAStrictCookieThatOpensPagesValuesAndConsoles) {
+    // Typed in lower case with blanks, as a phone may send it.
+    const std::string r = login(" abcdefghjklm ");
+    EXPECT_EQ(status(r), "HTTP/1.1 303 Redirect") << r;
+    EXPECT_TRUE(Contains(r, "location: /\r\n")) << r;
+    const std::string cookie = cookieOf(r);
+    ASSERT_EQ(cookie.size(), std::string("panel_session=").size() + 32) << r;
+    EXPECT_TRUE(Contains(r, cookie + "; Path=/; Max-Age=43200; HttpOnly; Secure; SameSite=Strict")) << r;
+    EXPECT_TRUE(Contains(syslog(), "web: 127.0.0.1 logged in"));
+
+    const std::string page = get("/", cookie);
+    EXPECT_EQ(status(page), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(Contains(page, "<script src=\"console.js\"")) << page;
+    EXPECT_TRUE(Contains(page, "content-security-policy: ")) << page;
+    EXPECT_TRUE(Contains(get("/console.js", cookie), "content-type: text/javascript"));
+    // Nothing outside the page's folder, however the name is spelled.
+    for (const char* path : {"/../skins/img1.png", "/..%2fskins%2fimg1.png", "/.hidden.js", "/panel"})
+        EXPECT_EQ(status(curl("--path-as-is -H 'Cookie: " + cookie + "' '" + url(path) + "'")), "HTTP/1.1 404 Not Found")
+            << path;
+
+    // The values, as JSON, with an alarm of the list.
+    w->pwrFwd = 512.5f;
+    w->swr = 1.25f;
+    AddErrore(w.get(), kAlarmTavExtio);
+    const std::string json = get("/status.json", cookie);
+    EXPECT_TRUE(Contains(json, "content-type: application/json")) << json;
+    const std::string body = json.substr(json.find("\r\n\r\n") + 4);
+    ASSERT_TRUE(WriteFile(dir.path + "/status.json", body));
+    const std::string parsed = CommandOutput("/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+                                             "print(d[\"forward_w\"], d[\"swr\"], d[\"tx\"], d[\"band\"], "
+                                             "[a[\"code\"] for a in d[\"alarms\"]])' " + dir.path + "/status.json");
+    EXPECT_EQ(parsed.rfind("512.5 1.25 False ", 0), 0u) << parsed << body;
+    EXPECT_TRUE(Contains(parsed, "[" + std::to_string(kAlarmTavExtio) + "]")) << parsed << body;
+
+    // The first login's console is in control, another login's watches; the
+    // values come along.
+    const std::string other = cookieOf(login(kCode));
+    ASSERT_NE(other, "");
+    const std::string two = consoles(cookie + "|" + other, 2);
+    EXPECT_EQ(CountOf(two, "\"forward_w\":512.5"), 2u) << two;
+    EXPECT_TRUE(Contains(two, "\"control\":true}\n")) << two;
+    EXPECT_TRUE(Contains(two, "\"control\":false}\n")) << two;
+    // Eight at once, never a ninth.
+    const std::string nine = consoles(cookie, 9);
+    EXPECT_EQ(CountOf(nine, "\"status\""), 8u) << nine;
+    EXPECT_TRUE(Contains(nine, "refused")) << nine;
+    EXPECT_TRUE(Contains(syslog(), "web: 8 consoles open, one more refused"));
+}
+
+TEST_F(WebConsoleRun, TheCertificateServedIsTheOneTheStatusPageShowsAndHugeHeadersAreRefused) {
+    const std::string print = CommandOutput(
+        "openssl s_client -connect 127.0.0.1:" + std::to_string(port) +
+        " < /dev/null 2>/dev/null | openssl x509 -noout -fingerprint -sha256 2>&1");
+    ASSERT_NE(print.find('='), std::string::npos) << print;
+    EXPECT_EQ(print.substr(print.find('=') + 1, 95), w->webFingerprint.get().s);
+    // Headers beyond their bound end the request, and the server goes on.
+    const std::string big = curl("-H 'X-Big: " + std::string(kWebHeaderBytes + 100, 'x') + "' " + url("/"));
+    EXPECT_FALSE(Contains(big, "HTTP/1.1 200")) << big.substr(0, 300);
+    EXPECT_EQ(status(get("/")), "HTTP/1.1 200 OK");
+}
+
+} // namespace

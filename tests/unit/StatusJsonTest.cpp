@@ -1,0 +1,62 @@
+// The console's JSON of the amplifier's values: what the status record and
+// the alarm message carry, plus reflected power and both temperatures, with
+// texts escaped so that any alarm text stays valid JSON.
+#include "RootedWorks.h"
+
+#include "core/AlarmList.h"
+#include "web/StatusJson.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+class StatusJson : public RootedWorks {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        w->startupFlags.replace(0); // alarms count once start-up is over
+    }
+    std::string json() {
+        char out[kStatusJsonMax];
+        const size_t n = BuildStatusJson(w.get(), out, sizeof out);
+        return std::string(out, n);
+    }
+};
+
+TEST_F(StatusJson, ValuesAndAlarmsOfTheUnit) {
+    w->pwrFwd = 600.0f;
+    w->pwrRefl = 12.5f;
+    w->pwrIn = 20.0f;
+    w->swr = 1.33f;
+    w->temp1 = 41.5f;
+    w->temp2 = 38.0f;
+    w->ampStatus2 = 1;
+    const std::string a = json();
+    for (const char* part : {"\"forward_w\":600.0", "\"reflected_w\":12.5", "\"input_w\":20.0", "\"swr\":1.33",
+                             "\"board_c\":41.5", "\"heatsink_c\":38.0", "\"tx\":true", "\"alarms\":[]"})
+        EXPECT_TRUE(Contains(a, part)) << part << "\n" << a;
+    EXPECT_EQ(a.front(), '{');
+    EXPECT_EQ(a.back(), '}');
+
+    AddErrore(w.get(), kAlarmTavExtio);
+    // A quote and a backslash in a text stay inside their string.
+    w->errorTable[kAlarmTavExtio].line1.set("say \"hi\\");
+    const std::string b = json();
+    EXPECT_TRUE(Contains(b, "{\"code\":" + std::to_string(kAlarmTavExtio) + ",")) << b;
+    EXPECT_TRUE(Contains(b, "\"text\":[\"say \\\"hi\\\\\",")) << b;
+    ASSERT_TRUE(WriteFile(dir.path + "/status.json", b));
+    const std::string check = CommandOutput("/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))"
+                                            "[\"alarms\"][0][\"text\"][0])' " + dir.path + "/status.json");
+    EXPECT_EQ(check, "say \"hi\\\n");
+
+    // Every alarm at once still fits.
+    for (int code = 1; code < kAlarmCodes; code++)
+        AddErrore(w.get(), code);
+    const std::string all = json();
+    EXPECT_EQ(all.back(), '}');
+    char small[16];
+    EXPECT_EQ(BuildStatusJson(w.get(), small, sizeof small), 0u);
+}
+
+} // namespace
