@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "platform/Wait.h"
 #include "remote/Throttle.h"
@@ -19,6 +20,7 @@
 #include <libwebsockets.h>
 #include <openssl/crypto.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -405,8 +407,17 @@ void WebConsole(Works* w) {
     info.user = &s;
     const PortWanted wanted = [w] { return w->running && ThreadStillWanted(); };
     // A port still held (by a program that is ending, say) is tried again.
+    // libwebsockets leaks a little on each context it fails to make, so the
+    // port is tried with a plain socket first.
+    auto portFree = [port] {
+        TcpListenError err;
+        const int fd = plat_tcp_listen(port, 1, &err);
+        if (fd >= 0)
+            close(fd);
+        return fd >= 0;
+    };
     bool refusedLogged = false;
-    while (wanted() && !(s.ctx = lws_create_context(&info))) {
+    while (wanted() && !(portFree() && (s.ctx = lws_create_context(&info)))) {
         if (!refusedLogged)
             LogErr("web: the console cannot serve port %d, trying again every %d s", port, kRetryMs / 1000);
         refusedLogged = true;

@@ -6,6 +6,7 @@
 #include "WsPeer.h"
 
 #include "core/AlarmList.h"
+#include "platform/Socket.h"
 #include "web/Certificate.h"
 #include "web/Console.h"
 
@@ -187,3 +188,40 @@ TEST_F(WebConsoleRun, TheCertificateServedIsTheOneTheStatusPageShowsAndHugeHeade
 }
 
 } // namespace
+
+// A port another program holds is tried again until it is free, with one log
+// line, and the program's end still ends the wait.
+class WebConsolePort : public RootedWorks {};
+
+TEST_F(WebConsolePort, AHeldPortIsTriedAgainUntilItIsFree) {
+    ASSERT_EQ(chdir(PANEL_SKINS_DIR), 0);
+    useTimeScale(4); // the retry's 5 s pass in a quarter
+    const int port = FreeTcpPort();
+    TcpListenError err;
+    int held = plat_tcp_listen(port, 1, &err);
+    ASSERT_GE(held, 0);
+    w->webPort = port;
+    w->remotePassword.set(kCode);
+    ASSERT_TRUE(LoadWebCertificate(w.get()));
+    std::thread server(WebConsole, w.get());
+    const std::string log = dir.path + "/syslog.log";
+    EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(log), "trying again every 5 s"); }, 5000));
+    plat_sleep_ms(3000); // two tries more, still one line
+    EXPECT_EQ(CountOf(ReadFile(log), "cannot serve port"), 1u);
+    close(held);
+    EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(log), "web: console at https port"); }, 5000));
+    w->running = 0;
+    server.join();
+
+    // Held to the end: the end is not held up by the wait.
+    held = plat_tcp_listen(port, 1, &err);
+    ASSERT_GE(held, 0);
+    w->running = 1;
+    std::thread again(WebConsole, w.get());
+    plat_sleep_ms(300);
+    w->running = 0;
+    const int64_t t0 = plat_mono_ms();
+    again.join();
+    EXPECT_LT(plat_mono_ms() - t0, 1000 * 4); // program ms, at time scale 4
+    close(held);
+}
