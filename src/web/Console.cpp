@@ -25,8 +25,8 @@
 namespace {
 
 constexpr int kTickMs = 250;           // the end of the program is seen this soon
-constexpr size_t kPageMax = 16 * 1024; // the login page, read once
 constexpr size_t kOutMax = kStatusJsonMax + 64;
+constexpr size_t kPageMax = kOutMax; // the login page, read once, goes out as one answer
 constexpr int kRetryMs = 5000; // a port another program holds
 
 // Shown when the www folder has no login page: the form alone still works.
@@ -386,7 +386,7 @@ void WebConsole(Works* w) {
     Server s;
     s.w = w;
     if (!readPage(std::string(kWebRoot) + "/login.html", &s.loginPage)) {
-        LogErr("web: %s/login.html not read, a bare login form is served", kWebRoot);
+        LogErr("web: %s/login.html missing or over %zu bytes, a bare login form is served", kWebRoot, kPageMax);
         s.loginPage = kBareLogin;
     }
     lws_set_log_level(LLL_ERR, lwsLog);
