@@ -1,6 +1,7 @@
 // The console's session table, cookies and login form.
 #include "web/Sessions.h"
 
+#include "amp/Decoder.h"
 #include "platform/Log.h"
 #include "platform/Socket.h"
 
@@ -9,16 +10,6 @@
 #include <openssl/crypto.h>
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool live(const WebSession& s, int64_t nowMs) { return s.id[0] && nowMs - s.createdMs < kWebSessionMs; }
 
@@ -101,8 +92,8 @@ bool WebFormField(const char* body, size_t n, const char* field, char* out, size
                 if (c == '+') {
                     c = ' ';
                 } else if (c == '%') {
-                    const int hi = i + 2 < end ? hexValue(body[i + 1]) : -1;
-                    const int lo = hi >= 0 ? hexValue(body[i + 2]) : -1;
+                    const int hi = i + 2 < end ? charToInt(body[i + 1]) : -1;
+                    const int lo = hi >= 0 ? charToInt(body[i + 2]) : -1;
                     if (lo < 0)
                         return false;
                     c = static_cast<char>(hi * 16 + lo);
