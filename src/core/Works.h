@@ -197,9 +197,12 @@ struct Works {
     Shared<int> remoteConnected;
     SharedText<13> remotePassword;
     // The browser console: its port (setup key WebPort, 0 = off) and its
-    // certificate's fingerprint for the status page (set at start-up).
+    // certificate's fingerprint for the status page (set at start-up). webKeys:
+    // the keys its controller holds (bit k-1 for key k), the console's alone;
+    // the key thread reads them with its own lines.
     Shared<int> webPort;
     SharedText<96> webFingerprint;
+    Shared<uint8_t> webKeys;
 
     // Screen, audio and locks. The skin's name is written with its picture, under
     // the picture lock (PictureMutex) by whoever loads one (keys, refresh); the

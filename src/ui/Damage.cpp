@@ -23,53 +23,10 @@ bool sameEntry(const DrawRecord& ra, const DrawEntry& a, const DrawRecord& rb, c
            std::memcmp(ra.text.data() + a.textAt, rb.text.data() + b.textAt, a.textLen) == 0;
 }
 
-PixelRect unite(const PixelRect& a, const PixelRect& b) {
-    return PixelRect{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1),
-                     std::max(a.y1, b.y1)};
-}
-
-bool overlaps(const PixelRect& a, const PixelRect& b) {
-    return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;
-}
-
-int64_t area(const PixelRect& r) { return static_cast<int64_t>(r.x1 - r.x0) * (r.y1 - r.y0); }
-
-// Overlapping rectangles become one (a pixel is then composed and drawn once),
-// and past kMaxRects the pair that grows least when merged is merged.
-void mergeRects(std::vector<PixelRect>* rects) {
-    bool merged = true;
-    while (merged) {
-        merged = false;
-        for (size_t i = 0; i < rects->size() && !merged; i++)
-            for (size_t j = i + 1; j < rects->size() && !merged; j++)
-                if (overlaps((*rects)[i], (*rects)[j])) {
-                    (*rects)[i] = unite((*rects)[i], (*rects)[j]);
-                    rects->erase(rects->begin() + static_cast<long>(j));
-                    merged = true;
-                }
-        if (!merged && rects->size() > kMaxRects) {
-            size_t bi = 0, bj = 1;
-            int64_t best = INT64_MAX;
-            for (size_t i = 0; i < rects->size(); i++)
-                for (size_t j = i + 1; j < rects->size(); j++) {
-                    const int64_t grow = area(unite((*rects)[i], (*rects)[j])) - area((*rects)[i]) -
-                                         area((*rects)[j]);
-                    if (grow < best) {
-                        best = grow;
-                        bi = i;
-                        bj = j;
-                    }
-                }
-            (*rects)[bi] = unite((*rects)[bi], (*rects)[bj]);
-            rects->erase(rects->begin() + static_cast<long>(bj));
-            merged = true;
-        }
-    }
-}
 
 void replay(FrameBuffer* fb, const DrawRecord& rec, const PixelRect* clip, int64_t* count) {
     for (const DrawEntry& e : rec.entries) {
-        if (clip && !overlaps(e.box, *clip))
+        if (clip && !fbOverlaps(e.box, *clip))
             continue;
         (*count)++;
         e.replay(fb, e, e.op == DrawOp::Text ? rec.text.c_str() + e.textAt : nullptr, clip);
@@ -211,7 +168,7 @@ void fbTickPlan(FrameBuffer* fb) {
             d->rects.push_back(before.entries[i].box);
     }
     // Disjoint from here on: each pixel is composed, drawn and shown once.
-    mergeRects(&d->rects);
+    fbMergeRects(&d->rects, kMaxRects);
 }
 
 void fbTickCompose(FrameBuffer* fb) {
@@ -223,7 +180,7 @@ void fbTickCompose(FrameBuffer* fb) {
     }
     for (const PixelRect& r : d->rects) {
         copyRect(fb, fb->work, fb->back, r);
-        d->composed += area(r) * fb->pixelSize;
+        d->composed += fbArea(r) * fb->pixelSize;
     }
 }
 
@@ -243,10 +200,12 @@ void fbTickShow(FrameBuffer* fb) {
     if (d->whole) {
         std::memcpy(fb->screen, fb->work, fb->memSize);
         d->shown = fb->memSize;
+        fbShown(fb, nullptr);
     } else {
         for (const PixelRect& r : d->rects) {
             copyRect(fb, fb->screen, fb->work, r);
-            d->shown += area(r) * fb->pixelSize;
+            d->shown += fbArea(r) * fb->pixelSize;
+            fbShown(fb, &r);
         }
     }
     d->current = 1 - d->current;

@@ -15,17 +15,11 @@
 // picture, as a full redraw does.
 #pragma once
 
+#include "ui/Fb.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-struct FrameBuffer;
-
-// A pixel rectangle [x0, x1) x [y0, y1).
-struct PixelRect {
-    int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    bool empty() const { return x1 <= x0 || y1 <= y0; }
-};
 
 enum class DrawOp : uint8_t { HLine, Line, Text };
 

@@ -5,6 +5,8 @@
 #include "platform/FbDevice.h"
 #include "platform/Log.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <linux/fb.h>
@@ -152,6 +154,65 @@ void fbRealize(FrameBuffer* fb) {
     if (fb->recorder)
         fb->recorder->touched(fb);
     std::memcpy(fb->screen, fb->work, fb->memSize);
+    fbShown(fb, nullptr);
+}
+
+void fbShown(FrameBuffer* fb, const PixelRect* r) {
+    if (!fb->watched.load(std::memory_order_relaxed) || fb->shownWhole)
+        return;
+    if (!r) {
+        fb->shownWhole = true;
+        fb->shown.clear();
+        return;
+    }
+    fb->shown.push_back(*r);
+    if (fb->shown.size() > kShownRects)
+        fbMergeRects(&fb->shown, kShownRects);
+}
+
+namespace {
+
+PixelRect unite(const PixelRect& a, const PixelRect& b) {
+    return PixelRect{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
+} // namespace
+
+bool fbOverlaps(const PixelRect& a, const PixelRect& b) {
+    return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;
+}
+
+int64_t fbArea(const PixelRect& r) { return static_cast<int64_t>(r.x1 - r.x0) * (r.y1 - r.y0); }
+
+void fbMergeRects(std::vector<PixelRect>* rects, size_t most) {
+    bool merged = true;
+    while (merged) {
+        merged = false;
+        for (size_t i = 0; i < rects->size() && !merged; i++)
+            for (size_t j = i + 1; j < rects->size() && !merged; j++)
+                if (fbOverlaps((*rects)[i], (*rects)[j])) {
+                    (*rects)[i] = unite((*rects)[i], (*rects)[j]);
+                    rects->erase(rects->begin() + static_cast<long>(j));
+                    merged = true;
+                }
+        if (!merged && rects->size() > most) {
+            size_t bi = 0, bj = 1;
+            int64_t best = INT64_MAX;
+            for (size_t i = 0; i < rects->size(); i++)
+                for (size_t j = i + 1; j < rects->size(); j++) {
+                    const int64_t grow =
+                        fbArea(unite((*rects)[i], (*rects)[j])) - fbArea((*rects)[i]) - fbArea((*rects)[j]);
+                    if (grow < best) {
+                        best = grow;
+                        bi = i;
+                        bj = j;
+                    }
+                }
+            (*rects)[bi] = unite((*rects)[bi], (*rects)[bj]);
+            rects->erase(rects->begin() + static_cast<long>(bj));
+            merged = true;
+        }
+    }
 }
 
 void fbSetBack(FrameBuffer* fb) {

@@ -5,11 +5,24 @@
 // panel never shows a half-drawn picture.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 struct FrameDamage;
 struct FrameBuffer;
+
+// A pixel rectangle [x0, x1) x [y0, y1).
+struct PixelRect {
+    int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool empty() const { return x1 <= x0 || y1 <= y0; }
+};
+bool fbOverlaps(const PixelRect& a, const PixelRect& b);
+int64_t fbArea(const PixelRect& r);
+// Overlapping rectangles become one (a pixel is then copied once), and past
+// `most` the pair that grows least when merged is merged.
+void fbMergeRects(std::vector<PixelRect>* rects, size_t most);
 
 // The recording layer above the pictures (ui/Damage.h) attaches itself to a
 // framebuffer with these: the whole-picture copies below tell it before they
@@ -34,6 +47,11 @@ struct FrameBuffer {
     uint8_t* back;     // the stored background of the page
     FrameDamage* damage; // what the refresh ticks drew, once a tick attached it (ui/Damage.h)
     const FbRecorderHooks* recorder; // set with `damage`
+    // What reached the screen since a watcher (the browser console) last took
+    // it, kept while `watched`, under the picture lock.
+    std::atomic<bool> watched{false};
+    bool shownWhole = false;
+    std::vector<PixelRect> shown;
 };
 
 // Opens and maps "/dev/fb0"; nullptr (after logging why) on failure.
@@ -59,4 +77,7 @@ using PictureLock = std::lock_guard<std::recursive_mutex>;
 // drops what the tick recorded so far (the tick composes from the background at
 // its end), and fbRealize first draws the record.
 void fbRealize(FrameBuffer* fb); // work -> screen
+// Tells the watcher that `r` (null: the whole picture) reached the screen.
+void fbShown(FrameBuffer* fb, const PixelRect* r);
+constexpr size_t kShownRects = 16;
 void fbSetBack(FrameBuffer* fb); // back -> work

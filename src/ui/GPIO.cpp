@@ -228,7 +228,9 @@ void GPIO(Works* w) {
         // A connected operator's reset key acts here, as this unit's own does.
         if (w->alarmResetAsked.exchange(0))
             GPIO_Errori(w);
-        keysPass(w, keys, plat_gpio_read(g, kGpioLevelWord));
+        // A browser's held key pulls its line low, as a finger does.
+        const uint32_t web = static_cast<uint32_t>(w->webKeys.load()) << kFirstKeyPin;
+        keysPass(w, keys, plat_gpio_read(g, kGpioLevelWord) & ~web);
         plat_sleep_us(kPassUs);
     }
     LogInfo("GPIO operations end\n");

@@ -11,8 +11,7 @@
 #include "platform/Wait.h"
 #include "remote/Throttle.h"
 #include "web/Certificate.h"
-#include "web/Sessions.h"
-#include "web/StatusJson.h"
+#include "web/Server.h"
 
 #include <cctype>
 #include <cstdio>
@@ -24,9 +23,7 @@
 
 namespace {
 
-constexpr int kTickMs = 250;           // the end of the program is seen this soon
-constexpr size_t kOutMax = kStatusJsonMax + 64;
-constexpr size_t kPageMax = kOutMax; // the login page, read once, goes out as one answer
+constexpr size_t kPageMax = kWebOutMax; // the login page, read once, goes out as one answer
 constexpr int kRetryMs = 5000; // a port another program holds
 
 // Shown when the www folder has no login page: the form alone still works.
@@ -34,37 +31,6 @@ constexpr const char kBareLogin[] =
     "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Amplifier</title></head><body>"
     "<form method=\"post\" action=\"/login\"><input name=\"code\" type=\"password\" autocomplete=\"off\">"
     "<button>Log in</button></form></body></html>\n";
-
-struct Server {
-    Works* w = nullptr;
-    WebSessions sessions;
-    lws* sockets[kWebSockets] = {};
-    std::string loginPage;
-    lws_sorted_usec_list_t tick{};
-    lws_context* ctx = nullptr;
-    int64_t lastStatusMs = 0;
-};
-
-// One connection's state, zeroed by libwebsockets when it opens.
-struct Conn {
-    char peer[48];
-    // A small response waiting for its turn to write: its body after the
-    // room libwebsockets needs in front of it.
-    bool pending, closeAfter;
-    size_t outLen;
-    unsigned char out[LWS_PRE + kOutMax];
-    // The login form's body as it arrives; POSTs elsewhere are refused.
-    bool login, formTooLong;
-    size_t formLen;
-    char form[kWebFormBytes];
-    // A console WebSocket: its session, checked again at each use (a newer
-    // login may have taken its place in the table).
-    int session;
-    char sessionId[kWebSessionIdChars + 1];
-    bool socket;
-};
-
-Server* serverOf(lws* wsi) { return static_cast<Server*>(lws_context_user(lws_get_context(wsi))); }
 
 void lwsLog(int level, const char* line) {
     // Its lines end in a line feed and carry their own time stamp.
@@ -93,20 +59,24 @@ bool readPage(const std::string& path, std::string* out) {
     return out->size() <= kPageMax;
 }
 
+} // namespace
+
 // The peer's address as the remote link writes it: an IPv4 peer of the
 // dual-stack socket without its "::ffff:" prefix, so that both doors count it
 // as one address.
-void peerOf(lws* wsi, Conn* c) {
+void WebPeerOf(lws* wsi, WebConn* c) {
     char raw[sizeof c->peer] = {};
     lws_get_peer_simple(wsi, raw, sizeof raw);
     const char* p = std::strncmp(raw, "::ffff:", 7) == 0 && std::strchr(raw + 7, '.') ? raw + 7 : raw;
     std::snprintf(c->peer, sizeof c->peer, "%s", p);
 }
 
+namespace {
+
 // Headers, then the body on the next writable turn. 0, or -1 to close.
-int respond(lws* wsi, Conn* c, unsigned status, const char* type, const char* body, size_t len,
+int respond(lws* wsi, WebConn* c, unsigned status, const char* type, const char* body, size_t len,
             const char* cookie = nullptr, const char* location = nullptr) {
-    if (len > kOutMax)
+    if (len > kWebOutMax)
         return -1;
     unsigned char head[LWS_PRE + 1024];
     unsigned char *p = head + LWS_PRE, *end = head + sizeof head - 1;
@@ -127,7 +97,7 @@ int respond(lws* wsi, Conn* c, unsigned status, const char* type, const char* bo
     return 0;
 }
 
-int loginPage(lws* wsi, Conn* c, unsigned status) {
+int loginPage(lws* wsi, WebConn* c, unsigned status) {
     const std::string& page = serverOf(wsi)->loginPage;
     return respond(wsi, c, status, "text/html", page.data(), page.size());
 }
@@ -160,12 +130,16 @@ bool pageFile(const char* uri, std::string* path, const char** type) {
     return true;
 }
 
-WebSession* sessionOf(lws* wsi, Server* s) {
+} // namespace
+
+WebSession* WebRequestSession(lws* wsi, WebServer* s) {
     char cookie[kWebHeaderBytes];
     if (lws_hdr_copy(wsi, cookie, sizeof cookie, WSI_TOKEN_HTTP_COOKIE) < 0)
         return nullptr;
     return WebSessionFind(&s->sessions, cookie, plat_mono_ms());
 }
+
+namespace {
 
 // The code as typed: letters in either case, blanks around it.
 bool codeMatches(Works* w, const char* typed) {
@@ -183,8 +157,8 @@ bool codeMatches(Works* w, const char* typed) {
            CRYPTO_memcmp(code, mine.s, kRemoteCodeLength) == 0;
 }
 
-int finishLogin(lws* wsi, Conn* c) {
-    Server* s = serverOf(wsi);
+int finishLogin(lws* wsi, WebConn* c) {
+    WebServer* s = serverOf(wsi);
     const int64_t now = plat_mono_ms();
     char typed[64];
     if (c->formTooLong || !WebFormField(c->form, c->formLen, "code", typed, sizeof typed) ||
@@ -203,9 +177,9 @@ int finishLogin(lws* wsi, Conn* c) {
     return respond(wsi, c, HTTP_STATUS_SEE_OTHER, "text/plain", "", 0, cookie, "/");
 }
 
-int httpRequest(lws* wsi, Conn* c, const char* uri) {
-    Server* s = serverOf(wsi);
-    peerOf(wsi, c);
+int httpRequest(lws* wsi, WebConn* c, const char* uri) {
+    WebServer* s = serverOf(wsi);
+    WebPeerOf(wsi, c);
     if (lws_hdr_total_length(wsi, WSI_TOKEN_POST_URI) > 0) {
         c->closeAfter = true; // until the form is read whole, the connection carries no other request
         if (std::strcmp(uri, "/login") != 0)
@@ -218,7 +192,7 @@ int httpRequest(lws* wsi, Conn* c, const char* uri) {
     }
     if (lws_hdr_total_length(wsi, WSI_TOKEN_GET_URI) <= 0)
         return respond(wsi, c, HTTP_STATUS_METHOD_NOT_ALLOWED, "text/plain", "", 0);
-    if (!sessionOf(wsi, s))
+    if (!WebRequestSession(wsi, s))
         return loginPage(wsi, c, std::strcmp(uri, "/") == 0 ? HTTP_STATUS_OK : HTTP_STATUS_FORBIDDEN);
     if (std::strcmp(uri, "/status.json") == 0) {
         char json[kStatusJsonMax];
@@ -235,82 +209,8 @@ int httpRequest(lws* wsi, Conn* c, const char* uri) {
     return r > 0 && lws_http_transaction_completed(wsi) ? -1 : 0;
 }
 
-// May this upgrade become a console? Only at /ws, with a session, while there is room.
-bool admitSocket(lws* wsi, Conn* c) {
-    Server* s = serverOf(wsi);
-    char uri[16];
-    if (lws_hdr_copy(wsi, uri, sizeof uri, WSI_TOKEN_GET_URI) < 0 || std::strcmp(uri, "/ws") != 0)
-        return false;
-    WebSession* session = sessionOf(wsi, s);
-    if (!session)
-        return false;
-    int used = 0;
-    for (lws* ws : s->sockets)
-        used += ws != nullptr;
-    if (used >= kWebSockets) {
-        LogInfo("web: %d consoles open, one more refused", used);
-        return false;
-    }
-    c->session = static_cast<int>(session - s->sessions.s);
-    std::memcpy(c->sessionId, session->id, sizeof c->sessionId);
-    return true;
-}
-
-WebSession* socketSession(Server* s, const Conn* c) {
-    if (!c->sessionId[0] || c->session < 0 || c->session >= kWebSessions)
-        return nullptr;
-    WebSession& session = s->sessions.s[c->session];
-    return std::strcmp(session.id, c->sessionId) == 0 ? &session : nullptr;
-}
-
-void socketOpened(lws* wsi, Conn* c) {
-    Server* s = serverOf(wsi);
-    for (lws*& ws : s->sockets)
-        if (!ws) {
-            ws = wsi;
-            break;
-        }
-    c->socket = true;
-    WebSession* session = socketSession(s, c);
-    if (session) {
-        session->sockets++;
-        if (s->sessions.controller < 0)
-            s->sessions.controller = c->session;
-    }
-    peerOf(wsi, c);
-    LogInfo("web: console opened from %s", c->peer);
-    lws_callback_on_writable(wsi);
-}
-
-void socketClosed(lws* wsi, Conn* c) {
-    Server* s = serverOf(wsi);
-    for (lws*& ws : s->sockets)
-        if (ws == wsi)
-            ws = nullptr;
-    WebSession* session = socketSession(s, c);
-    if (session && --session->sockets <= 0) {
-        session->sockets = 0;
-        if (s->sessions.controller == c->session)
-            s->sessions.controller = -1;
-    }
-    LogInfo("web: console closed from %s", c->peer);
-}
-
-int sendStatus(lws* wsi, Conn* c) {
-    Server* s = serverOf(wsi);
-    char json[kStatusJsonMax];
-    const size_t n = BuildStatusJson(s->w, json, sizeof json);
-    const bool control = s->sessions.controller >= 0 && s->sessions.controller == c->session;
-    unsigned char* body = c->out + LWS_PRE;
-    const int len = std::snprintf(reinterpret_cast<char*>(body), kOutMax, "{\"status\":%.*s,\"control\":%s}",
-                                  static_cast<int>(n), json, control ? "true" : "false");
-    if (len <= 0 || static_cast<size_t>(len) >= kOutMax)
-        return 0;
-    return lws_write(wsi, body, static_cast<size_t>(len), LWS_WRITE_TEXT) < len ? -1 : 0;
-}
-
 int callback(lws* wsi, lws_callback_reasons reason, void* user, void* in, size_t len) {
-    Conn* c = static_cast<Conn*>(user);
+    WebConn* c = static_cast<WebConn*>(user);
     switch (reason) {
     case LWS_CALLBACK_HTTP:
         return httpRequest(wsi, c, static_cast<const char*>(in));
@@ -334,22 +234,17 @@ int callback(lws* wsi, lws_callback_reasons reason, void* user, void* in, size_t
             return -1;
         return c->closeAfter || lws_http_transaction_completed(wsi) ? -1 : 0;
     case LWS_CALLBACK_FILTER_PROTOCOL_CONNECTION:
-        return admitSocket(wsi, c) ? 0 : -1;
+        return WebAdmitConsole(wsi, c) ? 0 : -1;
     case LWS_CALLBACK_ESTABLISHED:
-        socketOpened(wsi, c);
+        WebConsoleOpened(wsi, c);
         return 0;
     case LWS_CALLBACK_SERVER_WRITEABLE:
-        return sendStatus(wsi, c);
+        return WebConsoleWritable(wsi, c);
     case LWS_CALLBACK_RECEIVE:
-        // Nothing is taken from a browser yet but its size is still bounded.
-        if (len > kWebMessageBytes || lws_remaining_packet_payload(wsi) > kWebMessageBytes) {
-            lws_close_reason(wsi, LWS_CLOSE_STATUS_MESSAGE_TOO_LARGE, nullptr, 0);
-            return -1;
-        }
-        return 0;
+        return WebConsoleReceived(wsi, c, in, len);
     case LWS_CALLBACK_CLOSED:
         if (c->socket)
-            socketClosed(wsi, c);
+            WebConsoleClosed(wsi, c);
         return 0;
     default:
         return lws_callback_http_dummy(wsi, reason, user, in, len);
@@ -357,19 +252,13 @@ int callback(lws* wsi, lws_callback_reasons reason, void* user, void* in, size_t
 }
 
 void onTick(lws_sorted_usec_list_t* sul) {
-    Server* s = lws_container_of(sul, Server, tick);
-    const int64_t now = plat_mono_ms();
-    if (now - s->lastStatusMs >= kWebStatusMs) {
-        s->lastStatusMs = now;
-        for (lws* ws : s->sockets)
-            if (ws)
-                lws_callback_on_writable(ws);
-    }
-    lws_sul_schedule(s->ctx, 0, &s->tick, onTick, kTickMs * LWS_US_PER_MS);
+    WebServer* s = lws_container_of(sul, WebServer, tick);
+    const int next = WebConsolesTick(s);
+    lws_sul_schedule(s->ctx, 0, &s->tick, onTick, next * LWS_US_PER_MS);
 }
 
 const lws_protocols kProtocols[] = {
-    {"console", callback, sizeof(Conn), kWebMessageBytes, 0, nullptr, 0},
+    {"console", callback, sizeof(WebConn), kWebMessageBytes, 0, nullptr, 0},
     {nullptr, nullptr, 0, 0, 0, nullptr, 0},
 };
 
@@ -383,7 +272,7 @@ void WebConsole(Works* w) {
         LogErr("web: no certificate, the console is not served");
         return;
     }
-    Server s;
+    WebServer s;
     s.w = w;
     if (!readPage(std::string(kWebRoot) + "/login.html", &s.loginPage)) {
         LogErr("web: %s/login.html missing or over %zu bytes, a bare login form is served", kWebRoot, kPageMax);
@@ -426,10 +315,11 @@ void WebConsole(Works* w) {
     if (!s.ctx)
         return;
     LogInfo("web: console at https port %d, certificate SHA-256 %s", port, w->webFingerprint.get().s);
-    lws_sul_schedule(s.ctx, 0, &s.tick, onTick, kTickMs * LWS_US_PER_MS);
+    lws_sul_schedule(s.ctx, 0, &s.tick, onTick, 0);
     while (wanted())
         if (lws_service(s.ctx, 0) < 0)
             break;
     lws_context_destroy(s.ctx);
+    WebConsolesEnd(&s);
     LogInfo("web: console end");
 }

@@ -84,6 +84,25 @@ TEST_F(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
     EXPECT_EQ(w->screenPage, 1); // the release did not turn the page
 }
 
+TEST_F(KeysThread, KeysHeldByABrowserActAsTheLinesDo) {
+    // The console's controller holds key 6 briefly: the page turns on release.
+    w->keyPage = 0;
+    w->screenPage = 1;
+    w->webKeys = 0x20;
+    waitPasses(100);
+    EXPECT_EQ(w->screenPage, 1);
+    w->webKeys = 0;
+    ASSERT_TRUE(WaitFor([&] { return w->screenPage == 2; }, 5000));
+    // Held past the long-press time: the status page, and no page turn after.
+    w->webKeys = 0x20;
+    ASSERT_TRUE(WaitFor([&] { return w->viewFlags.load() == 1; }, 10000));
+    plat_sleep_ms(700);
+    w->webKeys = 0;
+    waitPasses(150);
+    EXPECT_EQ(w->viewFlags.load(), 1);
+    EXPECT_EQ(w->screenPage, 2);
+}
+
 TEST_F(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
     SimGpioKeyDown(&keys, 4); // TUNE page
     plat_sleep_ms(4);

@@ -7,9 +7,11 @@
 
 #include "core/AlarmList.h"
 #include "platform/Socket.h"
+#include "ui/Fb.h"
 #include "web/Certificate.h"
 #include "web/Console.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -30,6 +32,11 @@ class WebConsoleRun : public RootedWorks {
         port = FreeTcpPort();
         w->webPort = port;
         ASSERT_TRUE(LoadWebCertificate(w.get()));
+        // The panel's picture, in memory: a pattern, already on the screen.
+        w->fb = fbInitMemory(800, 480, 32);
+        ASSERT_NE(w->fb, nullptr);
+        paint(PixelRect{0, 0, 800, 480}, 1);
+        fbRealize(w->fb);
         server = std::thread(WebConsole, w.get());
         ASSERT_TRUE(WaitFor([&] { return Contains(syslog(), "web: console at https port " + std::to_string(port)); },
                             10000))
@@ -39,6 +46,13 @@ class WebConsoleRun : public RootedWorks {
         w->running = 0;
         if (server.joinable())
             server.join();
+        for (auto& m : mirrors) {
+            WriteFile(m.first + "/stop", "");
+            m.second.join();
+        }
+        if (w->fb)
+            fbRelease(w->fb, true);
+        w->fb = nullptr;
         RootedWorks::TearDown();
     }
     std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
@@ -93,9 +107,61 @@ class WebConsoleRun : public RootedWorks {
                              cookie + "' " + std::to_string(n) + " 2>&1");
     }
 
+    // A pattern in the work picture, different for each seed.
+    void paint(const PixelRect& r, uint8_t seed) {
+        FrameBuffer* fb = w->fb;
+        PictureLock lock(PictureMutex());
+        for (int y = r.y0; y < r.y1; y++)
+            for (int x = r.x0; x < r.x1; x++)
+                for (int i = 0; i < 3; i++)
+                    fb->work[y * fb->lineSize + x * 4 + i] = static_cast<uint8_t>(seed + x * (i + 1) + y * 3);
+    }
+    // The screen as R, G, B (the panel's pixels are B, G, R, 0).
+    std::string screenRgb() const {
+        PictureLock lock(PictureMutex());
+        std::string out;
+        for (int i = 0; i < 800 * 480; i++) {
+            const uint8_t* p = w->fb->screen + i * 4;
+            out += static_cast<char>(p[2]);
+            out += static_cast<char>(p[1]);
+            out += static_cast<char>(p[0]);
+        }
+        return out;
+    }
+    // A scripted browser console in its own folder (tests/support/console_mirror.py),
+    // open until TearDown or stopMirror.
+    std::string startMirror(const std::string& cookie) {
+        const std::string folder = dir.path + "/mirror" + std::to_string(mirrors.size());
+        EXPECT_EQ(CommandOutput("mkdir -p " + folder), "");
+        const std::string cmd = "/usr/bin/python3 " PANEL_SOURCE_DIR "/tests/support/console_mirror.py wss://127.0.0.1:" +
+                                std::to_string(port) + "/ws '" + cookie + "' " + folder + " > " + folder +
+                                "/out 2>&1";
+        mirrors.emplace_back(folder, std::thread([cmd] { (void)CommandOutput(cmd); }));
+        EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(folder + "/log"), "status "); }, 10000))
+            << ReadFile(folder + "/out");
+        return folder;
+    }
+    void stopMirror(const std::string& folder) {
+        WriteFile(folder + "/stop", "");
+        EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(folder + "/log"), "closed"); }, 10000));
+    }
+    static void sendAsk(const std::string& folder, const std::string& ask) {
+        WriteFile(folder + "/asks", ReadFile(folder + "/asks") + ask + "\n");
+    }
+    // The mirror's last status line.
+    static std::string lastStatus(const std::string& folder) {
+        const std::string log = ReadFile(folder + "/log");
+        const size_t at = log.rfind("status ");
+        return at == std::string::npos ? "" : log.substr(at, log.find('\n', at) - at);
+    }
+    bool mirrorShowsScreen(const std::string& folder, int ms = 10000) const {
+        return WaitFor([&] { return ReadFile(folder + "/picture.rgb") == screenRgb(); }, ms);
+    }
+
     int port = 0;
     std::string source = "127.0.0.1"; // the address curl speaks from
     std::thread server;
+    std::vector<std::pair<std::string, std::thread>> mirrors;
 };
 
 TEST_F(WebConsoleRun, AStrangerGetsTheLoginPageAndWrongCodesAreThrottled) {
@@ -166,8 +232,8 @@ TEST_F(WebConsoleRun, TheRightCodeSetsAStrictCookieThatOpensPagesValuesAndConsol
     ASSERT_NE(other, "");
     const std::string two = consoles(cookie + "|" + other, 2);
     EXPECT_EQ(CountOf(two, "\"forward_w\":512.5"), 2u) << two;
-    EXPECT_TRUE(Contains(two, "\"control\":true}\n")) << two;
-    EXPECT_TRUE(Contains(two, "\"control\":false}\n")) << two;
+    EXPECT_TRUE(Contains(two, "\"control\":true,")) << two;
+    EXPECT_TRUE(Contains(two, "\"control\":false,")) << two;
     // Eight at once, never a ninth.
     const std::string nine = consoles(cookie, 9);
     EXPECT_EQ(CountOf(nine, "\"status\""), 8u) << nine;
@@ -185,6 +251,68 @@ TEST_F(WebConsoleRun, TheCertificateServedIsTheOneTheStatusPageShowsAndHugeHeade
     const std::string big = curl("-H 'X-Big: " + std::string(kWebHeaderBytes + 100, 'x') + "' " + url("/"));
     EXPECT_FALSE(Contains(big, "HTTP/1.1 200")) << big.substr(0, 300);
     EXPECT_EQ(status(get("/")), "HTTP/1.1 200 OK");
+}
+
+TEST_F(WebConsoleRun, TheConsoleMirrorsThePictureAndOnlyItsControllerPressesKeys) {
+    const std::string first = cookieOf(login(kCode)), second = cookieOf(login(kCode));
+    ASSERT_NE(first, "");
+    ASSERT_NE(second, "");
+    const std::string a = startMirror(first);
+    // The whole picture first, exactly.
+    EXPECT_TRUE(mirrorShowsScreen(a)) << ReadFile(a + "/out");
+    EXPECT_EQ(lastStatus(a), "status control=True free=False");
+
+    // A refresh tick's pieces, then a page change's whole picture.
+    {
+        paint(PixelRect{100, 200, 340, 260}, 90);
+        PictureLock lock(PictureMutex());
+        const PixelRect r{100, 200, 340, 260};
+        for (int y = r.y0; y < r.y1; y++)
+            std::memcpy(w->fb->screen + y * w->fb->lineSize + r.x0 * 4, w->fb->work + y * w->fb->lineSize + r.x0 * 4,
+                        (r.x1 - r.x0) * 4);
+        fbShown(w->fb, &r);
+    }
+    EXPECT_TRUE(mirrorShowsScreen(a)) << ReadFile(a + "/out");
+    paint(PixelRect{0, 0, 800, 480}, 170);
+    fbRealize(w->fb);
+    EXPECT_TRUE(mirrorShowsScreen(a)) << ReadFile(a + "/out");
+    // A still picture sends nothing.
+    const size_t updates = CountOf(ReadFile(a + "/log"), "update ");
+    plat_sleep_ms(600);
+    EXPECT_EQ(CountOf(ReadFile(a + "/log"), "update "), updates);
+
+    // The controller's tap is held for the key thread, then released.
+    sendAsk(a, "{\"key\":6,\"down\":true}");
+    sendAsk(a, "{\"key\":6,\"down\":false}");
+    EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0x20; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0; }, 5000));
+
+    // A second browser watches: its picture is the same, its keys do nothing.
+    const std::string b = startMirror(second);
+    EXPECT_TRUE(mirrorShowsScreen(b)) << ReadFile(b + "/out");
+    EXPECT_EQ(lastStatus(b), "status control=False free=False");
+    sendAsk(b, "{\"key\":2,\"down\":true}");
+    sendAsk(b, "{\"take\":true}");
+    sendAsk(b, "not an ask");
+    sendAsk(a, "{\"key\":1,\"down\":true}");
+    EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0x01; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return Contains(syslog(), "asks nothing known, dropped"); }, 5000));
+    EXPECT_EQ(w->webKeys.load(), 0x01);
+
+    // The controller leaves while transmitting: its key is released, the
+    // transmit guard acts, and the watcher may take control.
+    w->pwrFwd = 50.0f;
+    stopMirror(a);
+    EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return Contains(syslog(), "remote: session ended while transmitting"); }, 5000))
+        << syslog();
+    w->pwrFwd = 0.0f;
+    EXPECT_TRUE(WaitFor([&] { return lastStatus(b) == "status control=False free=True"; }, 5000)) << lastStatus(b);
+    sendAsk(b, "{\"take\":true}");
+    EXPECT_TRUE(WaitFor([&] { return lastStatus(b) == "status control=True free=False"; }, 5000)) << lastStatus(b);
+    sendAsk(b, "{\"key\":3,\"down\":true}");
+    EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0x04; }, 5000));
+    EXPECT_TRUE(Contains(syslog(), "web: 127.0.0.1 takes control"));
 }
 
 } // namespace

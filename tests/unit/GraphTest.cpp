@@ -28,7 +28,14 @@ struct SmallFb {
         screen.assign(mem, 0);
         work.assign(mem, 0);
         back.assign(mem, 0);
-        fb = FrameBuffer{w, h, mem, w * pixelSize, pixelSize, screen.data(), work.data(), back.data(), nullptr, nullptr};
+        fb.width = w;
+        fb.height = h;
+        fb.memSize = mem;
+        fb.lineSize = w * pixelSize;
+        fb.pixelSize = pixelSize;
+        fb.screen = screen.data();
+        fb.work = work.data();
+        fb.back = back.data();
     }
     // Pixels of `buf` that are not zero, as (x, y).
     Points drawn(const std::vector<uint8_t>& buf) const {

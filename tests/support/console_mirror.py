@@ -1,0 +1,117 @@
+# A scripted browser console for the tests: opens the console's WebSocket with
+# a session cookie, keeps a mirror of the panel's picture from the updates
+# (PNG pieces decoded here with zlib, independently of the server's encoder),
+# and sends what the test appends to a file.
+#   console_mirror.py URL COOKIE DIR
+# DIR/picture.rgb: the mirror after each update (R, G, B a pixel, replaced whole)
+# DIR/log: one line per message: "update N" (pieces) or "status control=X free=Y"
+# DIR/asks: lines the test appends; each new one goes out as a text message
+# DIR/stop: the test creates it to close the console
+import asyncio
+import json
+import numpy
+import os
+import ssl
+import struct
+import sys
+import zlib
+
+import websockets
+
+WIDTH, HEIGHT = 800, 480
+
+
+def paeth(a, b, c):
+    p = a + b - c
+    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+    if pa <= pb and pa <= pc:
+        return a
+    return b if pb <= pc else c
+
+
+def decode_png(data):
+    """8-bit RGB, not interlaced: returns (width, height, bytes)."""
+    assert data[:8] == b'\x89PNG\r\n\x1a\n'
+    at, idat, w, h = 8, b'', 0, 0
+    while at < len(data):
+        n, kind = struct.unpack('>I4s', data[at:at + 8])
+        body = data[at + 8:at + 8 + n]
+        if kind == b'IHDR':
+            w, h, depth, colour, _, _, interlace = struct.unpack('>IIBBBBB', body)
+            assert depth == 8 and colour == 2 and interlace == 0
+        elif kind == b'IDAT':
+            idat += body
+        at += 12 + n
+    raw = numpy.frombuffer(zlib.decompress(idat), dtype=numpy.uint8).reshape(h, w * 3 + 1)
+    out = numpy.zeros((h, w * 3), dtype=numpy.uint8)
+    prev = numpy.zeros(w * 3, dtype=numpy.uint8)
+    for y in range(h):
+        f, line = raw[y, 0], raw[y, 1:].copy()
+        if f == 1:  # sub: a running sum per colour
+            line = (numpy.cumsum(line.reshape(w, 3).astype(numpy.uint32), axis=0) & 255).astype(numpy.uint8).ravel()
+        elif f == 2:
+            line = line + prev
+        elif f in (3, 4):
+            for i in range(w * 3):
+                a = int(line[i - 3]) if i >= 3 else 0
+                b = int(prev[i])
+                c = int(prev[i - 3]) if i >= 3 else 0
+                line[i] = (int(line[i]) + ((a + b) // 2 if f == 3 else paeth(a, b, c))) & 255
+        out[y] = line
+        prev = line
+    return w, h, out.tobytes()
+
+
+def apply(mirror, m):
+    assert m[:4] == b'PIC1'
+    (n,) = struct.unpack('<H', m[4:6])
+    at = 6 + 12 * n
+    for i in range(n):
+        x, y, w, h, length = struct.unpack('<HHHHI', m[6 + 12 * i:18 + 12 * i])
+        pw, ph, pixels = decode_png(m[at:at + length])
+        assert (pw, ph) == (w, h) and x + w <= WIDTH and y + h <= HEIGHT
+        for r in range(h):
+            o = ((y + r) * WIDTH + x) * 3
+            mirror[o:o + w * 3] = pixels[r * w * 3:(r + 1) * w * 3]
+        at += length
+    assert at == len(m)
+    return n
+
+
+def put(path, data):
+    with open(path + '.tmp', 'wb') as f:
+        f.write(data)
+    os.replace(path + '.tmp', path)
+
+
+async def main(url, cookie, folder):
+    ctx = ssl.create_default_context()
+    ctx.check_hostname = False
+    ctx.verify_mode = ssl.CERT_NONE
+    mirror = bytearray(WIDTH * HEIGHT * 3)
+    log = open(os.path.join(folder, 'log'), 'a', buffering=1)
+    asks = os.path.join(folder, 'asks')
+    sent = 0
+    async with websockets.connect(url, ssl=ctx, extra_headers={'Cookie': cookie}, max_size=None) as ws:
+        log.write('open\n')
+        while not os.path.exists(os.path.join(folder, 'stop')):
+            try:
+                m = await asyncio.wait_for(ws.recv(), 0.02)
+                if isinstance(m, bytes):
+                    n = apply(mirror, m)
+                    put(os.path.join(folder, 'picture.rgb'), mirror)
+                    log.write('update %d\n' % n)
+                else:
+                    s = json.loads(m)
+                    log.write('status control=%s free=%s\n' % (s['control'], s['free']))
+            except asyncio.TimeoutError:
+                pass
+            if os.path.exists(asks):
+                lines = open(asks).read().splitlines()
+                for line in lines[sent:]:
+                    await ws.send(line)
+                sent = len(lines)
+    log.write('closed\n')
+
+
+asyncio.run(main(sys.argv[1], sys.argv[2], sys.argv[3]))

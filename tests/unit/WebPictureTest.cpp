@@ -1,0 +1,217 @@
+// The console's picture and keys: what reached the screen is taken whole the
+// first time and then only where it changed, its update messages decode (with
+// libpng's own reader) to exactly the screen's pixels in both pixel formats,
+// and a browser's asks and taps are read strictly and held long enough for the
+// key thread's debounce.
+#include "ui/Damage.h"
+#include "ui/Fb.h"
+#include "web/Control.h"
+#include "web/Picture.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <vector>
+
+namespace {
+
+// Applies an update message to an RGB picture as the page does: each piece's
+// PNG decoded and put at its place. False when the message is malformed.
+bool apply(const std::vector<uint8_t>& m, int width, int height, std::vector<uint8_t>* rgb, int* pieces) {
+    auto u16 = [&](size_t at) { return m[at] | (m[at + 1] << 8); };
+    if (m.size() < 6 || std::memcmp(m.data(), "PIC1", 4) != 0)
+        return false;
+    const int n = u16(4);
+    size_t data = 6 + static_cast<size_t>(n) * kWebPieceHeader;
+    for (int i = 0; i < n; i++) {
+        const size_t at = 6 + i * kWebPieceHeader;
+        const int x = u16(at), y = u16(at + 2), w = u16(at + 4), h = u16(at + 6);
+        const uint32_t len = m[at + 8] | (m[at + 9] << 8) | (m[at + 10] << 16) | (uint32_t(m[at + 11]) << 24);
+        if (data + len > m.size() || x + w > width || y + h > height)
+            return false;
+        png_image img{};
+        img.version = PNG_IMAGE_VERSION;
+        if (!png_image_begin_read_from_memory(&img, m.data() + data, len))
+            return false;
+        img.format = PNG_FORMAT_RGB;
+        std::vector<uint8_t> piece(PNG_IMAGE_SIZE(img));
+        if (int(img.width) != w || int(img.height) != h ||
+            !png_image_finish_read(&img, nullptr, piece.data(), 0, nullptr))
+            return false;
+        for (int r = 0; r < h; r++)
+            std::memcpy(rgb->data() + (size_t(y + r) * width + x) * 3, piece.data() + size_t(r) * w * 3, w * 3);
+        data += len;
+    }
+    *pieces = n;
+    return data == m.size();
+}
+
+// The screen as R, G, B, decoded independently of the code under test.
+std::vector<uint8_t> screenRgb(const FrameBuffer* fb) {
+    std::vector<uint8_t> out;
+    for (int i = 0; i < fb->width * fb->height; i++) {
+        const uint8_t* p = fb->screen + i * fb->pixelSize;
+        if (fb->pixelSize == 4)
+            out.insert(out.end(), {p[2], p[1], p[0]});
+        else {
+            const int v = p[0] | (p[1] << 8);
+            const int r = v >> 11, g = (v >> 5) & 63, b = v & 31;
+            out.insert(out.end(), {uint8_t(r << 3 | r >> 2), uint8_t(g << 2 | g >> 4), uint8_t(b << 3 | b >> 2)});
+        }
+    }
+    return out;
+}
+
+void paint(FrameBuffer* fb, const PixelRect& r, uint8_t seed) {
+    for (int y = r.y0; y < r.y1; y++)
+        for (int x = r.x0; x < r.x1; x++)
+            for (int i = 0; i < fb->pixelSize; i++)
+                fb->work[y * fb->lineSize + x * fb->pixelSize + i] = uint8_t(seed + x * 7 + y * 13 + i * 101);
+}
+
+class WebPictureFormats : public ::testing::TestWithParam<int> {};
+
+TEST_P(WebPictureFormats, UpdatesRebuildTheScreenExactlyFromWhatChanged) {
+    FrameBuffer* fb = fbInitMemory(120, 80, GetParam());
+    ASSERT_NE(fb, nullptr);
+    paint(fb, {0, 0, 120, 80}, 1);
+    fbRealize(fb); // before anyone watches: taken whole at the first take
+
+    WebPicture pic;
+    std::vector<PixelRect> changed;
+    WebPictureTake(fb, &pic, &changed);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(fbArea(changed[0]), 120 * 80);
+    std::vector<uint8_t> mirror(120 * 80 * 3, 0), m;
+    int pieces = 0;
+    ASSERT_TRUE(WebPictureMessage(pic, changed, &m));
+    ASSERT_TRUE(apply(m, 120, 80, &mirror, &pieces));
+    EXPECT_EQ(mirror, screenRgb(fb));
+
+    // Nothing shown since: nothing to send.
+    changed.clear();
+    WebPictureTake(fb, &pic, &changed);
+    EXPECT_TRUE(changed.empty());
+
+    // Two pieces shown by a tick: only they come, and the mirror follows.
+    std::vector<PixelRect> ticks = {{3, 4, 20, 9}, {60, 50, 119, 79}};
+    for (const PixelRect& r : ticks) {
+        paint(fb, r, 77);
+        for (int y = r.y0; y < r.y1; y++)
+            std::memcpy(fb->screen + y * fb->lineSize + r.x0 * fb->pixelSize,
+                        fb->work + y * fb->lineSize + r.x0 * fb->pixelSize, (r.x1 - r.x0) * fb->pixelSize);
+        PictureLock lock(PictureMutex());
+        fbShown(fb, &r);
+    }
+    changed.clear();
+    WebPictureTake(fb, &pic, &changed);
+    ASSERT_EQ(changed.size(), 2u);
+    int64_t area = 0;
+    for (const PixelRect& r : changed)
+        area += fbArea(r);
+    EXPECT_EQ(area, fbArea(ticks[0]) + fbArea(ticks[1]));
+    m.clear();
+    ASSERT_TRUE(WebPictureMessage(pic, changed, &m));
+    ASSERT_TRUE(apply(m, 120, 80, &mirror, &pieces));
+    EXPECT_EQ(pieces, 2);
+    EXPECT_EQ(mirror, screenRgb(fb));
+
+    // A whole copy (a page change) is one whole piece again.
+    paint(fb, {0, 0, 120, 80}, 200);
+    fbRealize(fb);
+    changed.clear();
+    WebPictureTake(fb, &pic, &changed);
+    ASSERT_EQ(changed.size(), 1u);
+    m.clear();
+    ASSERT_TRUE(WebPictureMessage(pic, changed, &m));
+    ASSERT_TRUE(apply(m, 120, 80, &mirror, &pieces));
+    EXPECT_EQ(mirror, screenRgb(fb));
+
+    // Unwatched, the framebuffer keeps no list.
+    WebPictureDrop(fb, &pic);
+    paint(fb, {0, 0, 10, 10}, 5);
+    {
+        PictureLock lock(PictureMutex());
+        const PixelRect r{0, 0, 10, 10};
+        fbShown(fb, &r);
+    }
+    EXPECT_TRUE(fb->shown.empty());
+    fbRelease(fb, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(PixelSizes, WebPictureFormats, ::testing::Values(32, 16));
+
+TEST(WebPictureList, ManyScatteredChangesStayBoundedAndCoverEveryPixel) {
+    FrameBuffer* fb = fbInitMemory(800, 480, 32);
+    ASSERT_NE(fb, nullptr);
+    WebPicture pic;
+    std::vector<PixelRect> changed;
+    WebPictureTake(fb, &pic, &changed);
+    std::vector<PixelRect> shown;
+    {
+        PictureLock lock(PictureMutex());
+        for (int i = 0; i < 100; i++) {
+            const PixelRect r{(i * 37) % 780, (i * 53) % 470, (i * 37) % 780 + 20, (i * 53) % 470 + 10};
+            shown.push_back(r);
+            fbShown(fb, &r);
+        }
+        EXPECT_LE(fb->shown.size(), kShownRects);
+    }
+    changed.clear();
+    WebPictureTake(fb, &pic, &changed);
+    for (const PixelRect& s : shown)
+        for (int y = s.y0; y < s.y1; y++)
+            for (int x = s.x0; x < s.x1; x++) {
+                bool covered = false;
+                for (const PixelRect& c : changed)
+                    covered |= x >= c.x0 && x < c.x1 && y >= c.y0 && y < c.y1;
+                ASSERT_TRUE(covered) << x << "," << y;
+            }
+    fbRelease(fb, true);
+}
+
+TEST(WebAsks, OnlyTheExactShortTextsAreAsks) {
+    int key = 0;
+    EXPECT_EQ(WebParseAsk("{\"take\":true}", 13, &key), WebAsk::Take);
+    const std::string down = "{\"key\":6,\"down\":true}", up = "{\"key\":1,\"down\":false}";
+    EXPECT_EQ(WebParseAsk(down.data(), down.size(), &key), WebAsk::KeyDown);
+    EXPECT_EQ(key, 6);
+    EXPECT_EQ(WebParseAsk(up.data(), up.size(), &key), WebAsk::KeyUp);
+    EXPECT_EQ(key, 1);
+    for (const std::string& bad : std::vector<std::string>{"{\"key\":7,\"down\":true}", "{\"key\":0,\"down\":true}",
+                                  "{\"key\":12,\"down\":true}", "{\"key\":3,\"down\":maybe}",
+                                  "{\"key\":3,\"down\":true}x", "{\"key\":3}", "{\"take\":false}", "",
+                                  "{\"key\":3,\"down\":true" + std::string(60, ' ') + "}"})
+        EXPECT_EQ(WebParseAsk(bad.data(), bad.size(), &key), WebAsk::None) << bad;
+    // Taken by its length: what follows is not read.
+    EXPECT_EQ(WebParseAsk("{\"take\":true}GARBAGE", 13, &key), WebAsk::Take);
+}
+
+TEST(WebKeyTaps, AShortTapIsHeldForItsMinimumAndALongPressAsLongAsTheFinger) {
+    WebKeys k;
+    WebKeyDown(&k, 6, 1000);
+    EXPECT_EQ(k.held, 0x20);
+    WebKeyUp(&k, 6, 1010); // a 10 ms tap
+    EXPECT_EQ(k.held, 0x20);
+    EXPECT_FALSE(WebKeysDue(&k, 1000 + kWebTapMs - 1));
+    EXPECT_TRUE(WebKeysDue(&k, 1000 + kWebTapMs));
+    EXPECT_EQ(k.held, 0);
+
+    WebKeyDown(&k, 2, 5000);
+    EXPECT_FALSE(WebKeysDue(&k, 6500));
+    WebKeyUp(&k, 2, 6500); // held 1.5 s: released at once
+    EXPECT_EQ(k.held, 0);
+
+    // A new press of a key whose tap is still held cancels the waiting release.
+    WebKeyDown(&k, 3, 9000);
+    WebKeyUp(&k, 3, 9001);
+    WebKeyDown(&k, 3, 9050);
+    EXPECT_FALSE(WebKeysDue(&k, 9200));
+    EXPECT_EQ(k.held, 0x04);
+    WebKeyUp(&k, 4, 9300); // a key not held: nothing
+    EXPECT_EQ(k.held, 0x04);
+    WebKeysClear(&k);
+    EXPECT_EQ(k.held, 0);
+}
+
+} // namespace
