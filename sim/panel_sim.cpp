@@ -28,8 +28,8 @@
 // of the operator's spectrum as "KAVOFT01;" chooses it; --serial-spectrum keeps
 // the spectrum of the transceiver's serial link instead.
 //
-// With a display the panels are shown in a window, live. Keys (in the window or
-// the terminal):
+// With a display the panels are shown in a window, live. Keys (in the window, the
+// terminal, or a pipe a test program writes):
 //   1..6     press a panel key briefly      q w e r t y  hold keys 1..6 (long press)
 //   ! @ # $ % ^  press keys 1..6 of the operator's unit (--remote)
 //   space    transmit on/off (5 W drive)    + / -        frequency up/down 1 kHz
@@ -566,13 +566,17 @@ int interactive(Sim& s, bool live, bool window) {
     X11View* view = window ? X11ViewOpen("panel-sim " + s.root, s.remote ? 2 : 1) : nullptr;
     if (window && !view)
         std::fprintf(stderr, "panel-sim: no display, the panel is shown only on request\r\n");
+    // Keys come from a terminal, or from a pipe or socket a test program writes (its
+    // end ends the panels); a file or /dev/null is not read.
+    struct stat in{};
+    const bool keysIn = tty || (fstat(0, &in) == 0 && (S_ISFIFO(in.st_mode) || S_ISSOCK(in.st_mode)));
     help();
     SimScreenMap map, opMap;
     std::string esc;
     auto lastLive = Clock::now();
     while (!g_stop && !PanelWait(&s.amp.panel, 0)) {
         pollfd p{0, POLLIN, 0};
-        int r = poll(&p, tty ? 1 : 0, 20);
+        int r = poll(&p, keysIn ? 1 : 0, 20);
         pumpPresses(s);
         const auto now = Clock::now();
         if (!map.pixels)

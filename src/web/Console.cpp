@@ -160,6 +160,8 @@ bool codeMatches(Works* w, const char* typed) {
 int finishLogin(lws* wsi, WebConn* c) {
     WebServer* s = serverOf(wsi);
     const int64_t now = plat_mono_ms();
+    if (c->throttled)
+        return loginPage(wsi, c, 429); // the form again, to try later
     char typed[64];
     if (c->formTooLong || !WebFormField(c->form, c->formLen, "code", typed, sizeof typed) ||
         !codeMatches(s->w, typed)) {
@@ -184,8 +186,9 @@ int httpRequest(lws* wsi, WebConn* c, const char* uri) {
         c->closeAfter = true; // until the form is read whole, the connection carries no other request
         if (std::strcmp(uri, "/login") != 0)
             return respond(wsi, c, HTTP_STATUS_NOT_FOUND, "text/plain", "", 0);
-        if (ThrottleAdmit(UnitThrottle(), c->peer, plat_mono_ms()) != Admit::Yes)
-            return respond(wsi, c, 429, "text/plain", "", 0);
+        // A throttled form is still read (bounded) before the answer: an
+        // answer ahead of the body it leaves unread never reaches the browser.
+        c->throttled = ThrottleAdmit(UnitThrottle(), c->peer, plat_mono_ms()) != Admit::Yes;
         c->login = true;
         c->closeAfter = false;
         return 0; // the body follows

@@ -48,8 +48,9 @@ struct WebConn {
     bool pending, closeAfter;
     size_t outLen;
     unsigned char out[LWS_PRE + kWebOutMax];
-    // The login form's body as it arrives; POSTs elsewhere are refused.
-    bool login, formTooLong;
+    // The login form's body as it arrives; POSTs elsewhere are refused, a
+    // throttled one is read and answered 429.
+    bool login, formTooLong, throttled;
     size_t formLen;
     char form[kWebFormBytes];
     // A console WebSocket: its session, checked again at each use (a newer
