@@ -1,0 +1,142 @@
+// The simulator's amplifier unit serving its browser console, and Debian's
+// Chromium driven by Playwright: what the browser test and the console's
+// benchmark share.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import { createRequire } from 'node:module';
+import net from 'node:net';
+import path from 'node:path';
+
+// Resolved from this folder, so that the benchmark under bench/ finds it too.
+const { chromium } = createRequire(import.meta.url)('playwright-core');
+
+export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+export const read = (p) => (fs.existsSync(p) ? fs.readFileSync(p, 'utf8') : '');
+export const count = (text, what) => text.split(what).length - 1;
+
+export async function waitFor(what, check, ms = 15000) {
+  const end = Date.now() + ms;
+  for (;;) {
+    if (await check()) return;
+    if (Date.now() > end) throw new Error('timed out waiting for ' + what);
+    await sleep(50);
+  }
+}
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const s = net.createServer();
+    s.on('error', reject);
+    s.listen(0, '127.0.0.1', () => {
+      const { port } = s.address();
+      s.close(() => resolve(port));
+    });
+  });
+}
+
+// Starts `panel-sim` in a fresh root under `work` with the console on a free
+// port; keys go to its standard input (" " transmit on/off, "x" the end).
+export async function startStation(simExe, work) {
+  const root = path.join(work, 'root');
+  fs.rmSync(work, { recursive: true, force: true });
+  fs.mkdirSync(path.join(root, 'opt', 'set'), { recursive: true });
+  const port = await freePort();
+  // The unit's setup: only the console's port; the panel writes the rest.
+  fs.writeFileSync(path.join(root, 'opt', 'set', 'setup.txt'), `WebPort: ${port}\n`);
+  const st = {
+    root,
+    fbPath: path.join(root, 'dev', 'fb0'),
+    syslogPath: path.join(root, 'syslog.log'),
+    url: `https://127.0.0.1:${port}/`,
+    out: '',
+    sim: spawn(simExe, ['--root', root, '--no-window'], { stdio: ['pipe', 'pipe', 'pipe'] }),
+  };
+  st.sim.stdout.on('data', (d) => { st.out += d; });
+  st.sim.stderr.on('data', (d) => { st.out += d; });
+  st.syslog = () => read(st.syslogPath);
+  await waitFor('the simulator', () => st.out.includes('browser console at ' + st.url), 60000);
+  await waitFor('the console', () => st.syslog().includes(`web: console at https port ${port}`), 60000);
+  const codeLine = /^Code: ([0-9A-Z]{12})$/m;
+  await waitFor('the access code', () => codeLine.test(read(path.join(root, 'opt/set/remote.txt'))));
+  st.code = read(path.join(root, 'opt/set/remote.txt')).match(codeLine)[1];
+  return st;
+}
+
+// Ends the panel with F12 (the simulator then ends), else terminates it.
+export async function stopStation(st) {
+  if (!st || st.sim.exitCode !== null) return;
+  st.sim.stdin.write('x');
+  const ended = await Promise.race([new Promise((r) => st.sim.on('exit', () => r(true))), sleep(20000)]);
+  if (!ended) st.sim.kill('SIGTERM');
+}
+
+// The panel program, the simulator's child.
+export function panelPid(st) {
+  const children = read(`/proc/${st.sim.pid}/task/${st.sim.pid}/children`).trim().split(/\s+/);
+  return children.find((pid) => pid && read(`/proc/${pid}/comm`).trim() === 'panel');
+}
+
+// Processor time a process has used, in seconds.
+export function cpuSeconds(pid) {
+  const stat = read(`/proc/${pid}/stat`);
+  const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+  return (Number(fields[11]) + Number(fields[12])) / 100; // utime, stime in ticks of 1/100 s
+}
+
+export function launchChromium() {
+  return chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    args: ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+  });
+}
+
+// A new browser (its own cookies) with the unit's own certificate accepted, as
+// an operator accepts it once.
+export async function newConsolePage(browser) {
+  const context = await browser.newContext({ ignoreHTTPSErrors: true });
+  return context.newPage();
+}
+
+export async function login(page, url, code) {
+  await page.goto(url);
+  await page.fill('input[name=code]', code);
+  const [response] = await Promise.all([page.waitForNavigation(), page.click('button')]);
+  return response;
+}
+
+// FNV-1a over R, G, B of every pixel: the framebuffer holds B, G, R, 0.
+export function fbDigest(st) {
+  const b = fs.readFileSync(st.fbPath);
+  if (b.length < 800 * 480 * 4) return -1;
+  let h = 0x811c9dc5;
+  for (let i = 0; i < 800 * 480 * 4; i += 4)
+    for (const k of [2, 1, 0]) { h ^= b[i + k]; h = Math.imul(h, 0x01000193); }
+  return h >>> 0;
+}
+
+// The same over the canvas's R, G, B.
+export function canvasDigest(page) {
+  return page.evaluate(() => {
+    const c = document.getElementById('screen');
+    const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+    let h = 0x811c9dc5;
+    for (let i = 0; i < d.length; i += 4)
+      for (let k = 0; k < 3; k++) { h ^= d[i + k]; h = Math.imul(h, 0x01000193); }
+    return h >>> 0;
+  });
+}
+
+// Waits until the canvas and the framebuffer agree (read close together; a
+// change between the two reads is simply tried again).
+export async function showsPanel(st, page, what, ms = 15000) {
+  await waitFor(what + ': the canvas equal to the framebuffer', async () => {
+    const before = fbDigest(st);
+    const canvas = await canvasDigest(page);
+    return canvas === before && fbDigest(st) === before;
+  }, ms);
+}
+
+export async function changedFrom(st, digest, what) {
+  await waitFor(what + ': the framebuffer changes', () => fbDigest(st) !== digest);
+}
