@@ -47,6 +47,8 @@ const screen = document.getElementById('screen');
 const ctx = screen.getContext('2d');
 let drawing = Promise.resolve();
 let updates = 0;
+// What came over the socket, for the benchmark and the curious (console).
+window.consoleStats = { bytes: 0, updates: 0, messages: 0 };
 
 async function drawUpdate(buf) {
   const d = new DataView(buf);
@@ -64,6 +66,7 @@ async function drawUpdate(buf) {
   const bitmaps = await Promise.all(pieces.map((p) => createImageBitmap(p.png)));
   bitmaps.forEach((b, i) => { ctx.drawImage(b, pieces[i].x, pieces[i].y); b.close(); });
   updates++;
+  window.consoleStats.updates++;
   screen.dataset.updates = updates;
 }
 
@@ -106,6 +109,8 @@ function connect() {
   ws.binaryType = 'arraybuffer';
   ws.onopen = () => { link.textContent = 'connected'; link.className = ''; };
   ws.onmessage = (e) => {
+    window.consoleStats.messages++;
+    window.consoleStats.bytes += typeof e.data === 'string' ? e.data.length : e.data.byteLength;
     if (typeof e.data !== 'string') {
       const buf = e.data;
       drawing = drawing.then(() => drawUpdate(buf)).catch(() => {});
