@@ -11,8 +11,10 @@
 #include "web/Certificate.h"
 #include "web/Console.h"
 
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -315,6 +317,43 @@ TEST_F(WebConsoleRun, TheConsoleMirrorsThePictureAndOnlyItsControllerPressesKeys
     sendAsk(b, "{\"key\":3,\"down\":true}");
     EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0x04; }, 5000));
     EXPECT_TRUE(Contains(syslog(), "web: 127.0.0.1 takes control"));
+}
+
+TEST_F(WebConsoleRun, ABrowserThatFallsBehindGetsTheLatestPictureNotAQueue) {
+    const std::string cookie = cookieOf(login(kCode));
+    ASSERT_NE(cookie, "");
+    const std::string a = startMirror(cookie);
+    ASSERT_TRUE(mirrorShowsScreen(a)) << ReadFile(a + "/out");
+    // The browser stops reading while the panel shows a hundred pictures, each
+    // a whole picture of a megabyte and more as PNG (noise does not compress).
+    ASSERT_TRUE(WriteFile(a + "/pause", ""));
+    plat_sleep_ms(200);
+    const size_t before = CountOf(ReadFile(a + "/log"), "update ");
+    uint32_t noise = 12345;
+    for (int i = 0; i < 100; i++) {
+        {
+            PictureLock lock(PictureMutex());
+            for (int p = 0; p < w->fb->memSize; p += 4) {
+                noise = noise * 1664525u + 1013904223u;
+                std::memcpy(w->fb->work + p, &noise, 3);
+            }
+        }
+        fbRealize(w->fb);
+        plat_sleep_ms(20);
+    }
+    ASSERT_EQ(std::remove((a + "/pause").c_str()), 0);
+    // It catches up with the last picture, through a few updates: what the
+    // sockets held (the server's send buffer, up to the machine's largest, and
+    // the console's small receive buffer) and the newest, never the hundred.
+    EXPECT_TRUE(mirrorShowsScreen(a, 20000)) << ReadFile(a + "/out");
+    const size_t got = CountOf(ReadFile(a + "/log"), "update ") - before;
+    std::istringstream wmem(ReadFile("/proc/sys/net/ipv4/tcp_wmem"));
+    long wmemMin = 0, wmemDefault = 0, wmemMax = 4 << 20;
+    wmem >> wmemMin >> wmemDefault >> wmemMax;
+    const size_t held = static_cast<size_t>(wmemMax / (1 << 20)) + 4; // a noise picture is over 1 MB
+    EXPECT_GE(got, 1u);
+    EXPECT_LE(got, held) << "updates after the pause";
+    std::printf("a browser that paused through 100 pictures got %zu updates after\n", got);
 }
 
 } // namespace

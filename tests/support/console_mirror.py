@@ -6,11 +6,14 @@
 # DIR/picture.rgb: the mirror after each update (R, G, B a pixel, replaced whole)
 # DIR/log: one line per message: "update N" (pieces) or "status control=X free=Y"
 # DIR/asks: lines the test appends; each new one goes out as a text message
+# DIR/pause: while it exists nothing is read, as from a browser that falls behind
+# (the library then holds one message and leaves the rest in the socket)
 # DIR/stop: the test creates it to close the console
 import asyncio
 import json
 import numpy
 import os
+import socket
 import ssl
 import struct
 import sys
@@ -92,15 +95,27 @@ async def main(url, cookie, folder):
     log = open(os.path.join(folder, 'log'), 'a', buffering=1)
     asks = os.path.join(folder, 'asks')
     sent = 0
-    async with websockets.connect(url, ssl=ctx, extra_headers={'Cookie': cookie}, max_size=None) as ws:
+    # A small receive buffer of its own, so that what a paused console leaves
+    # in the socket is a picture or two, whatever the machine's autotuning allows.
+    host, port = url.split('/')[2].rsplit(':', 1)
+    sock = socket.socket()
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 256 * 1024)
+    sock.connect((host, int(port)))
+    async with websockets.connect(url, sock=sock, server_hostname=host, ssl=ctx, extra_headers={'Cookie': cookie},
+                                  max_size=None, max_queue=1) as ws:
         log.write('open\n')
         while not os.path.exists(os.path.join(folder, 'stop')):
+            if os.path.exists(os.path.join(folder, 'pause')):
+                # A browser that does not keep up: nothing is read meanwhile.
+                await asyncio.sleep(0.02)
+                continue
             try:
                 m = await asyncio.wait_for(ws.recv(), 0.02)
                 if isinstance(m, bytes):
                     n = apply(mirror, m)
-                    put(os.path.join(folder, 'picture.rgb'), mirror)
+                    # Logged first: a test that sees the picture sees its line.
                     log.write('update %d\n' % n)
+                    put(os.path.join(folder, 'picture.rgb'), mirror)
                 else:
                     s = json.loads(m)
                     log.write('status control=%s free=%s\n' % (s['control'], s['free']))
