@@ -5,8 +5,13 @@
 // pictures.
 //
 //   panel-sim [--root DIR] [--keep] [--remote [--serial-spectrum] [--audio-in FILE.wav]
-//             [--audio-out DEVICE] [--compress BITS]] [--script FILE] [--live]
+//             [--audio-out DEVICE] [--compress BITS]] [--audio] [--script FILE] [--live]
 //             [--no-window] [--panel EXE] [--skins DIR] [--time-scale N]
+//
+// --audio without --remote gives the single unit its sound interface (a 700 Hz
+// tone captured, what it plays in DIR/sim/played.raw) and, in a root without a
+// setup file, the audio keys that switch its audio threads on: the browser
+// console's audio.
 //
 // Without --root the simulator lays its root out under /tmp/panel-sim-* and
 // removes it at the end, unless --keep. When the simulator is ended (Ctrl-C,
@@ -140,6 +145,7 @@ struct Sim {
     Unit amp;
     Unit op; // the operator's unit (--remote)
     bool remote = false;
+    bool stationAudio = false; // --audio: the station's sound interface without the link
     AudioSetup audio;
     SimPty opSerial; // the operator's unit has no transceiver: a quiet line
     TrxCatModel* opCat = nullptr; // the operator's own CAT port (its logging software's)
@@ -699,6 +705,33 @@ bool shareStationCode(const Sim& s, std::string* error) {
     return true;
 }
 
+// A unit's USB sound interface: its capture a tone (700 Hz at the station,
+// 1000 Hz at the operator's unit) from "audio-start" on, its playback kept in
+// sim/played.raw.
+bool soundInterface(const Sim& s, const Unit& u, std::string* error) {
+    const bool amp = &u == &s.amp;
+    SimAudioDevice in{"tavin", amp ? 700 : 1000, amp ? s.audio.wavFile : "", "", u.root + "/sim/tavin",
+                      u.root + "/sim/audio-start", ""};
+    SimAudioDevice out{"tavout", 0, "", u.root + "/sim/played.raw", u.root + "/sim/tavout", "",
+                       u.root + "/sim/played.loud"};
+    if (!SimAudioWriteConfig(u.root, {in, out}) || !SimAudioPlug(u.root, {in, out}, true)) {
+        *error = "cannot set up the sound interfaces";
+        return false;
+    }
+    return true;
+}
+
+// --audio without the link: the unit's sound interface, and its audio keys
+// when the root has no setup file yet.
+bool prepareStationAudio(const Sim& s, std::string* error) {
+    if (!std::filesystem::exists(s.amp.root + "/opt/set/setup.txt") &&
+        !writeFile(s.amp.root + "/opt/set/setup.txt", audioKeys(s.audio, ""))) {
+        *error = "cannot write the unit's setup file";
+        return false;
+    }
+    return soundInterface(s, s.amp, error);
+}
+
 bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
     if (!s.serialSpectrum && UsbRxModelAvailable() && !UsbRxModelPreloadable())
         std::fprintf(stderr, "panel-sim: no USB receiver in a ThreadSanitizer build\n");
@@ -753,18 +786,7 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
     s.opCat = TrxCatModelStart(s.op.root + "/dev/KAVOCAT0");
     // The sound interfaces: a tone each way, 700 Hz from the station and
     // 1000 Hz from the operator.
-    for (const Unit* u : {&s.amp, &s.op}) {
-        const bool amp = u == &s.amp;
-        SimAudioDevice in{"tavin", amp ? 700 : 1000, amp ? s.audio.wavFile : "", "", u->root + "/sim/tavin",
-                          u->root + "/sim/audio-start", ""};
-        SimAudioDevice out{"tavout", 0, "", u->root + "/sim/played.raw", u->root + "/sim/tavout", "",
-                           u->root + "/sim/played.loud"};
-        if (!SimAudioWriteConfig(u->root, {in, out}) || !SimAudioPlug(u->root, {in, out}, true)) {
-            *error = "cannot set up the sound interfaces";
-            return false;
-        }
-    }
-    return true;
+    return soundInterface(s, s.amp, error) && soundInterface(s, s.op, error);
 }
 
 bool startUnit(Unit& u, const std::string& exe, const std::string& skins, int timeScale,
@@ -1227,6 +1249,8 @@ int main(int argc, char** argv) {
             keep = true;
         else if (a == "--remote")
             s.remote = true;
+        else if (a == "--audio")
+            s.stationAudio = true;
         else if (a == "--serial-spectrum")
             s.serialSpectrum = true;
         else if (a == "--no-window")
@@ -1234,7 +1258,7 @@ int main(int argc, char** argv) {
         else {
             std::fprintf(stderr,
                          "usage: %s [--root DIR] [--keep] [--remote [--audio-in FILE.wav] "
-                         "[--audio-out DEVICE] [--compress BITS] [--serial-spectrum]] [--script FILE] [--live] "
+                         "[--audio-out DEVICE] [--compress BITS] [--serial-spectrum]] [--audio] [--script FILE] [--live] "
                          "[--no-window] [--panel EXE] [--skins DIR] [--time-scale N] [--soak SECONDS [--seed N]] "
                          "[--bench SECONDS]\n",
                          argv[0]);
@@ -1271,6 +1295,7 @@ int main(int argc, char** argv) {
     SimRootOptions opt;
     opt.fbgrabTool = SIM_FBGRAB_EXE;
     bool ok = SimRootCreate(s.root, opt, &error) && (!s.remote || prepareRemote(s, opt, &error)) &&
+              (s.remote || !s.stationAudio || prepareStationAudio(s, &error)) &&
               SimStationStart(&s.station, s.root, &error) &&
               startUnit(s.amp, exe, skins, timeScale, &error,
                         s.usbRx ? UsbRxModelEnvironment(s.usbRx) : std::vector<std::string>{}) &&
@@ -1293,7 +1318,7 @@ int main(int argc, char** argv) {
     } else if (benchSeconds > 0) {
         rc = runBench(s, benchSeconds);
     } else if (script.empty()) {
-        if (s.remote)
+        if (s.remote || s.stationAudio)
             startAudio(s);
         rc = interactive(s, live, window);
     } else {

@@ -1,5 +1,6 @@
-// The console page: the panel's picture on a canvas, its six keys, and the
-// amplifier's values and alarms as text, over the unit's WebSocket.
+// The console page: the panel's picture on a canvas, its six keys, the
+// amplifier's values and alarms as text, and the station's audio both ways,
+// over the unit's WebSocket.
 'use strict';
 
 const rows = [
@@ -73,6 +74,104 @@ async function drawUpdate(buf) {
 let ws = null;
 let control = false;
 
+// Audio: the station's received audio ("PCM1", 16-bit mono at 16 kHz) played
+// in order a little ahead, and the microphone ("MIC1", 16-bit mono at 48 kHz)
+// while "talk" is held. A context starts only after a click, as browsers want.
+let audioCtx = null;
+let analyser = null;
+let playAt = 0;
+let listening = false;
+
+function audioContext() {
+  if (!audioCtx) {
+    audioCtx = new AudioContext({ sampleRate: 48000 });
+    analyser = audioCtx.createAnalyser();
+    analyser.fftSize = 8192;
+    analyser.connect(audioCtx.destination);
+    window.consoleAudio = { context: audioCtx, analyser: analyser };
+  }
+  return audioCtx;
+}
+
+function playPcm(buf) {
+  if (!listening || !audioCtx || buf.byteLength < 6) return;
+  const n = (buf.byteLength - 4) >> 1;
+  const d = new DataView(buf, 4);
+  const b = audioCtx.createBuffer(1, n, 16000);
+  const ch = b.getChannelData(0);
+  for (let i = 0; i < n; i++) ch[i] = d.getInt16(2 * i, true) / 32768;
+  const src = audioCtx.createBufferSource();
+  src.buffer = b;
+  src.connect(analyser);
+  const now = audioCtx.currentTime;
+  // Started, or fallen behind or too far ahead: a tenth of a second from now.
+  if (playAt < now + 0.02 || playAt > now + 0.5) playAt = now + 0.1;
+  src.start(playAt);
+  playAt += b.duration;
+}
+
+let mic = null;
+let talking = false;
+const micBlock = new Int16Array(960); // 20 ms
+let micHave = 0;
+
+function sendMic(samples) {
+  for (const v of samples) {
+    micBlock[micHave++] = Math.max(-1, Math.min(1, v)) * 32767;
+    if (micHave === micBlock.length) {
+      const m = new Uint8Array(4 + 2 * micBlock.length);
+      m.set([77, 73, 67, 49]); // "MIC1"
+      m.set(new Uint8Array(micBlock.buffer), 4);
+      if (ws && ws.readyState === WebSocket.OPEN && ws.bufferedAmount < 65536) ws.send(m);
+      micHave = 0;
+    }
+  }
+}
+
+async function openMic() {
+  const ctx = audioContext();
+  await ctx.resume();
+  if (mic) return;
+  const stream = await navigator.mediaDevices.getUserMedia({
+    audio: { echoCancellation: false, noiseSuppression: false, autoGainControl: false },
+  });
+  await ctx.audioWorklet.addModule('mic.js');
+  const node = new AudioWorkletNode(ctx, 'mic-capture');
+  ctx.createMediaStreamSource(stream).connect(node);
+  // Pulled by the graph, heard by nobody.
+  const mute = ctx.createGain();
+  mute.gain.value = 0;
+  node.connect(mute).connect(ctx.destination);
+  node.port.onmessage = (e) => { if (talking) sendMic(e.data); };
+  mic = { stream, node };
+}
+
+const listenButton = document.getElementById('listen');
+listenButton.addEventListener('click', () => {
+  listening = !listening;
+  audioContext().resume();
+  playAt = 0;
+  send({ listen: listening });
+  listenButton.className = listening ? 'on' : '';
+});
+const talkButton = document.getElementById('talk');
+talkButton.addEventListener('pointerdown', (e) => {
+  if (!control || talking) return;
+  talkButton.setPointerCapture(e.pointerId);
+  talking = true;
+  micHave = 0;
+  talkButton.className = 'on';
+  send({ talk: true });
+  openMic().catch((err) => { console.error('microphone: ' + err); });
+});
+for (const ev of ['pointerup', 'pointercancel', 'lostpointercapture'])
+  talkButton.addEventListener(ev, () => {
+    if (!talking) return;
+    talking = false;
+    talkButton.className = '';
+    send({ talk: false });
+  });
+
 function send(ask) {
   if (ws && ws.readyState === WebSocket.OPEN) ws.send(JSON.stringify(ask));
 }
@@ -113,7 +212,8 @@ function connect() {
     window.consoleStats.bytes += typeof e.data === 'string' ? e.data.length : e.data.byteLength;
     if (typeof e.data !== 'string') {
       const buf = e.data;
-      drawing = drawing.then(() => drawUpdate(buf)).catch(() => {});
+      if (buf.byteLength >= 4 && new DataView(buf).getUint32(0, false) === 0x50434d31) playPcm(buf); // "PCM1"
+      else drawing = drawing.then(() => drawUpdate(buf)).catch(() => {});
       return;
     }
     const m = JSON.parse(e.data);

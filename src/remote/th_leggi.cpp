@@ -16,6 +16,7 @@
 #include "platform/Log.h"
 #include "platform/Thread.h"
 #include "remote/AudioDevice.h"
+#include "remote/AudioTap.h"
 #include "remote/Messages.h"
 
 #include <cstdio>
@@ -134,6 +135,7 @@ void th_leggi(Works* w) {
         if (channels == 1)
             WidenToStereo(buffer.data(), block);
         sendWebSockAudioFrame(w, buffer.data());
+        AudioTapOffer(buffer.data(), block);
     }
 
     // A capture stream has nothing to drain: dropping it stops it.

@@ -169,6 +169,38 @@ void th_scrivi(Works* w) {
     }
 }
 
+namespace {
+
+// Writes the first `frames` of the playback buffer; called under its lock.
+bool writeBuffer(bool server, int frames) {
+    const snd_pcm_sframes_t freeNow = snd_pcm_avail_update(g_out.pcm);
+    if (!PlaybackKeepsUp(&t_latency, static_cast<long>(freeNow))) {
+        // The queue grew past 100 ms: what is queued is thrown away and the
+        // device starts again from empty with the next block.
+        snd_pcm_drop(g_out.pcm);
+        snd_pcm_prepare(g_out.pcm);
+        return true;
+    }
+    snd_pcm_sframes_t r = snd_pcm_writei(g_out.pcm, g_out.buffer.data(), static_cast<snd_pcm_uframes_t>(frames));
+    if (r == frames)
+        return true;
+    LogOut("write to output audio interface failed %d (%d - %s)\n", frames, static_cast<int>(r),
+                 snd_strerror(static_cast<int>(r)));
+    if (r == -EPIPE) {
+        // An underrun: the device starts again; the server plays the block anyway.
+        snd_pcm_prepare(g_out.pcm);
+        if (server)
+            snd_pcm_writei(g_out.pcm, g_out.buffer.data(), static_cast<snd_pcm_uframes_t>(frames));
+        return true;
+    }
+    // A full queue or a short write drops (the rest of) the block.
+    if (r >= 0 || r == -EAGAIN)
+        return true;
+    return server;
+}
+
+} // namespace
+
 bool PlayReceivedAudio(Works* w, bool server, const uint8_t* payload, size_t n) {
     if (w->setup->EnableWrite != '1' || !w->audioOutReady)
         return true;
@@ -194,28 +226,22 @@ bool PlayReceivedAudio(Works* w, bool server, const uint8_t* payload, size_t n) 
         std::memcpy(g_out.buffer.data(), payload, n);
         frames = static_cast<int>(n / 4);
     }
-    const snd_pcm_sframes_t freeNow = snd_pcm_avail_update(g_out.pcm);
-    if (!PlaybackKeepsUp(&t_latency, static_cast<long>(freeNow))) {
-        // The queue grew past 100 ms: what is queued is thrown away and the
-        // device starts again from empty with the next block.
-        snd_pcm_drop(g_out.pcm);
-        snd_pcm_prepare(g_out.pcm);
-        return true;
+    return writeBuffer(server, frames);
+}
+
+void PlayPcmAudio(Works* w, const int16_t* mono, size_t frames) {
+    if (w->setup->EnableWrite != '1' || !w->audioOutReady)
+        return;
+    std::lock_guard<std::mutex> lock(g_out.mu);
+    if (!g_out.pcm || g_out.buffer.empty())
+        return;
+    const size_t block = g_out.buffer.size() / 2;
+    while (frames > 0) {
+        const size_t n = frames < block ? frames : block;
+        for (size_t i = 0; i < n; i++)
+            g_out.buffer[2 * i] = g_out.buffer[2 * i + 1] = mono[i];
+        writeBuffer(true, static_cast<int>(n));
+        mono += n;
+        frames -= n;
     }
-    snd_pcm_sframes_t r = snd_pcm_writei(g_out.pcm, g_out.buffer.data(), static_cast<snd_pcm_uframes_t>(frames));
-    if (r == frames)
-        return true;
-    LogOut("write to output audio interface failed %d (%d - %s)\n", frames, static_cast<int>(r),
-                 snd_strerror(static_cast<int>(r)));
-    if (r == -EPIPE) {
-        // An underrun: the device starts again; the server plays the block anyway.
-        snd_pcm_prepare(g_out.pcm);
-        if (server)
-            snd_pcm_writei(g_out.pcm, g_out.buffer.data(), static_cast<snd_pcm_uframes_t>(frames));
-        return true;
-    }
-    // A full queue or a short write drops (the rest of) the block.
-    if (r >= 0 || r == -EAGAIN)
-        return true;
-    return server;
 }

@@ -13,6 +13,10 @@ void th_scrivi(Works* works);
 // on and its device is ready. False when the session should end (a client's
 // write that failed other than by an underrun).
 bool PlayReceivedAudio(Works* works, bool server, const uint8_t* payload, size_t n);
+// Plays mono S16 frames at 48 kHz on both channels, as the server plays a
+// received block (the browser console's microphone); nothing when playback is
+// off or its device not ready.
+void PlayPcmAudio(Works* works, const int16_t* mono, size_t frames);
 
 // The playback queue's growth, seen through the device's free space: free is
 // the latest reading, free1 the first positive one, minfree the smallest.

@@ -3,7 +3,9 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "remote/AudioTap.h"
 #include "remote/TxGuard.h"
+#include "remote/th_scrivi.h"
 #include "web/Server.h"
 
 #include <cstdio>
@@ -33,8 +35,19 @@ void allStatusDue(WebServer* s) {
         }
 }
 
+// The capture tap is open while some console listens.
+void updateTap(WebServer* s) {
+    bool any = false;
+    for (const WebConsoleSlot& k : s->consoles)
+        any |= k.wsi && k.listen;
+    if (any != s->tapOpen)
+        AudioTapOpen(any);
+    s->tapOpen = any;
+}
+
 void controllerLeft(WebServer* s) {
     s->sessions.controller = -1;
+    s->talk = false;
     WebKeysClear(&s->keys);
     s->w->webKeys = 0;
     // The guard may wait seconds for the power to fall: not on this thread.
@@ -71,6 +84,7 @@ int sendPicture(lws* wsi, WebServer* s, WebConsoleSlot* k) {
 void ask(WebServer* s, WebConn* c, const char* text, size_t n) {
     int key = 0;
     const WebAsk a = WebParseAsk(text, n, &key);
+    WebConsoleSlot& slot = s->consoles[c->slot];
     const int64_t now = plat_mono_ms();
     switch (a) {
     case WebAsk::Take:
@@ -90,10 +104,40 @@ void ask(WebServer* s, WebConn* c, const char* text, size_t n) {
             WebKeyUp(&s->keys, key, now);
         s->w->webKeys = s->keys.held;
         return;
+    case WebAsk::Listen:
+        slot.listen = key != 0;
+        slot.audio.clear();
+        updateTap(s);
+        return;
+    case WebAsk::Talk:
+        if (!inControl(s, c))
+            return;
+        if (s->talk != (key != 0))
+            LogInfo(key ? "web: %s talks" : "web: %s stops talking", c->peer);
+        s->talk = key != 0;
+        return;
     case WebAsk::None:
         LogInfo("web: a message from %s that asks nothing known, dropped", c->peer);
         return;
     }
+}
+
+// The controller's microphone, while it holds "talk" and no remote operator's
+// audio plays there.
+void micReceived(WebServer* s, WebConn* c, const uint8_t* data, size_t n) {
+    if (!WebMicSamples(data, n, &s->mic)) {
+        LogInfo("web: a binary message from %s that is no microphone block, dropped", c->peer);
+        return;
+    }
+    if (inControl(s, c) && s->talk && !s->w->remoteConnected)
+        PlayPcmAudio(s->w, s->mic.data(), s->mic.size());
+}
+
+int sendAudio(lws* wsi, WebServer* s, WebConsoleSlot* k) {
+    WebAudioMessage(k->audio, LWS_PRE, &s->message);
+    k->audio.clear();
+    const size_t n = s->message.size() - LWS_PRE;
+    return lws_write(wsi, s->message.data() + LWS_PRE, n, LWS_WRITE_BINARY) < static_cast<int>(n) ? -1 : 0;
 }
 
 } // namespace
@@ -133,6 +177,8 @@ void WebConsoleOpened(lws* wsi, WebConn* c) {
     k.statusDue = true;
     k.pending.clear();
     k.lastPictureMs = 0;
+    k.listen = false;
+    k.audio.clear();
     // A console after the first gets the whole picture as last taken; the
     // first one's comes with the first take.
     if (s->picture.taken)
@@ -154,8 +200,12 @@ void WebConsoleOpened(lws* wsi, WebConn* c) {
 void WebConsoleClosed(lws* wsi, WebConn* c) {
     WebServer* s = serverOf(wsi);
     if (c->slot >= 0 && c->slot < kWebSockets && s->consoles[c->slot].wsi == wsi) {
-        s->consoles[c->slot].wsi = nullptr;
-        s->consoles[c->slot].pending.clear();
+        WebConsoleSlot& k = s->consoles[c->slot];
+        k.wsi = nullptr;
+        k.pending.clear();
+        k.listen = false;
+        k.audio.clear();
+        updateTap(s);
     }
     WebSession* session = consoleSession(s, c);
     if (session && --session->sockets <= 0) {
@@ -175,9 +225,14 @@ int WebConsoleWritable(lws* wsi, WebConn* c) {
     WebConsoleSlot& k = s->consoles[c->slot];
     if (k.statusDue) {
         k.statusDue = false;
-        if (!k.pending.empty())
+        if (!k.pending.empty() || !k.audio.empty())
             lws_callback_on_writable(wsi);
         return sendStatus(wsi, s, c);
+    }
+    if (!k.audio.empty()) {
+        if (!k.pending.empty())
+            lws_callback_on_writable(wsi);
+        return sendAudio(wsi, s, &k);
     }
     if (k.pending.empty() || plat_mono_ms() - k.lastPictureMs < kPictureMs)
         return 0; // the next tick asks again
@@ -189,12 +244,18 @@ int WebConsoleReceived(lws* wsi, WebConn* c, const void* in, size_t len) {
         lws_close_reason(wsi, LWS_CLOSE_STATUS_MESSAGE_TOO_LARGE, nullptr, 0);
         return -1;
     }
-    // An ask is one short text frame; anything else is dropped.
-    if (lws_frame_is_binary(wsi) || !lws_is_first_fragment(wsi) || !lws_is_final_fragment(wsi)) {
-        LogInfo("web: a binary or fragmented message from %s dropped", c->peer);
+    // An ask or a microphone block is one frame; a fragmented message is dropped.
+    WebServer* s = serverOf(wsi);
+    if (c->slot < 0 || c->slot >= kWebSockets || s->consoles[c->slot].wsi != wsi)
+        return 0;
+    if (!lws_is_first_fragment(wsi) || !lws_is_final_fragment(wsi)) {
+        LogInfo("web: a fragmented message from %s dropped", c->peer);
         return 0;
     }
-    ask(serverOf(wsi), c, static_cast<const char*>(in), len);
+    if (lws_frame_is_binary(wsi))
+        micReceived(s, c, static_cast<const uint8_t*>(in), len);
+    else
+        ask(s, c, static_cast<const char*>(in), len);
     return 0;
 }
 
@@ -217,6 +278,15 @@ int WebConsolesTick(WebServer* s) {
         WebPictureDrop(fb, &s->picture);
     if (WebKeysDue(&s->keys, now))
         s->w->webKeys = s->keys.held;
+    if (s->tapOpen) {
+        s->heard.clear();
+        WebAudioTake(&s->down, &s->heard);
+        for (WebConsoleSlot& k : s->consoles)
+            if (k.wsi && k.listen && !s->heard.empty()) {
+                WebAudioQueue(&k.audio, s->heard);
+                lws_callback_on_writable(k.wsi);
+            }
+    }
     if (now - s->lastStatusMs >= kWebStatusMs) {
         s->lastStatusMs = now;
         allStatusDue(s);
@@ -228,6 +298,9 @@ int WebConsolesTick(WebServer* s) {
 }
 
 void WebConsolesEnd(WebServer* s) {
+    if (s->tapOpen)
+        AudioTapOpen(false);
+    s->tapOpen = false;
     if (s->w->fb && s->picture.taken)
         WebPictureDrop(s->w->fb, &s->picture);
     WebKeysClear(&s->keys);

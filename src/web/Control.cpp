@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-WebAsk WebParseAsk(const char* text, size_t n, int* key) {
+WebAsk WebParseAsk(const char* text, size_t n, int* arg) {
     if (n == 0 || n >= kWebAskBytes)
         return WebAsk::None;
     char s[kWebAskBytes];
@@ -12,12 +12,23 @@ WebAsk WebParseAsk(const char* text, size_t n, int* key) {
     s[n] = '\0';
     if (std::strcmp(s, "{\"take\":true}") == 0)
         return WebAsk::Take;
+    static const struct {
+        const char* text;
+        WebAsk ask;
+        int value;
+    } kSwitches[] = {{"{\"listen\":true}", WebAsk::Listen, 1}, {"{\"listen\":false}", WebAsk::Listen, 0},
+                     {"{\"talk\":true}", WebAsk::Talk, 1},     {"{\"talk\":false}", WebAsk::Talk, 0}};
+    for (const auto& sw : kSwitches)
+        if (std::strcmp(s, sw.text) == 0) {
+            *arg = sw.value;
+            return sw.ask;
+        }
     int k = 0, end = 0;
     char down[6] = {};
     if (std::sscanf(s, "{\"key\":%1d,\"down\":%5[a-z]}%n", &k, down, &end) != 2 || end != static_cast<int>(n) ||
         k < 1 || k > 6)
         return WebAsk::None;
-    *key = k;
+    *arg = k;
     if (std::strcmp(down, "true") == 0)
         return WebAsk::KeyDown;
     if (std::strcmp(down, "false") == 0)

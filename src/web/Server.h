@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/Thread.h"
+#include "web/Audio.h"
 #include "web/Console.h"
 #include "web/Control.h"
 #include "web/Picture.h"
@@ -23,6 +24,8 @@ struct WebConsoleSlot {
     std::vector<PixelRect> pending; // of the picture, not yet sent to it
     bool statusDue = false;
     int64_t lastPictureMs = 0;
+    bool listen = false;        // wants the station's audio
+    std::vector<int16_t> audio; // of it, not yet sent
 };
 
 struct WebServer {
@@ -33,6 +36,10 @@ struct WebServer {
     std::vector<PixelRect> changed; // the last take's rectangles
     std::vector<uint8_t> message;   // the update being sent
     WebKeys keys;                   // the controller's
+    bool talk = false;              // the controller holds "talk"
+    bool tapOpen = false;           // some console listens
+    WebAudioDown down;
+    std::vector<int16_t> heard, mic;
     ThreadSlot guard;               // the transmit guard when the controller leaves
     std::string loginPage;
     lws_sorted_usec_list_t tick{};

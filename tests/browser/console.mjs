@@ -3,12 +3,15 @@
 // right one the canvas shows exactly the panel's framebuffer after each change
 // (moving needles, a page change, the status page, a menu); a click on key 6
 // turns the page, a long press acts as the panel's own long press; a second
-// browser watches and its keys do nothing.
+// browser watches and its keys do nothing; the station's audio is heard in the
+// page, and the browser's microphone reaches the station's playback only while
+// "talk" is held.
 //   node console.mjs PANEL_SIM WORK_DIR
 import assert from 'node:assert/strict';
+import path from 'node:path';
 import {
-  changedFrom, count, fbDigest, launchChromium, login, newConsolePage, showsPanel, sleep, startStation,
-  stopStation, waitFor,
+  changedFrom, count, fbDigest, launchChromium, login, newConsolePage, played, playedBytes, showsPanel, sleep,
+  startStation, stopStation, toneOf, waitFor, writeToneWav,
 } from './station.mjs';
 
 const [simExe, work] = process.argv.slice(2);
@@ -20,11 +23,13 @@ let st = null;
 let browser = null;
 
 async function main() {
-  st = await startStation(simExe, work);
+  st = await startStation(simExe, work, { audio: true });
   const { url, code } = st;
   const wrong = (code[0] === 'A' ? 'B' : 'A') + code.slice(1);
 
-  browser = await launchChromium();
+  const micWav = path.join(work, 'mic-1000hz.wav');
+  writeToneWav(micWav, 1000, 3);
+  browser = await launchChromium({ micWav });
   const page = await newConsolePage(browser);
 
   // A wrong code: refused; at once the right one: throttled.
@@ -100,6 +105,45 @@ async function main() {
   await changedFrom(st, digest, 'menu');
   await showsPanel(st, page, 'the menu');
   await showsPanel(st, watcher, 'the menu, watched');
+
+  // The station's 700 Hz tone, heard in the page (its analyser).
+  await page.click('#listen');
+  let heard = 0;
+  await waitFor('the station tone in the page', async () => {
+    heard = await page.evaluate(() => {
+      const a = window.consoleAudio.analyser;
+      const d = new Float32Array(a.frequencyBinCount);
+      a.getFloatFrequencyData(d);
+      let best = 1;
+      for (let i = 2; i < d.length; i++) if (d[i] > d[best]) best = i;
+      return d[best] > -60 ? (best * a.context.sampleRate) / a.fftSize : 0;
+    });
+    return Math.abs(heard - 700) < 15;
+  });
+
+  // The microphone's 1000 Hz tone: played while "talk" is held, not before
+  // and not after.
+  const quiet = played(st);
+  assert.ok(quiet.length === 0 || toneOf(quiet).rms < 50, `the station played ${quiet.length} frames before "talk"`);
+  const from = playedBytes(st);
+  await page.locator('#talk').hover();
+  await page.mouse.down();
+  await sleep(2000);
+  await page.mouse.up();
+  await sleep(300);
+  const talked = played(st, from);
+  assert.ok(talked.length > 48000, `only ${talked.length} frames played while talking`);
+  const tone = toneOf(talked.slice(talked.length >> 2, (talked.length >> 2) + 24000));
+  assert.ok(Math.abs(tone.hz - 1000) <= 10 && tone.rms > 1000, `the station played ${tone.hz} Hz at ${tone.rms} RMS`);
+  // The microphone stays open; past what was queued (at most 100 ms, 200
+  // allowed), nothing more is played.
+  const released = playedBytes(st);
+  await sleep(1000);
+  const after = played(st, released + 4 * 9600);
+  const afterTone = toneOf(after);
+  assert.ok(after.length === 0 || afterTone.rms < 50,
+    `the station played ${after.length} frames at ${afterTone.rms} RMS (${afterTone.hz} Hz) after "talk"`);
+  console.log(`console.mjs: the page heard ${heard.toFixed(0)} Hz; the station played ${tone.hz} Hz while talking`);
   console.log('console.mjs: all checks passed');
 }
 

@@ -36,20 +36,26 @@ function freePort() {
 
 // Starts `panel-sim` in a fresh root under `work` with the console on a free
 // port; keys go to its standard input (" " transmit on/off, "x" the end).
-export async function startStation(simExe, work) {
+// With `audio`, the unit has its sound interface (a 700 Hz tone captured, what
+// it plays in ROOT/sim/played.raw) and its audio threads on.
+export async function startStation(simExe, work, { audio = false } = {}) {
   const root = path.join(work, 'root');
   fs.rmSync(work, { recursive: true, force: true });
   fs.mkdirSync(path.join(root, 'opt', 'set'), { recursive: true });
   const port = await freePort();
   // The unit's setup: only the console's port; the panel writes the rest.
-  fs.writeFileSync(path.join(root, 'opt', 'set', 'setup.txt'), `WebPort: ${port}\n`);
+  fs.writeFileSync(path.join(root, 'opt', 'set', 'setup.txt'), `WebPort: ${port}\n` + (audio
+    ? 'EnableRead: 1\nEnableWrite: 1\nAudioIn: tavin\nAudioOut: tavout\nMultiplier: 2\nAudioCompress: 0\n'
+    : ''));
   const st = {
     root,
     fbPath: path.join(root, 'dev', 'fb0'),
     syslogPath: path.join(root, 'syslog.log'),
     url: `https://127.0.0.1:${port}/`,
     out: '',
-    sim: spawn(simExe, ['--root', root, '--no-window'], { stdio: ['pipe', 'pipe', 'pipe'] }),
+    playedPath: path.join(root, 'sim', 'played.raw'),
+    sim: spawn(simExe, ['--root', root, '--no-window'].concat(audio ? ['--audio'] : []),
+      { stdio: ['pipe', 'pipe', 'pipe'] }),
   };
   st.sim.stdout.on('data', (d) => { st.out += d; });
   st.sim.stderr.on('data', (d) => { st.out += d; });
@@ -83,19 +89,62 @@ export function cpuSeconds(pid) {
   return (Number(fields[11]) + Number(fields[12])) / 100; // utime, stime in ticks of 1/100 s
 }
 
-export function launchChromium() {
-  return chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-  });
+// With `micWav`, the browser's microphone plays that WAV file, looped.
+export function launchChromium({ micWav = null } = {}) {
+  const args = ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync', '--autoplay-policy=no-user-gesture-required'];
+  if (micWav)
+    args.push('--use-fake-ui-for-media-stream', '--use-fake-device-for-media-stream',
+      '--use-file-for-fake-audio-capture=' + micWav);
+  return chromium.launch({ executablePath: '/usr/bin/chromium', args });
 }
 
 // A new browser (its own cookies) with the unit's own certificate accepted, as
-// an operator accepts it once.
+// an operator accepts it once, and the microphone allowed.
 export async function newConsolePage(browser) {
-  const context = await browser.newContext({ ignoreHTTPSErrors: true });
+  const context = await browser.newContext({ ignoreHTTPSErrors: true, permissions: ['microphone'] });
   return context.newPage();
+}
+
+// A WAV file of a sine tone: 16-bit mono at 48 kHz, half of full scale.
+export function writeToneWav(file, hz, seconds) {
+  const n = 48000 * seconds;
+  const b = Buffer.alloc(44 + 2 * n);
+  b.write('RIFF', 0); b.writeUInt32LE(36 + 2 * n, 4); b.write('WAVEfmt ', 8);
+  b.writeUInt32LE(16, 16); b.writeUInt16LE(1, 20); b.writeUInt16LE(1, 22);
+  b.writeUInt32LE(48000, 24); b.writeUInt32LE(96000, 28); b.writeUInt16LE(2, 32); b.writeUInt16LE(16, 34);
+  b.write('data', 36); b.writeUInt32LE(2 * n, 40);
+  for (let i = 0; i < n; i++) b.writeInt16LE(Math.round(16384 * Math.sin((2 * Math.PI * hz * i) / 48000)), 44 + 2 * i);
+  fs.writeFileSync(file, b);
+}
+
+// The left channel of what the unit played (S16 stereo at 48 kHz), from byte `from`.
+export function played(st, from = 0) {
+  const b = fs.existsSync(st.playedPath) ? fs.readFileSync(st.playedPath) : Buffer.alloc(0);
+  const out = [];
+  for (let i = Math.max(0, from - (from % 4)); i + 4 <= b.length; i += 4) out.push(b.readInt16LE(i));
+  return out;
+}
+
+export function playedBytes(st) {
+  return fs.existsSync(st.playedPath) ? fs.statSync(st.playedPath).size : 0;
+}
+
+// The strongest frequency in `samples` at 48 kHz between 100 and 4000 Hz
+// (Goertzel, 5 Hz steps) and the level (RMS) of the samples.
+export function toneOf(samples) {
+  let best = 0;
+  let bestPower = -1;
+  for (let hz = 100; hz <= 4000; hz += 5) {
+    const k = 2 * Math.cos((2 * Math.PI * hz) / 48000);
+    let s1 = 0;
+    let s2 = 0;
+    for (const x of samples) { const s0 = x + k * s1 - s2; s2 = s1; s1 = s0; }
+    const power = s1 * s1 + s2 * s2 - k * s1 * s2;
+    if (power > bestPower) { bestPower = power; best = hz; }
+  }
+  const rms = Math.sqrt(samples.reduce((a, x) => a + x * x, 0) / Math.max(1, samples.length));
+  return { hz: best, rms };
 }
 
 export async function login(page, url, code) {

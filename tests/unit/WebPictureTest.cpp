@@ -5,6 +5,8 @@
 // key thread's debounce.
 #include "ui/Damage.h"
 #include "ui/Fb.h"
+#include "remote/AudioTap.h"
+#include "web/Audio.h"
 #include "web/Control.h"
 #include "web/Picture.h"
 
@@ -183,6 +185,12 @@ TEST(WebAsks, OnlyTheExactShortTextsAreAsks) {
                                   "{\"key\":3,\"down\":true}x", "{\"key\":3}", "{\"take\":false}", "",
                                   "{\"key\":3,\"down\":true" + std::string(60, ' ') + "}"})
         EXPECT_EQ(WebParseAsk(bad.data(), bad.size(), &key), WebAsk::None) << bad;
+    int on = -1;
+    EXPECT_EQ(WebParseAsk("{\"listen\":true}", 15, &on), WebAsk::Listen);
+    EXPECT_EQ(on, 1);
+    EXPECT_EQ(WebParseAsk("{\"talk\":false}", 14, &on), WebAsk::Talk);
+    EXPECT_EQ(on, 0);
+    EXPECT_EQ(WebParseAsk("{\"talk\":yes}", 12, &on), WebAsk::None);
     // Taken by its length: what follows is not read.
     EXPECT_EQ(WebParseAsk("{\"take\":true}GARBAGE", 13, &key), WebAsk::Take);
 }
@@ -212,6 +220,56 @@ TEST(WebKeyTaps, AShortTapIsHeldForItsMinimumAndALongPressAsLongAsTheFinger) {
     EXPECT_EQ(k.held, 0x04);
     WebKeysClear(&k);
     EXPECT_EQ(k.held, 0);
+}
+
+TEST(WebAudio, TheStationsAudioGoesDownToSixteenKilohertzAndTheMicrophoneIsBounded) {
+    // Closed, the tap takes nothing.
+    std::vector<int16_t> stereo;
+    for (int i = 0; i < 960; i++)
+        stereo.insert(stereo.end(), {int16_t(i), int16_t(i + 2)});
+    AudioTapOpen(false);
+    AudioTapOffer(stereo.data(), 960);
+    WebAudioDown down;
+    std::vector<int16_t> out;
+    WebAudioTake(&down, &out);
+    EXPECT_TRUE(out.empty());
+    // Open: mono, every three samples one.
+    AudioTapOpen(true);
+    AudioTapOffer(stereo.data(), 960);
+    WebAudioTake(&down, &out);
+    ASSERT_EQ(out.size(), 320u);
+    EXPECT_EQ(out[0], 2);   // (1 + 2 + 3) / 3, the mono samples being i + 1
+    EXPECT_EQ(out[10], 32); // (31 + 32 + 33) / 3
+    // A listener that fell behind keeps the newest half second of the ring.
+    for (int i = 0; i < 40; i++)
+        AudioTapOffer(stereo.data(), 960);
+    out.clear();
+    WebAudioTake(&down, &out);
+    EXPECT_EQ(out.size(), kAudioTapFrames / 3);
+    AudioTapOpen(false);
+    // A console's queue keeps its newest half second.
+    std::vector<int16_t> pending, block(6000, 7);
+    block.back() = 9;
+    WebAudioQueue(&pending, block);
+    WebAudioQueue(&pending, block);
+    EXPECT_EQ(pending.size(), kWebAudioKeep);
+    EXPECT_EQ(pending.back(), 9);
+    std::vector<uint8_t> m;
+    WebAudioMessage({1, -2}, 3, &m);
+    EXPECT_EQ(m, (std::vector<uint8_t>{0, 0, 0, 'P', 'C', 'M', '1', 1, 0, 0xFE, 0xFF}));
+
+    // The microphone: its tag, whole samples, bounded.
+    std::vector<int16_t> mono;
+    const uint8_t mic[] = {'M', 'I', 'C', '1', 0x10, 0x00, 0xFF, 0x7F};
+    ASSERT_TRUE(WebMicSamples(mic, sizeof mic, &mono));
+    EXPECT_EQ(mono, (std::vector<int16_t>{16, 32767}));
+    EXPECT_FALSE(WebMicSamples(mic, 7, &mono));
+    const uint8_t notMic[] = {'P', 'C', 'M', '1', 0, 0};
+    EXPECT_FALSE(WebMicSamples(notMic, sizeof notMic, &mono));
+    std::vector<uint8_t> huge(4 + 2 * (kWebMicFrames + 1), 0);
+    std::memcpy(huge.data(), "MIC1", 4);
+    EXPECT_FALSE(WebMicSamples(huge.data(), huge.size(), &mono));
+    EXPECT_TRUE(WebMicSamples(huge.data(), huge.size() - 2, &mono));
 }
 
 } // namespace
