@@ -49,7 +49,7 @@ const ctx = screen.getContext('2d');
 let drawing = Promise.resolve();
 let updates = 0;
 // What came over the socket, for the benchmark and the curious (console).
-window.consoleStats = { bytes: 0, updates: 0, messages: 0 };
+window.consoleStats = { bytes: 0, updates: 0, messages: 0, pcm: 0, opus: 0 };
 
 async function drawUpdate(buf) {
   const d = new DataView(buf);
@@ -97,9 +97,56 @@ function playPcm(buf) {
   if (!listening || !audioCtx || buf.byteLength < 6) return;
   const n = (buf.byteLength - 4) >> 1;
   const d = new DataView(buf, 4);
-  const b = audioCtx.createBuffer(1, n, 16000);
-  const ch = b.getChannelData(0);
-  for (let i = 0; i < n; i++) ch[i] = d.getInt16(2 * i, true) / 32768;
+  window.consoleStats.pcm++;
+  const samples = new Float32Array(n);
+  for (let i = 0; i < n; i++) samples[i] = d.getInt16(2 * i, true) / 32768;
+  schedule(samples, 16000);
+}
+
+// Opus through WebCodecs where the browser decodes it: 20 ms packets, a
+// fraction of the PCM's bytes.
+let opus = null;
+let opusTime = 0;
+
+async function opusDecoder() {
+  if (!('AudioDecoder' in window)) return null;
+  const config = { codec: 'opus', sampleRate: 48000, numberOfChannels: 1 };
+  try {
+    if (!(await AudioDecoder.isConfigSupported(config)).supported) return null;
+    const decoder = new AudioDecoder({
+      output: (data) => {
+        const samples = new Float32Array(data.numberOfFrames);
+        data.copyTo(samples, { planeIndex: 0, format: 'f32-planar' });
+        schedule(samples, data.sampleRate);
+        data.close();
+      },
+      error: (e) => { console.error('opus: ' + e); },
+    });
+    decoder.configure(config);
+    return decoder;
+  } catch (e) {
+    return null;
+  }
+}
+
+function playOpus(buf) {
+  if (!listening || !opus || opus.state !== 'configured') return;
+  const d = new DataView(buf);
+  const n = d.getUint16(4, true);
+  let at = 6;
+  for (let i = 0; i < n && at + 2 <= buf.byteLength; i++) {
+    const len = d.getUint16(at, true);
+    if (at + 2 + len > buf.byteLength) return;
+    opus.decode(new EncodedAudioChunk({ type: 'key', timestamp: opusTime, data: new Uint8Array(buf, at + 2, len) }));
+    opusTime += 20000;
+    at += 2 + len;
+    window.consoleStats.opus++;
+  }
+}
+
+function schedule(samples, rate) {
+  const b = audioCtx.createBuffer(1, samples.length, rate);
+  b.copyToChannel(samples, 0);
   const src = audioCtx.createBufferSource();
   src.buffer = b;
   src.connect(analyser);
@@ -147,12 +194,20 @@ async function openMic() {
 }
 
 const listenButton = document.getElementById('listen');
-listenButton.addEventListener('click', () => {
+listenButton.addEventListener('click', async () => {
   listening = !listening;
   audioContext().resume();
   playAt = 0;
-  send({ listen: listening });
   listenButton.className = listening ? 'on' : '';
+  if (!listening) {
+    send({ listen: false });
+    return;
+  }
+  // PCM when the browser cannot decode Opus (or is told to: consoleAudioPcm).
+  if (!opus && !window.consoleAudioPcm) opus = await opusDecoder();
+  const form = opus && !window.consoleAudioPcm ? 'opus' : 'pcm';
+  window.consoleAudio.form = form;
+  send({ listen: form === 'opus' ? 'opus' : true });
 });
 const talkButton = document.getElementById('talk');
 talkButton.addEventListener('pointerdown', (e) => {
@@ -212,7 +267,9 @@ function connect() {
     window.consoleStats.bytes += typeof e.data === 'string' ? e.data.length : e.data.byteLength;
     if (typeof e.data !== 'string') {
       const buf = e.data;
-      if (buf.byteLength >= 4 && new DataView(buf).getUint32(0, false) === 0x50434d31) playPcm(buf); // "PCM1"
+      const tag = buf.byteLength >= 6 ? new DataView(buf).getUint32(0, false) : 0;
+      if (tag === 0x50434d31) playPcm(buf); // "PCM1"
+      else if (tag === 0x4f505331) playOpus(buf); // "OPS1"
       else drawing = drawing.then(() => drawUpdate(buf)).catch(() => {});
       return;
     }

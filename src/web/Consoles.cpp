@@ -105,8 +105,9 @@ void ask(WebServer* s, WebConn* c, const char* text, size_t n) {
         s->w->webKeys = s->keys.held;
         return;
     case WebAsk::Listen:
-        slot.listen = key != 0;
+        slot.listen = key;
         slot.audio.clear();
+        slot.packets.clear();
         updateTap(s);
         return;
     case WebAsk::Talk:
@@ -134,10 +135,45 @@ void micReceived(WebServer* s, WebConn* c, const uint8_t* data, size_t n) {
 }
 
 int sendAudio(lws* wsi, WebServer* s, WebConsoleSlot* k) {
-    WebAudioMessage(k->audio, LWS_PRE, &s->message);
+    if (!k->audio.empty())
+        WebAudioMessage(k->audio, LWS_PRE, &s->message);
+    else
+        WebOpusMessage(k->packets, LWS_PRE, &s->message);
     k->audio.clear();
+    k->packets.clear();
     const size_t n = s->message.size() - LWS_PRE;
     return lws_write(wsi, s->message.data() + LWS_PRE, n, LWS_WRITE_BINARY) < static_cast<int>(n) ? -1 : 0;
+}
+
+// What the station received since the last tick, to each console that
+// listens, in its form; Opus is encoded once for all (PCM if it cannot be).
+void tickAudio(WebServer* s) {
+    s->raw.clear();
+    WebAudioTake(&s->raw);
+    if (s->raw.empty())
+        return;
+    bool opus = false;
+    for (const WebConsoleSlot& k : s->consoles)
+        opus |= k.wsi && k.listen == 2;
+    s->packets.clear();
+    if (opus && !WebOpusEncode(&s->opus, s->raw, &s->packets))
+        for (WebConsoleSlot& k : s->consoles)
+            if (k.listen == 2)
+                k.listen = 1;
+    s->heard.clear();
+    WebAudioDecimate(&s->down, s->raw, &s->heard);
+    for (WebConsoleSlot& k : s->consoles) {
+        if (!k.wsi || !k.listen)
+            continue;
+        if (k.listen == 1)
+            WebAudioQueue(&k.audio, s->heard);
+        else {
+            k.packets.insert(k.packets.end(), s->packets.begin(), s->packets.end());
+            if (k.packets.size() > kWebOpusKeep)
+                k.packets.erase(k.packets.begin(), k.packets.end() - static_cast<long>(kWebOpusKeep));
+        }
+        lws_callback_on_writable(k.wsi);
+    }
 }
 
 } // namespace
@@ -177,8 +213,9 @@ void WebConsoleOpened(lws* wsi, WebConn* c) {
     k.statusDue = true;
     k.pending.clear();
     k.lastPictureMs = 0;
-    k.listen = false;
+    k.listen = 0;
     k.audio.clear();
+    k.packets.clear();
     // A console after the first gets the whole picture as last taken; the
     // first one's comes with the first take.
     if (s->picture.taken)
@@ -203,8 +240,9 @@ void WebConsoleClosed(lws* wsi, WebConn* c) {
         WebConsoleSlot& k = s->consoles[c->slot];
         k.wsi = nullptr;
         k.pending.clear();
-        k.listen = false;
+        k.listen = 0;
         k.audio.clear();
+        k.packets.clear();
         updateTap(s);
     }
     WebSession* session = consoleSession(s, c);
@@ -225,11 +263,11 @@ int WebConsoleWritable(lws* wsi, WebConn* c) {
     WebConsoleSlot& k = s->consoles[c->slot];
     if (k.statusDue) {
         k.statusDue = false;
-        if (!k.pending.empty() || !k.audio.empty())
+        if (!k.pending.empty() || !k.audio.empty() || !k.packets.empty())
             lws_callback_on_writable(wsi);
         return sendStatus(wsi, s, c);
     }
-    if (!k.audio.empty()) {
+    if (!k.audio.empty() || !k.packets.empty()) {
         if (!k.pending.empty())
             lws_callback_on_writable(wsi);
         return sendAudio(wsi, s, &k);
@@ -278,15 +316,8 @@ int WebConsolesTick(WebServer* s) {
         WebPictureDrop(fb, &s->picture);
     if (WebKeysDue(&s->keys, now))
         s->w->webKeys = s->keys.held;
-    if (s->tapOpen) {
-        s->heard.clear();
-        WebAudioTake(&s->down, &s->heard);
-        for (WebConsoleSlot& k : s->consoles)
-            if (k.wsi && k.listen && !s->heard.empty()) {
-                WebAudioQueue(&k.audio, s->heard);
-                lws_callback_on_writable(k.wsi);
-            }
-    }
+    if (s->tapOpen)
+        tickAudio(s);
     if (now - s->lastStatusMs >= kWebStatusMs) {
         s->lastStatusMs = now;
         allStatusDue(s);
@@ -301,6 +332,7 @@ void WebConsolesEnd(WebServer* s) {
     if (s->tapOpen)
         AudioTapOpen(false);
     s->tapOpen = false;
+    WebOpusEnd(&s->opus);
     if (s->w->fb && s->picture.taken)
         WebPictureDrop(s->w->fb, &s->picture);
     WebKeysClear(&s->keys);

@@ -16,7 +16,8 @@ WebAsk WebParseAsk(const char* text, size_t n, int* arg) {
         const char* text;
         WebAsk ask;
         int value;
-    } kSwitches[] = {{"{\"listen\":true}", WebAsk::Listen, 1}, {"{\"listen\":false}", WebAsk::Listen, 0},
+    } kSwitches[] = {{"{\"listen\":true}", WebAsk::Listen, 1}, {"{\"listen\":\"opus\"}", WebAsk::Listen, 2},
+                     {"{\"listen\":false}", WebAsk::Listen, 0},
                      {"{\"talk\":true}", WebAsk::Talk, 1},     {"{\"talk\":false}", WebAsk::Talk, 0}};
     for (const auto& sw : kSwitches)
         if (std::strcmp(s, sw.text) == 0) {

@@ -2,8 +2,9 @@
 //
 // A browser sends short JSON texts: {"key":N,"down":true} and
 // {"key":N,"down":false} (N 1..6) for a key pressed and released,
-// {"take":true} to take control when nobody has it, {"listen":true|false} for
-// the station's audio and {"talk":true|false} while the operator holds "talk". Only the controller's keys
+// {"take":true} to take control when nobody has it, {"listen":true|"opus"|false}
+// for the station's audio (as PCM or Opus) and {"talk":true|false} while the
+// operator holds "talk". Only the controller's keys
 // count. They are held for the key thread, which reads them with the panel's
 // own lines and so debounces them and times long presses as its own: a tap
 // shorter than the debounce is held kWebTapMs so that it is never lost.
@@ -18,7 +19,7 @@ constexpr size_t kWebAskBytes = 64; // longer texts are not asks
 enum class WebAsk { None, KeyDown, KeyUp, Take, Listen, Talk };
 
 // What a text message asks; `arg` is the key for the key asks, 1 or 0 for
-// listen and talk. None for anything else, which the caller logs and drops.
+// talk, and for listen 0 (off), 1 (PCM) or 2 (Opus). None for anything else, which the caller logs and drops.
 WebAsk WebParseAsk(const char* text, size_t n, int* arg);
 
 struct WebKeys {

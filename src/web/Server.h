@@ -24,8 +24,9 @@ struct WebConsoleSlot {
     std::vector<PixelRect> pending; // of the picture, not yet sent to it
     bool statusDue = false;
     int64_t lastPictureMs = 0;
-    bool listen = false;        // wants the station's audio
-    std::vector<int16_t> audio; // of it, not yet sent
+    int listen = 0;             // the station's audio: 0 off, 1 PCM, 2 Opus
+    std::vector<int16_t> audio; // of it, not yet sent (PCM)
+    std::vector<std::vector<uint8_t>> packets; // or Opus
 };
 
 struct WebServer {
@@ -39,7 +40,9 @@ struct WebServer {
     bool talk = false;              // the controller holds "talk"
     bool tapOpen = false;           // some console listens
     WebAudioDown down;
-    std::vector<int16_t> heard, mic;
+    WebOpus opus;
+    std::vector<int16_t> raw, heard, mic;
+    std::vector<std::vector<uint8_t>> packets;
     ThreadSlot guard;               // the transmit guard when the controller leaves
     std::string loginPage;
     lws_sorted_usec_list_t tick{};

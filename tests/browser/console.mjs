@@ -106,20 +106,35 @@ async function main() {
   await showsPanel(st, page, 'the menu');
   await showsPanel(st, watcher, 'the menu, watched');
 
-  // The station's 700 Hz tone, heard in the page (its analyser).
-  await page.click('#listen');
-  let heard = 0;
-  await waitFor('the station tone in the page', async () => {
-    heard = await page.evaluate(() => {
-      const a = window.consoleAudio.analyser;
-      const d = new Float32Array(a.frequencyBinCount);
-      a.getFloatFrequencyData(d);
-      let best = 1;
-      for (let i = 2; i < d.length; i++) if (d[i] > d[best]) best = i;
-      return d[best] > -60 ? (best * a.context.sampleRate) / a.fftSize : 0;
+  // The station's 700 Hz tone, heard in the page (its analyser): as Opus
+  // through WebCodecs, which Chromium has, then as PCM.
+  const heard = {};
+  for (const form of ['opus', 'pcm']) {
+    if (form === 'pcm') {
+      const opusOnly = await page.evaluate(() => window.consoleStats);
+      assert.ok(opusOnly.opus > 0 && opusOnly.pcm === 0, `Opus: ${opusOnly.opus} packets, ${opusOnly.pcm} PCM blocks`);
+      await page.click('#listen'); // off
+      await page.evaluate(() => { window.consoleAudioPcm = true; });
+      await sleep(500); // what was scheduled has played
+    }
+    await page.click('#listen');
+    await waitFor('the form chosen', async () => (await page.evaluate(() => window.consoleAudio.form)) === form);
+    // Some of it played first, so that the analyser hears this form.
+    await waitFor(`${form} audio`, async () => (await page.evaluate((f) => window.consoleStats[f], form)) >= 10);
+    await waitFor(`the station tone in the page (${form})`, async () => {
+      heard[form] = await page.evaluate(() => {
+        const a = window.consoleAudio.analyser;
+        const d = new Float32Array(a.frequencyBinCount);
+        a.getFloatFrequencyData(d);
+        let best = 1;
+        for (let i = 2; i < d.length; i++) if (d[i] > d[best]) best = i;
+        return d[best] > -60 ? (best * a.context.sampleRate) / a.fftSize : 0;
+      });
+      return Math.abs(heard[form] - 700) < 15;
     });
-    return Math.abs(heard - 700) < 15;
-  });
+  }
+  const came = await page.evaluate(() => window.consoleStats);
+  assert.ok(came.opus > 0 && came.pcm > 0, `audio messages: ${came.opus} Opus packets, ${came.pcm} PCM blocks`);
 
   // The microphone's 1000 Hz tone: played while "talk" is held, not before
   // and not after.
@@ -143,7 +158,8 @@ async function main() {
   const afterTone = toneOf(after);
   assert.ok(after.length === 0 || afterTone.rms < 50,
     `the station played ${after.length} frames at ${afterTone.rms} RMS (${afterTone.hz} Hz) after "talk"`);
-  console.log(`console.mjs: the page heard ${heard.toFixed(0)} Hz; the station played ${tone.hz} Hz while talking`);
+  console.log(`console.mjs: the page heard ${heard.opus.toFixed(0)} Hz (Opus), ${heard.pcm.toFixed(0)} Hz (PCM); ` +
+    `the station played ${tone.hz} Hz while talking`);
   console.log('console.mjs: all checks passed');
 }
 

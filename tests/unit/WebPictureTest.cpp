@@ -191,6 +191,8 @@ TEST(WebAsks, OnlyTheExactShortTextsAreAsks) {
     EXPECT_EQ(WebParseAsk("{\"talk\":false}", 14, &on), WebAsk::Talk);
     EXPECT_EQ(on, 0);
     EXPECT_EQ(WebParseAsk("{\"talk\":yes}", 12, &on), WebAsk::None);
+    EXPECT_EQ(WebParseAsk("{\"listen\":\"opus\"}", 17, &on), WebAsk::Listen);
+    EXPECT_EQ(on, 2);
     // Taken by its length: what follows is not read.
     EXPECT_EQ(WebParseAsk("{\"take\":true}GARBAGE", 13, &key), WebAsk::Take);
 }
@@ -222,7 +224,8 @@ TEST(WebKeyTaps, AShortTapIsHeldForItsMinimumAndALongPressAsLongAsTheFinger) {
     EXPECT_EQ(k.held, 0);
 }
 
-TEST(WebAudio, TheStationsAudioGoesDownToSixteenKilohertzAndTheMicrophoneIsBounded) {
+TEST(WebAudio, TheStationsAudioGoesOutAsPcmOrOpusAndTheMicrophoneIsBounded) {
+    std::vector<uint8_t> m0;
     // Closed, the tap takes nothing.
     std::vector<int16_t> stereo;
     for (int i = 0; i < 960; i++)
@@ -230,23 +233,45 @@ TEST(WebAudio, TheStationsAudioGoesDownToSixteenKilohertzAndTheMicrophoneIsBound
     AudioTapOpen(false);
     AudioTapOffer(stereo.data(), 960);
     WebAudioDown down;
-    std::vector<int16_t> out;
-    WebAudioTake(&down, &out);
-    EXPECT_TRUE(out.empty());
-    // Open: mono, every three samples one.
+    std::vector<int16_t> raw, out;
+    WebAudioTake(&raw);
+    EXPECT_TRUE(raw.empty());
+    // Open: mono, and at 16 kHz every three samples one.
     AudioTapOpen(true);
     AudioTapOffer(stereo.data(), 960);
-    WebAudioTake(&down, &out);
+    WebAudioTake(&raw);
+    ASSERT_EQ(raw.size(), 960u);
+    EXPECT_EQ(raw[5], 6); // (5 + 7) / 2
+    WebAudioDecimate(&down, raw, &out);
     ASSERT_EQ(out.size(), 320u);
-    EXPECT_EQ(out[0], 2);   // (1 + 2 + 3) / 3, the mono samples being i + 1
+    EXPECT_EQ(out[0], 2);   // (1 + 2 + 3) / 3
     EXPECT_EQ(out[10], 32); // (31 + 32 + 33) / 3
     // A listener that fell behind keeps the newest half second of the ring.
     for (int i = 0; i < 40; i++)
         AudioTapOffer(stereo.data(), 960);
-    out.clear();
-    WebAudioTake(&down, &out);
-    EXPECT_EQ(out.size(), kAudioTapFrames / 3);
+    raw.clear();
+    WebAudioTake(&raw);
+    EXPECT_EQ(raw.size(), kAudioTapFrames);
     AudioTapOpen(false);
+    // Opus: whole 20 ms packets, the rest kept for the next take; each decodes
+    // to 960 samples.
+    WebOpus opus;
+    std::vector<std::vector<uint8_t>> packets;
+    ASSERT_TRUE(WebOpusEncode(&opus, std::vector<int16_t>(2500, 1000), &packets));
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(opus.frame.size(), 2500u - 2 * kWebOpusFrame);
+    int err = 0;
+    OpusDecoder* dec = opus_decoder_create(48000, 1, &err);
+    ASSERT_NE(dec, nullptr);
+    int16_t pcm[960];
+    EXPECT_EQ(opus_decode(dec, packets[0].data(), int(packets[0].size()), pcm, 960, 0), 960);
+    opus_decoder_destroy(dec);
+    WebOpusMessage(packets, 0, &m0);
+    ASSERT_EQ(m0.size(), 6 + 4 + packets[0].size() + packets[1].size());
+    EXPECT_EQ(std::string(m0.begin(), m0.begin() + 4), "OPS1");
+    EXPECT_EQ(m0[4], 2);
+    EXPECT_EQ(m0[6], packets[0].size());
+    WebOpusEnd(&opus);
     // A console's queue keeps its newest half second.
     std::vector<int16_t> pending, block(6000, 7);
     block.back() = 9;
