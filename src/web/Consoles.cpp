@@ -118,7 +118,9 @@ void ask(WebServer* s, WebConn* c, const char* text, size_t n) {
         s->talk = key != 0;
         return;
     case WebAsk::None:
-        LogInfo("web: a message from %s that asks nothing known, dropped", c->peer);
+        if (!c->dropNoted)
+            LogInfo("web: a message from %s that asks nothing known, dropped (told once)", c->peer);
+        c->dropNoted = true;
         return;
     }
 }
@@ -127,7 +129,9 @@ void ask(WebServer* s, WebConn* c, const char* text, size_t n) {
 // audio plays there.
 void micReceived(WebServer* s, WebConn* c, const uint8_t* data, size_t n) {
     if (!WebMicSamples(data, n, &s->mic)) {
-        LogInfo("web: a binary message from %s that is no microphone block, dropped", c->peer);
+        if (!c->dropNoted)
+            LogInfo("web: a binary message from %s that is no microphone block, dropped (told once)", c->peer);
+        c->dropNoted = true;
         return;
     }
     if (inControl(s, c) && s->talk && !s->w->remoteConnected)
@@ -287,7 +291,9 @@ int WebConsoleReceived(lws* wsi, WebConn* c, const void* in, size_t len) {
     if (c->slot < 0 || c->slot >= kWebSockets || s->consoles[c->slot].wsi != wsi)
         return 0;
     if (!lws_is_first_fragment(wsi) || !lws_is_final_fragment(wsi)) {
-        LogInfo("web: a fragmented message from %s dropped", c->peer);
+        if (!c->dropNoted)
+            LogInfo("web: a fragmented message from %s dropped (told once)", c->peer);
+        c->dropNoted = true;
         return 0;
     }
     if (lws_frame_is_binary(wsi))

@@ -69,6 +69,7 @@ struct WebConn {
     char sessionId[kWebSessionIdChars + 1];
     bool socket;
     int slot;
+    bool dropNoted; // a message it sent was dropped and logged: later ones are not
 };
 
 inline WebServer* serverOf(lws* wsi) { return static_cast<WebServer*>(lws_context_user(lws_get_context(wsi))); }
