@@ -5,10 +5,15 @@ import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
 import net from 'node:net';
+import os from 'node:os';
 import path from 'node:path';
 
-// Resolved from this folder, so that the benchmark under bench/ finds it too.
-const { chromium } = createRequire(import.meta.url)('playwright-core');
+// Installed by scripts/install-deps in the user's cache, at the version this
+// folder's package.json locks.
+const locked = JSON.parse(fs.readFileSync(new URL('./package.json', import.meta.url))).dependencies['playwright-core'];
+const cache = process.env.XDG_CACHE_HOME || path.join(os.homedir(), '.cache');
+const { chromium } = createRequire(path.join(cache, 'amp-panel', `playwright-${locked}`, 'package.json'))(
+  'playwright-core');
 
 export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 export const read = (p) => (fs.existsSync(p) ? fs.readFileSync(p, 'utf8') : '');
