@@ -17,7 +17,9 @@
 #include "platform/Thread.h"
 #include "platform/Wait.h"
 #include "remote/AudioDevice.h"
+#include "remote/th_leggi.h"
 
+#include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <cstdio>
@@ -238,8 +240,8 @@ void PlayPcmAudio(Works* w, const int16_t* mono, size_t frames) {
     const size_t block = g_out.buffer.size() / 2;
     while (frames > 0) {
         const size_t n = frames < block ? frames : block;
-        for (size_t i = 0; i < n; i++)
-            g_out.buffer[2 * i] = g_out.buffer[2 * i + 1] = mono[i];
+        std::copy(mono, mono + n, g_out.buffer.begin());
+        WidenToStereo(g_out.buffer.data(), static_cast<int>(n));
         writeBuffer(true, static_cast<int>(n));
         mono += n;
         frames -= n;

@@ -6,6 +6,15 @@
 
 #include <cstring>
 
+namespace {
+
+void push16(std::vector<uint8_t>* out, unsigned v) {
+    out->push_back(static_cast<uint8_t>(v & 0xFF));
+    out->push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+}
+
+} // namespace
+
 void WebAudioTake(std::vector<int16_t>* raw) {
     int16_t mono[1024];
     size_t n;
@@ -60,11 +69,10 @@ void WebOpusEnd(WebOpus* opus) {
 
 void WebOpusMessage(const std::vector<std::vector<uint8_t>>& packets, size_t pre, std::vector<uint8_t>* out) {
     out->assign(pre, 0);
-    out->insert(out->end(), {'O', 'P', 'S', '1', static_cast<uint8_t>(packets.size() & 0xFF),
-                             static_cast<uint8_t>(packets.size() >> 8)});
+    out->insert(out->end(), {'O', 'P', 'S', '1'});
+    push16(out, static_cast<unsigned>(packets.size()));
     for (const auto& p : packets) {
-        out->push_back(static_cast<uint8_t>(p.size() & 0xFF));
-        out->push_back(static_cast<uint8_t>(p.size() >> 8));
+        push16(out, static_cast<unsigned>(p.size()));
         out->insert(out->end(), p.begin(), p.end());
     }
 }
@@ -78,10 +86,8 @@ void WebAudioQueue(std::vector<int16_t>* pending, const std::vector<int16_t>& sa
 void WebAudioMessage(const std::vector<int16_t>& samples, size_t pre, std::vector<uint8_t>* out) {
     out->assign(pre, 0);
     out->insert(out->end(), {'P', 'C', 'M', '1'});
-    for (int16_t v : samples) {
-        out->push_back(static_cast<uint8_t>(v & 0xFF));
-        out->push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
-    }
+    for (int16_t v : samples)
+        push16(out, static_cast<uint16_t>(v));
 }
 
 bool WebMicSamples(const uint8_t* data, size_t n, std::vector<int16_t>* mono) {
