@@ -4,6 +4,7 @@
 #include "devsim/SimRoot.h"
 #include "platform/Clock.h"
 #include "platform/GpioBlock.h"
+#include "platform/Wait.h"
 
 #include <algorithm>
 #include <atomic>

@@ -23,8 +23,8 @@
 #include <cstring>
 #include <unistd.h>
 
-Shared<int> linearProcessStatus;
-Shared<int> counterrortimeout;
+QuietShared<int> linearProcessStatus;
+QuietShared<int> counterrortimeout;
 
 namespace {
 

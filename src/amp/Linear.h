@@ -9,8 +9,8 @@
 
 struct Works;
 
-extern Shared<int> linearProcessStatus; // current link state (command numbers, 2 wait, 3 decode)
-extern Shared<int> counterrortimeout;   // ms waited for the current reply
+extern QuietShared<int> linearProcessStatus; // current link state (command numbers, 2 wait, 3 decode)
+extern QuietShared<int> counterrortimeout; // ms waited for the current reply
 
 constexpr int kReplyTimeoutMs = 1500;
 constexpr size_t kReplyBufferSize = 500;

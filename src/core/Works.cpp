@@ -34,6 +34,7 @@ void InitRunState(Works* w) {
     w->audioFrameParam = 2;
     w->audioRate = 48000;
     w->refreshUs = 10000;
+    w->stillWaitMs = 100;
     w->freqHz = 14070000;
     w->lastFreqHz = 14070000;
     w->ampBypass = 1;

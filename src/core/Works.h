@@ -229,6 +229,7 @@ struct Works {
     // reset's phase, which move with what is queued (core/CmdRing.h).
     Shared<int> linFD;
     Shared<int> refreshUs;
+    Shared<int> stillWaitMs; // the refresh tick's longest wait on a still page
     Shared<int> cmdQueue[kCmdQueueSize];
     Shared<int> cmdQueueRead;
     Shared<int> cmdQueueWrite;
@@ -403,8 +404,8 @@ struct Works {
     SharedFlags<uint8_t> anFlags;
     Shared<uint8_t> relayDrive;
     Shared<uint8_t> supplyAdc[4];
-    SharedText<3> lastCmd; // two letters and the terminator
-    Shared<int> retryState;
+    QuietText<3> lastCmd; // two letters and the terminator (the link's own, not drawn)
+    QuietShared<int> retryState;
     Shared<int> retryTotal, retryCount, retryStops;
     Shared<double> plotOffset;
     Shared<int> ModeWorkIdx;

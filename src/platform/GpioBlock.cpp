@@ -4,14 +4,13 @@
 
 #include "platform/Clock.h"
 #include "platform/Root.h"
+#include "platform/Wait.h"
 
 #include <atomic>
 #include <climits>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
-#include <linux/futex.h>
-#include <sys/syscall.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,15 +116,6 @@ GpioWhere plat_gpio_where(const std::string& top) {
     where.how = "peripherals at " + hex(at - (kBusGpio - kBusPeripherals)) +
                 " from /proc/device-tree/soc/ranges";
     return where;
-}
-
-void plat_futex_wait(volatile uint32_t* addr, uint32_t expected, int timeoutMs) {
-    timespec ts{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
-    syscall(SYS_futex, const_cast<uint32_t*>(addr), FUTEX_WAIT, expected, &ts, nullptr, 0);
-}
-
-void plat_futex_wake(volatile uint32_t* addr) {
-    syscall(SYS_futex, const_cast<uint32_t*>(addr), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
 
 int plat_gpio_open() {

@@ -68,8 +68,3 @@ volatile uint32_t* plat_gpio_map(int fd);
 
 void plat_gpio_write(volatile uint32_t* regs, int word, uint32_t value);
 uint32_t plat_gpio_read(volatile uint32_t* regs, int word);
-
-// Waiting on a word of a shared mapping (Linux futex, across processes): wait
-// while *addr equals `expected`, at most `timeoutMs`; wake every waiter.
-void plat_futex_wait(volatile uint32_t* addr, uint32_t expected, int timeoutMs);
-void plat_futex_wake(volatile uint32_t* addr);

@@ -2,6 +2,7 @@
 // copies of what differs.
 #include "ui/Damage.h"
 
+#include "core/Changes.h"
 #include "ui/Fb.h"
 
 #include <algorithm>
@@ -108,6 +109,7 @@ void fbTouched(FrameBuffer* fb) {
         d->recording = false;
     }
     d->stale = true;
+    ChangesNote(); // a still page's tick waits for this
 }
 
 void fbSetDamageTracking(FrameBuffer* fb, bool on) {
@@ -209,6 +211,11 @@ void fbTickShow(FrameBuffer* fb) {
         }
     }
     d->current = 1 - d->current;
+}
+
+bool fbTickStill(const FrameBuffer* fb) {
+    const FrameDamage* d = fb ? fb->damage : nullptr;
+    return d && d->tracking && !d->recording && !d->stale && !d->whole && d->rects.empty();
 }
 
 PixelRect fbBoxOfSpan(const FrameBuffer* fb, int64_t first, int64_t last, int64_t xMin, int64_t xMax) {

@@ -71,6 +71,9 @@ void fbTickPlan(FrameBuffer* fb);
 void fbTickCompose(FrameBuffer* fb);
 void fbTickRedraw(FrameBuffer* fb);
 void fbTickShow(FrameBuffer* fb);
+// True when the last tick copied nothing to the screen and nothing outside the
+// record has written the pictures since.
+bool fbTickStill(const FrameBuffer* fb);
 // Turns tracking off or on (the benchmark compares the two; tests too).
 void fbSetDamageTracking(FrameBuffer* fb, bool on);
 // Whether framebuffers made from now on track (on unless told otherwise).

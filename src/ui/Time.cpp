@@ -2,6 +2,7 @@
 #include "ui/Time.h"
 
 #include "core/AlarmList.h"
+#include "core/Changes.h"
 #include "core/CmdRing.h"
 #include "amp/Decoder.h"
 #include "amp/Temperature.h"
@@ -36,6 +37,7 @@ struct TickState {
     bool errorPageShown = false;
     int64_t lastCpuReadMs = -1000000;
     int logAccMs = 0;
+    bool still = false; // the last tick changed nothing on the screen
 };
 TickState g_tick;
 
@@ -369,6 +371,7 @@ void TimerTick(Works* w) {
         fbTickBegin(w->fb);
         TimerDrawPage(w);
         fbTickEnd(w->fb);
+        g_tick.still = fbTickStill(w->fb);
     }
     // The status goes to a remote unit outside the picture lock: a slow peer
     // must not hold up the keys' page changes.
@@ -388,14 +391,33 @@ void TimerInit(Works* w) {
     g_tick = TickState{};
 }
 
+// A page whose last tick changed nothing on the screen and that nothing counts
+// down on: the next tick would draw the same unless something changes. A
+// connected operator gets the status every tick, so the rhythm stays.
+bool TickWasStill(Works* w) {
+    if (!g_tick.still || w->remoteConnected || w->errHoldoffMs > 0)
+        return false;
+    for (const PeakHold& h : w->peakHold)
+        if (h.holdMs > 0)
+            return false;
+    return true;
+}
+
 void timer(Works* w) {
     LogInfo("Timer thread started");
     TimerInit(w);
     while (w->running) {
         plat_heartbeat(w->refreshBeat);
         const int64_t t0 = plat_mono_ms();
+        // Counted before the tick reads anything: a change while it draws or
+        // sleeps ends the still wait at once.
+        const uint32_t seen = ChangesSeen();
         TimerTick(w);
         plat_sleep_us(w->refreshUs);
+        // On a still page the next tick waits for a change (the clock's second
+        // and the saver's time are drawn at most stillWaitMs late).
+        if (TickWasStill(w))
+            ChangesWait(seen, w->stillWaitMs);
         const int tickMs = static_cast<int>(plat_mono_ms() - t0);
         TickCountDowns(w, tickMs);
         if (w->logTempEnabled == 1 && w->logTempStarted == 1) {

@@ -7,6 +7,7 @@
 #include "devsim/SimRoot.h"
 #include "platform/Clock.h"
 #include "platform/GpioBlock.h"
+#include "platform/Wait.h"
 #include "platform/Root.h"
 
 #include <atomic>
