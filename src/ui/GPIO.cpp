@@ -196,15 +196,27 @@ void GPIO(Works* w) {
     Keys keys;
     int countdown = 200;
     int rotation = 0;
+    // The levels this loop last drove: a line is written only when its level
+    // changes (the same level again changes nothing on the board, and a root's
+    // device model takes every write in before the next read).
+    uint32_t high = 0, low = 0;
+    auto drive = [&](int pin, bool on) {
+        const uint32_t b = bit(pin);
+        if ((on ? high : low) & b)
+            return;
+        if (on)
+            setPin(g, pin);
+        else
+            clearPin(g, pin);
+        high = on ? high | b : high & ~b;
+        low = on ? low & ~b : low | b;
+    };
     while (w->running) {
         plat_heartbeat(w->keysBeat);
-        setPin(g, kPowerPin);
+        drive(kPowerPin, true);
         if (w->clockIdle == 1)
-            setPin(g, kClockPin);
-        if (w->serviceFlags.test(1))
-            clearPin(g, kUpdatePin);
-        else
-            setPin(g, kUpdatePin);
+            drive(kClockPin, true);
+        drive(kUpdatePin, !w->serviceFlags.test(1));
 
         if (w->panelCmd == kIdle && --countdown <= 0) {
             // The rotation's next reading, only if still no other command waits:
@@ -218,6 +230,7 @@ void GPIO(Works* w) {
         const uint8_t cmd = w->panelCmd;
         if (cmd != kIdle) {
             const uint8_t reply = exchange(g, cmd);
+            high = low = 0; // the exchange drove the clock and data lines itself
             w->supplyAdc[cmd & 3] = reply;
             // Idle again, unless another command was asked for meanwhile: that
             // one goes out next instead of being lost.
