@@ -1182,6 +1182,9 @@ int runBench(Sim& s, int seconds) {
         SimStationTransmit(&s.station, true);
     }
     sleepMs(8000); // start-up, the first tune and the audio devices settle
+    // The start-up's last act, clearing the update marker (its remounts are
+    // shell commands), ends a few seconds after the splash: measured after it.
+    waitUntil([&] { return ProcThreadSleeps(s.amp.panel.pid, "fw-update") < 0; }, 20000);
     const std::string ampCmds = s.amp.root + "/commands.log", opCmds = s.op.root + "/commands.log";
     const long amp0 = lineCount(ampCmds), op0 = s.remote ? lineCount(opCmds) : 0;
     const auto ampA = ProcThreads(s.amp.panel.pid);
