@@ -316,12 +316,15 @@ void reap(UsbRxModel* m, UMockdevIoctlClient* client, std::unique_lock<std::mute
             g_object_unref(u.urb);
             return;
         }
-        // Nothing ready: wait a little here, since the host asks again at once.
+        // Nothing ready: wait here until the next block is due. The node is a
+        // plain file, so the host's poll never waits and it asks again at once;
+        // the wait stands in for the kernel's poll (at most 25 ms, so an unplug
+        // or a release is seen soon).
         if (round > 0 || nextDue == INT64_MAX) {
             completeErrno(client, EAGAIN);
             return;
         }
-        const int64_t waitUs = std::min<int64_t>(nextDue - now, 2000);
+        const int64_t waitUs = std::min<int64_t>(nextDue - now, 25000);
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::microseconds(waitUs));
         lock.lock();
