@@ -1,0 +1,79 @@
+// The refresh thread on the real clock: a still page costs no ticks until
+// something changes, and a change is drawn by the tick it wakes.
+#include "RootedWorks.h"
+
+#include "platform/Clock.h"
+#include "ui/Fb.h"
+#include "ui/Graph.h"
+#include "ui/Time.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The refresh thread itself, on the real clock: on a still page it sleeps until
+// something changes, and draws a change with the tick that change wakes.
+class StillPage : public RootedWorks {
+  protected:
+    static void SetUpTestSuite() { LoadSimFonts(); }
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        w->antennaRowIdx = 100;
+        w->ModeWorkIdx = 1;
+        // Longer than the test: only a change can end a still wait in time.
+        w->stillWaitMs = 60000;
+        ticker = std::thread(timer, w.get());
+    }
+    void TearDown() override {
+        w->running = 0; // a change too: it ends the still wait
+        if (ticker.joinable())
+            ticker.join();
+        fbRelease(fb, true);
+        RootedWorks::TearDown();
+    }
+    uint64_t ticks() const { return w->refreshBeat.passes.load(); }
+    // Until no tick has run for 300 ms (at most 10 s).
+    bool settled() {
+        return WaitFor([&] {
+            const uint64_t before = ticks();
+            plat_sleep_ms(300);
+            return ticks() == before;
+        }, 10000);
+    }
+    std::vector<uint8_t> screen() {
+        PictureLock lock(PictureMutex());
+        return std::vector<uint8_t>(fb->screen, fb->screen + fb->memSize);
+    }
+
+    FrameBuffer* fb = nullptr;
+    std::thread ticker;
+};
+
+TEST_F(StillPage, SleepsUntilAValueChangesAndDrawsItAtOnce) {
+    ASSERT_TRUE(settled()) << "the page never stood still: " << ticks() << " ticks";
+    const std::vector<uint8_t> before = screen();
+    w->pwrFwd = 30.0f; // the forward needle moves
+    EXPECT_TRUE(WaitFor([&] { return screen() != before; }, 5000));
+
+    // The same value written again is no change: no tick.
+    ASSERT_TRUE(settled());
+    const uint64_t still = ticks();
+    w->pwrFwd = 30.0f;
+    plat_sleep_ms(300);
+    EXPECT_EQ(ticks(), still);
+
+    // A page drawn outside the tick (as the keys draw a menu) wakes it too: the
+    // next tick copies the whole picture again.
+    {
+        PictureLock lock(PictureMutex());
+        DrawHorizontalLine(0, 5, 100, 255, 255, 255, fb, 1);
+    }
+    EXPECT_TRUE(WaitFor([&] { return ticks() > still; }, 5000));
+}
+
+} // namespace
