@@ -254,10 +254,9 @@ void applyLine(void* map, uint32_t offset, uint64_t flags, bool high, uint32_t d
 }
 
 int chipInfo(void* map, const char* path, gpiochip_info* info) {
-    (void)path;
     const ChipState* st = stateOf(map);
     std::memset(info, 0, sizeof *info);
-    std::snprintf(info->name, sizeof info->name, "%s", path);
+    std::snprintf(info->name, sizeof info->name, "%.31s", path);
     std::memcpy(info->label, st->label, sizeof info->label);
     info->label[sizeof info->label - 1] = '\0';
     info->lines = st->lines;
