@@ -333,6 +333,27 @@ TEST_F(GpioChoice, APi5TakesTheRp1sChipAndRequestsThePanelsLines) {
         << error;
 }
 
+// A request that stops answering: the keys read as last seen (not all pressed),
+// and the failure is logged once, not every 2 ms pass.
+TEST_F(GpioChoice, AFailingRequestKeepsTheLastLevelsAndSaysSoOnce) {
+    root(kPi5Compatible, {{4, "pinctrl-rp1", 54}}, false);
+    ASSERT_EQ(open(), 0) << error;
+    SimGpioKeys keys;
+    ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
+    SimGpioKeyDown(&keys, 1);
+    const uint32_t seen = plat_gpio_levels(&lines);
+    EXPECT_EQ(seen & 0x0FC00000u, 0x0F800000u);
+    SimGpioKeysClose(&keys);
+    ASSERT_EQ(close(lines.request), 0); // gone from under the thread
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(plat_gpio_levels(&lines), seen);
+    plat_gpio_set(&lines, 16);
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    EXPECT_EQ(CountOf(log, "3 GPIO: reading the lines of the line request failed: Bad file descriptor"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "3 GPIO:"), 1u) << log;
+    lines.request = -1;
+}
+
 TEST_F(GpioChoice, NoChipWithThePanelsLinesEndsWithTheGpioStatus) {
     root(kPi5Compatible, {}, false);
     EXPECT_EQ(open(), 8);
