@@ -59,6 +59,12 @@ pthread_mutex_t g_mu = PTHREAD_MUTEX_INITIALIZER;
 Slot g_slots[kSlots];
 std::atomic<int> g_open{0}; // slots in use: 0 lets close and ioctl pass at once
 
+// A child forked while another thread held the table's lock would find it held
+// for ever at its first close().
+void lockTable() { pthread_mutex_lock(&g_mu); }
+void unlockTable() { pthread_mutex_unlock(&g_mu); }
+__attribute__((constructor)) void atFork() { pthread_atfork(lockTable, unlockTable, unlockTable); }
+
 template <typename F> F next(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
