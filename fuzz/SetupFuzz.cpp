@@ -81,6 +81,7 @@ Values values(Works* w) {
     TEXT(HamlibSpeed);
     TEXT(HamlibPoll);
     TEXT(WebPort);
+    TEXT(GpioChip);
 #undef TEXT
     // AudioCompress and Divide are written from their numbers, which are compared
     // below; their texts are what the last file said, or the start values.
@@ -249,6 +250,9 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
                     std::string(140, 'p') + "\nHamlibSpeed: -1\r\n");
     // The console's port: off, its limits, past them.
     texts.push_back("WebPort: 0\nWebPort: 65535\nWebPort: 65536\nWebPort: -1\nWebPort: 443x\n");
+    // The GPIO chip: by path, name and label, empty, and one longer than its field.
+    texts.push_back("GpioChip: /dev/gpiochip4\nGpioChip: gpiochip0\nGpioChip: pinctrl-rp1\nGpioChip: \n"
+                    "GpioChip: " + std::string(80, 'g') + "\r\n");
     std::vector<std::vector<uint8_t>> out;
     for (const std::string& t : texts)
         out.emplace_back(t.begin(), t.end());

@@ -6,7 +6,11 @@
 //
 //   panel-sim [--root DIR] [--keep] [--remote [--serial-spectrum] [--audio-in FILE.wav]
 //             [--audio-out DEVICE] [--compress BITS]] [--audio] [--script FILE] [--live]
-//             [--no-window] [--panel EXE] [--skins DIR] [--time-scale N]
+//             [--gpio registers|chardev] [--no-window] [--panel EXE] [--skins DIR] [--time-scale N]
+//
+// --gpio chardev makes the amplifier's unit a Raspberry Pi 5: its device tree, no
+// dev/mem, the RP1's GPIO chip modelled (the panel gets the chip model preloaded);
+// the default, registers, keeps the GPIO register block in dev/mem.
 //
 // --audio without --remote gives the single unit its sound interface (a 700 Hz
 // tone captured, what it plays in DIR/sim/played.raw) and, in a root without a
@@ -75,6 +79,7 @@
 #include "core/RemoteCode.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Ft817Model.h"
+#include "devsim/GpioChip.h"
 #include "devsim/GpioKeys.h"
 #include "devsim/Keyboard.h"
 #include "devsim/PanelProcess.h"
@@ -146,6 +151,7 @@ struct Sim {
     Unit op; // the operator's unit (--remote)
     bool remote = false;
     bool stationAudio = false; // --audio: the station's sound interface without the link
+    bool gpioChip = false;     // --gpio chardev: the amplifier's unit is a Pi 5 (GPIO chip model)
     AudioSetup audio;
     SimPty opSerial; // the operator's unit has no transceiver: a quiet line
     TrxCatModel* opCat = nullptr; // the operator's own CAT port (its logging software's)
@@ -1045,7 +1051,7 @@ bool soakFilesParse(const std::string& root, std::vector<std::string>* problems)
     int lines = 0;
     for (std::string line; std::getline(setup, line);)
         lines++;
-    if (lines != 68) {
+    if (lines != 69) {
         problems->push_back("setup.txt has " + std::to_string(lines) + " lines");
         ok = false;
     }
@@ -1260,6 +1266,10 @@ int main(int argc, char** argv) {
             s.remote = true;
         else if (a == "--audio")
             s.stationAudio = true;
+        else if (a == "--gpio" && i + 1 < argc && std::string(argv[i + 1]) == "chardev")
+            s.gpioChip = (++i, true);
+        else if (a == "--gpio" && i + 1 < argc && std::string(argv[i + 1]) == "registers")
+            s.gpioChip = (++i, false);
         else if (a == "--serial-spectrum")
             s.serialSpectrum = true;
         else if (a == "--no-window")
@@ -1268,7 +1278,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "usage: %s [--root DIR] [--keep] [--remote [--audio-in FILE.wav] "
                          "[--audio-out DEVICE] [--compress BITS] [--serial-spectrum]] [--audio] [--script FILE] [--live] "
-                         "[--no-window] [--panel EXE] [--skins DIR] [--time-scale N] [--soak SECONDS [--seed N]] "
+                         "[--gpio registers|chardev] [--no-window] [--panel EXE] [--skins DIR] [--time-scale N] [--soak SECONDS [--seed N]] "
                          "[--bench SECONDS]\n",
                          argv[0]);
             return 2;
@@ -1303,11 +1313,24 @@ int main(int argc, char** argv) {
     std::string error;
     SimRootOptions opt;
     opt.fbgrabTool = SIM_FBGRAB_EXE;
+    if (s.gpioChip) {
+        // A Pi 5: its device tree and the RP1's chip, answered by the chip model.
+        std::filesystem::create_directories(s.root + "/proc/device-tree");
+        std::ofstream(s.root + "/proc/device-tree/compatible", std::ios::binary)
+            << std::string("raspberrypi,5-model-b\0brcm,bcm2712\0", 35);
+        opt.gpioChips = {{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}};
+    }
+    // The receiver's model exists once the remote units are prepared.
+    auto ampEnv = [&] {
+        std::vector<std::string> env = s.usbRx ? UsbRxModelEnvironment(s.usbRx) : std::vector<std::string>{};
+        if (s.gpioChip)
+            env.push_back("LD_PRELOAD=" + SimGpioChipPreload());
+        return env;
+    };
     bool ok = SimRootCreate(s.root, opt, &error) && (!s.remote || prepareRemote(s, opt, &error)) &&
               (s.remote || !s.stationAudio || prepareStationAudio(s, &error)) &&
               SimStationStart(&s.station, s.root, &error) &&
-              startUnit(s.amp, exe, skins, timeScale, &error,
-                        s.usbRx ? UsbRxModelEnvironment(s.usbRx) : std::vector<std::string>{}) &&
+              startUnit(s.amp, exe, skins, timeScale, &error, ampEnv()) &&
               // The operator's unit has no receiver: it does not see the model's bus.
               (!s.remote || startUnit(s.op, exe, skins, timeScale, &error, {"UMOCKDEV_DIR="}));
     int rc = 1;

@@ -4,7 +4,6 @@
 #include "devsim/SimRoot.h"
 #include "platform/Clock.h"
 #include "platform/GpioBlock.h"
-#include "platform/Wait.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,9 @@
 // Root folder layout for tests and the desktop simulator.
 #include "devsim/SimRoot.h"
 
+#include "devsim/GpioChip.h"
 #include "platform/GpioBlock.h"
+#include "platform/GpioChip.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -60,7 +62,24 @@ std::string SimKeyboardFifo(const std::string& dir) {
     return dir + "/dev/input/by-id/usb-sim-keyboard-event-kbd";
 }
 std::string SimFbPath(const std::string& dir) { return dir + "/dev/fb0"; }
-std::string SimGpioPath(const std::string& dir) { return dir + plat_gpio_where(dir).device; }
+std::string SimGpioPath(const std::string& dir) {
+    const std::string block = dir + plat_gpio_where(dir).device;
+    struct stat st;
+    if (stat(block.c_str(), &st) == 0)
+        return block;
+    std::string first;
+    for (int n = 0; n < kGpioChipsMax; n++) {
+        const std::string chip = dir + "/dev/gpiochip" + std::to_string(n);
+        if (!SimGpioChipIs(chip))
+            continue;
+        std::string label;
+        if (SimGpioChipLabel(chip, &label) && plat_gpiochip_is_pi(label))
+            return chip;
+        if (first.empty())
+            first = chip;
+    }
+    return first.empty() ? block : first;
+}
 
 off_t SimGpioOffset(const std::string& path) {
     const std::string gpiomem = "/dev/gpiomem", mem = "/dev/mem";
@@ -68,8 +87,8 @@ off_t SimGpioOffset(const std::string& path) {
         return path.size() >= tail.size() &&
                path.compare(path.size() - tail.size(), tail.size(), tail) == 0;
     };
-    if (endsWith(gpiomem))
-        return 0;
+    if (endsWith(gpiomem) || path.find("/dev/gpiochip") != std::string::npos)
+        return 0; // a modelled chip's file starts with its block
     if (endsWith(mem))
         return plat_gpio_where(path.substr(0, path.size() - mem.size())).offset;
     return kGpioBase;
@@ -159,7 +178,15 @@ bool SimRootCreate(const std::string& dir, const SimRootOptions& opt, std::strin
     if (fd < 0)
         return fail(error, SimFbPath(dir));
     close(fd);
-    if (!initGpio(SimGpioPath(dir)))
+    for (const SimChip& c : opt.gpioChips) {
+        std::string why;
+        if (!SimGpioChipCreate(dir, c.number, c.label, c.lines, &why)) {
+            if (error)
+                *error = why;
+            return false;
+        }
+    }
+    if (opt.gpioChips.empty() && !initGpio(SimGpioPath(dir)))
         return fail(error, SimGpioPath(dir));
 
     struct stat st;

@@ -1,7 +1,7 @@
 #include "core/Changes.h"
 
 #include "platform/Clock.h"
-#include "platform/Wait.h"
+#include "platform/Futex.h"
 
 #include <atomic>
 

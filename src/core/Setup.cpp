@@ -196,6 +196,7 @@ const KeyDef kKeys[] = {
      APPLY(w->hamlibPollMs = static_cast<int>(v)), REGEN(w->hamlibPollMs), false, true, 20, 60000},
     {"WebPort", Kind::Number, nullptr, TEXT(WebPort), APPLY(w->webPort = static_cast<int>(v)),
      REGEN(w->webPort), false, true, 0, 65535},
+    {"GpioChip", Kind::Text, nullptr, TEXT(GpioChip), nullptr, nullptr, false, false},
 };
 
 #undef FLAG
@@ -203,7 +204,7 @@ const KeyDef kKeys[] = {
 #undef APPLY
 #undef REGEN
 
-static_assert(sizeof kKeys / sizeof kKeys[0] == 68, "the setup file has 68 lines");
+static_assert(sizeof kKeys / sizeof kKeys[0] == 69, "the setup file has 69 lines");
 
 // A decimal integer with an optional sign and trailing blanks; false otherwise.
 bool parseDecimal(const char* s, long* out) {
@@ -434,6 +435,7 @@ void initSetup(Works* w) {
     fillText(r->HamlibSpeed.ref(), "0");
     fillText(r->HamlibPoll.ref(), "200");
     fillText(r->WebPort.ref(), "8443");
+    fillText(r->GpioChip.ref(), "");
 }
 
 void readSetup(Works* w) {

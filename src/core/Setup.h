@@ -16,6 +16,9 @@ struct Works;
 
 using Flag = Shared<char>;
 
+// GpioChip's field: a label is at most 31 characters, a path under /dev not much more.
+constexpr size_t kGpioChipTextMax = 64;
+
 struct SetupRecord {
     Flag EnableKeyb;
     Flag EnableSpi;
@@ -89,11 +92,14 @@ struct SetupRecord {
     SharedText<7> HamlibSpeed;
     SharedText<6> HamlibPoll;
     SharedText<6> WebPort; // the browser console's HTTPS port, 0 = off
+    // The GPIO chip of the keys and converter: a path, name or label; empty
+    // chooses (the register block where it works, else the Pi's chip).
+    SharedText<kGpioChipTextMax> GpioChip;
 };
 
-// The 280 characters of the older units' record, then the Hamlib keys and the
-// console's port.
-static_assert(sizeof(SetupRecord) == 280 + 6 + 128 + 7 + 6 + 6, "the setup record's characters");
+// The 280 characters of the older units' record, then the Hamlib keys, the
+// console's port and the GPIO chip.
+static_assert(sizeof(SetupRecord) == 280 + 6 + 128 + 7 + 6 + 6 + kGpioChipTextMax, "the setup record's characters");
 
 constexpr const char* kSetupPath = "/opt/set/setup.txt";
 constexpr const char* kRemountRw = "mount -o remount defaults,rw /opt/set";

@@ -6,20 +6,14 @@
 #include "platform/Root.h"
 #include "platform/Wait.h"
 
-#include <atomic>
 #include <climits>
 #include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-std::atomic_ref<uint32_t> word(volatile uint32_t* regs, int i) {
-    return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(regs[i]));
-}
-
 // The peripherals' bus address as the VideoCore sees it, and the GPIO block's.
 constexpr uint64_t kBusPeripherals = 0x7E000000;
 constexpr uint64_t kBusGpio = 0x7E200000;
@@ -92,7 +86,7 @@ GpioWhere plat_gpio_where(const std::string& top) {
         if (text.find("brcm,bcm2712") != std::string::npos) {
             where.supported = false;
             where.how = "a Raspberry Pi 5 (bcm2712): its GPIO lines are on the RP1 chip, "
-                        "whose registers this program does not drive";
+                        "driven through the GPIO character device";
             return where;
         }
     }
@@ -144,31 +138,11 @@ void plat_gpio_write(volatile uint32_t* regs, int i, uint32_t value) {
         regs[i] = value;
         return;
     }
-    word(regs, i).store(value, std::memory_order_relaxed);
-    const uint32_t seq = word(regs, kVirtualSeqWord).load(std::memory_order_relaxed);
-    const int slot = kVirtualLogWord + 2 * static_cast<int>(seq % kVirtualLogPairs);
-    word(regs, slot).store(static_cast<uint32_t>(i), std::memory_order_relaxed);
-    word(regs, slot + 1).store(value, std::memory_order_relaxed);
-    word(regs, kVirtualSeqWord).store(seq + 1, std::memory_order_release);
-    if (word(regs, kVirtualMagicWord).load(std::memory_order_acquire) == kVirtualMagic)
-        plat_futex_wake(&regs[kVirtualSeqWord]);
+    plat_wire_write(regs, i, value);
 }
 
 uint32_t plat_gpio_read(volatile uint32_t* regs, int i) {
     if (!plat_has_root())
         return regs[i];
-    if (word(regs, kVirtualMagicWord).load(std::memory_order_acquire) == kVirtualMagic) {
-        // The model acknowledges each write it has taken in; wait until it has
-        // seen them all (bounded: a model that went away only slows us down).
-        const uint32_t seq = word(regs, kVirtualSeqWord).load(std::memory_order_relaxed);
-        const int64_t end = plat_mono_ms() + kVirtualSettleMs;
-        for (;;) {
-            const uint32_t ack = word(regs, kVirtualAckWord).load(std::memory_order_acquire);
-            const int64_t left = end - plat_mono_ms();
-            if (ack == seq || left <= 0)
-                break;
-            plat_futex_wait(&regs[kVirtualAckWord], ack, static_cast<int>(left));
-        }
-    }
-    return word(regs, i).load(std::memory_order_acquire);
+    return plat_wire_read(regs, i, plat_real_ms(kVirtualSettleMs));
 }

@@ -17,6 +17,8 @@
 // sampled.
 #pragma once
 
+#include "platform/VirtualWire.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,21 +34,12 @@ constexpr int kGpioClearWord = 10;
 constexpr int kGpioPullWord = 37;
 constexpr int kGpioPullClockWord = 38;
 
-// The virtual wire, in words of the block (unused by the real controller).
-constexpr int kVirtualMagicWord = 512; // kVirtualMagic while a model is attached
-constexpr uint32_t kVirtualMagic = 0x56475049;
-constexpr int kVirtualSeqWord = 513;  // writes made so far
-constexpr int kVirtualAckWord = 514;  // writes the model has taken in
-constexpr int kVirtualLogWord = 520;  // ring of (word, value) pairs
-constexpr int kVirtualLogPairs = 248; // 520 + 2 * 248 = 1016 < 1024
-constexpr int kVirtualSettleMs = 50;  // longest wait for the model before a read
-
 // Where this board's GPIO block is.
 struct GpioWhere {
     std::string device = "/dev/mem"; // machine path: "/dev/gpiomem" or "/dev/mem"
     off_t offset = kGpioBase;        // of the block in the device
     std::string how;                 // how it was chosen, for the log
-    bool supported = true;           // false on a board with another GPIO controller (Pi 5)
+    bool supported = true;           // false where the lines are not in this block (Pi 5)
 };
 
 // Chooses from the files under `top` ("" for the machine's own, the root folder
@@ -60,7 +53,7 @@ GpioWhere plat_gpio_where(const std::string& top);
 uint64_t plat_gpio_from_ranges(const std::vector<uint8_t>& ranges, int parentCells);
 
 // Opens the device that plat_gpio_where chooses (under the root) read-write and
-// synchronous; -1 on failure, also on an unsupported board.
+// synchronous; -1 on failure, also on a board whose lines are not in the block.
 int plat_gpio_open();
 // Maps the GPIO block at the chosen offset; nullptr on failure. The descriptor
 // may be closed afterwards.

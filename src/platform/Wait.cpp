@@ -4,11 +4,6 @@
 #include "platform/Clock.h"
 
 #include <cerrno>
-#include <climits>
-#include <ctime>
-#include <linux/futex.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 PortStatus plat_wait_fds(pollfd* fds, int n, int timeoutMs, const PortWanted& wanted, int* waitedMs) {
     const int64_t start = plat_mono_ms();
@@ -51,13 +46,4 @@ PortStatus plat_wait_fd(int fd, short events, int timeoutMs, const PortWanted& w
     if (revents)
         *revents = p.revents;
     return st;
-}
-
-void plat_futex_wait(volatile uint32_t* addr, uint32_t expected, int timeoutMs) {
-    timespec ts{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
-    syscall(SYS_futex, const_cast<uint32_t*>(addr), FUTEX_WAIT, expected, &ts, nullptr, 0);
-}
-
-void plat_futex_wake(volatile uint32_t* addr) {
-    syscall(SYS_futex, const_cast<uint32_t*>(addr), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }

@@ -6,7 +6,6 @@
 // waits and a thread never outlives the end of its link or of the program.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <poll.h>
 
@@ -36,9 +35,3 @@ PortStatus plat_wait_fds(pollfd* fds, int n, int timeoutMs, const PortWanted& wa
 // One descriptor, one kind of event: `*revents` gets what poll reported.
 PortStatus plat_wait_fd(int fd, short events, int timeoutMs, const PortWanted& wanted,
                         short* revents = nullptr, int* waitedMs = nullptr);
-
-// Waiting on a word of memory, also of a mapping shared across processes (Linux
-// futex): wait while *addr equals `expected`, at most `timeoutMs` of wall time;
-// wake every waiter.
-void plat_futex_wait(volatile uint32_t* addr, uint32_t expected, int timeoutMs);
-void plat_futex_wake(volatile uint32_t* addr);

@@ -7,11 +7,11 @@
 #include "ui/GPIO.h"
 
 #include "amp/Alarms.h"
+#include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
-#include "platform/GpioBlock.h"
+#include "platform/GpioLines.h"
 #include "platform/Log.h"
-#include "platform/Root.h"
 #include "ui/KeyActions.h"
 
 #include <cstdio>
@@ -30,47 +30,33 @@ constexpr uint8_t kRotation[4] = {0xB0, 0xD1, 0xD2, 0xD3};
 
 uint32_t bit(int pin) { return 1u << pin; }
 
-void setPin(volatile uint32_t* g, int pin) { plat_gpio_write(g, kGpioSetWord, bit(pin)); }
-void clearPin(volatile uint32_t* g, int pin) { plat_gpio_write(g, kGpioClearWord, bit(pin)); }
-
-// Three function-select bits a pin: 000 input, 001 output.
-void makeInput(volatile uint32_t* g, int pin) {
-    const int word = pin / 10, shift = 3 * (pin % 10);
-    plat_gpio_write(g, word, plat_gpio_read(g, word) & ~(7u << shift));
-}
-void makeOutput(volatile uint32_t* g, int pin) {
-    makeInput(g, pin);
-    const int word = pin / 10, shift = 3 * (pin % 10);
-    plat_gpio_write(g, word, plat_gpio_read(g, word) | (1u << shift));
-}
-
 // One exchange: eight command bits out, twelve clocked in; the last eight remain.
-uint8_t exchange(volatile uint32_t* g, uint8_t cmd) {
+uint8_t exchange(GpioLines* g, uint8_t cmd) {
     for (int i = 7; i >= 0; i--) {
-        setPin(g, kClockPin);
+        plat_gpio_set(g, kClockPin);
         plat_sleep_us(200);
         if (cmd & (1u << i))
-            setPin(g, kDataPin);
+            plat_gpio_set(g, kDataPin);
         else
-            clearPin(g, kDataPin);
+            plat_gpio_clear(g, kDataPin);
         plat_sleep_us(200);
-        clearPin(g, kClockPin);
+        plat_gpio_clear(g, kClockPin);
         plat_sleep_us(200);
     }
-    makeInput(g, kDataPin);
-    setPin(g, kClockPin);
+    plat_gpio_make_input(g, kDataPin);
+    plat_gpio_set(g, kClockPin);
     plat_sleep_us(600);
     uint8_t reply = 0;
     for (int i = 0; i < 12; i++) {
-        clearPin(g, kClockPin);
+        plat_gpio_clear(g, kClockPin);
         plat_sleep_us(200);
-        reply = static_cast<uint8_t>((reply << 1) | ((plat_gpio_read(g, kGpioLevelWord) >> kDataPin) & 1));
-        setPin(g, kClockPin);
+        reply = static_cast<uint8_t>((reply << 1) | ((plat_gpio_levels(g) >> kDataPin) & 1));
+        plat_gpio_set(g, kClockPin);
         plat_sleep_us(200);
     }
-    makeOutput(g, kDataPin);
-    setPin(g, kDataPin);
-    setPin(g, kClockPin);
+    plat_gpio_make_output(g, kDataPin);
+    plat_gpio_set(g, kDataPin);
+    plat_gpio_set(g, kClockPin);
     return reply;
 }
 
@@ -155,42 +141,24 @@ void keysPass(Works* w, Keys& k, uint32_t level) {
 
 void GPIO(Works* w) {
     LogInfo("GPIO operations start\n");
-    const GpioWhere where = plat_gpio_where(plat_root());
-    if (!where.supported) {
-        LogErr("GPIO: this board is %s", where.how.c_str());
-        std::fflush(stderr);
-        _exit(8);
-    }
-    LogInfo("GPIO block: %s at 0x%llX, %s", where.device.c_str(),
-            static_cast<unsigned long long>(where.offset), where.how.c_str());
-    const int fd = plat_gpio_open();
-    if (fd < 0) {
-        LogErr("can't open %s", where.device.c_str());
-        std::fflush(stderr);
-        _exit(8);
-    }
-    volatile uint32_t* g = plat_gpio_map(fd);
-    if (!g) {
-        LogErr("mmap error %d\n", -1);
-        std::fflush(stderr);
-        _exit(255);
-    }
-    close(fd);
-
-    makeOutput(g, kDataPin);
-    makeOutput(g, kClockPin);
-    makeOutput(g, kPowerPin);
-    setPin(g, kUpdatePin);
-    makeOutput(g, kUpdatePin);
+    char chip[kGpioChipTextMax];
+    w->setup->GpioChip.copyTo(chip, sizeof chip);
+    GpioLinesPlan plan;
+    plan.outputs = bit(kDataPin) | bit(kClockPin) | bit(kUpdatePin) | bit(kPowerPin);
+    plan.high = bit(kUpdatePin);
     for (int i = 0; i < 6; i++)
-        makeInput(g, kFirstKeyPin + i);
-    // Pull-ups on the key lines.
-    plat_gpio_write(g, kGpioPullWord, 2);
-    plat_sleep_us(10);
-    plat_gpio_write(g, kGpioPullClockWord, 0x0FC00000);
-    plat_sleep_us(10);
-    plat_gpio_write(g, kGpioPullWord, 0);
-    plat_gpio_write(g, kGpioPullClockWord, 0);
+        plan.inputs |= bit(kFirstKeyPin + i);
+    plan.pullUps = plan.inputs;
+    GpioLines lines;
+    std::string error;
+    const int status = plat_gpio_lines_open(&lines, chip, plan, &error);
+    if (status != 0) {
+        LogErr("GPIO: %s", error.c_str());
+        std::fflush(stderr);
+        _exit(status);
+    }
+    LogInfo("GPIO block: %s", lines.how.c_str());
+    GpioLines* g = &lines;
     LogInfo("GPIO loop start\n");
 
     Keys keys;
@@ -205,9 +173,9 @@ void GPIO(Works* w) {
         if ((on ? high : low) & b)
             return;
         if (on)
-            setPin(g, pin);
+            plat_gpio_set(g, pin);
         else
-            clearPin(g, pin);
+            plat_gpio_clear(g, pin);
         high = on ? high | b : high & ~b;
         low = on ? low & ~b : low | b;
     };
@@ -243,8 +211,9 @@ void GPIO(Works* w) {
             GPIO_Errori(w);
         // A browser's held key pulls its line low, as a finger does.
         const uint32_t web = static_cast<uint32_t>(w->webKeys.load()) << kFirstKeyPin;
-        keysPass(w, keys, plat_gpio_read(g, kGpioLevelWord) & ~web);
+        keysPass(w, keys, plat_gpio_levels(g) & ~web);
         plat_sleep_us(kPassUs);
     }
+    plat_gpio_lines_close(g);
     LogInfo("GPIO operations end\n");
 }

@@ -4,7 +4,12 @@
 // unit), the restart after a hang or a crash and none after F12.
 #include "PanelFixture.h"
 
+#include "GpioBackend.h"
+
+#include "devsim/AmpModel.h"
+#include "devsim/GpioChip.h"
 #include "devsim/GpioConverter.h"
+#include "devsim/GpioKeys.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
@@ -106,27 +111,135 @@ TEST_P(PanelOnBoard, MapsTheGpioBlockWhereTheBoardHasIt) {
 INSTANTIATE_TEST_SUITE_P(Boards, PanelOnBoard, ::testing::ValuesIn(kBoards),
                          [](const ::testing::TestParamInfo<Board>& i) { return i.param.name; });
 
+// A Raspberry Pi 5: its device tree, no dev/mem or gpiomem, and (unless a test
+// says otherwise) the SoC's own chip as gpiochip0 and the RP1's as gpiochip4.
+// The panel gets the chip model preloaded.
 class PanelOnPi5 : public PanelRun {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(WriteFile(dir.path + "/proc/device-tree/compatible",
-                              std::string("raspberrypi,5-model-b\0brcm,bcm2712\0", 35)));
+        ASSERT_TRUE(WriteFile(dir.path + "/proc/device-tree/compatible", kPi5Compatible));
         ASSERT_NO_FATAL_FAILURE(PanelRun::SetUp());
+        ASSERT_EQ(unlink((dir.path + "/dev/mem").c_str()), 0);
+    }
+    void chips(std::initializer_list<SimChip> list) {
+        std::string err;
+        for (const SimChip& c : list)
+            ASSERT_TRUE(SimGpioChipCreate(dir.path, c.number, c.label, c.lines, &err)) << err;
+    }
+    // The keys' thread ends the process while other threads are still unjoined:
+    // ThreadSanitizer would call that a leak and change the status.
+    void startWithModel(const char* tsan = "TSAN_OPTIONS=halt_on_error=1 report_thread_leaks=0") {
+        std::string err;
+        ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err, 4,
+                               {"LD_PRELOAD=" + SimGpioChipPreload(), tsan}))
+            << err;
+    }
+    void endsWithTheGpioStatus(const std::string& line) {
+        ASSERT_TRUE(PanelWait(&panel, 20000)) << output();
+        EXPECT_EQ(panel.exitStatus, 8) << output();
+        EXPECT_TRUE(Contains(syslog(), line)) << syslog();
+    }
+    // Rows y0..y1 of the panel's picture.
+    std::string rows(int y0, int y1) {
+        return ReadFile(SimFbPath(dir.path)).substr(static_cast<size_t>(y0) * 800 * 4,
+                                                   static_cast<size_t>(y1 - y0) * 800 * 4);
     }
 };
 
-// Its GPIO lines are behind another chip: the panel says so and ends with the
-// status the unit does not restart on.
-TEST_F(PanelOnPi5, IsRefusedWithTheGpioStatus) {
-    // The keys' thread ends the process while other threads are still unjoined:
-    // ThreadSanitizer would call that a leak and change the status.
-    std::string err;
-    ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err, 4,
-                           {"TSAN_OPTIONS=halt_on_error=1 report_thread_leaks=0"}))
-        << err;
-    ASSERT_TRUE(PanelWait(&panel, 20000)) << output();
-    EXPECT_EQ(panel.exitStatus, 8);
-    EXPECT_TRUE(Contains(syslog(), "3 GPIO: this board is a Raspberry Pi 5 (bcm2712)")) << syslog();
+TEST_F(PanelOnPi5, ReadsItsKeysAndConverterThroughTheRp1Chip) {
+    chips({{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}});
+    ASSERT_EQ(SimGpioPath(dir.path), dir.path + "/dev/gpiochip4");
+    GpioConverter* converter = GpioConverterStart(SimGpioPath(dir.path));
+    ASSERT_NE(converter, nullptr);
+    SimGpioKeys keys;
+    ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
+    // The amplifier's link: without it the panel shows its error page, not the pages below.
+    AmpModel* amp = AmpModelStart(dir.path + "/dev/ttyAMA0");
+    ASSERT_NE(amp, nullptr);
+    ASSERT_NO_FATAL_FAILURE(startWithModel("TSAN_OPTIONS=halt_on_error=1"));
+    ASSERT_TRUE(logged("6 GPIO block: the character device /dev/gpiochip4 (gpiochip4, pinctrl-rp1, 54 lines), "
+                       "this board is a Raspberry Pi 5 (bcm2712)",
+                       15000))
+        << syslog() << output();
+    ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
+    // The rotation's commands reach the converter and the line driven high every pass.
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            for (const GpioConverterCommand& c : GpioConverterCommands(converter))
+                if (c.byte == 0xB0)
+                    return true;
+            return false;
+        },
+        15000));
+    EXPECT_TRUE(GpioConverterOutput(converter, 16));
+
+    // Key 6, short: the next page (a first press may only wake the screen).
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            SimGpioKeyDown(&keys, 6);
+            plat_sleep_ms(60);
+            SimGpioKeyUp(&keys, 6);
+            return logged("6 type to 2", 1000);
+        },
+        10000))
+        << syslog() << output();
+    // Key 6, long: the status page, whose AMPL row shows the converter's replies.
+    SimGpioKeyDown(&keys, 6);
+    plat_sleep_ms(400);
+    SimGpioKeyUp(&keys, 6);
+    const int y0 = 336, y1 = 357;
+    std::string first;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::string a = rows(y0, y1);
+            plat_sleep_ms(300);
+            first = rows(y0, y1);
+            return a == first && first != std::string(first.size(), '\0');
+        },
+        10000));
+    GpioConverterSetReply(converter, 0, 0x5A);
+    GpioConverterSetReply(converter, 3, 0x40);
+    EXPECT_TRUE(WaitFor([&] { return rows(y0, y1) != first; }, 10000)) << "the row never changed";
+    GpioConverterSetReply(converter, 0, 0x23);
+    GpioConverterSetReply(converter, 3, 163);
+    EXPECT_TRUE(WaitFor([&] { return rows(y0, y1) == first; }, 10000)) << "the row never came back";
+    stop();
+    AmpModelStop(amp);
+    SimGpioKeysClose(&keys);
+    GpioConverterStop(converter);
+}
+
+// No chip at all: the panel says so and ends with the status the unit does not
+// restart on.
+TEST_F(PanelOnPi5, WithoutItsChipEndsWithTheGpioStatus) {
+    ASSERT_NO_FATAL_FAILURE(startWithModel());
+    endsWithTheGpioStatus("3 GPIO: this board is a Raspberry Pi 5 (bcm2712): its GPIO lines are on the "
+                          "RP1 chip, driven through the GPIO character device, and no GPIO chip is a "
+                          "Raspberry Pi's (pinctrl-rp1, pinctrl-bcm2711 or pinctrl-bcm2835), and /dev "
+                          "has no GPIO chip");
+}
+
+TEST_F(PanelOnPi5, AChipWithoutTheKeyLinesEndsWithTheGpioStatus) {
+    chips({{0, "pinctrl-rp1", 20}});
+    ASSERT_NO_FATAL_FAILURE(startWithModel());
+    endsWithTheGpioStatus("3 GPIO: /dev/gpiochip0 (pinctrl-rp1) has 20 lines, the panel's go up to line 27");
+}
+
+// GpioChip names the chip when the label is not one the panel knows.
+TEST_F(PanelOnPi5, GpioChipNamesAChipOfAnotherLabel) {
+    chips({{0, "gpio-brcmstb@107d508500", 32}, {2, "my-board-gpio", 40}});
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/setup.txt", "GpioChip: gpiochip2\n"));
+    GpioConverter* converter = GpioConverterStart(dir.path + "/dev/gpiochip2");
+    ASSERT_NE(converter, nullptr);
+    ASSERT_NO_FATAL_FAILURE(startWithModel("TSAN_OPTIONS=halt_on_error=1"));
+    ASSERT_TRUE(logged("6 GPIO block: the character device /dev/gpiochip2 (gpiochip2, my-board-gpio, 40 lines), "
+                       "GpioChip 'gpiochip2' in the setup",
+                       15000))
+        << syslog() << output();
+    EXPECT_TRUE(WaitFor([&] { return !GpioConverterCommands(converter).empty(); }, 15000));
+    ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
+    stop();
+    GpioConverterStop(converter);
 }
 
 // The service manager's side of sd_notify: a datagram socket, read at once

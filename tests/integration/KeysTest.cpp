@@ -1,6 +1,6 @@
-// The keys' thread against the GPIO block: debouncing, short presses on
-// release, long presses with the accelerating repeat, one key at a time, and the
-// converter exchange with its model.
+// The keys' thread against the GPIO block and against a Raspberry Pi 5's GPIO
+// chip: debouncing, short presses on release, long presses with the
+// accelerating repeat, one key at a time, and the converter exchange with its model.
 #include "GpioPanel.h"
 
 #include "core/CmdRing.h"
@@ -17,9 +17,12 @@
 
 namespace {
 
-using KeysThread = GpioPanel;
+class KeysThread : public GpioPanel, public ::testing::WithParamInterface<GpioBackend> {
+  protected:
+    GpioBackend backend() const override { return GetParam(); }
+};
 
-TEST_F(KeysThread, ShortPressActsOnRelease) {
+TEST_P(KeysThread, ShortPressActsOnRelease) {
     SimGpioKeyDown(&keys, 5); // SET
     waitPasses(200);
     EXPECT_EQ(w->keyPage, 0); // held: nothing yet
@@ -32,7 +35,7 @@ TEST_F(KeysThread, ShortPressActsOnRelease) {
     ASSERT_TRUE(WaitFor([&] { return w->keyPage == 0; }, 5000));
 }
 
-TEST_F(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
+TEST_P(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
     // The manual tuning page: "up L" repeats while held. A stand-in for the
     // link thread carries out the steps the keys ask for and takes the words.
     std::atomic<bool> linkOn{true};
@@ -84,7 +87,7 @@ TEST_F(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
     EXPECT_EQ(w->screenPage, 1); // the release did not turn the page
 }
 
-TEST_F(KeysThread, KeysHeldByABrowserActAsTheLinesDo) {
+TEST_P(KeysThread, KeysHeldByABrowserActAsTheLinesDo) {
     // The console's controller holds key 6 briefly: the page turns on release.
     w->keyPage = 0;
     w->screenPage = 1;
@@ -103,7 +106,7 @@ TEST_F(KeysThread, KeysHeldByABrowserActAsTheLinesDo) {
     EXPECT_EQ(w->screenPage, 2);
 }
 
-TEST_F(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
+TEST_P(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
     SimGpioKeyDown(&keys, 4); // TUNE page
     plat_sleep_ms(4);
     SimGpioKeyDown(&keys, 5); // SET, a moment later
@@ -115,7 +118,7 @@ TEST_F(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
     EXPECT_EQ(w->keyPage, 3); // key 4's page, never the menu
 }
 
-TEST_F(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
+TEST_P(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
     GpioConverterSetReply(converter, 3, 192); // a 48 V rail on the 120 W model
     ASSERT_TRUE(WaitFor([&] { return GpioConverterCommands(converter).size() >= 5; }, 5000));
     auto cmds = GpioConverterCommands(converter);
@@ -145,5 +148,9 @@ TEST_F(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
     w->serviceFlags.replace(1);
     ASSERT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 5000));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, KeysThread,
+                         ::testing::Values(GpioBackend::Registers, GpioBackend::Chardev),
+                         [](const ::testing::TestParamInfo<GpioBackend>& i) { return GpioBackendName(i.param); });
 
 } // namespace

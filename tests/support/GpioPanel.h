@@ -1,7 +1,9 @@
-// A rooted record with the keys' thread running on the emulated GPIO block,
-// the converter model on its two lines and a drawing buffer in memory.
+// A rooted record with the keys' thread running on the emulated GPIO block (or,
+// for a fixture that says so, a Raspberry Pi 5's modelled GPIO chip), the
+// converter model on its two lines and a drawing buffer in memory.
 #pragma once
 
+#include "GpioBackend.h"
 #include "RootedWorks.h"
 
 #include "devsim/GpioConverter.h"
@@ -19,6 +21,10 @@ class GpioPanel : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        if (backend() == GpioBackend::Chardev) {
+            std::string err;
+            ASSERT_TRUE(GpioBackendRoot(dir.path, backend(), SimRootOptions{}, &err)) << err;
+        }
         useTimeScale(2);
         beforeKeys();
         old = std::filesystem::current_path();
@@ -32,6 +38,12 @@ class GpioPanel : public RootedWorks {
         ASSERT_NE(converter, nullptr);
         ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
         thread = std::thread(GPIO, w.get());
+        // The thread took the lines the way the fixture meant.
+        const std::string how = backend() == GpioBackend::Chardev
+                                    ? "GPIO block: the character device /dev/gpiochip4 (gpiochip4, pinctrl-rp1"
+                                    : "GPIO block: /dev/mem at ";
+        ASSERT_TRUE(WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), how); }, 10000))
+            << ReadFile(dir.path + "/syslog.log");
     }
     void TearDown() override {
         w->running = 0;
@@ -45,6 +57,7 @@ class GpioPanel : public RootedWorks {
         std::filesystem::current_path(old);
         RootedWorks::TearDown();
     }
+    virtual GpioBackend backend() const { return GpioBackend::Registers; }
     // What a test sets in the record before the keys' thread starts.
     virtual void beforeKeys() {}
     // A short press, held and released each for at least eight passes of the

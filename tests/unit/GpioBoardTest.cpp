@@ -105,7 +105,8 @@ TEST_F(GpioBoard, GpiomemWinsOverDevMemAtOffsetZero) {
     EXPECT_EQ(w.offset, 0);
 }
 
-TEST_F(GpioBoard, APi5IsRefusedEvenWithGpiomem) {
+// The Pi 5's gpiomem is not the RP1's: its lines are taken through the character device.
+TEST_F(GpioBoard, APi5HasNoRegisterBlockEvenWithGpiomem) {
     fake("/proc/device-tree/compatible", std::string("raspberrypi,5-model-b\0brcm,bcm2712\0", 35));
     fake("/dev/gpiomem", "");
     const GpioWhere w = where();

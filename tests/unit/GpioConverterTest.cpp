@@ -1,5 +1,7 @@
-// The converter model driven the way the panel drives it: register writes and reads
-// through the virtual wire of a root folder's GPIO block.
+// The converter model driven the way the panel drives it, through the panel's GPIO
+// backends: register writes and reads through the virtual wire of a root folder's
+// GPIO block, and line requests on a modelled chip of the character device.
+#include "GpioBackend.h"
 #include "TestRoot.h"
 
 #include "devsim/GpioConverter.h"
@@ -7,8 +9,12 @@
 #include "devsim/SimRoot.h"
 #include "platform/Clock.h"
 #include "platform/GpioBlock.h"
-#include "platform/Wait.h"
+#include "platform/GpioChip.h"
+#include "platform/GpioLines.h"
 #include "platform/Root.h"
+
+#include <cerrno>
+#include <fcntl.h>
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -27,43 +33,61 @@ uint32_t atomicLoad(volatile uint32_t* regs, int i) {
     return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(regs[i])).load();
 }
 
-class GpioConverterTest : public ::testing::Test {
+class GpioConverterTest : public ::testing::TestWithParam<GpioBackend> {
   protected:
     void SetUp() override {
         std::string err;
-        ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
+        ASSERT_TRUE(GpioBackendRoot(dir.path, GetParam(), SimRootOptions{}, &err)) << err;
         plat_set_root(dir.path.c_str());
-        int fd = plat_gpio_open();
-        ASSERT_GE(fd, 0);
-        regs = plat_gpio_map(fd);
+        // The block the model watches: dev/mem's, or the chip file's.
+        const std::string block = SimGpioPath(dir.path);
+        int fd = open(block.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(fd, 0) << block;
+        void* p = mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, SimGpioOffset(block));
         close(fd);
-        ASSERT_NE(regs, nullptr);
-        m = GpioConverterStart(SimGpioPath(dir.path));
+        ASSERT_NE(p, MAP_FAILED);
+        regs = static_cast<volatile uint32_t*>(p);
+        m = GpioConverterStart(block);
         ASSERT_NE(m, nullptr);
         ASSERT_EQ(atomicLoad(regs, kVirtualMagicWord), kVirtualMagic);
-        // The panel's setup: data, clock and the two plain lines as outputs.
-        setOutput(kData, true);
-        setOutput(kClock, true);
-        setOutput(kArmed, true);
-        setOutput(kAlive, true);
-        plat_gpio_write(regs, kGpioSetWord, bit(kData) | bit(kClock));
+        // The panel's setup: data, clock and the two plain lines as outputs,
+        // data and clock high; the keys as inputs with their pull-ups.
+        GpioLinesPlan plan;
+        plan.outputs = bit(kData) | bit(kClock) | bit(kArmed) | bit(kAlive);
+        plan.high = bit(kData) | bit(kClock);
+        plan.inputs = plan.pullUps = 0x0FC00000u;
+        ASSERT_EQ(plat_gpio_lines_open(&lines, "", plan, &err), 0) << err;
+        ASSERT_EQ(lines.regs != nullptr, GetParam() == GpioBackend::Registers) << lines.how;
     }
     void TearDown() override {
+        plat_gpio_lines_close(&lines);
         GpioConverterStop(m);
         if (regs)
             munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
         plat_set_root(nullptr);
     }
 
-    // Read-modify-write of the function select, as the panel does it (two writes).
     void setOutput(int pin, bool output) {
-        int w = pin / 10, shift = 3 * (pin % 10);
-        uint32_t v = plat_gpio_read(regs, w) & ~(7u << shift);
-        plat_gpio_write(regs, w, v);
         if (output)
-            plat_gpio_write(regs, w, v | (1u << shift));
+            plat_gpio_make_output(&lines, pin);
+        else
+            plat_gpio_make_input(&lines, pin);
     }
-    void pin(int p, bool high) { plat_gpio_write(regs, high ? kGpioSetWord : kGpioClearWord, bit(p)); }
+    void pin(int p, bool high) {
+        if (high)
+            plat_gpio_set(&lines, p);
+        else
+            plat_gpio_clear(&lines, p);
+    }
+    // Both pins in one write: one register write, or one line request's set.
+    void clearBoth(int a, int b) {
+        if (lines.regs) {
+            plat_gpio_write(lines.regs, kGpioClearWord, bit(a) | bit(b));
+            return;
+        }
+        const uint64_t mask = (uint64_t{1} << lines.index[a]) | (uint64_t{1} << lines.index[b]);
+        ASSERT_EQ(plat_gpiochip_set(lines.request, 0, mask), 0);
+    }
     // Waits (with a deadline) until the model has taken in every write, then reads.
     // Keeps the results independent of scheduling; PanelReadsNeedNoHelp covers the
     // panel's own bounded wait.
@@ -77,7 +101,7 @@ class GpioConverterTest : public ::testing::Test {
                 break;
             plat_futex_wait(&regs[kVirtualAckWord], ack, 20);
         }
-        return plat_gpio_read(regs, w);
+        return w == kGpioLevelWord ? plat_gpio_levels(&lines) : plat_gpio_read(regs, w);
     }
 
     // The panel's side of one exchange; returns all 12 bits clocked in.
@@ -97,7 +121,7 @@ class GpioConverterTest : public ::testing::Test {
         for (int i = 0; i < 12; i++) {
             pin(kClock, false);
             plat_sleep_us(kStepUs);
-            uint32_t lv = settle ? settledRead(kGpioLevelWord) : plat_gpio_read(regs, kGpioLevelWord);
+            uint32_t lv = settle ? settledRead(kGpioLevelWord) : plat_gpio_levels(&lines);
             v = (v << 1) | static_cast<int>((lv >> kData) & 1u);
             pin(kClock, true);
             plat_sleep_us(kStepUs);
@@ -111,11 +135,12 @@ class GpioConverterTest : public ::testing::Test {
     bool level(int p) { return (settledRead(kGpioLevelWord) >> p) & 1u; }
 
     TempDir dir;
-    volatile uint32_t* regs = nullptr;
+    volatile uint32_t* regs = nullptr; // the block, for the wire's counters
+    GpioLines lines;
     GpioConverter* m = nullptr;
 };
 
-TEST_F(GpioConverterTest, EachPolledCommandGetsItsReply) {
+TEST_P(GpioConverterTest, EachPolledCommandGetsItsReply) {
     GpioConverterSetReply(m, 0, 0x23);
     GpioConverterSetReply(m, 1, 141);
     GpioConverterSetReply(m, 2, 177);
@@ -131,7 +156,7 @@ TEST_F(GpioConverterTest, EachPolledCommandGetsItsReply) {
     EXPECT_EQ(exchange(0xB0), 0x23);
 }
 
-TEST_F(GpioConverterTest, DefaultsReadAsTheSupplies) {
+TEST_P(GpioConverterTest, DefaultsReadAsTheSupplies) {
     auto volts = [](int adc) { return adc * 3.3 * 118 / 255 / 18; };
     EXPECT_NEAR(volts(exchange(0xD1)), 12.0, 0.1);
     EXPECT_NEAR(volts(exchange(0xD2)), 15.0, 0.1);
@@ -141,7 +166,7 @@ TEST_F(GpioConverterTest, DefaultsReadAsTheSupplies) {
     EXPECT_NEAR(GpioConverterAdc(48, true) * 3.3 * 348 / 255 / 18, 48, 0.3);
 }
 
-TEST_F(GpioConverterTest, CommandBytesAreRecordedInOrder) {
+TEST_P(GpioConverterTest, CommandBytesAreRecordedInOrder) {
     int64_t t0 = plat_mono_ms();
     const uint8_t sent[] = {0xB0, 0xD1, 0xD2, 0xD3, 0x85, 0x95, 0xA5, 0x00, 0xFF};
     for (uint8_t c : sent)
@@ -160,7 +185,7 @@ TEST_F(GpioConverterTest, CommandBytesAreRecordedInOrder) {
     EXPECT_TRUE(GpioConverterCommands(m).empty());
 }
 
-TEST_F(GpioConverterTest, SilentConverterReadsAllOnes) {
+TEST_P(GpioConverterTest, SilentConverterReadsAllOnes) {
     GpioConverterSetSilent(m, true);
     EXPECT_EQ(exchange(0xD1), 0xFF);
     EXPECT_EQ(exchange(0xB0), 0xFF);
@@ -169,7 +194,7 @@ TEST_F(GpioConverterTest, SilentConverterReadsAllOnes) {
     EXPECT_EQ(exchange(0xD1), 141);
 }
 
-TEST_F(GpioConverterTest, OutputsFollowSetClearAndDirection) {
+TEST_P(GpioConverterTest, OutputsFollowSetClearAndDirection) {
     pin(kAlive, true);
     EXPECT_TRUE(level(kAlive));
     EXPECT_TRUE(GpioConverterOutput(m, kAlive));
@@ -187,7 +212,7 @@ TEST_F(GpioConverterTest, OutputsFollowSetClearAndDirection) {
     EXPECT_TRUE(GpioConverterOutput(m, kClock));
 
     // Both bits in one write, set and clear together.
-    plat_gpio_write(regs, kGpioClearWord, bit(kAlive) | bit(kArmed));
+    clearBoth(kAlive, kArmed);
     EXPECT_FALSE(level(kAlive));
     EXPECT_FALSE(level(kArmed));
 
@@ -211,14 +236,21 @@ TEST_F(GpioConverterTest, OutputsFollowSetClearAndDirection) {
     EXPECT_TRUE(level(kAlive));
 }
 
-TEST_F(GpioConverterTest, KeyBitsAreLeftAlone) {
+TEST_P(GpioConverterTest, KeyBitsAreLeftAlone) {
     SimGpioKeys keys;
     ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
     SimGpioKeyDown(&keys, 2); // GPIO 23
     SimGpioKeyDown(&keys, 6); // GPIO 27
-    // Writes that name the key bits must not move them either.
-    plat_gpio_write(regs, kGpioSetWord, 0x0FC00000u | bit(kAlive));
-    plat_gpio_write(regs, kGpioClearWord, 0x0FC00000u | bit(kArmed));
+    // Writes that name the key bits must not move them either; a line request
+    // refuses to drive an input at all.
+    if (lines.regs) {
+        plat_gpio_write(regs, kGpioSetWord, 0x0FC00000u | bit(kAlive));
+        plat_gpio_write(regs, kGpioClearWord, 0x0FC00000u | bit(kArmed));
+    } else {
+        const uint64_t key = uint64_t{1} << lines.index[23];
+        EXPECT_EQ(plat_gpiochip_set(lines.request, key, key), -1);
+        EXPECT_EQ(errno, EPERM);
+    }
     EXPECT_EQ(exchange(0xD2), 177);
     pin(kAlive, false);
     uint32_t lv = settledRead(kGpioLevelWord);
@@ -259,7 +291,7 @@ TEST_F(GpioConverterTest, KeyBitsAreLeftAlone) {
 
 // The panel reads with plat_gpio_read alone: the model must wake it, not leave it
 // to the 50 ms settle limit.
-TEST_F(GpioConverterTest, PanelReadsNeedNoHelp) {
+TEST_P(GpioConverterTest, PanelReadsNeedNoHelp) {
     int64_t t0 = plat_mono_ms();
     EXPECT_EQ(exchange(0xB0, false), 0x23);
     EXPECT_EQ(exchange(0xD1, false), 141);
@@ -271,16 +303,16 @@ TEST_F(GpioConverterTest, PanelReadsNeedNoHelp) {
 
 // A read straight after a write finds the model still busy and sleeps on the
 // acknowledgement: only the model's wake-up gets it out before the limit.
-TEST_F(GpioConverterTest, ReadRightAfterAWriteIsWoken) {
+TEST_P(GpioConverterTest, ReadRightAfterAWriteIsWoken) {
     int64_t t0 = plat_mono_ms();
     for (int i = 0; i < 50; i++) {
         pin(kAlive, i % 2);
-        EXPECT_EQ((plat_gpio_read(regs, kGpioLevelWord) >> kAlive) & 1u, static_cast<uint32_t>(i % 2));
+        EXPECT_EQ((plat_gpio_levels(&lines) >> kAlive) & 1u, static_cast<uint32_t>(i % 2));
     }
     EXPECT_LT(plat_mono_ms() - t0, 1000); // 50 x 50 ms without the wake-ups
 }
 
-TEST_F(GpioConverterTest, WritesAreAcknowledgedInOrder) {
+TEST_P(GpioConverterTest, WritesAreAcknowledgedInOrder) {
     settledRead(kGpioLevelWord); // the set-up's writes are in
     uint32_t before = GpioConverterWritesTaken(m);
     for (int i = 0; i < 100; i++)
@@ -292,14 +324,14 @@ TEST_F(GpioConverterTest, WritesAreAcknowledgedInOrder) {
     EXPECT_EQ(GpioConverterOverruns(m), 0);
 }
 
-TEST_F(GpioConverterTest, OverrunResynchronises) {
+TEST_P(GpioConverterTest, OverrunResynchronises) {
     GpioConverterHold(m, true);
     // The panel keeps writing while the model is stalled: more than the log holds.
     for (int i = 0; i < 300; i++)
-        plat_gpio_write(regs, i % 2 ? kGpioSetWord : kGpioClearWord, bit(kAlive));
+        pin(kAlive, i % 2);
     setOutput(kArmed, false); // a direction change the model can recover from the registers
     int64_t t0 = plat_mono_ms();
-    plat_gpio_read(regs, kGpioLevelWord); // the stalled model leaves the read to its limit
+    plat_gpio_levels(&lines); // the stalled model leaves the read to its limit
     EXPECT_GE(plat_mono_ms() - t0, kVirtualSettleMs - 1);
     EXPECT_NE(atomicLoad(regs, kVirtualAckWord), atomicLoad(regs, kVirtualSeqWord));
 
@@ -316,7 +348,7 @@ TEST_F(GpioConverterTest, OverrunResynchronises) {
     EXPECT_FALSE(level(kAlive));
 }
 
-TEST_F(GpioConverterTest, AbortedCommandDoesNotShiftTheNextOne) {
+TEST_P(GpioConverterTest, AbortedCommandDoesNotShiftTheNextOne) {
     // Three bits, then the panel gives up and turns the line around.
     for (int i = 0; i < 3; i++) {
         pin(kClock, true);
@@ -344,7 +376,7 @@ TEST_F(GpioConverterTest, AbortedCommandDoesNotShiftTheNextOne) {
     EXPECT_EQ(cmds[1].byte, 0xD1);
 }
 
-TEST_F(GpioConverterTest, StopDetachesPromptly) {
+TEST_P(GpioConverterTest, StopDetachesPromptly) {
     int64_t t0 = plat_mono_ms();
     GpioConverterStop(m);
     m = nullptr;
@@ -352,5 +384,9 @@ TEST_F(GpioConverterTest, StopDetachesPromptly) {
     // Detached: reads no longer wait for a model.
     EXPECT_NE(atomicLoad(regs, kVirtualMagicWord), kVirtualMagic);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, GpioConverterTest,
+                         ::testing::Values(GpioBackend::Registers, GpioBackend::Chardev),
+                         [](const ::testing::TestParamInfo<GpioBackend>& i) { return GpioBackendName(i.param); });
 
 } // namespace

@@ -79,7 +79,8 @@ const char* const kNewFile = "EnableKeyb: 1\n"
                              "HamlibPort: 127.0.0.1:4532\n"
                              "HamlibSpeed: 0\n"
                              "HamlibPoll: 200\n"
-                             "WebPort: 8443\n";
+                             "WebPort: 8443\n"
+                             "GpioChip: \n";
 
 class SetupFile : public ::testing::Test {
   protected:
@@ -374,13 +375,27 @@ TEST_F(SetupFile, PortsAboveTheSignedRangeKeepTheirNumber) {
     EXPECT_TRUE(Contains(ReadFile(setupPath()), "\nTcpPort: 40000\n"));
 }
 
+TEST_F(SetupFile, TheGpioChipIsNamedOrLeftToTheProgram) {
+    readWith("");
+    EXPECT_TRUE(setup->GpioChip.equals(""));
+    readWith("GpioChip: pinctrl-rp1\n");
+    EXPECT_TRUE(setup->GpioChip.equals("pinctrl-rp1"));
+    EXPECT_TRUE(Contains(log(), "6 GpioChip: -pinctrl-rp1-"));
+    ASSERT_EQ(writeSetup(works.get()), 0);
+    EXPECT_TRUE(Contains(ReadFile(setupPath()), "WebPort: 8443\nGpioChip: pinctrl-rp1\n"));
+    // Longer than a path or label can be: cut to the field, and said so.
+    readWith("GpioChip: /dev/" + std::string(80, 'g') + "\n");
+    EXPECT_EQ(setup->GpioChip.length(), kGpioChipTextMax - 1);
+    EXPECT_TRUE(Contains(log(), "setup: value of GpioChip cut to 63 characters"));
+}
+
 TEST_F(SetupFile, EmptyCharacterValueIsWrittenBackEmpty) {
     readWith("EnableSpi: \n");
     EXPECT_EQ(setup->EnableSpi, '\0');
     ASSERT_EQ(writeSetup(works.get()), 0);
     std::string out = ReadFile(setupPath());
     EXPECT_TRUE(Contains(out, "EnableSpi: \nEnableTouch: 0\n"));
-    EXPECT_EQ(ReadLines(setupPath()).size(), 68u);
+    EXPECT_EQ(ReadLines(setupPath()).size(), 69u);
 }
 
 TEST_F(SetupFile, ReadingKeepsTheAccessCodeAndRunState) {

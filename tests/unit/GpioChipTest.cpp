@@ -1,0 +1,374 @@
+// The GPIO character device as the panel uses it: finding the chip by label,
+// name or path, one line request with its values and direction changes, and
+// the checks the kernel makes of every call, against the chip model.
+#include "GpioBackend.h"
+#include "TestRoot.h"
+
+#include "devsim/GpioChip.h"
+#include "devsim/GpioKeys.h"
+#include "devsim/SimRoot.h"
+#include "platform/GpioChip.h"
+#include "platform/GpioLines.h"
+#include "platform/Root.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/gpio.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+uint32_t bit(int pin) { return 1u << pin; }
+
+class GpioChipDevice : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string err;
+        SimRootOptions opt;
+        opt.gpioChips = {{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}};
+        ASSERT_TRUE(SimRootCreate(dir.path, opt, &err)) << err;
+        plat_set_root(dir.path.c_str());
+    }
+    void TearDown() override {
+        if (chip >= 0)
+            close(chip);
+        plat_set_root(nullptr);
+    }
+    int openChip(const char* name = "/dev/gpiochip4") {
+        chip = open(plat_path(name).c_str(), O_RDWR | O_CLOEXEC);
+        return chip;
+    }
+    // A request for `lines` with `flags` for all of them; the errno, or 0 with `fd` set.
+    int request(std::initializer_list<uint32_t> offsets, uint64_t flags, int* fd = nullptr,
+                const char* consumer = "test") {
+        gpio_v2_line_request r;
+        std::memset(&r, 0, sizeof r);
+        for (uint32_t o : offsets)
+            r.offsets[r.num_lines++] = o;
+        std::strncpy(r.consumer, consumer, sizeof r.consumer - 1);
+        r.config.flags = flags;
+        return raw(r, fd);
+    }
+    int raw(gpio_v2_line_request& r, int* fd = nullptr) {
+        if (ioctl(chip, GPIO_V2_GET_LINE_IOCTL, &r) != 0)
+            return errno;
+        if (fd)
+            *fd = r.fd;
+        else
+            close(r.fd);
+        return 0;
+    }
+    gpio_v2_line_info info(uint32_t offset) {
+        gpio_v2_line_info li;
+        std::memset(&li, 0, sizeof li);
+        li.offset = offset;
+        EXPECT_EQ(ioctl(chip, GPIO_V2_GET_LINEINFO_IOCTL, &li), 0) << offset;
+        return li;
+    }
+    TempDir dir;
+    int chip = -1;
+};
+
+TEST_F(GpioChipDevice, ChipsAreFoundByLabelNameOrPath) {
+    const std::vector<GpioChipInfo> chips = plat_gpiochip_list();
+    ASSERT_EQ(chips.size(), 2u);
+    EXPECT_EQ(chips[0].name, "gpiochip0");
+    EXPECT_EQ(chips[0].label, "gpio-brcmstb@107d508500");
+    EXPECT_EQ(chips[1].path, "/dev/gpiochip4");
+    EXPECT_EQ(chips[1].label, "pinctrl-rp1");
+    EXPECT_EQ(chips[1].lines, 54u);
+
+    GpioChipInfo c;
+    std::string why;
+    ASSERT_TRUE(plat_gpiochip_find("", &c, &why)) << why; // the Pi's, not the first
+    EXPECT_EQ(c.name, "gpiochip4");
+    ASSERT_TRUE(plat_gpiochip_find("gpiochip0", &c, &why)) << why;
+    EXPECT_EQ(c.label, "gpio-brcmstb@107d508500");
+    ASSERT_TRUE(plat_gpiochip_find("/dev/gpiochip4", &c, &why)) << why;
+    EXPECT_EQ(c.label, "pinctrl-rp1");
+    ASSERT_TRUE(plat_gpiochip_find("gpio-brcmstb@107d508500", &c, &why)) << why;
+    EXPECT_EQ(c.path, "/dev/gpiochip0");
+
+    EXPECT_FALSE(plat_gpiochip_find("pinctrl-bcm2711", &c, &why));
+    EXPECT_TRUE(Contains(why, "no GPIO chip is named or labelled 'pinctrl-bcm2711'")) << why;
+    EXPECT_TRUE(Contains(why, "gpiochip0 'gpio-brcmstb@107d508500', gpiochip4 'pinctrl-rp1'")) << why;
+    EXPECT_FALSE(plat_gpiochip_find("/dev/gpiochip9", &c, &why));
+    EXPECT_TRUE(Contains(why, "no GPIO chip answers at /dev/gpiochip9")) << why;
+}
+
+TEST_F(GpioChipDevice, FilesThatAreNoChipAreLeftAlone) {
+    // A plain file by a chip's name answers no chip call, as a real file would not.
+    ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiochip7", std::string(9000, '\0')));
+    ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiochip-x", ""));
+    EXPECT_EQ(plat_gpiochip_list().size(), 2u);
+    ASSERT_GE(openChip("/dev/gpiochip7"), 0);
+    gpiochip_info ci;
+    EXPECT_EQ(ioctl(chip, GPIO_GET_CHIPINFO_IOCTL, &ci), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    // Without a Pi's chip the search says which chips there are.
+    ASSERT_EQ(unlink((dir.path + "/dev/gpiochip4").c_str()), 0);
+    GpioChipInfo c;
+    std::string why;
+    EXPECT_FALSE(plat_gpiochip_find("", &c, &why));
+    EXPECT_TRUE(Contains(why, "no GPIO chip is a Raspberry Pi's")) << why;
+    ASSERT_EQ(unlink((dir.path + "/dev/gpiochip0").c_str()), 0);
+    EXPECT_FALSE(plat_gpiochip_find("", &c, &why));
+    EXPECT_TRUE(Contains(why, "/dev has no GPIO chip")) << why;
+}
+
+TEST_F(GpioChipDevice, RequestsAreCheckedAsTheKernelDoes) {
+    ASSERT_GE(openChip(), 0);
+    constexpr uint64_t in = GPIO_V2_LINE_FLAG_INPUT, out = GPIO_V2_LINE_FLAG_OUTPUT;
+    EXPECT_EQ(request({54}, in), EINVAL); // past the chip's lines
+    EXPECT_EQ(request({}, in), EINVAL);   // no line
+    EXPECT_EQ(request({4}, in | out), EINVAL);
+    EXPECT_EQ(request({4}, GPIO_V2_LINE_FLAG_BIAS_PULL_UP), EINVAL); // bias needs a direction
+    EXPECT_EQ(request({4}, in | GPIO_V2_LINE_FLAG_BIAS_PULL_UP | GPIO_V2_LINE_FLAG_BIAS_PULL_DOWN), EINVAL);
+    EXPECT_EQ(request({4}, in | GPIO_V2_LINE_FLAG_OPEN_DRAIN), EINVAL); // drive needs output
+    EXPECT_EQ(request({4}, out | GPIO_V2_LINE_FLAG_OPEN_DRAIN | GPIO_V2_LINE_FLAG_OPEN_SOURCE), EINVAL);
+    EXPECT_EQ(request({4}, out | GPIO_V2_LINE_FLAG_EDGE_RISING), EINVAL); // edges need input
+    EXPECT_EQ(request({4}, in | (uint64_t{1} << 20)), EINVAL);            // no such flag
+    EXPECT_EQ(request({4}, in | GPIO_V2_LINE_FLAG_USED), EINVAL);         // a report, not a request
+    EXPECT_EQ(request({4, 4}, in), EBUSY);                                // one line twice
+
+    gpio_v2_line_request r;
+    std::memset(&r, 0, sizeof r);
+    r.num_lines = 1;
+    r.offsets[0] = 4;
+    r.config.flags = in;
+    r.padding[2] = 1;
+    EXPECT_EQ(raw(r), EINVAL);
+    r.padding[2] = 0;
+    r.config.num_attrs = GPIO_V2_LINE_NUM_ATTRS_MAX + 1;
+    EXPECT_EQ(raw(r), EINVAL);
+    r.config.num_attrs = 1;
+    r.config.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_FLAGS;
+    r.config.attrs[0].attr.flags = in | out; // an attribute's flags are checked too
+    r.config.attrs[0].mask = 1;
+    EXPECT_EQ(raw(r), EINVAL);
+    r.config.attrs[0].attr.flags = out;
+    r.config.attrs[0].attr.padding = 1;
+    EXPECT_EQ(raw(r), EINVAL);
+    r.config.attrs[0].attr.padding = 0;
+    EXPECT_EQ(raw(r), 0);
+
+    // A held line is busy for every other request, whole or in part, until released.
+    int held = -1;
+    ASSERT_EQ(request({22, 23}, in, &held), 0);
+    EXPECT_EQ(request({21, 23}, in), EBUSY);
+    EXPECT_EQ(info(21).flags & GPIO_V2_LINE_FLAG_USED, 0u); // the part taken was given back
+    EXPECT_EQ(request({21}, in), 0);
+    close(held);
+    EXPECT_EQ(request({21, 23}, in), 0);
+
+    gpio_v2_line_info li;
+    std::memset(&li, 0, sizeof li);
+    li.offset = 54;
+    EXPECT_EQ(ioctl(chip, GPIO_V2_GET_LINEINFO_IOCTL, &li), -1);
+    EXPECT_EQ(errno, EINVAL);
+}
+
+TEST_F(GpioChipDevice, ValuesAndDirectionsOfOneRequest) {
+    ASSERT_GE(openChip(), 0);
+    SimGpioKeys keys;
+    ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
+    ASSERT_EQ(SimGpioPath(dir.path), dir.path + "/dev/gpiochip4");
+    const uint32_t offsets[] = {4, 16, 23, 40};
+    // 4 and 16 outputs (16 high), 23 and 40 inputs with the pull-up.
+    const int req = plat_gpiochip_request("/dev/gpiochip4", offsets, 4, 0b0011, 0b0010, 0b1100, "panel");
+    ASSERT_GE(req, 0) << std::strerror(errno);
+
+    gpio_v2_line_info li = info(23);
+    EXPECT_EQ(li.flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_BIAS_PULL_UP);
+    EXPECT_STREQ(li.consumer, "panel");
+    EXPECT_EQ(li.num_attrs, 0u); // no debounce
+    EXPECT_EQ(info(16).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_OUTPUT);
+    EXPECT_EQ(info(5).flags, GPIO_V2_LINE_FLAG_INPUT); // not requested
+
+    uint64_t bits = 0;
+    ASSERT_EQ(plat_gpiochip_get(req, 0b1111, &bits), 0);
+    EXPECT_EQ(bits, 0b1110u); // outputs read what they drive; the key is up, 40 pulled up
+    SimGpioKeyDown(&keys, 2); // GPIO 23
+    ASSERT_EQ(plat_gpiochip_get(req, 0b0100, &bits), 0);
+    EXPECT_EQ(bits, 0u);
+    SimGpioKeyUp(&keys, 2);
+
+    ASSERT_EQ(plat_gpiochip_set(req, 0b0001, 0b0011), 0); // 4 high, 16 low
+    ASSERT_EQ(plat_gpiochip_get(req, 0b0011, &bits), 0);
+    EXPECT_EQ(bits, 0b0001u);
+    EXPECT_EQ(plat_gpiochip_set(req, 0b0100, 0b0100), -1); // an input is not driven
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(plat_gpiochip_set(req, 0, 0), -1); // no line named
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(plat_gpiochip_get(req, uint64_t{1} << 10, &bits), -1); // none of the request's
+    EXPECT_EQ(errno, EINVAL);
+
+    // The data line's turn-around: input, others untouched, then output again.
+    ASSERT_EQ(plat_gpiochip_direction(req, 0, false, false), 0);
+    EXPECT_EQ(info(4).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_INPUT);
+    EXPECT_EQ(info(16).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_OUTPUT);
+    EXPECT_EQ(info(23).flags & GPIO_V2_LINE_FLAG_BIAS_PULL_UP, GPIO_V2_LINE_FLAG_BIAS_PULL_UP);
+    EXPECT_EQ(plat_gpiochip_set(req, 1, 1), -1);
+    ASSERT_EQ(plat_gpiochip_direction(req, 0, true, true), 0);
+    ASSERT_EQ(plat_gpiochip_get(req, 1, &bits), 0);
+    EXPECT_EQ(bits, 1u);
+    EXPECT_EQ(plat_gpiochip_direction(req, 64, true, true), -1);
+
+    // Active low inverts what the request sees, not the line.
+    gpio_v2_line_config cfg;
+    std::memset(&cfg, 0, sizeof cfg);
+    cfg.num_attrs = 2;
+    cfg.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_FLAGS;
+    cfg.attrs[0].attr.flags = GPIO_V2_LINE_FLAG_OUTPUT | GPIO_V2_LINE_FLAG_ACTIVE_LOW;
+    cfg.attrs[0].mask = 0b0010;
+    cfg.attrs[1].attr.id = GPIO_V2_LINE_ATTR_ID_OUTPUT_VALUES;
+    cfg.attrs[1].attr.values = 0b0010; // active: driven low
+    cfg.attrs[1].mask = 0b0010;
+    ASSERT_EQ(ioctl(req, GPIO_V2_LINE_SET_CONFIG_IOCTL, &cfg), 0);
+    ASSERT_EQ(plat_gpiochip_get(req, 0b0010, &bits), 0);
+    EXPECT_EQ(bits, 0b0010u);
+    EXPECT_EQ(SimGpioChipIs(dir.path + "/dev/gpiochip4"), true);
+    // A configuration the kernel refuses changes nothing.
+    cfg.attrs[0].attr.flags = GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_OPEN_DRAIN;
+    EXPECT_EQ(ioctl(req, GPIO_V2_LINE_SET_CONFIG_IOCTL, &cfg), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(info(16).flags & GPIO_V2_LINE_FLAG_OUTPUT, GPIO_V2_LINE_FLAG_OUTPUT);
+
+    close(req);
+    EXPECT_EQ(info(23).flags & GPIO_V2_LINE_FLAG_USED, 0u);
+    EXPECT_EQ(info(16).flags & GPIO_V2_LINE_FLAG_OUTPUT, GPIO_V2_LINE_FLAG_OUTPUT); // kept
+    SimGpioKeysClose(&keys);
+}
+
+// Which backend the panel's lines take on each board, and what it says.
+class GpioChoice : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        plat_gpio_lines_close(&lines);
+        plat_set_root(nullptr);
+    }
+    void root(const std::string& compatible, std::vector<SimChip> chips, bool mem) {
+        if (!compatible.empty()) {
+            ASSERT_TRUE(WriteFile(dir.path + "/proc/device-tree/compatible", compatible));
+        }
+        SimRootOptions opt;
+        opt.gpioChips = std::move(chips);
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(dir.path, opt, &err)) << err;
+        if (mem) {
+            ASSERT_TRUE(WriteFile(dir.path + "/dev/mem", ""));
+        }
+        plat_set_root(dir.path.c_str());
+    }
+    int open(const std::string& chip = "") {
+        plat_gpio_lines_close(&lines);
+        GpioLinesPlan plan;
+        plan.outputs = bit(4) | bit(6) | bit(13) | bit(16);
+        plan.high = bit(13);
+        plan.inputs = plan.pullUps = 0x0FC00000u;
+        return plat_gpio_lines_open(&lines, chip, plan, &error);
+    }
+    TempDir dir;
+    GpioLines lines;
+    std::string error;
+};
+
+const std::string kPi4Compatible("raspberrypi,4-model-b\0brcm,bcm2711\0", 35);
+
+TEST_F(GpioChoice, APi4TakesTheRegistersWhereTheyOpen) {
+    root(kPi4Compatible, {{0, "pinctrl-bcm2711", 58}}, true);
+    ASSERT_EQ(open(), 0) << error;
+    EXPECT_NE(lines.regs, nullptr);
+    EXPECT_EQ(lines.how, "/dev/mem at 0x3F200000, no /proc/device-tree/soc/ranges, the Pi 2 and 3 address");
+    // Without /dev/mem (no access to memory) the character device.
+    ASSERT_EQ(unlink((dir.path + "/dev/mem").c_str()), 0);
+    ASSERT_EQ(open(), 0) << error;
+    EXPECT_EQ(lines.regs, nullptr);
+    EXPECT_GE(lines.request, 0);
+    EXPECT_EQ(lines.how, "the character device /dev/gpiochip0 (gpiochip0, pinctrl-bcm2711, 58 lines), "
+                         "can't open /dev/mem (No such file or directory)");
+    // GpioChip names the chip, even where the registers would do.
+    ASSERT_TRUE(WriteFile(dir.path + "/dev/mem", ""));
+    ASSERT_EQ(open("pinctrl-bcm2711"), 0) << error;
+    EXPECT_EQ(lines.regs, nullptr);
+    EXPECT_TRUE(Contains(lines.how, "GpioChip 'pinctrl-bcm2711' in the setup")) << lines.how;
+}
+
+TEST_F(GpioChoice, APi5TakesTheRp1sChipAndRequestsThePanelsLines) {
+    root(kPi5Compatible, {{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}}, false);
+    ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiomem", "")); // its gpiomem is not the RP1's
+    ASSERT_EQ(open(), 0) << error;
+    EXPECT_EQ(lines.regs, nullptr);
+    EXPECT_TRUE(Contains(lines.how, "the character device /dev/gpiochip4 (gpiochip4, pinctrl-rp1, 54 lines), "
+                                    "this board is a Raspberry Pi 5 (bcm2712)"))
+        << lines.how;
+    const int chip = ::open((dir.path + "/dev/gpiochip4").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(chip, 0);
+    auto flags = [&](uint32_t offset) {
+        gpio_v2_line_info li;
+        std::memset(&li, 0, sizeof li);
+        li.offset = offset;
+        EXPECT_EQ(ioctl(chip, GPIO_V2_GET_LINEINFO_IOCTL, &li), 0);
+        EXPECT_EQ(li.num_attrs, 0u) << offset; // no debounce: the keys' thread debounces
+        return li.flags;
+    };
+    for (uint32_t key = 22; key <= 27; key++)
+        EXPECT_EQ(flags(key), GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_BIAS_PULL_UP);
+    for (uint32_t out : {4u, 6u, 13u, 16u})
+        EXPECT_EQ(flags(out), GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_OUTPUT) << out;
+    EXPECT_EQ(flags(5) & GPIO_V2_LINE_FLAG_USED, 0u);
+    close(chip);
+    EXPECT_EQ(plat_gpio_levels(&lines), 0x0FC00000u | bit(13)); // keys up, 13 high
+
+    // The lines held by another: refused, and why.
+    GpioLines second;
+    GpioLinesPlan plan;
+    plan.inputs = bit(22);
+    EXPECT_EQ(plat_gpio_lines_open(&second, "", plan, &error), 8);
+    EXPECT_TRUE(Contains(error, "can't request the panel's lines of /dev/gpiochip4 (pinctrl-rp1): "
+                                "Device or resource busy"))
+        << error;
+}
+
+// A request that stops answering: the keys read as last seen (not all pressed),
+// and the failure is logged once, not every 2 ms pass.
+TEST_F(GpioChoice, AFailingRequestKeepsTheLastLevelsAndSaysSoOnce) {
+    root(kPi5Compatible, {{4, "pinctrl-rp1", 54}}, false);
+    ASSERT_EQ(open(), 0) << error;
+    SimGpioKeys keys;
+    ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
+    SimGpioKeyDown(&keys, 1);
+    const uint32_t seen = plat_gpio_levels(&lines);
+    EXPECT_EQ(seen & 0x0FC00000u, 0x0F800000u);
+    SimGpioKeysClose(&keys);
+    ASSERT_EQ(close(lines.request), 0); // gone from under the thread
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(plat_gpio_levels(&lines), seen);
+    plat_gpio_set(&lines, 16);
+    const std::string log = ReadFile(dir.path + "/syslog.log");
+    EXPECT_EQ(CountOf(log, "3 GPIO: reading the lines of the line request failed: Bad file descriptor"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "3 GPIO:"), 1u) << log;
+    lines.request = -1;
+}
+
+TEST_F(GpioChoice, NoChipWithThePanelsLinesEndsWithTheGpioStatus) {
+    root(kPi5Compatible, {}, false);
+    EXPECT_EQ(open(), 8);
+    EXPECT_EQ(error, "this board is a Raspberry Pi 5 (bcm2712): its GPIO lines are on the RP1 chip, "
+                     "driven through the GPIO character device, and no GPIO chip is a Raspberry Pi's "
+                     "(pinctrl-rp1, pinctrl-bcm2711 or pinctrl-bcm2835), and /dev has no GPIO chip");
+    // A chip too small for the key lines.
+    ASSERT_TRUE(SimGpioChipCreate(dir.path, 0, "pinctrl-rp1", 20, &error)) << error;
+    EXPECT_EQ(open(), 8);
+    EXPECT_EQ(error, "/dev/gpiochip0 (pinctrl-rp1) has 20 lines, the panel's go up to line 27");
+    // GpioChip naming no chip there is.
+    EXPECT_EQ(open("gpiochip3"), 8);
+    EXPECT_TRUE(Contains(error, "GpioChip 'gpiochip3' in the setup, and no GPIO chip is named or "
+                                "labelled 'gpiochip3'; chips: gpiochip0 'pinctrl-rp1'"))
+        << error;
+}
+
+} // namespace
