@@ -440,9 +440,13 @@ int setConfig(const Slot& s, const gpio_v2_line_config* c) {
         return e;
     for (uint32_t i = 0; i < s.count; i++) {
         const uint64_t flags = lineFlags(*c, i);
-        // Lines not reconfigured as input or output are left unchanged.
-        if (!(flags & kDirectionFlags))
+        // A line given no direction keeps its own and its level, but, as in the
+        // kernel, every other flag (bias, active low) is the call's: cleared.
+        if (!(flags & kDirectionFlags)) {
+            auto lineFlagsNow = std::atomic_ref<uint64_t>(stateOf(s.map)->line[s.offsets[i]].flags);
+            lineFlagsNow.store((lineFlagsNow.load() & kDirectionFlags) | flags);
             continue;
+        }
         const bool high = lineOutputValue(*c, i) != bool(flags & GPIO_V2_LINE_FLAG_ACTIVE_LOW);
         applyLine(s.map, s.offsets[i], flags, high, lineDebounce(*c, i));
     }

@@ -41,6 +41,34 @@ int chipNumber(const char* name) {
     return n;
 }
 
+// Every line of `count`: outputs driving `high`, the other lines inputs, with the
+// pull-up where `pullUps` says (no debounce: the caller times the lines itself).
+void fillConfig(gpio_v2_line_config* cfg, int count, uint64_t outputs, uint64_t high, uint64_t pullUps) {
+    std::memset(cfg, 0, sizeof *cfg);
+    const uint64_t all = count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+    outputs &= all;
+    const uint64_t inputs = all & ~outputs;
+    // Lines not named by an attribute take the plain input flags.
+    cfg->flags = GPIO_V2_LINE_FLAG_INPUT;
+    uint32_t n = 0;
+    auto attr = [&](uint32_t id, uint64_t value, uint64_t mask) {
+        if (!mask)
+            return;
+        gpio_v2_line_config_attribute& a = cfg->attrs[n++];
+        a.attr.id = id;
+        if (id == GPIO_V2_LINE_ATTR_ID_FLAGS)
+            a.attr.flags = value;
+        else
+            a.attr.values = value;
+        a.mask = mask;
+    };
+    attr(GPIO_V2_LINE_ATTR_ID_FLAGS, GPIO_V2_LINE_FLAG_OUTPUT, outputs);
+    attr(GPIO_V2_LINE_ATTR_ID_OUTPUT_VALUES, high & outputs, outputs);
+    attr(GPIO_V2_LINE_ATTR_ID_FLAGS, GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_BIAS_PULL_UP,
+         pullUps & inputs);
+    cfg->num_attrs = n;
+}
+
 } // namespace
 
 bool plat_gpiochip_info(const std::string& path, GpioChipInfo* out) {
@@ -121,27 +149,7 @@ int plat_gpiochip_request(const std::string& path, const uint32_t* offsets, int 
     std::copy(offsets, offsets + count, req.offsets);
     std::strncpy(req.consumer, consumer, sizeof req.consumer - 1);
     req.num_lines = static_cast<uint32_t>(count);
-    const uint64_t all = count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
-    const uint64_t inputs = all & ~outputs;
-    // Lines not named by an attribute take the plain input flags.
-    req.config.flags = GPIO_V2_LINE_FLAG_INPUT;
-    uint32_t n = 0;
-    auto attr = [&](uint32_t id, uint64_t value, uint64_t mask) {
-        if (!mask)
-            return;
-        gpio_v2_line_config_attribute& a = req.config.attrs[n++];
-        a.attr.id = id;
-        if (id == GPIO_V2_LINE_ATTR_ID_FLAGS)
-            a.attr.flags = value;
-        else
-            a.attr.values = value;
-        a.mask = mask;
-    };
-    attr(GPIO_V2_LINE_ATTR_ID_FLAGS, GPIO_V2_LINE_FLAG_OUTPUT, outputs);
-    attr(GPIO_V2_LINE_ATTR_ID_OUTPUT_VALUES, high & outputs, outputs);
-    attr(GPIO_V2_LINE_ATTR_ID_FLAGS, GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_BIAS_PULL_UP,
-         pullUps & inputs);
-    req.config.num_attrs = n;
+    fillConfig(&req.config, count, outputs, high, pullUps);
     if (ioctl(chip.fd, GPIO_V2_GET_LINE_IOCTL, &req) != 0)
         return -1;
     return req.fd;
@@ -160,24 +168,12 @@ int plat_gpiochip_get(int request, uint64_t mask, uint64_t* bits) {
     return 0;
 }
 
-int plat_gpiochip_direction(int request, int index, bool output, bool high) {
-    if (index < 0 || index >= kGpioRequestMax) {
+int plat_gpiochip_configure(int request, int count, uint64_t outputs, uint64_t high, uint64_t pullUps) {
+    if (count < 1 || count > kGpioRequestMax) {
         errno = EINVAL;
         return -1;
     }
     gpio_v2_line_config cfg;
-    std::memset(&cfg, 0, sizeof cfg);
-    // Flags 0: the lines no attribute names keep their direction.
-    const uint64_t line = uint64_t{1} << index;
-    cfg.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_FLAGS;
-    cfg.attrs[0].attr.flags = output ? GPIO_V2_LINE_FLAG_OUTPUT : GPIO_V2_LINE_FLAG_INPUT;
-    cfg.attrs[0].mask = line;
-    cfg.num_attrs = 1;
-    if (output) {
-        cfg.attrs[1].attr.id = GPIO_V2_LINE_ATTR_ID_OUTPUT_VALUES;
-        cfg.attrs[1].attr.values = high ? line : 0;
-        cfg.attrs[1].mask = line;
-        cfg.num_attrs = 2;
-    }
+    fillConfig(&cfg, count, outputs, high, pullUps);
     return ioctl(request, GPIO_V2_LINE_SET_CONFIG_IOCTL, &cfg) == 0 ? 0 : -1;
 }

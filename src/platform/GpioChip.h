@@ -45,6 +45,8 @@ int plat_gpiochip_request(const std::string& path, const uint32_t* offsets, int 
 int plat_gpiochip_set(int request, uint64_t bits, uint64_t mask);
 // The lines of `mask` into `bits`; 0 or -1 with errno.
 int plat_gpiochip_get(int request, uint64_t mask, uint64_t* bits);
-// Line `index` of the request to an input, or to an output driving `high`; the
-// request's other lines are left as they are. 0 or -1 with errno.
-int plat_gpiochip_direction(int request, int index, bool output, bool high);
+// The request's lines configured again, every one as plat_gpiochip_request
+// takes them (`count` lines; bits are request indexes). The kernel takes every
+// line's flags from this one call: a line left out would keep its direction but
+// lose its pull-up, so none is left out. 0 or -1 with errno.
+int plat_gpiochip_configure(int request, int count, uint64_t outputs, uint64_t high, uint64_t pullUps);

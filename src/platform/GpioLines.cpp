@@ -87,6 +87,7 @@ int openChip(GpioLines* g, const GpioChipInfo& chip, const GpioLinesPlan& plan, 
     g->requested = pins;
     g->outputs = plan.outputs;
     g->latch = plan.high & plan.outputs;
+    g->pullUps = plan.pullUps & pins;
     g->last = g->latch | plan.pullUps;
     return 0;
 }
@@ -95,6 +96,23 @@ void failedOnce(GpioLines* g, const char* what) {
     if (!g->failed)
         LogErr("GPIO: %s of the line request failed: %s", what, std::strerror(errno));
     g->failed = true;
+}
+
+// The request's pin masks as request indexes.
+uint64_t indexes(const GpioLines* g, uint32_t pins) {
+    uint64_t at = 0;
+    for (int pin = 0; pin < 32; pin++)
+        if (pins & g->requested & bit(pin))
+            at |= uint64_t{1} << g->index[pin];
+    return at;
+}
+
+// Every line of the request as `g` says now (one direction changed).
+void reconfigure(GpioLines* g, const char* what) {
+    const int count = __builtin_popcount(g->requested);
+    if (plat_gpiochip_configure(g->request, count, indexes(g, g->outputs), indexes(g, g->latch),
+                                indexes(g, g->pullUps & ~g->outputs)) != 0)
+        failedOnce(g, what);
 }
 
 } // namespace
@@ -188,9 +206,8 @@ void plat_gpio_make_input(GpioLines* g, int pin) {
     }
     if (!(g->requested & bit(pin)))
         return;
-    if (plat_gpiochip_direction(g->request, g->index[pin], false, false) != 0)
-        failedOnce(g, "turning a line to input");
     g->outputs &= ~bit(pin);
+    reconfigure(g, "turning a line to input");
 }
 
 void plat_gpio_make_output(GpioLines* g, int pin) {
@@ -200,18 +217,14 @@ void plat_gpio_make_output(GpioLines* g, int pin) {
     }
     if (!(g->requested & bit(pin)))
         return;
-    if (plat_gpiochip_direction(g->request, g->index[pin], true, g->latch & bit(pin)) != 0)
-        failedOnce(g, "turning a line to output");
     g->outputs |= bit(pin);
+    reconfigure(g, "turning a line to output");
 }
 
 uint32_t plat_gpio_levels(GpioLines* g) {
     if (g->regs)
         return plat_gpio_read(g->regs, kGpioLevelWord);
-    uint64_t mask = 0;
-    for (int pin = 0; pin < 32; pin++)
-        if (g->requested & bit(pin))
-            mask |= uint64_t{1} << g->index[pin];
+    const uint64_t mask = indexes(g, g->requested);
     uint64_t bits = 0;
     if (plat_gpiochip_get(g->request, mask, &bits) != 0) {
         failedOnce(g, "reading the lines");

@@ -22,6 +22,7 @@ struct GpioLines {
     uint32_t requested = 0;            // pins in the request
     uint32_t outputs = 0;              // of those, the outputs now
     uint32_t latch = 0;                // what each output drives (kept across an input spell)
+    uint32_t pullUps = 0;              // inputs with the pull-up
     uint32_t last = 0;                 // the levels last read, what a failed read gives
     bool failed = false;               // an ioctl failed (logged once)
     std::string how;                   // which backend and why, for the log

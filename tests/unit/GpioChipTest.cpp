@@ -206,16 +206,33 @@ TEST_F(GpioChipDevice, ValuesAndDirectionsOfOneRequest) {
     EXPECT_EQ(plat_gpiochip_get(req, uint64_t{1} << 10, &bits), -1); // none of the request's
     EXPECT_EQ(errno, EINVAL);
 
-    // The data line's turn-around: input, others untouched, then output again.
-    ASSERT_EQ(plat_gpiochip_direction(req, 0, false, false), 0);
+    // The data line's turn-around: input, the others as they were (the key's
+    // pull-up kept), then output again.
+    ASSERT_EQ(plat_gpiochip_configure(req, 4, 0b0010, 0, 0b1100), 0);
     EXPECT_EQ(info(4).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_INPUT);
     EXPECT_EQ(info(16).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_OUTPUT);
     EXPECT_EQ(info(23).flags & GPIO_V2_LINE_FLAG_BIAS_PULL_UP, GPIO_V2_LINE_FLAG_BIAS_PULL_UP);
     EXPECT_EQ(plat_gpiochip_set(req, 1, 1), -1);
-    ASSERT_EQ(plat_gpiochip_direction(req, 0, true, true), 0);
+    ASSERT_EQ(plat_gpiochip_configure(req, 4, 0b0011, 0b0001, 0b1100), 0);
     ASSERT_EQ(plat_gpiochip_get(req, 1, &bits), 0);
     EXPECT_EQ(bits, 1u);
-    EXPECT_EQ(plat_gpiochip_direction(req, 64, true, true), -1);
+    EXPECT_EQ(plat_gpiochip_configure(req, 65, 1, 1, 0), -1);
+
+    // As the kernel does, a configuration that gives a line no direction keeps
+    // its direction but not its pull-up: why the panel names every line.
+    {
+        gpio_v2_line_config partial;
+        std::memset(&partial, 0, sizeof partial);
+        partial.num_attrs = 1;
+        partial.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_FLAGS;
+        partial.attrs[0].attr.flags = GPIO_V2_LINE_FLAG_INPUT;
+        partial.attrs[0].mask = 0b0001;
+        ASSERT_EQ(ioctl(req, GPIO_V2_LINE_SET_CONFIG_IOCTL, &partial), 0);
+        EXPECT_EQ(info(23).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_INPUT);
+        EXPECT_EQ(info(16).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_OUTPUT);
+        ASSERT_EQ(plat_gpiochip_configure(req, 4, 0b0011, 0b0001, 0b1100), 0);
+        EXPECT_EQ(info(23).flags & GPIO_V2_LINE_FLAG_BIAS_PULL_UP, GPIO_V2_LINE_FLAG_BIAS_PULL_UP);
+    }
 
     // Active low inverts what the request sees, not the line.
     gpio_v2_line_config cfg;

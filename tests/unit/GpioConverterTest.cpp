@@ -87,6 +87,9 @@ class GpioConverterTest : public ::testing::TestWithParam<GpioBackend> {
         }
         const uint64_t mask = (uint64_t{1} << lines.index[a]) | (uint64_t{1} << lines.index[b]);
         ASSERT_EQ(plat_gpiochip_set(lines.request, 0, mask), 0);
+        // What the lines drive, as plat_gpio_clear keeps it: a direction change
+        // configures every line again from it.
+        lines.latch &= ~(bit(a) | bit(b));
     }
     // Waits (with a deadline) until the model has taken in every write, then reads.
     // Keeps the results independent of scheduling; PanelReadsNeedNoHelp covers the
