@@ -34,6 +34,14 @@ extern char** environ;
 
 namespace {
 
+// Whether the converter has received the command byte `cmd`.
+bool converterGot(GpioConverter* converter, uint8_t cmd) {
+    for (const GpioConverterCommand& c : GpioConverterCommands(converter))
+        if (c.byte == cmd)
+            return true;
+    return false;
+}
+
 std::string cells(std::initializer_list<uint32_t> words) {
     std::string b;
     for (uint32_t v : words)
@@ -91,14 +99,7 @@ TEST_P(PanelOnBoard, MapsTheGpioBlockWhereTheBoardHasIt) {
     ASSERT_TRUE(logged(line, 15000)) << syslog();
     EXPECT_TRUE(Contains(syslog(), std::string(line) + b.how)) << syslog();
     // The first converter command of the rotation and the line driven high on every pass.
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            for (const GpioConverterCommand& c : GpioConverterCommands(converter))
-                if (c.byte == 0xB0)
-                    return true;
-            return false;
-        },
-        15000));
+    EXPECT_TRUE(WaitFor([&] { return converterGot(converter, 0xB0); }, 15000));
     EXPECT_TRUE(GpioConverterOutput(converter, 16));
     struct stat st;
     ASSERT_EQ(stat((dir.path + b.device).c_str(), &st), 0);
@@ -163,14 +164,7 @@ TEST_F(PanelOnPi5, ReadsItsKeysAndConverterThroughTheRp1Chip) {
         << syslog() << output();
     ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
     // The rotation's commands reach the converter and the line driven high every pass.
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            for (const GpioConverterCommand& c : GpioConverterCommands(converter))
-                if (c.byte == 0xB0)
-                    return true;
-            return false;
-        },
-        15000));
+    EXPECT_TRUE(WaitFor([&] { return converterGot(converter, 0xB0); }, 15000));
     EXPECT_TRUE(GpioConverterOutput(converter, 16));
 
     // Key 6, short: the next page (a first press may only wake the screen).
