@@ -140,7 +140,9 @@ int plat_gpio_lines_open(GpioLines* g, const std::string& chip, const GpioLinesP
                 openRegisters(g, regs, plan);
                 return 0;
             }
-            why = "can't open " + where.device + " (" + std::strerror(errno) + ")";
+            const int err = errno;
+            LogErr("can't open %s", where.device.c_str());
+            why = "can't open " + where.device + " (" + std::strerror(err) + ")";
         } else {
             why = "this board is " + where.how;
         }

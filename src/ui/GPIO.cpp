@@ -153,7 +153,10 @@ void GPIO(Works* w) {
     std::string error;
     const int status = plat_gpio_lines_open(&lines, chip, plan, &error);
     if (status != 0) {
-        LogErr("GPIO: %s", error.c_str());
+        if (status == 255)
+            LogErr("mmap error %d\n", -1);
+        else
+            LogErr("GPIO: %s", error.c_str());
         std::fflush(stderr);
         _exit(status);
     }

@@ -316,6 +316,7 @@ TEST_F(GpioChoice, APi4TakesTheRegistersWhereTheyOpen) {
     EXPECT_GE(lines.request, 0);
     EXPECT_EQ(lines.how, "the character device /dev/gpiochip0 (gpiochip0, pinctrl-bcm2711, 58 lines), "
                          "can't open /dev/mem (No such file or directory)");
+    EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "3 can't open /dev/mem\n"), 1u);
     // GpioChip names the chip, even where the registers would do.
     ASSERT_TRUE(WriteFile(dir.path + "/dev/mem", ""));
     ASSERT_EQ(open("pinctrl-bcm2711"), 0) << error;
