@@ -1,7 +1,7 @@
 // The remote link's security at work: the key derivation, the time from a TCP
 // connection to an open session (TLS keyed by the code, then the handshake and
 // the code frame) against the plain dialect, and the processor time of moving a
-// busy session's bytes through TLS and its pump against a plain socket pair.
+// busy session's bytes through TLS against a plain socket pair.
 // Usage: bench_remote_link [SESSIONS]
 #include "core/Setup.h"
 #include "core/Works.h"
@@ -57,25 +57,16 @@ int connectLocal(int port) {
     return -1;
 }
 
-bool sendAll(int fd, const void* p, size_t n) {
-    const char* c = static_cast<const char*>(p);
-    while (n > 0) {
-        const ssize_t r = send(fd, c, n, MSG_NOSIGNAL);
-        if (r <= 0)
-            return false;
-        c += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
+// Through the socket's TLS when it has one, as the program writes.
+bool sendAll(int fd, const void* p, size_t n) { return LinkWrite(fd, p, n, 5000, PortWanted()) == PortStatus::Ok; }
 
 // Reads up to the blank line that ends the server's answer.
 bool readAnswer(int fd) {
     std::string got;
     char c;
     while (got.size() < 4096 && got.find("\r\n\r\n") == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 5000) <= 0 || read(fd, &c, 1) != 1)
+        PortStatus st;
+        if (LinkRead(fd, &c, 1, 5000, PortWanted(), &st) != 1)
             return false;
         got += c;
     }
@@ -93,16 +84,12 @@ double oneSession(Works* w, int port, bool tls) {
         TlsPsk psk;
         TlsPskFor(kCode, &psk);
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        int plain = -1;
         std::string why;
-        if (TlsStart(TlsRole::Client, fd, psk, plat_mono_ms() + 5000, PortWanted(), &plain, &link, &why) !=
-            TlsResult::Ok) {
+        if (TlsStart(TlsRole::Client, fd, psk, plat_mono_ms() + 5000, PortWanted(), &link, &why) != TlsResult::Ok) {
             std::fprintf(stderr, "TLS: %s\n", why.c_str());
             close(fd);
             return -1;
         }
-        fd = plain;
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
     const std::string request = "GET /chat HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
                                 "Connection: keep-alive, Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
@@ -115,8 +102,8 @@ double oneSession(Works* w, int port, bool tls) {
         if (w->remoteConnected)
             ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     }
-    close(fd);
     link.reset();
+    close(fd);
     for (int i = 0; i < 5000 && w->remoteConnected; i++)
         usleep(1000);
     return ms;
@@ -134,7 +121,8 @@ double moveBytes(int writeFd, int readFd, size_t bytes) {
         std::vector<char> buf(65536);
         size_t got = 0;
         while (got < bytes) {
-            const ssize_t r = read(readFd, buf.data(), buf.size());
+            PortStatus st;
+            const ssize_t r = LinkRead(readFd, buf.data(), buf.size(), 5000, PortWanted(), &st);
             if (r <= 0)
                 break;
             got += static_cast<size_t>(r);
@@ -207,7 +195,7 @@ int main(int argc, char** argv) {
     w.running = 0;
     server.join();
 
-    // The bytes of a busy session: through TLS and its pumps, and through a plain pair.
+    // The bytes of a busy session: through TLS, and through a plain pair.
     const size_t bytes = 64u << 20;
     int plain[2];
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, plain);
@@ -221,26 +209,21 @@ int main(int argc, char** argv) {
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     TlsPsk psk;
     TlsPskFor(kCode, &psk);
-    int serverPlain = -1, clientPlain = -1;
     TlsLinkPtr serverLink, clientLink;
     std::string why;
-    std::thread accept([&] {
-        TlsStart(TlsRole::Server, tcp[0], psk, plat_mono_ms() + 5000, PortWanted(), &serverPlain, &serverLink, &why);
-    });
-    const TlsResult r =
-        TlsStart(TlsRole::Client, tcp[1], psk, plat_mono_ms() + 5000, PortWanted(), &clientPlain, &clientLink, &why);
+    std::thread accept(
+        [&] { TlsStart(TlsRole::Server, tcp[0], psk, plat_mono_ms() + 5000, PortWanted(), &serverLink, &why); });
+    const TlsResult r = TlsStart(TlsRole::Client, tcp[1], psk, plat_mono_ms() + 5000, PortWanted(), &clientLink, &why);
     accept.join();
-    if (r != TlsResult::Ok || serverPlain < 0) {
+    if (r != TlsResult::Ok || !serverLink) {
         std::fprintf(stderr, "TLS pair failed: %s\n", why.c_str());
         return 1;
     }
-    for (int fd : {serverPlain, clientPlain})
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    const double tlsCpu = moveBytes(serverPlain, clientPlain, bytes);
-    close(serverPlain);
-    close(clientPlain);
+    const double tlsCpu = moveBytes(tcp[0], tcp[1], bytes);
     serverLink.reset();
     clientLink.reset();
+    close(tcp[0]);
+    close(tcp[1]);
 
     const double mb = bytes / 1e6;
     std::printf("processor time per MB, both ends in this process: plain %.2f ms, TLS %.2f ms\n",

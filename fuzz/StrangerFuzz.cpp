@@ -38,9 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzSocketWith(data + 1, size - 1, sv);
     auto session = std::make_unique<RemoteSession>();
     auto frame = std::make_unique<WsFrame>();
-    int dialectFd = -1;
     TlsLinkPtr link;
-    const bool in = RemoteAuthenticate(w, sv[1], "192.0.2.9", session.get(), frame.get(), &dialectFd, &link);
+    const bool in = RemoteAuthenticate(w, sv[1], "192.0.2.9", session.get(), frame.get(), &link);
     const uint8_t* end = data + size;
     if (in && (w->setup->RemotePlain != '1' || std::search(data, end, kCode, kCode + 12) == end))
         FuzzFail("stranger fuzz: authenticated without the code");

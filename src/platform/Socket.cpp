@@ -162,24 +162,3 @@ int plat_random_bytes(uint8_t* out, size_t n) {
     return have == n ? 0 : static_cast<int>(have);
 }
 
-PortStatus plat_port_read_exact(int fd, void* buffer, size_t n, int timeoutMs,
-                                const PortWanted& wanted) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    size_t have = 0;
-    const int64_t end = timeoutMs < 0 ? -1 : plat_mono_ms() + timeoutMs;
-    while (have < n) {
-        int left = -1;
-        if (end >= 0) {
-            const int64_t l = end - plat_mono_ms();
-            if (l <= 0)
-                return PortStatus::TimedOut;
-            left = static_cast<int>(l);
-        }
-        PortStatus st;
-        const ssize_t r = plat_port_read(fd, bytes + have, n - have, left, wanted, &st);
-        if (st != PortStatus::Ok)
-            return st;
-        have += static_cast<size_t>(r);
-    }
-    return PortStatus::Ok;
-}

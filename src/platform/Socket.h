@@ -44,8 +44,3 @@ void plat_socket_shutdown(int fd);
 // Reads `n` bytes of the machine's random source (never the root's); 0, or -1
 // when it cannot be opened, or the count read when that is short.
 int plat_random_bytes(uint8_t* out, size_t n);
-
-// Reads exactly `n` bytes, waiting at most `timeoutMs` for all of them
-// (negative: no deadline); Ok, or why not.
-PortStatus plat_port_read_exact(int fd, void* buffer, size_t n, int timeoutMs,
-                                const PortWanted& wanted);

@@ -3,7 +3,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "platform/Socket.h"
+#include "remote/Tls.h"
 
 #include <cerrno>
 
@@ -24,9 +24,9 @@ WsRead WsReadFrame(int fd, WsFrame* f, WsRole role, size_t maxSize, const PortWa
     f->size = 0;
     f->dataLen = 0;
     // The first byte: a session may idle for as long as it likes.
-    PortStatus st = plat_port_read_exact(fd, f->bytes, 1, -1, wanted);
+    PortStatus st = LinkReadExact(fd, f->bytes, 1, -1, wanted);
     if (st == PortStatus::Ok)
-        st = plat_port_read_exact(fd, f->bytes + 1, 3, kWsFrameMs, wanted);
+        st = LinkReadExact(fd, f->bytes + 1, 3, kWsFrameMs, wanted);
     if (st != PortStatus::Ok) {
         if (st != PortStatus::Stopped) {
             readError(role, 1, st);
@@ -51,7 +51,7 @@ WsRead WsReadFrame(int fd, WsFrame* f, WsRole role, size_t maxSize, const PortWa
         step = 4;
     } else {
         f->form = WsForm::Len32;
-        if (maxSize < 6 || (st = plat_port_read_exact(fd, f->bytes + 4, 2, kWsFrameMs, wanted)) != PortStatus::Ok) {
+        if (maxSize < 6 || (st = LinkReadExact(fd, f->bytes + 4, 2, kWsFrameMs, wanted)) != PortStatus::Ok) {
             readError(role, 1, st);
             return WsRead::Ended;
         }
@@ -78,7 +78,7 @@ WsRead WsReadFrame(int fd, WsFrame* f, WsRole role, size_t maxSize, const PortWa
     }
     const size_t have = f->form == WsForm::Len32 ? 6 : 4;
     if (total > have) {
-        st = plat_port_read_exact(fd, f->bytes + have, total - have, kWsFrameMs, wanted);
+        st = LinkReadExact(fd, f->bytes + have, total - have, kWsFrameMs, wanted);
         if (st != PortStatus::Ok) {
             if (st != PortStatus::Stopped) {
                 readError(role, step, st);

@@ -4,6 +4,7 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "remote/Tls.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -72,7 +73,7 @@ PortStatus WsReadLine(int fd, char* line, size_t size, int64_t deadlineMs, const
             return PortStatus::TimedOut;
         char c;
         PortStatus st;
-        if (plat_port_read(fd, &c, 1, static_cast<int>(left), wanted, &st) != 1)
+        if (LinkRead(fd, &c, 1, static_cast<int>(left), wanted, &st) != 1)
             return st;
         line[n++] = c;
         line[n] = '\0';
@@ -121,7 +122,7 @@ bool WsServerHandshake(Works*, int fd, const PortWanted& wanted) {
     for (const char* a : answer) {
         const size_t n = std::strlen(a);
         errno = 0;
-        const bool sent = plat_port_write(fd, a, n, kResponseWriteMs, wanted) == PortStatus::Ok;
+        const bool sent = LinkWrite(fd, a, n, kResponseWriteMs, wanted) == PortStatus::Ok;
         LogInfo("sent %d bytes error %d", sent ? static_cast<int>(n) : -1, errno);
         if (!sent)
             return false;
@@ -143,7 +144,7 @@ WsClientResult WsClientHandshake(Works* w, int fd, const char* key, const PortWa
     std::snprintf(lines[5], sizeof lines[5], "Sec-WebSocket-Version: 13\r\n\r\n\r\n");
     for (const char* l : lines) {
         const size_t n = std::strlen(l);
-        if (plat_port_write(fd, l, n, kResponseWriteMs, wanted) != PortStatus::Ok) {
+        if (LinkWrite(fd, l, n, kResponseWriteMs, wanted) != PortStatus::Ok) {
             LogErr("TCP write Error");
             return WsClientResult::Failed;
         }

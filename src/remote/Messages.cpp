@@ -10,8 +10,8 @@
 
 #include "core/Works.h"
 #include "platform/Log.h"
-#include "platform/SerialPort.h"
 #include "platform/Socket.h"
+#include "remote/Tls.h"
 
 #include <opus/opus.h>
 
@@ -33,15 +33,15 @@ bool sendFrame(Works* w, const uint8_t* frame, size_t n, bool audio = false) {
     if (!w->remoteConnected || fd < 0)
         return false;
     if (audio) {
-        const int room = plat_socket_send_room(fd);
+        const int room = LinkSendRoom(fd);
         if (room >= 0 && static_cast<size_t>(room) < n) {
             w->wsDroppedAudio++;
             return false;
         }
     }
     size_t written = 0;
-    const PortStatus st = plat_port_write(fd, frame, n, kSendGiveUpMs,
-                                          [w] { return w->running && w->remoteConnected; }, &written);
+    const PortStatus st = LinkWrite(fd, frame, n, kSendGiveUpMs,
+                                    [w] { return w->running && w->remoteConnected; }, &written);
     if (st == PortStatus::Ok)
         return true;
     if (audio)

@@ -1,9 +1,10 @@
-// TLS 1.3 with the code's key, and the pump between TLS and the dialect.
+// TLS 1.3 with the code's key, and the dialect's reads and writes through it.
 #include "remote/Tls.h"
 
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "platform/Thread.h"
+#include "platform/SerialPort.h"
+#include "platform/Socket.h"
 
 #include <atomic>
 #include <cerrno>
@@ -22,9 +23,9 @@ namespace {
 
 // TLS_AES_128_GCM_SHA256: the key's session needs a cipher of the key's hash.
 constexpr unsigned char kPskCipherId[] = {0x13, 0x01};
-constexpr size_t kPumpBuffer = 16384; // one TLS record's worth each way
-constexpr int kPairBuffer = 65536;     // asked for; the kernel doubles it
-constexpr int kTcpBuffer = 32768;
+constexpr size_t kRecordMax = 16384; // the most one TLS record carries
+constexpr int kRecordOverhead = 22;  // header 5, AEAD tag 16, inner type 1
+constexpr int kTcpBuffer = 32768;    // asked for; the kernel doubles it
 
 std::mutex g_pskMut;
 std::string g_pskCode; // the code the kept key belongs to
@@ -79,7 +80,8 @@ SSL_CTX* makeContext(TlsRole role) {
     SSL_CTX_set_max_proto_version(ctx, TLS1_3_VERSION);
     SSL_CTX_set_ciphersuites(ctx, "TLS_AES_128_GCM_SHA256:TLS_CHACHA20_POLY1305_SHA256");
     SSL_CTX_set_num_tickets(ctx, 0); // no resumption: every session proves the code
-    // Partial writes let the pump hand over what fits and come back for the rest.
+    // A write that waits for the socket comes back with the rest, from wherever
+    // the caller keeps it.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     if (role == TlsRole::Server)
         SSL_CTX_set_psk_find_session_callback(ctx, findPsk);
@@ -107,10 +109,6 @@ std::string sslErrors() {
     return out;
 }
 
-bool nonBlocking(int fd) {
-    const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
 
 } // namespace
 
@@ -144,115 +142,65 @@ std::string TlsPskHex(const TlsPsk& psk) {
 
 struct TlsLink {
     SSL* ssl = nullptr;
-    int tcpFd = -1;
-    int pumpFd = -1; // the pump's end of the pair
+    int fd = -1; // the TCP socket, still its owner's
     TlsPsk psk{};
-    ThreadSlot thread;
-    uint8_t in[kPumpBuffer]; // from the peer, not yet given to the dialect
-    size_t inLen = 0;
-    uint8_t out[kPumpBuffer]; // from the dialect, not yet taken by TLS
-    size_t outLen = 0;
-    bool peerEnded = false; // TLS closed: what is in `in` still goes to the dialect
+    // One SSL call at a time: the reader and the senders take turns, and none
+    // holds it while it waits for the socket.
+    std::mutex mu;
+    bool writePending = false; // SSL holds a record the socket did not take yet
+    bool ended = false;        // closed by the peer, broken, or a record cut off
 };
 
 namespace {
 
-enum class Step { Progress, Idle, End };
+// The sessions' TCP sockets that carry TLS: at most the server's five
+// connections and the client's, with room for tests that play both ends.
+constexpr int kLinksMax = 32;
+std::mutex g_linksMut;
+struct LinkEntry {
+    int fd;
+    TlsLink* link;
+};
+LinkEntry g_links[kLinksMax];
+int g_linkCount = 0;
 
-// The TCP event an SSL call that could not finish waits for; 0 when it failed.
+bool registerLink(TlsLink* l) {
+    std::lock_guard<std::mutex> lock(g_linksMut);
+    if (g_linkCount >= kLinksMax)
+        return false;
+    g_links[g_linkCount++] = {l->fd, l};
+    return true;
+}
+
+void unregisterLink(TlsLink* l) {
+    std::lock_guard<std::mutex> lock(g_linksMut);
+    for (int i = 0; i < g_linkCount; i++)
+        if (g_links[i].link == l) {
+            g_links[i] = g_links[--g_linkCount];
+            return;
+        }
+}
+
+TlsLink* linkOf(int fd) {
+    std::lock_guard<std::mutex> lock(g_linksMut);
+    for (int i = 0; i < g_linkCount; i++)
+        if (g_links[i].fd == fd)
+            return g_links[i].link;
+    return nullptr;
+}
+
+// The socket event an SSL call that could not finish waits for; 0 when it failed.
 short tcpEventFor(SSL* ssl, int result) {
     const int e = SSL_get_error(ssl, result);
     return e == SSL_ERROR_WANT_READ ? POLLIN : e == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
 }
 
-// Moves what can move without waiting; `wantTcp` gets the TCP events TLS waits for.
-Step pumpOnce(TlsLink* l, short* wantTcp) {
-    bool moved = false;
-    *wantTcp = 0;
-    // Peer -> dialect.
-    if (!l->peerEnded && l->inLen < sizeof l->in) {
-        const int n = SSL_read(l->ssl, l->in + l->inLen, static_cast<int>(sizeof l->in - l->inLen));
-        if (n > 0) {
-            l->inLen += static_cast<size_t>(n);
-            moved = true;
-        } else if (const short ev = tcpEventFor(l->ssl, n)) {
-            *wantTcp |= ev;
-        } else {
-            l->peerEnded = true; // closed by the peer, or broken
-        }
-    }
-    if (l->peerEnded && l->inLen == 0)
-        return Step::End;
-    if (l->inLen > 0) {
-        const ssize_t n = send(l->pumpFd, l->in, l->inLen, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            std::memmove(l->in, l->in + n, l->inLen - static_cast<size_t>(n));
-            l->inLen -= static_cast<size_t>(n);
-            moved = true;
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return Step::End;
-        }
-    }
-    if (l->peerEnded)
-        return moved ? Step::Progress : Step::Idle;
-    // Dialect -> peer.
-    if (l->outLen < sizeof l->out) {
-        const ssize_t n = recv(l->pumpFd, l->out + l->outLen, sizeof l->out - l->outLen, MSG_DONTWAIT);
-        if (n > 0) {
-            l->outLen += static_cast<size_t>(n);
-            moved = true;
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            return Step::End; // the dialect closed its end
-        }
-    }
-    if (l->outLen > 0) {
-        const int n = SSL_write(l->ssl, l->out, static_cast<int>(l->outLen));
-        if (n > 0) {
-            std::memmove(l->out, l->out + n, l->outLen - static_cast<size_t>(n));
-            l->outLen -= static_cast<size_t>(n);
-            moved = true;
-        } else if (const short ev = tcpEventFor(l->ssl, n)) {
-            *wantTcp |= ev;
-        } else {
-            return Step::End;
-        }
-    }
-    return moved ? Step::Progress : Step::Idle;
-}
-
-void pump(TlsLink* l) {
-    const PortWanted wanted = [] { return ThreadStillWanted(); };
-    for (;;) {
-        short wantTcp = 0;
-        const Step s = pumpOnce(l, &wantTcp);
-        if (s == Step::End)
-            break;
-        if (s == Step::Progress)
-            continue;
-        // Once TLS has ended only the dialect's end is watched, until it has
-        // taken the rest.
-        pollfd p[2] = {{l->peerEnded ? -1 : l->tcpFd, wantTcp, 0}, {l->pumpFd, 0, 0}};
-        if (l->inLen > 0)
-            p[1].events |= POLLOUT;
-        if (!l->peerEnded && l->outLen < sizeof l->out)
-            p[1].events |= POLLIN;
-        const PortStatus st = plat_wait_fds(p, 2, -1, wanted);
-        if (st == PortStatus::Stopped || st == PortStatus::Failed)
-            break;
-        if ((p[0].revents & (POLLERR | POLLNVAL)) || (p[1].revents & (POLLERR | POLLNVAL)))
-            break;
-        // A hang-up with nothing to read is the end; with data, the reads above see it.
-        if ((p[1].revents & POLLHUP) && !(p[1].revents & POLLIN))
-            break;
-        if ((p[0].revents & POLLHUP) && !(p[0].revents & POLLIN))
-            break;
-    }
-    // What the dialect wrote last (a closing frame) goes out if it can at once.
-    if (l->outLen > 0)
-        SSL_write(l->ssl, l->out, static_cast<int>(l->outLen));
-    SSL_shutdown(l->ssl);
-    // The dialect's reads see the end.
-    shutdown(l->pumpFd, SHUT_RDWR);
+// Program time left before `end` (negative: none), or 0 when it has passed.
+int leftUntil(int64_t end) {
+    if (end < 0)
+        return -1;
+    const int64_t left = end - plat_mono_ms();
+    return left > 0 ? static_cast<int>(left) : 0;
 }
 
 } // namespace
@@ -260,18 +208,155 @@ void pump(TlsLink* l) {
 void TlsLinkDeleter::operator()(TlsLink* l) const {
     if (!l)
         return;
-    JoinThread(l->thread);
-    if (l->ssl)
-        SSL_free(l->ssl);
-    if (l->pumpFd >= 0)
-        close(l->pumpFd);
-    if (l->tcpFd >= 0)
-        close(l->tcpFd);
+    unregisterLink(l);
+    {
+        std::lock_guard<std::mutex> lock(l->mu);
+        // close_notify if it goes out at once; a record half sent cannot be followed.
+        if (!l->ended && !l->writePending)
+            SSL_shutdown(l->ssl);
+    }
+    SSL_free(l->ssl);
     delete l;
 }
 
+ssize_t LinkRead(int fd, void* buffer, size_t n, int timeoutMs, const PortWanted& wanted, PortStatus* status) {
+    TlsLink* l = linkOf(fd);
+    if (!l)
+        return plat_port_read(fd, buffer, n, timeoutMs, wanted, status);
+    const int64_t end = timeoutMs < 0 ? -1 : plat_mono_ms() + timeoutMs;
+    const int len = n > kRecordMax ? static_cast<int>(kRecordMax) : static_cast<int>(n);
+    for (;;) {
+        int r;
+        short events = 0;
+        {
+            std::lock_guard<std::mutex> lock(l->mu);
+            if (l->ended) {
+                *status = PortStatus::HungUp;
+                return 0;
+            }
+            ERR_clear_error();
+            r = SSL_read(l->ssl, buffer, len);
+            if (r <= 0 && !(events = tcpEventFor(l->ssl, r)))
+                l->ended = true; // closed by the peer, or broken: both end the session
+        }
+        if (r > 0) {
+            *status = PortStatus::Ok;
+            return r;
+        }
+        if (!events) {
+            *status = PortStatus::HungUp;
+            return 0;
+        }
+        const int left = leftUntil(end);
+        if (left == 0) {
+            *status = PortStatus::TimedOut;
+            return 0;
+        }
+        // Readable, or hung up: the next SSL_read tells which.
+        *status = plat_wait_fd(l->fd, events, left, wanted);
+        if (*status != PortStatus::Ok)
+            return 0;
+    }
+}
+
+PortStatus LinkReadExact(int fd, void* buffer, size_t n, int timeoutMs, const PortWanted& wanted) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    size_t have = 0;
+    const int64_t end = timeoutMs < 0 ? -1 : plat_mono_ms() + timeoutMs;
+    while (have < n) {
+        const int left = leftUntil(end);
+        if (left == 0)
+            return PortStatus::TimedOut;
+        PortStatus st;
+        const ssize_t r = LinkRead(fd, bytes + have, n - have, left, wanted, &st);
+        if (st != PortStatus::Ok)
+            return st;
+        have += static_cast<size_t>(r);
+    }
+    return PortStatus::Ok;
+}
+
+PortStatus LinkWrite(int fd, const void* data, size_t n, int timeoutMs, const PortWanted& wanted,
+                     size_t* written) {
+    TlsLink* l = linkOf(fd);
+    if (!l)
+        return plat_port_write(fd, data, n, timeoutMs, wanted, written);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    const int64_t end = plat_mono_ms() + timeoutMs;
+    PortStatus st = PortStatus::Ok;
+    while (done < n) {
+        int r;
+        short events = 0;
+        {
+            std::lock_guard<std::mutex> lock(l->mu);
+            if (l->ended) {
+                st = PortStatus::HungUp;
+                break;
+            }
+            ERR_clear_error();
+            const size_t chunk = n - done > kRecordMax ? kRecordMax : n - done;
+            r = SSL_write(l->ssl, bytes + done, static_cast<int>(chunk));
+            if (r > 0)
+                l->writePending = false;
+            else if ((events = tcpEventFor(l->ssl, r)))
+                l->writePending = true;
+            else
+                l->ended = true;
+        }
+        if (r > 0) {
+            done += static_cast<size_t>(r);
+            continue;
+        }
+        if (!events) {
+            st = PortStatus::HungUp;
+            break;
+        }
+        const int left = leftUntil(end);
+        short revents = 0;
+        st = left == 0 ? PortStatus::TimedOut : plat_wait_fd(l->fd, events, left, wanted, &revents);
+        if (st != PortStatus::Ok)
+            break;
+        if ((revents & (POLLHUP | POLLERR)) && !(revents & events)) {
+            st = PortStatus::HungUp;
+            break;
+        }
+    }
+    if (written)
+        *written = done;
+    if (st == PortStatus::Ok)
+        return st;
+    std::lock_guard<std::mutex> lock(l->mu);
+    if (l->writePending && !l->ended) {
+        // The next record would go after part of this one: the stream is
+        // broken, and the session ends as for a frame cut off.
+        l->ended = true;
+        if (done == 0)
+            LogErr("remote: a TLS record was cut off, session ended");
+        plat_socket_shutdown(l->fd);
+    }
+    return st;
+}
+
+int LinkSendRoom(int fd) {
+    TlsLink* l = linkOf(fd);
+    if (!l)
+        return plat_socket_send_room(fd);
+    {
+        std::lock_guard<std::mutex> lock(l->mu);
+        if (l->writePending)
+            return 0;
+    }
+    const int room = plat_socket_send_room(l->fd);
+    if (room < 0)
+        return room;
+    // Each record adds its header, tag and type byte.
+    const int overhead = kRecordOverhead * (room / static_cast<int>(kRecordMax) + 1);
+    return room > overhead ? room - overhead : 0;
+}
+
 TlsResult TlsStart(TlsRole role, int tcpFd, const TlsPsk& psk, int64_t deadlineMs, const PortWanted& wanted,
-                   int* dialectFd, TlsLinkPtr* link, std::string* why) {
+                   TlsLinkPtr* link, std::string* why) {
     SSL_CTX* ctx = context(role);
     std::unique_ptr<TlsLink> l(new TlsLink);
     l->psk = psk;
@@ -287,7 +372,7 @@ TlsResult TlsStart(TlsRole role, int tcpFd, const TlsPsk& psk, int64_t deadlineM
     };
     if (!l->ssl || !SSL_set_ex_data(l->ssl, pskIndex(), &l->psk) || !SSL_set_fd(l->ssl, tcpFd))
         return fail(TlsResult::Failed, "TLS set-up failed");
-    // Records go out as the pump makes them: Nagle's wait for an ACK would hold
+    // Records go out as the senders make them: Nagle's wait for an ACK would hold
     // each small one (a status frame, an audio block) for tens of ms.
     const int on = 1;
     setsockopt(tcpFd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on); // fails harmlessly off TCP
@@ -311,29 +396,14 @@ TlsResult TlsStart(TlsRole role, int tcpFd, const TlsPsk& psk, int64_t deadlineM
         if (st != PortStatus::Ok)
             return fail(TlsResult::Failed, "TLS handshake failed");
     }
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 || !nonBlocking(pair[0]) ||
-        !nonBlocking(pair[1]))
-        return fail(TlsResult::Failed, "socket pair failed");
-    // The senders drop audio and spectra when their socket has no room
-    // (plat_socket_send_room): small buffers on the pair and on TCP behind the
-    // pump let a slow link show there soon, as a plain socket shows it, instead
-    // of queueing seconds of audio.
-    const int pairBuffer = kPairBuffer, tcpBuffer = kTcpBuffer;
-    setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &pairBuffer, sizeof pairBuffer);
-    setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &pairBuffer, sizeof pairBuffer);
+    // The senders drop audio when the socket has no room (LinkSendRoom): a
+    // small send buffer lets a slow link show there soon instead of queueing
+    // seconds of audio.
+    const int tcpBuffer = kTcpBuffer;
     setsockopt(tcpFd, SOL_SOCKET, SO_SNDBUF, &tcpBuffer, sizeof tcpBuffer);
-    l->tcpFd = tcpFd;
-    l->pumpFd = pair[1];
-    TlsLink* raw = l.get();
-    if (!StartThread(l->thread, "tls", [raw] { pump(raw); })) {
-        close(pair[0]);
-        close(pair[1]);
-        l->tcpFd = -1; // still the caller's
-        l->pumpFd = -1;
-        return fail(TlsResult::Failed, "TLS pump not started");
-    }
-    *dialectFd = pair[0];
+    l->fd = tcpFd;
+    if (!registerLink(l.get()))
+        return fail(TlsResult::Failed, "too many TLS sessions");
     link->reset(l.release());
     return TlsResult::Ok;
 }

@@ -6,14 +6,17 @@
 // not open recorded sessions. A peer without the code fails the handshake and
 // never reaches the dialect.
 //
-// After the handshake a pump thread ("tls") carries the bytes between the TCP
-// socket and one end of a socket pair; the dialect reads and writes the other
-// end as it would a plain socket, so frames, senders and their lock are the same
-// with and without TLS. Closing the dialect's end ends the pump and the TCP
-// connection; the TCP connection's end closes the dialect's reads.
+// After the handshake the dialect reads and writes the TCP socket with the Link
+// functions below: through TLS where the socket carries a session, straight
+// otherwise, so frames, senders and their lock are the same with and without
+// TLS. No thread of its own: the reader decrypts what it reads and each sender
+// encrypts what it writes, taking turns on the session's lock, so a message
+// wakes only the thread that waits for it.
 #pragma once
 
 #include "platform/Wait.h"
+
+#include <sys/types.h>
 
 #include <array>
 #include <cstdint>
@@ -39,15 +42,27 @@ struct TlsLink;
 struct TlsLinkDeleter {
     void operator()(TlsLink* link) const;
 };
-// A running pump; destroying it waits for the pump to end (close the dialect's
-// end first, or it waits until the peer goes).
+// A socket's TLS session. Destroying it sends the peer TLS's close if it goes
+// out at once, and forgets the socket; the socket stays its owner's, to close
+// after the session (and after every reader and sender of it has stopped).
 using TlsLinkPtr = std::unique_ptr<TlsLink, TlsLinkDeleter>;
 
 enum class TlsResult { Ok, Failed, TimedOut, Stopped };
 
 // Runs the handshake on the connected non-blocking `tcpFd` before `deadlineMs`
-// of program time. Ok: `*dialectFd` is the plain end for the dialect (the
-// caller closes it) and `*link` the pump, which now owns `tcpFd`. Otherwise
-// `tcpFd` is still the caller's and `*why` says what failed (for the log).
+// of program time. Ok: `*link` is the session, and the Link functions on
+// `tcpFd` go through it. Otherwise `*why` says what failed (for the log).
 TlsResult TlsStart(TlsRole role, int tcpFd, const TlsPsk& psk, int64_t deadlineMs,
-                   const PortWanted& wanted, int* dialectFd, TlsLinkPtr* link, std::string* why);
+                   const PortWanted& wanted, TlsLinkPtr* link, std::string* why);
+
+// The dialect's transfers, as plat_port_read, plat_port_read_exact,
+// plat_port_write and plat_socket_send_room on a plain socket. A TLS session
+// that the peer closed or that broke reads and writes as HungUp; a write that
+// gives up with part of a record sent ends the session (logged, the socket shut
+// down), as a frame cut off does.
+ssize_t LinkRead(int fd, void* buffer, size_t n, int timeoutMs, const PortWanted& wanted,
+                 PortStatus* status);
+PortStatus LinkReadExact(int fd, void* buffer, size_t n, int timeoutMs, const PortWanted& wanted);
+PortStatus LinkWrite(int fd, const void* data, size_t n, int timeoutMs, const PortWanted& wanted,
+                     size_t* written = nullptr);
+int LinkSendRoom(int fd);

@@ -52,8 +52,8 @@ void publishSocket(Works* w, int fd) {
 }
 
 // Ends the session: senders stop before the socket goes, so none writes to a
-// closed (or reused) descriptor.
-void closeSession(Works* w, int fd) {
+// closed (or reused) descriptor; its TLS, if any, ends before it.
+void closeSession(Works* w, int fd, TlsLinkPtr* link) {
     {
         std::lock_guard<std::mutex> lock(*w->connMut);
         w->remoteConnected = 0;
@@ -62,6 +62,7 @@ void closeSession(Works* w, int fd) {
         std::lock_guard<std::mutex> lock(*w->wsSendMut);
         w->wsFD = -1;
     }
+    link->reset();
     if (close(fd) != 0)
         LogErr("TCP close Error");
 }
@@ -110,7 +111,7 @@ bool sendAccessCode(Works* w, int fd, const PortWanted& wanted) {
     const size_t n = std::strlen(code);
     uint8_t f[6 + sizeof code] = {0x81, static_cast<uint8_t>(n), 0, 0, 0, 0};
     std::memcpy(f + 6, code, n);
-    return plat_port_write(fd, f, n + 6, 1000, wanted) == PortStatus::Ok;
+    return LinkWrite(fd, f, n + 6, 1000, wanted) == PortStatus::Ok;
 }
 
 } // namespace
@@ -146,8 +147,7 @@ int firstByte(int fd, const PortWanted& wanted, int64_t deadlineMs) {
 
 } // namespace
 
-bool RemoteAuthenticate(Works* w, int fd, const char* peer, RemoteSession* s, WsFrame* frame, int* dialectFd,
-                        TlsLinkPtr* link) {
+bool RemoteAuthenticate(Works* w, int fd, const char* peer, RemoteSession* s, WsFrame* frame, TlsLinkPtr* link) {
     const int64_t deadline = plat_mono_ms() + kAuthMs;
     const PortWanted wanted = [w, deadline] {
         return w->running && ThreadStillWanted() && plat_mono_ms() < deadline;
@@ -167,21 +167,20 @@ bool RemoteAuthenticate(Works* w, int fd, const char* peer, RemoteSession* s, Ws
         if (!TlsPskFor(code, &psk))
             return false;
         std::string why;
-        if (TlsStart(TlsRole::Server, fd, psk, deadline, wanted, dialectFd, link, &why) != TlsResult::Ok) {
+        if (TlsStart(TlsRole::Server, fd, psk, deadline, wanted, link, &why) != TlsResult::Ok) {
             LogErr("remote: %s: %s", peer, why.c_str());
             return false;
         }
     } else if (w->setup->RemotePlain == '1') {
         LogInfo("remote: plain session from %s", peer);
-        *dialectFd = fd;
     } else {
         LogErr("remote: %s did not start TLS, closed", peer);
         return false;
     }
-    if (!WsServerHandshake(w, *dialectFd, wanted))
+    if (!WsServerHandshake(w, fd, wanted))
         return false;
     s->isFirst = 1;
-    if (WsReadFrame(*dialectFd, frame, s->role, kCodeFrameMax, wanted) != WsRead::Ok)
+    if (WsReadFrame(fd, frame, s->role, kCodeFrameMax, wanted) != WsRead::Ok)
         return false;
     return RemoteReceive(w, s, *frame) == Dispatch::Continue;
 }
@@ -195,31 +194,27 @@ void handle(Server* srv, int slot, int fd, std::string peer) {
     auto session = std::make_unique<RemoteSession>();
     session->role = WsRole::Server;
     auto frame = std::make_unique<WsFrame>();
-    int dialectFd = -1;
     TlsLinkPtr link;
-    const bool ok = RemoteAuthenticate(w, fd, peer.c_str(), session.get(), frame.get(), &dialectFd, &link);
+    const bool ok = RemoteAuthenticate(w, fd, peer.c_str(), session.get(), frame.get(), &link);
     srv->pending--;
-    bool fdClosed = false;
+    bool closed = false;
     if (!ok) {
         ThrottleFailure(UnitThrottle(), peer.c_str(), plat_mono_ms());
     } else {
         ThrottleSuccess(UnitThrottle(), peer.c_str(), plat_mono_ms());
-        if (RemoteClaimSession(w, dialectFd, peer.c_str())) {
-            serve(w, session.get(), dialectFd, frame.get(), wantedOf(w));
+        if (RemoteClaimSession(w, fd, peer.c_str())) {
+            serve(w, session.get(), fd, frame.get(), wantedOf(w));
             LogInfo("TCP exiting");
-            closeSession(w, dialectFd);
+            closeSession(w, fd, &link);
             LogInfo("TCP closed");
-            fdClosed = dialectFd == fd;
-            dialectFd = -1;
+            closed = true;
             RemoteSessionEnded(w);
         }
     }
-    if (dialectFd >= 0 && dialectFd != fd)
-        close(dialectFd);
-    if (link)
-        link.reset(); // the pump ends with the dialect's end and closes the socket
-    else if (!fdClosed)
+    if (!closed) {
+        link.reset();
         close(fd);
+    }
     srv->busy[slot] = false;
 }
 
@@ -358,7 +353,6 @@ void Wclient(Works* w) {
         LogOut("TCP connected\n");
 
         // TLS keyed by the code, unless this unit talks to an older server.
-        int dfd = fd;
         TlsLinkPtr link;
         if (w->setup->RemotePlain != '1') {
             char code[16];
@@ -368,8 +362,7 @@ void Wclient(Works* w) {
             if (!codeUsable(w, code, sizeof code))
                 why = "this unit has no access code";
             else if (TlsPskFor(code, &psk))
-                tls = TlsStart(TlsRole::Client, fd, psk, plat_mono_ms() + kWsHandshakeMs, wanted, &dfd, &link,
-                               &why);
+                tls = TlsStart(TlsRole::Client, fd, psk, plat_mono_ms() + kWsHandshakeMs, wanted, &link, &why);
             if (tls != TlsResult::Ok) {
                 if (tls != TlsResult::Stopped)
                     LogErr("remote: server %s: %s", server, why.c_str());
@@ -380,33 +373,29 @@ void Wclient(Works* w) {
                 continue;
             }
         }
-        const WsClientResult hs = WsClientHandshake(w, dfd, key.c_str(), wanted);
+        const WsClientResult hs = WsClientHandshake(w, fd, key.c_str(), wanted);
         if (hs == WsClientResult::WrongAccept) {
             // Not the amplifier's unit: the program ends.
-            if (dfd != fd)
-                close(dfd);
             link.reset();
-            if (dfd == fd)
-                close(fd);
+            close(fd);
             plat_sleep_ms(1000);
             w->running = 0;
             return;
         }
-        if (hs == WsClientResult::Ok && sendAccessCode(w, dfd, wanted)) {
+        if (hs == WsClientResult::Ok && sendAccessCode(w, fd, wanted)) {
             StationViewForget(w); // nothing of the last session's station is shown
-            publishSocket(w, dfd);
+            publishSocket(w, fd);
             w->remoteConnected = 1;
             plat_sleep_ms(20);
             LogInfo("Websocket Connected");
             while (w->remoteConnected && wanted()) {
-                if (WsReadFrame(dfd, frame.get(), WsRole::Client, kWsFrameMax, wanted) != WsRead::Ok)
+                if (WsReadFrame(fd, frame.get(), WsRole::Client, kWsFrameMax, wanted) != WsRead::Ok)
                     break;
                 if (RemoteReceive(w, &session, *frame) != Dispatch::Continue)
                     break;
             }
         }
-        closeSession(w, dfd);
-        link.reset(); // ends the pump, which closes the socket
+        closeSession(w, fd, &link);
         LogInfo("reconnecting");
         SleepWhileRunning(w, 100);
     }

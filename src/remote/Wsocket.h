@@ -16,8 +16,8 @@ bool RemoteClaimSession(Works* works, int fd, const char* peer);
 
 // A stranger's connection on `fd` up to its code, within 5 s: TLS keyed by the
 // code (or the plain dialect where RemotePlain allows it), the handshake, the
-// code frame. True when the code was right: `*dialectFd` is where the dialect
-// goes on and `*link` the TLS pump, if any (`fd` is then the pump's). False for
-// every other end, which counts against the address.
+// code frame. True when the code was right: the dialect goes on on `fd`, through
+// `*link` when it is TLS. False for every other end, which counts against the
+// address.
 bool RemoteAuthenticate(Works* works, int fd, const char* peer, RemoteSession* session, WsFrame* frame,
-                        int* dialectFd, TlsLinkPtr* link);
+                        TlsLinkPtr* link);

@@ -10,6 +10,7 @@
 #include "devsim/TrxCatModel.h"
 #include "remote/Handshake.h"
 #include "remote/Messages.h"
+#include "remote/Throttle.h"
 #include "remote/Tls.h"
 #include "remote/Wsocket.h"
 #include "tuner/CAT.h"
@@ -37,6 +38,9 @@ class RemoteServer : public RootedWorks {
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
         w->remotePassword.set(kCode);
+        // The unit's throttle outlives a test: each starts with the address's
+        // back-off of the tests before it cleared.
+        ThrottleSuccess(UnitThrottle(), "127.0.0.1", plat_mono_ms());
     }
     void TearDown() override {
         w->running = 0;

@@ -45,13 +45,13 @@ inline int FreeTcpPort() {
 
 struct WsPeer {
     int fd = -1;
-    TlsLinkPtr tls; // set by startTls: `fd` is then the plain end of its pump
+    TlsLinkPtr tls; // set by startTls: reads and writes of `fd` then go through it
     ~WsPeer() { closeIt(); }
     void closeIt() {
+        tls.reset();
         if (fd >= 0)
             close(fd);
         fd = -1;
-        tls.reset();
     }
 
     // TLS keyed by `code` on the connected socket, as the units do (the client's
@@ -63,16 +63,10 @@ struct WsPeer {
         if (!TlsPskFor(code.c_str(), &psk))
             return TlsResult::Failed;
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        int plain = -1;
         std::string reason;
-        const TlsResult r =
-            TlsStart(role, fd, psk, plat_mono_ms() + timeoutMs, PortWanted(), &plain, &tls, &reason);
+        const TlsResult r = TlsStart(role, fd, psk, plat_mono_ms() + timeoutMs, PortWanted(), &tls, &reason);
         if (why)
             *why = reason;
-        if (r == TlsResult::Ok) {
-            fd = plain;
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK); // whole sends, as before
-        }
         return r;
     }
 
@@ -95,6 +89,8 @@ struct WsPeer {
         return false;
     }
     bool send(const std::string& bytes) {
+        if (tls)
+            return LinkWrite(fd, bytes.data(), bytes.size(), 5000, PortWanted()) == PortStatus::Ok;
         return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
                static_cast<ssize_t>(bytes.size());
     }
@@ -108,10 +104,21 @@ struct WsPeer {
         char buf[4096];
         while (got.size() < n) {
             const int64_t left = end - plat_mono_ms();
-            pollfd p{fd, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+            if (left <= 0)
                 break;
-            const ssize_t r = ::read(fd, buf, std::min(sizeof buf, n - got.size()));
+            ssize_t r;
+            if (tls) {
+                PortStatus st;
+                r = LinkRead(fd, buf, std::min(sizeof buf, n - got.size()), static_cast<int>(left), PortWanted(),
+                             &st);
+                if (st == PortStatus::TimedOut)
+                    break;
+            } else {
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, static_cast<int>(left)) <= 0)
+                    break;
+                r = ::read(fd, buf, std::min(sizeof buf, n - got.size()));
+            }
             if (r <= 0) {
                 closedByPeer = true;
                 break;
