@@ -6,10 +6,7 @@
 #include "platform/SerialPort.h"
 #include "platform/Socket.h"
 
-#include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <mutex>
@@ -17,7 +14,6 @@
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -108,7 +104,6 @@ std::string sslErrors() {
     }
     return out;
 }
-
 
 } // namespace
 
