@@ -405,12 +405,14 @@ void reap(UsbRxModel* m, UMockdevIoctlClient* client, std::unique_lock<std::mute
         // Nothing ready: wait here until the next block is due. The node is a
         // plain file, so the host's poll never waits and it asks again at once;
         // the wait stands in for the kernel's poll (at most 25 ms, so an unplug
-        // or a release is seen soon).
-        if (round > 0 || nextDue == INT64_MAX) {
+        // or a release is seen soon). A URB that nothing will complete (a held
+        // stream, an unanswered request) waits the whole 25 ms, or the host
+        // spins until its own time-out cancels it.
+        if (round > 0 || m->pending.empty()) {
             completeErrno(client, EAGAIN);
             return;
         }
-        const int64_t waitUs = std::min<int64_t>(nextDue - now, 25000);
+        const int64_t waitUs = nextDue == INT64_MAX ? 25000 : std::min<int64_t>(nextDue - now, 25000);
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::microseconds(waitUs));
         lock.lock();

@@ -266,6 +266,23 @@ TEST_F(UsbRx, TheThreadSleepsUntilATransferCompletes) {
     EXPECT_LE(UsbRxModelStats(model).inBufferReads, 4);
 }
 
+// A device that sends nothing leaves the thread waiting, as a board's poll does.
+TEST_F(UsbRx, AStalledStreamLeavesTheThreadAsleep) {
+    startModel();
+    start();
+    ASSERT_TRUE(UsbRxModelWaitBlocks(model, 5, 5000));
+    UsbRxModelHoldStream(model, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int64_t sleeps0 = ProcThreadSleeps(getpid(), "usb-rx");
+    ASSERT_GE(sleeps0, 0);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const int64_t sleeps = ProcThreadSleeps(getpid(), "usb-rx") - sleeps0;
+    EXPECT_LT(sleeps, 1000);
+    UsbRxModelHoldStream(model, false);
+    const long long blocks = UsbRxModelStats(model).blocks;
+    EXPECT_TRUE(UsbRxModelWaitBlocks(model, blocks + 5, 5000));
+}
+
 // The model writes a buffer back only where it differs from what it last read
 // there: an all-zero block, like the buffer's first contents, must still
 // replace the tone block the buffer holds.
