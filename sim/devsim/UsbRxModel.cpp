@@ -25,6 +25,7 @@ namespace {
 
 constexpr int kBlockBytes = 32768;
 constexpr int kBlockSamples = kBlockBytes / 8; // complex I/Q pairs of int32
+constexpr size_t kInBuffers = 8; // host buffers kept between URBs (a host resubmits its few)
 constexpr const char* kNode = "/dev/bus/usb/001/002";
 constexpr const char* kSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
 
@@ -51,7 +52,7 @@ struct Noise {
 // An URB between its submission and its reap.
 struct Urb {
     UMockdevIoctlData* urb = nullptr; // the host's struct usbdevfs_urb
-    UMockdevIoctlData* buf = nullptr; // its buffer
+    UMockdevIoctlData* buf = nullptr; // its buffer; a bulk IN one is taken at the reap
     uint8_t type = 0;
     int length = 0;
     int64_t dueUs = 0; // ready to reap from then on
@@ -87,6 +88,19 @@ UsbRxRequest classify(const uint8_t* setup) {
     return UsbRxRequest::Other;
 }
 
+// A bulk IN buffer of the host, read from it once and written at every reap
+// that fills it: the kernel never reads an IN buffer, and each read here is a
+// round trip through umockdev that wakes the host's thread.
+struct InBuffer {
+    // Held, so that no later client comes at its address: umockdev frees a
+    // closed client without its client-vanished signal, and reuses the memory.
+    UMockdevIoctlClient* client = nullptr;
+    uint64_t addr = 0;
+    UMockdevIoctlData* data = nullptr;
+    // What umockdev last read there: it writes back only what differs from it.
+    std::vector<uint8_t> read;
+};
+
 } // namespace
 
 struct UsbRxModel {
@@ -98,6 +112,7 @@ struct UsbRxModel {
     std::mutex mu; // everything below; the handler runs on umockdev's thread
     std::map<UsbRxRequest, UsbRxFault> faults;
     std::deque<Urb> pending; // in submission order
+    std::deque<InBuffer> inBuffers; // at most kInBuffers, the oldest first
     bool driverBound = false;
     bool gone = false;
     bool held = false;
@@ -193,12 +208,13 @@ void submit(UsbRxModel* m, UMockdevIoctlClient* client) {
     if (!urbData)
         return;
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
+    const bool bulkIn = urb->type == USBDEVFS_URB_TYPE_BULK && (urb->endpoint & 0x80);
+    const bool read = urb->buffer_length > 0 && !bulkIn; // an IN buffer is only written, at the reap
     GError* error = nullptr;
-    UMockdevIoctlData* buf = urb->buffer_length > 0
-                                 ? umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer),
-                                                               urb->buffer_length, &error)
-                                 : nullptr;
-    if (urb->buffer_length > 0 && !buf) {
+    UMockdevIoctlData* buf = read ? umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer),
+                                                                urb->buffer_length, &error)
+                                  : nullptr;
+    if (read && !buf) {
         g_clear_error(&error);
         g_object_unref(urbData);
         completeErrno(client, EFAULT);
@@ -238,7 +254,7 @@ void submit(UsbRxModel* m, UMockdevIoctlClient* client) {
             u.actual = n;
         }
         u.answered = true;
-    } else if (urb->type == USBDEVFS_URB_TYPE_BULK && (urb->endpoint & 0x80)) {
+    } else if (bulkIn) {
         m->stats.bulkSubmitMax = std::max(m->stats.bulkSubmitMax, u.length);
         // Blocks come at the stream's rate; a host that fell far behind finds the
         // device's buffer full and gets its next block at once.
@@ -254,6 +270,73 @@ void submit(UsbRxModel* m, UMockdevIoctlClient* client) {
     m->pending.push_back(u);
     m->stats.urbsInFlight = static_cast<int>(m->pending.size());
     umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void dropInBuffer(InBuffer& b) {
+    g_clear_object(&b.data);
+    g_clear_object(&b.client);
+}
+
+// Fills the host's buffer of bulk IN URB `u` with `bytes` of the stream and
+// hangs it on the URB, so that the reap writes it back; false (the client
+// completed with EFAULT) when the buffer cannot be read.
+bool fillInBuffer(UsbRxModel* m, UMockdevIoctlClient* client, Urb& u, int bytes) {
+    auto* urb = reinterpret_cast<usbdevfs_urb*>(u.urb->data);
+    const uint64_t addr = reinterpret_cast<uintptr_t>(urb->buffer);
+    const size_t at = offsetof(usbdevfs_urb, buffer);
+    const size_t length = static_cast<size_t>(u.length);
+    // A short block leaves the rest of the buffer as the host had it, so that
+    // one is read again.
+    auto it = std::find_if(m->inBuffers.begin(), m->inBuffers.end(), [&](const InBuffer& b) {
+        return b.client == client && b.addr == addr && static_cast<size_t>(b.data->data_len) == length;
+    });
+    if (bytes == u.length && it != m->inBuffers.end()) {
+        umockdev_ioctl_data_set_ptr(u.urb, at, it->data);
+        m->fillBlock(it->data->data, bytes);
+        if (std::memcmp(it->data->data, it->read.data(), length) == 0) {
+            // umockdev would take the block for unchanged and write nothing,
+            // while the host's buffer holds an earlier one: read it again.
+            const std::vector<uint8_t> block = it->read;
+            GError* error = nullptr;
+            if (!umockdev_ioctl_data_reload(it->data, &error)) {
+                g_clear_error(&error);
+                completeErrno(client, EFAULT);
+                return false;
+            }
+            m->stats.inBufferReads++;
+            it->read.assign(it->data->data, it->data->data + length);
+            std::memcpy(it->data->data, block.data(), length);
+        }
+        return true;
+    }
+    GError* error = nullptr;
+    UMockdevIoctlData* buf = umockdev_ioctl_data_resolve(u.urb, at, length, &error);
+    if (!buf) {
+        g_clear_error(&error);
+        completeErrno(client, EFAULT);
+        return false;
+    }
+    m->stats.inBufferReads++;
+    if (bytes == u.length) {
+        // Writing through a closed client's buffer would never reach anyone.
+        for (auto b = m->inBuffers.begin(); b != m->inBuffers.end();) {
+            if (b == it || !umockdev_ioctl_client_get_connected(b->client)) {
+                dropInBuffer(*b);
+                b = m->inBuffers.erase(b);
+            } else {
+                ++b;
+            }
+        }
+        if (m->inBuffers.size() >= kInBuffers) {
+            dropInBuffer(m->inBuffers.front());
+            m->inBuffers.pop_front();
+        }
+        m->inBuffers.push_back({g_object_ref(client), addr, g_object_ref(buf),
+                                std::vector<uint8_t>(buf->data, buf->data + length)});
+    }
+    m->fillBlock(buf->data, bytes);
+    g_object_unref(buf); // the URB holds it
+    return true;
 }
 
 // Gives the host the first URB that is ready (a bulk one gets its block now).
@@ -296,7 +379,10 @@ void reap(UsbRxModel* m, UMockdevIoctlClient* client, std::unique_lock<std::mute
                         m->shortCount--;
                         bytes = std::min(bytes, m->shortBytes);
                     }
-                    m->fillBlock(u.buf->data, bytes);
+                    if (!fillInBuffer(m, client, u, bytes)) {
+                        g_object_unref(u.urb);
+                        return;
+                    }
                     u.actual = bytes;
                     m->stats.blocks++;
                 }
@@ -319,12 +405,14 @@ void reap(UsbRxModel* m, UMockdevIoctlClient* client, std::unique_lock<std::mute
         // Nothing ready: wait here until the next block is due. The node is a
         // plain file, so the host's poll never waits and it asks again at once;
         // the wait stands in for the kernel's poll (at most 25 ms, so an unplug
-        // or a release is seen soon).
-        if (round > 0 || nextDue == INT64_MAX) {
+        // or a release is seen soon). A URB that nothing will complete (a held
+        // stream, an unanswered request) waits the whole 25 ms, or the host
+        // spins until its own time-out cancels it.
+        if (round > 0 || m->pending.empty()) {
             completeErrno(client, EAGAIN);
             return;
         }
-        const int64_t waitUs = std::min<int64_t>(nextDue - now, 25000);
+        const int64_t waitUs = nextDue == INT64_MAX ? 25000 : std::min<int64_t>(nextDue - now, 25000);
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::microseconds(waitUs));
         lock.lock();
@@ -563,6 +651,9 @@ void UsbRxModelStop(UsbRxModel* m) {
             g_clear_object(&u.urb);
         }
         m->pending.clear();
+        for (InBuffer& b : m->inBuffers)
+            dropInBuffer(b);
+        m->inBuffers.clear();
     }
     if (m->handler)
         g_object_unref(m->handler);

@@ -92,6 +92,7 @@ struct UsbRxStats {
     long long blocks = 0;             // bulk transfers completed with data
     long long discarded = 0;          // transfers the host cancelled
     int bulkSubmitMax = 0;            // the largest bulk transfer asked for
+    long long inBufferReads = 0;      // bulk IN buffers read from the host (the kernel reads none)
     std::vector<UsbRxRequest> requests; // control requests in order of arrival
     std::vector<std::string> unknown;   // ioctls the model did not know, as hex
 };

@@ -4,6 +4,7 @@
 #include "RootedWorks.h"
 
 #include "app/Threads.h"
+#include "devsim/ProcStat.h"
 #include "devsim/UsbRxModel.h"
 #include "platform/Thread.h"
 #include "remote/Messages.h"
@@ -13,10 +14,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 // The preloaded umockdev library comes before the sanitizer's runtime.
@@ -240,6 +243,63 @@ TEST_F(UsbRx, StreamsFourWholeTransfersAndSendsSpectraWithPeaksAtTheirBins) {
     EXPECT_TRUE(Contains(printed(), "TavRead.cpp Operations end\n"));
     expectAllReleased();
     EXPECT_EQ(UsbRxModelStats(model).releases, 1);
+}
+
+// On a board the thread sleeps in libusb's poll until a transfer completes,
+// once a block. Under umockdev each URB is also a few round trips to the model
+// (about ten wake-ups a block); a reap that answers at once while nothing is
+// ready makes libusb ask again at once, hundreds of times a block.
+TEST_F(UsbRx, TheThreadSleepsUntilATransferCompletes) {
+    startModel();
+    start();
+    ASSERT_TRUE(UsbRxModelWaitBlocks(model, 10, 5000));
+    const int64_t sleeps0 = ProcThreadSleeps(getpid(), "usb-rx");
+    const long long blocks0 = UsbRxModelStats(model).blocks;
+    ASSERT_GE(sleeps0, 0);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const int64_t sleeps = ProcThreadSleeps(getpid(), "usb-rx") - sleeps0;
+    const long long blocks = UsbRxModelStats(model).blocks - blocks0;
+    ASSERT_GE(blocks, 20); // 47 a second
+    EXPECT_LT(sleeps, 25 * blocks) << sleeps << " wake-ups for " << blocks << " blocks";
+    // Each of the four buffers was read from the thread once, before its first
+    // block: the kernel never reads an IN buffer.
+    EXPECT_LE(UsbRxModelStats(model).inBufferReads, 4);
+}
+
+// A device that sends nothing leaves the thread waiting, as a board's poll does.
+TEST_F(UsbRx, AStalledStreamLeavesTheThreadAsleep) {
+    startModel();
+    start();
+    ASSERT_TRUE(UsbRxModelWaitBlocks(model, 5, 5000));
+    UsbRxModelHoldStream(model, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int64_t sleeps0 = ProcThreadSleeps(getpid(), "usb-rx");
+    ASSERT_GE(sleeps0, 0);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const int64_t sleeps = ProcThreadSleeps(getpid(), "usb-rx") - sleeps0;
+    EXPECT_LT(sleeps, 1000);
+    UsbRxModelHoldStream(model, false);
+    const long long blocks = UsbRxModelStats(model).blocks;
+    EXPECT_TRUE(UsbRxModelWaitBlocks(model, blocks + 5, 5000));
+}
+
+// The model writes a buffer back only where it differs from what it last read
+// there: an all-zero block, like the buffer's first contents, must still
+// replace the tone block the buffer holds.
+TEST_F(UsbRx, SilenceAfterAToneGivesAFlatSpectrum) {
+    cfg.noise = 0;
+    startModel();
+    session();
+    start();
+    std::vector<uint8_t> t = nextSpectrum();
+    ASSERT_EQ(t.size(), kFftOutMax);
+    EXPECT_EQ(peakAt(t), outIndex(101, 4096));
+    UsbRxModelSetTones(model, {});
+    for (int i = 0; i < 8; i++) { // twice round the four buffers
+        t = freshSpectrum();
+        ASSERT_EQ(t.size(), kFftOutMax);
+        EXPECT_EQ(*std::max_element(t.begin(), t.end()), *std::min_element(t.begin(), t.end())) << i;
+    }
 }
 
 TEST_F(UsbRx, DivideThreeTransformsBlocksOneFourSeven) {
