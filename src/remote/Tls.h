@@ -55,8 +55,9 @@ enum class TlsResult { Ok, Failed, TimedOut, Stopped };
 TlsResult TlsStart(TlsRole role, int tcpFd, const TlsPsk& psk, int64_t deadlineMs,
                    const PortWanted& wanted, TlsLinkPtr* link, std::string* why);
 
-// The dialect's transfers, as plat_port_read, plat_port_read_exact,
-// plat_port_write and plat_socket_send_room on a plain socket. A TLS session
+// The dialect's transfers, as plat_port_read, plat_port_write and
+// plat_socket_send_room on a plain socket (LinkReadExact: exactly `n` bytes
+// within `timeoutMs`, negative for no deadline). A TLS session
 // that the peer closed or that broke reads and writes as HungUp; a write that
 // gives up with part of a record sent ends the session (logged, the socket shut
 // down), as a frame cut off does.
