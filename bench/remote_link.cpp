@@ -23,7 +23,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
-#include <poll.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>

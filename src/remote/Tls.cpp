@@ -218,6 +218,10 @@ ssize_t LinkRead(int fd, void* buffer, size_t n, int timeoutMs, const PortWanted
     TlsLink* l = linkOf(fd);
     if (!l)
         return plat_port_read(fd, buffer, n, timeoutMs, wanted, status);
+    if (n == 0) { // SSL_read of nothing reads as a failure, which would end the session
+        *status = PortStatus::Ok;
+        return 0;
+    }
     const int64_t end = timeoutMs < 0 ? -1 : plat_mono_ms() + timeoutMs;
     const int len = n > kRecordMax ? static_cast<int>(kRecordMax) : static_cast<int>(n);
     for (;;) {

@@ -162,6 +162,10 @@ TEST(TlsLink, SendersAndTheReaderShareTheSessionAndFramesStayWhole) {
     }
     for (auto& t : senders)
         t.join();
+    // A read of nothing is no end of the session.
+    PortStatus st;
+    EXPECT_EQ(LinkRead(p.client, nullptr, 0, 100, PortWanted(), &st), 0);
+    EXPECT_EQ(st, PortStatus::Ok);
     // The peer's close reads as the end, on both sides.
     shutdown(p.client, SHUT_WR);
     echo.join();
