@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     w.serMut = &serMut;
     InitGlobalVar(&w);
     initSetup(&w);
-    w.audioMultiplier = kBlock;
+    w.settings.audioMultiplier = kBlock;
     setup.AudioOut.set("null");
 
     // The link: a socket whose far end a reader thread empties.
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     std::printf("memcpy of the samples: %.1f us\n", memcpyS * 1e6);
     for (int bitrate : {0, 64000}) {
         DestroyAudioCodec(&w);
-        w.audioBitrate = bitrate;
+        w.settings.audioBitrate = bitrate;
         if (bitrate > 0)
             CreateAudioCodec(&w);
         // Capture side: one block after another, as the capture thread sends them.

@@ -83,8 +83,8 @@ int main(int argc, char** argv) {
     w->pwrFwd = 35.0f;
     w->pwrFwdPeak = 42.0f;
     w->pwrRefl = 2.5f;
-    w->pwrPeakEnabled = 1;
-    w->viewTimeStr = 1;
+    w->settings.pwrPeakEnabled = 1;
+    w->settings.viewTimeStr = 1;
     w->ampBypass = 0;
     w->ampStatus2 = 1;
     w->temp1 = 38.5f;

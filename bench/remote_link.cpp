@@ -175,9 +175,9 @@ int main(int argc, char** argv) {
     initSetup(&w);
     w.remotePassword.set(kCode);
     const int port = 20000 + getpid() % 20000;
-    w.tcpPort = static_cast<int16_t>(port);
+    w.settings.tcpPort = static_cast<int16_t>(port);
     setup.WebSocket = '1';
-    setup.RemotePlain = '1';
+    SetSettingText(&w, "RemotePlain", "1");
     plat_set_time_scale(20); // the server's 2 s before it listens
     std::thread server(Wsocket, &w);
 

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The counter as a running stream leaves it: loaded from the value before.
     static DivideCounter counter;
     for (int i = 0; i < 3; i++)
-        SpectrumBlockDue(&counter, w->divide);
+        SpectrumBlockDue(&counter, w->settings.divide);
     int sv[2];
     FuzzSocketWith(data + 1, size - 1, sv);
 
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     close(sv[0]);
     close(sv[1]);
-    const int divide = w->divide;
+    const int divide = w->settings.divide;
     if (divide < kDivideMin || divide > kDivideMax)
         std::abort();
     int blocks = 1;

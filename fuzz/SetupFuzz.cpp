@@ -76,41 +76,41 @@ Values values(Works* w) {
     TEXT(Peak_Time);
     TEXT(MAXbank);
     TEXT(BTN_longpress_Time);
-    TEXT(HamlibModel);
-    TEXT(HamlibPort);
-    TEXT(HamlibSpeed);
-    TEXT(HamlibPoll);
-    TEXT(WebPort);
-    TEXT(GpioChip);
 #undef TEXT
+    // The keys added since keep their characters in slots.
+    for (const char* key : {"RemotePlain", "HamlibModel", "HamlibPort", "HamlibSpeed", "HamlibPoll", "WebPort", "GpioChip"}) {
+        char text[kSettingTextMax];
+        SettingText(w, key, text, sizeof text);
+        v.texts.push_back(text);
+    }
     // AudioCompress and Divide are written from their numbers, which are compared
     // below; their texts are what the last file said, or the start values.
     blank(&r.AudioCompress, sizeof r.AudioCompress);
     blank(&r.Divide, sizeof r.Divide);
     const double n[] = {
-        static_cast<double>(w->audioBitrate), static_cast<double>(w->audioMultiplier),
-        static_cast<double>(w->tcpPort), static_cast<double>(w->antennaIdx),
-        static_cast<double>(w->pwrPeakEnabled), static_cast<double>(w->tempMode),
-        static_cast<double>(w->freqSensIn), static_cast<double>(w->freqPeriod),
-        static_cast<double>(w->attenuator), static_cast<double>(w->attenuatorTune),
-        static_cast<double>(w->swrEscAutoTune), static_cast<double>(w->viewTimeStr),
-        static_cast<double>(w->viewTemp), static_cast<double>(w->maxTemperature),
-        static_cast<double>(w->autoTuneMaxCycles), static_cast<double>(w->powerUnits),
-        static_cast<double>(w->saveScreenIdx),
+        static_cast<double>(w->settings.audioBitrate), static_cast<double>(w->settings.audioMultiplier),
+        static_cast<double>(w->settings.tcpPort), static_cast<double>(w->antennaIdx),
+        static_cast<double>(w->settings.pwrPeakEnabled), static_cast<double>(w->settings.tempMode),
+        static_cast<double>(w->settings.freqSensIn), static_cast<double>(w->settings.freqPeriod),
+        static_cast<double>(w->attenuator), static_cast<double>(w->settings.attenuatorTune),
+        static_cast<double>(w->settings.swrEscAutoTune), static_cast<double>(w->settings.viewTimeStr),
+        static_cast<double>(w->settings.viewTemp), static_cast<double>(w->settings.maxTemperature),
+        static_cast<double>(w->settings.autoTuneMaxCycles), static_cast<double>(w->settings.powerUnits),
+        static_cast<double>(w->settings.saveScreenIdx),
         // Only the first bit is a setting; the others are run-time requests.
-        static_cast<double>(w->tuneModeFlags.load() & 1), static_cast<double>(w->divide),
-        static_cast<double>(w->maxTempAllowed), static_cast<double>(w->psPar[0]),
-        static_cast<double>(w->psPar[1]), static_cast<double>(w->psPar[2]),
-        static_cast<double>(w->psPar[3]), static_cast<double>(w->hysteresis1),
-        static_cast<double>(w->hysteresis2), static_cast<double>(w->plotOffset),
-        static_cast<double>(w->tuneEnabled), static_cast<double>(w->NumBanco),
-        static_cast<double>(w->gmPar[0]), static_cast<double>(w->gmPar[1]),
-        static_cast<double>(fattoremedia), static_cast<double>(PeakDecrement),
-        static_cast<double>(PeakDecrementTime), static_cast<double>(TimerPeakSec),
-        static_cast<double>(w->MAXbank), static_cast<double>(TIME_LONG_PRESS),
-        static_cast<double>(w->debugEnabled), static_cast<double>(w->logTempEnabled),
-        static_cast<double>(w->hamlibModel), static_cast<double>(w->hamlibSpeed),
-        static_cast<double>(w->hamlibPollMs), static_cast<double>(w->webPort),
+        static_cast<double>(w->tuneModeFlags.load() & 1), static_cast<double>(w->settings.divide),
+        static_cast<double>(w->settings.maxTempAllowed), static_cast<double>(w->settings.psPar[0]),
+        static_cast<double>(w->settings.psPar[1]), static_cast<double>(w->settings.psPar[2]),
+        static_cast<double>(w->settings.psPar[3]), static_cast<double>(w->settings.hysteresis1),
+        static_cast<double>(w->settings.hysteresis2), static_cast<double>(w->settings.plotOffset),
+        static_cast<double>(w->settings.tuneEnabled), static_cast<double>(w->NumBanco),
+        static_cast<double>(w->settings.gmPar[0]), static_cast<double>(w->settings.gmPar[1]),
+        static_cast<double>(w->settings.fattoremedia), static_cast<double>(w->settings.PeakDecrement),
+        static_cast<double>(w->settings.PeakDecrementTime), static_cast<double>(w->settings.TimerPeakSec),
+        static_cast<double>(w->MAXbank), static_cast<double>(w->settings.TIME_LONG_PRESS),
+        static_cast<double>(w->settings.debugEnabled), static_cast<double>(w->settings.logTempEnabled),
+        static_cast<double>(SettingNumber(w, "HamlibModel")), static_cast<double>(SettingNumber(w, "HamlibSpeed")),
+        static_cast<double>(SettingNumber(w, "HamlibPoll")), static_cast<double>(SettingNumber(w, "WebPort")),
     };
     v.numbers.assign(n, n + sizeof n / sizeof n[0]);
     v.server = w->serverAddr.get().s;
@@ -184,13 +184,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The settings that select hardware or a table.
     FUZZ_CHECK(w->antennaIdx >= 0 && w->antennaIdx <= 2, "setup: antenna index %d", w->antennaIdx.load());
-    const int frames = w->audioMultiplier;
+    const int frames = w->settings.audioMultiplier;
     FUZZ_CHECK(frames == 240 || frames == 480 || frames == 960 || frames == 1920 || frames == 2880,
                "setup: audio block of %d frames", frames);
     FUZZ_CHECK(w->NumBanco >= 0 && w->NumBanco <= 19 && w->MAXbank >= 1 && w->MAXbank <= 20,
                "setup: bank %d of %d", w->NumBanco.load(), w->MAXbank.load());
-    FUZZ_CHECK(w->attenuator <= 3 && w->attenuatorTune <= 3, "setup: attenuator %d, while tuning %d",
-               w->attenuator.load(), w->attenuatorTune.load());
+    FUZZ_CHECK(w->attenuator <= 3 && w->settings.attenuatorTune <= 3, "setup: attenuator %d, while tuning %d",
+               w->attenuator.load(), w->settings.attenuatorTune.load());
     const struct {
         int state;
         const char* letters;

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)once;
     if (size < 1)
         return 0;
-    w->setup->RemotePlain = (data[0] & 1) ? '1' : '0';
+    SetSettingText(w, "RemotePlain", (data[0] & 1) ? '1' : '0');
     int sv[2];
     FuzzSocketWith(data + 1, size - 1, sv);
     auto session = std::make_unique<RemoteSession>();
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TlsLinkPtr link;
     const bool in = RemoteAuthenticate(w, sv[1], "192.0.2.9", session.get(), frame.get(), &link);
     const uint8_t* end = data + size;
-    if (in && (w->setup->RemotePlain != '1' || std::search(data, end, kCode, kCode + 12) == end))
+    if (in && (SettingChar(w, "RemotePlain") != '1' || std::search(data, end, kCode, kCode + 12) == end))
         FuzzFail("stranger fuzz: authenticated without the code");
     if (w->remoteConnected)
         FuzzFail("stranger fuzz: a session opened before it was claimed");

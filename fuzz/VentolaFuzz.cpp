@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Up and down through the temperatures, as a heat sink warms and cools.
     w->fanLevel = 0;
-    w->hysteresis2 = size > 0 ? data[0] % 10 : 1;
+    w->settings.hysteresis2 = size > 0 ? data[0] % 10 : 1;
     for (int pass = 0; pass < 2; pass++) {
         for (size_t k = 0; k < temps.size(); k++) {
             const float t = temps[pass == 0 ? k : temps.size() - 1 - k];

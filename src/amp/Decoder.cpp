@@ -54,11 +54,11 @@ void rejected(Works* w) {
 
 // Over-temperature protection and its end.
 void overTemperature(Works* w) {
-    const float t1 = w->temp1, t2 = w->temp2, max = w->maxTemperature;
+    const float t1 = w->temp1, t2 = w->temp2, max = w->settings.maxTemperature;
     if ((t1 > max || t2 > max) && !ExistError(w, kAlarmHighTemp)) {
         AddErrore(w, kAlarmHighTemp);
         AttivaDisattivaProtezione(w, 1);
-        if (w->logTempEnabled == 1) {
+        if (w->settings.logTempEnabled == 1) {
             LogTempFunction(w, 1);
             w->logTempStarted = 0;
         }
@@ -68,7 +68,7 @@ void overTemperature(Works* w) {
             IncPNTIn_CMDLinear(kCmdBypassOn, w);
         LogOut("!!!! ADD TEMP ERR: %02.02f %02.02f\n", t1, t2);
     } else if (!(t1 > max || t2 > max)) {
-        const float low = max - static_cast<float>(w->hysteresis1.load());
+        const float low = max - static_cast<float>(w->settings.hysteresis1.load());
         if (t1 < low && t2 < low && ExistError(w, kAlarmHighTemp)) {
             DeleteErrore(w, kAlarmHighTemp);
             IncPNTIn_CMDLinear(kCmdBypassOn, w);
@@ -158,7 +158,7 @@ void statusReply(Works* w, const char* r, int len) {
         w->errorFlags.clear(3);
 
     // 9. The temperature log starts with the first transmission.
-    if (w->logTempEnabled == 1 && (s2 & 1) && w->logTempStarted == 0) {
+    if (w->settings.logTempEnabled == 1 && (s2 & 1) && w->logTempStarted == 0) {
         LogOut("REMOVE file LOG \n");
         LogTempFunction(w, -1);
         LogTempFunction(w, 0);
@@ -192,7 +192,7 @@ void statusReply(Works* w, const char* r, int len) {
     w->temp2 = w->temp2 == 0.0f ? t2 : (w->temp2 * 9 + t2) / 10;
 
     // 14. Peak power.
-    if (w->pwrPeakEnabled == 1) {
+    if (w->settings.pwrPeakEnabled == 1) {
         const float peak = static_cast<float>(decimalField(r, len, 32, 4));
         float p = SearchK(w, 0) * (peak * peak);
         const float cap = HighPowerModel(w) ? 130.0f : 70.0f;
@@ -375,7 +375,7 @@ void CreaBufferDiStato(Works* w, char* buffer) {
     b[5] = static_cast<char>('0' + w->attenuator % 10);
     b[6] = static_cast<char>('0' + w->antennaIdx % 10);
     b[7] = w->ampBypass ? '1' : '0';
-    b[8] = w->tuneEnabled < 0 ? 'N' : w->tunerBypass ? 'B' : 'T';
+    b[8] = w->settings.tuneEnabled < 0 ? 'N' : w->tunerBypass ? 'B' : 'T';
     b[9] = w->tuneState != 0 ? '1' : '0';
     // Each value is cut to its field, as the fixed layout requires.
     auto put = [&](int pos, int width, const char* fmt, double v) {

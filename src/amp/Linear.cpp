@@ -103,8 +103,8 @@ void SendLinearCommand(Works* w, int state) {
         w->tunerBypass = (w->tunerWord & 0x10000) ? 1 : 0;
         break;
     case kCmdFreqSens:
-        std::snprintf(text, sizeof text, "FS%01d%04d;", w->freqSensIn.load() % 10,
-                      w->freqPeriod / 10);
+        std::snprintf(text, sizeof text, "FS%01d%04d;", w->settings.freqSensIn.load() % 10,
+                      w->settings.freqPeriod / 10);
         send(w, text, 'F', 'S', state);
         break;
     case kCmdClearProt:
@@ -114,7 +114,7 @@ void SendLinearCommand(Works* w, int state) {
         SetAttenuatorCMD(w, w->attenuator, state);
         break;
     case kCmdAttTune:
-        SetAttenuatorCMD(w, w->attenuatorTune, state);
+        SetAttenuatorCMD(w, w->settings.attenuatorTune, state);
         break;
     case kCmdAttBoth:
         SetAttenuatorCMD(w, 3, state);
@@ -156,8 +156,8 @@ void SendLinearCommand(Works* w, int state) {
         send(w, text, 'F', 'N', state);
         break;
     case kCmdProtParams:
-        std::snprintf(text, sizeof text, "PS%04d%04d%04d%04d;", w->psPar[0].load(),
-                      w->psPar[1].load(), w->psPar[2].load(), w->psPar[3].load());
+        std::snprintf(text, sizeof text, "PS%04d%04d%04d%04d;", w->settings.psPar[0].load(),
+                      w->settings.psPar[1].load(), w->settings.psPar[2].load(), w->settings.psPar[3].load());
         send(w, text, 'P', 'S', state);
         LogOut(">> %s\n", text);
         break;
@@ -180,7 +180,7 @@ void SendLinearCommand(Works* w, int state) {
         send(w, "MR0;", 'M', 'R', state);
         break;
     case kCmdGeneric:
-        std::snprintf(text, sizeof text, "GM%04d%04d;", w->gmPar[0].load(), w->gmPar[1].load());
+        std::snprintf(text, sizeof text, "GM%04d%04d;", w->settings.gmPar[0].load(), w->settings.gmPar[1].load());
         send(w, text, 'G', 'M', state);
         LogOut(">> %s\n", text);
         break;

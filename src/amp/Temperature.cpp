@@ -119,7 +119,7 @@ void searchPercentVentola(Works* w) {
         return;
     if (wanted < w->fanLevel) {
         const float tc = SearchTemperatureFromVentola(w, w->fanLevel);
-        if (tc - static_cast<float>(w->hysteresis2.load()) <= t)
+        if (tc - static_cast<float>(w->settings.hysteresis2.load()) <= t)
             return;
     }
     IncPNTIn_CMDLinear(kCmdFan, w);

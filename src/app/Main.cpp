@@ -59,15 +59,15 @@ void CreateAudioCodec(Works* w) {
     if (err != OPUS_OK || !w->opusEncoder) {
         LogErr("failed to create an encoder: %s", opus_strerror(err));
         w->opusEncoder = nullptr;
-        w->audioBitrate = 0;
+        w->settings.audioBitrate = 0;
         return;
     }
-    err = opus_encoder_ctl(w->opusEncoder, OPUS_SET_BITRATE(w->audioBitrate.load()));
+    err = opus_encoder_ctl(w->opusEncoder, OPUS_SET_BITRATE(w->settings.audioBitrate.load()));
     if (err != OPUS_OK) {
         LogErr("failed to set bitrate: %s", opus_strerror(err));
         opus_encoder_destroy(w->opusEncoder);
         w->opusEncoder = nullptr;
-        w->audioBitrate = 0;
+        w->settings.audioBitrate = 0;
         return;
     }
     w->opusDecoder = opus_decoder_create(w->audioRate, 2, &err);
@@ -76,7 +76,7 @@ void CreateAudioCodec(Works* w) {
         w->opusDecoder = nullptr;
         opus_encoder_destroy(w->opusEncoder);
         w->opusEncoder = nullptr;
-        w->audioBitrate = 0;
+        w->settings.audioBitrate = 0;
     }
 }
 
@@ -109,7 +109,7 @@ void joinAll(Works* w) {
         {&thrCat, s->EnableCAT == '1', "Communicator joined Cat end"},
         {&thrCatSer, s->catSerialEnabled == '1', "Communicator joined CatSerial end"},
         {&thrHamlib, w->hamlibEnabled == '1', "Communicator joined Hamlib end"},
-        {&thrWeb, w->webPort > 0, nullptr},
+        {&thrWeb, SettingNumber(w, "WebPort") > 0, nullptr},
         {&thrSer, s->serialLinkEnabled == '1', "Communicator joined Serial end"},
         {&thrLin, s->EnableLinear == '1', "Communicator joined Linear end"},
         {&thrTime, s->EnableTime == '1', "Communicator joined Time end"},
@@ -211,7 +211,7 @@ void loadSettings(Works* w, FrameBuffer* fb) {
     readSetup(w);
     LoadRemoteCode(w);
     // Made before the console starts, so that its first browser meets it.
-    if (w->webPort > 0)
+    if (SettingNumber(w, "WebPort") > 0)
         LoadWebCertificate(w);
     // The link's key is derived once, here, not while a peer waits for it.
     char code[16];
@@ -251,7 +251,7 @@ void startServices(Works* w) {
     getParameters(&params, w);
     w->freqHz = params.activeFreq;
 
-    if (w->audioBitrate > 0)
+    if (w->settings.audioBitrate > 0)
         CreateAudioCodec(w);
 
     if (g_setup.EnableKeyb == '1')
@@ -361,7 +361,7 @@ int PanelMain() {
     LogInfo("Communicator operations end");
     plat_threads_closing();
     joinAll(w);
-    if (w->audioBitrate > 0)
+    if (w->settings.audioBitrate > 0)
         DestroyAudioCodec(w);
     LogOut("Closed!\n");
     return 0;

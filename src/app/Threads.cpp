@@ -88,7 +88,7 @@ void StartThreadCATserial(Works* w) {
 }
 
 void StartThreadWeb(Works* w) {
-    if (w->webPort > 0 && !StartWorker(thrWeb, "web", WebConsole, w))
+    if (SettingNumber(w, "WebPort") > 0 && !StartWorker(thrWeb, "web", WebConsole, w))
         LogErr("web: cannot start the console's thread");
 }
 

@@ -8,16 +8,11 @@
 // atomic character.
 #pragma once
 
-#include "core/Shared.h"
+#include "core/Settings.h"
 
 #include <sys/types.h>
 
 struct Works;
-
-using Flag = Shared<char>;
-
-// GpioChip's field: a label is at most 31 characters, a path under /dev not much more.
-constexpr size_t kGpioChipTextMax = 64;
 
 struct SetupRecord {
     Flag EnableKeyb;
@@ -84,22 +79,11 @@ struct SetupRecord {
     SharedText<6> BTN_longpress_Time;
     Flag EnableDebug;
     Flag EnableLOGTemp;
-    Flag RemotePlain; // '1': the remote link also without TLS, for older units
-    // The Hamlib rig of work mode 3: model number, port (a serial device or
-    // HOST:PORT of a rigctld), speed (0: the model's) and poll period in ms.
-    SharedText<6> HamlibModel;
-    SharedText<128> HamlibPort;
-    SharedText<7> HamlibSpeed;
-    SharedText<6> HamlibPoll;
-    SharedText<6> WebPort; // the browser console's HTTPS port, 0 = off
-    // The GPIO chip of the keys and converter: a path, name or label; empty
-    // chooses (the register block where it works, else the Pi's chip).
-    SharedText<kGpioChipTextMax> GpioChip;
 };
 
-// The 280 characters of the older units' record, then the Hamlib keys, the
-// console's port and the GPIO chip.
-static_assert(sizeof(SetupRecord) == 280 + 6 + 128 + 7 + 6 + 6 + kGpioChipTextMax, "the setup record's characters");
+// The 279 characters of the older units' record; the keys added since keep
+// their characters in their slots of the settings (core/Settings.h).
+static_assert(sizeof(SetupRecord) == 279, "the setup record's characters");
 
 constexpr const char* kSetupPath = "/opt/set/setup.txt";
 constexpr const char* kRemountRw = "mount -o remount defaults,rw /opt/set";

@@ -9,15 +9,10 @@
 #include <memory>
 #include <new>
 
-Shared<double> TIME_LONG_PRESS;
 Shared<int> number_ofStep_meter_FWD;
 Shared<int> number_ofStep_meter_REFL;
 Shared<int> number_ofStep_meter_SWR;
 Shared<int> number_ofStep_meter_PW;
-Shared<int> fattoremedia;
-Shared<double> PeakDecrement;
-Shared<int> PeakDecrementTime;
-Shared<int> TimerPeakSec;
 Shared<int> CntIP, CntDNS, CntNetMask, CntGateway;
 
 void ZeroWorks(Works* works) {
@@ -55,53 +50,6 @@ void InitRunState(Works* w) {
     number_ofStep_meter_REFL = 60;
     number_ofStep_meter_SWR = 60;
     number_ofStep_meter_PW = 60;
-}
-
-void InitSettingMirrors(Works* w) {
-    w->tcpPort = 6666;
-    w->audioMultiplier = 240;
-    w->audioBitrate = 0;
-    w->antennaIdx = 0;
-    w->pwrPeakEnabled = 0;
-    w->tempMode = 0;
-    w->freqSensIn = 0;
-    w->freqPeriod = 10;
-    w->attenuator = 0;
-    w->attenuatorTune = 0;
-    w->swrEscAutoTune = 0.0f;
-    w->viewTimeStr = 0;
-    w->viewTemp = 0;
-    w->maxTemperature = 60.0f;
-    w->autoTuneMaxCycles = 0;
-    w->powerUnits = 0;
-    w->saveScreenIdx = 0;
-    w->tuneModeFlags.clear(static_cast<uint8_t>(~0x04u)); // a pending return to receive stays
-    w->divide = kDivideStart;
-    w->maxTempAllowed = 60;
-    w->psPar[0] = 1;
-    w->psPar[1] = 1000;
-    w->psPar[2] = 0;
-    w->psPar[3] = 0;
-    w->gmPar[0] = 2;
-    w->gmPar[1] = 100;
-    w->hysteresis1 = 1;
-    w->hysteresis2 = 1;
-    w->plotOffset = 0.0;
-    w->tuneEnabled = 0;
-    w->NumBanco = 1;
-    w->MAXbank = 20;
-    w->debugEnabled = 0;
-    w->logTempEnabled = 0;
-    w->hamlibModel = 2; // NET rigctl: a rigctld on this machine
-    w->hamlibSpeed = 0; // the model's own
-    w->hamlibPollMs = 200;
-    w->webPort = 8443;
-
-    TIME_LONG_PRESS = 0.5;
-    fattoremedia = 2;
-    PeakDecrement = 1.0;
-    PeakDecrementTime = 1;
-    TimerPeakSec = 3000;
 }
 
 void InitGlobalVar(Works* w) {

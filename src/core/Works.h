@@ -21,6 +21,7 @@
 // settings of every group as start-up does.
 #pragma once
 
+#include "core/Settings.h"
 #include "core/Shared.h"
 #include "platform/Watchdog.h"
 
@@ -192,7 +193,6 @@ struct Works {
     // the unit's access code, is main's at start-up and then the keys' (the
     // menu's code entries): a plain store of a whole new code.
     SharedText<100> serverAddr;
-    Shared<int16_t> tcpPort;
     Shared<int> wsFD;
     Shared<int> remoteConnected;
     SharedText<13> remotePassword;
@@ -200,7 +200,6 @@ struct Works {
     // certificate's fingerprint for the status page (set at start-up). webKeys:
     // the keys its controller holds (bit k-1 for key k), the console's alone;
     // the key thread reads them with its own lines.
-    Shared<int> webPort;
     SharedText<96> webFingerprint;
     Shared<uint8_t> webKeys;
 
@@ -209,7 +208,6 @@ struct Works {
     // rest is main's.
     SharedText<16> skinName; // current skin, loaded from "<name>.png"
     Shared<int> imageX, imageY;
-    Shared<int> audioMultiplier;
     Shared<int> audioFrameParam;
     Shared<int> audioRate;
     std::mutex* connMut;
@@ -217,12 +215,15 @@ struct Works {
     SetupRecord* setup;
     OpusEncoder* opusEncoder;
     OpusDecoder* opusDecoder;
-    Shared<int> audioBitrate;
     // Audio. audioOutReady: plain stores by the playback thread and by a failing
     // capture (which stops the session's audio); the counters count up atomically.
     Shared<uint8_t> audioOutReady;  // the playback buffer exists
     Shared<int> wsDroppedAudio;     // audio frames not sent: the peer took too long
     Shared<int> wsDroppedFrames;    // other frames whose write ran out of time
+
+    // The settings as numbers, and the values of the keys kept in slots
+    // (core/Settings.h says who writes them).
+    Settings settings;
 
     // Amplifier link. Owner: link. The command ring is any thread's to fill and
     // the link's to empty; its lock also covers the drain request and the alarm
@@ -375,31 +376,16 @@ struct Works {
     Shared<uint8_t> tunerBypass;
     Shared<uint8_t> ampBypass;
     Shared<uint8_t> bypassRequested;
-    Shared<uint8_t> autoTuneMaxCycles;
-    Shared<float> swrEscAutoTune;
-    Shared<uint8_t> tempMode;
-    Shared<uint8_t> pwrPeakEnabled;
-    Shared<int> divide; // kDivideMin..kDivideMax; the session sets it (its raise to 2 is one compare-and-swap)
     Shared<int> fmFreqHz;
     Shared<uint32_t> tunerWord;
-    Shared<uint8_t> freqSensIn;
-    Shared<int> freqPeriod;
     Shared<uint8_t> attenuator;
     Shared<uint8_t> attenuatorShown;
-    Shared<uint8_t> attenuatorTune;
     Shared<float> cpuTemp[2];
     SharedText<80> dateText;
-    Shared<uint8_t> viewTimeStr, viewTemp;
-    Shared<float> maxTemperature;
-    Shared<uint8_t> powerUnits, saveScreenIdx;
     Shared<int> tsThresholds[4];
     Shared<uint8_t> panelCmd;
     Shared<uint8_t> clockIdle; // 1: the converter clock idles high
-    Shared<int> maxTempAllowed;
-    Shared<int> psPar[4];
-    Shared<int> gmPar[2];
     SharedText<11> generalSettings;
-    Shared<int> hysteresis1, hysteresis2;
     SharedFlags<uint8_t> startupFlags;
     SharedFlags<uint8_t> anFlags;
     Shared<uint8_t> relayDrive;
@@ -407,14 +393,12 @@ struct Works {
     QuietText<3> lastCmd; // two letters and the terminator (the link's own, not drawn)
     QuietShared<int> retryState;
     Shared<int> retryTotal, retryCount, retryStops;
-    Shared<double> plotOffset;
     Shared<int> ModeWorkIdx;
     Shared<int> catFreqHz;
-    // The Hamlib poll (work mode 3): the setup's mirrors (keys), the stop
-    // signal SetModeWorkIDX sets ('1' runs the poll, as catSerialEnabled the
-    // FT-817's), and what the poll thread alone writes: the last frequency read
-    // and the rig's name while it is open (empty when not).
-    Shared<int> hamlibModel, hamlibSpeed, hamlibPollMs;
+    // The Hamlib poll (work mode 3): the stop signal SetModeWorkIDX sets ('1'
+    // runs the poll, as catSerialEnabled the FT-817's), and what the poll thread
+    // alone writes: the last frequency read and the rig's name while it is open
+    // (empty when not).
     Shared<char> hamlibEnabled;
     Shared<int> hamlibFreqHz;
     SharedText<48> hamlibRigName;
@@ -432,13 +416,10 @@ struct Works {
     // lock, as the table above. remoteRestart: a failing remote service turns its
     // own flag off and then asks; the switch of the remote services
     // (core/Services.h) looks at the request and starts services under its lock.
-    Shared<int8_t> tuneEnabled;
     Shared<int> NumBanco;
     Shared<int> MAXbank;
     Shared<int> errHoldoffMs;
-    Shared<uint8_t> debugEnabled;
     Shared<uint8_t> remoteRestart;
-    Shared<uint8_t> logTempEnabled;
     Shared<uint8_t> logTempStarted;
 
     // Progress of the threads the service watchdog watches. Written by: each
@@ -461,8 +442,8 @@ void InitGlobalVar(Works* works);
 // Start values of the run-time state: run flag, link identity, measurements,
 // thresholds, meter scales, connection. The command queue keeps what is queued.
 void InitRunState(Works* works);
-// Start values of the numbers that mirror setup-file keys and of the setup
-// globals (peak timing, long-press time). A setup-file read starts
+// Start values of the numbers that mirror setup-file keys: each key's value in
+// a new file (core/Settings.h). A setup-file read starts
 // from these, so that a key missing from the file takes its start value while the
 // run-time state (and the commands queued before the read) stays as it is.
 void InitSettingMirrors(Works* works);
@@ -505,13 +486,8 @@ using OperatingPointLock = std::lock_guard<std::mutex>;
 void SleepWhileRunning(Works* works, int ms);
 
 // Named globals shared by several threads.
-extern Shared<double> TIME_LONG_PRESS;
 extern Shared<int> number_ofStep_meter_FWD;
 extern Shared<int> number_ofStep_meter_REFL;
 extern Shared<int> number_ofStep_meter_SWR;
 extern Shared<int> number_ofStep_meter_PW;
-extern Shared<int> fattoremedia;
-extern Shared<double> PeakDecrement;
-extern Shared<int> PeakDecrementTime;
-extern Shared<int> TimerPeakSec;
 extern Shared<int> CntIP, CntDNS, CntNetMask, CntGateway;

@@ -137,7 +137,7 @@ WsClientResult WsClientHandshake(Works* w, int fd, const char* key, const PortWa
     std::snprintf(lines[0], sizeof lines[0], "GET /chat HTTP/1.1\r\n");
     // The port number, also above 32767 (the field is a signed 16-bit one).
     std::snprintf(lines[1], sizeof lines[1], "Host: %s:%d\r\n", server,
-                  static_cast<uint16_t>(w->tcpPort.load()));
+                  static_cast<uint16_t>(w->settings.tcpPort.load()));
     std::snprintf(lines[2], sizeof lines[2], "Upgrade: websocket\r\n");
     std::snprintf(lines[3], sizeof lines[3], "Connection: keep-alive, Upgrade\r\n");
     std::snprintf(lines[4], sizeof lines[4], "Sec-WebSocket-Key: %s\r\n", key);

@@ -180,13 +180,13 @@ size_t BuildAudioFrame(const uint8_t* payload, size_t n, uint8_t* out, size_t ou
 void sendWebSockAudioFrame(Works* w, const int16_t* block) {
     if (!w || !w->remoteConnected)
         return;
-    const int frames = w->audioMultiplier;
+    const int frames = w->settings.audioMultiplier;
     const size_t raw = static_cast<size_t>(frames) * 4;
     static thread_local std::vector<uint8_t> payload, frame;
     payload.resize(raw);
     frame.resize(raw + 10);
     size_t n = raw;
-    if (w->audioBitrate > 0 && w->opusEncoder) {
+    if (w->settings.audioBitrate > 0 && w->opusEncoder) {
         const opus_int32 r = opus_encode(w->opusEncoder, block, frames, payload.data(),
                                          static_cast<opus_int32>(raw));
         if (r < 0) {

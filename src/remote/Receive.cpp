@@ -141,7 +141,7 @@ void setDivide(Works* w, const char* digits) {
         v = v * 10 + (*p++ - '0');
     const bool whole = p != digits && (*p == '\0' || (p[0] == ';' && p[1] == '\0'));
     if (whole && v >= kDivideMin && v <= kDivideMax) {
-        w->divide = static_cast<int>(v);
+        w->settings.divide = static_cast<int>(v);
         return;
     }
     // A peer's text reaches the log printable and short.
@@ -151,7 +151,7 @@ void setDivide(Works* w, const char* digits) {
         shown[n] = digits[n] >= 0x20 && digits[n] < 0x7f ? digits[n] : '?';
     shown[n] = '\0';
     LogErr("remote: KAVOFD%s%s is not a whole number within %d..%d: divide stays %d", shown,
-           digits[n] ? "..." : "", kDivideMin, kDivideMax, w->divide.load());
+           digits[n] ? "..." : "", kDivideMin, kDivideMax, w->settings.divide.load());
 }
 
 Dispatch wrongType(const WsFrame& f) {
@@ -298,8 +298,8 @@ void dispStat(Works* w, const char* text) {
     } else if (is("KAVOFT01;", 9) || is("KAVOFT02;", 9)) {
         s->usbSpectrum = '1';
         s->Enable1600 = text[7] == '2' ? '1' : '0';
-        int d = w->divide; // at least 2, in one step against the menu's change
-        while (d < 2 && !w->divide.compareExchange(d, 2)) {
+        int d = w->settings.divide; // at least 2, in one step against the menu's change
+        while (d < 2 && !w->settings.divide.compareExchange(d, 2)) {
         }
     } else if (is("KAVOFD", 6)) {
         setDivide(w, text + 6);

@@ -171,7 +171,7 @@ bool RemoteAuthenticate(Works* w, int fd, const char* peer, RemoteSession* s, Ws
             LogErr("remote: %s: %s", peer, why.c_str());
             return false;
         }
-    } else if (w->setup->RemotePlain == '1') {
+    } else if (SettingChar(w, "RemotePlain") == '1') {
         LogInfo("remote: plain session from %s", peer);
     } else {
         LogErr("remote: %s did not start TLS, closed", peer);
@@ -236,7 +236,7 @@ bool RemoteClaimSession(Works* w, int fd, const char* peer) {
 }
 
 void Wsocket(Works* w) {
-    const int port = static_cast<uint16_t>(w->tcpPort.load());
+    const int port = static_cast<uint16_t>(w->settings.tcpPort.load());
     LogInfo("Wsocket on port %d mode %c", port, w->setup->WebSocket.load());
     LogStdout("wsocket\n");
     SleepWhileRunning(w, kListenDelayMs);
@@ -308,7 +308,7 @@ void Wsocket(Works* w) {
 void Wclient(Works* w) {
     char server[101];
     w->serverAddr.copyTo(server, sizeof server);
-    const int port = static_cast<uint16_t>(w->tcpPort.load());
+    const int port = static_cast<uint16_t>(w->settings.tcpPort.load());
     LogInfo("Wclient to server %s on port %d mode %c", server, port, w->setup->WebSocket.load());
     std::string key;
     if (!clientKey(&key))
@@ -354,7 +354,7 @@ void Wclient(Works* w) {
 
         // TLS keyed by the code, unless this unit talks to an older server.
         TlsLinkPtr link;
-        if (w->setup->RemotePlain != '1') {
+        if (SettingChar(w, "RemotePlain") != '1') {
             char code[16];
             TlsPsk psk;
             std::string why;

@@ -79,7 +79,7 @@ void th_leggi(Works* w) {
     LogInfo("capture audio interface %s opened", device);
     status_th_leggi = 1;
     if (!ConfigureAudioDevice(pcm, SND_PCM_STREAM_CAPTURE, static_cast<unsigned>(channels),
-                              static_cast<unsigned long>(w->audioMultiplier))) {
+                              static_cast<unsigned long>(w->settings.audioMultiplier))) {
         ExitAUDIOread(w, &pcm);
         return;
     }
@@ -91,7 +91,7 @@ void th_leggi(Works* w) {
     LogInfo("capture audio interface prepared");
 
     // One block, stereo: a mono capture is widened in place.
-    const int block = w->audioMultiplier;
+    const int block = w->settings.audioMultiplier;
     std::vector<int16_t> buffer(static_cast<size_t>(block) * 2);
     LogInfo("capture buffer allocated (%d)", block * 4);
     if ((err = snd_pcm_start(pcm)) < 0) {

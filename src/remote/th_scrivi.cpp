@@ -130,7 +130,7 @@ void th_scrivi(Works* w) {
             ExitAUDIOwrite(w);
             return;
         }
-        const int block = w->audioMultiplier;
+        const int block = w->settings.audioMultiplier;
         {
             std::lock_guard<std::mutex> lock(g_out.mu);
             g_out.pcm = pcm;
@@ -211,7 +211,7 @@ bool PlayReceivedAudio(Works* w, bool server, const uint8_t* payload, size_t n) 
         return true;
     const int block = static_cast<int>(g_out.buffer.size() / 2);
     int frames;
-    if (w->audioBitrate > 0 && w->opusDecoder) {
+    if (w->settings.audioBitrate > 0 && w->opusDecoder) {
         const int d = opus_decode(w->opusDecoder, payload, static_cast<opus_int32>(n), g_out.buffer.data(), block, 0);
         if (d < 0) {
             // A packet that does not decode plays one block of silence.

@@ -120,7 +120,7 @@ void received(TransferContext* c, int length) {
     ScaleBlock(c->buffer.data(), length, run->recalc / 2 / 1024 / 1024 / 1024, c->samples.data(), c->count);
     if (length < kBlockBytes)
         return; // a short block is no spectrum
-    if (SpectrumBlockDue(c->divide, w->divide.load()) && w->remoteConnected)
+    if (SpectrumBlockDue(c->divide, w->settings.divide.load()) && w->remoteConnected)
         fftCalc(c->samples.data(), c->count, w);
 }
 

@@ -127,7 +127,7 @@ int TuneStep(Works* w) {
         CtrlNuovoTune();
     }
     const float s = tuneParam.swrVal;
-    if (s < w->swrEscAutoTune && s > 0.01f) {
+    if (s < w->settings.swrEscAutoTune && s > 0.01f) {
         TuneEnd(w);
         EscAutoTune(w, 1);
         return 1;
@@ -157,7 +157,7 @@ void StartAutotune(Works* w) {
 }
 
 void GoTune(Works* w) {
-    if (w->tuneEnabled < 0)
+    if (w->settings.tuneEnabled < 0)
         return; // no tuner fitted
     if (w->tuneState != 0) {
         LogOut("esc tune TUNEMENU\n");
@@ -181,11 +181,11 @@ void GoTune(Works* w) {
 void TuneTask(Works* w) {
     if (w->cmdQueueDrain == 1)
         return;
-    const int limitIdx = w->autoTuneMaxCycles <= 4 ? w->autoTuneMaxCycles.load() : 4;
+    const int limitIdx = w->settings.autoTuneMaxCycles <= 4 ? w->settings.autoTuneMaxCycles.load() : 4;
     if (cnttune > SWRTimeoutCICLI[limitIdx]) {
         TuneEnd(w);
         EscAutoTune(w, 0);
-        AddErrore(w, w->swrEscAutoTune == 0.0f ? kAlarmTuneTimeout : kAlarmTuneSwr);
+        AddErrore(w, w->settings.swrEscAutoTune == 0.0f ? kAlarmTuneTimeout : kAlarmTuneSwr);
         AttivaDisattivaProtezione(w, 1);
         return;
     }

@@ -138,9 +138,9 @@ void pause(Works* w, int ms) { plat_wait_fds(nullptr, 0, ms, [w] { return wanted
 void HamlibRig(Works* w) {
     quietHamlib();
     char port[128];
-    w->setup->HamlibPort.copyTo(port, sizeof port);
-    const int model = w->hamlibModel;
-    const int speed = w->hamlibSpeed;
+    SettingText(w, "HamlibPort", port, sizeof port);
+    const int model = SettingNumber(w, "HamlibModel");
+    const int speed = SettingNumber(w, "HamlibSpeed");
     LogInfo("Hamlib: model %d on %s", model, port);
     if (const char* owner = portInUse(w, port)) {
         LogErr("Hamlib: %s is %s port: not opened", port, owner);
@@ -183,7 +183,7 @@ void HamlibRig(Works* w) {
             // A frequency the panel's fields hold; another is not a reading.
             if (f >= 1.0 && f < static_cast<double>(INT_MAX))
                 w->hamlibFreqHz = static_cast<int>(std::lround(f));
-            pause(w, w->hamlibPollMs);
+            pause(w, SettingNumber(w, "HamlibPoll"));
         }
         closeRig(rig);
         if (!wanted(w))
@@ -198,10 +198,10 @@ void HamlibRig(Works* w) {
 
 void HamlibStatusText(Works* w, char* text, size_t size) {
     char port[128];
-    w->setup->HamlibPort.copyTo(port, sizeof port);
+    SettingText(w, "HamlibPort", port, sizeof port);
     const auto name = w->hamlibRigName.get();
     if (name.s[0])
         std::snprintf(text, size, "%s, %d Hz", name.s, w->hamlibFreqHz.load());
     else
-        std::snprintf(text, size, "model %d on %s: not open", w->hamlibModel.load(), port);
+        std::snprintf(text, size, "model %ld on %s: not open", SettingNumber(w, "HamlibModel"), port);
 }

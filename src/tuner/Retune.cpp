@@ -42,7 +42,7 @@ struct LastSearch {
 void RetuneNoteEnd(Works* w, bool stored, float swr, int64_t nowMs) {
     const Place here = placeNow(w);
     float threshold = kRetuneSwrFloor;
-    const float target = w->swrEscAutoTune.load();
+    const float target = w->settings.swrEscAutoTune.load();
     if (target > threshold)
         threshold = target;
     if (swr + kRetuneSwrMargin > threshold)

@@ -59,7 +59,7 @@ void SetMode(Works* w, int mode) {
     w->tunerWord = word;
     if (w->keyPage == kPageManualTune)
         KeyLabels[4].line2[0].set(label);
-    if (w->debugEnabled)
+    if (w->settings.debugEnabled)
         ModeTuneDebug.set(debug);
 }
 

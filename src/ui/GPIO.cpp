@@ -71,9 +71,9 @@ struct Keys {
     int repeats = 0;
 };
 
-double threshold(int repeats) {
+double threshold(Works* w, int repeats) {
     if (repeats == 0)
-        return TIME_LONG_PRESS;
+        return w->settings.TIME_LONG_PRESS;
     return repeats <= 14 ? 0.1 : 0.02;
 }
 
@@ -107,7 +107,7 @@ void keysPass(Works* w, Keys& k, uint32_t level) {
             }
             if (k.pressed == i && !(k.longBits & mask)) {
                 const double held = plat_mono_s() - k.pressStart;
-                const double limit = threshold(k.repeats);
+                const double limit = threshold(w, k.repeats);
                 if (held >= limit - 0.15)
                     w->keyNotice.set(1); // "Entering second function..."
                 if (held > limit) {
@@ -141,8 +141,8 @@ void keysPass(Works* w, Keys& k, uint32_t level) {
 
 void GPIO(Works* w) {
     LogInfo("GPIO operations start\n");
-    char chip[kGpioChipTextMax];
-    w->setup->GpioChip.copyTo(chip, sizeof chip);
+    char chip[kSettingTextMax];
+    SettingText(w, "GpioChip", chip, sizeof chip);
     GpioLinesPlan plan;
     plan.outputs = bit(kDataPin) | bit(kClockPin) | bit(kUpdatePin) | bit(kPowerPin);
     plan.high = bit(kUpdatePin);

@@ -138,7 +138,7 @@ void SetModeWorkLabel(Works* w) {
 void LabelByPassATU(Works* w) {
     if (w->keyPage != kPageTuner)
         return;
-    if (w->tuneEnabled < 0)
+    if (w->settings.tuneEnabled < 0)
         setLine2(3, 3, "NotInst");
     else
         setLine2(3, 3, w->tuneState != 0 ? "    On" : "   Off");

@@ -1,6 +1,7 @@
-// The settings menu: one table describes each of the 35 entries (number, title,
-// item, value and its text, edit rule, what ENTER does, the setup key it saves
-// and its scaling); ModifyParameter and LoadParameterMenu only read it.
+// The settings menu: the settings' rows (core/Settings.h) and the menu's own
+// entries describe each entry (number, title, item, value and its text, edit
+// rule, what ENTER does, the setup key it saves and its scaling), shown by
+// number; ModifyParameter and LoadParameterMenu only read them.
 #include "ui/Menu.h"
 
 #include "core/AlarmList.h"
@@ -19,74 +20,17 @@
 #include "ui/Nuova.h"
 #include "ui/Time.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <utility>
+#include <vector>
 
 namespace {
 
-// How the edit actions other than ENTER change an entry's value.
-enum class Edit {
-    Toggle,  // every action flips it between 0 and 1
-    Step,    // PLUS adds `step`, MINUS takes it off, within the entry's bounds
-    Choice,  // PLUS the next of the choices, MINUS the previous, wrapping
-    Next,    // any action: the next of the choices, wrapping
-    Address, // PLUS/MINUS change the octet under the cursor, LEFT/RIGHT move it
-    Own,     // the entry's own function
-};
-// What a Step does at its bounds.
-enum class Bound {
-    None,  // no bounds
-    Wrap,  // past one end to the other
-    Clamp, // the result is held at the end
-    Keep,  // a step that would leave the range is not taken
-};
-// What ENTER does.
-enum class Enter { Save, FreqSens, Lan, Nothing, Own };
-
-struct MenuSpec {
-    int number;
-    const char* title;
-    const char* item;
-    // The value, as a number.
-    double (*get)(Works*);
-    void (*set)(Works*, double);
-    // Its text: `format` with the value (an int, or a double when `real`), or with
-    // the text choices[value] when there are choices.
-    const char* format;
-    bool real = false;
-    const char* const* choices = nullptr;
-    int choiceCount = 0;
-    Edit edit = Edit::Toggle;
-    double step = 0;
-    double lo = 0, hi = 0;
-    Bound bound = Bound::None;
-    double (*hiOf)(Works*) = nullptr; // an upper end that is itself a setting
-    double unit = 0;                  // results rounded to 1/unit (10 tenths); 0: whole numbers
-    bool repeats = false;             // PLUS and MINUS repeat while held
-    bool lrRepeats = false;           // LEFT and RIGHT too
-    bool lrSaves = false;             // LEFT and RIGHT also save
-    Enter enter = Enter::Save;
-    const char* key = nullptr; // the setup key that ENTER saves
-    int scale = 1;             // the file holds the value times this
-    bool itemZeroOnly = false;  // shows and acts only while menuItem is 0
-    bool actsOnAnyItem = false; // with itemZeroOnly: shows only on item 0, acts on any
-    // Edit::Own and Enter::Own: the action, its repeat flag as result.
-    int (*own)(Works*, int action) = nullptr;
-    bool positions = false; // LEFT and RIGHT move between positions of the value
-    // A value text of the entry's own, instead of `format`.
-    void (*show)(Works*, char* text, size_t size) = nullptr;
-};
-
-const char* const kOffOn[2] = {"Off", "On"};
-const char* const kOFFON[2] = {"OFF", "ON"};
-const char* const kFreqInputs[2] = {"FQ1", "FQ2"};
-const char* const kNoYes[2] = {"No", "Yes"};
 const char* const kLocalRemote[2] = {"Local", "Remote"};
-const char* const kTempUnits[2] = {"Celsius", "Fahrenheit"};
-const char* const kPowerUnits[2] = {"Watt", "dBm"};
 const char* const kDefaults[2] = {"No Default", "Set Default"};
 const char* const kOffHw[1] = {"OFF"};
+const char* const kOFFON[2] = {"OFF", "ON"};
 
 void save(Works* w) { writeSetup(w); }
 
@@ -144,20 +88,6 @@ int remoteMode(Works* w, int action) {
         SwitchRemoteServices(w, RemoteSwitch::Off);
     }
     return 0;
-}
-
-// Target SWR: 0 is "off", and a target below 1.0 means nothing, so the steps
-// jump over that gap in both directions.
-int targetSwr(Works* w, int action) {
-    float v = w->swrEscAutoTune;
-    const bool plus = action == kMenuPlus, minus = action == kMenuMinus;
-    if (plus || minus) {
-        v = static_cast<float>(std::lround((v + (plus ? 0.01f : -0.01f)) * 100.0f) / 100.0);
-        if (v < 1.0f)
-            v = plus ? 1.0f : 0.0f;
-    }
-    w->swrEscAutoTune = v;
-    return plus || minus || action == kMenuLeft || action == kMenuRight;
 }
 
 // Point Div: 1, 2, 5, 10, 20.
@@ -302,215 +232,119 @@ void setBit(SharedFlags<uint8_t>& flags, uint8_t bit, double on) {
         flags.clear(bit);
 }
 
-// The serial speeds offered for the Hamlib rig; 0 leaves the model's own. A
-// speed from the file that is not among them shows as the model's own until
-// one is chosen.
-constexpr int kHamlibSpeeds[] = {0, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-constexpr int kHamlibSpeedCount = static_cast<int>(sizeof kHamlibSpeeds / sizeof kHamlibSpeeds[0]);
-const char* const kHamlibSpeedTexts[kHamlibSpeedCount] = {"Model's", "1200", "2400", "4800", "9600",
-                                                          "19200", "38400", "57600", "115200"};
-int speedIndex(int speed) {
-    for (int i = 0; i < kHamlibSpeedCount; i++)
-        if (kHamlibSpeeds[i] == speed)
-            return i;
-    return 0;
-}
-
-// A new model or speed takes effect at once: the rig's poll starts again with it.
-int hamlibEnter(Works* w, int) {
-    save(w);
-    if (w->ModeWorkIdx == kModeHamlib)
-        StartService(w, Service::Hamlib);
-    return 0;
-}
-
+// The menu's entries that are no setting of their own; the settings' entries
+// come from their rows (core/Settings.h), and the menu shows both by number.
 // clang-format off
-const MenuSpec kMenu[kMenuEntries] = {
-    {.number = 1, .title = "MAX BANK", .item = " ",
-     .get = [](Works* w) -> double { return w->MAXbank; },
-     .set = [](Works* w, double v) { w->MAXbank = static_cast<int>(v); },
-     .format = "%d", .edit = Edit::Step, .step = 1, .lo = 2, .hi = 20, .bound = Bound::Wrap,
-     .lrSaves = true, .key = "MAXbank"},
-    {.number = 2, .title = "FREQ", .item = "Input Sens",
-     .get = [](Works* w) -> double { return w->freqSensIn ? 1 : 0; },
-     .set = [](Works* w, double v) { w->freqSensIn = static_cast<uint8_t>(v); },
-     .format = "%s", .choices = kFreqInputs, .choiceCount = 2,
-     .enter = Enter::FreqSens, .key = "FreqSensIn"},
-    // Up to 9990: the file keeps four digits.
-    {.number = 3, .title = "FREQ", .item = "Period (ms)",
-     .get = [](Works* w) -> double { return w->freqPeriod; },
-     .set = [](Works* w, double v) { w->freqPeriod = static_cast<int>(v); },
-     .format = "%d", .edit = Edit::Step, .step = 10, .lo = 1, .hi = 9999, .bound = Bound::Keep,
-     .repeats = true, .enter = Enter::FreqSens, .key = "FreqPeriodTime"},
-    // The request byte becomes 1 or 0, but for a pending return to receive
-    // (0x04), which the transceiver's link still sends: the radio never stays keyed.
-    {.number = 4, .title = "AUTO TUNE", .item = "Enable TAV Tune",
-     .get = [](Works* w) -> double { return w->tuneModeFlags.test(1) ? 1 : 0; },
-     .set = [](Works* w, double v) { w->tuneModeFlags.change(static_cast<uint8_t>(~0x04u), v ? 1 : 0); },
-     .format = "%s", .choices = kOffOn, .choiceCount = 2, .key = "AutoTuneMode"},
-    {.number = 5, .title = "AUTO TUNE", .item = "Force Attenuator",
-     .get = [](Works* w) -> double { return w->attenuatorTune & 3; },
-     .set = [](Works* w, double v) { w->attenuatorTune = static_cast<uint8_t>(v); },
-     .format = "%sdB", .choices = AttVectStr, .choiceCount = 4, .edit = Edit::Next,
-     .key = "AttenuatorTune"},
-    {.number = 6, .title = "AUTO TUNE", .item = "Target SWR (0=Off)",
-     .get = [](Works* w) -> double { return w->swrEscAutoTune; },
-     .set = [](Works* w, double v) { w->swrEscAutoTune = static_cast<float>(v); },
-     .format = "%02.02f", .real = true, .edit = Edit::Own, .lo = 0, .hi = 10,
-     .bound = Bound::Clamp, .key = "SWRescAutoTune", .scale = 100, .own = targetSwr},
-    {.number = 7, .title = "AUTO TUNE", .item = "AutoTune Timeout",
-     .get = [](Works* w) -> double { return w->autoTuneMaxCycles; },
-     .set = [](Works* w, double v) { w->autoTuneMaxCycles = static_cast<uint8_t>(v); },
-     .format = "%s", .choices = SWRTimeout, .choiceCount = 5, .edit = Edit::Choice,
-     .key = "AutoTuneMaxCicli"},
-    // Bit 7 set: no tuner fitted; the low bits stay.
-    {.number = 8, .title = "AUTO TUNE", .item = "ATU Installed",
-     .get = [](Works* w) -> double { return w->tuneEnabled >= 0 ? 1 : 0; },
-     .set = [](Works* w, double v) {
-         const uint8_t b = static_cast<uint8_t>(w->tuneEnabled);
-         w->tuneEnabled = static_cast<int8_t>(v ? b & 0x7F : b | 0x80);
-         LogOut("----------> SAVE ATU: 0x%0X\n",
-                      static_cast<unsigned>(static_cast<uint8_t>(w->tuneEnabled)));
-     },
-     .format = "%s", .choices = kNoYes, .choiceCount = 2, .key = "TUNEenabled"},
+const MenuSpec kOwnEntries[] = {
     {.number = 9, .title = "TAV ZIM USE MODE", .item = " ",
      .get = [](Works* w) -> double { return w->remoteEnabled ? 1 : 0; },
      .set = nullptr, .format = "%s", .choices = kLocalRemote, .choiceCount = 2,
-     .edit = Edit::Own, .enter = Enter::Own, .itemZeroOnly = true, .own = remoteMode},
-    {.number = 10, .title = "NETWORK LAN", .item = "IP", .get = nullptr, .set = nullptr,
-     .format = nullptr, .edit = Edit::Address, .enter = Enter::Lan},
-    {.number = 11, .title = "NETWORK LAN", .item = "SUBNET", .get = nullptr, .set = nullptr,
-     .format = nullptr, .edit = Edit::Address, .enter = Enter::Lan},
-    {.number = 12, .title = "NETWORK LAN", .item = "GATEWAY", .get = nullptr, .set = nullptr,
-     .format = nullptr, .edit = Edit::Address, .enter = Enter::Lan},
-    {.number = 13, .title = "NETWORK LAN", .item = "DNS", .get = nullptr, .set = nullptr,
-     .format = nullptr, .edit = Edit::Address, .enter = Enter::Lan},
+     .edit = MenuEdit::Own, .enter = MenuEnter::Own, .itemZeroOnly = true, .own = remoteMode},
+    {.number = 10, .title = "NETWORK LAN", .item = "IP", .edit = MenuEdit::Address, .enter = MenuEnter::Lan},
+    {.number = 11, .title = "NETWORK LAN", .item = "SUBNET", .edit = MenuEdit::Address, .enter = MenuEnter::Lan},
+    {.number = 12, .title = "NETWORK LAN", .item = "GATEWAY", .edit = MenuEdit::Address, .enter = MenuEnter::Lan},
+    {.number = 13, .title = "NETWORK LAN", .item = "DNS", .edit = MenuEdit::Address, .enter = MenuEnter::Lan},
     // The plot's values live for the process only.
     {.number = 14, .title = "PLOT", .item = "Ref Lev",
      .get = [](Works*) -> double { return RefLevel; },
      .set = [](Works*, double v) { RefLevel = static_cast<int>(v); },
-     .format = "%d", .edit = Edit::Step, .step = 10, .enter = Enter::Nothing},
+     .format = "%d", .edit = MenuEdit::Step, .step = 10, .enter = MenuEnter::Nothing},
     {.number = 15, .title = "PLOT", .item = "Ref Pos",
      .get = [](Works*) -> double { return RefPos; },
      .set = [](Works*, double v) { RefPos = static_cast<int>(v); },
-     .format = "%d", .edit = Edit::Step, .step = 1, .lo = 0, .hi = 10, .bound = Bound::Keep,
-     .enter = Enter::Nothing},
+     .format = "%d", .edit = MenuEdit::Step, .step = 1, .lo = 0, .hi = 10, .bound = MenuBound::Keep,
+     .enter = MenuEnter::Nothing},
     {.number = 16, .title = "PLOT", .item = "Point Div",
      .get = [](Works*) -> double { return PointDiv; },
-     .set = nullptr, .format = "%d", .edit = Edit::Own, .enter = Enter::Nothing, .own = pointDiv},
-    {.number = 17, .title = "PLOT", .item = "Offset",
-     .get = [](Works* w) -> double { return w->plotOffset; },
-     .set = [](Works* w, double v) { w->plotOffset = v; },
-     .format = "%3.02f", .real = true, .edit = Edit::Step, .step = 0.1, .unit = 10,
-     .repeats = true, .lrRepeats = true, .lrSaves = true, .key = "OffsetPlot", .scale = 10},
-    {.number = 50, .title = "VIEW SCREEN", .item = "DateTime",
-     .get = [](Works* w) -> double { return w->viewTimeStr ? 1 : 0; },
-     .set = [](Works* w, double v) { w->viewTimeStr = static_cast<uint8_t>(v); },
-     .format = "%s", .choices = kOFFON, .choiceCount = 2, .key = "ViewTimeStr"},
-    {.number = 51, .title = "TEMPERATURE UNITS", .item = " ",
-     .get = [](Works* w) -> double { return w->tempMode == 1 ? 1 : 0; },
-     .set = [](Works* w, double v) { w->tempMode = static_cast<uint8_t>(v); },
-     .format = "%s", .choices = kTempUnits, .choiceCount = 2, .key = "TempMode",
-     .itemZeroOnly = true},
-    {.number = 52, .title = "PEAK POWER METER", .item = " ",
-     .get = [](Works* w) -> double { return w->pwrPeakEnabled ? 1 : 0; },
-     .set = [](Works* w, double v) { w->pwrPeakEnabled = static_cast<uint8_t>(v); },
-     .format = "%s", .choices = kOFFON, .choiceCount = 2, .key = "EnablePwrPeak",
-     .itemZeroOnly = true},
-    {.number = 53, .title = "PEAK POWER METER", .item = "Release Time (ms)",
-     .get = [](Works*) -> double { return TimerPeakSec; },
-     .set = [](Works*, double v) { TimerPeakSec = static_cast<int>(v); },
-     .format = "%i", .edit = Edit::Step, .step = 10, .lo = 0, .hi = 5000, .bound = Bound::Keep,
-     .repeats = true, .lrRepeats = true, .lrSaves = true, .key = "Peak_Time"},
-    {.number = 54, .title = "TEMPERATURE ALARM", .item = " SET POINT",
-     .get = [](Works* w) -> double { return w->maxTemperature; },
-     .set = [](Works* w, double v) { w->maxTemperature = static_cast<float>(v); },
-     .format = "%02.02f", .real = true, .edit = Edit::Step, .step = 0.1, .lo = 20,
-     .bound = Bound::Clamp, .hiOf = [](Works* w) -> double { return w->maxTempAllowed; },
-     .unit = 10, .repeats = true, .lrRepeats = true, .key = "MaxTemperature", .scale = 10,
-     .itemZeroOnly = true},
-    {.number = 55, .title = "SET POWER UNITS", .item = " ",
-     .get = [](Works* w) -> double { return w->powerUnits == 1 ? 1 : 0; },
-     .set = [](Works* w, double v) { w->powerUnits = static_cast<uint8_t>(v); },
-     .format = "%s", .choices = kPowerUnits, .choiceCount = 2, .key = "PowerUnits",
-     .itemZeroOnly = true},
-    {.number = 56, .title = "SCREEN SAVER TIMEOUT", .item = " ",
-     .get = [](Works* w) -> double { return w->saveScreenIdx; },
-     .set = [](Works* w, double v) { w->saveScreenIdx = static_cast<uint8_t>(v); },
-     .format = "%s", .choices = SaveScreenVal, .choiceCount = 5, .edit = Edit::Choice,
-     .key = "SaveScreenIdx", .itemZeroOnly = true, .actsOnAnyItem = true},
+     .set = nullptr, .format = "%d", .edit = MenuEdit::Own, .enter = MenuEnter::Nothing, .own = pointDiv},
     {.number = 57, .title = "FACTORY DEFAULT", .item = " ",
      .get = [](Works* w) -> double { return w->factoryArmed ? 1 : 0; },
      .set = [](Works* w, double v) { w->factoryArmed = static_cast<uint8_t>(v); },
-     .format = "%s", .choices = kDefaults, .choiceCount = 2, .enter = Enter::Own,
+     .format = "%s", .choices = kDefaults, .choiceCount = 2, .enter = MenuEnter::Own,
      .itemZeroOnly = true, .own = factoryDefault},
-    {.number = 58, .title = "BUTTON TIME", .item = "Long Press Time",
-     .get = [](Works*) -> double { return TIME_LONG_PRESS; },
-     .set = [](Works*, double v) { TIME_LONG_PRESS = v; },
-     .format = "%01.01f sec", .real = true, .edit = Edit::Step, .step = 0.1, .lo = 0.3, .hi = 5.0,
-     .bound = Bound::Clamp, .unit = 10, .lrSaves = true, .key = "BTN_longpress_Time", .scale = 10,
-     .itemZeroOnly = true, .actsOnAnyItem = true},
     // The code a caller must give: read on the status page of the unit called,
     // typed here on the unit that calls.
-    {.number = 94, .title = "REMOTE CODE", .item = " ", .get = nullptr, .set = nullptr,
-     .format = nullptr, .edit = Edit::Own, .enter = Enter::Own, .own = remoteCodeKeys,
-     .positions = true, .show = remoteCodeText},
+    {.number = 94, .title = "REMOTE CODE", .item = " ", .edit = MenuEdit::Own,
+     .enter = MenuEnter::Own, .own = remoteCodeKeys, .positions = true, .show = remoteCodeText},
     {.number = 95, .title = "NEW REMOTE CODE", .item = " ",
      .get = [](Works* w) -> double { return w->newCodeArmed ? 1 : 0; },
      .set = [](Works* w, double v) { w->newCodeArmed = static_cast<uint8_t>(v); },
-     .format = nullptr, .enter = Enter::Own, .own = newRemoteCode, .show = newRemoteCodeText},
+     .enter = MenuEnter::Own, .own = newRemoteCode, .show = newRemoteCodeText},
     // Any action, ENTER too, switches the unit off.
     {.number = 96, .title = "OFF HW", .item = " ", .get = [](Works*) -> double { return 0; },
-     .set = nullptr, .format = "%s", .choices = kOffHw, .choiceCount = 1, .edit = Edit::Own,
-     .enter = Enter::Own, .itemZeroOnly = true, .own = offHw},
+     .set = nullptr, .format = "%s", .choices = kOffHw, .choiceCount = 1, .edit = MenuEdit::Own,
+     .enter = MenuEnter::Own, .itemZeroOnly = true, .own = offHw},
     {.number = 97, .title = "FW UPDATE", .item = " ",
      .get = [](Works* w) -> double { return w->serviceFlags.test(1) ? 1 : 0; },
      .set = [](Works* w, double v) { setBit(w->serviceFlags, 1, v); },
-     .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = Enter::Own,
+     .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = MenuEnter::Own,
      .itemZeroOnly = true, .own = fwUpdate},
     {.number = 98, .title = "UI UPDATE", .item = " ",
      .get = [](Works* w) -> double { return w->serviceFlags.test(8) ? 1 : 0; },
      .set = [](Works* w, double v) { setBit(w->serviceFlags, 8, v); },
-     .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = Enter::Own,
+     .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = MenuEnter::Own,
      .itemZeroOnly = true, .own = uiUpdate},
     {.number = 99, .title = "REMOTE SERVICE", .item = " ",
      .get = [](Works* w) -> double { return w->serviceFlags.test(2) ? 1 : 0; },
      .set = [](Works* w, double v) { setBit(w->serviceFlags, 2, v); },
-     .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = Enter::Own,
+     .format = "%s", .choices = kOFFON, .choiceCount = 2, .enter = MenuEnter::Own,
      .itemZeroOnly = true, .own = remoteService},
-    // The Hamlib rig of work mode 3: saved on ENTER, which also reopens the rig.
-    {.number = 100, .title = "HAMLIB RIG", .item = "Model",
-     .get = [](Works* w) -> double { return w->hamlibModel; },
-     .set = [](Works* w, double v) { w->hamlibModel = static_cast<int>(v); },
-     .format = "%d", .edit = Edit::Step, .step = 1, .lo = 1, .hi = 99999, .bound = Bound::Keep,
-     .repeats = true, .enter = Enter::Own, .key = "HamlibModel", .own = hamlibEnter},
-    {.number = 101, .title = "HAMLIB RIG", .item = "Speed",
-     .get = [](Works* w) -> double { return speedIndex(w->hamlibSpeed); },
-     .set = [](Works* w, double v) { w->hamlibSpeed = kHamlibSpeeds[static_cast<int>(v)]; },
-     .format = "%s", .choices = kHamlibSpeedTexts, .choiceCount = kHamlibSpeedCount,
-     .edit = Edit::Choice, .enter = Enter::Own, .key = "HamlibSpeed", .own = hamlibEnter},
-    {.number = 102, .title = "HAMLIB RIG", .item = "Poll (ms)",
-     .get = [](Works* w) -> double { return w->hamlibPollMs; },
-     .set = [](Works* w, double v) { w->hamlibPollMs = static_cast<int>(v); },
-     .format = "%d", .edit = Edit::Step, .step = 10, .lo = 20, .hi = 60000, .bound = Bound::Keep,
-     .repeats = true, .key = "HamlibPoll"},
 };
 // clang-format on
 
-constexpr MenuEntryDef entryDef(const MenuSpec& m) {
+// One entry as the menu shows it: its description and, for a setting, its row.
+struct Entry {
+    const MenuSpec* m;
+    const SettingRow* row;
+    MenuEntryDef def;
+};
+
+MenuEntryDef entryDef(const MenuSpec& m) {
     MenuEntryDef e{};
     e.number = m.number;
     for (int i = 0; m.title[i] && i < 20; i++)
         e.title[i] = m.title[i];
     for (int i = 0; m.item[i] && i < 19; i++)
         e.items[0].name[i] = m.item[i];
-    e.items[0].leftRight = m.edit == Edit::Address || m.positions ? 1 : 0;
+    e.items[0].leftRight = m.edit == MenuEdit::Address || m.positions ? 1 : 0;
     e.itemCount = 1;
     return e;
 }
 
-template <size_t... I> constexpr std::array<MenuEntryDef, kMenuEntries> entryDefs(std::index_sequence<I...>) {
-    return {entryDef(kMenu[I])...};
+// The settings' entries and the menu's own, by number; made once, on first use.
+const std::vector<Entry>& entries() {
+    static const std::vector<Entry> all = [] {
+        std::vector<Entry> v;
+        int n = 0;
+        const SettingRow* rows = SettingRows(&n);
+        for (int i = 0; i < n; i++)
+            if (rows[i].menu.number > 0)
+                v.push_back({&rows[i].menu, &rows[i], entryDef(rows[i].menu)});
+        for (const MenuSpec& m : kOwnEntries)
+            v.push_back({&m, nullptr, entryDef(m)});
+        std::stable_sort(v.begin(), v.end(),
+                         [](const Entry& a, const Entry& b) { return a.m->number < b.m->number; });
+        return v;
+    }();
+    return all;
+}
+
+const Entry* entryAt(int e) {
+    const std::vector<Entry>& all = entries();
+    return e >= 0 && e < static_cast<int>(all.size()) ? &all[static_cast<size_t>(e)] : nullptr;
+}
+
+double valueOf(Works* w, const Entry& e) {
+    if (e.m->get)
+        return e.m->get(w);
+    return e.row ? SettingMenuValue(w, *e.row) : 0;
+}
+
+void setValue(Works* w, const Entry& e, double v) {
+    if (e.m->set)
+        e.m->set(w, v);
+    else if (e.row)
+        SetSettingMenuValue(w, *e.row, v);
 }
 
 double rounded(double v, double unit) {
@@ -518,60 +352,62 @@ double rounded(double v, double unit) {
 }
 
 // One PLUS or MINUS on a Step entry.
-void step(Works* w, const MenuSpec& m, bool plus) {
-    const double v = m.get(w);
+void step(Works* w, const Entry& e, bool plus) {
+    const MenuSpec& m = *e.m;
+    const double v = valueOf(w, e);
     double next = rounded(v + (plus ? m.step : -m.step), m.unit);
     const double hi = m.hiOf ? m.hiOf(w) : m.hi;
     switch (m.bound) {
-    case Bound::None:
+    case MenuBound::None:
         break;
-    case Bound::Wrap:
+    case MenuBound::Wrap:
         if (next > hi)
             next = m.lo;
         if (next < m.lo)
             next = hi;
         break;
-    case Bound::Clamp:
+    case MenuBound::Clamp:
         next = next < m.lo ? m.lo : next > hi ? hi : next;
         break;
-    case Bound::Keep:
+    case MenuBound::Keep:
         if (next < m.lo || next > hi)
             next = v;
         break;
     }
-    m.set(w, next);
+    setValue(w, e, next);
 }
 
 // A value with clamped bounds is kept within them whatever the action, ENTER too,
 // so that a value from the file outside them is never saved again.
-void settle(Works* w, const MenuSpec& m) {
-    if (m.bound != Bound::Clamp)
+void settle(Works* w, const Entry& e) {
+    const MenuSpec& m = *e.m;
+    if (m.bound != MenuBound::Clamp)
         return;
-    const double v = m.get(w), hi = m.hiOf ? m.hiOf(w) : m.hi;
+    const double v = valueOf(w, e), hi = m.hiOf ? m.hiOf(w) : m.hi;
     if (v < m.lo || v > hi)
-        m.set(w, v < m.lo ? m.lo : hi);
+        setValue(w, e, v < m.lo ? m.lo : hi);
 }
 
-int choiceIndex(Works* w, const MenuSpec& m) {
-    const int v = static_cast<int>(m.get(w));
-    return v < 0 ? 0 : v >= m.choiceCount ? m.choiceCount - 1 : v;
+int choiceIndex(Works* w, const Entry& e) {
+    const int v = static_cast<int>(valueOf(w, e));
+    return v < 0 ? 0 : v >= e.m->choiceCount ? e.m->choiceCount - 1 : v;
 }
 
 void enter(Works* w, const MenuSpec& m) {
     switch (m.enter) {
-    case Enter::Save:
+    case MenuEnter::Save:
         save(w);
         break;
-    case Enter::FreqSens:
+    case MenuEnter::FreqSens:
         IncPNTIn_CMDLinear(kCmdFreqSens, w);
         save(w);
         break;
-    case Enter::Lan:
+    case MenuEnter::Lan:
         SaveLanParam();
         break;
-    case Enter::Nothing:
+    case MenuEnter::Nothing:
         break;
-    case Enter::Own:
+    case MenuEnter::Own:
         m.own(w, kMenuEnter);
         break;
     }
@@ -579,15 +415,22 @@ void enter(Works* w, const MenuSpec& m) {
 
 } // namespace
 
-const std::array<MenuEntryDef, kMenuEntries> menuPar =
-    entryDefs(std::make_index_sequence<kMenuEntries>());
+const MenuEntryDef& MenuTable::operator[](int e) const {
+    static const MenuEntryDef none{};
+    const Entry* x = entryAt(e);
+    return x ? x->def : none;
+}
+const MenuTable menuPar;
+
+int MenuEntryCount() { return static_cast<int>(entries().size()); }
 
 const char* MenuSetupKey(int entry, int* scale) {
-    if (entry < 0 || entry >= kMenuEntries)
+    const Entry* e = entryAt(entry);
+    if (!e || !e->row)
         return nullptr;
     if (scale)
-        *scale = kMenu[entry].scale;
-    return kMenu[entry].key;
+        *scale = e->row->scale;
+    return e->row->key;
 }
 
 bool MenuAddress(int e, MenuAddressRef* ref) {
@@ -610,19 +453,22 @@ bool MenuAddress(int e, MenuAddressRef* ref) {
 }
 
 void MenuPrevious(Works* w) {
-    w->menuEntry = w->menuEntry <= 0 ? kMenuEntries - 1 : w->menuEntry - 1;
+    const int n = MenuEntryCount();
+    w->menuEntry = w->menuEntry <= 0 ? n - 1 : w->menuEntry - 1;
     w->menuItem = 0;
 }
 
 void MenuNext(Works* w) {
-    w->menuEntry = w->menuEntry >= kMenuEntries - 1 ? 0 : w->menuEntry + 1;
+    const int n = MenuEntryCount();
+    w->menuEntry = w->menuEntry >= n - 1 ? 0 : w->menuEntry + 1;
     w->menuItem = 0;
 }
 
 void MenuEditStarts(Works* w) { w->codeEditing = 0; }
 
 bool MenuCodeEdit(Works* w, int e, char* code, size_t size, int* cursor) {
-    if (e < 0 || e >= kMenuEntries || kMenu[e].show != remoteCodeText)
+    const Entry* x = entryAt(e);
+    if (!x || x->m->show != remoteCodeText)
         return false;
     remoteCodeText(w, code, size);
     const int c = w->codeCursor;
@@ -631,59 +477,60 @@ bool MenuCodeEdit(Works* w, int e, char* code, size_t size, int* cursor) {
 }
 
 bool MenuItemReadOnly(Works* w) {
-    const int e = w->menuEntry;
-    return e >= 0 && e < kMenuEntries && menuPar[e].items[w->menuItem].readOnly;
+    const Entry* x = entryAt(w->menuEntry);
+    return x && x->def.items[w->menuItem].readOnly;
 }
 
 bool MenuItemLeftRight(Works* w) {
-    const int e = w->menuEntry;
-    return e >= 0 && e < kMenuEntries && menuPar[e].items[w->menuItem].leftRight;
+    const Entry* x = entryAt(w->menuEntry);
+    return x && x->def.items[w->menuItem].leftRight;
 }
 
 int ModifyParameter(Works* w, int action) {
     const int e = w->menuEntry;
-    if (e < 0 || e >= kMenuEntries)
+    const Entry* x = entryAt(e);
+    if (!x)
         return 0;
-    const MenuSpec& m = kMenu[e];
+    const MenuSpec& m = *x->m;
     if (m.itemZeroOnly && !m.actsOnAnyItem && w->menuItem != 0)
         return 0;
     if (action == kMenuEnter) {
-        settle(w, m);
+        settle(w, *x);
         enter(w, m);
         return 0;
     }
     const bool plus = action == kMenuPlus, minus = action == kMenuMinus;
     const bool leftRight = action == kMenuLeft || action == kMenuRight;
     switch (m.edit) {
-    case Edit::Toggle:
-        m.set(w, m.get(w) ? 0 : 1);
+    case MenuEdit::Toggle:
+        setValue(w, *x, valueOf(w, *x) ? 0 : 1);
         break;
-    case Edit::Step:
+    case MenuEdit::Step:
         if (plus || minus)
-            step(w, m, plus);
+            step(w, *x, plus);
         break;
-    case Edit::Choice:
+    case MenuEdit::Choice:
         if (plus || minus) {
-            const int v = static_cast<int>(m.get(w)) + (plus ? 1 : -1);
-            m.set(w, v >= m.choiceCount ? 0 : v < 0 ? m.choiceCount - 1 : v);
+            const int v = static_cast<int>(valueOf(w, *x)) + (plus ? 1 : -1);
+            setValue(w, *x, v >= m.choiceCount ? 0 : v < 0 ? m.choiceCount - 1 : v);
         }
         break;
-    case Edit::Next:
-        m.set(w, (static_cast<int>(m.get(w)) + 1) % m.choiceCount);
+    case MenuEdit::Next:
+        setValue(w, *x, (static_cast<int>(valueOf(w, *x)) + 1) % m.choiceCount);
         break;
-    case Edit::Address: {
+    case MenuEdit::Address: {
         MenuAddressRef a{};
         if (MenuAddress(e, &a))
             *a.cursor = ModifyIP(action, *a.cursor, a.octets);
         break;
     }
-    case Edit::Own: {
+    case MenuEdit::Own: {
         const int repeat = m.own(w, action);
-        settle(w, m);
+        settle(w, *x);
         return repeat;
     }
     }
-    settle(w, m);
+    settle(w, *x);
     if (leftRight && m.lrSaves)
         save(w);
     return ((plus || minus) && m.repeats) || (leftRight && m.lrRepeats);
@@ -691,21 +538,22 @@ int ModifyParameter(Works* w, int action) {
 
 void LoadParameterMenu(Works* w, char* text, size_t size, int e, int item) {
     text[0] = '\0';
-    if (e < 0 || e >= kMenuEntries)
+    const Entry* x = entryAt(e);
+    if (!x)
         return;
-    const MenuSpec& m = kMenu[e];
+    const MenuSpec& m = *x->m;
     if (item != 0 && m.itemZeroOnly)
         return;
     MenuAddressRef a{};
     if (m.show) {
         m.show(w, text, size);
-    } else if (m.edit == Edit::Address && MenuAddress(e, &a)) {
+    } else if (m.edit == MenuEdit::Address && MenuAddress(e, &a)) {
         SplitAddrInv(text, static_cast<int>(size), a.octets);
     } else if (m.choices) {
-        std::snprintf(text, size, m.format, m.choices[choiceIndex(w, m)]);
+        std::snprintf(text, size, m.format, m.choices[choiceIndex(w, *x)]);
     } else if (m.real) {
-        std::snprintf(text, size, m.format, m.get(w));
+        std::snprintf(text, size, m.format, valueOf(w, *x));
     } else {
-        std::snprintf(text, size, m.format, static_cast<int>(m.get(w)));
+        std::snprintf(text, size, m.format, static_cast<int>(valueOf(w, *x)));
     }
 }

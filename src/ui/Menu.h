@@ -1,18 +1,15 @@
-// The settings menu: 35 entries, each a title with one item and a value, moved
+// The settings menu: its entries, each a title with one item and a value, moved
 // through on key page 1 and edited on key page 2.
 #pragma once
 
+#include "core/Settings.h"
 #include "core/Shared.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
 struct Works;
 
-enum MenuAction { kMenuEnter = 0, kMenuMinus = 1, kMenuPlus = 2, kMenuLeft = 3, kMenuRight = 4 };
-
-constexpr int kMenuEntries = 35;
 
 struct MenuItemDef {
     char name[20];
@@ -25,8 +22,13 @@ struct MenuEntryDef {
     MenuItemDef items[10];
     int32_t itemCount;
 };
-// The entries' numbers, titles and items, from the menu's own table.
-extern const std::array<MenuEntryDef, kMenuEntries> menuPar;
+// The entries' numbers, titles and items, in the order the menu shows them.
+struct MenuTable {
+    const MenuEntryDef& operator[](int entry) const;
+};
+extern const MenuTable menuPar;
+// How many entries the menu has.
+int MenuEntryCount();
 // The setup key that ENTER on `entry` saves and the factor the file holds the
 // value with (10: tenths); nullptr for entries that save nothing of their own.
 const char* MenuSetupKey(int entry, int* scale);

@@ -23,11 +23,8 @@
 #include <cstdio>
 #include <cstring>
 
-const char* const AttVectStr[4] = {"0", "2", "3", "5"};
 const char* const MODEwork[kModeWorkCount] = {"Generic", "VRNTAV", " FT-817", "Hamlib"};
 const int SaveScreen[5] = {5, 10, 20, 30, 60};
-const char* const SaveScreenVal[5] = {"5min", "10min", "20min", "30min", "60min"};
-const char* const SWRTimeout[5] = {"25sec", "20sec", "15sec", "10sec", "5sec"};
 
 namespace {
 
@@ -51,7 +48,7 @@ void text(Works* w, int font, int x, int y, const char* s, const uint8_t (&c)[3]
 // The message line under the information rows.
 void messageLine(Works* w) {
     char buf[96];
-    if (w->debugEnabled) {
+    if (w->settings.debugEnabled) {
         std::snprintf(buf, sizeof buf, "PW %04d FWD %04d REFL %04d SWR %03.02f (%X)",
                       w->rawIn.load(), w->rawFwd.load(), w->rawRefl.load(), w->swr.load(),
                       static_cast<unsigned>(w->supplyAdc[3].load()));
@@ -115,7 +112,7 @@ void informationRows(Works* w) {
         text(w, 8, 415, 327, "PA Voltage: no link", kGrey);
         return;
     }
-    const bool fahrenheit = w->tempMode == 1;
+    const bool fahrenheit = w->settings.tempMode == 1;
     const float t1 = fahrenheit ? ConversionCelsius_to_Fahrenheit(r.temp1) : r.temp1;
     const float t2 = fahrenheit ? ConversionCelsius_to_Fahrenheit(r.temp2) : r.temp2;
     const char unit = fahrenheit ? 'F' : 'C';
@@ -144,8 +141,8 @@ void menuLines(Works* w, int page) {
     for (int y = cur0; y <= cur0 + 28; y++)
         DrawHorizontalLine(1, y, 799, 80, 80, 80, fb, 0);
     const int entry = w->menuEntry;
-    const int entries[3] = {entry <= 0 ? kMenuEntries - 1 : entry - 1, entry,
-                            entry >= kMenuEntries - 1 ? 0 : entry + 1};
+    const int entries[3] = {entry <= 0 ? MenuEntryCount() - 1 : entry - 1, entry,
+                            entry >= MenuEntryCount() - 1 ? 0 : entry + 1};
     for (int line = 0; line < 3; line++) {
         const int e = entries[line];
         const bool current = line == 1;
@@ -248,7 +245,7 @@ void statusPage(Works* w) {
         putString(8, 180, y, value, 255, 255, 255, fb);
     };
     char buf[160];
-    const bool f = w->tempMode == 1;
+    const bool f = w->settings.tempMode == 1;
     auto t = [&](float c) { return f ? ConversionCelsius_to_Fahrenheit(c) : c; };
     std::snprintf(buf, sizeof buf, "SW ver. %s, FW ver. %s", w->swVersion.get().s,
                   w->microVersion.get().s);
@@ -283,9 +280,9 @@ void statusPage(Works* w) {
                       w->cpuTemp[1].load());
     row(220, nullptr, buf);
     if (f)
-        std::snprintf(buf, sizeof buf, "Set Point Alarm %4.01f\xC2\xB0" "F", t(w->maxTemperature));
+        std::snprintf(buf, sizeof buf, "Set Point Alarm %4.01f\xC2\xB0" "F", t(w->settings.maxTemperature));
     else
-        std::snprintf(buf, sizeof buf, "Set Point Alarm %04.02f\xC2\xB0" "C", w->maxTemperature.load());
+        std::snprintf(buf, sizeof buf, "Set Point Alarm %04.02f\xC2\xB0" "C", w->settings.maxTemperature.load());
     row(242, nullptr, buf);
     std::snprintf(buf, sizeof buf, "IP:%s, NetMask:%s ", IP.get().s, NetMask.get().s);
     row(264, "LAN", buf);
@@ -312,7 +309,7 @@ void statusPage(Works* w) {
     row(352, "AMPL", buf);
     // The code a caller must give this unit: read here, typed on the other unit.
     const auto code = w->remotePassword.get();
-    const int webPort = w->webPort;
+    const int webPort = SettingNumber(w, "WebPort");
     // The console's certificate, which the operator compares once with what
     // the browser shows: in the small font it fits the page's last line, under
     // the date, unless a menu is open there.
@@ -332,7 +329,7 @@ void statusPage(Works* w) {
 } // namespace
 
 void InitMenu(Works* w) {
-    w->menuCount = kMenuEntries;
+    w->menuCount = MenuEntryCount();
     w->menuEntry = 0;
     w->menuItem = 0;
     InitKeyLabels();

@@ -2,14 +2,13 @@
 // operating page, the memory-table view, the status page.
 #pragma once
 
+#include "core/Settings.h"
+
 struct Works;
 
 // Option texts and values of the menus.
-extern const char* const AttVectStr[4];  // attenuator steps: "0", "2", "3", "5" dB
 extern const char* const MODEwork[];     // kModeWorkCount interfaces: "Generic", "VRNTAV", " FT-817", "Hamlib"
 extern const int SaveScreen[5];          // screen-saver delays, minutes
-extern const char* const SaveScreenVal[5];
-extern const char* const SWRTimeout[5];
 
 // Fills the menu and key-label tables and the alarm texts (start-up).
 void InitMenu(Works* works);

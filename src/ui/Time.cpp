@@ -68,7 +68,7 @@ float clampTo(float v, float lo, float hi) { return v < lo ? lo : v > hi ? hi : 
 
 // A power in the chosen units: "%02.01fW", or dBm ("---dBm" below 0 dBm).
 void powerText(Works* w, float watts, char* out, size_t size) {
-    if (w->powerUnits == 0) {
+    if (w->settings.powerUnits == 0) {
         std::snprintf(out, size, "%02.01fW", watts);
         return;
     }
@@ -124,7 +124,7 @@ bool errorPage(Works* w) {
 }
 
 void screenSaver(Works* w) {
-    const int idx = w->saveScreenIdx <= 4 ? w->saveScreenIdx.load() : 4;
+    const int idx = w->settings.saveScreenIdx <= 4 ? w->settings.saveScreenIdx.load() : 4;
     const int64_t idleS = static_cast<int64_t>(plat_mono_s()) - w->lastKeyTime;
     if (idleS >= static_cast<int64_t>(SaveScreen[idx]) * 60 && w->saverOn == 0) {
         w->saverOn = 1;
@@ -168,19 +168,19 @@ void CalculatePoint(int bottom, int top, int index, float value, float* x, float
 }
 
 namespace {
-void peakHold(PeakHold& h, float value) {
+void peakHold(Works* w, PeakHold& h, float value) {
     if (h.peak < value) {
         h.peak = value;
-        h.holdMs = TimerPeakSec.load();
+        h.holdMs = w->settings.TimerPeakSec.load();
     } else if (h.holdMs < 1) {
-        const float k = static_cast<float>(fattoremedia.load());
+        const float k = static_cast<float>(w->settings.fattoremedia.load());
         h.peak = (k * h.peak + value) / (k + 1);
     }
 }
 } // namespace
 
-void CalcolaPwrPeak(Works* w, float value) { peakHold(w->peakHold[0], value); }
-void CalcolaPwrPeak2(Works* w, float value) { peakHold(w->peakHold[1], value); }
+void CalcolaPwrPeak(Works* w, float value) { peakHold(w, w->peakHold[0], value); }
+void CalcolaPwrPeak2(Works* w, float value) { peakHold(w, w->peakHold[1], value); }
 
 void TickCountDowns(Works* w, int tickMs) {
     // One step from what it is: a hold-off the link starts meanwhile is not lost.
@@ -191,8 +191,8 @@ void TickCountDowns(Works* w, int tickMs) {
         if (h.holdMs <= 0)
             continue;
         h.holdMs -= tickMs;
-        if (h.decayCount >= PeakDecrementTime) {
-            float p = h.peak - static_cast<float>(PeakDecrement.load());
+        if (h.decayCount >= w->settings.PeakDecrementTime) {
+            float p = h.peak - static_cast<float>(w->settings.PeakDecrement.load());
             h.peak = p > 0 ? p : 0;
             h.decayCount = 0;
         } else {
@@ -250,7 +250,7 @@ void DrawGrid(Works* w) {
             trace[i] = w->grid.trace[i];
     }
     const int shift = divX == 8 ? 213 : 0;
-    const float offset = static_cast<float>(w->plotOffset.load());
+    const float offset = static_cast<float>(w->settings.plotOffset.load());
     const int end = xRangeEnd;
     float x0 = 0, y0 = 0;
     for (int i = 0; i + 1 < end && i + 1 + shift < kPlotPoints; i++) {
@@ -272,7 +272,7 @@ void DrawMeters(Works* w) {
     // Without a session nothing is a reading: no needles, "no link" for the
     // values; an old record draws its needles and values grey.
     const bool live = ReadingsLive(r);
-    const bool peakOn = w->pwrPeakEnabled == 1 && live;
+    const bool peakOn = w->settings.pwrPeakEnabled == 1 && live;
     const uint8_t needleRed = r.stale ? 150 : 255, needleOther = r.stale ? 150 : 0;
     const uint8_t peakPen = r.stale ? 150 : 0;
     char text[32];
@@ -347,7 +347,7 @@ void TimerDrawPage(Works* w) {
                 g_tick.lastCpuReadMs = now;
             }
             ReadDataOra(w);
-            if (w->viewTimeStr && w->viewFlags.load() == 0) {
+            if (w->settings.viewTimeStr && w->viewFlags.load() == 0) {
                 auto date = w->dateText.get();
                 putString(6, 780 - getStringSpace(6, date.s), 17, date.s, 255, 255, 255, fb);
             }
@@ -420,7 +420,7 @@ void timer(Works* w) {
             ChangesWait(seen, w->stillWaitMs);
         const int tickMs = static_cast<int>(plat_mono_ms() - t0);
         TickCountDowns(w, tickMs);
-        if (w->logTempEnabled == 1 && w->logTempStarted == 1) {
+        if (w->settings.logTempEnabled == 1 && w->logTempStarted == 1) {
             g_tick.logAccMs += tickMs;
             if (g_tick.logAccMs >= 5000) {
                 LogTempFunction(w, 0);

@@ -268,7 +268,7 @@ const lws_protocols kProtocols[] = {
 } // namespace
 
 void WebConsole(Works* w) {
-    const int port = w->webPort;
+    const int port = SettingNumber(w, "WebPort");
     if (port <= 0)
         return;
     if (!w->webFingerprint.get().s[0] && !LoadWebCertificate(w)) {

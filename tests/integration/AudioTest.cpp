@@ -46,7 +46,7 @@ class Audio : public RootedWorks {
         setup->AudioIn.set("tavin");
         setup->AudioOut.set("tavout");
         setup->InChannels.set("1");
-        w->audioMultiplier = 240; // Multiplier 1
+        w->settings.audioMultiplier = 240; // Multiplier 1
     }
     void TearDown() override {
         w->running = 0;
@@ -159,10 +159,10 @@ TEST_F(Audio, CaptureSendsWholeStereoBlocksOfTheTone) {
 }
 
 TEST_F(Audio, CompressedBlocksDecodeIntoTheToneWithAnIndependentDecoder) {
-    w->audioBitrate = 64000;
+    w->settings.audioBitrate = 64000;
     CreateAudioCodec(w.get());
     ASSERT_NE(w->opusEncoder, nullptr);
-    w->audioMultiplier = 480; // 10 ms at 48 kHz
+    w->settings.audioMultiplier = 480; // 10 ms at 48 kHz
     session();
     setup->EnableRead = '1';
     StartThreadAudioRead(w.get());
@@ -187,9 +187,9 @@ TEST_F(Audio, CompressedBlocksDecodeIntoTheToneWithAnIndependentDecoder) {
 void realSleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 TEST_F(Audio, PlaybackPlaysReceivedBlocksAndACorruptPacketAsOneSilentBlock) {
-    w->audioBitrate = 64000;
+    w->settings.audioBitrate = 64000;
     CreateAudioCodec(w.get());
-    w->audioMultiplier = 480;
+    w->settings.audioMultiplier = 480;
     w->remoteConnected = 1; // a session: the thread prepares its device
     startPlayback();
     ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
@@ -234,7 +234,7 @@ TEST_F(Audio, PlaybackPlaysReceivedBlocksAndACorruptPacketAsOneSilentBlock) {
 }
 
 TEST_F(Audio, AQueueGrownPast4800FramesIsResetInsteadOfWritten) {
-    w->audioMultiplier = 240;
+    w->settings.audioMultiplier = 240;
     w->remoteConnected = 1;
     startPlayback();
     ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
@@ -254,7 +254,7 @@ TEST_F(Audio, AQueueGrownPast4800FramesIsResetInsteadOfWritten) {
 }
 
 TEST_F(Audio, AfterAnUnderrunTheServerPlaysTheBlockAndTheClientDoesNot) {
-    w->audioMultiplier = 240;
+    w->settings.audioMultiplier = 240;
     w->remoteConnected = 1;
     startPlayback();
     ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
@@ -279,7 +279,7 @@ TEST_F(Audio, APeerThatStopsReadingCostsAudioNotTheOtherSenders) {
     int small = 16384;
     setsockopt(w->wsFD, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    w->audioMultiplier = 480;
+    w->settings.audioMultiplier = 480;
     std::vector<int16_t> block(960, 100);
     for (int i = 0; i < 200; i++)
         sendWebSockAudioFrame(w.get(), block.data());

@@ -114,7 +114,7 @@ class HamlibSource : public RootedWorks {
         w->startupFlags.replace(0);
         setup->serialLinkEnabled = '0';
         setup->catSerialEnabled = '0';
-        w->hamlibPollMs = 50;
+        SetSettingNumber(w.get(), "HamlibPoll", 50);
         w->NumBanco = 0;
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
@@ -159,9 +159,9 @@ class HamlibSource : public RootedWorks {
     }
     // Loads the bank, which starts the poll as a bank change does.
     void follow(const std::string& port, int model, int speed = 0) {
-        setup->HamlibPort.set(port.c_str());
-        w->hamlibModel = model;
-        w->hamlibSpeed = speed;
+        SetSettingText(w.get(), "HamlibPort", port.c_str());
+        SetSettingNumber(w.get(), "HamlibModel", model);
+        SetSettingNumber(w.get(), "HamlibSpeed", speed);
         LoadAllBankTable(w.get(), 0);
         ASSERT_EQ(w->ModeWorkIdx, kModeHamlib);
         ASSERT_EQ(w->hamlibEnabled, '1');

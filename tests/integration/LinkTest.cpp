@@ -273,8 +273,8 @@ TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     startModel();
     w->startupFlags.replace(0);
     ReadVentolaFile(w.get()); // as start-up does
-    w->maxTemperature = 60.0f;
-    w->hysteresis1 = 5;
+    w->settings.maxTemperature = 60.0f;
+    w->settings.hysteresis1 = 5;
     AmpModelSetTemperatures(model, 50.0f, 48.0f);
     startLink();
     ASSERT_TRUE(onWire("FN1050;", 5000));

@@ -62,7 +62,7 @@ class RemoteClient : public RootedWorks {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         useTimeScale(4);
         port = FreeTcpPort();
-        w->tcpPort = static_cast<int16_t>(port);
+        w->settings.tcpPort = static_cast<int16_t>(port);
         w->serverAddr.set("127.0.0.1");
         setup->WebSocket = '2';
         fb = fbInitMemory(800, 480, 32);
@@ -160,7 +160,7 @@ TEST_F(RemoteClient, AServerWithAnotherCodeFailsTheHandshakeAndTheClientTriesAga
 }
 
 TEST_F(RemoteClient, WithRemotePlainTheClientSpeaksInTheClearToAnOlderServer) {
-    setup->RemotePlain = '1';
+    SetSettingText(w.get(), "RemotePlain", "1");
     TestServer srv(port);
     startClient();
     WsPeer p;

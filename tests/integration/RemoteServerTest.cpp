@@ -33,7 +33,7 @@ class RemoteServer : public RootedWorks {
         useTimeScale(4); // the server's 2 s before listening, the deadlines
         w->startupFlags.replace(0);
         port = FreeTcpPort();
-        w->tcpPort = static_cast<int16_t>(port);
+        w->settings.tcpPort = static_cast<int16_t>(port);
         setup->WebSocket = '1';
         fb = fbInitMemory(800, 480, 32);
         w->fb = fb;
@@ -99,7 +99,7 @@ TEST(WsAccept, TheSampleKeyOfTheRfc) {
 TEST_F(RemoteServer, AStandardClientLibraryCompletesThePlainHandshakeWhenAllowed) {
     if (!FileExists("/usr/bin/python3"))
         GTEST_SKIP() << "no Python";
-    setup->RemotePlain = '1';
+    SetSettingText(w.get(), "RemotePlain", "1");
     startServer();
     ASSERT_TRUE(logged("6 Listening on port", 10000));
     const std::string script = dir.path + "/client.py";
@@ -207,7 +207,7 @@ TEST_F(RemoteServer, MessagesOfAnOpenSessionReachTheirPorts) {
     ASSERT_TRUE(p.send(std::vector<uint8_t>{0x88, 0x02, 0x03, 0xE8}));
     EXPECT_TRUE(logged("3 wrong message type: 88"));
     ASSERT_TRUE(p.send(WsShort("ST", "KAVOFD3")));
-    ASSERT_TRUE(WaitFor([&] { return w->divide == 3; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->settings.divide == 3; }, 10000));
     EXPECT_EQ(w->remoteConnected, 1);
 }
 
@@ -247,7 +247,7 @@ TEST_F(RemoteServer, AScreenFromThePeerIsShownRawOrAsJpeg) {
     ASSERT_TRUE(p.send(WsFragment("FB", data, 2000000, 0)));
     EXPECT_TRUE(logged("FB fragment at 0 of 2000000 does not fit"));
     ASSERT_TRUE(p.send(WsShort("ST", "KAVOFD7")));
-    ASSERT_TRUE(WaitFor([&] { return w->divide == 7; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->settings.divide == 7; }, 10000));
 }
 
 TEST_F(RemoteServer, FramesThatDoNotFitOrStopHalfWayEndTheSession) {

@@ -35,9 +35,9 @@ class ServiceMenu : public GpioPanel {
     void editEntry(int entry) {
         tap(5); // SET
         ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 10000));
-        const bool forward = entry <= kMenuEntries / 2;
+        const bool forward = entry <= MenuEntryCount() / 2;
         for (int e = 0; e != entry;) {
-            e = forward ? e + 1 : (e == 0 ? kMenuEntries - 1 : e - 1);
+            e = forward ? e + 1 : (e == 0 ? MenuEntryCount() - 1 : e - 1);
             tap(forward ? 4 : 3);
             ASSERT_TRUE(WaitFor([&] { return w->menuEntry == e; }, 10000)) << e;
         }
@@ -106,7 +106,7 @@ TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
 
 TEST_F(ServiceMenu, ChoosingRemoteStartsTheServerWhenNoneRuns) {
     const int port = FreeTcpPort();
-    w->tcpPort = static_cast<int16_t>(port);
+    w->settings.tcpPort = static_cast<int16_t>(port);
     setup->WebSocket = '0';
     setup->EnableFFT = '1'; // no prerequisite checks; the services are already on
     setup->EnableWrite = '1';

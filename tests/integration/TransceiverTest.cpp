@@ -315,9 +315,9 @@ class TuneOnTransmit : public Transceiver {
         w->ModeWorkIdx = 1;
         w->tuneModeFlags.replace(1);
         w->attenuator = 0;
-        w->attenuatorTune = 3;
-        w->swrEscAutoTune = 1.3f;
-        w->autoTuneMaxCycles = 4;
+        w->settings.attenuatorTune = 3;
+        w->settings.swrEscAutoTune = 1.3f;
+        w->settings.autoTuneMaxCycles = 4;
         amp = AmpModelStart(dir.path + "/dev/ttyAMA0");
         ASSERT_NE(amp, nullptr);
         AmpModelSetFrequency(amp, 14074000);
@@ -446,7 +446,7 @@ class HeldTransmission : public TuneOnTransmit {
     void SetUp() override {
         RetuneForget();
         ASSERT_NO_FATAL_FAILURE(TuneOnTransmit::SetUp());
-        w->autoTuneMaxCycles = 0; // room to finish the search: its word is stored
+        w->settings.autoTuneMaxCycles = 0; // room to finish the search: its word is stored
         // A minute of 60 W would heat the sink to the protection's 60 degrees.
         AmpModelSetTemperatures(amp, 35.0f, 33.0f);
     }

@@ -32,7 +32,7 @@ class WebConsoleRun : public RootedWorks {
         w->startupFlags.replace(0);
         w->remotePassword.set(kCode);
         port = FreeTcpPort();
-        w->webPort = port;
+        SetSettingNumber(w.get(), "WebPort", port);
         ASSERT_TRUE(LoadWebCertificate(w.get()));
         // The panel's picture, in memory: a pattern, already on the screen.
         w->fb = fbInitMemory(800, 480, 32);
@@ -369,7 +369,7 @@ TEST_F(WebConsolePort, AHeldPortIsTriedAgainUntilItIsFree) {
     TcpListenError err;
     int held = plat_tcp_listen(port, 1, &err);
     ASSERT_GE(held, 0);
-    w->webPort = port;
+    SetSettingNumber(w.get(), "WebPort", port);
     w->remotePassword.set(kCode);
     ASSERT_TRUE(LoadWebCertificate(w.get()));
     std::thread server(WebConsole, w.get());

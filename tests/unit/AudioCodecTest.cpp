@@ -13,11 +13,11 @@ namespace {
 TEST(AudioCodec, CreatedForAPositiveBitRate) {
     auto w = std::make_unique<Works>();
     InitGlobalVar(w.get());
-    w->audioBitrate = 64000;
+    w->settings.audioBitrate = 64000;
     CreateAudioCodec(w.get());
     EXPECT_NE(w->opusEncoder, nullptr);
     EXPECT_NE(w->opusDecoder, nullptr);
-    EXPECT_EQ(w->audioBitrate, 64000);
+    EXPECT_EQ(w->settings.audioBitrate, 64000);
     DestroyAudioCodec(w.get());
     EXPECT_EQ(w->opusEncoder, nullptr);
 }
@@ -27,12 +27,12 @@ TEST(AudioCodec, FailureTurnsCompressionOff) {
     plat_set_root(dir.path.c_str());
     auto w = std::make_unique<Works>();
     InitGlobalVar(w.get());
-    w->audioBitrate = 64000;
+    w->settings.audioBitrate = 64000;
     w->audioRate = 44100; // not an Opus rate
     CreateAudioCodec(w.get());
     EXPECT_EQ(w->opusEncoder, nullptr);
     EXPECT_EQ(w->opusDecoder, nullptr);
-    EXPECT_EQ(w->audioBitrate, 0);
+    EXPECT_EQ(w->settings.audioBitrate, 0);
     EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
                          "3 failed to create an encoder: invalid argument"));
     plat_set_root(nullptr);

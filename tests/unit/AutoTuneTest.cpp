@@ -79,17 +79,17 @@ TEST_F(AutoTune, NoSearchWithTheTunerBypassedOrMissing) {
     EXPECT_TRUE(queued().empty());
     EXPECT_EQ(w->tuneModeFlags.load(), 1); // and no tune carrier is asked for
     w->tunerBypass = 0;
-    w->tuneEnabled = -128;
+    w->settings.tuneEnabled = -128;
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 0);
-    w->tuneEnabled = 0;
+    w->settings.tuneEnabled = 0;
     w->tuneModeFlags.replace(0); // the search is switched off in the menu
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 0);
 }
 
 TEST_F(AutoTune, FirstSampleBelowTheTargetEndsAndStoresAtTheStart) {
-    w->swrEscAutoTune = 1.5f;
+    w->settings.swrEscAutoTune = 1.5f;
     Trace t = search([](uint32_t) { return 1.2f; });
     EXPECT_EQ(w->tuneState, 0);
     EXPECT_EQ(DecodeInduttanzaFromTuneval(w->tunerWord), 0u);
@@ -102,8 +102,8 @@ TEST_F(AutoTune, FirstSampleBelowTheTargetEndsAndStoresAtTheStart) {
 }
 
 TEST_F(AutoTune, SampleLimitEndsAtTheBestWithItsAlarm) {
-    w->autoTuneMaxCycles = 9; // above the table: held to its last entry (100 samples)
-    w->swrEscAutoTune = 1.1f;
+    w->settings.autoTuneMaxCycles = 9; // above the table: held to its last entry (100 samples)
+    w->settings.swrEscAutoTune = 1.1f;
     // The best reading is the 50th sample (L 196 in the first run).
     Trace t = search([](uint32_t word) {
         const uint32_t l = DecodeInduttanzaFromTuneval(word);
@@ -117,14 +117,14 @@ TEST_F(AutoTune, SampleLimitEndsAtTheBestWithItsAlarm) {
     EXPECT_NE(std::find(q.begin(), q.end(), kCmdProtOn), q.end()); // protection on
     EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
     // Without a target the alarm is the time-out.
-    w->swrEscAutoTune = 0.0f;
+    w->settings.swrEscAutoTune = 0.0f;
     search([](uint32_t) { return 3.0f; });
     EXPECT_TRUE(ExistError(w.get(), 12));
 }
 
 TEST_F(AutoTune, EqualReadingsWalkEveryRunToItsEnd) {
-    w->autoTuneMaxCycles = 0; // 600 samples
-    w->swrEscAutoTune = 0.0f;
+    w->settings.autoTuneMaxCycles = 0; // 600 samples
+    w->settings.swrEscAutoTune = 0.0f;
     Trace t = search([](uint32_t) { return 2.0f; });
     EXPECT_EQ(w->tuneState, 0);
     uint32_t maxLcl = 0, maxCcl = 0, maxCl = 0, maxLfinal = 0;
@@ -189,7 +189,7 @@ TEST_F(AutoTune, SearchFindsAMatchOfTheModelAntenna) {
     const AmpAntenna dipole = AmpDefaultAntenna(1);
     for (double hz : {14200000.0, 21200000.0, 28500000.0}) {
         w->freqHz = static_cast<int>(hz);
-        w->swrEscAutoTune = 1.5f;
+        w->settings.swrEscAutoTune = 1.5f;
         const double bypass = AmpSwrAt(parts, dipole, kModeBypass, hz);
         search([&](uint32_t word) { return static_cast<float>(AmpSwrAt(parts, dipole, word, hz)); });
         const double got = AmpSwrAt(parts, dipole, w->tunerWord, hz);

@@ -149,7 +149,7 @@ TEST_F(Commands, AttenuatorBypassAndAnSideEffects) {
         w->attenuator = static_cast<uint8_t>(v);
         EXPECT_EQ(sent(kCmdAtt), expect[v]);
     }
-    w->attenuatorTune = 2;
+    w->settings.attenuatorTune = 2;
     EXPECT_EQ(sent(kCmdAttTune), "AT10;");
     EXPECT_EQ(sent(kCmdAttBoth), "AT11;");
 

@@ -41,8 +41,8 @@ class Damage : public RootedWorks {
         w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
         w->antennaRowIdx = 100;
         w->ModeWorkIdx = 1;
-        w->viewTimeStr = 1;
-        w->pwrPeakEnabled = 1;
+        w->settings.viewTimeStr = 1;
+        w->settings.pwrPeakEnabled = 1;
         params.activeFreq = 14070000;
         InitTabAntenna(w.get(), 0);
         LoadSkin(w.get(), "img1", 1);

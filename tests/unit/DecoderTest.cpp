@@ -122,7 +122,7 @@ TEST_F(Decoder, NoAlarmBeforeTheFirstCpReply) {
     st.s2 = 2;       // high SWR
     st.fault = 0x01; // I OUT
     st.t1 = 400;     // hot: above 80, held at 80 degrees
-    w->maxTemperature = 60.0f;
+    w->settings.maxTemperature = 60.0f;
     decode(st.text());
     EXPECT_TRUE(alarms().empty());
     std::vector<int> q = queued();
@@ -140,8 +140,8 @@ TEST_F(Decoder, NoAlarmBeforeTheFirstCpReply) {
 
 TEST_F(Decoder, TemperaturesAreSmoothedAndOverTemperatureEnds) {
     answered();
-    w->maxTemperature = 60.0f;
-    w->hysteresis1 = 3;
+    w->settings.maxTemperature = 60.0f;
+    w->settings.hysteresis1 = 3;
     St st;
     st.t1 = st.t2 = 2048; // about 25 degrees
     decode(st.text());
@@ -318,7 +318,7 @@ TEST_F(Decoder, StatusRecordLayout) {
     EXPECT_EQ(s[51], ';');
 
     w->freqHz = 7000000; // no row: "----"
-    w->tuneEnabled = -1;
+    w->settings.tuneEnabled = -1;
     CreaBufferDiStato(w.get(), rec);
     EXPECT_EQ(std::string(rec, 4), "----");
     EXPECT_EQ(rec[8], 'N');

@@ -157,7 +157,7 @@ TEST_F(Keys, MenuPagesMoveAndEdit) {
     press(5); // SET
     EXPECT_EQ(w->keyPage, 1);
     press(3); // up: wraps to the last entry
-    EXPECT_EQ(w->menuEntry, kMenuEntries - 1);
+    EXPECT_EQ(w->menuEntry, MenuEntryCount() - 1);
     press(4);
     press(4);
     EXPECT_EQ(w->menuEntry, 1);
@@ -167,12 +167,12 @@ TEST_F(Keys, MenuPagesMoveAndEdit) {
     press(6);
     EXPECT_EQ(w->keyPage, 2);
     EXPECT_EQ(press(5), 1); // PLUS repeats while held
-    EXPECT_FLOAT_EQ(w->swrEscAutoTune, 1.0f);
+    EXPECT_FLOAT_EQ(w->settings.swrEscAutoTune, 1.0f);
     press(5);
-    EXPECT_FLOAT_EQ(w->swrEscAutoTune, 1.01f);
+    EXPECT_FLOAT_EQ(w->settings.swrEscAutoTune, 1.01f);
     press(4);
     press(4);
-    EXPECT_FLOAT_EQ(w->swrEscAutoTune, 0.0f);
+    EXPECT_FLOAT_EQ(w->settings.swrEscAutoTune, 0.0f);
     press(6); // ENTER saves and goes back to choosing
     EXPECT_EQ(w->keyPage, 1);
     EXPECT_TRUE(Contains(ReadFile(dir.path + "/opt/set/setup.txt"), "SWRescAutoTune: 0\n"));
@@ -206,21 +206,21 @@ TEST_F(Keys, MenuEditRules) {
     EXPECT_EQ(w->MAXbank, 20);
 
     at(21); // SET POINT stays between 20 and the maximum allowed
-    w->maxTemperature = 20.0f;
+    w->settings.maxTemperature = 20.0f;
     press(4);
-    EXPECT_FLOAT_EQ(w->maxTemperature, 20.0f);
-    w->maxTempAllowed = 60;
-    w->maxTemperature = 59.95f;
+    EXPECT_FLOAT_EQ(w->settings.maxTemperature, 20.0f);
+    w->settings.maxTempAllowed = 60;
+    w->settings.maxTemperature = 59.95f;
     press(5);
-    EXPECT_FLOAT_EQ(w->maxTemperature, 60.0f);
+    EXPECT_FLOAT_EQ(w->settings.maxTemperature, 60.0f);
 
     at(25); // Long Press Time stays within 0.3 .. 5.0
-    TIME_LONG_PRESS = 0.3;
+    w->settings.TIME_LONG_PRESS = 0.3;
     press(4);
-    EXPECT_DOUBLE_EQ(TIME_LONG_PRESS, 0.3);
-    TIME_LONG_PRESS = 5.0;
+    EXPECT_DOUBLE_EQ(w->settings.TIME_LONG_PRESS, 0.3);
+    w->settings.TIME_LONG_PRESS = 5.0;
     press(5);
-    EXPECT_DOUBLE_EQ(TIME_LONG_PRESS, 5.0);
+    EXPECT_DOUBLE_EQ(w->settings.TIME_LONG_PRESS, 5.0);
 
     at(12); // an address: the last octet wraps, the cursor moves
     DNS_v[3] = 255;

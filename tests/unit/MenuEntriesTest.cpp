@@ -64,18 +64,18 @@ class MenuEntries : public RootedWorks {
     // A middle value for every entry with bounds, so that a step is always taken.
     void midValues() {
         w->MAXbank = 10;
-        w->freqPeriod = 500;
-        w->swrEscAutoTune = 2.0f;
-        w->autoTuneMaxCycles = 2;
+        w->settings.freqPeriod = 500;
+        w->settings.swrEscAutoTune = 2.0f;
+        w->settings.autoTuneMaxCycles = 2;
         RefLevel = 0;
         RefPos = 5;
         PointDiv = 5;
-        w->plotOffset = 1.0;
-        TimerPeakSec = 2000;
-        w->maxTempAllowed = 70;
-        w->maxTemperature = 40.0f;
-        w->saveScreenIdx = 2;
-        TIME_LONG_PRESS = 1.0;
+        w->settings.plotOffset = 1.0;
+        w->settings.TimerPeakSec = 2000;
+        w->settings.maxTempAllowed = 70;
+        w->settings.maxTemperature = 40.0f;
+        w->settings.saveScreenIdx = 2;
+        w->settings.TIME_LONG_PRESS = 1.0;
         setup->EnableFFT = '1'; // TAV ZIM USE MODE switches without its checks
     }
     void servicesOn() {
@@ -93,7 +93,7 @@ TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyFiveEntries) {
         int number;
         const char* title;
         const char* item;
-    } rows[kMenuEntries] = {
+    } rows[] = {
         {1, "MAX BANK", " "},
         {2, "FREQ", "Input Sens"},
         {3, "FREQ", "Period (ms)"},
@@ -131,7 +131,8 @@ TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyFiveEntries) {
         {102, "HAMLIB RIG", "Poll (ms)"},
     };
     EXPECT_EQ(w->menuCount, 35);
-    for (int e = 0; e < kMenuEntries; e++) {
+    ASSERT_EQ(MenuEntryCount(), static_cast<int>(std::size(rows)));
+    for (int e = 0; e < MenuEntryCount(); e++) {
         EXPECT_EQ(menuPar[e].number, rows[e].number) << e;
         EXPECT_STREQ(menuPar[e].title, rows[e].title) << e;
         EXPECT_STREQ(menuPar[e].items[0].name, rows[e].item) << e;
@@ -141,13 +142,13 @@ TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyFiveEntries) {
 
 TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     w->MAXbank = 7;
-    w->freqSensIn = 1;
-    w->freqPeriod = 120;
+    w->settings.freqSensIn = 1;
+    w->settings.freqPeriod = 120;
     w->tuneModeFlags.replace(1);
-    w->attenuatorTune = 3;
-    w->swrEscAutoTune = 1.5f;
-    w->autoTuneMaxCycles = 1;
-    w->tuneEnabled = -128;
+    w->settings.attenuatorTune = 3;
+    w->settings.swrEscAutoTune = 1.5f;
+    w->settings.autoTuneMaxCycles = 1;
+    w->settings.tuneEnabled = -128;
     w->remoteEnabled = 1;
     const uint8_t ip[4] = {10, 0, 0, 7}, mask[4] = {255, 255, 0, 0}, gw[4] = {10, 0, 0, 1},
                   dns[4] = {1, 1, 1, 1};
@@ -156,21 +157,21 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     RefLevel = -30;
     RefPos = 4;
     PointDiv = 5;
-    w->plotOffset = 2.5;
-    w->viewTimeStr = 1;
-    w->tempMode = 1;
-    w->pwrPeakEnabled = 1;
-    TimerPeakSec = 1500;
-    w->maxTemperature = 45.5f;
-    w->powerUnits = 1;
-    w->saveScreenIdx = 2;
+    w->settings.plotOffset = 2.5;
+    w->settings.viewTimeStr = 1;
+    w->settings.tempMode = 1;
+    w->settings.pwrPeakEnabled = 1;
+    w->settings.TimerPeakSec = 1500;
+    w->settings.maxTemperature = 45.5f;
+    w->settings.powerUnits = 1;
+    w->settings.saveScreenIdx = 2;
     w->factoryArmed = 1;
-    TIME_LONG_PRESS = 1.5;
+    w->settings.TIME_LONG_PRESS = 1.5;
     w->serviceFlags.replace(1 | 8); // FW UPDATE and UI UPDATE armed, REMOTE SERVICE not
     w->remotePassword.set("ABCDEFGH2345");
-    w->hamlibModel = 1020;
-    w->hamlibSpeed = 38400;
-    w->hamlibPollMs = 250;
+    SetSettingNumber(w.get(), "HamlibModel", 1020);
+    SetSettingNumber(w.get(), "HamlibSpeed", 38400);
+    SetSettingNumber(w.get(), "HamlibPoll", 250);
 
     const V want = {"7",           "FQ2",     "120",    "On",       "5dB",         "1.50",
                     "20sec",       "No",      "Remote", "10.0.0.7", "255.255.0.0", "10.0.0.1",
@@ -179,8 +180,8 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
                     "Set Default", "1.5 sec", "ABCDEFGH2345", "ABCDEFGH2345",
                     "OFF",         "ON",      "ON",     "OFF",
                     "1020",        "38400",   "250"};
-    ASSERT_EQ(want.size(), static_cast<size_t>(kMenuEntries));
-    for (int e = 0; e < kMenuEntries; e++) {
+    ASSERT_EQ(want.size(), static_cast<size_t>(MenuEntryCount()));
+    for (int e = 0; e < MenuEntryCount(); e++) {
         EXPECT_EQ(shown(e), want[e]) << e;
         const bool itemZeroOnly =
             e == 8 || e == 18 || e == 19 || (e >= 21 && e <= 25) || (e >= 28 && e <= 31);
@@ -188,19 +189,19 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     }
 
     // The other forms: the choices at their other ends, and two-digit values.
-    w->freqSensIn = 0;
+    w->settings.freqSensIn = 0;
     w->tuneModeFlags.replace(0);
-    w->attenuatorTune = 0;
-    w->swrEscAutoTune = 10.0f;
-    w->autoTuneMaxCycles = 4;
-    w->tuneEnabled = 0;
+    w->settings.attenuatorTune = 0;
+    w->settings.swrEscAutoTune = 10.0f;
+    w->settings.autoTuneMaxCycles = 4;
+    w->settings.tuneEnabled = 0;
     w->remoteEnabled = 0;
-    w->plotOffset = -12.3;
-    w->viewTimeStr = 0;
-    w->tempMode = 0;
-    w->pwrPeakEnabled = 0;
-    w->powerUnits = 0;
-    w->saveScreenIdx = 0;
+    w->settings.plotOffset = -12.3;
+    w->settings.viewTimeStr = 0;
+    w->settings.tempMode = 0;
+    w->settings.pwrPeakEnabled = 0;
+    w->settings.powerUnits = 0;
+    w->settings.saveScreenIdx = 0;
     w->factoryArmed = 0;
     w->serviceFlags.replace(2);
     EXPECT_EQ((V{shown(1), shown(3), shown(4), shown(5), shown(6), shown(7), shown(8), shown(16),
@@ -219,27 +220,27 @@ TEST_F(MenuEntries, EnterSavesEachEntrysKeyInTheFilesUnits) {
         const char* value;
     } cases[] = {
         {0, [](Works* w) { w->MAXbank = 13; }, "MAXbank", 1, "13"},
-        {1, [](Works* w) { w->freqSensIn = 1; }, "FreqSensIn", 1, "1"},
-        {2, [](Works* w) { w->freqPeriod = 250; }, "FreqPeriodTime", 1, "250"},
+        {1, [](Works* w) { w->settings.freqSensIn = 1; }, "FreqSensIn", 1, "1"},
+        {2, [](Works* w) { w->settings.freqPeriod = 250; }, "FreqPeriodTime", 1, "250"},
         {3, [](Works* w) { w->tuneModeFlags.replace(1); }, "AutoTuneMode", 1, "1"},
-        {4, [](Works* w) { w->attenuatorTune = 3; }, "AttenuatorTune", 1, "3"},
-        {5, [](Works* w) { w->swrEscAutoTune = 1.25f; }, "SWRescAutoTune", 100, "125"},
-        {6, [](Works* w) { w->autoTuneMaxCycles = 2; }, "AutoTuneMaxCicli", 1, "2"},
-        {7, [](Works* w) { w->tuneEnabled = static_cast<int8_t>(0x83); }, "TUNEenabled", 1, "131"},
-        {16, [](Works* w) { w->plotOffset = -1.5; }, "OffsetPlot", 10, "-15"},
-        {17, [](Works* w) { w->viewTimeStr = 1; }, "ViewTimeStr", 1, "1"},
-        {18, [](Works* w) { w->tempMode = 1; }, "TempMode", 1, "1"},
-        {19, [](Works* w) { w->pwrPeakEnabled = 1; }, "EnablePwrPeak", 1, "1"},
-        {20, [](Works*) { TimerPeakSec = 1230; }, "Peak_Time", 1, "1230"},
-        {21, [](Works* w) { w->maxTemperature = 55.5f; }, "MaxTemperature", 10, "555"},
-        {22, [](Works* w) { w->powerUnits = 1; }, "PowerUnits", 1, "1"},
-        {23, [](Works* w) { w->saveScreenIdx = 3; }, "SaveScreenIdx", 1, "3"},
-        {25, [](Works*) { TIME_LONG_PRESS = 1.2; }, "BTN_longpress_Time", 10, "12"},
-        {32, [](Works* w) { w->hamlibModel = 2028; }, "HamlibModel", 1, "2028"},
-        {33, [](Works* w) { w->hamlibSpeed = 9600; }, "HamlibSpeed", 1, "9600"},
-        {34, [](Works* w) { w->hamlibPollMs = 1000; }, "HamlibPoll", 1, "1000"},
+        {4, [](Works* w) { w->settings.attenuatorTune = 3; }, "AttenuatorTune", 1, "3"},
+        {5, [](Works* w) { w->settings.swrEscAutoTune = 1.25f; }, "SWRescAutoTune", 100, "125"},
+        {6, [](Works* w) { w->settings.autoTuneMaxCycles = 2; }, "AutoTuneMaxCicli", 1, "2"},
+        {7, [](Works* w) { w->settings.tuneEnabled = static_cast<int8_t>(0x83); }, "TUNEenabled", 1, "131"},
+        {16, [](Works* w) { w->settings.plotOffset = -1.5; }, "OffsetPlot", 10, "-15"},
+        {17, [](Works* w) { w->settings.viewTimeStr = 1; }, "ViewTimeStr", 1, "1"},
+        {18, [](Works* w) { w->settings.tempMode = 1; }, "TempMode", 1, "1"},
+        {19, [](Works* w) { w->settings.pwrPeakEnabled = 1; }, "EnablePwrPeak", 1, "1"},
+        {20, [](Works* w) { w->settings.TimerPeakSec = 1230; }, "Peak_Time", 1, "1230"},
+        {21, [](Works* w) { w->settings.maxTemperature = 55.5f; }, "MaxTemperature", 10, "555"},
+        {22, [](Works* w) { w->settings.powerUnits = 1; }, "PowerUnits", 1, "1"},
+        {23, [](Works* w) { w->settings.saveScreenIdx = 3; }, "SaveScreenIdx", 1, "3"},
+        {25, [](Works* w) { w->settings.TIME_LONG_PRESS = 1.2; }, "BTN_longpress_Time", 10, "12"},
+        {32, [](Works* w) { SetSettingNumber(w, "HamlibModel", 2028); }, "HamlibModel", 1, "2028"},
+        {33, [](Works* w) { SetSettingNumber(w, "HamlibSpeed", 9600); }, "HamlibSpeed", 1, "9600"},
+        {34, [](Works* w) { SetSettingNumber(w, "HamlibPoll", 1000); }, "HamlibPoll", 1, "1000"},
     };
-    w->maxTempAllowed = 70;
+    w->settings.maxTempAllowed = 70;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
         int scale = 0;
@@ -298,7 +299,7 @@ TEST_F(MenuEntries, LeftAndRightSaveOnlyWhereTheTableSaysSo) {
 TEST_F(MenuEntries, RepeatFlagOfEveryActionOnEveryEntry) {
     // PLUS and MINUS repeat on Period, Target SWR, Offset, Release Time, SET
     // POINT and the Hamlib model and poll period; LEFT and RIGHT on Target SWR, Offset, Release Time and SET POINT.
-    for (int e = 0; e < kMenuEntries; e++) {
+    for (int e = 0; e < MenuEntryCount(); e++) {
         if (e == 24) continue; // FACTORY DEFAULT has its own test
         const bool plusMinus = e == 2 || e == 5 || e == 16 || e == 20 || e == 21 || e == 32 || e == 34;
         const bool leftRight = e == 5 || e == 16 || e == 20 || e == 21;
@@ -363,14 +364,14 @@ TEST_F(MenuEntries, TogglesFlipOnEveryActionButEnter) {
 }
 
 TEST_F(MenuEntries, AtuInstalledReportsTheByteItWillSave) {
-    w->tuneEnabled = 5;
+    w->settings.tuneEnabled = 5;
     testing::internal::CaptureStderr();
     act(7, kMenuPlus);
     act(7, kMenuRight);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(Contains(err, "----------> SAVE ATU: 0x85\n")) << err;
     EXPECT_TRUE(Contains(err, "----------> SAVE ATU: 0x5\n")) << err;
-    EXPECT_EQ(w->tuneEnabled, 5);
+    EXPECT_EQ(w->settings.tuneEnabled, 5);
 }
 
 TEST_F(MenuEntries, StepRulesAtAndBetweenTheirBounds) {
@@ -414,12 +415,12 @@ TEST_F(MenuEntries, StepRulesAtAndBetweenTheirBounds) {
     EXPECT_EQ(shown(14), "0");
 
     // Period: MINUS only while above 10.
-    w->freqPeriod = 30;
+    w->settings.freqPeriod = 30;
     act(2, kMenuMinus);
     EXPECT_EQ(shown(2), "20");
     act(2, kMenuMinus);
     EXPECT_EQ(shown(2), "10");
-    w->freqPeriod = 15;
+    w->settings.freqPeriod = 15;
     act(2, kMenuMinus);
     EXPECT_EQ(shown(2), "5");
     act(2, kMenuMinus);
@@ -428,25 +429,25 @@ TEST_F(MenuEntries, StepRulesAtAndBetweenTheirBounds) {
     EXPECT_EQ(shown(2), "5");
 
     // Target SWR: nothing below 0, hundredths above 1, sideways leaves it.
-    w->swrEscAutoTune = 0.0f;
+    w->settings.swrEscAutoTune = 0.0f;
     act(5, kMenuMinus);
     EXPECT_EQ(shown(5), "0.00");
-    w->swrEscAutoTune = 5.0f;
+    w->settings.swrEscAutoTune = 5.0f;
     act(5, kMenuMinus);
     EXPECT_EQ(shown(5), "4.99");
     EXPECT_EQ(act(5, kMenuRight), 1);
     EXPECT_EQ(shown(5), "4.99");
-    w->swrEscAutoTune = 9.99f;
+    w->settings.swrEscAutoTune = 9.99f;
     act(5, kMenuPlus);
     act(5, kMenuPlus);
     EXPECT_EQ(shown(5), "10.00");
 
     // Offset: tenths either way, also below zero.
-    w->plotOffset = 0.0;
+    w->settings.plotOffset = 0.0;
     act(16, kMenuMinus);
     act(16, kMenuMinus);
     EXPECT_EQ(shown(16), "-0.20");
-    w->plotOffset = -0.3;
+    w->settings.plotOffset = -0.3;
     for (int i = 0; i < 3; i++)
         act(16, kMenuPlus);
     EXPECT_EQ(shown(16), "0.00");
@@ -454,10 +455,10 @@ TEST_F(MenuEntries, StepRulesAtAndBetweenTheirBounds) {
     EXPECT_EQ(shown(16), "0.00");
 
     // Release Time: tens from 0 to 5000.
-    TimerPeakSec = 10;
+    w->settings.TimerPeakSec = 10;
     act(20, kMenuMinus);
     EXPECT_EQ(shown(20), "0");
-    TimerPeakSec = 5000;
+    w->settings.TimerPeakSec = 5000;
     act(20, kMenuPlus);
     EXPECT_EQ(shown(20), "5000");
     act(20, kMenuMinus);
@@ -466,24 +467,24 @@ TEST_F(MenuEntries, StepRulesAtAndBetweenTheirBounds) {
     EXPECT_EQ(shown(20), "4990");
 
     // SET POINT: tenths, held within 20.0 and the allowed maximum.
-    w->maxTempAllowed = 60;
-    w->maxTemperature = 20.05f;
+    w->settings.maxTempAllowed = 60;
+    w->settings.maxTemperature = 20.05f;
     act(21, kMenuMinus);
     EXPECT_EQ(shown(21), "20.00");
-    w->maxTemperature = 42.0f;
+    w->settings.maxTemperature = 42.0f;
     act(21, kMenuMinus);
     EXPECT_EQ(shown(21), "41.90");
     EXPECT_EQ(act(21, kMenuRight), 1);
     EXPECT_EQ(shown(21), "41.90");
-    w->maxTemperature = 60.0f;
+    w->settings.maxTemperature = 60.0f;
     act(21, kMenuPlus);
     EXPECT_EQ(shown(21), "60.00");
 
     // Long Press Time: tenths from 0.3 to 5.0, sideways leaves it.
-    TIME_LONG_PRESS = 0.4;
+    w->settings.TIME_LONG_PRESS = 0.4;
     act(25, kMenuMinus);
     EXPECT_EQ(shown(25), "0.3 sec");
-    TIME_LONG_PRESS = 4.9;
+    w->settings.TIME_LONG_PRESS = 4.9;
     act(25, kMenuPlus);
     EXPECT_EQ(shown(25), "5.0 sec");
     act(25, kMenuMinus);
@@ -501,11 +502,11 @@ TEST_F(MenuEntries, StepRulesAtAndBetweenTheirBounds) {
 
     // The choices: sideways leaves the timeout; the attenuator steps on any
     // action but ENTER.
-    w->autoTuneMaxCycles = 2;
+    w->settings.autoTuneMaxCycles = 2;
     act(6, kMenuLeft);
     act(6, kMenuRight);
     EXPECT_EQ(shown(6), "15sec");
-    w->attenuatorTune = 2;
+    w->settings.attenuatorTune = 2;
     act(4, kMenuEnter);
     EXPECT_EQ(shown(4), "3dB");
     act(4, kMenuMinus);
@@ -525,7 +526,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
     w->serviceFlags.replace(1 | 2 | 8); // all three service entries armed
     w->menuItem = 1;
     const int idle = 0xFF;
-    for (int e = 0; e < kMenuEntries; e++) {
+    for (int e = 0; e < MenuEntryCount(); e++) {
         const bool itemZeroOnly =
             e == 8 || e == 18 || e == 19 || e == 21 || e == 22 || e == 24 || (e >= 28 && e <= 31);
         midValues();
@@ -554,7 +555,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
     w->menuItem = 0;
     act(29, kMenuEnter);
     EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
-    w->tempMode = 0;
+    w->settings.tempMode = 0;
     act(18, kMenuPlus);
     EXPECT_EQ(shown(18), "Fahrenheit");
 }
@@ -572,8 +573,8 @@ TEST_F(MenuEntries, FrequencySensorEntriesSendTheEditedValues) {
         const ssize_t n = read(fds[0], buf, sizeof buf);
         return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
     };
-    w->freqSensIn = 0;
-    w->freqPeriod = 240;
+    w->settings.freqSensIn = 0;
+    w->settings.freqPeriod = 240;
     act(1, kMenuPlus); // FQ2; the period goes out in tens of ms
     EXPECT_EQ(sentFor(1), "FS10024;");
     act(2, kMenuPlus);

@@ -158,7 +158,7 @@ class MenuScreens : public RootedWorks {
 TEST_F(MenuScreens, ChoosingAnEntryShowsItBetweenItsNeighbours) {
     w->menuEntry = 0;
     w->MAXbank = 20;
-    w->freqSensIn = 0;
+    w->settings.freqSensIn = 0;
     draw(kPageMenuChoose);
 
     // The bands: full width from x 1 to 798, rows 285..364, the current line 311..339.
@@ -178,7 +178,7 @@ TEST_F(MenuScreens, ChoosingAnEntryShowsItBetweenItsNeighbours) {
               8 * (26 + 25));
     EXPECT_EQ(countColour(fb, 791, 798, 311, 339, kCurrentBand), 8 * 29);
 
-    w->hamlibPollMs = 200;
+    SetSettingNumber(w.get(), "HamlibPoll", 200);
     const Line lines[3] = {{"102 -", "HAMLIB RIG", "Poll (ms)", "200"},
                            {"1 -", "MAX BANK", " ", "20"},
                            {"2 -", "FREQ", "Input Sens", "FQ1"}};
@@ -200,9 +200,9 @@ TEST_F(MenuScreens, ChoosingAnEntryShowsItBetweenItsNeighbours) {
 }
 
 TEST_F(MenuScreens, TheLastEntryWrapsToTheFirst) {
-    w->menuEntry = kMenuEntries - 1;
-    w->hamlibSpeed = 38400;
-    w->hamlibPollMs = 500;
+    w->menuEntry = MenuEntryCount() - 1;
+    SetSettingNumber(w.get(), "HamlibSpeed", 38400);
+    SetSettingNumber(w.get(), "HamlibPoll", 500);
     w->MAXbank = 12;
     draw(kPageMenuChoose);
     const Line lines[3] = {{"101 -", "HAMLIB RIG", "Speed", "38400"},
@@ -217,9 +217,9 @@ TEST_F(MenuScreens, NeighboursShowItemZeroAndTheCurrentLineItsOwnItem) {
     // while its neighbour of the same kind still shows item 0's value.
     w->menuEntry = 18;
     w->menuItem = 1;
-    w->viewTimeStr = 0;
-    w->tempMode = 1;
-    w->pwrPeakEnabled = 0;
+    w->settings.viewTimeStr = 0;
+    w->settings.tempMode = 1;
+    w->settings.pwrPeakEnabled = 0;
     draw(kPageMenuChoose);
     const Line lines[3] = {{"50 -", "VIEW SCREEN", "DateTime", "OFF"},
                            {"51 -", "TEMPERATURE UNITS", "", ""},
@@ -231,9 +231,9 @@ TEST_F(MenuScreens, NeighboursShowItemZeroAndTheCurrentLineItsOwnItem) {
 TEST_F(MenuScreens, EditingWithTheStatusPageOpenMovesTheLinesDown) {
     w->viewFlags.replace(1);
     w->menuEntry = 21;
-    w->maxTemperature = 60.0f;
-    TimerPeakSec = 3000;
-    w->powerUnits = 0;
+    w->settings.maxTemperature = 60.0f;
+    w->settings.TimerPeakSec = 3000;
+    w->settings.powerUnits = 0;
     draw(kPageMenuEdit);
     EXPECT_EQ(px(fb, 1, 335), kBand);
     EXPECT_EQ(px(fb, 798, 414), kBand);
@@ -306,7 +306,7 @@ TEST_F(MenuScreens, TheOctetBeingEditedIsLit) {
 
 TEST_F(MenuScreens, TheCodeSymbolBeingEditedIsLit) {
     w->menuEntry = 26;
-    TIME_LONG_PRESS = 1.5;
+    w->settings.TIME_LONG_PRESS = 1.5;
     w->newCodeArmed = 1;
     const Line before[3] = {{"58 -", "BUTTON TIME", "Long Press Time", "1.5 sec"},
                             {"94 -", "REMOTE CODE", " ", ""},
@@ -471,7 +471,7 @@ class StatusPage : public MenuScreens {
         w->temp2 = 33.75f;
         w->cpuTemp[0] = 45.0f;
         w->cpuTemp[1] = 46.5f;
-        w->maxTemperature = 60.0f;
+        w->settings.maxTemperature = 60.0f;
         IP.set("192.168.1.20");
         NetMask.set("255.255.255.0");
         Gateway.set("192.168.1.1");
@@ -523,14 +523,14 @@ class StatusPage : public MenuScreens {
 };
 
 TEST_F(StatusPage, FourteenRowsInCelsius) {
-    w->tempMode = 0;
+    w->settings.tempMode = 0;
     ViewStatusInfo(w.get());
     reference(celsius, "No EXT IO data", true);
     expectSame();
 }
 
 TEST_F(StatusPage, TemperaturesInFahrenheit) {
-    w->tempMode = 1;
+    w->settings.tempMode = 1;
     ViewStatusInfo(w.get());
     const std::string temps[3] = {
         "Current:003.5A (1024.0), Tbrd:95.45" + d + "F, Thsk:92.75" + d + "F",
@@ -548,10 +548,10 @@ TEST_F(StatusPage, DateOnlyOnTheMainKeyPageAndTheExtIoRowFollowsItsAlarm) {
 }
 
 TEST_F(StatusPage, InHamlibModeTheExtIoRowShowsTheRig) {
-    w->tempMode = 0;
+    w->settings.tempMode = 0;
     w->ModeWorkIdx = kModeHamlib;
-    w->hamlibModel = 1020;
-    setup->HamlibPort.set("/dev/ttyUSB2");
+    SetSettingNumber(w.get(), "HamlibModel", 1020);
+    SetSettingText(w.get(), "HamlibPort", "/dev/ttyUSB2");
     ViewStatusInfo(w.get());
     reference(celsius, "Rig: model 1020 on /dev/ttyUSB2: not open", true);
     expectSame();
@@ -566,7 +566,7 @@ TEST_F(StatusPage, InHamlibModeTheExtIoRowShowsTheRig) {
 }
 
 TEST_F(StatusPage, WithoutACodeTheRemoteRowSaysSo) {
-    w->tempMode = 0;
+    w->settings.tempMode = 0;
     w->remotePassword.set("");
     ViewStatusInfo(w.get());
     reference(celsius, "No EXT IO data", true, "Code:---, Web port 8443");
@@ -574,7 +574,7 @@ TEST_F(StatusPage, WithoutACodeTheRemoteRowSaysSo) {
 }
 
 TEST_F(StatusPage, TheConsolesCertificateOnTheLastLineUnlessOffOrUnderAMenu) {
-    w->tempMode = 0;
+    w->settings.tempMode = 0;
     const std::string print = "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:"
                               "01:23:45:67:89";
     w->webFingerprint.set(print.c_str());
@@ -586,7 +586,7 @@ TEST_F(StatusPage, TheConsolesCertificateOnTheLastLineUnlessOffOrUnderAMenu) {
     EXPECT_LT(5 + getStringSpace(6, print.c_str()), 795);
 
     // The console switched off: neither its port nor its certificate.
-    w->webPort = 0;
+    SetSettingNumber(w.get(), "WebPort", 0);
     std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
     std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
     ViewStatusInfo(w.get());
@@ -594,7 +594,7 @@ TEST_F(StatusPage, TheConsolesCertificateOnTheLastLineUnlessOffOrUnderAMenu) {
     expectSame();
 
     // Under an open menu, whose lines take the page's bottom: left out.
-    w->webPort = 8443;
+    SetSettingNumber(w.get(), "WebPort", 8443);
     w->keyPage = kPageMenuEdit;
     std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
     std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));

@@ -86,14 +86,14 @@ TEST_F(Menu, InputSensitivityTogglesAndEnterSendsTheFrequencySensor) {
 }
 
 TEST_F(Menu, FrequencyPeriodStepsByTenWithinItsLimitsAndRepeats) {
-    w->freqPeriod = 10;
+    w->settings.freqPeriod = 10;
     EXPECT_EQ(act(2, kMenuMinus), 1);
     EXPECT_EQ(shown(2), "10"); // not below 10
     EXPECT_EQ(act(2, kMenuPlus), 1);
     EXPECT_EQ(shown(2), "20");
     // Up to what the file's four digits hold: a fifth digit would be cut off when
     // saved, and the period read back would be a tenth of it.
-    w->freqPeriod = 9980;
+    w->settings.freqPeriod = 9980;
     act(2, kMenuPlus);
     EXPECT_EQ(shown(2), "9990");
     act(2, kMenuPlus);
@@ -137,11 +137,11 @@ TEST_F(Menu, TargetSwrJumpsOverTheGapBelowOneAndIsSavedInHundredths) {
     EXPECT_EQ(shown(5), "1.00");
     act(5, kMenuMinus);
     EXPECT_EQ(shown(5), "0.00");
-    w->swrEscAutoTune = 10.0f;
+    w->settings.swrEscAutoTune = 10.0f;
     act(5, kMenuPlus);
     EXPECT_EQ(shown(5), "10.00");
     EXPECT_EQ(act(5, kMenuLeft), 1);
-    w->swrEscAutoTune = 1.37f;
+    w->settings.swrEscAutoTune = 1.37f;
     act(5, kMenuEnter);
     EXPECT_EQ(saved("SWRescAutoTune"), "137");
 }
@@ -160,15 +160,15 @@ TEST_F(Menu, AutoTuneTimeoutAndScreenSaverCycleThroughTheirChoices) {
 }
 
 TEST_F(Menu, AtuInstalledFlipsTheTopBitAndKeepsTheRest) {
-    w->tuneEnabled = 5;
+    w->settings.tuneEnabled = 5;
     EXPECT_EQ(shown(7), "Yes");
     act(7, kMenuPlus);
     EXPECT_EQ(shown(7), "No");
-    EXPECT_EQ(static_cast<uint8_t>(w->tuneEnabled), 0x85);
+    EXPECT_EQ(static_cast<uint8_t>(w->settings.tuneEnabled), 0x85);
     act(7, kMenuEnter);
     EXPECT_EQ(saved("TUNEenabled"), "133");
     act(7, kMenuLeft);
-    EXPECT_EQ(w->tuneEnabled, 5);
+    EXPECT_EQ(w->settings.tuneEnabled, 5);
 }
 
 TEST_F(Menu, RemoteModeBackToLocalAndAtOnceWithTheUsbSpectrum) {
@@ -222,7 +222,7 @@ TEST_F(Menu, AddressesEditOctetUnderTheCursor) {
     act(10, kMenuMinus);
     EXPECT_EQ(NetMask_v[0], 255);
     // Only the four addresses and the remote code have positions to move between.
-    for (int e = 0; e < kMenuEntries; e++) {
+    for (int e = 0; e < MenuEntryCount(); e++) {
         w->menuEntry = e;
         EXPECT_EQ(MenuItemLeftRight(w.get()), (e >= 9 && e <= 12) || e == 26) << e;
         EXPECT_FALSE(MenuItemReadOnly(w.get())) << e;
@@ -285,13 +285,13 @@ TEST_F(Menu, OnOffEntriesToggleAndSaveTheirKey) {
 }
 
 TEST_F(Menu, PeakReleaseTimeStepsByTenBetweenZeroAndFiveThousand) {
-    TimerPeakSec = 0;
+    w->settings.TimerPeakSec = 0;
     act(20, kMenuMinus);
     EXPECT_EQ(shown(20), "0");
-    TimerPeakSec = 4995;
+    w->settings.TimerPeakSec = 4995;
     act(20, kMenuPlus);
     EXPECT_EQ(shown(20), "4995"); // 5005 would pass the limit
-    TimerPeakSec = 4990;
+    w->settings.TimerPeakSec = 4990;
     EXPECT_EQ(act(20, kMenuPlus), 1);
     EXPECT_EQ(shown(20), "5000");
     forgetFile();
@@ -300,35 +300,35 @@ TEST_F(Menu, PeakReleaseTimeStepsByTenBetweenZeroAndFiveThousand) {
 }
 
 TEST_F(Menu, TemperatureSetPointStaysWithinTwentyAndTheAllowedMaximum) {
-    w->maxTempAllowed = 70;
-    w->maxTemperature = 20.0f;
+    w->settings.maxTempAllowed = 70;
+    w->settings.maxTemperature = 20.0f;
     act(21, kMenuMinus);
     EXPECT_EQ(shown(21), "20.00");
     EXPECT_EQ(act(21, kMenuPlus), 1);
     EXPECT_EQ(shown(21), "20.10");
-    w->maxTemperature = 69.95f;
+    w->settings.maxTemperature = 69.95f;
     act(21, kMenuPlus);
     EXPECT_EQ(shown(21), "70.00");
     EXPECT_EQ(act(21, kMenuLeft), 1);
-    w->maxTemperature = 65.5f;
+    w->settings.maxTemperature = 65.5f;
     act(21, kMenuEnter);
     EXPECT_EQ(saved("MaxTemperature"), "655");
     // A set point from the file above a lowered maximum is brought down before it is kept.
-    w->maxTemperature = 80.0f;
+    w->settings.maxTemperature = 80.0f;
     act(21, kMenuEnter);
     EXPECT_EQ(saved("MaxTemperature"), "700");
     EXPECT_EQ(shown(21, 1), "");
 }
 
 TEST_F(Menu, LongPressTimeStaysWithinItsRangeAndSavesInTenths) {
-    TIME_LONG_PRESS = 0.5;
+    w->settings.TIME_LONG_PRESS = 0.5;
     EXPECT_EQ(shown(25), "0.5 sec");
     EXPECT_EQ(act(25, kMenuPlus), 0);
     EXPECT_EQ(shown(25), "0.6 sec");
-    TIME_LONG_PRESS = 0.3;
+    w->settings.TIME_LONG_PRESS = 0.3;
     act(25, kMenuMinus);
     EXPECT_EQ(shown(25), "0.3 sec");
-    TIME_LONG_PRESS = 5.0;
+    w->settings.TIME_LONG_PRESS = 5.0;
     act(25, kMenuPlus);
     EXPECT_EQ(shown(25), "5.0 sec");
     forgetFile();

@@ -97,7 +97,7 @@ class ReferenceScreens : public RootedWorks {
         w->freqHz = 14070000;
         w->lastFreqHz = 14070000;
         w->antennaRowIdx = 100;
-        w->viewTimeStr = 0;
+        w->settings.viewTimeStr = 0;
         w->pwrFwd = 30.0f;
         w->pwrRefl = 1.2f;
         w->pwrIn = 8.0f;

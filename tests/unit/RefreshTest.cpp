@@ -162,7 +162,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
     EXPECT_LT(ConvertW_to_dBm(0.0005f), 0.0f);
     // The forms on the right-hand meter's value, drawn over a white face.
     w->screenPage = 1;
-    w->powerUnits = 1;
+    w->settings.powerUnits = 1;
     for (float watts : {1.0f, 0.0005f}) {
         std::memset(fb->back, 0xFF, fb->memSize);
         fbTouched(fb);
@@ -199,8 +199,8 @@ TEST_F(Refresh, SwrScaleAndPeakHold) {
     EXPECT_FLOAT_EQ(CalcolaSWR(0.9f), 0.0f);
     EXPECT_FLOAT_EQ(CalcolaSWR(150.0f), 60.0f);
 
-    TimerPeakSec = 3000;
-    fattoremedia = 2;
+    w->settings.TimerPeakSec = 3000;
+    w->settings.fattoremedia = 2;
     CalcolaPwrPeak(w.get(), 30.0f);
     EXPECT_FLOAT_EQ(w->peakHold[0].peak, 30.0f);
     EXPECT_EQ(w->peakHold[0].holdMs, 3000);
@@ -216,8 +216,8 @@ TEST_F(Refresh, SwrScaleAndPeakHold) {
     EXPECT_EQ(w->peakHold[0].holdMs, 3000);
 
     // While held, the peak decays by PeakDecrement every PeakDecrementTime + 1 ticks.
-    PeakDecrement = 1.0;
-    PeakDecrementTime = 1;
+    w->settings.PeakDecrement = 1.0;
+    w->settings.PeakDecrementTime = 1;
     TickCountDowns(w.get(), 10);
     EXPECT_FLOAT_EQ(w->peakHold[0].peak, 50.0f);
     TickCountDowns(w.get(), 10);
@@ -287,7 +287,7 @@ TEST_F(Refresh, FrequencyChangeQueuesItsCommands) {
 }
 
 TEST_F(Refresh, ScreenSaverUsesTheWholeIdleTime) {
-    w->saveScreenIdx = 4; // 60 minutes
+    w->settings.saveScreenIdx = 4; // 60 minutes
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s()) - 59 * 60;
     TimerTick(w.get());
     EXPECT_EQ(w->saverOn, 0);

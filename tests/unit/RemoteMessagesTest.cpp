@@ -43,18 +43,18 @@ TEST(RemoteFrames, ShortMessagesAndSpectrumFragmentsOnTheWire) {
 }
 
 TEST_F(RemoteMessages, StatusChannelCommands) {
-    w->divide = 1;
+    w->settings.divide = 1;
     dispStat(w.get(), "KAVOFD3");
-    EXPECT_EQ(w->divide, 3);
-    w->divide = 5;
+    EXPECT_EQ(w->settings.divide, 3);
+    w->settings.divide = 5;
     setup->usbSpectrum = '0';
     dispStat(w.get(), "KAVOFT01;");
-    EXPECT_EQ(w->divide, 5); // already above 2
+    EXPECT_EQ(w->settings.divide, 5); // already above 2
     EXPECT_EQ(setup->usbSpectrum, '1');
     EXPECT_EQ(setup->Enable1600, '0');
-    w->divide = 1;
+    w->settings.divide = 1;
     dispStat(w.get(), "KAVOFT02;");
-    EXPECT_EQ(w->divide, 2);
+    EXPECT_EQ(w->settings.divide, 2);
     EXPECT_EQ(setup->Enable1600, '1');
     dispStat(w.get(), "KAVOFT00;");
     EXPECT_EQ(setup->usbSpectrum, '0');
@@ -62,7 +62,7 @@ TEST_F(RemoteMessages, StatusChannelCommands) {
     dispStat(w.get(), "KAVOFT03;");
     dispStat(w.get(), "20m 1001T000.00000.00000.0000.000.000.0011");
     EXPECT_EQ(setup->usbSpectrum, '0');
-    EXPECT_EQ(w->divide, 2);
+    EXPECT_EQ(w->settings.divide, 2);
     // The bank changes on the first five characters, whatever follows.
     testing::internal::CaptureStderr();
     dispStat(w.get(), "KAVOBxyz");
@@ -75,22 +75,22 @@ TEST_F(RemoteMessages, StatusChannelCommands) {
 }
 
 TEST_F(RemoteMessages, DivideTakesOnlyAWholeNumberWithinItsTwoDigits) {
-    EXPECT_EQ(w->divide, 2); // before any setup file or peer
+    EXPECT_EQ(w->settings.divide, 2); // before any setup file or peer
     dispStat(w.get(), "KAVOFD07");
-    EXPECT_EQ(w->divide, 7);
+    EXPECT_EQ(w->settings.divide, 7);
     for (const char* bad : {"KAVOFD-2147483648", "KAVOFD0", "KAVOFD100", "KAVOFD999999999999999999999999999999",
                             "KAVOFD", "KAVOFD 5", "KAVOFD+5", "KAVOFD5x", "KAVOFD5;;", "KAVOFD\x01\x7f"}) {
         dispStat(w.get(), bad);
-        EXPECT_EQ(w->divide, 7) << bad;
+        EXPECT_EQ(w->settings.divide, 7) << bad;
     }
     const std::string log = ReadFile(dir.path + "/syslog.log");
     EXPECT_TRUE(Contains(log, "3 remote: KAVOFD-2147483648 is not a whole number within 1..99: divide stays 7"));
     EXPECT_TRUE(Contains(log, "KAVOFD99999999999999999999999... is not")); // cut, not all of it
     EXPECT_TRUE(Contains(log, "KAVOFD?? is not")); // control bytes do not reach the log
     dispStat(w.get(), "KAVOFD99;");
-    EXPECT_EQ(w->divide, 99);
+    EXPECT_EQ(w->settings.divide, 99);
     dispStat(w.get(), "KAVOFD1");
-    EXPECT_EQ(w->divide, 1);
+    EXPECT_EQ(w->settings.divide, 1);
 }
 
 // Frames written into a socket pair and read back by the session's reader, then
@@ -133,7 +133,7 @@ TEST_F(RemoteMessages, LengthsAndCoordinatesFromAPeerAreCheckedBeforeUse) {
     EXPECT_TRUE(Contains(log, "3 wrong message type: 81")); // "XY1" is no touch
     EXPECT_TRUE(Contains(log, "remote touch at 12, 0"));
     EXPECT_TRUE(Contains(log, "remote touch at 0, 99999"));
-    EXPECT_EQ(w->divide, 2); // the spectrum choice keeps a divide already at 2
+    EXPECT_EQ(w->settings.divide, 2); // the spectrum choice keeps a divide already at 2
 }
 
 TEST(SpectrumCounter, EveryDivideThBlockAndAChangeAtTheNextBlock) {

@@ -18,7 +18,7 @@ class Retune : public RootedWorks {
         w->freqHz = 14074000;
         w->antennaIdx = 0;
         w->NumBanco = 0;
-        w->swrEscAutoTune = 1.3f;
+        w->settings.swrEscAutoTune = 1.3f;
         w->pwrFwd = 60.0f;
     }
     // Transmitting with `swr` for `ms`, one tick per 10 ms from `*t`: the time of
@@ -58,7 +58,7 @@ TEST_F(Retune, AStoredSearchIsRepeatedOnlyAfterTheSwrStayedHighForTheHoldTime) {
     RetuneNoteEnd(w.get(), true, 2.4f, t);
     EXPECT_EQ(transmit(&t, 2.85f, 5000), -1);
     EXPECT_GE(transmit(&t, 2.95f, 5000), 0);
-    w->swrEscAutoTune = 3.5f;
+    w->settings.swrEscAutoTune = 3.5f;
     RetuneNoteEnd(w.get(), true, 1.1f, t);
     EXPECT_EQ(transmit(&t, 3.4f, 5000), -1);
     EXPECT_EQ(transmit(&t, NAN, 5000), -1);

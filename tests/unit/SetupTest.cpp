@@ -97,6 +97,11 @@ class SetupFile : public ::testing::Test {
 
     std::string setupPath() const { return dir.path + "/opt/set/setup.txt"; }
     std::string log() const { return ReadFile(dir.path + "/syslog.log"); }
+    std::string slotText(const char* key) const {
+        char text[kSettingTextMax];
+        SettingText(works.get(), key, text, sizeof text);
+        return text;
+    }
     // Reads a file made of the new-file lines with `line` appended (a later key wins).
     void readWith(const std::string& extra) {
         ASSERT_TRUE(WriteFile(setupPath(), std::string(kNewFile) + extra));
@@ -159,11 +164,11 @@ TEST_F(SetupFile, TenthsAndHundredthsSurviveReadAndWrite) {
 TEST_F(SetupFile, ScaledValuesReachWorks) {
     readWith("OffsetPlot: 25\nSWRescAutoTune: 251\nMaxTemperature: 655\nPeak_ValDec: 15\n"
              "BTN_longpress_Time: 3\n");
-    EXPECT_DOUBLE_EQ(works->plotOffset, 2.5);
-    EXPECT_FLOAT_EQ(works->swrEscAutoTune, 2.51f);
-    EXPECT_FLOAT_EQ(works->maxTemperature, 65.5f);
-    EXPECT_DOUBLE_EQ(PeakDecrement, 1.5);
-    EXPECT_DOUBLE_EQ(TIME_LONG_PRESS, 0.3);
+    EXPECT_DOUBLE_EQ(works->settings.plotOffset, 2.5);
+    EXPECT_FLOAT_EQ(works->settings.swrEscAutoTune, 2.51f);
+    EXPECT_FLOAT_EQ(works->settings.maxTemperature, 65.5f);
+    EXPECT_DOUBLE_EQ(works->settings.PeakDecrement, 1.5);
+    EXPECT_DOUBLE_EQ(works->settings.TIME_LONG_PRESS, 0.3);
     ASSERT_EQ(writeSetup(works.get()), 0);
     std::string out = ReadFile(setupPath());
     EXPECT_TRUE(Contains(out, "OffsetPlot: 25\n"));
@@ -174,7 +179,7 @@ TEST_F(SetupFile, ScaledValuesReachWorks) {
 TEST_F(SetupFile, AntennaTuneEnabledAndDigits) {
     readWith("NumAntenna: 3\nTUNEenabled: 255\nAutoTuneMode: 3\nAttenuator: 2\n");
     EXPECT_EQ(works->antennaIdx, 2);
-    EXPECT_EQ(works->tuneEnabled, -1);
+    EXPECT_EQ(works->settings.tuneEnabled, -1);
     EXPECT_EQ(works->tuneModeFlags.load(), 3);
     EXPECT_EQ(works->attenuator, 2);
     ASSERT_EQ(writeSetup(works.get()), 0);
@@ -185,7 +190,7 @@ TEST_F(SetupFile, AntennaTuneEnabledAndDigits) {
     EXPECT_TRUE(Contains(out, "AutoTuneMode: 1\n"));
 
     readWith("TUNEenabled: 300\n");
-    EXPECT_EQ(works->tuneEnabled, 44); // the low 8 bits
+    EXPECT_EQ(works->settings.tuneEnabled, 44); // the low 8 bits
 }
 
 TEST_F(SetupFile, LineEndsDuplicatesAndMissingBlank) {
@@ -198,7 +203,7 @@ TEST_F(SetupFile, LineEndsDuplicatesAndMissingBlank) {
     EXPECT_TRUE(setup->Server.equals("10.0.0.7"));
     EXPECT_TRUE(works->serverAddr.equals("10.0.0.7"));
     EXPECT_TRUE(setup->LinPort.equals("/dev/ttyAMA0")); // no blank after the colon: ignored
-    EXPECT_EQ(works->tcpPort, 7001);                     // the later key wins
+    EXPECT_EQ(works->settings.tcpPort, 7001);                     // the later key wins
     EXPECT_EQ(setup->EnableKeyb, '1');                   // no '\r' left in a flag
 }
 
@@ -232,20 +237,20 @@ TEST_F(SetupFile, HamlibKeysOfAnOlderFileTakeTheirDefaultsAndLongPortsSurvive) {
     older.erase(older.find("HamlibModel:"));
     ASSERT_TRUE(WriteFile(setupPath(), older));
     readSetup(works.get());
-    EXPECT_EQ(works->hamlibModel, 2);
-    EXPECT_TRUE(setup->HamlibPort.equals("127.0.0.1:4532"));
-    EXPECT_EQ(works->hamlibSpeed, 0);
-    EXPECT_EQ(works->hamlibPollMs, 200);
+    EXPECT_EQ(SettingNumber(works.get(), "HamlibModel"), 2);
+    EXPECT_EQ(slotText("HamlibPort"), "127.0.0.1:4532");
+    EXPECT_EQ(SettingNumber(works.get(), "HamlibSpeed"), 0);
+    EXPECT_EQ(SettingNumber(works.get(), "HamlibPoll"), 200);
     ASSERT_EQ(writeSetup(works.get()), 0);
     EXPECT_EQ(ReadFile(setupPath()), kNewFile);
 
     // A serial device by its id, and values read back as written.
     const std::string byId = "/dev/serial/by-id/usb-Silicon_Labs_CP2102_USB_to_UART-if00-port0";
     readWith("HamlibModel: 1020\nHamlibPort: " + byId + "\nHamlibSpeed: 38400\nHamlibPoll: 500\n");
-    EXPECT_EQ(works->hamlibModel, 1020);
-    EXPECT_EQ(works->hamlibSpeed, 38400);
-    EXPECT_EQ(works->hamlibPollMs, 500);
-    EXPECT_TRUE(setup->HamlibPort.equals(byId.c_str()));
+    EXPECT_EQ(SettingNumber(works.get(), "HamlibModel"), 1020);
+    EXPECT_EQ(SettingNumber(works.get(), "HamlibSpeed"), 38400);
+    EXPECT_EQ(SettingNumber(works.get(), "HamlibPoll"), 500);
+    EXPECT_EQ(slotText("HamlibPort"), byId);
     ASSERT_EQ(writeSetup(works.get()), 0);
     const std::string file = ReadFile(setupPath());
     EXPECT_TRUE(Contains(file, "HamlibPort: " + byId + "\n"));
@@ -254,15 +259,15 @@ TEST_F(SetupFile, HamlibKeysOfAnOlderFileTakeTheirDefaultsAndLongPortsSurvive) {
 
     // A poll faster than 20 ms or a model number of six digits is refused.
     readWith("HamlibPoll: 5\nHamlibModel: 123456\n");
-    EXPECT_EQ(works->hamlibPollMs, 200);
-    EXPECT_EQ(works->hamlibModel, 2);
+    EXPECT_EQ(SettingNumber(works.get(), "HamlibPoll"), 200);
+    EXPECT_EQ(SettingNumber(works.get(), "HamlibModel"), 2);
 }
 
 TEST_F(SetupFile, TheConsolesPortIsOffOrATcpPort) {
     readWith("WebPort: 0\n");
-    EXPECT_EQ(works->webPort, 0);
+    EXPECT_EQ(SettingNumber(works.get(), "WebPort"), 0);
     readWith("WebPort: 65536\nWebPort: -443\n");
-    EXPECT_EQ(works->webPort, 8443);
+    EXPECT_EQ(SettingNumber(works.get(), "WebPort"), 8443);
     EXPECT_TRUE(Contains(log(), "setup: WebPort value 65536 is not within 0..65535: kept"));
     readWith("WebPort: 443\n");
     ASSERT_EQ(writeSetup(works.get()), 0);
@@ -272,9 +277,9 @@ TEST_F(SetupFile, TheConsolesPortIsOffOrATcpPort) {
 TEST_F(SetupFile, NumbersThatDoNotParseKeepTheirMirror) {
     readWith("PSpar2: 12x\nMaxTempAllowed: \nGMpar1: 77\nNumAntenna: 7\n");
     EXPECT_TRUE(setup->PSpar2.equals("12x")); // the text is stored as read
-    EXPECT_EQ(works->psPar[1], 1000);
-    EXPECT_EQ(works->maxTempAllowed, 60);
-    EXPECT_EQ(works->gmPar[0], 77);
+    EXPECT_EQ(works->settings.psPar[1], 1000);
+    EXPECT_EQ(works->settings.maxTempAllowed, 60);
+    EXPECT_EQ(works->settings.gmPar[0], 77);
     EXPECT_EQ(works->antennaIdx, 0); // only outputs 1..3 exist
 }
 
@@ -288,11 +293,11 @@ TEST_F(SetupFile, ValuesOutsideWhatTheHardwareTakesAreRefusedAndKept) {
     EXPECT_EQ(works->MAXbank, 20);
     EXPECT_EQ(works->attenuator, 0);
     EXPECT_EQ(setup->Attenuator, '0');
-    EXPECT_EQ(works->attenuatorTune, 0);
-    EXPECT_EQ(works->freqPeriod, 10);
-    EXPECT_EQ(works->psPar[1], 1000);
-    EXPECT_EQ(works->gmPar[0], 2);
-    EXPECT_EQ(works->gmPar[1], 100);
+    EXPECT_EQ(works->settings.attenuatorTune, 0);
+    EXPECT_EQ(works->settings.freqPeriod, 10);
+    EXPECT_EQ(works->settings.psPar[1], 1000);
+    EXPECT_EQ(works->settings.gmPar[0], 2);
+    EXPECT_EQ(works->settings.gmPar[1], 100);
     for (const char* line : {"setup: NumBanco value 25 is not within 0..19: kept",
                              "setup: MAXbank value 0 is not within 1..20: kept",
                              "setup: Attenuator value 7 is not within 0..3: kept",
@@ -305,15 +310,15 @@ TEST_F(SetupFile, ValuesOutsideWhatTheHardwareTakesAreRefusedAndKept) {
     readWith("NumBanco: 19\nMAXbank: 1\nAttenuatorTune: 3\nFreqPeriodTime: 9990\nPSpar4: 9999\n");
     EXPECT_EQ(works->NumBanco, 19);
     EXPECT_EQ(works->MAXbank, 1);
-    EXPECT_EQ(works->attenuatorTune, 3);
-    EXPECT_EQ(works->freqPeriod, 9990);
-    EXPECT_EQ(works->psPar[3], 9999);
+    EXPECT_EQ(works->settings.attenuatorTune, 3);
+    EXPECT_EQ(works->settings.freqPeriod, 9990);
+    EXPECT_EQ(works->settings.psPar[3], 9999);
 }
 
 TEST_F(SetupFile, ANumberLongerThanItsFieldIsRefusedWhole) {
     // Applied whole but saved cut, 2147483647 tenths would come back as 2147.
     readWith("Peak_ValDec: 2147483647\n");
-    EXPECT_DOUBLE_EQ(PeakDecrement, 1.0);
+    EXPECT_DOUBLE_EQ(works->settings.PeakDecrement, 1.0);
     EXPECT_TRUE(setup->Peak_ValDec.equals("10"));
     EXPECT_TRUE(Contains(log(), "setup: Peak_ValDec value 2147483647 is longer than its field: kept"));
 }
@@ -322,17 +327,17 @@ TEST_F(SetupFile, DivideOutsideItsTwoDigitsIsRefused) {
     // Below 1 the spectrum's down-counter would wrap; the file starts at 2.
     for (const char* bad : {"0", "100", "-3"}) {
         readWith(std::string("Divide: ") + bad + "\n");
-        EXPECT_EQ(works->divide, 2) << bad;
+        EXPECT_EQ(works->settings.divide, 2) << bad;
         EXPECT_TRUE(Contains(log(), std::string("setup: Divide value ") + bad + " is not within 1..99: kept"))
             << bad;
     }
     // Nor does what is no number within int change it.
     for (const char* bad : {"2147483648", "x7"}) {
         readWith(std::string("Divide: ") + bad + "\n");
-        EXPECT_EQ(works->divide, 2) << bad;
+        EXPECT_EQ(works->settings.divide, 2) << bad;
     }
     readWith("Divide: 99\n");
-    EXPECT_EQ(works->divide, 99);
+    EXPECT_EQ(works->settings.divide, 99);
     ASSERT_EQ(writeSetup(works.get()), 0);
     EXPECT_TRUE(Contains(ReadFile(setupPath()), "\nDivide: 99\n"));
 }
@@ -355,11 +360,11 @@ TEST_F(SetupFile, TrailingCarriageReturnsDoNotSurviveASave) {
 
 TEST_F(SetupFile, AudioBlocksOnlyOfTheSizesOpusTakes) {
     readWith("");
-    EXPECT_EQ(works->audioMultiplier, 480); // Multiplier 2: 480 frames, 10 ms
+    EXPECT_EQ(works->settings.audioMultiplier, 480); // Multiplier 2: 480 frames, 10 ms
     for (auto [text, frames] : {std::pair{"1", 240}, {"12", 2880}, {"3", 480}, {"6", 960}, {"40", 2880},
                                 {"0", 240}}) {
         readWith(std::string("Multiplier: ") + text + "\n");
-        EXPECT_EQ(works->audioMultiplier, frames) << text;
+        EXPECT_EQ(works->settings.audioMultiplier, frames) << text;
         EXPECT_TRUE(setup->Multiplier.equals(text)); // the file keeps the operator's value
     }
     EXPECT_TRUE(Contains(log(), "3 Multiplier 3 is not 1, 2, 4, 8 or 12: 2 used"));
@@ -369,7 +374,7 @@ TEST_F(SetupFile, AudioBlocksOnlyOfTheSizesOpusTakes) {
 
 TEST_F(SetupFile, PortsAboveTheSignedRangeKeepTheirNumber) {
     readWith("TcpPort: 40000\n");
-    EXPECT_EQ(static_cast<uint16_t>(works->tcpPort.load()), 40000);
+    EXPECT_EQ(static_cast<uint16_t>(works->settings.tcpPort.load()), 40000);
     EXPECT_TRUE(Contains(log(), "6 TcpPort: -40000-"));
     ASSERT_EQ(writeSetup(works.get()), 0);
     EXPECT_TRUE(Contains(ReadFile(setupPath()), "\nTcpPort: 40000\n"));
@@ -377,15 +382,15 @@ TEST_F(SetupFile, PortsAboveTheSignedRangeKeepTheirNumber) {
 
 TEST_F(SetupFile, TheGpioChipIsNamedOrLeftToTheProgram) {
     readWith("");
-    EXPECT_TRUE(setup->GpioChip.equals(""));
+    EXPECT_EQ(slotText("GpioChip"), "");
     readWith("GpioChip: pinctrl-rp1\n");
-    EXPECT_TRUE(setup->GpioChip.equals("pinctrl-rp1"));
+    EXPECT_EQ(slotText("GpioChip"), "pinctrl-rp1");
     EXPECT_TRUE(Contains(log(), "6 GpioChip: -pinctrl-rp1-"));
     ASSERT_EQ(writeSetup(works.get()), 0);
     EXPECT_TRUE(Contains(ReadFile(setupPath()), "WebPort: 8443\nGpioChip: pinctrl-rp1\n"));
     // Longer than a path or label can be: cut to the field, and said so.
     readWith("GpioChip: /dev/" + std::string(80, 'g') + "\n");
-    EXPECT_EQ(setup->GpioChip.length(), kGpioChipTextMax - 1);
+    EXPECT_EQ(slotText("GpioChip").size(), 63u);
     EXPECT_TRUE(Contains(log(), "setup: value of GpioChip cut to 63 characters"));
 }
 
@@ -458,13 +463,13 @@ TEST(SetupRecordLayout, StartValuesOfTheRecord) {
     EXPECT_EQ(w->ampBypass, 1);
     EXPECT_TRUE(w->startupFlags.test(1));
     EXPECT_EQ(w->wsFD, -1);
-    EXPECT_EQ(w->tcpPort, 6666);
+    EXPECT_EQ(w->settings.tcpPort, 6666);
     EXPECT_EQ(w->panelCmd, 0xB0);
     EXPECT_EQ(w->eeModel[0], 255);
     EXPECT_TRUE(w->swVersion.equals("0.046"));
     EXPECT_EQ(number_ofStep_meter_FWD, 60);
-    EXPECT_DOUBLE_EQ(TIME_LONG_PRESS, 0.5);
-    EXPECT_EQ(TimerPeakSec, 3000);
+    EXPECT_DOUBLE_EQ(w->settings.TIME_LONG_PRESS, 0.5);
+    EXPECT_EQ(w->settings.TimerPeakSec, 3000);
 }
 
 } // namespace

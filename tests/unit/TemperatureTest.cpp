@@ -62,7 +62,7 @@ TEST_F(Temperatures, FanStepsUpAtOnceAndDownWithHysteresis) {
     EXPECT_EQ(w->fanTable[2].level, 100); // truncated
     EXPECT_FLOAT_EQ(SearchTemperatureFromVentola(w.get(), 50), 45.0f);
     EXPECT_FLOAT_EQ(SearchTemperatureFromVentola(w.get(), 7), 0.0f);
-    w->hysteresis2 = 3;
+    w->settings.hysteresis2 = 3;
 
     heat(44.0f);
     EXPECT_EQ(w->fanLevel, 0);

@@ -75,7 +75,7 @@ class UsbRx : public RootedWorks {
         setup->EnableFFT = '1';
         setup->usbSpectrum = '1';
         setup->Enable1600 = '1';
-        w->divide = 1;
+        w->settings.divide = 1;
         cfg.sampleRate = kRate;
         cfg.tones = {{101 * kBinHz, 0.5}};
     }
@@ -230,7 +230,7 @@ TEST_F(UsbRx, StreamsFourWholeTransfersAndSendsSpectraWithPeaksAtTheirBins) {
     // The 2048-point mode, chosen by the peer: 854 bytes.
     dispStat(w.get(), "KAVOFT01;");
     EXPECT_EQ(setup->Enable1600, '0');
-    EXPECT_EQ(w->divide, 2);
+    EXPECT_EQ(w->settings.divide, 2);
     UsbRxModelSetTones(model, {{100 * kBinHz, 0.5}});
     t = freshSpectrum();
     ASSERT_EQ(t.size(), kFftOutSmall);
@@ -306,7 +306,7 @@ TEST_F(UsbRx, DivideThreeTransformsBlocksOneFourSeven) {
     // Block b carries its tone at bin 2b - 1: output byte 853 + b.
     cfg.tones = {{1 * kBinHz, 0.5}};
     cfg.stepHzPerBlock = 2 * kBinHz;
-    w->divide = 3;
+    w->settings.divide = 3;
     startModel();
     session();
     start();
@@ -322,7 +322,7 @@ TEST_F(UsbRx, APeersDivideTakesEffectAtTheNextBlockAndABadOneIsRefused) {
     cfg.sampleRate = 48000.0;
     cfg.tones = {{1 * 48000.0 / 4096, 0.5}};
     cfg.stepHzPerBlock = 2 * 48000.0 / 4096;
-    w->divide = 99;
+    w->settings.divide = 99;
     startModel();
     session();
     start();
@@ -335,7 +335,7 @@ TEST_F(UsbRx, APeersDivideTakesEffectAtTheNextBlockAndABadOneIsRefused) {
     // Values the counter cannot use are refused: every block stays a spectrum.
     for (const char* bad : {"KAVOFD0", "KAVOFD-2147483648", "KAVOFD4294967297"}) {
         dispStat(w.get(), bad);
-        EXPECT_EQ(w->divide, 1) << bad;
+        EXPECT_EQ(w->settings.divide, 1) << bad;
     }
     int last = peakAt(nextSpectrum()) - 853;
     for (int i = 0; i < 3; i++) {
