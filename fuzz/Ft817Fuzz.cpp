@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t b = data[i];
         FUZZ_CHECK((VerifyByteFreq(b) != 0) == !isBcd(b), "FT-817: byte %02x judged %d", b, VerifyByteFreq(b));
     }
-    w->catFreqHz = 14070000;
+    w->source[kModeFt817].freqHz = 14070000;
     w->catMode = 0;
     // Every fourth answer arrives when no query waits for it.
     size_t k = 0;
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t* a = data + at;
         const int len = static_cast<int>(size - at < 5 ? size - at : 5);
         const bool asked = k % 4 != 3;
-        const int oldHz = w->catFreqHz;
+        const int oldHz = w->source[kModeFt817].freqHz;
         const uint8_t oldMode = w->catMode;
         lastCommandSent = asked ? 3 : 0;
         {
@@ -49,22 +49,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             DecodeCatSerialCmd(w, a, len);
         }
         if (!asked || len < 5) {
-            FUZZ_CHECK(w->catFreqHz == oldHz && w->catMode == oldMode,
+            FUZZ_CHECK(w->source[kModeFt817].freqHz == oldHz && w->catMode == oldMode,
                        "FT-817: %s answer of %d bytes changed the frequency to %d", asked ? "a short" : "an unasked",
-                       len, w->catFreqHz.load());
+                       len, w->source[kModeFt817].freqHz.load());
             continue;
         }
         FUZZ_CHECK(lastCommandSent == 0, "FT-817: the query stays open after its answer");
         FUZZ_CHECK(w->catMode == a[4], "FT-817: mode %02x kept from %02x", w->catMode.load(), a[4]);
         if (isBcd(a[0]) && isBcd(a[1]) && isBcd(a[2]) && isBcd(a[3])) {
-            const uint32_t hz = static_cast<uint32_t>(w->catFreqHz.load());
+            const uint32_t hz = static_cast<uint32_t>(w->source[kModeFt817].freqHz.load());
             uint8_t back[4];
             encode(hz, back);
             FUZZ_CHECK(hz % 10 == 0 && hz <= 999999990u && std::memcmp(back, a, 4) == 0,
                        "FT-817: %02x %02x %02x %02x decoded as %u Hz", a[0], a[1], a[2], a[3], hz);
         } else {
-            FUZZ_CHECK(w->catFreqHz == oldHz, "FT-817: the frequency of a bad answer was taken (%d)",
-                       w->catFreqHz.load());
+            FUZZ_CHECK(w->source[kModeFt817].freqHz == oldHz, "FT-817: the frequency of a bad answer was taken (%d)",
+                       w->source[kModeFt817].freqHz.load());
         }
     }
     return 0;

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)once;
     if (size < 1)
         return 0;
-    SetSettingText(w, "RemotePlain", (data[0] & 1) ? '1' : '0');
+    SetSettingText(w, "RemotePlain", (data[0] & 1) ? "1" : "0");
     int sv[2];
     FuzzSocketWith(data + 1, size - 1, sv);
     auto session = std::make_unique<RemoteSession>();

@@ -314,7 +314,7 @@ void DecodeCatCmd(Works* w, const char* reply, int length) {
         field(reply, len, 2, 11, text);
         long long f = std::atoll(text);
         if (f > 0 && f <= 0x7FFFFFFF)
-            w->fmFreqHz = static_cast<int>(f);
+            w->source[kModeGeneric].freqHz = static_cast<int>(f);
     } else if (is("FA") || is("MT") || is("FS") || is("AT") || is("MP") || is("TS") ||
                is("FN")) {
         // acknowledgements

@@ -16,6 +16,7 @@
 #include "platform/Log.h"
 #include "platform/Thread.h"
 #include "tuner/Bands.h"
+#include "tuner/Sources.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TunerRequests.h"
 
@@ -192,7 +193,7 @@ void SendLinearCommand(Works* w, int state) {
         char gs[11];
         w->generalSettings.copyTo(gs, sizeof gs);
         // Bit 1 of the second character tells the micro whether it counts the frequency.
-        if (w->ModeWorkIdx == 0)
+        if (const FreqSource* src = CurrentSource(w); src && src->amplifierCounts)
             gs[1] = static_cast<char>(gs[1] | 0x02);
         else
             gs[1] = static_cast<char>(gs[1] & ~0x02);

@@ -108,7 +108,7 @@ void joinAll(Works* w) {
         {&thrWsock, s->WebSocket != '0', "Communicator joined Wsocket end"},
         {&thrCat, s->EnableCAT == '1', "Communicator joined Cat end"},
         {&thrCatSer, s->catSerialEnabled == '1', "Communicator joined CatSerial end"},
-        {&thrHamlib, w->hamlibEnabled == '1', "Communicator joined Hamlib end"},
+        {&thrHamlib, w->source[kModeHamlib].run == '1', "Communicator joined Hamlib end"},
         {&thrWeb, SettingNumber(w, "WebPort") > 0, nullptr},
         {&thrSer, s->serialLinkEnabled == '1', "Communicator joined Serial end"},
         {&thrLin, s->EnableLinear == '1', "Communicator joined Linear end"},

@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT, thrLeggi,
     thrScrivi, thInit, thAggFw, thrHamlib, thrWeb;
@@ -93,7 +94,7 @@ void StartThreadWeb(Works* w) {
 }
 
 void StartThreadHamlib(Works* w) {
-    if (w->hamlibEnabled == '1' && !StartWorker(thrHamlib, "hamlib", HamlibRig, w))
+    if (w->source[kModeHamlib].run == '1' && !StartWorker(thrHamlib, "hamlib", HamlibRig, w))
         RaiseDeviceError(w, kDevErrCat, "Hamlib: cannot start thread");
 }
 
@@ -173,7 +174,31 @@ void startService(Works* w, Service service) {
             s.start(w);
 }
 
-const ServiceHooks kHooks{startService, switchRemote};
+// The slots of the subsystems' own work.
+ThreadSlot g_peerSlots[kPeerJobs];
+ThreadSlot g_webGuard;
+
+ThreadSlot* jobSlot(Job job, int index) {
+    if (job == Job::WebGuard)
+        return index == 0 ? &g_webGuard : nullptr;
+    return index >= 0 && index < kPeerJobs ? &g_peerSlots[index] : nullptr;
+}
+
+bool startJob(Job job, int index, std::function<void()> body) {
+    ThreadSlot* slot = jobSlot(job, index);
+    if (!slot) {
+        LogErr("job %d: no slot %d", static_cast<int>(job), index);
+        return false;
+    }
+    return StartThread(*slot, job == Job::Peer ? "ws-peer" : "web-guard", std::move(body));
+}
+
+void stopJob(Job job, int index) {
+    if (ThreadSlot* slot = jobSlot(job, index))
+        StopThread(*slot);
+}
+
+const ServiceHooks kHooks{startService, switchRemote, startJob, stopJob};
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 
 #include <atomic>
+#include <utility>
 
 namespace {
 std::atomic<const ServiceHooks*> g_hooks{nullptr};
@@ -18,6 +19,21 @@ void StartService(Works* works, Service service) {
         return;
     }
     h->start(works, service);
+}
+
+bool StartJob(Job job, int index, std::function<void()> body) {
+    const ServiceHooks* h = g_hooks.load();
+    if (!h || !h->startJob) {
+        LogErr("job %d: no starter", static_cast<int>(job));
+        return false;
+    }
+    return h->startJob(job, index, std::move(body));
+}
+
+void StopJob(Job job, int index) {
+    const ServiceHooks* h = g_hooks.load();
+    if (h && h->stopJob)
+        h->stopJob(job, index);
 }
 
 void SwitchRemoteServices(Works* works, RemoteSwitch how) {

@@ -7,6 +7,8 @@
 // into it.
 #pragma once
 
+#include <functional>
+
 struct Works;
 
 enum class Service {
@@ -30,9 +32,18 @@ enum class RemoteSwitch {
     Restart, // after a failure the reset key asked for: those that turned themselves off start again
 };
 
+// Threads a subsystem needs for work of its own: a connection that has not yet
+// given its code (one slot each, `index` 0..kPeerJobs-1), the transmit guard
+// after a console leaves. The top layer keeps their slots; the subsystem hands
+// it the work.
+enum class Job { Peer, WebGuard };
+constexpr int kPeerJobs = 5;
+
 struct ServiceHooks {
     void (*start)(Works* works, Service service);
     void (*remote)(Works* works, RemoteSwitch how);
+    bool (*startJob)(Job job, int index, std::function<void()> body);
+    void (*stopJob)(Job job, int index);
 };
 
 // The top layer's starters; until they are set a start is logged and skipped.
@@ -41,3 +52,8 @@ void SetServiceHooks(const ServiceHooks* hooks);
 void StartService(Works* works, Service service);
 // The one switch of the remote services; every caller goes through it.
 void SwitchRemoteServices(Works* works, RemoteSwitch how);
+// Runs `body` on the job's thread (a start while it runs restarts it: the old
+// one is asked to end first); false when it could not be started (logged).
+bool StartJob(Job job, int index, std::function<void()> body);
+// Asks the job's thread to end and waits for it.
+void StopJob(Job job, int index);

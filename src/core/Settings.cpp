@@ -75,7 +75,8 @@ int speedIndex(long speed) {
 // A new model or speed takes effect at once: the rig's poll starts again with it.
 int hamlibEnter(Works* w, int) {
     writeSetup(w);
-    if (w->ModeWorkIdx == kModeHamlib)
+    // Only while the bank takes its frequency from the rig.
+    if (w->source[kModeHamlib].run == '1')
         StartService(w, Service::Hamlib);
     return 0;
 }

@@ -43,6 +43,17 @@ constexpr int kAlarmTextSize = 30;
 enum ModeWork { kModeGeneric = 0, kModeTav = 1, kModeFt817 = 2, kModeHamlib = 3 };
 constexpr int kModeWorkCount = 4;
 
+// A frequency source's state (tuner/Sources.h): the frequency it read last,
+// written by its reader alone (the link's "FM;" replies, the FT-817 poll, the
+// Hamlib poll); the byte that keeps its thread running where the setup record
+// has none ('1' runs it; the work-mode switch sets it); the rig's name while
+// its reader has one open (empty when not).
+struct SourceState {
+    Shared<int> freqHz;
+    Shared<char> run;
+    SharedText<48> name;
+};
+
 // One row of config.txt: a frequency range with its meter calibration and the
 // protection thresholds sent to the amplifier.
 struct ThresholdRow {
@@ -127,6 +138,7 @@ constexpr int kDivideStart = 2;
 constexpr int kFilterRows = 8;
 constexpr int kAntennaRows = 11;
 constexpr uint32_t kNoAntennaRow = 0xFFFFFFFFu;
+constexpr int kThresholdsDefault = -2; // thresholdRowIdx: the default thresholds went out
 
 // One alarm code: its flag byte and the two lines of its key (texts set at start-up).
 struct ErrorEntry {
@@ -260,7 +272,7 @@ struct Works {
     Shared<int> bandCount;
     FanRow* fanTable;
     Shared<int> fanCount;
-    Shared<int> thresholdRowIdx; // -1: no thresholds sent yet
+    Shared<int> thresholdRowIdx; // -1: no thresholds sent yet; kThresholdsDefault: the defaults
     FilterRange filterTable[kFilterRows];
 
     // Antenna bank table of the current bank, with NumBanco, ModeWorkIdx and the
@@ -361,7 +373,7 @@ struct Works {
     Shared<int> fanWanted, fanLevel;
 
     // Tuner and modes. The menus' values are the keys' (main sets them at
-    // start-up); the replies' the link's; catFreqHz, catMode and the CAT
+    // start-up); the replies' the link's; catMode and the CAT
     // descriptors the cat threads'. tuneModeFlags are set and cleared in single
     // atomic steps: each bit a request one thread sets and another clears (the
     // refresh tick's supervision, the transceiver link, the search); the menu's
@@ -376,7 +388,6 @@ struct Works {
     Shared<uint8_t> tunerBypass;
     Shared<uint8_t> ampBypass;
     Shared<uint8_t> bypassRequested;
-    Shared<int> fmFreqHz;
     Shared<uint32_t> tunerWord;
     Shared<uint8_t> attenuator;
     Shared<uint8_t> attenuatorShown;
@@ -394,14 +405,8 @@ struct Works {
     QuietShared<int> retryState;
     Shared<int> retryTotal, retryCount, retryStops;
     Shared<int> ModeWorkIdx;
-    Shared<int> catFreqHz;
-    // The Hamlib poll (work mode 3): the stop signal SetModeWorkIDX sets ('1'
-    // runs the poll, as catSerialEnabled the FT-817's), and what the poll thread
-    // alone writes: the last frequency read and the rig's name while it is open
-    // (empty when not).
-    Shared<char> hamlibEnabled;
-    Shared<int> hamlibFreqHz;
-    SharedText<48> hamlibRigName;
+    // What each frequency source read last (tuner/Sources.h), by work mode.
+    SourceState source[kModeWorkCount];
     Shared<uint8_t> catMode; // mode byte of the last FT-817 answer
     Shared<int> catSerFD;    // FT-817 port
     Shared<int> catFD;       // transceiver CAT port of the relay

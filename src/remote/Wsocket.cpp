@@ -14,6 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Socket.h"
+#include "core/Services.h"
 #include "platform/Thread.h"
 #include "remote/Frames.h"
 #include "remote/Handshake.h"
@@ -119,13 +120,13 @@ bool sendAccessCode(Works* w, int fd, const PortWanted& wanted) {
 namespace {
 
 constexpr int kPendingMax = 4;      // connections at once before their code
+static_assert(kPendingMax + 1 == kPeerJobs, "a job slot for each, and one for the session");
 constexpr int kAuthMs = 5000;       // TLS, handshake and code, all of it
 constexpr int kFloodLogMs = 10000;  // "every slot busy" at most this often
 
 struct Server {
     Works* w;
-    // Four waiting for their code and the session: one slot each.
-    ThreadSlot slots[kPendingMax + 1];
+    // Four waiting for their code and the session: one job slot each.
     std::atomic<bool> busy[kPendingMax + 1]{};
     std::atomic<int> pending{0};
     int64_t floodLoggedMs = -kFloodLogMs;
@@ -294,14 +295,14 @@ void Wsocket(Works* w) {
         srv->busy[slot] = true;
         srv->pending++;
         Server* s = srv.get();
-        if (!StartThread(srv->slots[slot], "ws-peer", [s, slot, fd, peer] { handle(s, slot, fd, peer); })) {
+        if (!StartJob(Job::Peer, slot, [s, slot, fd, peer] { handle(s, slot, fd, peer); })) {
             srv->busy[slot] = false;
             srv->pending--;
             close(fd);
         }
     }
-    for (ThreadSlot& t : srv->slots)
-        StopThread(t);
+    for (int i = 0; i <= kPendingMax; i++)
+        StopJob(Job::Peer, i);
     close(lfd);
 }
 

@@ -13,6 +13,7 @@
 #include "platform/Log.h"
 #include "platform/Clock.h"
 #include "tuner/Retune.h"
+#include "tuner/Sources.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "core/KeyLabels.h"
@@ -171,7 +172,8 @@ void GoTune(Works* w) {
         LogOut("b-START TUNE!!\n");
         // No carrier for a search that did not start (tuner bypassed): nothing
         // would end it and the transceiver would stay keyed.
-        if (w->ModeWorkIdx == 1 && w->tuneState != 0) {
+        const FreqSource* src = CurrentSource(w);
+        if (src && src->followsTransceiver && w->tuneState != 0) {
             w->tuneModeFlags.change(0x40, 0x10);
             LogOut("a-START TUNE!!\n");
         }

@@ -181,10 +181,12 @@ void SearchCambioSoglie_TS(Works* w) {
     const int count = w->bandCount;
     const int64_t f = w->freqHz;
     if (count == 0 || f == 0) {
-        if (w->thresholdRowIdx < 0) {
+        if (w->thresholdRowIdx == -1) {
             for (int k = 0; k < 4; k++)
                 w->tsThresholds[k] = kDefaultThresholds[k];
-            w->thresholdRowIdx = 0;
+            // Not row 0: once the frequency is known in the first row's band,
+            // that row's thresholds must still go out.
+            w->thresholdRowIdx = kThresholdsDefault;
             IncPNTIn_CMDLinear(kCmdThresholds, w);
         }
         return;

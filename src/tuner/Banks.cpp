@@ -9,6 +9,7 @@
 #include "platform/Root.h"
 #include "platform/TextFile.h"
 #include "tuner/CATserial.h"
+#include "tuner/Sources.h"
 #include "tuner/TuneMem.h"
 
 #include <cerrno>
@@ -75,11 +76,10 @@ void parseRow(const char* line, AntennaRow& r, const char* table, int row) {
     r.pwr = pwr;
 }
 
-const char* markerOf(int mode) {
-    return mode == kModeTav      ? "!Tav\n"
-           : mode == kModeFt817  ? "!817\n"
-           : mode == kModeHamlib ? "!Ham\n"
-                                 : "!Gen\n";
+// The marker line of `mode`; a mode that is none is written as the first source's.
+std::string markerOf(int mode) {
+    const FreqSource* s = SourceOfMode(mode);
+    return std::string((s ? s : SourceOfMode(0))->marker) + "\n";
 }
 
 } // namespace
@@ -137,14 +137,9 @@ int LoadTabConfig(Works* w, int bank) {
     int rows = 0;
     while (NextDataLine(f, line, sizeof line)) {
         if (line[0] == '!') {
-            if (std::strncmp(line + 1, "Gen", 3) == 0)
-                mode = 0;
-            else if (std::strncmp(line + 1, "Tav", 3) == 0)
-                mode = 1;
-            else if (std::strncmp(line + 1, "817", 3) == 0)
-                mode = 2;
-            else if (std::strncmp(line + 1, "Ham", 3) == 0)
-                mode = kModeHamlib;
+            const int marked = SourceModeOfMarker(line);
+            if (marked >= 0)
+                mode = marked;
             continue;
         }
         if (rows >= kAntennaRows)
@@ -241,10 +236,9 @@ void ChangeBanco(Works* w) {
 
 void ChangeInterfaceBanco(Works* w) {
     BankLock held(BankMutex());
-    int mode = w->ModeWorkIdx + 1;
-    if (mode >= kModeWorkCount)
-        mode = 0;
-    w->ModeWorkIdx = mode;
+    // The next source of the table, after the last the first.
+    const int next = w->ModeWorkIdx + 1;
+    w->ModeWorkIdx = SourceOfMode(next) ? next : kModeGeneric;
     SetModeWorkIDX(w);
     SaveToBank(w, w->NumBanco, w->antennaIdx);
 }

@@ -10,6 +10,7 @@
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
 #include "tuner/Banks.h"
+#include "tuner/Sources.h"
 #include "platform/Thread.h"
 
 #include <cstdio>
@@ -72,7 +73,7 @@ void DecodeCatSerialCmd(Works* w, const uint8_t* a, int length) {
     if (!VerifyByteFreq(a[0]) && !VerifyByteFreq(a[1]) && !VerifyByteFreq(a[2]) &&
         !VerifyByteFreq(a[3])) {
         auto dec = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
-        w->catFreqHz = 10000000 * dec(a[0]) + 100000 * dec(a[1]) + 1000 * dec(a[2]) + 10 * dec(a[3]);
+        w->source[kModeFt817].freqHz = 10000000 * dec(a[0]) + 100000 * dec(a[1]) + 1000 * dec(a[2]) + 10 * dec(a[3]);
     } else {
         LogOut("CAT FT817 freq not decoded :  %02x %02x %02x %02x %02x\n", a[0], a[1],
                      a[2], a[3], a[4]);
@@ -145,46 +146,21 @@ void CatSerial(Works* w) {
 
 void SetModeWorkIDX(Works* w) {
     BankLock bank(BankMutex()); // the links follow the bank's mode
-    SetupRecord* s = w->setup;
-    const int mode = w->ModeWorkIdx;
-    // The Hamlib poll runs in its own mode only; it ends at its next look.
-    if (mode != kModeHamlib && mode >= 0 && mode < kModeWorkCount)
-        w->hamlibEnabled = '0';
-    switch (mode) {
-    case 1:
-        if (s->serialLinkEnabled == '0') {
-            s->serialLinkEnabled = '1';
-            StartService(w, Service::TrxSerial);
+    // The mode's own link starts, then every other source's ends (a thread ends
+    // at its next look at its byte).
+    if (const FreqSource* now = CurrentSource(w)) {
+        if (now->run && *now->run(w) != '1') {
+            *now->run(w) = '1';
+            StartService(w, now->service);
         }
-        if (s->catSerialEnabled == '1')
-            s->catSerialEnabled = '0';
-        break;
-    case 2:
-        if (s->catSerialEnabled == '0') {
-            s->catSerialEnabled = '1';
-            StartService(w, Service::Ft817);
+        for (int m = 0; m < kModeWorkCount; m++) {
+            const FreqSource* s = SourceOfMode(m);
+            if (s == now || !s->run || *s->run(w) != '1')
+                continue;
+            *s->run(w) = '0';
+            if (s->stopAlarm >= 0)
+                DeleteErrore(w, s->stopAlarm);
         }
-        if (s->serialLinkEnabled == '1') {
-            s->serialLinkEnabled = '0';
-            DeleteErrore(w, kAlarmTavExtio);
-        }
-        break;
-    case kModeHamlib:
-        if (w->hamlibEnabled != '1') {
-            w->hamlibEnabled = '1';
-            StartService(w, Service::Hamlib);
-        }
-        [[fallthrough]]; // neither transceiver link runs
-    case 0:
-        if (s->serialLinkEnabled == '1') {
-            s->serialLinkEnabled = '0';
-            DeleteErrore(w, kAlarmTavExtio);
-        }
-        if (s->catSerialEnabled == '1')
-            s->catSerialEnabled = '0';
-        break;
-    default:
-        break;
     }
     IncPNTIn_CMDLinear(kCmdGsWrite, w);
 }

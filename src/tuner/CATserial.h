@@ -17,7 +17,7 @@ extern Shared<int> counterimeoutCAT; // ms waited for the answer
 void CatSerial(Works* works);
 // Writes every byte (bounded wait); clears the answer time-out count.
 int writeSerialCatPort(int fd, const uint8_t* bytes, size_t length, Works* works);
-// Decodes one 5-byte answer into catFreqHz and catMode.
+// Decodes one 5-byte answer into the FT-817 source's frequency and catMode.
 void DecodeCatSerialCmd(Works* works, const uint8_t* answer, int length);
 // Non-zero when either nibble of the byte is not a decimal digit.
 int VerifyByteFreq(uint8_t byte);

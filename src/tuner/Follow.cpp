@@ -17,6 +17,7 @@
 #include "tuner/Bands.h"
 #include "tuner/Banks.h"
 #include "tuner/Retune.h"
+#include "tuner/Sources.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TunerRequests.h"
 
@@ -79,19 +80,15 @@ void tuneSupervision(Works* w, bool tx) {
 } // namespace
 
 void FollowFrequency(Works* w) {
-    const int mode = w->ModeWorkIdx;
+    const FreqSource* src = CurrentSource(w);
     TrxParameters p{};
-    if (mode == 1) {
+    if (src && src->followsTransceiver) {
         getParameters(&p, w);
         w->freqHz = p.activeFreq;
-    } else if (mode == 2) {
-        w->freqHz = w->catFreqHz.load();
-    } else if (mode == kModeHamlib) {
-        w->freqHz = w->hamlibFreqHz.load();
-    } else if (mode == 0) {
-        w->freqHz = w->fmFreqHz.load();
+    } else if (src) {
+        w->freqHz = w->source[src->mode].freqHz.load();
     }
-    if (mode == 0 || mode == 2 || mode == kModeHamlib) {
+    if (src && !src->followsTransceiver) {
         OperatingPointLock op(OperatingPointMutex());
         if (w->anState > 0) {
             w->anState = 0;
@@ -103,7 +100,7 @@ void FollowFrequency(Works* w) {
         // same lock: the request is never lost between the look and the row.
         BankLock bank(BankMutex());
         if (w->freqHz != w->lastFreqHz || w->antennaRowIdx == kNoAntennaRow) {
-            if (mode != 0)
+            if (!src || !src->amplifierCounts)
                 IncPNTIn_CMDLinear(kCmdFreq, w);
             SetFilterFromfreq(w);
             SearchCambioSoglie_TS(w);
@@ -111,7 +108,7 @@ void FollowFrequency(Works* w) {
             w->lastFreqHz = w->freqHz.load();
         }
     }
-    if (mode != 1)
+    if (!src || !src->followsTransceiver)
         return;
     w->trxTransmitting = p.flag9b6 == 1 ? 1 : 0;
     {

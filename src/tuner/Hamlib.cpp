@@ -29,7 +29,7 @@ namespace {
 constexpr int kRetryMs = 2000;
 constexpr int kRigTimeoutMs = 800;
 
-bool wanted(Works* w) { return w->running && w->hamlibEnabled == '1' && ThreadStillWanted(); }
+bool wanted(Works* w) { return w->running && w->source[kModeHamlib].run == '1' && ThreadStillWanted(); }
 
 // Set while this thread retries a rig whose outage is already reported: the
 // same complaint every 2 s would fill the log.
@@ -150,7 +150,7 @@ void HamlibRig(Works* w) {
     // An outage is shown once, and its page closed when the rig answers again.
     bool shown = false;
     auto fail = [&](const char* what, const char* why) {
-        w->hamlibRigName.set("");
+        w->source[kModeHamlib].name.set("");
         if (shown)
             return;
         shown = t_outageReported = true;
@@ -167,7 +167,7 @@ void HamlibRig(Works* w) {
         }
         char name[48];
         std::snprintf(name, sizeof name, "%s %s", rig->caps->mfg_name, rig->caps->model_name);
-        w->hamlibRigName.set(name);
+        w->source[kModeHamlib].name.set(name);
         LogInfo("Hamlib: %s open on %s", name, port);
         if (shown) {
             shown = t_outageReported = false;
@@ -182,7 +182,7 @@ void HamlibRig(Works* w) {
             }
             // A frequency the panel's fields hold; another is not a reading.
             if (f >= 1.0 && f < static_cast<double>(INT_MAX))
-                w->hamlibFreqHz = static_cast<int>(std::lround(f));
+                w->source[kModeHamlib].freqHz = static_cast<int>(std::lround(f));
             pause(w, SettingNumber(w, "HamlibPoll"));
         }
         closeRig(rig);
@@ -191,7 +191,7 @@ void HamlibRig(Works* w) {
         fail("rig does not answer on", why);
         pause(w, kRetryMs);
     }
-    w->hamlibRigName.set("");
+    w->source[kModeHamlib].name.set("");
     t_outageReported = false;
     LogInfo("Hamlib: poll of %s ended", port);
 }
@@ -199,9 +199,9 @@ void HamlibRig(Works* w) {
 void HamlibStatusText(Works* w, char* text, size_t size) {
     char port[128];
     SettingText(w, "HamlibPort", port, sizeof port);
-    const auto name = w->hamlibRigName.get();
+    const auto name = w->source[kModeHamlib].name.get();
     if (name.s[0])
-        std::snprintf(text, size, "%s, %d Hz", name.s, w->hamlibFreqHz.load());
+        std::snprintf(text, size, "%s, %d Hz", name.s, w->source[kModeHamlib].freqHz.load());
     else
         std::snprintf(text, size, "model %ld on %s: not open", SettingNumber(w, "HamlibModel"), port);
 }

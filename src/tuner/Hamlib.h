@@ -7,7 +7,7 @@
 struct Works;
 
 // The thread body: opens the rig of the setup's HamlibModel and HamlibPort,
-// reads its frequency every HamlibPoll ms into hamlibFreqHz, and after a
+// reads its frequency every HamlibPoll ms into the Hamlib source's frequency, and after a
 // failure closes it, shows the device-error page once and tries again every
 // 2 s, until the bank's mode or the program leaves it.
 void HamlibRig(Works* works);

@@ -16,6 +16,7 @@
 #include "remote/StationRecord.h"
 #include "tuner/AutoTune.h"
 #include "tuner/Banks.h"
+#include "tuner/Sources.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
@@ -181,7 +182,8 @@ void page3(Works* w, int key, bool lng) {
             // The whole amplifier state again, after the amplifier was replaced or reset.
             IncPNTIn_CMDLinear(kCmdProtOff, w);
             IncPNTIn_CMDLinear(kCmdClearProt, w);
-            if (w->ModeWorkIdx != 0)
+            const FreqSource* src = CurrentSource(w);
+            if (!src || !src->amplifierCounts)
                 IncPNTIn_CMDLinear(kCmdFreq, w);
             for (int cmd : {kCmdThresholds, kCmdBypassOff, kCmdAn, kCmdAntenna, kCmdAtt})
                 IncPNTIn_CMDLinear(cmd, w);
@@ -256,27 +258,23 @@ void page5(Works* w, int key) {
     // that fails at once shows its own page instead of being cleared.
     if (!DeviceErrorStep(w, code, kDevErrRetry))
         return;
+    const FreqSource* src = SourceOfErrorPage(w, code);
     if (key == 5) {
         if (code == kDevErrLinear)
             StartService(w, Service::Linear);
-        else if (code == kDevErrCat)
-            StartService(w, w->ModeWorkIdx == kModeHamlib ? Service::Hamlib : Service::Ft817);
-        else if (code == kDevErrSerial)
-            StartService(w, Service::TrxSerial);
         else if (code == kDevErrUsb)
             StartService(w, Service::UsbRx);
+        else if (src)
+            StartService(w, src->service);
         return;
     }
     if (code == kDevErrLinear) {
         StartService(w, Service::Linear);
-    } else if (code == kDevErrCat && w->ModeWorkIdx != kModeHamlib) {
-        // The Hamlib rig's page only closes: its poll goes on retrying.
-        w->setup->EnableCAT = '0';
-    } else if (code == kDevErrSerial) {
-        BankLock bank(BankMutex());
-        w->setup->serialLinkEnabled = '0';
     } else if (code == kDevErrUsb) {
         w->setup->EnableFFT = '0';
+    } else if (src && src->escOff) {
+        BankLock bank(BankMutex());
+        src->escOff(*w->setup) = '0';
     }
 }
 

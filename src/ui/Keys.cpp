@@ -5,6 +5,7 @@
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "tuner/Banks.h"
+#include "tuner/Sources.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
 #include "ui/Fb.h"
@@ -124,7 +125,7 @@ void SetAttenuatorLabel(Works* w) {
 }
 
 void GetLblInterface(int type, char* text, int size) {
-    std::snprintf(text, static_cast<size_t>(size), "%s", MODEwork[type >= 0 && type < kModeWorkCount ? type : 0]);
+    std::snprintf(text, static_cast<size_t>(size), "%s", SourceName(type));
 }
 
 void SetModeWorkLabel(Works* w) {
@@ -270,7 +271,8 @@ void SetWorkImg(Works* w) {
     fbSetBack(w->fb);
     // The transceiver link runs only in the work mode that takes its frequency.
     BankLock bank(BankMutex());
-    if (w->ModeWorkIdx != 1)
+    const FreqSource* src = CurrentSource(w);
+    if (!src || !src->followsTransceiver)
         w->setup->serialLinkEnabled = '0';
 }
 

@@ -10,6 +10,7 @@
 #include "tuner/Banks.h"
 #include "tuner/CAT.h"
 #include "tuner/Hamlib.h"
+#include "tuner/Sources.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
 #include "ui/Fb.h"
@@ -23,7 +24,6 @@
 #include <cstdio>
 #include <cstring>
 
-const char* const MODEwork[kModeWorkCount] = {"Generic", "VRNTAV", " FT-817", "Hamlib"};
 const int SaveScreen[5] = {5, 10, 20, 30, 60};
 
 namespace {
@@ -55,7 +55,7 @@ void messageLine(Works* w) {
         putString(8, 5, 350, buf, 250, 250, 0, w->fb);
         const TunerView t = TunerSnapshot(w); // L and C of one word
         std::snprintf(buf, sizeof buf, "freq %lu L%i,C%i,%s",
-                      static_cast<unsigned long>(w->fmFreqHz.load()), static_cast<int>(t.l),
+                      static_cast<unsigned long>(w->source[kModeGeneric].freqHz.load()), static_cast<int>(t.l),
                       static_cast<int>(t.c), ModeTuneDebug.get().s);
         putString(8, 500, 350, buf, 250, 250, 0, w->fb);
         return;
@@ -82,7 +82,7 @@ void informationRows(Works* w) {
     const uint8_t(&cyan)[3] = r.stale ? kGrey : kCyan;
     const uint8_t(&green)[3] = r.stale ? kGrey : kGreen;
     char buf[64];
-    text(w, 8, 10, 298, MODEwork[r.mode >= 0 && r.mode < kModeWorkCount ? r.mode : 0], kCyan);
+    text(w, 8, 10, 298, SourceName(r.mode), kCyan);
     if (live)
         text(w, 8, 125, 298, r.coaxRxTx ? "Coax:RX+TX" : "  Coax:RTX", cyan);
     if (r.noPa)
@@ -263,7 +263,7 @@ void statusPage(Works* w) {
     row(154, "POWER", buf);
     std::snprintf(buf, sizeof buf, "%ldHz",
                   static_cast<long>(w->setup->serialLinkEnabled == '1' ? w->freqHz.load()
-                                                                       : w->fmFreqHz.load()));
+                                                                       : w->source[kModeGeneric].freqHz.load()));
     row(176, "FREQUENCY", buf);
     const float amps = w->currentRaw / 4096.0f * 14.05f;
     if (f)
@@ -294,15 +294,10 @@ void statusPage(Works* w) {
                   g_checks.audio > 0 ? "found" : "not found", w->retryTotal.load(),
                   w->retryStops.load());
     row(308, "STATUS", buf);
-    if (w->ModeWorkIdx == kModeHamlib) {
-        // The transceiver's link is off in this mode: its row shows the rig.
-        char rig[120];
-        HamlibStatusText(w, rig, sizeof rig);
-        std::snprintf(buf, sizeof buf, "Rig: %s", rig);
-        row(330, nullptr, buf);
-    } else {
-        row(330, nullptr, ExistError(w, kAlarmTavExtio) ? "No EXT IO data" : "EXT IO connected");
-    }
+    // The bank's source has its own row (a mode that is none shows the first's).
+    const FreqSource* src = CurrentSource(w);
+    (src ? src : SourceOfMode(kModeGeneric))->statusRow(w, buf, sizeof buf);
+    row(330, nullptr, buf);
     std::snprintf(buf, sizeof buf, "ver. %x, V12: %02.01fV, V15: %02.01fV, Vamp: %02.01fV",
                   w->supplyAdc[0].load(), CalvTensVadcAmp(w, w->supplyAdc[1]),
                   CalvTensVadcAmp(w, w->supplyAdc[2]), CalvTensVadcAmp(w, w->supplyAdc[3]));

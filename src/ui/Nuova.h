@@ -7,7 +7,6 @@
 struct Works;
 
 // Option texts and values of the menus.
-extern const char* const MODEwork[];     // kModeWorkCount interfaces: "Generic", "VRNTAV", " FT-817", "Hamlib"
 extern const int SaveScreen[5];          // screen-saver delays, minutes
 
 // Fills the menu and key-label tables and the alarm texts (start-up).

@@ -1,5 +1,6 @@
 // The console WebSockets: the picture's updates and the values to every
 // console, the keys and the control from the browser in control.
+#include "core/Services.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -52,7 +53,7 @@ void controllerLeft(WebServer* s) {
     s->w->webKeys = 0;
     // The guard may wait seconds for the power to fall: not on this thread.
     Works* w = s->w;
-    StartThread(s->guard, "web-guard", [w] { RemoteSessionEnded(w); });
+    StartJob(Job::WebGuard, 0, [w] { RemoteSessionEnded(w); });
     allStatusDue(s);
 }
 
@@ -343,5 +344,5 @@ void WebConsolesEnd(WebServer* s) {
         WebPictureDrop(s->w->fb, &s->picture);
     WebKeysClear(&s->keys);
     s->w->webKeys = 0;
-    StopThread(s->guard);
+    StopJob(Job::WebGuard, 0);
 }

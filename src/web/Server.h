@@ -43,7 +43,6 @@ struct WebServer {
     WebOpus opus;
     std::vector<int16_t> raw, heard, mic;
     std::vector<std::vector<uint8_t>> packets;
-    ThreadSlot guard;               // the transmit guard when the controller leaves
     std::string loginPage;
     lws_sorted_usec_list_t tick{};
     lws_context* ctx = nullptr;

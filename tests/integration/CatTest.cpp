@@ -63,24 +63,24 @@ TEST(Ft817Answer, BcdDecoding) {
     const uint8_t a[5] = {0x01, 0x42, 0x34, 0x56, 0x01};
     lastCommandSent = 3;
     DecodeCatSerialCmd(w.get(), a, 5);
-    EXPECT_EQ(w->catFreqHz, 14234560);
+    EXPECT_EQ(w->source[kModeFt817].freqHz, 14234560);
     EXPECT_EQ(w->catMode, 0x01);
     EXPECT_EQ(lastCommandSent, 0);
     const uint8_t b[5] = {0x14, 0x07, 0x00, 0x00, 0x02};
     lastCommandSent = 3;
     DecodeCatSerialCmd(w.get(), b, 5);
-    EXPECT_EQ(w->catFreqHz, 140700000);
+    EXPECT_EQ(w->source[kModeFt817].freqHz, 140700000);
     // A nibble above 9 anywhere in the frequency: rejected, the old value stays.
     for (int i = 0; i < 4; i++) {
         uint8_t bad[5] = {0x00, 0x70, 0x50, 0x00, 0x01};
         bad[i] = static_cast<uint8_t>(i % 2 ? 0x1A : 0xA1);
         lastCommandSent = 3;
         DecodeCatSerialCmd(w.get(), bad, 5);
-        EXPECT_EQ(w->catFreqHz, 140700000) << i;
+        EXPECT_EQ(w->source[kModeFt817].freqHz, 140700000) << i;
     }
     // No query outstanding: the bytes are not an answer.
     DecodeCatSerialCmd(w.get(), a, 5);
-    EXPECT_EQ(w->catFreqHz, 140700000);
+    EXPECT_EQ(w->source[kModeFt817].freqHz, 140700000);
     EXPECT_EQ(VerifyByteFreq(0x99), 0);
     EXPECT_EQ(VerifyByteFreq(0x9A), 1);
     EXPECT_EQ(VerifyByteFreq(0xA9), 1);
@@ -89,20 +89,20 @@ TEST(Ft817Answer, BcdDecoding) {
 TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
     startFt817(7100000);
     StartThreadCATserial(w.get());
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 7100000; }, 10000));
     Ft817ModelSetFrequency(radio, 14074000);
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 14074000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 14074000; }, 10000));
     // A corrupted answer keeps the last frequency.
     const int answered = Ft817ModelAnswered(radio);
     Ft817ModelSetAnswer(radio, Ft817Answer::BadDigit, 2, 3);
     Ft817ModelSetFrequency(radio, 21074000);
     ASSERT_TRUE(WaitFor([&] { return Ft817ModelAnswered(radio) >= answered + 2; }, 10000));
-    EXPECT_EQ(w->catFreqHz, 14074000);
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 21074000; }, 5000));
+    EXPECT_EQ(w->source[kModeFt817].freqHz, 14074000);
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 21074000; }, 5000));
     // Silence: a time-out, a pause, then polling again.
     Ft817ModelSetAnswer(radio, Ft817Answer::Silent, 0, 1);
     Ft817ModelSetFrequency(radio, 28074000);
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 28074000; }, 6000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 28074000; }, 6000));
     // Leaving mode 2 stops the poll.
     w->ModeWorkIdx = 0;
     SetModeWorkIDX(w.get());
@@ -116,14 +116,14 @@ TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
 TEST_F(CatSources, Ft817PortThatHangsUpShowsTheErrorPage) {
     startFt817(7100000);
     StartThreadCATserial(w.get());
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 7100000; }, 10000));
     Ft817ModelStop(radio); // the cable is pulled: the port hangs up
     radio = nullptr;
     JoinThread(thrCatSer); // the poll ends by itself
     EXPECT_EQ(w->deviceErrorCode, 2);
     EXPECT_TRUE(w->deviceErrorText.equals("CAT: device /dev/ttyUSB2 went away"));
     EXPECT_FALSE(Contains(ReadFile(dir.path + "/syslog.log"), "timeout")); // no failed reads
-    EXPECT_EQ(w->catFreqHz, 7100000);
+    EXPECT_EQ(w->source[kModeFt817].freqHz, 7100000);
 }
 
 TEST_F(CatSources, MissingFt817PortShowsTheErrorPage) {
@@ -145,7 +145,7 @@ TEST_F(CatSources, ModeTwoFrequencyReachesTheAmplifier) {
     w->fb = fb;
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
     TimerInit(w.get());
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 10136000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 10136000; }, 10000));
     TimerTick(w.get());
     EXPECT_EQ(w->freqHz, 10136000);
     ASSERT_TRUE(WaitFor(

@@ -164,7 +164,7 @@ class HamlibSource : public RootedWorks {
         SetSettingNumber(w.get(), "HamlibSpeed", speed);
         LoadAllBankTable(w.get(), 0);
         ASSERT_EQ(w->ModeWorkIdx, kModeHamlib);
-        ASSERT_EQ(w->hamlibEnabled, '1');
+        ASSERT_EQ(w->source[kModeHamlib].run, '1');
     }
     void startAmplifier() {
         amp = AmpModelStart(dir.path + "/dev/ttyAMA0");
@@ -194,9 +194,9 @@ class HamlibSource : public RootedWorks {
     // A radio on a pty read through a Hamlib backend: its dial, then a new
     // frequency it is set to, which the panel follows to its 40 m row.
     void followsTheRadio(const char* name, int dial, int hz, const std::function<void(long)>& tuneRadio) {
-        ASSERT_TRUE(WaitFor([&] { return w->hamlibFreqHz == dial; }, 10000))
+        ASSERT_TRUE(WaitFor([&] { return w->source[kModeHamlib].freqHz == dial; }, 10000))
             << ReadFile(dir.path + "/syslog.log");
-        EXPECT_TRUE(w->hamlibRigName.equals(name)) << w->hamlibRigName.get().s;
+        EXPECT_TRUE(w->source[kModeHamlib].name.equals(name)) << w->source[kModeHamlib].name.get().s;
         tuneRadio(hz);
         ASSERT_TRUE(panelFollows(hz));
         EXPECT_EQ(w->antennaRowIdx, 0u);
@@ -215,7 +215,7 @@ TEST_F(HamlibSource, RigctldFrequencyChoosesTheBandFilterThresholdsAndTunerWord)
     ASSERT_TRUE(rig.start(freePort()));
     ASSERT_NO_FATAL_FAILURE(startAmplifier());
     follow(rig.address(), 2);
-    ASSERT_TRUE(WaitFor([&] { return w->hamlibRigName.equals("Hamlib NET rigctl"); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeHamlib].name.equals("Hamlib NET rigctl"); }, 10000));
     ASSERT_TRUE(panelFollows(145000000)); // the dummy's dial: no band
     ASSERT_TRUE(WaitFor([&] { return CmdQueueEmpty(w.get()); }, 10000));
     AmpModelClearReceived(amp);
@@ -249,7 +249,7 @@ TEST_F(HamlibSource, AStoppedRigctldShowsTheErrorPageAndFollowingResumesWhenItIs
     ASSERT_TRUE(rig.start(port));
     follow(rig.address(), 2);
     ASSERT_EQ(rig.setFrequency(7074000), 0);
-    ASSERT_TRUE(WaitFor([&] { return w->hamlibFreqHz == 7074000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeHamlib].freqHz == 7074000; }, 10000));
     rig.stop();
     const int64_t stopped = plat_mono_ms();
     ASSERT_TRUE(WaitFor([&] { return w->deviceErrorCode == kDevErrCat; }, 10000));
@@ -257,7 +257,7 @@ TEST_F(HamlibSource, AStoppedRigctldShowsTheErrorPageAndFollowingResumesWhenItIs
     EXPECT_LT(plat_mono_ms() - stopped, 4000);
     EXPECT_TRUE(w->deviceErrorText.equals(("Hamlib: rig does not answer on " + rig.address()).c_str()))
         << w->deviceErrorText.get().s;
-    EXPECT_EQ(w->hamlibFreqHz, 7074000); // the last frequency stays
+    EXPECT_EQ(w->source[kModeHamlib].freqHz, 7074000); // the last frequency stays
     // Shown once: the retries every 2 s do not log the outage again.
     plat_sleep_ms(4500);
     EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "Hamlib: rig does not answer on"), 1u);
@@ -270,7 +270,7 @@ TEST_F(HamlibSource, AStoppedRigctldShowsTheErrorPageAndFollowingResumesWhenItIs
     ASSERT_TRUE(rig.start(port));
     ASSERT_TRUE(WaitFor([&] { return w->deviceErrorCode == kDevErrNone; }, 10000));
     ASSERT_EQ(rig.setFrequency(21074000), 0);
-    ASSERT_TRUE(WaitFor([&] { return w->hamlibFreqHz == 21074000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeHamlib].freqHz == 21074000; }, 10000));
 }
 
 TEST_F(HamlibSource, Ft817ModelThroughHamlibsFt817Backend) {
@@ -320,10 +320,10 @@ TEST_F(HamlibSource, LeavingModeThreeEndsThePollAndTheShutdownIsPrompt) {
     Rigctld rig;
     ASSERT_TRUE(rig.start(freePort()));
     follow(rig.address(), 2);
-    ASSERT_TRUE(WaitFor([&] { return w->hamlibFreqHz == 145000000; }, 10000)); // the dummy's dial
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeHamlib].freqHz == 145000000; }, 10000)); // the dummy's dial
     ChangeInterfaceBanco(w.get()); // 3 -> 0
     EXPECT_EQ(w->ModeWorkIdx, kModeGeneric);
-    EXPECT_EQ(w->hamlibEnabled, '0');
+    EXPECT_EQ(w->source[kModeHamlib].run, '0');
     const int64_t asked = plat_mono_ms();
     JoinThread(thrHamlib);
     EXPECT_LT(plat_mono_ms() - asked, 3000); // one 200 ms slice, with room for a loaded machine
@@ -332,7 +332,7 @@ TEST_F(HamlibSource, LeavingModeThreeEndsThePollAndTheShutdownIsPrompt) {
     w->ModeWorkIdx = kModeFt817;
     ChangeInterfaceBanco(w.get()); // 2 -> 3
     EXPECT_EQ(ReadLines(dir.path + "/opt/set/antenna.txt").at(0), "!Ham");
-    ASSERT_TRUE(WaitFor([&] { return w->hamlibRigName.length() > 0; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeHamlib].name.length() > 0; }, 10000));
     kill(rig.pid, SIGSTOP);
     plat_sleep_ms(100);
     w->running = 0;

@@ -148,7 +148,7 @@ TEST_F(Link, StatusReadingsReachTheRecord) {
     EXPECT_EQ(w->ampStatus2 & 1, 1); // transmitting
     ASSERT_TRUE(WaitFor([&] { return std::abs(w->temp1 - 40.0f) < 0.5f; }, 5000));
     EXPECT_NEAR(w->temp2, 38.0f, 0.5f);
-    ASSERT_TRUE(WaitFor([&] { return w->fmFreqHz == 14200000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeGeneric].freqHz == 14200000; }, 10000));
 }
 
 TEST_F(Link, SilentAmplifierGetsFourAttemptsThenTheStatusPollAndAlarm4) {
@@ -215,7 +215,7 @@ TEST_F(Link, TwoRepliesArrivingTogetherAreDecodedInTurn) {
     ASSERT_TRUE(readCommand(&cmd));
     EXPECT_EQ(cmd, "FM;");
     // The frequency reply was already there: decoded without another byte from us.
-    ASSERT_TRUE(WaitFor([&] { return w->fmFreqHz == 7100000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeGeneric].freqHz == 7100000; }, 10000));
     ASSERT_TRUE(readCommand(&cmd));
     EXPECT_EQ(cmd, "ST;");
     w->running = 0;

@@ -148,9 +148,9 @@ TEST_F(LinkThreads, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller)
         t.join();
     setup->catSerialEnabled = '1';
     StartThreadCATserial(w.get());
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 7100000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 7100000; }, 10000));
     Ft817ModelSetFrequency(radio, 21074000);
-    ASSERT_TRUE(WaitFor([&] { return w->catFreqHz == 21074000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 21074000; }, 10000));
     EXPECT_EQ(w->deviceErrorCode, 0); // every run opened the port it was given
 
     // One poller: the radio sees one query per answer, not two interleaved.

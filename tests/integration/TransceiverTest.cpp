@@ -468,7 +468,7 @@ class HeldTransmission : public TuneOnTransmit {
 TEST_F(HeldTransmission, OneSearchAndOneStoreUntilTheSwrRisesForTheHoldTime) {
     // Before the frequency is known the default thresholds go out, "TS4095..." as
     // a search's: the count starts once the band's own have been sent.
-    ASSERT_TRUE(WaitFor([&] { return w->freqHz > 0 && w->thresholdRowIdx >= 0 && CmdQueueEmpty(w.get()); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->freqHz > 0 && w->thresholdRowIdx != -1 && CmdQueueEmpty(w.get()); }, 10000));
     plat_sleep_ms(500);
     AmpModelClearReceived(amp);
     TrxModelSetPtt(trx, true, 40.0f);

@@ -62,7 +62,7 @@ class TunerMemory : public RootedWorks {
     // The operating frequency changes (as from the amplifier's own counter).
     void tuneTo(int hz) {
         w->ModeWorkIdx = 0;
-        w->fmFreqHz = hz;
+        w->source[kModeGeneric].freqHz = hz;
         TimerTick(w.get());
     }
     bool onWire(const std::string& text, int timeoutMs) {
@@ -140,7 +140,7 @@ TEST_F(TunerMemory, BankKeyStoresTheBankAndAppliesIt) {
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna_b1.txt",
                           "!Gen\n20m 14000000 14350000 1 3 1 0 0.0\n"));
     w->MAXbank = 20;
-    w->fmFreqHz = 14200000; // bank 1 works in mode 0: the amplifier's counter
+    w->source[kModeGeneric].freqHz = 14200000; // bank 1 works in mode 0: the amplifier's counter
     w->freqHz = 14200000;
     w->lastFreqHz = 14200000;
     DecodeTasto(w.get(), 1, 0); // MEM: the next bank

@@ -99,11 +99,22 @@ TEST_F(Bands, OneRowOrNoTable) {
     EXPECT_EQ(w->bandCount, 0);
     ASSERT_TRUE(thresholdsAt(14000000));
     EXPECT_EQ(ts(), (std::vector<int>{4095, 4095, 1500, 3700}));
-    EXPECT_EQ(w->thresholdRowIdx, 0);
+    EXPECT_EQ(w->thresholdRowIdx, kThresholdsDefault);
     EXPECT_FALSE(thresholdsAt(7000000));
     // The built-in calibration.
     EXPECT_FLOAT_EQ(SearchK(w.get(), 0), 5.156579e-06f);
     EXPECT_FLOAT_EQ(SearchK(w.get(), 3), -0.007f);
+}
+
+TEST_F(Bands, TheFirstRowGoesOutAfterTheDefaultsOfAnUnknownFrequency) {
+    // A link that has not read its radio yet gives 0 Hz: the defaults, then,
+    // once the frequency is in the first row's band, that row's own.
+    config(row(1800000, 3399999) + row(3400000, 5299999));
+    ASSERT_TRUE(thresholdsAt(0));
+    EXPECT_EQ(ts(), (std::vector<int>{4095, 4095, 1500, 3700}));
+    ASSERT_TRUE(thresholdsAt(1850000));
+    EXPECT_EQ(w->thresholdRowIdx, 0);
+    EXPECT_EQ(ts(), (std::vector<int>{1476, 3938, 2452, 3498}));
 }
 
 TEST_F(Bands, CalibrationOfTheRowOfTheFrequency) {

@@ -101,7 +101,7 @@ TEST_F(Banks, SavingWritesTheMarkerFirstAndSurvivesAReload) {
     EXPECT_EQ(ReadLines(file(0)).at(0), "!Ham");
     EXPECT_EQ(LoadTabConfig(w.get(), 0), kModeHamlib);
     ChangeInterfaceBanco(w.get()); // 3 -> 0, and the poll ends
-    EXPECT_EQ(w->hamlibEnabled, '0');
+    EXPECT_EQ(w->source[kModeHamlib].run, '0');
     JoinThread(thrHamlib);
     EXPECT_EQ(w->ModeWorkIdx, 0);
     auto lines = ReadLines(file(0));

@@ -192,7 +192,7 @@ TEST_F(Commands, TunerBypassResetAndFirmwareUpdate) {
 TEST_F(Commands, StartUpListInItsOrder) {
     InitMicroCmd(w.get());
     EXPECT_EQ(drain(), (std::vector<int>{0, 36, 37, 38, 17, 22, 21, 7, 12, 11, 24, 33, 34, 13, 32}));
-    EXPECT_EQ(w->thresholdRowIdx, 0); // the default thresholds were chosen
+    EXPECT_EQ(w->thresholdRowIdx, kThresholdsDefault);
     // Again (after a micro reset) the thresholds are not sent twice.
     InitMicroCmd(w.get());
     EXPECT_EQ(drain(), (std::vector<int>{0, 36, 37, 38, 17, 21, 7, 12, 11, 24, 33, 34, 13, 32}));

@@ -193,9 +193,9 @@ TEST_F(Decoder, OtherReplies) {
     decode("SA2");
     EXPECT_EQ(w->antennaIdx, 1);
     decode("FM00007100000");
-    EXPECT_EQ(w->fmFreqHz, 7100000);
+    EXPECT_EQ(w->source[kModeGeneric].freqHz, 7100000);
     decode("FM00000000000"); // no RF: the last measurement stays
-    EXPECT_EQ(w->fmFreqHz, 7100000);
+    EXPECT_EQ(w->source[kModeGeneric].freqHz, 7100000);
     decode("AB1");
     EXPECT_EQ(w->ampBypass, 1);
     w->anFlags.replace(0x10);

@@ -465,7 +465,7 @@ class StatusPage : public MenuScreens {
         w->pwrIn = 8.0f;
         w->swr = 1.5f;
         w->freqHz = 14070000;
-        w->fmFreqHz = 7050000;
+        w->source[kModeGeneric].freqHz = 7050000;
         w->currentRaw = 1024.0f;
         w->temp1 = 35.25f;
         w->temp2 = 33.75f;
@@ -558,8 +558,8 @@ TEST_F(StatusPage, InHamlibModeTheExtIoRowShowsTheRig) {
     // Open: its maker and model, and the last frequency read.
     std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
     std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
-    w->hamlibRigName.set("Yaesu FT-817");
-    w->hamlibFreqHz = 7074000;
+    w->source[kModeHamlib].name.set("Yaesu FT-817");
+    w->source[kModeHamlib].freqHz = 7074000;
     ViewStatusInfo(w.get());
     reference(celsius, "Rig: Yaesu FT-817, 7074000 Hz", true);
     expectSame();

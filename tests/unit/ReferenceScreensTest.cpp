@@ -93,7 +93,7 @@ class ReferenceScreens : public RootedWorks {
     // A fixed operating state: 20 m, 30 W out, SWR 1.5, warm heat-sinks.
     void operatingState() {
         w->ModeWorkIdx = 0;
-        w->fmFreqHz = 14070000;
+        w->source[kModeGeneric].freqHz = 14070000;
         w->freqHz = 14070000;
         w->lastFreqHz = 14070000;
         w->antennaRowIdx = 100;

@@ -279,7 +279,7 @@ TEST_F(Refresh, FrequencyChangeQueuesItsCommands) {
 
     // The amplifier's own counter: no "FA" goes back to it.
     w->ModeWorkIdx = 0;
-    w->fmFreqHz = 3600000;
+    w->source[kModeGeneric].freqHz = 3600000;
     TimerTick(w.get());
     q = queued();
     EXPECT_EQ(std::find(q.begin(), q.end(), kCmdFreq), q.end());
