@@ -4,9 +4,10 @@
 // (moving needles, a page change, the status page, a menu); a click on key 6
 // turns the page, a long press acts as the panel's own long press; a second
 // browser watches and its keys do nothing; "Take control" is seen only while
-// nobody is in control, and a watcher takes control with it; the station's
-// audio is heard in the page, and the browser's microphone reaches the
-// station's playback only while "talk" is held.
+// nobody is in control, and a watcher takes control with it; the antenna is
+// shown as the panel numbers it (1..3); the station's audio is heard in the
+// page, and the browser's microphone reaches the station's playback only while
+// "talk" is held.
 //   node console.mjs PANEL_SIM WORK_DIR
 import assert from 'node:assert/strict';
 import path from 'node:path';
@@ -49,6 +50,19 @@ async function main() {
   await showsPanel(st, page, 'the first picture');
   assert.equal(await page.locator('#take').isVisible(), false, 'the controller is offered "Take control"');
 
+  // The antenna key steps through the three outputs; the values and
+  // /status.json name them as the panel does, 1 to 3.
+  const antennas = [];
+  for (let i = 0; i < 3; i++) {
+    const before = await page.textContent('#v-antenna');
+    await page.click('#keys button[data-key="3"]');
+    await waitFor('the next antenna in the values', async () => (await page.textContent('#v-antenna')) !== before);
+    const shown = await page.textContent('#v-antenna');
+    const json = await page.evaluate(() => fetch('/status.json').then((r) => r.json()));
+    assert.equal(String(json.antenna), shown, `/status.json says antenna ${json.antenna}, the page ${shown}`);
+    antennas.push(shown);
+  }
+  assert.deepEqual([...antennas].sort(), ['1', '2', '3'], `antennas shown: ${antennas}`);
 
   // Needles moving: the transceiver transmits into the amplifier.
   let digest = fbDigest(st);
