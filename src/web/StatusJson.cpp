@@ -50,7 +50,8 @@ size_t BuildStatusJson(Works* w, char* out, size_t cap) {
     Out o{out, cap};
     o.add("{\"band\":");
     o.text(s.band);
-    o.add(",\"antenna\":%d,\"bank\":%d,\"tuner\":\"%s\",\"bypass\":%s,\"tx\":%s", s.antenna, s.bank,
+    // The antenna as the panel and its keys number the outputs (1..3); the record holds the index.
+    o.add(",\"antenna\":%d,\"bank\":%d,\"tuner\":\"%s\",\"bypass\":%s,\"tx\":%s", s.antenna + 1, s.bank,
           s.tuner == 'T' ? "in line" : s.tuner == 'B' ? "bypassed" : "none", s.ampBypass ? "true" : "false",
           s.tx ? "true" : "false");
     o.add(",\"forward_w\":%.1f,\"reflected_w\":%.1f,\"input_w\":%.1f,\"swr\":%.2f", w->pwrFwd.load(),

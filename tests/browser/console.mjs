@@ -3,7 +3,9 @@
 // right one the canvas shows exactly the panel's framebuffer after each change
 // (moving needles, a page change, the status page, a menu); a click on key 6
 // turns the page, a long press acts as the panel's own long press; a second
-// browser watches and its keys do nothing; the station's audio is heard in the
+// browser watches and its keys do nothing; "Take control" is seen only while
+// nobody is in control, and a watcher takes control with it; the antenna is
+// shown as the panel numbers it (1..3); the station's audio is heard in the
 // page, and the browser's microphone reaches the station's playback only while
 // "talk" is held.
 //   node console.mjs PANEL_SIM WORK_DIR
@@ -46,6 +48,21 @@ async function main() {
   await page.waitForSelector('#screen');
   await waitFor('control', async () => (await page.textContent('#link')) === 'connected, in control');
   await showsPanel(st, page, 'the first picture');
+  assert.equal(await page.locator('#take').isVisible(), false, 'the controller is offered "Take control"');
+
+  // The antenna key steps through the three outputs; the values and
+  // /status.json name them as the panel does, 1 to 3.
+  const antennas = [];
+  for (let i = 0; i < 3; i++) {
+    const before = await page.textContent('#v-antenna');
+    await page.click('#keys button[data-key="3"]');
+    await waitFor('the next antenna in the values', async () => (await page.textContent('#v-antenna')) !== before);
+    const shown = await page.textContent('#v-antenna');
+    const json = await page.evaluate(() => fetch('/status.json').then((r) => r.json()));
+    assert.equal(String(json.antenna), shown, `/status.json says antenna ${json.antenna}, the page ${shown}`);
+    antennas.push(shown);
+  }
+  assert.deepEqual([...antennas].sort(), ['1', '2', '3'], `antennas shown: ${antennas}`);
 
   // Needles moving: the transceiver transmits into the amplifier.
   let digest = fbDigest(st);
@@ -93,6 +110,9 @@ async function main() {
   await login(watcher, url, code);
   await watcher.waitForSelector('#screen');
   await waitFor('watching', async () => (await watcher.textContent('#link')) === 'connected, watching');
+  // Someone is in control: neither browser is offered to take it.
+  for (const [who, p] of [['controller', page], ['watcher', watcher]])
+    assert.equal(await p.locator('#take').isVisible(), false, `the ${who} is offered "Take control"`);
   await showsPanel(st, watcher, 'the watcher');
   await watcher.click('#keys button[data-key="6"]');
   await watcher.keyboard.press('6');
@@ -158,6 +178,16 @@ async function main() {
   const afterTone = toneOf(after);
   assert.ok(after.length === 0 || afterTone.rms < 50,
     `the station played ${after.length} frames at ${afterTone.rms} RMS (${afterTone.hz} Hz) after "talk"`);
+
+  // The controller leaves: the watcher is offered control, takes it, and the
+  // offer goes.
+  await page.close();
+  await waitFor('"Take control" shown to the watcher', () => watcher.locator('#take').isVisible());
+  await watcher.click('#take');
+  await waitFor('the watcher in control',
+    async () => (await watcher.textContent('#link')) === 'connected, in control');
+  assert.equal(await watcher.locator('#take').isVisible(), false, 'the new controller is offered "Take control"');
+
   console.log(`console.mjs: the page heard ${heard.opus.toFixed(0)} Hz (Opus), ${heard.pcm.toFixed(0)} Hz (PCM); ` +
     `the station played ${tone.hz} Hz while talking`);
   console.log('console.mjs: all checks passed');

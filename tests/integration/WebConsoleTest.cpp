@@ -216,18 +216,21 @@ TEST_F(WebConsoleRun, TheRightCodeSetsAStrictCookieThatOpensPagesValuesAndConsol
         EXPECT_EQ(status(curl("--path-as-is -H 'Cookie: " + cookie + "' '" + url(path) + "'")), "HTTP/1.1 404 Not Found")
             << path;
 
-    // The values, as JSON, with an alarm of the list.
+    // The values, as JSON, with an alarm of the list; the third antenna output
+    // is antenna 3, as the panel shows it.
     w->pwrFwd = 512.5f;
     w->swr = 1.25f;
+    w->antennaIdx = 2;
     AddErrore(w.get(), kAlarmTavExtio);
     const std::string json = get("/status.json", cookie);
     EXPECT_TRUE(Contains(json, "content-type: application/json")) << json;
     const std::string body = json.substr(json.find("\r\n\r\n") + 4);
     ASSERT_TRUE(WriteFile(dir.path + "/status.json", body));
     const std::string parsed = CommandOutput("/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
-                                             "print(d[\"forward_w\"], d[\"swr\"], d[\"tx\"], d[\"band\"], "
-                                             "[a[\"code\"] for a in d[\"alarms\"]])' " + dir.path + "/status.json");
-    EXPECT_EQ(parsed.rfind("512.5 1.25 False ", 0), 0u) << parsed << body;
+                                             "print(d[\"forward_w\"], d[\"swr\"], d[\"tx\"], d[\"antenna\"], "
+                                             "d[\"band\"], [a[\"code\"] for a in d[\"alarms\"]])' " +
+                                             dir.path + "/status.json");
+    EXPECT_EQ(parsed.rfind("512.5 1.25 False 3 ", 0), 0u) << parsed << body;
     EXPECT_TRUE(Contains(parsed, "[" + std::to_string(kAlarmTavExtio) + "]")) << parsed << body;
 
     // The first login's console is in control, another login's watches; the
