@@ -53,13 +53,13 @@ void rejected(Works* w) {
 }
 
 // Over-temperature protection and its end.
-void overTemperature(Works* w) {
-    const float t1 = w->temp1, t2 = w->temp2, max = w->maxTemperature;
+void overTemperature(Works* w, const AmpReadings& r) {
+    const float t1 = r.temp1, t2 = r.temp2, max = w->maxTemperature;
     if ((t1 > max || t2 > max) && !ExistError(w, kAlarmHighTemp)) {
         AddErrore(w, kAlarmHighTemp);
         AttivaDisattivaProtezione(w, 1);
         if (w->logTempEnabled == 1) {
-            LogTempFunction(w, 1);
+            LogTempFunction(w, 1, r);
             w->logTempStarted = 0;
         }
         // Out of the signal path while it is too hot ("AB1;" is standby
@@ -88,9 +88,7 @@ void statusReply(Works* w, const char* r, int len) {
     const uint8_t s1 = static_cast<uint8_t>(charToInt(len > 2 ? r[2] : '\0'));
     const uint8_t s2 = static_cast<uint8_t>(charToInt(len > 3 ? r[3] : '\0'));
     const uint8_t fault = hexPair(len > 29 ? r[29] : '\0', len > 28 ? r[28] : '\0');
-    w->ampStatus1 = s1;
-    w->ampStatus2 = s2;
-    w->ampFault = fault;
+    const AmpReadings before = AmpReadingsNow(w);
 
     // 3. The bypass the amplifier reports against the one we asked for.
     char text[64];
@@ -157,51 +155,57 @@ void statusReply(Works* w, const char* r, int len) {
     if (!(s2 & 4) && w->errorFlags.test(2))
         w->errorFlags.clear(3);
 
-    // 9. The temperature log starts with the first transmission.
+    // 9. The temperature log starts with the first transmission. Its first
+    // sample has this reply's status bits and the readings of the reply before.
     if (w->logTempEnabled == 1 && (s2 & 1) && w->logTempStarted == 0) {
+        AmpReadings first = before;
+        first.ampStatus1 = s1;
+        first.ampStatus2 = s2;
+        first.ampFault = fault;
         LogOut("REMOVE file LOG \n");
         LogTempFunction(w, -1);
-        LogTempFunction(w, 0);
+        LogTempFunction(w, 0, first);
         w->logTempStarted = 1;
     }
 
-    // 10.-11. Powers and SWR.
+    // 10.-14. The readings, published together: watts and SWR, current,
+    // smoothed temperatures, and the peak power when it is measured.
+    AmpReadings now;
+    now.ampStatus1 = s1;
+    now.ampStatus2 = s2;
+    now.ampFault = fault;
     const int in = decimalField(r, len, 4, 4);
     const int fwd = decimalField(r, len, 8, 4);
     const int refl = decimalField(r, len, 12, 4);
-    w->rawIn = static_cast<uint16_t>(in);
-    w->rawFwd = static_cast<uint16_t>(fwd);
-    w->rawRefl = static_cast<uint16_t>(refl);
+    now.rawIn = static_cast<uint16_t>(in);
+    now.rawFwd = static_cast<uint16_t>(fwd);
+    now.rawRefl = static_cast<uint16_t>(refl);
     const float fIn = static_cast<float>(in), fFwd = static_cast<float>(fwd),
                 fRefl = static_cast<float>(refl);
-    const float pIn = SearchK(w, 2) * (fIn * fIn);
-    const float pFwd = SearchK(w, 0) * (fFwd * fFwd);
-    float pRefl = SearchK(w, 1) * (fRefl * fRefl) + SearchK(w, 3) * pFwd;
-    if (pRefl < 0)
-        pRefl = 0;
-    w->pwrIn = pIn;
-    w->pwrFwd = pFwd;
-    w->pwrRefl = pRefl;
-    w->swr = SwrFromPowers(pFwd, pRefl);
-
-    // 12.-13. Current and smoothed temperatures.
-    w->currentRaw = static_cast<float>(decimalField(r, len, 16, 4));
+    now.pwrIn = SearchK(w, 2) * (fIn * fIn);
+    now.pwrFwd = SearchK(w, 0) * (fFwd * fFwd);
+    now.pwrRefl = SearchK(w, 1) * (fRefl * fRefl) + SearchK(w, 3) * now.pwrFwd;
+    if (now.pwrRefl < 0)
+        now.pwrRefl = 0;
+    now.swr = SwrFromPowers(now.pwrFwd, now.pwrRefl);
+    now.currentRaw = static_cast<float>(decimalField(r, len, 16, 4));
     const float t1 = CalcolaTemp(static_cast<uint16_t>(decimalField(r, len, 20, 4)));
     const float t2 = CalcolaTemp(static_cast<uint16_t>(decimalField(r, len, 24, 4)));
-    w->temp1 = w->temp1 == 0.0f ? t1 : (w->temp1 * 9 + t1) / 10;
-    w->temp2 = w->temp2 == 0.0f ? t2 : (w->temp2 * 9 + t2) / 10;
-
-    // 14. Peak power.
+    now.temp1 = before.temp1 == 0.0f ? t1 : (before.temp1 * 9 + t1) / 10;
+    now.temp2 = before.temp2 == 0.0f ? t2 : (before.temp2 * 9 + t2) / 10;
+    now.pwrFwdPeak = before.pwrFwdPeak;
     if (w->pwrPeakEnabled == 1) {
         const float peak = static_cast<float>(decimalField(r, len, 32, 4));
         float p = SearchK(w, 0) * (peak * peak);
         const float cap = HighPowerModel(w) ? 130.0f : 70.0f;
-        w->pwrFwdPeak = p > cap ? cap : p;
+        now.pwrFwdPeak = p > cap ? cap : p;
     }
+    now.readMs = plat_mono_ms();
+    PublishAmpReadings(w, now);
 
     // 15.-16. Fan and over-temperature.
     searchPercentVentola(w);
-    overTemperature(w);
+    overTemperature(w, now);
 
     // 17. Next state.
     switch (w->tuneState) {
@@ -382,12 +386,13 @@ void CreaBufferDiStato(Works* w, char* buffer) {
         std::snprintf(tmp, sizeof tmp, fmt, v);
         std::memcpy(b + pos, tmp, std::min<size_t>(width, std::strlen(tmp)));
     };
-    put(10, 6, "%06.02f", w->swr);
-    put(16, 6, "%06.2f", w->pwrFwd);
-    put(22, 6, "%06.02f", w->pwrIn);
-    put(28, 4, "%04.01f", std::max(w->temp1.load(), w->temp2.load()));
+    const AmpReadings r = AmpReadingsNow(w);
+    put(10, 6, "%06.02f", r.swr);
+    put(16, 6, "%06.2f", r.pwrFwd);
+    put(22, 6, "%06.02f", r.pwrIn);
+    put(28, 4, "%04.01f", std::max(r.temp1, r.temp2));
     put(32, 4, "%4.1f", CalvTensVadcAmp(w, w->supplyAdc[3]));
-    put(36, 4, "%04.01f", w->currentRaw / 4096.0f * 14.05f);
+    put(36, 4, "%04.01f", r.amps());
     std::snprintf(tmp, sizeof tmp, "%02d", w->NumBanco.load());
     std::memcpy(b + 40, tmp, 2);
     int codes[kMaxActiveErrors];

@@ -53,10 +53,11 @@ size_t BuildStatusJson(Works* w, char* out, size_t cap) {
     o.add(",\"antenna\":%d,\"bank\":%d,\"tuner\":\"%s\",\"bypass\":%s,\"tx\":%s", s.antenna, s.bank,
           s.tuner == 'T' ? "in line" : s.tuner == 'B' ? "bypassed" : "none", s.ampBypass ? "true" : "false",
           s.tx ? "true" : "false");
-    o.add(",\"forward_w\":%.1f,\"reflected_w\":%.1f,\"input_w\":%.1f,\"swr\":%.2f", w->pwrFwd.load(),
-          w->pwrRefl.load(), w->pwrIn.load(), w->swr.load());
-    o.add(",\"board_c\":%.1f,\"heatsink_c\":%.1f,\"supply_v\":%.1f,\"current_a\":%.1f", w->temp1.load(),
-          w->temp2.load(), s.volts, s.amps);
+    const AmpReadings r = AmpReadingsNow(w);
+    o.add(",\"forward_w\":%.1f,\"reflected_w\":%.1f,\"input_w\":%.1f,\"swr\":%.2f", r.pwrFwd, r.pwrRefl,
+          r.pwrIn, r.swr);
+    o.add(",\"board_c\":%.1f,\"heatsink_c\":%.1f,\"supply_v\":%.1f,\"current_a\":%.1f", r.temp1, r.temp2,
+          s.volts, s.amps);
     o.add(",\"alarms\":[");
     for (int i = 0; i < s.alarmCount; i++) {
         const StationAlarm& a = s.alarms[i];

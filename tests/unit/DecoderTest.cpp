@@ -64,16 +64,20 @@ TEST_F(Decoder, StatusFieldsRoundTrip) {
     st.refl = static_cast<int>(std::lround(std::sqrt((11.1f - kDir * 100.0f) / kRefl)));
     st.cur = 2048;
     st.fault = 0; // bit layout checked separately
+    const int64_t sent = plat_mono_ms();
     decode(st.text());
-    EXPECT_EQ(w->ampStatus1, 0xD);
-    EXPECT_EQ(w->ampStatus2, 0x9);
-    EXPECT_EQ(w->rawFwd, st.fwd);
-    EXPECT_NEAR(w->pwrIn, 2.5f, 0.01f);
-    EXPECT_NEAR(w->pwrFwd, 100.0f, 0.1f);
-    EXPECT_NEAR(w->pwrRefl, 11.1f, 0.05f);
-    EXPECT_NEAR(w->swr, 2.0f, 0.01f); // rho about 0.333
-    EXPECT_FLOAT_EQ(w->currentRaw, 2048.0f);
-    EXPECT_NEAR(w->temp1, 24.99f, 0.02f); // 2048 is just under 25 degrees
+    const AmpReadings r = amp();
+    EXPECT_EQ(r.ampStatus1, 0xD);
+    EXPECT_EQ(r.ampStatus2, 0x9);
+    EXPECT_EQ(r.rawFwd, st.fwd);
+    EXPECT_NEAR(r.pwrIn, 2.5f, 0.01f);
+    EXPECT_NEAR(r.pwrFwd, 100.0f, 0.1f);
+    EXPECT_NEAR(r.pwrRefl, 11.1f, 0.05f);
+    EXPECT_NEAR(r.swr, 2.0f, 0.01f); // rho about 0.333
+    EXPECT_FLOAT_EQ(r.currentRaw, 2048.0f);
+    EXPECT_NEAR(r.temp1, 24.99f, 0.02f); // 2048 is just under 25 degrees
+    EXPECT_GE(r.readMs, sent);
+    EXPECT_LE(r.readMs, plat_mono_ms());
     EXPECT_EQ(linearProcessStatus, kCmdFreqMeter); // nothing queued: "FM;" next
 }
 
@@ -88,11 +92,11 @@ TEST_F(Decoder, SwrRules) {
 
     St st;
     decode(st.text());
-    EXPECT_FLOAT_EQ(w->swr, 0.0f);
+    EXPECT_FLOAT_EQ(amp().swr, 0.0f);
     st.fwd = countFor(0.2f, kFwd);
     st.refl = static_cast<int>(std::lround(std::sqrt((0.6f - kDir * 0.2f) / kRefl)));
     decode(st.text());
-    EXPECT_FLOAT_EQ(w->swr, 100.0f);
+    EXPECT_FLOAT_EQ(amp().swr, 100.0f);
 }
 
 TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
@@ -100,7 +104,7 @@ TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
     St st;
     st.fault = 0x09; // "I OUT" and "SENS PW": the highest cause is shown
     decode(st.text());
-    EXPECT_EQ(w->ampFault, 0x09);
+    EXPECT_EQ(amp().ampFault, 0x09);
     EXPECT_EQ(alarms(), std::vector<int>{15});
     EXPECT_TRUE(w->errorTable[15].line2.equals("SENS PW"));
     EXPECT_TRUE(w->errorFlags.test(1)); // alarm 15 asks for a protection reset
@@ -108,7 +112,7 @@ TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
     st.fault = 0x4F; // band warning wins over the causes
     DeleteErrore(w.get(), 15);
     decode(st.text());
-    EXPECT_EQ(w->ampFault, 0x4F);
+    EXPECT_EQ(amp().ampFault, 0x4F);
     EXPECT_EQ(alarms(), std::vector<int>{19});
 
     st.fault = 0;
@@ -145,14 +149,13 @@ TEST_F(Decoder, TemperaturesAreSmoothedAndOverTemperatureEnds) {
     St st;
     st.t1 = st.t2 = 2048; // about 25 degrees
     decode(st.text());
-    const float first = w->temp1;
+    const float first = amp().temp1;
     st.t1 = st.t2 = 400; // above 80 degrees: held at 80
     decode(st.text());
-    EXPECT_NEAR(w->temp1, (first * 9 + 80.0f) / 10, 0.01f);
+    EXPECT_NEAR(amp().temp1, (first * 9 + 80.0f) / 10, 0.01f);
 
     // Force the temperatures past the threshold: alarm 2 and the protection.
-    w->temp1 = 70.0f;
-    w->temp2 = 70.0f;
+    readings([](AmpReadings& r) { r.temp1 = r.temp2 = 70.0f; });
     queued();
     decode(st.text());
     EXPECT_TRUE(ExistError(w.get(), 2));
@@ -161,8 +164,7 @@ TEST_F(Decoder, TemperaturesAreSmoothedAndOverTemperatureEnds) {
     EXPECT_EQ(std::count(q.begin(), q.end(), kCmdAttBoth), 1);
 
     // Below threshold minus hysteresis: alarm 2 goes, alarm 0 stays as a record.
-    w->temp1 = 56.0f;
-    w->temp2 = 56.0f;
+    readings([](AmpReadings& r) { r.temp1 = r.temp2 = 56.0f; });
     st.t1 = st.t2 = 1800; // about 56 degrees
     decode(st.text());
     EXPECT_FALSE(ExistError(w.get(), 2));
@@ -285,12 +287,8 @@ TEST_F(Decoder, StatusRecordLayout) {
     w->antennaIdx = 1;
     w->ampBypass = 1;
     w->tunerBypass = 1;
-    w->swr = 1.5f;
-    w->pwrFwd = 45.25f;
-    w->pwrIn = 2.5f;
-    w->temp1 = 31.0f;
-    w->temp2 = 35.5f;
-    w->currentRaw = 2048.0f;
+    PublishAmpReadings(w.get(), {.pwrIn = 2.5f, .pwrFwd = 45.25f, .swr = 1.5f, .currentRaw = 2048.0f,
+                                 .temp1 = 31.0f, .temp2 = 35.5f});
     w->NumBanco = 3;
     w->supplyAdc[3] = 200;
     w->antennaRowCount = 1;

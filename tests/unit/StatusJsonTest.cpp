@@ -25,13 +25,8 @@ class StatusJson : public RootedWorks {
 };
 
 TEST_F(StatusJson, ValuesAndAlarmsOfTheUnit) {
-    w->pwrFwd = 600.0f;
-    w->pwrRefl = 12.5f;
-    w->pwrIn = 20.0f;
-    w->swr = 1.33f;
-    w->temp1 = 41.5f;
-    w->temp2 = 38.0f;
-    w->ampStatus2 = 1;
+    PublishAmpReadings(w.get(), {.ampStatus2 = 1, .pwrIn = 20.0f, .pwrFwd = 600.0f, .pwrRefl = 12.5f,
+                                 .swr = 1.33f, .temp1 = 41.5f, .temp2 = 38.0f});
     const std::string a = json();
     for (const char* part : {"\"forward_w\":600.0", "\"reflected_w\":12.5", "\"input_w\":20.0", "\"swr\":1.33",
                              "\"board_c\":41.5", "\"heatsink_c\":38.0", "\"tx\":true", "\"alarms\":[]"})
