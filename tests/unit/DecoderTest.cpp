@@ -1,11 +1,14 @@
-// The amplifier reply decoder: the status reply field by field, the other
-// replies, the alarms they raise, and the status record.
+// The amplifier reply decoder: the status reply's text and fields both ways,
+// what it does to the record, the other replies, the alarms they raise, the
+// link's next state after each, and the status record.
 #include "RootedWorks.h"
 
 #include "amp/Decoder.h"
 #include "amp/Linear.h"
+#include "amp/StatusApply.h"
 
 #include <cmath>
+#include <cstring>
 #include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -33,8 +36,9 @@ int countFor(float watts, float k) { return static_cast<int>(std::lround(std::sq
 
 class Decoder : public RootedWorks {
   protected:
+    // As the link does: the decoder, then the link's choice of what follows.
     void decode(const std::string& reply) {
-        DecodeCatCmd(w.get(), reply.c_str(), static_cast<int>(reply.size()) + 1);
+        LinearAfterReply(w.get(), DecodeCatCmd(w.get(), reply.c_str(), static_cast<int>(reply.size()) + 1));
     }
     void answered() { decode("CPFFFF"); } // the first "CP" lets alarms through
     // Commands queued by the last reply: the status reply itself takes the
@@ -55,7 +59,32 @@ class Decoder : public RootedWorks {
     }
 };
 
-TEST_F(Decoder, StatusFieldsRoundTrip) {
+// A literal reply, each of its fields, and the same text encoded again; a
+// reply cut short reads NUL where it ends.
+TEST(StatusReply, LiteralFieldsAndBack) {
+    const struct {
+        const char* text;
+        StatusReply st;
+        bool back;
+    } cases[] = {
+        {"ST" "D9" "0042" "0812" "0101" "2048" "2047" "1800" "9A" "00" "0955",
+         {0xD, 0x9, 42, 812, 101, 2048, 2047, 1800, 0xA9, 955}, true},
+        {"ST" "00" "0000" "0000" "0000" "0000" "4095" "0000" "04" "00" "0000", {0, 0, 0, 0, 0, 0, 4095, 0, 0x40, 0}, true},
+        {"ST" "fa" "1234" "5678" "0000" "9999" "abc0" "0000" "f7" "00", {0xF, 0xA, 1234, 5678, 0, 9999, 0, 0, 0x7F, 0}, false},
+        {"ST1", {0x1, 0xFF, 0, 0, 0, 0, 0, 0, 0xFF, 0}, false},
+    };
+    for (const auto& c : cases) {
+        const StatusReply st = ParseStatusReply(c.text, static_cast<int>(std::strlen(c.text)));
+        EXPECT_EQ(st, c.st) << c.text;
+        if (!c.back)
+            continue;
+        char out[40];
+        EXPECT_EQ(FormatStatusReply(st, out, sizeof out), 36u);
+        EXPECT_STREQ(out, c.text);
+    }
+}
+
+TEST_F(Decoder, StatusReadings) {
     St st;
     st.s1 = 0xD;
     st.s2 = 0x9;
@@ -239,7 +268,7 @@ TEST_F(Decoder, RejectedUnknownAndShortRepliesAreRetried) {
     }
     // A reply of one character plus the terminator is too short to name a command.
     w->retryCount = 0;
-    DecodeCatCmd(w.get(), "", 1);
+    LinearAfterReply(w.get(), DecodeCatCmd(w.get(), "", 1));
     EXPECT_EQ(w->retryCount, 1);
 }
 

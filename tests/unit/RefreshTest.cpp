@@ -185,7 +185,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
 TEST_F(Refresh, AlarmKeyInRedForACurrentFault) {
     w->startupFlags.replace(0);
     const char st[] = "ST" "00" "0000" "0000" "0000" "0000" "2048" "2048" "10" "00" "0000";
-    DecodeCatCmd(w.get(), st, sizeof st);
+    ASSERT_EQ(DecodeCatCmd(w.get(), st, sizeof st), ReplyKind::Status);
     ASSERT_TRUE(ExistError(w.get(), 15));
     EXPECT_TRUE(w->errorTable[15].line2.equals("I OUT"));
     TimerTick(w.get());
