@@ -168,6 +168,12 @@ ReplyKind DecodeCatCmd(Works* w, const char* reply, int length) {
     return ReplyKind::Other;
 }
 
+void StatusBandText(Works* w, char* out) {
+    char name[8] = "----";
+    BandNameOfFreq(w, name, sizeof name);
+    std::snprintf(out, 5, "%-4.4s", name);
+}
+
 void CreaBufferDiStato(Works* w, char* buffer) {
     char* b = buffer;
     std::memset(b, '0', 51);
@@ -175,9 +181,7 @@ void CreaBufferDiStato(Works* w, char* buffer) {
     b[52] = '\0';
     char tmp[32];
 
-    char name[8] = "----";
-    BandNameOfFreq(w, name, sizeof name);
-    std::snprintf(tmp, sizeof tmp, "%-4.4s", name);
+    StatusBandText(w, tmp);
     std::memcpy(b + 0, tmp, 4);
     const int mode = w->ModeWorkIdx;
     b[4] = mode > 0 && mode < kModeWorkCount ? static_cast<char>('0' + mode) : '0';

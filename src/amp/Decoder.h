@@ -42,3 +42,6 @@ constexpr int kStatusRecordSize = 53; // 52 characters and the NUL
 constexpr int kStatusRecordSent = 44; // the part streamed to a remote unit
 // Fills the status record of the current state.
 void CreaBufferDiStato(Works* works, char* buffer);
+// The record's band: the first 4 characters of the band of the current
+// frequency, blank-padded; "----" when no band holds it. `out` holds 5 bytes.
+void StatusBandText(Works* works, char* out);
