@@ -80,15 +80,12 @@ int main(int argc, char** argv) {
     params.activeFreq = 14070000;
     w->antennaRowIdx = 100;
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s()); // no screen saver
-    w->pwrFwd = 35.0f;
-    w->pwrFwdPeak = 42.0f;
-    w->pwrRefl = 2.5f;
+    AmpReadings readings{.ampStatus2 = 1, .pwrFwd = 35.0f, .pwrRefl = 2.5f, .pwrFwdPeak = 42.0f,
+                         .temp1 = 38.5f, .temp2 = 36.0f};
+    PublishAmpReadings(w, readings);
     w->settings.pwrPeakEnabled = 1;
     w->settings.viewTimeStr = 1;
     w->ampBypass = 0;
-    w->ampStatus2 = 1;
-    w->temp1 = 38.5f;
-    w->temp2 = 36.0f;
     w->startupFlags.replace(0);
     AddErrore(w, 8);
     AddErrore(w, 12);
@@ -116,8 +113,9 @@ int main(int argc, char** argv) {
             double bytesShown = 0;
             for (int i = 0; i < n + 50; i++) {
                 if (c == Moving) {
-                    w->pwrFwd = 30.0f + 25.0f * static_cast<float>(std::sin(i * 0.21));
-                    w->pwrRefl = 3.0f + 2.0f * static_cast<float>(std::sin(i * 0.13));
+                    readings.pwrFwd = 30.0f + 25.0f * static_cast<float>(std::sin(i * 0.21));
+                    readings.pwrRefl = 3.0f + 2.0f * static_cast<float>(std::sin(i * 0.13));
+                    PublishAmpReadings(w, readings);
                 } else if (c == PageChange) {
                     // What a key's page change leaves: a new background, shown whole.
                     LoadSkin(w, i % 2 ? "img3" : "img1", 1);

@@ -19,7 +19,7 @@ void decodeAll(Works* w, const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; i++) {
         if (!LinearReplyByte(&reply, static_cast<char>(data[i])))
             continue;
-        DecodeCatCmd(w, reply.text, static_cast<int>(reply.len));
+        LinearAfterReply(w, DecodeCatCmd(w, reply.text, static_cast<int>(reply.len)));
         // The link would send what was queued; keep the ring from filling up.
         while (CmdQueueTake(w) >= 0) {
         }

@@ -55,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int pass = 0; pass < 2; pass++) {
         for (size_t k = 0; k < temps.size(); k++) {
             const float t = temps[pass == 0 ? k : temps.size() - 1 - k];
-            w->temp1 = t;
-            w->temp2 = t - 1.0f;
+            PublishAmpReadings(w, {.temp1 = t, .temp2 = t - 1.0f});
             {
                 FuzzQuiet quiet;
                 searchPercentVentola(w);

@@ -60,11 +60,12 @@ void GestErrore(Works* w) {
 }
 
 void ResetBiasCmd(Works* w) {
-    if (w->ampFault != 0 || (w->ampStatus2 & 2)) {
+    const AmpReadings r = AmpReadingsNow(w);
+    if (r.ampFault != 0 || r.highSwrTripped()) {
         IncPNTIn_CMDLinear(kCmdClearProt, w);
         LogOut(">>> ERRORI: RESET Protezione AMPL!\n");
     }
-    if (w->ampFault & 0x80)
+    if (r.ampFault & 0x80)
         InitMicroCmd(w);
     IncPNTIn_CMDLinear(kCmdProtOff, w);
     IncPNTIn_CMDLinear(w->ampBypass ? kCmdBypassOn : kCmdBypassOff, w);
@@ -75,7 +76,7 @@ void ClearDisplayError(Works* w) {
     w->errorFlags.set(2);
     for (int code : {12, 13, 14})
         DeleteErrore(w, code);
-    LogOut(" -->reset protezione %c\n", static_cast<char>(w->ampStatus2.load()));
+    LogOut(" -->reset protezione %c\n", static_cast<char>(AmpReadingsNow(w).ampStatus2));
 }
 
 void VerifyWarningTemporanei(Works* w) { removeMatching(w, 4); }

@@ -1,24 +1,18 @@
 // Decoding the amplifier's replies.
 //
-// The status reply carries the raw power, current and temperature readings and
-// the status and fault bits; from them come watts, SWR, smoothed temperatures,
-// the alarms, the fan and the over-temperature protection. Every other reply
-// confirms or reports one setting. The decoder also picks the link's next state.
+// The status reply is parsed into its fields and applied (amp/StatusApply.h);
+// every other reply confirms or reports one setting and is applied here. What
+// the link sends next, its retries and its pauses are the link loop's.
 #include "amp/Decoder.h"
 
-#include "amp/Alarms.h"
-#include "amp/LinearPort.h"
-#include "amp/Linear.h"
+#include "amp/StatusApply.h"
 #include "amp/Temperature.h"
+#include "core/AlarmList.h"
 #include "core/Works.h"
 #include "platform/Log.h"
-#include "platform/Clock.h"
-#include "tuner/AutoTune.h"
-#include "tuner/Bands.h"
 #include "tuner/Banks.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,194 +34,6 @@ int decimalField(const char* reply, int len, int pos, int n) {
 
 uint8_t hexPair(char high, char low) {
     return static_cast<uint8_t>((charToInt(high) << 4) | (charToInt(low) & 0x0F));
-}
-
-void finishReply(Works* w) {
-    NextCmdPriority(w, kCmdStatus);
-    plat_sleep_ms(20);
-}
-
-void rejected(Works* w) {
-    GestRetrayCMD(w);
-    plat_sleep_ms(20);
-}
-
-// Over-temperature protection and its end.
-void overTemperature(Works* w) {
-    const float t1 = w->temp1, t2 = w->temp2, max = w->settings.maxTemperature;
-    if ((t1 > max || t2 > max) && !ExistError(w, kAlarmHighTemp)) {
-        AddErrore(w, kAlarmHighTemp);
-        AttivaDisattivaProtezione(w, 1);
-        if (w->settings.logTempEnabled == 1) {
-            LogTempFunction(w, 1);
-            w->logTempStarted = 0;
-        }
-        // Out of the signal path while it is too hot ("AB1;" is standby
-        // everywhere else too); the amplifier stays there after the event.
-        if (!w->startupFlags.test(1))
-            IncPNTIn_CMDLinear(kCmdBypassOn, w);
-        LogOut("!!!! ADD TEMP ERR: %02.02f %02.02f\n", t1, t2);
-    } else if (!(t1 > max || t2 > max)) {
-        const float low = max - static_cast<float>(w->settings.hysteresis1.load());
-        if (t1 < low && t2 < low && ExistError(w, kAlarmHighTemp)) {
-            DeleteErrore(w, kAlarmHighTemp);
-            IncPNTIn_CMDLinear(kCmdBypassOn, w);
-            AddErrore(w, kAlarmHighTempEnd);
-            LogOut("!!!! TEMP END \n");
-        }
-    }
-}
-
-void statusReply(Works* w, const char* r, int len) {
-    // 1. A reset of the alarms has been sent: finish it.
-    if (CmdQueueResetPhaseDone(w)) {
-        GestErroreSerial(w);
-        LogOut(">>> ERRORI: End Gest Errori!!\n");
-    }
-    // 2. Status and fault bytes.
-    const uint8_t s1 = static_cast<uint8_t>(charToInt(len > 2 ? r[2] : '\0'));
-    const uint8_t s2 = static_cast<uint8_t>(charToInt(len > 3 ? r[3] : '\0'));
-    const uint8_t fault = hexPair(len > 29 ? r[29] : '\0', len > 28 ? r[28] : '\0');
-    w->ampStatus1 = s1;
-    w->ampStatus2 = s2;
-    w->ampFault = fault;
-
-    // 3. The bypass the amplifier reports against the one we asked for.
-    char text[64];
-    std::snprintf(text, sizeof text, "%s", r);
-    if ((s2 & 8) && w->ampBypass == 0 && w->bypassRequested == 1) {
-        LogOut("--------------- AMPL ERRORE : bypass on %s\n", text);
-        w->ampBypass = 1;
-    } else if (!(s2 & 8) && w->ampBypass == 1 && w->bypassRequested == 0) {
-        LogOut("--------------- AMPL ERRORE : bypass off %s\n", text);
-        w->ampBypass = 0;
-    }
-
-    // 4. After a communication failure, take the amplifier's own state.
-    if (ExistError(w, kAlarmComm)) {
-        if ((s2 & 8) && w->ampBypass == 0) {
-            w->ampBypass = 1;
-            LogOut("STATE DA ERRORE : bypass on\n");
-        } else if (!(s2 & 8) && w->ampBypass == 1) {
-            w->ampBypass = 0;
-            LogOut("STATE DA ERRORE : bypass off\n");
-        }
-        static const char* const attText[4] = {
-            "STATE DA ERRORE : attenuatore 3dB=off 2dB=off\n",
-            "STATE DA ERRORE : attenuatore 3dB=off 2dB=on\n",
-            "STATE DA ERRORE : attenuatore 3dB=on 2dB=off\n",
-            "STATE DA ERRORE : attenuatore 3dB=on 2dB=on\n"};
-        const int pads = (s1 >> 2) & 3;
-        OperatingPointLock op(OperatingPointMutex());
-        if (w->attenuator != pads) {
-            w->attenuator = static_cast<uint8_t>(pads);
-            w->attenuatorShown = static_cast<uint8_t>(pads);
-            LogOut("%s", attText[pads]);
-        }
-    }
-
-    // 5.-8. Alarms from the fault and status bits.
-    if ((fault & 0x80) && w->microResetSeen == 1)
-        AddErrore(w, kAlarmMicroReset);
-    if (fault & 0x5F) {
-        if (fault & 0x40) {
-            AddErrore(w, kAlarmBandStby);
-        } else {
-            static const char* const causes[5] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
-            int bit = 4;
-            while (bit > 0 && !(fault & (1 << bit)))
-                bit--;
-            w->errorTable[kAlarmFault].line2.set(causes[bit]);
-            AddErrore(w, kAlarmFault);
-        }
-    } else {
-        DeleteErrore(w, kAlarmFault);
-        if (w->errorFlags.test(2))
-            w->errorFlags.clear(3);
-    }
-    if ((fault & 0x20) && w->anState == 1 && w->tuneState == 0 && !w->tuneModeFlags.test(0x1E))
-        AddErrore(w, kAlarmPwrIn);
-    if (s2 & 2) {
-        AddErrore(w, kAlarmHighSwr);
-    } else {
-        DeleteErrore(w, kAlarmHighSwr);
-        if (w->errorFlags.test(2))
-            w->errorFlags.clear(3);
-    }
-    if (!(s2 & 4) && w->errorFlags.test(2))
-        w->errorFlags.clear(3);
-
-    // 9. The temperature log starts with the first transmission.
-    if (w->settings.logTempEnabled == 1 && (s2 & 1) && w->logTempStarted == 0) {
-        LogOut("REMOVE file LOG \n");
-        LogTempFunction(w, -1);
-        LogTempFunction(w, 0);
-        w->logTempStarted = 1;
-    }
-
-    // 10.-11. Powers and SWR.
-    const int in = decimalField(r, len, 4, 4);
-    const int fwd = decimalField(r, len, 8, 4);
-    const int refl = decimalField(r, len, 12, 4);
-    w->rawIn = static_cast<uint16_t>(in);
-    w->rawFwd = static_cast<uint16_t>(fwd);
-    w->rawRefl = static_cast<uint16_t>(refl);
-    const float fIn = static_cast<float>(in), fFwd = static_cast<float>(fwd),
-                fRefl = static_cast<float>(refl);
-    const float pIn = SearchK(w, 2) * (fIn * fIn);
-    const float pFwd = SearchK(w, 0) * (fFwd * fFwd);
-    float pRefl = SearchK(w, 1) * (fRefl * fRefl) + SearchK(w, 3) * pFwd;
-    if (pRefl < 0)
-        pRefl = 0;
-    w->pwrIn = pIn;
-    w->pwrFwd = pFwd;
-    w->pwrRefl = pRefl;
-    w->swr = SwrFromPowers(pFwd, pRefl);
-
-    // 12.-13. Current and smoothed temperatures.
-    w->currentRaw = static_cast<float>(decimalField(r, len, 16, 4));
-    const float t1 = CalcolaTemp(static_cast<uint16_t>(decimalField(r, len, 20, 4)));
-    const float t2 = CalcolaTemp(static_cast<uint16_t>(decimalField(r, len, 24, 4)));
-    w->temp1 = w->temp1 == 0.0f ? t1 : (w->temp1 * 9 + t1) / 10;
-    w->temp2 = w->temp2 == 0.0f ? t2 : (w->temp2 * 9 + t2) / 10;
-
-    // 14. Peak power.
-    if (w->settings.pwrPeakEnabled == 1) {
-        const float peak = static_cast<float>(decimalField(r, len, 32, 4));
-        float p = SearchK(w, 0) * (peak * peak);
-        const float cap = HighPowerModel(w) ? 130.0f : 70.0f;
-        w->pwrFwdPeak = p > cap ? cap : p;
-    }
-
-    // 15.-16. Fan and over-temperature.
-    searchPercentVentola(w);
-    overTemperature(w);
-
-    // 17. Next state.
-    switch (w->tuneState) {
-    case 0: {
-        int cmd = CmdQueueTake(w);
-        linearProcessStatus = cmd >= 0 ? cmd : kCmdFreqMeter;
-        break;
-    }
-    case 1:
-        TuneTask(w);
-        linearProcessStatus = kCmdTuneWord;
-        break;
-    case 2:
-        linearProcessStatus = kCmdClearProt;
-        w->tuneState = 1;
-        break;
-    case 3:
-        linearProcessStatus = kCmdStatus;
-        w->tuneState = 1;
-        break;
-    default:
-        // No such tuning phase: keep polling rather than stall.
-        linearProcessStatus = kCmdStatus;
-        break;
-    }
-    plat_sleep_ms(10);
 }
 
 void eepromReply(Works* w, const char* r, int len) {
@@ -262,33 +68,37 @@ int charToInt(char c) {
     return -1;
 }
 
-float SwrFromPowers(float pFwd, float pRefl) {
-    float swr = 0.0f;
-    if (pFwd > 0.3f) {
-        if (pFwd < pRefl) {
-            swr = 100.0f;
-        } else {
-            const float rho = std::sqrt(pRefl / pFwd);
-            swr = rho == 1.0f ? 100.0f : (1 + rho) / (1 - rho);
-        }
-    } else if (pRefl > 0.5f) {
-        swr = 100.0f;
-    }
-    return swr > 100.0f ? 100.0f : swr;
+StatusReply ParseStatusReply(const char* r, int len) {
+    auto at = [&](int pos) { return pos < len ? r[pos] : '\0'; };
+    StatusReply st;
+    st.ampStatus1 = static_cast<uint8_t>(charToInt(at(2)));
+    st.ampStatus2 = static_cast<uint8_t>(charToInt(at(3)));
+    st.in = decimalField(r, len, 4, 4);
+    st.fwd = decimalField(r, len, 8, 4);
+    st.refl = decimalField(r, len, 12, 4);
+    st.current = decimalField(r, len, 16, 4);
+    st.temp1 = decimalField(r, len, 20, 4);
+    st.temp2 = decimalField(r, len, 24, 4);
+    st.ampFault = hexPair(at(29), at(28));
+    st.peak = decimalField(r, len, 32, 4);
+    return st;
 }
 
-void DecodeCatCmd(Works* w, const char* reply, int length) {
+size_t FormatStatusReply(const StatusReply& st, char* out, size_t cap) {
+    const int n = std::snprintf(out, cap, "ST%X%X%04d%04d%04d%04d%04d%04d%X%X00%04d", st.ampStatus1 & 0xF,
+                                st.ampStatus2 & 0xF, st.in, st.fwd, st.refl, st.current, st.temp1, st.temp2,
+                                st.ampFault & 0xF, st.ampFault >> 4, st.peak);
+    return n > 0 ? std::min(static_cast<size_t>(n), cap > 0 ? cap - 1 : 0) : 0;
+}
+
+ReplyKind DecodeCatCmd(Works* w, const char* reply, int length) {
     // `length` counts the terminating NUL; never look past the text itself.
     int len = static_cast<int>(strnlen(reply, length > 0 ? static_cast<size_t>(length) : 0));
-    if (length < 3 || len < 2) {
-        // Too short to name a command: a failed exchange like any other.
-        rejected(w);
-        return;
-    }
+    if (length < 3 || len < 2)
+        return ReplyKind::Failed; // too short to name a command: a failed exchange like any other
     if (len > 2 && (reply[2] == '?' || reply[2] == '!' || reply[2] == '&')) {
         LogOut("---------------------------------------CMD Errato:%s\n", reply);
-        rejected(w);
-        return;
+        return ReplyKind::Failed;
     }
     const char a = reply[0], b = reply[1];
     const char c2 = len > 2 ? reply[2] : '\0';
@@ -296,8 +106,8 @@ void DecodeCatCmd(Works* w, const char* reply, int length) {
     char text[16];
 
     if (is("ST")) {
-        statusReply(w, reply, len);
-        return;
+        ApplyStatusReply(w, ParseStatusReply(reply, len), reply);
+        return ReplyKind::Status;
     }
     if (is("VS")) {
         field(reply, len, 2, 7, text);
@@ -353,10 +163,15 @@ void DecodeCatCmd(Works* w, const char* reply, int length) {
     } else {
         LogOut("---------------------------------------cmd non riconosciuto:%s\n",
                      reply);
-        rejected(w);
-        return;
+        return ReplyKind::Failed;
     }
-    finishReply(w);
+    return ReplyKind::Other;
+}
+
+void StatusBandText(Works* w, char* out) {
+    char name[8] = "----";
+    BandNameOfFreq(w, name, sizeof name);
+    std::snprintf(out, 5, "%-4.4s", name);
 }
 
 void CreaBufferDiStato(Works* w, char* buffer) {
@@ -366,9 +181,7 @@ void CreaBufferDiStato(Works* w, char* buffer) {
     b[52] = '\0';
     char tmp[32];
 
-    char name[8] = "----";
-    BandNameOfFreq(w, name, sizeof name);
-    std::snprintf(tmp, sizeof tmp, "%-4.4s", name);
+    StatusBandText(w, tmp);
     std::memcpy(b + 0, tmp, 4);
     const int mode = w->ModeWorkIdx;
     b[4] = mode > 0 && mode < kModeWorkCount ? static_cast<char>('0' + mode) : '0';
@@ -382,12 +195,13 @@ void CreaBufferDiStato(Works* w, char* buffer) {
         std::snprintf(tmp, sizeof tmp, fmt, v);
         std::memcpy(b + pos, tmp, std::min<size_t>(width, std::strlen(tmp)));
     };
-    put(10, 6, "%06.02f", w->swr);
-    put(16, 6, "%06.2f", w->pwrFwd);
-    put(22, 6, "%06.02f", w->pwrIn);
-    put(28, 4, "%04.01f", std::max(w->temp1.load(), w->temp2.load()));
+    const AmpReadings r = AmpReadingsNow(w);
+    put(10, 6, "%06.02f", r.swr);
+    put(16, 6, "%06.2f", r.pwrFwd);
+    put(22, 6, "%06.02f", r.pwrIn);
+    put(28, 4, "%04.01f", std::max(r.temp1, r.temp2));
     put(32, 4, "%4.1f", CalvTensVadcAmp(w, w->supplyAdc[3]));
-    put(36, 4, "%04.01f", w->currentRaw / 4096.0f * 14.05f);
+    put(36, 4, "%04.01f", r.amps());
     std::snprintf(tmp, sizeof tmp, "%02d", w->NumBanco.load());
     std::memcpy(b + 40, tmp, 2);
     int codes[kMaxActiveErrors];

@@ -1,7 +1,9 @@
 // The amplifier link loop.
 //
-// The thread owns the tuner (tuner/TunerRequests.h) and alternates "ST;" with a queued command or "FM;" and hands every
-// reply to the decoder, which picks the next state. A reply is awaited against
+// The thread owns the tuner (tuner/TunerRequests.h) and alternates "ST;" with a
+// queued command or "FM;". Every reply goes to the decoder; then the loop picks
+// the next state: a retry of a failed exchange, the next command, or while the
+// tuner searches its next step and tune word. A reply is awaited against
 // the 1.5 s time-out; bytes are taken one at a time from what has arrived, so
 // two replies that arrive together are decoded in turn. A port that hangs up
 // ends the link with the device-error page.
@@ -15,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Thread.h"
+#include "tuner/AutoTune.h"
 #include "tuner/Bands.h"
 #include "tuner/Sources.h"
 #include "tuner/TuneMem.h"
@@ -232,6 +235,43 @@ void SendLinearCommand(Works* w, int state) {
     }
 }
 
+void LinearAfterReply(Works* w, ReplyKind kind) {
+    if (kind == ReplyKind::Failed) {
+        GestRetrayCMD(w);
+        plat_sleep_ms(20);
+        return;
+    }
+    if (kind == ReplyKind::Other) {
+        NextCmdPriority(w, kCmdStatus);
+        plat_sleep_ms(20);
+        return;
+    }
+    switch (w->tuneState) {
+    case 0: {
+        const int cmd = CmdQueueTake(w);
+        linearProcessStatus = cmd >= 0 ? cmd : kCmdFreqMeter;
+        break;
+    }
+    case 1:
+        TuneTask(w);
+        linearProcessStatus = kCmdTuneWord;
+        break;
+    case 2:
+        linearProcessStatus = kCmdClearProt;
+        w->tuneState = 1;
+        break;
+    case 3:
+        linearProcessStatus = kCmdStatus;
+        w->tuneState = 1;
+        break;
+    default:
+        // No such tuning phase: keep polling rather than stall.
+        linearProcessStatus = kCmdStatus;
+        break;
+    }
+    plat_sleep_ms(10);
+}
+
 bool LinearReplyByte(LinearReply* reply, char c) {
     const TextStep step = reply->push(c);
     if (step == TextStep::Dropped)
@@ -292,8 +332,9 @@ void Linear(Works* w) {
             if (LinearReplyByte(&reply, in.bytes[in.pos++]))
                 linearProcessStatus = kStateDecode;
         } else if (state == kStateDecode) {
-            DecodeCatCmd(w, reply.text, static_cast<int>(reply.len));
+            const ReplyKind kind = DecodeCatCmd(w, reply.text, static_cast<int>(reply.len));
             reply.reset();
+            LinearAfterReply(w, kind);
         } else if (state == kStateParked) {
             plat_sleep_ms(1000);
         } else {

@@ -2,6 +2,7 @@
 // for against a deadline, failed exchanges retried and then given up.
 #pragma once
 
+#include "amp/Decoder.h"
 #include "core/Shared.h"
 #include "platform/SerialPort.h"
 
@@ -23,6 +24,11 @@ bool LinearReplyByte(LinearReply* reply, char c);
 
 // The thread body.
 void Linear(Works* works);
+// After a decoded reply: the next state (the failed command again or given up;
+// after a status reply the oldest queued command or "FM;", or the tuner's next
+// step and word while it searches; else a drained command or "ST;"), then the
+// pause that paces the exchange (10 ms after a status reply, else 20 ms).
+void LinearAfterReply(Works* works, ReplyKind kind);
 // A failed exchange: retry the command, or after four attempts give it up,
 // raise the communication warning and fall back to the status poll.
 void GestRetrayCMD(Works* works);

@@ -106,7 +106,7 @@ void searchPercentVentola(Works* w) {
     if (count <= 0)
         return;
     const FanRow* rows = w->fanTable;
-    const float t = w->temp1 > w->temp2 ? w->temp1 : w->temp2;
+    const float t = AmpReadingsNow(w).hotter();
     int wanted = rows[0].level;
     for (int i = 0; i + 1 < count; i++) {
         if (rows[i].temp <= t && t < rows[i + 1].temp) {
@@ -127,7 +127,9 @@ void searchPercentVentola(Works* w) {
     LogOut("---> VENTOLA: %d (%02.02f\xC2\xB0" "C)\n", wanted, t);
 }
 
-void LogTempFunction(Works* w, int mode) {
+void LogTempFunction(Works* w, int mode) { LogTempFunction(w, mode, AmpReadingsNow(w)); }
+
+void LogTempFunction(Works* w, int mode, const AmpReadings& r) {
     if (!RemountSetRw())
         return;
     if (mode == -1) {
@@ -147,9 +149,8 @@ void LogTempFunction(Works* w, int mode) {
             char date[81];
             w->dateText.copyTo(date, sizeof date);
             std::fprintf(f, "%s%s%04.01f,%04.01f,%02.01fW,%03.02f,%04.01fV,%04.01fA%s", date,
-                         (w->ampStatus2 & 1) ? " , 1," : " , 0,", w->temp1.load(),
-                         w->temp2.load(), w->pwrFwd.load(), w->swr.load(),
-                         CalvTensVadcAmp(w, w->supplyAdc[3]), w->currentRaw / 4096.0f * 14.05f,
+                         r.transmitting() ? " , 1," : " , 0,", r.temp1, r.temp2, r.pwrFwd, r.swr,
+                         CalvTensVadcAmp(w, w->supplyAdc[3]), r.amps(),
                          mode == 1 ? " -> protezione attiva\n" : "\n");
             std::fclose(f);
         }

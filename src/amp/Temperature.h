@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+struct AmpReadings;
 struct Works;
 
 // Degrees Celsius of a raw thermistor reading (limited to -10..80).
@@ -14,8 +15,11 @@ void ReadVentolaFile(Works* works);
 void searchPercentVentola(Works* works);
 // Temperature of the first fan row with `level`, 0.0 when none.
 float SearchTemperatureFromVentola(Works* works, int level);
-// mode -1 deletes the temperature log, 0 appends a sample, 1 a protection sample.
+// mode -1 deletes the temperature log, 0 appends a sample of the readings now,
+// 1 a protection sample.
 void LogTempFunction(Works* works, int mode);
+// The same, with a sample of `r`.
+void LogTempFunction(Works* works, int mode, const AmpReadings& r);
 // Supply voltage of a converter reading.
 double CalvTensVadcAmp(Works* works, uint8_t adc);
 float ConversionCelsius_to_Fahrenheit(float c);

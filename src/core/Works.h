@@ -21,6 +21,7 @@
 // settings of every group as start-up does.
 #pragma once
 
+#include "core/AmpReadings.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
 #include "platform/Watchdog.h"
@@ -350,8 +351,9 @@ struct Works {
     SharedFlags<uint8_t> txButtonFlags;
     Shared<int> rxHoldTicks;
 
-    // Operating point and measurements. The measurements are the link's; freqHz
-    // and lastFreqHz the refresh tick's. The operating point (antennaIdx,
+    // Operating point and measurements. The measurements are the link's, one
+    // value it publishes (core/AmpReadings.h); freqHz and lastFreqHz the refresh
+    // tick's. The operating point (antennaIdx,
     // attenuator, attenuatorShown, anState) is chosen by the keys, the bank row
     // (refresh) and the link's echoes and search: every change of it takes the
     // operating-point lock (OperatingPointMutex, below), which holds a decision
@@ -361,15 +363,7 @@ struct Works {
     Shared<int> lastFreqHz;
     Shared<int> antennaIdx;
     Shared<int> anState;
-    Shared<uint8_t> ampStatus1, ampStatus2, ampFault;
-    Shared<float> pwrIn;
-    Shared<float> pwrFwd;
-    Shared<float> pwrRefl;
-    Shared<float> pwrFwdPeak;
-    Shared<uint16_t> rawIn, rawFwd, rawRefl;
-    Shared<float> swr;
-    Shared<float> currentRaw;
-    Shared<float> temp1, temp2;
+    AmpReadingsBox ampReadings;
     Shared<int> fanWanted, fanLevel;
 
     // Tuner and modes. The menus' values are the keys' (main sets them at

@@ -100,8 +100,9 @@ size_t BuildAlarmMessage(Works* w, char* out, size_t cap) {
     int codes[kMaxActiveErrors];
     const int n = SnapshotErrors(w, codes, kMaxActiveErrors);
     size_t at = 0;
-    out[at++] = (w->ampStatus2 & 1) ? '1' : '0';
-    out[at++] = (w->ampStatus1 & 1) ? '1' : '0';
+    const AmpReadings r = AmpReadingsNow(w);
+    out[at++] = r.transmitting() ? '1' : '0';
+    out[at++] = r.coaxRxTx() ? '1' : '0';
     out[at++] = static_cast<char>('0' + n / 10);
     out[at++] = static_cast<char>('0' + n % 10);
     for (int i = 0; i < n; i++) {

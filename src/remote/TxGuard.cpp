@@ -12,7 +12,10 @@ namespace {
 
 constexpr int kLookMs = 50;
 
-bool rfPresent(Works* w) { return (w->ampStatus2 & 1) || w->pwrFwd > kTxGuardPowerW; }
+bool rfPresent(Works* w) {
+    const AmpReadings r = AmpReadingsNow(w);
+    return r.transmitting() || r.pwrFwd > kTxGuardPowerW;
+}
 
 } // namespace
 

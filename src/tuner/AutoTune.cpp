@@ -86,8 +86,11 @@ void CtrlNuovoTune() {
 void TuneEnd(Works* w) {
     std::lock_guard<std::mutex> lock(g_sampleMut);
     tuneParam = miglioretuneParam;
-    w->swr = tuneParam.swrVal;
-    w->pwrFwd = tuneParam.fwd;
+    // The meters show the best point found until the next status reply.
+    AmpReadings r = AmpReadingsNow(w);
+    r.swr = tuneParam.swrVal;
+    r.pwrFwd = tuneParam.fwd;
+    PublishAmpReadings(w, r);
     w->tuneL = tuneParam.l;
     w->tuneC = tuneParam.c;
     w->tunerWord = tuneParam.word;
@@ -117,13 +120,16 @@ void EscAutoTune(Works* w, int store) {
 }
 
 int TuneStep(Works* w) {
-    if (w->ampStatus2 & 0x02) {
-        w->swr = 100.0f;
+    AmpReadings r = AmpReadingsNow(w);
+    if (r.highSwrTripped()) {
+        // A tripped protection counts as the worst match.
+        r.swr = 100.0f;
+        PublishAmpReadings(w, r);
         w->tuneState = 2;
     }
     {
         std::lock_guard<std::mutex> lock(g_sampleMut);
-        tuneParam = TuneSample{w->swr, w->pwrFwd, w->tuneL, w->tuneC, w->tunerWord};
+        tuneParam = TuneSample{r.swr, r.pwrFwd, w->tuneL, w->tuneC, w->tunerWord};
         cnttune++;
         CtrlNuovoTune();
     }
@@ -148,7 +154,7 @@ void StartAutotune(Works* w) {
     IncPNTIn_CMDLinear(kCmdProtOff, w);
     CmdQueueStartDrain(w, false);
     w->tuneState = 1;
-    if (w->ampStatus1 & 0x01) {
+    if (AmpReadingsNow(w).coaxRxTx()) {
         OperatingPointLock op(OperatingPointMutex());
         w->anState = 0;
         IncPNTIn_CMDLinear(kCmdAn, w);

@@ -61,8 +61,9 @@ void RetuneNoteEnd(Works* w, bool stored, float swr, int64_t nowMs) {
 
 bool RetuneAllowed(Works* w, bool transmitting, int64_t nowMs) {
     const Place here = placeNow(w);
-    const float swr = w->swr.load();
-    const float fwd = w->pwrFwd.load();
+    // The SWR and the forward power of one reply.
+    const AmpReadings r = AmpReadingsNow(w);
+    const float swr = r.swr, fwd = r.pwrFwd;
     std::lock_guard<std::mutex> lock(g_last.mu);
     if (!g_last.known || !(g_last.place == here))
         return true;

@@ -42,7 +42,7 @@ void nextAttenuator(Works* w) {
     {
         OperatingPointLock op(OperatingPointMutex());
         int shown = static_cast<uint8_t>(w->attenuatorShown + 1);
-        if (w->ampStatus2 & 1) { // transmitting: standby is not offered
+        if (AmpReadingsNow(w).transmitting()) { // standby is not offered
             if (w->ampBypass == 1)
                 AddErrore(w, kAlarmCmdRefused);
             else if (shown > 3)
@@ -235,7 +235,7 @@ int page4(Works* w, int key, bool lng) {
             w->txButtonFlags.change(2 | 16 | 32, 1); // a receive request
             KeyLabels[4].line1[5].set("StartTX");
         } else {
-            if (w->ampStatus1 & 1) {
+            if (AmpReadingsNow(w).coaxRxTx()) {
                 OperatingPointLock op(OperatingPointMutex());
                 w->anState = 0;
                 IncPNTIn_CMDLinear(kCmdAn, w);

@@ -49,8 +49,9 @@ void text(Works* w, int font, int x, int y, const char* s, const uint8_t (&c)[3]
 void messageLine(Works* w) {
     char buf[96];
     if (w->settings.debugEnabled) {
-        std::snprintf(buf, sizeof buf, "PW %04d FWD %04d REFL %04d SWR %03.02f (%X)",
-                      w->rawIn.load(), w->rawFwd.load(), w->rawRefl.load(), w->swr.load(),
+        const AmpReadings a = AmpReadingsNow(w);
+        std::snprintf(buf, sizeof buf, "PW %04d FWD %04d REFL %04d SWR %03.02f (%X)", a.rawIn, a.rawFwd,
+                      a.rawRefl, a.swr,
                       static_cast<unsigned>(w->supplyAdc[3].load()));
         putString(8, 5, 350, buf, 250, 250, 0, w->fb);
         const TunerView t = TunerSnapshot(w); // L and C of one word
@@ -258,20 +259,21 @@ void statusPage(Works* w) {
     std::snprintf(buf, sizeof buf, "%s (%s), TYPE: %s, MAXPOWER: %s", sn0, sn1,
                   w->eeModel[0] == '1' ? "USA" : "EU", HighPowerModel(w) ? "120W" : "60W");
     row(132, "SN", buf);
-    std::snprintf(buf, sizeof buf, "FWD:%02.01f, RFL:%02.01f , PW:%02.01f, SWR:%02.01f",
-                  w->pwrFwd.load(), w->pwrRefl.load(), w->pwrIn.load(), w->swr.load());
+    const AmpReadings a = AmpReadingsNow(w);
+    std::snprintf(buf, sizeof buf, "FWD:%02.01f, RFL:%02.01f , PW:%02.01f, SWR:%02.01f", a.pwrFwd, a.pwrRefl,
+                  a.pwrIn, a.swr);
     row(154, "POWER", buf);
     std::snprintf(buf, sizeof buf, "%ldHz",
                   static_cast<long>(w->setup->serialLinkEnabled == '1' ? w->freqHz.load()
                                                                        : w->source[kModeGeneric].freqHz.load()));
     row(176, "FREQUENCY", buf);
-    const float amps = w->currentRaw / 4096.0f * 14.05f;
+    const float amps = a.amps();
     if (f)
         std::snprintf(buf, sizeof buf, "Current:%05.01fA (%05.01f), Tbrd:%04.02f\xC2\xB0" "F, Thsk:%04.02f\xC2\xB0" "F",
-                      amps, w->currentRaw.load(), t(w->temp1), t(w->temp2));
+                      amps, a.currentRaw, t(a.temp1), t(a.temp2));
     else
         std::snprintf(buf, sizeof buf, "Current:%05.01fA (%05.01f), Tbrd:%04.02f\xC2\xB0" "C, Thsk:%04.02f\xC2\xB0" "C",
-                      amps, w->currentRaw.load(), w->temp1.load(), w->temp2.load());
+                      amps, a.currentRaw, a.temp1, a.temp2);
     row(198, "TEMPERATURE", buf);
     if (f)
         std::snprintf(buf, sizeof buf, "CPU:%4.01f\xC2\xB0" "F, GPU:%4.01f\xC2\xB0" "F", t(w->cpuTemp[0]), t(w->cpuTemp[1]));
@@ -289,7 +291,7 @@ void statusPage(Works* w) {
     std::snprintf(buf, sizeof buf, "Gateway:%s, DNS:%s ", Gateway.get().s, DNS.get().s);
     row(286, nullptr, buf);
     std::snprintf(buf, sizeof buf, "State 0x%02x 0x%02x,LAN:%s,Audio:%s,ES:%d,ER:%d",
-                  w->ampStatus1.load(), w->ampStatus2.load(),
+                  a.ampStatus1, a.ampStatus2,
                   g_checks.transceiver == 0 ? "connected" : "not connected",
                   g_checks.audio > 0 ? "found" : "not found", w->retryTotal.load(),
                   w->retryStops.load());

@@ -41,17 +41,18 @@ void ownAlarms(Works* w, Readings& r) {
 }
 
 void ownValues(Works* w, Readings& r) {
-    r.fwd = w->pwrFwd;
-    r.fwdPeak = w->pwrFwdPeak;
-    r.refl = w->pwrRefl;
-    r.swr = w->swr;
-    r.in = w->pwrIn;
-    r.temp1 = w->temp1;
-    r.temp2 = w->temp2;
+    const AmpReadings a = AmpReadingsNow(w);
+    r.fwd = a.pwrFwd;
+    r.fwdPeak = a.pwrFwdPeak;
+    r.refl = a.pwrRefl;
+    r.swr = a.swr;
+    r.in = a.pwrIn;
+    r.temp1 = a.temp1;
+    r.temp2 = a.temp2;
     r.volts = CalvTensVadcAmp(w, w->supplyAdc[3]);
-    r.amps = w->currentRaw / 4096.0f * 14.05f;
+    r.amps = a.amps();
     r.mode = w->ModeWorkIdx;
-    r.coaxRxTx = (w->ampStatus1 & 1) != 0;
+    r.coaxRxTx = a.coaxRxTx();
     const int f = w->freqHz;
     char name[8];
     r.noPa = f >= 26000000 && f < 28000000;
@@ -61,7 +62,7 @@ void ownValues(Works* w, Readings& r) {
     r.antenna = w->antennaIdx;
     r.tunerBypass = w->tunerBypass != 0;
     r.bank = w->NumBanco;
-    r.tx = (w->ampStatus2 & 1) != 0;
+    r.tx = a.transmitting();
 }
 
 void stationValues(Works* w, const StationState& s, Readings& r) {

@@ -2,8 +2,9 @@
 #include "web/StatusJson.h"
 
 #include "amp/Decoder.h"
+#include "amp/Temperature.h"
+#include "core/AlarmList.h"
 #include "core/Works.h"
-#include "remote/StationRecord.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -38,33 +39,33 @@ struct Out {
 size_t BuildStatusJson(Works* w, char* out, size_t cap) {
     if (cap < kStatusJsonMax)
         return 0;
-    // The record and the alarm message as an operator's unit reads them.
-    char record[kStatusRecordSize] = {};
-    CreaBufferDiStato(w, record);
-    StationState s;
-    ParseStatusRecord(reinterpret_cast<const uint8_t*>(record), kStatusRecordSent, &s);
-    char alarms[kAlarmMessageMax];
-    const size_t an = BuildAlarmMessage(w, alarms, sizeof alarms);
-    ParseAlarmMessage(reinterpret_cast<const uint8_t*>(alarms), an, &s);
+    // One copy of the readings: the SWR beside the forward power it belongs to.
+    const AmpReadings r = AmpReadingsNow(w);
+    char band[5];
+    StatusBandText(w, band);
+    const char tuner = w->settings.tuneEnabled < 0 ? 'N' : w->tunerBypass ? 'B' : 'T';
+    const double volts = CalvTensVadcAmp(w, w->supplyAdc[3]);
 
     Out o{out, cap};
     o.add("{\"band\":");
-    o.text(s.band);
-    // The antenna as the panel and its keys number the outputs (1..3); the record holds the index.
-    o.add(",\"antenna\":%d,\"bank\":%d,\"tuner\":\"%s\",\"bypass\":%s,\"tx\":%s", s.antenna + 1, s.bank,
-          s.tuner == 'T' ? "in line" : s.tuner == 'B' ? "bypassed" : "none", s.ampBypass ? "true" : "false",
-          s.tx ? "true" : "false");
-    o.add(",\"forward_w\":%.1f,\"reflected_w\":%.1f,\"input_w\":%.1f,\"swr\":%.2f", w->pwrFwd.load(),
-          w->pwrRefl.load(), w->pwrIn.load(), w->swr.load());
-    o.add(",\"board_c\":%.1f,\"heatsink_c\":%.1f,\"supply_v\":%.1f,\"current_a\":%.1f", w->temp1.load(),
-          w->temp2.load(), s.volts, s.amps);
+    o.text(band);
+    // The antenna as the panel and its keys number the outputs (1..3).
+    o.add(",\"antenna\":%d,\"bank\":%d,\"tuner\":\"%s\",\"bypass\":%s,\"tx\":%s", w->antennaIdx.load() + 1,
+          w->NumBanco.load(), tuner == 'T' ? "in line" : tuner == 'B' ? "bypassed" : "none",
+          w->ampBypass ? "true" : "false", r.transmitting() ? "true" : "false");
+    o.add(",\"forward_w\":%.1f,\"reflected_w\":%.1f,\"input_w\":%.1f,\"swr\":%.2f", r.pwrFwd, r.pwrRefl,
+          r.pwrIn, r.swr);
+    o.add(",\"board_c\":%.1f,\"heatsink_c\":%.1f,\"supply_v\":%.1f,\"current_a\":%.1f", r.temp1, r.temp2,
+          volts, r.amps());
     o.add(",\"alarms\":[");
-    for (int i = 0; i < s.alarmCount; i++) {
-        const StationAlarm& a = s.alarms[i];
-        o.add("%s{\"code\":%d,\"error\":%s,\"text\":[", i ? "," : "", a.code, (a.flags & 1) ? "true" : "false");
-        o.text(a.line1);
+    int codes[kMaxActiveErrors];
+    const int n = SnapshotErrors(w, codes, kMaxActiveErrors);
+    for (int i = 0; i < n; i++) {
+        const ErrorEntry& e = w->errorTable[codes[i]];
+        o.add("%s{\"code\":%d,\"error\":%s,\"text\":[", i ? "," : "", codes[i], (e.flags & 1) ? "true" : "false");
+        o.text(e.line1.get().s);
         o.add(",");
-        o.text(a.line2);
+        o.text(e.line2.get().s);
         o.add("]}");
     }
     o.add("]}");

@@ -140,14 +140,17 @@ TEST_F(Link, StatusReadingsReachTheRecord) {
     AmpModelSetDrive(model, 1.0f);
     AmpModelSetTemperatures(model, 40.0f, 38.0f);
     startLink();
-    ASSERT_TRUE(WaitFor([&] { return w->pwrFwd > 5.0f; }, 5000));
+    AmpReadings r;
+    ASSERT_TRUE(WaitFor([&] { return (r = amp()).pwrFwd > 5.0f; }, 5000));
     AmpModelState st = AmpModelGetState(model);
-    EXPECT_NEAR(w->pwrFwd, st.fwdW, st.fwdW * 0.03f);
-    EXPECT_NEAR(w->pwrIn, st.inW, 0.05f);
-    EXPECT_LT(w->swr, 1.2f);
-    EXPECT_EQ(w->ampStatus2 & 1, 1); // transmitting
-    ASSERT_TRUE(WaitFor([&] { return std::abs(w->temp1 - 40.0f) < 0.5f; }, 5000));
-    EXPECT_NEAR(w->temp2, 38.0f, 0.5f);
+    EXPECT_NEAR(r.pwrFwd, st.fwdW, st.fwdW * 0.03f);
+    EXPECT_NEAR(r.pwrIn, st.inW, 0.05f);
+    EXPECT_LT(r.swr, 1.2f);
+    EXPECT_TRUE(r.transmitting());
+    EXPECT_GE(r.readMs, 0);
+    EXPECT_LE(r.readMs, plat_mono_ms());
+    ASSERT_TRUE(WaitFor([&] { return std::abs((r = amp()).temp1 - 40.0f) < 0.5f; }, 5000));
+    EXPECT_NEAR(r.temp2, 38.0f, 0.5f);
     ASSERT_TRUE(WaitFor([&] { return w->source[kModeGeneric].freqHz == 14200000; }, 10000));
 }
 
@@ -292,7 +295,7 @@ TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     // the amplifier stays in standby until the operator takes it out.
     AmpModelClearReceived(model);
     AmpModelSetTemperatures(model, 58.0f, 57.0f);
-    ASSERT_TRUE(WaitFor([&] { return w->temp1 < 59.0f; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return amp().temp1 < 59.0f; }, 10000));
     EXPECT_TRUE(ExistError(w.get(), 2)); // within the hysteresis
     AmpModelSetTemperatures(model, 50.0f, 49.0f);
     ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 2) == 0; }, 8000));
@@ -326,7 +329,7 @@ TEST_F(Link, AlarmResetKeyClearsTheAmplifierAndTheDisplay) {
     AmpModelClearReceived(model);
     EXPECT_EQ(GPIO_Errori(w.get()), 1);
     ASSERT_TRUE(onWire("CPFFFF;", 3000));
-    ASSERT_TRUE(WaitFor([&] { return ExistAnError(w.get()) < 0 && w->ampFault == 0; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return ExistAnError(w.get()) < 0 && amp().ampFault == 0; }, 5000));
     EXPECT_EQ(slot0(), (std::vector<int>{0, 0, 0})); // no alarm key drawn
     w->fb = nullptr;
     fbRelease(fb, true);

@@ -424,7 +424,7 @@ TEST_F(RemoteServer, ASessionThatEndsWhileTransmittingReturnsTheStationToReceive
         open(p);
         ASSERT_TRUE(p.send(WsShort("CA", "TX;")));
         ASSERT_TRUE(WaitFor([&] { return TrxCatModelTransmitting(cat); }, 10000));
-        w->pwrFwd = 60.0f; // the amplifier sees the carrier
+        PublishAmpReadings(w.get(), {.pwrFwd = 60.0f}); // the amplifier sees the carrier
     } // the link drops
     ASSERT_TRUE(WaitFor([&] { return !TrxCatModelTransmitting(cat); }, 5000));
     EXPECT_TRUE(logged("3 remote: session ended while transmitting"));
@@ -436,7 +436,7 @@ TEST_F(RemoteServer, ASessionThatEndsWhileTransmittingReturnsTheStationToReceive
     plat_sleep_ms(1000);
     EXPECT_NE(w->attenuatorShown, 4);
     EXPECT_TRUE(CmdQueueEmpty(w.get()));
-    w->pwrFwd = 0.2f;
+    PublishAmpReadings(w.get(), {.pwrFwd = 0.2f});
     ASSERT_TRUE(WaitFor([&] { return w->attenuatorShown == 4; }, 10000));
     EXPECT_FALSE(CmdQueueEmpty(w.get())); // the bypass command
     EXPECT_TRUE(logged("3 remote: no RF: the amplifier is in standby"));

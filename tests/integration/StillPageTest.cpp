@@ -57,13 +57,13 @@ class StillPage : public RootedWorks {
 TEST_F(StillPage, SleepsUntilAValueChangesAndDrawsItAtOnce) {
     ASSERT_TRUE(settled()) << "the page never stood still: " << ticks() << " ticks";
     const std::vector<uint8_t> before = screen();
-    w->pwrFwd = 30.0f; // the forward needle moves
+    readings([](AmpReadings& r) { r.pwrFwd = 30.0f; }); // the forward needle moves
     EXPECT_TRUE(WaitFor([&] { return screen() != before; }, 5000));
 
-    // The same value written again is no change: no tick.
+    // The same values read again are no change: no tick.
     ASSERT_TRUE(settled());
     const uint64_t still = ticks();
-    w->pwrFwd = 30.0f;
+    readings([](AmpReadings& r) { r.readMs += 15; });
     plat_sleep_ms(300);
     EXPECT_EQ(ticks(), still);
 

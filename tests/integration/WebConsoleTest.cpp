@@ -218,8 +218,7 @@ TEST_F(WebConsoleRun, TheRightCodeSetsAStrictCookieThatOpensPagesValuesAndConsol
 
     // The values, as JSON, with an alarm of the list; the third antenna output
     // is antenna 3, as the panel shows it.
-    w->pwrFwd = 512.5f;
-    w->swr = 1.25f;
+    PublishAmpReadings(w.get(), {.pwrFwd = 512.5f, .swr = 1.25f});
     w->antennaIdx = 2;
     AddErrore(w.get(), kAlarmTavExtio);
     const std::string json = get("/status.json", cookie);
@@ -308,12 +307,12 @@ TEST_F(WebConsoleRun, TheConsoleMirrorsThePictureAndOnlyItsControllerPressesKeys
 
     // The controller leaves while transmitting: its key is released, the
     // transmit guard acts, and the watcher may take control.
-    w->pwrFwd = 50.0f;
+    PublishAmpReadings(w.get(), {.pwrFwd = 50.0f});
     stopMirror(a);
     EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0; }, 5000));
     EXPECT_TRUE(WaitFor([&] { return Contains(syslog(), "remote: session ended while transmitting"); }, 5000))
         << syslog();
-    w->pwrFwd = 0.0f;
+    PublishAmpReadings(w.get(), {.pwrFwd = 0.0f});
     EXPECT_TRUE(WaitFor([&] { return lastStatus(b) == "status control=False free=True"; }, 5000)) << lastStatus(b);
     sendAsk(b, "{\"take\":true}");
     EXPECT_TRUE(WaitFor([&] { return lastStatus(b) == "status control=True free=False"; }, 5000)) << lastStatus(b);

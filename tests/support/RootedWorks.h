@@ -72,6 +72,15 @@ class RootedWorks : public ::testing::Test {
     // clock; call before any thread or model starts.
     void useTimeScale(int n) { plat_set_time_scale(n); }
 
+    // The amplifier's readings as a status reply would leave them: `set`
+    // changes a copy of the last ones, which is then published.
+    template <typename F> void readings(F set) {
+        AmpReadings r = AmpReadingsNow(w.get());
+        set(r);
+        PublishAmpReadings(w.get(), r);
+    }
+    AmpReadings amp() { return AmpReadingsNow(w.get()); }
+
     // Drains the amplifier command ring.
     std::vector<int> queued() {
         std::vector<int> out;

@@ -85,8 +85,8 @@ TEST_F(AlarmList, TemporaryWarningsGoWithOneReset) {
 }
 
 TEST_F(AlarmList, ProtectionResetGoesThroughTheQueueAndTheNextStatus) {
-    w->ampStatus2 = 2;
-    w->ampFault = 0x81; // and the micro was reset: the start-up list again
+    // A high-SWR trip, and the micro was reset: the start-up list again.
+    PublishAmpReadings(w.get(), {.ampStatus2 = 2, .ampFault = 0x81});
     w->ampBypass = 0;
     AddErrore(w.get(), 1);
     EXPECT_TRUE(w->errorFlags.test(1));

@@ -39,8 +39,7 @@ class AutoTune : public RootedWorks {
         w->trxTransmitting = 1;
         Trace t;
         for (int i = 0; i < maxSteps && w->tuneState != 0; i++) {
-            w->swr = swrOf(w->tunerWord);
-            w->pwrFwd = 50.0f;
+            PublishAmpReadings(w.get(), {.pwrFwd = 50.0f, .swr = swrOf(w->tunerWord)});
             TuneTask(w.get());
             t.samples = std::max(t.samples, cnttune.load());
             t.words.push_back(w->tunerWord);
@@ -52,7 +51,7 @@ class AutoTune : public RootedWorks {
 
 TEST_F(AutoTune, TheKeyStartsWithTheAmplifiersPreparation) {
     w->ModeWorkIdx = 1;
-    w->ampStatus1 = 1;
+    PublishAmpReadings(w.get(), {.ampStatus1 = 1});
     w->tuneModeFlags.replace(0x41);
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 1);
@@ -175,8 +174,7 @@ TEST_F(AutoTune, ResultsUpToSwrSixAreStored) {
 TEST_F(AutoTune, AnAmplifierAlarmCountsAsSwr100AndIsClearedFirst) {
     StartAutotune(w.get());
     tuneParam = TuneSample{};
-    w->ampStatus2 = 2;
-    w->swr = 1.3f;
+    PublishAmpReadings(w.get(), {.ampStatus2 = 2, .swr = 1.3f});
     EXPECT_EQ(TuneStep(w.get()), 0);
     EXPECT_FLOAT_EQ(tuneParam.swrVal, 100.0f);
     EXPECT_EQ(w->tuneState, 2); // the link sends "CPFFFF;" before the next step

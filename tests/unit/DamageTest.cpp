@@ -101,10 +101,12 @@ TEST_F(Damage, EveryTickShowsWhatAWholeRedrawShows) {
     for (int t = 0; t < 420; t++) {
         // The values of this tick.
         if (t >= 40 && t < 160) { // needles moving, peaks held and decaying
-            w->pwrFwd = 30.0f + 25.0f * std::sin(t * 0.21f);
-            w->pwrFwdPeak = w->pwrFwd + 4.0f;
-            w->pwrRefl = 3.0f + 2.0f * std::sin(t * 0.13f);
-            w->swr = 1.2f + 0.5f * std::sin(t * 0.1f);
+            readings([t](AmpReadings& r) {
+                r.pwrFwd = 30.0f + 25.0f * std::sin(t * 0.21f);
+                r.pwrFwdPeak = r.pwrFwd + 4.0f;
+                r.pwrRefl = 3.0f + 2.0f * std::sin(t * 0.13f);
+                r.swr = 1.2f + 0.5f * std::sin(t * 0.1f);
+            });
         }
         if (t == 60)
             AddErrore(w.get(), 8); // an alarm key appears
@@ -113,7 +115,7 @@ TEST_F(Damage, EveryTickShowsWhatAWholeRedrawShows) {
         if (t == 120)
             DeleteErrore(w.get(), 8);
         if (t == 100)
-            w->temp1 = 41.5f; // the information rows
+            readings([](AmpReadings& r) { r.temp1 = 41.5f; }); // the information rows
         if (t == 110)
             w->antennaIdx = 2;
         if (t == 130)

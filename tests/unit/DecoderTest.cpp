@@ -1,11 +1,14 @@
-// The amplifier reply decoder: the status reply field by field, the other
-// replies, the alarms they raise, and the status record.
+// The amplifier reply decoder: the status reply's text and fields both ways,
+// what it does to the record, the other replies, the alarms they raise, the
+// link's next state after each, and the status record.
 #include "RootedWorks.h"
 
 #include "amp/Decoder.h"
 #include "amp/Linear.h"
+#include "amp/StatusApply.h"
 
 #include <cmath>
+#include <cstring>
 #include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -33,8 +36,9 @@ int countFor(float watts, float k) { return static_cast<int>(std::lround(std::sq
 
 class Decoder : public RootedWorks {
   protected:
+    // As the link does: the decoder, then the link's choice of what follows.
     void decode(const std::string& reply) {
-        DecodeCatCmd(w.get(), reply.c_str(), static_cast<int>(reply.size()) + 1);
+        LinearAfterReply(w.get(), DecodeCatCmd(w.get(), reply.c_str(), static_cast<int>(reply.size()) + 1));
     }
     void answered() { decode("CPFFFF"); } // the first "CP" lets alarms through
     // Commands queued by the last reply: the status reply itself takes the
@@ -55,7 +59,32 @@ class Decoder : public RootedWorks {
     }
 };
 
-TEST_F(Decoder, StatusFieldsRoundTrip) {
+// A literal reply, each of its fields, and the same text encoded again; a
+// reply cut short reads NUL where it ends.
+TEST(StatusReply, LiteralFieldsAndBack) {
+    const struct {
+        const char* text;
+        StatusReply st;
+        bool back;
+    } cases[] = {
+        {"ST" "D9" "0042" "0812" "0101" "2048" "2047" "1800" "9A" "00" "0955",
+         {0xD, 0x9, 42, 812, 101, 2048, 2047, 1800, 0xA9, 955}, true},
+        {"ST" "00" "0000" "0000" "0000" "0000" "4095" "0000" "04" "00" "0000", {0, 0, 0, 0, 0, 0, 4095, 0, 0x40, 0}, true},
+        {"ST" "fa" "1234" "5678" "0000" "9999" "abc0" "0000" "f7" "00", {0xF, 0xA, 1234, 5678, 0, 9999, 0, 0, 0x7F, 0}, false},
+        {"ST1", {0x1, 0xFF, 0, 0, 0, 0, 0, 0, 0xFF, 0}, false},
+    };
+    for (const auto& c : cases) {
+        const StatusReply st = ParseStatusReply(c.text, static_cast<int>(std::strlen(c.text)));
+        EXPECT_EQ(st, c.st) << c.text;
+        if (!c.back)
+            continue;
+        char out[40];
+        EXPECT_EQ(FormatStatusReply(st, out, sizeof out), 36u);
+        EXPECT_STREQ(out, c.text);
+    }
+}
+
+TEST_F(Decoder, StatusReadings) {
     St st;
     st.s1 = 0xD;
     st.s2 = 0x9;
@@ -64,16 +93,20 @@ TEST_F(Decoder, StatusFieldsRoundTrip) {
     st.refl = static_cast<int>(std::lround(std::sqrt((11.1f - kDir * 100.0f) / kRefl)));
     st.cur = 2048;
     st.fault = 0; // bit layout checked separately
+    const int64_t sent = plat_mono_ms();
     decode(st.text());
-    EXPECT_EQ(w->ampStatus1, 0xD);
-    EXPECT_EQ(w->ampStatus2, 0x9);
-    EXPECT_EQ(w->rawFwd, st.fwd);
-    EXPECT_NEAR(w->pwrIn, 2.5f, 0.01f);
-    EXPECT_NEAR(w->pwrFwd, 100.0f, 0.1f);
-    EXPECT_NEAR(w->pwrRefl, 11.1f, 0.05f);
-    EXPECT_NEAR(w->swr, 2.0f, 0.01f); // rho about 0.333
-    EXPECT_FLOAT_EQ(w->currentRaw, 2048.0f);
-    EXPECT_NEAR(w->temp1, 24.99f, 0.02f); // 2048 is just under 25 degrees
+    const AmpReadings r = amp();
+    EXPECT_EQ(r.ampStatus1, 0xD);
+    EXPECT_EQ(r.ampStatus2, 0x9);
+    EXPECT_EQ(r.rawFwd, st.fwd);
+    EXPECT_NEAR(r.pwrIn, 2.5f, 0.01f);
+    EXPECT_NEAR(r.pwrFwd, 100.0f, 0.1f);
+    EXPECT_NEAR(r.pwrRefl, 11.1f, 0.05f);
+    EXPECT_NEAR(r.swr, 2.0f, 0.01f); // rho about 0.333
+    EXPECT_FLOAT_EQ(r.currentRaw, 2048.0f);
+    EXPECT_NEAR(r.temp1, 24.99f, 0.02f); // 2048 is just under 25 degrees
+    EXPECT_GE(r.readMs, sent);
+    EXPECT_LE(r.readMs, plat_mono_ms());
     EXPECT_EQ(linearProcessStatus, kCmdFreqMeter); // nothing queued: "FM;" next
 }
 
@@ -88,11 +121,11 @@ TEST_F(Decoder, SwrRules) {
 
     St st;
     decode(st.text());
-    EXPECT_FLOAT_EQ(w->swr, 0.0f);
+    EXPECT_FLOAT_EQ(amp().swr, 0.0f);
     st.fwd = countFor(0.2f, kFwd);
     st.refl = static_cast<int>(std::lround(std::sqrt((0.6f - kDir * 0.2f) / kRefl)));
     decode(st.text());
-    EXPECT_FLOAT_EQ(w->swr, 100.0f);
+    EXPECT_FLOAT_EQ(amp().swr, 100.0f);
 }
 
 TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
@@ -100,7 +133,7 @@ TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
     St st;
     st.fault = 0x09; // "I OUT" and "SENS PW": the highest cause is shown
     decode(st.text());
-    EXPECT_EQ(w->ampFault, 0x09);
+    EXPECT_EQ(amp().ampFault, 0x09);
     EXPECT_EQ(alarms(), std::vector<int>{15});
     EXPECT_TRUE(w->errorTable[15].line2.equals("SENS PW"));
     EXPECT_TRUE(w->errorFlags.test(1)); // alarm 15 asks for a protection reset
@@ -108,7 +141,7 @@ TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
     st.fault = 0x4F; // band warning wins over the causes
     DeleteErrore(w.get(), 15);
     decode(st.text());
-    EXPECT_EQ(w->ampFault, 0x4F);
+    EXPECT_EQ(amp().ampFault, 0x4F);
     EXPECT_EQ(alarms(), std::vector<int>{19});
 
     st.fault = 0;
@@ -145,14 +178,13 @@ TEST_F(Decoder, TemperaturesAreSmoothedAndOverTemperatureEnds) {
     St st;
     st.t1 = st.t2 = 2048; // about 25 degrees
     decode(st.text());
-    const float first = w->temp1;
+    const float first = amp().temp1;
     st.t1 = st.t2 = 400; // above 80 degrees: held at 80
     decode(st.text());
-    EXPECT_NEAR(w->temp1, (first * 9 + 80.0f) / 10, 0.01f);
+    EXPECT_NEAR(amp().temp1, (first * 9 + 80.0f) / 10, 0.01f);
 
     // Force the temperatures past the threshold: alarm 2 and the protection.
-    w->temp1 = 70.0f;
-    w->temp2 = 70.0f;
+    readings([](AmpReadings& r) { r.temp1 = r.temp2 = 70.0f; });
     queued();
     decode(st.text());
     EXPECT_TRUE(ExistError(w.get(), 2));
@@ -161,8 +193,7 @@ TEST_F(Decoder, TemperaturesAreSmoothedAndOverTemperatureEnds) {
     EXPECT_EQ(std::count(q.begin(), q.end(), kCmdAttBoth), 1);
 
     // Below threshold minus hysteresis: alarm 2 goes, alarm 0 stays as a record.
-    w->temp1 = 56.0f;
-    w->temp2 = 56.0f;
+    readings([](AmpReadings& r) { r.temp1 = r.temp2 = 56.0f; });
     st.t1 = st.t2 = 1800; // about 56 degrees
     decode(st.text());
     EXPECT_FALSE(ExistError(w.get(), 2));
@@ -237,7 +268,7 @@ TEST_F(Decoder, RejectedUnknownAndShortRepliesAreRetried) {
     }
     // A reply of one character plus the terminator is too short to name a command.
     w->retryCount = 0;
-    DecodeCatCmd(w.get(), "", 1);
+    LinearAfterReply(w.get(), DecodeCatCmd(w.get(), "", 1));
     EXPECT_EQ(w->retryCount, 1);
 }
 
@@ -285,12 +316,8 @@ TEST_F(Decoder, StatusRecordLayout) {
     w->antennaIdx = 1;
     w->ampBypass = 1;
     w->tunerBypass = 1;
-    w->swr = 1.5f;
-    w->pwrFwd = 45.25f;
-    w->pwrIn = 2.5f;
-    w->temp1 = 31.0f;
-    w->temp2 = 35.5f;
-    w->currentRaw = 2048.0f;
+    PublishAmpReadings(w.get(), {.pwrIn = 2.5f, .pwrFwd = 45.25f, .swr = 1.5f, .currentRaw = 2048.0f,
+                                 .temp1 = 31.0f, .temp2 = 35.5f});
     w->NumBanco = 3;
     w->supplyAdc[3] = 200;
     w->antennaRowCount = 1;

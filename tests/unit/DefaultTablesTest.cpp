@@ -83,13 +83,12 @@ TEST_F(DefaultTables, EveryAmateurBandHasAFilterAndABandRow) {
 TEST_F(DefaultTables, TheFanRunsFullFromSixtyDegreesToTheTopOfTheReadings) {
     ReadVentolaFile(w.get());
     for (float t : {65.0f, 80.0f}) {
-        w->temp1 = t;
-        w->temp2 = 20.0f;
+        PublishAmpReadings(w.get(), {.temp1 = t, .temp2 = 20.0f});
         w->fanLevel = 0;
         searchPercentVentola(w.get());
         EXPECT_EQ(w->fanWanted, 100) << t;
     }
-    w->temp1 = 45.0f;
+    PublishAmpReadings(w.get(), {.temp1 = 45.0f, .temp2 = 20.0f});
     w->fanLevel = 0;
     searchPercentVentola(w.get());
     EXPECT_EQ(w->fanWanted, 30);

@@ -109,7 +109,7 @@ TEST_F(Keys, AttenuatorCycleWithoutAndWithTransmission) {
     EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOn), 1);
 
     // While transmitting, standby is skipped.
-    w->ampStatus2 = 1;
+    readings([](AmpReadings& r) { r.ampStatus2 = 1; });
     shown.clear();
     for (int i = 0; i < 4; i++) {
         press(2);
@@ -259,7 +259,7 @@ TEST_F(Keys, ManualTuningStepsAreRequestsTheLinkCarriesOut) {
     EXPECT_EQ(DecodeCapacitaFromTuneval(w->tunerWord), 1u);
 
     // The carrier key: start, then stop.
-    w->ampStatus1 = 1; // RX+TX on one coax: the AN check goes off first
+    readings([](AmpReadings& r) { r.ampStatus1 = 1; }); // RX+TX on one coax: the AN check goes off first
     press(6);
     EXPECT_EQ(w->txButtonFlags.load(), 0x13);
     EXPECT_TRUE(KeyLabels[4].line1[5].equals("StopTX"));

@@ -460,15 +460,11 @@ class StatusPage : public MenuScreens {
         }
         w->eeModel[0] = '1';
         w->eeModel[1] = '0';
-        w->pwrFwd = 30.0f;
-        w->pwrRefl = 1.2f;
-        w->pwrIn = 8.0f;
-        w->swr = 1.5f;
+        PublishAmpReadings(w.get(), {.ampStatus1 = 0x12, .ampStatus2 = 0x03, .pwrIn = 8.0f, .pwrFwd = 30.0f,
+                                     .pwrRefl = 1.2f, .swr = 1.5f, .currentRaw = 1024.0f, .temp1 = 35.25f,
+                                     .temp2 = 33.75f});
         w->freqHz = 14070000;
         w->source[kModeGeneric].freqHz = 7050000;
-        w->currentRaw = 1024.0f;
-        w->temp1 = 35.25f;
-        w->temp2 = 33.75f;
         w->cpuTemp[0] = 45.0f;
         w->cpuTemp[1] = 46.5f;
         w->settings.maxTemperature = 60.0f;
@@ -476,8 +472,6 @@ class StatusPage : public MenuScreens {
         NetMask.set("255.255.255.0");
         Gateway.set("192.168.1.1");
         DNS.set("8.8.8.8");
-        w->ampStatus1 = 0x12;
-        w->ampStatus2 = 0x03;
         w->retryTotal = 7;
         w->retryStops = 2;
         const uint8_t adc[4] = {0x23, 141, 177, 192};

@@ -98,13 +98,8 @@ class ReferenceScreens : public RootedWorks {
         w->lastFreqHz = 14070000;
         w->antennaRowIdx = 100;
         w->settings.viewTimeStr = 0;
-        w->pwrFwd = 30.0f;
-        w->pwrRefl = 1.2f;
-        w->pwrIn = 8.0f;
-        w->swr = 1.5f;
-        w->temp1 = 35.2f;
-        w->temp2 = 33.8f;
-        w->currentRaw = 9.5f;
+        PublishAmpReadings(w.get(), {.pwrIn = 8.0f, .pwrFwd = 30.0f, .pwrRefl = 1.2f, .swr = 1.5f, .currentRaw = 9.5f,
+                                     .temp1 = 35.2f, .temp2 = 33.8f});
         for (int i = 0; i < 1024; i++) // a noise floor with two stations
             w->grid.trace[i] = -105.0f + 4.0f * std::sin(i * 0.7f) +
                                60.0f * std::exp(-0.02f * (i - 300) * (i - 300)) +
@@ -153,26 +148,29 @@ TEST_F(ReferenceScreens, OperatorsMainPageLinkedStaleAndUnlinked) {
     // The station's state, sent as the station sends it, with two alarms.
     operatingState();
     w->startupFlags.replace(0);
-    w->pwrFwd = 57.4f;
-    w->swr = 1.3f;
-    w->temp1 = 44.6f;
+    readings([](AmpReadings& r) {
+        r.pwrFwd = 57.4f;
+        r.swr = 1.3f;
+        r.temp1 = 44.6f;
+        r.ampStatus2 = 1; // transmitting
+    });
     w->NumBanco = 2;
     w->antennaIdx = 2;
-    w->ampStatus2 = 1; // transmitting
     AddErrore(w.get(), kAlarmHighSwr);
     AddErrore(w.get(), kAlarmTuneTimeout);
     char record[kStatusRecordSize], alarms[kAlarmMessageMax];
     CreaBufferDiStato(w.get(), record);
     const size_t alarmsLen = BuildAlarmMessage(w.get(), alarms, sizeof alarms);
     // This unit's own readings are other ones, and it has no alarm of its own.
-    w->pwrFwd = 3.0f;
-    w->pwrRefl = 0.5f;
-    w->swr = 2.5f;
-    w->temp1 = 22.0f;
-    w->temp2 = 22.0f;
+    readings([](AmpReadings& r) {
+        r.pwrFwd = 3.0f;
+        r.pwrRefl = 0.5f;
+        r.swr = 2.5f;
+        r.temp1 = r.temp2 = 22.0f;
+        r.ampStatus2 = 0;
+    });
     w->NumBanco = 1;
     w->antennaIdx = 0;
-    w->ampStatus2 = 0;
     DeleteErrore(w.get(), kAlarmHighSwr);
     DeleteErrore(w.get(), kAlarmTuneTimeout);
 

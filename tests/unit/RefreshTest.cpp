@@ -92,8 +92,10 @@ TEST_F(Refresh, KeyStripFieldsFramesAndHighlights) {
 }
 
 TEST_F(Refresh, ForwardNeedleStraightUpAt30WattsAndReflectedAtZero) {
-    w->pwrFwd = 30.0f;
-    w->pwrRefl = 0.0f;
+    readings([](AmpReadings& r) {
+        r.pwrFwd = 30.0f;
+        r.pwrRefl = 0.0f;
+    });
     TimerTick(w.get());
     // Straight up from the pivot: every red pixel above it lies within a pixel of x 210.
     int red = 0;
@@ -114,7 +116,7 @@ TEST_F(Refresh, ForwardNeedleStraightUpAt30WattsAndReflectedAtZero) {
 }
 
 TEST_F(Refresh, OverRangeForwardIsClampedButPrintedAsRead) {
-    w->pwrFwd = 75.0f;
+    readings([](AmpReadings& r) { r.pwrFwd = 75.0f; });
     TimerTick(w.get());
     const float full = w->needleAngle[0];
     EXPECT_FLOAT_EQ(full, NeedleAngle(60, 60));
@@ -166,7 +168,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
     for (float watts : {1.0f, 0.0005f}) {
         std::memset(fb->back, 0xFF, fb->memSize);
         fbTouched(fb);
-        w->pwrRefl = watts;
+        readings([watts](AmpReadings& r) { r.pwrRefl = watts; });
         TimerTick(w.get());
         FrameBuffer* ref = fbInitMemory(800, 480, 32);
         std::memset(ref->work, 0xFF, ref->memSize);
@@ -183,7 +185,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
 TEST_F(Refresh, AlarmKeyInRedForACurrentFault) {
     w->startupFlags.replace(0);
     const char st[] = "ST" "00" "0000" "0000" "0000" "0000" "2048" "2048" "10" "00" "0000";
-    DecodeCatCmd(w.get(), st, sizeof st);
+    ASSERT_EQ(DecodeCatCmd(w.get(), st, sizeof st), ReplyKind::Status);
     ASSERT_TRUE(ExistError(w.get(), 15));
     EXPECT_TRUE(w->errorTable[15].line2.equals("I OUT"));
     TimerTick(w.get());

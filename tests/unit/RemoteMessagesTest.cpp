@@ -275,13 +275,8 @@ TEST_F(OperatorView, TheRecordAndTheAlarmsReachTheOperatorAsTheStationHasThem) {
     w->attenuator = 2;
     w->ampBypass = 1;
     w->tunerBypass = 1;
-    w->pwrFwd = 61.27f;
-    w->pwrIn = 5.0f;
-    w->swr = 1.49f;
-    w->temp1 = 41.5f;
-    w->temp2 = 38.0f;
-    w->currentRaw = 790.0f;
-    w->ampStatus2 = 1;
+    PublishAmpReadings(w.get(), {.ampStatus2 = 1, .pwrIn = 5.0f, .pwrFwd = 61.27f, .swr = 1.49f,
+                                 .currentRaw = 790.0f, .temp1 = 41.5f, .temp2 = 38.0f});
     AddErrore(w.get(), kAlarmFault);
     AddErrore(w.get(), kAlarmTuneTimeout);
     const std::string st = record(), as = alarms();
@@ -327,7 +322,7 @@ TEST_F(OperatorView, TheRecordAndTheAlarmsReachTheOperatorAsTheStationHasThem) {
 
 TEST_F(OperatorView, WhatIsNotAWholeRecordOrAlarmMessageChangesNothing) {
     w->freqHz = 14074000;
-    w->pwrFwd = 30.0f;
+    PublishAmpReadings(w.get(), {.pwrFwd = 30.0f});
     AddErrore(w.get(), kAlarmHighSwr);
     const std::string st = record(), as = alarms();
     receiveAs(w.get(), WsRole::Client, {WsShort("ST", st), WsShort("AS", as)});

@@ -19,12 +19,12 @@ class Retune : public RootedWorks {
         w->antennaIdx = 0;
         w->NumBanco = 0;
         w->settings.swrEscAutoTune = 1.3f;
-        w->pwrFwd = 60.0f;
+        readings([](AmpReadings& r) { r.pwrFwd = 60.0f; });
     }
     // Transmitting with `swr` for `ms`, one tick per 10 ms from `*t`: the time of
     // the first tick that allowed a search, or -1.
     int64_t transmit(int64_t* t, float swr, int64_t ms) {
-        w->swr = swr;
+        readings([swr](AmpReadings& r) { r.swr = swr; });
         int64_t first = -1;
         for (int64_t end = *t + ms; *t < end; *t += 10)
             if (RetuneAllowed(w.get(), true, *t) && first < 0)
@@ -48,9 +48,9 @@ TEST_F(Retune, AStoredSearchIsRepeatedOnlyAfterTheSwrStayedHighForTheHoldTime) {
     EXPECT_FALSE(RetuneAllowed(w.get(), false, t));
     // Nor does a reading at too little forward power (the amplifier bypassed by
     // its protection) count.
-    w->pwrFwd = 4.0f;
+    readings([](AmpReadings& r) { r.pwrFwd = 4.0f; });
     EXPECT_EQ(transmit(&t, 2.6f, 5000), -1);
-    w->pwrFwd = 60.0f;
+    readings([](AmpReadings& r) { r.pwrFwd = 60.0f; });
     t += 10;
     const int64_t from = t;
     EXPECT_EQ(transmit(&t, 2.6f, 4000), from + kRetuneHoldMs);

@@ -25,16 +25,22 @@ class StatusJson : public RootedWorks {
 };
 
 TEST_F(StatusJson, ValuesAndAlarmsOfTheUnit) {
-    w->pwrFwd = 600.0f;
-    w->pwrRefl = 12.5f;
-    w->pwrIn = 20.0f;
-    w->swr = 1.33f;
-    w->temp1 = 41.5f;
-    w->temp2 = 38.0f;
-    w->ampStatus2 = 1;
+    PublishAmpReadings(w.get(), {.ampStatus2 = 1, .pwrIn = 20.0f, .pwrFwd = 600.0f, .pwrRefl = 12.5f,
+                                 .swr = 1.33f, .currentRaw = 2048.0f, .temp1 = 41.5f, .temp2 = 38.0f});
+    w->antennaRowCount = 1;
+    w->antennaTable[0].name.set("20m");
+    w->antennaTable[0].freqLow = 14000000;
+    w->antennaTable[0].freqHigh = 14350000;
+    w->antennaIdx = 1;
+    w->NumBanco = 3;
+    w->tunerBypass = 1;
+    w->ampBypass = 1;
+    w->supplyAdc[3] = 200;
     const std::string a = json();
-    for (const char* part : {"\"forward_w\":600.0", "\"reflected_w\":12.5", "\"input_w\":20.0", "\"swr\":1.33",
-                             "\"board_c\":41.5", "\"heatsink_c\":38.0", "\"tx\":true", "\"alarms\":[]"})
+    for (const char* part : {"{\"band\":\"20m \",\"antenna\":2,\"bank\":3,\"tuner\":\"bypassed\",\"bypass\":true",
+                             "\"forward_w\":600.0", "\"reflected_w\":12.5", "\"input_w\":20.0", "\"swr\":1.33",
+                             "\"board_c\":41.5", "\"heatsink_c\":38.0", "\"supply_v\":17.0", "\"current_a\":7.0",
+                             "\"tx\":true", "\"alarms\":[]"})
         EXPECT_TRUE(Contains(a, part)) << part << "\n" << a;
     EXPECT_EQ(a.front(), '{');
     EXPECT_EQ(a.back(), '}');

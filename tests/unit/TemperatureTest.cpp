@@ -20,8 +20,10 @@ class Temperatures : public RootedWorks {
         RootedWorks::TearDown();
     }
     void heat(float t) {
-        w->temp1 = t;
-        w->temp2 = t - 5.0f;
+        readings([t](AmpReadings& r) {
+            r.temp1 = t;
+            r.temp2 = t - 5.0f;
+        });
         searchPercentVentola(w.get());
     }
 };
@@ -132,14 +134,10 @@ TEST_F(Temperatures, ProtectionSwitch) {
 
 TEST_F(Temperatures, LogHeaderSamplesAndDeletion) {
     w->dateText.set("2026-12-06 10:00:00");
-    w->temp1 = 35.25f;
-    w->temp2 = 36.0f;
-    w->pwrFwd = 45.5f;
-    w->swr = 1.25f;
-    w->currentRaw = 2048.0f;
+    PublishAmpReadings(w.get(), {.ampStatus2 = 1, .pwrFwd = 45.5f, .swr = 1.25f, .currentRaw = 2048.0f,
+                                 .temp1 = 35.25f, .temp2 = 36.0f});
     w->supplyAdc[3] = 200;
     w->eeModel[1] = '1';
-    w->ampStatus2 = 1;
     LogTempFunction(w.get(), 0);
     LogTempFunction(w.get(), 1);
     auto lines = ReadLines(dir.path + "/opt/set/LOGtemp.txt");
