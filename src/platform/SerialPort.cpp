@@ -138,18 +138,18 @@ PortStatus plat_port_write(int fd, const void* data, size_t n, int timeoutMs,
     return PortStatus::Ok;
 }
 
-TextStep plat_text_push(char* text, size_t max, size_t* len, bool* complete, char c) {
+TextStep plat_text_push(char* text, size_t max, size_t* len, bool* complete, char c, char end) {
     if (*complete) {
         *len = 0;
         *complete = false;
     }
-    if (c == ';') {
-        text[(*len)++] = ';';
+    if (c == end) {
+        text[(*len)++] = end;
         text[*len] = '\0';
         *complete = true;
         return TextStep::Text;
     }
-    // Room for this byte and the ';' that must still follow it.
+    // Room for this byte and the end that must still follow it.
     if (*len + 1 >= max) {
         *len = 0;
         text[0] = '\0';

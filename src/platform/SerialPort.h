@@ -59,18 +59,19 @@ ssize_t plat_port_read(int fd, void* buffer, size_t n, int timeoutMs, const Port
 PortStatus plat_port_write(int fd, const void* data, size_t n, int timeoutMs,
                            const PortWanted& wanted, size_t* written = nullptr);
 
-// Collects the ';'-ended texts of the ASCII links, one byte at a time. A text is
-// at most `kMax` bytes, its ';' included; a longer one is dropped and collecting
-// starts again with the next byte.
+// Collects the ';'-ended texts of the ASCII links (or the lines of a text
+// protocol, `end` '\n'), one byte at a time. A text is at most `kMax` bytes, its
+// end included; a longer one is dropped and collecting starts again with the
+// next byte.
 enum class TextStep { More, Text, Dropped };
-TextStep plat_text_push(char* text, size_t max, size_t* len, bool* complete, char c);
+TextStep plat_text_push(char* text, size_t max, size_t* len, bool* complete, char c, char end = ';');
 
-template <size_t kMax> struct TextFramer {
-    char text[kMax + 1]{}; // the text, its ';' and a NUL after it
-    size_t len = 0;        // bytes of the text, its ';' included
+template <size_t kMax, char kEnd = ';'> struct TextFramer {
+    char text[kMax + 1]{}; // the text, its end and a NUL after it
+    size_t len = 0;        // bytes of the text, its end included
     bool complete = false; // `text` holds a whole text until the next push
 
-    TextStep push(char c) { return plat_text_push(text, kMax, &len, &complete, c); }
+    TextStep push(char c) { return plat_text_push(text, kMax, &len, &complete, c, kEnd); }
     void reset() {
         len = 0;
         complete = false;

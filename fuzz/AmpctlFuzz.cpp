@@ -1,0 +1,169 @@
+// Any bytes from a client of the amplifier protocol, cut into commands and
+// answered from a view the first byte picks (data or none, rights or none, a
+// source setting the frequency, what the panel's rules answer a change). The
+// reader takes the bytes in pieces of a size the second byte picks and must
+// give the same commands as when it takes them whole. A line longer than 256
+// bytes ends the client exactly at the byte that makes it too long, unless a
+// 'q' ended it before; nothing else does. Each answer fits its buffer with
+// room to spare; an unknown command answers nothing; every other answer is
+// whole lines, its extended form starts with the command's long name and ends
+// with "RPRT n", a Hamlib code, which appears nowhere else; a change is asked
+// only by a client with rights while there is data, within its bounds.
+#include "FuzzRoot.h"
+#include "FuzzTarget.h"
+
+#include "remote/AmpctlAnswer.h"
+#include "remote/AmpctlCommand.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Run {
+    std::string answers;
+    size_t taken = 0;
+    bool tooLong = false;
+    bool closed = false;
+};
+
+bool knownCode(int code) {
+    return code == kAmpctlOk || code == kAmpctlInvalid || code == kAmpctlRejected ||
+           code == kAmpctlNotAvailable || code == kAmpctlNotAllowed;
+}
+
+void checkAnswer(const AmpctlView& v, const AmpctlCommand& c, const AmpctlAnswer& a) {
+    FUZZ_CHECK(a.len + 64 < kAmpctlAnswerMax, "ampctl: an answer of %zu bytes reached its buffer", a.len);
+    const std::string text(a.text, a.len);
+    if (c.cmd == AmpctlCmd::Unknown || c.cmd == AmpctlCmd::Quit) {
+        FUZZ_CHECK(text.empty() && a.request.action == AmpctlAction::None && a.close == (c.cmd == AmpctlCmd::Quit),
+                   "ampctl: an unknown command or 'q' answered %zu bytes", a.len);
+        return;
+    }
+    FUZZ_CHECK(!text.empty() && text.back() == '\n', "ampctl: an answer that is not whole lines: '%s'", text.c_str());
+    // The extended form's first record: the long name and the arguments.
+    std::string head;
+    if (c.extended) {
+        head = std::string(AmpctlCommandName(c.cmd)) + ":";
+        for (int i = 0; i < c.argc; i++)
+            head += std::string(" ") + c.args[i];
+        head += c.separator;
+        FUZZ_CHECK(text.compare(0, head.size(), head) == 0, "ampctl: extended answer without its head '%s': '%s'",
+                   head.c_str(), text.c_str());
+    }
+    for (int i = 0; i < c.argc && c.cmd != AmpctlCmd::SendCmd; i++)
+        for (const char* p = c.args[i]; *p; p++)
+            FUZZ_CHECK(static_cast<unsigned char>(*p) > ' ' && *p != 0x7f, "ampctl: a blank in an argument");
+    // "RPRT n" only as the last record, with a Hamlib code and nothing after
+    // it; the extended form always ends with it.
+    const size_t rprt = text.find("RPRT ", head.size());
+    FUZZ_CHECK(rprt != std::string::npos || !c.extended, "ampctl: extended answer without RPRT: '%s'", text.c_str());
+    if (rprt != std::string::npos) {
+        FUZZ_CHECK(rprt == head.size() || text[rprt - 1] == '\n' || text[rprt - 1] == c.separator,
+                   "ampctl: RPRT inside a record: '%s'", text.c_str());
+        const std::string code = text.substr(rprt + 5, text.size() - rprt - 6);
+        FUZZ_CHECK(knownCode(std::atoi(code.c_str())) && std::to_string(std::atoi(code.c_str())) == code,
+                   "ampctl: RPRT '%s' is not the last record", code.c_str());
+    }
+    if (a.request.action != AmpctlAction::None) {
+        FUZZ_CHECK(v.mayChange && v.valid, "ampctl: a change asked without rights or data");
+        if (a.request.action == AmpctlAction::SetAntenna)
+            FUZZ_CHECK(a.request.value >= 1 && a.request.value <= 3, "ampctl: antenna %lld",
+                       static_cast<long long>(a.request.value));
+        if (a.request.action == AmpctlAction::SetFreq)
+            FUZZ_CHECK(a.request.value >= 1 && a.request.value <= INT_MAX && !v.freqFromSource,
+                       "ampctl: frequency %lld", static_cast<long long>(a.request.value));
+    }
+}
+
+Run run(const AmpctlView& v, int result, const char* bytes, size_t size, size_t piece) {
+    Run r;
+    AmpctlReader reader;
+    static auto cmd = std::make_unique<AmpctlCommand>();
+    static auto answer = std::make_unique<AmpctlAnswer>();
+    for (size_t at = 0; at < size && !r.tooLong && !r.closed; at += piece) {
+        const size_t n = std::min(piece, size - at);
+        size_t used = 0;
+        for (;;) {
+            const AmpctlRead step = AmpctlNextCommand(&reader, bytes + at, n, &used, cmd.get());
+            FUZZ_CHECK(used <= n, "ampctl: the reader took %zu of %zu bytes", used, n);
+            r.tooLong = step == AmpctlRead::LineTooLong;
+            if (step != AmpctlRead::Command)
+                break;
+            AmpctlRespond(v, *cmd, answer.get());
+            if (answer->request.action != AmpctlAction::None)
+                AmpctlComplete(answer.get(), result);
+            checkAnswer(v, *cmd, *answer);
+            r.answers.append(answer->text, answer->len);
+            if ((r.closed = answer->close))
+                break;
+        }
+        if (!r.tooLong && !r.closed)
+            FUZZ_CHECK(used == n, "ampctl: the reader left %zu bytes", n - used);
+        r.taken = at + used;
+    }
+    return r;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2)
+        return 0;
+    if (size > 16384)
+        size = 16384;
+    AmpctlView v;
+    v.valid = data[0] & 1;
+    v.mayChange = data[0] & 2;
+    v.freqFromSource = data[0] & 4;
+    v.transmitting = data[0] & 8;
+    v.status = 0xffffu * ((data[0] >> 4) & 1);
+    v.freqHz = 14074000;
+    std::memset(v.fault, 'F', sizeof v.fault); // no NUL: the field's end bounds it
+    static const int kResults[] = {kAmpctlOk, kAmpctlRejected, kAmpctlNotAvailable, kAmpctlNotAllowed};
+    const int result = kResults[(data[0] >> 5) & 3];
+    const size_t piece = 1 + data[1] % 64;
+    const char* bytes = reinterpret_cast<const char*>(data + 2);
+    const size_t n = size - 2;
+
+    const Run whole = run(v, result, bytes, n, n ? n : 1);
+    const Run pieces = run(v, result, bytes, n, piece);
+    FUZZ_CHECK(whole.answers == pieces.answers && whole.taken == pieces.taken && whole.tooLong == pieces.tooLong,
+               "ampctl: pieces of %zu bytes read otherwise than the whole", piece);
+
+    // Where a line first passes 256 bytes, its LF included.
+    size_t over = SIZE_MAX, lineLen = 0;
+    for (size_t i = 0; i < n && over == SIZE_MAX; i++) {
+        lineLen = bytes[i] == '\n' ? 0 : lineLen + 1;
+        if (lineLen == kAmpctlLineMax)
+            over = i;
+    }
+    if (whole.tooLong)
+        FUZZ_CHECK(over != SIZE_MAX && whole.taken == over + 1, "ampctl: ended the client at byte %zu, not %zu",
+                   whole.taken, over + 1);
+    else if (!whole.closed)
+        FUZZ_CHECK(over == SIZE_MAX && whole.taken == n, "ampctl: a line too long went on (byte %zu)", over);
+    else
+        FUZZ_CHECK(whole.taken <= over || over == SIZE_MAX, "ampctl: read past a line too long");
+    return 0;
+}
+
+std::vector<std::vector<uint8_t>> FuzzSeeds() {
+    const std::string scripts[] = {
+        std::string("\x03\x01", 2) + "f\n+f\n;f\n|l SWR\nl ?\n+l FAULT\nl WARNING\n\\get_powerstat\n"
+                                     "+\\set_powerstat 2\n\\set_powerstat 4\nR 1\n+R 0\n\\dump_state\n;\\dump_state\n"
+                                     "1\n+_\ns\n,y\nY 2 0\nG TUNE\nG ?\nL ?\nL SWR 1\nw a b c\nF 7.1e6\n",
+        std::string("\x2b\x07", 2) + "f l PWRFORWARD +y\r\nX zzz \\bogus\n#f\n\n+#y\nF abc\nF\n+l\nY 4\nq\nf\n",
+        std::string("\x11\x20", 2) + "f\n" + std::string(254, ' ') + "\n" + std::string(300, 'l') + "\nf\n",
+        std::string("\x06\x02", 2) + "+F 14074000\n\\set_powerstat 9\nR 2\nG BAND_UP\n;\\get_ant\n" +
+            std::string(255, 'x') + "\n",
+    };
+    std::vector<std::vector<uint8_t>> out;
+    for (const std::string& s : scripts)
+        out.emplace_back(s.begin(), s.end());
+    return out;
+}
