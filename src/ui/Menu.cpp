@@ -10,13 +10,13 @@
 #include "core/Keyb.h"
 #include "core/RemoteCode.h"
 #include "core/Setup.h"
+#include "core/Storage.h"
 #include "core/Works.h"
 #include "platform/Log.h"
-#include "platform/Command.h"
 #include "tuner/Banks.h"
-#include "tuner/CAT.h"
 #include "ui/Network.h"
 #include "ui/Nuova.h"
+#include "ui/RemoteChecks.h"
 #include "ui/Time.h"
 
 #include <cmath>
@@ -104,8 +104,12 @@ void remoteChoice(Works* w) {
         w->remoteEnabled = 1;
         return;
     }
-    const int i = Find_Remote_Settings(w);
-    const int j = Get_AudioTAV(w);
+    // The storage thread's last probe (its entry, while up, keeps it fresh);
+    // another is asked for, which a unit without the thread runs at once.
+    RemoteChecksRequest(w);
+    const RemoteCheckResults checks = RemoteChecksLast();
+    const int i = checks.transceiver;
+    const int j = checks.audio;
     const char ser = w->setup->serialLinkEnabled;
     LogOut("j=%d i=%d enaser=%c\n", j, i, ser);
     if (i == 0 && j > 0 && ser == '1') {
@@ -208,7 +212,7 @@ int fwUpdate(Works* w, int) {
 int uiUpdate(Works* w, int) {
     if (w->serviceFlags.test(8)) {
         LogOut("Start AGG UI...\n");
-        plat_system("/opt/TavZim/getpack.sh");
+        StorageCommand("/opt/TavZim/getpack.sh");
     }
     return 0;
 }
@@ -567,7 +571,8 @@ void enter(Works* w, const MenuSpec& m) {
         save(w);
         break;
     case Enter::Lan:
-        SaveLanParam();
+        // Remounts /, rewrites the file and restarts the interfaces: slow work.
+        StorageJob("network", [] { SaveLanParam(); });
         break;
     case Enter::Nothing:
         break;

@@ -13,6 +13,8 @@ struct Works;
 enum MenuAction { kMenuEnter = 0, kMenuMinus = 1, kMenuPlus = 2, kMenuLeft = 3, kMenuRight = 4 };
 
 constexpr int kMenuEntries = 35;
+// The number of the entry that chooses local or remote operation.
+constexpr int kMenuRemoteModeNumber = 9;
 
 struct MenuItemDef {
     char name[20];
