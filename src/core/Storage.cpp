@@ -7,6 +7,7 @@
 #include "platform/Command.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
+#include "platform/Watchdog.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -48,6 +49,9 @@ struct Queue {
 };
 
 Queue g_q;
+// Not watched (a slow card is what the thread is for), but under a root
+// sim/hang-storage holds it, as a card that does not answer would.
+Heartbeat g_beat("storage");
 // Requests carried out at once (no thread) run one at a time, as on the thread;
 // a job may post again from inside.
 std::recursive_mutex g_directMut;
@@ -280,6 +284,9 @@ void StorageRun(Works*) {
     LogInfo("Storage thread started");
     std::unique_lock<std::mutex> lock(g_q.m);
     for (;;) {
+        lock.unlock();
+        plat_heartbeat(g_beat); // never under the lock: posts go on while held
+        lock.lock();
         const int64_t now = plat_mono_ms();
         int64_t wakeAt = -1;
         const auto next = pick(now, &wakeAt);
