@@ -1,6 +1,6 @@
-// The simulator under strace: a tune, a menu save, the status page, half a
-// minute of transmission with the temperature log on, a bank change and the
-// keyboard's keys. Every open for writing, rename, unlink and mount under the
+// The simulator under strace: a tune, a menu save, the network's save, the
+// status page, half a minute of transmission with the temperature log on, a
+// bank change and the keyboard's keys. Every open for writing, rename, unlink and mount under the
 // root's opt/set, and every process started, comes from the storage thread,
 // or from start-up before it ran; never from the link, keys, keyboard,
 // refresh, session or console threads.
@@ -52,6 +52,8 @@ TEST(StorageTrace, OnlyTheStorageThreadWritesSettingsAndStartsProcesses) {
                                                            "EnableLOGTemp: 1\nWebPort: " +
                                                            std::to_string(freePort()) + "\n"));
     ASSERT_TRUE(std::filesystem::create_directories(root + "/sys/class/thermal/thermal_zone0/temp"));
+    ASSERT_TRUE(WriteFile(root + "/etc/network/interfaces",
+                          "auto eth0\niface eth0 inet static\naddress 192.168.1.20\nnetmask 255.255.255.0\n"));
     // The panel as panel-sim starts it, under strace. Only the calls looked at
     // stop the program (seccomp); LeakSanitizer's own ptrace cannot work under
     // strace's.
@@ -67,6 +69,9 @@ TEST(StorageTrace, OnlyTheStorageThreadWritesSettingsAndStartsProcesses) {
                           "expect 30000 Continuous keyboard loop started\nwait 2000\n"
                           // A menu save: MAX BANK one lower, ENTER, back to the main page.
                           "key 5\nkey 6\nkey 4\nkey 6\nkey 1\n"
+                          // The network's save: down past Local/Remote to the address, ENTER.
+                          "key 5\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\n"
+                          "key 6\nkey 6\nkey 1\n"
                           // The status page, long enough for its probes to run twice.
                           "long 6\nwait 11000\nkey 6\n"
                           // A tune on the transceiver's carrier, which stores its word.
@@ -93,6 +98,7 @@ TEST(StorageTrace, OnlyTheStorageThreadWritesSettingsAndStartsProcesses) {
     EXPECT_GE(ReadLines(root + "/opt/set/LOGtemp.txt").size(), 6u); // the header and a line per 5 s
     const std::string commands = ReadFile(root + "/commands.log");
     for (const char* c : {"stty -echo\n", "my_temp\n", "lsusb | grep 0d8c\n", "rm /opt/set/LOGtemp.txt\n",
+                          "mount -o remount defaults,rw /\n", "sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a\n",
                           "/usr/bin/fbgrab /tmp/screen.png", "/opt/sshshell\n", "/bin/stty sane\n",
                           "/usr/bin/tput clear\n"})
         EXPECT_TRUE(Contains(commands, c)) << c;
