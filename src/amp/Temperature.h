@@ -30,5 +30,6 @@ void ReadCPUTemp(Works* works);
 void RunMyTemp(Works* works);
 // Refreshes dateText once a second.
 void ReadDataOra(Works* works);
-// Number of C-Media USB audio devices present.
+// Number of C-Media USB audio devices present (runs lsusb: the storage
+// thread's probe, ui/RemoteChecks.h).
 int Get_AudioTAV(Works* works);
