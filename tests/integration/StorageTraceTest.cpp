@@ -10,6 +10,7 @@
 #include "devsim/Station.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <cstdlib>
 #include <initializer_list>
 #include <filesystem>
@@ -43,17 +44,33 @@ int freePort() {
 // The panel as panel-sim starts it, under strace, its trace in DIR/strace.txt
 // of its root (its first arguments are "--root DIR"). Only the calls looked at
 // stop the program (seccomp); LeakSanitizer's own ptrace cannot work under
-// strace's.
+// strace's. The SIGTERM with which panel-sim ends a panel goes to the panel:
+// strace would only let go of it.
 std::string tracedPanel(const std::string& dir) {
     const std::string wrapper = dir + "/traced-panel";
     if (!WriteFile(wrapper,
-                   "#!/bin/sh\nASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" exec strace -f "
+                   "#!/bin/sh\nASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" strace -f "
                    "--seccomp-bpf -Y -qq -o \"$2/strace.txt\" -e trace=open,openat,openat2,creat,truncate,rename,"
                    "renameat,renameat2,unlink,unlinkat,rmdir,mkdir,mkdirat,link,linkat,symlink,symlinkat,mount,"
-                   "umount2,clone,clone3,fork,vfork,prctl '" PANEL_EXE "' \"$@\"\n") ||
+                   "umount2,clone,clone3,fork,vfork,prctl '" PANEL_EXE "' \"$@\" &\n"
+                   "tracer=$!\n"
+                   "trap 'kill -TERM $(cat /proc/$tracer/task/$tracer/children) 2>/dev/null' TERM INT\n"
+                   "while :; do wait $tracer; rc=$?; kill -0 $tracer 2>/dev/null || exit $rc; done\n") ||
         chmod(wrapper.c_str(), 0755) != 0)
         return "";
     return wrapper;
+}
+
+// A panel of `root` that outlived its simulator (a failed run), ended by its id.
+void killLeftovers(const std::string& root) {
+    const std::string wanted = std::string("--root") + '\0' + root + '\0';
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        if (Contains(ReadFile(e.path().string() + "/cmdline"), wanted))
+            kill(std::atoi(name.c_str()), SIGKILL);
+    }
 }
 
 int runSim(const std::string& dir, const std::string& args, const std::string& script) {
@@ -62,6 +79,8 @@ int runSim(const std::string& dir, const std::string& args, const std::string& s
     const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window " + args + " --panel " + tracedPanel(dir) +
                             " --script " + dir + "/script.txt > " + dir + "/sim.out 2>&1";
     const int status = std::system(cmd.c_str());
+    killLeftovers(dir + "/root");
+    killLeftovers(dir + "/root/operator");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
