@@ -3,6 +3,7 @@
 
 #include "core/CmdRing.h"
 #include "core/Setup.h"
+#include "core/Storage.h"
 #include "core/TableFields.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
@@ -16,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <sys/stat.h>
 
 namespace {
 
@@ -127,35 +127,30 @@ void searchPercentVentola(Works* w) {
     LogOut("---> VENTOLA: %d (%02.02f\xC2\xB0" "C)\n", wanted, t);
 }
 
+std::string TempLogLine(Works* w, int mode, const AmpReadings& r) {
+    char date[81];
+    w->dateText.copyTo(date, sizeof date);
+    char line[256];
+    std::snprintf(line, sizeof line, "%s%s%04.01f,%04.01f,%02.01fW,%03.02f,%04.01fV,%04.01fA%s", date,
+                  r.transmitting() ? " , 1," : " , 0,", r.temp1, r.temp2, r.pwrFwd, r.swr,
+                  CalvTensVadcAmp(w, w->supplyAdc[3]), r.amps(), mode == 1 ? " -> protezione attiva\n" : "\n");
+    return line;
+}
+
 void LogTempFunction(Works* w, int mode) { LogTempFunction(w, mode, AmpReadingsNow(w)); }
 
 void LogTempFunction(Works* w, int mode, const AmpReadings& r) {
-    if (!RemountSetRw())
-        return;
+    // The storage thread writes them between the remounts.
     if (mode == -1) {
         char cmd[64];
         std::snprintf(cmd, sizeof cmd, "rm %s", kLogPath);
-        plat_system(cmd);
-    } else {
-        const std::string path = plat_path(kLogPath);
-        struct stat st;
-        bool fresh = stat(path.c_str(), &st) != 0;
-        FILE* f = plat_mount_check(kLogPath) == 0 ? std::fopen(path.c_str(), "a") : nullptr;
-        if (!f) {
-            LogErr("can't open %s for appending", kLogPath);
-        } else {
-            if (fresh)
-                std::fputs(";TX,Temp1,Temp2,FDD,SWR\n", f);
-            char date[81];
-            w->dateText.copyTo(date, sizeof date);
-            std::fprintf(f, "%s%s%04.01f,%04.01f,%02.01fW,%03.02f,%04.01fV,%04.01fA%s", date,
-                         r.transmitting() ? " , 1," : " , 0,", r.temp1, r.temp2, r.pwrFwd, r.swr,
-                         CalvTensVadcAmp(w, w->supplyAdc[3]), r.amps(),
-                         mode == 1 ? " -> protezione attiva\n" : "\n");
-            std::fclose(f);
-        }
+        StorageRemove(kLogPath, cmd);
+        return;
     }
-    RemountSetRo();
+    StorageAppend(kLogPath, TempLogLine(w, mode, r), ";TX,Temp1,Temp2,FDD,SWR\n", [](int err) {
+        if (err != 0)
+            LogErr("can't open %s for appending", kLogPath);
+    });
 }
 
 double CalvTensVadcAmp(Works* w, uint8_t adc) {
@@ -178,6 +173,12 @@ void ReadCPUTemp(Works* w) {
             return;
         }
     }
+    // The command runs on the storage thread; its values reach cpuTemp there,
+    // where the screens read them.
+    StorageJob("my_temp", [w] { RunMyTemp(w); });
+}
+
+void RunMyTemp(Works* w) {
     FILE* p = plat_popen("my_temp", "r");
     if (!p) {
         // The board temperature is only shown; the amplifier must keep running.

@@ -3,6 +3,7 @@
 #include "app/AggFw.h"
 
 #include "core/Setup.h"
+#include "core/Storage.h"
 #include "platform/Clock.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
@@ -10,11 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 
-void AggFWThread(Works*) {
-    for (int i = 0; i < 5; i++) {
-        plat_sleep_ms(1000);
-        LogOut("AGG FW %i..\n", i);
-    }
+namespace {
+
+// The remounts and the command are the storage thread's, as every other.
+void clearMarker() {
     if (!RemountSetRw())
         return;
     errno = 0;
@@ -27,4 +27,14 @@ void AggFWThread(Works*) {
     }
     RemountSetRo();
     LogOut("--------- END THREAD AGG FW!!!\n");
+}
+
+} // namespace
+
+void AggFWThread(Works*) {
+    for (int i = 0; i < 5; i++) {
+        plat_sleep_ms(1000);
+        LogOut("AGG FW %i..\n", i);
+    }
+    StorageJob("update marker", clearMarker);
 }

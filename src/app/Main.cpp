@@ -301,6 +301,8 @@ int PanelMain() {
 
     loadSettings(w, fb);
 
+    // From here on the files under /opt/set and the commands are its work.
+    StartThreadStorage(w);
     if (g_setup.EnableGPIO == '1')
         StartWorker(thrGPIO, "keys", GPIO, w);
     StartThreadLinear(w);
@@ -361,6 +363,8 @@ int PanelMain() {
     LogInfo("Communicator operations end");
     plat_threads_closing();
     joinAll(w);
+    // What the others queued is written now, the read-only remount last.
+    StopThreadStorage();
     if (w->settings.audioBitrate > 0)
         DestroyAudioCodec(w);
     LogOut("Closed!\n");

@@ -5,6 +5,7 @@
 #include "amp/Linear.h"
 #include "core/Services.h"
 #include "core/Setup.h"
+#include "core/Storage.h"
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Clock.h"
@@ -23,7 +24,7 @@
 #include <utility>
 
 ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT, thrLeggi,
-    thrScrivi, thInit, thAggFw, thrHamlib, thrWeb;
+    thrScrivi, thInit, thAggFw, thrHamlib, thrWeb, thrStorage;
 
 bool StartWorker(ThreadSlot& slot, const char* name, void (*body)(Works*), Works* w) {
     return StartThread(slot, name, [body, w] { body(w); });
@@ -91,6 +92,20 @@ void StartThreadCATserial(Works* w) {
 void StartThreadWeb(Works* w) {
     if (SettingNumber(w, "WebPort") > 0 && !StartWorker(thrWeb, "web", WebConsole, w))
         LogErr("web: cannot start the console's thread");
+}
+
+void StartThreadStorage(Works* w) {
+    StorageBegin();
+    if (!StartWorker(thrStorage, "storage", StorageRun, w)) {
+        // The others then write and run their commands themselves, as at start-up.
+        LogErr("storage: no thread, files are written by their callers");
+        StorageAbandon();
+    }
+}
+
+void StopThreadStorage() {
+    StorageEnd();
+    JoinThread(thrStorage);
 }
 
 void StartThreadHamlib(Works* w) {

@@ -11,7 +11,7 @@
 struct Works;
 
 extern ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT,
-    thrLeggi, thrScrivi, thInit, thAggFw, thrHamlib, thrWeb;
+    thrLeggi, thrScrivi, thInit, thAggFw, thrHamlib, thrWeb, thrStorage;
 
 // Starts `body(works)` in `slot` under the thread name `name`; false when it
 // could not be created (logged).
@@ -28,6 +28,11 @@ void StartThreadCATserial(Works* works);
 void StartThreadHamlib(Works* works);
 // The browser console, when the setup gives it a port.
 void StartThreadWeb(Works* works);
+// The storage thread (core/Storage.h): first of the threads, so that from then
+// on every write under /opt/set and every command is its work; stopped last,
+// after it has carried out what the others queued.
+void StartThreadStorage(Works* works);
+void StopThreadStorage();
 
 // Hands the starters and the remote services' switch down to the subsystems
 // (core/Services.h): start-up does it before any thread starts.

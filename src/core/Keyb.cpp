@@ -1,13 +1,16 @@
 // The keyboard thread.
 //
+// Its commands (stty, tput, the screenshot, the remote shell) run on the
+// storage thread: a key is never held up by a child process.
+//
 // The keyboard is found by its by-id name, grabbed so that its keys do not reach
 // the console, and read as Linux input events. It is waited on against the run
 // flag, so the thread notices the end of the run while the keyboard is silent.
 #include "core/Keyb.h"
 
 #include "core/Setup.h"
+#include "core/Storage.h"
 #include "core/Works.h"
-#include "platform/Command.h"
 #include "platform/InputDevice.h"
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
@@ -35,7 +38,7 @@ int openKeyboard(std::string* dev) {
     }
     LogInfoOut("Keyboard opened");
     plat_input_grab(fd);
-    plat_system("stty -echo");
+    StorageCommand("stty -echo");
     return fd;
 }
 
@@ -45,15 +48,15 @@ KeyResult onKey(Works* w, int fd, int code) {
     switch (code) {
     case KEY_SYSRQ:
         LogInfoOut("launching screenshot");
-        plat_system("/usr/bin/fbgrab /tmp/screen.png >/dev/null 2>&1 </dev/null");
-        LogInfoOut("launched screenshot");
+        StorageCommand("/usr/bin/fbgrab /tmp/screen.png >/dev/null 2>&1 </dev/null",
+                       [](int) { LogInfoOut("launched screenshot"); });
         break;
     case KEY_F12:
         LogInfo("Exited by KEY_F12");
         w->running = 0;
         close(fd);
-        plat_system("/bin/stty sane");
-        plat_system("/usr/bin/tput clear");
+        StorageCommand("/bin/stty sane");
+        StorageCommand("/usr/bin/tput clear");
         return KeyResult::Exit;
     case KEY_F11:
         LogInfo("Save setup");
@@ -73,8 +76,7 @@ KeyResult onKey(Works* w, int fd, int code) {
 
 void RemoteConnection() {
     LogInfoOut("launching ssh");
-    plat_system("/opt/sshshell");
-    LogInfo("launched ssh");
+    StorageCommand("/opt/sshshell", [](int) { LogInfo("launched ssh"); });
 }
 
 void keyb(Works* w) {
@@ -119,5 +121,5 @@ void keyb(Works* w) {
         if (lost)
             SleepWhileRunning(w, kRetryMs);
     }
-    plat_system("stty sane");
+    StorageCommand("stty sane");
 }

@@ -6,6 +6,6 @@ struct Works;
 
 void keyb(Works* works);
 
-// Runs the remote service shell and waits for it (F10, and the menu's
+// Has the storage thread run the remote service shell (F10, and the menu's
 // "REMOTE SERVICE").
 void RemoteConnection();

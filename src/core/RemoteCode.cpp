@@ -2,16 +2,20 @@
 #include "core/RemoteCode.h"
 
 #include "core/Setup.h"
+#include "core/Storage.h"
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
 #include "platform/Socket.h"
 #include "platform/TextFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,9 +35,23 @@ int symbolIndex(char c) {
 
 enum class FileState { Valid, Missing, Refused, Unreadable };
 
-// The code of the file and the file's mode. Only the first bytes are read: a
-// file longer than one line and its end is refused whatever follows.
-FileState readCodeFile(char (&code)[kRemoteCodeLength + 1], mode_t* mode, int* err) {
+// The first bytes of the file and its mode, as the storage queue will leave
+// them: a code saved and not yet written is the file's.
+FileState readCodeBytes(char (&buf)[32], size_t* n, mode_t* mode, int* err) {
+    std::string queued;
+    mode_t queuedMode = 0;
+    switch (StoragePending(kRemoteCodePath, &queued, &queuedMode)) {
+    case StorageView::Removed:
+        *err = ENOENT;
+        return FileState::Missing;
+    case StorageView::Bytes:
+        *n = std::min(queued.size(), sizeof buf);
+        std::memcpy(buf, queued.data(), *n);
+        *mode = queuedMode;
+        return FileState::Valid;
+    case StorageView::Disk:
+        break;
+    }
     const int fd = open(plat_path(kRemoteCodePath).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *err = errno;
@@ -46,10 +64,9 @@ FileState readCodeFile(char (&code)[kRemoteCodeLength + 1], mode_t* mode, int* e
         return FileState::Unreadable;
     }
     *mode = st.st_mode & 07777;
-    char buf[32];
-    size_t n = 0;
-    while (n < sizeof buf) {
-        const ssize_t r = read(fd, buf + n, sizeof buf - n);
+    *n = 0;
+    while (*n < sizeof buf) {
+        const ssize_t r = read(fd, buf + *n, sizeof buf - *n);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0) {
@@ -59,9 +76,20 @@ FileState readCodeFile(char (&code)[kRemoteCodeLength + 1], mode_t* mode, int* e
         }
         if (r == 0)
             break;
-        n += static_cast<size_t>(r);
+        *n += static_cast<size_t>(r);
     }
     close(fd);
+    return FileState::Valid;
+}
+
+// The code of the file and the file's mode. Only the first bytes are read: a
+// file longer than one line and its end is refused whatever follows.
+FileState readCodeFile(char (&code)[kRemoteCodeLength + 1], mode_t* mode, int* err) {
+    char buf[32];
+    size_t n = 0;
+    const FileState read = readCodeBytes(buf, &n, mode, err);
+    if (read != FileState::Valid)
+        return read;
     // The line may end in LF or CR LF (edited on another machine), or not at all.
     if (n > 0 && buf[n - 1] == '\n') {
         n--;
@@ -75,22 +103,41 @@ FileState readCodeFile(char (&code)[kRemoteCodeLength + 1], mode_t* mode, int* e
     return RemoteCodeValid(code) ? FileState::Valid : FileState::Refused;
 }
 
-// The file, always private, between the remounts of /opt/set; 0 or why not.
-int writeCodeFile(const char* code) {
+// The file, always private, between the remounts of /opt/set (by the storage
+// thread once it runs); `written` follows a try that wrote it. 0 (also when
+// queued) or why not.
+int writeCodeFile(const char* code, std::function<void()> written = nullptr) {
     char line[kPrefixLength + kRemoteCodeLength + 2];
     const int n = std::snprintf(line, sizeof line, "%s%s\n", kPrefix, code);
     if (n != static_cast<int>(sizeof line - 1)) {
         LogErr("remote: remote.txt not written, the code does not fit its line");
         return EINVAL;
     }
-    const int err = WriteSetFile(kRemoteCodePath, line, static_cast<size_t>(n), kPrivate);
-    if (err < 0) {
-        LogErr("remote: remote.txt not written, /opt/set stays read-only");
-        return EROFS;
+    const int err = StorageWrite(kRemoteCodePath, std::string(line, static_cast<size_t>(n)), kPrivate,
+                                 [written = std::move(written)](int e) {
+                                     if (e < 0)
+                                         LogErr("remote: remote.txt not written, /opt/set stays read-only");
+                                     else if (e != 0)
+                                         LogErr("remote: can't write remote.txt error %d", e);
+                                     else if (written)
+                                         written();
+                                 });
+    return err < 0 ? EROFS : err;
+}
+
+// The code in use becomes `code` once its file holds it; `thenLog` follows.
+bool saveCode(Works* w, const char* code, const char* thenLog) {
+    if (!RemoteCodeValid(code)) {
+        LogErr("remote: code refused, not %d symbols of the set; remote.txt kept", kRemoteCodeLength);
+        return false;
     }
-    if (err != 0)
-        LogErr("remote: can't write remote.txt error %d", err);
-    return err;
+    const std::string kept = code;
+    return writeCodeFile(code, [w, kept, thenLog] {
+               w->remotePassword.set(kept.c_str());
+               LogInfo("remote: remote.txt written");
+               if (thenLog)
+                   LogInfo("%s", thenLog);
+           }) == 0;
 }
 
 } // namespace
@@ -162,24 +209,9 @@ bool LoadRemoteCode(Works* w) {
     return writeCodeFile(fresh.c_str()) == 0;
 }
 
-bool SaveRemoteCode(Works* w, const char* code) {
-    if (!RemoteCodeValid(code)) {
-        LogErr("remote: code refused, not %d symbols of the set; remote.txt kept", kRemoteCodeLength);
-        return false;
-    }
-    if (writeCodeFile(code) != 0)
-        return false;
-    w->remotePassword.set(code);
-    LogInfo("remote: remote.txt written");
-    return true;
-}
+bool SaveRemoteCode(Works* w, const char* code) { return saveCode(w, code, nullptr); }
 
 bool NewRemoteCode(Works* w) {
     const std::string fresh = RemoteCodeDraw();
-    if (fresh.empty())
-        return false;
-    if (!SaveRemoteCode(w, fresh.c_str()))
-        return false;
-    LogInfo("remote: a new code drawn");
-    return true;
+    return !fresh.empty() && saveCode(w, fresh.c_str(), "remote: a new code drawn");
 }

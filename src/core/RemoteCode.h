@@ -31,8 +31,9 @@ std::string RemoteCodeDraw();
 // False when no code could be drawn or the file could not be written (a drawn
 // code is still used until the next start).
 bool LoadRemoteCode(Works* works);
-// Writes `code` to the file (mode 0600) and makes it remotePassword; an
-// invalid code, or a failed write, leaves both as they were and returns false.
+// Writes `code` to the file (mode 0600) and makes it remotePassword once the
+// file holds it (the storage thread writes it when it runs: true once queued);
+// an invalid code, or a failed write, leaves both as they were and returns false.
 bool SaveRemoteCode(Works* works, const char* code);
 // Draws a new code and saves it: the menu's service action.
 bool NewRemoteCode(Works* works);

@@ -6,6 +6,7 @@
 // line with "Key: " in table order; writing emits the table in order.
 #include "core/Setup.h"
 
+#include "core/Storage.h"
 #include "core/Works.h"
 #include "platform/Command.h"
 #include "platform/Log.h"
@@ -308,7 +309,10 @@ void readSetup(Works* w) {
     initSetup(w);
     SetupRecord* r = w->setup;
 
-    FILE* f = std::fopen(plat_path(kSetupPath).c_str(), "r");
+    // A save still queued is what the file will hold: a factory default reads
+    // back the defaults it has just saved.
+    std::string queued;
+    FILE* f = StorageOpenRead(kSetupPath, &queued);
     if (!f) {
         LogOut("Init Setup!\n");
         writeSetup(w);
@@ -356,12 +360,13 @@ int writeSetup(Works* w) {
         out += line;
     }
 
-    const int err = WriteSetFile(kSetupPath, out.data(), out.size());
+    // Written by the storage thread once it runs (0 here then): every try that
+    // fails says so, as a write here would.
+    const int err = StorageWrite(kSetupPath, std::move(out), 0, [](int e) {
+        if (e > 0)
+            LogErr("can't write /opt/set/setup.txt error %d", e);
+    });
     if (err < 0)
         return 1;
-    if (err != 0) {
-        LogErr("can't write /opt/set/setup.txt error %d", err);
-        return 2;
-    }
-    return 0;
+    return err != 0 ? 2 : 0;
 }

@@ -95,10 +95,12 @@ void initSetup(Works* works);
 // Reads the setup file into the record and Works; writes a new file from the
 // defaults when there is none.
 void readSetup(Works* works);
-// Regenerates the record from Works and writes the whole file; 0 on success.
+// Regenerates the record from Works and writes the whole file through the
+// storage thread (core/Storage.h); 0 on success or once queued.
 int writeSetup(Works* works);
 
-// Helpers shared by every writer of a file under /opt/set, from any thread: the
+// Helpers shared by every writer of a file under /opt/set (the storage thread,
+// and start-up before it runs): the
 // first writer in remounts read-write, the last one out read-only, so one
 // writer's read-only remount never lands in another's write. RemountSetRw
 // returns false when the remount failed (logged once, and printed); a writer

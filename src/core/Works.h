@@ -11,7 +11,8 @@
 // Each group says who owns it once the threads run: main (start-up), link (the
 // amplifier link and the decoder and tuning steps that run on it), keys (key
 // actions and menus), refresh (the screen tick), trx (the transceiver link),
-// cat (the FT-817 poll and the CAT relay), keyboard, session (the remote link).
+// cat (the FT-817 poll and the CAT relay), keyboard, session (the remote link),
+// storage (the files under /opt/set and the commands: core/Storage.h).
 // A group has one owner, which alone writes it and may change it by reading it
 // first; other threads ask the owner (the command ring, the tuner's requests)
 // and read single values or a snapshot. Where several threads must change a
@@ -385,7 +386,7 @@ struct Works {
     Shared<uint32_t> tunerWord;
     Shared<uint8_t> attenuator;
     Shared<uint8_t> attenuatorShown;
-    Shared<float> cpuTemp[2];
+    Shared<float> cpuTemp[2]; // plain stores: the refresh tick's sensor, or storage's my_temp
     SharedText<80> dateText;
     Shared<int> tsThresholds[4];
     Shared<uint8_t> panelCmd;

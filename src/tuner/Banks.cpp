@@ -2,11 +2,10 @@
 #include "tuner/Banks.h"
 
 #include "core/Setup.h"
+#include "core/Storage.h"
 #include "core/TableFields.h"
 #include "core/Works.h"
-#include "platform/Command.h"
 #include "platform/Log.h"
-#include "platform/Root.h"
 #include "platform/TextFile.h"
 #include "tuner/CATserial.h"
 #include "tuner/Sources.h"
@@ -128,7 +127,8 @@ int LoadTabConfig(Works* w, int bank) {
         r.ampEnable = 0;
     int mode = 0;
     const std::string name = BankFileName(bank);
-    FILE* f = std::fopen(plat_path(name.c_str()).c_str(), "r");
+    std::string queued; // a save not yet written is what the file will hold
+    FILE* f = StorageOpenRead(name.c_str(), &queued);
     if (!f) {
         InitTabAntenna(w, 0);
         return 0;
@@ -184,8 +184,10 @@ void saveTabConfigAs(Works* w, int bank, int mode) {
                       r.pwr.load());
         text += line;
     }
-    if (WriteSetFile(BankFileName(bank).c_str(), text.data(), text.size()) > 0)
-        LogErr("can't open /opt/set/autotune.txt for writing");
+    StorageWrite(BankFileName(bank).c_str(), std::move(text), 0, [](int err) {
+        if (err > 0)
+            LogErr("can't open /opt/set/autotune.txt for writing");
+    });
 }
 } // namespace
 
@@ -275,14 +277,13 @@ void ModifytabAntenna(Works* w, int down) {
 }
 
 void DeleteFileConf(Works*, int bank, int kind) {
-    if (!RemountSetRw())
-        return;
     const std::string path = kind >= 0 && kind <= 2 ? TuneMemFileName(bank, kind) : BankFileName(bank);
     char cmd[96];
     std::snprintf(cmd, sizeof cmd, "rm -f %s", path.c_str());
-    if (plat_system(cmd) != 0)
-        LogErr("can't delete file bank %d", bank);
-    RemountSetRo();
+    StorageRemove(path.c_str(), cmd, [bank](int status) {
+        if (status != 0)
+            LogErr("can't delete file bank %d", bank);
+    });
 }
 
 void CopyBank(Works* w, int origin, int dest) {

@@ -16,5 +16,6 @@ int VerifyCAT(Works* works);
 // Closes the relay port, switches the relay off and raises its alarm.
 void ExitCAT(Works* works);
 // 0 all present; 1 the transceiver's USB device is missing (or USB failed);
-// 2 its CAT port does not answer; 3 its USB audio device is missing.
+// 2 its CAT port does not answer; 3 its USB audio device is missing. It probes
+// the port: the storage thread's probe (ui/RemoteChecks.h).
 int Find_Remote_Settings(Works* works);

@@ -4,9 +4,9 @@
 
 #include "core/CmdRing.h"
 #include "core/Setup.h"
+#include "core/Storage.h"
 #include "core/Works.h"
 #include "platform/Log.h"
-#include "platform/Root.h"
 #include "platform/TextFile.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneWord.h"
@@ -187,7 +187,8 @@ void LoadTabAtu(Works* w, int bank, int antenna) {
     TuneMemTable& t = table(w, antenna);
     for (auto& entry : t.packed)
         entry = 0;
-    FILE* f = std::fopen(plat_path(TuneMemFileName(bank, antenna).c_str()).c_str(), "r");
+    std::string queued; // a save not yet written is what the file will hold
+    FILE* f = StorageOpenRead(TuneMemFileName(bank, antenna).c_str(), &queued);
     if (!f)
         return;
     char line[512];
@@ -224,8 +225,10 @@ void SaveTabAtu(Works* w, int bank, int antenna) {
                       static_cast<long>(AtuFreqfromIdx(i)), e.valid, e.mode, e.l, e.c);
         text += line;
     }
-    if (WriteSetFile(TuneMemFileName(bank, antenna).c_str(), text.data(), text.size()) > 0)
-        LogErr("can't open /opt/set/autotune.txt for writing");
+    StorageWrite(TuneMemFileName(bank, antenna).c_str(), std::move(text), 0, [](int err) {
+        if (err > 0)
+            LogErr("can't open /opt/set/autotune.txt for writing");
+    });
 }
 
 void GestioneLoadTuneVal(Works* w, int absentAction) {

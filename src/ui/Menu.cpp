@@ -11,13 +11,13 @@
 #include "core/Keyb.h"
 #include "core/RemoteCode.h"
 #include "core/Setup.h"
+#include "core/Storage.h"
 #include "core/Works.h"
 #include "platform/Log.h"
-#include "platform/Command.h"
 #include "tuner/Banks.h"
-#include "tuner/CAT.h"
 #include "ui/Network.h"
 #include "ui/Nuova.h"
+#include "ui/RemoteChecks.h"
 #include "ui/Time.h"
 
 #include <algorithm>
@@ -48,8 +48,12 @@ void remoteChoice(Works* w) {
         w->remoteEnabled = 1;
         return;
     }
-    const int i = Find_Remote_Settings(w);
-    const int j = Get_AudioTAV(w);
+    // The storage thread's last probe (its entry, while up, keeps it fresh);
+    // another is asked for, which a unit without the thread runs at once.
+    RemoteChecksRequest(w);
+    const RemoteCheckResults checks = RemoteChecksLast();
+    const int i = checks.transceiver;
+    const int j = checks.audio;
     const char ser = w->setup->serialLinkEnabled;
     LogOut("j=%d i=%d enaser=%c\n", j, i, ser);
     if (i == 0 && j > 0 && ser == '1') {
@@ -138,7 +142,7 @@ int fwUpdate(Works* w, int) {
 int uiUpdate(Works* w, int) {
     if (w->serviceFlags.test(8)) {
         LogOut("Start AGG UI...\n");
-        plat_system("/opt/TavZim/getpack.sh");
+        StorageCommand("/opt/TavZim/getpack.sh");
     }
     return 0;
 }
@@ -236,7 +240,7 @@ void setBit(SharedFlags<uint8_t>& flags, uint8_t bit, double on) {
 // come from their rows (core/Settings.h), and the menu shows both by number.
 // clang-format off
 const MenuSpec kOwnEntries[] = {
-    {.number = 9, .title = "TAV ZIM USE MODE", .item = " ",
+    {.number = kMenuRemoteModeNumber, .title = "TAV ZIM USE MODE", .item = " ",
      .get = [](Works* w) -> double { return w->remoteEnabled ? 1 : 0; },
      .set = nullptr, .format = "%s", .choices = kLocalRemote, .choiceCount = 2,
      .edit = MenuEdit::Own, .enter = MenuEnter::Own, .itemZeroOnly = true, .own = remoteMode},
@@ -403,7 +407,8 @@ void enter(Works* w, const MenuSpec& m) {
         save(w);
         break;
     case MenuEnter::Lan:
-        SaveLanParam();
+        // Remounts /, rewrites the file and restarts the interfaces: slow work.
+        StorageJob("network", [] { SaveLanParam(); });
         break;
     case MenuEnter::Nothing:
         break;

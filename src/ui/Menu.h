@@ -10,6 +10,8 @@
 
 struct Works;
 
+// The number of the entry that chooses local or remote operation.
+constexpr int kMenuRemoteModeNumber = 9;
 
 struct MenuItemDef {
     char name[20];

@@ -13,7 +13,8 @@ extern Shared<uint8_t> Gateway_none, DNS_none;
 // 0, or -1 when the file cannot be opened.
 int ReadLanParam();
 // -1 when the file system or the file cannot be written; else the status of the
-// interface restart.
+// interface restart. It remounts / and restarts the interfaces: the menu has the
+// storage thread run it.
 int SaveLanParam();
 // "a.b.c.d" into (at most) four octets, and back.
 void SplitAddr(const char* text, Shared<uint8_t>* octets);

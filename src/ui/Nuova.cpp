@@ -8,7 +8,6 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "tuner/Banks.h"
-#include "tuner/CAT.h"
 #include "tuner/Hamlib.h"
 #include "tuner/Sources.h"
 #include "tuner/TuneWord.h"
@@ -19,6 +18,7 @@
 #include "ui/Menu.h"
 #include "ui/Network.h"
 #include "ui/Readings.h"
+#include "ui/RemoteChecks.h"
 #include "ui/TTF.h"
 
 #include <cstdio>
@@ -142,6 +142,9 @@ void menuLines(Works* w, int page) {
     for (int y = cur0; y <= cur0 + 28; y++)
         DrawHorizontalLine(1, y, 799, 80, 80, 80, fb, 0);
     const int entry = w->menuEntry;
+    // The local/remote choice uses the checks: fresh while its entry is up.
+    if (entry >= 0 && entry < MenuEntryCount() && menuPar[entry].number == kMenuRemoteModeNumber)
+        RemoteChecksKeepFresh(w);
     const int entries[3] = {entry <= 0 ? MenuEntryCount() - 1 : entry - 1, entry,
                             entry >= MenuEntryCount() - 1 ? 0 : entry + 1};
     for (int line = 0; line < 3; line++) {
@@ -223,23 +226,12 @@ void memoryTable(Works* w) {
     }
 }
 
-// The transceiver and audio checks of the status page run commands and probe a
-// port; they are repeated every few seconds, not on every refresh.
-struct RemoteChecks {
-    int64_t lastMs = -1000000;
-    int transceiver = 1;
-    int audio = 0;
-};
-RemoteChecks g_checks;
-
 void statusPage(Works* w) {
     FrameBuffer* fb = w->fb;
-    const int64_t now = plat_mono_ms();
-    if (now - g_checks.lastMs >= 5000) {
-        g_checks.transceiver = Find_Remote_Settings(w);
-        g_checks.audio = Get_AudioTAV(w);
-        g_checks.lastMs = plat_mono_ms();
-    }
+    // The transceiver and audio checks run commands and probe a port: the
+    // storage thread repeats them every few seconds while the page is up.
+    RemoteChecksKeepFresh(w);
+    const RemoteCheckResults checks = RemoteChecksLast();
     auto row = [&](int y, const char* label, const char* value) {
         if (label)
             putString(8, 5, y, label, 255, 255, 255, fb);
@@ -292,8 +284,8 @@ void statusPage(Works* w) {
     row(286, nullptr, buf);
     std::snprintf(buf, sizeof buf, "State 0x%02x 0x%02x,LAN:%s,Audio:%s,ES:%d,ER:%d",
                   a.ampStatus1, a.ampStatus2,
-                  g_checks.transceiver == 0 ? "connected" : "not connected",
-                  g_checks.audio > 0 ? "found" : "not found", w->retryTotal.load(),
+                  checks.transceiver == 0 ? "connected" : "not connected",
+                  checks.audio > 0 ? "found" : "not found", w->retryTotal.load(),
                   w->retryStops.load());
     row(308, "STATUS", buf);
     // The bank's source has its own row (a mode that is none shows the first's).

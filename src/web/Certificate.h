@@ -19,7 +19,8 @@ constexpr int kWebCertDays = 3653; // ten years, leap days included
 // Keeps a pair that belongs together and is still valid, or makes a new one;
 // either way webFingerprint then holds the certificate's fingerprint. A key
 // file readable by others is rewritten 0600. False (logged, fingerprint empty)
-// when no pair could be read or made.
+// when no pair could be read or made. It writes under /opt/set itself: start-up
+// calls it before the threads run, the console through the storage thread.
 bool LoadWebCertificate(Works* works);
 
 // "AB:CD:..." (32 bytes, 95 characters) of a PEM certificate; "" when the

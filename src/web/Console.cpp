@@ -2,6 +2,7 @@
 #include "web/Console.h"
 
 #include "core/RemoteCode.h"
+#include "core/Storage.h"
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -13,10 +14,12 @@
 #include "web/Certificate.h"
 #include "web/Server.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <libwebsockets.h>
+#include <memory>
 #include <openssl/crypto.h>
 #include <string>
 #include <unistd.h>
@@ -265,13 +268,29 @@ const lws_protocols kProtocols[] = {
     {nullptr, nullptr, 0, 0, 0, nullptr, 0},
 };
 
+// The key and certificate that start-up could not make are made and written
+// by the storage thread (at once without it); the console waits for them as
+// it waits for its port. False when there are none.
+bool certificateMade(Works* w, const PortWanted& wanted) {
+    auto tried = std::make_shared<std::atomic<bool>>(false);
+    if (StorageJob("", [w, tried] {
+            LoadWebCertificate(w);
+            tried->store(true);
+        }) == kStorageRefused)
+        return false;
+    while (!tried->load() && wanted())
+        plat_wait_fds(nullptr, 0, kPortSliceMs, wanted);
+    return w->webFingerprint.get().s[0] != '\0';
+}
+
 } // namespace
 
 void WebConsole(Works* w) {
     const int port = SettingNumber(w, "WebPort");
     if (port <= 0)
         return;
-    if (!w->webFingerprint.get().s[0] && !LoadWebCertificate(w)) {
+    const PortWanted wanted = [w] { return w->running && ThreadStillWanted(); };
+    if (!w->webFingerprint.get().s[0] && !certificateMade(w, wanted)) {
         LogErr("web: no certificate, the console is not served");
         return;
     }
@@ -297,7 +316,6 @@ void WebConsole(Works* w) {
     info.keepalive_timeout = 10;
     info.fd_limit_per_thread = 64;
     info.user = &s;
-    const PortWanted wanted = [w] { return w->running && ThreadStillWanted(); };
     // A port still held (by a program that is ending, say) is tried again.
     // libwebsockets leaks a little on each context it fails to make, so the
     // port is tried with a plain socket first.

@@ -1,0 +1,195 @@
+// The trace reader: two passes, the first for who started whom, the second for
+// what each did.
+#include "StraceLog.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+struct Line {
+    int number = 0;
+    int pid = 0;
+    std::string comm;
+    std::string call; // the syscall's name, "" for signals and exits
+    std::string text; // the whole call: an unfinished start and its resumption joined
+};
+
+// "PID<comm> rest" (or "PID rest" when the name was not known).
+bool split(const std::string& raw, int* pid, std::string* comm, std::string* rest) {
+    size_t i = 0;
+    while (i < raw.size() && raw[i] >= '0' && raw[i] <= '9')
+        i++;
+    if (i == 0 || i >= raw.size())
+        return false;
+    *pid = std::atoi(raw.substr(0, i).c_str());
+    comm->clear();
+    if (raw[i] == '<') {
+        const size_t close = raw.find("> ", i);
+        if (close == std::string::npos)
+            return false;
+        *comm = raw.substr(i + 1, close - i - 1);
+        i = close + 1;
+    }
+    if (raw[i] != ' ')
+        return false;
+    *rest = raw.substr(i + 1);
+    return true;
+}
+
+std::string nameOf(const std::string& call) {
+    size_t n = 0;
+    while (n < call.size() && (std::isalnum(static_cast<unsigned char>(call[n])) || call[n] == '_'))
+        n++;
+    return n < call.size() && call[n] == '(' ? call.substr(0, n) : std::string();
+}
+
+// The trace's calls, each whole: "<unfinished ...>" parts are joined to their
+// "<... name resumed>" ends, at the place of the start (the start has the arguments).
+std::vector<Line> calls(const std::string& text, int* unparsed) {
+    std::vector<Line> out;
+    std::map<int, size_t> open; // pid -> its unfinished call in `out`
+    std::istringstream in(text);
+    std::string raw;
+    int number = 0;
+    const std::string unfinished = " <unfinished ...>";
+    while (std::getline(in, raw)) {
+        number++;
+        Line l;
+        l.number = number;
+        std::string rest;
+        if (!split(raw, &l.pid, &l.comm, &rest)) {
+            (*unparsed)++;
+            continue;
+        }
+        if (rest.rfind("<... ", 0) == 0) {
+            const size_t end = rest.find(" resumed>");
+            auto it = open.find(l.pid);
+            if (end != std::string::npos && it != open.end()) {
+                out[it->second].text += rest.substr(end + 9);
+                open.erase(it);
+            }
+            continue;
+        }
+        l.call = nameOf(rest);
+        if (rest.size() > unfinished.size() &&
+            rest.compare(rest.size() - unfinished.size(), unfinished.size(), unfinished) == 0) {
+            rest.resize(rest.size() - unfinished.size());
+            open[l.pid] = out.size();
+        }
+        l.text = rest;
+        out.push_back(std::move(l));
+    }
+    return out;
+}
+
+// The value a call returned: the number after its last " = ".
+long result(const std::string& text) {
+    const size_t at = text.rfind(" = ");
+    return at == std::string::npos ? -1 : std::strtol(text.c_str() + at + 3, nullptr, 10);
+}
+
+std::vector<std::string> quoted(const std::string& text) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] != '"')
+            continue;
+        std::string s;
+        for (i++; i < text.size() && text[i] != '"'; i++) {
+            if (text[i] == '\\' && i + 1 < text.size())
+                i++;
+            s += text[i];
+        }
+        out.push_back(s);
+    }
+    return out;
+}
+
+bool isSpawn(const std::string& call) {
+    return call == "clone" || call == "clone3" || call == "fork" || call == "vfork";
+}
+
+// Opens whose flags may change the file.
+bool writesByFlags(const std::string& text) {
+    for (const char* flag : {"O_WRONLY", "O_RDWR", "O_CREAT", "O_TRUNC", "O_APPEND"})
+        if (text.find(flag) != std::string::npos)
+            return true;
+    return false;
+}
+
+// What a call does to paths under `folder`, or "".
+std::string deedOf(const Line& l, const std::string& folder) {
+    const std::string& c = l.call;
+    std::string what;
+    if (c == "open" || c == "openat" || c == "openat2")
+        what = writesByFlags(l.text) ? "write" : "";
+    else if (c == "creat" || c == "truncate" || c == "mkdir" || c == "mkdirat" || c == "link" || c == "linkat" ||
+             c == "symlink" || c == "symlinkat")
+        what = "write";
+    else if (c == "rename" || c == "renameat" || c == "renameat2")
+        what = "rename";
+    else if (c == "unlink" || c == "unlinkat" || c == "rmdir")
+        what = "unlink";
+    else if (c == "mount" || c == "umount2")
+        what = "mount";
+    if (what.empty())
+        return "";
+    for (const std::string& p : quoted(l.text))
+        if (p.rfind(folder, 0) == 0)
+            return what;
+    return "";
+}
+
+} // namespace
+
+TraceSummary ReadTrace(const std::string& text, const std::string& folder, const std::string& firstNamed) {
+    TraceSummary s;
+    const std::vector<Line> lines = calls(text, &s.unparsed);
+    if (lines.empty())
+        return s;
+    s.programPid = lines.front().pid;
+
+    // Who started whom: a thread of the program (CLONE_THREAD), or a child
+    // process charged to the thread that started it, by that thread's name then.
+    std::set<int> programThreads{s.programPid};
+    std::map<int, std::string> chargedTo; // child process -> the program's thread
+    for (const Line& l : lines) {
+        if (!isSpawn(l.call))
+            continue;
+        const long child = result(l.text);
+        if (child <= 0)
+            continue;
+        const bool thread = l.text.find("CLONE_THREAD") != std::string::npos;
+        if (programThreads.count(l.pid)) {
+            if (thread)
+                programThreads.insert(static_cast<int>(child));
+            else
+                chargedTo[static_cast<int>(child)] = l.comm;
+        } else if (chargedTo.count(l.pid)) {
+            chargedTo[static_cast<int>(child)] = chargedTo[l.pid];
+        }
+    }
+
+    for (const Line& l : lines) {
+        const bool ours = programThreads.count(l.pid) != 0;
+        if (!ours && !chargedTo.count(l.pid))
+            continue;
+        if (ours && l.call == "prctl" && l.text.find("PR_SET_NAME") != std::string::npos) {
+            for (const std::string& name : quoted(l.text)) {
+                s.threads.insert(name);
+                if (name == firstNamed && s.namedAt == 0)
+                    s.namedAt = l.number;
+            }
+        }
+        std::string what;
+        if (ours && isSpawn(l.call) && l.text.find("CLONE_THREAD") == std::string::npos && result(l.text) > 0)
+            what = "process";
+        else
+            what = deedOf(l, folder);
+        if (what.empty())
+            continue;
+        s.deeds.push_back({l.number, l.pid, ours ? l.comm : chargedTo[l.pid], what, l.text});
+    }
+    return s;
+}
