@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/Meter.h"
+#include "draw/Meter.h"
 
 namespace {
 

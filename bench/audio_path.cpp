@@ -13,7 +13,7 @@
 #include "devsim/SimRoot.h"
 #include "platform/Clock.h"
 #include "platform/Root.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 #include "remote/th_scrivi.h"
 
 #include <atomic>
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
 
     setup.EnableWrite = '1';
     StartThreadAudioWrite(&w);
-    for (int i = 0; i < 500 && !w.audioOutReady; i++)
+    for (int i = 0; i < 500 && !w.audio.audioOutReady; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // its prepare
 
@@ -153,10 +153,10 @@ int main(int argc, char** argv) {
         std::printf("%-12s receive (decode, play)     %8.1f us = %6.1f memcpy, %.2f %% of a core\n",
                     bitrate ? "Opus 64000" : "raw", playS * 1e6, playS / memcpyS, playS * 100);
     }
-    std::printf("dropped audio frames: %d\n", w.wsDroppedAudio.load());
+    std::printf("dropped audio frames: %d\n", w.audio.wsDroppedAudio.load());
 
     w.running = 0;
-    JoinThread(thrScrivi);
+    JoinThread(SlotOf(Thread::AudioOut));
     stop = true;
     shutdown(sv[0], SHUT_RDWR);
     reader.join();

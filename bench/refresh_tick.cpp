@@ -11,11 +11,11 @@
 #include "platform/Clock.h"
 #include "platform/Root.h"
 #include "trx/Serial.h"
-#include "ui/Damage.h"
-#include "ui/Fb.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
 #include "ui/Nuova.h"
-#include "ui/Png.h"
-#include "ui/TTF.h"
+#include "draw/Png.h"
+#include "draw/TTF.h"
 #include "ui/Time.h"
 
 #include <algorithm>

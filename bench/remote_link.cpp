@@ -9,7 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Root.h"
 #include "platform/Socket.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 #include "remote/Wsocket.h"
 
 #include <algorithm>

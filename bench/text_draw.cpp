@@ -4,8 +4,8 @@
 // one memcpy of the whole 1 536 000-byte picture, measured in the same run.
 #include "devsim/SimRoot.h"
 #include "platform/Root.h"
-#include "ui/Fb.h"
-#include "ui/TTF.h"
+#include "draw/Fb.h"
+#include "draw/TTF.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>

@@ -11,8 +11,8 @@
 
 #include "core/Works.h"
 #include "platform/SerialPort.h"
-#include "remote/Frames.h"
-#include "remote/Messages.h"
+#include "wire/Frames.h"
+#include "wire/Messages.h"
 #include "remote/Receive.h"
 #include "tuner/CAT.h"
 

@@ -4,7 +4,7 @@
 #include "FuzzTarget.h"
 
 #include "core/Works.h"
-#include "remote/Handshake.h"
+#include "wire/Handshake.h"
 
 #include <string>
 #include <unistd.h>

@@ -5,7 +5,7 @@
 
 #include "core/Works.h"
 #include "remote/Compress.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include <string>
 

@@ -28,12 +28,12 @@ struct Addresses {
 
 Addresses addresses() {
     Addresses a{};
-    const Shared<uint8_t>* all[4] = {IP_v, NetMask_v, Gateway_v, DNS_v};
+    const Shared<uint8_t>* all[4] = {lan.IP_v, lan.NetMask_v, lan.Gateway_v, lan.DNS_v};
     for (int k = 0; k < 4; k++)
         for (int i = 0; i < 4; i++)
             a.octets[k][i] = all[k][i];
-    a.gatewayNone = Gateway_none;
-    a.dnsNone = DNS_none;
+    a.gatewayNone = lan.Gateway_none;
+    a.dnsNone = lan.DNS_none;
     return a;
 }
 

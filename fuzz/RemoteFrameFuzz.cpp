@@ -10,11 +10,11 @@
 
 #include "core/Setup.h"
 #include "core/Works.h"
-#include "remote/Frames.h"
+#include "wire/Frames.h"
 #include "remote/Receive.h"
 #include "trx/TavRead.h"
 #include "tuner/CAT.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include <cstdlib>
 #include <cstring>

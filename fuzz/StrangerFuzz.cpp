@@ -7,7 +7,7 @@
 
 #include "core/Setup.h"
 #include "core/Works.h"
-#include "remote/Frames.h"
+#include "wire/Frames.h"
 #include "remote/Receive.h"
 #include "remote/Wsocket.h"
 

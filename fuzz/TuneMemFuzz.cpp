@@ -106,9 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             FuzzDrainCommands(w);
             const uint32_t word = w->tunerWord;
-            FUZZ_CHECK((word & ~kWordBits) == 0 && w->tuneC <= 511 && w->tuneL <= 511 && w->tuneMode <= 3,
+            FUZZ_CHECK((word & ~kWordBits) == 0 && w->tuner.tuneC <= 511 && w->tuner.tuneL <= 511 && w->tuner.tuneMode <= 3,
                        "tuner memory %d/%d index %d: word %08X, C %u L %u mode %u", bank, antenna, i, word,
-                       w->tuneC.load(), w->tuneL.load(), w->tuneMode.load());
+                       w->tuner.tuneC.load(), w->tuner.tuneL.load(), w->tuner.tuneMode.load());
             const std::string sent = FuzzSentCommand(w, kCmdTuneWord);
             FUZZ_CHECK(isCommandForm(sent, word), "tuner memory: \"%s\" sent for %08X", sent.c_str(), word);
         }

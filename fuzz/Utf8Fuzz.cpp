@@ -6,7 +6,7 @@
 #include "FuzzRoot.h"
 #include "FuzzTarget.h"
 
-#include "ui/UTF8.h"
+#include "draw/UTF8.h"
 
 #include <string>
 #include <unordered_set>

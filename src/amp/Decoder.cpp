@@ -42,17 +42,17 @@ void eepromReply(Works* w, const char* r, int len) {
         return hexPair(pos < len ? r[pos] : '\0', pos + 1 < len ? r[pos + 1] : '\0');
     };
     if (block == '0' || block == '1') {
-        Shared<uint8_t>* dst = block == '0' ? w->ee0 : w->ee1;
+        Shared<uint8_t>* dst = block == '0' ? w->ident.ee0 : w->ident.ee1;
         char hex[65];
         for (int i = 0; i < 32; i++)
             dst[i] = pairAt(6 + 2 * i);
         field(r, len, 6, 64, hex);
         LogOut(block == '0' ? "EE0:%s\n" : "EE1:%s\n", hex);
     } else if (block == '2') {
-        w->eeModel[0] = pairAt(6);
-        w->eeModel[1] = pairAt(8);
-        number_ofStep_meter_FWD = w->eeModel[1] == '1' ? 120 : 60;
-        LogOut("EE2: %x %x\n", w->eeModel[0].load(), w->eeModel[1].load());
+        w->ident.eeModel[0] = pairAt(6);
+        w->ident.eeModel[1] = pairAt(8);
+        w->meters.number_ofStep_meter_FWD = w->ident.eeModel[1] == '1' ? 120 : 60;
+        LogOut("EE2: %x %x\n", w->ident.eeModel[0].load(), w->ident.eeModel[1].load());
     }
 }
 
@@ -111,7 +111,7 @@ ReplyKind DecodeCatCmd(Works* w, const char* reply, int length) {
     }
     if (is("VS")) {
         field(reply, len, 2, 7, text);
-        w->microVersion.set(text);
+        w->ident.microVersion.set(text);
     } else if (is("TU")) {
         w->tuReported = static_cast<uint8_t>(c2 - '0');
     } else if (is("SA")) {

@@ -221,8 +221,8 @@ void SendLinearCommand(Works* w, int state) {
     case kCmdTunerReset:
         w->tunerBypass = 0;
         w->tunerWord = 0;
-        w->tuneC = 0;
-        w->tuneL = 0;
+        w->tuner.tuneC = 0;
+        w->tuner.tuneL = 0;
         w->tunerWord |= 0x800000u;
         sendTuneWord(w, state);
         break;

@@ -22,14 +22,14 @@
 #include "trx/Serial.h"
 #include "tuner/Bands.h"
 #include "tuner/Banks.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/GPIO.h"
 #include "ui/Keys.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 #include "ui/Network.h"
 #include "ui/Nuova.h"
-#include "ui/Png.h"
-#include "ui/TTF.h"
+#include "draw/Png.h"
+#include "draw/TTF.h"
 #include "ui/Time.h"
 #include "web/Certificate.h"
 
@@ -55,38 +55,38 @@ std::mutex g_serMut;
 
 void CreateAudioCodec(Works* w) {
     int err = 0;
-    w->opusEncoder = opus_encoder_create(w->audioRate, 2, OPUS_APPLICATION_AUDIO, &err);
-    if (err != OPUS_OK || !w->opusEncoder) {
+    w->audio.opusEncoder = opus_encoder_create(w->audio.audioRate, 2, OPUS_APPLICATION_AUDIO, &err);
+    if (err != OPUS_OK || !w->audio.opusEncoder) {
         LogErr("failed to create an encoder: %s", opus_strerror(err));
-        w->opusEncoder = nullptr;
+        w->audio.opusEncoder = nullptr;
         w->settings.audioBitrate = 0;
         return;
     }
-    err = opus_encoder_ctl(w->opusEncoder, OPUS_SET_BITRATE(w->settings.audioBitrate.load()));
+    err = opus_encoder_ctl(w->audio.opusEncoder, OPUS_SET_BITRATE(w->settings.audioBitrate.load()));
     if (err != OPUS_OK) {
         LogErr("failed to set bitrate: %s", opus_strerror(err));
-        opus_encoder_destroy(w->opusEncoder);
-        w->opusEncoder = nullptr;
+        opus_encoder_destroy(w->audio.opusEncoder);
+        w->audio.opusEncoder = nullptr;
         w->settings.audioBitrate = 0;
         return;
     }
-    w->opusDecoder = opus_decoder_create(w->audioRate, 2, &err);
-    if (err != OPUS_OK || !w->opusDecoder) {
+    w->audio.opusDecoder = opus_decoder_create(w->audio.audioRate, 2, &err);
+    if (err != OPUS_OK || !w->audio.opusDecoder) {
         LogErr("failed to create decoder: %s", opus_strerror(err));
-        w->opusDecoder = nullptr;
-        opus_encoder_destroy(w->opusEncoder);
-        w->opusEncoder = nullptr;
+        w->audio.opusDecoder = nullptr;
+        opus_encoder_destroy(w->audio.opusEncoder);
+        w->audio.opusEncoder = nullptr;
         w->settings.audioBitrate = 0;
     }
 }
 
 void DestroyAudioCodec(Works* w) {
-    if (w->opusEncoder)
-        opus_encoder_destroy(w->opusEncoder);
-    if (w->opusDecoder)
-        opus_decoder_destroy(w->opusDecoder);
-    w->opusEncoder = nullptr;
-    w->opusDecoder = nullptr;
+    if (w->audio.opusEncoder)
+        opus_encoder_destroy(w->audio.opusEncoder);
+    if (w->audio.opusDecoder)
+        opus_decoder_destroy(w->audio.opusDecoder);
+    w->audio.opusEncoder = nullptr;
+    w->audio.opusDecoder = nullptr;
 }
 
 namespace {
@@ -101,27 +101,27 @@ void joinAll(Works* w) {
         bool enabled;
         const char* message;
     } joins[] = {
-        {&thrKey, s->EnableKeyb == '1', "Communicator joined Key end"},
-        {&thrFFT, s->EnableFFT == '1', "Communicator joined FFT end"},
-        {&thrLeggi, s->EnableRead == '1', nullptr},
-        {&thrScrivi, s->EnableWrite == '1', nullptr},
-        {&thrWsock, s->WebSocket != '0', "Communicator joined Wsocket end"},
-        {&thrCat, s->EnableCAT == '1', "Communicator joined Cat end"},
-        {&thrCatSer, s->catSerialEnabled == '1', "Communicator joined CatSerial end"},
-        {&thrHamlib, w->source[kModeHamlib].run == '1', "Communicator joined Hamlib end"},
-        {&thrWeb, SettingNumber(w, "WebPort") > 0, nullptr},
-        {&thrSer, s->serialLinkEnabled == '1', "Communicator joined Serial end"},
-        {&thrLin, s->EnableLinear == '1', "Communicator joined Linear end"},
-        {&thrTime, s->EnableTime == '1', "Communicator joined Time end"},
-        {&thrGPIO, s->EnableGPIO == '1', "Communicator joined GPIO end"},
+        {&SlotOf(Thread::Keyboard), s->EnableKeyb == '1', "Communicator joined Key end"},
+        {&SlotOf(Thread::UsbRx), s->EnableFFT == '1', "Communicator joined FFT end"},
+        {&SlotOf(Thread::AudioIn), s->EnableRead == '1', nullptr},
+        {&SlotOf(Thread::AudioOut), s->EnableWrite == '1', nullptr},
+        {&SlotOf(Thread::Socket), s->WebSocket != '0', "Communicator joined Wsocket end"},
+        {&SlotOf(Thread::CatRelay), s->EnableCAT == '1', "Communicator joined Cat end"},
+        {&SlotOf(Thread::Ft817), s->catSerialEnabled == '1', "Communicator joined CatSerial end"},
+        {&SlotOf(Thread::Hamlib), w->source[kModeHamlib].run == '1', "Communicator joined Hamlib end"},
+        {&SlotOf(Thread::Web), SettingNumber(w, "WebPort") > 0, nullptr},
+        {&SlotOf(Thread::TrxSerial), s->serialLinkEnabled == '1', "Communicator joined Serial end"},
+        {&SlotOf(Thread::Link), s->EnableLinear == '1', "Communicator joined Linear end"},
+        {&SlotOf(Thread::Refresh), s->EnableTime == '1', "Communicator joined Time end"},
+        {&SlotOf(Thread::Gpio), s->EnableGPIO == '1', "Communicator joined GPIO end"},
     };
     for (Join& j : joins) {
         JoinThread(*j.handle);
         if (j.enabled && j.message)
             LogInfo("%s", j.message);
     }
-    JoinThread(thInit);
-    JoinThread(thAggFw);
+    JoinThread(SlotOf(Thread::Splash));
+    JoinThread(SlotOf(Thread::FwUpdate));
 }
 
 // The service watchdog's view of the three threads whose hang leaves the
@@ -155,9 +155,9 @@ void startWatch(Works* w, ServiceWatch* sw) {
 // Every thread looked at (each logs its own stall), alive only if all move.
 bool threadsAlive(ServiceWatch* sw) {
     const int64_t now = plat_mono_ms();
-    bool alive = plat_watch_progress(&sw->link, ThreadRunning(thrLin), now);
-    alive &= plat_watch_progress(&sw->keys, ThreadRunning(thrGPIO), now);
-    alive &= plat_watch_progress(&sw->refresh, ThreadRunning(thrTime), now);
+    bool alive = plat_watch_progress(&sw->link, ThreadRunning(SlotOf(Thread::Link)), now);
+    alive &= plat_watch_progress(&sw->keys, ThreadRunning(SlotOf(Thread::Gpio)), now);
+    alive &= plat_watch_progress(&sw->refresh, ThreadRunning(SlotOf(Thread::Refresh)), now);
     return alive;
 }
 
@@ -188,7 +188,7 @@ namespace {
 void loadSettings(Works* w, FrameBuffer* fb) {
     ZeroWorks(w);
     w->fb = fb;
-    w->swVersion.set(kSwVersion);
+    w->ident.swVersion.set(kSwVersion);
     w->setup = &g_setup;
     w->connMut = &g_connMut;
     w->wsSendMut = &g_wsSendMut;
@@ -199,10 +199,10 @@ void loadSettings(Works* w, FrameBuffer* fb) {
     // The alarm texts and flags are needed as soon as the link runs, well
     // before the menus are built.
     InitErrorTable(w);
-    CntIP = 3;
-    CntDNS = 3;
-    CntNetMask = 3;
-    CntGateway = 3;
+    lan.CntIP = 3;
+    lan.CntDNS = 3;
+    lan.CntNetMask = 3;
+    lan.CntGateway = 3;
 
     ReadConfigFile(w);
     InitMicroCmd(w);
@@ -238,11 +238,11 @@ void splash(Works* w) {
         fbRealize(w->fb);
     }
     startInitThread = 1;
-    StartWorker(thInit, "splash", LoadThread, w);
+    StartWorker(SlotOf(Thread::Splash), "splash", LoadThread, w);
     plat_sleep_ms((waitTAV + 1) * 1000);
     startInitThread = 0;
     // The splash ends before the next picture is drawn.
-    JoinThread(thInit);
+    JoinThread(SlotOf(Thread::Splash));
 }
 
 // The threads of the running panel, after the splash.
@@ -255,7 +255,7 @@ void startServices(Works* w) {
         CreateAudioCodec(w);
 
     if (g_setup.EnableKeyb == '1')
-        StartWorker(thrKey, "keyboard", keyb, w);
+        StartWorker(SlotOf(Thread::Keyboard), "keyboard", keyb, w);
     StartThreadSoket(w);
     StartThreadTAV(w);
 
@@ -272,9 +272,9 @@ void startServices(Works* w) {
     StartThreadWeb(w);
     // The refresh thread starts on the operating page: its first tick loads the
     // page's picture over the start-up one.
-    w->skinReload = 1;
+    w->meters.skinReload = 1;
     if (g_setup.EnableTime == '1')
-        StartWorker(thrTime, "refresh", timer, w);
+        StartWorker(SlotOf(Thread::Refresh), "refresh", timer, w);
 }
 
 } // namespace
@@ -304,13 +304,13 @@ int PanelMain() {
     // From here on the files under /opt/set and the commands are its work.
     StartThreadStorage(w);
     if (g_setup.EnableGPIO == '1')
-        StartWorker(thrGPIO, "keys", GPIO, w);
+        StartWorker(SlotOf(Thread::Gpio), "keys", GPIO, w);
     StartThreadLinear(w);
     plat_sleep_ms(1000);
 
     splash(w);
 
-    StartWorker(thAggFw, "fw-update", AggFWThread, w);
+    StartWorker(SlotOf(Thread::FwUpdate), "fw-update", AggFWThread, w);
 
     InitMenu(w);
     {

@@ -23,8 +23,13 @@
 #include <mutex>
 #include <utility>
 
-ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT, thrLeggi,
-    thrScrivi, thInit, thAggFw, thrHamlib, thrWeb, thrStorage;
+namespace {
+// The program's threads, then the subsystems' jobs (core/Services.h).
+constexpr int kThreadCount = static_cast<int>(Thread::Storage) + 1;
+ThreadSlot g_slots[kThreadCount + kPeerJobs + 1];
+} // namespace
+
+ThreadSlot& SlotOf(Thread thread) { return g_slots[static_cast<int>(thread)]; }
 
 bool StartWorker(ThreadSlot& slot, const char* name, void (*body)(Works*), Works* w) {
     return StartThread(slot, name, [body, w] { body(w); });
@@ -33,24 +38,24 @@ bool StartWorker(ThreadSlot& slot, const char* name, void (*body)(Works*), Works
 // A link that could not get its thread shows its device-error page, whose retry
 // key tries again.
 void StartThreadLinear(Works* w) {
-    if (w->setup->EnableLinear == '1' && !StartWorker(thrLin, "link", Linear, w))
+    if (w->setup->EnableLinear == '1' && !StartWorker(SlotOf(Thread::Link), "link", Linear, w))
         RaiseDeviceError(w, kDevErrLinear, "Linear: cannot start thread");
 }
 
 void StartThreadSoket(Works* w) {
     if (w->setup->WebSocket == '1') {
         LogOut(">>>>>>>>>> SOCKET SERVER start\n");
-        StartWorker(thrWsock, "ws-server", Wsocket, w);
+        StartWorker(SlotOf(Thread::Socket), "ws-server", Wsocket, w);
     } else if (w->setup->WebSocket == '2') {
         LogOut(">>>>>>>>>> SOCKET CLIENT start\n");
-        StartWorker(thrWsock, "ws-client", Wclient, w);
+        StartWorker(SlotOf(Thread::Socket), "ws-client", Wclient, w);
     }
 }
 
 void StartThreadTAV(Works* w) {
     if (w->setup->serialLinkEnabled == '1') {
         LogOut("TAVread start\n");
-        if (!StartWorker(thrSer, "trx-serial", Serial, w))
+        if (!StartWorker(SlotOf(Thread::TrxSerial), "trx-serial", Serial, w))
             RaiseDeviceError(w, kDevErrSerial, "Serial: cannot start thread");
     }
 }
@@ -58,7 +63,7 @@ void StartThreadTAV(Works* w) {
 void StartThreadAudioWrite(Works* w) {
     if (w->setup->EnableWrite == '1') {
         LogOut("Th_scrivi start\n");
-        if (!StartWorker(thrScrivi, "audio-out", th_scrivi, w))
+        if (!StartWorker(SlotOf(Thread::AudioOut), "audio-out", th_scrivi, w))
             AddErrore(w, kAlarmAudioWrite);
     }
 }
@@ -66,7 +71,7 @@ void StartThreadAudioWrite(Works* w) {
 void StartThreadAudioRead(Works* w) {
     if (w->setup->EnableRead == '1') {
         LogOut("Th_leggi start\n");
-        if (!StartWorker(thrLeggi, "audio-in", th_leggi, w))
+        if (!StartWorker(SlotOf(Thread::AudioIn), "audio-in", th_leggi, w))
             AddErrore(w, kAlarmAudioRead);
     }
 }
@@ -74,29 +79,29 @@ void StartThreadAudioRead(Works* w) {
 void StartThreadCAT(Works* w) {
     if (w->setup->EnableCAT == '1') {
         LogOut("Cat.c start\n");
-        if (!StartWorker(thrCat, "cat-relay", Cat, w))
+        if (!StartWorker(SlotOf(Thread::CatRelay), "cat-relay", Cat, w))
             AddErrore(w, kAlarmRemoteCat);
     }
 }
 
 void StartTavReadFFT(Works* w) {
-    if (w->setup->EnableFFT == '1' && !StartWorker(thrFFT, "usb-rx", TAVRead, w))
+    if (w->setup->EnableFFT == '1' && !StartWorker(SlotOf(Thread::UsbRx), "usb-rx", TAVRead, w))
         RaiseDeviceError(w, kDevErrUsb, "TAVRead: cannot start thread");
 }
 
 void StartThreadCATserial(Works* w) {
-    if (w->setup->catSerialEnabled == '1' && !StartWorker(thrCatSer, "ft817", CatSerial, w))
+    if (w->setup->catSerialEnabled == '1' && !StartWorker(SlotOf(Thread::Ft817), "ft817", CatSerial, w))
         RaiseDeviceError(w, kDevErrCat, "CAT: cannot start thread");
 }
 
 void StartThreadWeb(Works* w) {
-    if (SettingNumber(w, "WebPort") > 0 && !StartWorker(thrWeb, "web", WebConsole, w))
+    if (SettingNumber(w, "WebPort") > 0 && !StartWorker(SlotOf(Thread::Web), "web", WebConsole, w))
         LogErr("web: cannot start the console's thread");
 }
 
 void StartThreadStorage(Works* w) {
     StorageBegin();
-    if (!StartWorker(thrStorage, "storage", StorageRun, w)) {
+    if (!StartWorker(SlotOf(Thread::Storage), "storage", StorageRun, w)) {
         // The others then write and run their commands themselves, as at start-up.
         LogErr("storage: no thread, files are written by their callers");
         StorageAbandon();
@@ -105,11 +110,11 @@ void StartThreadStorage(Works* w) {
 
 void StopThreadStorage() {
     StorageEnd();
-    JoinThread(thrStorage);
+    JoinThread(SlotOf(Thread::Storage));
 }
 
 void StartThreadHamlib(Works* w) {
-    if (w->source[kModeHamlib].run == '1' && !StartWorker(thrHamlib, "hamlib", HamlibRig, w))
+    if (w->source[kModeHamlib].run == '1' && !StartWorker(SlotOf(Thread::Hamlib), "hamlib", HamlibRig, w))
         RaiseDeviceError(w, kDevErrCat, "Hamlib: cannot start thread");
 }
 
@@ -122,14 +127,14 @@ std::mutex g_remoteMut;
 struct RemoteService {
     Flag SetupRecord::*flag;
     void (*start)(Works*);
-    ThreadSlot* slot;
+    Thread thread;
     const char* restartLine; // what the reset key's restart says, if anything
 };
 const RemoteService kRemoteServices[] = {
-    {&SetupRecord::EnableWrite, StartThreadAudioWrite, &thrScrivi, "start audio write\n"},
-    {&SetupRecord::EnableRead, StartThreadAudioRead, &thrLeggi, "start audio read\n"},
-    {&SetupRecord::EnableCAT, StartThreadCAT, &thrCat, nullptr},
-    {&SetupRecord::EnableFFT, StartTavReadFFT, &thrFFT, nullptr},
+    {&SetupRecord::EnableWrite, StartThreadAudioWrite, Thread::AudioOut, "start audio write\n"},
+    {&SetupRecord::EnableRead, StartThreadAudioRead, Thread::AudioIn, "start audio read\n"},
+    {&SetupRecord::EnableCAT, StartThreadCAT, Thread::CatRelay, nullptr},
+    {&SetupRecord::EnableFFT, StartTavReadFFT, Thread::UsbRx, nullptr},
 };
 
 // Starts those whose flag is off, turning it on: a service that failed turned
@@ -153,7 +158,7 @@ void switchRemote(Works* w, RemoteSwitch how) {
         // A unit that was in remote operation comes back in it: the services
         // whose flag is on start here, StartThreadCommRemote turns on the rest.
         for (const RemoteService& sv : kRemoteServices)
-            if (w->setup->*sv.flag == '1' && !ThreadRunning(*sv.slot))
+            if (w->setup->*sv.flag == '1' && !ThreadRunning(SlotOf(sv.thread)))
                 sv.start(w);
         StartThreadCommRemote(w);
         break;
@@ -189,14 +194,11 @@ void startService(Works* w, Service service) {
             s.start(w);
 }
 
-// The slots of the subsystems' own work.
-ThreadSlot g_peerSlots[kPeerJobs];
-ThreadSlot g_webGuard;
-
+// The slots of the subsystems' own work: the peers', then the guard's.
 ThreadSlot* jobSlot(Job job, int index) {
     if (job == Job::WebGuard)
-        return index == 0 ? &g_webGuard : nullptr;
-    return index >= 0 && index < kPeerJobs ? &g_peerSlots[index] : nullptr;
+        return index == 0 ? &g_slots[kThreadCount + kPeerJobs] : nullptr;
+    return index >= 0 && index < kPeerJobs ? &g_slots[kThreadCount + index] : nullptr;
 }
 
 bool startJob(Job job, int index, std::function<void()> body) {

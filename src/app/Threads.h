@@ -10,8 +10,12 @@
 
 struct Works;
 
-extern ThreadSlot thrGPIO, thrLin, thrTime, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrFFT,
-    thrLeggi, thrScrivi, thInit, thAggFw, thrHamlib, thrWeb, thrStorage;
+// The program's threads, one slot each: started, restarted and joined by name.
+enum class Thread {
+    Gpio, Link, Refresh, Keyboard, Socket, TrxSerial, CatRelay, Ft817, UsbRx, AudioIn, AudioOut,
+    Splash, FwUpdate, Hamlib, Web, Storage,
+};
+ThreadSlot& SlotOf(Thread thread);
 
 // Starts `body(works)` in `slot` under the thread name `name`; false when it
 // could not be created (logged).

@@ -7,7 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
-#include "ui/Damage.h"
+#include "draw/Damage.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -9,11 +9,6 @@
 #include <memory>
 #include <new>
 
-Shared<int> number_ofStep_meter_FWD;
-Shared<int> number_ofStep_meter_REFL;
-Shared<int> number_ofStep_meter_SWR;
-Shared<int> number_ofStep_meter_PW;
-Shared<int> CntIP, CntDNS, CntNetMask, CntGateway;
 
 void ZeroWorks(Works* works) {
     std::destroy_at(works);
@@ -22,12 +17,12 @@ void ZeroWorks(Works* works) {
 
 void InitRunState(Works* w) {
     w->running = 1;
-    w->eeModel[0] = 255;
-    w->eeModel[1] = 255;
-    w->swVersion.set(kSwVersion);
+    w->ident.eeModel[0] = 255;
+    w->ident.eeModel[1] = 255;
+    w->ident.swVersion.set(kSwVersion);
     w->wsFD = -1;
-    w->audioFrameParam = 2;
-    w->audioRate = 48000;
+    w->audio.audioFrameParam = 2;
+    w->audio.audioRate = 48000;
     w->refreshUs = 10000;
     w->stillWaitMs = 100;
     w->freqHz = 14070000;
@@ -43,13 +38,13 @@ void InitRunState(Works* w) {
     w->ModeWorkIdx = -1;
     w->thresholdRowIdx = -1;
     w->antennaRowIdx = kNoAntennaRow;
-    w->screenPage = 1;
+    w->pages.screenPage = 1;
     w->serFD = -1;
     // The forward scale follows the amplifier's model, not the setup file.
-    number_ofStep_meter_FWD = 60;
-    number_ofStep_meter_REFL = 60;
-    number_ofStep_meter_SWR = 60;
-    number_ofStep_meter_PW = 60;
+    w->meters.number_ofStep_meter_FWD = 60;
+    w->meters.number_ofStep_meter_REFL = 60;
+    w->meters.number_ofStep_meter_SWR = 60;
+    w->meters.number_ofStep_meter_PW = 60;
 }
 
 void InitGlobalVar(Works* w) {

@@ -183,6 +183,86 @@ struct StationView {
     bool badRecordLogged = false, badAlarmsLogged = false; // guarded by mu
 };
 
+// The amplifier's identity as its micro reports it. Owner: link (the version
+// text is main's, set at start-up).
+struct AmpIdentity {
+    Shared<uint8_t> eeModel[2];
+    SharedText<20> swVersion;
+    Shared<uint8_t> ee0[32];
+    Shared<uint8_t> ee1[32];
+    SharedText<8> microVersion; // 7 characters and the terminator
+};
+
+// The audio of the remote link. Owner: main (the codec and rates, at start-up);
+// audioOutReady: plain stores by the playback thread and by a failing capture
+// (which stops the session's audio); the counters count up atomically.
+struct AudioState {
+    Shared<int> audioFrameParam;
+    Shared<int> audioRate;
+    OpusEncoder* opusEncoder;
+    OpusDecoder* opusDecoder;
+    Shared<uint8_t> audioOutReady;  // the playback buffer exists
+    Shared<int> wsDroppedAudio;     // audio frames not sent: the peer took too long
+    Shared<int> wsDroppedFrames;    // other frames whose write ran out of time
+};
+
+// Key pages and screen pages. Owner: keys. The refresh tick stores
+// kPageDeviceError while the device-error page is up and kPageMain when its
+// retry ends it: plain stores, each a page the keys cannot be on meanwhile.
+// menuEntry and menuItem are set by main once at start-up.
+struct KeyPages {
+    Shared<int> editRow; // the memory-table page's cell
+    Shared<int> editColumn;
+    Shared<int> keyPage;
+    SharedFlags<uint8_t> viewFlags; // bit 0 status page, bit 1 memory-table view
+    SharedFlags<uint8_t> keyNotice;
+    Shared<int> screenPage;
+    Shared<int> targetBank;    // save page: bank and antenna (0..2) to store into
+    Shared<int> targetAntenna;
+    Shared<int> copyOrigin;    // bank copy page
+    Shared<int> copyDest;
+    Shared<int> resetTarget;   // bank reset page; MAXbank stands for all banks
+    Shared<uint8_t> manualTune; // manual L/C tuning switched on
+    Shared<int> menuEntry;      // settings menu: current entry 0..31
+    Shared<int> menuItem;       // always 0
+    Shared<int> menuCount;
+    Shared<uint8_t> factoryArmed; // "FACTORY DEFAULT" chosen, waiting for ENTER
+    // "REMOTE CODE" being edited: the symbols as the keys left them, the one
+    // under the cursor (0..11), and whether an edit is under way (the saved code
+    // is untouched until ENTER). "NEW REMOTE CODE" chosen, waiting for ENTER.
+    SharedText<13> codeEdit;
+    Shared<int> codeCursor;
+    Shared<uint8_t> codeEditing;
+    Shared<uint8_t> newCodeArmed;
+};
+
+// The meters' needles and peak hold, the screen saver and the tune-on-transmit
+// window. Owner: refresh (Works says who else writes, and how).
+struct MeterState {
+    Shared<float> needleAngle[2]; // forward, right-hand meter
+    Shared<float> peakAngle[2];   // 0 = no peak shown yet
+    PeakHold peakHold[2];
+    Shared<uint8_t> saverOn;
+    Shared<uint8_t> skinReload;
+    Shared<int> tuneTickFirst, tuneTickNow; // tune-on-transmit window
+    // The meters' scales in steps; the forward one follows the amplifier's
+    // model (the link sets it from the model's reply).
+    Shared<int> number_ofStep_meter_FWD, number_ofStep_meter_REFL, number_ofStep_meter_SWR,
+        number_ofStep_meter_PW;
+};
+
+// The tuner's requests ring and setting. Owner: link (Works says how the
+// others ask).
+struct TunerState {
+    Shared<uint16_t> tunerReq[16];
+    Shared<int> tunerReqRead, tunerReqWrite;
+    Shared<uint32_t> tuneC;
+    Shared<uint32_t> tuneL;
+    Shared<uint16_t> tuneMode;
+    Shared<int> tuneStep;  // state of the automatic search
+    Shared<float> bestSwr; // best SWR of the last search
+};
+
 struct Works {
     // Process and device errors. `running` is only ever cleared (keyboard, main,
     // the client on a wrong accept value). The error page is a handoff: a device
@@ -194,13 +274,9 @@ struct Works {
     Shared<int> deviceErrorCode;
     SharedText<104> deviceErrorText;
 
-    // Display and amplifier identity. Owner: link (main sets fb at start-up).
+    // The display (main sets it at start-up) and the amplifier's identity.
     FrameBuffer* fb;
-    Shared<uint8_t> eeModel[2];
-    SharedText<20> swVersion;
-    Shared<uint8_t> ee0[32];
-    Shared<uint8_t> ee1[32];
-    SharedText<8> microVersion; // 7 characters and the terminator
+    AmpIdentity ident;
 
     // Remote connection. Owner: session (main and a factory default set the
     // setup's values); remoteConnected changes under connMut. remotePassword,
@@ -222,18 +298,10 @@ struct Works {
     // rest is main's.
     SharedText<16> skinName; // current skin, loaded from "<name>.png"
     Shared<int> imageX, imageY;
-    Shared<int> audioFrameParam;
-    Shared<int> audioRate;
     std::mutex* connMut;
     std::mutex* wsSendMut;
     SetupRecord* setup;
-    OpusEncoder* opusEncoder;
-    OpusDecoder* opusDecoder;
-    // Audio. audioOutReady: plain stores by the playback thread and by a failing
-    // capture (which stops the session's audio); the counters count up atomically.
-    Shared<uint8_t> audioOutReady;  // the playback buffer exists
-    Shared<int> wsDroppedAudio;     // audio frames not sent: the peer took too long
-    Shared<int> wsDroppedFrames;    // other frames whose write ran out of time
+    AudioState audio;
 
     // The settings as numbers, and the values of the keys kept in slots
     // (core/Settings.h says who writes them).
@@ -281,51 +349,20 @@ struct Works {
     // tuner memory: the keys, the remote link and start-up load, edit and save
     // it, the refresh tick applies its rows and the link stores a search's end:
     // all under the bank lock (tuner/Banks.h), since a change spans the table,
-    // its files and the links the bank's mode runs. editRow, editColumn: keys.
+    // its files and the links the bank's mode runs.
     AntennaRow antennaTable[kAntennaRows];
     Shared<int> antennaRowCount;
     Shared<uint32_t> antennaRowIdx; // row applied last; kNoAntennaRow forces a new evaluation
-    Shared<int> editRow;
-    Shared<int> editColumn;
 
-    // Key pages and screen pages. Owner: keys. The refresh tick stores
-    // kPageDeviceError while the device-error page is up and kPageMain when its
-    // retry ends it: plain stores, each a page the keys cannot be on meanwhile.
-    // menuEntry and menuItem are set by main once at start-up.
-    Shared<int> keyPage;
-    SharedFlags<uint8_t> viewFlags; // bit 0 status page, bit 1 memory-table view
-    SharedFlags<uint8_t> keyNotice;
-    Shared<int> screenPage;
-    Shared<int> targetBank;    // save page: bank and antenna (0..2) to store into
-    Shared<int> targetAntenna;
-    Shared<int> copyOrigin;    // bank copy page
-    Shared<int> copyDest;
-    Shared<int> resetTarget;   // bank reset page; MAXbank stands for all banks
-    Shared<uint8_t> manualTune; // manual L/C tuning switched on
-    Shared<int> menuEntry;      // settings menu: current entry 0..31
-    Shared<int> menuItem;       // always 0
-    Shared<int> menuCount;
-    Shared<uint8_t> factoryArmed; // "FACTORY DEFAULT" chosen, waiting for ENTER
-    // "REMOTE CODE" being edited: the symbols as the keys left them, the one
-    // under the cursor (0..11), and whether an edit is under way (the saved code
-    // is untouched until ENTER). "NEW REMOTE CODE" chosen, waiting for ENTER.
-    SharedText<13> codeEdit;
-    Shared<int> codeCursor;
-    Shared<uint8_t> codeEditing;
-    Shared<uint8_t> newCodeArmed;
+    KeyPages pages;
 
     // Screen refresh: meters, peak hold, screen saver, plot. Owner: refresh,
     // which holds the picture lock for its whole tick; the keys wake the saver
     // and reset the peak needle under the same lock. lastKeyTime: a plain store
     // of the time of a key. The plot's trace is written by the session under serMut.
-    Shared<float> needleAngle[2]; // forward, right-hand meter
-    Shared<float> peakAngle[2];   // 0 = no peak shown yet
-    PeakHold peakHold[2];
-    Shared<uint8_t> saverOn;
+    MeterState meters;
     Shared<int64_t> lastKeyTime; // seconds of the wall clock
     Shared<uint8_t> trxTransmitting;
-    Shared<uint8_t> skinReload;
-    Shared<int> tuneTickFirst, tuneTickNow; // tune-on-transmit window
     SpectrumGrid grid;
 
     // Tuner memory, one table per antenna output: under the bank lock with the
@@ -336,13 +373,7 @@ struct Works {
     // word: the word, L, C, mode, step, state and bypass are written there only.
     // The keys, the menus and the refresh tick ask through the tuner's requests
     // (tuner/TunerRequests.h) and read a snapshot (TunerSnapshot).
-    Shared<uint16_t> tunerReq[16];
-    Shared<int> tunerReqRead, tunerReqWrite;
-    Shared<uint32_t> tuneC;
-    Shared<uint32_t> tuneL;
-    Shared<uint16_t> tuneMode;
-    Shared<int> tuneStep;  // state of the automatic search
-    Shared<float> bestSwr; // best SWR of the last search
+    TunerState tuner;
     // Transceiver link requests. Owner: trx (serFD). The carrier key's request
     // bits: the keys set them, the link takes a request with a compare-and-swap
     // on the whole byte before it sends, so a key pressed meanwhile makes a new
@@ -431,7 +462,7 @@ struct Works {
 
 // The 120 W model: its second model byte is '1'. It has its own pictures and a
 // 120 W forward scale.
-inline bool HighPowerModel(const Works* works) { return works->eeModel[1] == '1'; }
+inline bool HighPowerModel(const Works* works) { return works->ident.eeModel[1] == '1'; }
 
 // Zero-fills a record (what main does before InitGlobalVar).
 void ZeroWorks(Works* works);
@@ -485,9 +516,3 @@ using OperatingPointLock = std::lock_guard<std::mutex>;
 // Sleeps up to `ms` milliseconds, waking early once `running` is cleared.
 void SleepWhileRunning(Works* works, int ms);
 
-// Named globals shared by several threads.
-extern Shared<int> number_ofStep_meter_FWD;
-extern Shared<int> number_ofStep_meter_REFL;
-extern Shared<int> number_ofStep_meter_SWR;
-extern Shared<int> number_ofStep_meter_PW;
-extern Shared<int> CntIP, CntDNS, CntNetMask, CntGateway;

@@ -3,8 +3,8 @@
 
 #include "core/Works.h"
 #include "platform/Log.h"
-#include "ui/Damage.h"
-#include "ui/Fb.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
 
 #include <csetjmp>
 #include <cstdio>

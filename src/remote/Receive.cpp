@@ -13,8 +13,8 @@
 #include "trx/Serial.h"
 #include "tuner/Banks.h"
 #include "tuner/CAT.h"
-#include "ui/Damage.h"
-#include "ui/Fb.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
 
 #include <cerrno>
 #include <cstdio>

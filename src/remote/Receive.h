@@ -3,7 +3,7 @@
 // operator's unit) share the message set and differ in what they accept.
 #pragma once
 
-#include "remote/Frames.h"
+#include "wire/Frames.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include "core/Setup.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 
 #include <cmath>
 #include <cstdlib>

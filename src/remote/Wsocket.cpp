@@ -16,12 +16,12 @@
 #include "platform/Socket.h"
 #include "core/Services.h"
 #include "platform/Thread.h"
-#include "remote/Frames.h"
-#include "remote/Handshake.h"
+#include "wire/Frames.h"
+#include "wire/Handshake.h"
 #include "remote/Receive.h"
 #include "remote/StationRecord.h"
 #include "remote/Throttle.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 #include "remote/TxGuard.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 // The WebSocket server and client threads of remote operation.
 #pragma once
 
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 
 struct Works;
 struct RemoteSession;

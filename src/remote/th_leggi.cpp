@@ -17,7 +17,7 @@
 #include "platform/Thread.h"
 #include "remote/AudioDevice.h"
 #include "remote/AudioTap.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -50,7 +50,7 @@ void ExitAUDIOread(Works* w, snd_pcm_t** pcm) {
     // is off, so the request must not be seen before it.
     w->setup->EnableRead = '0';
     w->remoteRestart = 1;
-    w->audioOutReady = 0;
+    w->audio.audioOutReady = 0;
 }
 
 void th_leggi(Works* w) {

@@ -92,7 +92,7 @@ void ExitAUDIOwrite(Works* w) {
     LogOut("th_scrivi ERR\n");
     AddErrore(w, kAlarmAudioWrite);
     closeDevice();
-    w->audioOutReady = 0;
+    w->audio.audioOutReady = 0;
     // The flag first: the reset key's restart starts only services whose flag
     // is off, so the request must not be seen before it.
     w->setup->EnableWrite = '0';
@@ -101,7 +101,7 @@ void ExitAUDIOwrite(Works* w) {
 
 void th_scrivi(Works* w) {
     status_th_scrivi = 0;
-    w->audioOutReady = 0;
+    w->audio.audioOutReady = 0;
     const int64_t settle = plat_mono_ms() + 3000;
     while (wanted(w) && plat_mono_ms() < settle)
         plat_sleep_ms(50);
@@ -137,7 +137,7 @@ void th_scrivi(Works* w) {
             g_out.buffer.assign(static_cast<size_t>(block) * 2, 0);
         }
         LogInfo("playback buffer allocated (%d)", block * 4);
-        w->audioOutReady = 1;
+        w->audio.audioOutReady = 1;
 
         // Prepared before the session: its first block starts the device, and
         // until then this thread has nothing to do but look at the interface.
@@ -167,7 +167,7 @@ void th_scrivi(Works* w) {
         }
         closeDevice();
         LogInfo("playback buffer freed");
-        w->audioOutReady = 0;
+        w->audio.audioOutReady = 0;
     }
 }
 
@@ -204,15 +204,15 @@ bool writeBuffer(bool server, int frames) {
 } // namespace
 
 bool PlayReceivedAudio(Works* w, bool server, const uint8_t* payload, size_t n) {
-    if (w->setup->EnableWrite != '1' || !w->audioOutReady)
+    if (w->setup->EnableWrite != '1' || !w->audio.audioOutReady)
         return true;
     std::lock_guard<std::mutex> lock(g_out.mu);
     if (!g_out.pcm || g_out.buffer.empty())
         return true;
     const int block = static_cast<int>(g_out.buffer.size() / 2);
     int frames;
-    if (w->settings.audioBitrate > 0 && w->opusDecoder) {
-        const int d = opus_decode(w->opusDecoder, payload, static_cast<opus_int32>(n), g_out.buffer.data(), block, 0);
+    if (w->settings.audioBitrate > 0 && w->audio.opusDecoder) {
+        const int d = opus_decode(w->audio.opusDecoder, payload, static_cast<opus_int32>(n), g_out.buffer.data(), block, 0);
         if (d < 0) {
             // A packet that does not decode plays one block of silence.
             std::fill(g_out.buffer.begin(), g_out.buffer.end(), 0);
@@ -232,7 +232,7 @@ bool PlayReceivedAudio(Works* w, bool server, const uint8_t* payload, size_t n) 
 }
 
 void PlayPcmAudio(Works* w, const int16_t* mono, size_t frames) {
-    if (w->setup->EnableWrite != '1' || !w->audioOutReady)
+    if (w->setup->EnableWrite != '1' || !w->audio.audioOutReady)
         return;
     std::lock_guard<std::mutex> lock(g_out.mu);
     if (!g_out.pcm || g_out.buffer.empty())

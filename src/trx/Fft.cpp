@@ -4,7 +4,7 @@
 #include "core/Setup.h"
 #include "core/Works.h"
 #include "platform/Log.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 #include "trx/TavRead.h"
 
 #include <cmath>

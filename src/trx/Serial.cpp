@@ -13,7 +13,7 @@
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
 #include "platform/Thread.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 
 #include <cmath>
 #include <cstdio>

@@ -22,11 +22,7 @@
 #include <cstdio>
 #include <mutex>
 
-TuneSample tuneParam;
-TuneSample miglioretuneParam;
-TuneSample vTuneParam[kTuneHistory];
-std::atomic<int> cnttune;
-int cnttunefine;
+TuneSearch search;
 const int SWRTimeoutCICLI[5] = {600, 400, 300, 200, 100};
 
 namespace {
@@ -36,16 +32,16 @@ namespace {
 std::mutex g_sampleMut;
 
 bool worse() {
-    return static_cast<double>(vTuneParam[1].swrVal) + 0.1 < static_cast<double>(vTuneParam[0].swrVal);
+    return static_cast<double>(search.vTuneParam[1].swrVal) + 0.1 < static_cast<double>(search.vTuneParam[0].swrVal);
 }
 
 void applyL(Works* w, int l) {
-    w->tuneL = static_cast<uint32_t>(l);
+    w->tuner.tuneL = static_cast<uint32_t>(l);
     SetI(w, static_cast<uint32_t>(l));
 }
 
 void applyC(Works* w, int c) {
-    w->tuneC = static_cast<uint32_t>(c);
+    w->tuner.tuneC = static_cast<uint32_t>(c);
     SetC(w, static_cast<uint32_t>(c));
 }
 
@@ -58,8 +54,8 @@ void coarseRun(Works* w, int v, int step, void (*apply)(Works*, int), int next) 
         apply(w, v + step);
         return;
     }
-    w->tuneStep = next;
-    cnttunefine = 0;
+    w->tuner.tuneStep = next;
+    search.cnttunefine = 0;
     if (v - 1 > 0)
         apply(w, v - 1);
 }
@@ -68,40 +64,40 @@ void coarseRun(Works* w, int v, int step, void (*apply)(Works*, int), int next) 
 
 void Clr_vTuneParam(Works* w) {
     std::lock_guard<std::mutex> lock(g_sampleMut);
-    w->bestSwr = 0.0f;
-    tuneParam = TuneSample{999.0f, 0.0f, 0, 0, 0};
-    miglioretuneParam = tuneParam;
-    for (TuneSample& s : vTuneParam)
-        s = tuneParam;
+    w->tuner.bestSwr = 0.0f;
+    search.tuneParam = TuneSample{999.0f, 0.0f, 0, 0, 0};
+    search.miglioretuneParam = search.tuneParam;
+    for (TuneSample& s : search.vTuneParam)
+        s = search.tuneParam;
 }
 
 void CtrlNuovoTune() {
-    if (tuneParam.swrVal < miglioretuneParam.swrVal)
-        miglioretuneParam = tuneParam;
+    if (search.tuneParam.swrVal < search.miglioretuneParam.swrVal)
+        search.miglioretuneParam = search.tuneParam;
     for (int i = kTuneHistory - 1; i > 0; i--)
-        vTuneParam[i] = vTuneParam[i - 1];
-    vTuneParam[0] = tuneParam;
+        search.vTuneParam[i] = search.vTuneParam[i - 1];
+    search.vTuneParam[0] = search.tuneParam;
 }
 
 void TuneEnd(Works* w) {
     std::lock_guard<std::mutex> lock(g_sampleMut);
-    tuneParam = miglioretuneParam;
+    search.tuneParam = search.miglioretuneParam;
     // The meters show the best point found until the next status reply.
     AmpReadings r = AmpReadingsNow(w);
-    r.swr = tuneParam.swrVal;
-    r.pwrFwd = tuneParam.fwd;
+    r.swr = search.tuneParam.swrVal;
+    r.pwrFwd = search.tuneParam.fwd;
     PublishAmpReadings(w, r);
-    w->tuneL = tuneParam.l;
-    w->tuneC = tuneParam.c;
-    w->tunerWord = tuneParam.word;
-    w->bestSwr = tuneParam.swrVal;
+    w->tuner.tuneL = search.tuneParam.l;
+    w->tuner.tuneC = search.tuneParam.c;
+    w->tunerWord = search.tuneParam.word;
+    w->tuner.bestSwr = search.tuneParam.swrVal;
 }
 
 void EscAutoTune(Works* w, int store) {
     float last;
     {
         std::lock_guard<std::mutex> lock(g_sampleMut);
-        last = tuneParam.swrVal;
+        last = search.tuneParam.swrVal;
     }
     const bool stored = store && last <= 6.0f;
     if (!(last <= 6.0f)) {
@@ -112,7 +108,7 @@ void EscAutoTune(Works* w, int store) {
     }
     RetuneNoteEnd(w, stored, last, plat_mono_ms());
     IncPNTIn_CMDLinear(kCmdAtt, w);
-    cnttune = 0;
+    search.cnttune = 0;
     if (w->tuneModeFlags.test(0x01))
         w->tuneModeFlags.set(0x04);
     ThresholdsAfterTune(w);
@@ -129,11 +125,11 @@ int TuneStep(Works* w) {
     }
     {
         std::lock_guard<std::mutex> lock(g_sampleMut);
-        tuneParam = TuneSample{r.swr, r.pwrFwd, w->tuneL, w->tuneC, w->tunerWord};
-        cnttune++;
+        search.tuneParam = TuneSample{r.swr, r.pwrFwd, w->tuner.tuneL, w->tuner.tuneC, w->tunerWord};
+        search.cnttune++;
         CtrlNuovoTune();
     }
-    const float s = tuneParam.swrVal;
+    const float s = search.tuneParam.swrVal;
     if (s < w->settings.swrEscAutoTune && s > 0.01f) {
         TuneEnd(w);
         EscAutoTune(w, 1);
@@ -145,7 +141,7 @@ int TuneStep(Works* w) {
 void StartAutotune(Works* w) {
     if (w->tunerBypass != 0)
         return; // a bypassed tuner is never tuned
-    w->tuneStep = 0;
+    w->tuner.tuneStep = 0;
     IncPNTIn_CMDLinear(kCmdProtOn, w);
     IncPNTIn_CMDLinear(kCmdAttTune, w);
     ThresholdsForTune(w);
@@ -160,7 +156,7 @@ void StartAutotune(Works* w) {
         IncPNTIn_CMDLinear(kCmdAn, w);
     }
     LogOut("--------- START AUTO TUNE (%x) %i\n", w->tuneModeFlags.load(),
-                 w->tuneStep.load());
+                 w->tuner.tuneStep.load());
 }
 
 void GoTune(Works* w) {
@@ -190,17 +186,17 @@ void TuneTask(Works* w) {
     if (w->cmdQueueDrain == 1)
         return;
     const int limitIdx = w->settings.autoTuneMaxCycles <= 4 ? w->settings.autoTuneMaxCycles.load() : 4;
-    if (cnttune > SWRTimeoutCICLI[limitIdx]) {
+    if (search.cnttune > SWRTimeoutCICLI[limitIdx]) {
         TuneEnd(w);
         EscAutoTune(w, 0);
         AddErrore(w, w->settings.swrEscAutoTune == 0.0f ? kAlarmTuneTimeout : kAlarmTuneSwr);
         AttivaDisattivaProtezione(w, 1);
         return;
     }
-    int l = static_cast<int>(w->tuneL), c = static_cast<int>(w->tuneC);
-    switch (w->tuneStep) {
+    int l = static_cast<int>(w->tuner.tuneL), c = static_cast<int>(w->tuner.tuneC);
+    switch (w->tuner.tuneStep) {
     case 0:
-        w->tuneStep = 1;
+        w->tuner.tuneStep = 1;
         break;
     case 1:
         Clr_vTuneParam(w);
@@ -208,13 +204,13 @@ void TuneTask(Works* w) {
         KeyLabels[0].line2[3].set("Off");
         applyC(w, 0);
         applyL(w, 0);
-        cnttune = 0;
-        w->tuneStep = 2;
+        search.cnttune = 0;
+        w->tuner.tuneStep = 2;
         break;
     case 2:
         if (w->trxTransmitting == 1) {
             plat_sleep_ms(3);
-            w->tuneStep = 3;
+            w->tuner.tuneStep = 3;
         }
         break;
     case 3:
@@ -226,33 +222,33 @@ void TuneTask(Works* w) {
         if (TuneStep(w))
             break;
         if (worse()) {
-            w->tuneStep = 5;
-            cnttunefine = 0;
+            w->tuner.tuneStep = 5;
+            search.cnttunefine = 0;
             applyC(w, c + 8);
-        } else if (l >= 1 && cnttunefine < 8) {
-            cnttunefine++;
+        } else if (l >= 1 && search.cnttunefine < 8) {
+            search.cnttunefine++;
             applyL(w, l - 1);
         } else {
-            w->tuneStep = 5;
+            w->tuner.tuneStep = 5;
             applyC(w, c + 8);
-            cnttunefine = 0;
+            search.cnttunefine = 0;
         }
         break;
     case 5:
     case 8:
         if (TuneStep(w))
             break;
-        coarseRun(w, c, 8, applyC, w->tuneStep == 5 ? 6 : 9);
+        coarseRun(w, c, 8, applyC, w->tuner.tuneStep == 5 ? 6 : 9);
         break;
     case 6:
         if (TuneStep(w))
             break;
-        if (!worse() && c >= 1 && cnttunefine < 16) {
-            cnttunefine++;
+        if (!worse() && c >= 1 && search.cnttunefine < 16) {
+            search.cnttunefine++;
             applyC(w, c - 1);
         } else {
-            w->tuneStep = 7;
-            cnttunefine = 0;
+            w->tuner.tuneStep = 7;
+            search.cnttunefine = 0;
             modeTo(w, kModeLC);
             applyC(w, 0);
         }
@@ -262,23 +258,23 @@ void TuneTask(Works* w) {
             break;
         if (c + 8 <= 510)
             applyC(w, c + 8);
-        w->tuneStep = 8;
+        w->tuner.tuneStep = 8;
         break;
     case 9:
         if (TuneStep(w))
             break;
         if (worse()) {
-            w->tuneStep = 10;
-            cnttunefine = 0;
+            w->tuner.tuneStep = 10;
+            search.cnttunefine = 0;
             TuneEnd(w);
-        } else if (c >= 1 && cnttunefine < 16) {
-            cnttunefine++;
+        } else if (c >= 1 && search.cnttunefine < 16) {
+            search.cnttunefine++;
             applyC(w, c - 1);
         } else {
-            w->tuneStep = 10;
-            cnttunefine = 0;
+            w->tuner.tuneStep = 10;
+            search.cnttunefine = 0;
             TuneEnd(w);
-            l = static_cast<int>(w->tuneL);
+            l = static_cast<int>(w->tuner.tuneL);
             if (!(l + 2 > 510))
                 applyL(w, l + 2);
         }
@@ -292,13 +288,13 @@ void TuneTask(Works* w) {
         if (TuneStep(w))
             break;
         if (worse()) {
-            w->tuneStep = 12;
+            w->tuner.tuneStep = 12;
             TuneEnd(w);
-        } else if (l >= 1 && cnttunefine < 6) {
-            cnttunefine++;
+        } else if (l >= 1 && search.cnttunefine < 6) {
+            search.cnttunefine++;
             applyL(w, l - 1);
         } else {
-            w->tuneStep = 12;
+            w->tuner.tuneStep = 12;
             TuneEnd(w);
         }
         break;

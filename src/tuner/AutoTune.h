@@ -16,11 +16,16 @@ struct TuneSample {
 };
 
 constexpr int kTuneHistory = 10;
-extern TuneSample tuneParam;                 // the latest sample
-extern TuneSample miglioretuneParam;         // the best sample of this search
-extern TuneSample vTuneParam[kTuneHistory];  // the latest samples, newest first
-extern std::atomic<int> cnttune;             // samples taken in this search (reset by any thread)
-extern int cnttunefine;                      // steps of the current fine run
+// The search's samples: the link thread's (it runs the search), but for the
+// count, which any thread may reset.
+struct TuneSearch {
+    TuneSample tuneParam;                // the latest sample
+    TuneSample miglioretuneParam;        // the best sample of this search
+    TuneSample vTuneParam[kTuneHistory]; // the latest samples, newest first
+    std::atomic<int> cnttune;            // samples taken in this search
+    int cnttunefine;                     // steps of the current fine run
+};
+extern TuneSearch search;
 extern const int SWRTimeoutCICLI[5];         // sample limits by the setup's index
 
 // The tune key: starts a search, or ends the running one.

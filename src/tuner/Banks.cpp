@@ -247,11 +247,11 @@ void ChangeInterfaceBanco(Works* w) {
 
 void ModifytabAntenna(Works* w, int down) {
     BankLock held(BankMutex());
-    const int row = w->editRow;
+    const int row = w->pages.editRow;
     if (row < 0 || row >= kAntennaRows)
         return;
     AntennaRow& r = w->antennaTable[row];
-    switch (w->editColumn) {
+    switch (w->pages.editColumn) {
     case 0:
         r.pwr = r.pwr + (down ? -0.1f : 0.1f);
         break;

@@ -9,7 +9,7 @@
 #include "platform/SerialPort.h"
 #include "platform/Thread.h"
 #include "platform/UsbDevices.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 #include "trx/UsbIds.h"
 
 #include <cerrno>

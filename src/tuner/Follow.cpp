@@ -35,21 +35,21 @@ void tuneSupervision(Works* w, bool tx) {
                 return;
             TunerRequest(w, TunerAsk::StartAuto);
             w->tuneModeFlags.set(2);
-            w->tuneTickFirst = 0;
-            w->tuneTickNow = 0;
+            w->meters.tuneTickFirst = 0;
+            w->meters.tuneTickNow = 0;
         } else if (w->rxHoldTicks > 0) {
             w->rxHoldTicks--;
         }
     } else if (f & 8) {
-        if (w->tuneTickNow <= w->tuneTickFirst + 10) {
-            if (w->tuneTickFirst == 0)
-                w->tuneTickFirst = w->tuneTickNow.load();
-            w->tuneTickNow++;
+        if (w->meters.tuneTickNow <= w->meters.tuneTickFirst + 10) {
+            if (w->meters.tuneTickFirst == 0)
+                w->meters.tuneTickFirst = w->meters.tuneTickNow.load();
+            w->meters.tuneTickNow++;
         } else {
             w->tuneModeFlags.clear(2u | 16u | 8u);
             if (!tx) {
-                w->tuneTickFirst = 0;
-                w->tuneTickNow = 0;
+                w->meters.tuneTickFirst = 0;
+                w->meters.tuneTickNow = 0;
             }
         }
     } else if (f & 16) {
@@ -60,19 +60,19 @@ void tuneSupervision(Works* w, bool tx) {
             // a bank change, the fan) would hold the carrier back for good.
             if (w->cmdQueueDrain == 0) {
                 w->tuneModeFlags.set(32);
-                w->tuneTickFirst = 0;
-                w->tuneTickNow = 0;
+                w->meters.tuneTickFirst = 0;
+                w->meters.tuneTickNow = 0;
             }
         } else if (!tx && (f & 64)) {
-            if (++w->tuneTickNow >= 31) {
+            if (++w->meters.tuneTickNow >= 31) {
                 TunerRequest(w, TunerAsk::AbortAuto);
                 w->tuneModeFlags.clear(16u | 64u);
-                w->tuneTickFirst = 0;
-                w->tuneTickNow = 0;
+                w->meters.tuneTickFirst = 0;
+                w->meters.tuneTickNow = 0;
             }
         } else if (tx && !(f & 64)) {
-            w->tuneTickFirst = 0;
-            w->tuneTickNow = 0;
+            w->meters.tuneTickFirst = 0;
+            w->meters.tuneTickNow = 0;
         }
     }
 }

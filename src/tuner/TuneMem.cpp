@@ -140,20 +140,20 @@ void LoadTuneFromMEM(Works* w, int antenna) {
         }
     }
     const uint32_t word = w->tunerWord;
-    w->tuneC = DecodeCapacitaFromTuneval(word);
-    w->tuneL = DecodeInduttanzaFromTuneval(word);
-    w->tuneMode = static_cast<uint16_t>(DecodeModoFromTuneval(word));
+    w->tuner.tuneC = DecodeCapacitaFromTuneval(word);
+    w->tuner.tuneL = DecodeInduttanzaFromTuneval(word);
+    w->tuner.tuneMode = static_cast<uint16_t>(DecodeModoFromTuneval(word));
     if (!entry.valid)
         return;
-    if (entry.c == w->tuneC && entry.l == w->tuneL && entry.mode == w->tuneMode)
+    if (entry.c == w->tuner.tuneC && entry.l == w->tuner.tuneL && entry.mode == w->tuner.tuneMode)
         return;
     SetC(w, entry.c);
     SetI(w, entry.l);
     SetMode(w, entry.mode);
     ReadTnePar(w);
     LogOut(">>>>>>>>>>>>>>> MEMTUNE: load a Tune for %ld idx:%d -> C %d I %d!!\n",
-                 static_cast<long>(w->freqHz.load()), index, static_cast<int>(w->tuneC.load()),
-                 static_cast<int>(w->tuneL.load()));
+                 static_cast<long>(w->freqHz.load()), index, static_cast<int>(w->tuner.tuneC.load()),
+                 static_cast<int>(w->tuner.tuneL.load()));
 }
 
 std::string TuneMemFileName(int bank, int antenna) {
@@ -263,7 +263,7 @@ void GestioneAntennaAutomatica(Works* w) {
     OperatingPointLock op(OperatingPointMutex());
     if (r.antenna != 0 && r.antenna != w->antennaIdx + 1) {
         w->antennaIdx = r.antenna - 1;
-        if (w->keyPage == kPageMain) {
+        if (w->pages.keyPage == kPageMain) {
             char text[24];
             std::snprintf(text, sizeof text, "Auto %d", w->antennaIdx + 1);
             KeyLabels[0].line2[2].set(text);

@@ -36,7 +36,7 @@ void SetC(Works* w, uint32_t c) { w->tunerWord = (w->tunerWord & ~kCBits) | pack
 void SetI(Works* w, uint32_t l) { w->tunerWord = (w->tunerWord & ~kLBits) | pack(kLBit, l); }
 
 void SetMode(Works* w, int mode) {
-    w->tuneMode = static_cast<uint16_t>(mode);
+    w->tuner.tuneMode = static_cast<uint16_t>(mode);
     if (mode < 0 || mode > 3)
         return;
     uint32_t word = w->tunerWord & ~kModeMask;
@@ -57,7 +57,7 @@ void SetMode(Works* w, int mode) {
         w->tunerBypass = 1;
     }
     w->tunerWord = word;
-    if (w->keyPage == kPageManualTune)
+    if (w->pages.keyPage == kPageManualTune)
         KeyLabels[4].line2[0].set(label);
     if (w->settings.debugEnabled)
         ModeTuneDebug.set(debug);
@@ -85,10 +85,10 @@ int DecodeModoFromTuneval(uint32_t word) {
 
 void ReadTnePar(Works* w) {
     const uint32_t word = w->tunerWord;
-    w->tuneC = DecodeCapacitaFromTuneval(word);
-    w->tuneL = DecodeInduttanzaFromTuneval(word);
+    w->tuner.tuneC = DecodeCapacitaFromTuneval(word);
+    w->tuner.tuneL = DecodeInduttanzaFromTuneval(word);
     const int mode = DecodeModoFromTuneval(word);
-    w->tuneMode = static_cast<uint16_t>(mode);
+    w->tuner.tuneMode = static_cast<uint16_t>(mode);
     if (mode == kTuneNone)
         SetMode(w, kTuneBypass);
 }

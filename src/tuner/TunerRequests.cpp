@@ -20,15 +20,15 @@ uint16_t pack(TunerAsk what, int delta) {
 }
 
 void step(Works* w, bool inductor, int delta) {
-    const uint32_t now = inductor ? w->tuneL.load() : w->tuneC.load();
+    const uint32_t now = inductor ? w->tuner.tuneL.load() : w->tuner.tuneC.load();
     if (!((delta < 0 && now > 0) || (delta > 0 && now < kTunerMaxLC)))
         return;
     const uint32_t next = now + static_cast<uint32_t>(delta);
     if (inductor) {
-        w->tuneL = next;
+        w->tuner.tuneL = next;
         SetI(w, next);
     } else {
-        w->tuneC = next;
+        w->tuner.tuneC = next;
         SetC(w, next);
     }
 }
@@ -43,7 +43,7 @@ void serve(Works* w, TunerAsk what, int delta) {
         break;
     case TunerAsk::NextMode:
         if (w->tuneState == 0) {
-            const int mode = w->tuneMode;
+            const int mode = w->tuner.tuneMode;
             SetMode(w, mode >= 1 && mode < 3 ? mode + 1 : 1);
         }
         break;
@@ -67,14 +67,14 @@ void serve(Works* w, TunerAsk what, int delta) {
 
 bool TunerRequest(Works* w, TunerAsk what, int delta) {
     std::lock_guard<std::mutex> lock(g_requestMut);
-    const int wr = w->tunerReqWrite;
+    const int wr = w->tuner.tunerReqWrite;
     const int next = (wr + 1) % kTunerRequests;
-    if (next == w->tunerReqRead) {
+    if (next == w->tuner.tunerReqRead) {
         LogErr("tuner: request %d dropped, %d wait already", static_cast<int>(what), kTunerRequests - 1);
         return false;
     }
-    w->tunerReq[wr] = pack(what, delta);
-    w->tunerReqWrite = next;
+    w->tuner.tunerReq[wr] = pack(what, delta);
+    w->tuner.tunerReqWrite = next;
     return true;
 }
 
@@ -83,11 +83,11 @@ void TunerServeRequests(Works* w) {
         uint16_t req;
         {
             std::lock_guard<std::mutex> lock(g_requestMut);
-            const int rd = w->tunerReqRead;
-            if (rd == w->tunerReqWrite)
+            const int rd = w->tuner.tunerReqRead;
+            if (rd == w->tuner.tunerReqWrite)
                 return;
-            req = w->tunerReq[rd];
-            w->tunerReqRead = (rd + 1) % kTunerRequests;
+            req = w->tuner.tunerReq[rd];
+            w->tuner.tunerReqRead = (rd + 1) % kTunerRequests;
         }
         serve(w, static_cast<TunerAsk>(req & 0xFF), static_cast<int8_t>(req >> 8));
     }
@@ -95,10 +95,10 @@ void TunerServeRequests(Works* w) {
 
 void TunerDropRequests(Works* w) {
     std::lock_guard<std::mutex> lock(g_requestMut);
-    const int waiting = (w->tunerReqWrite - w->tunerReqRead + kTunerRequests) % kTunerRequests;
+    const int waiting = (w->tuner.tunerReqWrite - w->tuner.tunerReqRead + kTunerRequests) % kTunerRequests;
     if (waiting > 0)
         LogInfo("tuner: %d requests from before the link ran dropped", waiting);
-    w->tunerReqRead = w->tunerReqWrite.load();
+    w->tuner.tunerReqRead = w->tuner.tunerReqWrite.load();
 }
 
 TunerView TunerSnapshot(const Works* w) {

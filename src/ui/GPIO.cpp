@@ -109,7 +109,7 @@ void keysPass(Works* w, Keys& k, uint32_t level) {
                 const double held = plat_mono_s() - k.pressStart;
                 const double limit = threshold(w, k.repeats);
                 if (held >= limit - 0.15)
-                    w->keyNotice.set(1); // "Entering second function..."
+                    w->pages.keyNotice.set(1); // "Entering second function..."
                 if (held > limit) {
                     k.longBits |= mask;
                     k.longFired = true;

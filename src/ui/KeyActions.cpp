@@ -20,10 +20,10 @@
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/Keys.h"
 #include "ui/Menu.h"
-#include "ui/Png.h"
+#include "draw/Png.h"
 
 #include <cstdio>
 
@@ -78,17 +78,17 @@ void page0(Works* w, int key, bool lng) {
     case 1:
         if (closing(w))
             return;
-        if (w->viewFlags.test(2)) {
-            w->viewFlags.clear(2);
+        if (w->pages.viewFlags.test(2)) {
+            w->pages.viewFlags.clear(2);
             SetWorkImg(w);
         } else if (!lng) {
             ChangeBanco(w);
         } else {
-            w->viewFlags.set(2);
+            w->pages.viewFlags.set(2);
             PictureLock lock(PictureMutex());
             LoadSkin(w, "statusB", 1);
             fbSetBack(w->fb);
-            w->keyPage = kPageMemTable;
+            w->pages.keyPage = kPageMemTable;
             SetModeWorkLabel(w);
         }
         break;
@@ -102,17 +102,17 @@ void page0(Works* w, int key, bool lng) {
         break;
     case 4:
         if (!closing(w))
-            w->keyPage = kPageTuner;
+            w->pages.keyPage = kPageTuner;
         break;
     case 5:
         if (!closing(w)) {
             MenuEditStarts(w);
-            w->keyPage = kPageMenuChoose;
+            w->pages.keyPage = kPageMenuChoose;
         }
         break;
     case 6:
         if (lng) {
-            w->viewFlags.set(1);
+            w->pages.viewFlags.set(1);
             PictureLock lock(PictureMutex());
             LoadSkin(w, "status", 1);
             fbSetBack(w->fb);
@@ -120,15 +120,15 @@ void page0(Works* w, int key, bool lng) {
         }
         if (closing(w))
             return;
-        w->screenPage = w->screenPage >= 5 ? 1 : w->screenPage + 1;
-        w->viewFlags.replace(0);
+        w->pages.screenPage = w->pages.screenPage >= 5 ? 1 : w->pages.screenPage + 1;
+        w->pages.viewFlags.replace(0);
         {
             // The peak needle is the refresh tick's, which holds this lock.
             PictureLock lock(PictureMutex());
-            w->peakAngle[1] = 0.0f;
+            w->meters.peakAngle[1] = 0.0f;
             SetWorkImg(w);
         }
-        LogInfo("type to %d\n", w->screenPage.load());
+        LogInfo("type to %d\n", w->pages.screenPage.load());
         break;
     default:
         break;
@@ -147,7 +147,7 @@ int page2(Works* w, int key) {
         return ModifyParameter(w, kMenuPlus);
     case 6:
         ModifyParameter(w, kMenuEnter);
-        w->keyPage = w->viewFlags.test(2) ? kPageMemTable : kPageMenuChoose;
+        w->pages.keyPage = w->pages.viewFlags.test(2) ? kPageMemTable : kPageMenuChoose;
         return 0;
     default:
         return 0;
@@ -155,11 +155,11 @@ int page2(Works* w, int key) {
 }
 
 void page3(Works* w, int key, bool lng) {
-    w->keyNotice.clear(2);
+    w->pages.keyNotice.clear(2);
     switch (key) {
     case 1:
         if (w->tuneState == 0)
-            w->keyPage = kPageMain;
+            w->pages.keyPage = kPageMain;
         break;
     case 4:
         TunerRequest(w, TunerAsk::GoTune);
@@ -187,13 +187,13 @@ void page3(Works* w, int key, bool lng) {
                 IncPNTIn_CMDLinear(kCmdFreq, w);
             for (int cmd : {kCmdThresholds, kCmdBypassOff, kCmdAn, kCmdAntenna, kCmdAtt})
                 IncPNTIn_CMDLinear(cmd, w);
-        } else if (!w->manualTune) {
-            w->manualTune = 1;
+        } else if (!w->pages.manualTune) {
+            w->pages.manualTune = 1;
             IncPNTIn_CMDLinear(kCmdTuneQuery, w);
-            w->keyPage = kPageManualTune;
+            w->pages.keyPage = kPageManualTune;
             ImpostaLblManuale(w);
         } else {
-            w->manualTune = 0;
+            w->pages.manualTune = 0;
         }
         break;
     default:
@@ -214,9 +214,9 @@ int page4(Works* w, int key, bool lng) {
     case 1:
         if (!lng) {
             w->txButtonFlags.change(2, 1); // a receive request
-            w->targetBank = w->NumBanco.load();
-            w->targetAntenna = w->antennaIdx.load();
-            w->keyPage = kPageSaveTune;
+            w->pages.targetBank = w->NumBanco.load();
+            w->pages.targetAntenna = w->antennaIdx.load();
+            w->pages.keyPage = kPageSaveTune;
         } else if (w->tuneState == 0) {
             TunerRequest(w, TunerAsk::NextMode);
             IncPNTIn_CMDLinear(kCmdTuneWord, w);
@@ -282,25 +282,25 @@ void page6(Works* w, int key) {
     const int rows = w->antennaRowCount;
     switch (key) {
     case 1:
-        w->viewFlags.clear(2);
+        w->pages.viewFlags.clear(2);
         SetWorkImg(w);
-        w->keyPage = kPageMain;
+        w->pages.keyPage = kPageMain;
         break;
     case 2:
         ChangeInterfaceBanco(w);
         break;
     case 3:
-        w->editRow = w->editRow <= 0 ? (rows > 0 ? rows - 1 : 0) : w->editRow - 1;
+        w->pages.editRow = w->pages.editRow <= 0 ? (rows > 0 ? rows - 1 : 0) : w->pages.editRow - 1;
         break;
     case 4:
-        w->editRow = w->editRow >= rows - 1 ? 0 : w->editRow + 1;
+        w->pages.editRow = w->pages.editRow >= rows - 1 ? 0 : w->pages.editRow + 1;
         break;
     case 5:
-        w->keyPage = kPageBankUtil;
+        w->pages.keyPage = kPageBankUtil;
         break;
     case 6:
-        w->editColumn = 0;
-        w->keyPage = kPageMemEdit;
+        w->pages.editColumn = 0;
+        w->pages.keyPage = kPageMemEdit;
         break;
     default:
         break;
@@ -311,15 +311,15 @@ void page7(Works* w, int key) {
     switch (key) {
     case 1:
         LoadTabConfig(w, w->NumBanco);
-        w->editColumn = -1;
-        w->keyPage = kPageMemTable;
+        w->pages.editColumn = -1;
+        w->pages.keyPage = kPageMemTable;
         SetModeWorkLabel(w); // writes only on its own page: after the change
         break;
     case 2:
-        w->editColumn = w->editColumn <= 0 ? 4 : w->editColumn - 1;
+        w->pages.editColumn = w->pages.editColumn <= 0 ? 4 : w->pages.editColumn - 1;
         break;
     case 3:
-        w->editColumn = w->editColumn >= 4 ? 0 : w->editColumn + 1;
+        w->pages.editColumn = w->pages.editColumn >= 4 ? 0 : w->pages.editColumn + 1;
         break;
     case 4:
         ModifytabAntenna(w, 0);
@@ -338,23 +338,23 @@ void page7(Works* w, int key) {
 void page8(Works* w, int key) {
     switch (key) {
     case 1:
-        w->keyPage = kPageMain;
+        w->pages.keyPage = kPageMain;
         break;
     case 2:
-        w->targetBank = w->targetBank + 1 >= w->MAXbank ? 0 : w->targetBank + 1;
+        w->pages.targetBank = w->pages.targetBank + 1 >= w->MAXbank ? 0 : w->pages.targetBank + 1;
         break;
     case 3:
-        w->targetAntenna = w->targetAntenna >= 2 ? 0 : w->targetAntenna + 1;
+        w->pages.targetAntenna = w->pages.targetAntenna >= 2 ? 0 : w->pages.targetAntenna + 1;
         break;
     case 6:
         if (DecodeModoFromTuneval(w->tunerWord) != kTuneBypass) {
-            LoadTabAtu(w, w->targetBank, w->targetAntenna);
-            InsertTuneToMem(w, w->targetBank, w->targetAntenna);
+            LoadTabAtu(w, w->pages.targetBank, w->pages.targetAntenna);
+            InsertTuneToMem(w, w->pages.targetBank, w->pages.targetAntenna);
             LoadAllBankTable(w, w->NumBanco);
         } else {
-            w->keyNotice.set(2); // "ATU ByPass not saved!"
+            w->pages.keyNotice.set(2); // "ATU ByPass not saved!"
         }
-        w->keyPage = kPageTuner;
+        w->pages.keyPage = kPageTuner;
         break;
     default:
         break;
@@ -365,35 +365,35 @@ void page9to11(Works* w, int page, int key) {
     const int banks = w->MAXbank;
     if (page == kPageBankUtil) {
         if (key == 1) {
-            w->keyPage = kPageMemTable;
+            w->pages.keyPage = kPageMemTable;
             SetModeWorkLabel(w);
         } else if (key == 2) {
-            w->copyOrigin = w->NumBanco.load();
-            w->keyPage = kPageBankCopy;
+            w->pages.copyOrigin = w->NumBanco.load();
+            w->pages.keyPage = kPageBankCopy;
         } else if (key == 3) {
-            w->resetTarget = w->NumBanco.load();
-            w->keyPage = kPageBankReset;
+            w->pages.resetTarget = w->NumBanco.load();
+            w->pages.keyPage = kPageBankReset;
         }
     } else if (page == kPageBankCopy) {
         if (key == 1) {
-            w->keyPage = kPageMemTable;
+            w->pages.keyPage = kPageMemTable;
         } else if (key == 2) {
-            w->copyOrigin = w->copyOrigin + 1 >= banks ? 0 : w->copyOrigin + 1;
+            w->pages.copyOrigin = w->pages.copyOrigin + 1 >= banks ? 0 : w->pages.copyOrigin + 1;
         } else if (key == 3) {
-            w->copyDest = w->copyDest + 1 >= banks ? 0 : w->copyDest + 1;
+            w->pages.copyDest = w->pages.copyDest + 1 >= banks ? 0 : w->pages.copyDest + 1;
         } else if (key == 6) {
-            CopyBank(w, w->copyOrigin, w->copyDest);
-            w->keyPage = kPageMemTable;
+            CopyBank(w, w->pages.copyOrigin, w->pages.copyDest);
+            w->pages.keyPage = kPageMemTable;
         }
     } else {
         if (key == 1) {
-            w->keyPage = kPageMemTable;
+            w->pages.keyPage = kPageMemTable;
         } else if (key == 2) {
             // The value after the last bank stands for all banks.
-            w->resetTarget = w->resetTarget >= banks ? 0 : w->resetTarget + 1;
+            w->pages.resetTarget = w->pages.resetTarget >= banks ? 0 : w->pages.resetTarget + 1;
         } else if (key == 6) {
-            ResetBank(w, w->resetTarget);
-            w->keyPage = kPageMemTable;
+            ResetBank(w, w->pages.resetTarget);
+            w->pages.keyPage = kPageMemTable;
         }
     }
 }
@@ -402,13 +402,13 @@ void page9to11(Works* w, int page, int key) {
 
 int DecodeTasto(Works* w, int key, int longBits) {
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-    if (w->saverOn) {
+    if (w->meters.saverOn) {
         // The refresh tick turns the saver on under the picture lock; it is
         // turned off under it too.
         PictureLock lock(PictureMutex());
-        if (w->saverOn) {
+        if (w->meters.saverOn) {
             SetWorkImg(w);
-            w->saverOn = 0;
+            w->meters.saverOn = 0;
             LogOut("----------> DISATTIVO SAVE SCREEN\n");
             return 0;
         }
@@ -422,21 +422,21 @@ int DecodeTasto(Works* w, int key, int longBits) {
 
     const bool lng = isLong(longBits);
     int repeat = 0;
-    const int page = w->keyPage;
+    const int page = w->pages.keyPage;
     switch (page) {
     case kPageMain:
         page0(w, key, lng);
         break;
     case kPageMenuChoose:
         if (key == 1)
-            w->keyPage = kPageMain;
+            w->pages.keyPage = kPageMain;
         else if (key == 3)
             MenuPrevious(w);
         else if (key == 4)
             MenuNext(w);
         else if (key == 6 && !MenuItemReadOnly(w)) {
             MenuEditStarts(w);
-            w->keyPage = kPageMenuEdit;
+            w->pages.keyPage = kPageMenuEdit;
         }
         break;
     case kPageMenuEdit:
@@ -468,6 +468,6 @@ int DecodeTasto(Works* w, int key, int longBits) {
     default:
         break;
     }
-    w->keyNotice.clear(1);
+    w->pages.keyNotice.clear(1);
     return repeat;
 }

@@ -8,13 +8,13 @@
 #include "tuner/Sources.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
-#include "ui/Fb.h"
-#include "ui/Graph.h"
+#include "draw/Fb.h"
+#include "draw/Graph.h"
 #include "ui/Menu.h"
 #include "ui/Nuova.h"
-#include "ui/Png.h"
+#include "draw/Png.h"
 #include "ui/Readings.h"
-#include "ui/TTF.h"
+#include "draw/TTF.h"
 
 #include <cstdio>
 
@@ -56,7 +56,7 @@ void setLine2(int page, int key, const char* text) { KeyLabels[page].line2[key].
 // Labels that follow the state, rewritten on every refresh of their page.
 void dynamicLabels(Works* w) {
     char text[kKeyLabelSize + 8];
-    switch (w->keyPage) {
+    switch (w->pages.keyPage) {
     case kPageMain: {
         // The station's bank, attenuator and antenna on the operator's unit.
         const Readings r = ReadingsNow(w);
@@ -71,7 +71,7 @@ void dynamicLabels(Works* w) {
         else
             std::snprintf(text, sizeof text, "     -");
         setLine2(0, 2, text);
-        std::snprintf(text, sizeof text, "    %d", w->screenPage.load());
+        std::snprintf(text, sizeof text, "    %d", w->pages.screenPage.load());
         setLine2(0, 5, text);
         break;
     }
@@ -111,7 +111,7 @@ void InitKeyLabels() {
 }
 
 void SetAttenuatorLabel(Works* w) {
-    if (w->keyPage != kPageMain)
+    if (w->pages.keyPage != kPageMain)
         return;
     char text[kKeyLabelSize + 8];
     const Readings r = ReadingsNow(w);
@@ -129,7 +129,7 @@ void GetLblInterface(int type, char* text, int size) {
 }
 
 void SetModeWorkLabel(Works* w) {
-    if (w->keyPage != kPageMemTable)
+    if (w->pages.keyPage != kPageMemTable)
         return;
     char text[kKeyLabelSize];
     GetLblInterface(w->ModeWorkIdx, text, sizeof text);
@@ -137,7 +137,7 @@ void SetModeWorkLabel(Works* w) {
 }
 
 void LabelByPassATU(Works* w) {
-    if (w->keyPage != kPageTuner)
+    if (w->pages.keyPage != kPageTuner)
         return;
     if (w->settings.tuneEnabled < 0)
         setLine2(3, 3, "NotInst");
@@ -147,40 +147,40 @@ void LabelByPassATU(Works* w) {
 }
 
 void LabelSAVEATU(Works* w) {
-    if (w->keyPage != kPageSaveTune)
+    if (w->pages.keyPage != kPageSaveTune)
         return;
     char text[kKeyLabelSize + 8];
-    std::snprintf(text, sizeof text, "   %i", w->targetBank.load());
+    std::snprintf(text, sizeof text, "   %i", w->pages.targetBank.load());
     setLine2(8, 1, text);
-    std::snprintf(text, sizeof text, "     %i", w->targetAntenna + 1);
+    std::snprintf(text, sizeof text, "     %i", w->pages.targetAntenna + 1);
     setLine2(8, 2, text);
 }
 
 void LblCOPY(Works* w) {
-    if (w->keyPage != kPageBankCopy)
+    if (w->pages.keyPage != kPageBankCopy)
         return;
     char text[kKeyLabelSize + 8];
-    std::snprintf(text, sizeof text, "    %i", w->copyOrigin.load());
+    std::snprintf(text, sizeof text, "    %i", w->pages.copyOrigin.load());
     setLine2(10, 1, text);
-    std::snprintf(text, sizeof text, "    %i", w->copyDest.load());
+    std::snprintf(text, sizeof text, "    %i", w->pages.copyDest.load());
     setLine2(10, 2, text);
 }
 
 void LblRESET(Works* w) {
-    if (w->keyPage != kPageBankReset)
+    if (w->pages.keyPage != kPageBankReset)
         return;
     char text[kKeyLabelSize + 8];
-    if (w->resetTarget >= w->MAXbank)
+    if (w->pages.resetTarget >= w->MAXbank)
         std::snprintf(text, sizeof text, "  ALL");
     else
-        std::snprintf(text, sizeof text, "    %i", w->resetTarget.load());
+        std::snprintf(text, sizeof text, "    %i", w->pages.resetTarget.load());
     setLine2(11, 1, text);
 }
 
 void LblMenuAntenna(Works* w) { SetModeWorkLabel(w); }
 
 void ImpostaLblManuale(Works* w) {
-    if (w->keyPage != kPageManualTune)
+    if (w->pages.keyPage != kPageManualTune)
         return;
     char text[kKeyLabelSize + 8];
     const TunerView t = TunerSnapshot(w); // mode, L and C of one word
@@ -195,7 +195,7 @@ void ImpostaLblManuale(Works* w) {
 
 void LoadButtons(Works* w) {
     FrameBuffer* fb = w->fb;
-    const int page = w->keyPage >= 0 && w->keyPage < kKeyPages ? w->keyPage.load() : 0;
+    const int page = w->pages.keyPage >= 0 && w->pages.keyPage < kKeyPages ? w->pages.keyPage.load() : 0;
     for (int y = 420; y <= 479; y++)
         for (int k = 0; k < 6; k++)
             DrawHorizontalLine(kFieldX[k], y, kFieldEnd[k], 40, 40, 40, fb, 0);
@@ -250,7 +250,7 @@ void SetWorkImg(Works* w) {
     PictureLock lock(PictureMutex());
     const bool big = HighPowerModel(w);
     const char* skin = big ? "img1b" : "img1";
-    switch (w->screenPage) {
+    switch (w->pages.screenPage) {
     case 2:
         skin = big ? "img3b" : "img3";
         break;
@@ -277,15 +277,15 @@ void SetWorkImg(Works* w) {
 }
 
 int EscFromStatus(Works* w) {
-    if (!w->viewFlags.test(1))
+    if (!w->pages.viewFlags.test(1))
         return 0;
-    w->viewFlags.clear(1);
+    w->pages.viewFlags.clear(1);
     SetWorkImg(w);
     return 1;
 }
 
 void ViewStatusTX(Works* w) {
-    if (w->viewFlags.load() == 1)
+    if (w->pages.viewFlags.load() == 1)
         return;
     const Readings r = ReadingsNow(w);
     if (!r.tx)
@@ -316,7 +316,7 @@ void DrawTastoErrore(Works* w, int x1, int x2, const AlarmKey& e) {
 
 void DrawError(Works* w) {
     // Menus and the status page cover the keys' place.
-    if (w->viewFlags.load() != 0 || w->keyPage == kPageMenuChoose || w->keyPage == kPageMenuEdit)
+    if (w->pages.viewFlags.load() != 0 || w->pages.keyPage == kPageMenuChoose || w->pages.keyPage == kPageMenuEdit)
         return;
     // The station's alarms first on the operator's unit, then this unit's own.
     const Readings r = ReadingsNow(w);

@@ -39,7 +39,7 @@ void save(Works* w) { writeSetup(w); }
 void remoteChoice(Works* w) {
     // The "Remote not started" notice of a failed check lasts until the choice
     // changes again.
-    w->keyNotice.clear(4);
+    w->pages.keyNotice.clear(4);
     if (w->remoteEnabled) {
         w->remoteEnabled = 0;
         return;
@@ -73,7 +73,7 @@ void remoteChoice(Works* w) {
         AddErrore(w, kAlarmAudioMissing);
     if (ser != '1')
         AddErrore(w, kAlarmTavMode);
-    w->keyNotice.set(4); // "Set to Local Mode: Remote not started. Verify connections"
+    w->pages.keyNotice.set(4); // "Set to Local Mode: Remote not started. Verify connections"
     LogOut("Remote ERROR!\n");
 }
 
@@ -96,7 +96,7 @@ int remoteMode(Works* w, int action) {
 
 // Point Div: 1, 2, 5, 10, 20.
 int pointDiv(Works*, int action) {
-    int v = PointDiv;
+    int v = plot.PointDiv;
     if (action == kMenuPlus && v < 20) {
         v *= 2;
         if (v == 4)
@@ -104,12 +104,12 @@ int pointDiv(Works*, int action) {
     }
     if (action == kMenuMinus && v >= 2)
         v /= 2;
-    PointDiv = v;
+    plot.PointDiv = v;
     return 0;
 }
 
 int factoryDefault(Works* w, int) {
-    if (!w->factoryArmed)
+    if (!w->pages.factoryArmed)
         return 0;
     DeleteAllBanks(w);
     initSetup(w);
@@ -122,7 +122,7 @@ int factoryDefault(Works* w, int) {
     // next save to a bank would write the old rows back.
     LoadAllBankTable(w, w->NumBanco);
     w->antennaRowIdx = kNoAntennaRow;
-    w->factoryArmed = 0;
+    w->pages.factoryArmed = 0;
     return 0;
 }
 
@@ -161,15 +161,15 @@ int remoteService(Works* w, int) {
 // code, not half of a new one.
 int remoteCodeKeys(Works* w, int action) {
     if (action == kMenuEnter) {
-        if (w->codeEditing) {
+        if (w->pages.codeEditing) {
             char code[kRemoteCodeLength + 1];
-            w->codeEdit.copyTo(code, sizeof code);
+            w->pages.codeEdit.copyTo(code, sizeof code);
             SaveRemoteCode(w, code);
-            w->codeEditing = 0;
+            w->pages.codeEditing = 0;
         }
         return 0;
     }
-    if (!w->codeEditing) {
+    if (!w->pages.codeEditing) {
         // From the code in use; where there is none yet, or it has symbols
         // outside the set, those positions start at the first symbol.
         char code[kRemoteCodeLength + 1];
@@ -180,17 +180,17 @@ int remoteCodeKeys(Works* w, int action) {
             code[i] = RemoteCodeSymbolAfter(ended ? '\0' : code[i], 0);
         }
         code[kRemoteCodeLength] = '\0';
-        w->codeEdit.set(code);
-        w->codeCursor = 0;
-        w->codeEditing = 1;
+        w->pages.codeEdit.set(code);
+        w->pages.codeCursor = 0;
+        w->pages.codeEditing = 1;
     }
-    int c = w->codeCursor;
+    int c = w->pages.codeCursor;
     c = c < 0 || c >= kRemoteCodeLength ? 0 : c;
     switch (action) {
     case kMenuPlus:
     case kMenuMinus:
-        w->codeEdit.put(static_cast<size_t>(c),
-                        RemoteCodeSymbolAfter(w->codeEdit.at(static_cast<size_t>(c)),
+        w->pages.codeEdit.put(static_cast<size_t>(c),
+                        RemoteCodeSymbolAfter(w->pages.codeEdit.at(static_cast<size_t>(c)),
                                               action == kMenuPlus ? 1 : -1));
         break;
     case kMenuLeft:
@@ -202,28 +202,28 @@ int remoteCodeKeys(Works* w, int action) {
     default:
         break;
     }
-    w->codeCursor = c;
+    w->pages.codeCursor = c;
     return 0;
 }
 
 void remoteCodeText(Works* w, char* text, size_t size) {
-    if (w->codeEditing)
-        w->codeEdit.copyTo(text, size);
+    if (w->pages.codeEditing)
+        w->pages.codeEdit.copyTo(text, size);
     else
         w->remotePassword.copyTo(text, size);
 }
 
 // NEW REMOTE CODE: armed by any action, drawn on ENTER; it shows the code in use.
 int newRemoteCode(Works* w, int) {
-    if (!w->newCodeArmed)
+    if (!w->pages.newCodeArmed)
         return 0;
     NewRemoteCode(w);
-    w->newCodeArmed = 0;
+    w->pages.newCodeArmed = 0;
     return 0;
 }
 
 void newRemoteCodeText(Works* w, char* text, size_t size) {
-    if (w->newCodeArmed)
+    if (w->pages.newCodeArmed)
         std::snprintf(text, size, "New code?");
     else
         w->remotePassword.copyTo(text, size);
@@ -250,20 +250,20 @@ const MenuSpec kOwnEntries[] = {
     {.number = 13, .title = "NETWORK LAN", .item = "DNS", .edit = MenuEdit::Address, .enter = MenuEnter::Lan},
     // The plot's values live for the process only.
     {.number = 14, .title = "PLOT", .item = "Ref Lev",
-     .get = [](Works*) -> double { return RefLevel; },
-     .set = [](Works*, double v) { RefLevel = static_cast<int>(v); },
+     .get = [](Works*) -> double { return plot.RefLevel; },
+     .set = [](Works*, double v) { plot.RefLevel = static_cast<int>(v); },
      .format = "%d", .edit = MenuEdit::Step, .step = 10, .enter = MenuEnter::Nothing},
     {.number = 15, .title = "PLOT", .item = "Ref Pos",
-     .get = [](Works*) -> double { return RefPos; },
-     .set = [](Works*, double v) { RefPos = static_cast<int>(v); },
+     .get = [](Works*) -> double { return plot.RefPos; },
+     .set = [](Works*, double v) { plot.RefPos = static_cast<int>(v); },
      .format = "%d", .edit = MenuEdit::Step, .step = 1, .lo = 0, .hi = 10, .bound = MenuBound::Keep,
      .enter = MenuEnter::Nothing},
     {.number = 16, .title = "PLOT", .item = "Point Div",
-     .get = [](Works*) -> double { return PointDiv; },
+     .get = [](Works*) -> double { return plot.PointDiv; },
      .set = nullptr, .format = "%d", .edit = MenuEdit::Own, .enter = MenuEnter::Nothing, .own = pointDiv},
     {.number = 57, .title = "FACTORY DEFAULT", .item = " ",
-     .get = [](Works* w) -> double { return w->factoryArmed ? 1 : 0; },
-     .set = [](Works* w, double v) { w->factoryArmed = static_cast<uint8_t>(v); },
+     .get = [](Works* w) -> double { return w->pages.factoryArmed ? 1 : 0; },
+     .set = [](Works* w, double v) { w->pages.factoryArmed = static_cast<uint8_t>(v); },
      .format = "%s", .choices = kDefaults, .choiceCount = 2, .enter = MenuEnter::Own,
      .itemZeroOnly = true, .own = factoryDefault},
     // The code a caller must give: read on the status page of the unit called,
@@ -271,8 +271,8 @@ const MenuSpec kOwnEntries[] = {
     {.number = 94, .title = "REMOTE CODE", .item = " ", .edit = MenuEdit::Own,
      .enter = MenuEnter::Own, .own = remoteCodeKeys, .positions = true, .show = remoteCodeText},
     {.number = 95, .title = "NEW REMOTE CODE", .item = " ",
-     .get = [](Works* w) -> double { return w->newCodeArmed ? 1 : 0; },
-     .set = [](Works* w, double v) { w->newCodeArmed = static_cast<uint8_t>(v); },
+     .get = [](Works* w) -> double { return w->pages.newCodeArmed ? 1 : 0; },
+     .set = [](Works* w, double v) { w->pages.newCodeArmed = static_cast<uint8_t>(v); },
      .enter = MenuEnter::Own, .own = newRemoteCode, .show = newRemoteCodeText},
     // Any action, ENTER too, switches the unit off.
     {.number = 96, .title = "OFF HW", .item = " ", .get = [](Works*) -> double { return 0; },
@@ -441,16 +441,16 @@ const char* MenuSetupKey(int entry, int* scale) {
 bool MenuAddress(int e, MenuAddressRef* ref) {
     switch (e) {
     case 9:
-        *ref = {IP_v, &CntIP};
+        *ref = {lan.IP_v, &lan.CntIP};
         return true;
     case 10:
-        *ref = {NetMask_v, &CntNetMask};
+        *ref = {lan.NetMask_v, &lan.CntNetMask};
         return true;
     case 11:
-        *ref = {Gateway_v, &CntGateway};
+        *ref = {lan.Gateway_v, &lan.CntGateway};
         return true;
     case 12:
-        *ref = {DNS_v, &CntDNS};
+        *ref = {lan.DNS_v, &lan.CntDNS};
         return true;
     default:
         return false;
@@ -459,45 +459,45 @@ bool MenuAddress(int e, MenuAddressRef* ref) {
 
 void MenuPrevious(Works* w) {
     const int n = MenuEntryCount();
-    w->menuEntry = w->menuEntry <= 0 ? n - 1 : w->menuEntry - 1;
-    w->menuItem = 0;
+    w->pages.menuEntry = w->pages.menuEntry <= 0 ? n - 1 : w->pages.menuEntry - 1;
+    w->pages.menuItem = 0;
 }
 
 void MenuNext(Works* w) {
     const int n = MenuEntryCount();
-    w->menuEntry = w->menuEntry >= n - 1 ? 0 : w->menuEntry + 1;
-    w->menuItem = 0;
+    w->pages.menuEntry = w->pages.menuEntry >= n - 1 ? 0 : w->pages.menuEntry + 1;
+    w->pages.menuItem = 0;
 }
 
-void MenuEditStarts(Works* w) { w->codeEditing = 0; }
+void MenuEditStarts(Works* w) { w->pages.codeEditing = 0; }
 
 bool MenuCodeEdit(Works* w, int e, char* code, size_t size, int* cursor) {
     const Entry* x = entryAt(e);
     if (!x || x->m->show != remoteCodeText)
         return false;
     remoteCodeText(w, code, size);
-    const int c = w->codeCursor;
-    *cursor = w->codeEditing && c >= 0 && c < kRemoteCodeLength ? c : 0;
+    const int c = w->pages.codeCursor;
+    *cursor = w->pages.codeEditing && c >= 0 && c < kRemoteCodeLength ? c : 0;
     return true;
 }
 
 bool MenuItemReadOnly(Works* w) {
-    const Entry* x = entryAt(w->menuEntry);
-    return x && x->def.items[w->menuItem].readOnly;
+    const Entry* x = entryAt(w->pages.menuEntry);
+    return x && x->def.items[w->pages.menuItem].readOnly;
 }
 
 bool MenuItemLeftRight(Works* w) {
-    const Entry* x = entryAt(w->menuEntry);
-    return x && x->def.items[w->menuItem].leftRight;
+    const Entry* x = entryAt(w->pages.menuEntry);
+    return x && x->def.items[w->pages.menuItem].leftRight;
 }
 
 int ModifyParameter(Works* w, int action) {
-    const int e = w->menuEntry;
+    const int e = w->pages.menuEntry;
     const Entry* x = entryAt(e);
     if (!x)
         return 0;
     const MenuSpec& m = *x->m;
-    if (m.itemZeroOnly && !m.actsOnAnyItem && w->menuItem != 0)
+    if (m.itemZeroOnly && !m.actsOnAnyItem && w->pages.menuItem != 0)
         return 0;
     if (action == kMenuEnter) {
         settle(w, *x);

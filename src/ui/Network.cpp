@@ -15,9 +15,7 @@
 #include <string>
 #include <vector>
 
-SharedText<32> IP, NetMask, Gateway, DNS, MAC;
-Shared<uint8_t> IP_v[4], NetMask_v[4], Gateway_v[4], DNS_v[4];
-Shared<uint8_t> Gateway_none, DNS_none;
+LanSettings lan;
 
 namespace {
 constexpr const char* kInterfaces = "/etc/network/interfaces";
@@ -115,18 +113,18 @@ int ModifyIP(int action, int cursor, Shared<uint8_t>* octets) {
 }
 
 int ReadLanParam() {
-    DNS.set("");
-    Gateway.set("");
+    lan.DNS.set("");
+    lan.Gateway.set("");
     std::vector<std::string> lines;
     if (int err = readLines(&lines)) {
         LogOut("Error opening network connection configuration file. CODE: %d\n", err);
         return -1;
     }
-    for (SharedText<32>* t : {&IP, &NetMask, &Gateway, &DNS, &MAC})
+    for (SharedText<32>* t : {&lan.IP, &lan.NetMask, &lan.Gateway, &lan.DNS, &lan.MAC})
         t->set("");
     // An address the file does not give reads 0.0.0.0 (a save tells an edited
     // empty gateway by its octets).
-    for (Shared<uint8_t>* o : {IP_v, NetMask_v, Gateway_v, DNS_v})
+    for (Shared<uint8_t>* o : {lan.IP_v, lan.NetMask_v, lan.Gateway_v, lan.DNS_v})
         for (int i = 0; i < 4; i++)
             o[i] = 0;
     std::string line;
@@ -142,35 +140,35 @@ int ReadLanParam() {
         const std::string word(p, end);
         const char* value = *end == ' ' ? end + 1 : end;
         if (word == "address") {
-            IP.set(value);
+            lan.IP.set(value);
             LogOut("ip: %s\n", value);
         } else if (word == "netmask") {
-            NetMask.set(value);
+            lan.NetMask.set(value);
             LogOut("NetMask: %s\n", value);
         } else if (word == "gateway") {
-            Gateway.set(value);
+            lan.Gateway.set(value);
         } else if (word == "nameserver") {
-            DNS.set(value);
+            lan.DNS.set(value);
         }
     }
-    SplitAddr(IP.get().s, IP_v);
-    SplitAddr(NetMask.get().s, NetMask_v);
-    if (Gateway.length() > 0) {
-        SplitAddr(Gateway.get().s, Gateway_v);
-        Gateway_none = 0;
-        LogOut("gateway: %s\n", Gateway.get().s);
+    SplitAddr(lan.IP.get().s, lan.IP_v);
+    SplitAddr(lan.NetMask.get().s, lan.NetMask_v);
+    if (lan.Gateway.length() > 0) {
+        SplitAddr(lan.Gateway.get().s, lan.Gateway_v);
+        lan.Gateway_none = 0;
+        LogOut("gateway: %s\n", lan.Gateway.get().s);
     } else {
-        Gateway_none = 1;
+        lan.Gateway_none = 1;
     }
-    if (DNS.length() > 0) {
-        SplitAddr(DNS.get().s, DNS_v);
-        DNS_none = 0;
-        LogOut("DNS: %s\n", DNS.get().s);
+    if (lan.DNS.length() > 0) {
+        SplitAddr(lan.DNS.get().s, lan.DNS_v);
+        lan.DNS_none = 0;
+        LogOut("DNS: %s\n", lan.DNS.get().s);
     } else {
-        DNS_none = 1;
+        lan.DNS_none = 1;
     }
-    LogOut("ReadLanParam DNS_none=%d Gateway_none=%d\n", DNS_none.load(),
-                 Gateway_none.load());
+    LogOut("ReadLanParam DNS_none=%d Gateway_none=%d\n", lan.DNS_none.load(),
+                 lan.Gateway_none.load());
     return 0;
 }
 
@@ -192,25 +190,25 @@ int SaveLanParam() {
     };
     // A gateway or name server that was empty at start-up and has been given an
     // address since is written: an edit is never dropped.
-    const bool noGateway = Gateway_none && zero(Gateway_v);
-    const bool noDns = DNS_none && zero(DNS_v);
+    const bool noGateway = lan.Gateway_none && zero(lan.Gateway_v);
+    const bool noDns = lan.DNS_none && zero(lan.DNS_v);
     std::string text;
     std::string body;
     bool wrote[4] = {}; // address, netmask, gateway, nameserver
     for (std::string& l : lines) {
         if (parsable(l, &body)) {
             if (body.rfind("address", 0) == 0) {
-                l = addr("address", IP_v);
+                l = addr("address", lan.IP_v);
                 LogOut("--->new ip: %s \n", l.c_str());
                 wrote[0] = true;
             } else if (body.rfind("netmask", 0) == 0) {
-                l = addr("netmask", NetMask_v);
+                l = addr("netmask", lan.NetMask_v);
                 wrote[1] = true;
             } else if (body.rfind("gateway", 0) == 0) {
-                l = noGateway ? "gateway \n" : addr("gateway", Gateway_v);
+                l = noGateway ? "gateway \n" : addr("gateway", lan.Gateway_v);
                 wrote[2] = true;
             } else if (body.rfind("nameserver", 0) == 0) {
-                l = noDns ? "nameserver \n" : addr("nameserver", DNS_v);
+                l = noDns ? "nameserver \n" : addr("nameserver", lan.DNS_v);
                 wrote[3] = true;
             }
         }
@@ -224,16 +222,16 @@ int SaveLanParam() {
     }
     // The status page shows what the file now holds.
     if (wrote[0])
-        IP.set(addrText(IP_v).c_str());
+        lan.IP.set(addrText(lan.IP_v).c_str());
     if (wrote[1])
-        NetMask.set(addrText(NetMask_v).c_str());
+        lan.NetMask.set(addrText(lan.NetMask_v).c_str());
     if (wrote[2]) {
-        Gateway.set(noGateway ? "" : addrText(Gateway_v).c_str());
-        Gateway_none = noGateway ? 1 : 0;
+        lan.Gateway.set(noGateway ? "" : addrText(lan.Gateway_v).c_str());
+        lan.Gateway_none = noGateway ? 1 : 0;
     }
     if (wrote[3]) {
-        DNS.set(noDns ? "" : addrText(DNS_v).c_str());
-        DNS_none = noDns ? 1 : 0;
+        lan.DNS.set(noDns ? "" : addrText(lan.DNS_v).c_str());
+        lan.DNS_none = noDns ? 1 : 0;
     }
     return plat_system("sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a");
 }

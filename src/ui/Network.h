@@ -6,9 +6,17 @@
 
 #include <cstdint>
 
-extern SharedText<32> IP, NetMask, Gateway, DNS, MAC;
-extern Shared<uint8_t> IP_v[4], NetMask_v[4], Gateway_v[4], DNS_v[4];
-extern Shared<uint8_t> Gateway_none, DNS_none;
+// The addresses as the file gives them and the status page shows them, their
+// octets as the menu edits them (with the cursor of each address's entry), and
+// whether the file names no gateway or DNS. Read at start-up (main), edited by
+// the keys; the storage thread writes them back.
+struct LanSettings {
+    SharedText<32> IP, NetMask, Gateway, DNS, MAC;
+    Shared<uint8_t> IP_v[4], NetMask_v[4], Gateway_v[4], DNS_v[4];
+    Shared<uint8_t> Gateway_none, DNS_none;
+    Shared<int> CntIP, CntDNS, CntNetMask, CntGateway;
+};
+extern LanSettings lan;
 
 // 0, or -1 when the file cannot be opened.
 int ReadLanParam();

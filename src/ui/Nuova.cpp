@@ -12,14 +12,14 @@
 #include "tuner/Sources.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
-#include "ui/Fb.h"
-#include "ui/Graph.h"
+#include "draw/Fb.h"
+#include "draw/Graph.h"
 #include "ui/Keys.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
 #include "ui/Readings.h"
 #include "ui/RemoteChecks.h"
-#include "ui/TTF.h"
+#include "draw/TTF.h"
 
 #include <cstdio>
 #include <cstring>
@@ -61,7 +61,7 @@ void messageLine(Works* w) {
         putString(8, 500, 350, buf, 250, 250, 0, w->fb);
         return;
     }
-    const uint8_t notice = w->keyNotice.load();
+    const uint8_t notice = w->pages.keyNotice.load();
     const char* msg = (notice & 1)   ? "Entering second function..."
                       : (notice & 2) ? "ATU ByPass not saved!"
                       : (notice & 4) ? "Set to Local Mode: Remote not started. Verify connections"
@@ -133,7 +133,7 @@ void informationRows(Works* w) {
 // The three lines of the settings menu: the entry before, the current one and
 // the one after, with their values right-aligned.
 void menuLines(Works* w, int page) {
-    const bool statusOpen = w->viewFlags.test(1);
+    const bool statusOpen = w->pages.viewFlags.test(1);
     const int top = statusOpen ? 335 : 285, cur0 = statusOpen ? 361 : 311;
     const int base[3] = {statusOpen ? 355 : 305, statusOpen ? 385 : 335, statusOpen ? 410 : 360};
     FrameBuffer* fb = w->fb;
@@ -141,7 +141,7 @@ void menuLines(Works* w, int page) {
         DrawHorizontalLine(1, y, 799, 40, 40, 40, fb, 0);
     for (int y = cur0; y <= cur0 + 28; y++)
         DrawHorizontalLine(1, y, 799, 80, 80, 80, fb, 0);
-    const int entry = w->menuEntry;
+    const int entry = w->pages.menuEntry;
     // The local/remote choice uses the checks: fresh while its entry is up.
     if (entry >= 0 && entry < MenuEntryCount() && menuPar[entry].number == kMenuRemoteModeNumber)
         RemoteChecksKeepFresh(w);
@@ -157,10 +157,10 @@ void menuLines(Works* w, int page) {
         std::snprintf(buf, sizeof buf, "%d -", menuPar[e].number);
         putString(font, 20, y, buf, r, g, b, fb);
         putString(font, 70, y, menuPar[e].title, r, g, b, fb);
-        putString(font, 350, y, menuPar[e].items[current ? w->menuItem.load() : 0].name, r, g, b, fb);
+        putString(font, 350, y, menuPar[e].items[current ? w->pages.menuItem.load() : 0].name, r, g, b, fb);
 
         char value[48];
-        LoadParameterMenu(w, value, sizeof value, e, current ? w->menuItem.load() : 0);
+        LoadParameterMenu(w, value, sizeof value, e, current ? w->pages.menuItem.load() : 0);
         MenuAddressRef a{};
         char code[16];
         int cursor = 0;
@@ -206,7 +206,7 @@ void memoryTable(Works* w) {
     for (int i = 0; i < rows && i < kAntennaRows; i++) {
         const AntennaRow& r = w->antennaTable[i];
         const int y = 130 + 22 * i;
-        const bool selected = i == w->editRow;
+        const bool selected = i == w->pages.editRow;
         const uint8_t cr = 250, cg = selected ? 150 : 250, cb = selected ? 0 : 250;
         char cells[5][16];
         std::snprintf(cells[0], sizeof cells[0], "%2.1f", r.pwr.load());
@@ -218,7 +218,7 @@ void memoryTable(Works* w) {
         putString(8, 50, y, buf, cr, cg, cb, fb);
         putString(8, 90, y, r.name.get().s, cr, cg, cb, fb);
         for (int c = 0; c < 5; c++) {
-            if (selected && c == w->editColumn)
+            if (selected && c == w->pages.editColumn)
                 putString(7, columnX[c], y, cells[c], 255, 0, 0, fb);
             else
                 putString(8, columnX[c], y, cells[c], cr, cg, cb, fb);
@@ -240,16 +240,16 @@ void statusPage(Works* w) {
     char buf[160];
     const bool f = w->settings.tempMode == 1;
     auto t = [&](float c) { return f ? ConversionCelsius_to_Fahrenheit(c) : c; };
-    std::snprintf(buf, sizeof buf, "SW ver. %s, FW ver. %s", w->swVersion.get().s,
-                  w->microVersion.get().s);
+    std::snprintf(buf, sizeof buf, "SW ver. %s, FW ver. %s", w->ident.swVersion.get().s,
+                  w->ident.microVersion.get().s);
     row(110, "VERSION", buf);
     char sn0[33] = {}, sn1[33] = {};
     for (int i = 0; i < 32; i++) {
-        sn0[i] = static_cast<char>(w->ee0[i].load());
-        sn1[i] = static_cast<char>(w->ee1[i].load());
+        sn0[i] = static_cast<char>(w->ident.ee0[i].load());
+        sn1[i] = static_cast<char>(w->ident.ee1[i].load());
     }
     std::snprintf(buf, sizeof buf, "%s (%s), TYPE: %s, MAXPOWER: %s", sn0, sn1,
-                  w->eeModel[0] == '1' ? "USA" : "EU", HighPowerModel(w) ? "120W" : "60W");
+                  w->ident.eeModel[0] == '1' ? "USA" : "EU", HighPowerModel(w) ? "120W" : "60W");
     row(132, "SN", buf);
     const AmpReadings a = AmpReadingsNow(w);
     std::snprintf(buf, sizeof buf, "FWD:%02.01f, RFL:%02.01f , PW:%02.01f, SWR:%02.01f", a.pwrFwd, a.pwrRefl,
@@ -278,9 +278,9 @@ void statusPage(Works* w) {
     else
         std::snprintf(buf, sizeof buf, "Set Point Alarm %04.02f\xC2\xB0" "C", w->settings.maxTemperature.load());
     row(242, nullptr, buf);
-    std::snprintf(buf, sizeof buf, "IP:%s, NetMask:%s ", IP.get().s, NetMask.get().s);
+    std::snprintf(buf, sizeof buf, "IP:%s, NetMask:%s ", lan.IP.get().s, lan.NetMask.get().s);
     row(264, "LAN", buf);
-    std::snprintf(buf, sizeof buf, "Gateway:%s, DNS:%s ", Gateway.get().s, DNS.get().s);
+    std::snprintf(buf, sizeof buf, "Gateway:%s, DNS:%s ", lan.Gateway.get().s, lan.DNS.get().s);
     row(286, nullptr, buf);
     std::snprintf(buf, sizeof buf, "State 0x%02x 0x%02x,LAN:%s,Audio:%s,ES:%d,ER:%d",
                   a.ampStatus1, a.ampStatus2,
@@ -309,18 +309,18 @@ void statusPage(Works* w) {
     else
         std::snprintf(buf, sizeof buf, "Code:%s", code.s[0] ? code.s : "---");
     row(374, "REMOTE", buf);
-    if (webPort > 0 && print.s[0] && w->keyPage != kPageMenuChoose && w->keyPage != kPageMenuEdit)
+    if (webPort > 0 && print.s[0] && w->pages.keyPage != kPageMenuChoose && w->pages.keyPage != kPageMenuEdit)
         putString(6, 5, 416, print.s, 255, 255, 255, fb);
-    if (w->keyPage == kPageMain)
+    if (w->pages.keyPage == kPageMain)
         putString(8, 300, 400, w->dateText.get().s, 255, 255, 255, fb);
 }
 
 } // namespace
 
 void InitMenu(Works* w) {
-    w->menuCount = MenuEntryCount();
-    w->menuEntry = 0;
-    w->menuItem = 0;
+    w->pages.menuCount = MenuEntryCount();
+    w->pages.menuEntry = 0;
+    w->pages.menuItem = 0;
     InitKeyLabels();
     InitErrorTable(w);
 }
@@ -328,7 +328,7 @@ void InitMenu(Works* w) {
 void DrawParameters(Works* w) {
     if (w->deviceErrorCode > 0)
         return;
-    const int page = w->keyPage;
+    const int page = w->pages.keyPage;
     if (page == kPageMenuChoose || page == kPageMenuEdit) {
         menuLines(w, page);
         return;
@@ -338,18 +338,18 @@ void DrawParameters(Works* w) {
                   250, 250, w->fb);
         return;
     }
-    if (w->viewFlags.test(2)) {
+    if (w->pages.viewFlags.test(2)) {
         memoryTable(w);
         return;
     }
-    if (w->viewFlags.load() != 0)
+    if (w->pages.viewFlags.load() != 0)
         return; // the status page draws its own texts
     messageLine(w);
     informationRows(w);
 }
 
 void ViewStatusInfo(Works* w) {
-    if (w->viewFlags.load() != 1)
+    if (w->pages.viewFlags.load() != 1)
         return;
     {
         BankLock bank(BankMutex()); // the transceiver's link is the bank mode's choice too

@@ -10,25 +10,24 @@
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 #include "remote/StationRecord.h"
 #include "tuner/Follow.h"
-#include "ui/Damage.h"
-#include "ui/Fb.h"
-#include "ui/Graph.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
+#include "draw/Graph.h"
 #include "ui/Keys.h"
-#include "ui/Meter.h"
+#include "draw/Meter.h"
 #include "ui/Nuova.h"
-#include "ui/Png.h"
+#include "draw/Png.h"
 #include "ui/Readings.h"
-#include "ui/TTF.h"
+#include "draw/TTF.h"
 
 #include <cmath>
 #include <cstdio>
 #include <mutex>
 
-Shared<int> SchermoWidth, SchermoHeight, divX, divY, borderLeft, borderRight, borderTop,
-    borderBottom, xRangeStart, xRangeEnd, LabelBorder, RefLevel, RefPos, PointDiv;
+PlotGrid plot;
 
 namespace {
 
@@ -47,12 +46,12 @@ struct Grid {
 };
 Grid gridNow() {
     Grid g;
-    g.rx = (SchermoWidth - borderLeft - borderRight) / divX;
-    g.ry = (SchermoHeight - borderTop - borderBottom) / divY;
-    g.left = borderLeft;
-    g.right = divX * g.rx + g.left;
-    g.top = borderTop;
-    g.bottom = divY * g.ry + g.top;
+    g.rx = (plot.SchermoWidth - plot.borderLeft - plot.borderRight) / plot.divX;
+    g.ry = (plot.SchermoHeight - plot.borderTop - plot.borderBottom) / plot.divY;
+    g.left = plot.borderLeft;
+    g.right = plot.divX * g.rx + g.left;
+    g.top = plot.borderTop;
+    g.bottom = plot.divY * g.ry + g.top;
     return g;
 }
 
@@ -105,12 +104,12 @@ bool errorPage(Works* w) {
         char text[128];
         std::snprintf(text, sizeof text, "Error! %s", what);
         putString(9, 130, 300, text, 255, 255, 255, w->fb);
-        w->keyPage = kPageDeviceError;
+        w->pages.keyPage = kPageDeviceError;
         LoadButtons(w);
         return true;
     }
     if (code == kDevErrRetry && DeviceErrorStep(w, kDevErrRetry, kDevErrNone)) {
-        w->keyPage = kPageMain;
+        w->pages.keyPage = kPageMain;
         // Back to the page the error interrupted.
         g_tick.errorPageShown = false;
         SetWorkImg(w);
@@ -126,8 +125,8 @@ bool errorPage(Works* w) {
 void screenSaver(Works* w) {
     const int idx = w->settings.saveScreenIdx <= 4 ? w->settings.saveScreenIdx.load() : 4;
     const int64_t idleS = static_cast<int64_t>(plat_mono_s()) - w->lastKeyTime;
-    if (idleS >= static_cast<int64_t>(SaveScreen[idx]) * 60 && w->saverOn == 0) {
-        w->saverOn = 1;
+    if (idleS >= static_cast<int64_t>(SaveScreen[idx]) * 60 && w->meters.saverOn == 0) {
+        w->meters.saverOn = 1;
         LoadSkin(w, "start", 1);
         fbSetBack(w->fb);
     }
@@ -136,28 +135,28 @@ void screenSaver(Works* w) {
 } // namespace
 
 void InitGrid() {
-    SchermoWidth = 800;
-    SchermoHeight = 280;
-    divX = 16;
-    divY = 10;
-    borderLeft = 70;
-    borderRight = 40;
-    borderBottom = 50;
-    borderTop = 60;
-    xRangeStart = 0;
-    xRangeEnd = kPlotPoints;
-    LabelBorder = 4;
-    RefLevel = -110;
-    RefPos = 0;
-    PointDiv = 10;
+    plot.SchermoWidth = 800;
+    plot.SchermoHeight = 280;
+    plot.divX = 16;
+    plot.divY = 10;
+    plot.borderLeft = 70;
+    plot.borderRight = 40;
+    plot.borderBottom = 50;
+    plot.borderTop = 60;
+    plot.xRangeStart = 0;
+    plot.xRangeEnd = kPlotPoints;
+    plot.LabelBorder = 4;
+    plot.RefLevel = -110;
+    plot.RefPos = 0;
+    plot.PointDiv = 10;
 }
 
 float ConvertW_to_dBm(float watts) { return 10.0f * std::log10(watts * 1000.0f); }
 
 void CalculatePoint(int bottom, int top, int index, float value, float* x, float* y) {
     const Grid g = gridNow();
-    const double span = static_cast<double>(xRangeEnd - xRangeStart);
-    const double px = g.left + (index - xRangeStart) / span * (g.right - g.left);
+    const double span = static_cast<double>(plot.xRangeEnd - plot.xRangeStart);
+    const double px = g.left + (index - plot.xRangeStart) / span * (g.right - g.left);
     double py = g.bottom - (value - bottom) / static_cast<double>(top - bottom) * (g.bottom - g.top);
     if (py < g.top)
         py = g.top;
@@ -179,15 +178,15 @@ void peakHold(Works* w, PeakHold& h, float value) {
 }
 } // namespace
 
-void CalcolaPwrPeak(Works* w, float value) { peakHold(w, w->peakHold[0], value); }
-void CalcolaPwrPeak2(Works* w, float value) { peakHold(w, w->peakHold[1], value); }
+void CalcolaPwrPeak(Works* w, float value) { peakHold(w, w->meters.peakHold[0], value); }
+void CalcolaPwrPeak2(Works* w, float value) { peakHold(w, w->meters.peakHold[1], value); }
 
 void TickCountDowns(Works* w, int tickMs) {
     // One step from what it is: a hold-off the link starts meanwhile is not lost.
     int left = w->errHoldoffMs;
     while (left > 0 && !w->errHoldoffMs.compareExchange(left, left > tickMs ? left - tickMs : 0)) {
     }
-    for (PeakHold& h : w->peakHold) {
+    for (PeakHold& h : w->meters.peakHold) {
         if (h.holdMs <= 0)
             continue;
         h.holdMs -= tickMs;
@@ -215,27 +214,27 @@ void DrawFreq(Works* w) {
     const Grid g = gridNow();
     const int x = (g.right - g.left) / 2 + g.left - 75;
     const int y = g.top - g.ry / 2;
-    const bool plot = w->screenPage == 4 || w->screenPage == 5;
+    const bool plot = w->pages.screenPage == 4 || w->pages.screenPage == 5;
     putString(4, x, y, text, plot ? 250 : 0, plot ? 150 : 0, 0, w->fb);
 }
 
 void DrawGrid(Works* w) {
-    if (w->viewFlags.load() != 0)
+    if (w->pages.viewFlags.load() != 0)
         return;
     FrameBuffer* fb = w->fb;
     const Grid g = gridNow();
-    const int bottom = RefLevel - PointDiv * RefPos;
-    const int top = bottom + PointDiv * divY;
+    const int bottom = plot.RefLevel - plot.PointDiv * plot.RefPos;
+    const int top = bottom + plot.PointDiv * plot.divY;
     char text[16];
     putString(8, g.left - 35, g.top - g.ry, "dBm", 180, 180, 180, fb);
-    for (int i = 0; i <= divY; i++) {
+    for (int i = 0; i <= plot.divY; i++) {
         const int y = g.top + i * g.ry;
         DrawHorizontalLine(g.left, y, g.right, 120, 120, 120, fb, 0);
-        std::snprintf(text, sizeof text, "%d", top - i * PointDiv);
+        std::snprintf(text, sizeof text, "%d", top - i * plot.PointDiv);
         putString(6, g.left - 35, y, text, 180, 180, 180, fb);
     }
     const int span = w->grid.spanHz > 0 ? w->grid.spanHz.load() : 160000;
-    for (int i = 0; i <= divX; i++) {
+    for (int i = 0; i <= plot.divX; i++) {
         const int x = g.left + i * g.rx;
         DrawLine(x, g.top, x, g.bottom, 120, 120, 120, fb, 0);
         const int n = 10 * i - span / 2000;
@@ -249,9 +248,9 @@ void DrawGrid(Works* w) {
         for (int i = 0; i < kPlotPoints; i++)
             trace[i] = w->grid.trace[i];
     }
-    const int shift = divX == 8 ? 213 : 0;
+    const int shift = plot.divX == 8 ? 213 : 0;
     const float offset = static_cast<float>(w->settings.plotOffset.load());
-    const int end = xRangeEnd;
+    const int end = plot.xRangeEnd;
     float x0 = 0, y0 = 0;
     for (int i = 0; i + 1 < end && i + 1 + shift < kPlotPoints; i++) {
         float x1, y1;
@@ -279,29 +278,29 @@ void DrawMeters(Works* w) {
 
     // Forward meter.
     const float fwdMax = HighPowerModel(w) ? 120.0f : 60.0f;
-    const float fwdScale = static_cast<float>(number_ofStep_meter_FWD.load());
+    const float fwdScale = static_cast<float>(w->meters.number_ofStep_meter_FWD.load());
     const float fwd = r.fwd;
     if (live) {
-        w->needleAngle[0] = NeedleAngle(clampTo(fwd, 0, fwdMax), fwdScale);
-        needle(fb, kFwdPivotX, kFwdPivotY, w->needleAngle[0], needleRed, needleOther, needleOther);
+        w->meters.needleAngle[0] = NeedleAngle(clampTo(fwd, 0, fwdMax), fwdScale);
+        needle(fb, kFwdPivotX, kFwdPivotY, w->meters.needleAngle[0], needleRed, needleOther, needleOther);
     }
     if (peakOn) {
         const float reading = r.fwdPeak;
-        if (w->peakAngle[0] == 0.0f)
-            w->peakHold[0].peak = reading;
+        if (w->meters.peakAngle[0] == 0.0f)
+            w->meters.peakHold[0].peak = reading;
         else
             CalcolaPwrPeak(w, reading);
-        w->peakAngle[0] = NeedleAngle(clampTo(w->peakHold[0].peak, 0, fwdMax), fwdScale);
-        needle(fb, kFwdPivotX, kFwdPivotY, w->peakAngle[0], peakPen, peakPen, peakPen);
+        w->meters.peakAngle[0] = NeedleAngle(clampTo(w->meters.peakHold[0].peak, 0, fwdMax), fwdScale);
+        needle(fb, kFwdPivotX, kFwdPivotY, w->meters.peakAngle[0], peakPen, peakPen, peakPen);
     }
 
     // Right-hand meter: reflected, SWR or input power by page.
-    const int page = w->screenPage;
+    const int page = w->pages.screenPage;
     float value, needleValue, scale;
     if (page == 2) {
         value = clampTo(r.swr, 0, 100);
         needleValue = CalcolaSWR(value);
-        scale = static_cast<float>(number_ofStep_meter_SWR.load());
+        scale = static_cast<float>(w->meters.number_ofStep_meter_SWR.load());
         label(w, 570, 160, "SWR");
         std::snprintf(text, sizeof text, "%02.01f", value);
         valueLabel(w, r, 580, 180, text);
@@ -309,23 +308,23 @@ void DrawMeters(Works* w) {
         const bool input = page == 3;
         value = input ? r.in : r.refl;
         needleValue = clampTo(value, 0, 60);
-        scale = static_cast<float>(input ? number_ofStep_meter_PW.load()
-                                         : number_ofStep_meter_REFL.load());
+        scale = static_cast<float>(input ? w->meters.number_ofStep_meter_PW.load()
+                                         : w->meters.number_ofStep_meter_REFL.load());
         label(w, input ? 560 : 535, 160, input ? "PRWIN" : "REFLECTED");
         powerText(w, value, text, sizeof text);
         valueLabel(w, r, input ? 570 : 565, 180, text);
     }
     if (live) {
-        w->needleAngle[1] = NeedleAngle(needleValue, scale);
-        needle(fb, kRightPivotX, kRightPivotY, w->needleAngle[1], needleRed, needleOther, needleOther);
+        w->meters.needleAngle[1] = NeedleAngle(needleValue, scale);
+        needle(fb, kRightPivotX, kRightPivotY, w->meters.needleAngle[1], needleRed, needleOther, needleOther);
     }
     if (peakOn) {
-        if (w->peakAngle[1] == 0.0f)
-            w->peakHold[1].peak = needleValue;
+        if (w->meters.peakAngle[1] == 0.0f)
+            w->meters.peakHold[1].peak = needleValue;
         else
             CalcolaPwrPeak2(w, needleValue);
-        w->peakAngle[1] = NeedleAngle(w->peakHold[1].peak, scale);
-        needle(fb, kRightPivotX, kRightPivotY, w->peakAngle[1], peakPen, peakPen, peakPen);
+        w->meters.peakAngle[1] = NeedleAngle(w->meters.peakHold[1].peak, scale);
+        needle(fb, kRightPivotX, kRightPivotY, w->meters.peakAngle[1], peakPen, peakPen, peakPen);
     }
 
     DrawFreq(w);
@@ -339,7 +338,7 @@ void TimerDrawPage(Works* w) {
     if (!errorPage(w)) {
         screenSaver(w);
         FollowFrequency(w);
-        if (w->saverOn == 0) {
+        if (w->meters.saverOn == 0) {
             const int64_t now = plat_mono_ms();
             // The board temperature changes slowly; its command is not run every tick.
             if (now - g_tick.lastCpuReadMs >= 1000) {
@@ -347,19 +346,19 @@ void TimerDrawPage(Works* w) {
                 g_tick.lastCpuReadMs = now;
             }
             ReadDataOra(w);
-            if (w->settings.viewTimeStr && w->viewFlags.load() == 0) {
+            if (w->settings.viewTimeStr && w->pages.viewFlags.load() == 0) {
                 auto date = w->dateText.get();
                 putString(6, 780 - getStringSpace(6, date.s), 17, date.s, 255, 255, 255, fb);
             }
-            if (w->skinReload) {
+            if (w->meters.skinReload) {
                 LoadSkin(w, HighPowerModel(w) ? "img1b" : "img1", 1);
-                w->skinReload = 0;
+                w->meters.skinReload = 0;
             }
             LoadButtons(w);
-            const int page = w->screenPage;
-            if (page >= 1 && page <= 3 && w->viewFlags.load() == 0)
+            const int page = w->pages.screenPage;
+            if (page >= 1 && page <= 3 && w->pages.viewFlags.load() == 0)
                 DrawMeters(w);
-            else if ((page == 4 || page == 5) && w->viewFlags.load() == 0)
+            else if ((page == 4 || page == 5) && w->pages.viewFlags.load() == 0)
                 DrawGrid(w);
         }
     }
@@ -386,8 +385,8 @@ void TimerTick(Works* w) {
 
 void TimerInit(Works* w) {
     InitGrid();
-    w->peakAngle[0] = 0.0f;
-    w->peakAngle[1] = 0.0f;
+    w->meters.peakAngle[0] = 0.0f;
+    w->meters.peakAngle[1] = 0.0f;
     g_tick = TickState{};
 }
 
@@ -397,7 +396,7 @@ void TimerInit(Works* w) {
 bool TickWasStill(Works* w) {
     if (!g_tick.still || w->remoteConnected || w->errHoldoffMs > 0)
         return false;
-    for (const PeakHold& h : w->peakHold)
+    for (const PeakHold& h : w->meters.peakHold)
         if (h.holdMs > 0)
             return false;
     return true;

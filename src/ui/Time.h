@@ -7,9 +7,13 @@
 
 struct Works;
 
-// Plot geometry.
-extern Shared<int> SchermoWidth, SchermoHeight, divX, divY, borderLeft, borderRight, borderTop,
-    borderBottom, xRangeStart, xRangeEnd, LabelBorder, RefLevel, RefPos, PointDiv;
+// The spectrum plot's geometry and scale: set once by InitGrid, the scale's
+// reference level, position and division by the menu (keys).
+struct PlotGrid {
+    Shared<int> SchermoWidth, SchermoHeight, divX, divY, borderLeft, borderRight, borderTop,
+        borderBottom, xRangeStart, xRangeEnd, LabelBorder, RefLevel, RefPos, PointDiv;
+};
+extern PlotGrid plot;
 
 // The thread body.
 void timer(Works* works);

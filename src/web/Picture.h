@@ -6,7 +6,7 @@
 // bits), then the PNGs in that order. The page draws them in order.
 #pragma once
 
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include <cstdint>
 #include <vector>

@@ -9,7 +9,7 @@
 #include "app/Threads.h"
 #include "devsim/SimAudio.h"
 #include "remote/AudioDevice.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 #include "remote/th_leggi.h"
 #include "remote/th_scrivi.h"
 
@@ -50,10 +50,10 @@ class Audio : public RootedWorks {
     }
     void TearDown() override {
         w->running = 0;
-        JoinThread(thrLeggi);
-        JoinThread(thrScrivi);
-        JoinThread(thrCat); // the remote restart starts these too
-        JoinThread(thrFFT);
+        JoinThread(SlotOf(Thread::AudioIn));
+        JoinThread(SlotOf(Thread::AudioOut));
+        JoinThread(SlotOf(Thread::CatRelay)); // the remote restart starts these too
+        JoinThread(SlotOf(Thread::UsbRx));
         if (peer >= 0)
             close(peer);
         if (w->wsFD >= 0)
@@ -161,7 +161,7 @@ TEST_F(Audio, CaptureSendsWholeStereoBlocksOfTheTone) {
 TEST_F(Audio, CompressedBlocksDecodeIntoTheToneWithAnIndependentDecoder) {
     w->settings.audioBitrate = 64000;
     CreateAudioCodec(w.get());
-    ASSERT_NE(w->opusEncoder, nullptr);
+    ASSERT_NE(w->audio.opusEncoder, nullptr);
     w->settings.audioMultiplier = 480; // 10 ms at 48 kHz
     session();
     setup->EnableRead = '1';
@@ -283,16 +283,16 @@ TEST_F(Audio, APeerThatStopsReadingCostsAudioNotTheOtherSenders) {
     std::vector<int16_t> block(960, 100);
     for (int i = 0; i < 200; i++)
         sendWebSockAudioFrame(w.get(), block.data());
-    EXPECT_GT(w->wsDroppedAudio, 150); // dropped at once, none waited for
+    EXPECT_GT(w->audio.wsDroppedAudio, 150); // dropped at once, none waited for
     // Status records go until the socket is full; then one waits one write
     // deadline at most and is counted.
     int64_t longest = 0;
-    for (int i = 0; i < 20000 && w->wsDroppedFrames == 0; i++) {
+    for (int i = 0; i < 20000 && w->audio.wsDroppedFrames == 0; i++) {
         const int64_t t0 = plat_mono_ms();
         sendWebSockStatusFrame(w.get(), "status", 6);
         longest = std::max(longest, plat_mono_ms() - t0);
     }
-    EXPECT_EQ(w->wsDroppedFrames, 1);
+    EXPECT_EQ(w->audio.wsDroppedFrames, 1);
     EXPECT_GE(longest, 950);
     EXPECT_LT(longest, 1500);
 }
@@ -306,7 +306,7 @@ TEST_F(Audio, UnpluggingTheInterfaceEndsBothThreadsWithTheirAlarms) {
     ASSERT_FALSE(nextAudio().empty());
     ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
     ASSERT_TRUE(SimAudioPlug(dir.path, {capture, playback}, false));
-    ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrLeggi) && !ThreadRunning(thrScrivi); }, 8000));
+    ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(SlotOf(Thread::AudioIn)) && !ThreadRunning(SlotOf(Thread::AudioOut)); }, 8000));
     EXPECT_EQ(ExistError(w.get(), kAlarmAudioRead), 1);
     EXPECT_EQ(ExistError(w.get(), kAlarmAudioWrite), 1);
     EXPECT_EQ(setup->EnableRead, '0');

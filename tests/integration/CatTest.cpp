@@ -11,7 +11,7 @@
 #include "platform/Clock.h"
 #include "tuner/CAT.h"
 #include "tuner/CATserial.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/Time.h"
 
 #include <algorithm>
@@ -35,7 +35,7 @@ class CatSources : public RootedWorks {
     }
     void TearDown() override {
         w->running = 0;
-        for (ThreadSlot* t : {&thrCatSer, &thrCat, &thrLin})
+        for (ThreadSlot* t : {&SlotOf(Thread::Ft817), &SlotOf(Thread::CatRelay), &SlotOf(Thread::Link)})
             JoinThread(*t);
         Ft817ModelStop(radio);
         TrxCatModelStop(trx);
@@ -110,7 +110,7 @@ TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
     const size_t n = Ft817ModelReceived(radio).size();
     plat_sleep_ms(400);
     EXPECT_LE(Ft817ModelReceived(radio).size(), n + 1);
-    JoinThread(thrCatSer);
+    JoinThread(SlotOf(Thread::Ft817));
 }
 
 TEST_F(CatSources, Ft817PortThatHangsUpShowsTheErrorPage) {
@@ -119,7 +119,7 @@ TEST_F(CatSources, Ft817PortThatHangsUpShowsTheErrorPage) {
     ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 7100000; }, 10000));
     Ft817ModelStop(radio); // the cable is pulled: the port hangs up
     radio = nullptr;
-    JoinThread(thrCatSer); // the poll ends by itself
+    JoinThread(SlotOf(Thread::Ft817)); // the poll ends by itself
     EXPECT_EQ(w->deviceErrorCode, 2);
     EXPECT_TRUE(w->deviceErrorText.equals("CAT: device /dev/ttyUSB2 went away"));
     EXPECT_FALSE(Contains(ReadFile(dir.path + "/syslog.log"), "timeout")); // no failed reads
@@ -128,7 +128,7 @@ TEST_F(CatSources, Ft817PortThatHangsUpShowsTheErrorPage) {
 
 TEST_F(CatSources, MissingFt817PortShowsTheErrorPage) {
     StartThreadCATserial(w.get());
-    JoinThread(thrCatSer); // the thread ends by itself
+    JoinThread(SlotOf(Thread::Ft817)); // the thread ends by itself
     EXPECT_EQ(w->deviceErrorCode, 2);
     EXPECT_TRUE(w->deviceErrorText.equals("CAT: Unable to open device /dev/ttyUSB2"));
 }
@@ -190,7 +190,7 @@ TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
     EXPECT_EQ(std::string(frame.begin() + 2, frame.end()), "CAFA00014070000;");
     // Turning the relay off ends it through its exit path: alarm 20 and off stays off.
     setup->EnableCAT = '0';
-    JoinThread(thrCat);
+    JoinThread(SlotOf(Thread::CatRelay));
     EXPECT_EQ(status_cat, 0);
     EXPECT_TRUE(ExistError(w.get(), 20));
     EXPECT_EQ(w->catEnded, 1);
@@ -206,7 +206,7 @@ TEST_F(CatSources, RelayEndingWithTheProgramKeepsItsSettingAndRaisesNoAlarm) {
     StartThreadCAT(w.get());
     ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 6000));
     w->running = 0;
-    JoinThread(thrCat);
+    JoinThread(SlotOf(Thread::CatRelay));
     EXPECT_EQ(status_cat, 0);
     EXPECT_EQ(w->catFD, 0);
     EXPECT_EQ(setup->EnableCAT, '1'); // the shutdown still reports the relay's join
@@ -232,7 +232,7 @@ TEST_F(CatSources, NoAnsweringPortRaisesTheRelayAlarm) {
     trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0", silent);
     setup->EnableCAT = '1';
     StartThreadCAT(w.get());
-    JoinThread(thrCat);
+    JoinThread(SlotOf(Thread::CatRelay));
     EXPECT_TRUE(ExistError(w.get(), 20));
     EXPECT_EQ(setup->EnableCAT, '0');
 }
@@ -272,7 +272,7 @@ TEST_F(CatSources, PresenceCheckAndAStartingRelayNeverShareThePort) {
         EXPECT_EQ(failed, 0) << round << ": of " << checks;
         EXPECT_GT(w->catFD, 0);
         w->running = 0;
-        JoinThread(thrCat);
+        JoinThread(SlotOf(Thread::CatRelay));
         w->running = 1;
         EXPECT_EQ(status_cat, 0);
     }

@@ -19,7 +19,7 @@
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "core/KeyLabels.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Time.h"
 
@@ -144,7 +144,7 @@ class HamlibSource : public RootedWorks {
     }
     void TearDown() override {
         w->running = 0;
-        for (ThreadSlot* t : {&thrHamlib, &thrLin})
+        for (ThreadSlot* t : {&SlotOf(Thread::Hamlib), &SlotOf(Thread::Link)})
             JoinThread(*t);
         if (link.joinable())
             link.join();
@@ -297,7 +297,7 @@ TEST_F(HamlibSource, TheCatRelaysPortIsRefused) {
     trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
     ASSERT_NE(trx, nullptr);
     follow("/dev/KAVOCAT0", 2028);
-    JoinThread(thrHamlib); // the poll ends by itself
+    JoinThread(SlotOf(Thread::Hamlib)); // the poll ends by itself
     EXPECT_EQ(w->deviceErrorCode, kDevErrCat);
     EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
                          "Hamlib: /dev/KAVOCAT0 is the CAT relay's port: not opened"));
@@ -306,9 +306,9 @@ TEST_F(HamlibSource, TheCatRelaysPortIsRefused) {
     // The page's retry key starts the Hamlib poll again (refused again); its
     // other key closes the page and, unlike the FT-817's, leaves the relay on.
     setup->EnableCAT = '1';
-    w->keyPage = kPageDeviceError;
+    w->pages.keyPage = kPageDeviceError;
     DecodeTasto(w.get(), 5, 0);
-    JoinThread(thrHamlib);
+    JoinThread(SlotOf(Thread::Hamlib));
     EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "is the CAT relay's port: not opened"), 2u);
     ASSERT_EQ(w->deviceErrorCode, kDevErrCat);
     DecodeTasto(w.get(), 6, 0);
@@ -325,7 +325,7 @@ TEST_F(HamlibSource, LeavingModeThreeEndsThePollAndTheShutdownIsPrompt) {
     EXPECT_EQ(w->ModeWorkIdx, kModeGeneric);
     EXPECT_EQ(w->source[kModeHamlib].run, '0');
     const int64_t asked = plat_mono_ms();
-    JoinThread(thrHamlib);
+    JoinThread(SlotOf(Thread::Hamlib));
     EXPECT_LT(plat_mono_ms() - asked, 3000); // one 200 ms slice, with room for a loaded machine
     EXPECT_EQ(ReadLines(dir.path + "/opt/set/antenna.txt").at(0), "!Gen");
     // And a silent rig: the shutdown waits at most the rig's time-out.
@@ -337,7 +337,7 @@ TEST_F(HamlibSource, LeavingModeThreeEndsThePollAndTheShutdownIsPrompt) {
     plat_sleep_ms(100);
     w->running = 0;
     const int64_t ending = plat_mono_ms();
-    JoinThread(thrHamlib);
+    JoinThread(SlotOf(Thread::Hamlib));
     // Hamlib's time-out and its one retry (1.6 s), with room for a loaded machine.
     EXPECT_LT(plat_mono_ms() - ending, 5000);
     kill(rig.pid, SIGCONT);

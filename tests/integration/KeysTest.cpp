@@ -6,7 +6,7 @@
 #include "core/CmdRing.h"
 #include "platform/Clock.h"
 #include "tuner/TunerRequests.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -25,14 +25,14 @@ class KeysThread : public GpioPanel, public ::testing::WithParamInterface<GpioBa
 TEST_P(KeysThread, ShortPressActsOnRelease) {
     SimGpioKeyDown(&keys, 5); // SET
     waitPasses(200);
-    EXPECT_EQ(w->keyPage, 0); // held: nothing yet
+    EXPECT_EQ(w->pages.keyPage, 0); // held: nothing yet
     SimGpioKeyUp(&keys, 5);
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage == 1; }, 5000));
     tap(4);
     tap(4);
-    ASSERT_TRUE(WaitFor([&] { return w->menuEntry == 2; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return w->pages.menuEntry == 2; }, 5000));
     tap(1);
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 0; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage == 0; }, 5000));
 }
 
 TEST_P(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
@@ -55,55 +55,55 @@ TEST_P(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
             t.join();
         }
     } stopLink{linkOn, link};
-    w->keyPage = 4;
-    w->tuneL = 0;
+    w->pages.keyPage = 4;
+    w->tuner.tuneL = 0;
     const int64_t t0 = plat_mono_ms();
     SimGpioKeyDown(&keys, 3);
-    ASSERT_TRUE(WaitFor([&] { return w->tuneL >= 1; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->tuner.tuneL >= 1; }, 10000));
     const int64_t first = plat_mono_ms() - t0;
     EXPECT_GE(first, 480); // 0.5 s of holding (plus the debounce)
-    ASSERT_TRUE(WaitFor([&] { return w->tuneL >= 15; }, 4000));
+    ASSERT_TRUE(WaitFor([&] { return w->tuner.tuneL >= 15; }, 4000));
     const int64_t fifteen = plat_mono_ms() - t0;
     // Fourteen repeats at 0.1 s after the first step.
     EXPECT_GE(fifteen - first, 1300);
     // After fifteen repeats the steps come every 20 ms: 25 more take 0.5 s, not 2.5 s.
-    ASSERT_TRUE(WaitFor([&] { return w->tuneL >= 40; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->tuner.tuneL >= 40; }, 10000));
     EXPECT_GE(plat_mono_ms() - t0 - fifteen, 480);
     SimGpioKeyUp(&keys, 3);
     plat_sleep_ms(100);
-    const uint32_t atRelease = w->tuneL;
+    const uint32_t atRelease = w->tuner.tuneL;
     waitPasses(200);
-    EXPECT_EQ(w->tuneL, atRelease); // no short press on release after a long one
+    EXPECT_EQ(w->tuner.tuneL, atRelease); // no short press on release after a long one
 
     // A long press whose action does not repeat acts once.
-    w->keyPage = 0;
-    w->screenPage = 1;
+    w->pages.keyPage = 0;
+    w->pages.screenPage = 1;
     SimGpioKeyDown(&keys, 6); // long: the status page
-    ASSERT_TRUE(WaitFor([&] { return w->viewFlags.load() == 1; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->pages.viewFlags.load() == 1; }, 10000));
     plat_sleep_ms(700);
     SimGpioKeyUp(&keys, 6);
     waitPasses(150);
-    EXPECT_EQ(w->viewFlags.load(), 1);
-    EXPECT_EQ(w->screenPage, 1); // the release did not turn the page
+    EXPECT_EQ(w->pages.viewFlags.load(), 1);
+    EXPECT_EQ(w->pages.screenPage, 1); // the release did not turn the page
 }
 
 TEST_P(KeysThread, KeysHeldByABrowserActAsTheLinesDo) {
     // The console's controller holds key 6 briefly: the page turns on release.
-    w->keyPage = 0;
-    w->screenPage = 1;
+    w->pages.keyPage = 0;
+    w->pages.screenPage = 1;
     w->webKeys = 0x20;
     waitPasses(100);
-    EXPECT_EQ(w->screenPage, 1);
+    EXPECT_EQ(w->pages.screenPage, 1);
     w->webKeys = 0;
-    ASSERT_TRUE(WaitFor([&] { return w->screenPage == 2; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return w->pages.screenPage == 2; }, 5000));
     // Held past the long-press time: the status page, and no page turn after.
     w->webKeys = 0x20;
-    ASSERT_TRUE(WaitFor([&] { return w->viewFlags.load() == 1; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->pages.viewFlags.load() == 1; }, 10000));
     plat_sleep_ms(700);
     w->webKeys = 0;
     waitPasses(150);
-    EXPECT_EQ(w->viewFlags.load(), 1);
-    EXPECT_EQ(w->screenPage, 2);
+    EXPECT_EQ(w->pages.viewFlags.load(), 1);
+    EXPECT_EQ(w->pages.screenPage, 2);
 }
 
 TEST_P(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
@@ -113,9 +113,9 @@ TEST_P(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
     waitPasses(150);
     SimGpioKeyUp(&keys, 4);
     SimGpioKeyUp(&keys, 5);
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage != 0; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage != 0; }, 5000));
     plat_sleep_ms(150);
-    EXPECT_EQ(w->keyPage, 3); // key 4's page, never the menu
+    EXPECT_EQ(w->pages.keyPage, 3); // key 4's page, never the menu
 }
 
 TEST_P(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {

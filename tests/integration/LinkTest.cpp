@@ -11,7 +11,7 @@
 #include "devsim/ProcStat.h"
 #include "devsim/Pty.h"
 #include "platform/Clock.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/Keys.h"
 
 #include <algorithm>
@@ -127,10 +127,10 @@ TEST_F(Link, StartUpListGoesOutOneCommandAfterEachStatusPoll) {
     EXPECT_EQ(v[30], "ST;");
     EXPECT_EQ(v[31], "FM;");
     // The replies were decoded: version, model bytes, alarms allowed after "CP".
-    EXPECT_TRUE(w->microVersion.equals("1.07.03"));
-    EXPECT_EQ(w->eeModel[1], '0');
+    EXPECT_TRUE(w->ident.microVersion.equals("1.07.03"));
+    EXPECT_EQ(w->ident.eeModel[1], '0');
     EXPECT_FALSE(w->startupFlags.test(1));
-    EXPECT_EQ(w->ee0[0], 'S');
+    EXPECT_EQ(w->ident.ee0[0], 'S');
 }
 
 TEST_F(Link, StatusReadingsReachTheRecord) {
@@ -255,7 +255,7 @@ TEST_F(Link, MissingPortStopsTheLinkUntilItIsStartedAgain) {
     StartThreadLinear(w.get());
     ASSERT_TRUE(sentAtLeast(4, 3000));
     w->running = 0;
-    JoinThread(thrLin);
+    JoinThread(SlotOf(Thread::Link));
 }
 
 TEST_F(Link, PortThatHangsUpShowsTheErrorPageAndEndsTheLink) {

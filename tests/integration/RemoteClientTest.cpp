@@ -4,11 +4,11 @@
 #include "RootedWorks.h"
 #include "WsPeer.h"
 
-#include "remote/Handshake.h"
-#include "remote/Tls.h"
+#include "wire/Handshake.h"
+#include "wire/Tls.h"
 #include "remote/Wsocket.h"
 #include "trx/Serial.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

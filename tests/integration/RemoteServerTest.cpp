@@ -8,13 +8,13 @@
 #include "core/CmdRing.h"
 #include "devsim/Pty.h"
 #include "devsim/TrxCatModel.h"
-#include "remote/Handshake.h"
-#include "remote/Messages.h"
+#include "wire/Handshake.h"
+#include "wire/Messages.h"
 #include "remote/Throttle.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 #include "remote/Wsocket.h"
 #include "tuner/CAT.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -46,7 +46,7 @@ class RemoteServer : public RootedWorks {
         w->running = 0;
         if (server.joinable())
             server.join();
-        JoinThread(thrCat);
+        JoinThread(SlotOf(Thread::CatRelay));
         TrxCatModelStop(cat);
         if (fb)
             fbRelease(fb, true);

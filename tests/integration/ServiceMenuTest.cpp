@@ -10,7 +10,7 @@
 #include "app/Threads.h"
 #include "devsim/AmpModel.h"
 #include "platform/Clock.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/Menu.h"
 
 #include <algorithm>
@@ -26,7 +26,7 @@ class ServiceMenu : public GpioPanel {
     void TearDown() override {
         w->running = 0;
         if (link.joinable()) link.join();
-        JoinThread(thrWsock);
+        JoinThread(SlotOf(Thread::Socket));
         AmpModelStop(model);
         GpioPanel::TearDown();
     }
@@ -34,15 +34,15 @@ class ServiceMenu : public GpioPanel {
     // the shorter way round: forward with key 4, back with key 3.
     void editEntry(int entry) {
         tap(5); // SET
-        ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 10000));
+        ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage == 1; }, 10000));
         const bool forward = entry <= MenuEntryCount() / 2;
         for (int e = 0; e != entry;) {
             e = forward ? e + 1 : (e == 0 ? MenuEntryCount() - 1 : e - 1);
             tap(forward ? 4 : 3);
-            ASSERT_TRUE(WaitFor([&] { return w->menuEntry == e; }, 10000)) << e;
+            ASSERT_TRUE(WaitFor([&] { return w->pages.menuEntry == e; }, 10000)) << e;
         }
         tap(6);
-        ASSERT_TRUE(WaitFor([&] { return w->keyPage == 2; }, 10000));
+        ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage == 2; }, 10000));
     }
     bool converterGot(uint8_t byte, int timeoutMs) {
         return WaitFor(
@@ -79,9 +79,9 @@ TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
 
     ASSERT_NO_FATAL_FAILURE(editEntry(29));
     tap(6); // ENTER before arming: nothing
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 1; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage == 1; }, 10000));
     tap(6);
-    ASSERT_TRUE(WaitFor([&] { return w->keyPage == 2; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage == 2; }, 10000));
     EXPECT_TRUE(GpioConverterOutput(converter, 13));
     tap(5); // PLUS arms it
     EXPECT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 10000));

@@ -13,7 +13,7 @@
 #include "tuner/Sources.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/Time.h"
 
 #include <cstdio>
@@ -27,11 +27,11 @@ namespace {
 ThreadSlot* slotOf(Service s) {
     switch (s) {
     case Service::TrxSerial:
-        return &thrSer;
+        return &SlotOf(Thread::TrxSerial);
     case Service::Ft817:
-        return &thrCatSer;
+        return &SlotOf(Thread::Ft817);
     case Service::Hamlib:
-        return &thrHamlib;
+        return &SlotOf(Thread::Hamlib);
     default:
         return nullptr;
     }
@@ -99,7 +99,7 @@ class EachSource : public RootedWorks, public ::testing::WithParamInterface<int>
     }
     void TearDown() override {
         w->running = 0;
-        for (ThreadSlot* t : {&thrSer, &thrCatSer, &thrHamlib})
+        for (ThreadSlot* t : {&SlotOf(Thread::TrxSerial), &SlotOf(Thread::Ft817), &SlotOf(Thread::Hamlib)})
             JoinThread(*t);
         if (link.joinable())
             link.join();

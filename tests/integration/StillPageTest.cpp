@@ -3,8 +3,8 @@
 #include "RootedWorks.h"
 
 #include "platform/Clock.h"
-#include "ui/Fb.h"
-#include "ui/Graph.h"
+#include "draw/Fb.h"
+#include "draw/Graph.h"
 #include "ui/Time.h"
 
 #include <gtest/gtest.h>

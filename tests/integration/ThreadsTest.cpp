@@ -121,7 +121,7 @@ class LinkThreads : public RootedWorks {
   protected:
     void TearDown() override {
         w->running = 0;
-        JoinThread(thrCatSer);
+        JoinThread(SlotOf(Thread::Ft817));
         Ft817ModelStop(radio);
         RootedWorks::TearDown();
     }
@@ -160,7 +160,7 @@ TEST_F(LinkThreads, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller)
     EXPECT_LE(queries, Ft817ModelAnswered(radio) + 2);
 
     setup->catSerialEnabled = '0';
-    ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrCatSer); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(SlotOf(Thread::Ft817)); }, 10000));
 }
 
 // A process that may not create threads: the link reports it on its error page

@@ -3,7 +3,7 @@
 #include "devsim/ProcStat.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 
 #include <gtest/gtest.h>
 

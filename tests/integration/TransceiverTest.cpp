@@ -9,7 +9,7 @@
 #include "devsim/AmpPhysics.h"
 #include "devsim/TrxModel.h"
 #include "platform/Clock.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 #include "remote/Receive.h"
 #include "tuner/AutoTune.h"
 #include "tuner/Banks.h"
@@ -17,7 +17,7 @@
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Keys.h"
 #include "ui/Time.h"
@@ -488,7 +488,7 @@ TEST_F(HeldTransmission, OneSearchAndOneStoreUntilTheSwrRisesForTheHoldTime) {
 
     // The load changes under the tuner: an SWR above the threshold (2.0, or
     // what the search reached plus 0.5) and below the amplifier's trip at 3.
-    const float threshold = std::max(kRetuneSwrFloor, w->bestSwr.load() + kRetuneSwrMargin);
+    const float threshold = std::max(kRetuneSwrFloor, w->tuner.bestSwr.load() + kRetuneSwrMargin);
     const int out = AmpModelAntenna(amp);
     bool found = false;
     for (double r = 20; r <= 300 && !found; r += 5)
@@ -521,13 +521,13 @@ TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
     w->MAXbank = 2;
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna_b1.txt",
                           "!Tav\n20m 14000000 14350000 1 1 0 0 0.0\n"));
-    w->keyPage = kPageManualTune; // the keys' page, set before their thread runs
+    w->pages.keyPage = kPageManualTune; // the keys' page, set before their thread runs
     std::atomic<bool> stop{false}, paced{false};
     std::atomic<int> steps{0}, banks{0}, movedL{0}, movedC{0};
-    auto idle = [&] { return CmdQueueEmpty(w.get()) && w->tunerReqRead == w->tunerReqWrite; };
+    auto idle = [&] { return CmdQueueEmpty(w.get()) && w->tuner.tunerReqRead == w->tuner.tunerReqWrite; };
     // Room for one more step in the tuner's requests and the command ring.
     auto room = [&] {
-        const int requests = (w->tunerReqWrite - w->tunerReqRead + kTunerRequests) % kTunerRequests;
+        const int requests = (w->tuner.tunerReqWrite - w->tuner.tunerReqRead + kTunerRequests) % kTunerRequests;
         const int queued = (w->cmdQueueWrite - w->cmdQueueRead + kCmdQueueSize) % kCmdQueueSize;
         return requests < kTunerRequests / 2 && queued < kCmdQueueSize / 2;
     };
@@ -582,7 +582,7 @@ TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
         TunerRequest(w.get(), TunerAsk::GoTune);
         ASSERT_TRUE(WaitFor([&] { return w->tuneState != 0; }, 30000));
         ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000))
-            << "search step " << w->tuneStep << ", " << lastAmpTexts();
+            << "search step " << w->tuner.tuneStep << ", " << lastAmpTexts();
         searches++;
     }
     // No more tune on transmit: the tail of the last carrier starts nothing.
@@ -596,8 +596,8 @@ TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
     EXPECT_GE(banks, 200) << steps << " steps, " << banks << " bank changes";
     ASSERT_TRUE(WaitFor(idle, 5000));
     TunerView v = TunerSnapshot(w.get());
-    EXPECT_EQ(w->tuneL, v.l); // L and C are the word's own
-    EXPECT_EQ(w->tuneC, v.c);
+    EXPECT_EQ(w->tuner.tuneL, v.l); // L and C are the word's own
+    EXPECT_EQ(w->tuner.tuneC, v.c);
     EXPECT_LE(v.l, kTunerMaxLC);
     EXPECT_LE(v.c, kTunerMaxLC);
 
@@ -624,8 +624,8 @@ TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
     const TunerView end = TunerSnapshot(w.get());
     EXPECT_EQ(static_cast<int>(end.l), wantL);
     EXPECT_EQ(static_cast<int>(end.c), wantC);
-    EXPECT_EQ(w->tuneL, end.l);
-    EXPECT_EQ(w->tuneC, end.c);
+    EXPECT_EQ(w->tuner.tuneL, end.l);
+    EXPECT_EQ(w->tuner.tuneC, end.c);
     // The last word sent is the record's.
     IncPNTIn_CMDLinear(kCmdTuneWord, w.get());
     EXPECT_TRUE(WaitFor([&] { return AmpModelTunerWord(amp) == w->tunerWord; }, 5000))

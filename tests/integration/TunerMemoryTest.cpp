@@ -11,7 +11,7 @@
 #include "tuner/TunerRequests.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Time.h"
 
@@ -111,9 +111,9 @@ TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
     tuneTo(14200000); // the nearest stored setting of the band is recalled
     ASSERT_TRUE(onWire(word(stored(100, 200, kModeCL)), 3000));
     // Manual tuning: page 3 key 6, then four "up C" and two "up L" steps.
-    w->keyPage = 3;
+    w->pages.keyPage = 3;
     DecodeTasto(w.get(), 6, 0);
-    ASSERT_EQ(w->keyPage, 4);
+    ASSERT_EQ(w->pages.keyPage, 4);
     ASSERT_TRUE(WaitFor([&] { return CmdQueueEmpty(w.get()); }, 10000));
     const TunerView now = TunerSnapshot(w.get()); // the recalled setting, in CL
     ASSERT_EQ(now.mode, kTuneCL);
@@ -126,9 +126,9 @@ TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
     ASSERT_TRUE(onWire(word(expect), 3000));
     // Store: key 1 chooses the target (this bank, this antenna), key 6 stores.
     DecodeTasto(w.get(), 1, 0);
-    ASSERT_EQ(w->keyPage, 8);
+    ASSERT_EQ(w->pages.keyPage, 8);
     DecodeTasto(w.get(), 6, 0);
-    EXPECT_EQ(w->keyPage, 3);
+    EXPECT_EQ(w->pages.keyPage, 3);
     auto lines = ReadLines(dir.path + "/opt/set/atu_ant1.txt");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "3117 14070000 1 1 100 200"); // ascending index order

@@ -7,7 +7,7 @@
 
 #include "core/AlarmList.h"
 #include "platform/Socket.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "web/Certificate.h"
 #include "web/Console.h"
 

@@ -7,8 +7,8 @@
 #include "RootedWorks.h"
 
 #include "devsim/PngFile.h"
-#include "ui/Fb.h"
-#include "ui/TTF.h"
+#include "draw/Fb.h"
+#include "draw/TTF.h"
 
 #include <cstdio>
 #include <cstdlib>

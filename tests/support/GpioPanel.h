@@ -10,7 +10,7 @@
 #include "devsim/GpioKeys.h"
 #include "platform/Clock.h"
 #include "tuner/Banks.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/GPIO.h"
 
 #include <filesystem>

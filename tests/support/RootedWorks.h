@@ -13,7 +13,7 @@
 #include "platform/Root.h"
 #include "trx/Serial.h"
 #include "ui/Nuova.h"
-#include "ui/TTF.h"
+#include "draw/TTF.h"
 
 #include <gtest/gtest.h>
 #include <csignal>

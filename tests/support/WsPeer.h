@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/Clock.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 
 #include <arpa/inet.h>
 #include <chrono>

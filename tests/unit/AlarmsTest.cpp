@@ -1,9 +1,9 @@
 // The alarm list, the reset key's paths and the alarm keys on the screen.
 #include "RootedWorks.h"
 
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/Keys.h"
-#include "ui/TTF.h"
+#include "draw/TTF.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -171,11 +171,11 @@ TEST_F(AlarmKeys, EightAlarmsShowTheSixMostRecent) {
 
 TEST_F(AlarmKeys, NotDrawnOverMenusOrTheStatusPage) {
     AddErrore(w.get(), 15);
-    w->viewFlags.replace(1);
+    w->pages.viewFlags.replace(1);
     DrawError(w.get());
     EXPECT_EQ(keyColour(0), (std::vector<int>{0, 0, 0}));
-    w->viewFlags.replace(0);
-    w->keyPage = 1;
+    w->pages.viewFlags.replace(0);
+    w->pages.keyPage = 1;
     DrawError(w.get());
     EXPECT_EQ(keyColour(0), (std::vector<int>{0, 0, 0}));
 }

@@ -15,11 +15,11 @@ TEST(AudioCodec, CreatedForAPositiveBitRate) {
     InitGlobalVar(w.get());
     w->settings.audioBitrate = 64000;
     CreateAudioCodec(w.get());
-    EXPECT_NE(w->opusEncoder, nullptr);
-    EXPECT_NE(w->opusDecoder, nullptr);
+    EXPECT_NE(w->audio.opusEncoder, nullptr);
+    EXPECT_NE(w->audio.opusDecoder, nullptr);
     EXPECT_EQ(w->settings.audioBitrate, 64000);
     DestroyAudioCodec(w.get());
-    EXPECT_EQ(w->opusEncoder, nullptr);
+    EXPECT_EQ(w->audio.opusEncoder, nullptr);
 }
 
 TEST(AudioCodec, FailureTurnsCompressionOff) {
@@ -28,10 +28,10 @@ TEST(AudioCodec, FailureTurnsCompressionOff) {
     auto w = std::make_unique<Works>();
     InitGlobalVar(w.get());
     w->settings.audioBitrate = 64000;
-    w->audioRate = 44100; // not an Opus rate
+    w->audio.audioRate = 44100; // not an Opus rate
     CreateAudioCodec(w.get());
-    EXPECT_EQ(w->opusEncoder, nullptr);
-    EXPECT_EQ(w->opusDecoder, nullptr);
+    EXPECT_EQ(w->audio.opusEncoder, nullptr);
+    EXPECT_EQ(w->audio.opusDecoder, nullptr);
     EXPECT_EQ(w->settings.audioBitrate, 0);
     EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
                          "3 failed to create an encoder: invalid argument"));

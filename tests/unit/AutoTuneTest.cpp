@@ -41,7 +41,7 @@ class AutoTune : public RootedWorks {
         for (int i = 0; i < maxSteps && w->tuneState != 0; i++) {
             PublishAmpReadings(w.get(), {.pwrFwd = 50.0f, .swr = swrOf(w->tunerWord)});
             TuneTask(w.get());
-            t.samples = std::max(t.samples, cnttune.load());
+            t.samples = std::max(t.samples, ::search.cnttune.load());
             t.words.push_back(w->tunerWord);
         }
         return t;
@@ -55,7 +55,7 @@ TEST_F(AutoTune, TheKeyStartsWithTheAmplifiersPreparation) {
     w->tuneModeFlags.replace(0x41);
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 1);
-    EXPECT_EQ(w->tuneStep, 0);
+    EXPECT_EQ(w->tuner.tuneStep, 0);
     EXPECT_EQ(w->cmdQueueDrain, 1);
     EXPECT_EQ(w->tsThresholds[0], 4095);
     EXPECT_EQ(w->tuneModeFlags.load(), 0x11); // a carrier is wanted; the old end mark is gone
@@ -63,7 +63,7 @@ TEST_F(AutoTune, TheKeyStartsWithTheAmplifiersPreparation) {
                                           kCmdProtOff, kCmdAn}));
     // Nothing happens while the start commands are still going out.
     TuneTask(w.get());
-    EXPECT_EQ(w->tuneStep, 0);
+    EXPECT_EQ(w->tuner.tuneStep, 0);
     // The key again aborts, without storing.
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 0);
@@ -97,7 +97,7 @@ TEST_F(AutoTune, FirstSampleBelowTheTargetEndsAndStoresAtTheStart) {
     EXPECT_EQ(storedFile(), "3130 14200000 1 1 0 0\n");
     EXPECT_TRUE(w->tuneModeFlags.test(0x04)); // the transceiver goes back to receive
     EXPECT_EQ(w->thresholdRowIdx, -1);
-    EXPECT_FLOAT_EQ(w->bestSwr, 1.2f);
+    EXPECT_FLOAT_EQ(w->tuner.bestSwr, 1.2f);
 }
 
 TEST_F(AutoTune, SampleLimitEndsAtTheBestWithItsAlarm) {
@@ -159,13 +159,13 @@ TEST_F(AutoTune, EqualReadingsWalkEveryRunToItsEnd) {
 }
 
 TEST_F(AutoTune, ResultsUpToSwrSixAreStored) {
-    tuneParam = TuneSample{6.0f, 50.0f, 1, 2, kModeCL};
+    ::search.tuneParam = TuneSample{6.0f, 50.0f, 1, 2, kModeCL};
     w->tunerWord = kModeCL;
     EscAutoTune(w.get(), 1);
     EXPECT_TRUE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
     EXPECT_FALSE(ExistError(w.get(), 18));
     std::remove((dir.path + "/opt/set/atu_ant1.txt").c_str());
-    tuneParam = TuneSample{6.01f, 50.0f, 1, 2, kModeCL};
+    ::search.tuneParam = TuneSample{6.01f, 50.0f, 1, 2, kModeCL};
     EscAutoTune(w.get(), 1);
     EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
     EXPECT_TRUE(ExistError(w.get(), 18));
@@ -173,10 +173,10 @@ TEST_F(AutoTune, ResultsUpToSwrSixAreStored) {
 
 TEST_F(AutoTune, AnAmplifierAlarmCountsAsSwr100AndIsClearedFirst) {
     StartAutotune(w.get());
-    tuneParam = TuneSample{};
+    ::search.tuneParam = TuneSample{};
     PublishAmpReadings(w.get(), {.ampStatus2 = 2, .swr = 1.3f});
     EXPECT_EQ(TuneStep(w.get()), 0);
-    EXPECT_FLOAT_EQ(tuneParam.swrVal, 100.0f);
+    EXPECT_FLOAT_EQ(::search.tuneParam.swrVal, 100.0f);
     EXPECT_EQ(w->tuneState, 2); // the link sends "CPFFFF;" before the next step
 }
 

@@ -102,7 +102,7 @@ TEST_F(Banks, SavingWritesTheMarkerFirstAndSurvivesAReload) {
     EXPECT_EQ(LoadTabConfig(w.get(), 0), kModeHamlib);
     ChangeInterfaceBanco(w.get()); // 3 -> 0, and the poll ends
     EXPECT_EQ(w->source[kModeHamlib].run, '0');
-    JoinThread(thrHamlib);
+    JoinThread(SlotOf(Thread::Hamlib));
     EXPECT_EQ(w->ModeWorkIdx, 0);
     auto lines = ReadLines(file(0));
     ASSERT_EQ(lines.size(), 2u);
@@ -232,9 +232,9 @@ TEST_F(Banks, SaveToBankTakesTheLiveState) {
 
 TEST_F(Banks, CellEditingSteps) {
     InitTabAntenna(w.get(), 0);
-    w->editRow = 2;
+    w->pages.editRow = 2;
     AntennaRow& r = w->antennaTable[2];
-    w->editColumn = 3; // antenna
+    w->pages.editColumn = 3; // antenna
     r.antenna = 3;
     ModifytabAntenna(w.get(), 0);
     EXPECT_EQ(r.antenna, 1);
@@ -243,20 +243,20 @@ TEST_F(Banks, CellEditingSteps) {
     r.antenna = 0;
     ModifytabAntenna(w.get(), 1);
     EXPECT_EQ(r.antenna, 1); // 0 - 1 wraps above 3
-    w->editColumn = 1; // attenuator step
+    w->pages.editColumn = 1; // attenuator step
     r.attStep = 3;
     ModifytabAntenna(w.get(), 0);
     EXPECT_EQ(r.attStep, 0);
     ModifytabAntenna(w.get(), 1);
     EXPECT_EQ(r.attStep, 0); // 0 stays 0 going down
-    w->editColumn = 0; // power figure
+    w->pages.editColumn = 0; // power figure
     ModifytabAntenna(w.get(), 0);
     ModifytabAntenna(w.get(), 0);
     EXPECT_NEAR(r.pwr, 0.2f, 1e-6);
-    w->editColumn = 2;
+    w->pages.editColumn = 2;
     ModifytabAntenna(w.get(), 1);
     EXPECT_EQ(r.ampEnable, 1);
-    w->editColumn = 7; // no such column
+    w->pages.editColumn = 7; // no such column
     ModifytabAntenna(w.get(), 1);
     EXPECT_EQ(r.ampEnable, 1);
 }

@@ -177,12 +177,12 @@ TEST_F(Commands, TunerBypassResetAndFirmwareUpdate) {
     EXPECT_EQ(sent(kCmdTunerBypass), "MT100010123;");
     EXPECT_EQ(w->tunerBypass, 1);
 
-    w->tuneC = 100;
-    w->tuneL = 200;
+    w->tuner.tuneC = 100;
+    w->tuner.tuneL = 200;
     EXPECT_EQ(sent(kCmdTunerReset), "MT100800000;");
     EXPECT_EQ(w->tunerBypass, 0);
-    EXPECT_EQ(w->tuneC, 0u);
-    EXPECT_EQ(w->tuneL, 0u);
+    EXPECT_EQ(w->tuner.tuneC, 0u);
+    EXPECT_EQ(w->tuner.tuneL, 0u);
 
     EXPECT_EQ(sent(kCmdFwUpdate), "MR1;");
     EXPECT_TRUE(w->serviceFlags.test(4));

@@ -7,10 +7,10 @@
 #include "amp/Alarms.h"
 #include "platform/Clock.h"
 #include "tuner/Banks.h"
-#include "ui/Damage.h"
-#include "ui/Fb.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
 #include "ui/KeyActions.h"
-#include "ui/Png.h"
+#include "draw/Png.h"
 #include "ui/Time.h"
 
 #include <cmath>

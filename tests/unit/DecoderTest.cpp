@@ -220,7 +220,7 @@ TEST_F(Decoder, NextStateAfterTheStatusReply) {
 
 TEST_F(Decoder, OtherReplies) {
     decode("VS1.07.03");
-    EXPECT_TRUE(w->microVersion.equals("1.07.03"));
+    EXPECT_TRUE(w->ident.microVersion.equals("1.07.03"));
     decode("SA2");
     EXPECT_EQ(w->antennaIdx, 1);
     decode("FM00007100000");
@@ -240,9 +240,9 @@ TEST_F(Decoder, OtherReplies) {
     decode("MR0");
     EXPECT_EQ(w->microResetSeen, 1);
     decode("ER0002" "3031");
-    EXPECT_EQ(w->eeModel[0], '0');
-    EXPECT_EQ(w->eeModel[1], '1');
-    EXPECT_EQ(number_ofStep_meter_FWD, 120);
+    EXPECT_EQ(w->ident.eeModel[0], '0');
+    EXPECT_EQ(w->ident.eeModel[1], '1');
+    EXPECT_EQ(w->meters.number_ofStep_meter_FWD, 120);
     std::string block = "ER0000";
     for (const char* c = "SN 2026-00417"; *c; c++) {
         char hex[3];
@@ -251,9 +251,9 @@ TEST_F(Decoder, OtherReplies) {
     }
     block += std::string(64 - 26, '0');
     decode(block);
-    EXPECT_EQ(w->ee0[0], 'S');
-    EXPECT_EQ(w->ee0[12], '7');
-    EXPECT_EQ(w->ee0[13], 0);
+    EXPECT_EQ(w->ident.ee0[0], 'S');
+    EXPECT_EQ(w->ident.ee0[12], '7');
+    EXPECT_EQ(w->ident.ee0[13], 0);
     EXPECT_EQ(linearProcessStatus, kCmdStatus);
 }
 

@@ -19,7 +19,7 @@ class FactoryDefault : public RootedWorks {
         setup->catSerialEnabled = '0';
     }
     void act(int action) {
-        w->menuEntry = 24;
+        w->pages.menuEntry = 24;
         ModifyParameter(w.get(), action);
     }
 };

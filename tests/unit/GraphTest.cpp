@@ -3,8 +3,8 @@
 
 #include "core/Works.h"
 #include "platform/Root.h"
-#include "ui/Fb.h"
-#include "ui/Graph.h"
+#include "draw/Fb.h"
+#include "draw/Graph.h"
 
 #include <cstring>
 #include <fcntl.h>

@@ -5,7 +5,7 @@
 #include "tuner/Banks.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Keys.h"
 #include "ui/Menu.h"
@@ -54,22 +54,22 @@ class Keys : public RootedWorks {
 };
 
 TEST_F(Keys, ScreenSaverWakeUpDoesNothingElse) {
-    w->saverOn = 1;
+    w->meters.saverOn = 1;
     w->lastKeyTime = 0;
     EXPECT_EQ(press(5), 0);
-    EXPECT_EQ(w->saverOn, 0);
-    EXPECT_EQ(w->keyPage, 0); // key 5 would have opened the menu
+    EXPECT_EQ(w->meters.saverOn, 0);
+    EXPECT_EQ(w->pages.keyPage, 0); // key 5 would have opened the menu
     EXPECT_GT(w->lastKeyTime, 0);
     press(5);
-    EXPECT_EQ(w->keyPage, 1);
+    EXPECT_EQ(w->pages.keyPage, 1);
 }
 
 TEST_F(Keys, WithTheStatusPageOpenAKeyOnlyClosesIt) {
     hold(6);
-    EXPECT_EQ(w->viewFlags.load(), 1);
+    EXPECT_EQ(w->pages.viewFlags.load(), 1);
     EXPECT_TRUE(w->skinName.equals("status"));
     press(3);
-    EXPECT_EQ(w->viewFlags.load(), 0);
+    EXPECT_EQ(w->pages.viewFlags.load(), 0);
     EXPECT_EQ(w->antennaIdx, 0); // the antenna did not change
     EXPECT_TRUE(queued().empty());
     press(3); // now it acts
@@ -77,17 +77,17 @@ TEST_F(Keys, WithTheStatusPageOpenAKeyOnlyClosesIt) {
 }
 
 TEST_F(Keys, ScreenPagesCycleFromFiveBackToOne) {
-    w->screenPage = 5;
-    w->peakAngle[1] = 0.5f;
+    w->pages.screenPage = 5;
+    w->meters.peakAngle[1] = 0.5f;
     press(6);
-    EXPECT_EQ(w->screenPage, 1);
+    EXPECT_EQ(w->pages.screenPage, 1);
     EXPECT_TRUE(w->skinName.equals("img1"));
-    EXPECT_FLOAT_EQ(w->peakAngle[1], 0.0f);
+    EXPECT_FLOAT_EQ(w->meters.peakAngle[1], 0.0f);
     press(6);
     EXPECT_TRUE(w->skinName.equals("img3"));
     press(6);
     press(6);
-    EXPECT_EQ(w->screenPage, 4);
+    EXPECT_EQ(w->pages.screenPage, 4);
     EXPECT_TRUE(w->skinName.equals("m5a"));
     EXPECT_EQ(w->grid.spanHz, 160000);
     press(6);
@@ -141,8 +141,8 @@ TEST_F(Keys, AntennaKeyQueuesItsCommandAndSavesTheBank) {
 
 TEST_F(Keys, BankResetChoicesCycleThroughAll) {
     w->MAXbank = 4;
-    w->keyPage = 11;
-    w->resetTarget = 0;
+    w->pages.keyPage = 11;
+    w->pages.resetTarget = 0;
     std::vector<std::string> labels;
     for (int i = 0; i < 6; i++) {
         LblRESET(w.get());
@@ -155,17 +155,17 @@ TEST_F(Keys, BankResetChoicesCycleThroughAll) {
 
 TEST_F(Keys, MenuPagesMoveAndEdit) {
     press(5); // SET
-    EXPECT_EQ(w->keyPage, 1);
+    EXPECT_EQ(w->pages.keyPage, 1);
     press(3); // up: wraps to the last entry
-    EXPECT_EQ(w->menuEntry, MenuEntryCount() - 1);
+    EXPECT_EQ(w->pages.menuEntry, MenuEntryCount() - 1);
     press(4);
     press(4);
-    EXPECT_EQ(w->menuEntry, 1);
+    EXPECT_EQ(w->pages.menuEntry, 1);
     for (int i = 0; i < 4; i++)
         press(4); // to entry 5: Target SWR
-    EXPECT_EQ(w->menuEntry, 5);
+    EXPECT_EQ(w->pages.menuEntry, 5);
     press(6);
-    EXPECT_EQ(w->keyPage, 2);
+    EXPECT_EQ(w->pages.keyPage, 2);
     EXPECT_EQ(press(5), 1); // PLUS repeats while held
     EXPECT_FLOAT_EQ(w->settings.swrEscAutoTune, 1.0f);
     press(5);
@@ -174,27 +174,27 @@ TEST_F(Keys, MenuPagesMoveAndEdit) {
     press(4);
     EXPECT_FLOAT_EQ(w->settings.swrEscAutoTune, 0.0f);
     press(6); // ENTER saves and goes back to choosing
-    EXPECT_EQ(w->keyPage, 1);
+    EXPECT_EQ(w->pages.keyPage, 1);
     EXPECT_TRUE(Contains(ReadFile(dir.path + "/opt/set/setup.txt"), "SWRescAutoTune: 0\n"));
     press(1);
-    EXPECT_EQ(w->keyPage, 0);
+    EXPECT_EQ(w->pages.keyPage, 0);
 }
 
 TEST_F(Keys, MenuEditRules) {
-    w->keyPage = 2;
-    auto at = [&](int entry) { w->menuEntry = entry; };
+    w->pages.keyPage = 2;
+    auto at = [&](int entry) { w->pages.menuEntry = entry; };
     at(15); // Point Div
-    PointDiv = 1;
+    plot.PointDiv = 1;
     std::vector<int> seen;
     for (int i = 0; i < 5; i++) {
         press(5);
-        seen.push_back(PointDiv);
+        seen.push_back(plot.PointDiv);
     }
     EXPECT_EQ(seen, (std::vector<int>{2, 5, 10, 20, 20}));
     seen.clear();
     for (int i = 0; i < 5; i++) {
         press(4);
-        seen.push_back(PointDiv);
+        seen.push_back(plot.PointDiv);
     }
     EXPECT_EQ(seen, (std::vector<int>{10, 5, 2, 1, 1}));
 
@@ -223,38 +223,38 @@ TEST_F(Keys, MenuEditRules) {
     EXPECT_DOUBLE_EQ(w->settings.TIME_LONG_PRESS, 5.0);
 
     at(12); // an address: the last octet wraps, the cursor moves
-    DNS_v[3] = 255;
-    CntDNS = 3;
+    lan.DNS_v[3] = 255;
+    lan.CntDNS = 3;
     press(5);
-    EXPECT_EQ(DNS_v[3], 0);
+    EXPECT_EQ(lan.DNS_v[3], 0);
     press(3); // RIGHT from octet 3 goes to octet 0
-    EXPECT_EQ(CntDNS, 0);
+    EXPECT_EQ(lan.CntDNS, 0);
     press(2); // LEFT from octet 0 goes to octet 3
-    EXPECT_EQ(CntDNS, 3);
+    EXPECT_EQ(lan.CntDNS, 3);
 
     at(29); // FW UPDATE: ENTER without arming does nothing
     press(6);
     EXPECT_TRUE(queued().empty());
-    w->keyPage = 2;
+    w->pages.keyPage = 2;
     press(5);
     press(6);
     EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
 }
 
 TEST_F(Keys, ManualTuningStepsAreRequestsTheLinkCarriesOut) {
-    w->keyPage = 3;
+    w->pages.keyPage = 3;
     press(6);
-    EXPECT_EQ(w->keyPage, 4);
+    EXPECT_EQ(w->pages.keyPage, 4);
     EXPECT_EQ(queued(), std::vector<int>{kCmdTuneQuery});
-    w->tuneL = 510;
+    w->tuner.tuneL = 510;
     EXPECT_EQ(hold(3), 1); // up L repeats
-    EXPECT_EQ(w->tuneL, 511u);
+    EXPECT_EQ(w->tuner.tuneL, 511u);
     EXPECT_EQ(DecodeInduttanzaFromTuneval(w->tunerWord), 511u);
     hold(3); // stops at 511
-    EXPECT_EQ(w->tuneL, 511u);
-    w->tuneC = 0;
+    EXPECT_EQ(w->tuner.tuneL, 511u);
+    w->tuner.tuneC = 0;
     press(4); // down C stops at 0
-    EXPECT_EQ(w->tuneC, 0u);
+    EXPECT_EQ(w->tuner.tuneC, 0u);
     press(5);
     EXPECT_EQ(DecodeCapacitaFromTuneval(w->tunerWord), 1u);
 
@@ -269,15 +269,15 @@ TEST_F(Keys, ManualTuningStepsAreRequestsTheLinkCarriesOut) {
 
     // Storing a bypass setting is refused with a notice.
     press(1);
-    EXPECT_EQ(w->keyPage, 8);
+    EXPECT_EQ(w->pages.keyPage, 8);
     SetMode(w.get(), kTuneBypass);
     press(6);
-    EXPECT_TRUE(w->keyNotice.test(2));
-    EXPECT_EQ(w->keyPage, 3);
+    EXPECT_TRUE(w->pages.keyNotice.test(2));
+    EXPECT_EQ(w->pages.keyPage, 3);
 }
 
 TEST_F(Keys, DeviceErrorPageRetryAndGiveUp) {
-    w->keyPage = 5;
+    w->pages.keyPage = 5;
     w->deviceErrorCode = 3;
     setup->serialLinkEnabled = '1';
     press(6);
@@ -295,9 +295,9 @@ TEST_F(Keys, MenuTitlesAreWhole) {
 TEST_F(Keys, BackToTheTableShowsTheInterfaceAtOnce) {
     w->ModeWorkIdx = 2;
     KeyLabels[6].line2[1].set("stale");
-    w->keyPage = 9;
+    w->pages.keyPage = 9;
     press(1);
-    EXPECT_EQ(w->keyPage, 6);
+    EXPECT_EQ(w->pages.keyPage, 6);
     EXPECT_TRUE(KeyLabels[6].line2[1].equals(" FT-817"));
 }
 
@@ -316,18 +316,18 @@ TEST_F(Keys, NetworkFileReadEditedAndWrittenBack) {
     ASSERT_TRUE(WriteFile(dir.path + "/etc/network/interfaces", file));
 
     ASSERT_EQ(ReadLanParam(), 0);
-    EXPECT_TRUE(IP.equals("192.168.1.20")); // indented with blanks: read
-    EXPECT_EQ(IP_v[0], 192);
-    EXPECT_EQ(IP_v[3], 20);
-    EXPECT_TRUE(NetMask.equals("255.255.0.0"));
-    EXPECT_EQ(Gateway_none, 1);
-    EXPECT_EQ(DNS_none, 1); // indented with a tab: not read
+    EXPECT_TRUE(lan.IP.equals("192.168.1.20")); // indented with blanks: read
+    EXPECT_EQ(lan.IP_v[0], 192);
+    EXPECT_EQ(lan.IP_v[3], 20);
+    EXPECT_TRUE(lan.NetMask.equals("255.255.0.0"));
+    EXPECT_EQ(lan.Gateway_none, 1);
+    EXPECT_EQ(lan.DNS_none, 1); // indented with a tab: not read
 
-    w->keyPage = 2;
-    w->menuEntry = 10; // SUBNET
-    CntNetMask = 3;
+    w->pages.keyPage = 2;
+    w->pages.menuEntry = 10; // SUBNET
+    lan.CntNetMask = 3;
     press(5);
-    EXPECT_EQ(NetMask_v[3], 1);
+    EXPECT_EQ(lan.NetMask_v[3], 1);
     press(6); // ENTER writes all four addresses
     const std::string out = ReadFile(dir.path + "/etc/network/interfaces");
     EXPECT_TRUE(Contains(out, "   address 192.168.1.20\n")); // not recognised: unchanged

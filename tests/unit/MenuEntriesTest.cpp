@@ -25,7 +25,7 @@ class MenuEntries : public RootedWorks {
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         w->startupFlags.replace(0);
-        w->menuItem = 0;
+        w->pages.menuItem = 0;
         // The address entries restart the network with sudo; keep that inside the root.
         ASSERT_TRUE(SimWriteScript(dir.path, "/bin/ifdown",
                                    "echo ifdown \"$@\" >> \"$PANEL_ROOT/sim/ifupdown.log\"\n"));
@@ -33,11 +33,11 @@ class MenuEntries : public RootedWorks {
                                    "echo ifup \"$@\" >> \"$PANEL_ROOT/sim/ifupdown.log\"\n"));
     }
     void TearDown() override {
-        w->menuItem = 0;
+        w->pages.menuItem = 0;
         RootedWorks::TearDown();
     }
     int act(int entry, int action) {
-        w->menuEntry = entry;
+        w->pages.menuEntry = entry;
         return ModifyParameter(w.get(), action);
     }
     std::string shown(int entry, int item = 0) {
@@ -67,9 +67,9 @@ class MenuEntries : public RootedWorks {
         w->settings.freqPeriod = 500;
         w->settings.swrEscAutoTune = 2.0f;
         w->settings.autoTuneMaxCycles = 2;
-        RefLevel = 0;
-        RefPos = 5;
-        PointDiv = 5;
+        plot.RefLevel = 0;
+        plot.RefPos = 5;
+        plot.PointDiv = 5;
         w->settings.plotOffset = 1.0;
         w->settings.TimerPeakSec = 2000;
         w->settings.maxTempAllowed = 70;
@@ -130,7 +130,7 @@ TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyFiveEntries) {
         {101, "HAMLIB RIG", "Speed"},
         {102, "HAMLIB RIG", "Poll (ms)"},
     };
-    EXPECT_EQ(w->menuCount, 35);
+    EXPECT_EQ(w->pages.menuCount, 35);
     ASSERT_EQ(MenuEntryCount(), static_cast<int>(std::size(rows)));
     for (int e = 0; e < MenuEntryCount(); e++) {
         EXPECT_EQ(menuPar[e].number, rows[e].number) << e;
@@ -153,10 +153,10 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     const uint8_t ip[4] = {10, 0, 0, 7}, mask[4] = {255, 255, 0, 0}, gw[4] = {10, 0, 0, 1},
                   dns[4] = {1, 1, 1, 1};
     for (int i = 0; i < 4; i++)
-        IP_v[i] = ip[i], NetMask_v[i] = mask[i], Gateway_v[i] = gw[i], DNS_v[i] = dns[i];
-    RefLevel = -30;
-    RefPos = 4;
-    PointDiv = 5;
+        lan.IP_v[i] = ip[i], lan.NetMask_v[i] = mask[i], lan.Gateway_v[i] = gw[i], lan.DNS_v[i] = dns[i];
+    plot.RefLevel = -30;
+    plot.RefPos = 4;
+    plot.PointDiv = 5;
     w->settings.plotOffset = 2.5;
     w->settings.viewTimeStr = 1;
     w->settings.tempMode = 1;
@@ -165,7 +165,7 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     w->settings.maxTemperature = 45.5f;
     w->settings.powerUnits = 1;
     w->settings.saveScreenIdx = 2;
-    w->factoryArmed = 1;
+    w->pages.factoryArmed = 1;
     w->settings.TIME_LONG_PRESS = 1.5;
     w->serviceFlags.replace(1 | 8); // FW UPDATE and UI UPDATE armed, REMOTE SERVICE not
     w->remotePassword.set("ABCDEFGH2345");
@@ -202,7 +202,7 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     w->settings.pwrPeakEnabled = 0;
     w->settings.powerUnits = 0;
     w->settings.saveScreenIdx = 0;
-    w->factoryArmed = 0;
+    w->pages.factoryArmed = 0;
     w->serviceFlags.replace(2);
     EXPECT_EQ((V{shown(1), shown(3), shown(4), shown(5), shown(6), shown(7), shown(8), shown(16),
                  shown(17), shown(18), shown(19), shown(22), shown(23), shown(24), shown(29),
@@ -376,7 +376,7 @@ TEST_F(MenuEntries, AtuInstalledReportsTheByteItWillSave) {
 
 TEST_F(MenuEntries, StepRulesAtAndBetweenTheirBounds) {
     // Point Div: 1, 2, 5, 10, 20 and back, held at both ends.
-    PointDiv = 1;
+    plot.PointDiv = 1;
     std::vector<std::string> up, down;
     for (int i = 0; i < 5; i++) {
         act(15, kMenuPlus);
@@ -393,23 +393,23 @@ TEST_F(MenuEntries, StepRulesAtAndBetweenTheirBounds) {
     EXPECT_EQ(shown(15), "1");
 
     // Ref Lev: tens either way, without a bound.
-    RefLevel = 990;
+    plot.RefLevel = 990;
     act(13, kMenuPlus);
     act(13, kMenuPlus);
     EXPECT_EQ(shown(13), "1010");
-    RefLevel = -990;
+    plot.RefLevel = -990;
     act(13, kMenuMinus);
     EXPECT_EQ(shown(13), "-1000");
     act(13, kMenuLeft);
     EXPECT_EQ(shown(13), "-1000");
 
     // Ref Pos: ones between 0 and 10.
-    RefPos = 10;
+    plot.RefPos = 10;
     act(14, kMenuPlus);
     EXPECT_EQ(shown(14), "10");
     act(14, kMenuMinus);
     EXPECT_EQ(shown(14), "9");
-    RefPos = 1;
+    plot.RefPos = 1;
     act(14, kMenuMinus);
     act(14, kMenuMinus);
     EXPECT_EQ(shown(14), "0");
@@ -524,7 +524,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
     };
     midValues();
     w->serviceFlags.replace(1 | 2 | 8); // all three service entries armed
-    w->menuItem = 1;
+    w->pages.menuItem = 1;
     const int idle = 0xFF;
     for (int e = 0; e < MenuEntryCount(); e++) {
         const bool itemZeroOnly =
@@ -552,7 +552,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
     EXPECT_EQ(FindLine(commands(), "/opt/sshshell"), -1);
 
     // Back on item 0 the same actions work.
-    w->menuItem = 0;
+    w->pages.menuItem = 0;
     act(29, kMenuEnter);
     EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
     w->settings.tempMode = 0;
@@ -595,7 +595,7 @@ TEST_F(MenuEntries, AddressEntriesShowTheirOwnAddressAndEnterWritesAllFour) {
                                                                 "gateway 192.168.1.1\n"
                                                                 "nameserver 192.168.1.1\n"));
     ASSERT_EQ(ReadLanParam(), 0);
-    for (Shared<int>* c : {&CntIP, &CntNetMask, &CntGateway, &CntDNS})
+    for (Shared<int>* c : {&lan.CntIP, &lan.CntNetMask, &lan.CntGateway, &lan.CntDNS})
         *c = 3;
     EXPECT_EQ((V{shown(9), shown(10), shown(11), shown(12)}),
               (V{"192.168.1.20", "255.255.255.0", "192.168.1.1", "192.168.1.1"}));
@@ -605,16 +605,16 @@ TEST_F(MenuEntries, AddressEntriesShowTheirOwnAddressAndEnterWritesAllFour) {
     act(11, kMenuPlus);                // gateway: last octet
     EXPECT_EQ(act(12, kMenuRight), 0); // name server: cursor 3 -> 0
     act(12, kMenuMinus);
-    EXPECT_EQ(CntNetMask, 2);
-    EXPECT_EQ(CntGateway, 3);
-    EXPECT_EQ(CntDNS, 0);
-    EXPECT_EQ(CntIP, 3);
+    EXPECT_EQ(lan.CntNetMask, 2);
+    EXPECT_EQ(lan.CntGateway, 3);
+    EXPECT_EQ(lan.CntDNS, 0);
+    EXPECT_EQ(lan.CntIP, 3);
     EXPECT_EQ((V{shown(9), shown(10), shown(11), shown(12)}),
               (V{"192.168.1.20", "255.255.254.0", "192.168.1.2", "191.168.1.1"}));
     // ENTER on any one of them writes the four and restarts the interfaces.
     for (int e : {9, 10, 11, 12}) {
         SCOPED_TRACE(e);
-        IP_v[3] = static_cast<uint8_t>(20 + e);
+        lan.IP_v[3] = static_cast<uint8_t>(20 + e);
         act(e, kMenuEnter);
         const std::string file = ReadFile(dir.path + "/etc/network/interfaces");
         EXPECT_EQ(file, "auto eth0\n"

@@ -9,12 +9,12 @@
 #include "RootedWorks.h"
 
 #include "amp/Alarms.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/Keys.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
 #include "ui/Nuova.h"
-#include "ui/TTF.h"
+#include "draw/TTF.h"
 #include "ui/Time.h"
 
 #include <algorithm>
@@ -55,7 +55,7 @@ class MenuScreens : public RootedWorks {
         w->startupFlags.replace(0); // alarms are taken
         w->deviceErrorCode = 0;
         w->serviceFlags.replace(0);
-        w->viewFlags.replace(0);
+        w->pages.viewFlags.replace(0);
         setup->serialLinkEnabled = '1';
         w->remotePassword.set("ABCDEFGH2345"); // a unit's own code is random
     }
@@ -147,7 +147,7 @@ class MenuScreens : public RootedWorks {
         }
     }
     void draw(int page) {
-        w->keyPage = page;
+        w->pages.keyPage = page;
         DrawParameters(w.get());
     }
 
@@ -156,7 +156,7 @@ class MenuScreens : public RootedWorks {
 };
 
 TEST_F(MenuScreens, ChoosingAnEntryShowsItBetweenItsNeighbours) {
-    w->menuEntry = 0;
+    w->pages.menuEntry = 0;
     w->MAXbank = 20;
     w->settings.freqSensIn = 0;
     draw(kPageMenuChoose);
@@ -200,7 +200,7 @@ TEST_F(MenuScreens, ChoosingAnEntryShowsItBetweenItsNeighbours) {
 }
 
 TEST_F(MenuScreens, TheLastEntryWrapsToTheFirst) {
-    w->menuEntry = MenuEntryCount() - 1;
+    w->pages.menuEntry = MenuEntryCount() - 1;
     SetSettingNumber(w.get(), "HamlibSpeed", 38400);
     SetSettingNumber(w.get(), "HamlibPoll", 500);
     w->MAXbank = 12;
@@ -215,8 +215,8 @@ TEST_F(MenuScreens, TheLastEntryWrapsToTheFirst) {
 TEST_F(MenuScreens, NeighboursShowItemZeroAndTheCurrentLineItsOwnItem) {
     // On another item the current entry has neither an item name nor a value,
     // while its neighbour of the same kind still shows item 0's value.
-    w->menuEntry = 18;
-    w->menuItem = 1;
+    w->pages.menuEntry = 18;
+    w->pages.menuItem = 1;
     w->settings.viewTimeStr = 0;
     w->settings.tempMode = 1;
     w->settings.pwrPeakEnabled = 0;
@@ -229,8 +229,8 @@ TEST_F(MenuScreens, NeighboursShowItemZeroAndTheCurrentLineItsOwnItem) {
 }
 
 TEST_F(MenuScreens, EditingWithTheStatusPageOpenMovesTheLinesDown) {
-    w->viewFlags.replace(1);
-    w->menuEntry = 21;
+    w->pages.viewFlags.replace(1);
+    w->pages.menuEntry = 21;
     w->settings.maxTemperature = 60.0f;
     w->settings.TimerPeakSec = 3000;
     w->settings.powerUnits = 0;
@@ -253,9 +253,9 @@ TEST_F(MenuScreens, EditingWithTheStatusPageOpenMovesTheLinesDown) {
 TEST_F(MenuScreens, TheOctetBeingEditedIsLit) {
     const uint8_t ip[4] = {192, 168, 1, 20}, mask[4] = {255, 255, 255, 0};
     for (int i = 0; i < 4; i++)
-        IP_v[i] = ip[i], NetMask_v[i] = mask[i];
+        lan.IP_v[i] = ip[i], lan.NetMask_v[i] = mask[i];
     w->remoteEnabled = 0;
-    w->menuEntry = 9;
+    w->pages.menuEntry = 9;
     struct Case {
         int cursor;
         const char *before, *under, *after;
@@ -265,7 +265,7 @@ TEST_F(MenuScreens, TheOctetBeingEditedIsLit) {
         SCOPED_TRACE(c.cursor);
         std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
         std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
-        CntIP = c.cursor;
+        lan.CntIP = c.cursor;
         draw(kPageMenuEdit);
         const Line lines[3] = {{"9 -", "TAV ZIM USE MODE", " ", "Local"},
                                {"10 -", "NETWORK LAN", "IP", ""},
@@ -305,9 +305,9 @@ TEST_F(MenuScreens, TheOctetBeingEditedIsLit) {
 }
 
 TEST_F(MenuScreens, TheCodeSymbolBeingEditedIsLit) {
-    w->menuEntry = 26;
+    w->pages.menuEntry = 26;
     w->settings.TIME_LONG_PRESS = 1.5;
-    w->newCodeArmed = 1;
+    w->pages.newCodeArmed = 1;
     const Line before[3] = {{"58 -", "BUTTON TIME", "Long Press Time", "1.5 sec"},
                             {"94 -", "REMOTE CODE", " ", ""},
                             {"95 -", "NEW REMOTE CODE", " ", "New code?"}};
@@ -353,7 +353,7 @@ TEST_F(MenuScreens, TheCodeSymbolBeingEditedIsLit) {
 TEST_F(MenuScreens, NothingWhileADeviceErrorIsShown) {
     w->deviceErrorCode = 3;
     draw(kPageMenuChoose);
-    w->viewFlags.replace(2);
+    w->pages.viewFlags.replace(2);
     draw(kPageMemTable);
     w->serviceFlags.replace(4);
     draw(kPageMain);
@@ -363,19 +363,19 @@ TEST_F(MenuScreens, NothingWhileADeviceErrorIsShown) {
 TEST_F(MenuScreens, FirmwareUpdateNoticeAloneOnTheOtherPages) {
     const char* notice = "FW UPDATE: please update fw with FlashMagic and then Reset HW";
     w->serviceFlags.replace(4);
-    w->keyNotice.replace(4); // a notice of the operating page is not drawn over it
+    w->pages.keyNotice.replace(4); // a notice of the operating page is not drawn over it
     draw(kPageMain);
     text(ref, 8, 100, 400, notice, kLight);
     expectSame();
     // Also instead of the memory table.
     std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
-    w->viewFlags.replace(2);
+    w->pages.viewFlags.replace(2);
     w->antennaRowCount = 2;
     draw(kPageMemTable);
     expectSame();
     // The menu pages show the menu, not the notice.
     std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
-    w->viewFlags.replace(0);
+    w->pages.viewFlags.replace(0);
     draw(kPageMenuChoose);
     EXPECT_EQ(countColour(fb, 0, 799, 370, 479, kBlack), 800 * 110);
     EXPECT_EQ(px(fb, 5, 320), kCurrentBand);
@@ -385,7 +385,7 @@ class MemoryTable : public MenuScreens {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(MenuScreens::SetUp());
-        w->viewFlags.replace(2);
+        w->pages.viewFlags.replace(2);
         w->NumBanco = 4;
         w->ModeWorkIdx = 1;
         struct R {
@@ -404,7 +404,7 @@ class MemoryTable : public MenuScreens {
             r.atuBypass = rows[i].bypass;
         }
         w->antennaRowCount = 3;
-        w->editRow = 1;
+        w->pages.editRow = 1;
     }
     // The view with row 1 selected and `column` of it as the selected cell.
     void reference(int column) {
@@ -431,13 +431,13 @@ TEST_F(MemoryTable, SelectedRowOrangeAndSelectedCellRed) {
         SCOPED_TRACE(column);
         std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
         std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
-        w->editColumn = column;
+        w->pages.editColumn = column;
         draw(column % 2 ? kPageMemEdit : kPageMemTable);
         reference(column);
         expectSame();
     }
     // The red cell is the only red on the picture.
-    w->editColumn = 3;
+    w->pages.editColumn = 3;
     std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
     draw(kPageMemEdit);
     EXPECT_GT(countColour(fb, 470, 500, 130 + 22 - 24, 130 + 22 + 4, kRed), 5);
@@ -448,18 +448,18 @@ class StatusPage : public MenuScreens {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(MenuScreens::SetUp());
-        w->viewFlags.replace(1);
-        w->keyPage = kPageMain;
-        w->swVersion.set("0.046");
-        w->microVersion.set("2.10");
+        w->pages.viewFlags.replace(1);
+        w->pages.keyPage = kPageMain;
+        w->ident.swVersion.set("0.046");
+        w->ident.microVersion.set("2.10");
         const char* sn0 = "TZ123456";
         const char* sn1 = "A1B2";
         for (int i = 0; i < 32; i++) {
-            w->ee0[i] = static_cast<uint8_t>(i < 8 ? sn0[i] : 0);
-            w->ee1[i] = static_cast<uint8_t>(i < 4 ? sn1[i] : 0);
+            w->ident.ee0[i] = static_cast<uint8_t>(i < 8 ? sn0[i] : 0);
+            w->ident.ee1[i] = static_cast<uint8_t>(i < 4 ? sn1[i] : 0);
         }
-        w->eeModel[0] = '1';
-        w->eeModel[1] = '0';
+        w->ident.eeModel[0] = '1';
+        w->ident.eeModel[1] = '0';
         PublishAmpReadings(w.get(), {.ampStatus1 = 0x12, .ampStatus2 = 0x03, .pwrIn = 8.0f, .pwrFwd = 30.0f,
                                      .pwrRefl = 1.2f, .swr = 1.5f, .currentRaw = 1024.0f, .temp1 = 35.25f,
                                      .temp2 = 33.75f});
@@ -468,10 +468,10 @@ class StatusPage : public MenuScreens {
         w->cpuTemp[0] = 45.0f;
         w->cpuTemp[1] = 46.5f;
         w->settings.maxTemperature = 60.0f;
-        IP.set("192.168.1.20");
-        NetMask.set("255.255.255.0");
-        Gateway.set("192.168.1.1");
-        DNS.set("8.8.8.8");
+        lan.IP.set("192.168.1.20");
+        lan.NetMask.set("255.255.255.0");
+        lan.Gateway.set("192.168.1.1");
+        lan.DNS.set("8.8.8.8");
         w->retryTotal = 7;
         w->retryStops = 2;
         const uint8_t adc[4] = {0x23, 141, 177, 192};
@@ -535,7 +535,7 @@ TEST_F(StatusPage, TemperaturesInFahrenheit) {
 
 TEST_F(StatusPage, DateOnlyOnTheMainKeyPageAndTheExtIoRowFollowsItsAlarm) {
     DeleteErrore(w.get(), kAlarmTavExtio);
-    w->keyPage = kPageTuner;
+    w->pages.keyPage = kPageTuner;
     ViewStatusInfo(w.get());
     reference(celsius, "EXT IO connected", false);
     expectSame();
@@ -589,7 +589,7 @@ TEST_F(StatusPage, TheConsolesCertificateOnTheLastLineUnlessOffOrUnderAMenu) {
 
     // Under an open menu, whose lines take the page's bottom: left out.
     SetSettingNumber(w.get(), "WebPort", 8443);
-    w->keyPage = kPageMenuEdit;
+    w->pages.keyPage = kPageMenuEdit;
     std::memset(ref->work, 0, static_cast<size_t>(ref->memSize));
     std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
     ViewStatusInfo(w.get());
@@ -599,7 +599,7 @@ TEST_F(StatusPage, TheConsolesCertificateOnTheLastLineUnlessOffOrUnderAMenu) {
 
 TEST_F(StatusPage, NotDrawnTogetherWithAnotherView) {
     for (uint8_t flags : {0, 2, 3}) {
-        w->viewFlags.replace(flags);
+        w->pages.viewFlags.replace(flags);
         ViewStatusInfo(w.get());
         {
             SCOPED_TRACE(int(flags));

@@ -23,7 +23,7 @@ class Menu : public RootedWorks {
     }
     // Applies `action` to `entry`; the repeat flag.
     int act(int entry, int action) {
-        w->menuEntry = entry;
+        w->pages.menuEntry = entry;
         return ModifyParameter(w.get(), action);
     }
     std::string shown(int entry, int item = 0) {
@@ -188,7 +188,7 @@ TEST_F(Menu, FailedRemoteChecksLeaveANoticeUntilTheChoiceChanges) {
     setup->serialLinkEnabled = '1';
     act(8, kMenuPlus);
     EXPECT_EQ(shown(8), "Local");
-    EXPECT_TRUE(w->keyNotice.test(4));
+    EXPECT_TRUE(w->pages.keyNotice.test(4));
     EXPECT_EQ(w->remoteRestart, 1);
     EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 1);
     EXPECT_EQ(ExistError(w.get(), kAlarmAudioMissing), 1);
@@ -196,41 +196,41 @@ TEST_F(Menu, FailedRemoteChecksLeaveANoticeUntilTheChoiceChanges) {
     setup->EnableFFT = '1';
     act(8, kMenuPlus);
     EXPECT_EQ(shown(8), "Remote");
-    EXPECT_FALSE(w->keyNotice.test(4));
+    EXPECT_FALSE(w->pages.keyNotice.test(4));
     // So does going back to Local.
-    w->keyNotice.set(4);
+    w->pages.keyNotice.set(4);
     act(8, kMenuMinus);
     EXPECT_EQ(shown(8), "Local");
-    EXPECT_FALSE(w->keyNotice.test(4));
+    EXPECT_FALSE(w->pages.keyNotice.test(4));
 }
 
 TEST_F(Menu, AddressesEditOctetUnderTheCursor) {
-    IP_v[0] = 192, IP_v[1] = 168, IP_v[2] = 1, IP_v[3] = 255;
-    CntIP = 3;
+    lan.IP_v[0] = 192, lan.IP_v[1] = 168, lan.IP_v[2] = 1, lan.IP_v[3] = 255;
+    lan.CntIP = 3;
     EXPECT_EQ(shown(9), "192.168.1.255");
     act(9, kMenuPlus);
     EXPECT_EQ(shown(9), "192.168.1.0");
     act(9, kMenuLeft);
-    EXPECT_EQ(CntIP, 2);
+    EXPECT_EQ(lan.CntIP, 2);
     act(9, kMenuMinus);
     EXPECT_EQ(shown(9), "192.168.0.0");
     act(9, kMenuRight);
     act(9, kMenuRight);
-    EXPECT_EQ(CntIP, 0);
-    NetMask_v[0] = 0;
-    CntNetMask = 0;
+    EXPECT_EQ(lan.CntIP, 0);
+    lan.NetMask_v[0] = 0;
+    lan.CntNetMask = 0;
     act(10, kMenuMinus);
-    EXPECT_EQ(NetMask_v[0], 255);
+    EXPECT_EQ(lan.NetMask_v[0], 255);
     // Only the four addresses and the remote code have positions to move between.
     for (int e = 0; e < MenuEntryCount(); e++) {
-        w->menuEntry = e;
+        w->pages.menuEntry = e;
         EXPECT_EQ(MenuItemLeftRight(w.get()), (e >= 9 && e <= 12) || e == 26) << e;
         EXPECT_FALSE(MenuItemReadOnly(w.get())) << e;
     }
 }
 
 TEST_F(Menu, PlotValuesAreNotStored) {
-    RefLevel = 0, RefPos = 9, PointDiv = 10;
+    plot.RefLevel = 0, plot.RefPos = 9, plot.PointDiv = 10;
     forgetFile();
     act(13, kMenuMinus);
     act(13, kMenuMinus);
@@ -238,7 +238,7 @@ TEST_F(Menu, PlotValuesAreNotStored) {
     act(14, kMenuPlus);
     act(14, kMenuPlus);
     EXPECT_EQ(shown(14), "10");
-    RefPos = 0;
+    plot.RefPos = 0;
     act(14, kMenuMinus);
     EXPECT_EQ(shown(14), "0");
     act(15, kMenuPlus);

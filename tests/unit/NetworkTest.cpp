@@ -37,9 +37,9 @@ const char* const kFile = "auto eth0\n"
 TEST_F(Network, AColumnZeroAddressLineIsRewrittenAndTheInterfacesRestarted) {
     ASSERT_TRUE(WriteFile(path(), kFile));
     ASSERT_EQ(ReadLanParam(), 0);
-    EXPECT_EQ(Gateway_none, 0);
-    EXPECT_EQ(DNS_none, 0);
-    set(IP_v, 10, 0, 0, 5);
+    EXPECT_EQ(lan.Gateway_none, 0);
+    EXPECT_EQ(lan.DNS_none, 0);
+    set(lan.IP_v, 10, 0, 0, 5);
     testing::internal::CaptureStderr();
     EXPECT_EQ(SaveLanParam(), 0);
     std::string err = testing::internal::GetCapturedStderr();
@@ -56,14 +56,14 @@ TEST_F(Network, AColumnZeroAddressLineIsRewrittenAndTheInterfacesRestarted) {
     ASSERT_GE(rw, 0);
     EXPECT_GT(FindLine(cmds, "sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a", rw), rw);
     // The status page shows the new address.
-    EXPECT_TRUE(IP.equals("10.0.0.5"));
-    EXPECT_TRUE(Gateway.equals("192.168.1.1"));
+    EXPECT_TRUE(lan.IP.equals("10.0.0.5"));
+    EXPECT_TRUE(lan.Gateway.equals("192.168.1.1"));
 }
 
 TEST_F(Network, FailedRemountOrMissingFileAbortsWithMinusOne) {
     ASSERT_TRUE(WriteFile(path(), kFile));
     ASSERT_EQ(ReadLanParam(), 0);
-    set(IP_v, 10, 0, 0, 5);
+    set(lan.IP_v, 10, 0, 0, 5);
     ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount", "exit 32\n"));
     testing::internal::CaptureStderr();
     EXPECT_EQ(SaveLanParam(), -1);
@@ -73,7 +73,7 @@ TEST_F(Network, FailedRemountOrMissingFileAbortsWithMinusOne) {
     EXPECT_TRUE(Contains(err, "can't mount rw / "));
     EXPECT_FALSE(FileExists(dir.path + "/sim/if.log"));
     // The edit stays in memory for another try.
-    EXPECT_EQ(IP_v[0], 10);
+    EXPECT_EQ(lan.IP_v[0], 10);
 
     ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount", "exit 0\n"));
     ASSERT_EQ(unlink(path().c_str()), 0);
@@ -89,30 +89,30 @@ TEST_F(Network, NoGatewayLineGetsNoneAndAnEmptyOneTakesAnEdit) {
     // No gateway line at all: none is added, whatever was edited.
     ASSERT_TRUE(WriteFile(path(), "address 192.168.1.20\nnetmask 255.255.255.0\n"));
     ASSERT_EQ(ReadLanParam(), 0);
-    EXPECT_EQ(Gateway_none, 1);
-    EXPECT_EQ(DNS_none, 1);
-    set(Gateway_v, 192, 168, 1, 254);
+    EXPECT_EQ(lan.Gateway_none, 1);
+    EXPECT_EQ(lan.DNS_none, 1);
+    set(lan.Gateway_v, 192, 168, 1, 254);
     EXPECT_EQ(SaveLanParam(), 0);
     EXPECT_EQ(ReadFile(path()), "address 192.168.1.20\nnetmask 255.255.255.0\n");
-    EXPECT_TRUE(Gateway.equals(""));
+    EXPECT_TRUE(lan.Gateway.equals(""));
 
     // Empty lines at start-up: untouched they stay empty, edited they are written.
-    set(Gateway_v, 0, 0, 0, 0);
+    set(lan.Gateway_v, 0, 0, 0, 0);
     ASSERT_TRUE(WriteFile(path(), "address 192.168.1.20\ngateway\nnameserver \n"));
     ASSERT_EQ(ReadLanParam(), 0);
-    EXPECT_EQ(Gateway_none, 1);
-    EXPECT_EQ(DNS_none, 1);
+    EXPECT_EQ(lan.Gateway_none, 1);
+    EXPECT_EQ(lan.DNS_none, 1);
     EXPECT_EQ(SaveLanParam(), 0);
     EXPECT_EQ(ReadFile(path()), "address 192.168.1.20\ngateway \nnameserver \n");
-    set(Gateway_v, 192, 168, 1, 254);
-    set(DNS_v, 1, 1, 1, 1);
+    set(lan.Gateway_v, 192, 168, 1, 254);
+    set(lan.DNS_v, 1, 1, 1, 1);
     EXPECT_EQ(SaveLanParam(), 0);
     EXPECT_EQ(ReadFile(path()), "address 192.168.1.20\ngateway 192.168.1.254\nnameserver 1.1.1.1\n");
-    EXPECT_TRUE(Gateway.equals("192.168.1.254"));
-    EXPECT_TRUE(DNS.equals("1.1.1.1"));
-    EXPECT_EQ(Gateway_none, 0);
+    EXPECT_TRUE(lan.Gateway.equals("192.168.1.254"));
+    EXPECT_TRUE(lan.DNS.equals("1.1.1.1"));
+    EXPECT_EQ(lan.Gateway_none, 0);
     ASSERT_EQ(ReadLanParam(), 0);
-    EXPECT_EQ(Gateway_v[3], 254);
+    EXPECT_EQ(lan.Gateway_v[3], 254);
 }
 
 TEST_F(Network, ALinkIsWrittenThroughAndTheFileKeepsItsModeAndOwner) {
@@ -124,7 +124,7 @@ TEST_F(Network, ALinkIsWrittenThroughAndTheFileKeepsItsModeAndOwner) {
     }
     ASSERT_EQ(symlink("interfaces.real", path().c_str()), 0);
     ASSERT_EQ(ReadLanParam(), 0);
-    set(IP_v, 10, 0, 0, 5);
+    set(lan.IP_v, 10, 0, 0, 5);
     EXPECT_EQ(SaveLanParam(), 0);
 
     struct stat st;
@@ -149,9 +149,9 @@ TEST_F(Network, LongLinesAndNulBytesAreNeverTakenApart) {
     file += "netmask 255.255.255.0\n";
     ASSERT_TRUE(WriteFile(path(), file));
     ASSERT_EQ(ReadLanParam(), 0);
-    EXPECT_TRUE(IP.equals("192.168.1.20"));
-    EXPECT_TRUE(NetMask.equals("255.255.255.0"));
-    set(IP_v, 10, 0, 0, 5);
+    EXPECT_TRUE(lan.IP.equals("192.168.1.20"));
+    EXPECT_TRUE(lan.NetMask.equals("255.255.255.0"));
+    set(lan.IP_v, 10, 0, 0, 5);
     EXPECT_EQ(SaveLanParam(), 0);
     std::string expected = longLine + "address 10.0.0.5\n";
     expected += std::string("up ip link set eth0\0 mtu 1500\n", 30);

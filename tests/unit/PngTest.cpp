@@ -4,8 +4,8 @@
 #include "core/Works.h"
 #include "devsim/PngFile.h"
 #include "platform/Root.h"
-#include "ui/Fb.h"
-#include "ui/Png.h"
+#include "draw/Fb.h"
+#include "draw/Png.h"
 
 #include <cstring>
 #include <filesystem>

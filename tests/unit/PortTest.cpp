@@ -9,7 +9,7 @@
 #include "platform/Root.h"
 #include "platform/SerialPort.h"
 #include "platform/Signals.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 
 #include <csignal>
 #include <gtest/gtest.h>

@@ -11,10 +11,10 @@
 #include "devsim/PngFile.h"
 #include "platform/Clock.h"
 #include "remote/StationRecord.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/Keys.h"
-#include "ui/Png.h"
-#include "ui/TTF.h"
+#include "draw/Png.h"
+#include "draw/TTF.h"
 #include "ui/Time.h"
 
 #include <cmath>
@@ -129,9 +129,9 @@ TEST_F(ReferenceScreens, MainPagesOneToFive) {
     operatingState();
     for (int page = 1; page <= 5; page++) {
         SCOPED_TRACE(page);
-        w->screenPage = page;
+        w->pages.screenPage = page;
         SetWorkImg(w.get());
-        w->skinReload = 0;
+        w->meters.skinReload = 0;
         TimerTick(w.get());
         TimerTick(w.get()); // peak hold and needles settle on the same reading
         expectMatches("page" + std::to_string(page));
@@ -179,9 +179,9 @@ TEST_F(ReferenceScreens, OperatorsMainPageLinkedStaleAndUnlinked) {
     w->remoteConnected = 1;
     StationRecordReceived(w.get(), reinterpret_cast<const uint8_t*>(record), kStatusRecordSent);
     StationAlarmsReceived(w.get(), reinterpret_cast<const uint8_t*>(alarms), alarmsLen);
-    w->screenPage = 1;
+    w->pages.screenPage = 1;
     SetWorkImg(w.get());
-    w->skinReload = 0;
+    w->meters.skinReload = 0;
     TimerTick(w.get());
     TimerTick(w.get());
     expectMatches("operator-linked");

@@ -5,11 +5,11 @@
 #include "amp/Decoder.h"
 #include "platform/Clock.h"
 #include "tuner/Bands.h"
-#include "ui/Damage.h"
-#include "ui/Fb.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
 #include "ui/Keys.h"
-#include "ui/Meter.h"
-#include "ui/TTF.h"
+#include "draw/Meter.h"
+#include "draw/TTF.h"
 #include "ui/Time.h"
 
 #include <algorithm>
@@ -118,7 +118,7 @@ TEST_F(Refresh, ForwardNeedleStraightUpAt30WattsAndReflectedAtZero) {
 TEST_F(Refresh, OverRangeForwardIsClampedButPrintedAsRead) {
     readings([](AmpReadings& r) { r.pwrFwd = 75.0f; });
     TimerTick(w.get());
-    const float full = w->needleAngle[0];
+    const float full = w->meters.needleAngle[0];
     EXPECT_FLOAT_EQ(full, NeedleAngle(60, 60));
     // On a white background the black value text is visible: "75.0W".
     std::memset(fb->back, 0xFF, fb->memSize);
@@ -140,7 +140,7 @@ TEST_F(Refresh, OverRangeForwardIsClampedButPrintedAsRead) {
 }
 
 TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
-    w->screenPage = 4; // orange texts over the plot page make them visible
+    w->pages.screenPage = 4; // orange texts over the plot page make them visible
     w->freqHz = 7100000;
     w->lastFreqHz = 7100000;
     w->ModeWorkIdx = -1;
@@ -163,7 +163,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
     EXPECT_NEAR(ConvertW_to_dBm(1.0f), 30.0f, 1e-5);
     EXPECT_LT(ConvertW_to_dBm(0.0005f), 0.0f);
     // The forms on the right-hand meter's value, drawn over a white face.
-    w->screenPage = 1;
+    w->pages.screenPage = 1;
     w->settings.powerUnits = 1;
     for (float watts : {1.0f, 0.0005f}) {
         std::memset(fb->back, 0xFF, fb->memSize);
@@ -204,27 +204,27 @@ TEST_F(Refresh, SwrScaleAndPeakHold) {
     w->settings.TimerPeakSec = 3000;
     w->settings.fattoremedia = 2;
     CalcolaPwrPeak(w.get(), 30.0f);
-    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 30.0f);
-    EXPECT_EQ(w->peakHold[0].holdMs, 3000);
+    EXPECT_FLOAT_EQ(w->meters.peakHold[0].peak, 30.0f);
+    EXPECT_EQ(w->meters.peakHold[0].holdMs, 3000);
     CalcolaPwrPeak(w.get(), 0.0f); // held
-    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 30.0f);
-    w->peakHold[0].holdMs = 0;
+    EXPECT_FLOAT_EQ(w->meters.peakHold[0].peak, 30.0f);
+    w->meters.peakHold[0].holdMs = 0;
     CalcolaPwrPeak(w.get(), 0.0f);
-    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 20.0f);
+    EXPECT_FLOAT_EQ(w->meters.peakHold[0].peak, 20.0f);
     CalcolaPwrPeak(w.get(), 0.0f);
-    EXPECT_NEAR(w->peakHold[0].peak, 13.333f, 0.001f);
+    EXPECT_NEAR(w->meters.peakHold[0].peak, 13.333f, 0.001f);
     CalcolaPwrPeak(w.get(), 50.0f); // a new maximum restarts the hold
-    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 50.0f);
-    EXPECT_EQ(w->peakHold[0].holdMs, 3000);
+    EXPECT_FLOAT_EQ(w->meters.peakHold[0].peak, 50.0f);
+    EXPECT_EQ(w->meters.peakHold[0].holdMs, 3000);
 
     // While held, the peak decays by PeakDecrement every PeakDecrementTime + 1 ticks.
     w->settings.PeakDecrement = 1.0;
     w->settings.PeakDecrementTime = 1;
     TickCountDowns(w.get(), 10);
-    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 50.0f);
+    EXPECT_FLOAT_EQ(w->meters.peakHold[0].peak, 50.0f);
     TickCountDowns(w.get(), 10);
-    EXPECT_FLOAT_EQ(w->peakHold[0].peak, 49.0f);
-    EXPECT_EQ(w->peakHold[0].holdMs, 2980);
+    EXPECT_FLOAT_EQ(w->meters.peakHold[0].peak, 49.0f);
+    EXPECT_EQ(w->meters.peakHold[0].holdMs, 2980);
     w->errHoldoffMs = 15;
     TickCountDowns(w.get(), 10);
     TickCountDowns(w.get(), 10);
@@ -232,7 +232,7 @@ TEST_F(Refresh, SwrScaleAndPeakHold) {
 }
 
 TEST_F(Refresh, PlotScalesAndClamping) {
-    w->screenPage = 4;
+    w->pages.screenPage = 4;
     w->grid.spanHz = 160000;
     w->ModeWorkIdx = -1;
     w->lastFreqHz = w->freqHz.load();
@@ -246,8 +246,8 @@ TEST_F(Refresh, PlotScalesAndClamping) {
     EXPECT_EQ(px(113, 100), (Rgb{120, 120, 120}));
     EXPECT_EQ(px(100, 60), (Rgb{250, 0, 150})); // an empty trace (0 dB) sits on the top edge
 
-    divX = 8;
-    xRangeEnd = 427;
+    plot.divX = 8;
+    plot.xRangeEnd = 427;
     w->grid.spanHz = 80000;
     std::memset(fb->work, 0, fb->memSize);
     DrawGrid(w.get());
@@ -292,10 +292,10 @@ TEST_F(Refresh, ScreenSaverUsesTheWholeIdleTime) {
     w->settings.saveScreenIdx = 4; // 60 minutes
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s()) - 59 * 60;
     TimerTick(w.get());
-    EXPECT_EQ(w->saverOn, 0);
+    EXPECT_EQ(w->meters.saverOn, 0);
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s()) - 60 * 60 - 1;
     TimerTick(w.get());
-    EXPECT_EQ(w->saverOn, 1);
+    EXPECT_EQ(w->meters.saverOn, 1);
     // While it is on the page is not drawn: no key strip.
     std::memset(fb->back, 0, fb->memSize);
     TimerTick(w.get());

@@ -7,7 +7,7 @@
 #include "core/KeyLabels.h"
 #include "core/RemoteCode.h"
 #include "platform/TextFile.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Menu.h"
 
@@ -59,7 +59,7 @@ class RemoteCode : public RootedWorks {
     }
     std::string mountState() const { return ReadFile(dir.path + "/sim/opt-set.mount"); }
     int act(int entry, int action) {
-        w->menuEntry = entry;
+        w->pages.menuEntry = entry;
         return ModifyParameter(w.get(), action);
     }
     std::string shown(int entry) {
@@ -250,7 +250,7 @@ TEST_F(RemoteCode, TheCodeEntryEditsTheSymbolUnderTheCursorAndSavesOnEnter) {
     ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n"));
     ASSERT_TRUE(LoadRemoteCode(w.get()));
     EXPECT_STREQ(menuPar[kCodeEntry].title, "REMOTE CODE");
-    w->menuEntry = kCodeEntry;
+    w->pages.menuEntry = kCodeEntry;
     EXPECT_TRUE(MenuItemLeftRight(w.get())); // the arrows are offered
     EXPECT_EQ(shown(kCodeEntry), "ABCDEFGH2345");
 
@@ -365,15 +365,15 @@ TEST_F(RemoteCodeKeys, EditedAndSavedWithThePanelKeys) {
     press(5); // SET
     for (int i = 0; i < 8; i++)
         press(3); // up: from the first entry round past the rig's and the service actions
-    EXPECT_EQ(w->menuEntry, kNewCodeEntry);
+    EXPECT_EQ(w->pages.menuEntry, kNewCodeEntry);
     press(3);
-    ASSERT_EQ(w->menuEntry, kCodeEntry);
+    ASSERT_EQ(w->pages.menuEntry, kCodeEntry);
     press(6);
-    ASSERT_EQ(w->keyPage, kPageMenuEdit);
+    ASSERT_EQ(w->pages.keyPage, kPageMenuEdit);
     for (int key : {5, 3, 3, 4, 4, 2, 2, 2, 5})
         press(key);
     press(6); // ENTER saves and goes back to choosing
-    EXPECT_EQ(w->keyPage, kPageMenuChoose);
+    EXPECT_EQ(w->pages.keyPage, kPageMenuChoose);
     EXPECT_EQ(file(), "Code: BBADEFGH2346\n");
     EXPECT_EQ(code(), "BBADEFGH2346");
 
@@ -381,9 +381,9 @@ TEST_F(RemoteCodeKeys, EditedAndSavedWithThePanelKeys) {
     press(6);
     press(5);
     EXPECT_EQ(shown(kCodeEntry), "CBADEFGH2346");
-    w->keyPage = kPageMain;
+    w->pages.keyPage = kPageMain;
     press(5);
-    EXPECT_EQ(w->keyPage, kPageMenuChoose);
+    EXPECT_EQ(w->pages.keyPage, kPageMenuChoose);
     EXPECT_EQ(shown(kCodeEntry), "BBADEFGH2346"); // the code in use, not the half edit
     press(6);
     EXPECT_EQ(shown(kCodeEntry), "BBADEFGH2346");

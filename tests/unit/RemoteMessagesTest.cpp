@@ -6,12 +6,12 @@
 #include "amp/Decoder.h"
 #include "core/AlarmList.h"
 #include "remote/Compress.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 #include "remote/Receive.h"
 #include "remote/StationRecord.h"
 #include "trx/Serial.h"
 #include "trx/TavRead.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include <cstring>
 #include <sys/socket.h>

@@ -21,10 +21,10 @@ class ServiceActions : public RootedWorks {
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         w->startupFlags.replace(0);
-        w->menuItem = 0;
+        w->pages.menuItem = 0;
     }
     int act(int entry, int action) {
-        w->menuEntry = entry;
+        w->pages.menuEntry = entry;
         return ModifyParameter(w.get(), action);
     }
     std::vector<std::string> commands() { return ReadLines(dir.path + "/commands.log"); }

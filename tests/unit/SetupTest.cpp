@@ -408,13 +408,13 @@ TEST_F(SetupFile, ReadingKeepsTheAccessCodeAndRunState) {
     works->tsThresholds[0] = 1234;
     works->cmdQueue[0] = 36;
     works->cmdQueueWrite = 1;
-    works->eeModel[1] = '1';
+    works->ident.eeModel[1] = '1';
     readWith("");
     EXPECT_TRUE(works->remotePassword.equals("ABCDEFGHJKLM"));
     EXPECT_EQ(works->tsThresholds[0], 1234);
     EXPECT_EQ(works->cmdQueue[0], 36);
     EXPECT_EQ(works->cmdQueueWrite, 1);
-    EXPECT_EQ(works->eeModel[1], '1');
+    EXPECT_EQ(works->ident.eeModel[1], '1');
 }
 
 TEST_F(SetupFile, RemountFailuresAreLoggedAndLeaveTheOldFile) {
@@ -465,9 +465,9 @@ TEST(SetupRecordLayout, StartValuesOfTheRecord) {
     EXPECT_EQ(w->wsFD, -1);
     EXPECT_EQ(w->settings.tcpPort, 6666);
     EXPECT_EQ(w->panelCmd, 0xB0);
-    EXPECT_EQ(w->eeModel[0], 255);
-    EXPECT_TRUE(w->swVersion.equals("0.046"));
-    EXPECT_EQ(number_ofStep_meter_FWD, 60);
+    EXPECT_EQ(w->ident.eeModel[0], 255);
+    EXPECT_TRUE(w->ident.swVersion.equals("0.046"));
+    EXPECT_EQ(w->meters.number_ofStep_meter_FWD, 60);
     EXPECT_DOUBLE_EQ(w->settings.TIME_LONG_PRESS, 0.5);
     EXPECT_EQ(w->settings.TimerPeakSec, 3000);
 }

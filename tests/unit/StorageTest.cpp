@@ -188,7 +188,7 @@ TEST_F(Storage, FactoryDefaultReadsBackTheDefaultsItQueued) {
     ASSERT_EQ(w->MAXbank, 5);
     ASSERT_NO_FATAL_FAILURE(hold());
 
-    w->menuEntry = 24;
+    w->pages.menuEntry = 24;
     ModifyParameter(w.get(), kMenuPlus);
     ModifyParameter(w.get(), kMenuEnter);
     EXPECT_EQ(w->MAXbank, 20); // the defaults, read back from the queue

@@ -49,7 +49,7 @@ TEST(Conversions, VoltageAndFahrenheit) {
     auto w = std::make_unique<Works>();
     InitGlobalVar(w.get());
     EXPECT_NEAR(CalvTensVadcAmp(w.get(), 200), 200 * 3.3 * 118 / 255.0 / 18, 1e-9);
-    w->eeModel[1] = '1';
+    w->ident.eeModel[1] = '1';
     EXPECT_NEAR(CalvTensVadcAmp(w.get(), 200), 50.04, 0.01); // the 120 W model's divider
     EXPECT_FLOAT_EQ(ConversionCelsius_to_Fahrenheit(100.0f), 212.0f);
     EXPECT_FLOAT_EQ(ConversionCelsius_to_Fahrenheit(-40.0f), -40.0f);
@@ -137,7 +137,7 @@ TEST_F(Temperatures, LogHeaderSamplesAndDeletion) {
     PublishAmpReadings(w.get(), {.ampStatus2 = 1, .pwrFwd = 45.5f, .swr = 1.25f, .currentRaw = 2048.0f,
                                  .temp1 = 35.25f, .temp2 = 36.0f});
     w->supplyAdc[3] = 200;
-    w->eeModel[1] = '1';
+    w->ident.eeModel[1] = '1';
     LogTempFunction(w.get(), 0);
     LogTempFunction(w.get(), 1);
     auto lines = ReadLines(dir.path + "/opt/set/LOGtemp.txt");

@@ -4,8 +4,8 @@
 
 #include "devsim/SimRoot.h"
 #include "platform/Root.h"
-#include "ui/Fb.h"
-#include "ui/TTF.h"
+#include "draw/Fb.h"
+#include "draw/TTF.h"
 
 #include <algorithm>
 #include <cstring>

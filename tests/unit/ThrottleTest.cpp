@@ -1,7 +1,7 @@
 // The remote link's key from the code, and the server's back-off per address
 // and its cap over all addresses.
 #include "remote/Throttle.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 
 #include <gtest/gtest.h>
 #include <memory>

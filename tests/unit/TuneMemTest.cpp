@@ -49,7 +49,7 @@ TEST_F(TuneMem, WordBitsModesAndDecoders) {
     EXPECT_EQ(w->tunerWord & kModeMask, kModeBypass);
     EXPECT_EQ(w->tunerBypass, 1);
     SetMode(w.get(), 7); // only stored
-    EXPECT_EQ(w->tuneMode, 7);
+    EXPECT_EQ(w->tuner.tuneMode, 7);
     EXPECT_EQ(w->tunerWord & kModeMask, kModeBypass);
 
     // Two mode bits at once: no mode, with a message, and ReadTnePar bypasses.
@@ -60,7 +60,7 @@ TEST_F(TuneMem, WordBitsModesAndDecoders) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(Contains(out, "DecodeModoFromTuneval -> tune: 0x840000"));
     EXPECT_EQ(w->tunerWord & kModeMask, kModeBypass);
-    EXPECT_EQ(w->tuneC, 1u);
+    EXPECT_EQ(w->tuner.tuneC, 1u);
 }
 
 TEST_F(TuneMem, FrequencyIndexAndBack) {
@@ -98,16 +98,16 @@ TEST_F(TuneMem, RecallPrefersTheExactThenTheNearestLowerEntry) {
     LoadTuneFromMEM(w.get(), 0);
     EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(),
                          ">>>>>>>>>>>>>>> MEMTUNE: load a Tune for 14070000 idx:3114 -> C 50 I 40!!\n"));
-    EXPECT_EQ(w->tuneL, 40u); // 3 below wins over 3 above
-    EXPECT_EQ(w->tuneC, 50u);
+    EXPECT_EQ(w->tuner.tuneL, 40u); // 3 below wins over 3 above
+    EXPECT_EQ(w->tuner.tuneC, 50u);
     EXPECT_EQ(w->tunerWord & kModeMask, kModeLC);
 
     // A stored bypass mode loads as CL, with its L and C.
     store(3117, 1, kTuneBypass, 11, 22);
     LoadTuneFromMEM(w.get(), 1);
     EXPECT_EQ(w->tunerWord & kModeMask, kModeCL);
-    EXPECT_EQ(w->tuneL, 11u);
-    EXPECT_EQ(w->tuneC, 22u);
+    EXPECT_EQ(w->tuner.tuneL, 11u);
+    EXPECT_EQ(w->tuner.tuneC, 22u);
 
     // The same setting again: no change and no "MEMTUNE" line.
     const uint32_t before = w->tunerWord;

@@ -1,5 +1,5 @@
 // UTF-8 decoding: well-formed characters and the skipping of ill-formed ones.
-#include "ui/UTF8.h"
+#include "draw/UTF8.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -3,8 +3,8 @@
 // libpng's own reader) to exactly the screen's pixels in both pixel formats,
 // and a browser's asks and taps are read strictly and held long enough for the
 // key thread's debounce.
-#include "ui/Damage.h"
-#include "ui/Fb.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
 #include "remote/AudioTap.h"
 #include "web/Audio.h"
 #include "web/Control.h"

@@ -7,7 +7,7 @@
 #include "devsim/ProcStat.h"
 #include "devsim/UsbRxModel.h"
 #include "platform/Thread.h"
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 #include "remote/Receive.h"
 #include "trx/Fft.h"
 #include "trx/UsbIds.h"
@@ -82,7 +82,7 @@ class UsbRx : public RootedWorks {
     void TearDown() override {
         if (w) {
             setup->EnableFFT = '0';
-            JoinThread(thrFFT);
+            JoinThread(SlotOf(Thread::UsbRx));
         }
         UsbRxModelStop(model);
         if (peer >= 0)
@@ -118,8 +118,8 @@ class UsbRx : public RootedWorks {
     // Ends the thread as the remote stop does.
     void stop() {
         setup->EnableFFT = '0';
-        ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrFFT); }, 5000));
-        JoinThread(thrFFT);
+        ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(SlotOf(Thread::UsbRx)); }, 5000));
+        JoinThread(SlotOf(Thread::UsbRx));
     }
     bool readAll(uint8_t* out, size_t n, int timeoutMs) {
         size_t have = 0;
@@ -175,7 +175,7 @@ class UsbRx : public RootedWorks {
     }
     // The thread gave up: error 5, its byte '0', a remote restart asked for.
     void expectFailed() {
-        ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(thrFFT); }, 8000));
+        ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(SlotOf(Thread::UsbRx)); }, 8000));
         EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 1);
         EXPECT_EQ(setup->EnableFFT, '0');
         EXPECT_EQ(w->remoteRestart, 1);

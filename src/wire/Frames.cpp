@@ -1,9 +1,9 @@
 // The frame reader: header, length forms, bounds, deadlines.
-#include "remote/Frames.h"
+#include "wire/Frames.h"
 
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 
 #include <cerrno>
 

@@ -3,12 +3,12 @@
 // A skin is 8-bit RGBA no larger than the screen; each pixel is stored as
 // B, G, R, 0 at the image origin of the shared record. The header is checked
 // before any row is decoded, so a wrong file costs nothing and changes nothing.
-#include "ui/Png.h"
+#include "draw/Png.h"
 
 #include "core/Works.h"
 #include "platform/Log.h"
-#include "ui/Damage.h"
-#include "ui/Fb.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
 
 #include <csetjmp>
 #include <cstdio>

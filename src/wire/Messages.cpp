@@ -6,12 +6,12 @@
 // an audio frame is dropped when the socket has no room for it, any other frame
 // when nothing of it went out in time; both are counted. A frame cut off half
 // way would break the stream, so the session is ended then.
-#include "remote/Messages.h"
+#include "wire/Messages.h"
 
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Socket.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 
 #include <opus/opus.h>
 
@@ -35,7 +35,7 @@ bool sendFrame(Works* w, const uint8_t* frame, size_t n, bool audio = false) {
     if (audio) {
         const int room = LinkSendRoom(fd);
         if (room >= 0 && static_cast<size_t>(room) < n) {
-            w->wsDroppedAudio++;
+            w->audio.wsDroppedAudio++;
             return false;
         }
     }
@@ -45,9 +45,9 @@ bool sendFrame(Works* w, const uint8_t* frame, size_t n, bool audio = false) {
     if (st == PortStatus::Ok)
         return true;
     if (audio)
-        w->wsDroppedAudio++;
+        w->audio.wsDroppedAudio++;
     else
-        w->wsDroppedFrames++;
+        w->audio.wsDroppedFrames++;
     if (written > 0 && written < n) {
         LogErr("remote: a frame was cut off after %zu of %zu bytes, session ended", written, n);
         plat_socket_shutdown(fd); // the session thread sees the end and starts afresh
@@ -186,8 +186,8 @@ void sendWebSockAudioFrame(Works* w, const int16_t* block) {
     payload.resize(raw);
     frame.resize(raw + 10);
     size_t n = raw;
-    if (w->settings.audioBitrate > 0 && w->opusEncoder) {
-        const opus_int32 r = opus_encode(w->opusEncoder, block, frames, payload.data(),
+    if (w->settings.audioBitrate > 0 && w->audio.opusEncoder) {
+        const opus_int32 r = opus_encode(w->audio.opusEncoder, block, frames, payload.data(),
                                          static_cast<opus_int32>(raw));
         if (r < 0) {
             LogOut("encode failed: %s\n", opus_strerror(r));

@@ -1,5 +1,5 @@
 // Opening the framebuffer device and the two whole-picture copies.
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include "platform/Command.h"
 #include "platform/FbDevice.h"

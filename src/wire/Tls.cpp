@@ -1,5 +1,5 @@
 // TLS 1.3 with the code's key, and the dialect's reads and writes through it.
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 
 #include "platform/Clock.h"
 #include "platform/Log.h"

@@ -1,9 +1,9 @@
 // The tick's record of drawing calls, its comparison with the last one, and the
 // copies of what differs.
-#include "ui/Damage.h"
+#include "draw/Damage.h"
 
 #include "core/Changes.h"
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include <algorithm>
 #include <atomic>

@@ -15,7 +15,7 @@
 // picture, as a full redraw does.
 #pragma once
 
-#include "ui/Fb.h"
+#include "draw/Fb.h"
 
 #include <cstdint>
 #include <string>

@@ -24,7 +24,7 @@ int64_t fbArea(const PixelRect& r);
 // `most` the pair that grows least when merged is merged.
 void fbMergeRects(std::vector<PixelRect>* rects, size_t most);
 
-// The recording layer above the pictures (ui/Damage.h) attaches itself to a
+// The recording layer above the pictures (draw/Damage.h) attaches itself to a
 // framebuffer with these: the whole-picture copies below tell it before they
 // write, so that a refresh tick's record never goes stale unnoticed.
 struct FbRecorderHooks {
@@ -45,7 +45,7 @@ struct FrameBuffer {
     uint8_t* screen;   // device memory, mapped shared
     uint8_t* work;     // the picture being composed
     uint8_t* back;     // the stored background of the page
-    FrameDamage* damage; // what the refresh ticks drew, once a tick attached it (ui/Damage.h)
+    FrameDamage* damage; // what the refresh ticks drew, once a tick attached it (draw/Damage.h)
     const FbRecorderHooks* recorder; // set with `damage`
     // What reached the screen since a watcher (the browser console) last took
     // it, kept while `watched`, under the picture lock.
@@ -73,7 +73,7 @@ void fbRelease(FrameBuffer* fb, bool fromMemory);
 std::recursive_mutex& PictureMutex();
 using PictureLock = std::lock_guard<std::recursive_mutex>;
 
-// The whole-picture copies. Inside a refresh tick (ui/Damage.h) fbSetBack only
+// The whole-picture copies. Inside a refresh tick (draw/Damage.h) fbSetBack only
 // drops what the tick recorded so far (the tick composes from the background at
 // its end), and fbRealize first draws the record.
 void fbRealize(FrameBuffer* fb); // work -> screen

@@ -6,13 +6,13 @@
 // and setting the fourth byte to 0; a pixel of coverage 0 is left as it is.
 // The FreeType faces are shared by every drawing thread, so all of this runs
 // under one lock; with the cache a line of text costs a few lookups.
-#include "ui/TTF.h"
+#include "draw/TTF.h"
 
 #include "platform/Log.h"
 #include "platform/Root.h"
-#include "ui/Damage.h"
-#include "ui/Fb.h"
-#include "ui/UTF8.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
+#include "draw/UTF8.h"
 
 #include <algorithm>
 #include <cstdint>

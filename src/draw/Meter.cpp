@@ -1,5 +1,5 @@
 // Needle angles and ends, and the SWR scale conversion.
-#include "ui/Meter.h"
+#include "draw/Meter.h"
 
 #include <cmath>
 

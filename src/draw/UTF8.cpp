@@ -1,5 +1,5 @@
 // UTF-8 decoding.
-#include "ui/UTF8.h"
+#include "draw/UTF8.h"
 
 int utf8_get_next_char(const uint8_t* text, int32_t length, int32_t* position, int* valid,
                        uint32_t* codepoint) {

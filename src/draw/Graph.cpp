@@ -1,9 +1,9 @@
 // Lines, arcs and rectangles written straight into picture bytes.
-#include "ui/Graph.h"
+#include "draw/Graph.h"
 
 #include "core/Works.h"
-#include "ui/Damage.h"
-#include "ui/Fb.h"
+#include "draw/Damage.h"
+#include "draw/Fb.h"
 
 #include <algorithm>
 #include <cmath>

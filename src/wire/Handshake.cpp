@@ -1,10 +1,10 @@
 // The upgrade handshake: request and response lines, the accept value.
-#include "remote/Handshake.h"
+#include "wire/Handshake.h"
 
 #include "core/Works.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "remote/Tls.h"
+#include "wire/Tls.h"
 
 #include <cerrno>
 #include <cstdio>
