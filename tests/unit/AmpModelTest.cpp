@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -295,12 +294,10 @@ TEST_F(AmpModelTest, ProtectionTripsAndClears) {
     EXPECT_EQ(status().s2, 0);
 }
 
+// The answers the panel's tests and the simulator ask of it: none, a refusal, noise.
 TEST_F(AmpModelTest, AnswerModes) {
-    AmpModelSetAnswer(m, AmpAnswer::Late, 300, 1);
-    int64_t t0 = plat_mono_ms();
     EXPECT_EQ(ask("SA2;"), "SA2;");
-    EXPECT_GE(plat_mono_ms() - t0, 295);
-    EXPECT_EQ(ask("SA1;"), "SA1;"); // the next one is on time again
+    EXPECT_EQ(ask("SA1;"), "SA1;");
     AmpModelSetAnswer(m, AmpAnswer::Silent, 0, 1);
     EXPECT_EQ(ask("ST;", 300), "");
     AmpModelSetAnswer(m, AmpAnswer::Reject, 0, 1);

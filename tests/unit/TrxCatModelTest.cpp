@@ -6,7 +6,6 @@
 #include "platform/Clock.h"
 
 #include <algorithm>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
@@ -58,20 +57,19 @@ class TrxCatModelTest : public ::testing::Test {
 
 using Texts = std::vector<std::string>;
 
-TEST_F(TrxCatModelTest, IdentifiesItself) {
+// The identity it answers "DT;" with: its own, another one, or none.
+TEST_F(TrxCatModelTest, IdentifiesItselfAsConfigured) {
     EXPECT_EQ(ask("DT;"), "DT001;");
-    TrxCatModelSetId(m, "DT002;");
+    TrxCatModelConfig cfg;
+    cfg.id = "DT002;";
+    start(cfg);
     EXPECT_EQ(ask("DT;"), "DT002;");
-    TrxCatModelSetId(m, "");
+    cfg.id = "";
+    start(cfg);
     EXPECT_EQ(ask("DT;", 1, 150), "");
-
-    TrxCatModelConfig other;
-    other.id = "DT002;";
-    start(other);
-    EXPECT_EQ(ask("DT;"), "DT002;");
 }
 
-TEST_F(TrxCatModelTest, FrequencyAndMode) {
+TEST_F(TrxCatModelTest, FrequencyAndModeAreAnsweredAndSetCommandsEchoedAndApplied) {
     EXPECT_EQ(ask("FA;"), "FA00014200000;");
     EXPECT_EQ(ask("MD;"), "MD2;");
     TrxCatModelSetFrequency(m, 7074000);
@@ -79,9 +77,6 @@ TEST_F(TrxCatModelTest, FrequencyAndMode) {
     EXPECT_EQ(ask("FA;MD;", 2), "FA00007074000;MD1;");
     TrxCatModelSetFrequency(m, 50313000);
     EXPECT_EQ(ask("FA;"), "FA00050313000;");
-}
-
-TEST_F(TrxCatModelTest, SetCommandsAreEchoedAndApplied) {
     EXPECT_EQ(ask("FA00021074000;"), "FA00021074000;");
     EXPECT_EQ(TrxCatModelFrequency(m), 21074000);
     EXPECT_EQ(ask("FA;"), "FA00021074000;");
@@ -137,19 +132,7 @@ TEST_F(TrxCatModelTest, UnpromptedText) {
     EXPECT_EQ(receive(2), "TX0;RX;");
     EXPECT_FALSE(TrxCatModelSend(m, std::string(70 * 1024, 'A')));
     EXPECT_TRUE(receivedTexts().empty()); // what the model sends is not what it received
-}
-
-TEST_F(TrxCatModelTest, Silent) {
-    TrxCatModelSetSilent(m, true);
-    EXPECT_EQ(ask("DT;", 1, 150), "");
-    EXPECT_EQ(ask("FA;", 1, 150), "");
-    EXPECT_EQ(ask("AI0;", 1, 150), "");
-    EXPECT_EQ(receivedTexts(), (Texts{"DT;", "FA;", "AI0;"}));
-    TrxCatModelSetSilent(m, false);
-    EXPECT_EQ(ask("DT;"), "DT001;");
-}
-
-TEST_F(TrxCatModelTest, StopRemovesTheLink) {
+    // Stopped, the model takes its link away.
     EXPECT_TRUE(FileExists(link));
     stop();
     EXPECT_FALSE(FileExists(link));
