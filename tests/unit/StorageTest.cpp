@@ -16,10 +16,6 @@
 
 #include <condition_variable>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <mutex>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -195,6 +191,7 @@ TEST_F(Storage, FactoryDefaultReadsBackTheDefaultsItQueued) {
     EXPECT_EQ(std::string(w->antennaTable[0].name.get().s), "160m");
     EXPECT_EQ(LoadTuneValFromTabRam(w.get(), 3117, 0).valid, 0);
     EXPECT_EQ(std::string(w->remotePassword.get().s), "KMNP23456789");
+    EXPECT_EQ(w->antennaRowIdx, kNoAntennaRow);
     EXPECT_TRUE(FileExists(dir.path + BankFileName(1))); // nothing written yet
 
     ASSERT_NO_FATAL_FAILURE(releaseAndWait());
@@ -203,6 +200,12 @@ TEST_F(Storage, FactoryDefaultReadsBackTheDefaultsItQueued) {
     EXPECT_TRUE(Contains(file("/opt/set/setup.txt"), "MAXbank: 20\n"));
     EXPECT_EQ(file("/opt/set/remote.txt"), "Code: KMNP23456789\n");
     EXPECT_EQ(count(commands(), "rm -f /opt/set/antenna_b1.txt"), 1);
+    // The next save to the bank writes the defaults, not the old rows.
+    SaveToBank(w.get(), 1, 0);
+    ASSERT_TRUE(idle());
+    EXPECT_FALSE(Contains(file(BankFileName(1)), "contest"));
+    EXPECT_TRUE(Contains(file(BankFileName(1)), "160m "));
+    EXPECT_FALSE(Contains(file(TuneMemFileName(1, 0)), "3117 "));
 }
 
 // A write that fails stays queued: logged as before each time, tried again
@@ -318,6 +321,10 @@ TEST_F(Storage, TheQueueIsBounded) {
 // together written in one stretch of the partition.
 TEST_F(Storage, TemperatureLogSamplesWaitingTogetherAreOneAppend) {
     w->dateText.set("2026-12-06 10:00:00");
+    PublishAmpReadings(w.get(), {.ampStatus2 = 1, .pwrFwd = 45.5f, .swr = 1.25f, .currentRaw = 2048.0f,
+                                 .temp1 = 35.25f, .temp2 = 36.0f});
+    w->supplyAdc[3] = 200;
+    w->ident.eeModel[1] = '1';
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/LOGtemp.txt", "earlier\n"));
     ASSERT_NO_FATAL_FAILURE(hold());
     LogTempFunction(w.get(), -1);
@@ -326,12 +333,9 @@ TEST_F(Storage, TemperatureLogSamplesWaitingTogetherAreOneAppend) {
     LogTempFunction(w.get(), 1);
     EXPECT_EQ(StorageQueued(), 3u); // the gate, the rm, one append
     ASSERT_NO_FATAL_FAILURE(releaseAndWait());
-    const std::vector<std::string> lines = ReadLines(dir.path + "/opt/set/LOGtemp.txt");
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], ";TX,Temp1,Temp2,FDD,SWR");
-    EXPECT_EQ(lines[1], TempLogLine(w.get(), 0, AmpReadingsNow(w.get())).substr(0, lines[1].size()));
-    EXPECT_EQ(lines[1], lines[2]);
-    EXPECT_EQ(lines[3], lines[1] + " -> protezione attiva");
+    const std::string sample = "2026-12-06 10:00:00 , 1,35.2,36.0,45.5W,1.25,50.0V,07.0A\n";
+    EXPECT_EQ(file("/opt/set/LOGtemp.txt"), ";TX,Temp1,Temp2,FDD,SWR\n" + sample + sample +
+                                                sample.substr(0, sample.size() - 1) + " -> protezione attiva\n");
     EXPECT_EQ(commands(), (std::vector<std::string>{kRw, "rm /opt/set/LOGtemp.txt", kRo, kRw, kRo}));
 }
 
@@ -356,6 +360,12 @@ TEST_F(Storage, ProbesRunThereAndTheirResultsAreRead) {
     const std::vector<std::string> cmds = commands();
     EXPECT_EQ(count(cmds, "my_temp"), 1);
     EXPECT_EQ(count(cmds, "lsusb | grep 0d8c"), 1);
+    // A command that prints nothing leaves the values: the program goes on.
+    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/my_temp", "exit 127\n"));
+    ReadCPUTemp(w.get());
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(count(commands(), "my_temp"), 2);
+    EXPECT_FLOAT_EQ(w->cpuTemp[0], 47.5f);
 }
 
 } // namespace

@@ -132,44 +132,6 @@ TEST_F(Temperatures, ProtectionSwitch) {
     EXPECT_EQ(queued(), std::vector<int>{kCmdProtOff});
 }
 
-TEST_F(Temperatures, LogHeaderSamplesAndDeletion) {
-    w->dateText.set("2026-12-06 10:00:00");
-    PublishAmpReadings(w.get(), {.ampStatus2 = 1, .pwrFwd = 45.5f, .swr = 1.25f, .currentRaw = 2048.0f,
-                                 .temp1 = 35.25f, .temp2 = 36.0f});
-    w->supplyAdc[3] = 200;
-    w->ident.eeModel[1] = '1';
-    LogTempFunction(w.get(), 0);
-    LogTempFunction(w.get(), 1);
-    auto lines = ReadLines(dir.path + "/opt/set/LOGtemp.txt");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], ";TX,Temp1,Temp2,FDD,SWR");
-    EXPECT_EQ(lines[1], "2026-12-06 10:00:00 , 1,35.2,36.0,45.5W,1.25,50.0V,07.0A");
-    EXPECT_EQ(lines[2], lines[1] + " -> protezione attiva");
-    LogTempFunction(w.get(), -1);
-    EXPECT_FALSE(FileExists(dir.path + "/opt/set/LOGtemp.txt"));
-    auto cmds = ReadLines(dir.path + "/commands.log");
-    EXPECT_GE(FindLine(cmds, "rm /opt/set/LOGtemp.txt"), 0);
-    EXPECT_EQ(cmds.back(), "mount -v -n -o remount -r /opt/set");
-
-    // A failed remount stops the write.
-    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount", "exit 1\n"));
-    LogTempFunction(w.get(), 0);
-    EXPECT_FALSE(FileExists(dir.path + "/opt/set/LOGtemp.txt"));
-}
-
-TEST_F(Temperatures, BoardTemperatureAndAFailingCommand) {
-    // A board without the kernel's sensor runs my_temp.
-    std::filesystem::remove(dir.path + "/sys/class/thermal/thermal_zone0/temp");
-    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/my_temp", "echo 47.5\necho \"temp=52.1'C\"\n"));
-    ReadCPUTemp(w.get());
-    EXPECT_FLOAT_EQ(w->cpuTemp[0], 47.5f);
-    EXPECT_FLOAT_EQ(w->cpuTemp[1], 52.1f);
-    // A command that prints nothing leaves the values: the program goes on.
-    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/my_temp", "exit 127\n"));
-    ReadCPUTemp(w.get());
-    EXPECT_FLOAT_EQ(w->cpuTemp[0], 47.5f);
-}
-
 TEST_F(Temperatures, DateTextAndUsbAudioCount) {
     ReadDataOra(w.get());
     std::string d = w->dateText.get().s;
