@@ -7,7 +7,6 @@
 #include "platform/GpioBlock.h"
 #include "platform/Root.h"
 
-#include <gtest/gtest.h>
 #include <initializer_list>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -119,50 +118,45 @@ TEST_F(GpioBoard, APi5HasNoRegisterBlockEvenWithGpiomem) {
     EXPECT_TRUE(where().supported);
 }
 
-// The panel and the key model agree on the block wherever the board puts it.
-TEST_F(GpioBoard, APi4RootMapsTheBlockAtItsBaseForPanelAndModels) {
-    fake("/proc/device-tree/soc/ranges", kPi4Ranges);
-    std::string err;
-    ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-    EXPECT_EQ(SimGpioPath(dir.path), dir.path + "/dev/mem");
-    EXPECT_EQ(SimGpioOffset(SimGpioPath(dir.path)), 0xFE200000);
-    plat_set_root(dir.path.c_str());
-    int fd = plat_gpio_open();
-    ASSERT_GE(fd, 0);
-    volatile uint32_t* regs = plat_gpio_map(fd);
-    close(fd);
-    ASSERT_NE(regs, nullptr);
-    struct stat st;
-    ASSERT_EQ(stat((dir.path + "/dev/mem").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 0xFE200000 + 4096);
-    // The root's keys start released at the Pi 4's offset, not at the Pi 3's.
-    EXPECT_EQ(regs[kGpioLevelWord] & 0x0FC00000u, 0x0FC00000u);
-    SimGpioKeys keys;
-    ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
-    SimGpioKeyDown(&keys, 2);
-    EXPECT_EQ(regs[kGpioLevelWord] & (1u << 23), 0u);
-    SimGpioKeyUp(&keys, 2);
-    EXPECT_NE(regs[kGpioLevelWord] & (1u << 23), 0u);
-    SimGpioKeysClose(&keys);
-    munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
-}
-
-TEST_F(GpioBoard, AGpiomemRootIsMappedFromOffsetZero) {
-    fake("/dev/gpiomem", "");
-    std::string err;
-    ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-    EXPECT_EQ(SimGpioPath(dir.path), dir.path + "/dev/gpiomem");
-    plat_set_root(dir.path.c_str());
-    int fd = plat_gpio_open();
-    ASSERT_GE(fd, 0);
-    volatile uint32_t* regs = plat_gpio_map(fd);
-    close(fd);
-    ASSERT_NE(regs, nullptr);
-    struct stat st;
-    ASSERT_EQ(stat((dir.path + "/dev/gpiomem").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 4096);
-    EXPECT_EQ(regs[kGpioLevelWord] & 0x0FC00000u, 0x0FC00000u);
-    munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
+// The panel and the key model agree on the block wherever the board puts it:
+// dev/mem at the Pi 4's base, or gpiomem from offset zero.
+TEST_F(GpioBoard, RootsMapTheBlockWhereTheBoardPutsItForPanelAndModels) {
+    const struct {
+        const char* file;
+        std::string content;
+        const char* device;
+        off_t offset;
+    } boards[] = {{"/proc/device-tree/soc/ranges", kPi4Ranges, "/dev/mem", 0xFE200000},
+                  {"/dev/gpiomem", "", "/dev/gpiomem", 0}};
+    for (const auto& b : boards) {
+        TempDir root;
+        ASSERT_TRUE(WriteFile(root.path + b.file, b.content));
+        std::string err;
+        ASSERT_TRUE(SimRootCreate(root.path, SimRootOptions{}, &err)) << err;
+        EXPECT_EQ(SimGpioPath(root.path), root.path + b.device);
+        EXPECT_EQ(SimGpioOffset(SimGpioPath(root.path)), b.offset);
+        plat_set_root(root.path.c_str());
+        int fd = plat_gpio_open();
+        ASSERT_GE(fd, 0) << b.device;
+        volatile uint32_t* regs = plat_gpio_map(fd);
+        close(fd);
+        ASSERT_NE(regs, nullptr) << b.device;
+        struct stat st;
+        ASSERT_EQ(stat((root.path + b.device).c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, b.offset + 4096);
+        // The root's keys start released at the board's offset, and the key model's
+        // presses reach the panel's mapping.
+        EXPECT_EQ(regs[kGpioLevelWord] & 0x0FC00000u, 0x0FC00000u) << b.device;
+        SimGpioKeys keys;
+        ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(root.path)));
+        SimGpioKeyDown(&keys, 2);
+        EXPECT_EQ(regs[kGpioLevelWord] & (1u << 23), 0u) << b.device;
+        SimGpioKeyUp(&keys, 2);
+        EXPECT_NE(regs[kGpioLevelWord] & (1u << 23), 0u) << b.device;
+        SimGpioKeysClose(&keys);
+        munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
+        plat_set_root(nullptr);
+    }
 }
 
 } // namespace

@@ -67,6 +67,24 @@ class Refresh : public RootedWorks {
         fbRelease(ref, true);
         return same && compared >= 3;
     }
+    // Ticks over a white face: the pixels of rows 163..185, columns x0..x1, that
+    // differ from `t` drawn in black at (x0, 180) in the value font.
+    int differsFromBlackText(int x0, int x1, const char* t) {
+        std::memset(fb->back, 0xFF, fb->memSize);
+        for (int i = 3; i < fb->memSize; i += 4)
+            fb->back[i] = 0;
+        fbTouched(fb); // a writer outside the tick's drawing says so
+        TimerTick(w.get());
+        FrameBuffer* ref = fbInitMemory(800, 480, 32);
+        std::memcpy(ref->work, fb->back, fb->memSize);
+        putString(8, x0, 180, t, 0, 0, 0, ref);
+        int diff = 0;
+        for (int y = 163; y < 186; y++) // below the label's baseline
+            for (int x = x0; x < x1; x++)
+                diff += std::memcmp(ref->work + y * 3200 + x * 4, fb->work + y * 3200 + x * 4, 3) != 0;
+        fbRelease(ref, true);
+        return diff;
+    }
 
     FrameBuffer* fb = nullptr;
 };
@@ -121,64 +139,31 @@ TEST_F(Refresh, OverRangeForwardIsClampedButPrintedAsRead) {
     const float full = w->meters.needleAngle[0];
     EXPECT_FLOAT_EQ(full, NeedleAngle(60, 60));
     // On a white background the black value text is visible: "75.0W".
-    std::memset(fb->back, 0xFF, fb->memSize);
-    for (int i = 3; i < fb->memSize; i += 4)
-        fb->back[i] = 0;
-    fbTouched(fb); // a writer outside the tick's drawing says so
-    TimerTick(w.get());
-    FrameBuffer* ref = fbInitMemory(800, 480, 32);
-    std::memset(ref->work, 0xFF, ref->memSize);
-    for (int i = 3; i < ref->memSize; i += 4)
-        ref->work[i] = 0;
-    putString(8, 180, 180, "75.0W", 0, 0, 0, ref);
-    int diff = 0;
-    for (int y = 163; y < 186; y++) // below the label's baseline
-        for (int x = 180; x < 260; x++)
-            diff += std::memcmp(ref->work + y * 3200 + x * 4, fb->work + y * 3200 + x * 4, 3) != 0;
-    fbRelease(ref, true);
-    EXPECT_EQ(diff, 0);
+    EXPECT_EQ(differsFromBlackText(180, 260, "75.0W"), 0);
 }
 
 TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
     w->pages.screenPage = 4; // orange texts over the plot page make them visible
-    w->freqHz = 7100000;
-    w->lastFreqHz = 7100000;
     w->ModeWorkIdx = -1;
-    DrawFreq(w.get());
-    EXPECT_TRUE(shows(4, 339, 52, "7.100MHz", 250, 150, 0));
-    std::memset(fb->work, 0, fb->memSize);
-    w->freqHz = 999999;
-    DrawFreq(w.get());
-    EXPECT_TRUE(shows(4, 339, 52, "999.999kHz", 250, 150, 0));
-    std::memset(fb->work, 0, fb->memSize);
-    w->freqHz = 500;
-    DrawFreq(w.get());
-    EXPECT_TRUE(shows(4, 339, 52, "500Hz", 250, 150, 0));
+    w->lastFreqHz = 7100000;
+    for (auto [hz, text] : {std::pair{7100000, "7.100MHz"}, {999999, "999.999kHz"}, {500, "500Hz"}}) {
+        std::memset(fb->work, 0, fb->memSize);
+        w->freqHz = hz;
+        DrawFreq(w.get());
+        EXPECT_TRUE(shows(4, 339, 52, text, 250, 150, 0)) << text;
+    }
     std::memset(fb->work, 0, fb->memSize);
     w->freqHz = 0;
     DrawFreq(w.get());
     for (int i = 0; i < fb->memSize; i++)
         ASSERT_EQ(fb->work[i], 0);
 
-    EXPECT_NEAR(ConvertW_to_dBm(1.0f), 30.0f, 1e-5);
-    EXPECT_LT(ConvertW_to_dBm(0.0005f), 0.0f);
     // The forms on the right-hand meter's value, drawn over a white face.
     w->pages.screenPage = 1;
     w->settings.powerUnits = 1;
-    for (float watts : {1.0f, 0.0005f}) {
-        std::memset(fb->back, 0xFF, fb->memSize);
-        fbTouched(fb);
+    for (auto [watts, text] : {std::pair{1.0f, "30.0dBm"}, {0.0005f, "---dBm"}}) {
         readings([watts](AmpReadings& r) { r.pwrRefl = watts; });
-        TimerTick(w.get());
-        FrameBuffer* ref = fbInitMemory(800, 480, 32);
-        std::memset(ref->work, 0xFF, ref->memSize);
-        putString(8, 565, 180, watts > 0.5f ? "30.0dBm" : "---dBm", 0, 0, 0, ref);
-        int diff = 0;
-        for (int y = 163; y < 186; y++)
-            for (int x = 565; x < 680; x++)
-                diff += std::memcmp(ref->work + y * 3200 + x * 4, fb->work + y * 3200 + x * 4, 3) != 0;
-        fbRelease(ref, true);
-        EXPECT_EQ(diff, 0) << watts;
+        EXPECT_EQ(differsFromBlackText(565, 680, text), 0) << watts;
     }
 }
 

@@ -92,56 +92,33 @@ TEST_F(SerialDecode, ReadEndsWhenTheLinkIsSwitchedOff) {
 
 TEST_F(SerialDecode, WholeParameterBlock) {
     store(payload(14074000, 2, false, 600, -100));
-    EXPECT_EQ(params.rxFreq, 14074000);
-    EXPECT_EQ(params.freqA, 14074000);
-    EXPECT_EQ(params.activeFreq, 14074000);
-    EXPECT_EQ(params.activeMode, 2);
-    EXPECT_EQ(params.modeA, 2);
-    EXPECT_EQ(params.flag9b6, 0);
-    EXPECT_EQ(params.volumeSel, 0);
-    EXPECT_EQ(params.sign10b3, 1);
-    EXPECT_EQ(params.sign10b0, -1);
-    EXPECT_EQ(params.squelch, 3);
-    EXPECT_EQ(params.selHigh, 0);
-    EXPECT_EQ(params.level12lo, 1);
-    EXPECT_EQ(params.level12hi, 2);
-    EXPECT_EQ(params.level13, 2);
-    EXPECT_EQ(params.combinedSel, 3);
-    EXPECT_EQ(params.nr, 1);
-    EXPECT_EQ(params.nb, -1); // off and never set: its start value
-    EXPECT_EQ(params.sel16, 3);
-    EXPECT_EQ(params.sel17, 4);
-    EXPECT_EQ(params.sel18, 2);
-    EXPECT_EQ(params.sel19hi, 2);
-    EXPECT_EQ(params.sel19lo, 2);
-    EXPECT_EQ(params.att, -1);
-    EXPECT_EQ(params.flag20b0, -1);
-    EXPECT_EQ(params.level21, 5);
-    EXPECT_EQ(params.volume, 40);
-    EXPECT_EQ(params.pitchHz, 600);
-    EXPECT_EQ(params.offsetHz, -100); // 20-bit two's complement
-    EXPECT_EQ(params.unused21, 0);
+    // Frequencies rx, A, active; modes active, A; the volume's selector and
+    // flags; squelch, levels, selectors; NR, NB (off and never set: its start
+    // value), the attenuator; volume, pitch and the 20-bit two's complement offset.
+    EXPECT_EQ((std::vector<int>{params.rxFreq, params.freqA, params.activeFreq, params.activeMode,
+                                params.modeA, params.flag9b6, params.volumeSel, params.sign10b3,
+                                params.sign10b0, params.squelch, params.selHigh, params.level12lo,
+                                params.level12hi, params.level13, params.combinedSel, params.nr,
+                                params.nb, params.sel16, params.sel17, params.sel18, params.sel19hi,
+                                params.sel19lo, params.att, params.flag20b0, params.level21,
+                                params.volume, params.pitchHz, params.offsetHz, params.unused21}),
+              (std::vector<int>{14074000, 14074000, 14074000, 2, 2, 0, 0, 1, -1, 3, 0, 1, 2, 2, 3, 1,
+                                -1, 3, 4, 2, 2, 2, -1, -1, 5, 40, 600, -100, 0}));
 
     // Transmitting with store B active: B's frequency and mode become active.
     std::vector<uint8_t> b = payload(7100000, 3, true);
     b[0] = 0x30; // B active, this frequency is B's
     store(b);
-    EXPECT_EQ(params.freqB, 7100000);
-    EXPECT_EQ(params.freqA, 14074000);
-    EXPECT_EQ(params.activeFreq, 7100000);
-    EXPECT_EQ(params.prevFreq, 14074000);
-    EXPECT_EQ(params.lastFreq, 7100000);
-    EXPECT_EQ(params.modeB, 3);
-    EXPECT_EQ(params.activeMode, 3);
-    EXPECT_EQ(params.flag9b6, 1);
+    EXPECT_EQ((std::vector<int>{params.freqB, params.freqA, params.activeFreq, params.prevFreq,
+                                params.lastFreq, params.modeB, params.activeMode, params.flag9b6}),
+              (std::vector<int>{7100000, 14074000, 7100000, 14074000, 7100000, 3, 3, 1}));
 
     // A memory channel.
     std::vector<uint8_t> m = payload(3573000);
     m[0] = 0x01;
     store(m);
-    EXPECT_EQ(params.freqMem, 3573000);
-    EXPECT_EQ(params.activeFreq, 3573000);
-    EXPECT_EQ(params.freqB, 7100000);
+    EXPECT_EQ((std::vector<int>{params.freqMem, params.activeFreq, params.freqB}),
+              (std::vector<int>{3573000, 3573000, 7100000}));
 
     TrxParameters copy;
     getParameters(&copy, w.get());
