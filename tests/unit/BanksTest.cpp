@@ -6,8 +6,6 @@
 #include "tuner/TuneMem.h"
 
 #include <algorithm>
-#include <gtest/gtest.h>
-#include <memory>
 
 namespace {
 
@@ -20,25 +18,29 @@ class Banks : public RootedWorks {
     }
     std::string file(int bank) { return dir.path + BankFileName(bank); }
     std::string name(int row) { return w->antennaTable[row].name.get().s; }
+    // A row in the order of its line in the file: name, range, amplifier, antenna,
+    // tuner bypass, attenuator step, power.
+    std::string row(int i) {
+        const AntennaRow& r = w->antennaTable[i];
+        char b[96];
+        std::snprintf(b, sizeof b, "%s %u %u %d %d %d %d %.1f", r.name.get().s, r.freqLow.load(),
+                      r.freqHigh.load(), r.ampEnable.load(), r.antenna.load(), r.atuBypass.load(),
+                      r.attStep.load(), r.pwr.load());
+        return b;
+    }
 };
 
-TEST_F(Banks, FileNamesOfTheTwentyBanks) {
+TEST_F(Banks, FileNamesOfTheTwentyBanksAndTheDefaultsOfAMissingOne) {
     EXPECT_EQ(BankFileName(0), "/opt/set/antenna.txt");
     EXPECT_EQ(BankFileName(1), "/opt/set/antenna_b1.txt");
     EXPECT_EQ(BankFileName(19), "/opt/set/antenna_b19.txt");
     EXPECT_EQ(BankFileName(20), "/opt/set/antenna.txt");
     EXPECT_EQ(BankFileName(-1), "/opt/set/antenna.txt");
-}
-
-TEST_F(Banks, MissingFileGivesTheFullDefaults) {
     w->antennaTable[0].antenna = 3;
     EXPECT_EQ(LoadTabConfig(w.get(), 4), 0);
     EXPECT_EQ(w->antennaRowCount, 11);
-    EXPECT_EQ(name(0), "160m");
-    EXPECT_EQ(w->antennaTable[0].antenna, 1);
-    EXPECT_EQ(w->antennaTable[0].atuBypass, 1);
-    EXPECT_EQ(name(10), "6m");
-    EXPECT_EQ(w->antennaTable[10].freqHigh, 54000000u);
+    EXPECT_EQ(row(0), "160m 1800000 2000000 0 1 1 0 0.0");
+    EXPECT_EQ(row(10), "6m 50000000 54000000 0 1 1 0 0.0");
 }
 
 TEST_F(Banks, RowsMarkerCommentsAndTheElevenRowLimit) {
@@ -49,13 +51,8 @@ TEST_F(Banks, RowsMarkerCommentsAndTheElevenRowLimit) {
     ASSERT_TRUE(WriteFile(file(2), text));
     EXPECT_EQ(LoadTabConfig(w.get(), 2), 1);
     EXPECT_EQ(w->antennaRowCount, 11); // twelve rows, eleven kept
-    EXPECT_EQ(name(10), "b10");
-    EXPECT_EQ(w->antennaTable[3].freqLow, 4000000u);
-    EXPECT_EQ(w->antennaTable[3].freqHigh, 1000000u); // hexadecimal
-    EXPECT_EQ(w->antennaTable[3].ampEnable, 1);
-    EXPECT_EQ(w->antennaTable[3].antenna, 2);
-    EXPECT_EQ(w->antennaTable[3].attStep, 3);
-    EXPECT_FLOAT_EQ(w->antennaTable[3].pwr, 12.5f);
+    EXPECT_EQ(row(3), "b3 4000000 1000000 1 2 0 3 12.5"); // the high end in hexadecimal
+    EXPECT_EQ(row(10), "b10 11000000 1000000 1 2 0 3 12.5");
     EXPECT_EQ(w->antennaRowIdx, kNoAntennaRow);
 }
 
@@ -80,16 +77,14 @@ TEST_F(Banks, NamesOfEightAndNineCharacters) {
     EXPECT_EQ(w->antennaRowCount, 11);
     EXPECT_EQ(name(0), "160m");
     EXPECT_EQ(w->antennaTable[0].freqLow, 1800000u);
-    EXPECT_EQ(w->antennaTable[1].antenna, 2);
-    EXPECT_EQ(w->antennaTable[1].attStep, 1);
+    EXPECT_EQ(row(1), "80m 3500000 4000000 1 2 0 1 0.0");
 
     ASSERT_TRUE(WriteFile(file(0), "80meters 3500000 4000000 1 2 0 1 0.0\n"));
     testing::internal::CaptureStderr();
     LoadTabConfig(w.get(), 0);
     EXPECT_FALSE(Contains(testing::internal::GetCapturedStderr(), "Reinit"));
     EXPECT_EQ(w->antennaRowCount, 1);
-    EXPECT_EQ(name(0), "80meter"); // cut to seven, the eighth lost
-    EXPECT_EQ(w->antennaTable[0].freqLow, 3500000u);
+    EXPECT_EQ(row(0), "80meter 3500000 4000000 1 2 0 1 0.0"); // cut to seven, the eighth lost
 }
 
 TEST_F(Banks, SavingWritesTheMarkerFirstAndSurvivesAReload) {
@@ -147,22 +142,14 @@ TEST_F(Banks, NamesBeginningWithACommentOrMarkerSurviveASave) {
                          "6 antenna_b3.txt row 1: name \";40m\" begins with ';', kept after a blank when saved"));
 
     SaveTabConfig(w.get(), 3);
-    auto lines = ReadLines(file(3));
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "!Tav");
-    EXPECT_EQ(lines[1], " ;40m 7000000 7300000 1 2 0 1 5.5");
-    EXPECT_EQ(lines[2], " !817 14000000 14350000 1 3 1 2 0.0");
-    EXPECT_EQ(lines[3], "20m 14350001 14400000 0 1 1 0 0.0"); // other names as they were
+    EXPECT_EQ(ReadFile(file(3)), "!Tav\n ;40m 7000000 7300000 1 2 0 1 5.5\n !817 14000000 14350000 1 3 1 2 0.0\n"
+                                 "20m 14350001 14400000 0 1 1 0 0.0\n"); // other names as they were
 
     InitTabAntenna(w.get(), 0);
     EXPECT_EQ(LoadTabConfig(w.get(), 3), 1);
     ASSERT_EQ(w->antennaRowCount, 3);
-    EXPECT_EQ(name(0), ";40m");
-    EXPECT_EQ(w->antennaTable[0].freqLow, 7000000u);
-    EXPECT_FLOAT_EQ(w->antennaTable[0].pwr, 5.5f);
-    EXPECT_EQ(name(1), "!817");
-    EXPECT_EQ(w->antennaTable[1].antenna, 3);
-    EXPECT_EQ(w->antennaTable[1].attStep, 2);
+    EXPECT_EQ(row(0), ";40m 7000000 7300000 1 2 0 1 5.5");
+    EXPECT_EQ(row(1), "!817 14000000 14350000 1 3 1 2 0.0");
 }
 
 // Settings outside the ranges their keys step through (amplifier and tuner
@@ -174,17 +161,8 @@ TEST_F(Banks, SettingsOutOfRangeAreRefusedAndLogged) {
                                    "20m 14000000 14350000 1 -1 7 3 1e39\n"));
     LoadTabConfig(w.get(), 0);
     ASSERT_EQ(w->antennaRowCount, 2);
-    const AntennaRow& a = w->antennaTable[0];
-    EXPECT_EQ(a.ampEnable, 0);
-    EXPECT_EQ(a.antenna, 0);
-    EXPECT_EQ(a.atuBypass, 1);
-    EXPECT_EQ(a.attStep, 0);
-    EXPECT_EQ(a.pwr, 0.0f);
-    const AntennaRow& b = w->antennaTable[1];
-    EXPECT_EQ(b.ampEnable, 1);
-    EXPECT_EQ(b.antenna, 0);
-    EXPECT_EQ(b.atuBypass, 0);
-    EXPECT_EQ(b.attStep, 3);
+    EXPECT_EQ(row(0), "40m 7000000 7300000 0 0 1 0 0.0");
+    EXPECT_EQ(row(1), "20m 14000000 14350000 1 0 0 3 0.0");
     const std::string log = ReadFile(dir.path + "/syslog.log");
     for (const char* line : {"3 antenna.txt row 1: amplifier \"2\" is outside 0..1, refused; 0 kept",
                              "3 antenna.txt row 1: antenna \"200\" is outside 0..3",
@@ -222,12 +200,8 @@ TEST_F(Banks, SaveToBankTakesTheLiveState) {
     w->attenuator = 3;
     w->attenuatorShown = 3;
     SaveToBank(w.get(), 5, 1);
-    const AntennaRow& r = w->antennaTable[3];
-    EXPECT_EQ(r.antenna, 2);
-    EXPECT_EQ(r.atuBypass, 0);
-    EXPECT_EQ(r.attStep, 3);
-    EXPECT_EQ(r.ampEnable, 1);
-    EXPECT_TRUE(Contains(ReadFile(file(5)), "40m 7000000 7300000 1 2 0 3 0.0\n"));
+    EXPECT_EQ(row(3), "40m 7000000 7300000 1 2 0 3 0.0");
+    EXPECT_TRUE(Contains(ReadFile(file(5)), row(3) + "\n"));
 }
 
 TEST_F(Banks, CellEditingSteps) {
