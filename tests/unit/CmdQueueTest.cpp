@@ -1,36 +1,24 @@
 // The command ring, the link's command texts and their side effects.
-#include "TestRoot.h"
+#include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "amp/LinearPort.h"
 #include "amp/Linear.h"
-#include "core/Setup.h"
-#include "core/Works.h"
-#include "platform/Root.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <memory>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
-class Commands : public ::testing::Test {
+class Commands : public RootedWorks {
   protected:
     void SetUp() override {
-        plat_set_root(dir.path.c_str());
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        InitGlobalVar(w.get());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
         w->linFD = fds[1];
     }
     void TearDown() override {
         close(fds[0]);
         close(fds[1]);
-        plat_set_root(nullptr);
+        RootedWorks::TearDown();
     }
     // Sends the command of `state` and returns the bytes written to the port.
     std::string sent(int state) {
@@ -39,16 +27,7 @@ class Commands : public ::testing::Test {
         ssize_t n = read(fds[0], buf, sizeof buf);
         return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
     }
-    std::vector<int> drain() {
-        std::vector<int> out;
-        for (int c; (c = CmdQueueTake(w.get())) >= 0;)
-            out.push_back(c);
-        return out;
-    }
 
-    TempDir dir;
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
     int fds[2] = {-1, -1};
 };
 
@@ -58,7 +37,7 @@ TEST_F(Commands, RingKeepsOrderAndRefusesThe30th) {
     EXPECT_EQ(IncPNTIn_CMDLinear(7, w.get()), -1);
     EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
                          "3 Linear: command queue full, command 7 dropped"));
-    std::vector<int> got = drain();
+    std::vector<int> got = queued();
     ASSERT_EQ(got.size(), 29u);
     for (int i = 0; i < 29; i++)
         EXPECT_EQ(got[i], 100 + i);
@@ -66,7 +45,7 @@ TEST_F(Commands, RingKeepsOrderAndRefusesThe30th) {
     for (int round = 0; round < 3; round++) {
         for (int i = 0; i < 20; i++)
             ASSERT_GE(IncPNTIn_CMDLinear(i, w.get()), 0);
-        EXPECT_EQ(drain().size(), 20u);
+        EXPECT_EQ(queued().size(), 20u);
     }
     EXPECT_TRUE(CmdQueueEmpty(w.get()));
 }
@@ -109,7 +88,7 @@ TEST_F(Commands, ADrainEndsWithWhatWasQueuedBeforeIt) {
     EXPECT_EQ(w->cmdQueueDrain, 0);
 }
 
-TEST_F(Commands, TextsOnTheWire) {
+TEST_F(Commands, TextsOnTheWireAndWhatTheyChange) {
     EXPECT_EQ(sent(kCmdVersion), "VSM;");
     EXPECT_EQ(sent(kCmdStatus), "ST;");
     EXPECT_EQ(sent(kCmdAntenna), "SA1;");
@@ -141,9 +120,7 @@ TEST_F(Commands, TextsOnTheWire) {
     EXPECT_EQ(linearProcessStatus, kStateWait);
     EXPECT_EQ(std::string(w->lastCmd.get().s), "ER");
     EXPECT_EQ(w->retryState, kCmdEe2);
-}
 
-TEST_F(Commands, AttenuatorBypassAndAnSideEffects) {
     const char* expect[4] = {"AT00;", "AT01;", "AT10;", "AT11;"};
     for (int v = 0; v < 4; v++) {
         w->attenuator = static_cast<uint8_t>(v);
@@ -161,18 +138,14 @@ TEST_F(Commands, AttenuatorBypassAndAnSideEffects) {
 
     w->anState = 1;
     EXPECT_EQ(sent(kCmdAn), "AN1;");
-}
-
-TEST_F(Commands, GeneralSettingsCarryTheFrequencySourceBit) {
+    // The general settings carry the frequency source's bit.
     w->generalSettings.set("0000000000");
     w->ModeWorkIdx = 0;
     EXPECT_EQ(sent(kCmdGsWrite), "GS0200000000;");
     w->generalSettings.set("0300000000");
     w->ModeWorkIdx = 1;
     EXPECT_EQ(sent(kCmdGsWrite), "GS0100000000;");
-}
-
-TEST_F(Commands, TunerBypassResetAndFirmwareUpdate) {
+    // The tuner's bypass and reset, the firmware update.
     w->tunerWord = 0x840123;
     EXPECT_EQ(sent(kCmdTunerBypass), "MT100010123;");
     EXPECT_EQ(w->tunerBypass, 1);
@@ -191,15 +164,14 @@ TEST_F(Commands, TunerBypassResetAndFirmwareUpdate) {
 
 TEST_F(Commands, StartUpListInItsOrder) {
     InitMicroCmd(w.get());
-    EXPECT_EQ(drain(), (std::vector<int>{0, 36, 37, 38, 17, 22, 21, 7, 12, 11, 24, 33, 34, 13, 32}));
+    EXPECT_EQ(queued(), (std::vector<int>{0, 36, 37, 38, 17, 22, 21, 7, 12, 11, 24, 33, 34, 13, 32}));
     EXPECT_EQ(w->thresholdRowIdx, kThresholdsDefault);
     // Again (after a micro reset) the thresholds are not sent twice.
     InitMicroCmd(w.get());
-    EXPECT_EQ(drain(), (std::vector<int>{0, 36, 37, 38, 17, 21, 7, 12, 11, 24, 33, 34, 13, 32}));
+    EXPECT_EQ(queued(), (std::vector<int>{0, 36, 37, 38, 17, 21, 7, 12, 11, 24, 33, 34, 13, 32}));
 }
 
 TEST_F(Commands, RetriesThenGivesUpWithTheCommunicationWarning) {
-    InitErrorTable(w.get());
     w->startupFlags.replace(0);
     LastCmdSent(w.get(), 'F', 'A', kCmdFreq);
     for (int attempt = 1; attempt <= 3; attempt++) {
