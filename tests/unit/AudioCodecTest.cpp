@@ -5,9 +5,6 @@
 #include "core/Works.h"
 #include "platform/Root.h"
 
-#include <gtest/gtest.h>
-#include <memory>
-
 namespace {
 
 TEST(AudioCodec, CreatedForAPositiveBitRate) {

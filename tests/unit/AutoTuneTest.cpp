@@ -9,10 +9,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
-#include <gtest/gtest.h>
-#include <memory>
-#include <vector>
 
 namespace {
 

@@ -8,10 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <memory>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

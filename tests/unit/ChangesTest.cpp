@@ -3,9 +3,6 @@
 #include "core/Shared.h"
 #include "platform/Clock.h"
 
-#include <gtest/gtest.h>
-#include <thread>
-
 namespace {
 
 TEST(Changes, OnlyWritesThatChangeAValueCount) {

@@ -15,9 +15,7 @@
 
 #include <cmath>
 #include <cstring>
-#include <string>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 namespace {

@@ -6,9 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <random>
-#include <vector>
 
 namespace {
 

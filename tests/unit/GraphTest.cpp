@@ -1,19 +1,15 @@
 // Framebuffer set-up and the drawing primitives: pixel packing and clipping.
-#include "TestRoot.h"
+#include "RootDir.h"
 
 #include "core/Works.h"
-#include "platform/Root.h"
 #include "draw/Fb.h"
 #include "draw/Graph.h"
 
 #include <cstring>
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <memory>
 #include <set>
 #include <unistd.h>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -51,9 +47,9 @@ struct SmallFb {
     }
 };
 
-TEST(Framebuffer, VirtualPanelGeometryAndLogLine) {
-    TempDir dir;
-    plat_set_root(dir.path.c_str());
+class Framebuffer : public RootDir {};
+
+TEST_F(Framebuffer, VirtualPanelGeometryAndLogLineAndAnUnknownDepthRefused) {
     std::string path = dir.path + "/fb0";
     int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
@@ -62,9 +58,8 @@ TEST(Framebuffer, VirtualPanelGeometryAndLogLine) {
     EXPECT_EQ(fb->pixelSize, 4);
     EXPECT_EQ(fb->lineSize, 3200);
     EXPECT_EQ(fb->memSize, 1536000);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
-                         "6 Screen Size x: 800, y: 480, Pixel Size 4 Line size: 3200, "
-                         "Mem size: 1536000"));
+    EXPECT_TRUE(Contains(syslog(), "6 Screen Size x: 800, y: 480, Pixel Size 4 Line size: 3200, "
+                                   "Mem size: 1536000"));
     // Realize copies work to the device memory, visible in the file.
     std::memset(fb->work, 0x5A, fb->memSize);
     fbRealize(fb);
@@ -76,23 +71,15 @@ TEST(Framebuffer, VirtualPanelGeometryAndLogLine) {
     fbSetBack(fb);
     EXPECT_EQ(fb->work[12345], 0x11);
     fbRelease(fb, false);
-    close(fd);
-    plat_set_root(nullptr);
-}
-
-TEST(Framebuffer, UnknownDepthIsRefused) {
-    TempDir dir;
-    plat_set_root(dir.path.c_str());
-    int fd = open((dir.path + "/fb0").c_str(), O_RDWR | O_CREAT, 0644);
+    // A depth of neither 16 nor 32 bits is refused.
     EXPECT_EQ(fbInitFromInfo(fd, 800, 480, 12), nullptr);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 Unknown pixel format"));
+    EXPECT_TRUE(Contains(syslog(), "3 Unknown pixel format"));
     close(fd);
-    plat_set_root(nullptr);
 }
 
-TEST(Framebuffer, FbInitOnTheVirtualPanelOfARoot) {
-    TempDir dir;
-    plat_set_root(dir.path.c_str());
+TEST_F(Framebuffer, FbInitOnTheVirtualPanelOfARootOrSaysThereIsNone) {
+    EXPECT_EQ(fbInit(), nullptr);
+    EXPECT_TRUE(Contains(syslog(), "3 Unable to read framebuffer device: /dev/fb0"));
     ASSERT_TRUE(WriteFile(dir.path + "/dev/fb0", ""));
     FrameBuffer* fb = fbInit();
     ASSERT_NE(fb, nullptr);
@@ -104,16 +91,6 @@ TEST(Framebuffer, FbInitOnTheVirtualPanelOfARoot) {
                          "/bin/echo -e -n '\\e[?25l' >/dev/tty0"));
     EXPECT_TRUE(FileExists(dir.path + "/dev/tty0"));
     fbRelease(fb, false);
-    plat_set_root(nullptr);
-}
-
-TEST(Framebuffer, MissingDeviceIsReported) {
-    TempDir dir;
-    plat_set_root(dir.path.c_str());
-    EXPECT_EQ(fbInit(), nullptr);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
-                         "3 Unable to read framebuffer device: /dev/fb0"));
-    plat_set_root(nullptr);
 }
 
 TEST(DrawLine, PackingOfBothPixelSizes) {

@@ -4,8 +4,6 @@
 
 #include "ui/Network.h"
 
-#include <gtest/gtest.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 

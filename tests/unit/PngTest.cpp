@@ -1,16 +1,13 @@
 // Loading skins: accepted format, refusals that leave the pictures untouched.
-#include "TestRoot.h"
+#include "RootDir.h"
 
 #include "core/Works.h"
 #include "devsim/PngFile.h"
-#include "platform/Root.h"
 #include "draw/Fb.h"
 #include "draw/Png.h"
 
 #include <cstring>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -29,12 +26,12 @@ SimPng makePng(int w, int h, int depth, int colorType) {
     return p;
 }
 
-class Skins : public ::testing::Test {
+class Skins : public RootDir {
   protected:
     void SetUp() override {
+        RootDir::SetUp();
         old = std::filesystem::current_path();
         std::filesystem::current_path(dir.path);
-        plat_set_root(dir.path.c_str());
         fb = fbInitMemory(800, 480, 32);
         ASSERT_NE(fb, nullptr);
         std::memset(fb->work, 0x11, fb->memSize);
@@ -44,8 +41,8 @@ class Skins : public ::testing::Test {
     }
     void TearDown() override {
         fbRelease(fb, true);
-        plat_set_root(nullptr);
         std::filesystem::current_path(old);
+        RootDir::TearDown();
     }
     bool untouched() const {
         for (int i = 0; i < fb->memSize; i++)
@@ -53,9 +50,8 @@ class Skins : public ::testing::Test {
                 return false;
         return true;
     }
-    std::string log() const { return ReadFile(dir.path + "/syslog.log"); }
+    std::string log() const { return syslog(); }
 
-    TempDir dir;
     std::filesystem::path old;
     FrameBuffer* fb = nullptr;
     std::unique_ptr<Works> w;
@@ -90,7 +86,7 @@ TEST_F(Skins, SmallerImageGoesToTheImageOrigin) {
     EXPECT_EQ(fb->back[476 * fb->lineSize + 795 * 4], 0x22);
 }
 
-TEST_F(Skins, RefusedFormatsLeaveEveryPictureAlone) {
+TEST_F(Skins, RefusedFormatsAndFilesLeaveEveryPictureAlone) {
     struct Case {
         SimPng png;
         const char* message;
@@ -98,9 +94,8 @@ TEST_F(Skins, RefusedFormatsLeaveEveryPictureAlone) {
         {makePng(800, 480, 16, 6), "x.png image has 16 pixels not 4 or color_type is 6 not 6"},
         {makePng(800, 480, 8, 2), "x.png image has 8 pixels not 4 or color_type is 2 not 6"},
         {makePng(801, 480, 8, 6), "x.png image has 801 cols not 800"},
-        {makePng(800, 481, 8, 6), "x.png image has 481 rows not 800"},
+        {makePng(800, 481, 8, 6), "x.png image has 481 rows not 480"},
     };
-    cases[3].message = "x.png image has 481 rows not 480";
     for (auto& c : cases) {
         ASSERT_TRUE(SimPngWrite(c.png, dir.path + "/x.png"));
         LoadSkin(w.get(), "x", 1);
@@ -108,9 +103,7 @@ TEST_F(Skins, RefusedFormatsLeaveEveryPictureAlone) {
         EXPECT_TRUE(Contains(log(), std::string("3 ") + c.message)) << c.message;
         EXPECT_TRUE(untouched()) << c.message;
     }
-}
-
-TEST_F(Skins, MissingBrokenAndTruncatedFiles) {
+    // Missing, not a PNG, or a valid header followed by cut image data.
     LoadSkin(w.get(), "nothere", 0);
     EXPECT_TRUE(Contains(log(), "3 nothere.png image could not be opened"));
     ASSERT_TRUE(WriteFile(dir.path + "/text.png", "this is not a picture"));
@@ -119,7 +112,7 @@ TEST_F(Skins, MissingBrokenAndTruncatedFiles) {
 
     // A valid header followed by cut image data: refused while decoding.
     ASSERT_TRUE(SimPngWrite(makePng(800, 480, 8, 6), dir.path + "/cut.png"));
-    std::string whole = ReadFile(dir.path + "/cut.png");
+    const std::string whole = ReadFile(dir.path + "/cut.png");
     ASSERT_TRUE(WriteFile(dir.path + "/cut.png", whole.substr(0, whole.size() / 2)));
     LoadSkin(w.get(), "cut", 0);
     EXPECT_TRUE(Contains(log(), "3 cut.png error during reading image"));
@@ -189,7 +182,7 @@ TEST_F(Skins, ChunkDeclaringGigabytesIsRefusedWithoutTakingThem) {
 
 // A chunk the file does hold, but longer than a screen of pixels (image data
 // aside), is no part of a skin.
-TEST_F(Skins, ChunkLongerThanAScreenIsRefused) {
+TEST_F(Skins, ChunkLongerThanAScreenAndPictureBeyondTwiceTheScreenAreRefused) {
     std::string file = hugeChunkPng("tEXt").substr(0, 33);
     std::string text = "tEXtComment";
     text += '\0';
@@ -201,11 +194,8 @@ TEST_F(Skins, ChunkLongerThanAScreenIsRefused) {
     LoadSkin(w.get(), "long", 1);
     EXPECT_TRUE(Contains(log(), "3 long.png chunk tEXt at 33 declares 1536488 bytes, more than a skin needs"));
     EXPECT_TRUE(untouched());
-}
-
-// libpng's own limits sit at twice the screen: a picture far too large is
-// refused while its header is read, with libpng's reason in the log.
-TEST_F(Skins, PictureBeyondTwiceTheScreenIsRefusedByItsHeader) {
+    // libpng's own limits sit at twice the screen: a picture far too large is
+    // refused while its header is read, with libpng's reason in the log.
     ASSERT_TRUE(SimPngWrite(makePng(1601, 8, 8, 6), dir.path + "/wide.png"));
     LoadSkin(w.get(), "wide", 1);
     EXPECT_TRUE(Contains(log(), "wide.png libpng: Image width exceeds user limit in IHDR"));

@@ -12,10 +12,7 @@
 #include "wire/Messages.h"
 
 #include <csignal>
-#include <gtest/gtest.h>
-#include <memory>
 #include <mutex>
-#include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -15,10 +15,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
-#include <vector>
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include "tuner/Retune.h"
 
 #include <cmath>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -7,11 +7,8 @@
 
 #include <cstring>
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <memory>
 #include <mutex>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

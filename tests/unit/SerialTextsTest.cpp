@@ -1,10 +1,6 @@
 // The ';'-text assembler the serial device models read the panel's commands with.
 #include "devsim/SerialModel.h"
 
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
-
 namespace {
 
 std::vector<std::string> feed(SerialTexts* t, size_t max, const std::string& bytes) {

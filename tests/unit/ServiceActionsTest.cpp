@@ -10,9 +10,6 @@
 #include "ui/Menu.h"
 
 #include <chrono>
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -4,9 +4,6 @@
 // bypasses the storage thread.
 #include "StraceLog.h"
 
-#include <gtest/gtest.h>
-#include <string>
-
 namespace {
 
 const std::string kFolder = "/tmp/r/opt/set/";

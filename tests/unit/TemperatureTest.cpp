@@ -7,9 +7,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <memory>
-#include <vector>
 
 namespace {
 

@@ -9,11 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

@@ -3,10 +3,6 @@
 #include "remote/Throttle.h"
 #include "wire/Tls.h"
 
-#include <gtest/gtest.h>
-#include <memory>
-#include <string>
-
 namespace {
 
 // The key of the README's recipe (Python's hashlib computed this one), so an

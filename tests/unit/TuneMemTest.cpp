@@ -6,9 +6,6 @@
 #include "tuner/TuneWord.h"
 
 #include <cstdlib>
-#include <gtest/gtest.h>
-#include <memory>
-#include <vector>
 
 namespace {
 

@@ -1,10 +1,6 @@
 // UTF-8 decoding: well-formed characters and the skipping of ill-formed ones.
 #include "draw/UTF8.h"
 
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
-
 namespace {
 
 struct Decoded {

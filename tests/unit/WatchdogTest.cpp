@@ -1,19 +1,16 @@
 // The service watchdog's pieces: the progress watch over each thread's time-out,
 // the hang hook of a root, the longer time-out while a thread waits for a
 // command, and the notifications as a service manager receives them.
-#include "TestRoot.h"
+#include "RootDir.h"
 
 #include "platform/Clock.h"
 #include "platform/Command.h"
-#include "platform/Root.h"
 #include "platform/Watchdog.h"
 
 #include <atomic>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -28,13 +25,7 @@ ProgressWatch watchOf(Heartbeat* beat, int64_t timeoutMs, int64_t nowMs) {
     return w;
 }
 
-class Watch : public ::testing::Test {
-  protected:
-    void SetUp() override { plat_set_root(dir.path.c_str()); }
-    void TearDown() override { plat_set_root(nullptr); }
-    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
-    TempDir dir;
-};
+class Watch : public RootDir {};
 
 TEST_F(Watch, AThreadIsAliveUntilItsOwnTimeOutPassesWithoutAPass) {
     Heartbeat beat("refresh");
@@ -144,9 +135,10 @@ TEST_F(Watch, TheHangFileHoldsTheThreadThatBeatsUnderItsName) {
 }
 
 // A service manager's notification socket, as systemd opens one for a service.
-class Notify : public ::testing::Test {
+class Notify : public RootDir {
   protected:
     void SetUp() override {
+        RootDir::SetUp();
         fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         ASSERT_GE(fd, 0);
         sockaddr_un a{};
@@ -156,21 +148,19 @@ class Notify : public ::testing::Test {
         ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
         timeval tv{2, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        plat_set_root(dir.path.c_str());
     }
     void TearDown() override {
         unsetenv("NOTIFY_SOCKET");
         unsetenv("WATCHDOG_USEC");
         unsetenv("WATCHDOG_PID");
         close(fd);
-        plat_set_root(nullptr);
+        RootDir::TearDown();
     }
     std::string receive() {
         char buf[256];
         const ssize_t n = recv(fd, buf, sizeof buf, 0);
         return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
     }
-    TempDir dir;
     std::string path;
     int fd = -1;
 };
@@ -183,7 +173,7 @@ TEST_F(Notify, NotificationsReachTheManagersSocket) {
     EXPECT_EQ(receive(), "READY=1");
     EXPECT_TRUE(plat_sd_notify("WATCHDOG=1"));
     EXPECT_EQ(receive(), "WATCHDOG=1");
-    EXPECT_FALSE(Contains(ReadFile(dir.path + "/syslog.log"), "sd_notify"));
+    EXPECT_FALSE(Contains(syslog(), "sd_notify"));
 }
 
 TEST_F(Notify, AManagerThatWentAwayIsReportedOnce) {
@@ -191,7 +181,7 @@ TEST_F(Notify, AManagerThatWentAwayIsReportedOnce) {
     EXPECT_FALSE(plat_sd_notify("WATCHDOG=1"));
     EXPECT_FALSE(plat_sd_notify("WATCHDOG=1"));
     auto lines = ReadLines(dir.path + "/syslog.log");
-    ASSERT_EQ(lines.size(), 1u) << ReadFile(dir.path + "/syslog.log");
+    ASSERT_EQ(lines.size(), 1u) << syslog();
     EXPECT_TRUE(Contains(lines[0], "3 sd_notify(WATCHDOG=1): ")) << lines[0];
 }
 
@@ -207,7 +197,7 @@ TEST_F(Notify, TheWatchdogIntervalIsThisProcesssOnly) {
     EXPECT_EQ(plat_sd_watchdog_usec(), 20000000u);
     setenv("WATCHDOG_USEC", "soon", 1);
     EXPECT_EQ(plat_sd_watchdog_usec(), 0u);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 watchdog: bad WATCHDOG_USEC"));
+    EXPECT_TRUE(Contains(syslog(), "3 watchdog: bad WATCHDOG_USEC"));
 }
 
 } // namespace

@@ -6,8 +6,6 @@
 
 #include "web/Certificate.h"
 
-#include <gtest/gtest.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 

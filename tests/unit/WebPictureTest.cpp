@@ -11,9 +11,7 @@
 #include "web/Picture.h"
 
 #include <cstring>
-#include <gtest/gtest.h>
 #include <png.h>
-#include <vector>
 
 namespace {
 

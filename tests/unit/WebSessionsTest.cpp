@@ -5,9 +5,7 @@
 #include "web/Sessions.h"
 
 #include <cstring>
-#include <gtest/gtest.h>
 #include <set>
-#include <string>
 
 namespace {
 
