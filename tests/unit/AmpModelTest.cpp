@@ -2,11 +2,12 @@
 #include "PtyPeer.h"
 #include "TestRoot.h"
 
+#include "amp/Decoder.h"
+#include "amp/Temperature.h"
 #include "devsim/AmpModel.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -16,55 +17,20 @@
 
 namespace {
 
-// The panel's conversions, written out here rather than taken from the model.
+// The panel's calibration, written out here rather than taken from the model.
 constexpr double kFwd = 5.156579e-06, kRefl = 3.3262754e-06, kIn = 5.5078103e-06, kDir = -0.007;
-constexpr double kNtc[] = {347.808, 248.591, 179.973, 131.832, 97.679, 73.119, 55.301, 42.257,
-                           32.582,  25.324,  19.847,  15.679,  12.478, 10.000, 8.068,  6.552,
-                           5.353,   4.399,   3.635,   3.020,   2.521,  2.115,  1.783,  1.510,
-                           1.284,   1.096,   0.939,   0.808,   0.698,  0.605,  0.527,  0.460,
-                           0.403,   0.354};
 
-double ntcCelsius(int count) {
-    double r = count * 10.0 / (4095 - count);
-    for (int i = 0; i + 1 < static_cast<int>(std::size(kNtc)); i++)
-        if (r <= kNtc[i] && r >= kNtc[i + 1])
-            return -40 + 5 * i + 5 * (kNtc[i] - r) / (kNtc[i] - kNtc[i + 1]);
-    return NAN;
-}
-
-struct Status {
-    int s1 = -1, s2 = -1, in = 0, fwd = 0, refl = 0, cur = 0, t1 = 0, t2 = 0, fault = -1, peak = 0;
+// A status reply read by the panel's rules, with its powers in watts.
+struct Status : StatusReply {
     double fwdW() const { return kFwd * fwd * fwd; }
     double reflW() const { return kRefl * refl * refl + kDir * fwdW(); }
     double inW() const { return kIn * in * in; }
-    double amps() const { return cur / 4096.0 * 14.05; }
+    double amps() const { return current / 4096.0 * 14.05; }
     double swr() const {
         double g = std::sqrt(std::max(reflW(), 0.0) / fwdW());
         return (1 + g) / (1 - g);
     }
 };
-
-int hexDigit(char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
-
-bool parseStatus(const std::string& r, Status* s) {
-    if (r.size() != 37 || r.compare(0, 2, "ST") != 0 || r[36] != ';' || r.compare(30, 2, "00"))
-        return false;
-    auto dec = [&](int pos) {
-        int v = 0;
-        for (int i = pos; i < pos + 4; i++)
-            v = std::isdigit(static_cast<unsigned char>(r[i])) ? v * 10 + r[i] - '0' : -100000;
-        return v;
-    };
-    s->s1 = hexDigit(r[2]);
-    s->s2 = hexDigit(r[3]);
-    s->in = dec(4), s->fwd = dec(8), s->refl = dec(12), s->cur = dec(16);
-    s->t1 = dec(20), s->t2 = dec(24), s->peak = dec(32);
-    s->fault = hexDigit(r[28]) | hexDigit(r[29]) << 4; // low nibble first
-    return s->s1 >= 0 && s->s2 >= 0 && hexDigit(r[28]) >= 0 && hexDigit(r[29]) >= 0 &&
-           std::min({s->in, s->fwd, s->refl, s->cur, s->t1, s->t2, s->peak}) >= 0;
-}
 
 class AmpModelTest : public ::testing::Test {
   protected:
@@ -95,10 +61,15 @@ class AmpModelTest : public ::testing::Test {
         auto replied = [](const std::string& got) { return !got.empty() && got.back() == ';'; };
         return PtyPeerRead(fd, timeoutMs, 1, replied);
     }
+    // The status reply, well formed (the panel's encoding of its fields gives it
+    // back byte for byte) and decoded by the panel's rules.
     Status status() {
+        const std::string r = ask("ST;");
         Status s;
-        std::string r = ask("ST;");
-        EXPECT_TRUE(parseStatus(r, &s)) << r;
+        static_cast<StatusReply&>(s) = ParseStatusReply(r.c_str(), static_cast<int>(r.size()) - 1);
+        char back[40] = {};
+        FormatStatusReply(s, back, sizeof back);
+        EXPECT_EQ(std::string(back) + ";", r);
         return s;
     }
 
@@ -115,7 +86,7 @@ TEST_F(AmpModelTest, IdentityAndCommandParsing) {
     std::string er = ask("ER0000;"), text;
     ASSERT_EQ(er.size(), 6u + 64 + 1);
     for (size_t i = 6; i < 70; i += 2)
-        if (char c = static_cast<char>(hexDigit(er[i]) * 16 + hexDigit(er[i + 1])))
+        if (char c = static_cast<char>(std::stoi(er.substr(i, 2), nullptr, 16)))
             text += c;
     EXPECT_EQ(text, "SN 2026-00417");
     EXPECT_EQ(ask("ER0002;"), "ER00023030;");
@@ -141,13 +112,13 @@ TEST_F(AmpModelTest, StatusLayoutAndPowers) {
     AmpModelSetFrequency(m, 14200000);
     ask("SA3;"), ask("SF3000008;");
     Status s = status();
-    EXPECT_EQ(s.s2, 0);
+    EXPECT_EQ(s.ampStatus2, 0);
     EXPECT_EQ(s.fwd, 0);
     EXPECT_EQ(ask("FM;"), "FM00000000000;");
     ask("AB1;");
     AmpModelSetDrive(m, 40);
     s = status();
-    EXPECT_EQ(s.s2, 0x9); // transmitting, bypassed
+    EXPECT_EQ(s.ampStatus2, 0x9); // transmitting, bypassed
     EXPECT_NEAR(s.fwdW(), 40, 0.8);
     EXPECT_NEAR(s.inW(), 40, 0.8);
     EXPECT_NEAR(s.reflW(), 0, 0.1);
@@ -161,14 +132,14 @@ TEST_F(AmpModelTest, StatusLayoutAndPowers) {
     ask("SA3;"), ask("AB0;");
     AmpModelSetDrive(m, 0.2f);
     s = status();
-    EXPECT_EQ(s.s2, 0x1);
+    EXPECT_EQ(s.ampStatus2, 0x1);
     EXPECT_NEAR(s.fwdW(), 0.2 * std::pow(10, 1.3), 0.1); // 13 dB, far below saturation
     EXPECT_NEAR(s.amps(), 0.4 + s.fwdW() / (0.55 * 48), 0.03);
     EXPECT_EQ(s.peak, s.fwd);
     for (auto [cmd, bits, db] : {std::tuple{"AT10;", 0x8, 3.0}, {"AT01;", 0x4, 2.0}}) {
         ask(cmd);
         Status padded = status();
-        EXPECT_EQ(padded.s1, bits);
+        EXPECT_EQ(padded.ampStatus1, bits);
         EXPECT_NEAR(padded.fwdW() / s.fwdW(), std::pow(10, -db / 10), 0.02);
         EXPECT_NEAR(padded.inW(), 0.2 * std::pow(10, -db / 10), 0.004);
     }
@@ -178,25 +149,25 @@ TEST_F(AmpModelTest, StatusLayoutAndPowers) {
     EXPECT_GT(s.fwdW(), 55);
     EXPECT_LT(s.fwdW(), 66);
     AmpModelSetFaultBits(m, 0x21);
-    std::string r = ask("ST;");
-    EXPECT_EQ(r.substr(28, 2), "12");
-    ASSERT_TRUE(parseStatus(r, &s));
-    EXPECT_EQ(s.s2, 0x1 | 0x4 | 0x8);
+    s = status();
+    EXPECT_EQ(s.ampFault, 0x21); // sent low nibble first: "12"
+    EXPECT_EQ(s.ampStatus2, 0x1 | 0x4 | 0x8);
     EXPECT_NEAR(s.fwdW(), 5, 0.2); // standby passes the drive through
     EXPECT_EQ(ask("CPFFFF;"), "CPFFFF;");
     s = status();
-    EXPECT_EQ(s.fault, 0);
-    EXPECT_EQ(s.s2, 0x1);
+    EXPECT_EQ(s.ampFault, 0);
+    EXPECT_EQ(s.ampStatus2, 0x1);
     ask("SF3000000;");
-    EXPECT_EQ(status().fault, 0x10); // amplifying without a filter
+    EXPECT_EQ(status().ampFault, 0x10); // amplifying without a filter
 }
 
 TEST_F(AmpModelTest, TemperaturesRoundTripAndHeat) {
-    for (double t : {-30.0, 0.0, 25.0, 47.3, 81.6, 118.0}) {
+    // Over the range the panel reads (-10 to 80 degrees).
+    for (double t : {-3.0, 0.0, 25.0, 47.3, 79.5}) {
         AmpModelSetTemperatures(m, static_cast<float>(t), static_cast<float>(t - 7));
         Status s = status();
-        EXPECT_NEAR(ntcCelsius(s.t1), t, 0.5);
-        EXPECT_NEAR(ntcCelsius(s.t2), t - 7, 0.5);
+        EXPECT_NEAR(CalcolaTemp(s.temp1), t, 0.5);
+        EXPECT_NEAR(CalcolaTemp(s.temp2), t - 7, 0.5);
     }
     AmpModelConfig fast;
     fast.thermalTimeScale = 200; // a real second is 200 s of heat sink
@@ -204,11 +175,11 @@ TEST_F(AmpModelTest, TemperaturesRoundTripAndHeat) {
     ask("SA3;"), ask("SF3000008;");
     AmpModelSetDrive(m, 5);
     Status s;
-    EXPECT_TRUE(WaitFor([&] { return ntcCelsius((s = status()).t1) > 60; }, 3000));
-    EXPECT_LT(ntcCelsius(s.t2), ntcCelsius(s.t1));
+    EXPECT_TRUE(WaitFor([&] { return CalcolaTemp((s = status()).temp1) > 60; }, 3000));
+    EXPECT_LT(CalcolaTemp(s.temp2), CalcolaTemp(s.temp1));
     AmpModelSetDrive(m, 0);
     ask("FN1100;");
-    EXPECT_TRUE(WaitFor([&] { return ntcCelsius(status().t1) < 27; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return CalcolaTemp(status().temp1) < 27; }, 3000));
 }
 
 TEST_F(AmpModelTest, TunerMatchesThroughTheLNetwork) {
@@ -269,29 +240,29 @@ TEST_F(AmpModelTest, ProtectionTripsAndClears) {
     ask("TS4095200040954095;");
     AmpModelSetDrive(m, 2); // ~38 W, forward count ~2700
     Status s = status();
-    EXPECT_EQ(s.fault, 0x04);
-    EXPECT_EQ(s.s2, 0x1 | 0x4 | 0x8);
+    EXPECT_EQ(s.ampFault, 0x04);
+    EXPECT_EQ(s.ampStatus2, 0x1 | 0x4 | 0x8);
     EXPECT_NEAR(s.fwdW(), 2, 0.2);
     AmpModelSetDrive(m, 0);
     ask("CPFFFF;");
-    EXPECT_EQ(status().s2, 0);
+    EXPECT_EQ(status().ampStatus2, 0);
     ask("MP0;");
     AmpModelSetDrive(m, 2);
-    EXPECT_EQ(status().fault, 0);
+    EXPECT_EQ(status().ampFault, 0);
     AmpModelSetDrive(m, 0);
     ask("MP1;"), ask("AN1;"), ask("TS0100409540954095;");
     AmpModelSetDrive(m, 1);
-    EXPECT_EQ(status().fault, 0x20);
+    EXPECT_EQ(status().ampFault, 0x20);
     AmpModelSetDrive(m, 0);
     ask("CPFFFF;"), ask("AN0;");
     ask("SA1;"), ask("MT100010000;");
     AmpModelSetFrequency(m, 10120000);
     AmpModelSetDrive(m, 1);
     s = status();
-    EXPECT_EQ(s.s2, 0x1 | 0x2 | 0x4 | 0x8); // high SWR trip
+    EXPECT_EQ(s.ampStatus2, 0x1 | 0x2 | 0x4 | 0x8); // high SWR trip
     AmpModelSetDrive(m, 0);
     ask("CPFFFF;");
-    EXPECT_EQ(status().s2, 0);
+    EXPECT_EQ(status().ampStatus2, 0);
 }
 
 // The answers the panel's tests and the simulator ask of it: none, a refusal, noise.
@@ -321,7 +292,7 @@ TEST_F(AmpModelTest, FirmwareModeResetAndStop) {
     EXPECT_TRUE(AmpModelProgramming(m));
     EXPECT_EQ(ask("ST;", 300), "");
     AmpModelMicroReset(m);
-    EXPECT_EQ(status().fault, 0x80);
+    EXPECT_EQ(status().ampFault, 0x80);
     EXPECT_EQ(AmpModelAntenna(m), 1);
     EXPECT_EQ(ask("MR0;"), "MR0;");
     ask("CPFFFF;");
