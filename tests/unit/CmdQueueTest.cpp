@@ -145,7 +145,7 @@ TEST_F(Commands, TextsOnTheWireAndWhatTheyChange) {
     w->generalSettings.set("0300000000");
     w->ModeWorkIdx = 1;
     EXPECT_EQ(sent(kCmdGsWrite), "GS0100000000;");
-    // The tuner's bypass and reset, the firmware update.
+    // The tuner's bypass and reset.
     w->tunerWord = 0x840123;
     EXPECT_EQ(sent(kCmdTunerBypass), "MT100010123;");
     EXPECT_EQ(w->tunerBypass, 1);
@@ -157,9 +157,6 @@ TEST_F(Commands, TextsOnTheWireAndWhatTheyChange) {
     EXPECT_EQ(w->tuner.tuneC, 0u);
     EXPECT_EQ(w->tuner.tuneL, 0u);
 
-    EXPECT_EQ(sent(kCmdFwUpdate), "MR1;");
-    EXPECT_TRUE(w->serviceFlags.test(4));
-    EXPECT_EQ(linearProcessStatus, kStateParked);
 }
 
 TEST_F(Commands, StartUpListInItsOrder) {
@@ -169,31 +166,6 @@ TEST_F(Commands, StartUpListInItsOrder) {
     // Again (after a micro reset) the thresholds are not sent twice.
     InitMicroCmd(w.get());
     EXPECT_EQ(queued(), (std::vector<int>{0, 36, 37, 38, 17, 21, 7, 12, 11, 24, 33, 34, 13, 32}));
-}
-
-TEST_F(Commands, RetriesThenGivesUpWithTheCommunicationWarning) {
-    w->startupFlags.replace(0);
-    LastCmdSent(w.get(), 'F', 'A', kCmdFreq);
-    for (int attempt = 1; attempt <= 3; attempt++) {
-        GestRetrayCMD(w.get());
-        EXPECT_EQ(linearProcessStatus, kCmdFreq) << attempt;
-    }
-    GestRetrayCMD(w.get()); // the fourth failure
-    EXPECT_EQ(linearProcessStatus, kCmdStatus);
-    EXPECT_EQ(w->retryCount, 0);
-    EXPECT_EQ(w->retryStops, 1);
-    EXPECT_EQ(w->retryTotal, 4);
-    EXPECT_EQ(w->activeErrorCount, 1);
-    EXPECT_EQ(w->activeErrors[0], 4);
-    EXPECT_TRUE(w->errorTable[4].line2.equals("Err FA"));
-    EXPECT_EQ(w->errHoldoffMs, 2000);
-
-    // A second series within the hold-off raises nothing new.
-    DeleteErrore(w.get(), 4);
-    for (int i = 0; i < 4; i++)
-        GestRetrayCMD(w.get());
-    EXPECT_EQ(w->activeErrorCount, 0);
-    EXPECT_EQ(w->retryStops, 2);
 }
 
 } // namespace

@@ -69,53 +69,20 @@ class GpioBoard : public ::testing::Test {
     TempDir dir;
 };
 
-TEST_F(GpioBoard, WithoutDeviceFilesThePi3AddressOfDevMem) {
-    const GpioWhere w = where();
-    EXPECT_TRUE(w.supported);
-    EXPECT_EQ(w.device, "/dev/mem");
-    EXPECT_EQ(w.offset, 0x3F200000);
-    EXPECT_TRUE(Contains(w.how, "no /proc/device-tree/soc/ranges")) << w.how;
-}
-
-TEST_F(GpioBoard, DevMemAtTheBaseEachBoardsRangesGive) {
-    fake("/proc/device-tree/soc/ranges", kPi3Ranges);
-    EXPECT_EQ(where().device, "/dev/mem");
-    EXPECT_EQ(where().offset, 0x3F200000);
+// Beyond the boards the panel is run on end to end (PanelOnBoard.*: no device
+// tree, a Pi 3's and a Pi 4's tables, gpiomem): the parent's #address-cells, a
+// Pi 1's table, and a table that maps no GPIO block, which falls back and says so.
+TEST_F(GpioBoard, DevMemAtTheBaseTheRangesGiveOrThePi3sWhenTheyMapNoBlock) {
     fake("/proc/device-tree/soc/ranges", kPi4Ranges);
-    EXPECT_EQ(where().offset, 0xFE200000);
-    EXPECT_TRUE(Contains(where().how, "peripherals at 0xFE000000")) << where().how;
     fake("/proc/device-tree/#address-cells", cells({2}));
+    EXPECT_EQ(where().device, "/dev/mem");
     EXPECT_EQ(where().offset, 0xFE200000);
     fake("/proc/device-tree/soc/ranges", kPi1Ranges);
     fake("/proc/device-tree/#address-cells", cells({1}));
     EXPECT_EQ(where().offset, 0x20200000);
-    // A table that maps no GPIO block falls back, and says so.
     fake("/proc/device-tree/soc/ranges", cells({0x40000000, 0x40000000, 0x1000}));
     EXPECT_EQ(where().offset, 0x3F200000);
     EXPECT_TRUE(Contains(where().how, "maps no GPIO block")) << where().how;
-}
-
-TEST_F(GpioBoard, GpiomemWinsOverDevMemAtOffsetZero) {
-    fake("/proc/device-tree/soc/ranges", kPi4Ranges);
-    fake("/dev/gpiomem", "");
-    const GpioWhere w = where();
-    EXPECT_TRUE(w.supported);
-    EXPECT_EQ(w.device, "/dev/gpiomem");
-    EXPECT_EQ(w.offset, 0);
-}
-
-// The Pi 5's gpiomem is not the RP1's: its lines are taken through the character device.
-TEST_F(GpioBoard, APi5HasNoRegisterBlockEvenWithGpiomem) {
-    fake("/proc/device-tree/compatible", std::string("raspberrypi,5-model-b\0brcm,bcm2712\0", 35));
-    fake("/dev/gpiomem", "");
-    const GpioWhere w = where();
-    EXPECT_FALSE(w.supported);
-    EXPECT_TRUE(Contains(w.how, "Raspberry Pi 5")) << w.how;
-    plat_set_root(dir.path.c_str());
-    EXPECT_EQ(plat_gpio_open(), -1);
-    // A Pi 4's compatible list is fine.
-    fake("/proc/device-tree/compatible", std::string("raspberrypi,4-model-b\0brcm,bcm2711\0", 35));
-    EXPECT_TRUE(where().supported);
 }
 
 // The panel and the key model agree on the block wherever the board puts it:

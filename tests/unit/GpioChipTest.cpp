@@ -369,17 +369,10 @@ TEST_F(GpioChoice, AFailingRequestKeepsTheLastLevelsAndSaysSoOnce) {
     lines.request = -1;
 }
 
-TEST_F(GpioChoice, NoChipWithThePanelsLinesEndsWithTheGpioStatus) {
-    root(kPi5Compatible, {}, false);
-    EXPECT_EQ(open(), 8);
-    EXPECT_EQ(error, "this board is a Raspberry Pi 5 (bcm2712): its GPIO lines are on the RP1 chip, "
-                     "driven through the GPIO character device, and no GPIO chip is a Raspberry Pi's "
-                     "(pinctrl-rp1, pinctrl-bcm2711 or pinctrl-bcm2835), and /dev has no GPIO chip");
-    // A chip too small for the key lines.
-    ASSERT_TRUE(SimGpioChipCreate(dir.path, 0, "pinctrl-rp1", 20, &error)) << error;
-    EXPECT_EQ(open(), 8);
-    EXPECT_EQ(error, "/dev/gpiochip0 (pinctrl-rp1) has 20 lines, the panel's go up to line 27");
-    // GpioChip naming no chip there is.
+// GpioChip naming no chip there is: refused, and the chips there are named. (No
+// chip, or one too small, the panel meets end to end: PanelOnPi5.*.)
+TEST_F(GpioChoice, AGpioChipOfNoChipThereIsIsRefused) {
+    root(kPi5Compatible, {{0, "pinctrl-rp1", 54}}, false);
     EXPECT_EQ(open("gpiochip3"), 8);
     EXPECT_TRUE(Contains(error, "GpioChip 'gpiochip3' in the setup, and no GPIO chip is named or "
                                 "labelled 'gpiochip3'; chips: gpiochip0 'pinctrl-rp1'"))

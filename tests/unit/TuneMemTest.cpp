@@ -174,26 +174,6 @@ TEST_F(TuneMem, OutOfRangeIndexIsReportedAndTheRestLoads) {
     EXPECT_EQ(LoadTuneValFromTabRam(w.get(), 900, 0).c, 4);
 }
 
-TEST_F(TuneMem, StoringTheCurrentSettingRewritesTheFile) {
-    w->freqHz = 7074000;
-    SetC(w.get(), 123);
-    SetI(w.get(), 45);
-    SetMode(w.get(), kTuneLC);
-    testing::internal::CaptureStderr();
-    InsertTuneToMem(w.get(), 3, 0);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(Contains(err, "--------------> Save Tune To File idx 7074000 (idx:2115)\n"));
-    EXPECT_TRUE(Contains(err, "-------------- Save TuneVal C:123, L:45, M:2\n"));
-    EXPECT_TRUE(Contains(err, "SaveTabAtu Bank3 , antenna 0\n"));
-    auto lines = ReadLines(dir.path + "/opt/set/atu_ant1_b3.txt");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], std::to_string(index(7074000)) + " 7075000 1 2 45 123");
-    auto cmds = ReadLines(dir.path + "/commands.log");
-    ASSERT_GE(cmds.size(), 2u);
-    EXPECT_EQ(cmds[cmds.size() - 2], "mount -o remount defaults,rw /opt/set");
-    EXPECT_EQ(cmds.back(), "mount -v -n -o remount -r /opt/set");
-}
-
 TEST_F(TuneMem, AntennaRowOfTheFrequencyIsApplied) {
     InitTabAntenna(w.get(), 0);
     AntennaRow& r20 = w->antennaTable[5]; // 20 m
