@@ -1,8 +1,8 @@
 // The automatic tuning search, step by step: starts, limits, the walk of its
-// runs, its ends, and a search over the L network of the amplifier model.
+// runs and its ends. (Its search over the amplifier model's L network, with
+// the transceiver's carrier, runs end to end: TuneOnTransmit.*.)
 #include "RootedWorks.h"
 
-#include "devsim/AmpPhysics.h"
 #include "tuner/AutoTune.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
@@ -174,23 +174,6 @@ TEST_F(AutoTune, AnAmplifierAlarmCountsAsSwr100AndIsClearedFirst) {
     EXPECT_EQ(TuneStep(w.get()), 0);
     EXPECT_FLOAT_EQ(::search.tuneParam.swrVal, 100.0f);
     EXPECT_EQ(w->tuneState, 2); // the link sends "CPFFFF;" before the next step
-}
-
-TEST_F(AutoTune, SearchFindsAMatchOfTheModelAntenna) {
-    // The search against the amplifier model's L network and its dipole: every
-    // SWR judged is the one the word sent last produces.
-    AmpTunerParts parts;
-    const AmpAntenna dipole = AmpDefaultAntenna(1);
-    for (double hz : {14200000.0, 21200000.0, 28500000.0}) {
-        w->freqHz = static_cast<int>(hz);
-        w->settings.swrEscAutoTune = 1.5f;
-        const double bypass = AmpSwrAt(parts, dipole, kModeBypass, hz);
-        search([&](uint32_t word) { return static_cast<float>(AmpSwrAt(parts, dipole, word, hz)); });
-        const double got = AmpSwrAt(parts, dipole, w->tunerWord, hz);
-        EXPECT_LT(got, bypass) << hz;
-        EXPECT_LT(got, 2.0) << hz << " from " << bypass;
-        EXPECT_EQ(w->tuneState, 0);
-    }
 }
 
 } // namespace
