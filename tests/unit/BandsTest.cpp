@@ -45,10 +45,14 @@ class Bands : public RootedWorks {
     }
 };
 
-TEST_F(Bands, RowCountsAndTheirConversion) {
+TEST_F(Bands, RowCountsTheirConversionAndCalibration) {
     config("; band rows\n" + row(1800000, 3399999) + row(3400000, 5299999, 50.0f, 6.0f) +
            row(5300000, 7399999));
     EXPECT_EQ(w->bandCount, 3);
+    // A link that has not read its radio yet gives 0 Hz: the defaults, then,
+    // once the frequency is in the first row's band, that row's own.
+    ASSERT_TRUE(thresholdsAt(0));
+    EXPECT_EQ(ts(), (std::vector<int>{4095, 4095, 1500, 3700}));
     ASSERT_TRUE(thresholdsAt(1800000));
     EXPECT_EQ(w->thresholdRowIdx, 0);
     // Input sqrt(12 / k), forward sqrt(80 / k), reflected sqrt(20 / k) with k = P / V^2,
@@ -73,6 +77,11 @@ TEST_F(Bands, RowCountsAndTheirConversion) {
     // The end of a tune forgets the row, so the same row is sent again.
     w->thresholdRowIdx = -1;
     ASSERT_TRUE(thresholdsAt(3500000));
+    // The calibration of the row of the frequency; the last row only closes the one before.
+    EXPECT_FLOAT_EQ(SearchK(w.get(), 0), 60.0f / (3411.1f * 3411.1f));
+    EXPECT_FLOAT_EQ(SearchK(w.get(), 2), 10.0f / (1347.4f * 1347.4f));
+    w->freqHz = 6000000;
+    EXPECT_FLOAT_EQ(SearchK(w.get(), 0), 1.0f);
 }
 
 TEST_F(Bands, CountsAreCappedAt4095) {
@@ -101,26 +110,6 @@ TEST_F(Bands, OneRowOrNoTable) {
     // The built-in calibration.
     EXPECT_FLOAT_EQ(SearchK(w.get(), 0), 5.156579e-06f);
     EXPECT_FLOAT_EQ(SearchK(w.get(), 3), -0.007f);
-}
-
-TEST_F(Bands, TheFirstRowGoesOutAfterTheDefaultsOfAnUnknownFrequency) {
-    // A link that has not read its radio yet gives 0 Hz: the defaults, then,
-    // once the frequency is in the first row's band, that row's own.
-    config(row(1800000, 3399999) + row(3400000, 5299999));
-    ASSERT_TRUE(thresholdsAt(0));
-    EXPECT_EQ(ts(), (std::vector<int>{4095, 4095, 1500, 3700}));
-    ASSERT_TRUE(thresholdsAt(1850000));
-    EXPECT_EQ(w->thresholdRowIdx, 0);
-    EXPECT_EQ(ts(), (std::vector<int>{1476, 3938, 2452, 3498}));
-}
-
-TEST_F(Bands, CalibrationOfTheRowOfTheFrequency) {
-    config(row(1800000, 3399999) + row(3400000, 5299999) + row(5300000, 7399999));
-    w->freqHz = 3500000;
-    EXPECT_FLOAT_EQ(SearchK(w.get(), 0), 60.0f / (3411.1f * 3411.1f));
-    EXPECT_FLOAT_EQ(SearchK(w.get(), 2), 10.0f / (1347.4f * 1347.4f));
-    w->freqHz = 6000000; // in the last row, which only closes the one before
-    EXPECT_FLOAT_EQ(SearchK(w.get(), 0), 1.0f);
 }
 
 // Hand-edited numbers that no field can hold: refused with a log line, the
