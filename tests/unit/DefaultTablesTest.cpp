@@ -39,7 +39,7 @@ class DefaultTables : public RootedWorks {
     }
 };
 
-TEST_F(DefaultTables, LoadWithTheProgramsReadersWithoutAnError) {
+TEST_F(DefaultTables, LoadWithoutAnErrorAndCoverEveryAmateurBand) {
     ReadConfigFile(w.get());
     LoadTabFiltri(w.get());
     ReadVentolaFile(w.get());
@@ -56,11 +56,7 @@ TEST_F(DefaultTables, LoadWithTheProgramsReadersWithoutAnError) {
         filters += f.enabled == 1;
     EXPECT_EQ(filters, 7);
     EXPECT_EQ(w->fanCount, 5);
-}
-
-TEST_F(DefaultTables, EveryAmateurBandHasAFilterAndABandRow) {
-    ReadConfigFile(w.get());
-    LoadTabFiltri(w.get());
+    // Every amateur band has a filter and a band row.
     const int bands[] = {1840000,  3573000,  5357000,  7074000,  10136000, 14074000,
                          18100000, 21074000, 24915000, 28074000, 50313000};
     for (int hz : bands) {

@@ -1,12 +1,11 @@
 // The serial module (waits, transfers, hang-up, the ';'-text framer) and the
 // program's signals, on real ptys, sockets and child processes.
-#include "TestRoot.h"
+#include "RootDir.h"
 
 #include "core/Works.h"
 #include "devsim/Pty.h"
 #include "platform/Clock.h"
 #include "platform/Command.h"
-#include "platform/Root.h"
 #include "platform/SerialPort.h"
 #include "platform/Signals.h"
 #include "wire/Messages.h"
@@ -38,10 +37,10 @@ TEST(TextFramer, CutsTextsAtTheSemicolonAndDropsOverlongOnes) {
     EXPECT_STREQ(f.text, "J;");
 }
 
-class Ports : public ::testing::Test {
+class Ports : public RootDir {
   protected:
     void SetUp() override {
-        plat_set_root(dir.path.c_str());
+        RootDir::SetUp();
         ASSERT_TRUE(SimPtyOpen(&pty, dir.path + "/ttyT"));
         SerialOpenError err;
         fd = plat_serial_open("/ttyT", SerialLine{B115200, 0, 0}, &err);
@@ -52,9 +51,8 @@ class Ports : public ::testing::Test {
         if (fd >= 0)
             close(fd);
         SimPtyClose(&pty);
-        plat_set_root(nullptr);
+        RootDir::TearDown();
     }
-    TempDir dir;
     SimPty pty;
     int fd = -1;
 };
