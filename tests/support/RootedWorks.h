@@ -80,6 +80,9 @@ class RootedWorks : public ::testing::Test {
         PublishAmpReadings(w.get(), r);
     }
     AmpReadings amp() { return AmpReadingsNow(w.get()); }
+    // The root's log, and the commands the program ran, one a line.
+    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
+    std::vector<std::string> commands() const { return ReadLines(dir.path + "/commands.log"); }
 
     // Drains the amplifier command ring.
     std::vector<int> queued() {

@@ -139,7 +139,7 @@ TEST_F(Bands, NumbersOutOfRangeAreRefusedAndLogged) {
     EXPECT_EQ(rows[3].freqEnd, 0u);
     EXPECT_EQ(rows[3].kIn, 10.0f / (1347.4f * 1347.4f));
 
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     for (const char* line :
          {"3 config.txt row 1: current threshold \"-3e7\" is outside 0..3.40282e+38, refused; 0 kept",
           "3 config.txt row 2: input power threshold \"nan\" is not a finite number, refused; 0 kept",
@@ -225,7 +225,7 @@ TEST_F(Bands, FilterNumbersOutOfRangeAreRefused) {
     EXPECT_EQ(w->filterTable[1].high, 0u);
     EXPECT_EQ(w->filterTable[2].enabled, 0);
     EXPECT_EQ(w->filterTable[3].enabled, 1); // only the low byte counts, as always
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     EXPECT_TRUE(Contains(log, "3 filter.txt row 1: low \"-1700000\" is negative"));
     EXPECT_TRUE(Contains(log, "3 filter.txt row 2: high \"99999999999\" does not fit 32 bits"));
     EXPECT_TRUE(Contains(log, "3 filter.txt row 3: enabled \"99999999999999999999\" is outside"));

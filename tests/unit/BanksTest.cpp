@@ -138,7 +138,7 @@ TEST_F(Banks, NamesBeginningWithACommentOrMarkerSurviveASave) {
     ASSERT_EQ(w->antennaRowCount, 3);
     EXPECT_EQ(name(0), ";40m");
     EXPECT_EQ(name(1), "!817");
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
+    EXPECT_TRUE(Contains(syslog(),
                          "6 antenna_b3.txt row 1: name \";40m\" begins with ';', kept after a blank when saved"));
 
     SaveTabConfig(w.get(), 3);
@@ -163,7 +163,7 @@ TEST_F(Banks, SettingsOutOfRangeAreRefusedAndLogged) {
     ASSERT_EQ(w->antennaRowCount, 2);
     EXPECT_EQ(row(0), "40m 7000000 7300000 0 0 1 0 0.0");
     EXPECT_EQ(row(1), "20m 14000000 14350000 1 0 0 3 0.0");
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     for (const char* line : {"3 antenna.txt row 1: amplifier \"2\" is outside 0..1, refused; 0 kept",
                              "3 antenna.txt row 1: antenna \"200\" is outside 0..3",
                              "3 antenna.txt row 1: attenuator \"9\" is outside 0..3",
@@ -188,7 +188,7 @@ TEST_F(Banks, SettingsOutOfRangeAreRefusedAndLogged) {
     LoadTabConfig(w.get(), 0);
     EXPECT_EQ(w->antennaRowCount, 11);
     EXPECT_EQ(name(0), "160m");
-    const std::string again = ReadFile(dir.path + "/syslog.log");
+    const std::string again = syslog();
     EXPECT_TRUE(Contains(again, "3 antenna.txt row 1: low frequency \"-21000000\" is negative"));
     EXPECT_TRUE(Contains(again, "3 antenna.txt row 2: high frequency \"0x1FFFFFFFF\" does not fit 32 bits"));
 }
@@ -273,7 +273,7 @@ TEST_F(Banks, CopyAndResetOfBanks) {
     EXPECT_FALSE(FileExists(file(9)));
     EXPECT_FALSE(FileExists(dir.path + TuneMemFileName(9, 0)));
     EXPECT_TRUE(FileExists(file(3)));
-    auto cmds = ReadLines(dir.path + "/commands.log");
+    auto cmds = commands();
     EXPECT_NE(std::find(cmds.begin(), cmds.end(), "rm -f /opt/set/antenna_b9.txt"), cmds.end());
     EXPECT_NE(std::find(cmds.begin(), cmds.end(), "rm -f /opt/set/atu_ant3_b9.txt"), cmds.end());
 

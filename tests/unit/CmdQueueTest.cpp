@@ -35,8 +35,7 @@ TEST_F(Commands, RingKeepsOrderAndRefusesThe30th) {
     for (int i = 0; i < 29; i++)
         ASSERT_EQ(IncPNTIn_CMDLinear(100 + i, w.get()), 100 + i);
     EXPECT_EQ(IncPNTIn_CMDLinear(7, w.get()), -1);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
-                         "3 Linear: command queue full, command 7 dropped"));
+    EXPECT_TRUE(Contains(syslog(), "3 Linear: command queue full, command 7 dropped"));
     std::vector<int> got = queued();
     ASSERT_EQ(got.size(), 29u);
     for (int i = 0; i < 29; i++)

@@ -49,7 +49,7 @@ TEST_F(Network, AColumnZeroAddressLineIsRewrittenAndTheInterfacesRestarted) {
                                 "gateway 192.168.1.1\n"
                                 "nameserver 8.8.8.8\n");
     EXPECT_EQ(ReadFile(dir.path + "/sim/if.log"), "down\nup\n");
-    auto cmds = ReadLines(dir.path + "/commands.log");
+    auto cmds = commands();
     int rw = FindLine(cmds, "mount -o remount defaults,rw /");
     ASSERT_GE(rw, 0);
     EXPECT_GT(FindLine(cmds, "sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a", rw), rw);
@@ -67,7 +67,7 @@ TEST_F(Network, FailedRemountOrMissingFileAbortsWithMinusOne) {
     EXPECT_EQ(SaveLanParam(), -1);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ReadFile(path()), kFile);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 can't mount rw / "));
+    EXPECT_TRUE(Contains(syslog(), "3 can't mount rw / "));
     EXPECT_TRUE(Contains(err, "can't mount rw / "));
     EXPECT_FALSE(FileExists(dir.path + "/sim/if.log"));
     // The edit stays in memory for another try.

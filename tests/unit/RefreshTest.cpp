@@ -237,13 +237,13 @@ TEST_F(Refresh, BoardTemperatureIsReadOncePerSecondWithoutAProcess) {
         TimerTick(w.get());
     EXPECT_FLOAT_EQ(w->cpuTemp[0], 51.234f);
     EXPECT_FLOAT_EQ(w->cpuTemp[1], 51.234f);
-    EXPECT_TRUE(ReadLines(dir.path + "/commands.log").empty());
+    EXPECT_TRUE(commands().empty());
     // A board without it: my_temp, once in those 30 ticks.
     std::filesystem::remove(dir.path + "/sys/class/thermal/thermal_zone0/temp");
     plat_clock_step_us(1000 * 1000);
     for (int i = 0; i < 30; i++)
         TimerTick(w.get());
-    auto cmds = ReadLines(dir.path + "/commands.log");
+    auto cmds = commands();
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "my_temp"), 1);
     EXPECT_FLOAT_EQ(w->cpuTemp[0], 45.0f);
 }

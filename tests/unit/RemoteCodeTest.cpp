@@ -46,7 +46,6 @@ class RemoteCode : public RootedWorks {
         if (f.size() != 19 || f.rfind("Code: ", 0) != 0 || f.back() != '\n') return "";
         return f.substr(6, 12);
     }
-    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
     std::string mountState() const { return ReadFile(dir.path + "/sim/opt-set.mount"); }
     int act(int entry, int action) {
         w->pages.menuEntry = entry;
@@ -109,9 +108,7 @@ TEST_F(RemoteCode, AValidFileIsKeptAsItIsAndMadePrivate) {
         EXPECT_EQ(file(), text); // not even rewritten
         EXPECT_EQ(mode(), 0600);
     }
-    EXPECT_EQ(
-        FindLine(ReadLines(dir.path + "/commands.log"), "mount -o remount defaults,rw /opt/set"),
-        -1);
+    EXPECT_EQ(FindLine(commands(), "mount -o remount defaults,rw /opt/set"), -1);
     EXPECT_FALSE(Contains(syslog(), "remote: ")) << syslog();
     // Of another mode: the code kept, the file made private.
     ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n", 0644));

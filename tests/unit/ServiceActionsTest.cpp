@@ -9,7 +9,6 @@
 #include "platform/Clock.h"
 #include "ui/Menu.h"
 
-#include <chrono>
 
 namespace {
 
@@ -24,23 +23,12 @@ class ServiceActions : public RootedWorks {
         w->pages.menuEntry = entry;
         return ModifyParameter(w.get(), action);
     }
-    std::vector<std::string> commands() { return ReadLines(dir.path + "/commands.log"); }
-    std::string syslog() { return ReadFile(dir.path + "/syslog.log"); }
     std::string marker(const char* name) { return dir.path + "/sim/" + name; }
     // A stand-in that takes `ms` of wall time and then leaves a marker file.
     void slowScript(const std::string& path, const char* markerName, int ms) {
-        ASSERT_TRUE(SimWriteScript(dir.path, path,
-                                   "sleep " + std::to_string(ms / 1000.0) +
-                                       "\n"
-                                       "echo done > \"$PANEL_ROOT/sim/" +
-                                       markerName +
-                                       "\"\n"
-                                       "exit 3\n")); // its status is of no interest
-    }
-    static int64_t wallMs() {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
+        ASSERT_TRUE(SimWriteScript(dir.path, path, "sleep " + std::to_string(ms / 1000.0) +
+                                   "\necho done > \"$PANEL_ROOT/sim/" + markerName +
+                                   "\"\nexit 3\n")); // its status is of no interest
     }
 };
 
@@ -51,9 +39,9 @@ TEST_F(ServiceActions, UiUpdateRunsTheScriptAndWaitsForIt) {
 
     act(30, kMenuPlus);
     testing::internal::CaptureStderr();
-    const int64_t t0 = wallMs();
+    const int64_t t0 = plat_mono_ms();
     act(30, kMenuEnter);
-    const int64_t took = wallMs() - t0;
+    const int64_t took = plat_mono_ms() - t0;
     const bool done = FileExists(marker("getpack.done"));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(done); // the call returned only after the script had finished

@@ -98,7 +98,7 @@ TEST_F(SettingsWriters, AFailedRemountIsReportedOnce) {
     testing::internal::CaptureStderr();
     SaveTabAtu(w.get(), 2, 0);
     std::string err = testing::internal::GetCapturedStderr();
-    std::string log = ReadFile(dir.path + "/syslog.log");
+    std::string log = syslog();
     EXPECT_EQ(CountOf(log, "3 can't mount rw /opt/set/ error "), 1u) << log;
     EXPECT_EQ(CountOf(err, "can't mount rw /opt/set/ error "), 1u) << err;
     // A writer that never got in does not remount read-only.

@@ -70,8 +70,6 @@ class Storage : public RootedWorks {
     // Program time: a minute of the wall clock at the test's time scale.
     bool idle() { return StorageIdle(600000); }
     std::string file(const std::string& path) const { return ReadFile(dir.path + path); }
-    std::vector<std::string> commands() const { return ReadLines(dir.path + "/commands.log"); }
-    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
     int count(const std::vector<std::string>& lines, const std::string& line) const {
         return static_cast<int>(std::count(lines.begin(), lines.end(), line));
     }

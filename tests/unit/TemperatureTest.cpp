@@ -98,7 +98,7 @@ TEST_F(Temperatures, FanNumbersOutOfRangeAreRefusedAndLogged) {
         EXPECT_EQ(w->fanTable[i].level, levels[i]) << i;
         EXPECT_EQ(w->fanTable[i].temp, temps[i]) << i;
     }
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     for (const char* line : {"3 ventola.txt row 1: fan level \"1e10\" is outside 0..999, refused; 0 kept",
                              "3 ventola.txt row 2: fan level \"nan\" is not a finite number",
                              "3 ventola.txt row 3: fan level \"-5\" is outside",
@@ -117,7 +117,7 @@ TEST_F(Temperatures, FanNumbersOutOfRangeAreRefusedAndLogged) {
 TEST_F(Temperatures, MissingFanTableSendsNothing) {
     ReadVentolaFile(w.get());
     EXPECT_EQ(w->fanCount, 0);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 can't open /opt/set/ventola.txt"));
+    EXPECT_TRUE(Contains(syslog(), "3 can't open /opt/set/ventola.txt"));
     heat(70.0f);
     EXPECT_TRUE(queued().empty());
 }

@@ -54,7 +54,7 @@ TEST_F(WebCertificate, FirstStartMakesAPrivateKeyAndATenYearCertificateForTheUni
     EXPECT_EQ(print(), opensslPrint());
     // The key never reaches the log.
     const std::string key = ReadFile(keyPath());
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     EXPECT_TRUE(Contains(log, "web: new certificate (none yet before), SHA-256 " + print())) << log;
     EXPECT_FALSE(Contains(log, key.substr(40, 40)));
 }
@@ -68,7 +68,7 @@ TEST_F(WebCertificate, AGoodPairIsKeptAndAnOpenKeyIsMadePrivate) {
     EXPECT_EQ(ReadFile(certPath()), cert);
     EXPECT_EQ(ReadFile(keyPath()), key);
     EXPECT_EQ(mode(keyPath()), 0600);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "web: web-key.pem was mode 0644, rewritten 0600"));
+    EXPECT_TRUE(Contains(syslog(), "web: web-key.pem was mode 0644, rewritten 0600"));
 }
 
 TEST_F(WebCertificate, ABrokenMismatchedOrExpiringPairIsMadeAnew) {
@@ -87,14 +87,14 @@ TEST_F(WebCertificate, ABrokenMismatchedOrExpiringPairIsMadeAnew) {
     const std::string second = print();
     ASSERT_TRUE(LoadWebCertificate(w.get()));
     EXPECT_NE(print(), second);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "(the key is not the certificate's before)"));
+    EXPECT_TRUE(Contains(syslog(), "(the key is not the certificate's before)"));
     // A pair that ends tomorrow (made by openssl, a day long).
     ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj "
                            "/CN=old -keyout " + keyPath() + " -out " + certPath() + " 2>/dev/null")
                               .c_str()),
               0);
     ASSERT_TRUE(LoadWebCertificate(w.get()));
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "(expired before)"));
+    EXPECT_TRUE(Contains(syslog(), "(expired before)"));
     EXPECT_FALSE(Contains(openssl("x509 -noout -subject -in " + certPath()), "CN = old"));
     EXPECT_EQ(print(), opensslPrint());
     EXPECT_EQ(mode(keyPath()), 0600);
