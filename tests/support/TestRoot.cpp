@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 TempDir::TempDir() {
@@ -47,6 +48,11 @@ bool WriteFile(const std::string& path, const std::string& text) {
 }
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+int FileMode(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
 
 bool Contains(const std::string& haystack, const std::string& needle) {
     return haystack.find(needle) != std::string::npos;

@@ -18,6 +18,8 @@ std::string ReadFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
+// The permission bits of the file at `path` (e.g. 0600); -1 when there is none.
+int FileMode(const std::string& path);
 bool Contains(const std::string& haystack, const std::string& needle);
 // How often `needle` occurs in `haystack` (overlapping occurrences counted).
 size_t CountOf(const std::string& haystack, const std::string& needle);

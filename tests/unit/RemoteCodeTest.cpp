@@ -31,10 +31,7 @@ class RemoteCode : public RootedWorks {
     std::string path() const { return dir.path + "/opt/set/remote.txt"; }
     std::string file() const { return ReadFile(path()); }
     // The file's permission bits; -1 when there is none.
-    int mode() const {
-        struct stat st;
-        return stat(path().c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
-    }
+    int mode() const { return FileMode(path()); }
     void put(const std::string& text, mode_t m = 0600) {
         ASSERT_TRUE(WriteFile(path(), text));
         ASSERT_EQ(chmod(path().c_str(), m), 0);
@@ -184,19 +181,15 @@ TEST_F(RemoteCode, TheWriterForcesAModeOnlyWhenAskedFor) {
     ASSERT_TRUE(WriteFile(other, "old\n"));
     ASSERT_EQ(chmod(other.c_str(), 0640), 0);
     ASSERT_EQ(WriteFileAtomic("/tmp/table.txt", "new\n", 4), 0);
-    struct stat st;
-    ASSERT_EQ(stat(other.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u); // kept, as for every other file
+    EXPECT_EQ(FileMode(other), 0640); // kept, as for every other file
     ASSERT_EQ(WriteFileAtomic("/tmp/table.txt", "new\n", 4, 0600), 0);
-    ASSERT_EQ(stat(other.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(FileMode(other), 0600);
     // A new file under an open umask is still private.
     const mode_t mask = umask(0);
     const int err = WriteFileAtomic("/tmp/fresh.txt", "x\n", 2, 0600);
     umask(mask);
     ASSERT_EQ(err, 0);
-    ASSERT_EQ(stat((dir.path + "/tmp/fresh.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(FileMode(dir.path + "/tmp/fresh.txt"), 0600);
     EXPECT_EQ(ReadFile(dir.path + "/tmp/fresh.txt"), "x\n");
 }
 

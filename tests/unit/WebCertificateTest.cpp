@@ -15,10 +15,6 @@ class WebCertificate : public RootedWorks {
   protected:
     std::string keyPath() const { return dir.path + "/opt/set/web-key.pem"; }
     std::string certPath() const { return dir.path + "/opt/set/web-cert.pem"; }
-    int mode(const std::string& path) const {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
-    }
     std::string print() const { return w->webFingerprint.get().s; }
     // openssl's own reading of the file.
     std::string openssl(const std::string& args) const {
@@ -33,7 +29,7 @@ class WebCertificate : public RootedWorks {
 
 TEST_F(WebCertificate, FirstStartMakesAPrivateKeyAndATenYearCertificateForTheUnit) {
     ASSERT_TRUE(LoadWebCertificate(w.get()));
-    EXPECT_EQ(mode(keyPath()), 0600);
+    EXPECT_EQ(FileMode(keyPath()), 0600);
     const std::string text = openssl("x509 -noout -text -in " + certPath());
     EXPECT_TRUE(Contains(text, "ecdsa-with-SHA256")) << text;
     EXPECT_TRUE(Contains(text, "NIST CURVE: P-256")) << text;
@@ -67,7 +63,7 @@ TEST_F(WebCertificate, AGoodPairIsKeptAndAnOpenKeyIsMadePrivate) {
     EXPECT_EQ(print(), first);
     EXPECT_EQ(ReadFile(certPath()), cert);
     EXPECT_EQ(ReadFile(keyPath()), key);
-    EXPECT_EQ(mode(keyPath()), 0600);
+    EXPECT_EQ(FileMode(keyPath()), 0600);
     EXPECT_TRUE(Contains(syslog(), "web: web-key.pem was mode 0644, rewritten 0600"));
 }
 
@@ -97,7 +93,7 @@ TEST_F(WebCertificate, ABrokenMismatchedOrExpiringPairIsMadeAnew) {
     EXPECT_TRUE(Contains(syslog(), "(expired before)"));
     EXPECT_FALSE(Contains(openssl("x509 -noout -subject -in " + certPath()), "CN = old"));
     EXPECT_EQ(print(), opensslPrint());
-    EXPECT_EQ(mode(keyPath()), 0600);
+    EXPECT_EQ(FileMode(keyPath()), 0600);
 }
 
 TEST_F(WebCertificate, AReadOnlySetPartitionLeavesNoFingerprint) {
