@@ -1,5 +1,6 @@
-// The refresh tick: key strip, meters, texts and their forms, peak hold, plot
-// geometry, the frequency-change logic and the screen saver.
+// The refresh tick: the needles' ends, texts and their forms, the alarm key,
+// peak hold, the plot's clamping, the frequency-change logic, the screen saver
+// and the board temperature's pace.
 #include "RootedWorks.h"
 
 #include "amp/Decoder.h"

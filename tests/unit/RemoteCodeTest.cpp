@@ -1,7 +1,7 @@
 // The unit's access code: drawn from the random source over the 32 symbols,
 // kept in a private remote.txt, refused and replaced when its line is wrong,
-// kept by a factory default, edited symbol by symbol in the menu and drawn
-// anew by the menu's service action. The code never reaches the log.
+// edited symbol by symbol in the menu and drawn anew by the menu's service
+// action. The code never reaches the log.
 #include "RootedWorks.h"
 
 #include "core/KeyLabels.h"

@@ -1,5 +1,5 @@
-// Thermistor conversion, fan table and hysteresis, protection switch, the
-// temperature log and the small conversions.
+// Thermistor conversion, fan table and hysteresis, the date text, the USB audio
+// count and the small conversions.
 #include "RootedWorks.h"
 
 #include "amp/Temperature.h"
@@ -120,13 +120,6 @@ TEST_F(Temperatures, MissingFanTableSendsNothing) {
     EXPECT_TRUE(Contains(syslog(), "3 can't open /opt/set/ventola.txt"));
     heat(70.0f);
     EXPECT_TRUE(queued().empty());
-}
-
-TEST_F(Temperatures, ProtectionSwitch) {
-    AttivaDisattivaProtezione(w.get(), 1);
-    EXPECT_EQ(queued(), (std::vector<int>{kCmdProtOn, kCmdAttBoth}));
-    AttivaDisattivaProtezione(w.get(), 0);
-    EXPECT_EQ(queued(), std::vector<int>{kCmdProtOff});
 }
 
 TEST_F(Temperatures, DateTextAndUsbAudioCount) {
