@@ -80,6 +80,7 @@
 // the last value saved. --seed N chooses the random sequence.
 #include "X11View.h"
 #include "core/RemoteCode.h"
+#include "core/Settings.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Ft817Model.h"
 #include "devsim/GpioChip.h"
@@ -1075,10 +1076,11 @@ bool soakFilesParse(const std::string& root, std::vector<std::string>* problems)
         }
     }
     std::ifstream setup(root + "/opt/set/setup.txt");
-    int lines = 0;
+    int lines = 0, keys = 0;
     for (std::string line; std::getline(setup, line);)
         lines++;
-    if (lines != 69) {
+    SettingRows(&keys); // a line a key
+    if (lines != keys) {
         problems->push_back("setup.txt has " + std::to_string(lines) + " lines");
         ok = false;
     }
