@@ -53,6 +53,7 @@ struct Server {
     Works* w = nullptr;
     int listenFd = -1;
     int64_t listenPausedUntilMs = 0;
+    bool acceptFailLogged = false; // until a connection is taken again
     AmpctlAccess access;
     Client clients[kAmpctlClientsMax];
     // Connections refused in the current burst, and when the last one was.
@@ -98,11 +99,15 @@ void acceptAll(Server& s, int64_t now) {
         const int fd = plat_tcp_accept_now(s.listenFd, &peer);
         if (fd < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                LogErr("ampctl: accept failed, error %d: connections wait %d ms", errno, kListenPauseMs);
+                if (!s.acceptFailLogged)
+                    LogErr("ampctl: accept failed, error %d: connections wait, %d ms at a time", errno,
+                           kListenPauseMs);
+                s.acceptFailLogged = true;
                 s.listenPausedUntilMs = now + kListenPauseMs;
             }
             return;
         }
+        s.acceptFailLogged = false;
         if (now - s.secondMs >= 1000) {
             s.secondMs = now;
             s.inSecond = 0;
