@@ -308,6 +308,23 @@ TEST(Simulator, TheOperatorSeesTheStationsAmplifier) {
     EXPECT_LT(noLink.differing, 20);
 }
 
+// Starts panel-sim with `args`, what it says in `out`; its process id, or -1.
+pid_t spawnSim(std::vector<std::string> args, const std::string& out) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    args.insert(args.begin(), PANEL_SIM_EXE);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t sim = -1;
+    const int rc = posix_spawn(&sim, PANEL_SIM_EXE, &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    return rc == 0 ? sim : -1;
+}
+
 // The port a unit serves the amplifier protocol on, as the simulator prints it ("... at 127.0.0.1:PORT").
 int ampctlPort(const std::string& said, const std::string& who) {
     const size_t at = said.find("panel-sim: " + who + " serves Hamlib's amplifier protocol at 127.0.0.1:");
@@ -324,20 +341,9 @@ TEST(Simulator, ALoggerBesideTheOperatorReadsAndSwitchesTheStationsAmplifier) {
     // one tunes), then receive until the test ends the simulator.
     ASSERT_TRUE(WriteFile(script, "session 30000\nwait 8000\ntx on\nexpect 60000 Save Tune To File\nwait 2000\n"
                                   "tx off\nwait 600000\n"));
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    std::string exe = PANEL_SIM_EXE;
-    std::vector<std::string> args = {exe, "--no-window", "--remote", "--time-scale", "1", "--root", root,
-                                     "--script", script};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t sim = -1;
-    ASSERT_EQ(posix_spawn(&sim, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
+    const pid_t sim =
+        spawnSim({"--no-window", "--remote", "--time-scale", "1", "--root", root, "--script", script}, out);
+    ASSERT_GT(sim, 0);
     struct EndSim {
         pid_t pid;
         std::string out;
@@ -466,19 +472,8 @@ TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
     TempDir dir;
     const std::string script = dir.path + "/script.txt", out = dir.path + "/sim.out";
     ASSERT_TRUE(WriteFile(script, "wait 600000\n"));
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    std::string exe = PANEL_SIM_EXE;
-    std::vector<std::string> args = {exe, "--no-window", "--time-scale", "3", "--script", script};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t sim = -1;
-    ASSERT_EQ(posix_spawn(&sim, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
+    const pid_t sim = spawnSim({"--no-window", "--time-scale", "3", "--script", script}, out);
+    ASSERT_GT(sim, 0);
 
     // Its own root under /tmp, named in its first line.
     std::string root;

@@ -1,7 +1,8 @@
 // What the amplifier protocol's server reads and asks: the networks that may
 // change things, the views of the station's amplifier (its own on the
 // station, the station's record on the operator's unit), and the requests'
-// way to the keys' thread (queued, or sent as "AQ" and queued at the station).
+// way to the keys' thread (queued, or sent as "AQ" and queued at the station,
+// where what is no request is logged and dropped).
 #include "RootedWorks.h"
 
 #include "core/AlarmList.h"
@@ -12,6 +13,7 @@
 #include "remote/StationRecord.h"
 
 #include <arpa/inet.h>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -79,29 +81,6 @@ TEST(AmpctlAlarms, TheNewestErrorIsTheFaultTheNewestOtherTheWarningEachWithItsFl
     AmpctlAlarmsInto(alarms, 0, &v);
     EXPECT_EQ(v.status, 0u);
     EXPECT_STREQ(v.fault, "");
-}
-
-TEST(AmpRequestMessage, EachRequestAndNothingElse) {
-    const std::pair<AmpAsk, int> asks[] = {{AmpAsk::Standby, 0}, {AmpAsk::Operate, 0}, {AmpAsk::FaultReset, 0},
-                                           {AmpAsk::Antenna, 1}, {AmpAsk::Antenna, 3}, {AmpAsk::Tune, 0}};
-    const char* wire[] = {"S", "O", "R", "A1", "A3", "T"};
-    for (size_t i = 0; i < 6; i++) {
-        char text[kAmpRequestMessageMax];
-        const size_t n = BuildAmpRequestMessage(asks[i].first, asks[i].second, text, sizeof text);
-        EXPECT_EQ(std::string(text, n), wire[i]);
-        AmpAsk what;
-        int value = -1;
-        ASSERT_TRUE(ParseAmpRequestMessage(reinterpret_cast<const uint8_t*>(text), n, &what, &value)) << wire[i];
-        EXPECT_TRUE(what == asks[i].first && value == asks[i].second) << wire[i];
-    }
-    char text[kAmpRequestMessageMax];
-    EXPECT_EQ(BuildAmpRequestMessage(AmpAsk::Antenna, 4, text, sizeof text), 0u);
-    for (const char* bad : {"", "X", "S1", "A", "A0", "A4", "Ax", "OO", "A12"}) {
-        AmpAsk what;
-        int value;
-        EXPECT_FALSE(ParseAmpRequestMessage(reinterpret_cast<const uint8_t*>(bad), std::strlen(bad), &what, &value))
-            << bad;
-    }
 }
 
 class AmpctlViews : public RootedWorks {
@@ -207,13 +186,15 @@ TEST_F(AmpctlViews, TheOperatorsUnitAnswersFromTheStationsRecordAndAsksOverTheLi
     ASSERT_EQ(read(link[1], sent, sizeof sent), 11);
     EXPECT_EQ(std::string(sent, 11), std::string("\x82\x04" "AQA1" "\x82\x03" "AQR", 11));
     // The station queues what comes for its keys' thread.
-    StationAmpRequestReceived(w.get(), reinterpret_cast<const uint8_t*>("A1"), 2);
-    StationAmpRequestReceived(w.get(), reinterpret_cast<const uint8_t*>("A7"), 2);
+    for (const char* m : {"A1", "S", "O", "T", "R", "A0", "A4", "X", "S1", "A", "", "A12"})
+        StationAmpRequestReceived(w.get(), reinterpret_cast<const uint8_t*>(m), std::strlen(m));
     AmpRequest r;
-    ASSERT_TRUE(TakeAmpRequest(w.get(), &r));
-    EXPECT_TRUE(r.what == AmpAsk::Antenna && r.value == 1 && std::string(r.from) == "the operator's unit");
-    EXPECT_FALSE(TakeAmpRequest(w.get(), &r));
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 remote: an amplifier request of 2 bytes"));
+    for (AmpAsk what : {AmpAsk::Antenna, AmpAsk::Standby, AmpAsk::Operate, AmpAsk::Tune, AmpAsk::FaultReset}) {
+        ASSERT_TRUE(TakeAmpRequest(w.get(), &r));
+        EXPECT_TRUE(r.what == what && std::string(r.from) == "the operator's unit");
+    }
+    EXPECT_FALSE(TakeAmpRequest(w.get(), &r)); // the rest are no requests, each logged
+    EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "3 remote: an amplifier request of"), 7u);
     // An old record is no values, as the pages grey it.
     plat_clock_step_us((kAmpctlStaleMs + 1) * 1000LL);
     EXPECT_EQ(answer("l PWRFORWARD s"), "RPRT -11\nRPRT -11\n");
