@@ -8,10 +8,14 @@
 // room to spare; an unknown command answers nothing; every other answer is
 // whole lines, its extended form starts with the command's long name and ends
 // with "RPRT n", a Hamlib code, which appears nowhere else; a change is asked
-// only by a client with rights while there is data, within its bounds.
+// only by a client with rights while there is data, within its bounds. The
+// same bytes, as the setup's list of networks that may change things, give at
+// most eight networks, each with a prefix its address has, each holding its
+// own address.
 #include "FuzzRoot.h"
 #include "FuzzTarget.h"
 
+#include "remote/AmpctlAccess.h"
 #include "remote/AmpctlAnswer.h"
 #include "remote/AmpctlCommand.h"
 
@@ -19,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <netinet/in.h>
 #include <string>
 #include <vector>
 
@@ -109,6 +114,30 @@ Run run(const AmpctlView& v, int result, const char* bytes, size_t size, size_t 
     return r;
 }
 
+// The bytes as the setup's AmpctlControl (a line of at most 127 characters).
+void checkAccess(const char* bytes, size_t n) {
+    char text[128];
+    const size_t len = n < sizeof text - 1 ? n : sizeof text - 1;
+    std::memcpy(text, bytes, len);
+    text[len] = '\0';
+    const AmpctlAccess a = AmpctlAccessParse(text);
+    FUZZ_CHECK(a.count >= 0 && a.count <= kAmpctlNetworksMax, "ampctl: %d networks", a.count);
+    FUZZ_CHECK(std::memchr(a.firstRefused, '\0', sizeof a.firstRefused), "ampctl: a refused word without its end");
+    for (int i = 0; i < a.count; i++) {
+        const AmpctlNetwork& net = a.networks[i];
+        const bool four = net.family == AF_INET;
+        FUZZ_CHECK(four || net.family == AF_INET6, "ampctl: network %d of family %d", i, net.family);
+        FUZZ_CHECK(net.prefix >= 0 && net.prefix <= (four ? 32 : 128), "ampctl: prefix %d", net.prefix);
+        sockaddr_storage own{};
+        own.ss_family = net.family;
+        if (four)
+            std::memcpy(&reinterpret_cast<sockaddr_in*>(&own)->sin_addr, net.bytes, 4);
+        else
+            std::memcpy(&reinterpret_cast<sockaddr_in6*>(&own)->sin6_addr, net.bytes, 16);
+        FUZZ_CHECK(AmpctlAccessAllows(a, own), "ampctl: network %d does not hold its own address", i);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -149,6 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(over == SIZE_MAX && whole.taken == n, "ampctl: a line too long went on (byte %zu)", over);
     else
         FUZZ_CHECK(whole.taken <= over || over == SIZE_MAX, "ampctl: read past a line too long");
+    checkAccess(bytes, n);
     return 0;
 }
 
@@ -161,6 +191,7 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
         std::string("\x11\x20", 2) + "f\n" + std::string(254, ' ') + "\n" + std::string(300, 'l') + "\nf\n",
         std::string("\x06\x02", 2) + "+F 14074000\n\\set_powerstat 9\nR 2\nG BAND_UP\n;\\get_ant\n" +
             std::string(255, 'x') + "\n",
+        std::string("\x01\x01", 2) + "127.0.0.1/8 ::1/128 192.168.1.0/24 fd00::/8 10.1.2.3 bogus 1.2.3.4/33",
     };
     std::vector<std::vector<uint8_t>> out;
     for (const std::string& s : scripts)

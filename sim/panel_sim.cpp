@@ -35,7 +35,10 @@
 // machine has umockdev, the amplifier's unit also has the transceiver's USB
 // receiver (a model streaming a few stations over noise), chosen as the source
 // of the operator's spectrum as "KAVOFT01;" chooses it; --serial-spectrum keeps
-// the spectrum of the transceiver's serial link instead.
+// the spectrum of the transceiver's serial link instead. Both units serve
+// Hamlib's amplifier protocol (the operator's unit for the station's
+// amplifier), each on a free port the simulator prints; a single unit on its
+// setup's AmpctlPort (4531 by default).
 //
 // With a display the panels are shown in a window, live. Keys (in the window, the
 // terminal, or a pipe a test program writes):
@@ -77,6 +80,7 @@
 // the last value saved. --seed N chooses the random sequence.
 #include "X11View.h"
 #include "core/RemoteCode.h"
+#include "core/Settings.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Ft817Model.h"
 #include "devsim/GpioChip.h"
@@ -759,12 +763,16 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
     }
     const std::string p = std::to_string(port);
     // The station serves the browser console on a port of its own; the
-    // operator's unit, which has no amplifier to show, serves none.
+    // operator's unit, which has no amplifier to show, serves none. Both serve
+    // Hamlib's amplifier protocol (the operator's unit for the station's
+    // amplifier), each on a free port: on one machine they cannot share 4531.
     const int webPort = freePort();
+    const std::string ampctlStation = "AmpctlPort: " + std::to_string(freePort()) + "\n";
+    const std::string ampctlOperator = "AmpctlPort: " + std::to_string(freePort()) + "\n";
     if (!std::filesystem::exists(s.amp.root + "/opt/set/setup.txt") &&
         !writeFile(s.amp.root + "/opt/set/setup.txt",
                    std::string("WebSocket: 1\nTcpPort: ") + p + "\nWebPort: " + std::to_string(webPort) +
-                       "\nCatSerialPort: " +
+                       "\n" + ampctlStation + "CatSerialPort: " +
                        kStationFt817Port + "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n" + spectrum +
                        audioKeys(s.audio, ""))) {
         *error = "cannot write the amplifier unit's setup file";
@@ -779,7 +787,7 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
     if (!std::filesystem::exists(s.op.root + "/opt/set/setup.txt") &&
         !writeFile(s.op.root + "/opt/set/setup.txt",
                    "WebSocket: 2\nServer: 127.0.0.1\nTcpPort: " + p + "\nEnableLinear: 0\nWebPort: 0\n" +
-                       audioKeys(s.audio, s.audio.outDevice))) {
+                       ampctlOperator + audioKeys(s.audio, s.audio.outDevice))) {
         *error = "cannot write the operator unit's setup file";
         return false;
     }
@@ -864,13 +872,32 @@ struct Tail {
 };
 
 // The value of `key` in a setup file; -1 when missing.
-int setupValue(const std::string& root, const std::string& key) {
+std::string setupText(const std::string& root, const std::string& key) {
     std::ifstream in(root + "/opt/set/setup.txt");
     std::string line;
     while (std::getline(in, line))
         if (line.rfind(key + ": ", 0) == 0)
-            return std::atoi(line.c_str() + key.size() + 2);
-    return -1;
+            return line.substr(key.size() + 2);
+    return "";
+}
+
+int setupValue(const std::string& root, const std::string& key) {
+    const std::string text = setupText(root, key);
+    return text.empty() ? -1 : std::atoi(text.c_str());
+}
+
+// Where a unit serves Hamlib's amplifier protocol (AmpctlPort, default 4531;
+// 0 off), as a logger is pointed at it.
+void printAmpctl(const Unit& u, const char* who) {
+    const int port = setupValue(u.root, "AmpctlPort");
+    if (port == 0)
+        return;
+    std::string at = setupText(u.root, "AmpctlListen");
+    if (at.empty() || at == "0.0.0.0" || at == "::")
+        at = "127.0.0.1";
+    const std::string host = at.find(':') != std::string::npos ? "[" + at + "]" : at;
+    std::fprintf(stderr, "panel-sim: %s serves Hamlib's amplifier protocol at %s:%d\n", who, host.c_str(),
+                 port < 0 ? 4531 : port);
 }
 
 struct SoakRun {
@@ -1049,10 +1076,11 @@ bool soakFilesParse(const std::string& root, std::vector<std::string>* problems)
         }
     }
     std::ifstream setup(root + "/opt/set/setup.txt");
-    int lines = 0;
+    int lines = 0, keys = 0;
     for (std::string line; std::getline(setup, line);)
         lines++;
-    if (lines != 69) {
+    SettingRows(&keys); // a line a key
+    if (lines != keys) {
         problems->push_back("setup.txt has " + std::to_string(lines) + " lines");
         ok = false;
     }
@@ -1365,6 +1393,9 @@ int main(int argc, char** argv) {
                          "panel-sim: browser console at https://127.0.0.1:%d/ (its certificate's SHA-256 is on "
                          "the status page; the access code is in %s/opt/set/remote.txt)\n",
                          web < 0 ? 8443 : web, s.amp.root.c_str());
+        printAmpctl(s.amp, s.remote ? "the amplifier's unit" : "the panel");
+        if (s.remote)
+            printAmpctl(s.op, "the operator's unit (for the station's amplifier)");
     }
     if (!ok)
         std::fprintf(stderr, "panel-sim: %s\n", error.c_str());

@@ -110,6 +110,7 @@ void joinAll(Works* w) {
         {&SlotOf(Thread::Ft817), s->catSerialEnabled == '1', "Communicator joined CatSerial end"},
         {&SlotOf(Thread::Hamlib), w->source[kModeHamlib].run == '1', "Communicator joined Hamlib end"},
         {&SlotOf(Thread::Web), SettingNumber(w, "WebPort") > 0, nullptr},
+        {&SlotOf(Thread::Ampctl), SettingNumber(w, "AmpctlPort") > 0, nullptr},
         {&SlotOf(Thread::TrxSerial), s->serialLinkEnabled == '1', "Communicator joined Serial end"},
         {&SlotOf(Thread::Link), s->EnableLinear == '1', "Communicator joined Linear end"},
         {&SlotOf(Thread::Refresh), s->EnableTime == '1', "Communicator joined Time end"},
@@ -270,6 +271,7 @@ void startServices(Works* w) {
     StartThreadCATserial(w);
     StartThreadHamlib(w);
     StartThreadWeb(w);
+    StartThreadAmpctl(w);
     // The refresh thread starts on the operating page: its first tick loads the
     // page's picture over the start-up one.
     w->meters.skinReload = 1;

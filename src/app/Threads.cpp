@@ -9,6 +9,7 @@
 #include "core/Works.h"
 #include "platform/Log.h"
 #include "platform/Clock.h"
+#include "remote/AmpctlServer.h"
 #include "remote/Wsocket.h"
 #include "remote/th_leggi.h"
 #include "remote/th_scrivi.h"
@@ -25,7 +26,7 @@
 
 namespace {
 // The program's threads, then the subsystems' jobs (core/Services.h).
-constexpr int kThreadCount = static_cast<int>(Thread::Storage) + 1;
+constexpr int kThreadCount = static_cast<int>(Thread::Ampctl) + 1;
 ThreadSlot g_slots[kThreadCount + kPeerJobs + 1];
 } // namespace
 
@@ -97,6 +98,11 @@ void StartThreadCATserial(Works* w) {
 void StartThreadWeb(Works* w) {
     if (SettingNumber(w, "WebPort") > 0 && !StartWorker(SlotOf(Thread::Web), "web", WebConsole, w))
         LogErr("web: cannot start the console's thread");
+}
+
+void StartThreadAmpctl(Works* w) {
+    if (SettingNumber(w, "AmpctlPort") > 0 && !StartWorker(SlotOf(Thread::Ampctl), "ampctl", AmpctlServe, w))
+        LogErr("ampctl: cannot start the server's thread");
 }
 
 void StartThreadStorage(Works* w) {
@@ -187,7 +193,7 @@ void startService(Works* w, Service service) {
         {Service::TrxSerial, StartThreadTAV},       {Service::Ft817, StartThreadCATserial},
         {Service::AudioWrite, StartThreadAudioWrite}, {Service::AudioRead, StartThreadAudioRead},
         {Service::CatRelay, StartThreadCAT},        {Service::UsbRx, StartTavReadFFT},
-        {Service::Hamlib, StartThreadHamlib},
+        {Service::Hamlib, StartThreadHamlib},       {Service::Ampctl, StartThreadAmpctl},
     };
     for (const auto& s : kStarters)
         if (s.service == service)

@@ -13,7 +13,7 @@ struct Works;
 // The program's threads, one slot each: started, restarted and joined by name.
 enum class Thread {
     Gpio, Link, Refresh, Keyboard, Socket, TrxSerial, CatRelay, Ft817, UsbRx, AudioIn, AudioOut,
-    Splash, FwUpdate, Hamlib, Web, Storage,
+    Splash, FwUpdate, Hamlib, Web, Storage, Ampctl,
 };
 ThreadSlot& SlotOf(Thread thread);
 
@@ -32,6 +32,9 @@ void StartThreadCATserial(Works* works);
 void StartThreadHamlib(Works* works);
 // The browser console, when the setup gives it a port.
 void StartThreadWeb(Works* works);
+// The amplifier protocol's server, when the setup gives it a port: on the
+// station its own amplifier, on the operator's unit the station's.
+void StartThreadAmpctl(Works* works);
 // The storage thread (core/Storage.h): first of the threads, so that from then
 // on every write under /opt/set and every command is its work; stopped last,
 // after it has carried out what the others queued.

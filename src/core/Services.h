@@ -21,6 +21,7 @@ enum class Service {
     CatRelay,   // the CAT relay to the transceiver
     UsbRx,      // the USB receiver's spectrum
     Hamlib,     // the Hamlib rig poll
+    Ampctl,     // the amplifier protocol's server, when AmpctlPort is not 0
 };
 
 // What SwitchRemoteServices does with the four remote services (audio write,

@@ -291,6 +291,14 @@ const SettingRow kRows[] = {
     // chooses (the register block where it works, else the Pi's chip). A label
     // is at most 31 characters, a path under /dev not much more.
     {.key = "GpioChip", .kind = SettingKind::Text, .def = "", .size = 64},
+    // Hamlib's amplifier protocol, as ampctld serves it: its port (0 = off), the
+    // address it listens on ("::" or "0.0.0.0": every address), and the
+    // networks whose clients may change anything (blank-separated, as
+    // 192.168.1.0/24 or fd00::/8); the others only read.
+    {.key = "AmpctlPort", .kind = SettingKind::Number, .def = "4531", .size = 6,
+     .log = SettingLog::Number, .lo = 0, .hi = 65535},
+    {.key = "AmpctlListen", .kind = SettingKind::Text, .def = "127.0.0.1", .size = 48},
+    {.key = "AmpctlControl", .kind = SettingKind::Text, .def = "127.0.0.1/8 ::1/128"},
 };
 // clang-format on
 

@@ -23,6 +23,7 @@
 #pragma once
 
 #include "core/AmpReadings.h"
+#include "core/AmpRequests.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
 #include "platform/Watchdog.h"
@@ -334,6 +335,9 @@ struct Works {
     // asked for (station: the session sets it, the keys' thread takes it).
     StationView station;
     Shared<uint8_t> alarmResetAsked;
+    // Changes a logger or the operator's unit asked for: any thread queues,
+    // the keys' thread takes them (core/AmpRequests.h).
+    AmpRequestQueue ampRequests;
 
     // Tables loaded from files: main's, before the threads start. The band's
     // thresholds (thresholdRowIdx with tsThresholds) change together under one

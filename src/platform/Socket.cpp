@@ -30,7 +30,81 @@ void sessionOptions(int fd) {
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
+// An IPv4 address inside IPv6 (::ffff:a.b.c.d) as the IPv4 address it is.
+void unmapped(sockaddr_storage* a) {
+    if (a->ss_family != AF_INET6)
+        return;
+    const sockaddr_in6 six = *reinterpret_cast<const sockaddr_in6*>(a);
+    if (!IN6_IS_ADDR_V4MAPPED(&six.sin6_addr))
+        return;
+    sockaddr_in four{};
+    four.sin_family = AF_INET;
+    four.sin_port = six.sin6_port;
+    std::memcpy(&four.sin_addr, six.sin6_addr.s6_addr + 12, 4);
+    *a = sockaddr_storage{};
+    std::memcpy(a, &four, sizeof four);
+}
+
 } // namespace
+
+int plat_tcp_listen_on(const char* address, int port, int backlog, TcpListenError* error) {
+    *error = TcpListenError::None;
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    auto* four = reinterpret_cast<sockaddr_in*>(&a);
+    auto* six = reinterpret_cast<sockaddr_in6*>(&a);
+    if (inet_pton(AF_INET, address, &four->sin_addr) == 1) {
+        four->sin_family = AF_INET;
+        four->sin_port = htons(static_cast<uint16_t>(port));
+        len = sizeof *four;
+    } else if (inet_pton(AF_INET6, address, &six->sin6_addr) == 1) {
+        six->sin6_family = AF_INET6;
+        six->sin6_port = htons(static_cast<uint16_t>(port));
+        len = sizeof *six;
+    } else {
+        *error = TcpListenError::Address;
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = TcpListenError::Socket;
+        return -1;
+    }
+    int on = 1, off = 0;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // "::" means every address, the IPv4 ones too, whatever the system's default.
+    if (a.ss_family == AF_INET6 && IN6_IS_ADDR_UNSPECIFIED(&six->sin6_addr))
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0;
+    if (!bound || listen(fd, backlog) != 0) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        *error = bound ? TcpListenError::Listen : TcpListenError::Bind;
+        return -1;
+    }
+    return fd;
+}
+
+int plat_tcp_accept_now(int listenFd, TcpPeer* peer) {
+    for (;;) {
+        *peer = TcpPeer{};
+        socklen_t len = sizeof peer->address;
+        const int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&peer->address), &len, SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EINTR || errno == ECONNABORTED))
+            continue; // one that gave up while it waited: the next
+        if (fd < 0)
+            return -1;
+        sessionOptions(fd);
+        unmapped(&peer->address);
+        const void* at = peer->address.ss_family == AF_INET6
+                             ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&peer->address)->sin6_addr)
+                             : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&peer->address)->sin_addr);
+        inet_ntop(peer->address.ss_family, at, peer->text, sizeof peer->text);
+        return fd;
+    }
+}
 
 int plat_tcp_listen(int port, int backlog, TcpListenError* error) {
     *error = TcpListenError::None;
@@ -139,6 +213,30 @@ int plat_socket_send_room(int fd) {
     // half of it is what data may take.
     const int room = size / 2 - queued;
     return room > 0 ? room : 0;
+}
+
+ssize_t plat_socket_send_now(int fd, const void* data, size_t n) {
+    for (;;) {
+        const ssize_t r = send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (r >= 0)
+            return r;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+}
+
+ssize_t plat_socket_recv_now(int fd, void* buffer, size_t n) {
+    for (;;) {
+        const ssize_t r = recv(fd, buffer, n, MSG_DONTWAIT);
+        if (r > 0)
+            return r;
+        if (r == 0)
+            return -1; // the peer's end
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
 }
 
 void plat_socket_shutdown(int fd) { shutdown(fd, SHUT_RDWR); }

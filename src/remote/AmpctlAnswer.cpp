@@ -229,7 +229,7 @@ struct Responder {
         case AmpctlCmd::Quit:
             return;
         case AmpctlCmd::GetFreq:
-            if (!v.valid)
+            if (!v.valid || !v.freqKnown)
                 return o.rprt(kAmpctlNotAvailable);
             key();
             o.fmt("%lld%c", static_cast<long long>(v.freqHz), sep);

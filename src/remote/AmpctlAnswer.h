@@ -55,6 +55,7 @@ struct AmpctlView {
     bool valid = false;          // the values are current; false: each answers RPRT -11
     bool mayChange = false;      // this client may change things; else each change is RPRT -19
     int64_t freqHz = 0;          // the frequency the panel follows
+    bool freqKnown = true;       // false: 'f' answers RPRT -11 (the operator's unit knows the band only)
     bool freqFromSource = false; // a source sets it: 'F' answers RPRT -11
     int forwardW = 0;
     int reflectedW = 0;

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/SerialPort.h"
+#include "remote/AmpRequestMessage.h"
 #include "remote/Compress.h"
 #include "remote/StationRecord.h"
 #include "remote/TxGuard.h"
@@ -205,6 +206,10 @@ Dispatch binary(Works* w, RemoteSession* s, const WsFrame& f) {
         }
         if (f.tagIs("AR") && server) {
             StationResetAsked(w);
+            return Dispatch::Continue;
+        }
+        if (f.tagIs("AQ") && server) {
+            StationAmpRequestReceived(w, p.data, p.n);
             return Dispatch::Continue;
         }
         if (f.tagIs("SC") && server) {

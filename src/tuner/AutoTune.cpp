@@ -159,6 +159,21 @@ void StartAutotune(Works* w) {
                  w->tuner.tuneStep.load());
 }
 
+namespace {
+
+// Tuning on transmit is on (AutoTuneMode) and its last search is not just over.
+bool searchArmed(uint8_t tuneModeFlags) { return (tuneModeFlags & 0x01) && !(tuneModeFlags & 0x08); }
+
+} // namespace
+
+AmpVerdict TuneKeyVerdict(const Works* w) {
+    if (w->settings.tuneEnabled < 0)
+        return AmpVerdict::NotHere;
+    if (w->tuneState != 0 || !searchArmed(w->tuneModeFlags.load()) || w->tunerBypass != 0)
+        return AmpVerdict::NotNow;
+    return AmpVerdict::Ok;
+}
+
 void GoTune(Works* w) {
     if (w->settings.tuneEnabled < 0)
         return; // no tuner fitted
@@ -169,7 +184,7 @@ void GoTune(Works* w) {
     }
     LogOut("c-START TUNE (%x)!!\n", w->tuneModeFlags.load());
     const uint8_t flags = w->tuneModeFlags.load();
-    if ((flags & 0x01) && !(flags & 0x08)) {
+    if (searchArmed(flags)) {
         StartAutotune(w);
         LogOut("b-START TUNE!!\n");
         // No carrier for a search that did not start (tuner bypassed): nothing

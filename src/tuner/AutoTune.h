@@ -1,6 +1,8 @@
 // The automatic tuning search over the tuner's inductor and capacitor banks.
 #pragma once
 
+#include "core/AmpRequests.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -30,6 +32,10 @@ extern const int SWRTimeoutCICLI[5];         // sample limits by the setup's ind
 
 // The tune key: starts a search, or ends the running one.
 void GoTune(Works* works);
+// Whether the tune key would start a search now: a tuner fitted (else
+// NotHere), no search running (the key would end it), tuning on transmit on
+// and not just ended, the tuner in line.
+AmpVerdict TuneKeyVerdict(const Works* works);
 // Prepares the amplifier and starts a search (not with the tuner bypassed).
 void StartAutotune(Works* works);
 // One step of the search, run by the link thread after each status reply.

@@ -60,6 +60,11 @@ void serve(Works* w, TunerAsk what, int delta) {
         EscAutoTune(w, 0);
         AddErrore(w, kAlarmTuneAbort);
         break;
+    case TunerAsk::StartTune:
+        // Looked at again here: a search that started since it was asked is not ended.
+        if (TuneKeyVerdict(w) == AmpVerdict::Ok)
+            GoTune(w);
+        break;
     }
 }
 

@@ -19,6 +19,7 @@ enum class TunerAsk : uint8_t {
     GoTune,    // the tune key: starts a search, or ends the one that runs
     StartAuto, // tune on transmit: starts a search
     AbortAuto, // tune on transmit: the transceiver went back to receive mid-search
+    StartTune, // a logger's or the operator's tune: the tune key's, only where it starts a search
 };
 
 constexpr int kTunerRequests = 16;

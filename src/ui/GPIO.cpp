@@ -212,6 +212,9 @@ void GPIO(Works* w) {
         // A connected operator's reset key acts here, as this unit's own does.
         if (w->alarmResetAsked.exchange(0))
             GPIO_Errori(w);
+        // And what a logger or the operator's unit asked of the amplifier.
+        for (AmpRequest r; TakeAmpRequest(w, &r);)
+            ApplyAmpRequest(w, r);
         // A browser's held key pulls its line low, as a finger does.
         const uint32_t web = static_cast<uint32_t>(w->webKeys.load()) << kFirstKeyPin;
         keysPass(w, keys, plat_gpio_levels(g) & ~web);

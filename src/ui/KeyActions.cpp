@@ -6,6 +6,7 @@
 #include "ui/KeyActions.h"
 
 #include "amp/Alarms.h"
+#include "core/AmpRequests.h"
 #include "core/CmdRing.h"
 #include "amp/Linear.h"
 #include "core/Services.h"
@@ -36,16 +37,17 @@ bool closing(Works* w) { return EscFromStatus(w) == 1; }
 
 void saveToBank(Works* w) { SaveToBank(w, w->NumBanco, w->antennaIdx); }
 
-// The attenuator key: the next step, or standby after the last one (not while
-// transmitting); the bank row keeps the choice.
+// The attenuator key: the next step, or standby after the last one; neither
+// standby nor the step after it while transmitting. The bank row keeps the choice.
 void nextAttenuator(Works* w) {
     {
         OperatingPointLock op(OperatingPointMutex());
         int shown = static_cast<uint8_t>(w->attenuatorShown + 1);
-        if (AmpReadingsNow(w).transmitting()) { // standby is not offered
-            if (w->ampBypass == 1)
+        const bool standby = w->ampBypass == 1;
+        if (StandbyVerdict(!standby, standby, AmpReadingsNow(w).transmitting()) != AmpVerdict::Ok) {
+            if (standby)
                 AddErrore(w, kAlarmCmdRefused);
-            else if (shown > 3)
+            else if (shown > 3) // standby is not offered
                 shown = 0;
         } else if (shown > 4) {
             shown = 0;
@@ -63,15 +65,43 @@ void nextAttenuator(Works* w) {
     saveToBank(w); // the bank file is written without the lock
 }
 
-// The antenna key: the next of the three outputs; the bank row keeps it.
-void nextAntenna(Works* w) {
+// Standby as the attenuator key reaches it after its last step, or operate as
+// the key leaves standby (at its first step), under the key's rule.
+AmpVerdict setStandby(Works* w, bool wanted) {
     {
         OperatingPointLock op(OperatingPointMutex());
-        w->antennaIdx = w->antennaIdx >= 2 ? 0 : w->antennaIdx + 1;
+        const bool standby = w->ampBypass == 1;
+        const AmpVerdict v = StandbyVerdict(wanted, standby, AmpReadingsNow(w).transmitting());
+        if (v != AmpVerdict::Ok || wanted == standby)
+            return v;
+        if (wanted) {
+            w->attenuatorShown = 4;
+            IncPNTIn_CMDLinear(kCmdBypassOn, w);
+        } else {
+            w->attenuatorShown = 0;
+            w->attenuator = 0;
+            IncPNTIn_CMDLinear(kCmdAtt, w);
+            IncPNTIn_CMDLinear(kCmdBypassOff, w);
+        }
+    }
+    saveToBank(w);
+    return AmpVerdict::Ok;
+}
+
+// The antenna key: the next of the three outputs (`index` -1), or the one
+// asked for (0..2); the bank row keeps it.
+void antennaTo(Works* w, int index) {
+    {
+        OperatingPointLock op(OperatingPointMutex());
+        if (index == w->antennaIdx)
+            return;
+        w->antennaIdx = index >= 0 ? index : w->antennaIdx >= 2 ? 0 : w->antennaIdx + 1;
         IncPNTIn_CMDLinear(kCmdAntenna, w);
     }
     saveToBank(w);
 }
+
+void nextAntenna(Works* w) { antennaTo(w, -1); }
 
 void page0(Works* w, int key, bool lng) {
     switch (key) {
@@ -399,6 +429,44 @@ void page9to11(Works* w, int page, int key) {
 }
 
 } // namespace
+
+AmpVerdict ApplyAmpRequest(Works* w, const AmpRequest& r) {
+    AmpVerdict v = AmpVerdict::Ok;
+    switch (r.what) {
+    case AmpAsk::Standby:
+    case AmpAsk::Operate:
+        v = setStandby(w, r.what == AmpAsk::Standby);
+        break;
+    case AmpAsk::FaultReset:
+        GPIO_Errori(w);
+        break;
+    case AmpAsk::Antenna:
+        if (r.value < 1 || r.value > 3)
+            v = AmpVerdict::NotHere;
+        else
+            antennaTo(w, r.value - 1);
+        break;
+    case AmpAsk::Tune:
+        // The link thread looks again before it starts the search.
+        v = TuneKeyVerdict(w);
+        if (v == AmpVerdict::Ok && !TunerRequest(w, TunerAsk::StartTune))
+            v = AmpVerdict::NotNow;
+        break;
+    }
+    char what[24];
+    if (r.what == AmpAsk::Antenna)
+        std::snprintf(what, sizeof what, "antenna %d", r.value);
+    else
+        std::snprintf(what, sizeof what, "%s", AmpAskName(r.what));
+    if (v == AmpVerdict::Ok)
+        LogInfo("amplifier: %s asked by %s", what, r.from);
+    else if (v == AmpVerdict::NotHere)
+        LogErr("amplifier: %s asked by %s refused: this amplifier has none", what, r.from);
+    else
+        LogErr("amplifier: %s asked by %s refused: %s", what, r.from,
+               r.what == AmpAsk::Tune ? "the tune key would start no search now" : "the amplifier transmits");
+    return v;
+}
 
 int DecodeTasto(Works* w, int key, int longBits) {
     w->lastKeyTime = static_cast<int64_t>(plat_mono_s());

@@ -20,6 +20,9 @@ bool sendWebSockResetFrame(Works* works);
 void sendWebSockAudioFrame(Works* works, const int16_t* block);
 // The spectrum trace in fragments of 512 bytes.
 void sendWebSockSerSpectrFrame(Works* works, const uint8_t* trace, size_t length);
+// The operator's change of the station's amplifier ("AQ", a short text:
+// remote/AmpRequestMessage.h); false when it did not go out.
+bool sendWebSockAmpRequestFrame(Works* works, const char* payload, size_t n);
 
 // Frame builders (exposed for tests); return the frame length, 0 when refused.
 size_t BuildShortFrame(const char tag[2], const uint8_t* payload, size_t n, uint8_t* out,

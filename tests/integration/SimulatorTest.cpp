@@ -1,5 +1,6 @@
 // The desktop simulator in its scripted mode: it runs the panel against its
 // station, presses keys and saves the screen.
+#include "AmpctlPeer.h"
 #include "DrawnText.h"
 #include "TestRoot.h"
 
@@ -7,6 +8,7 @@
 #include "devsim/SimAudio.h"
 #include "devsim/UsbRxModel.h"
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -305,6 +308,109 @@ TEST(Simulator, TheOperatorSeesTheStationsAmplifier) {
     EXPECT_LT(noLink.differing, 20);
 }
 
+// Starts panel-sim with `args`, what it says in `out`; its process id, or -1.
+pid_t spawnSim(std::vector<std::string> args, const std::string& out) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    args.insert(args.begin(), PANEL_SIM_EXE);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t sim = -1;
+    const int rc = posix_spawn(&sim, PANEL_SIM_EXE, &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    return rc == 0 ? sim : -1;
+}
+
+// The port a unit serves the amplifier protocol on, as the simulator prints it ("... at 127.0.0.1:PORT").
+int ampctlPort(const std::string& said, const std::string& who) {
+    const size_t at = said.find("panel-sim: " + who + " serves Hamlib's amplifier protocol at 127.0.0.1:");
+    return at == std::string::npos ? -1 : std::atoi(said.c_str() + said.find("127.0.0.1:", at) + 10);
+}
+
+// A logger beside the operator reads the station's amplifier from the
+// operator's unit: its forward power within a second of the station's own
+// server, and its standby, asked there, reaches the station's amplifier.
+TEST(Simulator, ALoggerBesideTheOperatorReadsAndSwitchesTheStationsAmplifier) {
+    TempDir dir;
+    const std::string script = dir.path + "/script.txt", root = dir.path + "/root", out = dir.path + "/sim.out";
+    // Receive until the loggers have seen it, then a transmission (the first
+    // one tunes), then receive until the test ends the simulator.
+    ASSERT_TRUE(WriteFile(script, "session 30000\nwait 8000\ntx on\nexpect 60000 Save Tune To File\nwait 2000\n"
+                                  "tx off\nwait 600000\n"));
+    const pid_t sim =
+        spawnSim({"--no-window", "--remote", "--time-scale", "1", "--root", root, "--script", script}, out);
+    ASSERT_GT(sim, 0);
+    struct EndSim {
+        pid_t pid;
+        std::string out;
+        ~EndSim() {
+            kill(pid, SIGTERM);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            EXPECT_TRUE(Contains(ReadFile(out), "operator's unit ended with status 0")) << ReadFile(out);
+        }
+    } end{sim, out};
+
+    int stationPort = -1, operatorPort = -1;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::string said = ReadFile(out);
+            stationPort = ampctlPort(said, "the amplifier's unit");
+            operatorPort = ampctlPort(said, "the operator's unit (for the station's amplifier)");
+            return stationPort > 0 && operatorPort > 0;
+        },
+        30000))
+        << ReadFile(out);
+    AmpctlPeer station, logger;
+    ASSERT_TRUE(station.connectTo("127.0.0.1", stationPort, 30000));
+    ASSERT_TRUE(logger.connectTo("127.0.0.1", operatorPort, 30000));
+    // Once the session is up and the station's record current: its values.
+    ASSERT_TRUE(WaitFor([&] { return logger.ask("l PWRFORWARD") == "0\n"; }, 30000)) << ReadFile(out);
+    EXPECT_EQ(station.ask("l PWRFORWARD"), "0\n"); // before the transmission
+
+    // The station's change as its own server sees it, and as the operator's does.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point atStation{}, atOperator{};
+    auto watts = [](const std::string& answer) { return answer.empty() ? 0 : std::atoi(answer.c_str()); };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (atStation == Clock::time_point{} && watts(station.ask("l PWRFORWARD")) >= 2)
+                atStation = Clock::now();
+            if (atOperator == Clock::time_point{} && watts(logger.ask("l PWRFORWARD")) >= 2)
+                atOperator = Clock::now();
+            return atStation != Clock::time_point{} && atOperator != Clock::time_point{};
+        },
+        60000));
+    const auto followMs = std::chrono::duration_cast<std::chrono::milliseconds>(atOperator - atStation).count();
+    std::printf("the operator's server read the station's power %lld ms after the station's own\n",
+                static_cast<long long>(followMs));
+    EXPECT_LE(followMs, 1000);
+
+    // Standby asked at the operator's unit: refused while the station transmits,
+    // made once it receives, and operate again.
+    EXPECT_EQ(logger.ask("\\set_powerstat 2"), "RPRT -9\n");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::string flags = logger.ask("s");
+            return !flags.empty() && !Contains(flags, "PTT") && !Contains(flags, "RPRT");
+        },
+        90000))
+        << ReadFile(out); // the transmission is over
+    EXPECT_EQ(logger.ask("\\set_powerstat 2"), "RPRT 0\n");
+    EXPECT_TRUE(WaitFor([&] { return station.ask("\\get_powerstat") == "2\n"; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return logger.ask("\\get_powerstat") == "2\n"; }, 5000));
+    EXPECT_EQ(logger.ask("\\set_powerstat 4"), "RPRT 0\n");
+    EXPECT_TRUE(WaitFor([&] { return station.ask("\\get_powerstat") == "4\n"; }, 5000));
+    const std::string log = ReadFile(root + "/syslog.log");
+    EXPECT_TRUE(Contains(log, "6 amplifier: standby asked by the operator's unit")) << log;
+    EXPECT_TRUE(Contains(log, "6 amplifier: operate asked by the operator's unit"));
+    EXPECT_TRUE(Contains(ReadFile(root + "/panel.out"), ">> AB1;"));
+}
+
 // A tone captured on each unit is played on the other, raw and as Opus at
 // 64000 bit/s, and the time from capture to playback is measured.
 TEST(Simulator, AudioBothWaysRawAndOpus) {
@@ -366,19 +472,8 @@ TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
     TempDir dir;
     const std::string script = dir.path + "/script.txt", out = dir.path + "/sim.out";
     ASSERT_TRUE(WriteFile(script, "wait 600000\n"));
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    std::string exe = PANEL_SIM_EXE;
-    std::vector<std::string> args = {exe, "--no-window", "--time-scale", "3", "--script", script};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t sim = -1;
-    ASSERT_EQ(posix_spawn(&sim, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
+    const pid_t sim = spawnSim({"--no-window", "--time-scale", "3", "--script", script}, out);
+    ASSERT_GT(sim, 0);
 
     // Its own root under /tmp, named in its first line.
     std::string root;

@@ -3,17 +3,20 @@
 // bank change and the keyboard's keys. Every open for writing, rename, unlink and mount under the
 // root's opt/set, and every process started, comes from the storage thread,
 // or from start-up before it ran; never from the link, keys, keyboard,
-// refresh, session or console threads.
+// refresh, session, console or amplifier protocol threads.
+#include "AmpctlPeer.h"
 #include "StraceLog.h"
 #include "TestRoot.h"
 
 #include "devsim/Station.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <initializer_list>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <linux/input.h>
 #include <netinet/in.h>
@@ -21,6 +24,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -60,6 +64,34 @@ std::string tracedPanel(const std::string& dir) {
         return "";
     return wrapper;
 }
+
+// A logger on a unit's amplifier protocol while the run lasts: once the unit
+// has readings, it asks for standby and operate (their requests go the keys'
+// way, which saves the bank row) and reads. `port` says where, once known.
+struct Logger {
+    std::atomic<bool> done{false};
+    std::string answers;
+    std::thread thread;
+    explicit Logger(std::function<int()> port) {
+        thread = std::thread([this, port] {
+            AmpctlPeer p;
+            int n = -1;
+            while (!done && ((n = port()) <= 0 || !p.connectTo("127.0.0.1", n, 200)))
+                usleep(100000);
+            while (!done && p.fd >= 0 && !Contains("24", p.ask("\\get_powerstat").substr(0, 1)))
+                usleep(100000);
+            for (const char* c : {"\\set_powerstat 2", "\\set_powerstat 4", "l SWR", "s"})
+                if (!done)
+                    answers += p.ask(c);
+        });
+    }
+    ~Logger() { stop(); }
+    void stop() {
+        done = true;
+        if (thread.joinable())
+            thread.join();
+    }
+};
 
 // A panel of `root` that outlived its simulator (a failed run), ended by its id.
 void killLeftovers(const std::string& root) {
@@ -112,10 +144,13 @@ TEST(StorageTrace, OnlyTheStorageThreadWritesSettingsAndStartsProcesses) {
     // The station's setup, with the temperature log on and the console on a
     // port of its own; a board whose kernel gives no temperature, so that
     // my_temp runs every second.
+    const int ampctlPort = freePort();
     ASSERT_TRUE(WriteFile(root + "/opt/set/setup.txt", std::string("CatSerialPort: ") + kStationFt817Port +
                                                            "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n"
                                                            "EnableLOGTemp: 1\nWebPort: " +
-                                                           std::to_string(freePort()) + "\n"));
+                                                           std::to_string(freePort()) + "\nAmpctlPort: " +
+                                                           std::to_string(ampctlPort) + "\n"));
+    Logger logger([ampctlPort] { return ampctlPort; });
     ASSERT_TRUE(std::filesystem::create_directories(root + "/sys/class/thermal/thermal_zone0/temp"));
     ASSERT_TRUE(WriteFile(root + "/etc/network/interfaces",
                           "auto eth0\niface eth0 inet static\naddress 192.168.1.20\nnetmask 255.255.255.0\n"));
@@ -139,9 +174,11 @@ TEST(StorageTrace, OnlyTheStorageThreadWritesSettingsAndStartsProcesses) {
                               "key 1\nkey 1\nwait 2000\n" +
                                   key(KEY_F11) + key(KEY_SYSRQ) + key(KEY_F10) +
                                   "expect 10000 launched screenshot\nwait 2000\nf12\nexit 30000\n");
+    logger.stop();
     ASSERT_EQ(status, 0) << ReadFile(dir.path + "/sim.out") << ReadFile(root + "/panel.out");
 
     // The run did what it was asked: each of these went through the storage thread.
+    EXPECT_TRUE(Contains(logger.answers, "RPRT 0\n")) << logger.answers;
     const std::string setup = ReadFile(root + "/opt/set/setup.txt");
     EXPECT_TRUE(Contains(setup, "MAXbank: 19\n")) << setup;
     EXPECT_TRUE(Contains(setup, "NumBanco: 2\n")) << setup;
@@ -158,7 +195,8 @@ TEST(StorageTrace, OnlyTheStorageThreadWritesSettingsAndStartsProcesses) {
     EXPECT_EQ(ReadFile(root + "/sim/opt-set.mount"), "ro\n"); // the last remount after the last write
 
     int byStorage[2];
-    expectOnlyStorage(root, {"storage", "link", "keys", "keyboard", "refresh", "ws-server", "web"}, byStorage);
+    expectOnlyStorage(root, {"storage", "link", "keys", "keyboard", "refresh", "ws-server", "web", "ampctl"},
+                      byStorage);
     // Enough seen to trust the trace: the files above and their remounts' processes.
     EXPECT_GE(byStorage[0], 10);
     EXPECT_GE(byStorage[1], 20);
@@ -171,15 +209,23 @@ TEST(StorageTrace, TheSessionsToo) {
     ASSERT_EQ(std::system("strace -V >/dev/null 2>&1"), 0) << "strace is missing (scripts/install-deps)";
     TempDir dir;
     const std::string root = dir.path + "/root", op = root + "/operator";
+    // A logger beside the operator: its changes reach the station over the link.
+    Logger logger([&dir] {
+        const std::string said = ReadFile(dir.path + "/sim.out");
+        const size_t at = said.find("the operator's unit (for the station's amplifier) serves");
+        return at == std::string::npos ? -1 : std::atoi(said.c_str() + said.find("127.0.0.1:", at) + 10);
+    });
     const int status = runSim(dir.path, "--remote --time-scale 1 --root " + root,
                               "session 30000\noperator expect 30000 Continuous keyboard loop started\n"
                               "audio on\ntx on\nwait 3000\noperator key 6\ntx off\n"
                               "operator key 1\nwait 2000\nf12\nexit 30000\noperator f12\noperator exit 30000\n");
+    logger.stop();
     ASSERT_EQ(status, 0) << ReadFile(dir.path + "/sim.out") << ReadFile(root + "/panel.out");
     EXPECT_TRUE(Contains(ReadFile(op + "/opt/set/setup.txt"), "NumBanco: 2\n"));
+    EXPECT_TRUE(Contains(logger.answers, "RPRT 0\n")) << logger.answers;
     int station[2], operatorUnit[2];
-    expectOnlyStorage(root, {"storage", "link", "keys", "refresh", "ws-server"}, station);
-    expectOnlyStorage(op, {"storage", "keys", "refresh", "ws-client"}, operatorUnit);
+    expectOnlyStorage(root, {"storage", "link", "keys", "refresh", "ws-server", "ampctl"}, station);
+    expectOnlyStorage(op, {"storage", "keys", "refresh", "ws-client", "ampctl"}, operatorUnit);
     EXPECT_GE(operatorUnit[0], 2); // the bank change's setup file: its write and rename
 }
 

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char* const kNewFile = "EnableKeyb: 1\n"
+const char* const kFirstKeys = "EnableKeyb: 1\n"
                              "EnableSpi: 0\n"
                              "EnableTouch: 0\n"
                              "DelayedTouch: 0\n"
@@ -82,6 +82,19 @@ const char* const kNewFile = "EnableKeyb: 1\n"
                              "WebPort: 8443\n"
                              "GpioChip: \n";
 
+// A new file: the keys above, then those added since with their defaults, as the table gives them.
+const std::string& newFile() {
+    static const std::string file = [] {
+        std::string f = kFirstKeys;
+        int n = 0;
+        const SettingRow* rows = SettingRows(&n);
+        for (int i = static_cast<int>(CountOf(f, "\n")); i < n; i++)
+            f += std::string(rows[i].key) + ": " + rows[i].def + "\n";
+        return f;
+    }();
+    return file;
+}
+
 class SetupFile : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -104,7 +117,7 @@ class SetupFile : public ::testing::Test {
     }
     // Reads a file made of the new-file lines with `line` appended (a later key wins).
     void readWith(const std::string& extra) {
-        ASSERT_TRUE(WriteFile(setupPath(), std::string(kNewFile) + extra));
+        ASSERT_TRUE(WriteFile(setupPath(), newFile() + extra));
         readSetup(works.get());
     }
 
@@ -115,7 +128,7 @@ class SetupFile : public ::testing::Test {
 
 TEST_F(SetupFile, MissingFileIsCreatedFromDefaultsBetweenTheRemounts) {
     readSetup(works.get());
-    EXPECT_EQ(ReadFile(setupPath()), kNewFile);
+    EXPECT_EQ(ReadFile(setupPath()), newFile());
     auto cmds = ReadLines(dir.path + "/commands.log");
     ASSERT_EQ(cmds.size(), 2u);
     EXPECT_EQ(cmds[0], "mount -o remount defaults,rw /opt/set");
@@ -124,7 +137,7 @@ TEST_F(SetupFile, MissingFileIsCreatedFromDefaultsBetweenTheRemounts) {
     // Reading the created file gives the same file back.
     readSetup(works.get());
     ASSERT_EQ(writeSetup(works.get()), 0);
-    EXPECT_EQ(ReadFile(setupPath()), kNewFile);
+    EXPECT_EQ(ReadFile(setupPath()), newFile());
 }
 
 TEST_F(SetupFile, ReadingLogsEverySettingInItsForm) {
@@ -194,7 +207,7 @@ TEST_F(SetupFile, AntennaTuneEnabledAndDigits) {
 }
 
 TEST_F(SetupFile, LineEndsDuplicatesAndMissingBlank) {
-    std::string crlf = kNewFile;
+    std::string crlf = newFile();
     for (size_t p = 0; (p = crlf.find('\n', p)) != std::string::npos; p += 2)
         crlf.replace(p, 1, "\r\n");
     ASSERT_TRUE(WriteFile(setupPath(), crlf + "Server: 10.0.0.7\r\nLinPort:/dev/ttyX\r\n"
@@ -233,7 +246,7 @@ TEST_F(SetupFile, LongValuesAreCutAtTheirFieldAndLongLinesSplit) {
 TEST_F(SetupFile, HamlibKeysOfAnOlderFileTakeTheirDefaultsAndLongPortsSurvive) {
     // A file of an older unit, without the Hamlib lines: their defaults, and
     // the next save adds them.
-    std::string older = kNewFile;
+    std::string older = newFile();
     older.erase(older.find("HamlibModel:"));
     ASSERT_TRUE(WriteFile(setupPath(), older));
     readSetup(works.get());
@@ -242,7 +255,7 @@ TEST_F(SetupFile, HamlibKeysOfAnOlderFileTakeTheirDefaultsAndLongPortsSurvive) {
     EXPECT_EQ(SettingNumber(works.get(), "HamlibSpeed"), 0);
     EXPECT_EQ(SettingNumber(works.get(), "HamlibPoll"), 200);
     ASSERT_EQ(writeSetup(works.get()), 0);
-    EXPECT_EQ(ReadFile(setupPath()), kNewFile);
+    EXPECT_EQ(ReadFile(setupPath()), newFile());
 
     // A serial device by its id, and values read back as written.
     const std::string byId = "/dev/serial/by-id/usb-Silicon_Labs_CP2102_USB_to_UART-if00-port0";
