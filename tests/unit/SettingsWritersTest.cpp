@@ -88,7 +88,7 @@ TEST_F(SettingsWriters, MenuSaveAndTunerStoreAtOnceLoseNothing) {
     EXPECT_EQ(mountState(), "ro\n");
     // Both files whole, each with its last value.
     auto setupLines = ReadLines(dir.path + "/opt/set/setup.txt");
-    EXPECT_EQ(setupLines.size(), 69u);
+    EXPECT_EQ(setupLines.size(), 70u);
     EXPECT_GE(FindLine(setupLines, "NumBanco: " + std::to_string(kRounds % 20 + 1)), 0);
     EXPECT_EQ(ReadFile(dir.path + "/opt/set/atu_ant1_b2.txt"),
               "3117 14070000 1 1 " + std::to_string(kRounds) + " 7\n");
@@ -109,7 +109,7 @@ TEST_F(SettingsWriters, TwoSaversOfTheSameFileBothSucceed) {
     EXPECT_EQ(failures.load(), 0);
     std::string log = ReadFile(dir.path + "/syslog.log");
     EXPECT_FALSE(Contains(log, "can't")) << log;
-    EXPECT_EQ(ReadLines(dir.path + "/opt/set/setup.txt").size(), 69u);
+    EXPECT_EQ(ReadLines(dir.path + "/opt/set/setup.txt").size(), 70u);
     EXPECT_FALSE(FileExists(dir.path + "/opt/set/setup.txt.new"));
 }
 

@@ -80,7 +80,8 @@ const char* const kNewFile = "EnableKeyb: 1\n"
                              "HamlibSpeed: 0\n"
                              "HamlibPoll: 200\n"
                              "WebPort: 8443\n"
-                             "GpioChip: \n";
+                             "GpioChip: \n"
+                             "RemoteTxLimit: 180\n";
 
 class SetupFile : public ::testing::Test {
   protected:
