@@ -204,3 +204,11 @@ void sendWebSockAudioFrame(Works* w, const int16_t* block) {
     }
     sendFrame(w, frame.data(), len, true);
 }
+
+bool sendWebSockTxLimitFrame(Works* w, const char* payload, size_t n) {
+    if (!w || !w->remoteConnected)
+        return false;
+    uint8_t frame[kShortMax + 4];
+    const size_t len = BuildShortFrame("TL", reinterpret_cast<const uint8_t*>(payload), n, frame, sizeof frame);
+    return len > 0 && sendFrame(w, frame, len);
+}

@@ -20,6 +20,8 @@ bool sendWebSockResetFrame(Works* works);
 void sendWebSockAudioFrame(Works* works, const int16_t* block);
 // The spectrum trace in fragments of 512 bytes.
 void sendWebSockSerSpectrFrame(Works* works, const uint8_t* trace, size_t length);
+// The station's transmit time limit ("TL", remote/TxLimit.h); false when it did not go out.
+bool sendWebSockTxLimitFrame(Works* works, const char* payload, size_t n);
 
 // Frame builders (exposed for tests); return the frame length, 0 when refused.
 size_t BuildShortFrame(const char tag[2], const uint8_t* payload, size_t n, uint8_t* out,
