@@ -32,6 +32,7 @@ struct TrxCatModel {
 
     bool silent = false;
     bool transmitting = false;
+    std::function<void(bool)> hook;
     SerialTexts texts;
     std::deque<TrxCatReceived> received;
 };
@@ -66,6 +67,7 @@ std::string answerLocked(TrxCatModel* m, const std::string& text) {
         return status;
     }
     std::string body = text.substr(0, text.size() - 1);
+    const bool wasTx = m->transmitting;
     if (body.compare(0, 2, "FA") == 0 && digits(body, 2, 11))
         m->cfg.hz = std::stoll(body.substr(2));
     else if (body.compare(0, 2, "MD") == 0 && digits(body, 2, 1))
@@ -74,6 +76,8 @@ std::string answerLocked(TrxCatModel* m, const std::string& text) {
         m->transmitting = true;
     else if (body == "RX")
         m->transmitting = false;
+    if (m->transmitting != wasTx && m->hook)
+        m->hook(m->transmitting);
     return text;
 }
 
@@ -125,6 +129,11 @@ long long TrxCatModelFrequency(TrxCatModel* m) {
 void TrxCatModelSetMode(TrxCatModel* m, int mode) {
     std::lock_guard<std::mutex> lock(m->mu);
     m->cfg.mode = std::clamp(mode, 0, 9);
+}
+
+void TrxCatModelSetTransmitHook(TrxCatModel* m, std::function<void(bool)> hook) {
+    std::lock_guard<std::mutex> lock(m->mu);
+    m->hook = std::move(hook);
 }
 
 bool TrxCatModelTransmitting(TrxCatModel* m) {

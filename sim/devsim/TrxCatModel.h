@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ long long TrxCatModelFrequency(TrxCatModel* m);
 void TrxCatModelSetMode(TrxCatModel* m, int mode);
 int TrxCatModelMode(TrxCatModel* m);
 bool TrxCatModelTransmitting(TrxCatModel* m);
+// Called (on the model's thread) when "TX;" keys the transmitter or "RX;" ends
+// it, so that the station's radio drives the amplifier; an empty one unhooks.
+void TrxCatModelSetTransmitHook(TrxCatModel* m, std::function<void(bool)> hook);
 void TrxCatModelSetId(TrxCatModel* m, const std::string& id);
 // Silent: commands are still taken in and recorded, nothing is answered.
 void TrxCatModelSetSilent(TrxCatModel* m, bool silent);
