@@ -837,7 +837,11 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
         *error = "cannot open the operator unit's serial line";
         return false;
     }
-    s.opCat = TrxCatModelStart(s.op.root + "/dev/KAVOCAT0");
+    // Its logging software: what the station's transceiver says reaches it,
+    // and is not sent back.
+    TrxCatModelConfig logger;
+    logger.echo = false;
+    s.opCat = TrxCatModelStart(s.op.root + "/dev/KAVOCAT0", logger);
     // The sound interfaces: a tone each way, 700 Hz from the station and
     // 1000 Hz from the operator.
     return soundInterface(s, s.amp, error) && soundInterface(s, s.op, error);

@@ -78,7 +78,7 @@ std::string answerLocked(TrxCatModel* m, const std::string& text) {
         m->transmitting = false;
     if (m->transmitting != wasTx && m->hook)
         m->hook(m->transmitting);
-    return text;
+    return m->cfg.echo ? text : std::string();
 }
 
 void textLocked(TrxCatModel* m, const std::string& text) {
@@ -87,7 +87,9 @@ void textLocked(TrxCatModel* m, const std::string& text) {
         m->received.pop_front();
     if (m->silent)
         return;
-    enqueueLocked(m, answerLocked(m, text), m->cfg.turnaroundMs * 1000LL);
+    std::string answer = answerLocked(m, text);
+    if (!answer.empty())
+        enqueueLocked(m, std::move(answer), m->cfg.turnaroundMs * 1000LL);
 }
 
 void feedLocked(TrxCatModel* m, const char* data, size_t n) {

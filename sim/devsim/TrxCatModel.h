@@ -20,6 +20,9 @@ struct TrxCatModelConfig {
     long long hz = 14200000;
     int mode = 2; // USB in Kenwood numbering
     int turnaroundMs = 2;
+    // false: other text is taken in but not echoed (the logging software at an
+    // operator's unit, which answers what it asked and nothing else).
+    bool echo = true;
 };
 
 struct TrxCatModel;
