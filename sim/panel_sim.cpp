@@ -83,6 +83,7 @@
 // the last value saved. --seed N chooses the random sequence.
 #include "X11View.h"
 #include "core/RemoteCode.h"
+#include "core/Settings.h"
 #include "devsim/AmpModel.h"
 #include "devsim/Ft817Model.h"
 #include "devsim/GpioChip.h"
@@ -1117,8 +1118,10 @@ bool soakFilesParse(const std::string& root, std::vector<std::string>* problems)
     int lines = 0;
     for (std::string line; std::getline(setup, line);)
         lines++;
-    if (lines != 69) {
-        problems->push_back("setup.txt has " + std::to_string(lines) + " lines");
+    int rows = 0;
+    SettingRows(&rows); // one line a key
+    if (lines != rows) {
+        problems->push_back("setup.txt has " + std::to_string(lines) + " lines, not " + std::to_string(rows));
         ok = false;
     }
     // The access code survives everything, unchanged in form.

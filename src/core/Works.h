@@ -204,6 +204,7 @@ struct TxLimitState {
     Shared<uint8_t> refusedLogged;
     char sent[16] = {};
     int sentFd = -1;
+    int64_t sentMs = 0;
 };
 
 // The amplifier's identity as its micro reports it. Owner: link (the version

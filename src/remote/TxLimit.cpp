@@ -184,16 +184,19 @@ bool ParseTxLimitMessage(const uint8_t* p, size_t n, StationState* into) {
 }
 
 void SendTxLimit(Works* w) {
+    const int64_t now = plat_mono_ms();
     char text[kTxLimitMessageSize + 1];
-    const size_t n = BuildTxLimitMessage(w, plat_mono_ms(), text, sizeof text);
+    const size_t n = BuildTxLimitMessage(w, now, text, sizeof text);
     TxLimitState& t = w->txLimit;
     const int fd = w->wsFD;
-    if (n == 0 || (fd == t.sentFd && std::strcmp(text, t.sent) == 0))
+    // Also now and then unchanged: a new session may have the old one's descriptor.
+    if (n == 0 || (fd == t.sentFd && std::strcmp(text, t.sent) == 0 && now - t.sentMs < kTxLimitRepeatMs))
         return;
     if (!sendWebSockTxLimitFrame(w, text, n))
         return; // tried again at the next tick
     std::memcpy(t.sent, text, n + 1);
     t.sentFd = fd;
+    t.sentMs = now;
 }
 
 void StationTxLimitReceived(Works* w, const uint8_t* p, size_t n) {

@@ -17,7 +17,7 @@
 // The operator's unit is told in a "TL" message: "LLLLSSSSP", the limit in
 // seconds (0000: none), the seconds left of a timed transmission, and the
 // phase ('R' none timed, 'T' timed, 'W' near the limit, 'L' ended by it until
-// acknowledged); sent when it changes and at a new session. An older operator's
+// acknowledged); sent when it changes, at a new session and every 5 s. An older operator's
 // unit logs it as a message of a type it does not know; an older station sends
 // none, and the operator's unit shows nothing of it.
 #pragma once
@@ -33,6 +33,7 @@ constexpr int kTxLimitWarnS = 10;   // the warning comes this long before the li
 constexpr int kTxLimitMinS = 10;    // a shorter limit from the file counts as this
 constexpr int kTxLimitGapMs = 1000; // a transmission paused this long has ended
 constexpr size_t kTxLimitMessageSize = 9;
+constexpr int kTxLimitRepeatMs = 5000; // "TL" unchanged goes again after this long
 
 // The limit in seconds; 0: none.
 int TxLimitSeconds(Works* works);
