@@ -6,7 +6,7 @@
 //
 //   panel-sim [--root DIR] [--keep] [--remote [--serial-spectrum] [--audio-in FILE.wav]
 //             [--audio-out DEVICE] [--compress BITS]] [--audio] [--script FILE] [--live]
-//             [--gpio registers|chardev] [--no-window] [--panel EXE] [--skins DIR] [--time-scale N]
+//             [--gpio registers|chardev] [--no-window] [--setup \"KEY: VALUE\"]... [--panel EXE] [--skins DIR] [--time-scale N]
 //
 // --gpio chardev makes the amplifier's unit a Raspberry Pi 5: its device tree, no
 // dev/mem, the RP1's GPIO chip modelled (the panel gets the chip model preloaded);
@@ -63,9 +63,15 @@
 // (wait until that box of the screen differs from the last shot, else fail), "exit MS" (wait for the
 // panel to end), "session MS" (wait until the remote session is up), "audio on"
 // (the tones start), "latency MS" (wait until each tone is played on the other
-// unit and print how long it took). With
-// --remote, "operator" before key, long, shot, kbd, f12, expect and exit
-// sends the action to the operator's unit. Lines starting with # are comments.
+// unit and print how long it took), "cat TEXT" (the text on the CAT port:
+// the station's transceiver speaks, or with "operator" the operator's logging
+// software), "received MS cat|link TEXT N" (the station's transceiver has
+// received TEXT on its CAT port or its serial link at least N times, waiting up
+// to MS for them; "=N": exactly N times), "standby MS on|off" (the amplifier model in standby or
+// operate within MS). With
+// --remote, "operator" before key, long, shot, kbd, f12, expect, cat and exit
+// sends the action to the operator's unit. --setup "KEY: VALUE" adds a line to
+// the amplifier unit's setup file. Lines starting with # are comments.
 //
 // --bench SECONDS measures each thread of each unit (processor use, wake-ups a
 // second) and the shell commands it runs: with --remote the busy station (audio
@@ -94,6 +100,7 @@
 #include "devsim/SimRoot.h"
 #include "devsim/Station.h"
 #include "devsim/TrxCatModel.h"
+#include "devsim/TrxModel.h"
 #include "devsim/UsbRxModel.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
@@ -172,6 +179,7 @@ struct Sim {
     std::string exe, skins;   // the panel program and its skins, to start a unit again
     int timeScale = 1;
     std::vector<std::thread> stalls; // each lets a stopped panel go on
+    std::vector<std::string> setupLines; // --setup: added to the amplifier unit's setup file
 };
 
 // Set by SIGINT, SIGTERM and SIGHUP: end the panels, then the simulator.
@@ -425,7 +433,7 @@ int runScript(Sim& s, const std::string& file) {
             u = &s.op;
         }
         long long a = 0, b = 0;
-        std::string text;
+        std::string text, what;
         if (verb == "wait" && words >> a) {
             sleepMs(static_cast<int>(a));
         } else if (verb == "stall" && words >> a) {
@@ -501,6 +509,45 @@ int runScript(Sim& s, const std::string& file) {
         } else if (verb == "latency" && words >> a) {
             if (!s.remote || !reportLatency(s, static_cast<int>(a)))
                 return 1;
+        } else if (verb == "cat" && words >> text) {
+            // Text on the unit's CAT port: at the operator's unit its logging
+            // software's, which the relay carries to the station; at the
+            // station its transceiver's own.
+            TrxCatModel* port = u == &s.op ? s.opCat : s.station.cat;
+            if (!port || !TrxCatModelSend(port, text)) {
+                std::fprintf(stderr, "panel-sim: cannot send on the %s's CAT port: %s\n", u->name, line.c_str());
+                return 1;
+            }
+        } else if (verb == "received" && words >> a >> text && (text == "cat" || text == "link") &&
+                   words >> what >> line) {
+            // The station's transceiver has received the command at least N
+            // times (waiting up to MS for them), or with "=N" exactly N times.
+            const bool cat = text == "cat", exact = line[0] == '=';
+            b = std::atoll(line.c_str() + (exact ? 1 : 0));
+            auto times = [&] {
+                long long n = 0;
+                if (cat && s.station.cat)
+                    for (const TrxCatReceived& r : TrxCatModelReceived(s.station.cat))
+                        n += r.text == what;
+                if (!cat && s.station.trx)
+                    for (const TrxReceived& r : TrxModelReceived(s.station.trx))
+                        n += r.text == what;
+                return n;
+            };
+            const bool got = waitUntil([&] { return times() >= b; }, static_cast<int>(a));
+            const long long n = times();
+            if (!got || (exact && n != b)) {
+                std::fprintf(stderr, "panel-sim: the transceiver's %s port received \"%s\" %lld times, not %s%lld\n",
+                             text.c_str(), what.c_str(), n, exact ? "" : "at least ", b);
+                return 1;
+            }
+        } else if (verb == "standby" && words >> a >> text) {
+            // The amplifier model in standby ("on") or operate ("off") within MS.
+            const bool want = text == "on";
+            if (!waitUntil([&] { return AmpModelBypass(s.station.amp) == want; }, static_cast<int>(a))) {
+                std::fprintf(stderr, "panel-sim: the amplifier's standby is not %s within %lld ms\n", text.c_str(), a);
+                return 1;
+            }
         } else if (verb == "session" && words >> a) {
             if (!s.remote || !waitUntil([&] { return sessionUp(s); }, static_cast<int>(a))) {
                 std::fprintf(stderr, "panel-sim: no remote session within %lld ms\n", a);
@@ -798,10 +845,28 @@ bool prepareRemote(Sim& s, const SimRootOptions& opt, std::string* error) {
         *error = "cannot open the operator unit's serial line";
         return false;
     }
-    s.opCat = TrxCatModelStart(s.op.root + "/dev/KAVOCAT0");
+    // Its logging software: what the station's transceiver says reaches it,
+    // and is not sent back.
+    TrxCatModelConfig logger;
+    logger.echo = false;
+    s.opCat = TrxCatModelStart(s.op.root + "/dev/KAVOCAT0", logger);
     // The sound interfaces: a tone each way, 700 Hz from the station and
     // 1000 Hz from the operator.
     return soundInterface(s, s.amp, error) && soundInterface(s, s.op, error);
+}
+
+// The --setup lines, after the lines the simulator wrote.
+bool addSetupLines(const Sim& s, std::string* error) {
+    if (s.setupLines.empty())
+        return true;
+    std::ofstream f(s.amp.root + "/opt/set/setup.txt", std::ios::app);
+    for (const std::string& l : s.setupLines)
+        f << l << "\n";
+    if (!f) {
+        *error = "cannot add to the amplifier unit's setup file";
+        return false;
+    }
+    return true;
 }
 
 bool startUnit(Unit& u, const std::string& exe, const std::string& skins, int timeScale,
@@ -1079,9 +1144,10 @@ bool soakFilesParse(const std::string& root, std::vector<std::string>* problems)
     int lines = 0, keys = 0;
     for (std::string line; std::getline(setup, line);)
         lines++;
-    SettingRows(&keys); // a line a key
-    if (lines != keys) {
-        problems->push_back("setup.txt has " + std::to_string(lines) + " lines");
+    int rows = 0;
+    SettingRows(&rows); // one line a key
+    if (lines != rows) {
+        problems->push_back("setup.txt has " + std::to_string(lines) + " lines, not " + std::to_string(rows));
         ok = false;
     }
     // The access code survives everything, unchanged in form.
@@ -1326,11 +1392,13 @@ int main(int argc, char** argv) {
             s.serialSpectrum = true;
         else if (a == "--no-window")
             window = false;
+        else if (a == "--setup" && i + 1 < argc)
+            s.setupLines.push_back(argv[++i]);
         else {
             std::fprintf(stderr,
                          "usage: %s [--root DIR] [--keep] [--remote [--audio-in FILE.wav] "
                          "[--audio-out DEVICE] [--compress BITS] [--serial-spectrum]] [--audio] [--script FILE] [--live] "
-                         "[--gpio registers|chardev] [--no-window] [--panel EXE] [--skins DIR] [--time-scale N] [--soak SECONDS [--seed N]] "
+                         "[--gpio registers|chardev] [--no-window] [--setup \"KEY: VALUE\"]... [--panel EXE] [--skins DIR] [--time-scale N] [--soak SECONDS [--seed N]] "
                          "[--bench SECONDS]\n",
                          argv[0]);
             return 2;
@@ -1381,7 +1449,7 @@ int main(int argc, char** argv) {
     };
     bool ok = SimRootCreate(s.root, opt, &error) && (!s.remote || prepareRemote(s, opt, &error)) &&
               (s.remote || !s.stationAudio || prepareStationAudio(s, &error)) &&
-              SimStationStart(&s.station, s.root, &error) &&
+              SimStationStart(&s.station, s.root, &error) && addSetupLines(s, &error) &&
               startUnit(s.amp, exe, skins, timeScale, &error, ampEnv()) &&
               // The operator's unit has no receiver: it does not see the model's bus.
               (!s.remote || startUnit(s.op, exe, skins, timeScale, &error, {"UMOCKDEV_DIR="}));

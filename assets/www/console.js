@@ -17,7 +17,27 @@ const rows = [
   ['heatsink_c', 'Heat sink', (v) => v.toFixed(1) + ' \u00b0C'],
   ['supply_v', 'Supply', (v) => v.toFixed(1) + ' V'],
   ['current_a', 'Current', (v) => v.toFixed(1) + ' A'],
+  ['tx_limit_s', 'TX limit', (v) => (v ? v + ' s' : 'off')],
+  ['tx_left_s', 'TX left', (v) => (v === null ? '-' : v + ' s')],
 ];
+
+// The transmit time limit of remote operation: the seconds left while a
+// transmission is timed, a warning near the end, and after the limit ended one
+// a notice the controller acknowledges before the station transmits again.
+function showTxLimit(status) {
+  const box = document.getElementById('txlimit');
+  const text = document.getElementById('txlimit-text');
+  const state = status.tx_limit;
+  box.hidden = !(state === 'timing' || state === 'near' || state === 'reached');
+  box.className = state === 'near' ? 'warning' : state === 'reached' ? 'error' : '';
+  if (state === 'timing' || state === 'near')
+    text.textContent = `Transmit time limit ${status.tx_limit_s} s: ${status.tx_left_s} s left`
+      + (state === 'near' ? ', then the transmission is ended' : '');
+  else if (state === 'reached')
+    text.textContent = 'Transmit time limit reached: the transmission was ended. '
+      + 'Transmitting again needs an acknowledgement.';
+  document.getElementById('ack').hidden = !(state === 'reached' && control);
+}
 
 function show(status) {
   const values = document.getElementById('values');
@@ -39,6 +59,7 @@ function show(status) {
     li.textContent = a.text.join(' ');
     alarms.append(li);
   }
+  showTxLimit(status);
 }
 
 // An update: "PIC1", a count, per piece x, y, width, height (16 bits) and its
@@ -256,6 +277,7 @@ window.addEventListener('keydown', (e) => {
 window.addEventListener('keyup', (e) => { if (e.key >= '1' && e.key <= '6') release(Number(e.key)); });
 window.addEventListener('blur', () => { for (const k of [...held]) release(k); });
 document.getElementById('take').addEventListener('click', () => send({ take: true }));
+document.getElementById('ack').addEventListener('click', () => send({ ack: true }));
 
 function connect() {
   const link = document.getElementById('link');
@@ -274,8 +296,8 @@ function connect() {
       return;
     }
     const m = JSON.parse(e.data);
-    if (m.status) show(m.status);
     control = m.control;
+    if (m.status) show(m.status);
     document.getElementById('keys').className = control ? '' : 'watching';
     document.getElementById('take').hidden = !m.free;
     link.textContent = control ? 'connected, in control' : 'connected, watching';

@@ -86,6 +86,8 @@ bool SimStationStart(SimStation* s, const std::string& root, std::string* error)
 }
 
 void SimStationUnplugTrx(SimStation* s) {
+    if (s->cat)
+        TrxCatModelSetTransmitHook(s->cat, nullptr);
     TrxModelStop(s->trx);
     s->trx = nullptr;
     if (s->amp)
@@ -102,10 +104,17 @@ bool SimStationReplugTrx(SimStation* s) {
         return false;
     AmpModel* amp = s->amp;
     TrxModelSetTransmitHook(s->trx, [amp](bool on, float watts) { AmpModelSetDrive(amp, on ? watts : 0.0f); });
+    // One radio: "TX;" on its CAT port keys it as its PTT does, "RX;" ends that.
+    TrxModel* radio = s->trx;
+    const float drive = s->driveW;
+    if (s->cat)
+        TrxCatModelSetTransmitHook(s->cat, [radio, drive](bool on) { TrxModelSetPtt(radio, on, drive); });
     return true;
 }
 
 void SimStationStop(SimStation* s) {
+    if (s->cat)
+        TrxCatModelSetTransmitHook(s->cat, nullptr);
     TrxModelStop(s->trx); // first: its hook drives the amplifier model
     s->trx = nullptr;
     AmpModelStop(s->amp);

@@ -32,6 +32,7 @@ struct TrxCatModel {
 
     bool silent = false;
     bool transmitting = false;
+    std::function<void(bool)> hook;
     SerialTexts texts;
     std::deque<TrxCatReceived> received;
 };
@@ -66,6 +67,7 @@ std::string answerLocked(TrxCatModel* m, const std::string& text) {
         return status;
     }
     std::string body = text.substr(0, text.size() - 1);
+    const bool wasTx = m->transmitting;
     if (body.compare(0, 2, "FA") == 0 && digits(body, 2, 11))
         m->cfg.hz = std::stoll(body.substr(2));
     else if (body.compare(0, 2, "MD") == 0 && digits(body, 2, 1))
@@ -74,7 +76,9 @@ std::string answerLocked(TrxCatModel* m, const std::string& text) {
         m->transmitting = true;
     else if (body == "RX")
         m->transmitting = false;
-    return text;
+    if (m->transmitting != wasTx && m->hook)
+        m->hook(m->transmitting);
+    return m->cfg.echo ? text : std::string();
 }
 
 void textLocked(TrxCatModel* m, const std::string& text) {
@@ -83,7 +87,9 @@ void textLocked(TrxCatModel* m, const std::string& text) {
         m->received.pop_front();
     if (m->silent)
         return;
-    enqueueLocked(m, answerLocked(m, text), m->cfg.turnaroundMs * 1000LL);
+    std::string answer = answerLocked(m, text);
+    if (!answer.empty())
+        enqueueLocked(m, std::move(answer), m->cfg.turnaroundMs * 1000LL);
 }
 
 void feedLocked(TrxCatModel* m, const char* data, size_t n) {
@@ -125,6 +131,11 @@ long long TrxCatModelFrequency(TrxCatModel* m) {
 void TrxCatModelSetMode(TrxCatModel* m, int mode) {
     std::lock_guard<std::mutex> lock(m->mu);
     m->cfg.mode = std::clamp(mode, 0, 9);
+}
+
+void TrxCatModelSetTransmitHook(TrxCatModel* m, std::function<void(bool)> hook) {
+    std::lock_guard<std::mutex> lock(m->mu);
+    m->hook = std::move(hook);
 }
 
 bool TrxCatModelTransmitting(TrxCatModel* m) {

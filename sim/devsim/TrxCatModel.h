@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct TrxCatModelConfig {
     long long hz = 14200000;
     int mode = 2; // USB in Kenwood numbering
     int turnaroundMs = 2;
+    // false: other text is taken in but not echoed (the logging software at an
+    // operator's unit, which answers what it asked and nothing else).
+    bool echo = true;
 };
 
 struct TrxCatModel;
@@ -34,6 +38,9 @@ long long TrxCatModelFrequency(TrxCatModel* m);
 void TrxCatModelSetMode(TrxCatModel* m, int mode);
 int TrxCatModelMode(TrxCatModel* m);
 bool TrxCatModelTransmitting(TrxCatModel* m);
+// Called (on the model's thread) when "TX;" keys the transmitter or "RX;" ends
+// it, so that the station's radio drives the amplifier; an empty one unhooks.
+void TrxCatModelSetTransmitHook(TrxCatModel* m, std::function<void(bool)> hook);
 void TrxCatModelSetId(TrxCatModel* m, const std::string& id);
 // Silent: commands are still taken in and recorded, nothing is answered.
 void TrxCatModelSetSilent(TrxCatModel* m, bool silent);

@@ -121,6 +121,8 @@ void joinAll(Works* w) {
         if (j.enabled && j.message)
             LogInfo("%s", j.message);
     }
+    // The refresh tick, which starts the time limit's guard, has ended.
+    StopJob(Job::TxLimit, 0);
     JoinThread(SlotOf(Thread::Splash));
     JoinThread(SlotOf(Thread::FwUpdate));
 }
@@ -243,6 +245,8 @@ void splash(Works* w) {
     plat_sleep_ms((waitTAV + 1) * 1000);
     startInitThread = 0;
     // The splash ends before the next picture is drawn.
+    // The refresh tick, which starts the time limit's guard, has ended.
+    StopJob(Job::TxLimit, 0);
     JoinThread(SlotOf(Thread::Splash));
 }
 

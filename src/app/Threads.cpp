@@ -27,7 +27,7 @@
 namespace {
 // The program's threads, then the subsystems' jobs (core/Services.h).
 constexpr int kThreadCount = static_cast<int>(Thread::Ampctl) + 1;
-ThreadSlot g_slots[kThreadCount + kPeerJobs + 1];
+ThreadSlot g_slots[kThreadCount + kPeerJobs + 2];
 } // namespace
 
 ThreadSlot& SlotOf(Thread thread) { return g_slots[static_cast<int>(thread)]; }
@@ -204,6 +204,8 @@ void startService(Works* w, Service service) {
 ThreadSlot* jobSlot(Job job, int index) {
     if (job == Job::WebGuard)
         return index == 0 ? &g_slots[kThreadCount + kPeerJobs] : nullptr;
+    if (job == Job::TxLimit)
+        return index == 0 ? &g_slots[kThreadCount + kPeerJobs + 1] : nullptr;
     return index >= 0 && index < kPeerJobs ? &g_slots[kThreadCount + index] : nullptr;
 }
 
@@ -213,7 +215,8 @@ bool startJob(Job job, int index, std::function<void()> body) {
         LogErr("job %d: no slot %d", static_cast<int>(job), index);
         return false;
     }
-    return StartThread(*slot, job == Job::Peer ? "ws-peer" : "web-guard", std::move(body));
+    const char* name = job == Job::Peer ? "ws-peer" : job == Job::WebGuard ? "web-guard" : "tx-limit";
+    return StartThread(*slot, name, std::move(body));
 }
 
 void stopJob(Job job, int index) {

@@ -99,6 +99,7 @@ const AlarmText kAlarmTexts[kAlarmCodes] = {
     {4, "Auto Tune", "timeout"},   {4, "Auto Tune", "SWR warning"}, {4, "Auto Tune", "TAV aborts"},
     {3, "Error", "---"},           {4, "Micro Reset", "warning"},   {4, "CMD not", "available"},
     {4, "Auto Tune", "Max SWR"},   {6, "Band warn", "StBy"},        {4, "Remote warn", "Cat"},
+    {0, "TX limit", "near"},       {1, "TX limit", "RESET to TX"},
 };
 
 } // namespace

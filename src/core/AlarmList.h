@@ -1,4 +1,4 @@
-// The alarm list: codes 0..20 raised by the parts that detect a fault and
+// The alarm list: codes 0..22 raised by the parts that detect a fault and
 // removed when it ends or by the operator's reset key.
 #pragma once
 
@@ -27,6 +27,8 @@ enum AlarmCode {
     kAlarmTuneMaxSwr = 18,   // automatic tune: SWR too high
     kAlarmBandStby = 19,     // band fault, standby
     kAlarmRemoteCat = 20,    // remote check: CAT port; CAT relay failure
+    kAlarmTxLimitNear = 21,  // a remote transmission nears its time limit
+    kAlarmTxLimit = 22,      // the time limit ended a remote transmission
 };
 
 // Raises an alarm (not before the amplifier's first "CP" reply, not twice).
@@ -40,5 +42,5 @@ int ExistAnError(Works* works);
 // Copies the active codes, oldest first, into `codes` (up to `max`); returns the count.
 int SnapshotErrors(Works* works, int* codes, int max);
 
-// The texts and flags of the 21 alarm codes (start-up).
+// The texts and flags of the alarm codes (start-up).
 void InitErrorTable(Works* works);

@@ -35,9 +35,9 @@ enum class RemoteSwitch {
 
 // Threads a subsystem needs for work of its own: a connection that has not yet
 // given its code (one slot each, `index` 0..kPeerJobs-1), the transmit guard
-// after a console leaves. The top layer keeps their slots; the subsystem hands
-// it the work.
-enum class Job { Peer, WebGuard };
+// after a console leaves, the transmit guard at a remote transmission's time
+// limit. The top layer keeps their slots; the subsystem hands it the work.
+enum class Job { Peer, WebGuard, TxLimit };
 constexpr int kPeerJobs = 5;
 
 struct ServiceHooks {

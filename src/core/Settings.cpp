@@ -81,6 +81,15 @@ int hamlibEnter(Works* w, int) {
     return 0;
 }
 
+// 0 is no limit.
+void remoteTxLimitText(Works* w, char* text, size_t size) {
+    const long v = SettingNumber(w, "RemoteTxLimit");
+    if (v == 0)
+        std::snprintf(text, size, "Off");
+    else
+        std::snprintf(text, size, "%ld s", v);
+}
+
 #define FLAG(f) [](SetupRecord& r) -> Flag& { return r.f; }
 #define TEXT(f) [](SetupRecord& r) { return r.f.ref(); }
 #define APPLY(body) [](Works* w, long v) { (void)w, (void)v; body; }
@@ -299,6 +308,14 @@ const SettingRow kRows[] = {
      .log = SettingLog::Number, .lo = 0, .hi = 65535},
     {.key = "AmpctlListen", .kind = SettingKind::Text, .def = "127.0.0.1", .size = 48},
     {.key = "AmpctlControl", .kind = SettingKind::Text, .def = "127.0.0.1/8 ::1/128"},
+    // The longest transmission while the station is operated from elsewhere,
+    // in seconds; 0: no limit. The file takes 0..3600 and a limit below 10 s
+    // counts as 10 (remote/TxLimit.h); the menu steps by 10 s from Off.
+    {.key = "RemoteTxLimit", .kind = SettingKind::Number, .def = "180", .size = 5,
+     .log = SettingLog::Number, .lo = 0, .hi = 3600,
+     .menu = {.number = 93, .title = "REMOTE TX LIMIT", .item = " ", .edit = MenuEdit::Step,
+              .step = 10, .lo = 0, .hi = 3600, .bound = MenuBound::Keep, .repeats = true,
+              .show = remoteTxLimitText}},
 };
 // clang-format on
 

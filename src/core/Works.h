@@ -39,8 +39,8 @@ struct OpusDecoder;
 
 constexpr const char* kSwVersion = "0.046";
 constexpr int kCmdQueueSize = 30;
-constexpr int kAlarmCodes = 21;
-constexpr int kMaxActiveErrors = 22;
+constexpr int kAlarmCodes = 23;
+constexpr int kMaxActiveErrors = 24;
 constexpr int kAlarmTextSize = 30;
 // Work modes (ModeWorkIdx): where the bank takes the operating frequency from.
 enum ModeWork { kModeGeneric = 0, kModeTav = 1, kModeFt817 = 2, kModeHamlib = 3 };
@@ -174,6 +174,11 @@ struct StationState {
     bool coaxRxTx = false;
     int alarmCount = 0;
     StationAlarm alarms[kMaxActiveErrors];
+    // The station's transmit time limit ("TL", remote/TxLimit.h): seconds (0
+    // off), seconds left, its phase; txLimitMs -1: an older station sent none.
+    int64_t txLimitMs = -1;
+    int txLimitS = 0, txLeftS = 0;
+    char txPhase = 'R';
 };
 // Written by the session thread of the operator's unit, copied whole by the
 // refresh and key threads: one lock, as the values belong together.
@@ -182,6 +187,25 @@ struct StationView {
     StationState s; // guarded by mu
     // A peer's malformed messages are logged once until a whole one comes.
     bool badRecordLogged = false, badAlarmsLogged = false; // guarded by mu
+};
+
+// The transmit time limit of remote operation (remote/TxLimit.h). Owner:
+// refresh, whose tick times a transmission and moves the phase; the web thread
+// stores whether a console is in control (a plain store), the session thread
+// takes the refusal's log note with one exchange. `sent*`: the refresh tick's
+// own record of what it last told the operator's unit.
+struct TxLimitState {
+    Shared<int> phase;          // TxPhase
+    Shared<int64_t, false> startMs;  // program ms the timed transmission began
+    Shared<int64_t, false> lastTxMs; // the last tick that saw it
+    Shared<int64_t> endedMs;    // when the limit ended it
+    Shared<int> lastedS;        // how long that transmission lasted
+    Shared<uint8_t> alarmShown; // the limit's alarm went into the list
+    Shared<uint8_t> console;    // a browser console is in control
+    Shared<uint8_t> refusedLogged;
+    char sent[16] = {};
+    int sentFd = -1;
+    int64_t sentMs = 0;
 };
 
 // The amplifier's identity as its micro reports it. Owner: link (the version
@@ -338,6 +362,7 @@ struct Works {
     // Changes a logger or the operator's unit asked for: any thread queues,
     // the keys' thread takes them (core/AmpRequests.h).
     AmpRequestQueue ampRequests;
+    TxLimitState txLimit;
 
     // Tables loaded from files: main's, before the threads start. The band's
     // thresholds (thresholdRowIdx with tsThresholds) change together under one

@@ -10,6 +10,7 @@
 #include "remote/Compress.h"
 #include "remote/StationRecord.h"
 #include "remote/TxGuard.h"
+#include "remote/TxLimit.h"
 #include "remote/th_scrivi.h"
 #include "trx/Serial.h"
 #include "tuner/Banks.h"
@@ -59,6 +60,8 @@ Dispatch catText(Works* w, const RemoteSession* s, Payload p) {
         relay(w, fd, text, n); // the client does not check it
         return Dispatch::Continue;
     }
+    if (TxLimitRefuses(w, text, n, "relayed CAT"))
+        return Dispatch::Continue;
     TxGuardCatText(w, text, n);
     if (!relay(w, fd, text, n)) {
         LogErr("TCP read Error 7a %d", errno);
@@ -212,7 +215,13 @@ Dispatch binary(Works* w, RemoteSession* s, const WsFrame& f) {
             StationAmpRequestReceived(w, p.data, p.n);
             return Dispatch::Continue;
         }
+        if (f.tagIs("TL") && !server) {
+            StationTxLimitReceived(w, p.data, p.n);
+            return Dispatch::Continue;
+        }
         if (f.tagIs("SC") && server) {
+            if (TxLimitRefuses(w, p.data, p.n, "transceiver's link"))
+                return Dispatch::Continue;
             if (!relay(w, w->serFD, p.data, p.n)) {
                 LogErr("TCP read Error 7a %d", errno);
                 return Dispatch::End;
@@ -226,6 +235,8 @@ Dispatch binary(Works* w, RemoteSession* s, const WsFrame& f) {
             }
             LogOut("S BUFFER WEB SERVER : %.*s\n", static_cast<int>(p.n),
                          reinterpret_cast<const char*>(p.data));
+            if (TxLimitRefuses(w, p.data, p.n, "transceiver's link"))
+                return Dispatch::Continue;
             if (!relay(w, w->serFD, p.data, p.n)) {
                 LogErr("TCP read Error 8a %d", errno);
                 return Dispatch::End;

@@ -19,7 +19,7 @@ bool rfPresent(Works* w) {
 
 } // namespace
 
-void TxGuardCatText(Works* w, const uint8_t* t, size_t n) {
+bool HasTransmitCommand(const uint8_t* t, size_t n) {
     // Kenwood-style transmit: "TX;" or "TX" and one digit, ';' ending it.
     for (size_t i = 0; i + 2 < n; i++) {
         if (t[i] != 'T' || t[i + 1] != 'X')
@@ -27,12 +27,17 @@ void TxGuardCatText(Works* w, const uint8_t* t, size_t n) {
         if (i > 0 && t[i - 1] != ';')
             continue; // inside another command
         const size_t end = t[i + 2] >= '0' && t[i + 2] <= '9' ? i + 3 : i + 2;
-        if (end < n && t[end] == ';') {
-            const int64_t now = plat_mono_ms();
-            w->remoteTxCmdMs = now > 0 ? now : 1;
-            return;
-        }
+        if (end < n && t[end] == ';')
+            return true;
     }
+    return false;
+}
+
+void TxGuardCatText(Works* w, const uint8_t* t, size_t n) {
+    if (!HasTransmitCommand(t, n))
+        return;
+    const int64_t now = plat_mono_ms();
+    w->remoteTxCmdMs = now > 0 ? now : 1;
 }
 
 void RemoteSessionEnded(Works* w) {
@@ -41,6 +46,10 @@ void RemoteSessionEnded(Works* w) {
     if (!rfPresent(w) && !recentCmd)
         return;
     LogErr("remote: session ended while transmitting: the station returns to receive");
+    TxGuardReturnToReceive(w);
+}
+
+void TxGuardReturnToReceive(Works* w) {
     const int fd = status_cat ? w->catFD.load() : -1;
     if (fd >= 0) {
         static const char kRx[] = "RX;";

@@ -19,6 +19,7 @@
 #include "ui/Network.h"
 #include "ui/Readings.h"
 #include "ui/RemoteChecks.h"
+#include "remote/TxLimit.h"
 #include "draw/TTF.h"
 
 #include <cstdio>
@@ -59,6 +60,11 @@ void messageLine(Works* w) {
                       static_cast<unsigned long>(w->source[kModeGeneric].freqHz.load()), static_cast<int>(t.l),
                       static_cast<int>(t.c), ModeTuneDebug.get().s);
         putString(8, 500, 350, buf, 250, 250, 0, w->fb);
+        return;
+    }
+    // A remote transmission's time limit comes before the keys' notices.
+    if (TxLimitNotice(w, buf, sizeof buf)) {
+        putString(8, 5, 350, buf, 255, 200, 0, w->fb);
         return;
     }
     const uint8_t notice = w->pages.keyNotice.load();

@@ -19,6 +19,7 @@
 #include "ui/Keys.h"
 #include "draw/Meter.h"
 #include "ui/Nuova.h"
+#include "remote/TxLimit.h"
 #include "draw/Png.h"
 #include "ui/Readings.h"
 #include "draw/TTF.h"
@@ -365,6 +366,9 @@ void TimerDrawPage(Works* w) {
 }
 
 void TimerTick(Works* w) {
+    // The station times a remote transmission before it draws the notice.
+    if (w->setup->WebSocket != '2')
+        TxLimitTick(w, plat_mono_ms());
     {
         PictureLock lock(PictureMutex());
         fbTickBegin(w->fb);
@@ -378,8 +382,10 @@ void TimerTick(Works* w) {
         char record[kStatusRecordSize];
         CreaBufferDiStato(w, record);
         sendWebSockStatusFrame(w, record, kStatusRecordSent);
-        if (w->setup->WebSocket == '1')
+        if (w->setup->WebSocket == '1') {
             SendStationAlarms(w);
+            SendTxLimit(w);
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 #include "remote/AudioTap.h"
 #include "remote/TxGuard.h"
+#include "remote/TxLimit.h"
 #include "remote/th_scrivi.h"
 #include "web/Server.h"
 
@@ -48,6 +49,7 @@ void updateTap(WebServer* s) {
 
 void controllerLeft(WebServer* s) {
     s->sessions.controller = -1;
+    s->w->txLimit.console = 0;
     s->talk = false;
     WebKeysClear(&s->keys);
     s->w->webKeys = 0;
@@ -117,6 +119,14 @@ void ask(WebServer* s, WebConn* c, const char* text, size_t n) {
         if (s->talk != (key != 0))
             LogInfo(key ? "web: %s talks" : "web: %s stops talking", c->peer);
         s->talk = key != 0;
+        return;
+    case WebAsk::Ack:
+        // The controller's acknowledgement of the transmit time limit: the
+        // reset key, as an operator's unit asks for it.
+        if (!inControl(s, c) || s->w->txLimit.phase != kTxLocked)
+            return;
+        LogInfo("web: %s acknowledges the transmit time limit", c->peer);
+        s->w->alarmResetAsked = 1;
         return;
     case WebAsk::None:
         if (!c->dropNoted)
@@ -323,6 +333,8 @@ int WebConsolesTick(WebServer* s) {
         WebPictureDrop(fb, &s->picture);
     if (WebKeysDue(&s->keys, now))
         s->w->webKeys = s->keys.held;
+    // A console in control operates the station from elsewhere (remote/TxLimit.h).
+    s->w->txLimit.console = s->sessions.controller >= 0 ? 1 : 0;
     if (s->tapOpen)
         tickAudio(s);
     if (now - s->lastStatusMs >= kWebStatusMs) {
@@ -344,5 +356,6 @@ void WebConsolesEnd(WebServer* s) {
         WebPictureDrop(s->w->fb, &s->picture);
     WebKeysClear(&s->keys);
     s->w->webKeys = 0;
+    s->w->txLimit.console = 0;
     StopJob(Job::WebGuard, 0);
 }

@@ -12,6 +12,8 @@ WebAsk WebParseAsk(const char* text, size_t n, int* arg) {
     s[n] = '\0';
     if (std::strcmp(s, "{\"take\":true}") == 0)
         return WebAsk::Take;
+    if (std::strcmp(s, "{\"ack\":true}") == 0)
+        return WebAsk::Ack;
     static const struct {
         const char* text;
         WebAsk ask;

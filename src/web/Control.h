@@ -2,7 +2,8 @@
 //
 // A browser sends short JSON texts: {"key":N,"down":true} and
 // {"key":N,"down":false} (N 1..6) for a key pressed and released,
-// {"take":true} to take control when nobody has it, {"listen":true|"opus"|false}
+// {"take":true} to take control when nobody has it, {"ack":true} to acknowledge
+// the transmit time limit's notice (as the reset key does), {"listen":true|"opus"|false}
 // for the station's audio (as PCM or Opus) and {"talk":true|false} while the
 // operator holds "talk". Only the controller's keys
 // count. They are held for the key thread, which reads them with the panel's
@@ -16,7 +17,7 @@
 constexpr int kWebTapMs = 100;
 constexpr size_t kWebAskBytes = 64; // longer texts are not asks
 
-enum class WebAsk { None, KeyDown, KeyUp, Take, Listen, Talk };
+enum class WebAsk { None, KeyDown, KeyUp, Take, Listen, Talk, Ack };
 
 // What a text message asks; `arg` is the key for the key asks, 1 or 0 for
 // talk, and for listen 0 (off), 1 (PCM) or 2 (Opus). None for anything else, which the caller logs and drops.

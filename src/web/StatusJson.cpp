@@ -5,6 +5,8 @@
 #include "amp/Temperature.h"
 #include "core/AlarmList.h"
 #include "core/Works.h"
+#include "platform/Clock.h"
+#include "remote/TxLimit.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -57,6 +59,15 @@ size_t BuildStatusJson(Works* w, char* out, size_t cap) {
           r.pwrIn, r.swr);
     o.add(",\"board_c\":%.1f,\"heatsink_c\":%.1f,\"supply_v\":%.1f,\"current_a\":%.1f", r.temp1, r.temp2,
           volts, r.amps());
+    // The transmit time limit of remote operation: seconds (0: none), seconds
+    // left of a timed transmission (null when none is timed), and its state.
+    const int left = TxLimitLeftS(w, plat_mono_ms());
+    o.add(",\"tx_limit_s\":%d,\"tx_left_s\":", TxLimitSeconds(w));
+    if (left < 0)
+        o.add("null");
+    else
+        o.add("%d", left);
+    o.add(",\"tx_limit\":\"%s\"", TxLimitStateName(w));
     o.add(",\"alarms\":[");
     int codes[kMaxActiveErrors];
     const int n = SnapshotErrors(w, codes, kMaxActiveErrors);

@@ -205,10 +205,19 @@ void sendWebSockAudioFrame(Works* w, const int16_t* block) {
     sendFrame(w, frame.data(), len, true);
 }
 
-bool sendWebSockAmpRequestFrame(Works* w, const char* payload, size_t n) {
+// A short text message of the session's own (a tag and at most kShortMax bytes).
+static bool sendShortText(Works* w, const char tag[2], const char* payload, size_t n) {
     if (!w || !w->remoteConnected)
         return false;
     uint8_t frame[kShortMax + 4];
-    const size_t len = BuildShortFrame("AQ", reinterpret_cast<const uint8_t*>(payload), n, frame, sizeof frame);
+    const size_t len = BuildShortFrame(tag, reinterpret_cast<const uint8_t*>(payload), n, frame, sizeof frame);
     return len > 0 && sendFrame(w, frame, len);
+}
+
+bool sendWebSockAmpRequestFrame(Works* w, const char* payload, size_t n) {
+    return sendShortText(w, "AQ", payload, n);
+}
+
+bool sendWebSockTxLimitFrame(Works* w, const char* payload, size_t n) {
+    return sendShortText(w, "TL", payload, n);
 }

@@ -23,6 +23,8 @@ void sendWebSockSerSpectrFrame(Works* works, const uint8_t* trace, size_t length
 // The operator's change of the station's amplifier ("AQ", a short text:
 // remote/AmpRequestMessage.h); false when it did not go out.
 bool sendWebSockAmpRequestFrame(Works* works, const char* payload, size_t n);
+// The station's transmit time limit ("TL", remote/TxLimit.h); false when it did not go out.
+bool sendWebSockTxLimitFrame(Works* works, const char* payload, size_t n);
 
 // Frame builders (exposed for tests); return the frame length, 0 when refused.
 size_t BuildShortFrame(const char tag[2], const uint8_t* payload, size_t n, uint8_t* out,

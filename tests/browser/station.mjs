@@ -42,8 +42,9 @@ function freePort() {
 // Starts `panel-sim` in a fresh root under `work` with the console on a free
 // port; keys go to its standard input (" " transmit on/off, "x" the end).
 // With `audio`, the unit has its sound interface (a 700 Hz tone captured, what
-// it plays in ROOT/sim/played.raw) and its audio threads on.
-export async function startStation(simExe, work, { audio = false } = {}) {
+// it plays in ROOT/sim/played.raw) and its audio threads on. `setup`: more
+// lines of the setup file; `timeScale`: the program's clock that much faster.
+export async function startStation(simExe, work, { audio = false, setup = '', timeScale = 1 } = {}) {
   const root = path.join(work, 'root');
   fs.rmSync(work, { recursive: true, force: true });
   fs.mkdirSync(path.join(root, 'opt', 'set'), { recursive: true });
@@ -51,7 +52,7 @@ export async function startStation(simExe, work, { audio = false } = {}) {
   // The unit's setup: only the console's port; the panel writes the rest.
   fs.writeFileSync(path.join(root, 'opt', 'set', 'setup.txt'), `WebPort: ${port}\n` + (audio
     ? 'EnableRead: 1\nEnableWrite: 1\nAudioIn: tavin\nAudioOut: tavout\nMultiplier: 2\nAudioCompress: 0\n'
-    : ''));
+    : '') + setup);
   const st = {
     root,
     fbPath: path.join(root, 'dev', 'fb0'),
@@ -59,7 +60,8 @@ export async function startStation(simExe, work, { audio = false } = {}) {
     url: `https://127.0.0.1:${port}/`,
     out: '',
     playedPath: path.join(root, 'sim', 'played.raw'),
-    sim: spawn(simExe, ['--root', root, '--no-window'].concat(audio ? ['--audio'] : []),
+    sim: spawn(simExe, ['--root', root, '--no-window', '--time-scale', String(timeScale)]
+      .concat(audio ? ['--audio'] : []),
       { stdio: ['pipe', 'pipe', 'pipe'] }),
   };
   st.sim.stdout.on('data', (d) => { st.out += d; });

@@ -65,7 +65,7 @@ class ServiceMenu : public GpioPanel {
 };
 
 TEST_F(ServiceMenu, OffHwSendsTheSwitchOffCommandToTheConverter) {
-    ASSERT_NO_FATAL_FAILURE(editEntry(28));
+    ASSERT_NO_FATAL_FAILURE(editEntry(29)); // OFF HW
     EXPECT_FALSE(converterGot(0x85, 300)); // choosing it alone does nothing
     tap(4);                                // MINUS
     EXPECT_TRUE(converterGot(0x85, 3000));
@@ -77,7 +77,7 @@ TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
     link = std::thread(Linear, w.get());
     ASSERT_TRUE(WaitFor([&] { return wire().size() >= 4; }, 5000));
 
-    ASSERT_NO_FATAL_FAILURE(editEntry(29));
+    ASSERT_NO_FATAL_FAILURE(editEntry(30)); // FW UPDATE
     tap(6); // ENTER before arming: nothing
     ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage == 1; }, 10000));
     tap(6);

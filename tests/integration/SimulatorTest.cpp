@@ -502,4 +502,65 @@ TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
     EXPECT_FALSE(FileExists(root));
 }
 
+// The transmit time limit of remote operation: the operator's logging software
+// keys the station's transceiver through the relayed CAT and holds it past a
+// 10 s limit. Both screens show the limit; at it the station sends "RX;" on the
+// CAT port, asks receive on the transceiver's link, and once the power has
+// fallen puts the amplifier in standby. The next relayed "TX;" is refused until
+// the operator's RESET key; after it the operator transmits again.
+TEST(Simulator, RemoteTransmissionEndsAtTheTimeLimit) {
+    TempDir dir;
+    const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
+    // The notice line of either unit, in its colour.
+    const std::string notice = " 5 330 795 356 255 200 0 20\n";
+    ASSERT_TRUE(WriteFile(script,
+                          "session 30000\n"
+                          "operator cat TX;\n"
+                          "received 10000 cat TX; =1\n"
+                          "expect 15000 s left after\n"
+                          "colour 10000" + notice +
+                          "operator colour 10000" + notice +
+                          "expect 30000 (limit 10 s); transmit refused until acknowledged\n"
+                          "received 10000 cat RX; 1\n"
+                          "received 10000 link RX; 1\n"
+                          "standby 20000 on\n"
+                          // The notice stays on both screens, and refuses the next "TX;".
+                          "colour 10000" + notice +
+                          "operator colour 10000" + notice +
+                          "operator cat TX;\n"
+                          "expect 10000 a transmit request on the relayed CAT refused\n"
+                          "received 0 cat TX; =1\n"
+                          "operator key 1\n"
+                          "expect 10000 the operator asked for the alarm reset\n"
+                          "expect 10000 remote TX limit: acknowledged\n"
+                          "operator cat TX;\n"
+                          "received 10000 cat TX; =2\n"
+                          "operator cat RX;\n"
+                          "received 10000 cat RX; 2\n"
+                          "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
+    const std::string cmd = std::string(PANEL_SIM_EXE) +
+                            " --no-window --remote --time-scale 2 --setup 'RemoteTxLimit: 10' --root " + root +
+                            " --script " + script + " > " + dir.path + "/sim.out 2>&1";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
+    // In that order, each step once until the acknowledgement; after it the
+    // operator's transmission is timed again.
+    const std::vector<std::string> lines = ReadLines(root + "/syslog.log");
+    const int ack = FindLine(lines, "remote TX limit: acknowledged");
+    ASSERT_GE(ack, 0);
+    int at = 0;
+    for (const char* step : {"s of transmitting", "(limit 10 s); transmit refused",
+                             "\"RX;\" sent on the CAT port", "receive requested on the transceiver's link",
+                             "no RF: the amplifier is in standby", "a transmit request on the relayed CAT refused"}) {
+        const int found = FindLine(lines, step, at);
+        ASSERT_GE(found, 0) << step;
+        const int again = FindLine(lines, step, found + 1);
+        EXPECT_TRUE(again < 0 || again > ack) << step << " logged twice";
+        at = found;
+    }
+    EXPECT_GT(ack, at);
+    EXPECT_GT(FindLine(lines, "s of transmitting", ack), ack);
+}
+
 } // namespace

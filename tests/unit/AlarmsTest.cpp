@@ -39,7 +39,7 @@ TEST_F(AlarmList, RaiseOnceRemoveInPlaceAndFlags) {
     EXPECT_EQ(ExistError(w.get(), 1), 1);
     EXPECT_EQ(ExistError(w.get(), 12), 0);
     EXPECT_EQ(ExistAnError(w.get()), 8);
-    AddErrore(w.get(), 21); // no such code
+    AddErrore(w.get(), kAlarmCodes); // no such code
     AddErrore(w.get(), -1);
     EXPECT_EQ(list().size(), 2u);
 }
@@ -54,7 +54,7 @@ TEST_F(AlarmList, NothingBeforeTheAmplifiersFirstAnswer) {
 TEST_F(AlarmList, EveryCodeAtOnceFitsTheList) {
     for (int code = 0; code < kAlarmCodes; code++)
         AddErrore(w.get(), code);
-    EXPECT_EQ(list().size(), 21u);
+    EXPECT_EQ(list().size(), static_cast<size_t>(kAlarmCodes));
 }
 
 TEST_F(AlarmList, ResetKeyWithOverTemperatureOldestDoesNothing) {

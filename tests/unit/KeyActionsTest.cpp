@@ -232,7 +232,7 @@ TEST_F(Keys, MenuEditRules) {
     press(2); // LEFT from octet 0 goes to octet 3
     EXPECT_EQ(lan.CntDNS, 3);
 
-    at(29); // FW UPDATE: ENTER without arming does nothing
+    at(30); // FW UPDATE: ENTER without arming does nothing
     press(6);
     EXPECT_TRUE(queued().empty());
     w->pages.keyPage = 2;

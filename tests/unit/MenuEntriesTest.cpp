@@ -88,7 +88,7 @@ class MenuEntries : public RootedWorks {
 
 using V = std::vector<std::string>;
 
-TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyFiveEntries) {
+TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtySixEntries) {
     struct Row {
         int number;
         const char* title;
@@ -120,6 +120,7 @@ TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyFiveEntries) {
         {56, "SCREEN SAVER TIMEOUT", " "},
         {57, "FACTORY DEFAULT", " "},
         {58, "BUTTON TIME", "Long Press Time"},
+        {93, "REMOTE TX LIMIT", " "},
         {94, "REMOTE CODE", " "},
         {95, "NEW REMOTE CODE", " "},
         {96, "OFF HW", " "},
@@ -130,7 +131,7 @@ TEST_F(MenuEntries, NumbersTitlesAndItemsOfTheThirtyFiveEntries) {
         {101, "HAMLIB RIG", "Speed"},
         {102, "HAMLIB RIG", "Poll (ms)"},
     };
-    EXPECT_EQ(w->pages.menuCount, 35);
+    EXPECT_EQ(w->pages.menuCount, 36);
     ASSERT_EQ(MenuEntryCount(), static_cast<int>(std::size(rows)));
     for (int e = 0; e < MenuEntryCount(); e++) {
         EXPECT_EQ(menuPar[e].number, rows[e].number) << e;
@@ -177,14 +178,14 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
                     "20sec",       "No",      "Remote", "10.0.0.7", "255.255.0.0", "10.0.0.1",
                     "1.1.1.1",     "-30",     "4",      "5",        "2.50",        "ON",
                     "Fahrenheit",  "ON",      "1500",   "45.50",    "dBm",         "20min",
-                    "Set Default", "1.5 sec", "ABCDEFGH2345", "ABCDEFGH2345",
+                    "Set Default", "1.5 sec", "180 s",  "ABCDEFGH2345", "ABCDEFGH2345",
                     "OFF",         "ON",      "ON",     "OFF",
                     "1020",        "38400",   "250"};
     ASSERT_EQ(want.size(), static_cast<size_t>(MenuEntryCount()));
     for (int e = 0; e < MenuEntryCount(); e++) {
         EXPECT_EQ(shown(e), want[e]) << e;
         const bool itemZeroOnly =
-            e == 8 || e == 18 || e == 19 || (e >= 21 && e <= 25) || (e >= 28 && e <= 31);
+            e == 8 || e == 18 || e == 19 || (e >= 21 && e <= 25) || (e >= 29 && e <= 32);
         EXPECT_EQ(shown(e, 1), itemZeroOnly ? "" : want[e]) << e;
     }
 
@@ -205,8 +206,8 @@ TEST_F(MenuEntries, ValueTextOfEveryEntryAndNothingBeyondItemZeroForSome) {
     w->pages.factoryArmed = 0;
     w->serviceFlags.replace(2);
     EXPECT_EQ((V{shown(1), shown(3), shown(4), shown(5), shown(6), shown(7), shown(8), shown(16),
-                 shown(17), shown(18), shown(19), shown(22), shown(23), shown(24), shown(29),
-                 shown(30), shown(31)}),
+                 shown(17), shown(18), shown(19), shown(22), shown(23), shown(24), shown(30),
+                 shown(31), shown(32)}),
               (V{"FQ1", "Off", "0dB", "10.00", "5sec", "Yes", "Local", "-12.30", "OFF", "Celsius",
                  "OFF", "Watt", "5min", "No Default", "OFF", "OFF", "ON"}));
 }
@@ -236,9 +237,10 @@ TEST_F(MenuEntries, EnterSavesEachEntrysKeyInTheFilesUnits) {
         {22, [](Works* w) { w->settings.powerUnits = 1; }, "PowerUnits", 1, "1"},
         {23, [](Works* w) { w->settings.saveScreenIdx = 3; }, "SaveScreenIdx", 1, "3"},
         {25, [](Works* w) { w->settings.TIME_LONG_PRESS = 1.2; }, "BTN_longpress_Time", 10, "12"},
-        {32, [](Works* w) { SetSettingNumber(w, "HamlibModel", 2028); }, "HamlibModel", 1, "2028"},
-        {33, [](Works* w) { SetSettingNumber(w, "HamlibSpeed", 9600); }, "HamlibSpeed", 1, "9600"},
-        {34, [](Works* w) { SetSettingNumber(w, "HamlibPoll", 1000); }, "HamlibPoll", 1, "1000"},
+        {26, [](Works* w) { SetSettingNumber(w, "RemoteTxLimit", 120); }, "RemoteTxLimit", 1, "120"},
+        {33, [](Works* w) { SetSettingNumber(w, "HamlibModel", 2028); }, "HamlibModel", 1, "2028"},
+        {34, [](Works* w) { SetSettingNumber(w, "HamlibSpeed", 9600); }, "HamlibSpeed", 1, "9600"},
+        {35, [](Works* w) { SetSettingNumber(w, "HamlibPoll", 1000); }, "HamlibPoll", 1, "1000"},
     };
     w->settings.maxTempAllowed = 70;
     for (const Case& c : cases) {
@@ -258,7 +260,7 @@ TEST_F(MenuEntries, EnterSavesEachEntrysKeyInTheFilesUnits) {
     }
     // The plot values are not stored, nor do the service and address entries
     // store a setting of their own.
-    for (int e : {9, 10, 11, 12, 13, 14, 15, 26, 27, 28, 29, 30, 31}) {
+    for (int e : {9, 10, 11, 12, 13, 14, 15, 27, 28, 29, 30, 31, 32}) {
         forgetFile();
         act(e, kMenuEnter);
         EXPECT_FALSE(fileWritten()) << e;
@@ -286,7 +288,7 @@ TEST_F(MenuEntries, LeftAndRightSaveOnlyWhereTheTableSaysSo) {
             EXPECT_EQ(saved(s.key), s.value) << s.entry << " " << a;
         }
     }
-    for (int e : {1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 17, 18, 19, 21, 22, 23, 32, 33, 34}) {
+    for (int e : {1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 17, 18, 19, 21, 22, 23, 26, 33, 34, 35}) {
         for (int a : {kMenuLeft, kMenuRight}) {
             forgetFile();
             act(e, a);
@@ -301,7 +303,7 @@ TEST_F(MenuEntries, RepeatFlagOfEveryActionOnEveryEntry) {
     // POINT and the Hamlib model and poll period; LEFT and RIGHT on Target SWR, Offset, Release Time and SET POINT.
     for (int e = 0; e < MenuEntryCount(); e++) {
         if (e == 24) continue; // FACTORY DEFAULT has its own test
-        const bool plusMinus = e == 2 || e == 5 || e == 16 || e == 20 || e == 21 || e == 32 || e == 34;
+        const bool plusMinus = e == 2 || e == 5 || e == 16 || e == 20 || e == 21 || e == 26 || e == 33 || e == 35;
         const bool leftRight = e == 5 || e == 16 || e == 20 || e == 21;
         for (int a : {kMenuPlus, kMenuMinus, kMenuLeft, kMenuRight}) {
             midValues();
@@ -311,7 +313,7 @@ TEST_F(MenuEntries, RepeatFlagOfEveryActionOnEveryEntry) {
     }
     // ENTER never repeats.
     for (int e :
-         {0, 1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 25, 26, 27, 28, 29}) {
+         {0, 1, 2, 3, 4, 5, 6, 7, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 25, 26, 27, 28, 29, 30}) {
         midValues();
         EXPECT_EQ(act(e, kMenuEnter), 0) << e;
     }
@@ -329,9 +331,9 @@ TEST_F(MenuEntries, TogglesFlipOnEveryActionButEnter) {
                    {18, "Celsius", "Fahrenheit"},
                    {19, "OFF", "ON"},
                    {22, "Watt", "dBm"},
-                   {29, "OFF", "ON"},
                    {30, "OFF", "ON"},
-                   {31, "OFF", "ON"}};
+                   {31, "OFF", "ON"},
+                   {32, "OFF", "ON"}};
     for (const Toggle& t : toggles) {
         SCOPED_TRACE(t.entry);
         EXPECT_EQ(shown(t.entry), t.off);
@@ -341,7 +343,7 @@ TEST_F(MenuEntries, TogglesFlipOnEveryActionButEnter) {
             on = !on;
             EXPECT_EQ(shown(t.entry), on ? t.on : t.off) << a;
         }
-        if (t.entry < 29) { // ENTER on an armed service entry acts: tested below
+        if (t.entry < 30) { // ENTER on an armed service entry acts: tested below
             act(t.entry, kMenuEnter);
             EXPECT_EQ(shown(t.entry), t.on);
         }
@@ -351,15 +353,15 @@ TEST_F(MenuEntries, TogglesFlipOnEveryActionButEnter) {
     // The three service entries each keep to their own bit of serviceFlags; the
     // "update running" bit 2 is left alone.
     w->serviceFlags.replace(4);
-    act(29, kMenuPlus);
-    EXPECT_EQ(w->serviceFlags.load(), 4 | 1);
     act(30, kMenuPlus);
-    EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1);
     act(31, kMenuPlus);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8);
+    act(32, kMenuPlus);
     EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8 | 2);
-    act(29, kMenuRight);
-    act(30, kMenuLeft);
-    act(31, kMenuMinus);
+    act(30, kMenuRight);
+    act(31, kMenuLeft);
+    act(32, kMenuMinus);
     EXPECT_EQ(w->serviceFlags.load(), 4);
 }
 
@@ -528,7 +530,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
     const int idle = 0xFF;
     for (int e = 0; e < MenuEntryCount(); e++) {
         const bool itemZeroOnly =
-            e == 8 || e == 18 || e == 19 || e == 21 || e == 22 || e == 24 || (e >= 28 && e <= 31);
+            e == 8 || e == 18 || e == 19 || e == 21 || e == 22 || e == 24 || (e >= 29 && e <= 32);
         midValues();
         w->panelCmd = idle;
         const std::string before = state(e);
@@ -541,7 +543,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
     // ENTER too: nothing saved, queued or run.
     forgetFile();
     queued();
-    for (int e : {8, 18, 19, 21, 22, 28, 29, 30, 31}) {
+    for (int e : {8, 18, 19, 21, 22, 29, 30, 31, 32}) {
         w->panelCmd = idle;
         act(e, kMenuEnter);
         EXPECT_EQ(w->panelCmd, idle) << e;
@@ -553,7 +555,7 @@ TEST_F(MenuEntries, SomeEntriesActOnlyOnItemZero) {
 
     // Back on item 0 the same actions work.
     w->pages.menuItem = 0;
-    act(29, kMenuEnter);
+    act(30, kMenuEnter);
     EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
     w->settings.tempMode = 0;
     act(18, kMenuPlus);

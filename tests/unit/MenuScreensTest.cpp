@@ -305,10 +305,9 @@ TEST_F(MenuScreens, TheOctetBeingEditedIsLit) {
 }
 
 TEST_F(MenuScreens, TheCodeSymbolBeingEditedIsLit) {
-    w->pages.menuEntry = 26;
-    w->settings.TIME_LONG_PRESS = 1.5;
+    w->pages.menuEntry = 27;
     w->pages.newCodeArmed = 1;
-    const Line before[3] = {{"58 -", "BUTTON TIME", "Long Press Time", "1.5 sec"},
+    const Line before[3] = {{"93 -", "REMOTE TX LIMIT", " ", "180 s"},
                             {"94 -", "REMOTE CODE", " ", ""},
                             {"95 -", "NEW REMOTE CODE", " ", "New code?"}};
     // Before any key the cursor is on the first symbol; then PLUS, RIGHT twice

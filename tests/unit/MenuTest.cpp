@@ -224,7 +224,7 @@ TEST_F(Menu, AddressesEditOctetUnderTheCursor) {
     // Only the four addresses and the remote code have positions to move between.
     for (int e = 0; e < MenuEntryCount(); e++) {
         w->pages.menuEntry = e;
-        EXPECT_EQ(MenuItemLeftRight(w.get()), (e >= 9 && e <= 12) || e == 26) << e;
+        EXPECT_EQ(MenuItemLeftRight(w.get()), (e >= 9 && e <= 12) || e == 27) << e;
         EXPECT_FALSE(MenuItemReadOnly(w.get())) << e;
     }
 }
@@ -353,28 +353,28 @@ TEST_F(Menu, FactoryDefaultOnlyWhenArmed) {
 
 TEST_F(Menu, ServiceEntriesArmThenAct) {
     for (int a : {kMenuEnter, kMenuPlus, kMenuMinus, kMenuLeft})
-        act(28, a);
+        act(29, a);
     EXPECT_EQ(w->panelCmd, 0x85);
-    EXPECT_EQ(shown(28), "OFF");
-
     EXPECT_EQ(shown(29), "OFF");
-    act(29, kMenuEnter);
-    EXPECT_TRUE(queued().empty());
-    act(29, kMenuPlus);
-    EXPECT_EQ(shown(29), "ON");
-    act(29, kMenuEnter);
-    EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
 
+    EXPECT_EQ(shown(30), "OFF");
     act(30, kMenuEnter);
-    EXPECT_EQ(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), -1);
-    act(30, kMenuRight);
+    EXPECT_TRUE(queued().empty());
+    act(30, kMenuPlus);
     EXPECT_EQ(shown(30), "ON");
     act(30, kMenuEnter);
-    EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), 0);
+    EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
 
-    act(31, kMenuMinus);
+    act(31, kMenuEnter);
+    EXPECT_EQ(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), -1);
+    act(31, kMenuRight);
     EXPECT_EQ(shown(31), "ON");
     act(31, kMenuEnter);
+    EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), 0);
+
+    act(32, kMenuMinus);
+    EXPECT_EQ(shown(32), "ON");
+    act(32, kMenuEnter);
     EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/sshshell"), 0);
     EXPECT_EQ(w->serviceFlags.load(), 1 | 2 | 8);
     for (int e : {28, 29, 30, 31})

@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr int kCodeEntry = 26;
-constexpr int kNewCodeEntry = 27;
+constexpr int kCodeEntry = 27;
+constexpr int kNewCodeEntry = 28;
 
 class RemoteCode : public RootedWorks {
   protected:

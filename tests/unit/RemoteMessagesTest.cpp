@@ -9,6 +9,7 @@
 #include "wire/Messages.h"
 #include "remote/Receive.h"
 #include "remote/StationRecord.h"
+#include "remote/TxLimit.h"
 #include "trx/Serial.h"
 #include "trx/TavRead.h"
 #include "draw/Fb.h"
@@ -394,4 +395,36 @@ TEST_F(OperatorView, AStationTakesTheOperatorsResetAndPassesOverAnAlarmMessage) 
     const std::string log = ReadFile(dir.path + "/syslog.log");
     EXPECT_TRUE(Contains(log, "remote: the operator asked for the alarm reset"));
     EXPECT_TRUE(Contains(log, "3 wrong message type: 82"));
+}
+
+// While the transmit time limit waits for its acknowledgement, the station
+// writes no transmit request of the peer to the transceiver's link ("SC", "PA");
+// the rest goes through. The operator's unit keeps the station's "TL".
+TEST_F(OperatorView, TransmitRequestsWaitForTheLimitsAcknowledgement) {
+    w->setup->WebSocket = '1';
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sv), 0);
+    w->serFD = sv[0];
+    const std::vector<std::vector<uint8_t>> frames = {WsShort("SC", "TX2;"), WsShort("SC", "FA00014074000;"),
+                                                      WsShort("PA", "TX;"), WsShort("SC", "RX;")};
+    for (const int phase : {kTxLocked, kTxIdle}) {
+        w->txLimit.phase = phase;
+        EXPECT_EQ(receiveAs(w.get(), WsRole::Server, frames), std::vector<Dispatch>(4, Dispatch::Continue));
+        char got[64] = {};
+        const ssize_t n = read(sv[1], got, sizeof got - 1);
+        EXPECT_STREQ(got, phase == kTxLocked ? "FA00014074000;RX;" : "TX2;FA00014074000;TX;RX;") << n;
+    }
+    w->serFD = -1;
+    close(sv[0]);
+    close(sv[1]);
+    EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "a transmit request on the transceiver's link refused"), 1u);
+
+    w->setup->WebSocket = '2';
+    receiveAs(w.get(), WsRole::Client, {WsShort("TL", "01800042W"), WsShort("TL", "broken")});
+    const StationState st = StationViewCopy(w.get());
+    EXPECT_GE(st.txLimitMs, 0);
+    EXPECT_EQ(st.txLimitS, 180);
+    EXPECT_EQ(st.txLeftS, 42);
+    EXPECT_EQ(st.txPhase, 'W');
+    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "a transmit limit message of 6 bytes that is not one"));
 }

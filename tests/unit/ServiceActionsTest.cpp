@@ -34,13 +34,13 @@ class ServiceActions : public RootedWorks {
 
 TEST_F(ServiceActions, UiUpdateRunsTheScriptAndWaitsForIt) {
     slowScript("/opt/TavZim/getpack.sh", "getpack.done", 300);
-    act(30, kMenuEnter); // not armed
+    act(31, kMenuEnter); // not armed
     EXPECT_EQ(FindLine(commands(), "getpack"), -1);
 
-    act(30, kMenuPlus);
+    act(31, kMenuPlus);
     testing::internal::CaptureStderr();
     const int64_t t0 = plat_mono_ms();
-    act(30, kMenuEnter);
+    act(31, kMenuEnter);
     const int64_t took = plat_mono_ms() - t0;
     const bool done = FileExists(marker("getpack.done"));
     const std::string err = testing::internal::GetCapturedStderr();
@@ -57,16 +57,16 @@ TEST_F(ServiceActions, UiUpdateRunsTheScriptAndWaitsForIt) {
 
 TEST_F(ServiceActions, RemoteServiceStartsTheShellAndWaitsForIt) {
     slowScript("/opt/sshshell", "sshshell.done", 300);
-    act(31, kMenuEnter); // not armed
+    act(32, kMenuEnter); // not armed
     EXPECT_EQ(FindLine(commands(), "/opt/sshshell"), -1);
-    act(31, kMenuPlus);
-    act(31, kMenuMinus); // armed and disarmed again
-    act(31, kMenuEnter);
+    act(32, kMenuPlus);
+    act(32, kMenuMinus); // armed and disarmed again
+    act(32, kMenuEnter);
     EXPECT_EQ(FindLine(commands(), "/opt/sshshell"), -1);
 
-    act(31, kMenuRight);
+    act(32, kMenuRight);
     testing::internal::CaptureStderr();
-    act(31, kMenuEnter);
+    act(32, kMenuEnter);
     const bool done = FileExists(marker("sshshell.done"));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(done);
@@ -85,7 +85,7 @@ TEST_F(ServiceActions, RemoteServiceStartsTheShellAndWaitsForIt) {
 TEST_F(ServiceActions, OffHwAsksTheConverterOnEveryAction) {
     for (int a : {kMenuEnter, kMenuMinus, kMenuPlus, kMenuLeft, kMenuRight}) {
         w->panelCmd = 0xFF; // idle
-        EXPECT_EQ(act(28, a), 0);
+        EXPECT_EQ(act(29, a), 0);
         EXPECT_EQ(w->panelCmd, 0x85) << a;
     }
     EXPECT_TRUE(queued().empty()); // nothing for the amplifier itself
@@ -93,17 +93,17 @@ TEST_F(ServiceActions, OffHwAsksTheConverterOnEveryAction) {
 
 TEST_F(ServiceActions, FwUpdateQueuesMr1OnlyWhenArmed) {
     testing::internal::CaptureStderr();
-    act(29, kMenuEnter);
-    act(29, kMenuPlus);
-    act(29, kMenuMinus);
-    act(29, kMenuEnter);
+    act(30, kMenuEnter);
+    act(30, kMenuPlus);
+    act(30, kMenuMinus);
+    act(30, kMenuEnter);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(queued().empty());
     EXPECT_FALSE(Contains(err, "Start AGGFW"));
 
-    act(29, kMenuLeft);
+    act(30, kMenuLeft);
     testing::internal::CaptureStderr();
-    act(29, kMenuEnter);
+    act(30, kMenuEnter);
     err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
     EXPECT_TRUE(Contains(err, "Start AGGFW\n")) << err;

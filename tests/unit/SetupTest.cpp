@@ -80,7 +80,8 @@ const char* const kFirstKeys = "EnableKeyb: 1\n"
                              "HamlibSpeed: 0\n"
                              "HamlibPoll: 200\n"
                              "WebPort: 8443\n"
-                             "GpioChip: \n";
+                             "GpioChip: \n"
+                             "RemoteTxLimit: 180\n";
 
 // A new file: the keys above, then those added since with their defaults, as the table gives them.
 const std::string& newFile() {
