@@ -1141,7 +1141,7 @@ bool soakFilesParse(const std::string& root, std::vector<std::string>* problems)
         }
     }
     std::ifstream setup(root + "/opt/set/setup.txt");
-    int lines = 0, keys = 0;
+    int lines = 0;
     for (std::string line; std::getline(setup, line);)
         lines++;
     int rows = 0;
