@@ -59,7 +59,8 @@
 // the panel clears its protection), "stall MS" (the panel is stopped for MS of
 // real time, as a loaded machine can stop it), "interface",
 // "tune", "expect MS TEXT"
-// (wait until the panel has printed TEXT, else fail), "changed MS X0 Y0 X1 Y1"
+// (wait until the panel has printed TEXT, else fail), "logged MS TEXT" (the same
+// for its log), "changed MS X0 Y0 X1 Y1"
 // (wait until that box of the screen differs from the last shot, else fail), "exit MS" (wait for the
 // panel to end), "session MS" (wait until the remote session is up), "audio on"
 // (the tones start), "latency MS" (wait until each tone is played on the other
@@ -496,11 +497,12 @@ int runScript(Sim& s, const std::string& file) {
                 press(*u, p.key, p.holdMs);
                 sleepMs(p.gapMs);
             }
-        } else if (verb == "expect" && words >> a && std::getline(words >> std::ws, text)) {
-            const std::string out = u->root + "/panel.out";
+        } else if ((verb == "expect" || verb == "logged") && words >> a && std::getline(words >> std::ws, text)) {
+            // What the unit printed, or with "logged" what it wrote to its log.
+            const std::string out = u->root + (verb == "expect" ? "/panel.out" : "/syslog.log");
             if (!waitUntil([&] { return fileHas(out, text); }, static_cast<int>(a))) {
-                std::fprintf(stderr, "panel-sim: the %s did not print \"%s\" within %lld ms\n",
-                             u->name, text.c_str(), a);
+                std::fprintf(stderr, "panel-sim: the %s did not %s \"%s\" within %lld ms\n",
+                             u->name, verb == "expect" ? "print" : "log", text.c_str(), a);
                 printTail(out, 12);
                 return 1;
             }

@@ -515,6 +515,9 @@ TEST(Simulator, RemoteTransmissionEndsAtTheTimeLimit) {
     const std::string notice = " 5 330 795 356 255 200 0 20\n";
     ASSERT_TRUE(WriteFile(script,
                           "session 30000\n"
+                          // Text on a CAT port before the relay has opened it is lost.
+                          "logged 15000 OK works->catFD=\n"
+                          "operator logged 15000 OK works->catFD=\n"
                           "operator cat TX;\n"
                           "received 10000 cat TX; =1\n"
                           "expect 15000 s left after\n"

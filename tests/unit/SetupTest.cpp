@@ -80,8 +80,7 @@ const char* const kFirstKeys = "EnableKeyb: 1\n"
                              "HamlibSpeed: 0\n"
                              "HamlibPoll: 200\n"
                              "WebPort: 8443\n"
-                             "GpioChip: \n"
-                             "RemoteTxLimit: 180\n";
+                             "GpioChip: \n";
 
 // A new file: the keys above, then those added since with their defaults, as the table gives them.
 const std::string& newFile() {
