@@ -2,6 +2,7 @@
 // chip: debouncing, short presses on release, long presses with the
 // accelerating repeat, one key at a time, and the converter exchange with its model.
 #include "GpioPanel.h"
+#include "ModelWire.h"
 
 #include "core/CmdRing.h"
 #include "platform/Clock.h"
@@ -134,14 +135,7 @@ TEST_P(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
     ASSERT_TRUE(WaitFor([&] { return w->supplyAdc[3] == 192; }, 5000)); // the last exchange ends
     // A command from elsewhere goes out at the next pass.
     w->panelCmd = 0x95;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            for (auto& c : GpioConverterCommands(converter))
-                if (c.byte == 0x95)
-                    return true;
-            return false;
-        },
-        2000));
+    ASSERT_TRUE(ConverterGot(converter, 0x95, 2000));
     // Outputs: GPIO 16 high, GPIO 13 low while the firmware update is armed.
     EXPECT_TRUE(GpioConverterOutput(converter, 16));
     EXPECT_TRUE(GpioConverterOutput(converter, 13));
