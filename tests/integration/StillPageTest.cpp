@@ -13,8 +13,6 @@
 
 namespace {
 
-// The refresh thread itself, on the real clock: on a still page it sleeps until
-// something changes, and draws a change with the tick that change wakes.
 class StillPage : public RootedWorks {
   protected:
     static void SetUpTestSuite() { LoadSimFonts(); }
