@@ -126,15 +126,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string texts[] = {
+    return FuzzSeedsOf({
         "ASCII, \xC3\xA9t\xC3\xA9, \xE2\x82\xAC 20, \xF0\x9F\x98\x80, 40 \xC2\xB0" "C",
         // E0 80, lone continuation, a cut 3-byte and 4-byte sequence, surrogate,
         // above U+10FFFF, overlong forms, bad leads.
         std::string("\xE0\x80\x80\xF0\x9F\x98\xED\xA0\x80\xF4\x90\x80\x80\xC0\xAF\xC1\xBF\xF5\xFF\xE2\x82", 21),
         std::string("\xEF\xBF\xBF\xF4\x8F\xBF\xBF\xDF\xBF\xE0\xA0\x80\xF0\x90\x80\x80\x00\x7F", 18),
-    };
-    std::vector<std::vector<uint8_t>> out;
-    for (const std::string& t : texts)
-        out.emplace_back(t.begin(), t.end());
-    return out;
+    });
 }
