@@ -11,9 +11,6 @@
 #include "tuner/TuneMem.h"
 
 #include <cmath>
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -22,9 +22,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

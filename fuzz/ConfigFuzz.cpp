@@ -11,8 +11,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 

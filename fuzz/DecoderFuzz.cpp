@@ -9,9 +9,6 @@
 #include "amp/Linear.h"
 #include "core/Works.h"
 
-#include <cstring>
-#include <string>
-
 namespace {
 
 void decodeAll(Works* w, const uint8_t* data, size_t size) {

@@ -8,10 +8,6 @@
 #include "core/Works.h"
 #include "tuner/Bands.h"
 
-#include <cstring>
-#include <string>
-#include <vector>
-
 namespace {
 
 constexpr const char* kPath = "/opt/set/filter.txt";

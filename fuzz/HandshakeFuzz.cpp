@@ -6,7 +6,6 @@
 #include "core/Works.h"
 #include "wire/Handshake.h"
 
-#include <string>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <jpeglib.h>
-#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();

@@ -10,8 +10,6 @@
 #include "ui/Network.h"
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 

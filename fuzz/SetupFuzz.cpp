@@ -13,8 +13,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -12,10 +12,8 @@
 #include "remote/Wsocket.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <unistd.h>
 
 namespace {

@@ -12,9 +12,6 @@
 #include "tuner/TuneWord.h"
 
 #include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -8,33 +8,18 @@
 
 #include "draw/UTF8.h"
 
-#include <string>
 #include <unordered_set>
-#include <vector>
 
 namespace {
 
+// The UTF-8 encoding of `cp` (below 0x110000) into `out`; its length.
 size_t encode(uint32_t cp, uint8_t out[4]) {
-    if (cp < 0x80) {
-        out[0] = static_cast<uint8_t>(cp);
-        return 1;
-    }
-    if (cp < 0x800) {
-        out[0] = static_cast<uint8_t>(0xC0 | cp >> 6);
-        out[1] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        out[0] = static_cast<uint8_t>(0xE0 | cp >> 12);
-        out[1] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-        out[2] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<uint8_t>(0xF0 | cp >> 18);
-    out[1] = static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F));
-    out[2] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-    out[3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-    return 4;
+    const size_t n = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    static const uint8_t lead[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (size_t i = n - 1; i > 0; i--, cp >>= 6)
+        out[i] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+    out[0] = static_cast<uint8_t>(lead[n] | cp);
+    return n;
 }
 
 bool scalar(uint32_t cp) { return cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF); }

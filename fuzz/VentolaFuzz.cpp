@@ -10,9 +10,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
