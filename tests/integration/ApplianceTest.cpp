@@ -9,18 +9,13 @@
 
 #include "devsim/AmpModel.h"
 #include "devsim/GpioChip.h"
-#include "devsim/GpioConverter.h"
 #include "devsim/GpioKeys.h"
 #include "platform/Clock.h"
 
-#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <spawn.h>
@@ -206,12 +201,6 @@ TEST_F(PanelOnPi5, WithoutItsChipEndsWithTheGpioStatus) {
                           "has no GPIO chip");
 }
 
-TEST_F(PanelOnPi5, AChipWithoutTheKeyLinesEndsWithTheGpioStatus) {
-    chips({{0, "pinctrl-rp1", 20}});
-    ASSERT_NO_FATAL_FAILURE(startWithModel());
-    endsWithTheGpioStatus("3 GPIO: /dev/gpiochip0 (pinctrl-rp1) has 20 lines, the panel's go up to line 27");
-}
-
 // GpioChip names the chip when the label is not one the panel knows.
 TEST_F(PanelOnPi5, GpioChipNamesAChipOfAnotherLabel) {
     chips({{0, "gpio-brcmstb@107d508500", 32}, {2, "my-board-gpio", 40}});
@@ -284,7 +273,6 @@ struct NotifySocket {
         return WaitFor([&] { return count(text, fromMs) > 0; }, timeoutMs);
     }
 };
-
 
 TEST_F(PanelRun, ReportsAliveOnlyWhileTheRefreshThreadMoves) {
     NotifySocket manager;

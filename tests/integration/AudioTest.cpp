@@ -4,9 +4,7 @@
 // interface unplugged ends both threads.
 #include "RootedWorks.h"
 
-#include "amp/Alarms.h"
 #include "app/Main.h"
-#include "app/Threads.h"
 #include "devsim/SimAudio.h"
 #include "remote/AudioDevice.h"
 #include "wire/Messages.h"
@@ -18,13 +16,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <opus/opus.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 

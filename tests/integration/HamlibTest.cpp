@@ -14,7 +14,6 @@
 #include "ui/KeyActions.h"
 
 #include <csignal>
-#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 

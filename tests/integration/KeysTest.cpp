@@ -5,16 +5,10 @@
 #include "ModelWire.h"
 
 #include "core/CmdRing.h"
-#include "platform/Clock.h"
 #include "tuner/TunerRequests.h"
-#include "draw/Fb.h"
 
 #include <atomic>
-#include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -119,8 +113,27 @@ TEST_P(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
     EXPECT_EQ(w->pages.keyPage, 3); // key 4's page, never the menu
 }
 
-TEST_P(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
+// The converter's exchanges in rotation, one every 200 passes, and an idle
+// pass drives its lines only when their levels change: the exchanges write, the
+// passes between them nothing, so a root's model is not asked to take a write
+// each pass (which cost the thread a wake-up each pass).
+TEST_P(KeysThread, ConverterRepliesFillTheirSlotsInRotationAndIdlePassesWriteNothing) {
     GpioConverterSetReply(converter, 3, 192); // a 48 V rail on the 120 W model
+    ASSERT_TRUE(WaitFor([&] { return GpioConverterCommands(converter).size() >= 2; }, 5000));
+    const uint64_t passes0 = w->keysBeat.passes.load();
+    const uint32_t writes0 = GpioConverterWritesTaken(converter);
+    const size_t exchanges0 = GpioConverterCommands(converter).size();
+    plat_sleep_ms(1500);
+    const uint64_t passes = w->keysBeat.passes.load() - passes0;
+    const uint32_t writes = GpioConverterWritesTaken(converter) - writes0;
+    const size_t exchanges = GpioConverterCommands(converter).size() - exchanges0;
+    ASSERT_GT(passes, 100u);
+    // At most one exchange more than seen whole (on the chip each turn of the
+    // data line configures every line again, which the model writes out), and
+    // never one write a pass.
+    EXPECT_LE(writes, (exchanges + 1) * 100) << passes << " passes, " << exchanges << " exchanges";
+    EXPECT_LT(writes, passes) << exchanges << " exchanges";
+
     ASSERT_TRUE(WaitFor([&] { return GpioConverterCommands(converter).size() >= 5; }, 5000));
     auto cmds = GpioConverterCommands(converter);
     EXPECT_EQ(cmds[0].byte, 0xB0); // the start value of the command byte
@@ -141,27 +154,6 @@ TEST_P(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
     EXPECT_TRUE(GpioConverterOutput(converter, 13));
     w->serviceFlags.replace(1);
     ASSERT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 5000));
-}
-
-// An idle pass drives its lines only when their levels change: the converter's
-// exchanges write (one exchange every 200 passes), the passes
-// between them nothing, so a root's model is not asked to take a write each
-// pass (which cost the thread a wake-up each pass).
-TEST_P(KeysThread, IdlePassesWriteNothingBetweenExchanges) {
-    ASSERT_TRUE(WaitFor([&] { return GpioConverterCommands(converter).size() >= 2; }, 5000));
-    const uint64_t passes0 = w->keysBeat.passes.load();
-    const uint32_t writes0 = GpioConverterWritesTaken(converter);
-    const size_t exchanges0 = GpioConverterCommands(converter).size();
-    plat_sleep_ms(1500);
-    const uint64_t passes = w->keysBeat.passes.load() - passes0;
-    const uint32_t writes = GpioConverterWritesTaken(converter) - writes0;
-    const size_t exchanges = GpioConverterCommands(converter).size() - exchanges0;
-    ASSERT_GT(passes, 100u);
-    // At most one exchange more than seen whole (on the chip each turn of the
-    // data line configures every line again, which the model writes out), and
-    // never one write a pass.
-    EXPECT_LE(writes, (exchanges + 1) * 100) << passes << " passes, " << exchanges << " exchanges";
-    EXPECT_LT(writes, passes) << exchanges << " exchanges";
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, KeysThread,

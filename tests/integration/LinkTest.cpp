@@ -8,24 +8,16 @@
 #include "amp/LinearPort.h"
 #include "amp/Linear.h"
 #include "amp/Temperature.h"
-#include "app/Threads.h"
-#include "devsim/AmpModel.h"
 #include "devsim/ProcStat.h"
 #include "devsim/Pty.h"
-#include "platform/Clock.h"
 #include "draw/Fb.h"
 #include "ui/Keys.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <gtest/gtest.h>
-#include <memory>
-#include <poll.h>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

@@ -8,16 +8,9 @@
 #include "WsPeer.h"
 
 #include "amp/Linear.h"
-#include "app/Threads.h"
-#include "devsim/AmpModel.h"
-#include "platform/Clock.h"
-#include "draw/Fb.h"
 #include "ui/Menu.h"
 
-#include <algorithm>
-#include <gtest/gtest.h>
 #include <thread>
-#include <vector>
 
 namespace {
 

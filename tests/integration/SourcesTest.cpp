@@ -10,7 +10,6 @@
 #include "tuner/Sources.h"
 
 #include <algorithm>
-#include <gtest/gtest.h>
 #include <utility>
 
 namespace {

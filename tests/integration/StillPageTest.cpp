@@ -2,14 +2,11 @@
 // something changes, and a change is drawn by the tick it wakes.
 #include "RootedWorks.h"
 
-#include "platform/Clock.h"
 #include "draw/Fb.h"
 #include "draw/Graph.h"
 #include "ui/Time.h"
 
-#include <gtest/gtest.h>
 #include <thread>
-#include <vector>
 
 namespace {
 

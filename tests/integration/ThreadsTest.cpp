@@ -3,21 +3,16 @@
 // thread that cannot be created is reported.
 #include "RootedWorks.h"
 
-#include "app/Threads.h"
 #include "devsim/Ft817Model.h"
-#include "platform/Clock.h"
-#include "platform/Thread.h"
 
 #include <atomic>
 #include <fcntl.h>
 #include <functional>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

@@ -12,7 +12,6 @@
 #include <dirent.h>
 #include <mutex>
 #include <pthread.h>
-#include <string>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>

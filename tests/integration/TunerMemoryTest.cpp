@@ -7,8 +7,6 @@
 #include "tuner/TunerRequests.h"
 #include "ui/KeyActions.h"
 
-#include <gtest/gtest.h>
-
 namespace {
 
 class TunerMemory : public AmpLinked {

@@ -3,10 +3,8 @@
 // under umockdev-wrapper).
 #include "RootedWorks.h"
 
-#include "app/Threads.h"
 #include "devsim/ProcStat.h"
 #include "devsim/UsbRxModel.h"
-#include "platform/Thread.h"
 #include "wire/Messages.h"
 #include "remote/Receive.h"
 #include "trx/Fft.h"
@@ -18,7 +16,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
