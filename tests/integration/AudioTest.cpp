@@ -88,9 +88,6 @@ class Audio : public RootedWorks {
     void received(bool server, const uint8_t* data, size_t n) {
         std::thread([&] { PlayReceivedAudio(w.get(), server, data, n); }).join();
     }
-    bool logged(const std::string& text, int timeoutMs = 5000) {
-        return WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), text); }, timeoutMs);
-    }
 
     SimAudioDevice capture, playback;
     std::string savedHome;

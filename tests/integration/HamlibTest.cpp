@@ -121,7 +121,7 @@ TEST_F(HamlibSource, AStoppedRigctldShowsTheErrorPageAndFollowingResumesWhenItIs
     EXPECT_EQ(w->source[kModeHamlib].freqHz, 7074000); // the last frequency stays
     // Shown once: the retries every 2 s do not log the outage again.
     plat_sleep_ms(4500);
-    EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "Hamlib: rig does not answer on"), 1u);
+    EXPECT_EQ(CountOf(syslog(), "Hamlib: rig does not answer on"), 1u);
     // Every log line is one: Hamlib's trace of its calls, which its error text
     // carries after the first line, is not written into the log.
     for (const std::string& l : ReadLines(dir.path + "/syslog.log"))
@@ -142,7 +142,7 @@ TEST_F(HamlibSource, TransceiverCatModelThroughAKenwoodBackend) {
     trx = TrxCatModelStart(dir.path + "/dev/ttyUSB3", cfg);
     ASSERT_NE(trx, nullptr);
     follow("/dev/ttyUSB3", 2028, 115200);
-    ASSERT_TRUE(polled(14200000)) << ReadFile(dir.path + "/syslog.log");
+    ASSERT_TRUE(polled(14200000)) << syslog();
     EXPECT_TRUE(w->source[kModeHamlib].name.equals("Kenwood TS-480")) << w->source[kModeHamlib].name.get().s;
     TrxCatModelSetFrequency(trx, 7150000);
     ASSERT_TRUE(panelFollows(7150000));
@@ -155,8 +155,7 @@ TEST_F(HamlibSource, TheCatRelaysPortIsRefused) {
     follow("/dev/KAVOCAT0", 2028);
     JoinThread(SlotOf(Thread::Hamlib)); // the poll ends by itself
     EXPECT_EQ(w->deviceErrorCode, kDevErrCat);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"),
-                         "Hamlib: /dev/KAVOCAT0 is the CAT relay's port: not opened"));
+    EXPECT_TRUE(Contains(syslog(), "Hamlib: /dev/KAVOCAT0 is the CAT relay's port: not opened"));
     EXPECT_TRUE(TrxCatModelReceived(trx).empty()); // nothing was sent to the transceiver
 
     // The page's retry key starts the Hamlib poll again (refused again); its
@@ -165,7 +164,7 @@ TEST_F(HamlibSource, TheCatRelaysPortIsRefused) {
     w->pages.keyPage = kPageDeviceError;
     DecodeTasto(w.get(), 5, 0);
     JoinThread(SlotOf(Thread::Hamlib));
-    EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "is the CAT relay's port: not opened"), 2u);
+    EXPECT_EQ(CountOf(syslog(), "is the CAT relay's port: not opened"), 2u);
     ASSERT_EQ(w->deviceErrorCode, kDevErrCat);
     DecodeTasto(w.get(), 6, 0);
     EXPECT_NE(w->deviceErrorCode, kDevErrCat);

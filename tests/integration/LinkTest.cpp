@@ -206,7 +206,7 @@ TEST_F(Link, MissingPortStopsTheLinkUntilItIsStartedAgainAndAPortThatHangsUpEnds
     link.join(); // the link ends by itself
     EXPECT_EQ(w->deviceErrorCode, 1);
     EXPECT_TRUE(w->deviceErrorText.equals("Linear: Unable to open device /dev/ttyAMA0"));
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 Unable to open device /dev/ttyAMA0"));
+    EXPECT_TRUE(Contains(syslog(), "3 Unable to open device /dev/ttyAMA0"));
 
     startModel();
     w->deviceErrorCode = -1;

@@ -93,7 +93,7 @@ TEST_P(EachSource, ItsModeRunsItsThreadAloneAndItsFrequencyReachesTheAmplifier) 
             << s->name;
     }
 
-    ASSERT_TRUE(panelFollows(14074000)) << ReadFile(dir.path + "/syslog.log");
+    ASSERT_TRUE(panelFollows(14074000)) << syslog();
     ASSERT_TRUE(WaitFor([&] { return CmdQueueEmpty(w.get()); }, 10000));
     AmpModelClearReceived(amp);
     tuneRadio(7074000);

@@ -97,6 +97,10 @@ class RootedWorks : public ::testing::Test {
         return out;
     }
 
+    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
+    bool logged(const std::string& text, int timeoutMs = 5000) {
+        return WaitFor([&] { return Contains(syslog(), text); }, timeoutMs);
+    }
     // A remote session whose far end is the test's `peer`; non-blocking, as
     // the link's sockets are.
     void remoteSession() {

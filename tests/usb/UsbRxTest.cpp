@@ -129,9 +129,6 @@ class UsbRx : public RootedWorks {
     bool waitPrinted(const std::string& text, int timeoutMs = 5000) {
         return WaitFor([&] { return Contains(printed(), text); }, timeoutMs);
     }
-    bool logged(const std::string& text, int timeoutMs = 5000) {
-        return WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), text); }, timeoutMs);
-    }
     // The thread gave up: error 5, its byte '0', a remote restart asked for.
     void expectFailed() {
         ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(SlotOf(Thread::UsbRx)); }, 8000));
