@@ -73,7 +73,7 @@ TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
     EXPECT_TRUE(AmpModelProgramming(model));
     const std::vector<std::string> sent = AmpWire(model);
     EXPECT_EQ(sent.back(), "MR1;");
-    plat_sleep_ms(1000);
+    plat_sleep_ms(2000); // longer than a reply's time-out: a retry would show
     EXPECT_EQ(AmpWire(model).size(), sent.size());     // nothing after it
     EXPECT_FALSE(GpioConverterOutput(converter, 13)); // still armed
 }
