@@ -11,9 +11,6 @@
 #include "tuner/TuneMem.h"
 
 #include <cmath>
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -150,8 +147,5 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
                     "20m 14350001 14400000 0 1 1 0 0.0\n");
     texts.push_back(std::string(1, '\0') + "40m 7000000 7300000 2 200 1 9 nan\n20m 14000000 14350000 1 -1 7 3 1e39\n"
                     "15m -21000000 21450000 1 1 0 0 0.05\n");
-    std::vector<std::vector<uint8_t>> out;
-    for (const std::string& t : texts)
-        out.emplace_back(t.begin(), t.end());
-    return out;
+    return FuzzSeedsOf(texts);
 }

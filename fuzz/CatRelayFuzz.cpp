@@ -22,9 +22,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -127,14 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
     const std::string longText = "EX" + std::string(150, '0') + ";";
     const std::string overlong = std::string(250, 'A') + "FA00007074000;";
-    const std::string texts[] = {
+    return FuzzSeedsOf({
         std::string("\x00", 1) + "FA00014070000;IF00014070000     +000000 00000000;MD2;",
         "\x01" "DT001;FA00007074000;FB00007074000;;;TX;RX;" + longText + "PS1;",
         std::string("\x02", 1) + overlong + std::string("\0\xff;", 3) + std::string(199, 'B') + ";" +
             std::string(123, 'C'),
-    };
-    std::vector<std::vector<uint8_t>> out;
-    for (const std::string& t : texts)
-        out.emplace_back(t.begin(), t.end());
-    return out;
+    });
 }

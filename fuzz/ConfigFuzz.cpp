@@ -11,8 +11,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -94,17 +92,13 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
         station += std::to_string(starts[i]) + " " + std::to_string(starts[i + 1] - 1) +
                    " 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n";
     station += "55000000 60000000 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n";
-    const char* texts[] = {
+    return FuzzSeedsOf({
+        station,
         "1800000 3399999 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 1 2 3 4 5 6 7 8 9 10 1\r\n"
         "0x33E140 05177777 60 3411.1 60 4247.1 10 1347.4 -0.007 5000 14.05 20 80\r\n"
         "5300000 7399999 0 0 60 4247.1 10 1347.4\n\n;comment\n7400000\n",
         "1800000 3399999 60 3411.1 60 4247.1 10 1347.4 -0.007 12 -3e7 20 80 0 0 0 0 0 0 0 0 0 0 1\n"
         "3400000 5299999 nan 3411.1 60 inf 10 1347.4 -0.007 1e10 -3 1e39 80 99999999999 0 0 0 0 0 0 0 0 0 1\n"
         "-30000000 0x1FFFFFFFF 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n",
-    };
-    std::vector<std::vector<uint8_t>> out;
-    out.emplace_back(station.begin(), station.end());
-    for (const char* t : texts)
-        out.emplace_back(t, t + std::strlen(t));
-    return out;
+    });
 }

@@ -9,9 +9,6 @@
 #include "amp/Linear.h"
 #include "core/Works.h"
 
-#include <cstring>
-#include <string>
-
 namespace {
 
 void decodeAll(Works* w, const uint8_t* data, size_t size) {
@@ -35,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const char* replies[] = {
+    return FuzzSeedsOf({
         "CPFFFF;ST00000000000000002048204800000000;",
         "CPFFFF;ST1100500120004000500180018003000120;ST2A10000000000000002048204801000000;",
         "VSM0123456789;",
@@ -47,9 +44,5 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
         "GS0123456789;GM00010002;",
         "MR0;MR1;MP0;MP1;AB0;AB1;AN1;AT11;TS0100020003000400;PS0001000200030004;",
         "FN1050;FS10500;SF3000012;?;;S;",
-    };
-    std::vector<std::vector<uint8_t>> out;
-    for (const char* r : replies)
-        out.emplace_back(r, r + std::strlen(r));
-    return out;
+    });
 }

@@ -8,10 +8,6 @@
 #include "core/Works.h"
 #include "tuner/Bands.h"
 
-#include <cstring>
-#include <string>
-#include <vector>
-
 namespace {
 
 constexpr const char* kPath = "/opt/set/filter.txt";
@@ -61,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const char* texts[] = {
+    return FuzzSeedsOf({
         // The simulator's station and the unit test's table.
         "; low high enabled\n1700000 2100000 1\n3400000 4100000 1\n5300000 7400000 1\n"
         "10000000 14500000 1\n18000000 21500000 1\n24800000 29800000 1\n49000000 54500000 1\n",
@@ -71,9 +67,5 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
         "1 2 1\r\n3 4 1\r\n5 6 1\r\n7 8 1\r\n9 10 1\r\n011 013 1\r\n13 14 1\r\n15 16 1\r\n17 18 1\r\n",
         "-1700000 2100000 1\n3400000 99999999999 1\n5300000 7400000 99999999999999999999\n"
         "7000000 7300000 257\n",
-    };
-    std::vector<std::vector<uint8_t>> out;
-    for (const char* t : texts)
-        out.emplace_back(t, t + std::strlen(t));
-    return out;
+    });
 }

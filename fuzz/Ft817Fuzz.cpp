@@ -9,7 +9,6 @@
 #include "tuner/CATserial.h"
 
 #include <cstring>
-#include <vector>
 
 namespace {
 

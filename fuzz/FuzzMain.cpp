@@ -18,21 +18,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool readFile(const std::string& path, Bytes* out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && out->size() < (1u << 20))
-        out->insert(out->end(), buf, buf + n);
-    std::fclose(f);
-    return true;
-}
-
+// The file at `path`, or every file under the folder, as inputs (1 MiB each at most).
 void addPath(const std::string& path, std::vector<Bytes>* inputs) {
     struct stat st{};
-    if (stat(path.c_str(), &st) != 0) {
+    FILE* f = nullptr;
+    if (stat(path.c_str(), &st) != 0 || (!S_ISDIR(st.st_mode) && !(f = std::fopen(path.c_str(), "rb")))) {
         std::fprintf(stderr, "fuzz: cannot read %s\n", path.c_str());
         std::exit(2);
     }
@@ -46,8 +36,11 @@ void addPath(const std::string& path, std::vector<Bytes>* inputs) {
         return;
     }
     Bytes b;
-    if (readFile(path, &b))
-        inputs->push_back(std::move(b));
+    uint8_t buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0 && b.size() < (1u << 20);)
+        b.insert(b.end(), buf, buf + n);
+    std::fclose(f);
+    inputs->push_back(std::move(b));
 }
 
 // Byte values the parsers treat specially are tried more often than others.

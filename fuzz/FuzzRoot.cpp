@@ -10,6 +10,7 @@
 #include "platform/Root.h"
 #include "trx/Serial.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -62,6 +63,13 @@ Streams& streams() {
 }
 
 int g_quietDepth = 0;
+
+void pointStreams(int out, int err) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(out, 1);
+    dup2(err, 2);
+}
 
 // libFuzzer ends a run (its time is up, or an input crashed) without the exit
 // handlers, so a root can outlive its process: the roots of processes that are
@@ -198,28 +206,17 @@ FuzzQuiet::FuzzQuiet() {
     Streams& s = streams();
     if (s.verbose || g_quietDepth++ > 0)
         return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(s.null, 1);
-    dup2(s.null, 2);
+    pointStreams(s.null, s.null);
 }
 
 FuzzQuiet::~FuzzQuiet() {
     Streams& s = streams();
-    if (s.verbose || --g_quietDepth > 0)
-        return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(s.out, 1);
-    dup2(s.err, 2);
+    if (!s.verbose && --g_quietDepth == 0)
+        pointStreams(s.out, s.err);
 }
 
 void FuzzFail(const char* fmt, ...) {
-    Streams& s = streams();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(s.out, 1);
-    dup2(s.err, 2);
+    pointStreams(streams().out, streams().err);
     va_list ap;
     va_start(ap, fmt);
     std::fprintf(stderr, "fuzz: invariant broken: ");
@@ -227,4 +224,20 @@ void FuzzFail(const char* fmt, ...) {
     std::fprintf(stderr, "\n");
     va_end(ap);
     std::abort();
+}
+
+std::vector<std::vector<uint8_t>> FuzzSeedsOf(const std::vector<std::string>& texts) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const std::string& t : texts)
+        out.emplace_back(t.begin(), t.end());
+    return out;
+}
+
+std::vector<uint8_t> FuzzBytes(uint8_t first, const std::string& rest) {
+    // Sized once and filled: a one-byte vector grown by an insert makes GCC 12
+    // at -O3 see a read past its first byte in the move to the larger buffer.
+    std::vector<uint8_t> v(1 + rest.size());
+    v[0] = first;
+    std::copy(rest.begin(), rest.end(), v.begin() + 1);
+    return v;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct Works;
 
@@ -30,6 +31,10 @@ void FuzzSocketWith(const uint8_t* data, size_t size, int sv[2]);
 std::string FuzzSentCommand(Works* works, int state);
 // Empties the amplifier command ring, as the link would by sending.
 void FuzzDrainCommands(Works* works);
+
+// Seeds of texts; and a first byte (the target's choice of path) before a text.
+std::vector<std::vector<uint8_t>> FuzzSeedsOf(const std::vector<std::string>& texts);
+std::vector<uint8_t> FuzzBytes(uint8_t first, const std::string& rest);
 
 // Keeps /opt/set writable for the whole run (the first call remounts, later
 // ones do nothing): the writers then find the partition remounted already and

@@ -6,7 +6,6 @@
 #include "core/Works.h"
 #include "wire/Handshake.h"
 
-#include <string>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -34,10 +33,6 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
                                  "Connection: Upgrade\r\n"
                                  "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"
                                  "Sec-WebSocket-Protocol: chat\r\n\r\n";
-    std::vector<uint8_t> a = {0}, b = {1}, c = {0};
-    a.insert(a.end(), request.begin(), request.end());
-    b.insert(b.end(), response.begin(), response.end());
-    const std::string longLine = "GET " + std::string(3000, 'x') + "\n\n\n\n\n\n\n\n";
-    c.insert(c.end(), longLine.begin(), longLine.end());
-    return {a, b, c};
+    return {FuzzBytes(0, request), FuzzBytes(1, response),
+            FuzzBytes(0, "GET " + std::string(3000, 'x') + "\n\n\n\n\n\n\n\n")};
 }

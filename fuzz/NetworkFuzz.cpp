@@ -10,8 +10,6 @@
 #include "ui/Network.h"
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -76,13 +74,12 @@ int load() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzWorks();
-    static bool once = [] {
+    [[maybe_unused]] static const bool once = [] {
         // The interface restart succeeds without touching the machine.
         SimWriteScript(FuzzRootDir(), "/bin/ifdown", "exit 0\n");
         SimWriteScript(FuzzRootDir(), "/bin/ifup", "exit 0\n");
         return true;
     }();
-    (void)once;
     FuzzWriteFile(kPath, data, size);
     const std::string original(reinterpret_cast<const char*>(data), size);
     FUZZ_CHECK(load() == 0, "network: the file could not be read");
@@ -115,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string texts[] = {
+    return FuzzSeedsOf({
         // The file of the unit tests, and a Debian file with DHCP and comments.
         "auto eth0\niface eth0 inet static\naddress 192.168.1.20\nnetmask 255.255.255.0\n"
         "gateway 192.168.1.1\nnameserver 8.8.8.8\n",
@@ -128,9 +125,5 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
         std::string("addresses 1.2.3.4\ngatewayX 9.9.9.9\naddress 300.-1.99999999999.4.5\n"
                     "netmask 255.255\nnameserver ab\0cd\naddress ", 104) +
             std::string(200, '7') + "\ngateway 10.1.1.1",
-    };
-    std::vector<std::vector<uint8_t>> out;
-    for (const std::string& t : texts)
-        out.emplace_back(t.begin(), t.end());
-    return out;
+    });
 }

@@ -14,10 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <png.h>
-#include <string>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

@@ -17,17 +17,15 @@
 #include "draw/Fb.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
     static std::mutex connMut;
-    static bool once = [&] {
+    [[maybe_unused]] static const bool once = [&] {
         w->connMut = &connMut;
         w->remotePassword.set("ABCDEFGHJKLM");
         w->fb = fbInitMemory(800, 480, 32);
@@ -37,7 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         status_cat = 1;
         return true;
     }();
-    (void)once;
     if (size < 1)
         return 0;
     // The counter as a running stream leaves it: loaded from the value before.
@@ -75,13 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 namespace {
 
-std::vector<uint8_t> bytes(std::initializer_list<std::string> parts, uint8_t first) {
-    std::vector<uint8_t> out = {first};
-    for (const std::string& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 std::string shortFrame(const std::string& tag, const std::string& payload) {
     return std::string{'\x82', static_cast<char>(payload.size() + 2)} + tag + payload;
 }
@@ -102,19 +92,15 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     const std::string code = std::string("\x81\x0C\0\0\0\0", 6) + "ABCDEFGHJKLM";
     const std::string xy = std::string("\x81\x0C\0\0\0\0", 6) + "XY0012300456";
     return {
-        bytes({code, shortFrame("ST", "KAVOFD3"), shortFrame("CA", "FA00014074000;"),
-               shortFrame("SC", "RX;"), shortFrame("PA", std::string(31, '\x41')), xy},
-              0),
-        bytes({shortFrame("ST", "KAVOFT01;"), fragment("SP", 854, 0), fragment("SP", 854, 512),
-               fragment("FB", 1200, 0), fragment("FB", 1200, 512), fragment("FB", 1200, 1024)},
-              3),
-        bytes({shortFrame("PA", std::string(31, '\x55')), fragment("SP", 1706, 1536),
-               std::string("\x82\x7E\x00\x0ASO\0\0\0\x04\1\2\3\4", 14), std::string("\x88\x02\x03\xE8", 4),
-               std::string("\x81\x7E\x00\x0CXY0000100002", 16)},
-              1),
-        bytes({std::string("\x82\x7F\0\0\0\x08SO\0\0", 10)}, 2),
-        bytes({shortFrame("ST", "KAVOFD99"), shortFrame("ST", "KAVOFD-2147483648"), shortFrame("ST", "KAVOFD0"),
-               shortFrame("ST", "KAVOFT01;"), shortFrame("ST", "KAVOFD4294967296")},
-              2),
+        FuzzBytes(0, code + shortFrame("ST", "KAVOFD3") + shortFrame("CA", "FA00014074000;") +
+                         shortFrame("SC", "RX;") + shortFrame("PA", std::string(31, '\x41')) + xy),
+        FuzzBytes(3, shortFrame("ST", "KAVOFT01;") + fragment("SP", 854, 0) + fragment("SP", 854, 512) +
+                         fragment("FB", 1200, 0) + fragment("FB", 1200, 512) + fragment("FB", 1200, 1024)),
+        FuzzBytes(1, shortFrame("PA", std::string(31, '\x55')) + fragment("SP", 1706, 1536) +
+                         std::string("\x82\x7E\x00\x0ASO\0\0\0\x04\1\2\3\4", 14) +
+                         std::string("\x88\x02\x03\xE8", 4) + std::string("\x81\x7E\x00\x0CXY0000100002", 16)),
+        FuzzBytes(2, std::string("\x82\x7F\0\0\0\x08SO\0\0", 10)),
+        FuzzBytes(2, shortFrame("ST", "KAVOFD99") + shortFrame("ST", "KAVOFD-2147483648") +
+                         shortFrame("ST", "KAVOFD0") + shortFrame("ST", "KAVOFT01;") + shortFrame("ST", "KAVOFD4294967296")),
     };
 }

@@ -15,7 +15,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
-    static bool once = [&] {
+    [[maybe_unused]] static const bool once = [&] {
         w->setup->serialLinkEnabled = '1';
         w->setup->usbSpectrum = '0';
         // Frames for a remote unit are built and written to nowhere.
@@ -23,7 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         w->remoteConnected = 1;
         return true;
     }();
-    (void)once;
     if (size > 65536)
         size = 65536;
     int sv[2];

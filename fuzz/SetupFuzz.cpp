@@ -13,8 +13,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -29,6 +27,8 @@ struct Values {
     std::string server;
 };
 
+template <typename... T> std::vector<double> doubles(const T&... n) { return {static_cast<double>(n)...}; }
+
 Values values(Works* w) {
     Values v;
     SetupRecord& r = *w->setup;
@@ -41,42 +41,17 @@ Values values(Works* w) {
     // The spectrum source is not a key: any Enable1600 line forces it, so it
     // follows the order of the lines, which the writer fixes.
     blank(&r.usbSpectrum, 1);
-#define TEXT(f)                                                                                    \
-    do {                                                                                           \
-        blank(&r.f, sizeof r.f);                                                                   \
-        v.texts.push_back(r.f.get().s);                                                            \
-    } while (0)
-    TEXT(Pitch);
-    TEXT(Quality);
-    TEXT(AudioIn);
-    TEXT(InChannels);
-    TEXT(Multiplier);
-    TEXT(AudioOut);
-    TEXT(Server);
-    TEXT(CatPort);
-    TEXT(SerPort);
-    TEXT(LinPort);
-    TEXT(FreqPeriodTime);
-    TEXT(SWRescAutoTune);
-    TEXT(MaxTemperature);
-    TEXT(MaxTempAllowed);
-    TEXT(PSpar1);
-    TEXT(PSpar2);
-    TEXT(PSpar3);
-    TEXT(PSpar4);
-    TEXT(OffsetPlot);
-    TEXT(CatSerialPort);
-    TEXT(TUNEenabled);
-    TEXT(NumBanco);
-    TEXT(GMpar1);
-    TEXT(GMpar2);
-    TEXT(Peak_media);
-    TEXT(Peak_ValDec);
-    TEXT(Peak_TimeDec);
-    TEXT(Peak_Time);
-    TEXT(MAXbank);
-    TEXT(BTN_longpress_Time);
-#undef TEXT
+    const auto text = [&](const auto& field) {
+        blank(&field, sizeof field);
+        v.texts.push_back(field.get().s);
+    };
+    text(r.Pitch), text(r.Quality), text(r.AudioIn), text(r.InChannels), text(r.Multiplier);
+    text(r.AudioOut), text(r.Server), text(r.CatPort), text(r.SerPort), text(r.LinPort);
+    text(r.FreqPeriodTime), text(r.SWRescAutoTune), text(r.MaxTemperature), text(r.MaxTempAllowed);
+    text(r.PSpar1), text(r.PSpar2), text(r.PSpar3), text(r.PSpar4), text(r.OffsetPlot);
+    text(r.CatSerialPort), text(r.TUNEenabled), text(r.NumBanco), text(r.GMpar1), text(r.GMpar2);
+    text(r.Peak_media), text(r.Peak_ValDec), text(r.Peak_TimeDec), text(r.Peak_Time), text(r.MAXbank);
+    text(r.BTN_longpress_Time);
     // The keys added since keep their characters in slots.
     for (const char* key : {"RemotePlain", "HamlibModel", "HamlibPort", "HamlibSpeed", "HamlibPoll", "WebPort", "GpioChip"}) {
         char text[kSettingTextMax];
@@ -87,32 +62,16 @@ Values values(Works* w) {
     // below; their texts are what the last file said, or the start values.
     blank(&r.AudioCompress, sizeof r.AudioCompress);
     blank(&r.Divide, sizeof r.Divide);
-    const double n[] = {
-        static_cast<double>(w->settings.audioBitrate), static_cast<double>(w->settings.audioMultiplier),
-        static_cast<double>(w->settings.tcpPort), static_cast<double>(w->antennaIdx),
-        static_cast<double>(w->settings.pwrPeakEnabled), static_cast<double>(w->settings.tempMode),
-        static_cast<double>(w->settings.freqSensIn), static_cast<double>(w->settings.freqPeriod),
-        static_cast<double>(w->attenuator), static_cast<double>(w->settings.attenuatorTune),
-        static_cast<double>(w->settings.swrEscAutoTune), static_cast<double>(w->settings.viewTimeStr),
-        static_cast<double>(w->settings.viewTemp), static_cast<double>(w->settings.maxTemperature),
-        static_cast<double>(w->settings.autoTuneMaxCycles), static_cast<double>(w->settings.powerUnits),
-        static_cast<double>(w->settings.saveScreenIdx),
+    const Settings& st = w->settings;
+    v.numbers = doubles(st.audioBitrate, st.audioMultiplier, st.tcpPort, w->antennaIdx, st.pwrPeakEnabled,
+        st.tempMode, st.freqSensIn, st.freqPeriod, w->attenuator, st.attenuatorTune, st.swrEscAutoTune,
+        st.viewTimeStr, st.viewTemp, st.maxTemperature, st.autoTuneMaxCycles, st.powerUnits, st.saveScreenIdx,
         // Only the first bit is a setting; the others are run-time requests.
-        static_cast<double>(w->tuneModeFlags.load() & 1), static_cast<double>(w->settings.divide),
-        static_cast<double>(w->settings.maxTempAllowed), static_cast<double>(w->settings.psPar[0]),
-        static_cast<double>(w->settings.psPar[1]), static_cast<double>(w->settings.psPar[2]),
-        static_cast<double>(w->settings.psPar[3]), static_cast<double>(w->settings.hysteresis1),
-        static_cast<double>(w->settings.hysteresis2), static_cast<double>(w->settings.plotOffset),
-        static_cast<double>(w->settings.tuneEnabled), static_cast<double>(w->NumBanco),
-        static_cast<double>(w->settings.gmPar[0]), static_cast<double>(w->settings.gmPar[1]),
-        static_cast<double>(w->settings.fattoremedia), static_cast<double>(w->settings.PeakDecrement),
-        static_cast<double>(w->settings.PeakDecrementTime), static_cast<double>(w->settings.TimerPeakSec),
-        static_cast<double>(w->MAXbank), static_cast<double>(w->settings.TIME_LONG_PRESS),
-        static_cast<double>(w->settings.debugEnabled), static_cast<double>(w->settings.logTempEnabled),
-        static_cast<double>(SettingNumber(w, "HamlibModel")), static_cast<double>(SettingNumber(w, "HamlibSpeed")),
-        static_cast<double>(SettingNumber(w, "HamlibPoll")), static_cast<double>(SettingNumber(w, "WebPort")),
-    };
-    v.numbers.assign(n, n + sizeof n / sizeof n[0]);
+        w->tuneModeFlags.load() & 1, st.divide, st.maxTempAllowed, st.psPar[0], st.psPar[1], st.psPar[2],
+        st.psPar[3], st.hysteresis1, st.hysteresis2, st.plotOffset, st.tuneEnabled, w->NumBanco, st.gmPar[0],
+        st.gmPar[1], st.fattoremedia, st.PeakDecrement, st.PeakDecrementTime, st.TimerPeakSec, w->MAXbank,
+        st.TIME_LONG_PRESS, st.debugEnabled, st.logTempEnabled, SettingNumber(w, "HamlibModel"),
+        SettingNumber(w, "HamlibSpeed"), SettingNumber(w, "HamlibPoll"), SettingNumber(w, "WebPort"));
     v.server = w->serverAddr.get().s;
     return v;
 }
@@ -253,8 +212,5 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     // The GPIO chip: by path, name and label, empty, and one longer than its field.
     texts.push_back("GpioChip: /dev/gpiochip4\nGpioChip: gpiochip0\nGpioChip: pinctrl-rp1\nGpioChip: \n"
                     "GpioChip: " + std::string(80, 'g') + "\r\n");
-    std::vector<std::vector<uint8_t>> out;
-    for (const std::string& t : texts)
-        out.emplace_back(t.begin(), t.end());
-    return out;
+    return FuzzSeedsOf(texts);
 }

@@ -12,10 +12,8 @@
 #include "remote/Wsocket.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <unistd.h>
 
 namespace {
@@ -25,12 +23,11 @@ constexpr const char kCode[] = "ABCDEFGHJKLM";
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
     static std::mutex connMut;
-    static bool once = [&] {
+    [[maybe_unused]] static const bool once = [&] {
         w->connMut = &connMut;
         w->remotePassword.set(kCode);
         return true;
     }();
-    (void)once;
     if (size < 1)
         return 0;
     SetSettingText(w, "RemotePlain", (data[0] & 1) ? "1" : "0");
@@ -60,14 +57,6 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     // The start of a TLS 1.3 ClientHello: record header, handshake header, version, random.
     std::string hello = std::string("\x16\x03\x01\x00\xF0\x01\x00\x00\xEC\x03\x03", 11) + std::string(32, '\x5A') +
                         std::string("\x20", 1) + std::string(32, '\x11') + std::string("\x00\x02\x13\x01\x01\x00", 6);
-    // Sized once and filled: a one-byte vector grown by an insert makes GCC 12
-    // at -O3 see a read past its first byte in the move to the larger buffer.
-    auto with = [](uint8_t first, const std::string& s) {
-        std::vector<uint8_t> v(1 + s.size());
-        v[0] = first;
-        std::copy(s.begin(), s.end(), v.begin() + 1);
-        return v;
-    };
-    return {with(1, request + code), with(0, request + code), with(0, hello), with(1, hello + request),
-            with(0, std::string("\x16\x03\x03\x00\x02\x02\x28", 7))};
+    return {FuzzBytes(1, request + code), FuzzBytes(0, request + code), FuzzBytes(0, hello),
+            FuzzBytes(1, hello + request), FuzzBytes(0, std::string("\x16\x03\x03\x00\x02\x02\x28", 7))};
 }

@@ -12,9 +12,6 @@
 #include "tuner/TuneWord.h"
 
 #include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -132,8 +129,5 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     texts.push_back("\x2A; antenna 3 of bank 2\r\n3110 14000000 1 1 5 6\r\n-1 0 1 1 1 1\r\n5000 0 1 1 1 1\r\n"
                     "3111 14010000 0 2 3 4\r\n3112 14020000 257 9 70000 600\r\n");
     texts.push_back(std::string(1, '\0') + "99999999999 0 1 1 1 1\n1 2000\n2\n");
-    std::vector<std::vector<uint8_t>> out;
-    for (const std::string& t : texts)
-        out.emplace_back(t.begin(), t.end());
-    return out;
+    return FuzzSeedsOf(texts);
 }

@@ -8,33 +8,18 @@
 
 #include "draw/UTF8.h"
 
-#include <string>
 #include <unordered_set>
-#include <vector>
 
 namespace {
 
+// The UTF-8 encoding of `cp` (below 0x110000) into `out`; its length.
 size_t encode(uint32_t cp, uint8_t out[4]) {
-    if (cp < 0x80) {
-        out[0] = static_cast<uint8_t>(cp);
-        return 1;
-    }
-    if (cp < 0x800) {
-        out[0] = static_cast<uint8_t>(0xC0 | cp >> 6);
-        out[1] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        out[0] = static_cast<uint8_t>(0xE0 | cp >> 12);
-        out[1] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-        out[2] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<uint8_t>(0xF0 | cp >> 18);
-    out[1] = static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F));
-    out[2] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-    out[3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-    return 4;
+    const size_t n = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    static const uint8_t lead[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (size_t i = n - 1; i > 0; i--, cp >>= 6)
+        out[i] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+    out[0] = static_cast<uint8_t>(lead[n] | cp);
+    return n;
 }
 
 bool scalar(uint32_t cp) { return cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF); }
@@ -126,15 +111,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string texts[] = {
+    return FuzzSeedsOf({
         "ASCII, \xC3\xA9t\xC3\xA9, \xE2\x82\xAC 20, \xF0\x9F\x98\x80, 40 \xC2\xB0" "C",
         // E0 80, lone continuation, a cut 3-byte and 4-byte sequence, surrogate,
         // above U+10FFFF, overlong forms, bad leads.
         std::string("\xE0\x80\x80\xF0\x9F\x98\xED\xA0\x80\xF4\x90\x80\x80\xC0\xAF\xC1\xBF\xF5\xFF\xE2\x82", 21),
         std::string("\xEF\xBF\xBF\xF4\x8F\xBF\xBF\xDF\xBF\xE0\xA0\x80\xF0\x90\x80\x80\x00\x7F", 18),
-    };
-    std::vector<std::vector<uint8_t>> out;
-    for (const std::string& t : texts)
-        out.emplace_back(t.begin(), t.end());
-    return out;
+    });
 }

@@ -10,9 +10,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -76,16 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const char* texts[] = {
+    return FuzzSeedsOf({
         // The simulator's station and the unit test's table.
         "; temperature fan\n0 0\n40 30\n50 60\n60 100\n",
         "; temperature level\r\n30 0\r\n45.0\t50\r\n60 100.7\r\n",
         // Blank rows, fractions, and the hand edits once converted unchecked.
         "\n25.5 10\n\n35 20.9\n0x20 99\n",
         "30 1e10\n40 nan\n45 -5\nnan 20\ninf 30\n50 1000\n55 999.9\n60 -3e7\n",
-    };
-    std::vector<std::vector<uint8_t>> out;
-    for (const char* t : texts)
-        out.emplace_back(t, t + std::strlen(t));
-    return out;
+    });
 }

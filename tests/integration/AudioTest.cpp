@@ -4,9 +4,7 @@
 // interface unplugged ends both threads.
 #include "RootedWorks.h"
 
-#include "amp/Alarms.h"
 #include "app/Main.h"
-#include "app/Threads.h"
 #include "devsim/SimAudio.h"
 #include "remote/AudioDevice.h"
 #include "wire/Messages.h"
@@ -18,13 +16,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <opus/opus.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -54,63 +48,49 @@ class Audio : public RootedWorks {
         JoinThread(SlotOf(Thread::AudioOut));
         JoinThread(SlotOf(Thread::CatRelay)); // the remote restart starts these too
         JoinThread(SlotOf(Thread::UsbRx));
-        if (peer >= 0)
-            close(peer);
-        if (w->wsFD >= 0)
-            close(w->wsFD);
         DestroyAudioCodec(w.get());
         setenv("HOME", savedHome.c_str(), 1);
         snd_config_update_free_global();
         RootedWorks::TearDown();
     }
-    // A remote session whose far end is this test's socket.
-    void session() {
-        int sv[2];
-        // Non-blocking, as the link's sockets are.
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
-        fcntl(sv[0], F_SETFL, O_NONBLOCK);
-        w->wsFD = sv[0];
-        peer = sv[1];
-        w->remoteConnected = 1;
-    }
     // The next "SO" frame the unit sends: its payload.
     std::vector<uint8_t> nextAudio(int timeoutMs = 3000) {
         uint8_t head[10];
-        if (!readAll(head, sizeof head, timeoutMs) || head[0] != 0x82 || head[1] != 0x7E || head[4] != 'S' ||
+        if (!readPeer(head, sizeof head, timeoutMs) || head[0] != 0x82 || head[1] != 0x7E || head[4] != 'S' ||
             head[5] != 'O')
             return {};
         const size_t n = (static_cast<size_t>(head[6]) << 24) | (head[7] << 16) | (head[8] << 8) | head[9];
         const size_t len16 = (static_cast<size_t>(head[2]) << 8) | head[3];
         EXPECT_EQ(len16, n + 6);
         std::vector<uint8_t> payload(n);
-        if (!readAll(payload.data(), n, timeoutMs))
+        if (!readPeer(payload.data(), n, timeoutMs))
             return {};
         return payload;
     }
-    bool readAll(uint8_t* out, size_t n, int timeoutMs) {
-        size_t have = 0;
-        while (have < n) {
-            pollfd p{peer, POLLIN, 0};
-            if (poll(&p, 1, timeoutMs) <= 0)
-                return false;
-            const ssize_t r = read(peer, out + have, n - have);
-            if (r <= 0)
-                return false;
-            have += static_cast<size_t>(r);
-        }
-        return true;
+    void startCapture() {
+        remoteSession();
+        setup->EnableRead = '1';
+        StartThreadAudioRead(w.get());
     }
     void startPlayback() {
         setup->EnableWrite = '1';
         StartThreadAudioWrite(w.get());
     }
-    bool logged(const std::string& text, int timeoutMs = 5000) {
-        return WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), text); }, timeoutMs);
+    // Playback in a session whose blocks are `frames` frames long, its device ready.
+    void playbackReady(int frames) {
+        w->settings.audioMultiplier = frames;
+        w->remoteConnected = 1; // a session: the thread prepares its device
+        startPlayback();
+        ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
+    }
+    // What the session thread does with a block received: in a thread of its
+    // own, as the playback's latency is counted per session thread.
+    void received(bool server, const uint8_t* data, size_t n) {
+        std::thread([&] { PlayReceivedAudio(w.get(), server, data, n); }).join();
     }
 
     SimAudioDevice capture, playback;
     std::string savedHome;
-    int peer = -1;
 };
 
 std::vector<int16_t> samplesOf(const std::vector<uint8_t>& raw) {
@@ -118,16 +98,6 @@ std::vector<int16_t> samplesOf(const std::vector<uint8_t>& raw) {
     for (size_t i = 0; i < s.size(); i++)
         s[i] = static_cast<int16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
     return s;
-}
-
-TEST(AudioBlocks, MonoIsWidenedInPlaceAndARawBlockIs970Bytes) {
-    int16_t s[6] = {1, 2, 3, 0, 0, 0};
-    WidenToStereo(s, 3);
-    EXPECT_EQ(std::vector<int16_t>(s, s + 6), (std::vector<int16_t>{1, 1, 2, 2, 3, 3}));
-    std::vector<uint8_t> payload(240 * 4), frame(2000);
-    EXPECT_EQ(BuildAudioFrame(payload.data(), payload.size(), frame.data(), frame.size()), 970u);
-    EXPECT_EQ(std::vector<uint8_t>(frame.begin(), frame.begin() + 10),
-              (std::vector<uint8_t>{0x82, 0x7E, 0x03, 0xC6, 'S', 'O', 0, 0, 0x03, 0xC0}));
 }
 
 TEST(AudioBlocks, TheQueueMayGrowBy4800FramesAndNoMore) {
@@ -141,9 +111,7 @@ TEST(AudioBlocks, TheQueueMayGrowBy4800FramesAndNoMore) {
 }
 
 TEST_F(Audio, CaptureSendsWholeStereoBlocksOfTheTone) {
-    session();
-    setup->EnableRead = '1';
-    StartThreadAudioRead(w.get());
+    startCapture();
     std::vector<int16_t> tone;
     for (int i = 0; i < 50; i++) {
         const std::vector<uint8_t> p = nextAudio();
@@ -163,9 +131,7 @@ TEST_F(Audio, CompressedBlocksDecodeIntoTheToneWithAnIndependentDecoder) {
     CreateAudioCodec(w.get());
     ASSERT_NE(w->audio.opusEncoder, nullptr);
     w->settings.audioMultiplier = 480; // 10 ms at 48 kHz
-    session();
-    setup->EnableRead = '1';
-    StartThreadAudioRead(w.get());
+    startCapture();
     int err = 0;
     OpusDecoder* dec = opus_decoder_create(48000, 2, &err);
     ASSERT_EQ(err, OPUS_OK);
@@ -189,10 +155,7 @@ void realSleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds
 TEST_F(Audio, PlaybackPlaysReceivedBlocksAndACorruptPacketAsOneSilentBlock) {
     w->settings.audioBitrate = 64000;
     CreateAudioCodec(w.get());
-    w->settings.audioMultiplier = 480;
-    w->remoteConnected = 1; // a session: the thread prepares its device
-    startPlayback();
-    ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
+    ASSERT_NO_FATAL_FAILURE(playbackReady(480));
     // Packets of an independent encoder: a 1000 Hz tone for 300 ms.
     int err = 0;
     OpusEncoder* enc = opus_encoder_create(48000, 2, OPUS_APPLICATION_AUDIO, &err);
@@ -220,11 +183,8 @@ TEST_F(Audio, PlaybackPlaysReceivedBlocksAndACorruptPacketAsOneSilentBlock) {
     ASSERT_TRUE(SimAudioHold(playback, true));
     realSleepMs(100);
     const size_t before = SimAudioRead(playback.outFile).size();
-    std::thread corrupt([&] {
-        const uint8_t junk[7] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-        PlayReceivedAudio(w.get(), true, junk, sizeof junk);
-    });
-    corrupt.join();
+    const uint8_t junk[7] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    received(true, junk, sizeof junk);
     ASSERT_TRUE(SimAudioHold(playback, false));
     ASSERT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() >= before + 480u * 2; }, 10000));
     const std::vector<int16_t> after = SimAudioRead(playback.outFile);
@@ -233,11 +193,11 @@ TEST_F(Audio, PlaybackPlaysReceivedBlocksAndACorruptPacketAsOneSilentBlock) {
         ASSERT_EQ(after[i], 0) << i;
 }
 
-TEST_F(Audio, AQueueGrownPast4800FramesIsResetInsteadOfWritten) {
-    w->settings.audioMultiplier = 240;
-    w->remoteConnected = 1;
-    startPlayback();
-    ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
+// The queue may grow by 4800 frames and no more: a block that finds more
+// queued empties the queue instead of being written. After an underrun the
+// server plays the block again and the client drops it.
+TEST_F(Audio, AQueueGrownPast4800FramesIsResetAndAfterAnUnderrunOnlyTheServerPlays) {
+    ASSERT_NO_FATAL_FAILURE(playbackReady(240));
     ASSERT_TRUE(SimAudioHold(playback, true)); // the device takes nothing: the queue grows
     realSleepMs(100);
     std::vector<uint8_t> block(240 * 4, 0x40);
@@ -251,31 +211,20 @@ TEST_F(Audio, AQueueGrownPast4800FramesIsResetInsteadOfWritten) {
     ASSERT_TRUE(SimAudioHold(playback, false));
     realSleepMs(300);
     EXPECT_EQ(SimAudioRead(playback.outFile).size(), 0u) << "the queued frames were thrown away";
-}
 
-TEST_F(Audio, AfterAnUnderrunTheServerPlaysTheBlockAndTheClientDoesNot) {
-    w->settings.audioMultiplier = 240;
-    w->remoteConnected = 1;
-    startPlayback();
-    ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
-    std::vector<uint8_t> block(240 * 4, 0x40);
-    auto play = [&](bool server) {
-        std::thread t([&] { PlayReceivedAudio(w.get(), server, block.data(), block.size()); });
-        t.join();
-    };
-    play(true);
+    received(true, block.data(), block.size());
     realSleepMs(100); // played out: the device runs dry
-    play(true);         // an underrun, then the block again
+    received(true, block.data(), block.size()); // an underrun, then the block again
     EXPECT_TRUE(WaitFor([&] { return SimAudioRead(playback.outFile).size() == 2u * 240 * 2; }, 10000));
-    play(false);
+    received(false, block.data(), block.size());
     realSleepMs(100);
-    play(false); // the client drops it after the underrun
+    received(false, block.data(), block.size()); // the client drops it after the underrun
     realSleepMs(100);
     EXPECT_EQ(SimAudioRead(playback.outFile).size(), 3u * 240 * 2);
 }
 
 TEST_F(Audio, APeerThatStopsReadingCostsAudioNotTheOtherSenders) {
-    session(); // the peer never reads
+    remoteSession(); // the peer never reads
     int small = 16384;
     setsockopt(w->wsFD, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -298,11 +247,8 @@ TEST_F(Audio, APeerThatStopsReadingCostsAudioNotTheOtherSenders) {
 }
 
 TEST_F(Audio, UnpluggingTheInterfaceEndsBothThreadsWithTheirAlarms) {
-    session();
-    setup->EnableRead = '1';
-    setup->EnableWrite = '1';
-    StartThreadAudioRead(w.get());
-    StartThreadAudioWrite(w.get());
+    startCapture();
+    startPlayback();
     ASSERT_FALSE(nextAudio().empty());
     ASSERT_TRUE(logged("6 output audio interface prepared", 8000));
     ASSERT_TRUE(SimAudioPlug(dir.path, {capture, playback}, false));

@@ -2,18 +2,13 @@
 // chip: debouncing, short presses on release, long presses with the
 // accelerating repeat, one key at a time, and the converter exchange with its model.
 #include "GpioPanel.h"
+#include "ModelWire.h"
 
 #include "core/CmdRing.h"
-#include "platform/Clock.h"
 #include "tuner/TunerRequests.h"
-#include "draw/Fb.h"
 
 #include <atomic>
-#include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -118,42 +113,12 @@ TEST_P(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
     EXPECT_EQ(w->pages.keyPage, 3); // key 4's page, never the menu
 }
 
-TEST_P(KeysThread, ConverterRepliesFillTheirSlotsInRotation) {
+// The converter's exchanges in rotation, one every 200 passes, and an idle
+// pass drives its lines only when their levels change: the exchanges write, the
+// passes between them nothing, so a root's model is not asked to take a write
+// each pass (which cost the thread a wake-up each pass).
+TEST_P(KeysThread, ConverterRepliesFillTheirSlotsInRotationAndIdlePassesWriteNothing) {
     GpioConverterSetReply(converter, 3, 192); // a 48 V rail on the 120 W model
-    ASSERT_TRUE(WaitFor([&] { return GpioConverterCommands(converter).size() >= 5; }, 5000));
-    auto cmds = GpioConverterCommands(converter);
-    EXPECT_EQ(cmds[0].byte, 0xB0); // the start value of the command byte
-    const uint8_t rotation[4] = {0xB0, 0xD1, 0xD2, 0xD3};
-    for (size_t i = 1; i < cmds.size(); i++)
-        EXPECT_EQ(cmds[i].byte, rotation[(i - 1) % 4]) << i;
-    for (size_t i = 2; i < cmds.size(); i++)
-        EXPECT_GE(cmds[i].ms - cmds[i - 1].ms, 350); // one every 200 passes of 2 ms
-    EXPECT_EQ(w->supplyAdc[0], 0x23);
-    EXPECT_EQ(w->supplyAdc[1], 141);
-    EXPECT_EQ(w->supplyAdc[2], 177);
-    ASSERT_TRUE(WaitFor([&] { return w->supplyAdc[3] == 192; }, 5000)); // the last exchange ends
-    // A command from elsewhere goes out at the next pass.
-    w->panelCmd = 0x95;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            for (auto& c : GpioConverterCommands(converter))
-                if (c.byte == 0x95)
-                    return true;
-            return false;
-        },
-        2000));
-    // Outputs: GPIO 16 high, GPIO 13 low while the firmware update is armed.
-    EXPECT_TRUE(GpioConverterOutput(converter, 16));
-    EXPECT_TRUE(GpioConverterOutput(converter, 13));
-    w->serviceFlags.replace(1);
-    ASSERT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 5000));
-}
-
-// An idle pass drives its lines only when their levels change: the converter's
-// exchanges write (one exchange every 200 passes), the passes
-// between them nothing, so a root's model is not asked to take a write each
-// pass (which cost the thread a wake-up each pass).
-TEST_P(KeysThread, IdlePassesWriteNothingBetweenExchanges) {
     ASSERT_TRUE(WaitFor([&] { return GpioConverterCommands(converter).size() >= 2; }, 5000));
     const uint64_t passes0 = w->keysBeat.passes.load();
     const uint32_t writes0 = GpioConverterWritesTaken(converter);
@@ -168,6 +133,27 @@ TEST_P(KeysThread, IdlePassesWriteNothingBetweenExchanges) {
     // never one write a pass.
     EXPECT_LE(writes, (exchanges + 1) * 100) << passes << " passes, " << exchanges << " exchanges";
     EXPECT_LT(writes, passes) << exchanges << " exchanges";
+
+    ASSERT_TRUE(WaitFor([&] { return GpioConverterCommands(converter).size() >= 5; }, 5000));
+    auto cmds = GpioConverterCommands(converter);
+    EXPECT_EQ(cmds[0].byte, 0xB0); // the start value of the command byte
+    const uint8_t rotation[4] = {0xB0, 0xD1, 0xD2, 0xD3};
+    for (size_t i = 1; i < cmds.size(); i++)
+        EXPECT_EQ(cmds[i].byte, rotation[(i - 1) % 4]) << i;
+    for (size_t i = 2; i < cmds.size(); i++)
+        EXPECT_GE(cmds[i].ms - cmds[i - 1].ms, 350); // one every 200 passes of 2 ms
+    EXPECT_EQ(w->supplyAdc[0], 0x23);
+    EXPECT_EQ(w->supplyAdc[1], 141);
+    EXPECT_EQ(w->supplyAdc[2], 177);
+    ASSERT_TRUE(WaitFor([&] { return w->supplyAdc[3] == 192; }, 5000)); // the last exchange ends
+    // A command from elsewhere goes out at the next pass.
+    w->panelCmd = 0x95;
+    ASSERT_TRUE(ConverterGot(converter, 0x95, 2000));
+    // Outputs: GPIO 16 high, GPIO 13 low while the firmware update is armed.
+    EXPECT_TRUE(GpioConverterOutput(converter, 16));
+    EXPECT_TRUE(GpioConverterOutput(converter, 13));
+    w->serviceFlags.replace(1);
+    ASSERT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 5000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, KeysThread,

@@ -1,29 +1,23 @@
 // The amplifier link thread against the model of the amplifier's
 // microcontroller over a pty: what goes on the wire, in which order, and what
 // the replies do to the shared record.
+#include "ModelWire.h"
+#include "PtyPeer.h"
 #include "RootedWorks.h"
 
 #include "amp/LinearPort.h"
 #include "amp/Linear.h"
 #include "amp/Temperature.h"
-#include "app/Threads.h"
-#include "devsim/AmpModel.h"
 #include "devsim/ProcStat.h"
 #include "devsim/Pty.h"
-#include "platform/Clock.h"
 #include "draw/Fb.h"
 #include "ui/Keys.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <gtest/gtest.h>
-#include <memory>
-#include <poll.h>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -46,23 +40,11 @@ class Link : public RootedWorks {
         ASSERT_NE(model, nullptr);
     }
     void startLink() { link = std::thread(Linear, w.get()); }
-    std::vector<std::string> wire() {
-        std::vector<std::string> out;
-        for (auto& r : AmpModelReceived(model))
-            out.push_back(r.text);
-        return out;
-    }
+    std::vector<std::string> wire() { return AmpWire(model); }
     bool sentAtLeast(size_t n, int timeoutMs) {
         return WaitFor([&] { return AmpModelReceived(model).size() >= n; }, timeoutMs);
     }
-    bool onWire(const std::string& text, int timeoutMs) {
-        return WaitFor(
-            [&] {
-                auto v = wire();
-                return std::find(v.begin(), v.end(), text) != v.end();
-            },
-            timeoutMs);
-    }
+    bool onWire(const std::string& text, int timeoutMs) { return AmpGot(model, text, timeoutMs); }
 
     AmpModel* model = nullptr;
     std::thread link;
@@ -179,48 +161,22 @@ TEST_F(Link, SilentAmplifierGetsFourAttemptsThenTheStatusPollAndAlarm4) {
     EXPECT_FALSE(ExistError(w.get(), 4));
 }
 
-TEST_F(Link, AfterFirmwareUpdateModeNothingMoreIsSent) {
-    startModel();
-    IncPNTIn_CMDLinear(kCmdFwUpdate, w.get());
-    startLink();
-    ASSERT_TRUE(onWire("MR1;", 3000));
-    size_t n = wire().size();
-    plat_sleep_ms(1500);
-    EXPECT_EQ(wire().size(), n);
-    EXPECT_TRUE(w->serviceFlags.test(4));
-    EXPECT_TRUE(AmpModelProgramming(model));
-}
-
 TEST_F(Link, TwoRepliesArrivingTogetherAreDecodedInTurn) {
     // The test plays the amplifier by hand on a pty.
     SimPty pty;
     ASSERT_TRUE(SimPtyOpen(&pty, dir.path + "/dev/ttyAMA0"));
     startLink();
-    auto readCommand = [&](std::string* cmd) {
-        char c;
-        cmd->clear();
-        const int64_t end = plat_mono_ms() + 3000;
-        while (plat_mono_ms() < end) {
-            pollfd p{pty.master, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0 && read(pty.master, &c, 1) == 1) {
-                *cmd += c;
-                if (c == ';')
-                    return true;
-            }
-        }
-        return false;
+    // The next command the link sends, read up to its ';'.
+    const auto command = [&] {
+        return PtyPeerRead(pty.master, 3000, 1, [](const std::string& got) { return !got.empty() && got.back() == ';'; });
     };
-    std::string cmd;
-    ASSERT_TRUE(readCommand(&cmd));
-    EXPECT_EQ(cmd, "ST;");
+    ASSERT_EQ(command(), "ST;");
     const char both[] = "ST0000000000000000204820480000" "0000;FM00007100000;";
     ASSERT_EQ(write(pty.master, both, std::strlen(both)), static_cast<ssize_t>(std::strlen(both)));
-    ASSERT_TRUE(readCommand(&cmd));
-    EXPECT_EQ(cmd, "FM;");
+    ASSERT_EQ(command(), "FM;");
     // The frequency reply was already there: decoded without another byte from us.
     ASSERT_TRUE(WaitFor([&] { return w->source[kModeGeneric].freqHz == 7100000; }, 10000));
-    ASSERT_TRUE(readCommand(&cmd));
-    EXPECT_EQ(cmd, "ST;");
+    ASSERT_EQ(command(), "ST;");
     w->running = 0;
     link.join();
     SimPtyClose(&pty);
@@ -241,30 +197,25 @@ TEST_F(Link, PortNobodyReadsDropsTheCommandInsteadOfBlocking) {
     SimPtyClose(&pty);
 }
 
-TEST_F(Link, MissingPortStopsTheLinkUntilItIsStartedAgain) {
+// A missing port stops the link (no spinning, nothing to block shutdown) until
+// the error page's retry starts it again once the port is there; a port that
+// hangs up (the adapter pulled) shows the error page and ends the link, with no
+// retries against a dead port.
+TEST_F(Link, MissingPortStopsTheLinkUntilItIsStartedAgainAndAPortThatHangsUpEndsIt) {
     startLink();
-    link.join(); // the link ends by itself: no spinning, nothing to block shutdown
+    link.join(); // the link ends by itself
     EXPECT_EQ(w->deviceErrorCode, 1);
     EXPECT_TRUE(w->deviceErrorText.equals("Linear: Unable to open device /dev/ttyAMA0"));
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 Unable to open device /dev/ttyAMA0"));
+    EXPECT_TRUE(Contains(syslog(), "3 Unable to open device /dev/ttyAMA0"));
 
-    // The retry of the error page starts it again once the port is there.
     startModel();
     w->deviceErrorCode = -1;
     setup->EnableLinear = '1';
     StartThreadLinear(w.get());
     ASSERT_TRUE(sentAtLeast(4, 3000));
-    w->running = 0;
-    JoinThread(SlotOf(Thread::Link));
-}
-
-TEST_F(Link, PortThatHangsUpShowsTheErrorPageAndEndsTheLink) {
-    startModel();
-    startLink();
-    ASSERT_TRUE(sentAtLeast(4, 3000));
-    AmpModelStop(model); // the adapter is pulled: the port hangs up
+    AmpModelStop(model);
     model = nullptr;
-    link.join(); // ends by itself, no retries against a dead port
+    JoinThread(SlotOf(Thread::Link)); // ends by itself
     EXPECT_EQ(w->deviceErrorCode, 1);
     EXPECT_TRUE(w->deviceErrorText.equals("Linear: device /dev/ttyAMA0 went away"));
     EXPECT_EQ(w->running, 1);

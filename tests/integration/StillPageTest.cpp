@@ -2,19 +2,14 @@
 // something changes, and a change is drawn by the tick it wakes.
 #include "RootedWorks.h"
 
-#include "platform/Clock.h"
 #include "draw/Fb.h"
 #include "draw/Graph.h"
 #include "ui/Time.h"
 
-#include <gtest/gtest.h>
 #include <thread>
-#include <vector>
 
 namespace {
 
-// The refresh thread itself, on the real clock: on a still page it sleeps until
-// something changes, and draws a change with the tick that change wakes.
 class StillPage : public RootedWorks {
   protected:
     static void SetUpTestSuite() { LoadSimFonts(); }

@@ -3,12 +3,9 @@
 // screen go on, their files and commands wait, and the end (F12, SIGTERM)
 // writes and runs them before the program exits.
 #include "PanelFixture.h"
-#include "TestRoot.h"
 
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <linux/input.h>
-#include <string>
 #include <sys/wait.h>
 
 namespace {

@@ -3,20 +3,16 @@
 // thread that cannot be created is reported.
 #include "RootedWorks.h"
 
-#include "app/Threads.h"
 #include "devsim/Ft817Model.h"
-#include "platform/Clock.h"
-#include "platform/Thread.h"
 
 #include <atomic>
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -38,24 +34,28 @@ struct Occupancy {
     }
 };
 
+// Runs `body(c)` in `n` threads at once and waits for them all.
+void inThreads(int n, const std::function<void(int)>& body) {
+    std::vector<std::thread> threads;
+    for (int c = 0; c < n; c++)
+        threads.emplace_back(body, c);
+    for (auto& t : threads)
+        t.join();
+}
+
 TEST(ThreadSlots, StartsAndStopsFromManyThreadsNeverRunTwoAtOnce) {
     ThreadSlot slot;
     Occupancy occ;
-    std::vector<std::thread> callers;
-    for (int c = 0; c < 4; c++) {
-        callers.emplace_back([&, c] {
-            for (int i = 0; i < 150; i++) {
-                if ((i + c) % 5 == 4)
-                    StopThread(slot);
-                else
-                    ASSERT_TRUE(StartThread(slot, "test", [&] { occ.body(20); }));
-                if (i % 7 == 0)
-                    JoinThread(slot);
-            }
-        });
-    }
-    for (auto& t : callers)
-        t.join();
+    inThreads(4, [&](int c) {
+        for (int i = 0; i < 150; i++) {
+            if ((i + c) % 5 == 4)
+                StopThread(slot);
+            else
+                ASSERT_TRUE(StartThread(slot, "test", [&] { occ.body(20); }));
+            if (i % 7 == 0)
+                JoinThread(slot);
+        }
+    });
     // A start that nothing supersedes runs (the callers' starts may all have
     // given way before their body began, and any caller's stop may have come
     // last).
@@ -94,25 +94,20 @@ TEST(SharedFlagBytes, BitsOfSeveralThreadsAreNeverLost) {
     SharedFlags<uint8_t> flags;
     flags.replace(0x80); // a bit nobody touches
     std::atomic<int> lost{0};
-    std::vector<std::thread> owners;
-    for (int b = 0; b < 3; b++) {
-        owners.emplace_back([&, b] {
-            const uint8_t bit = static_cast<uint8_t>(1u << b);
-            for (int i = 0; i < 20000; i++) {
-                if (i % 3 == 0)
-                    flags.change(bit, static_cast<uint8_t>(bit << 4)); // request off, done on
-                else
-                    flags.set(bit);
-                if (i % 3 != 0 && !flags.test(bit))
-                    lost++;
-                flags.clear(static_cast<uint8_t>(bit | (bit << 4)));
-                if (flags.test(bit))
-                    lost++;
-            }
-        });
-    }
-    for (auto& t : owners)
-        t.join();
+    inThreads(3, [&](int b) {
+        const uint8_t bit = static_cast<uint8_t>(1u << b);
+        for (int i = 0; i < 20000; i++) {
+            if (i % 3 == 0)
+                flags.change(bit, static_cast<uint8_t>(bit << 4)); // request off, done on
+            else
+                flags.set(bit);
+            if (i % 3 != 0 && !flags.test(bit))
+                lost++;
+            flags.clear(static_cast<uint8_t>(bit | (bit << 4)));
+            if (flags.test(bit))
+                lost++;
+        }
+    });
     EXPECT_EQ(lost, 0);
     EXPECT_EQ(flags.load(), 0x80);
 }
@@ -135,17 +130,12 @@ TEST_F(LinkThreads, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller)
     radio = Ft817ModelStart(dir.path + "/dev/ttyUSB2", cfg);
     ASSERT_NE(radio, nullptr);
     // The keys, the refresh tick and the alarm handler all switch the work mode.
-    std::vector<std::thread> callers;
-    for (int c = 0; c < 4; c++) {
-        callers.emplace_back([&, c] {
-            for (int i = 0; i < 60; i++) {
-                setup->catSerialEnabled = (i + c) % 3 == 0 ? '0' : '1';
-                StartThreadCATserial(w.get());
-            }
-        });
-    }
-    for (auto& t : callers)
-        t.join();
+    inThreads(4, [&](int c) {
+        for (int i = 0; i < 60; i++) {
+            setup->catSerialEnabled = (i + c) % 3 == 0 ? '0' : '1';
+            StartThreadCATserial(w.get());
+        }
+    });
     setup->catSerialEnabled = '1';
     StartThreadCATserial(w.get());
     ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 7100000; }, 10000));

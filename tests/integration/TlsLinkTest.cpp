@@ -7,15 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <mutex>
-#include <netinet/in.h>
 #include <pthread.h>
-#include <string>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -41,23 +37,18 @@ struct TlsPair {
     TlsLinkPtr serverLink, clientLink;
 
     bool open() {
-        const int lfd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        TcpListenError e;
+        const int lfd = plat_tcp_listen(0, 1, &e);
         sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (lfd < 0 || bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(lfd, 1) != 0 ||
-            getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        PortStatus st;
+        client = plat_tcp_socket();
+        if (lfd < 0 || !plat_tcp_resolve("127.0.0.1", plat_tcp_local_port(lfd), &a) ||
+            plat_tcp_connect(client, a, 5000, PortWanted()) != PortStatus::Ok)
             return false;
-        client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            return false;
-        server = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
+        server = plat_tcp_accept(lfd, PortWanted(), nullptr, &st);
         close(lfd);
         if (server < 0)
             return false;
-        for (int fd : {server, client})
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         TlsPsk psk;
         if (!TlsPskFor(kCode, &psk))
             return false;

@@ -1,44 +1,18 @@
 // The tuner memory end to end: a frequency change recalls the stored word on the
 // wire, manual steps and the store key write the tuner file, the bank key loads
 // another bank.
-#include "RootedWorks.h"
+#include "AmpLinked.h"
 
-#include "amp/Linear.h"
-#include "app/Threads.h"
-#include "devsim/AmpModel.h"
-#include "platform/Clock.h"
 #include "tuner/Banks.h"
 #include "tuner/TunerRequests.h"
-#include "tuner/TuneMem.h"
-#include "tuner/TuneWord.h"
-#include "draw/Fb.h"
 #include "ui/KeyActions.h"
-#include "ui/Time.h"
-
-#include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 namespace {
 
-class TunerMemory : public RootedWorks {
+class TunerMemory : public AmpLinked {
   protected:
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path);
-        setup->serialLinkEnabled = '0';
-        setup->catSerialEnabled = '0';
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-        w->startupFlags.replace(0);
-        w->NumBanco = 0;
-        TimerInit(w.get());
+        ASSERT_NO_FATAL_FAILURE(AmpLinked::SetUp());
         // Bank 0: 20 m uses the tuner on output 1, 40 m has it bypassed.
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna.txt",
                               "!Gen\n40m 7000000 7300000 1 1 1 0 0.0\n"
@@ -47,17 +21,7 @@ class TunerMemory : public RootedWorks {
         // A setting stored for 14.070 MHz: CL, L 100, C 200.
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/atu_ant1.txt", "3117 14070000 1 1 100 200\n"));
         LoadAllBankTable(w.get(), 0);
-        model = AmpModelStart(dir.path + "/dev/ttyAMA0");
-        ASSERT_NE(model, nullptr);
-        link = std::thread(Linear, w.get());
-    }
-    void TearDown() override {
-        w->running = 0;
-        link.join();
-        AmpModelStop(model);
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootedWorks::TearDown();
+        ASSERT_NO_FATAL_FAILURE(startLink());
     }
     // The operating frequency changes (as from the amplifier's own counter).
     void tuneTo(int hz) {
@@ -65,51 +29,28 @@ class TunerMemory : public RootedWorks {
         w->source[kModeGeneric].freqHz = hz;
         TimerTick(w.get());
     }
-    bool onWire(const std::string& text, int timeoutMs) {
-        return WaitFor(
-            [&] {
-                for (auto& r : AmpModelReceived(model))
-                    if (r.text == text)
-                        return true;
-                return false;
-            },
-            timeoutMs);
+    bool tunerBypassed() {
+        return WaitFor([&] { return (AmpModelTunerWord(amp) & kModeBypass) != 0; }, 10000);
     }
-    static std::string word(uint32_t w) {
-        char b[16];
-        std::snprintf(b, sizeof b, "MT1%08X;", w);
-        return b;
-    }
-    uint32_t stored(uint32_t l, uint32_t c, uint32_t modeBit) {
-        Works tmp{};
-        SetC(&tmp, c);
-        SetI(&tmp, l);
-        return tmp.tunerWord | modeBit;
-    }
-
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
-    AmpModel* model = nullptr;
-    std::thread link;
 };
 
 TEST_F(TunerMemory, FrequencyChangeRecallsNeutralOrBypassWords) {
     tuneTo(14071000); // the segment of the stored setting
-    ASSERT_TRUE(onWire(word(stored(100, 200, kModeCL)), 3000));
-    ASSERT_TRUE(WaitFor([&] { return AmpModelTunerWord(model) == stored(100, 200, kModeCL); }, 10000));
+    ASSERT_TRUE(onWire(TunerWordCommand(100, 200, kModeCL), 3000));
+    ASSERT_TRUE(WaitFor([&] { return AmpModelTunerWord(amp) == TunerWord(100, 200, kModeCL); }, 10000));
 
     tuneTo(18100000); // nothing stored on 17 m: the neutral word
     ASSERT_TRUE(onWire("MT100800000;", 3000));
 
     tuneTo(7100000); // the tuner is bypassed on 40 m
-    ASSERT_TRUE(WaitFor([&] { return (AmpModelTunerWord(model) & kModeBypass) != 0; }, 10000));
-    EXPECT_EQ(AmpModelTunerWord(model) & (kModeCL | kModeLC), 0u);
+    ASSERT_TRUE(tunerBypassed());
+    EXPECT_EQ(AmpModelTunerWord(amp) & (kModeCL | kModeLC), 0u);
     EXPECT_EQ(w->tunerBypass, 1);
 }
 
 TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
     tuneTo(14200000); // the nearest stored setting of the band is recalled
-    ASSERT_TRUE(onWire(word(stored(100, 200, kModeCL)), 3000));
+    ASSERT_TRUE(onWire(TunerWordCommand(100, 200, kModeCL), 3000));
     // Manual tuning: page 3 key 6, then four "up C" and two "up L" steps.
     w->pages.keyPage = 3;
     DecodeTasto(w.get(), 6, 0);
@@ -122,8 +63,7 @@ TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
         DecodeTasto(w.get(), 5, 0);
     for (int i = 0; i < 2; i++)
         DecodeTasto(w.get(), 3, 0);
-    const uint32_t expect = stored(l0 + 2, c0 + 4, kModeCL);
-    ASSERT_TRUE(onWire(word(expect), 3000));
+    ASSERT_TRUE(onWire(TunerWordCommand(l0 + 2, c0 + 4, kModeCL), 3000));
     // Store: key 1 chooses the target (this bank, this antenna), key 6 stores.
     DecodeTasto(w.get(), 1, 0);
     ASSERT_EQ(w->pages.keyPage, 8);
@@ -132,13 +72,11 @@ TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
     auto lines = ReadLines(dir.path + "/opt/set/atu_ant1.txt");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "3117 14070000 1 1 100 200"); // ascending index order
-    EXPECT_EQ(lines[1], "3130 14200000 1 1 " + std::to_string(l0 + 2) + " " +
-                            std::to_string(c0 + 4));
+    EXPECT_EQ(lines[1], "3130 14200000 1 1 " + std::to_string(l0 + 2) + " " + std::to_string(c0 + 4));
 }
 
 TEST_F(TunerMemory, BankKeyStoresTheBankAndAppliesIt) {
-    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna_b1.txt",
-                          "!Gen\n20m 14000000 14350000 1 3 1 0 0.0\n"));
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna_b1.txt", "!Gen\n20m 14000000 14350000 1 3 1 0 0.0\n"));
     w->MAXbank = 20;
     w->source[kModeGeneric].freqHz = 14200000; // bank 1 works in mode 0: the amplifier's counter
     w->freqHz = 14200000;
@@ -149,8 +87,8 @@ TEST_F(TunerMemory, BankKeyStoresTheBankAndAppliesIt) {
     // The next tick re-applies the table: output 3 with the tuner bypassed.
     TimerTick(w.get());
     ASSERT_TRUE(onWire("SA3;", 3000));
-    ASSERT_TRUE(WaitFor([&] { return (AmpModelTunerWord(model) & kModeBypass) != 0; }, 10000));
-    EXPECT_EQ(AmpModelAntenna(model), 3);
+    ASSERT_TRUE(tunerBypassed());
+    EXPECT_EQ(AmpModelAntenna(amp), 3);
 }
 
 } // namespace

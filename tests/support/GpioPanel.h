@@ -42,8 +42,7 @@ class GpioPanel : public RootedWorks {
         const std::string how = backend() == GpioBackend::Chardev
                                     ? "GPIO block: the character device /dev/gpiochip4 (gpiochip4, pinctrl-rp1"
                                     : "GPIO block: /dev/mem at ";
-        ASSERT_TRUE(WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), how); }, 10000))
-            << ReadFile(dir.path + "/syslog.log");
+        ASSERT_TRUE(logged(how, 10000)) << syslog();
     }
     void TearDown() override {
         w->running = 0;

@@ -17,6 +17,10 @@
 
 #include <gtest/gtest.h>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -61,6 +65,10 @@ class RootedWorks : public ::testing::Test {
     }
     // A derived fixture joins its threads and stops its models before this.
     void TearDown() override {
+        if (peer >= 0) {
+            close(peer);
+            close(w->wsFD);
+        }
         plat_clock_manual(false);
         plat_set_time_scale(1);
         plat_set_root(nullptr);
@@ -92,9 +100,37 @@ class RootedWorks : public ::testing::Test {
         return out;
     }
 
+    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
+    bool logged(const std::string& text, int timeoutMs = 5000) {
+        return WaitFor([&] { return Contains(syslog(), text); }, timeoutMs);
+    }
+    // A remote session whose far end is the test's `peer`; non-blocking, as
+    // the link's sockets are.
+    void remoteSession() {
+        int sv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+        fcntl(sv[0], F_SETFL, O_NONBLOCK);
+        w->wsFD = sv[0];
+        peer = sv[1];
+        w->remoteConnected = 1;
+    }
+    // Reads `n` bytes the session sent to `peer`; false when they did not all
+    // come within `timeoutMs` of each other.
+    bool readPeer(uint8_t* out, size_t n, int timeoutMs) {
+        for (size_t have = 0; have < n;) {
+            pollfd p{peer, POLLIN, 0};
+            const ssize_t r = poll(&p, 1, timeoutMs) > 0 ? read(peer, out + have, n - have) : -1;
+            if (r <= 0)
+                return false;
+            have += static_cast<size_t>(r);
+        }
+        return true;
+    }
+
     TempDir dir; // first: the root outlives everything that writes into it
     std::unique_ptr<Works> w;
     std::unique_ptr<SetupRecord> setup;
     std::mutex serMut, wsSendMut, connMut;
     TrxParameters params{};
+    int peer = -1;
 };
