@@ -201,6 +201,12 @@ TEST_F(PanelOnPi5, WithoutItsChipEndsWithTheGpioStatus) {
                           "has no GPIO chip");
 }
 
+TEST_F(PanelOnPi5, AChipWithoutTheKeyLinesEndsWithTheGpioStatus) {
+    chips({{0, "pinctrl-rp1", 20}});
+    ASSERT_NO_FATAL_FAILURE(startWithModel());
+    endsWithTheGpioStatus("3 GPIO: /dev/gpiochip0 (pinctrl-rp1) has 20 lines, the panel's go up to line 27");
+}
+
 // GpioChip names the chip when the label is not one the panel knows.
 TEST_F(PanelOnPi5, GpioChipNamesAChipOfAnotherLabel) {
     chips({{0, "gpio-brcmstb@107d508500", 32}, {2, "my-board-gpio", 40}});
