@@ -59,8 +59,8 @@
 // the panel clears its protection), "stall MS" (the panel is stopped for MS of
 // real time, as a loaded machine can stop it), "interface",
 // "tune", "expect MS TEXT"
-// (wait until the panel has printed TEXT, else fail), "logged MS TEXT" (the same
-// for its log), "changed MS X0 Y0 X1 Y1"
+// (wait until the panel has printed TEXT, else fail), "logged N MS TEXT" (its log
+// has TEXT at least N times), "changed MS X0 Y0 X1 Y1"
 // (wait until that box of the screen differs from the last shot, else fail), "exit MS" (wait for the
 // panel to end), "session MS" (wait until the remote session is up), "audio on"
 // (the tones start), "latency MS" (wait until each tone is played on the other
@@ -282,12 +282,19 @@ bool shot(Unit& u, const std::string& path) {
     return true;
 }
 
-bool fileHas(const std::string& path, const std::string& text) {
+// How often `text` occurs in the file.
+int fileCount(const std::string& path, const std::string& text) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream all;
     all << in.rdbuf();
-    return all.str().find(text) != std::string::npos;
+    const std::string s = all.str();
+    int n = 0;
+    for (size_t at = s.find(text); !text.empty() && at != std::string::npos; at = s.find(text, at + text.size()))
+        n++;
+    return n;
 }
+
+bool fileHas(const std::string& path, const std::string& text) { return fileCount(path, text) > 0; }
 
 // Waits until `cond` holds, or the time is up or the simulator is stopped.
 template <class Cond> bool waitUntil(Cond cond, int timeoutMs) {
@@ -497,12 +504,15 @@ int runScript(Sim& s, const std::string& file) {
                 press(*u, p.key, p.holdMs);
                 sleepMs(p.gapMs);
             }
-        } else if ((verb == "expect" || verb == "logged") && words >> a && std::getline(words >> std::ws, text)) {
-            // What the unit printed, or with "logged" what it wrote to its log.
-            const std::string out = u->root + (verb == "expect" ? "/panel.out" : "/syslog.log");
-            if (!waitUntil([&] { return fileHas(out, text); }, static_cast<int>(a))) {
-                std::fprintf(stderr, "panel-sim: the %s did not %s \"%s\" within %lld ms\n",
-                             u->name, verb == "expect" ? "print" : "log", text.c_str(), a);
+        } else if ((verb == "expect" || (verb == "logged" && words >> b)) && words >> a &&
+                   std::getline(words >> std::ws, text)) {
+            // What the unit printed, or with "logged N" what it wrote to its log at least N times.
+            const bool printed = verb == "expect";
+            const std::string out = u->root + (printed ? "/panel.out" : "/syslog.log");
+            const long long times = printed ? 1 : b;
+            if (!waitUntil([&] { return fileCount(out, text) >= times; }, static_cast<int>(a))) {
+                std::fprintf(stderr, "panel-sim: the %s did not %s \"%s\" %lld times within %lld ms\n",
+                             u->name, printed ? "print" : "log", text.c_str(), times, a);
                 printTail(out, 12);
                 return 1;
             }

@@ -516,8 +516,8 @@ TEST(Simulator, RemoteTransmissionEndsAtTheTimeLimit) {
     ASSERT_TRUE(WriteFile(script,
                           "session 30000\n"
                           // Text on a CAT port before the relay has opened it is lost.
-                          "logged 15000 OK works->catFD=\n"
-                          "operator logged 15000 OK works->catFD=\n"
+                          "logged 1 15000 OK works->catFD=\n"
+                          "operator logged 1 15000 OK works->catFD=\n"
                           "operator cat TX;\n"
                           "received 10000 cat TX; =1\n"
                           "expect 15000 s left after\n"
@@ -538,6 +538,7 @@ TEST(Simulator, RemoteTransmissionEndsAtTheTimeLimit) {
                           "expect 10000 remote TX limit: acknowledged\n"
                           "operator cat TX;\n"
                           "received 10000 cat TX; =2\n"
+                          "logged 2 10000 s of transmitting\n"
                           "operator cat RX;\n"
                           "received 10000 cat RX; 2\n"
                           "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
