@@ -98,25 +98,21 @@ TEST_F(Keys, ScreenPagesCycleFromFiveBackToOne) {
 TEST_F(Keys, AttenuatorCycleWithoutAndWithTransmission) {
     w->ampBypass = 0;
     w->attenuatorShown = 0;
-    std::vector<int> shown;
-    for (int i = 0; i < 5; i++) {
-        press(2);
-        shown.push_back(w->attenuatorShown);
-    }
-    EXPECT_EQ(shown, (std::vector<int>{1, 2, 3, 4, 0})); // 2, 3, 5 dB, standby, 0 dB
-    std::vector<int> q = queued();
+    // The attenuator shown after each of `n` presses, and the commands queued.
+    auto presses = [&](int n, std::vector<int>* q) {
+        std::vector<int> shown;
+        for (int i = 0; i < n; i++)
+            press(2), shown.push_back(w->attenuatorShown);
+        *q = queued();
+        return shown;
+    };
+    std::vector<int> q;
+    EXPECT_EQ(presses(5, &q), (std::vector<int>{1, 2, 3, 4, 0})); // 2, 3, 5 dB, standby, 0 dB
     EXPECT_EQ(std::count(q.begin(), q.end(), kCmdAtt), 4);
     EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOn), 1);
-
     // While transmitting, standby is skipped.
     readings([](AmpReadings& r) { r.ampStatus2 = 1; });
-    shown.clear();
-    for (int i = 0; i < 4; i++) {
-        press(2);
-        shown.push_back(w->attenuatorShown);
-    }
-    EXPECT_EQ(shown, (std::vector<int>{1, 2, 3, 0}));
-    q = queued();
+    EXPECT_EQ(presses(4, &q), (std::vector<int>{1, 2, 3, 0}));
     EXPECT_EQ(std::count(q.begin(), q.end(), kCmdBypassOn), 0);
     // In standby while transmitting the key is refused with alarm 17.
     w->ampBypass = 1;
