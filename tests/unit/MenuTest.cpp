@@ -1,34 +1,47 @@
-// Every entry of the settings menu: its edit rule, the value text it shows, what
-// ENTER stores (key and scaling) or does, and which actions repeat.
+// The settings menu, one table per kind of entry: step entries at and between
+// their bounds, choices and on/off entries, with what each shows, repeats and
+// saves; then the entries whose ENTER (or any action) does something of its own.
 #include "RootedWorks.h"
 
 #include "amp/Alarms.h"
+#include "amp/Linear.h"
 #include "amp/LinearPort.h"
 #include "tuner/Banks.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
 #include "ui/Time.h"
 
+#include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
+
+using V = std::vector<std::string>;
+constexpr int P = kMenuPlus, M = kMenuMinus, L = kMenuLeft, R = kMenuRight;
 
 class Menu : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         w->startupFlags.replace(0);
+        // The address entries restart the network with sudo; keep that inside the root.
+        for (const char* s : {"ifdown", "ifup"})
+            ASSERT_TRUE(SimWriteScript(dir.path, std::string("/bin/") + s,
+                                       std::string("echo ") + s + " \"$@\" >> \"$PANEL_ROOT/sim/ifupdown.log\"\n"));
     }
     // Applies `action` to `entry`; the repeat flag.
     int act(int entry, int action) {
         w->pages.menuEntry = entry;
         return ModifyParameter(w.get(), action);
     }
-    std::string shown(int entry, int item = 0) {
+    std::string shown(int entry) {
         char text[64];
-        LoadParameterMenu(w.get(), text, sizeof text, entry, item);
+        std::memset(text, 'x', sizeof text);
+        LoadParameterMenu(w.get(), text, sizeof text, entry, 0);
         return text;
     }
     // The value a key has in the setup file; "" when the file or the key is missing.
@@ -40,153 +53,236 @@ class Menu : public RootedWorks {
     }
     std::string setupPath() const { return dir.path + "/opt/set/setup.txt"; }
     void forgetFile() { std::remove(setupPath().c_str()); }
-    // The values shown after each of a list of actions.
-    std::vector<std::string> trail(int entry, const std::vector<int>& actions) {
-        std::vector<std::string> out;
-        for (int a : actions) {
-            act(entry, a);
-            out.push_back(shown(entry));
-        }
-        return out;
-    }
     bool fileWritten() const { return FileExists(setupPath()); }
 };
 
-using V = std::vector<std::string>;
+// An entry from a value through a list of actions: the value shown and the
+// repeat flag after each, whether LEFT and RIGHT write the file, then what
+// ENTER saves.
+struct Case {
+    const char* name;
+    int entry;
+    void (*set)(Works*);
+    std::vector<int> actions;
+    V trail;
+    const char* repeats;  // '1' where the action repeats while held
+    bool sidewaysSaves;   // LEFT and RIGHT write the file (the value in memory)
+    const char* key;      // saved by ENTER; nullptr: ENTER writes nothing
+    const char* value;
+};
 
-TEST_F(Menu, MaxBankWrapsAndSavesOnEnterAndLeftRight) {
-    w->MAXbank = 20;
-    EXPECT_EQ(shown(0), "20");
-    EXPECT_EQ(act(0, kMenuPlus), 0);
-    EXPECT_EQ(shown(0), "2");
-    act(0, kMenuMinus);
-    EXPECT_EQ(shown(0), "20");
-    act(0, kMenuMinus);
-    forgetFile();
-    act(0, kMenuLeft);
-    EXPECT_EQ(saved("MAXbank"), "19");
-    act(0, kMenuMinus);
-    act(0, kMenuRight);
-    EXPECT_EQ(saved("MAXbank"), "18");
-    act(0, kMenuEnter);
-    EXPECT_EQ(saved("MAXbank"), "18");
-}
+const Case kCases[] = {
+    // Step entries.
+    {"MAX BANK wraps between 2 and 20", 0, [](Works* w) { w->MAXbank = 20; },
+     {P, M, M, L, M, R}, {"2", "20", "19", "19", "18", "18"}, "000000", true, "MAXbank", "18"},
+    {"Period keeps to what four digits hold", 2, [](Works* w) { w->settings.freqPeriod = 9980; },
+     {P, P, L}, {"9990", "9990", "9990"}, "110", false, "FreqPeriodTime", "9990"},
+    {"Period never below 1", 2, [](Works* w) { w->settings.freqPeriod = 15; },
+     {M, M, P}, {"5", "5", "15"}, "111", false, "FreqPeriodTime", "15"},
+    {"Target SWR jumps over the gap below 1", 5, [](Works* w) { w->settings.swrEscAutoTune = 0; },
+     {M, P, P, P, M, M, M, L}, {"0.00", "1.00", "1.01", "1.02", "1.01", "1.00", "0.00", "0.00"},
+     "11111111", false, "SWRescAutoTune", "0"},
+    {"Target SWR held at 10, saved in hundredths", 5, [](Works* w) { w->settings.swrEscAutoTune = 9.99f; },
+     {P, P, R}, {"10.00", "10.00", "10.00"}, "111", false, "SWRescAutoTune", "1000"},
+    {"Ref Lev in tens without a bound, not stored", 13, [](Works*) { plot.RefLevel = -10; },
+     {M, P, P, L}, {"-20", "-10", "0", "0"}, "0000", false, nullptr, nullptr},
+    {"Ref Pos kept within 0", 14, [](Works*) { plot.RefPos = 1; },
+     {M, M, P}, {"0", "0", "1"}, "000", false, nullptr, nullptr},
+    {"Ref Pos kept within 10", 14, [](Works*) { plot.RefPos = 9; },
+     {P, P, M, R}, {"10", "10", "9", "9"}, "0000", false, nullptr, nullptr},
+    {"Point Div 1, 2, 5, 10, 20", 15, [](Works*) { plot.PointDiv = 1; },
+     {P, P, P, P, P, M, M, M, M, M, L, R},
+     {"2", "5", "10", "20", "20", "10", "5", "2", "1", "1", "1", "1"}, "000000000000", false,
+     nullptr, nullptr},
+    {"Offset in tenths through zero, saved in tenths", 16, [](Works* w) { w->settings.plotOffset = 0.1; },
+     {P, M, M, M, M, R}, {"0.20", "0.10", "0.00", "-0.10", "-0.20", "-0.20"}, "111111", true,
+     "OffsetPlot", "-2"},
+    {"Release Time kept within 5000", 20, [](Works* w) { w->settings.TimerPeakSec = 4990; },
+     {P, P, M, L}, {"5000", "5000", "4990", "4990"}, "1111", true, "Peak_Time", "4990"},
+    {"Release Time kept within 0", 20, [](Works* w) { w->settings.TimerPeakSec = 10; },
+     {M, M, R}, {"0", "0", "0"}, "111", true, "Peak_Time", "0"},
+    {"SET POINT held at 20", 21,
+     [](Works* w) { w->settings.maxTempAllowed = 70, w->settings.maxTemperature = 20.05f; },
+     {M, M, P, L}, {"20.00", "20.00", "20.10", "20.10"}, "1111", false, "MaxTemperature", "201"},
+    {"SET POINT held at the allowed maximum", 21,
+     [](Works* w) { w->settings.maxTempAllowed = 70, w->settings.maxTemperature = 69.95f; },
+     {P, P, M}, {"70.00", "70.00", "69.90"}, "111", false, "MaxTemperature", "699"},
+    {"Long Press Time held at 0.3", 25, [](Works* w) { w->settings.TIME_LONG_PRESS = 0.4; },
+     {M, M, P, R}, {"0.3 sec", "0.3 sec", "0.4 sec", "0.4 sec"}, "0000", true,
+     "BTN_longpress_Time", "4"},
+    {"Long Press Time held at 5.0", 25, [](Works* w) { w->settings.TIME_LONG_PRESS = 4.9; },
+     {P, P, L}, {"5.0 sec", "5.0 sec", "5.0 sec"}, "000", true, "BTN_longpress_Time", "50"},
+    {"Remote TX limit in tens of seconds, Off at 0", 26,
+     [](Works* w) { SetSettingNumber(w, "RemoteTxLimit", 10); },
+     {P, M, M, M, L}, {"20 s", "10 s", "Off", "Off", "Off"}, "11110", false, "RemoteTxLimit", "0"},
+    {"Hamlib model", 33, [](Works* w) { SetSettingNumber(w, "HamlibModel", 1020); },
+     {P, M, R}, {"1021", "1020", "1020"}, "110", false, "HamlibModel", "1020"},
+    {"Hamlib poll period in tens of ms", 35, [](Works* w) { SetSettingNumber(w, "HamlibPoll", 250); },
+     {P, M, L}, {"260", "250", "250"}, "110", false, "HamlibPoll", "250"},
+    // Choices.
+    {"Forced attenuator: the next step on any action", 4, [](Works* w) { w->settings.attenuatorTune = 0; },
+     {P, M, L, R, P}, {"2dB", "3dB", "5dB", "0dB", "2dB"}, "00000", false, "AttenuatorTune", "1"},
+    {"AutoTune Timeout wraps both ways", 6, [](Works* w) { w->settings.autoTuneMaxCycles = 0; },
+     {M, P, P, P, P, P, L, R}, {"5sec", "25sec", "20sec", "15sec", "10sec", "5sec", "5sec", "5sec"},
+     "00000000", false, "AutoTuneMaxCicli", "4"},
+    {"Screen saver timeout", 23, [](Works* w) { w->settings.saveScreenIdx = 3; },
+     {P, P, M, L}, {"60min", "5min", "60min", "60min"}, "0000", false, "SaveScreenIdx", "4"},
+    {"Hamlib speed", 34, [](Works* w) { SetSettingNumber(w, "HamlibSpeed", 9600); },
+     {L}, {"9600"}, "0", false, "HamlibSpeed", "9600"},
+    // On/off entries flip on every action but ENTER.
+    {"Input sensitivity", 1, [](Works* w) { w->settings.freqSensIn = 0; },
+     {P, M, L, R, P}, {"FQ2", "FQ1", "FQ2", "FQ1", "FQ2"}, "00000", false, "FreqSensIn", "1"},
+    {"Tune on transmit clears the whole request byte", 3, [](Works* w) { w->tuneModeFlags.replace(0x41); },
+     {M, R, L, P}, {"Off", "On", "Off", "On"}, "0000", false, "AutoTuneMode", "1"},
+    {"ATU Installed flips the top bit and keeps the rest", 7,
+     [](Works* w) { w->settings.tuneEnabled = 5; },
+     {P, L, R}, {"No", "Yes", "No"}, "000", false, "TUNEenabled", "133"},
+    {"DateTime", 17, [](Works* w) { w->settings.viewTimeStr = 0; },
+     {R, L, P}, {"ON", "OFF", "ON"}, "000", false, "ViewTimeStr", "1"},
+    {"Temperature units", 18, [](Works* w) { w->settings.tempMode = 0; },
+     {R, L, P}, {"Fahrenheit", "Celsius", "Fahrenheit"}, "000", false, "TempMode", "1"},
+    {"Peak power meter", 19, [](Works* w) { w->settings.pwrPeakEnabled = 0; },
+     {R, L, P}, {"ON", "OFF", "ON"}, "000", false, "EnablePwrPeak", "1"},
+    {"Power units", 22, [](Works* w) { w->settings.powerUnits = 0; },
+     {R, L, P}, {"dBm", "Watt", "dBm"}, "000", false, "PowerUnits", "1"},
+};
 
-TEST_F(Menu, InputSensitivityTogglesAndEnterSendsTheFrequencySensor) {
-    EXPECT_EQ(shown(1), "FQ1");
-    for (int a : {kMenuPlus, kMenuMinus, kMenuLeft, kMenuRight})
-        act(1, a);
-    EXPECT_EQ(shown(1), "FQ1"); // four flips
-    act(1, kMenuPlus);
-    EXPECT_EQ(shown(1), "FQ2");
-    EXPECT_TRUE(queued().empty());
-    act(1, kMenuEnter);
-    EXPECT_EQ(queued(), std::vector<int>{kCmdFreqSens});
-    EXPECT_EQ(saved("FreqSensIn"), "1");
-}
-
-TEST_F(Menu, FrequencyPeriodStepsByTenWithinItsLimitsAndRepeats) {
-    w->settings.freqPeriod = 10;
-    EXPECT_EQ(act(2, kMenuMinus), 1);
-    EXPECT_EQ(shown(2), "10"); // not below 10
-    EXPECT_EQ(act(2, kMenuPlus), 1);
-    EXPECT_EQ(shown(2), "20");
-    // Up to what the file's four digits hold: a fifth digit would be cut off when
-    // saved, and the period read back would be a tenth of it.
-    w->settings.freqPeriod = 9980;
-    act(2, kMenuPlus);
-    EXPECT_EQ(shown(2), "9990");
-    act(2, kMenuPlus);
-    EXPECT_EQ(shown(2), "9990");
-    EXPECT_EQ(act(2, kMenuLeft), 0);
-    act(2, kMenuEnter);
-    EXPECT_EQ(queued(), std::vector<int>{kCmdFreqSens});
-    EXPECT_EQ(saved("FreqPeriodTime"), "9990");
-}
-
-TEST_F(Menu, TuneOnTransmitSwitchesTheWholeRequestByte) {
-    EXPECT_EQ(shown(3), "Off");
-    act(3, kMenuRight);
-    EXPECT_EQ(shown(3), "On");
-    EXPECT_EQ(w->tuneModeFlags.load(), 1);
-    w->tuneModeFlags.replace(0x41); // a tune in progress: its bits go too
+TEST_F(Menu, EachKindOfEntryShowsStepsRepeatsAndSaves) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        c.set(w.get());
+        queued();
+        V trail;
+        std::string repeats, sidewaysSaved;
+        for (int a : c.actions) {
+            forgetFile();
+            repeats += act(c.entry, a) ? '1' : '0';
+            trail.push_back(shown(c.entry));
+            const bool sideways = a == L || a == R;
+            EXPECT_EQ(fileWritten(), sideways && c.sidewaysSaves) << "after action " << trail.size();
+            if (sideways && c.sidewaysSaves)
+                sidewaysSaved = saved(c.key);
+        }
+        EXPECT_EQ(trail, c.trail);
+        EXPECT_EQ(repeats, c.repeats);
+        if (c.sidewaysSaves) { // each row ends with a sideways action
+            EXPECT_EQ(sidewaysSaved, c.value);
+        }
+        forgetFile();
+        EXPECT_EQ(act(c.entry, kMenuEnter), 0);
+        EXPECT_EQ(shown(c.entry), c.trail.back());
+        if (c.key)
+            EXPECT_EQ(saved(c.key), c.value);
+        else
+            EXPECT_FALSE(fileWritten());
+        // Only the two frequency-sensor entries send anything to the amplifier.
+        EXPECT_EQ(queued(), c.entry == 1 || c.entry == 2 ? std::vector<int>{kCmdFreqSens}
+                                                         : std::vector<int>{});
+    }
+    // Tune on transmit switches the whole request byte: a tune in progress ends.
+    w->tuneModeFlags.replace(0x41);
     act(3, kMenuMinus);
     EXPECT_EQ(w->tuneModeFlags.load(), 0);
-    act(3, kMenuPlus);
-    act(3, kMenuEnter);
-    EXPECT_EQ(saved("AutoTuneMode"), "1");
+    // A set point from the file above a lowered maximum is brought down before it is kept.
+    w->settings.maxTemperature = 80.0f;
+    act(21, kMenuEnter);
+    EXPECT_EQ(saved("MaxTemperature"), "700");
+    // The service and address entries store no setting of their own.
+    for (int e : {9, 10, 11, 12, 29, 30, 31, 32}) {
+        forgetFile();
+        act(e, kMenuEnter);
+        EXPECT_FALSE(fileWritten()) << e;
+    }
 }
 
-TEST_F(Menu, ForcedAttenuatorTakesTheNextStepOnAnyAction) {
-    EXPECT_EQ(trail(4, {kMenuPlus, kMenuMinus, kMenuLeft, kMenuRight}),
-              (V{"2dB", "3dB", "5dB", "0dB"}));
-    act(4, kMenuPlus);
-    act(4, kMenuEnter);
-    EXPECT_EQ(saved("AttenuatorTune"), "1");
+TEST_F(Menu, FrequencySensorEntriesSendTheEditedValues) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+    w->linFD = fds[1];
+    auto sentFor = [&](int entry) {
+        act(entry, kMenuEnter);
+        std::vector<int> q = queued();
+        EXPECT_EQ(q, std::vector<int>{kCmdFreqSens});
+        SendLinearCommand(w.get(), q.empty() ? kCmdFreqSens : q[0]);
+        char buf[64];
+        const ssize_t n = read(fds[0], buf, sizeof buf);
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    };
+    w->settings.freqSensIn = 0;
+    w->settings.freqPeriod = 240;
+    act(1, kMenuPlus); // FQ2; the period goes out in tens of ms
+    EXPECT_EQ(sentFor(1), "FS10024;");
+    act(2, kMenuPlus);
+    act(2, kMenuPlus);
+    EXPECT_EQ(sentFor(2), "FS10026;");
+    w->linFD = -1;
+    close(fds[0]);
+    close(fds[1]);
 }
 
-TEST_F(Menu, TargetSwrJumpsOverTheGapBelowOneAndIsSavedInHundredths) {
-    EXPECT_EQ(shown(5), "0.00");
-    EXPECT_EQ(act(5, kMenuPlus), 1);
-    EXPECT_EQ(shown(5), "1.00");
-    act(5, kMenuPlus);
-    act(5, kMenuPlus);
-    EXPECT_EQ(shown(5), "1.02");
-    act(5, kMenuMinus);
-    act(5, kMenuMinus);
-    EXPECT_EQ(shown(5), "1.00");
-    act(5, kMenuMinus);
-    EXPECT_EQ(shown(5), "0.00");
-    w->settings.swrEscAutoTune = 10.0f;
-    act(5, kMenuPlus);
-    EXPECT_EQ(shown(5), "10.00");
-    EXPECT_EQ(act(5, kMenuLeft), 1);
-    w->settings.swrEscAutoTune = 1.37f;
-    act(5, kMenuEnter);
-    EXPECT_EQ(saved("SWRescAutoTune"), "137");
+TEST_F(Menu, AddressEntriesEditTheirOwnOctetsAndEnterWritesAllFour) {
+    ASSERT_TRUE(WriteFile(dir.path + "/etc/network/interfaces", "auto eth0\n"
+                                                                "iface eth0 inet static\n"
+                                                                "address 192.168.1.20\n"
+                                                                "netmask 255.255.255.0\n"
+                                                                "gateway 192.168.1.255\n"
+                                                                "nameserver 0.168.1.1\n"));
+    ASSERT_EQ(ReadLanParam(), 0);
+    for (Shared<int>* c : {&lan.CntIP, &lan.CntNetMask, &lan.CntGateway, &lan.CntDNS})
+        *c = 3;
+    EXPECT_EQ((V{shown(9), shown(10), shown(11), shown(12)}),
+              (V{"192.168.1.20", "255.255.255.0", "192.168.1.255", "0.168.1.1"}));
+    // Each entry edits its own octets under its own cursor, which wraps; an
+    // octet wraps too. Nothing repeats.
+    act(10, kMenuLeft); // net mask: cursor on octet 2
+    EXPECT_EQ(act(10, kMenuMinus), 0);
+    act(11, kMenuPlus);                // gateway: last octet, 255 -> 0
+    EXPECT_EQ(act(12, kMenuRight), 0); // name server: cursor 3 -> 0
+    act(12, kMenuMinus);
+    EXPECT_EQ(act(9, kMenuRight), 0); // IP: 3 -> 0 -> 3
+    act(9, kMenuLeft);
+    EXPECT_EQ(lan.CntNetMask, 2);
+    EXPECT_EQ(lan.CntGateway, 3);
+    EXPECT_EQ(lan.CntDNS, 0);
+    EXPECT_EQ(lan.CntIP, 3);
+    EXPECT_EQ((V{shown(9), shown(10), shown(11), shown(12)}),
+              (V{"192.168.1.20", "255.255.254.0", "192.168.1.0", "255.168.1.1"}));
+    // Only the four addresses and the remote code have positions to move between.
+    for (int e = 0; e < MenuEntryCount(); e++) {
+        w->pages.menuEntry = e;
+        EXPECT_EQ(MenuItemLeftRight(w.get()), (e >= 9 && e <= 12) || e == 27) << e;
+        EXPECT_FALSE(MenuItemReadOnly(w.get())) << e;
+    }
+    // ENTER on any one of them writes the four and restarts the interfaces.
+    for (int e : {9, 10, 11, 12}) {
+        SCOPED_TRACE(e);
+        lan.IP_v[3] = static_cast<uint8_t>(20 + e);
+        act(e, kMenuEnter);
+        EXPECT_EQ(ReadFile(dir.path + "/etc/network/interfaces"),
+                  "auto eth0\niface eth0 inet static\naddress 192.168.1." + std::to_string(20 + e) +
+                      "\nnetmask 255.255.254.0\ngateway 192.168.1.0\nnameserver 255.168.1.1\n");
+    }
+    int restarts = 0;
+    for (const std::string& c : commands())
+        restarts += c == "sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a";
+    EXPECT_EQ(restarts, 4);
+    EXPECT_EQ(ReadLines(dir.path + "/sim/ifupdown.log").size(), 8u);
 }
 
-TEST_F(Menu, AutoTuneTimeoutAndScreenSaverCycleThroughTheirChoices) {
-    EXPECT_EQ(trail(6, {kMenuMinus, kMenuPlus, kMenuPlus, kMenuPlus, kMenuPlus, kMenuPlus}),
-              (V{"5sec", "25sec", "20sec", "15sec", "10sec", "5sec"}));
-    act(6, kMenuEnter);
-    EXPECT_EQ(saved("AutoTuneMaxCicli"), "4");
-    EXPECT_EQ(trail(23, {kMenuPlus, kMenuPlus, kMenuPlus, kMenuPlus, kMenuPlus, kMenuMinus}),
-              (V{"10min", "20min", "30min", "60min", "5min", "60min"}));
-    EXPECT_EQ(act(23, kMenuLeft), 0);
-    EXPECT_EQ(shown(23), "60min"); // left and right leave it
-    act(23, kMenuEnter);
-    EXPECT_EQ(saved("SaveScreenIdx"), "4");
-}
-
-TEST_F(Menu, AtuInstalledFlipsTheTopBitAndKeepsTheRest) {
-    w->settings.tuneEnabled = 5;
-    EXPECT_EQ(shown(7), "Yes");
-    act(7, kMenuPlus);
-    EXPECT_EQ(shown(7), "No");
-    EXPECT_EQ(static_cast<uint8_t>(w->settings.tuneEnabled), 0x85);
-    act(7, kMenuEnter);
-    EXPECT_EQ(saved("TUNEenabled"), "133");
-    act(7, kMenuLeft);
-    EXPECT_EQ(w->settings.tuneEnabled, 5);
-}
-
-TEST_F(Menu, RemoteModeBackToLocalAndAtOnceWithTheUsbSpectrum) {
+TEST_F(Menu, RemoteModeChoiceChecksTheStationAndEnterSwitchesTheServices) {
     w->remoteEnabled = 1;
     EXPECT_EQ(shown(8), "Remote");
     act(8, kMenuPlus);
     EXPECT_EQ(shown(8), "Local");
+    // With the USB spectrum on, Remote at once.
     setup->EnableFFT = '1';
     act(8, kMenuMinus);
     EXPECT_EQ(shown(8), "Remote");
-    EXPECT_EQ(shown(8, 1), "");
-}
-
-TEST_F(Menu, FailedRemoteChecksLeaveANoticeUntilTheChoiceChanges) {
+    act(8, kMenuLeft);
     // No transceiver, no audio device: Local stays, with the alarms and the notice.
     setup->EnableFFT = '0';
     setup->serialLinkEnabled = '1';
-    act(8, kMenuPlus);
+    act(8, kMenuRight);
     EXPECT_EQ(shown(8), "Local");
     EXPECT_TRUE(w->pages.keyNotice.test(4));
     EXPECT_EQ(w->remoteRestart, 1);
@@ -202,138 +298,38 @@ TEST_F(Menu, FailedRemoteChecksLeaveANoticeUntilTheChoiceChanges) {
     act(8, kMenuMinus);
     EXPECT_EQ(shown(8), "Local");
     EXPECT_FALSE(w->pages.keyNotice.test(4));
-}
 
-TEST_F(Menu, AddressesEditOctetUnderTheCursor) {
-    lan.IP_v[0] = 192, lan.IP_v[1] = 168, lan.IP_v[2] = 1, lan.IP_v[3] = 255;
-    lan.CntIP = 3;
-    EXPECT_EQ(shown(9), "192.168.1.255");
-    act(9, kMenuPlus);
-    EXPECT_EQ(shown(9), "192.168.1.0");
-    act(9, kMenuLeft);
-    EXPECT_EQ(lan.CntIP, 2);
-    act(9, kMenuMinus);
-    EXPECT_EQ(shown(9), "192.168.0.0");
-    act(9, kMenuRight);
-    act(9, kMenuRight);
-    EXPECT_EQ(lan.CntIP, 0);
-    lan.NetMask_v[0] = 0;
-    lan.CntNetMask = 0;
-    act(10, kMenuMinus);
-    EXPECT_EQ(lan.NetMask_v[0], 255);
-    // Only the four addresses and the remote code have positions to move between.
-    for (int e = 0; e < MenuEntryCount(); e++) {
-        w->pages.menuEntry = e;
-        EXPECT_EQ(MenuItemLeftRight(w.get()), (e >= 9 && e <= 12) || e == 27) << e;
-        EXPECT_FALSE(MenuItemReadOnly(w.get())) << e;
-    }
-}
+    // ENTER on Local: the four services are switched off and the state stored.
+    for (Flag* f : {&setup->EnableWrite, &setup->EnableRead, &setup->EnableCAT, &setup->EnableFFT})
+        *f = '1';
+    AddErrore(w.get(), kAlarmRemoteUsb);
+    AddErrore(w.get(), kAlarmRemoteCat);
+    w->panelCmd = 0xFF;
+    testing::internal::CaptureStderr();
+    act(8, kMenuEnter);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(Contains(err, ">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n")) << err;
+    for (const char* key : {"EnableWrite", "EnableRead", "EnableCAT", "EnableFFT"})
+        EXPECT_EQ(saved(key), "0") << key;
+    EXPECT_FALSE(ExistError(w.get(), kAlarmRemoteUsb));
+    EXPECT_FALSE(ExistError(w.get(), kAlarmRemoteCat));
+    EXPECT_EQ(w->panelCmd, 0xA5);
+    EXPECT_EQ(shown(8), "Local");
 
-TEST_F(Menu, PlotValuesAreNotStored) {
-    plot.RefLevel = 0, plot.RefPos = 9, plot.PointDiv = 10;
+    // ENTER on Remote, with the services already on and the server mode set:
+    // nothing new to start, the state is stored and the converter told.
+    for (Flag* f : {&setup->EnableWrite, &setup->EnableRead, &setup->EnableCAT, &setup->EnableFFT})
+        *f = '1';
+    setup->WebSocket = '1';
+    w->remoteEnabled = 1;
+    w->remoteRestart = 1;
     forgetFile();
-    act(13, kMenuMinus);
-    act(13, kMenuMinus);
-    EXPECT_EQ(shown(13), "-20"); // no bound
-    act(14, kMenuPlus);
-    act(14, kMenuPlus);
-    EXPECT_EQ(shown(14), "10");
-    plot.RefPos = 0;
-    act(14, kMenuMinus);
-    EXPECT_EQ(shown(14), "0");
-    act(15, kMenuPlus);
-    EXPECT_EQ(shown(15), "20");
-    for (int e : {13, 14, 15}) {
-        EXPECT_EQ(act(e, kMenuPlus), 0) << e;
-        act(e, kMenuEnter);
-    }
-    EXPECT_FALSE(fileWritten());
-}
-
-TEST_F(Menu, PlotOffsetStepsInTenthsRepeatsAndSavesInTenths) {
-    EXPECT_EQ(shown(16), "0.00");
-    EXPECT_EQ(act(16, kMenuMinus), 1);
-    EXPECT_EQ(shown(16), "-0.10");
-    for (int i = 0; i < 12; i++)
-        act(16, kMenuPlus);
-    EXPECT_EQ(shown(16), "1.10");
-    forgetFile();
-    EXPECT_EQ(act(16, kMenuLeft), 1);
-    EXPECT_EQ(saved("OffsetPlot"), "11");
-}
-
-TEST_F(Menu, OnOffEntriesToggleAndSaveTheirKey) {
-    struct Case {
-        int entry;
-        const char* off;
-        const char* on;
-        const char* key;
-    } cases[] = {{17, "OFF", "ON", "ViewTimeStr"},
-                 {18, "Celsius", "Fahrenheit", "TempMode"},
-                 {19, "OFF", "ON", "EnablePwrPeak"},
-                 {22, "Watt", "dBm", "PowerUnits"}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(shown(c.entry), c.off) << c.entry;
-        EXPECT_EQ(act(c.entry, kMenuRight), 0);
-        EXPECT_EQ(shown(c.entry), c.on) << c.entry;
-        forgetFile();
-        act(c.entry, kMenuEnter);
-        EXPECT_EQ(saved(c.key), "1") << c.key;
-        act(c.entry, kMenuLeft);
-        EXPECT_EQ(shown(c.entry), c.off) << c.entry;
-    }
-}
-
-TEST_F(Menu, PeakReleaseTimeStepsByTenBetweenZeroAndFiveThousand) {
-    w->settings.TimerPeakSec = 0;
-    act(20, kMenuMinus);
-    EXPECT_EQ(shown(20), "0");
-    w->settings.TimerPeakSec = 4995;
-    act(20, kMenuPlus);
-    EXPECT_EQ(shown(20), "4995"); // 5005 would pass the limit
-    w->settings.TimerPeakSec = 4990;
-    EXPECT_EQ(act(20, kMenuPlus), 1);
-    EXPECT_EQ(shown(20), "5000");
-    forgetFile();
-    EXPECT_EQ(act(20, kMenuRight), 1);
-    EXPECT_EQ(saved("Peak_Time"), "5000");
-}
-
-TEST_F(Menu, TemperatureSetPointStaysWithinTwentyAndTheAllowedMaximum) {
-    w->settings.maxTempAllowed = 70;
-    w->settings.maxTemperature = 20.0f;
-    act(21, kMenuMinus);
-    EXPECT_EQ(shown(21), "20.00");
-    EXPECT_EQ(act(21, kMenuPlus), 1);
-    EXPECT_EQ(shown(21), "20.10");
-    w->settings.maxTemperature = 69.95f;
-    act(21, kMenuPlus);
-    EXPECT_EQ(shown(21), "70.00");
-    EXPECT_EQ(act(21, kMenuLeft), 1);
-    w->settings.maxTemperature = 65.5f;
-    act(21, kMenuEnter);
-    EXPECT_EQ(saved("MaxTemperature"), "655");
-    // A set point from the file above a lowered maximum is brought down before it is kept.
-    w->settings.maxTemperature = 80.0f;
-    act(21, kMenuEnter);
-    EXPECT_EQ(saved("MaxTemperature"), "700");
-    EXPECT_EQ(shown(21, 1), "");
-}
-
-TEST_F(Menu, LongPressTimeStaysWithinItsRangeAndSavesInTenths) {
-    w->settings.TIME_LONG_PRESS = 0.5;
-    EXPECT_EQ(shown(25), "0.5 sec");
-    EXPECT_EQ(act(25, kMenuPlus), 0);
-    EXPECT_EQ(shown(25), "0.6 sec");
-    w->settings.TIME_LONG_PRESS = 0.3;
-    act(25, kMenuMinus);
-    EXPECT_EQ(shown(25), "0.3 sec");
-    w->settings.TIME_LONG_PRESS = 5.0;
-    act(25, kMenuPlus);
-    EXPECT_EQ(shown(25), "5.0 sec");
-    forgetFile();
-    act(25, kMenuLeft);
-    EXPECT_EQ(saved("BTN_longpress_Time"), "50");
+    act(8, kMenuEnter);
+    EXPECT_EQ(w->remoteRestart, 0);
+    EXPECT_EQ(w->panelCmd, 0x95);
+    EXPECT_EQ(saved("EnableFFT"), "1");
+    EXPECT_EQ(saved("WebSocket"), "1");
+    EXPECT_EQ(shown(8), "Remote");
 }
 
 TEST_F(Menu, FactoryDefaultOnlyWhenArmed) {
@@ -351,34 +347,42 @@ TEST_F(Menu, FactoryDefaultOnlyWhenArmed) {
     EXPECT_FALSE(FileExists(dir.path + BankFileName(3)));
 }
 
-TEST_F(Menu, ServiceEntriesArmThenAct) {
-    for (int a : {kMenuEnter, kMenuPlus, kMenuMinus, kMenuLeft})
+TEST_F(Menu, ServiceEntriesArmOnTheirOwnBitThenAct) {
+    // OFF HW: any action, ENTER too, switches the unit off.
+    for (int a : {int(kMenuEnter), P, M, L}) {
+        w->panelCmd = 0xFF;
         act(29, a);
-    EXPECT_EQ(w->panelCmd, 0x85);
+        EXPECT_EQ(w->panelCmd, 0x85) << a;
+    }
     EXPECT_EQ(shown(29), "OFF");
-
-    EXPECT_EQ(shown(30), "OFF");
-    act(30, kMenuEnter);
+    // Unarmed, ENTER does nothing.
+    for (int e : {30, 31, 32})
+        act(e, kMenuEnter);
     EXPECT_TRUE(queued().empty());
+    EXPECT_EQ(FindLine(commands(), "/opt/TavZim/getpack.sh"), -1);
+    EXPECT_EQ(FindLine(commands(), "/opt/sshshell"), -1);
+    // Each arms its own bit of serviceFlags, flipping on any action but ENTER;
+    // the "update running" bit 4 is left alone.
+    w->serviceFlags.replace(4);
     act(30, kMenuPlus);
-    EXPECT_EQ(shown(30), "ON");
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1);
+    act(31, kMenuRight);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8);
+    act(32, kMenuMinus);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8 | 2);
+    EXPECT_EQ((V{shown(30), shown(31), shown(32)}), (V{"ON", "ON", "ON"}));
     act(30, kMenuEnter);
     EXPECT_EQ(queued(), std::vector<int>{kCmdFwUpdate});
-
     act(31, kMenuEnter);
-    EXPECT_EQ(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), -1);
-    act(31, kMenuRight);
-    EXPECT_EQ(shown(31), "ON");
-    act(31, kMenuEnter);
-    EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/TavZim/getpack.sh"), 0);
-
-    act(32, kMenuMinus);
-    EXPECT_EQ(shown(32), "ON");
+    EXPECT_GE(FindLine(commands(), "/opt/TavZim/getpack.sh"), 0);
     act(32, kMenuEnter);
-    EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "/opt/sshshell"), 0);
-    EXPECT_EQ(w->serviceFlags.load(), 1 | 2 | 8);
-    for (int e : {28, 29, 30, 31})
-        EXPECT_EQ(shown(e, 1), "") << e;
+    EXPECT_GE(FindLine(commands(), "/opt/sshshell"), 0);
+    EXPECT_EQ(w->serviceFlags.load(), 4 | 1 | 8 | 2); // ENTER leaves them armed
+    act(30, kMenuRight);
+    act(31, kMenuLeft);
+    act(32, kMenuPlus);
+    EXPECT_EQ(w->serviceFlags.load(), 4);
+    EXPECT_EQ((V{shown(30), shown(31), shown(32)}), (V{"OFF", "OFF", "OFF"}));
 }
 
 } // namespace

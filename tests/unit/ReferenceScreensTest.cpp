@@ -1,14 +1,11 @@
-// Whole pictures against reference PNGs under tests/reference: every skin with
-// sample text in the panel's fonts, and the main pages 1 to 5 in a fixed state.
-// A reference is made (or remade after an intended change) by running the test
-// with PANEL_UPDATE_REFERENCES=1 and looking at the written PNG before
-// committing it. A failing comparison leaves the picture it got beside the test's
-// output as NAME-actual.png.
+// Whole pictures against reference PNGs under tests/reference (see
+// tests/support/ReferencePicture.h): every skin with sample text in the panel's
+// fonts, and the main pages 1 to 5 in a fixed state.
+#include "ReferencePicture.h"
 #include "RootedWorks.h"
 
 #include "amp/Decoder.h"
 #include "core/AlarmList.h"
-#include "devsim/PngFile.h"
 #include "platform/Clock.h"
 #include "remote/StationRecord.h"
 #include "draw/Fb.h"
@@ -18,19 +15,12 @@
 #include "ui/Time.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 
 namespace {
-
-// A pixel differs when a channel is off by more than this; a picture matches
-// when at most kMaxDiffering pixels differ: a few text edges may shift by a
-// shade with another FreeType build, but one changed digit is already more.
-constexpr int kChannelTolerance = 24;
-constexpr int kMaxDiffering = 16;
 
 class ReferenceScreens : public RootedWorks {
   protected:
@@ -52,43 +42,7 @@ class ReferenceScreens : public RootedWorks {
     }
 
     // The shown picture against tests/reference/NAME.png.
-    void expectMatches(const std::string& name) {
-        SimPng got;
-        got.width = 800;
-        got.height = 480;
-        got.colorType = 6;
-        got.data.resize(800 * 480 * 4);
-        for (int i = 0; i < 800 * 480; i++) {
-            const uint8_t* p = fb->screen + i * 4; // B, G, R, 0
-            uint8_t* q = &got.data[static_cast<size_t>(i) * 4];
-            q[0] = p[2];
-            q[1] = p[1];
-            q[2] = p[0];
-            q[3] = 255;
-        }
-        const std::string ref = std::string(PANEL_REFERENCE_DIR) + "/" + name + ".png";
-        if (std::getenv("PANEL_UPDATE_REFERENCES")) {
-            ASSERT_TRUE(SimPngWrite(got, ref));
-            GTEST_SKIP() << "wrote " << ref;
-        }
-        SimPng want;
-        ASSERT_TRUE(SimPngReadRgba(ref, &want)) << ref;
-        ASSERT_EQ(want.width, 800);
-        ASSERT_EQ(want.height, 480);
-        int differing = 0;
-        for (size_t i = 0; i < got.data.size(); i += 4) {
-            bool off = false;
-            for (int c = 0; c < 3; c++)
-                off |= std::abs(got.data[i + c] - want.data[i + c]) > kChannelTolerance;
-            differing += off;
-        }
-        if (differing > kMaxDiffering) {
-            const std::string actual = old.string() + "/" + name + "-actual.png";
-            SimPngWrite(got, actual);
-            ADD_FAILURE() << name << ": " << differing << " pixels differ from " << ref
-                          << "; got " << actual;
-        }
-    }
+    void expectMatches(const std::string& name) { ExpectPictureMatches(fb->screen, name, old.string()); }
 
     // A fixed operating state: 20 m, 30 W out, SWR 1.5, warm heat-sinks.
     void operatingState() {
