@@ -100,7 +100,7 @@ class RootedWorks : public ::testing::Test {
         return out;
     }
 
-    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
+    // Waits until the root's log holds `text`.
     bool logged(const std::string& text, int timeoutMs = 5000) {
         return WaitFor([&] { return Contains(syslog(), text); }, timeoutMs);
     }
