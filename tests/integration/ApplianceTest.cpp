@@ -4,6 +4,7 @@
 // unit), the restart after a hang or a crash and none after F12.
 #include "PanelFixture.h"
 
+#include "DeviceTree.h"
 #include "GpioBackend.h"
 #include "ModelWire.h"
 
@@ -30,14 +31,6 @@ extern char** environ;
 
 namespace {
 
-std::string cells(std::initializer_list<uint32_t> words) {
-    std::string b;
-    for (uint32_t v : words)
-        for (int shift = 24; shift >= 0; shift -= 8)
-            b += static_cast<char>((v >> shift) & 0xFF);
-    return b;
-}
-
 struct Board {
     const char* name;
     std::string ranges;      // proc/device-tree/soc/ranges, "" for none
@@ -52,10 +45,10 @@ struct Board {
 const Board kBoards[] = {
     {"NoDeviceTree", "", false, "/dev/mem", 0x3F200000, "no /proc/device-tree/soc/ranges"},
     {"Pi4",
-     cells({0x7E000000, 0, 0xFE000000, 0x01800000, 0x7C000000, 0, 0xFC000000, 0x02000000,
-            0x40000000, 0, 0xFF800000, 0x00800000}),
+     DtCells({0x7E000000, 0, 0xFE000000, 0x01800000, 0x7C000000, 0, 0xFC000000, 0x02000000,
+              0x40000000, 0, 0xFF800000, 0x00800000}),
      false, "/dev/mem", 0xFE200000, "peripherals at 0xFE000000 from /proc/device-tree/soc/ranges"},
-    {"Pi4Gpiomem", cells({0x7E000000, 0, 0xFE000000, 0x01800000}), true, "/dev/gpiomem", 0,
+    {"Pi4Gpiomem", DtCells({0x7E000000, 0, 0xFE000000, 0x01800000}), true, "/dev/gpiomem", 0,
      "the GPIO block alone"},
 };
 

@@ -36,16 +36,7 @@ TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     int rw = FindLine(cmds, "mount -o remount defaults,rw /opt/set");
     ASSERT_GE(rw, 0);
     EXPECT_EQ(FindLine(cmds, "mount -v -n -o remount -r /opt/set", rw), rw + 1);
-    auto lines = ReadLines(dir.path + "/opt/set/setup.txt");
-    EXPECT_EQ(lines.front(), "EnableKeyb: 1");
-    EXPECT_EQ(lines[15], "AudioCompress: 0");
-    EXPECT_EQ(lines[19], "TcpPort: 6666");
-    // The older units' 62 lines, then the keys added since, in their order.
-    EXPECT_EQ(lines[61], "EnableLOGTemp: 0");
-    EXPECT_EQ(lines[62], "RemotePlain: 0");
-    EXPECT_EQ(lines[66], "HamlibPoll: 200");
-    EXPECT_EQ(lines[67], "WebPort: 8443");
-    EXPECT_EQ(lines[68], "GpioChip: ");
+    // (Its bytes, key by key, SetupFile.MissingFileIsCreatedFromDefaultsBetweenTheRemounts checks.)
     // The unit drew its own access code: in its file only, never in the log.
     ASSERT_TRUE(WaitFor([&] { return ReadFile(dir.path + "/opt/set/remote.txt").size() == 19; }, 5000));
     const std::string codeLine = ReadFile(dir.path + "/opt/set/remote.txt");
@@ -90,29 +81,6 @@ TEST_F(PanelRun, FreshRootCreatesTheSetupFileAndF12EndsCleanly) {
     ASSERT_GE(sane, 0);
     EXPECT_EQ(cmds[sane + 1], "/usr/bin/tput clear");
     EXPECT_GE(FindLine(cmds, "stty -echo"), 0);
-}
-
-// systemctl stop and Ctrl-C: the same orderly end as F12.
-TEST_F(PanelRun, SigtermEndsLikeF12) {
-    start();
-    ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
-    PanelTerminate(&panel);
-    ASSERT_TRUE(PanelWait(&panel, 15000)) << output();
-    EXPECT_EQ(panel.exitStatus, 0);
-    auto log = ReadLines(dir.path + "/syslog.log");
-    int at = FindLine(log, "6 Exited by SIGTERM");
-    ASSERT_GE(at, 0) << syslog();
-    for (const char* step : {"Communicator operations end", "Communicator joined Key end",
-                             "Communicator joined Linear end", "Communicator joined GPIO end"}) {
-        int next = FindLine(log, step, at);
-        ASSERT_GT(next, at) << step;
-        at = next;
-    }
-    std::string out = output();
-    const size_t close = out.find("Close..\n");
-    ASSERT_NE(close, std::string::npos);
-    EXPECT_NE(out.find("Closed!\n", close), std::string::npos);
-    EXPECT_GE(FindLine(ReadLines(dir.path + "/commands.log"), "stty sane"), 0);
 }
 
 TEST_F(PanelRun, KeyboardSavesTheSetupAndRemoteServicesComeBack) {

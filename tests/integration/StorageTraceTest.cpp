@@ -7,10 +7,10 @@
 #include "AmpctlPeer.h"
 #include "StraceLog.h"
 #include "TestRoot.h"
+#include "WsPeer.h"
 
 #include "devsim/Station.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -19,31 +19,13 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <linux/input.h>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-
-// A port nobody listens on now, for the browser console.
-int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0)
-        port = ntohs(a.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
 
 // The panel as panel-sim starts it, under strace, its trace in DIR/strace.txt
 // of its root (its first arguments are "--root DIR"). Only the calls looked at
@@ -144,11 +126,11 @@ TEST(StorageTrace, OnlyTheStorageThreadWritesSettingsAndStartsProcesses) {
     // The station's setup, with the temperature log on and the console on a
     // port of its own; a board whose kernel gives no temperature, so that
     // my_temp runs every second.
-    const int ampctlPort = freePort();
+    const int ampctlPort = FreeTcpPort();
     ASSERT_TRUE(WriteFile(root + "/opt/set/setup.txt", std::string("CatSerialPort: ") + kStationFt817Port +
                                                            "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n"
                                                            "EnableLOGTemp: 1\nWebPort: " +
-                                                           std::to_string(freePort()) + "\nAmpctlPort: " +
+                                                           std::to_string(FreeTcpPort()) + "\nAmpctlPort: " +
                                                            std::to_string(ampctlPort) + "\n"));
     Logger logger([ampctlPort] { return ampctlPort; });
     ASSERT_TRUE(std::filesystem::create_directories(root + "/sys/class/thermal/thermal_zone0/temp"));

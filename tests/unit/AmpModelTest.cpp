@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
-#include <filesystem>
 #include <tuple>
 #include <unistd.h>
 
@@ -79,50 +78,9 @@ class AmpModelTest : public ::testing::Test {
     int fd = -1;
 };
 
-TEST_F(AmpModelTest, IdentityAndCommandParsing) {
-    std::string vs = ask("VSM;");
-    EXPECT_EQ(vs.size(), 10u);
-    EXPECT_EQ(vs.substr(0, 2), "VS");
-    std::string er = ask("ER0000;"), text;
-    ASSERT_EQ(er.size(), 6u + 64 + 1);
-    for (size_t i = 6; i < 70; i += 2)
-        if (char c = static_cast<char>(std::stoi(er.substr(i, 2), nullptr, 16)))
-            text += c;
-    EXPECT_EQ(text, "SN 2026-00417");
-    EXPECT_EQ(ask("ER0002;"), "ER00023030;");
-    EXPECT_EQ(ask("QQ;"), "QQ?;");
-    EXPECT_EQ(ask("SA4;"), "SA?;");
-    EXPECT_EQ(ask(std::string(100, 'X') + ";\x01\xff", 150), ""); // overlong: dropped, no reply
-    EXPECT_EQ(ask("SA2;"), "SA2;");
-    EXPECT_EQ(AmpModelAntenna(m), 2);
-    EXPECT_EQ(ask("GS0123456789;"), "GS0123456789;");
-    EXPECT_EQ(ask("GS;"), "GS0123456789;");
-    EXPECT_EQ(ask("FN1050;"), "FN1050;");
-    EXPECT_EQ(AmpModelFan(m), 50);
-    EXPECT_EQ(ask("TS0100200030004000;"), "TS0100200030004000;");
-    EXPECT_EQ(AmpModelThresholds(m), (std::array<int, 4>{100, 2000, 3000, 4000}));
-    EXPECT_EQ(ask("MT1008004A2;"), "MT1008004A2;");
-    EXPECT_EQ(ask("MT;"), "MT1008004A2;");
-    auto rx = AmpModelReceived(m);
-    ASSERT_GE(rx.size(), 3u);
-    EXPECT_EQ(rx[rx.size() - 2].text, "MT1008004A2;");
-}
-
 TEST_F(AmpModelTest, StatusLayoutAndPowers) {
     AmpModelSetFrequency(m, 14200000);
-    ask("SA3;"), ask("SF3000008;");
-    Status s = status();
-    EXPECT_EQ(s.ampStatus2, 0);
-    EXPECT_EQ(s.fwd, 0);
-    EXPECT_EQ(ask("FM;"), "FM00000000000;");
-    ask("AB1;");
-    AmpModelSetDrive(m, 40);
-    s = status();
-    EXPECT_EQ(s.ampStatus2, 0x9); // transmitting, bypassed
-    EXPECT_NEAR(s.fwdW(), 40, 0.8);
-    EXPECT_NEAR(s.inW(), 40, 0.8);
-    EXPECT_NEAR(s.reflW(), 0, 0.1);
-    EXPECT_EQ(ask("FM;"), "FM00014200000;");
+    ask("SA3;"), ask("SF3000008;"), ask("AB1;");
     AmpModelSetDrive(m, 100);
     EXPECT_EQ(status().fwd, 4095); // the converter saturates
     AmpModelSetDrive(m, 40);
@@ -131,7 +89,7 @@ TEST_F(AmpModelTest, StatusLayoutAndPowers) {
     EXPECT_NEAR(status().reflW(), 40.0 / 9, 0.15); // |gamma| = 1/3
     ask("SA3;"), ask("AB0;");
     AmpModelSetDrive(m, 0.2f);
-    s = status();
+    Status s = status();
     EXPECT_EQ(s.ampStatus2, 0x1);
     EXPECT_NEAR(s.fwdW(), 0.2 * std::pow(10, 1.3), 0.1); // 13 dB, far below saturation
     EXPECT_NEAR(s.amps(), 0.4 + s.fwdW() / (0.55 * 48), 0.03);
@@ -161,14 +119,7 @@ TEST_F(AmpModelTest, StatusLayoutAndPowers) {
     EXPECT_EQ(status().ampFault, 0x10); // amplifying without a filter
 }
 
-TEST_F(AmpModelTest, TemperaturesRoundTripAndHeat) {
-    // Over the range the panel reads (-10 to 80 degrees).
-    for (double t : {-3.0, 0.0, 25.0, 47.3, 79.5}) {
-        AmpModelSetTemperatures(m, static_cast<float>(t), static_cast<float>(t - 7));
-        Status s = status();
-        EXPECT_NEAR(CalcolaTemp(s.temp1), t, 0.5);
-        EXPECT_NEAR(CalcolaTemp(s.temp2), t - 7, 0.5);
-    }
+TEST_F(AmpModelTest, HeatSinkWarmsUnderDriveAndTheFanCoolsIt) {
     AmpModelConfig fast;
     fast.thermalTimeScale = 200; // a real second is 200 s of heat sink
     start(fast);
@@ -265,40 +216,20 @@ TEST_F(AmpModelTest, ProtectionTripsAndClears) {
     EXPECT_EQ(status().ampStatus2, 0);
 }
 
-// The answers the panel's tests and the simulator ask of it: none, a refusal, noise.
-TEST_F(AmpModelTest, AnswerModes) {
-    EXPECT_EQ(ask("SA2;"), "SA2;");
-    EXPECT_EQ(ask("SA1;"), "SA1;");
-    AmpModelSetAnswer(m, AmpAnswer::Silent, 0, 1);
-    EXPECT_EQ(ask("ST;", 300), "");
-    AmpModelSetAnswer(m, AmpAnswer::Reject, 0, 1);
-    EXPECT_EQ(ask("SA3;"), "SA?;");
-    EXPECT_EQ(AmpModelAntenna(m), 1);
+// What the simulator asks of it beyond the panel's tests: noise for an answer,
+// and a reset of the microcontroller.
+TEST_F(AmpModelTest, NoiseAnswersAndAMicroReset) {
+    ask("SA2;");
     AmpModelSetAnswer(m, AmpAnswer::Noise, 0, 1);
     std::string noise = ask("ST;", 2000);
     EXPECT_FALSE(noise.empty());
     EXPECT_EQ(noise.find(';'), std::string::npos);
     EXPECT_EQ(ask("SA3;"), "SA3;");
-    auto rx = AmpModelReceived(m);
-    ASSERT_EQ(rx.size(), 6u);
-    EXPECT_EQ(rx[0].text, "SA2;");
-    EXPECT_EQ(rx[4].text, "ST;");
-}
-
-TEST_F(AmpModelTest, FirmwareModeResetAndStop) {
-    ask("SA2;");
-    EXPECT_EQ(ask("MR0;"), "MR1;");
-    EXPECT_EQ(ask("MR1;", 200), "");
-    EXPECT_TRUE(AmpModelProgramming(m));
-    EXPECT_EQ(ask("ST;", 300), "");
     AmpModelMicroReset(m);
     EXPECT_EQ(status().ampFault, 0x80);
     EXPECT_EQ(AmpModelAntenna(m), 1);
-    EXPECT_EQ(ask("MR0;"), "MR0;");
     ask("CPFFFF;");
-    EXPECT_EQ(ask("MR0;"), "MR1;");
-    stop();
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_EQ(status().ampFault, 0);
 }
 
 } // namespace

@@ -7,8 +7,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -159,35 +157,6 @@ TEST_F(Bands, NumbersOutOfRangeAreRefusedAndLogged) {
         for (int v : ts())
             EXPECT_TRUE(v >= 0 && v <= 4095) << hz << ": " << v;
     }
-}
-
-// A negative current threshold once went out as "TS...-874;": the command is
-// always "TS" and sixteen digits.
-TEST_F(Bands, ThresholdCommandHasItsExactForm) {
-    config(row(1800000, 3399999, 80.0f, -3.0f) + row(3400000, 5299999, 80.0f, -30.0f) +
-           row(5300000, 7399999));
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
-    w->linFD = fds[1];
-    // "TS", sixteen digits, ';'.
-    auto wellFormed = [](const std::string& t) {
-        return t.size() == 19 && t.compare(0, 2, "TS") == 0 && t[18] == ';' &&
-               t.find_first_not_of("0123456789", 2) == 18;
-    };
-    for (int hz : {1800000, 3400000}) {
-        ASSERT_TRUE(thresholdsAt(hz)) << hz;
-        SendLinearCommand(w.get(), kCmdThresholds);
-        char buf[64];
-        const ssize_t n = read(fds[0], buf, sizeof buf);
-        ASSERT_GT(n, 0);
-        const std::string sent(buf, static_cast<size_t>(n));
-        EXPECT_EQ(sent.size(), 19u) << sent;
-        EXPECT_TRUE(wellFormed(sent)) << sent;
-        EXPECT_EQ(ts()[3], 0) << hz;
-    }
-    w->linFD = -1;
-    close(fds[0]);
-    close(fds[1]);
 }
 
 TEST_F(Bands, FilterSelection) {

@@ -1,5 +1,6 @@
 // Which device and offset the GPIO block is taken from on each board, from the
 // files a Raspberry Pi OS kernel offers, and the mapping that follows the choice.
+#include "DeviceTree.h"
 #include "TestRoot.h"
 
 #include "devsim/GpioKeys.h"
@@ -7,21 +8,12 @@
 #include "platform/GpioBlock.h"
 #include "platform/Root.h"
 
-#include <initializer_list>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Device-tree cells are big-endian 32-bit words.
-std::string cells(std::initializer_list<uint32_t> words) {
-    std::string b;
-    for (uint32_t v : words)
-        for (int shift = 24; shift >= 0; shift -= 8)
-            b += static_cast<char>((v >> shift) & 0xFF);
-    return b;
-}
 std::vector<uint8_t> bytes(const std::string& s) {
     return std::vector<uint8_t>(s.begin(), s.end());
 }
@@ -29,12 +21,12 @@ std::vector<uint8_t> bytes(const std::string& s) {
 // soc/ranges as the boards' device trees have them: the peripherals' bus
 // address, the CPU address (one cell, or two on the Pi 4), the size; then the
 // local interrupt controller's window.
-const std::string kPi1Ranges = cells({0x7E000000, 0x20000000, 0x01000000});
+const std::string kPi1Ranges = DtCells({0x7E000000, 0x20000000, 0x01000000});
 const std::string kPi3Ranges =
-    cells({0x7E000000, 0x3F000000, 0x01000000, 0x40000000, 0x40000000, 0x00001000});
+    DtCells({0x7E000000, 0x3F000000, 0x01000000, 0x40000000, 0x40000000, 0x00001000});
 const std::string kPi4Ranges =
-    cells({0x7E000000, 0, 0xFE000000, 0x01800000, 0x7C000000, 0, 0xFC000000, 0x02000000,
-           0x40000000, 0, 0xFF800000, 0x00800000});
+    DtCells({0x7E000000, 0, 0xFE000000, 0x01800000, 0x7C000000, 0, 0xFC000000, 0x02000000,
+             0x40000000, 0, 0xFF800000, 0x00800000});
 
 TEST(GpioRanges, EachBoardsPeripheralBasePlusTheGpioOffset) {
     EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi1Ranges), 0), 0x20200000u);
@@ -52,11 +44,11 @@ TEST(GpioRanges, TablesThatDoNotMapTheBlockGiveNothing) {
     EXPECT_EQ(plat_gpio_from_ranges({}, 0), 0u);
     EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi3Ranges.substr(0, 11)), 0), 0u); // cut short
     // Only the local interrupt controller's window.
-    EXPECT_EQ(plat_gpio_from_ranges(bytes(cells({0x40000000, 0x40000000, 0x1000})), 0), 0u);
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(DtCells({0x40000000, 0x40000000, 0x1000})), 0), 0u);
     // A peripherals window too small to reach the GPIO block at bus 0x7E200000.
-    EXPECT_EQ(plat_gpio_from_ranges(bytes(cells({0x7E000000, 0x3F000000, 0x200000})), 0), 0u);
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(DtCells({0x7E000000, 0x3F000000, 0x200000})), 0), 0u);
     // A window that starts past the block.
-    EXPECT_EQ(plat_gpio_from_ranges(bytes(cells({0x7E300000, 0x3F300000, 0x100000})), 0), 0u);
+    EXPECT_EQ(plat_gpio_from_ranges(bytes(DtCells({0x7E300000, 0x3F300000, 0x100000})), 0), 0u);
 }
 
 class GpioBoard : public ::testing::Test {
@@ -74,13 +66,13 @@ class GpioBoard : public ::testing::Test {
 // Pi 1's table, and a table that maps no GPIO block, which falls back and says so.
 TEST_F(GpioBoard, DevMemAtTheBaseTheRangesGiveOrThePi3sWhenTheyMapNoBlock) {
     fake("/proc/device-tree/soc/ranges", kPi4Ranges);
-    fake("/proc/device-tree/#address-cells", cells({2}));
+    fake("/proc/device-tree/#address-cells", DtCells({2}));
     EXPECT_EQ(where().device, "/dev/mem");
     EXPECT_EQ(where().offset, 0xFE200000);
     fake("/proc/device-tree/soc/ranges", kPi1Ranges);
-    fake("/proc/device-tree/#address-cells", cells({1}));
+    fake("/proc/device-tree/#address-cells", DtCells({1}));
     EXPECT_EQ(where().offset, 0x20200000);
-    fake("/proc/device-tree/soc/ranges", cells({0x40000000, 0x40000000, 0x1000}));
+    fake("/proc/device-tree/soc/ranges", DtCells({0x40000000, 0x40000000, 0x1000}));
     EXPECT_EQ(where().offset, 0x3F200000);
     EXPECT_TRUE(Contains(where().how, "maps no GPIO block")) << where().how;
 }

@@ -85,8 +85,8 @@ TEST_F(Temperatures, FanStepsUpAtOnceAndDownWithHysteresis) {
 }
 
 // Hand-edited numbers that do not fit: refused with a log line, the field left
-// at 0 as a number that does not parse; every level that can go out is three
-// digits.
+// at 0 as a number that does not parse. (That every level that can go out is
+// "FN1" and three digits, whatever the file, fuzz/VentolaFuzz.cpp checks.)
 TEST_F(Temperatures, FanNumbersOutOfRangeAreRefusedAndLogged) {
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/ventola.txt",
                           "30 1e10\n40 nan\n45 -5\nnan 20\ninf 30\n50 1000\n55 999.9\n60 -3e7\n"));
@@ -107,11 +107,6 @@ TEST_F(Temperatures, FanNumbersOutOfRangeAreRefusedAndLogged) {
                              "3 ventola.txt row 6: fan level \"1000\" is outside",
                              "3 ventola.txt row 8: fan level \"-3e7\" is outside"})
         EXPECT_TRUE(Contains(log, line)) << line;
-    // Through the whole range of temperatures the fan command stays "FN1" and three digits.
-    for (float t = -10.0f; t <= 80.0f; t += 0.5f) {
-        heat(t);
-        EXPECT_TRUE(w->fanWanted >= 0 && w->fanWanted <= 999) << t << ": " << w->fanWanted;
-    }
 }
 
 TEST_F(Temperatures, MissingFanTableSendsNothing) {
