@@ -100,7 +100,6 @@ class RootedWorks : public ::testing::Test {
         return out;
     }
 
-    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
     bool logged(const std::string& text, int timeoutMs = 5000) {
         return WaitFor([&] { return Contains(syslog(), text); }, timeoutMs);
     }
