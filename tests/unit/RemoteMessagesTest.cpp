@@ -165,17 +165,11 @@ TEST(AccessCode, ComparesEveryByteAndTheLength) {
     EXPECT_FALSE(AccessCodeMatches("quintaferolo", reinterpret_cast<const uint8_t*>(""), 0));
 }
 
-// A fragment as it arrives: tag, total, offset, data.
+// A fragment as it arrives: tag, total, offset, 512 bytes of `fill`.
 WsFrame fragment(const char* tag, uint32_t total, uint32_t offset, uint8_t fill) {
+    const std::vector<uint8_t> bytes = WsFragment(tag, std::vector<uint8_t>(offset + 512, fill), total, offset);
     WsFrame f;
-    const uint8_t head[] = {0x82, 0x7E, 0x02, 0x0A, static_cast<uint8_t>(tag[0]),
-                            static_cast<uint8_t>(tag[1])};
-    std::memcpy(f.bytes, head, sizeof head);
-    for (int i = 0; i < 4; i++) {
-        f.bytes[6 + i] = static_cast<uint8_t>(total >> (24 - 8 * i));
-        f.bytes[10 + i] = static_cast<uint8_t>(offset >> (24 - 8 * i));
-    }
-    std::memset(f.bytes + 14, fill, 512);
+    std::memcpy(f.bytes, bytes.data(), bytes.size());
     f.size = kFragmentFrame;
     f.form = WsForm::Len16;
     f.dataAt = 4;
