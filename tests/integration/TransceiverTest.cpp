@@ -423,10 +423,7 @@ class HeldTransmission : public TuneOnTransmit {
         return n;
     }
     int remounts() {
-        int n = 0;
-        for (const std::string& l : ReadLines(dir.path + "/commands.log"))
-            n += l == "mount -o remount defaults,rw /opt/set";
-        return n;
+        return static_cast<int>(CountOf(ReadFile(dir.path + "/commands.log"), "mount -o remount defaults,rw /opt/set\n"));
     }
 };
 
