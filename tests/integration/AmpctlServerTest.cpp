@@ -58,7 +58,6 @@ class AmpctlStation : public GpioPanel {
         AmpModelSetDrive(model, watts);
         ASSERT_TRUE(WaitFor([&] { return AmpReadingsNow(w.get()).transmitting() == (watts > 0); }, 5000));
     }
-    std::string syslog() { return ReadFile(dir.path + "/syslog.log"); }
 
     AmpModel* model = nullptr;
     std::thread link, server;
@@ -206,7 +205,6 @@ class AmpctlBounds : public RootedWorks {
             server.join();
         RootedWorks::TearDown();
     }
-    std::string syslog() { return ReadFile(dir.path + "/syslog.log"); }
     std::thread server;
     int port = 0;
 };

@@ -53,7 +53,18 @@ class RemoteServer : public RootedWorks {
         SimPtyClose(&serial);
         RootedWorks::TearDown();
     }
-    void startServer() { server = std::thread(Wsocket, w.get()); }
+    void startServer() {
+        server = std::thread(Wsocket, w.get());
+        ASSERT_TRUE(logged("6 Listening on port", 10000));
+    }
+    // The relay holds the transceiver's CAT port (its model's).
+    void catRelay() {
+        cat = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
+        ASSERT_NE(cat, nullptr);
+        setup->EnableCAT = '1';
+        StartThreadCAT(w.get());
+        ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 5000));
+    }
     // Connects, starts TLS with the unit's code and completes the standard
     // handshake; the server's answer.
     std::string handshake(WsPeer& p) {
@@ -69,9 +80,6 @@ class RemoteServer : public RootedWorks {
     }
     // The back-off after a failure from this address (1 s, then 2, 4 ...).
     void waitOutBackOff(int seconds = 1) { plat_sleep_ms(seconds * 1000 + 100); }
-    bool logged(const std::string& text, int timeoutMs = 3000) {
-        return WaitFor([&] { return Contains(ReadFile(dir.path + "/syslog.log"), text); }, timeoutMs);
-    }
     // The transceiver's serial link: the server writes "SC" and "PA" payloads to it.
     void serialLink() {
         ASSERT_TRUE(SimPtyOpen(&serial, dir.path + "/dev/ttyUSB1"));
@@ -91,17 +99,12 @@ class RemoteServer : public RootedWorks {
     TrxCatModel* cat = nullptr;
 };
 
-TEST(WsAccept, TheSampleKeyOfTheRfc) {
-    EXPECT_EQ(WsAcceptValue(kSampleKey), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
-}
-
 // The plain dialect, for units not yet upgraded, only where RemotePlain allows it.
 TEST_F(RemoteServer, AStandardClientLibraryCompletesThePlainHandshakeWhenAllowed) {
     if (!FileExists("/usr/bin/python3"))
         GTEST_SKIP() << "no Python";
     SetSettingText(w.get(), "RemotePlain", "1");
     startServer();
-    ASSERT_TRUE(logged("6 Listening on port", 10000));
     const std::string script = dir.path + "/client.py";
     // websockets sends "Connection: Upgrade"; the extra header is the one this
     // server counts among its seven.
@@ -122,17 +125,6 @@ TEST_F(RemoteServer, AStandardClientLibraryCompletesThePlainHandshakeWhenAllowed
     EXPECT_TRUE(logged("6 remote: plain session from 127.0.0.1"));
 }
 
-TEST_F(RemoteServer, WithoutRemotePlainAPlainPeerIsClosedUnanswered) {
-    startServer();
-    WsPeer p;
-    ASSERT_TRUE(p.connectTo(port, 10000));
-    ASSERT_TRUE(p.send(WsStandardRequest(kSampleKey)));
-    std::string extra;
-    EXPECT_TRUE(p.closesWithin(5000, &extra));
-    EXPECT_EQ(extra, "");
-    EXPECT_TRUE(logged("3 remote: 127.0.0.1 did not start TLS, closed"));
-}
-
 TEST_F(RemoteServer, AccessCodeOpensTheSessionAndFramesFlow) {
     startServer();
     WsPeer p;
@@ -148,7 +140,7 @@ TEST_F(RemoteServer, AccessCodeOpensTheSessionAndFramesFlow) {
     ASSERT_TRUE(WaitFor([&] { return w->remoteConnected == 1; }, 5000));
     // The code is a secret: the log never shows it.
     EXPECT_TRUE(logged("6 required >************< equals to >************<"));
-    EXPECT_FALSE(Contains(ReadFile(dir.path + "/syslog.log"), kCode));
+    EXPECT_FALSE(Contains(syslog(), kCode));
     EXPECT_TRUE(logged("6 Receiving data"));
     sendWebSockStatusFrame(w.get(), "hello", 5);
     EXPECT_EQ(p.read(9, 2000), std::string("\x82\x07" "ST" "hello"));
@@ -189,11 +181,7 @@ TEST_F(RemoteServer, NothingIsDoneForAStrangerBeforeTheCode) {
 
 TEST_F(RemoteServer, MessagesOfAnOpenSessionReachTheirPorts) {
     serialLink();
-    cat = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
-    ASSERT_NE(cat, nullptr);
-    setup->EnableCAT = '1';
-    StartThreadCAT(w.get()); // the relay holds the transceiver's CAT port
-    ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 5000));
+    ASSERT_NO_FATAL_FAILURE(catRelay());
     startServer();
     WsPeer p;
     open(p);
@@ -284,9 +272,7 @@ TEST_F(RemoteServer, FramesThatDoNotFitOrStopHalfWayEndTheSession) {
 }
 
 TEST_F(RemoteServer, TheProgramsEndReachesTheServerWhereverItWaits) {
-    startServer();
-    // In accept.
-    ASSERT_TRUE(logged("6 Listening on port", 10000));
+    startServer(); // in accept
     w->running = 0;
     server.join();
     // During a handshake.
@@ -302,22 +288,10 @@ TEST_F(RemoteServer, TheProgramsEndReachesTheServerWhereverItWaits) {
     EXPECT_TRUE(p.closesWithin(2000));
 }
 
-// Runs a shell command on its own thread; its exit status when it ends.
-struct Background {
-    int status = -1; // before the thread, which writes it
-    std::thread t;
-    explicit Background(const std::string& cmd) : t([this, cmd] { status = std::system(cmd.c_str()); }) {}
-    int wait() {
-        t.join();
-        return status;
-    }
-};
-
 TEST_F(RemoteServer, OpensslsClientWithTheDerivedKeyIsAPeerAndAWrongKeyGetsAnAlert) {
     TlsPsk psk;
     ASSERT_TRUE(TlsPskFor(kCode, &psk));
     startServer();
-    ASSERT_TRUE(logged("6 Listening on port", 10000));
     // The request and the code frame (octal escapes: dash's printf), then the
     // session stays open while the test talks to it.
     const std::string script = dir.path + "/peer.sh", out = dir.path + "/peer.out";
@@ -328,16 +302,17 @@ TEST_F(RemoteServer, OpensslsClientWithTheDerivedKeyIsAPeerAndAWrongKeyGetsAnAle
                               "  printf '\\201\\014\\000\\000\\000\\000" + kCode + "'\n"
                               "  while [ ! -e " + dir.path + "/done ]; do sleep 0.1; done; } |\n"
                               "openssl s_client -tls1_3 -psk $1 -psk_identity amp-panel -connect 127.0.0.1:$2 -quiet -no_ign_eof\n"));
-    Background good("sh " + script + " " + TlsPskHex(psk) + " " + std::to_string(port) + " > " + out + " 2>&1");
+    const std::string cmd = "sh " + script + " " + TlsPskHex(psk) + " " + std::to_string(port) + " > " + out + " 2>&1";
+    std::thread good([cmd] { (void)std::system(cmd.c_str()); });
     EXPECT_TRUE(WaitFor([&] { return w->remoteConnected == 1; }, 10000))
-        << ReadFile(out) << ReadFile(dir.path + "/syslog.log");
+        << ReadFile(out) << syslog();
     sendWebSockStatusFrame(w.get(), "hello", 5);
     EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(out), "STHello") || Contains(ReadFile(out), "SThello"); },
                         5000))
         << ReadFile(out);
     EXPECT_TRUE(Contains(ReadFile(out), "101 Switching Protocols"));
     ASSERT_TRUE(WriteFile(dir.path + "/done", ""));
-    good.wait();
+    good.join();
     ASSERT_TRUE(WaitFor([&] { return w->remoteConnected == 0; }, 5000));
 
     // Another key: the handshake fails with an alert and nothing of the dialect
@@ -349,12 +324,11 @@ TEST_F(RemoteServer, OpensslsClientWithTheDerivedKeyIsAPeerAndAWrongKeyGetsAnAle
     EXPECT_NE(rc, 0);
     EXPECT_TRUE(Contains(ReadFile(bad), "alert")) << ReadFile(bad);
     EXPECT_TRUE(logged("3 remote: 127.0.0.1: TLS handshake failed"));
-    EXPECT_FALSE(Contains(ReadFile(dir.path + "/syslog.log"), "Received 4 bytes GET"));
+    EXPECT_FALSE(Contains(syslog(), "Received 4 bytes GET"));
 }
 
 TEST_F(RemoteServer, SilentStrangersDoNotKeepTheOperatorOutAndASecondOperatorIsRefused) {
     startServer();
-    ASSERT_TRUE(logged("6 Listening on port", 10000));
     // Three strangers: two say nothing, one begins a TLS handshake and stops.
     WsPeer silent1, silent2, halfTls;
     ASSERT_TRUE(silent1.connectTo(port, 10000));
@@ -379,17 +353,19 @@ TEST_F(RemoteServer, SilentStrangersDoNotKeepTheOperatorOutAndASecondOperatorIsR
         EXPECT_TRUE(s->closesWithin(8000));
     EXPECT_GE(plat_mono_ms() - t0, 4500);
     EXPECT_TRUE(logged("3 remote: 127.0.0.1 sent nothing within 5 s"));
-    EXPECT_TRUE(logged("3 remote: 127.0.0.1: TLS handshake timed out")) << ReadFile(dir.path + "/syslog.log");
+    EXPECT_TRUE(logged("3 remote: 127.0.0.1: TLS handshake timed out")) << syslog();
     EXPECT_EQ(w->remoteConnected, 1);
 }
 
-TEST_F(RemoteServer, AFloodFromOneAddressIsRefusedUnreadAndLoggedOnce) {
+TEST_F(RemoteServer, WithoutRemotePlainAPlainPeerIsClosedUnansweredAndAFloodAfterItRefusedUnread) {
     startServer();
-    ASSERT_TRUE(logged("6 Listening on port", 10000));
     WsPeer first;
     ASSERT_TRUE(first.connectTo(port, 10000));
     ASSERT_TRUE(first.send(WsStandardRequest(kSampleKey))); // not TLS: a failure
-    EXPECT_TRUE(first.closesWithin(5000));
+    std::string extra;
+    EXPECT_TRUE(first.closesWithin(5000, &extra));
+    EXPECT_EQ(extra, "");
+    EXPECT_TRUE(logged("3 remote: 127.0.0.1 did not start TLS, closed"));
     // The next tries within 1 s are closed unread; one that comes later and
     // stays silent fails again and doubles the wait.
     for (int i = 0; i < 20; i++) {
@@ -397,7 +373,7 @@ TEST_F(RemoteServer, AFloodFromOneAddressIsRefusedUnreadAndLoggedOnce) {
         ASSERT_TRUE(p.connectTo(port, 10000));
         EXPECT_TRUE(p.closesWithin(2000));
     }
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     size_t n = 0;
     for (size_t at = 0; (at = log.find("remote: 127.0.0.1 refused for", at)) != std::string::npos; at++)
         n++;
@@ -410,15 +386,20 @@ TEST_F(RemoteServer, AFloodFromOneAddressIsRefusedUnreadAndLoggedOnce) {
 
 // The station's transmitter when the operator's link drops in the middle of a
 // transmission through the relayed CAT port.
-TEST_F(RemoteServer, ASessionThatEndsWhileTransmittingReturnsTheStationToReceiveThenStandby) {
-    cat = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
-    ASSERT_NE(cat, nullptr);
-    setup->EnableCAT = '1';
-    StartThreadCAT(w.get());
-    ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 5000));
+TEST_F(RemoteServer, ASessionEndingInReceiveLeavesTheStationOneWhileTransmittingReturnsItToReceiveThenStandby) {
+    ASSERT_NO_FATAL_FAILURE(catRelay());
     startServer();
     w->ampBypass = 0;
     w->attenuatorShown = 1;
+    {
+        WsPeer p;
+        open(p);
+    } // in receive
+    ASSERT_TRUE(WaitFor([&] { return w->remoteConnected == 0; }, 5000));
+    plat_sleep_ms(500);
+    EXPECT_EQ(w->attenuatorShown, 1);
+    EXPECT_TRUE(CmdQueueEmpty(w.get()));
+    EXPECT_FALSE(Contains(syslog(), "session ended while transmitting"));
     {
         WsPeer p;
         open(p);
@@ -440,20 +421,6 @@ TEST_F(RemoteServer, ASessionThatEndsWhileTransmittingReturnsTheStationToReceive
     ASSERT_TRUE(WaitFor([&] { return w->attenuatorShown == 4; }, 10000));
     EXPECT_FALSE(CmdQueueEmpty(w.get())); // the bypass command
     EXPECT_TRUE(logged("3 remote: no RF: the amplifier is in standby"));
-}
-
-TEST_F(RemoteServer, ASessionThatEndsInReceiveLeavesTheStationAsItIs) {
-    startServer();
-    w->attenuatorShown = 1;
-    {
-        WsPeer p;
-        open(p);
-    }
-    ASSERT_TRUE(WaitFor([&] { return w->remoteConnected == 0; }, 5000));
-    plat_sleep_ms(500);
-    EXPECT_EQ(w->attenuatorShown, 1);
-    EXPECT_TRUE(CmdQueueEmpty(w.get()));
-    EXPECT_FALSE(Contains(ReadFile(dir.path + "/syslog.log"), "session ended while transmitting"));
 }
 
 } // namespace

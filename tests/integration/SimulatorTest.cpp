@@ -9,7 +9,6 @@
 #include "devsim/UsbRxModel.h"
 
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +17,6 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -39,20 +37,26 @@ int differing(const SimPng& shot, const SimPng& skin, int x0, int y0, int x1, in
     return n;
 }
 
+// Runs panel-sim --no-window `args` on `script` (written to DIR/script.txt),
+// its root DIR/root; fails with what it said unless it ended with status 0.
+testing::AssertionResult runSim(const TempDir& dir, const std::string& args, const std::string& script) {
+    const std::string file = dir.path + "/script.txt", out = dir.path + "/sim.out";
+    if (!WriteFile(file, script))
+        return testing::AssertionFailure() << "script not written";
+    const int status = std::system((std::string(PANEL_SIM_EXE) + " --no-window " + args + " --root " + dir.path +
+                                    "/root --script " + file + " > " + out + " 2>&1").c_str());
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "status " << status << "\n" << ReadFile(out);
+}
+
 TEST(Simulator, ScriptPressesKeysAndSavesTheScreen) {
     TempDir dir;
-    const std::string script = dir.path + "/script.txt";
     const std::string main = dir.path + "/main.png", swr = dir.path + "/swr.png";
-    ASSERT_TRUE(WriteFile(script, "expect 30000 Continuous keyboard loop started\nwait 6000\nshot " + main + "\nkey 6\nchanged 20000 600 40 790 70\nshot " + swr +
-                                      "\nf12\nexit 15000\n"));
     // The script's waits and key presses run on the panel's fast clock too.
-    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --time-scale 3 --root " +
-                            dir.path + "/root --script " + script + " > " + dir.path +
-                            "/sim.out 2>&1";
-    const int status = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
-
+    ASSERT_TRUE(runSim(dir, "--time-scale 3", "expect 30000 Continuous keyboard loop started\nwait 6000\nshot " + main +
+                                                  "\nkey 6\nchanged 20000 600 40 790 70\nshot " + swr +
+                                                  "\nf12\nexit 15000\n"));
     SimPng shotMain, shotSwr, img1, img3;
     ASSERT_TRUE(SimPngReadRgba(main, &shotMain));
     ASSERT_TRUE(SimPngReadRgba(swr, &shotSwr));
@@ -70,40 +74,13 @@ TEST(Simulator, ScriptPressesKeysAndSavesTheScreen) {
     EXPECT_EQ(p[2], 40);
 }
 
-TEST(Simulator, ScriptTunesOnTheTransceiversCarrier) {
-    // The transceiver's interface, then the tune key: the search runs on the
-    // transceiver's carrier through the amplifier model's tuner and stores its word.
-    TempDir dir;
-    const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
-    ASSERT_TRUE(WriteFile(script, "expect 20000 Continuous keyboard loop started\nwait 1000\ninterface\n"
-                                  "expect 15000 OK works->serFD\ntune\n"
-                                  "expect 15000 START AUTO TUNE\nexpect 15000 SENT TAV TX2\n"
-                                  "expect 60000 SENT TAV RX;\nshot " +
-                                      dir.path + "/after.png\nf12\nexit 15000\n"));
-    // The real clock: the script's key presses are held for program time, and
-    // a press of 50 ms real time can fall between two passes of a starved key
-    // thread under ThreadSanitizer on a loaded machine.
-    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --time-scale 1 --root " +
-                            root + " --script " + script + " > " + dir.path + "/sim.out 2>&1";
-    const int status = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
-    const std::string out = ReadFile(root + "/panel.out");
-    EXPECT_TRUE(Contains(out, "Save Tune To File")) << out.substr(out.size() > 3000 ? out.size() - 3000 : 0);
-    // The stored word for 14.074 MHz on output 1 of bank 1.
-    EXPECT_TRUE(FileExists(dir.path + "/after.png"));
-    const std::string stored = ReadFile(root + "/opt/set/atu_ant1_b1.txt");
-    EXPECT_TRUE(Contains(stored, "3117 14070000 1 ")) << stored;
-}
-
 // Two units joined by the remote link: the operator's unit follows the
 // transceiver of the amplifier's unit, each unit's status reaches the other, and
 // the Remote entry switches the remote services off and on.
 TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
     TempDir dir;
-    const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
-    const std::string plot = dir.path + "/plot.png";
-    ASSERT_TRUE(WriteFile(script,
+    const std::string root = dir.path + "/root", plot = dir.path + "/plot.png";
+    ASSERT_TRUE(runSim(dir, "--remote --time-scale 1",
                           "session 30000\n"
                           // The transceiver goes to 40 m: its parameters reach the operator's
                           // unit, whose status record says so to the amplifier's.
@@ -123,11 +100,6 @@ TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
                           "stall 1500\nkey 6\nkey 5\nexpect 10000 Remote GO!\nkey 6\n"
                           "wait 2000\n"
                           "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
-    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --remote --time-scale 1 --root " +
-                            root + " --script " + script + " > " + dir.path + "/sim.out 2>&1";
-    const int status = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
     EXPECT_TRUE(Contains(ReadFile(dir.path + "/sim.out"), "operator's unit ended with status 0"));
 
     // Peaks of the transceiver's stations stand above the noise floor of the plot.
@@ -143,20 +115,13 @@ TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
     // The services were switched off, then on again (started twice in all), and
     // the file says so.
     const std::string out = ReadFile(root + "/panel.out");
-    for (const char* started : {"Th_scrivi start", "Th_leggi start", "Cat.c start"}) {
-        int n = 0;
-        for (size_t at = 0; (at = out.find(started, at)) != std::string::npos; at++)
-            n++;
-        EXPECT_EQ(n, 2) << started;
-    }
+    for (const char* started : {"Th_scrivi start", "Th_leggi start", "Cat.c start"})
+        EXPECT_EQ(CountOf(out, started), 2u) << started;
     EXPECT_TRUE(Contains(out, "th_leggi END")); // the capture thread ended at Local
     // With umockdev the spectrum came from the receiver's model, whose thread
     // also ended at Local and started again at Remote.
     if (UsbRxModelPreloadable()) {
-        int streams = 0;
-        for (size_t at = 0; (at = out.find("SYN transfer starting", at)) != std::string::npos; at++)
-            streams++;
-        EXPECT_EQ(streams, 2);
+        EXPECT_EQ(CountOf(out, "SYN transfer starting"), 2u);
         EXPECT_FALSE(Contains(ReadFile(root + "/syslog.log"), "3 Cannot find VRN Device"));
     }
     const std::string setup = ReadFile(root + "/opt/set/setup.txt");
@@ -165,107 +130,47 @@ TEST(Simulator, TwoUnitsJoinedByTheRemoteLink) {
     EXPECT_TRUE(Contains(ReadFile(root + "/syslog.log"), "6 Receiving data"));
 }
 
-// The operator's unit shows the station's amplifier: its forward power within a
-// second of a change, its SWR and temperature as the station draws them, its
-// alarm keys, which the operator's reset clears at the station, and "no link"
-// once the station has gone.
+// The operator's unit shows the station's amplifier: its SWR as the station
+// draws it, its alarm keys, which the operator's reset clears at the station,
+// and "no link" once the station has gone.
 TEST(Simulator, TheOperatorSeesTheStationsAmplifier) {
     TempDir dir;
-    const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
     auto pair = [&](const char* name) {
         return "operator shot " + dir.path + "/op-" + name + ".png\nshot " + dir.path + "/st-" + name + ".png\n";
     };
-    // The first transmission tunes and stores the word; the second recalls it
-    // and goes straight to full power: that change is timed on the operator's
-    // screen, shot after shot.
-    // The shots span at least the time the change may take, and a second more.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-    constexpr int kFollowMs = 3000; // both panels run several times slower under a sanitizer
-#else
-    constexpr int kFollowMs = 1000;
-#endif
-    std::string follow;
-    constexpr int kShots = (kFollowMs + 1000) / 80;
-    for (int i = 0; i < kShots; i++)
-        follow += "operator shot " + dir.path + "/op-t" + std::to_string(i) + ".png\nwait 80\n";
-    ASSERT_TRUE(WriteFile(script, "session 30000\ntemp 41.5 38.0\ntx on\nexpect 30000 Save Tune To File\n"
-                                  "wait 2000\ntx off\nwait 2000\nshot " + dir.path + "/st-before.png\ntx on\n" +
-                                      follow + "wait 2000\n" + pair("fwd") +
-                                      "key 6\noperator key 6\nwait 1500\n" + pair("swr") +
-                                      "tx off\nfault 2\nwait 1500\n" + pair("alarm") +
-                                      "operator key 1\nexpect 10000 the operator asked for the alarm reset\n"
-                                      // Until both key strips have changed from the alarm's
-                                      // shot and settled: a loaded machine takes its time.
-                                      "changed 15000 5 372 795 414\noperator changed 15000 5 372 795 414\n" +
-                                      pair("reset") +
-                                      "f12\nexit 15000\nwait 3000\noperator shot " + dir.path +
-                                      "/op-gone.png\noperator f12\noperator exit 15000\n"));
-    const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --remote --time-scale 1 --root " +
-                            root + " --script " + script + " > " + dir.path + "/sim.out 2>&1";
-    const int status = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
+    // The transmission tunes and stores the word, then goes on at full power.
+    ASSERT_TRUE(runSim(dir, "--remote --time-scale 1",
+                       "session 30000\ntx on\nexpect 30000 Save Tune To File\nwait 2000\n"
+                       "key 6\noperator key 6\nwait 1500\n" + pair("swr") + "tx off\nfault 2\nwait 1500\n" +
+                           pair("alarm") + "operator key 1\nexpect 10000 the operator asked for the alarm reset\n"
+                           // Until both key strips have changed from the alarm's
+                           // shot and settled: a loaded machine takes its time.
+                           "changed 15000 5 372 795 414\noperator changed 15000 5 372 795 414\n" + pair("reset") +
+                           "f12\nexit 15000\nwait 3000\noperator shot " + dir.path +
+                           "/op-gone.png\noperator f12\noperator exit 15000\n"));
 
     auto load = [&](const std::string& name) {
         SimPng p;
         EXPECT_TRUE(SimPngReadRgba(dir.path + "/" + name + ".png", &p)) << name;
         return p;
     };
-    auto savedMs = [&](const std::string& name) {
-        struct stat st {};
-        EXPECT_EQ(stat((dir.path + "/" + name + ".png").c_str(), &st), 0) << name;
-        return st.st_mtim.tv_sec * 1000LL + st.st_mtim.tv_nsec / 1000000;
-    };
     SimPng img1, img3;
     ASSERT_TRUE(SimPngReadRgba(std::string(PANEL_SKINS_DIR) + "/img1.png", &img1));
     ASSERT_TRUE(SimPngReadRgba(std::string(PANEL_SKINS_DIR) + "/img3.png", &img3));
-    constexpr uint8_t kBlack[3] = {0, 0, 0}, kGreen[3] = {0, 200, 0};
-    auto readable = [](const DrawnNumber& d, const char* what) {
-        // One text matches to a few edge pixels, and no other comes close.
-        EXPECT_LE(d.differing, 5) << what << " read as " << d.value;
-        EXPECT_GE(d.runnerUp, d.differing + 10) << what << " read as " << d.value;
-    };
-    auto expectSame = [&](const DrawnNumber& op, const DrawnNumber& st, const char* what) {
-        // The record carries hundredths, which the operator rounds to tenths
-        // again: the two texts may differ by one in the last digit.
-        EXPECT_NEAR(op.value, st.value, 0.11) << what;
-        readable(op, what);
-        readable(st, what);
-    };
+    constexpr uint8_t kBlack[3] = {0, 0, 0};
 
-    // Page 1: the forward power and the higher heat sink, as the station shows them.
-    const SimPng opFwd = load("op-fwd"), stFwd = load("st-fwd");
-    const TextBox fwdBox{170, 164, 260, 186};
-    const DrawnNumber opW = ReadDrawnNumber(opFwd, img1, 8, 180, 180, kBlack, "%02.01fW", 0, 130, 0.1, fwdBox);
-    const DrawnNumber stW = ReadDrawnNumber(stFwd, img1, 8, 180, 180, kBlack, "%02.01fW", 0, 130, 0.1, fwdBox);
-    expectSame(opW, stW, "forward");
-    EXPECT_GT(opW.value, 10.0);
-    const TextBox tempBox{8, 309, 160, 331};
-    const DrawnNumber opT = ReadDrawnNumber(opFwd, img1, 8, 10, 327, kGreen, "PA Temp: %04.01f\xC2\xB0" "C", 20, 50,
-                                            0.1, tempBox);
-    const DrawnNumber stT = ReadDrawnNumber(stFwd, img1, 8, 10, 327, kGreen, "PA Temp1: %04.01f\xC2\xB0" "C", 20, 50,
-                                            0.1, tempBox);
-    expectSame(opT, stT, "temperature");
-    EXPECT_GT(opT.value, 35.0);
-
-    // The second transmission reached the operator's meter within a second.
-    int reachedAt = -1;
-    for (int i = 0; i < kShots && reachedAt < 0; i++) {
-        const std::string name = "op-t" + std::to_string(i);
-        const DrawnNumber d = ReadDrawnNumber(load(name), img1, 8, 180, 180, kBlack, "%02.01fW", 0, 130, 0.1, fwdBox);
-        if (std::fabs(d.value - stW.value) <= 0.11)
-            reachedAt = static_cast<int>(savedMs(name) - savedMs("st-before"));
-    }
-    ASSERT_GE(reachedAt, 0) << "the operator's meter did not follow the transmission";
-    std::printf("the operator's meter showed the station's %.1f W %d ms after the change\n", stW.value, reachedAt);
-    EXPECT_LE(reachedAt, kFollowMs);
-
-    // Page 2: the SWR.
+    // Page 2: the SWR. The record carries hundredths, which the operator rounds
+    // to tenths again: the two texts may differ by one in the last digit. Each
+    // matches to a few edge pixels, and no other text comes close.
     const TextBox swrBox{575, 164, 640, 186};
     const DrawnNumber opS = ReadDrawnNumber(load("op-swr"), img3, 8, 580, 180, kBlack, "%02.01f", 0, 20, 0.1, swrBox);
     const DrawnNumber stS = ReadDrawnNumber(load("st-swr"), img3, 8, 580, 180, kBlack, "%02.01f", 0, 20, 0.1, swrBox);
-    expectSame(opS, stS, "SWR");
+    EXPECT_NEAR(opS.value, stS.value, 0.11);
     EXPECT_GE(opS.value, 1.0);
+    for (const DrawnNumber& d : {opS, stS}) {
+        EXPECT_LE(d.differing, 5) << "read as " << d.value;
+        EXPECT_GE(d.runnerUp, d.differing + 10) << "read as " << d.value;
+    }
 
     // The alarm keys: the operator's are the station's, pixel for pixel; the
     // reset from the operator's unit clears them at both.
@@ -304,7 +209,8 @@ TEST(Simulator, TheOperatorSeesTheStationsAmplifier) {
     // The station has gone: no readings, "no link" where they were.
     const SimPng gone = load("op-gone");
     constexpr uint8_t kGrey[3] = {120, 120, 120};
-    const DrawnNumber noLink = ReadDrawnNumber(gone, img1, 8, 175, 180, kGrey, "no link", 0, 0, 1, fwdBox);
+    const DrawnNumber noLink =
+        ReadDrawnNumber(gone, img1, 8, 175, 180, kGrey, "no link", 0, 0, 1, TextBox{170, 164, 260, 186});
     EXPECT_LT(noLink.differing, 20);
 }
 
@@ -416,19 +322,12 @@ TEST(Simulator, ALoggerBesideTheOperatorReadsAndSwitchesTheStationsAmplifier) {
 TEST(Simulator, AudioBothWaysRawAndOpus) {
     for (int compress : {0, 64000}) {
         TempDir dir;
-        const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
-        ASSERT_TRUE(WriteFile(script, "session 30000\n"
-                                      "expect 15000 output audio interface prepared\n"
-                                      "operator expect 15000 output audio interface prepared\n"
-                                      "audio on\nlatency 10000\nwait 1000\n"
-                                      "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
-        const std::string cmd = std::string(PANEL_SIM_EXE) + " --no-window --time-scale 3 --remote --compress " +
-                                std::to_string(compress) + " --root " + root + " --script " + script +
-                                " > " + dir.path + "/sim.out 2>&1";
-        const int status = std::system(cmd.c_str());
+        const std::string root = dir.path + "/root";
+        ASSERT_TRUE(runSim(dir, "--time-scale 3 --remote --compress " + std::to_string(compress),
+                           "session 30000\nexpect 15000 output audio interface prepared\n"
+                           "operator expect 15000 output audio interface prepared\n"
+                           "audio on\nlatency 10000\nwait 1000\nf12\nexit 15000\noperator f12\noperator exit 15000\n"));
         const std::string said = ReadFile(dir.path + "/sim.out");
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << said;
         // The latency, as the simulator measured it (reported by the test run).
         const size_t at = said.find("audio latency");
         ASSERT_NE(at, std::string::npos) << said;
@@ -510,10 +409,9 @@ TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
 // the operator's RESET key; after it the operator transmits again.
 TEST(Simulator, RemoteTransmissionEndsAtTheTimeLimit) {
     TempDir dir;
-    const std::string script = dir.path + "/script.txt", root = dir.path + "/root";
     // The notice line of either unit, in its colour.
     const std::string notice = " 5 330 795 356 255 200 0 20\n";
-    ASSERT_TRUE(WriteFile(script,
+    ASSERT_TRUE(runSim(dir, "--remote --time-scale 2 --setup 'RemoteTxLimit: 10'",
                           "session 30000\n"
                           // Text on a CAT port before the relay has opened it is lost.
                           "logged 1 15000 OK works->catFD=\n"
@@ -542,15 +440,9 @@ TEST(Simulator, RemoteTransmissionEndsAtTheTimeLimit) {
                           "operator cat RX;\n"
                           "received 10000 cat RX; 2\n"
                           "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
-    const std::string cmd = std::string(PANEL_SIM_EXE) +
-                            " --no-window --remote --time-scale 2 --setup 'RemoteTxLimit: 10' --root " + root +
-                            " --script " + script + " > " + dir.path + "/sim.out 2>&1";
-    const int status = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir.path + "/sim.out");
     // In that order, each step once until the acknowledgement; after it the
     // operator's transmission is timed again.
-    const std::vector<std::string> lines = ReadLines(root + "/syslog.log");
+    const std::vector<std::string> lines = ReadLines(dir.path + "/root/syslog.log");
     const int ack = FindLine(lines, "remote TX limit: acknowledged");
     ASSERT_GE(ack, 0);
     int at = 0;

@@ -147,7 +147,7 @@ TEST_F(AmpctlViews, RequestsWaitBoundedAndNotForLong) {
     EXPECT_EQ(r.value, 1);
     plat_clock_step_us((kAmpRequestMaxAgeMs + 1) * 1000);
     EXPECT_FALSE(TakeAmpRequest(w.get(), &r)); // the rest is too old for the amplifier of now
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     EXPECT_TRUE(Contains(log, "3 amplifier: standby asked by b dropped: 8 requests wait already"));
     EXPECT_EQ(CountOf(log, "dropped: not taken within"), 7u);
 }
@@ -194,7 +194,7 @@ TEST_F(AmpctlViews, TheOperatorsUnitAnswersFromTheStationsRecordAndAsksOverTheLi
         EXPECT_TRUE(r.what == what && std::string(r.from) == "the operator's unit");
     }
     EXPECT_FALSE(TakeAmpRequest(w.get(), &r)); // the rest are no requests, each logged
-    EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "3 remote: an amplifier request of"), 7u);
+    EXPECT_EQ(CountOf(syslog(), "3 remote: an amplifier request of"), 7u);
     // An old record is no values, as the pages grey it.
     plat_clock_step_us((kAmpctlStaleMs + 1) * 1000LL);
     EXPECT_EQ(answer("l PWRFORWARD s"), "RPRT -11\nRPRT -11\n");

@@ -16,15 +16,6 @@ class AudioCodec : public RootDir {
     std::unique_ptr<Works> w = std::make_unique<Works>();
 };
 
-TEST_F(AudioCodec, CreatedForAPositiveBitRate) {
-    CreateAudioCodec(w.get());
-    EXPECT_NE(w->audio.opusEncoder, nullptr);
-    EXPECT_NE(w->audio.opusDecoder, nullptr);
-    EXPECT_EQ(w->settings.audioBitrate, 64000);
-    DestroyAudioCodec(w.get());
-    EXPECT_EQ(w->audio.opusEncoder, nullptr);
-}
-
 TEST_F(AudioCodec, FailureTurnsCompressionOff) {
     w->audio.audioRate = 44100; // not an Opus rate
     CreateAudioCodec(w.get());

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace {
 
@@ -58,15 +59,10 @@ class RemoteCode : public RootedWorks {
 // Stepping goes through the set in its order, over the letters left out; draws
 // are valid, differ, and reach every symbol of the set.
 TEST_F(RemoteCode, SymbolsStepThroughTheSetAndDrawsReachEveryOne) {
-    EXPECT_EQ(RemoteCodeSymbolAfter('H', 1), 'J');
-    EXPECT_EQ(RemoteCodeSymbolAfter('N', 1), 'P');
-    EXPECT_EQ(RemoteCodeSymbolAfter('Z', 1), '2');
-    EXPECT_EQ(RemoteCodeSymbolAfter('9', 1), 'A');
-    EXPECT_EQ(RemoteCodeSymbolAfter('A', -1), '9');
-    EXPECT_EQ(RemoteCodeSymbolAfter('2', -1), 'Z');
-    EXPECT_EQ(RemoteCodeSymbolAfter('K', 32), 'K');
-    EXPECT_EQ(RemoteCodeSymbolAfter('K', -33), 'J');
-    EXPECT_EQ(RemoteCodeSymbolAfter('x', 0), 'A'); // outside the set: the first symbol
+    // 'x' is outside the set: the first symbol.
+    for (const auto& [from, step, to] : {std::tuple{'H', 1, 'J'}, {'N', 1, 'P'}, {'Z', 1, '2'}, {'9', 1, 'A'},
+                                         {'A', -1, '9'}, {'2', -1, 'Z'}, {'K', 32, 'K'}, {'K', -33, 'J'}, {'x', 0, 'A'}})
+        EXPECT_EQ(RemoteCodeSymbolAfter(from, step), to) << from << " " << step;
 
     EXPECT_NE(RemoteCodeDraw(), RemoteCodeDraw());
     // 100 draws: 1200 symbols. Each of the 32 is missing from them with a

@@ -68,11 +68,7 @@ TEST_F(RemoteMessages, StatusChannelCommands) {
     testing::internal::CaptureStderr();
     dispStat(w.get(), "KAVOBxyz");
     dispStat(w.get(), "KAVOPA9");
-    const std::string err = testing::internal::GetCapturedStderr();
-    int changes = 0;
-    for (size_t at = 0; (at = err.find("ChangeBanco\n", at)) != std::string::npos; at++)
-        changes++;
-    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(CountOf(testing::internal::GetCapturedStderr(), "ChangeBanco\n"), 2u);
 }
 
 TEST_F(RemoteMessages, DivideTakesOnlyAWholeNumberWithinItsTwoDigits) {
@@ -84,7 +80,7 @@ TEST_F(RemoteMessages, DivideTakesOnlyAWholeNumberWithinItsTwoDigits) {
         dispStat(w.get(), bad);
         EXPECT_EQ(w->settings.divide, 7) << bad;
     }
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     EXPECT_TRUE(Contains(log, "3 remote: KAVOFD-2147483648 is not a whole number within 1..99: divide stays 7"));
     EXPECT_TRUE(Contains(log, "KAVOFD99999999999999999999999... is not")); // cut, not all of it
     EXPECT_TRUE(Contains(log, "KAVOFD?? is not")); // control bytes do not reach the log
@@ -129,7 +125,7 @@ TEST_F(RemoteMessages, LengthsAndCoordinatesFromAPeerAreCheckedBeforeUse) {
     const auto server = receiveAs(w.get(), WsRole::Server,
                                   {so, WsTextFrame("XY1"), WsTextFrame("XYab-9x99999"), WsShort("ST", "KAVOFT01;")});
     EXPECT_EQ(server, std::vector<Dispatch>(4, Dispatch::Continue));
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     EXPECT_TRUE(Contains(log, "3 remote: audio block of 4294967295 bytes in a frame of 14, dropped"));
     EXPECT_TRUE(Contains(log, "3 wrong message type: 81")); // "XY1" is no touch
     EXPECT_TRUE(Contains(log, "remote touch at 12, 0"));
@@ -169,17 +165,11 @@ TEST(AccessCode, ComparesEveryByteAndTheLength) {
     EXPECT_FALSE(AccessCodeMatches("quintaferolo", reinterpret_cast<const uint8_t*>(""), 0));
 }
 
-// A fragment as it arrives: tag, total, offset, data.
+// A fragment as it arrives: tag, total, offset, 512 bytes of `fill`.
 WsFrame fragment(const char* tag, uint32_t total, uint32_t offset, uint8_t fill) {
+    const std::vector<uint8_t> bytes = WsFragment(tag, std::vector<uint8_t>(offset + 512, fill), total, offset);
     WsFrame f;
-    const uint8_t head[] = {0x82, 0x7E, 0x02, 0x0A, static_cast<uint8_t>(tag[0]),
-                            static_cast<uint8_t>(tag[1])};
-    std::memcpy(f.bytes, head, sizeof head);
-    for (int i = 0; i < 4; i++) {
-        f.bytes[6 + i] = static_cast<uint8_t>(total >> (24 - 8 * i));
-        f.bytes[10 + i] = static_cast<uint8_t>(offset >> (24 - 8 * i));
-    }
-    std::memset(f.bytes + 14, fill, 512);
+    std::memcpy(f.bytes, bytes.data(), bytes.size());
     f.size = kFragmentFrame;
     f.form = WsForm::Len16;
     f.dataAt = 4;
@@ -199,7 +189,7 @@ TEST_F(RemoteMessages, FragmentsStayInsideTheirBuffer) {
     EXPECT_FALSE(TakeFragment(fragment("SP", 0, 0, 1), buf.data(), 1706, &fr));
     ASSERT_TRUE(TakeFragment(fragment("SP", 1024, 0, 3), buf.data(), 1706, &fr));
     EXPECT_FALSE(fr.complete);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "SP fragment at 0 of 4000 does not fit"));
+    EXPECT_TRUE(Contains(syslog(), "SP fragment at 0 of 4000 does not fit"));
 }
 
 TEST_F(RemoteMessages, DamagedOrHugeJpegLeavesThePicture) {
@@ -208,23 +198,21 @@ TEST_F(RemoteMessages, DamagedOrHugeJpegLeavesThePicture) {
     std::memset(fb->work, 0x5A, fb->memSize);
     const std::vector<uint8_t> junk(3000, 0x42);
     EXPECT_FALSE(Uncompress(w.get(), junk.data(), junk.size()));
+    // A JPEG of one grey, written by libjpeg's own tool.
+    auto jpeg = [&](int width, int height, char grey) {
+        const std::string ppm = dir.path + "/in.ppm", jpg = dir.path + "/out.jpg";
+        EXPECT_TRUE(WriteFile(ppm, "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n" +
+                                       std::string(static_cast<size_t>(width) * height * 3, grey)));
+        EXPECT_EQ(std::system(("/usr/bin/cjpeg " + ppm + " > " + jpg).c_str()), 0);
+        return ReadFile(jpg);
+    };
     if (FileExists("/usr/bin/cjpeg")) {
         // A whole, valid JPEG, but wider than any screen: refused before decoding.
-        std::string ppm = "P6\n5000 2\n255\n" + std::string(5000 * 2 * 3, '\x80');
-        ASSERT_TRUE(WriteFile(dir.path + "/wide.ppm", ppm));
-        ASSERT_EQ(std::system(("/usr/bin/cjpeg " + dir.path + "/wide.ppm > " + dir.path + "/wide.jpg")
-                                  .c_str()),
-                  0);
-        const std::string wide = ReadFile(dir.path + "/wide.jpg");
+        const std::string wide = jpeg(5000, 2, '\x80');
         EXPECT_FALSE(Uncompress(w.get(), reinterpret_cast<const uint8_t*>(wide.data()), wide.size()));
-        EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "screen image of 5000x2 refused"));
+        EXPECT_TRUE(Contains(syslog(), "screen image of 5000x2 refused"));
         // A damaged copy of a good one (cut in the middle) changes nothing either.
-        std::string ppm2 = "P6\n100 100\n255\n" + std::string(100 * 100 * 3, '\x10');
-        ASSERT_TRUE(WriteFile(dir.path + "/small.ppm", ppm2));
-        ASSERT_EQ(std::system(("/usr/bin/cjpeg " + dir.path + "/small.ppm > " + dir.path +
-                               "/small.jpg").c_str()),
-                  0);
-        const std::string small = ReadFile(dir.path + "/small.jpg");
+        const std::string small = jpeg(100, 100, '\x10');
         EXPECT_FALSE(Uncompress(w.get(), reinterpret_cast<const uint8_t*>(small.data()), small.size() / 2));
         // Whole, it fills the top left and leaves the rest.
         EXPECT_TRUE(Uncompress(w.get(), reinterpret_cast<const uint8_t*>(small.data()), small.size()));
@@ -365,20 +353,12 @@ TEST_F(OperatorView, WhatIsNotAWholeRecordOrAlarmMessageChangesNothing) {
     EXPECT_EQ(after.alarmCount, 1);
     EXPECT_EQ(after.alarms[0].code, kAlarmHighSwr);
     // Each kind is logged once, the first, until a whole one comes.
-    std::string log = ReadFile(dir.path + "/syslog.log");
-    auto count = [&](const std::string& text) {
-        int k = 0;
-        for (size_t at = 0; (at = log.find(text, at)) != std::string::npos; at++)
-            k++;
-        return k;
-    };
-    EXPECT_EQ(count("3 remote: a status record of"), 1);
-    EXPECT_TRUE(Contains(log, "3 remote: a status record of 43 bytes that is not one, not shown"));
-    EXPECT_EQ(count("3 remote: an alarm message of"), 1);
+    EXPECT_EQ(CountOf(syslog(), "3 remote: a status record of"), 1u);
+    EXPECT_TRUE(Contains(syslog(), "3 remote: a status record of 43 bytes that is not one, not shown"));
+    EXPECT_EQ(CountOf(syslog(), "3 remote: an alarm message of"), 1u);
     // After a whole record, the next broken one is told of again.
     receiveAs(w.get(), WsRole::Client, {WsShort("ST", st), WsShort("ST", records[0]), WsShort("ST", records[1])});
-    log = ReadFile(dir.path + "/syslog.log");
-    EXPECT_EQ(count("3 remote: a status record of"), 2);
+    EXPECT_EQ(CountOf(syslog(), "3 remote: a status record of"), 2u);
 }
 
 TEST_F(OperatorView, AStationTakesTheOperatorsResetAndPassesOverAnAlarmMessage) {
@@ -392,7 +372,7 @@ TEST_F(OperatorView, AStationTakesTheOperatorsResetAndPassesOverAnAlarmMessage) 
     w->alarmResetAsked = 0;
     receiveAs(w.get(), WsRole::Client, {WsShort("AR", "")});
     EXPECT_EQ(w->alarmResetAsked, 0);
-    const std::string log = ReadFile(dir.path + "/syslog.log");
+    const std::string log = syslog();
     EXPECT_TRUE(Contains(log, "remote: the operator asked for the alarm reset"));
     EXPECT_TRUE(Contains(log, "3 wrong message type: 82"));
 }
@@ -417,7 +397,7 @@ TEST_F(OperatorView, TransmitRequestsWaitForTheLimitsAcknowledgement) {
     w->serFD = -1;
     close(sv[0]);
     close(sv[1]);
-    EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "a transmit request on the transceiver's link refused"), 1u);
+    EXPECT_EQ(CountOf(syslog(), "a transmit request on the transceiver's link refused"), 1u);
 
     w->setup->WebSocket = '2';
     receiveAs(w.get(), WsRole::Client, {WsShort("TL", "01800042W"), WsShort("TL", "broken")});
@@ -426,5 +406,5 @@ TEST_F(OperatorView, TransmitRequestsWaitForTheLimitsAcknowledgement) {
     EXPECT_EQ(st.txLimitS, 180);
     EXPECT_EQ(st.txLeftS, 42);
     EXPECT_EQ(st.txPhase, 'W');
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "a transmit limit message of 6 bytes that is not one"));
+    EXPECT_TRUE(Contains(syslog(), "a transmit limit message of 6 bytes that is not one"));
 }

@@ -65,14 +65,4 @@ TEST_F(StatusJson, ValuesAndAlarmsOfTheUnit) {
     EXPECT_EQ(BuildStatusJson(w.get(), small, sizeof small), 0u);
 }
 
-// The antenna as the panel shows it ("Ant 1".."Ant 3"), not the unit's index.
-TEST_F(StatusJson, AntennaIsNumberedAsThePanelShowsIt) {
-    for (const auto& [index, shown] :
-         {std::pair{0, "\"antenna\":1,"}, {1, "\"antenna\":2,"}, {2, "\"antenna\":3,"}}) {
-        w->antennaIdx = index;
-        const std::string j = json();
-        EXPECT_TRUE(Contains(j, shown)) << index << "\n" << j;
-    }
-}
-
 } // namespace
