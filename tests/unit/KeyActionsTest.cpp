@@ -135,6 +135,42 @@ TEST_F(Keys, AntennaKeyQueuesItsCommandAndSavesTheBank) {
     EXPECT_GE(std::count(cmds.begin(), cmds.end(), "mount -o remount defaults,rw /opt/set"), 3);
 }
 
+// The memory table: a long press of key 1 opens it, its keys move the row (wrapping),
+// lead to its editor and the bank utilities, and key 1 goes back to the main page;
+// the tuner page returns there too while no search runs.
+TEST_F(Keys, MemoryTableAndTunerPageOpenAndLeadBack) {
+    hold(1);
+    EXPECT_EQ(w->pages.keyPage, kPageMemTable);
+    EXPECT_TRUE(w->pages.viewFlags.test(2));
+    const int rows = w->antennaRowCount;
+    ASSERT_GT(rows, 1);
+    w->pages.editRow = 0;
+    press(3);
+    EXPECT_EQ(w->pages.editRow, rows - 1);
+    press(4);
+    EXPECT_EQ(w->pages.editRow, 0);
+    press(6);
+    EXPECT_EQ(w->pages.keyPage, kPageMemEdit);
+    EXPECT_EQ(w->pages.editColumn, 0);
+    press(1); // the editor's exit reloads the bank and shows the table again
+    EXPECT_EQ(w->pages.keyPage, kPageMemTable);
+    EXPECT_EQ(w->pages.editColumn, -1);
+    press(5);
+    EXPECT_EQ(w->pages.keyPage, kPageBankUtil);
+    w->pages.keyPage = kPageMemTable;
+    press(1);
+    EXPECT_EQ(w->pages.keyPage, kPageMain);
+    EXPECT_FALSE(w->pages.viewFlags.test(2));
+
+    w->pages.keyPage = kPageTuner;
+    w->tuneState = 1; // a search runs: the page stays
+    press(1);
+    EXPECT_EQ(w->pages.keyPage, kPageTuner);
+    w->tuneState = 0;
+    press(1);
+    EXPECT_EQ(w->pages.keyPage, kPageMain);
+}
+
 TEST_F(Keys, BankResetChoicesCycleThroughAll) {
     w->MAXbank = 4;
     w->pages.keyPage = 11;
