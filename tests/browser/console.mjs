@@ -13,7 +13,7 @@ import assert from 'node:assert/strict';
 import path from 'node:path';
 import {
   changedFrom, count, fbDigest, launchChromium, login, newConsolePage, played, playedBytes, showsPanel, sleep,
-  startStation, stopStation, toneOf, waitFor, writeToneWav,
+  runMain, startStation, toneOf, waitFor, writeToneWav,
 } from './station.mjs';
 
 const [simExe, work] = process.argv.slice(2);
@@ -193,18 +193,4 @@ async function main() {
   console.log('console.mjs: all checks passed');
 }
 
-let failed = false;
-try {
-  await main();
-} catch (e) {
-  failed = true;
-  console.error('console.mjs: FAILED: ' + (e.stack || e));
-  if (st) {
-    console.error('--- simulator output (end) ---\n' + st.out.slice(-3000));
-    console.error('--- panel log (end) ---\n' + st.syslog().slice(-3000));
-  }
-} finally {
-  if (browser) await browser.close().catch(() => {});
-  await stopStation(st);
-}
-process.exit(failed ? 1 : 0);
+await runMain('console.mjs', main, () => ({ st, browser }));

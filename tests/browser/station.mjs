@@ -83,6 +83,29 @@ export async function stopStation(st) {
   if (!ended) st.sim.kill('SIGTERM');
 }
 
+// Runs a test's main; on a failure prints the end of the simulator's output and
+// of the panel's log; always closes the browser and ends the station, then exits.
+// `parts` gives the test's station and browser as they are at that moment.
+export async function runMain(name, main, parts) {
+  let failed = false;
+  try {
+    await main();
+  } catch (e) {
+    failed = true;
+    console.error(`${name}: FAILED: ` + (e.stack || e));
+    const { st } = parts();
+    if (st) {
+      console.error('--- simulator output (end) ---\n' + st.out.slice(-3000));
+      console.error('--- panel log (end) ---\n' + st.syslog().slice(-3000));
+    }
+  } finally {
+    const { st, browser } = parts();
+    if (browser) await browser.close().catch(() => {});
+    await stopStation(st);
+  }
+  process.exit(failed ? 1 : 0);
+}
+
 // The panel program, the simulator's child.
 export function panelPid(st) {
   const children = read(`/proc/${st.sim.pid}/task/${st.sim.pid}/children`).trim().split(/\s+/);

@@ -7,7 +7,7 @@
 // from the page and from the station's alarm keys.
 //   node txlimit.mjs PANEL_SIM WORK_DIR
 import assert from 'node:assert/strict';
-import { launchChromium, login, newConsolePage, startStation, stopStation, waitFor } from './station.mjs';
+import { launchChromium, login, newConsolePage, runMain, startStation, waitFor } from './station.mjs';
 
 const [simExe, work] = process.argv.slice(2);
 if (!simExe || !work) {
@@ -81,18 +81,4 @@ async function main() {
   console.log('txlimit.mjs: all checks passed');
 }
 
-let failed = false;
-try {
-  await main();
-} catch (e) {
-  failed = true;
-  console.error('txlimit.mjs: FAILED: ' + (e.stack || e));
-  if (st) {
-    console.error('--- simulator output (end) ---\n' + st.out.slice(-3000));
-    console.error('--- panel log (end) ---\n' + st.syslog().slice(-3000));
-  }
-} finally {
-  if (browser) await browser.close().catch(() => {});
-  await stopStation(st);
-}
-process.exit(failed ? 1 : 0);
+await runMain('txlimit.mjs', main, () => ({ st, browser }));
