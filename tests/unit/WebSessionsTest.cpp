@@ -46,6 +46,12 @@ TEST(WebSessionTable, CookiesFindTheirSessionWholeAndUntilTheyExpire) {
     EXPECT_EQ(WebSessionFind(&t, ("theme=dark; panel_session=" + id + "; x=1").c_str(), 2000), a);
     EXPECT_EQ(WebSessionFind(&t, ("panel_session=" + id.substr(0, 31)).c_str(), 2000), nullptr);
     EXPECT_EQ(WebSessionFind(&t, ("panel_session=" + id + "0").c_str(), 2000), nullptr);
+    // Every character counts: the same identifier with its first or its last one changed.
+    for (size_t at : {size_t{0}, id.size() - 1}) {
+        std::string guess = id;
+        guess[at] = guess[at] == 'a' ? 'b' : 'a';
+        EXPECT_EQ(WebSessionFind(&t, ("panel_session=" + guess).c_str(), 2000), nullptr) << at;
+    }
     EXPECT_EQ(WebSessionFind(&t, ("my_panel_session=" + id).c_str(), 2000), nullptr);
     EXPECT_EQ(WebSessionFind(&t, "panel_session=", 2000), nullptr);
     EXPECT_EQ(WebSessionFind(&t, nullptr, 2000), nullptr);
