@@ -109,6 +109,27 @@ std::vector<Dispatch> receiveAs(Works* w, WsRole role, const std::vector<std::ve
     return out;
 }
 
+// The reader's buffer bounds a frame: one that fills it is read, one byte more
+// ends the session before anything of it lands past the buffer.
+TEST(RemoteFrames, AFrameTheBufferHoldsIsReadAndOneByteMoreEndsTheSession) {
+    for (const size_t total : {kWsFrameMax, kWsFrameMax + 1}) {
+        std::vector<uint8_t> f = {0x82, 0x7E, static_cast<uint8_t>((total - 4) >> 8),
+                                  static_cast<uint8_t>((total - 4) & 0xFF), 'S', 'O'};
+        f.resize(total, 0);
+        int sv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+        ASSERT_EQ(write(sv[0], f.data(), f.size()), static_cast<ssize_t>(f.size()));
+        close(sv[0]);
+        auto frame = std::make_unique<WsFrame>();
+        const WsRead r = WsReadFrame(sv[1], frame.get(), WsRole::Server, kWsFrameMax, [] { return true; });
+        close(sv[1]);
+        EXPECT_EQ(r, total <= kWsFrameMax ? WsRead::Ok : WsRead::Ended) << total;
+        if (r == WsRead::Ok) {
+            EXPECT_EQ(frame->size, total);
+        }
+    }
+}
+
 TEST_F(RemoteMessages, LengthsAndCoordinatesFromAPeerAreCheckedBeforeUse) {
     // An audio block that says it is longer than its frame; a one-byte and an
     // empty parameter block; touch texts that are short or not numbers.
