@@ -9,6 +9,7 @@
 #include "remote/TxGuard.h"
 #include "wire/Messages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -166,8 +167,10 @@ bool TxLimitRefuses(Works* w, const uint8_t* text, size_t n, const char* where) 
 size_t BuildTxLimitMessage(Works* w, int64_t now, char* out, size_t cap) {
     if (cap < kTxLimitMessageSize + 1)
         return 0;
-    const int left = TxLimitLeftS(w, now);
-    std::snprintf(out, cap, "%04d%04d%c", TxLimitSeconds(w), left < 0 ? 0 : left, phaseChar(w->txLimit.phase));
+    // Four digits each: the limit is at most 3600 s and the time left within it.
+    const int limit = std::clamp(TxLimitSeconds(w), 0, 9999);
+    const int left = std::clamp(TxLimitLeftS(w, now), 0, 9999);
+    std::snprintf(out, cap, "%04d%04d%c", limit, left, phaseChar(w->txLimit.phase));
     return kTxLimitMessageSize;
 }
 
