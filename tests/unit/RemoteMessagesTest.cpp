@@ -17,12 +17,43 @@
 #include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
-#include <vector>
 
 namespace {
 
-class RemoteMessages : public RootedWorks {};
+const uint8_t* u8(const std::string& s) {
+    return reinterpret_cast<const uint8_t*>(s.data());
+}
+
+// A socket to read `bytes` from, then its end.
+int socketWith(const std::vector<uint8_t>& bytes) {
+    int sv[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    EXPECT_EQ(write(sv[0], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(sv[0]);
+    return sv[1];
+}
+
+class RemoteMessages : public RootedWorks {
+  protected:
+    // Frames written into a socket pair and read back by the session's reader,
+    // then dispatched as a session of `role` past its access code would: each
+    // is read whole, and the session goes on.
+    void receive(WsRole role, const std::vector<std::vector<uint8_t>>& in) {
+        std::vector<uint8_t> bytes;
+        for (const auto& f : in)
+            bytes.insert(bytes.end(), f.begin(), f.end());
+        const int fd = socketWith(bytes);
+        RemoteSession session;
+        session.role = role;
+        session.isFirst = 2;
+        auto frame = std::make_unique<WsFrame>();
+        std::vector<Dispatch> out;
+        while (WsReadFrame(fd, frame.get(), role, kWsFrameMax, [] { return true; }) == WsRead::Ok)
+            out.push_back(RemoteReceive(w.get(), &session, *frame));
+        close(fd);
+        EXPECT_EQ(out, std::vector<Dispatch>(in.size(), Dispatch::Continue));
+    }
+};
 
 TEST(RemoteFrames, ShortMessagesAndSpectrumFragmentsOnTheWire) {
     uint8_t out[kFragmentFrame];
@@ -30,7 +61,8 @@ TEST(RemoteFrames, ShortMessagesAndSpectrumFragmentsOnTheWire) {
     ASSERT_EQ(BuildShortFrame("ST", st, 2, out, sizeof out), 6u);
     EXPECT_EQ(std::memcmp(out, "\x82\x04ST12", 6), 0);
     std::vector<uint8_t> big(124, 'x');
-    EXPECT_EQ(BuildShortFrame("CA", big.data(), big.size(), out, sizeof out), 0u); // no 7-bit length
+    // Too long for a 7-bit length.
+    EXPECT_EQ(BuildShortFrame("CA", big.data(), big.size(), out, sizeof out), 0u);
     // An 854-byte trace is two fragments; the second carries 342 bytes of it.
     std::vector<uint8_t> trace(854);
     for (size_t i = 0; i < trace.size(); i++)
@@ -43,7 +75,8 @@ TEST(RemoteFrames, ShortMessagesAndSpectrumFragmentsOnTheWire) {
         ASSERT_EQ(out[i], 0) << i; // nothing past the trace is sent
 }
 
-TEST_F(RemoteMessages, StatusChannelCommands) {
+TEST_F(RemoteMessages, StatusChannelCommandsAndDivideWithinItsTwoDigits) {
+    EXPECT_EQ(w->settings.divide, 2); // before any setup file or peer
     w->settings.divide = 1;
     dispStat(w.get(), "KAVOFD3");
     EXPECT_EQ(w->settings.divide, 3);
@@ -69,19 +102,19 @@ TEST_F(RemoteMessages, StatusChannelCommands) {
     dispStat(w.get(), "KAVOBxyz");
     dispStat(w.get(), "KAVOPA9");
     EXPECT_EQ(CountOf(testing::internal::GetCapturedStderr(), "ChangeBanco\n"), 2u);
-}
 
-TEST_F(RemoteMessages, DivideTakesOnlyAWholeNumberWithinItsTwoDigits) {
-    EXPECT_EQ(w->settings.divide, 2); // before any setup file or peer
+    // Divide takes only a whole number within its two digits.
     dispStat(w.get(), "KAVOFD07");
     EXPECT_EQ(w->settings.divide, 7);
-    for (const char* bad : {"KAVOFD-2147483648", "KAVOFD0", "KAVOFD100", "KAVOFD999999999999999999999999999999",
-                            "KAVOFD", "KAVOFD 5", "KAVOFD+5", "KAVOFD5x", "KAVOFD5;;", "KAVOFD\x01\x7f"}) {
+    for (const char* bad :
+         {"KAVOFD-2147483648", "KAVOFD0", "KAVOFD100", "KAVOFD999999999999999999999999999999",
+          "KAVOFD", "KAVOFD 5", "KAVOFD+5", "KAVOFD5x", "KAVOFD5;;", "KAVOFD\x01\x7f"}) {
         dispStat(w.get(), bad);
         EXPECT_EQ(w->settings.divide, 7) << bad;
     }
     const std::string log = syslog();
-    EXPECT_TRUE(Contains(log, "3 remote: KAVOFD-2147483648 is not a whole number within 1..99: divide stays 7"));
+    EXPECT_TRUE(
+        Contains(log, "KAVOFD-2147483648 is not a whole number within 1..99: divide stays 7"));
     EXPECT_TRUE(Contains(log, "KAVOFD99999999999999999999999... is not")); // cut, not all of it
     EXPECT_TRUE(Contains(log, "KAVOFD?? is not")); // control bytes do not reach the log
     dispStat(w.get(), "KAVOFD99;");
@@ -90,64 +123,40 @@ TEST_F(RemoteMessages, DivideTakesOnlyAWholeNumberWithinItsTwoDigits) {
     EXPECT_EQ(w->settings.divide, 1);
 }
 
-// Frames written into a socket pair and read back by the session's reader, then
-// dispatched as a session of `role` past its access code would.
-std::vector<Dispatch> receiveAs(Works* w, WsRole role, const std::vector<std::vector<uint8_t>>& frames) {
-    int sv[2];
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
-    for (const auto& f : frames)
-        EXPECT_EQ(write(sv[0], f.data(), f.size()), static_cast<ssize_t>(f.size()));
-    close(sv[0]);
-    RemoteSession session;
-    session.role = role;
-    session.isFirst = 2;
-    auto frame = std::make_unique<WsFrame>();
-    std::vector<Dispatch> out;
-    while (WsReadFrame(sv[1], frame.get(), role, kWsFrameMax, [] { return true; }) == WsRead::Ok)
-        out.push_back(RemoteReceive(w, &session, *frame));
-    close(sv[1]);
-    return out;
-}
-
 // The reader's buffer bounds a frame: one that fills it is read, one byte more
 // ends the session before anything of it lands past the buffer.
 TEST(RemoteFrames, AFrameTheBufferHoldsIsReadAndOneByteMoreEndsTheSession) {
     for (const size_t total : {kWsFrameMax, kWsFrameMax + 1}) {
-        std::vector<uint8_t> f = {0x82, 0x7E, static_cast<uint8_t>((total - 4) >> 8),
-                                  static_cast<uint8_t>((total - 4) & 0xFF), 'S', 'O'};
+        const size_t n = total - 4;
+        std::vector<uint8_t> f = {0x82, 0x7E, uint8_t(n >> 8), uint8_t(n & 0xFF), 'S', 'O'};
         f.resize(total, 0);
-        int sv[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
-        ASSERT_EQ(write(sv[0], f.data(), f.size()), static_cast<ssize_t>(f.size()));
-        close(sv[0]);
+        const int fd = socketWith(f);
         auto frame = std::make_unique<WsFrame>();
-        const WsRead r = WsReadFrame(sv[1], frame.get(), WsRole::Server, kWsFrameMax, [] { return true; });
-        close(sv[1]);
+        const WsRead r =
+            WsReadFrame(fd, frame.get(), WsRole::Server, kWsFrameMax, [] { return true; });
+        close(fd);
         EXPECT_EQ(r, total <= kWsFrameMax ? WsRead::Ok : WsRead::Ended) << total;
-        if (r == WsRead::Ok) {
-            EXPECT_EQ(frame->size, total);
-        }
+        if (r == WsRead::Ok) EXPECT_EQ(frame->size, total);
     }
 }
 
 TEST_F(RemoteMessages, LengthsAndCoordinatesFromAPeerAreCheckedBeforeUse) {
     // An audio block that says it is longer than its frame; a one-byte and an
     // empty parameter block; touch texts that are short or not numbers.
-    std::vector<uint8_t> so = {0x82, 0x7E, 0x00, 0x0A, 'S', 'O', 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4};
+    const std::vector<uint8_t> so = {0x82, 0x7E, 0,    10, 'S', 'O', 0xFF,
+                                     0xFF, 0xFF, 0xFF, 1,  2,   3,   4};
     std::vector<uint8_t> xyShortLen16 = {0x81, 0x7E, 0x00, 126, 'X', 'Y', '1', '2'};
     xyShortLen16.resize(4 + 126, 0); // the smallest 16-bit frame; its text ends after "12"
-    const auto client = receiveAs(w.get(), WsRole::Client,
-                                  {so, WsShort("PA", std::string(1, '\x30')), WsShort("PA", ""), xyShortLen16});
-    EXPECT_EQ(client, std::vector<Dispatch>(4, Dispatch::Continue));
+    receive(WsRole::Client, {so, WsShort("PA", "0"), WsShort("PA", ""), xyShortLen16});
     TrxParameters p;
     getParameters(&p, w.get());
     EXPECT_EQ(p.rxFreq, 0); // the frequency needs nine bytes
     EXPECT_EQ(p.memMode, 0);
-    const auto server = receiveAs(w.get(), WsRole::Server,
-                                  {so, WsTextFrame("XY1"), WsTextFrame("XYab-9x99999"), WsShort("ST", "KAVOFT01;")});
-    EXPECT_EQ(server, std::vector<Dispatch>(4, Dispatch::Continue));
+    const auto st = WsShort("ST", "KAVOFT01;");
+    receive(WsRole::Server, {so, WsTextFrame("XY1"), WsTextFrame("XYab-9x99999"), st});
     const std::string log = syslog();
-    EXPECT_TRUE(Contains(log, "3 remote: audio block of 4294967295 bytes in a frame of 14, dropped"));
+    EXPECT_TRUE(
+        Contains(log, "3 remote: audio block of 4294967295 bytes in a frame of 14, dropped"));
     EXPECT_TRUE(Contains(log, "3 wrong message type: 81")); // "XY1" is no touch
     EXPECT_TRUE(Contains(log, "remote touch at 12, 0"));
     EXPECT_TRUE(Contains(log, "remote touch at 0, 99999"));
@@ -178,17 +187,20 @@ TEST(SpectrumCounter, EveryDivideThBlockAndAChangeAtTheNextBlock) {
 }
 
 TEST(AccessCode, ComparesEveryByteAndTheLength) {
-    const uint8_t good[] = "quintaferolo";
-    EXPECT_TRUE(AccessCodeMatches("quintaferolo", good, 12));
-    EXPECT_FALSE(AccessCodeMatches("quintaferolo", good, 11));
-    EXPECT_FALSE(AccessCodeMatches("quintaferolo", reinterpret_cast<const uint8_t*>("quintaferolo!"), 13));
-    EXPECT_FALSE(AccessCodeMatches("quintaferolo", reinterpret_cast<const uint8_t*>("Quintaferolo"), 12));
-    EXPECT_FALSE(AccessCodeMatches("quintaferolo", reinterpret_cast<const uint8_t*>(""), 0));
+    auto matches = [](const std::string& got, size_t n) {
+        return AccessCodeMatches("quintaferolo", u8(got), n);
+    };
+    EXPECT_TRUE(matches("quintaferolo", 12));
+    EXPECT_FALSE(matches("quintaferolo", 11));
+    EXPECT_FALSE(matches("quintaferolo!", 13));
+    EXPECT_FALSE(matches("Quintaferolo", 12));
+    EXPECT_FALSE(matches("", 0));
 }
 
 // A fragment as it arrives: tag, total, offset, 512 bytes of `fill`.
 WsFrame fragment(const char* tag, uint32_t total, uint32_t offset, uint8_t fill) {
-    const std::vector<uint8_t> bytes = WsFragment(tag, std::vector<uint8_t>(offset + 512, fill), total, offset);
+    const std::vector<uint8_t> bytes =
+        WsFragment(tag, std::vector<uint8_t>(offset + 512, fill), total, offset);
     WsFrame f;
     std::memcpy(f.bytes, bytes.data(), bytes.size());
     f.size = kFragmentFrame;
@@ -222,21 +234,22 @@ TEST_F(RemoteMessages, DamagedOrHugeJpegLeavesThePicture) {
     // A JPEG of one grey, written by libjpeg's own tool.
     auto jpeg = [&](int width, int height, char grey) {
         const std::string ppm = dir.path + "/in.ppm", jpg = dir.path + "/out.jpg";
-        EXPECT_TRUE(WriteFile(ppm, "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n" +
-                                       std::string(static_cast<size_t>(width) * height * 3, grey)));
+        const std::string size = std::to_string(width) + " " + std::to_string(height);
+        const std::string pixels(static_cast<size_t>(width) * height * 3, grey);
+        EXPECT_TRUE(WriteFile(ppm, "P6\n" + size + "\n255\n" + pixels));
         EXPECT_EQ(std::system(("/usr/bin/cjpeg " + ppm + " > " + jpg).c_str()), 0);
         return ReadFile(jpg);
     };
     if (FileExists("/usr/bin/cjpeg")) {
         // A whole, valid JPEG, but wider than any screen: refused before decoding.
         const std::string wide = jpeg(5000, 2, '\x80');
-        EXPECT_FALSE(Uncompress(w.get(), reinterpret_cast<const uint8_t*>(wide.data()), wide.size()));
+        EXPECT_FALSE(Uncompress(w.get(), u8(wide), wide.size()));
         EXPECT_TRUE(Contains(syslog(), "screen image of 5000x2 refused"));
         // A damaged copy of a good one (cut in the middle) changes nothing either.
         const std::string small = jpeg(100, 100, '\x10');
-        EXPECT_FALSE(Uncompress(w.get(), reinterpret_cast<const uint8_t*>(small.data()), small.size() / 2));
+        EXPECT_FALSE(Uncompress(w.get(), u8(small), small.size() / 2));
         // Whole, it fills the top left and leaves the rest.
-        EXPECT_TRUE(Uncompress(w.get(), reinterpret_cast<const uint8_t*>(small.data()), small.size()));
+        EXPECT_TRUE(Uncompress(w.get(), u8(small), small.size()));
         EXPECT_LT(fb->work[(50 * 800 + 50) * 4], 0x20);
         EXPECT_EQ(fb->work[(50 * 800 + 150) * 4], 0x5A);
         EXPECT_EQ(fb->work[(150 * 800 + 50) * 4], 0x5A);
@@ -269,8 +282,7 @@ class OperatorView : public RemoteMessages {
     }
     std::vector<uint8_t> tagged(const char* tag, const std::string& payload) {
         std::vector<uint8_t> f(kTaggedFrameMax);
-        f.resize(BuildTaggedFrame(tag, reinterpret_cast<const uint8_t*>(payload.data()), payload.size(),
-                                  f.data(), f.size()));
+        f.resize(BuildTaggedFrame(tag, u8(payload), payload.size(), f.data(), f.size()));
         return f;
     }
 };
@@ -285,8 +297,13 @@ TEST_F(OperatorView, TheRecordAndTheAlarmsReachTheOperatorAsTheStationHasThem) {
     w->attenuator = 2;
     w->ampBypass = 1;
     w->tunerBypass = 1;
-    PublishAmpReadings(w.get(), {.ampStatus2 = 1, .pwrIn = 5.0f, .pwrFwd = 61.27f, .swr = 1.49f,
-                                 .currentRaw = 790.0f, .temp1 = 41.5f, .temp2 = 38.0f});
+    PublishAmpReadings(w.get(), {.ampStatus2 = 1,
+                                 .pwrIn = 5.0f,
+                                 .pwrFwd = 61.27f,
+                                 .swr = 1.49f,
+                                 .currentRaw = 790.0f,
+                                 .temp1 = 41.5f,
+                                 .temp2 = 38.0f});
     AddErrore(w.get(), kAlarmFault);
     AddErrore(w.get(), kAlarmTuneTimeout);
     const std::string st = record(), as = alarms();
@@ -298,8 +315,7 @@ TEST_F(OperatorView, TheRecordAndTheAlarmsReachTheOperatorAsTheStationHasThem) {
         AddErrore(w.get(), code);
     const std::string many = alarms();
     EXPECT_GT(many.size(), kShortMax);
-    const auto got = receiveAs(w.get(), WsRole::Client, {WsShort("ST", st), tagged("AS", as)});
-    EXPECT_EQ(got, std::vector<Dispatch>(2, Dispatch::Continue));
+    receive(WsRole::Client, {WsShort("ST", st), tagged("AS", as)});
     StationState s = StationViewCopy(w.get());
     EXPECT_GE(s.recordMs, 0);
     EXPECT_EQ(std::string(s.band), st.substr(0, 4)); // as the station names its band
@@ -323,7 +339,7 @@ TEST_F(OperatorView, TheRecordAndTheAlarmsReachTheOperatorAsTheStationHasThem) {
     EXPECT_EQ(s.alarms[1].flags & 1, 0);
     EXPECT_STREQ(s.alarms[1].line2, "timeout");
 
-    receiveAs(w.get(), WsRole::Client, {tagged("AS", many)});
+    receive(WsRole::Client, {tagged("AS", many)});
     s = StationViewCopy(w.get());
     ASSERT_EQ(s.alarmCount, 9);
     EXPECT_EQ(s.alarms[8].code, kAlarmMicroReset);
@@ -335,37 +351,38 @@ TEST_F(OperatorView, WhatIsNotAWholeRecordOrAlarmMessageChangesNothing) {
     PublishAmpReadings(w.get(), {.pwrFwd = 30.0f});
     AddErrore(w.get(), kAlarmHighSwr);
     const std::string st = record(), as = alarms();
-    receiveAs(w.get(), WsRole::Client, {WsShort("ST", st), WsShort("AS", as)});
+    receive(WsRole::Client, {WsShort("ST", st), WsShort("AS", as)});
     const StationState before = StationViewCopy(w.get());
     ASSERT_EQ(before.alarmCount, 1);
 
-    auto with = [](std::string s, size_t at, const std::string& part) { return s.replace(at, part.size(), part); };
+    auto with = [](std::string s, size_t at, const std::string& part) {
+        return s.replace(at, part.size(), part);
+    };
     const std::vector<std::string> records = {
-        st.substr(0, kStatusRecordSent - 1),       // short
-        with(st, 10, "1x.000"),                    // not a number
-        with(st, 16, "1e+999"),                    // not finite
-        with(st, 16, "infini"),                    // a number and more
-        with(st, 8, "X"),                          // no tuner state
-        with(st, 1, std::string(1, '\0')),         // not text
-        with(st, 40, "-1"),                        // not a bank
+        st.substr(0, kStatusRecordSent - 1), // short
+        with(st, 10, "1x.000"),              // not a number
+        with(st, 16, "1e+999"),              // not finite
+        with(st, 16, "infini"),              // a number and more
+        with(st, 8, "X"),                    // no tuner state
+        with(st, 1, std::string(1, '\0')),   // not text
+        with(st, 40, "-1"),                  // not a bank
     };
     const std::string alarm = as.substr(4);
     const std::vector<std::string> messages = {
-        "0002" + alarm,                                         // fewer alarms than it says
-        "0001" + alarm + "x",                                   // bytes after the last
-        "0023" + alarm,                                         // more than the list holds
-        "0001" + std::string("0x") + alarm.substr(2),           // no code
-        "0001013" + std::string(kAlarmTextSize, 'a') + "|b;",   // a text too long
-        "0001013abc|def",                                       // no end
-        "2001" + alarm,                                         // no transmit state
+        "0002" + alarm,                                       // fewer alarms than it says
+        "0001" + alarm + "x",                                 // bytes after the last
+        "0023" + alarm,                                       // more than the list holds
+        "0001" + std::string("0x") + alarm.substr(2),         // no code
+        "0001013" + std::string(kAlarmTextSize, 'a') + "|b;", // a text too long
+        "0001013abc|def",                                     // no end
+        "2001" + alarm,                                       // no transmit state
     };
     std::vector<std::vector<uint8_t>> frames;
     for (const auto& r : records)
         frames.push_back(WsShort("ST", r));
     for (const auto& m : messages)
         frames.push_back(WsShort("AS", m));
-    const auto got = receiveAs(w.get(), WsRole::Client, frames);
-    EXPECT_EQ(got, std::vector<Dispatch>(frames.size(), Dispatch::Continue));
+    receive(WsRole::Client, frames);
     const StationState after = StationViewCopy(w.get());
     EXPECT_EQ(after.recordMs, before.recordMs);
     EXPECT_EQ(after.alarmsMs, before.alarmsMs);
@@ -375,23 +392,24 @@ TEST_F(OperatorView, WhatIsNotAWholeRecordOrAlarmMessageChangesNothing) {
     EXPECT_EQ(after.alarms[0].code, kAlarmHighSwr);
     // Each kind is logged once, the first, until a whole one comes.
     EXPECT_EQ(CountOf(syslog(), "3 remote: a status record of"), 1u);
-    EXPECT_TRUE(Contains(syslog(), "3 remote: a status record of 43 bytes that is not one, not shown"));
+    EXPECT_TRUE(
+        Contains(syslog(), "3 remote: a status record of 43 bytes that is not one, not shown"));
     EXPECT_EQ(CountOf(syslog(), "3 remote: an alarm message of"), 1u);
     // After a whole record, the next broken one is told of again.
-    receiveAs(w.get(), WsRole::Client, {WsShort("ST", st), WsShort("ST", records[0]), WsShort("ST", records[1])});
+    receive(WsRole::Client,
+            {WsShort("ST", st), WsShort("ST", records[0]), WsShort("ST", records[1])});
     EXPECT_EQ(CountOf(syslog(), "3 remote: a status record of"), 2u);
 }
 
 TEST_F(OperatorView, AStationTakesTheOperatorsResetAndPassesOverAnAlarmMessage) {
     w->setup->WebSocket = '1';
-    const auto got = receiveAs(w.get(), WsRole::Server, {WsShort("AR", ""), WsShort("AS", "0000")});
-    EXPECT_EQ(got, std::vector<Dispatch>(2, Dispatch::Continue));
+    receive(WsRole::Server, {WsShort("AR", ""), WsShort("AS", "0000")});
     EXPECT_EQ(w->alarmResetAsked, 1); // the keys' thread runs it
     EXPECT_LT(StationViewCopy(w.get()).alarmsMs, 0);
     // An operator's unit ignores a reset; both log what they do not take, as an
     // older unit logs the new messages, and go on.
     w->alarmResetAsked = 0;
-    receiveAs(w.get(), WsRole::Client, {WsShort("AR", "")});
+    receive(WsRole::Client, {WsShort("AR", "")});
     EXPECT_EQ(w->alarmResetAsked, 0);
     const std::string log = syslog();
     EXPECT_TRUE(Contains(log, "remote: the operator asked for the alarm reset"));
@@ -406,14 +424,16 @@ TEST_F(OperatorView, TransmitRequestsWaitForTheLimitsAcknowledgement) {
     int sv[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sv), 0);
     w->serFD = sv[0];
-    const std::vector<std::vector<uint8_t>> frames = {WsShort("SC", "TX2;"), WsShort("SC", "FA00014074000;"),
+    const std::vector<std::vector<uint8_t>> frames = {WsShort("SC", "TX2;"),
+                                                      WsShort("SC", "FA00014074000;"),
                                                       WsShort("PA", "TX;"), WsShort("SC", "RX;")};
     for (const int phase : {kTxLocked, kTxIdle}) {
         w->txLimit.phase = phase;
-        EXPECT_EQ(receiveAs(w.get(), WsRole::Server, frames), std::vector<Dispatch>(4, Dispatch::Continue));
+        receive(WsRole::Server, frames);
         char got[64] = {};
         const ssize_t n = read(sv[1], got, sizeof got - 1);
-        EXPECT_STREQ(got, phase == kTxLocked ? "FA00014074000;RX;" : "TX2;FA00014074000;TX;RX;") << n;
+        EXPECT_STREQ(got, phase == kTxLocked ? "FA00014074000;RX;" : "TX2;FA00014074000;TX;RX;")
+            << n;
     }
     w->serFD = -1;
     close(sv[0]);
@@ -421,7 +441,7 @@ TEST_F(OperatorView, TransmitRequestsWaitForTheLimitsAcknowledgement) {
     EXPECT_EQ(CountOf(syslog(), "a transmit request on the transceiver's link refused"), 1u);
 
     w->setup->WebSocket = '2';
-    receiveAs(w.get(), WsRole::Client, {WsShort("TL", "01800042W"), WsShort("TL", "broken")});
+    receive(WsRole::Client, {WsShort("TL", "01800042W"), WsShort("TL", "broken")});
     const StationState st = StationViewCopy(w.get());
     EXPECT_GE(st.txLimitMs, 0);
     EXPECT_EQ(st.txLimitS, 180);
