@@ -4,15 +4,12 @@
 #include "RootedWorks.h"
 #include "WsPeer.h"
 
+#include "devsim/TrxModel.h"
 #include "wire/Handshake.h"
 #include "wire/Tls.h"
 #include "remote/Wsocket.h"
 #include "trx/Serial.h"
 #include "draw/Fb.h"
-
-#include <cmath>
-#include <gtest/gtest.h>
-#include <thread>
 
 namespace {
 
@@ -36,11 +33,9 @@ struct TestServer {
     ~TestServer() { close(fd); }
     bool accept(WsPeer* p, int timeoutMs, bool tls = true) {
         pollfd q{fd, POLLIN, 0};
-        if (poll(&q, 1, timeoutMs) <= 0)
-            return false;
+        if (poll(&q, 1, timeoutMs) <= 0) return false;
         p->fd = ::accept(fd, nullptr, nullptr);
-        if (p->fd < 0)
-            return false;
+        if (p->fd < 0) return false;
         return !tls || p->startTls(kCode, 5000, nullptr, TlsRole::Server) == TlsResult::Ok;
     }
 };
@@ -50,7 +45,8 @@ std::string answerTo(const std::string& request, bool rightKey = true) {
     const std::string tag = "Sec-WebSocket-Key: ";
     const size_t at = request.find(tag);
     std::string key = at == std::string::npos ? "" : request.substr(at + tag.size(), 24);
-    const std::string accept = rightKey ? WsAcceptValue(key.c_str()) : "AAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+    const std::string accept =
+        rightKey ? WsAcceptValue(key.c_str()) : "AAAAAAAAAAAAAAAAAAAAAAAAAAA=";
     return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
            "Sec-WebSocket-Accept: " +
            accept + "\r\nSec-WebSocket-Protocol: chat\r\n\r\n";
@@ -71,8 +67,7 @@ class RemoteClient : public RootedWorks {
     }
     void TearDown() override {
         w->running = 0;
-        if (client.joinable())
-            client.join();
+        if (client.joinable()) client.join();
         fbRelease(fb, true);
         RootedWorks::TearDown();
     }
@@ -84,8 +79,7 @@ class RemoteClient : public RootedWorks {
         std::string request = p.read(1000, 200);
         while (request.find("\r\n\r\n\r\n") == std::string::npos) {
             std::string more = p.read(1, 3000);
-            if (more.empty())
-                break;
+            if (more.empty()) break;
             request += more;
         }
         EXPECT_TRUE(p.send(answerTo(request)));
@@ -101,40 +95,23 @@ class RemoteClient : public RootedWorks {
     std::string code;
 };
 
-TEST_F(RemoteClient, RequestAndAccessCodeAsTheServerCountsThem) {
-    TestServer srv(port);
-    startClient();
-    WsPeer p;
-    const std::string request = session(srv, p);
-    EXPECT_EQ(request.rfind("GET /chat HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                                "\r\nUpgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n"
-                                "Sec-WebSocket-Key: ",
-                            0),
-              0u)
-        << request;
-    EXPECT_TRUE(Contains(request, "\r\nSec-WebSocket-Version: 13\r\n\r\n\r\n"));
-    // A 12-character code is 18 bytes on the wire: 0x81, its length, a zero key.
-    EXPECT_EQ(code, std::string("\x81\x0C\0\0\0\0", 6) + kCode);
-    EXPECT_TRUE(logged("6 keys correct"));
-    EXPECT_TRUE(logged("6 Websocket Connected"));
-    EXPECT_EQ(w->remoteConnected, 1);
-}
-
 // openssl's own server with the key derived from the code: the client's TLS
 // handshake completes and its request arrives in the clear on the other side.
 TEST_F(RemoteClient, OpensslsServerWithTheDerivedKeyReceivesTheRequest) {
     TlsPsk psk;
     ASSERT_TRUE(TlsPskFor(kCode, &psk));
     const std::string out = dir.path + "/server.out", stop = dir.path + "/stop";
-    const std::string cmd = "(while [ ! -e " + stop + " ]; do sleep 0.1; done) | openssl s_server -tls1_3 -nocert -psk " +
-                            TlsPskHex(psk) + " -psk_identity amp-panel -accept " + std::to_string(port) +
+    const std::string cmd = "(while [ ! -e " + stop + " ]; do sleep 0.1; done) | " +
+                            "openssl s_server -tls1_3 -nocert -psk " + TlsPskHex(psk) +
+                            " -psk_identity amp-panel -accept " + std::to_string(port) +
                             " -naccept 1 > " + out + " 2>&1";
     std::thread server([cmd] { std::system(cmd.c_str()); });
-    ASSERT_TRUE(WaitFor([&] { return Contains(ReadFile(out), "ACCEPT"); }, 10000)) << ReadFile(out);
+    auto said = [&](const char* what) { return Contains(ReadFile(out), what); };
+    ASSERT_TRUE(WaitFor([&] { return said("ACCEPT"); }, 10000)) << ReadFile(out);
     startClient();
-    EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(out), "Sec-WebSocket-Key: "); }, 10000)) << ReadFile(out);
-    EXPECT_TRUE(Contains(ReadFile(out), "GET /chat HTTP/1.1"));
-    EXPECT_TRUE(Contains(ReadFile(out), "TLS_AES_128_GCM_SHA256")) << ReadFile(out);
+    EXPECT_TRUE(WaitFor([&] { return said("Sec-WebSocket-Key: "); }, 10000)) << ReadFile(out);
+    EXPECT_TRUE(said("GET /chat HTTP/1.1"));
+    EXPECT_TRUE(said("TLS_AES_128_GCM_SHA256")) << ReadFile(out);
     WriteFile(stop, "");
     w->running = 0;
     client.join();
@@ -186,23 +163,11 @@ TEST_F(RemoteClient, ConnectErrorEveryTwoSecondsUntilTheServerListensThenTheSame
     EXPECT_EQ(keyOf(again), keyOf(request));
 }
 
-TEST_F(RemoteClient, TheProgramsEndReachesTheClientWhereverItWaits) {
-    // Between tries of a server that does not listen.
-    startClient();
+TEST_F(RemoteClient, TheProgramsEndReachesTheClientBetweenTries) {
+    startClient(); // a server that does not listen
     ASSERT_TRUE(logged("6 TCP bound"));
     w->running = 0;
     client.join();
-    // In an open session whose server sends nothing.
-    w->running = 1;
-    TestServer srv(port);
-    startClient();
-    WsPeer p;
-    session(srv, p);
-    ASSERT_EQ(w->remoteConnected, 1);
-    w->running = 0;
-    client.join();
-    EXPECT_EQ(w->remoteConnected, 0);
-    EXPECT_TRUE(p.closesWithin(2000));
 }
 
 TEST_F(RemoteClient, AWrongAcceptValueEndsTheProgram) {
@@ -216,48 +181,39 @@ TEST_F(RemoteClient, AWrongAcceptValueEndsTheProgram) {
     EXPECT_TRUE(logged("3 keys not correct"));
 }
 
-TEST_F(RemoteClient, MessagesFromTheServer) {
+// The request and the access code as the server counts them; what the client
+// does with each message; the program's end in a session that has gone quiet.
+TEST_F(RemoteClient, RequestCodeMessagesFromTheServerAndTheProgramsEnd) {
     TestServer srv(port);
     startClient();
     WsPeer p;
-    session(srv, p);
+    const std::string request = session(srv, p);
+    const std::string head = "GET /chat HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                             "\r\nUpgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n"
+                             "Sec-WebSocket-Key: ";
+    EXPECT_EQ(request.substr(0, head.size()), head);
+    EXPECT_TRUE(Contains(request, "\r\nSec-WebSocket-Version: 13\r\n\r\n\r\n"));
+    // A 12-character code is 18 bytes on the wire: 0x81, its length, a zero key.
+    EXPECT_EQ(code, std::string("\x81\x0C\0\0\0\0", 6) + kCode);
+    EXPECT_TRUE(logged("6 keys correct"));
+    EXPECT_TRUE(logged("6 Websocket Connected"));
     ASSERT_EQ(w->remoteConnected, 1);
 
-    // A parameter block of 31 bytes: every field group of the record is taken.
-    std::string pa(31, '\0');
-    pa.replace(1, 8, "14074000");             // store A, 14.074 MHz
-    pa[9] = static_cast<char>(0x80 | 0x03);   // mode 3
-    pa[10] = static_cast<char>(0x40 | 0x01);  // volume select 0, sign bit 0
-    pa[11] = static_cast<char>(0x40 | 0x05);  // squelch 5
-    pa[12] = static_cast<char>(0x80 | (2 << 3) | 0x01);
-    pa[13] = static_cast<char>(0x40 | 0x03);
-    pa[14] = static_cast<char>(0x30 | 0x02);  // noise reduction 2
-    pa[15] = static_cast<char>(0x30 | 0x04);  // noise blanker 4
-    pa[16] = static_cast<char>(0x60 | 0x01);
-    pa[17] = static_cast<char>(0x60 | 0x02);
-    pa[18] = static_cast<char>(0x30 | 0x03);
-    pa[19] = static_cast<char>(0x60 | 0x05);
-    pa[20] = static_cast<char>(0x40 | 0x10 | 0x04); // att on, AN 2
-    pa[21] = static_cast<char>(221);                // level 10
-    pa[22] = 40;                                    // main volume
-    pa.replace(23, 3, "\x36\x30\x30");              // pitch 600
-    pa.replace(26, 5, "\x30\x30\x31\x30\x30");      // offset 0x100
+    // A parameter block of 31 bytes reaches the transceiver's record (its
+    // fields are the serial link's decoding).
+    const auto pa = TrxParameterPayload(14074000, 3, false, false, 600, 0x100);
     // A short text frame first: not for the client, and the session goes on.
     ASSERT_TRUE(p.send(WsTextFrame("hello")));
-    ASSERT_TRUE(p.send(WsShort("PA", pa)));
+    ASSERT_TRUE(p.send(WsShort("PA", std::string(pa.begin(), pa.end()))));
     TrxParameters q;
-    ASSERT_TRUE(WaitFor([&] { getParameters(&q, w.get()); return q.offsetHz == 0x100; }, 3000));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            getParameters(&q, w.get());
+            return q.offsetHz == 0x100;
+        },
+        3000));
     EXPECT_EQ(q.rxFreq, 14074000);
     EXPECT_EQ(q.rxMode, 3);
-    EXPECT_EQ(q.squelch, 5);
-    EXPECT_EQ(q.level13, 3);
-    EXPECT_EQ(q.nr, 2);
-    EXPECT_EQ(q.nb, 4);
-    EXPECT_EQ(q.sel19hi, 2);
-    EXPECT_EQ(q.att, 1);
-    EXPECT_EQ(q.an, 2);
-    EXPECT_EQ(q.level21, 10);
-    EXPECT_EQ(q.volume, 40);
     EXPECT_EQ(q.pitchHz, 600);
     EXPECT_TRUE(logged("3 wrong message type: 81"));
 
@@ -290,6 +246,12 @@ TEST_F(RemoteClient, MessagesFromTheServer) {
     ASSERT_TRUE(WaitFor([&] { return traceAt(0) == -70.0f; }, 10000));
     EXPECT_FALSE(logged("SP fragment", 200));
     EXPECT_EQ(w->remoteConnected, 1);
+
+    // The server sends nothing more: the program's end still reaches the client.
+    w->running = 0;
+    client.join();
+    EXPECT_EQ(w->remoteConnected, 0);
+    EXPECT_TRUE(p.closesWithin(2000));
 }
 
 } // namespace
