@@ -5,31 +5,16 @@
 #include "platform/Socket.h"
 #include "wire/Tls.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstring>
-#include <dirent.h>
 #include <mutex>
 #include <pthread.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 constexpr const char* kCode = "ABCDEFGHJKLM";
-
-int threadCount() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d))
-            n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
 
 // A connected loopback pair with TLS on both ends, as the two units have it.
 struct TlsPair {
@@ -47,28 +32,25 @@ struct TlsPair {
             return false;
         server = plat_tcp_accept(lfd, PortWanted(), nullptr, &st);
         close(lfd);
-        if (server < 0)
-            return false;
+        if (server < 0) return false;
         TlsPsk psk;
-        if (!TlsPskFor(kCode, &psk))
-            return false;
+        if (!TlsPskFor(kCode, &psk)) return false;
         std::string whyServer, whyClient;
         TlsResult rs = TlsResult::Failed;
         std::thread t([&] {
-            rs = TlsStart(TlsRole::Server, server, psk, plat_mono_ms() + 5000, PortWanted(), &serverLink, &whyServer);
+            rs = TlsStart(TlsRole::Server, server, psk, plat_mono_ms() + 5000, PortWanted(),
+                          &serverLink, &whyServer);
         });
-        const TlsResult rc =
-            TlsStart(TlsRole::Client, client, psk, plat_mono_ms() + 5000, PortWanted(), &clientLink, &whyClient);
+        const TlsResult rc = TlsStart(TlsRole::Client, client, psk, plat_mono_ms() + 5000,
+                                      PortWanted(), &clientLink, &whyClient);
         t.join();
         return rs == TlsResult::Ok && rc == TlsResult::Ok;
     }
     ~TlsPair() {
         serverLink.reset();
         clientLink.reset();
-        if (server >= 0)
-            close(server);
-        if (client >= 0)
-            close(client);
+        if (server >= 0) close(server);
+        if (client >= 0) close(client);
     }
 };
 
@@ -89,8 +71,7 @@ std::vector<uint8_t> makeFrame(uint8_t sender, uint32_t seq, uint16_t len) {
 bool readFrame(int fd, int timeoutMs, uint8_t* sender, uint32_t* seq, PortStatus* end) {
     uint8_t head[7];
     *end = LinkReadExact(fd, head, sizeof head, timeoutMs, PortWanted());
-    if (*end != PortStatus::Ok)
-        return false;
+    if (*end != PortStatus::Ok) return false;
     uint16_t len;
     *sender = head[0];
     std::memcpy(seq, &head[1], 4);
@@ -99,8 +80,7 @@ bool readFrame(int fd, int timeoutMs, uint8_t* sender, uint32_t* seq, PortStatus
     if ((*end = LinkReadExact(fd, body.data(), len, timeoutMs, PortWanted())) != PortStatus::Ok)
         return false;
     for (uint16_t i = 0; i < len; i++)
-        if (body[i] != static_cast<uint8_t>(*sender * 31 + *seq * 7 + i))
-            return false;
+        if (body[i] != static_cast<uint8_t>(*sender * 31 + *seq * 7 + i)) return false;
     return true;
 }
 
@@ -114,10 +94,10 @@ TEST(TlsLink, SendersAndTheReaderShareTheSessionAndFramesStayWhole) {
     // A thread started and ended first: a sanitizer's runtime starts its own
     // with the process's first one.
     std::thread([] {}).join();
-    const int threadsBefore = threadCount();
+    const size_t threadsBefore = ProcThreads(getpid()).size();
     TlsPair p;
     ASSERT_TRUE(p.open());
-    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_EQ(ProcThreads(getpid()).size(), threadsBefore);
 
     constexpr int kSenders = 3, kFrames = 400;
     std::thread echo([&] {
@@ -125,8 +105,8 @@ TEST(TlsLink, SendersAndTheReaderShareTheSessionAndFramesStayWhole) {
         for (;;) {
             PortStatus st;
             const ssize_t n = LinkRead(p.server, buf.data(), buf.size(), 10000, PortWanted(), &st);
-            if (n <= 0 || LinkWrite(p.server, buf.data(), static_cast<size_t>(n), 10000, PortWanted()) !=
-                              PortStatus::Ok)
+            if (n <= 0 || LinkWrite(p.server, buf.data(), static_cast<size_t>(n), 10000,
+                                    PortWanted()) != PortStatus::Ok)
                 return;
         }
     });
@@ -136,9 +116,11 @@ TEST(TlsLink, SendersAndTheReaderShareTheSessionAndFramesStayWhole) {
         senders.emplace_back([&, s] {
             for (uint32_t i = 0; i < kFrames; i++) {
                 // Sizes from a byte to past one record.
-                const auto f = makeFrame(static_cast<uint8_t>(s), i, static_cast<uint16_t>((i * 977 + s * 131) % 20000));
+                const auto f = makeFrame(static_cast<uint8_t>(s), i,
+                                         static_cast<uint16_t>((i * 977 + s * 131) % 20000));
                 std::lock_guard<std::mutex> lock(sendMut);
-                ASSERT_EQ(LinkWrite(p.client, f.data(), f.size(), 10000, PortWanted()), PortStatus::Ok);
+                ASSERT_EQ(LinkWrite(p.client, f.data(), f.size(), 10000, PortWanted()),
+                          PortStatus::Ok);
             }
         });
     uint32_t next[kSenders] = {};
@@ -147,7 +129,8 @@ TEST(TlsLink, SendersAndTheReaderShareTheSessionAndFramesStayWhole) {
         uint8_t sender;
         uint32_t seq;
         PortStatus end;
-        ASSERT_TRUE(readFrame(p.client, 10000, &sender, &seq, &end)) << got << " frames, then " << int(end);
+        ASSERT_TRUE(readFrame(p.client, 10000, &sender, &seq, &end))
+            << got << " frames, then " << int(end);
         ASSERT_LT(sender, kSenders);
         ASSERT_EQ(seq, next[sender]++);
     }
@@ -176,8 +159,7 @@ TEST(TlsLink, AWriteThatGivesUpNeverLeavesABrokenStream) {
     while (st == PortStatus::Ok && sent < 10000) {
         const auto f = makeFrame(1, sent, 12000);
         st = LinkWrite(p.client, f.data(), f.size(), 200, PortWanted());
-        if (st == PortStatus::Ok)
-            sent++;
+        if (st == PortStatus::Ok) sent++;
     }
     ASSERT_EQ(st, PortStatus::TimedOut) << sent << " frames went into a peer that reads nothing";
     // The far end reads again: frames 0 .. sent-1, then the end when the frame
@@ -190,8 +172,7 @@ TEST(TlsLink, AWriteThatGivesUpNeverLeavesABrokenStream) {
         while (readFrame(p.server, 5000, &sender, &seq, &end)) {
             EXPECT_EQ(sender, 1);
             EXPECT_EQ(seq, expect++);
-            if (seq == sent)
-                break;
+            if (seq == sent) break;
         }
     });
     const auto next = makeFrame(1, sent, 100);
@@ -218,8 +199,7 @@ TEST(TlsLink, EachFrameWakesOnlyItsReader) {
     auto othersSleeps = [&] {
         int64_t n = 0;
         for (const ThreadUse& t : ProcThreads(getpid()))
-            if (t.tid != sender)
-                n += static_cast<int64_t>(t.voluntary);
+            if (t.tid != sender) n += static_cast<int64_t>(t.voluntary);
         return n;
     };
     std::atomic<int> received{0};
@@ -243,7 +223,8 @@ TEST(TlsLink, EachFrameWakesOnlyItsReader) {
     }
     while (received < 100 && plat_mono_ms() - t0 < 10000)
         plat_sleep_ms(5);
-    const int64_t woke = ProcThreadSleeps(getpid(), "tls-reader") - s0, others = othersSleeps() - o0 - woke;
+    const int64_t woke = ProcThreadSleeps(getpid(), "tls-reader") - s0,
+                  others = othersSleeps() - o0 - woke;
     EXPECT_EQ(received, 100);
     EXPECT_LE(woke, 100 + 10) << "reader wake-ups for 100 frames";
     // A sanitizer's own thread wakes now and then.
@@ -273,6 +254,5 @@ TEST(TlsLink, ASocketNumberReusedAfterTheSessionIsPlain) {
     EXPECT_STREQ(got, "hello");
     close(sv[0]);
     close(sv[1]);
-    if (plain != sv[0] && plain != sv[1])
-        close(plain);
+    if (plain != sv[0] && plain != sv[1]) close(plain);
 }
