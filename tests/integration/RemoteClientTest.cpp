@@ -5,6 +5,7 @@
 #include "WsPeer.h"
 
 #include "devsim/TrxModel.h"
+#include "platform/Socket.h"
 #include "wire/Handshake.h"
 #include "wire/Tls.h"
 #include "remote/Wsocket.h"
@@ -18,18 +19,9 @@ constexpr const char* kCode = "ABCDEFGHJKLM"; // the station's, given to the ope
 // A listening socket of the test; accepts one connection at a time, with TLS
 // keyed by the code unless told otherwise.
 struct TestServer {
-    int fd = -1;
-    explicit TestServer(int port) {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 1);
-    }
+    TcpListenError error;
+    int fd;
+    explicit TestServer(int port) : fd(plat_tcp_listen_on("127.0.0.1", port, 1, &error)) {}
     ~TestServer() { close(fd); }
     bool accept(WsPeer* p, int timeoutMs, bool tls = true) {
         pollfd q{fd, POLLIN, 0};
@@ -199,9 +191,12 @@ TEST_F(RemoteClient, RequestCodeMessagesFromTheServerAndTheProgramsEnd) {
     EXPECT_TRUE(logged("6 Websocket Connected"));
     ASSERT_EQ(w->remoteConnected, 1);
 
-    // A parameter block of 31 bytes reaches the transceiver's record (its
-    // fields are the serial link's decoding).
-    const auto pa = TrxParameterPayload(14074000, 3, false, false, 600, 0x100);
+    // A parameter block of 31 bytes reaches the transceiver's record, in the
+    // serial link's decoding: the model's, with the noise blanker, the
+    // attenuator and AN on, as no other test has them.
+    auto pa = TrxParameterPayload(14074000, 3, false, false, 600, 0x100);
+    pa[15] = 0x30 | 0x04;        // noise blanker 4
+    pa[20] = 0x40 | 0x10 | 0x04; // att on, AN 2
     // A short text frame first: not for the client, and the session goes on.
     ASSERT_TRUE(p.send(WsTextFrame("hello")));
     ASSERT_TRUE(p.send(WsShort("PA", std::string(pa.begin(), pa.end()))));
@@ -214,6 +209,9 @@ TEST_F(RemoteClient, RequestCodeMessagesFromTheServerAndTheProgramsEnd) {
         3000));
     EXPECT_EQ(q.rxFreq, 14074000);
     EXPECT_EQ(q.rxMode, 3);
+    EXPECT_EQ(q.nb, 4);
+    EXPECT_EQ(q.att, 1);
+    EXPECT_EQ(q.an, 2);
     EXPECT_EQ(q.pitchHz, 600);
     EXPECT_TRUE(logged("3 wrong message type: 81"));
 

@@ -125,7 +125,9 @@ TEST_F(RemoteCode, AMissingFileOrARefusedLineIsReplacedByANewCode) {
     size_t refusals = 0;
     for (const char* text : bad) {
         SCOPED_TRACE(text ? text : "no file");
-        if (text) ASSERT_NO_FATAL_FAILURE(put(text));
+        if (text) {
+            ASSERT_NO_FATAL_FAILURE(put(text));
+        }
         w->remotePassword.set("");
         EXPECT_TRUE(LoadRemoteCode(w.get()));
         const std::string c = fileCode();

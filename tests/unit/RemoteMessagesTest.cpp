@@ -136,7 +136,9 @@ TEST(RemoteFrames, AFrameTheBufferHoldsIsReadAndOneByteMoreEndsTheSession) {
             WsReadFrame(fd, frame.get(), WsRole::Server, kWsFrameMax, [] { return true; });
         close(fd);
         EXPECT_EQ(r, total <= kWsFrameMax ? WsRead::Ok : WsRead::Ended) << total;
-        if (r == WsRead::Ok) EXPECT_EQ(frame->size, total);
+        if (r == WsRead::Ok) {
+            EXPECT_EQ(frame->size, total);
+        }
     }
 }
 
@@ -197,16 +199,13 @@ TEST(AccessCode, ComparesEveryByteAndTheLength) {
     EXPECT_FALSE(matches("", 0));
 }
 
-// A fragment as it arrives: tag, total, offset, 512 bytes of `fill`.
+// A fragment as the reader takes it: tag, total, offset, 512 bytes of `fill`.
 WsFrame fragment(const char* tag, uint32_t total, uint32_t offset, uint8_t fill) {
-    const std::vector<uint8_t> bytes =
-        WsFragment(tag, std::vector<uint8_t>(offset + 512, fill), total, offset);
     WsFrame f;
-    std::memcpy(f.bytes, bytes.data(), bytes.size());
-    f.size = kFragmentFrame;
-    f.form = WsForm::Len16;
-    f.dataAt = 4;
-    f.dataLen = f.size - 4;
+    const std::vector<uint8_t> data(offset + 512, fill);
+    const int fd = socketWith(WsFragment(tag, data, total, offset));
+    EXPECT_EQ(WsReadFrame(fd, &f, WsRole::Client, kWsFrameMax, [] { return true; }), WsRead::Ok);
+    close(fd);
     return f;
 }
 
