@@ -57,8 +57,7 @@ class RemoteMessages : public RootedWorks {
 
 TEST(RemoteFrames, ShortMessagesAndSpectrumFragmentsOnTheWire) {
     uint8_t out[kFragmentFrame];
-    const uint8_t st[] = {'1', '2'};
-    ASSERT_EQ(BuildShortFrame("ST", st, 2, out, sizeof out), 6u);
+    ASSERT_EQ(BuildShortFrame("ST", u8("12"), 2, out, sizeof out), 6u);
     EXPECT_EQ(std::memcmp(out, "\x82\x04ST12", 6), 0);
     std::vector<uint8_t> big(124, 'x');
     // Too long for a 7-bit length.
