@@ -353,33 +353,29 @@ TEST_F(OperatorView, WhatIsNotAWholeRecordOrAlarmMessageChangesNothing) {
     const StationState before = StationViewCopy(w.get());
     ASSERT_EQ(before.alarmCount, 1);
 
-    auto with = [](std::string s, size_t at, const std::string& part) {
-        return s.replace(at, part.size(), part);
+    // The record with `part` at `at`, and an alarm message, as frames.
+    auto with = [&](size_t at, const std::string& part) {
+        std::string r = st;
+        return WsShort("ST", r.replace(at, part.size(), part));
     };
-    const std::vector<std::string> records = {
-        st.substr(0, kStatusRecordSent - 1), // short
-        with(st, 10, "1x.000"),              // not a number
-        with(st, 16, "1e+999"),              // not finite
-        with(st, 16, "infini"),              // a number and more
-        with(st, 8, "X"),                    // no tuner state
-        with(st, 1, std::string(1, '\0')),   // not text
-        with(st, 40, "-1"),                  // not a bank
-    };
+    auto message = [](const std::string& m) { return WsShort("AS", m); };
     const std::string alarm = as.substr(4);
-    const std::vector<std::string> messages = {
-        "0002" + alarm,                                       // fewer alarms than it says
-        "0001" + alarm + "x",                                 // bytes after the last
-        "0023" + alarm,                                       // more than the list holds
-        "0001" + std::string("0x") + alarm.substr(2),         // no code
-        "0001013" + std::string(kAlarmTextSize, 'a') + "|b;", // a text too long
-        "0001013abc|def",                                     // no end
-        "2001" + alarm,                                       // no transmit state
+    const std::vector<std::vector<uint8_t>> frames = {
+        WsShort("ST", st.substr(0, kStatusRecordSent - 1)),            // short
+        with(10, "1x.000"),                                            // not a number
+        with(16, "1e+999"),                                            // not finite
+        with(16, "infini"),                                            // a number and more
+        with(8, "X"),                                                  // no tuner state
+        with(1, std::string(1, '\0')),                                 // not text
+        with(40, "-1"),                                                // not a bank
+        message("0002" + alarm),                                       // fewer alarms than it says
+        message("0001" + alarm + "x"),                                 // bytes after the last
+        message("0023" + alarm),                                       // more than the list holds
+        message("0001" + std::string("0x") + alarm.substr(2)),         // no code
+        message("0001013" + std::string(kAlarmTextSize, 'a') + "|b;"), // a text too long
+        message("0001013abc|def"),                                     // no end
+        message("2001" + alarm),                                       // no transmit state
     };
-    std::vector<std::vector<uint8_t>> frames;
-    for (const auto& r : records)
-        frames.push_back(WsShort("ST", r));
-    for (const auto& m : messages)
-        frames.push_back(WsShort("AS", m));
     receive(WsRole::Client, frames);
     const StationState after = StationViewCopy(w.get());
     EXPECT_EQ(after.recordMs, before.recordMs);
@@ -390,12 +386,10 @@ TEST_F(OperatorView, WhatIsNotAWholeRecordOrAlarmMessageChangesNothing) {
     EXPECT_EQ(after.alarms[0].code, kAlarmHighSwr);
     // Each kind is logged once, the first, until a whole one comes.
     EXPECT_EQ(CountOf(syslog(), "3 remote: a status record of"), 1u);
-    EXPECT_TRUE(
-        Contains(syslog(), "3 remote: a status record of 43 bytes that is not one, not shown"));
+    EXPECT_TRUE(Contains(syslog(), "a status record of 43 bytes that is not one, not shown"));
     EXPECT_EQ(CountOf(syslog(), "3 remote: an alarm message of"), 1u);
     // After a whole record, the next broken one is told of again.
-    receive(WsRole::Client,
-            {WsShort("ST", st), WsShort("ST", records[0]), WsShort("ST", records[1])});
+    receive(WsRole::Client, {WsShort("ST", st), frames[0], frames[1]});
     EXPECT_EQ(CountOf(syslog(), "3 remote: a status record of"), 2u);
 }
 
