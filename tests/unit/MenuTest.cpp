@@ -4,7 +4,6 @@
 #include "RootedWorks.h"
 
 #include "amp/Linear.h"
-#include "tuner/Banks.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
 #include "ui/Time.h"
@@ -352,21 +351,6 @@ TEST_F(Menu, RemoteModeChoiceChecksTheStationAndEnterSwitchesTheServices) {
     EXPECT_EQ(saved("EnableFFT"), "1");
     EXPECT_EQ(saved("WebSocket"), "1");
     EXPECT_EQ(shown(8), "Remote");
-}
-
-TEST_F(Menu, FactoryDefaultOnlyWhenArmed) {
-    EXPECT_EQ(shown(24), "No Default");
-    w->MAXbank = 7;
-    act(24, kMenuEnter); // not armed: nothing
-    EXPECT_EQ(w->MAXbank, 7);
-    act(24, kMenuPlus);
-    EXPECT_EQ(shown(24), "Set Default");
-    ASSERT_TRUE(WriteFile(dir.path + BankFileName(3), "; a bank\n"));
-    act(24, kMenuEnter);
-    EXPECT_EQ(shown(24), "No Default");
-    EXPECT_EQ(w->MAXbank, 20);
-    EXPECT_EQ(saved("MAXbank"), "20");
-    EXPECT_FALSE(FileExists(dir.path + BankFileName(3)));
 }
 
 // OFF HW acts on any action; FW UPDATE, UI UPDATE and REMOTE SERVICE each arm

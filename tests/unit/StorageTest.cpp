@@ -150,12 +150,14 @@ TEST_F(Storage, ReadersSeeTheQueuedBytesBeforeTheyAreWritten) {
     EXPECT_FALSE(FileExists(dir.path + TuneMemFileName(2, 0)));
 }
 
-// FACTORY DEFAULT removes the tables, saves the defaults and reads them back,
-// all on the keys' thread while the storage thread has not written a byte.
+// FACTORY DEFAULT, once armed, removes the tables, saves the defaults and reads
+// them back, all on the keys' thread while the storage thread has not written a
+// byte.
 TEST_F(Storage, FactoryDefaultReadsBackTheDefaultsItQueued) {
     w->NumBanco = 1;
     ASSERT_TRUE(
         WriteFile(dir.path + BankFileName(1), "!Tav\ncontest 14000000 14350000 1 2 0 3 12.5\n"));
+    ASSERT_TRUE(WriteFile(dir.path + BankFileName(3), "; a bank not in use\n"));
     ASSERT_TRUE(WriteFile(dir.path + TuneMemFileName(1, 0), "3117 14070000 1 1 30 40\n"));
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/setup.txt", "NumBanco: 1\nMAXbank: 5\n"));
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/remote.txt", "Code: KMNP23456789\n"));
@@ -167,8 +169,18 @@ TEST_F(Storage, FactoryDefaultReadsBackTheDefaultsItQueued) {
     ASSERT_NO_FATAL_FAILURE(hold());
 
     w->pages.menuEntry = 24;
+    auto shown = [&] {
+        char text[64];
+        LoadParameterMenu(w.get(), text, sizeof text, 24, 0);
+        return std::string(text);
+    };
+    EXPECT_EQ(shown(), "No Default");
+    ModifyParameter(w.get(), kMenuEnter); // not armed: nothing
+    EXPECT_EQ(w->MAXbank, 5);
     ModifyParameter(w.get(), kMenuPlus);
+    EXPECT_EQ(shown(), "Set Default");
     ModifyParameter(w.get(), kMenuEnter);
+    EXPECT_EQ(shown(), "No Default");
     EXPECT_EQ(w->MAXbank, 20); // the defaults, read back from the queue
     EXPECT_EQ(std::string(w->antennaTable[0].name.get().s), "160m");
     EXPECT_EQ(LoadTuneValFromTabRam(w.get(), 3117, 0).valid, 0);
@@ -178,6 +190,7 @@ TEST_F(Storage, FactoryDefaultReadsBackTheDefaultsItQueued) {
 
     ASSERT_NO_FATAL_FAILURE(releaseAndWait());
     EXPECT_FALSE(FileExists(dir.path + BankFileName(1)));
+    EXPECT_FALSE(FileExists(dir.path + BankFileName(3)));
     EXPECT_FALSE(FileExists(dir.path + TuneMemFileName(1, 0)));
     EXPECT_TRUE(Contains(file("/opt/set/setup.txt"), "MAXbank: 20\n"));
     EXPECT_EQ(file("/opt/set/remote.txt"), "Code: KMNP23456789\n");
