@@ -82,24 +82,15 @@ struct Trail {
 TEST_F(Storage, OneFileKeepsItsOrderAndAWriteNotBegunTakesTheNewestBytes) {
     Trail trail;
     ASSERT_NO_FATAL_FAILURE(hold());
-    struct Post {
-        const char* what;
-        std::function<int()> post;
-    } posts[] = {
-        {"a1", [&] { return StorageWrite("/opt/set/a.txt", "1\n", 0, trail.note("a1")); }},
-        {"b1", [&] { return StorageWrite("/opt/set/b.txt", "b1\n", 0, trail.note("b1")); }},
-        {"rm a",
-         [&] {
-             return StorageRemove("/opt/set/a.txt", "rm -f /opt/set/a.txt", trail.note("rm a"));
-         }},
-        {"a2", [&] { return StorageWrite("/opt/set/a.txt", "2\n", 0, trail.note("a2")); }},
-        {"a3", [&] { return StorageWrite("/opt/set/a.txt", "3\n", 0, trail.note("a3")); }},
-        {"b2", [&] { return StorageWrite("/opt/set/b.txt", "b2\n", 0, trail.note("b2")); }},
-        {"cmd", [&] { return StorageCommand(": one", trail.note("cmd")); }},
-        {"cmd2", [&] { return StorageCommand(": two", trail.note("cmd2")); }},
-    };
-    for (Post& p : posts)
-        EXPECT_EQ(p.post(), 0) << p.what; // queued, nothing done yet
+    // Each is queued, nothing done yet.
+    EXPECT_EQ(StorageWrite("/opt/set/a.txt", "1\n", 0, trail.note("a1")), 0);
+    EXPECT_EQ(StorageWrite("/opt/set/b.txt", "b1\n", 0, trail.note("b1")), 0);
+    EXPECT_EQ(StorageRemove("/opt/set/a.txt", "rm -f /opt/set/a.txt", trail.note("rm a")), 0);
+    EXPECT_EQ(StorageWrite("/opt/set/a.txt", "2\n", 0, trail.note("a2")), 0);
+    EXPECT_EQ(StorageWrite("/opt/set/a.txt", "3\n", 0, trail.note("a3")), 0);
+    EXPECT_EQ(StorageWrite("/opt/set/b.txt", "b2\n", 0, trail.note("b2")), 0);
+    EXPECT_EQ(StorageCommand(": one", trail.note("cmd")), 0);
+    EXPECT_EQ(StorageCommand(": two", trail.note("cmd2")), 0);
     // a2 and a3 are one write, b1 and b2 too: the gate, a1, b, rm a, a3, two commands.
     EXPECT_EQ(StorageQueued(), 7u);
     EXPECT_FALSE(FileExists(dir.path + "/opt/set/a.txt"));
@@ -110,10 +101,8 @@ TEST_F(Storage, OneFileKeepsItsOrderAndAWriteNotBegunTakesTheNewestBytes) {
     EXPECT_EQ(file("/opt/set/a.txt"), "3\n");
     EXPECT_EQ(file("/opt/set/b.txt"), "b2\n");
     // Each file's remounts around it, in the order posted.
-    const std::vector<std::string> cmds = commands();
-    const std::vector<std::string> expected = {
-        kRw, kRo, kRw, kRo, kRw, "rm -f /opt/set/a.txt", kRo, kRw, kRo, ": one", ": two"};
-    EXPECT_EQ(cmds, expected);
+    EXPECT_EQ(commands(), (std::vector<std::string>{kRw, kRo, kRw, kRo, kRw, "rm -f /opt/set/a.txt",
+                                                    kRo, kRw, kRo, ": one", ": two"}));
     EXPECT_EQ(file("/sim/opt-set.mount"), "ro\n");
 }
 
