@@ -5,7 +5,6 @@
 
 #include "platform/Command.h"
 #include "core/RemoteCode.h"
-#include "core/Setup.h"
 #include "platform/TextFile.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneMem.h"
@@ -57,7 +56,9 @@ TEST_F(SettingsWriters, NestedWritersRemountOnceEachWay) {
 // A save that would write the bytes the file holds touches neither the file
 // nor the partition; a change, or a secret's mode gone wrong, is written.
 TEST_F(SettingsWriters, UnchangedFilesAreNotRewrittenNorRemounted) {
-    auto remounts = [&] { return CountOf(ReadFile(dir.path + "/commands.log"), "defaults,rw /opt/set\n"); };
+    auto remounts = [&] {
+        return CountOf(ReadFile(dir.path + "/commands.log"), "defaults,rw /opt/set\n");
+    };
     w->freqHz = 14074000;
     w->tunerWord = 0x00800000;
     InsertTuneToMem(w.get(), 0, 0);
@@ -89,19 +90,6 @@ TEST_F(SettingsWriters, UnchangedFilesAreNotRewrittenNorRemounted) {
     EXPECT_TRUE(SaveRemoteCode(w.get(), "ZYXW98765432"));
     EXPECT_EQ(remounts(), first + 2);
     EXPECT_EQ(FileMode(dir.path + "/opt/set/remote.txt"), 0600);
-}
-
-TEST_F(SettingsWriters, AFailedRemountIsReportedOnce) {
-    ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount", "exit 32\n"));
-    testing::internal::CaptureStderr();
-    SaveTabAtu(w.get(), 2, 0);
-    std::string err = testing::internal::GetCapturedStderr();
-    std::string log = syslog();
-    EXPECT_EQ(CountOf(log, "3 can't mount rw /opt/set/ error "), 1u) << log;
-    EXPECT_EQ(CountOf(err, "can't mount rw /opt/set/ error "), 1u) << err;
-    // A writer that never got in does not remount read-only.
-    EXPECT_EQ(CountOf(ReadFile(dir.path + "/commands.log"), "-r /opt/set"), 0u);
-    EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1_b2.txt"));
 }
 
 } // namespace
