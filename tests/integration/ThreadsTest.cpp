@@ -7,11 +7,9 @@
 
 #include <atomic>
 #include <fcntl.h>
-#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -52,8 +50,7 @@ TEST(ThreadSlots, StartsAndStopsFromManyThreadsNeverRunTwoAtOnce) {
                 StopThread(slot);
             else
                 ASSERT_TRUE(StartThread(slot, "test", [&] { occ.body(20); }));
-            if (i % 7 == 0)
-                JoinThread(slot);
+            if (i % 7 == 0) JoinThread(slot);
         }
     });
     // A start that nothing supersedes runs (the callers' starts may all have
@@ -75,8 +72,7 @@ TEST(ThreadSlots, AThreadRestartsItsOwnSlotAndCannotJoinItself) {
     std::atomic<bool> joinedItself{true};
     std::function<void()> body = [&] {
         joinedItself = JoinThread(slot);
-        if (++generation < 5)
-            StartThread(slot, "test", body); // the successor waits for us to end
+        if (++generation < 5) StartThread(slot, "test", body); // the successor waits for us to end
         while (ThreadStillWanted())
             plat_sleep_ms(1);
     };
@@ -101,11 +97,9 @@ TEST(SharedFlagBytes, BitsOfSeveralThreadsAreNeverLost) {
                 flags.change(bit, static_cast<uint8_t>(bit << 4)); // request off, done on
             else
                 flags.set(bit);
-            if (i % 3 != 0 && !flags.test(bit))
-                lost++;
+            if (i % 3 != 0 && !flags.test(bit)) lost++;
             flags.clear(static_cast<uint8_t>(bit | (bit << 4)));
-            if (flags.test(bit))
-                lost++;
+            if (flags.test(bit)) lost++;
         }
     });
     EXPECT_EQ(lost, 0);
@@ -167,18 +161,16 @@ TEST_F(LinkThreads, ThreadThatCannotBeCreatedIsReported) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         rlimit one{1, 1};
-        if (setrlimit(RLIMIT_NPROC, &one) != 0 || setuid(65534) != 0)
-            _exit(3);
+        if (setrlimit(RLIMIT_NPROC, &one) != 0 || setuid(65534) != 0) _exit(3);
         StartThreadLinear(w.get());
-        const bool page = w->deviceErrorCode == 1 &&
-                          w->deviceErrorText.equals("Linear: cannot start thread");
+        const bool page =
+            w->deviceErrorCode == 1 && w->deviceErrorText.equals("Linear: cannot start thread");
         _exit(page ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 3)
-        GTEST_SKIP() << "cannot drop to an unprivileged user here";
+    if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot drop to an unprivileged user here";
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(Contains(ReadFile(log), "3 cannot start thread link")) << ReadFile(log);
 }

@@ -16,25 +16,18 @@ constexpr const char* kKey = "dGhlIHNhbXBsZSBub25jZQ==";
 // no whole frame came in time.
 bool readFrame(WsPeer& p, std::string* tag, std::string* payload, int timeoutMs) {
     const std::string head = p.read(2, timeoutMs);
-    if (head.size() != 2)
-        return false;
+    if (head.size() != 2) return false;
     size_t n = static_cast<uint8_t>(head[1]) & 0x7F;
-    if (n == 126) {
-        const std::string ext = p.read(2, timeoutMs);
-        if (ext.size() != 2)
-            return false;
-        n = (static_cast<size_t>(static_cast<uint8_t>(ext[0])) << 8) | static_cast<uint8_t>(ext[1]);
-    } else if (n == 127) {
-        const std::string ext = p.read(8, timeoutMs);
-        if (ext.size() != 8)
-            return false;
+    // A length of 126 or 127 says the real one follows in 2 or 8 bytes.
+    if (const size_t extended = n == 126 ? 2 : n == 127 ? 8 : 0) {
+        const std::string ext = p.read(extended, timeoutMs);
+        if (ext.size() != extended) return false;
         n = 0;
         for (char c : ext)
             n = (n << 8) | static_cast<uint8_t>(c);
     }
     const std::string body = p.read(n, timeoutMs);
-    if (body.size() != n || n < 2)
-        return false;
+    if (body.size() != n || n < 2) return false;
     *tag = body.substr(0, 2);
     *payload = body.substr(2);
     return true;
@@ -51,7 +44,8 @@ class UsbRxPanel : public PanelRun {
 
 TEST_F(UsbRxPanel, SpectraOfTheReceiverReachTheConnectedPeer) {
     if (!UsbRxModelPreloadable())
-        GTEST_SKIP() << "umockdev is not installed, or this build cannot follow its preload library";
+        GTEST_SKIP()
+            << "umockdev is not installed, or this build cannot follow its preload library";
     const double binHz = 192000.0 / 4096;
     UsbRxModelConfig cfg;
     // Odd bins: the 1706 bytes are every other bin, the odd ones.
@@ -63,11 +57,13 @@ TEST_F(UsbRxPanel, SpectraOfTheReceiverReachTheConnectedPeer) {
     // A unit that was left in remote operation with the USB receiver's 4096-point
     // spectrum chosen. Its sound devices are ALSA's null ones: retries of a
     // missing card each leak a socket of umockdev's preload, which aborts at 50.
-    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/setup.txt", "WebSocket: 1\nTcpPort: " + std::to_string(port) +
-                                                              "\nEnableFFT: 1\nEnable1600: 1\nDivide: 1\n"
-                                                              "AudioIn: null\nAudioOut: null\n"));
+    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/setup.txt",
+                          "WebSocket: 1\nTcpPort: " + std::to_string(port) +
+                              "\nEnableFFT: 1\nEnable1600: 1\nDivide: 1\n"
+                              "AudioIn: null\nAudioOut: null\n"));
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/remote.txt", "Code: RXPEER234567\n"));
-    ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err, 1, UsbRxModelEnvironment(model)))
+    ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err, 1,
+                           UsbRxModelEnvironment(model)))
         << err;
     ASSERT_TRUE(printed("SYN transfer starting", 20000)) << output();
     EXPECT_TRUE(logged("6 VRN TAV ", 1000));
@@ -84,10 +80,9 @@ TEST_F(UsbRxPanel, SpectraOfTheReceiverReachTheConnectedPeer) {
     std::vector<std::vector<uint8_t>> spectra;
     std::vector<uint8_t> trace;
     std::string tag, payload;
-    for (int frames = 0; spectra.size() < 3 && frames < 5000 && readFrame(peer, &tag, &payload, 10000);
-         frames++) {
-        if (tag != "SP" || payload.size() != 520)
-            continue;
+    for (int frames = 0;
+         spectra.size() < 3 && frames < 5000 && readFrame(peer, &tag, &payload, 10000); frames++) {
+        if (tag != "SP" || payload.size() != 520) continue;
         const auto be32 = [&](size_t at) {
             uint32_t v = 0;
             for (size_t i = 0; i < 4; i++)
@@ -102,7 +97,8 @@ TEST_F(UsbRxPanel, SpectraOfTheReceiverReachTheConnectedPeer) {
         else if (trace.empty())
             continue;
         const size_t n = std::min<size_t>(512, total - offset);
-        std::copy(payload.begin() + 8, payload.begin() + 8 + static_cast<long>(n), trace.begin() + offset);
+        std::copy(payload.begin() + 8, payload.begin() + 8 + static_cast<long>(n),
+                  trace.begin() + offset);
         if (offset + 512 >= total) {
             spectra.push_back(trace);
             trace.clear();

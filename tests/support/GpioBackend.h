@@ -31,10 +31,8 @@ inline bool GpioBackendRoot(const std::string& dir, GpioBackend b, SimRootOption
         }
         opt.gpioChips = {{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}};
     }
-    if (!SimRootCreate(dir, opt, error))
-        return false;
+    if (!SimRootCreate(dir, opt, error)) return false;
     // A root laid out before keeps no register block the panel would take.
-    if (b == GpioBackend::Chardev)
-        unlink((dir + "/dev/mem").c_str());
+    if (b == GpioBackend::Chardev) unlink((dir + "/dev/mem").c_str());
     return true;
 }

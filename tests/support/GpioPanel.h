@@ -39,20 +39,18 @@ class GpioPanel : public RootedWorks {
         ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
         thread = std::thread(GPIO, w.get());
         // The thread took the lines the way the fixture meant.
-        const std::string how = backend() == GpioBackend::Chardev
-                                    ? "GPIO block: the character device /dev/gpiochip4 (gpiochip4, pinctrl-rp1"
-                                    : "GPIO block: /dev/mem at ";
+        const std::string how =
+            backend() == GpioBackend::Chardev
+                ? "GPIO block: the character device /dev/gpiochip4 (gpiochip4, pinctrl-rp1"
+                : "GPIO block: /dev/mem at ";
         ASSERT_TRUE(logged(how, 10000)) << syslog();
     }
     void TearDown() override {
         w->running = 0;
-        if (thread.joinable())
-            thread.join();
+        if (thread.joinable()) thread.join();
         SimGpioKeysClose(&keys);
-        if (converter)
-            GpioConverterStop(converter);
-        if (fb)
-            fbRelease(fb, true);
+        if (converter) GpioConverterStop(converter);
+        if (fb) fbRelease(fb, true);
         std::filesystem::current_path(old);
         RootedWorks::TearDown();
     }

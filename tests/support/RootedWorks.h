@@ -31,8 +31,7 @@
 inline void LoadSimFonts() {
     static TempDir fonts;
     static bool loaded = false;
-    if (loaded)
-        return;
+    if (loaded) return;
     std::string err;
     ASSERT_TRUE(SimRootCreate(fonts.path, SimRootOptions{}, &err)) << err;
     plat_set_root(fonts.path.c_str());
@@ -120,8 +119,7 @@ class RootedWorks : public ::testing::Test {
         for (size_t have = 0; have < n;) {
             pollfd p{peer, POLLIN, 0};
             const ssize_t r = poll(&p, 1, timeoutMs) > 0 ? read(peer, out + have, n - have) : -1;
-            if (r <= 0)
-                return false;
+            if (r <= 0) return false;
             have += static_cast<size_t>(r);
         }
         return true;

@@ -2,7 +2,6 @@
 // what each did.
 #include "StraceLog.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <sstream>
 
@@ -16,33 +15,25 @@ struct Line {
     std::string text; // the whole call: an unfinished start and its resumption joined
 };
 
-// "PID<comm> rest" (or "PID rest" when the name was not known).
-bool split(const std::string& raw, int* pid, std::string* comm, std::string* rest) {
-    size_t i = 0;
-    while (i < raw.size() && raw[i] >= '0' && raw[i] <= '9')
-        i++;
-    if (i == 0 || i >= raw.size())
-        return false;
-    *pid = std::atoi(raw.substr(0, i).c_str());
-    comm->clear();
+// "PID<comm> rest" (or "PID rest" when the name was not known) into `l` and
+// `rest`, with the name of the call that begins the rest ("" for signals, exits
+// and resumptions); false for other lines.
+bool split(const std::string& raw, Line* l, std::string* rest) {
+    size_t i = raw.find_first_not_of("0123456789");
+    if (i == 0 || i == std::string::npos) return false;
+    l->pid = std::atoi(raw.c_str());
     if (raw[i] == '<') {
         const size_t close = raw.find("> ", i);
-        if (close == std::string::npos)
-            return false;
-        *comm = raw.substr(i + 1, close - i - 1);
+        if (close == std::string::npos) return false;
+        l->comm = raw.substr(i + 1, close - i - 1);
         i = close + 1;
     }
-    if (raw[i] != ' ')
-        return false;
+    if (raw[i] != ' ') return false;
     *rest = raw.substr(i + 1);
+    const size_t n =
+        rest->find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_");
+    l->call = n > 0 && n != std::string::npos && (*rest)[n] == '(' ? rest->substr(0, n) : "";
     return true;
-}
-
-std::string nameOf(const std::string& call) {
-    size_t n = 0;
-    while (n < call.size() && (std::isalnum(static_cast<unsigned char>(call[n])) || call[n] == '_'))
-        n++;
-    return n < call.size() && call[n] == '(' ? call.substr(0, n) : std::string();
 }
 
 // The trace's calls, each whole: "<unfinished ...>" parts are joined to their
@@ -59,11 +50,11 @@ std::vector<Line> calls(const std::string& text, int* unparsed) {
         Line l;
         l.number = number;
         std::string rest;
-        if (!split(raw, &l.pid, &l.comm, &rest)) {
+        if (!split(raw, &l, &rest)) {
             (*unparsed)++;
             continue;
         }
-        if (rest.rfind("<... ", 0) == 0) {
+        if (rest.starts_with("<... ")) {
             const size_t end = rest.find(" resumed>");
             auto it = open.find(l.pid);
             if (end != std::string::npos && it != open.end()) {
@@ -72,9 +63,7 @@ std::vector<Line> calls(const std::string& text, int* unparsed) {
             }
             continue;
         }
-        l.call = nameOf(rest);
-        if (rest.size() > unfinished.size() &&
-            rest.compare(rest.size() - unfinished.size(), unfinished.size(), unfinished) == 0) {
+        if (rest.ends_with(unfinished)) {
             rest.resize(rest.size() - unfinished.size());
             open[l.pid] = out.size();
         }
@@ -93,12 +82,10 @@ long result(const std::string& text) {
 std::vector<std::string> quoted(const std::string& text) {
     std::vector<std::string> out;
     for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] != '"')
-            continue;
+        if (text[i] != '"') continue;
         std::string s;
         for (i++; i < text.size() && text[i] != '"'; i++) {
-            if (text[i] == '\\' && i + 1 < text.size())
-                i++;
+            if (text[i] == '\\' && i + 1 < text.size()) i++;
             s += text[i];
         }
         out.push_back(s);
@@ -110,44 +97,35 @@ bool isSpawn(const std::string& call) {
     return call == "clone" || call == "clone3" || call == "fork" || call == "vfork";
 }
 
-// Opens whose flags may change the file.
-bool writesByFlags(const std::string& text) {
-    for (const char* flag : {"O_WRONLY", "O_RDWR", "O_CREAT", "O_TRUNC", "O_APPEND"})
-        if (text.find(flag) != std::string::npos)
-            return true;
-    return false;
-}
-
-// What a call does to paths under `folder`, or "".
+// What a call does to paths under `folder`, or "": an open only when its flags
+// may change the file.
 std::string deedOf(const Line& l, const std::string& folder) {
-    const std::string& c = l.call;
-    std::string what;
-    if (c == "open" || c == "openat" || c == "openat2")
-        what = writesByFlags(l.text) ? "write" : "";
-    else if (c == "creat" || c == "truncate" || c == "mkdir" || c == "mkdirat" || c == "link" || c == "linkat" ||
-             c == "symlink" || c == "symlinkat")
-        what = "write";
-    else if (c == "rename" || c == "renameat" || c == "renameat2")
-        what = "rename";
-    else if (c == "unlink" || c == "unlinkat" || c == "rmdir")
-        what = "unlink";
-    else if (c == "mount" || c == "umount2")
-        what = "mount";
-    if (what.empty())
+    static const std::map<std::string, std::string> kDeeds = {
+        {"open", "write"},      {"openat", "write"},     {"openat2", "write"},
+        {"creat", "write"},     {"truncate", "write"},   {"mkdir", "write"},
+        {"mkdirat", "write"},   {"link", "write"},       {"linkat", "write"},
+        {"symlink", "write"},   {"symlinkat", "write"},  {"rename", "rename"},
+        {"renameat", "rename"}, {"renameat2", "rename"}, {"unlink", "unlink"},
+        {"unlinkat", "unlink"}, {"rmdir", "unlink"},     {"mount", "mount"},
+        {"umount2", "mount"}};
+    const auto deed = kDeeds.find(l.call);
+    if (deed == kDeeds.end()) return "";
+    const auto has = [&](const char* flag) { return l.text.find(flag) != std::string::npos; };
+    if (l.call.starts_with("open") && !has("O_WRONLY") && !has("O_RDWR") && !has("O_CREAT") &&
+        !has("O_TRUNC") && !has("O_APPEND"))
         return "";
     for (const std::string& p : quoted(l.text))
-        if (p.rfind(folder, 0) == 0)
-            return what;
+        if (p.rfind(folder, 0) == 0) return deed->second;
     return "";
 }
 
 } // namespace
 
-TraceSummary ReadTrace(const std::string& text, const std::string& folder, const std::string& firstNamed) {
+TraceSummary ReadTrace(const std::string& text, const std::string& folder,
+                       const std::string& firstNamed) {
     TraceSummary s;
     const std::vector<Line> lines = calls(text, &s.unparsed);
-    if (lines.empty())
-        return s;
+    if (lines.empty()) return s;
     s.programPid = lines.front().pid;
 
     // Who started whom: a thread of the program (CLONE_THREAD), or a child
@@ -155,11 +133,9 @@ TraceSummary ReadTrace(const std::string& text, const std::string& folder, const
     std::set<int> programThreads{s.programPid};
     std::map<int, std::string> chargedTo; // child process -> the program's thread
     for (const Line& l : lines) {
-        if (!isSpawn(l.call))
-            continue;
+        if (!isSpawn(l.call)) continue;
         const long child = result(l.text);
-        if (child <= 0)
-            continue;
+        if (child <= 0) continue;
         const bool thread = l.text.find("CLONE_THREAD") != std::string::npos;
         if (programThreads.count(l.pid)) {
             if (thread)
@@ -173,22 +149,20 @@ TraceSummary ReadTrace(const std::string& text, const std::string& folder, const
 
     for (const Line& l : lines) {
         const bool ours = programThreads.count(l.pid) != 0;
-        if (!ours && !chargedTo.count(l.pid))
-            continue;
+        if (!ours && !chargedTo.count(l.pid)) continue;
         if (ours && l.call == "prctl" && l.text.find("PR_SET_NAME") != std::string::npos) {
             for (const std::string& name : quoted(l.text)) {
                 s.threads.insert(name);
-                if (name == firstNamed && s.namedAt == 0)
-                    s.namedAt = l.number;
+                if (name == firstNamed && s.namedAt == 0) s.namedAt = l.number;
             }
         }
         std::string what;
-        if (ours && isSpawn(l.call) && l.text.find("CLONE_THREAD") == std::string::npos && result(l.text) > 0)
+        if (ours && isSpawn(l.call) && l.text.find("CLONE_THREAD") == std::string::npos &&
+            result(l.text) > 0)
             what = "process";
         else
             what = deedOf(l, folder);
-        if (what.empty())
-            continue;
+        if (what.empty()) continue;
         s.deeds.push_back({l.number, l.pid, ours ? l.comm : chargedTo[l.pid], what, l.text});
     }
     return s;

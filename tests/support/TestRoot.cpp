@@ -12,8 +12,7 @@
 
 TempDir::TempDir() {
     char tmpl[] = "/tmp/panel-test-XXXXXX";
-    if (mkdtemp(tmpl))
-        path = tmpl;
+    if (mkdtemp(tmpl)) path = tmpl;
 }
 
 TempDir::~TempDir() {
@@ -47,7 +46,9 @@ bool WriteFile(const std::string& path, const std::string& text) {
     return static_cast<bool>(f);
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 int FileMode(const std::string& path) {
     struct stat st;
@@ -68,8 +69,7 @@ size_t CountOf(const std::string& haystack, const std::string& needle) {
 std::string CommandOutput(const std::string& command) {
     std::string out;
     FILE* f = popen(command.c_str(), "r");
-    if (!f)
-        return out;
+    if (!f) return out;
     char buf[4096];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20))
@@ -80,16 +80,14 @@ std::string CommandOutput(const std::string& command) {
 
 int FindLine(const std::vector<std::string>& lines, const std::string& needle, int from) {
     for (int i = from < 0 ? 0 : from; i < static_cast<int>(lines.size()); i++)
-        if (lines[i].find(needle) != std::string::npos)
-            return i;
+        if (lines[i].find(needle) != std::string::npos) return i;
     return -1;
 }
 
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!cond()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
+        if (std::chrono::steady_clock::now() >= end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;

@@ -14,9 +14,7 @@
 
 namespace {
 
-std::vector<uint8_t> bytes(const std::string& s) {
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
+const auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
 
 // soc/ranges as the boards' device trees have them: the peripherals' bus
 // address, the CPU address (one cell, or two on the Pi 4), the size; then the
@@ -28,7 +26,7 @@ const std::string kPi4Ranges =
     DtCells({0x7E000000, 0, 0xFE000000, 0x01800000, 0x7C000000, 0, 0xFC000000, 0x02000000,
              0x40000000, 0, 0xFF800000, 0x00800000});
 
-TEST(GpioRanges, EachBoardsPeripheralBasePlusTheGpioOffset) {
+TEST(GpioRanges, EachBoardsPeripheralBasePlusTheGpioOffsetOrNothingWithoutTheBlock) {
     EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi1Ranges), 0), 0x20200000u);
     EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi3Ranges), 0), 0x3F200000u);
     EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi4Ranges), 0), 0xFE200000u);
@@ -38,9 +36,7 @@ TEST(GpioRanges, EachBoardsPeripheralBasePlusTheGpioOffset) {
     // The Pi 4's table read with one-cell parents finds nothing sensible to map:
     // its 0x7E000000 entry would be "CPU address 0, size 0xFE000000".
     EXPECT_NE(plat_gpio_from_ranges(bytes(kPi4Ranges), 1), 0xFE200000u);
-}
-
-TEST(GpioRanges, TablesThatDoNotMapTheBlockGiveNothing) {
+    // Tables that do not map the block give nothing.
     EXPECT_EQ(plat_gpio_from_ranges({}, 0), 0u);
     EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi3Ranges.substr(0, 11)), 0), 0u); // cut short
     // Only the local interrupt controller's window.

@@ -20,7 +20,17 @@
 
 namespace {
 
-uint32_t bit(int pin) { return 1u << pin; }
+const auto bit = [](int pin) { return 1u << pin; };
+constexpr uint64_t kUsed = GPIO_V2_LINE_FLAG_USED, kIn = GPIO_V2_LINE_FLAG_INPUT,
+                   kOut = GPIO_V2_LINE_FLAG_OUTPUT, kPullUp = GPIO_V2_LINE_FLAG_BIAS_PULL_UP;
+
+gpio_v2_line_info lineInfo(int chip, uint32_t offset) {
+    gpio_v2_line_info li;
+    std::memset(&li, 0, sizeof li);
+    li.offset = offset;
+    EXPECT_EQ(ioctl(chip, GPIO_V2_GET_LINEINFO_IOCTL, &li), 0) << offset;
+    return li;
+}
 
 class GpioChipDevice : public ::testing::Test {
   protected:
@@ -32,8 +42,7 @@ class GpioChipDevice : public ::testing::Test {
         plat_set_root(dir.path.c_str());
     }
     void TearDown() override {
-        if (chip >= 0)
-            close(chip);
+        if (chip >= 0) close(chip);
         plat_set_root(nullptr);
     }
     int openChip(const char* name = "/dev/gpiochip4") {
@@ -52,26 +61,24 @@ class GpioChipDevice : public ::testing::Test {
         return raw(r, fd);
     }
     int raw(gpio_v2_line_request& r, int* fd = nullptr) {
-        if (ioctl(chip, GPIO_V2_GET_LINE_IOCTL, &r) != 0)
-            return errno;
+        if (ioctl(chip, GPIO_V2_GET_LINE_IOCTL, &r) != 0) return errno;
         if (fd)
             *fd = r.fd;
         else
             close(r.fd);
         return 0;
     }
-    gpio_v2_line_info info(uint32_t offset) {
-        gpio_v2_line_info li;
-        std::memset(&li, 0, sizeof li);
-        li.offset = offset;
-        EXPECT_EQ(ioctl(chip, GPIO_V2_GET_LINEINFO_IOCTL, &li), 0) << offset;
-        return li;
-    }
+    gpio_v2_line_info info(uint32_t offset) { return lineInfo(chip, offset); }
     TempDir dir;
     int chip = -1;
 };
 
-TEST_F(GpioChipDevice, ChipsAreFoundByLabelNameOrPath) {
+// Chips are found by label, name or path; files by a chip's name that are no
+// chip are left alone.
+TEST_F(GpioChipDevice, ChipsAreFoundByLabelNameOrPathAndFilesThatAreNoChipAreLeftAlone) {
+    // A plain file by a chip's name answers no chip call, as a real file would not.
+    ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiochip7", std::string(9000, '\0')));
+    ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiochip-x", ""));
     const std::vector<GpioChipInfo> chips = plat_gpiochip_list();
     ASSERT_EQ(chips.size(), 2u);
     EXPECT_EQ(chips[0].name, "gpiochip0");
@@ -91,13 +98,7 @@ TEST_F(GpioChipDevice, ChipsAreFoundByLabelNameOrPath) {
 
     EXPECT_FALSE(plat_gpiochip_find("/dev/gpiochip9", &c, &why));
     EXPECT_TRUE(Contains(why, "no GPIO chip answers at /dev/gpiochip9")) << why;
-}
 
-TEST_F(GpioChipDevice, FilesThatAreNoChipAreLeftAlone) {
-    // A plain file by a chip's name answers no chip call, as a real file would not.
-    ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiochip7", std::string(9000, '\0')));
-    ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiochip-x", ""));
-    EXPECT_EQ(plat_gpiochip_list().size(), 2u);
     ASSERT_TRUE(WriteFile(dir.path + "/plain", std::string(9000, '\0')));
     gpiochip_info ci;
     // What the system answers for any plain file (ENOTTY; qemu-user, which runs
@@ -113,8 +114,6 @@ TEST_F(GpioChipDevice, FilesThatAreNoChipAreLeftAlone) {
     EXPECT_EQ(errno, plainErrno);
     // Without a Pi's chip the search says which chips there are.
     ASSERT_EQ(unlink((dir.path + "/dev/gpiochip4").c_str()), 0);
-    GpioChipInfo c;
-    std::string why;
     EXPECT_FALSE(plat_gpiochip_find("", &c, &why));
     EXPECT_TRUE(Contains(why, "no GPIO chip is a Raspberry Pi's")) << why;
     ASSERT_EQ(unlink((dir.path + "/dev/gpiochip0").c_str()), 0);
@@ -124,24 +123,24 @@ TEST_F(GpioChipDevice, FilesThatAreNoChipAreLeftAlone) {
 
 TEST_F(GpioChipDevice, RequestsAreCheckedAsTheKernelDoes) {
     ASSERT_GE(openChip(), 0);
-    constexpr uint64_t in = GPIO_V2_LINE_FLAG_INPUT, out = GPIO_V2_LINE_FLAG_OUTPUT;
-    EXPECT_EQ(request({54}, in), EINVAL); // past the chip's lines
-    EXPECT_EQ(request({}, in), EINVAL);   // no line
-    EXPECT_EQ(request({4}, in | out), EINVAL);
-    EXPECT_EQ(request({4}, GPIO_V2_LINE_FLAG_BIAS_PULL_UP), EINVAL); // bias needs a direction
-    EXPECT_EQ(request({4}, in | GPIO_V2_LINE_FLAG_BIAS_PULL_UP | GPIO_V2_LINE_FLAG_BIAS_PULL_DOWN), EINVAL);
-    EXPECT_EQ(request({4}, in | GPIO_V2_LINE_FLAG_OPEN_DRAIN), EINVAL); // drive needs output
-    EXPECT_EQ(request({4}, out | GPIO_V2_LINE_FLAG_OPEN_DRAIN | GPIO_V2_LINE_FLAG_OPEN_SOURCE), EINVAL);
-    EXPECT_EQ(request({4}, out | GPIO_V2_LINE_FLAG_EDGE_RISING), EINVAL); // edges need input
-    EXPECT_EQ(request({4}, in | (uint64_t{1} << 20)), EINVAL);            // no such flag
-    EXPECT_EQ(request({4}, in | GPIO_V2_LINE_FLAG_USED), EINVAL);         // a report, not a request
-    EXPECT_EQ(request({4, 4}, in), EBUSY);                                // one line twice
+    EXPECT_EQ(request({54}, kIn), EINVAL); // past the chip's lines
+    EXPECT_EQ(request({}, kIn), EINVAL);   // no line
+    EXPECT_EQ(request({4}, kIn | kOut), EINVAL);
+    EXPECT_EQ(request({4}, kPullUp), EINVAL); // bias needs a direction
+    EXPECT_EQ(request({4}, kIn | kPullUp | GPIO_V2_LINE_FLAG_BIAS_PULL_DOWN), EINVAL);
+    EXPECT_EQ(request({4}, kIn | GPIO_V2_LINE_FLAG_OPEN_DRAIN), EINVAL); // drive needs output
+    EXPECT_EQ(request({4}, kOut | GPIO_V2_LINE_FLAG_OPEN_DRAIN | GPIO_V2_LINE_FLAG_OPEN_SOURCE),
+              EINVAL);
+    EXPECT_EQ(request({4}, kOut | GPIO_V2_LINE_FLAG_EDGE_RISING), EINVAL); // edges need input
+    EXPECT_EQ(request({4}, kIn | (uint64_t{1} << 20)), EINVAL);            // no such flag
+    EXPECT_EQ(request({4}, kIn | kUsed), EINVAL); // a report, not a request
+    EXPECT_EQ(request({4, 4}, kIn), EBUSY);       // one line twice
 
     gpio_v2_line_request r;
     std::memset(&r, 0, sizeof r);
     r.num_lines = 1;
     r.offsets[0] = 4;
-    r.config.flags = in;
+    r.config.flags = kIn;
     r.padding[2] = 1;
     EXPECT_EQ(raw(r), EINVAL);
     r.padding[2] = 0;
@@ -149,10 +148,10 @@ TEST_F(GpioChipDevice, RequestsAreCheckedAsTheKernelDoes) {
     EXPECT_EQ(raw(r), EINVAL);
     r.config.num_attrs = 1;
     r.config.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_FLAGS;
-    r.config.attrs[0].attr.flags = in | out; // an attribute's flags are checked too
+    r.config.attrs[0].attr.flags = kIn | kOut; // an attribute's flags are checked too
     r.config.attrs[0].mask = 1;
     EXPECT_EQ(raw(r), EINVAL);
-    r.config.attrs[0].attr.flags = out;
+    r.config.attrs[0].attr.flags = kOut;
     r.config.attrs[0].attr.padding = 1;
     EXPECT_EQ(raw(r), EINVAL);
     r.config.attrs[0].attr.padding = 0;
@@ -160,12 +159,12 @@ TEST_F(GpioChipDevice, RequestsAreCheckedAsTheKernelDoes) {
 
     // A held line is busy for every other request, whole or in part, until released.
     int held = -1;
-    ASSERT_EQ(request({22, 23}, in, &held), 0);
-    EXPECT_EQ(request({21, 23}, in), EBUSY);
-    EXPECT_EQ(info(21).flags & GPIO_V2_LINE_FLAG_USED, 0u); // the part taken was given back
-    EXPECT_EQ(request({21}, in), 0);
+    ASSERT_EQ(request({22, 23}, kIn, &held), 0);
+    EXPECT_EQ(request({21, 23}, kIn), EBUSY);
+    EXPECT_EQ(info(21).flags & kUsed, 0u); // the part taken was given back
+    EXPECT_EQ(request({21}, kIn), 0);
     close(held);
-    EXPECT_EQ(request({21, 23}, in), 0);
+    EXPECT_EQ(request({21, 23}, kIn), 0);
 
     gpio_v2_line_info li;
     std::memset(&li, 0, sizeof li);
@@ -181,15 +180,16 @@ TEST_F(GpioChipDevice, ValuesAndDirectionsOfOneRequest) {
     ASSERT_EQ(SimGpioPath(dir.path), dir.path + "/dev/gpiochip4");
     const uint32_t offsets[] = {4, 16, 23, 40};
     // 4 and 16 outputs (16 high), 23 and 40 inputs with the pull-up.
-    const int req = plat_gpiochip_request("/dev/gpiochip4", offsets, 4, 0b0011, 0b0010, 0b1100, "panel");
+    const int req =
+        plat_gpiochip_request("/dev/gpiochip4", offsets, 4, 0b0011, 0b0010, 0b1100, "panel");
     ASSERT_GE(req, 0) << std::strerror(errno);
 
     gpio_v2_line_info li = info(23);
-    EXPECT_EQ(li.flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_BIAS_PULL_UP);
+    EXPECT_EQ(li.flags, kUsed | kIn | kPullUp);
     EXPECT_STREQ(li.consumer, "panel");
     EXPECT_EQ(li.num_attrs, 0u); // no debounce
-    EXPECT_EQ(info(16).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_OUTPUT);
-    EXPECT_EQ(info(5).flags, GPIO_V2_LINE_FLAG_INPUT); // not requested
+    EXPECT_EQ(info(16).flags, kUsed | kOut);
+    EXPECT_EQ(info(5).flags, kIn); // not requested
 
     uint64_t bits = 0;
     ASSERT_EQ(plat_gpiochip_get(req, 0b1111, &bits), 0);
@@ -212,9 +212,9 @@ TEST_F(GpioChipDevice, ValuesAndDirectionsOfOneRequest) {
     // The data line's turn-around: input, the others as they were (the key's
     // pull-up kept), then output again.
     ASSERT_EQ(plat_gpiochip_configure(req, 4, 0b0010, 0, 0b1100), 0);
-    EXPECT_EQ(info(4).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_INPUT);
-    EXPECT_EQ(info(16).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_OUTPUT);
-    EXPECT_EQ(info(23).flags & GPIO_V2_LINE_FLAG_BIAS_PULL_UP, GPIO_V2_LINE_FLAG_BIAS_PULL_UP);
+    EXPECT_EQ(info(4).flags, kUsed | kIn);
+    EXPECT_EQ(info(16).flags, kUsed | kOut);
+    EXPECT_EQ(info(23).flags & kPullUp, kPullUp);
     EXPECT_EQ(plat_gpiochip_set(req, 1, 1), -1);
     ASSERT_EQ(plat_gpiochip_configure(req, 4, 0b0011, 0b0001, 0b1100), 0);
     ASSERT_EQ(plat_gpiochip_get(req, 1, &bits), 0);
@@ -227,24 +227,24 @@ TEST_F(GpioChipDevice, ValuesAndDirectionsOfOneRequest) {
     std::memset(&partial, 0, sizeof partial);
     partial.num_attrs = 1;
     partial.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_FLAGS;
-    partial.attrs[0].attr.flags = GPIO_V2_LINE_FLAG_INPUT;
+    partial.attrs[0].attr.flags = kIn;
     partial.attrs[0].mask = 0b0001;
     ASSERT_EQ(ioctl(req, GPIO_V2_LINE_SET_CONFIG_IOCTL, &partial), 0);
-    EXPECT_EQ(info(23).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_INPUT);
-    EXPECT_EQ(info(16).flags, GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_OUTPUT);
+    EXPECT_EQ(info(23).flags, kUsed | kIn);
+    EXPECT_EQ(info(16).flags, kUsed | kOut);
     ASSERT_EQ(plat_gpiochip_configure(req, 4, 0b0011, 0b0001, 0b1100), 0);
-    EXPECT_EQ(info(23).flags & GPIO_V2_LINE_FLAG_BIAS_PULL_UP, GPIO_V2_LINE_FLAG_BIAS_PULL_UP);
+    EXPECT_EQ(info(23).flags & kPullUp, kPullUp);
     EXPECT_EQ(SimGpioChipIs(dir.path + "/dev/gpiochip4"), true);
     // A configuration the kernel refuses changes nothing.
-    partial.attrs[0].attr.flags = GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_OPEN_DRAIN;
+    partial.attrs[0].attr.flags = kIn | GPIO_V2_LINE_FLAG_OPEN_DRAIN;
     partial.attrs[0].mask = 0b0010;
     EXPECT_EQ(ioctl(req, GPIO_V2_LINE_SET_CONFIG_IOCTL, &partial), -1);
     EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(info(16).flags & GPIO_V2_LINE_FLAG_OUTPUT, GPIO_V2_LINE_FLAG_OUTPUT);
+    EXPECT_EQ(info(16).flags & kOut, kOut);
 
     close(req);
-    EXPECT_EQ(info(23).flags & GPIO_V2_LINE_FLAG_USED, 0u);
-    EXPECT_EQ(info(16).flags & GPIO_V2_LINE_FLAG_OUTPUT, GPIO_V2_LINE_FLAG_OUTPUT); // kept
+    EXPECT_EQ(info(23).flags & kUsed, 0u);
+    EXPECT_EQ(info(16).flags & kOut, kOut); // kept
     SimGpioKeysClose(&keys);
 }
 
@@ -287,14 +287,16 @@ TEST_F(GpioChoice, APi4TakesTheRegistersWhereTheyOpen) {
     root(kPi4Compatible, {{0, "pinctrl-bcm2711", 58}}, true);
     ASSERT_EQ(open(), 0) << error;
     EXPECT_NE(lines.regs, nullptr);
-    EXPECT_EQ(lines.how, "/dev/mem at 0x3F200000, no /proc/device-tree/soc/ranges, the Pi 2 and 3 address");
+    EXPECT_EQ(lines.how,
+              "/dev/mem at 0x3F200000, no /proc/device-tree/soc/ranges, the Pi 2 and 3 address");
     // Without /dev/mem (no access to memory) the character device.
     ASSERT_EQ(unlink((dir.path + "/dev/mem").c_str()), 0);
     ASSERT_EQ(open(), 0) << error;
     EXPECT_EQ(lines.regs, nullptr);
     EXPECT_GE(lines.request, 0);
-    EXPECT_EQ(lines.how, "the character device /dev/gpiochip0 (gpiochip0, pinctrl-bcm2711, 58 lines), "
-                         "can't open /dev/mem (No such file or directory)");
+    EXPECT_EQ(lines.how,
+              "the character device /dev/gpiochip0 (gpiochip0, pinctrl-bcm2711, 58 lines), "
+              "can't open /dev/mem (No such file or directory)");
     EXPECT_EQ(CountOf(ReadFile(dir.path + "/syslog.log"), "3 can't open /dev/mem\n"), 1u);
     // GpioChip names the chip, even where the registers would do.
     ASSERT_TRUE(WriteFile(dir.path + "/dev/mem", ""));
@@ -308,24 +310,22 @@ TEST_F(GpioChoice, APi5TakesTheRp1sChipAndRequestsThePanelsLines) {
     ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiomem", "")); // its gpiomem is not the RP1's
     ASSERT_EQ(open(), 0) << error;
     EXPECT_EQ(lines.regs, nullptr);
-    EXPECT_TRUE(Contains(lines.how, "the character device /dev/gpiochip4 (gpiochip4, pinctrl-rp1, 54 lines), "
-                                    "this board is a Raspberry Pi 5 (bcm2712)"))
+    EXPECT_TRUE(Contains(lines.how,
+                         "the character device /dev/gpiochip4 (gpiochip4, pinctrl-rp1, 54 lines), "
+                         "this board is a Raspberry Pi 5 (bcm2712)"))
         << lines.how;
     const int chip = ::open((dir.path + "/dev/gpiochip4").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(chip, 0);
     auto flags = [&](uint32_t offset) {
-        gpio_v2_line_info li;
-        std::memset(&li, 0, sizeof li);
-        li.offset = offset;
-        EXPECT_EQ(ioctl(chip, GPIO_V2_GET_LINEINFO_IOCTL, &li), 0);
+        const gpio_v2_line_info li = lineInfo(chip, offset);
         EXPECT_EQ(li.num_attrs, 0u) << offset; // no debounce: the keys' thread debounces
         return li.flags;
     };
     for (uint32_t key = 22; key <= 27; key++)
-        EXPECT_EQ(flags(key), GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_BIAS_PULL_UP);
+        EXPECT_EQ(flags(key), kUsed | kIn | kPullUp);
     for (uint32_t out : {4u, 6u, 13u, 16u})
-        EXPECT_EQ(flags(out), GPIO_V2_LINE_FLAG_USED | GPIO_V2_LINE_FLAG_OUTPUT) << out;
-    EXPECT_EQ(flags(5) & GPIO_V2_LINE_FLAG_USED, 0u);
+        EXPECT_EQ(flags(out), kUsed | kOut) << out;
+    EXPECT_EQ(flags(5) & kUsed, 0u);
     close(chip);
     EXPECT_EQ(plat_gpio_levels(&lines), 0x0FC00000u | bit(13)); // keys up, 13 high
 
@@ -359,7 +359,8 @@ TEST_F(GpioChoice, AFailingRequestKeepsTheLastLevelsAndSaysSoOnce) {
         EXPECT_EQ(plat_gpio_levels(&lines), seen);
     plat_gpio_set(&lines, 16);
     const std::string log = ReadFile(dir.path + "/syslog.log");
-    EXPECT_EQ(CountOf(log, "3 GPIO: reading the lines of the line request failed: " + why), 1u) << log;
+    EXPECT_EQ(CountOf(log, "3 GPIO: reading the lines of the line request failed: " + why), 1u)
+        << log;
     EXPECT_EQ(CountOf(log, "3 GPIO:"), 1u) << log;
     lines.request = -1;
 }

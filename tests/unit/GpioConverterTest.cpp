@@ -13,10 +13,9 @@
 #include "platform/GpioLines.h"
 #include "platform/Root.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-
-#include <atomic>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -25,7 +24,7 @@ namespace {
 constexpr int kData = 4, kClock = 6, kArmed = 13, kAlive = 16;
 constexpr int kStepUs = 20; // the wire is acknowledged, so the panel's 200 us are not needed
 
-uint32_t bit(int pin) { return 1u << pin; }
+const auto bit = [](int pin) { return 1u << pin; };
 
 uint32_t atomicLoad(volatile uint32_t* regs, int i) {
     return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(regs[i])).load();
@@ -41,7 +40,8 @@ class GpioConverterTest : public ::testing::TestWithParam<GpioBackend> {
         const std::string block = SimGpioPath(dir.path);
         int fd = open(block.c_str(), O_RDWR | O_CLOEXEC);
         ASSERT_GE(fd, 0) << block;
-        void* p = mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, SimGpioOffset(block));
+        void* p = mmap(nullptr, kGpioBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
+                       SimGpioOffset(block));
         close(fd);
         ASSERT_NE(p, MAP_FAILED);
         regs = static_cast<volatile uint32_t*>(p);
@@ -60,41 +60,31 @@ class GpioConverterTest : public ::testing::TestWithParam<GpioBackend> {
     void TearDown() override {
         plat_gpio_lines_close(&lines);
         GpioConverterStop(m);
-        if (regs)
-            munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
+        if (regs) munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
         plat_set_root(nullptr);
     }
 
-    void setOutput(int pin, bool output) {
-        if (output)
-            plat_gpio_make_output(&lines, pin);
-        else
-            plat_gpio_make_input(&lines, pin);
+    void setOutput(int p, bool out) {
+        out ? plat_gpio_make_output(&lines, p) : plat_gpio_make_input(&lines, p);
     }
-    void pin(int p, bool high) {
-        if (high)
-            plat_gpio_set(&lines, p);
-        else
-            plat_gpio_clear(&lines, p);
-    }
-    // Waits (with a deadline) until the model has taken in every write, then reads.
-    // Keeps the results independent of scheduling; PanelReadsNeedNoHelp covers the
-    // panel's own bounded wait.
-    uint32_t settledRead(int w) {
+    void pin(int p, bool high) { high ? plat_gpio_set(&lines, p) : plat_gpio_clear(&lines, p); }
+    // Waits (with a deadline) until the model has taken in every write, then reads
+    // the levels. Keeps the results independent of scheduling; PanelReadsAreWokenByTheModel
+    // covers the panel's own bounded wait.
+    uint32_t settledLevels() {
         const int64_t end = plat_mono_ms() + 2000;
         auto seqWord = std::atomic_ref<uint32_t>(const_cast<uint32_t&>(regs[kVirtualSeqWord]));
         auto ackWord = std::atomic_ref<uint32_t>(const_cast<uint32_t&>(regs[kVirtualAckWord]));
         for (;;) {
             uint32_t ack = ackWord.load();
-            if (ack == seqWord.load() || plat_mono_ms() >= end)
-                break;
+            if (ack == seqWord.load() || plat_mono_ms() >= end) break;
             plat_futex_wait(&regs[kVirtualAckWord], ack, 20);
         }
-        return w == kGpioLevelWord ? plat_gpio_levels(&lines) : plat_gpio_read(regs, w);
+        return plat_gpio_levels(&lines);
     }
 
-    // The panel's side of one exchange; returns all 12 bits clocked in.
-    int exchange12(uint8_t cmd, bool settle = true) {
+    // The panel's side of one exchange; of the 12 bits clocked in, the last 8.
+    int exchange(uint8_t cmd, bool settle = true) {
         for (int i = 7; i >= 0; i--) {
             pin(kClock, true);
             plat_sleep_us(kStepUs);
@@ -110,7 +100,7 @@ class GpioConverterTest : public ::testing::TestWithParam<GpioBackend> {
         for (int i = 0; i < 12; i++) {
             pin(kClock, false);
             plat_sleep_us(kStepUs);
-            uint32_t lv = settle ? settledRead(kGpioLevelWord) : plat_gpio_levels(&lines);
+            uint32_t lv = settle ? settledLevels() : plat_gpio_levels(&lines);
             v = (v << 1) | static_cast<int>((lv >> kData) & 1u);
             pin(kClock, true);
             plat_sleep_us(kStepUs);
@@ -118,10 +108,8 @@ class GpioConverterTest : public ::testing::TestWithParam<GpioBackend> {
         setOutput(kData, true);
         pin(kData, true);
         pin(kClock, true);
-        return v;
+        return v & 0xFF;
     }
-    int exchange(uint8_t cmd, bool settle = true) { return exchange12(cmd, settle) & 0xFF; }
-    bool level(int p) { return (settledRead(kGpioLevelWord) >> p) & 1u; }
 
     TempDir dir;
     volatile uint32_t* regs = nullptr; // the block, for the wire's counters
@@ -151,7 +139,7 @@ TEST_P(GpioConverterTest, KeyBitsAreLeftAlone) {
     }
     EXPECT_EQ(exchange(0xD2), 177);
     pin(kAlive, false);
-    uint32_t lv = settledRead(kGpioLevelWord);
+    uint32_t lv = settledLevels();
     EXPECT_EQ(lv & 0x0FC00000u, 0x0FC00000u & ~bit(23) & ~bit(27));
     EXPECT_FALSE(GpioConverterOutput(m, 23));
     EXPECT_TRUE(GpioConverterOutput(m, 22));
@@ -166,12 +154,10 @@ TEST_P(GpioConverterTest, KeyBitsAreLeftAlone) {
             uint32_t b = bit(21 + key);
             SimGpioKeyDown(&keys, key);
             plat_sleep_us(20);
-            if (atomicLoad(regs, kGpioLevelWord) & b)
-                lost++;
+            if (atomicLoad(regs, kGpioLevelWord) & b) lost++;
             SimGpioKeyUp(&keys, key);
             plat_sleep_us(20);
-            if (!(atomicLoad(regs, kGpioLevelWord) & b))
-                lost++;
+            if (!(atomicLoad(regs, kGpioLevelWord) & b)) lost++;
         }
     });
     for (int i = 0; i < 20; i++)
@@ -182,7 +168,7 @@ TEST_P(GpioConverterTest, KeyBitsAreLeftAlone) {
     SimGpioKeyDown(&keys, 4);
     pin(kAlive, true);
     pin(kAlive, false);
-    lv = settledRead(kGpioLevelWord);
+    lv = settledLevels();
     EXPECT_EQ(lv & 0x0FC00000u, 0x0FC00000u & ~bit(25));
     SimGpioKeysClose(&keys);
 }
@@ -218,16 +204,16 @@ TEST_P(GpioConverterTest, OverrunResynchronises) {
     EXPECT_NE(atomicLoad(regs, kVirtualAckWord), atomicLoad(regs, kVirtualSeqWord));
 
     GpioConverterHold(m, false);
-    ASSERT_TRUE(WaitFor([&] { return atomicLoad(regs, kVirtualAckWord) ==
-                                      atomicLoad(regs, kVirtualSeqWord); },
-                        2000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return atomicLoad(regs, kVirtualAckWord) == atomicLoad(regs, kVirtualSeqWord); },
+        2000));
     EXPECT_EQ(GpioConverterOverruns(m), 1);
     EXPECT_FALSE(GpioConverterIsOutput(m, kArmed));
     EXPECT_TRUE(GpioConverterIsOutput(m, kClock));
     // And the next exchange works from a clean start.
     EXPECT_EQ(exchange(0xD3), 163);
     pin(kAlive, false);
-    EXPECT_FALSE(level(kAlive));
+    EXPECT_FALSE((settledLevels() >> kAlive) & 1u);
 }
 
 TEST_P(GpioConverterTest, AbortedCommandDoesNotShiftTheNextOne) {
@@ -249,7 +235,7 @@ TEST_P(GpioConverterTest, AbortedCommandDoesNotShiftTheNextOne) {
         pin(kClock, false);
     }
     pin(kClock, true);
-    settledRead(kGpioLevelWord);
+    settledLevels();
     plat_sleep_ms(GpioConverterConfig{}.frameTimeoutMs + 50);
     EXPECT_EQ(exchange(0xD1), 141);
     auto cmds = GpioConverterCommands(m);
@@ -269,6 +255,8 @@ TEST_P(GpioConverterTest, StopDetachesPromptly) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, GpioConverterTest,
                          ::testing::Values(GpioBackend::Registers, GpioBackend::Chardev),
-                         [](const ::testing::TestParamInfo<GpioBackend>& i) { return GpioBackendName(i.param); });
+                         [](const ::testing::TestParamInfo<GpioBackend>& i) {
+                             return GpioBackendName(i.param);
+                         });
 
 } // namespace
