@@ -13,19 +13,13 @@
 // most eight networks, each with a prefix its address has, each holding its
 // own address.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
 #include "remote/AmpctlAccess.h"
 #include "remote/AmpctlAnswer.h"
 #include "remote/AmpctlCommand.h"
 
 #include <climits>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <netinet/in.h>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -36,20 +30,22 @@ struct Run {
     bool closed = false;
 };
 
-bool knownCode(int code) {
-    return code == kAmpctlOk || code == kAmpctlInvalid || code == kAmpctlRejected ||
-           code == kAmpctlNotAvailable || code == kAmpctlNotAllowed;
-}
+// Hamlib's codes: the first four are what a change may come to.
+constexpr int kCodes[] = {kAmpctlOk, kAmpctlRejected, kAmpctlNotAvailable, kAmpctlNotAllowed,
+                          kAmpctlInvalid};
 
 void checkAnswer(const AmpctlView& v, const AmpctlCommand& c, const AmpctlAnswer& a) {
-    FUZZ_CHECK(a.len + 64 < kAmpctlAnswerMax, "ampctl: an answer of %zu bytes reached its buffer", a.len);
+    FUZZ_CHECK(a.len + 64 < kAmpctlAnswerMax, "ampctl: an answer of %zu bytes reached its buffer",
+               a.len);
     const std::string text(a.text, a.len);
     if (c.cmd == AmpctlCmd::Unknown || c.cmd == AmpctlCmd::Quit) {
-        FUZZ_CHECK(text.empty() && a.request.action == AmpctlAction::None && a.close == (c.cmd == AmpctlCmd::Quit),
+        FUZZ_CHECK(text.empty() && a.request.action == AmpctlAction::None &&
+                       a.close == (c.cmd == AmpctlCmd::Quit),
                    "ampctl: an unknown command or 'q' answered %zu bytes", a.len);
         return;
     }
-    FUZZ_CHECK(!text.empty() && text.back() == '\n', "ampctl: an answer that is not whole lines: '%s'", text.c_str());
+    FUZZ_CHECK(!text.empty() && text.back() == '\n',
+               "ampctl: an answer that is not whole lines: '%s'", text.c_str());
     // The extended form's first record: the long name and the arguments.
     std::string head;
     if (c.extended) {
@@ -57,21 +53,25 @@ void checkAnswer(const AmpctlView& v, const AmpctlCommand& c, const AmpctlAnswer
         for (int i = 0; i < c.argc; i++)
             head += std::string(" ") + c.args[i];
         head += c.separator;
-        FUZZ_CHECK(text.compare(0, head.size(), head) == 0, "ampctl: extended answer without its head '%s': '%s'",
-                   head.c_str(), text.c_str());
+        FUZZ_CHECK(text.compare(0, head.size(), head) == 0,
+                   "ampctl: extended answer without its head '%s': '%s'", head.c_str(),
+                   text.c_str());
     }
     for (int i = 0; i < c.argc && c.cmd != AmpctlCmd::SendCmd; i++)
         for (const char* p = c.args[i]; *p; p++)
-            FUZZ_CHECK(static_cast<unsigned char>(*p) > ' ' && *p != 0x7f, "ampctl: a blank in an argument");
+            FUZZ_CHECK(static_cast<unsigned char>(*p) > ' ' && *p != 0x7f,
+                       "ampctl: a blank in an argument");
     // "RPRT n" only as the last record, with a Hamlib code and nothing after
     // it; the extended form always ends with it.
     const size_t rprt = text.find("RPRT ", head.size());
-    FUZZ_CHECK(rprt != std::string::npos || !c.extended, "ampctl: extended answer without RPRT: '%s'", text.c_str());
+    FUZZ_CHECK(rprt != std::string::npos || !c.extended,
+               "ampctl: extended answer without RPRT: '%s'", text.c_str());
     if (rprt != std::string::npos) {
         FUZZ_CHECK(rprt == head.size() || text[rprt - 1] == '\n' || text[rprt - 1] == c.separator,
                    "ampctl: RPRT inside a record: '%s'", text.c_str());
         const std::string code = text.substr(rprt + 5, text.size() - rprt - 6);
-        FUZZ_CHECK(knownCode(std::atoi(code.c_str())) && std::to_string(std::atoi(code.c_str())) == code,
+        const int n = std::atoi(code.c_str());
+        FUZZ_CHECK(std::count(std::begin(kCodes), std::end(kCodes), n) && std::to_string(n) == code,
                    "ampctl: RPRT '%s' is not the last record", code.c_str());
     }
     if (a.request.action != AmpctlAction::None) {
@@ -97,15 +97,12 @@ Run run(const AmpctlView& v, int result, const char* bytes, size_t size, size_t 
             const AmpctlRead step = AmpctlNextCommand(&reader, bytes + at, n, &used, cmd.get());
             FUZZ_CHECK(used <= n, "ampctl: the reader took %zu of %zu bytes", used, n);
             r.tooLong = step == AmpctlRead::LineTooLong;
-            if (step != AmpctlRead::Command)
-                break;
+            if (step != AmpctlRead::Command) break;
             AmpctlRespond(v, *cmd, answer.get());
-            if (answer->request.action != AmpctlAction::None)
-                AmpctlComplete(answer.get(), result);
+            if (answer->request.action != AmpctlAction::None) AmpctlComplete(answer.get(), result);
             checkAnswer(v, *cmd, *answer);
             r.answers.append(answer->text, answer->len);
-            if ((r.closed = answer->close))
-                break;
+            if ((r.closed = answer->close)) break;
         }
         if (!r.tooLong && !r.closed)
             FUZZ_CHECK(used == n, "ampctl: the reader left %zu bytes", n - used);
@@ -116,35 +113,33 @@ Run run(const AmpctlView& v, int result, const char* bytes, size_t size, size_t 
 
 // The bytes as the setup's AmpctlControl (a line of at most 127 characters).
 void checkAccess(const char* bytes, size_t n) {
-    char text[128];
-    const size_t len = n < sizeof text - 1 ? n : sizeof text - 1;
-    std::memcpy(text, bytes, len);
-    text[len] = '\0';
-    const AmpctlAccess a = AmpctlAccessParse(text);
+    const AmpctlAccess a = AmpctlAccessParse(std::string(bytes, std::min<size_t>(n, 127)).c_str());
     FUZZ_CHECK(a.count >= 0 && a.count <= kAmpctlNetworksMax, "ampctl: %d networks", a.count);
-    FUZZ_CHECK(std::memchr(a.firstRefused, '\0', sizeof a.firstRefused), "ampctl: a refused word without its end");
+    FUZZ_CHECK(std::memchr(a.firstRefused, '\0', sizeof a.firstRefused),
+               "ampctl: a refused word without its end");
     for (int i = 0; i < a.count; i++) {
         const AmpctlNetwork& net = a.networks[i];
         const bool four = net.family == AF_INET;
-        FUZZ_CHECK(four || net.family == AF_INET6, "ampctl: network %d of family %d", i, net.family);
-        FUZZ_CHECK(net.prefix >= 0 && net.prefix <= (four ? 32 : 128), "ampctl: prefix %d", net.prefix);
+        FUZZ_CHECK(four || net.family == AF_INET6, "ampctl: network %d of family %d", i,
+                   net.family);
+        FUZZ_CHECK(net.prefix >= 0 && net.prefix <= (four ? 32 : 128), "ampctl: prefix %d",
+                   net.prefix);
         sockaddr_storage own{};
         own.ss_family = net.family;
-        if (four)
-            std::memcpy(&reinterpret_cast<sockaddr_in*>(&own)->sin_addr, net.bytes, 4);
-        else
-            std::memcpy(&reinterpret_cast<sockaddr_in6*>(&own)->sin6_addr, net.bytes, 16);
-        FUZZ_CHECK(AmpctlAccessAllows(a, own), "ampctl: network %d does not hold its own address", i);
+        auto* in4 = reinterpret_cast<sockaddr_in*>(&own);
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&own);
+        std::memcpy(four ? static_cast<void*>(&in4->sin_addr) : &in6->sin6_addr, net.bytes,
+                    four ? 4 : 16);
+        FUZZ_CHECK(AmpctlAccessAllows(a, own), "ampctl: network %d does not hold its own address",
+                   i);
     }
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2)
-        return 0;
-    if (size > 16384)
-        size = 16384;
+    if (size < 2) return 0;
+    if (size > 16384) size = 16384;
     AmpctlView v;
     v.valid = data[0] & 1;
     v.mayChange = data[0] & 2;
@@ -153,29 +148,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     v.status = 0xffffu * ((data[0] >> 4) & 1);
     v.freqHz = 14074000;
     std::memset(v.fault, 'F', sizeof v.fault); // no NUL: the field's end bounds it
-    static const int kResults[] = {kAmpctlOk, kAmpctlRejected, kAmpctlNotAvailable, kAmpctlNotAllowed};
-    const int result = kResults[(data[0] >> 5) & 3];
+    const int result = kCodes[(data[0] >> 5) & 3];
     const size_t piece = 1 + data[1] % 64;
     const char* bytes = reinterpret_cast<const char*>(data + 2);
     const size_t n = size - 2;
 
     const Run whole = run(v, result, bytes, n, n ? n : 1);
     const Run pieces = run(v, result, bytes, n, piece);
-    FUZZ_CHECK(whole.answers == pieces.answers && whole.taken == pieces.taken && whole.tooLong == pieces.tooLong,
+    FUZZ_CHECK(whole.answers == pieces.answers && whole.taken == pieces.taken &&
+                   whole.tooLong == pieces.tooLong,
                "ampctl: pieces of %zu bytes read otherwise than the whole", piece);
 
     // Where a line first passes 256 bytes, its LF included.
     size_t over = SIZE_MAX, lineLen = 0;
     for (size_t i = 0; i < n && over == SIZE_MAX; i++) {
         lineLen = bytes[i] == '\n' ? 0 : lineLen + 1;
-        if (lineLen == kAmpctlLineMax)
-            over = i;
+        if (lineLen == kAmpctlLineMax) over = i;
     }
     if (whole.tooLong)
-        FUZZ_CHECK(over != SIZE_MAX && whole.taken == over + 1, "ampctl: ended the client at byte %zu, not %zu",
-                   whole.taken, over + 1);
+        FUZZ_CHECK(over != SIZE_MAX && whole.taken == over + 1,
+                   "ampctl: ended the client at byte %zu, not %zu", whole.taken, over + 1);
     else if (!whole.closed)
-        FUZZ_CHECK(over == SIZE_MAX && whole.taken == n, "ampctl: a line too long went on (byte %zu)", over);
+        FUZZ_CHECK(over == SIZE_MAX && whole.taken == n,
+                   "ampctl: a line too long went on (byte %zu)", over);
     else
         FUZZ_CHECK(whole.taken <= over || over == SIZE_MAX, "ampctl: read past a line too long");
     checkAccess(bytes, n);
@@ -183,18 +178,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string scripts[] = {
-        std::string("\x03\x01", 2) + "f\n+f\n;f\n|l SWR\nl ?\n+l FAULT\nl WARNING\n\\get_powerstat\n"
-                                     "+\\set_powerstat 2\n\\set_powerstat 4\nR 1\n+R 0\n\\dump_state\n;\\dump_state\n"
-                                     "1\n+_\ns\n,y\nY 2 0\nG TUNE\nG ?\nL ?\nL SWR 1\nw a b c\nF 7.1e6\n",
-        std::string("\x2b\x07", 2) + "f l PWRFORWARD +y\r\nX zzz \\bogus\n#f\n\n+#y\nF abc\nF\n+l\nY 4\nq\nf\n",
-        std::string("\x11\x20", 2) + "f\n" + std::string(254, ' ') + "\n" + std::string(300, 'l') + "\nf\n",
-        std::string("\x06\x02", 2) + "+F 14074000\n\\set_powerstat 9\nR 2\nG BAND_UP\n;\\get_ant\n" +
-            std::string(255, 'x') + "\n",
-        std::string("\x01\x01", 2) + "127.0.0.1/8 ::1/128 192.168.1.0/24 fd00::/8 10.1.2.3 bogus 1.2.3.4/33",
-    };
-    std::vector<std::vector<uint8_t>> out;
-    for (const std::string& s : scripts)
-        out.emplace_back(s.begin(), s.end());
-    return out;
+    return FuzzSeedsOf({
+        std::string("\x03\x01", 2) +
+            "f\n+f\n;f\n|l SWR\nl ?\n+l FAULT\nl WARNING\n\\get_powerstat\n"
+            "+\\set_powerstat 2\n\\set_powerstat 4\nR 1\n+R 0\n\\dump_state\n;\\dump_state\n"
+            "1\n+_\ns\n,y\nY 2 0\nG TUNE\nG ?\nL ?\nL SWR 1\nw a b c\nF 7.1e6\n",
+        std::string("\x2b\x07", 2) +
+            "f l PWRFORWARD +y\r\nX zzz \\bogus\n#f\n\n+#y\nF abc\nF\n+l\nY 4\nq\nf\n",
+        std::string("\x11\x20", 2) + "f\n" + std::string(254, ' ') + "\n" + std::string(300, 'l') +
+            "\nf\n",
+        std::string("\x06\x02", 2) +
+            "+F 14074000\n\\set_powerstat 9\nR 2\nG BAND_UP\n;\\get_ant\n" + std::string(255, 'x') +
+            "\n",
+        std::string("\x01\x01", 2) +
+            "127.0.0.1/8 ::1/128 192.168.1.0/24 fd00::/8 10.1.2.3 bogus 1.2.3.4/33",
+    });
 }

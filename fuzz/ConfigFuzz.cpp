@@ -2,15 +2,10 @@
 // finite and not negative, and at any frequency the thresholds that go out are
 // four counts of 0..4095 in a "TS" command of exactly 19 bytes.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
-#include "amp/LinearPort.h"
-#include "core/Works.h"
 #include "tuner/Bands.h"
 
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -19,17 +14,7 @@ constexpr const char* kPath = "/opt/set/config.txt";
 void load(Works* w) {
     std::free(w->bandTable);
     w->bandTable = nullptr;
-    FuzzQuiet quiet;
-    ReadConfigFile(w);
-}
-
-bool isCommandForm(const std::string& s) {
-    if (s.size() != 19 || s[0] != 'T' || s[1] != 'S' || s[18] != ';')
-        return false;
-    for (int i = 2; i < 18; i++)
-        if (s[i] < '0' || s[i] > '9')
-            return false;
-    return true;
+    FuzzQuietly([w] { ReadConfigFile(w); });
 }
 
 } // namespace
@@ -39,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzWriteFile(kPath, data, size);
     load(w);
     const int count = w->bandCount;
-    FUZZ_CHECK(count >= 0 && static_cast<size_t>(count) <= size + 1, "config.txt: %d rows from %zu bytes",
-               count, size);
+    FUZZ_CHECK(count >= 0 && static_cast<size_t>(count) <= size + 1,
+               "config.txt: %d rows from %zu bytes", count, size);
     std::vector<ThresholdRow> first(w->bandTable, w->bandTable + count);
     for (int i = 0; i < count; i++) {
         const ThresholdRow& r = first[static_cast<size_t>(i)];
@@ -53,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The same file loads the same rows.
     load(w);
     FUZZ_CHECK(w->bandCount == count &&
-                   (count == 0 || std::memcmp(first.data(), w->bandTable, sizeof(ThresholdRow) * count) == 0),
+                   (count == 0 ||
+                    std::memcmp(first.data(), w->bandTable, sizeof(ThresholdRow) * count) == 0),
                "config.txt: a second load differs");
 
     // Every row's start and its neighbours, nothing, and a frequency of each band.
@@ -64,18 +50,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (long long f : freqs) {
         w->freqHz = static_cast<int>(static_cast<uint32_t>(f));
         w->thresholdRowIdx = -1;
-        {
-            FuzzQuiet quiet;
+        FuzzQuietly([w] {
             SearchCambioSoglie_TS(w);
             for (int k = 0; k < 4; k++)
                 SearchK(w, k);
-        }
+        });
         FuzzDrainCommands(w);
         for (int k = 0; k < 4; k++)
             FUZZ_CHECK(w->tsThresholds[k] >= 0 && w->tsThresholds[k] <= 4095,
-                       "config.txt: threshold %d is %d at %lld Hz", k, w->tsThresholds[k].load(), f);
+                       "config.txt: threshold %d is %d at %lld Hz", k, w->tsThresholds[k].load(),
+                       f);
         const std::string sent = FuzzSentCommand(w, kCmdThresholds);
-        FUZZ_CHECK(isCommandForm(sent), "config.txt: \"%s\" sent at %lld Hz", sent.c_str(), f);
+        FUZZ_CHECK(FuzzIsCommand(sent, "TS", 16), "config.txt: \"%s\" sent at %lld Hz",
+                   sent.c_str(), f);
     }
     FuzzTrimLog();
     return 0;
@@ -86,19 +73,23 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     // a missing tail, and the hand edits that were once converted unchecked.
     std::string station = "; start end Pfwd Vfwd Prefl Vrefl Pin Vin kdir pwin current refl fwd "
                           "L C L C L C L C L C step\n";
-    const long starts[] = {1700000, 3400000, 5300000, 7400000, 10000000, 14500000,
+    const long starts[] = {1700000,  3400000,  5300000,  7400000,  10000000, 14500000,
                            18000000, 21500000, 24800000, 29800000, 49000000, 55000000};
     for (size_t i = 0; i + 1 < sizeof starts / sizeof starts[0]; i++)
         station += std::to_string(starts[i]) + " " + std::to_string(starts[i + 1] - 1) +
                    " 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n";
-    station += "55000000 60000000 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n";
+    station += "55000000 60000000 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 "
+               "0 0 1\n";
     return FuzzSeedsOf({
         station,
-        "1800000 3399999 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 1 2 3 4 5 6 7 8 9 10 1\r\n"
+        "1800000 3399999 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 1 2 3 4 5 6 7 8 9 10 "
+        "1\r\n"
         "0x33E140 05177777 60 3411.1 60 4247.1 10 1347.4 -0.007 5000 14.05 20 80\r\n"
         "5300000 7399999 0 0 60 4247.1 10 1347.4\n\n;comment\n7400000\n",
         "1800000 3399999 60 3411.1 60 4247.1 10 1347.4 -0.007 12 -3e7 20 80 0 0 0 0 0 0 0 0 0 0 1\n"
-        "3400000 5299999 nan 3411.1 60 inf 10 1347.4 -0.007 1e10 -3 1e39 80 99999999999 0 0 0 0 0 0 0 0 0 1\n"
-        "-30000000 0x1FFFFFFFF 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n",
+        "3400000 5299999 nan 3411.1 60 inf 10 1347.4 -0.007 1e10 -3 1e39 80 99999999999 0 0 0 0 0 "
+        "0 0 0 0 1\n"
+        "-30000000 0x1FFFFFFFF 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 "
+        "0 1\n",
     });
 }

@@ -2,32 +2,19 @@
 // cut into ';'-ended texts by the link's framer and each decoded in turn, so
 // sequences (a "CP" reply, then status replies) are reached too.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
-#include "amp/LinearPort.h"
 #include "amp/Decoder.h"
 #include "amp/Linear.h"
-#include "core/Works.h"
-
-namespace {
-
-void decodeAll(Works* w, const uint8_t* data, size_t size) {
-    LinearReply reply;
-    for (size_t i = 0; i < size; i++) {
-        if (!LinearReplyByte(&reply, static_cast<char>(data[i])))
-            continue;
-        LinearAfterReply(w, DecodeCatCmd(w, reply.text, static_cast<int>(reply.len)));
-        // The link would send what was queued; keep the ring from filling up.
-        while (CmdQueueTake(w) >= 0) {
-        }
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
-    decodeAll(w, data, size);
+    LinearReply reply;
+    for (size_t i = 0; i < size; i++) {
+        if (!LinearReplyByte(&reply, static_cast<char>(data[i]))) continue;
+        LinearAfterReply(w, DecodeCatCmd(w, reply.text, static_cast<int>(reply.len)));
+        // The link would send what was queued; keep the ring from filling up.
+        FuzzDrainCommands(w);
+    }
     return 0;
 }
 
@@ -36,9 +23,11 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
         "CPFFFF;ST00000000000000002048204800000000;",
         "CPFFFF;ST1100500120004000500180018003000120;ST2A10000000000000002048204801000000;",
         "VSM0123456789;",
-        "EE00" "0102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F20;",
+        "EE00"
+        "0102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F20;",
         "EE01FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF;",
-        "EE02" "00112233;",
+        "EE02"
+        "00112233;",
         "FM00014074000;FA00014074000;",
         "MT100003117;MT;SA1;SA3;",
         "GS0123456789;GM00010002;",

@@ -2,31 +2,15 @@
 // first enabled row that holds it (or none), its mask has at most one bit, and
 // the "SF" command that carries it is exactly 10 bytes.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
-#include "amp/LinearPort.h"
-#include "core/Works.h"
 #include "tuner/Bands.h"
 
-namespace {
-
 constexpr const char* kPath = "/opt/set/filter.txt";
-
-bool isCommandForm(const std::string& s, uint8_t mask) {
-    char want[16];
-    std::snprintf(want, sizeof want, "SF30000%02x;", mask);
-    return s == want && s.size() == 10;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
     FuzzWriteFile(kPath, data, size);
-    {
-        FuzzQuiet quiet;
-        LoadTabFiltri(w);
-    }
+    FuzzQuietly([w] { LoadTabFiltri(w); });
     std::vector<long long> freqs = {0, 1800000, 3573000, 7074000, 14074000, 21074000, 50313000};
     for (const FilterRange& r : w->filterTable)
         for (long long base : {static_cast<long long>(r.low), static_cast<long long>(r.high)})
@@ -38,19 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int expected = -1;
         for (int i = 0; i < kFilterRows && expected < 0; i++) {
             const FilterRange& r = w->filterTable[i];
-            if (r.enabled == 1 && r.low <= hz && hz <= r.high)
-                expected = i;
+            if (r.enabled == 1 && r.low <= hz && hz <= r.high) expected = i;
         }
-        {
-            FuzzQuiet quiet;
-            SetFilterFromfreq(w);
-        }
+        FuzzQuietly([w] { SetFilterFromfreq(w); });
         FuzzDrainCommands(w);
         const uint8_t mask = w->relayDrive;
         FUZZ_CHECK(mask == (expected < 0 ? 0 : 1u << expected),
                    "filter.txt: mask %02x at %lld Hz, row %d holds it", mask, f, expected);
+        char want[16];
+        std::snprintf(want, sizeof want, "SF30000%02x;", mask);
         const std::string sent = FuzzSentCommand(w, kCmdFilter);
-        FUZZ_CHECK(isCommandForm(sent, mask), "filter.txt: \"%s\" sent for mask %02x", sent.c_str(), mask);
+        FUZZ_CHECK(sent == want, "filter.txt: \"%s\" sent for mask %02x", sent.c_str(), mask);
     }
     FuzzTrimLog();
     return 0;
@@ -64,7 +46,8 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
         "; low high enabled\n1700000 2100000 1\n0x33E140 4100000 1\n3500000 3600000 1\n"
         "7000000 7300000 2\n7000000 7400000 1\n",
         // Nine rows, CR LF ends, octal, and numbers no field can hold.
-        "1 2 1\r\n3 4 1\r\n5 6 1\r\n7 8 1\r\n9 10 1\r\n011 013 1\r\n13 14 1\r\n15 16 1\r\n17 18 1\r\n",
+        "1 2 1\r\n3 4 1\r\n5 6 1\r\n7 8 1\r\n9 10 1\r\n011 013 1\r\n13 14 1\r\n15 16 1\r\n17 18 "
+        "1\r\n",
         "-1700000 2100000 1\n3400000 99999999999 1\n5300000 7400000 99999999999999999999\n"
         "7000000 7300000 257\n",
     });

@@ -3,43 +3,31 @@
 // by mutating the target's seeds, reproducibly from a seed number.
 //
 //   target [-runs=N] [-seed=S] [-max_len=L] [FILE|DIR ...]
-#include "FuzzTarget.h"
+#include "FuzzRoot.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
+#include <filesystem>
+#include <fstream>
 #include <random>
-#include <string>
-#include <sys/stat.h>
-#include <vector>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 // The file at `path`, or every file under the folder, as inputs (1 MiB each at most).
-void addPath(const std::string& path, std::vector<Bytes>* inputs) {
-    struct stat st{};
-    FILE* f = nullptr;
-    if (stat(path.c_str(), &st) != 0 || (!S_ISDIR(st.st_mode) && !(f = std::fopen(path.c_str(), "rb")))) {
+void addPath(const std::filesystem::path& path, std::vector<Bytes>* inputs) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        for (const auto& e : std::filesystem::directory_iterator(path, ec))
+            if (e.path().filename().c_str()[0] != '.') addPath(e.path(), inputs);
+        return;
+    }
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
         std::fprintf(stderr, "fuzz: cannot read %s\n", path.c_str());
         std::exit(2);
     }
-    if (S_ISDIR(st.st_mode)) {
-        DIR* d = opendir(path.c_str());
-        while (dirent* e = d ? readdir(d) : nullptr)
-            if (e->d_name[0] != '.')
-                addPath(path + "/" + e->d_name, inputs);
-        if (d)
-            closedir(d);
-        return;
-    }
-    Bytes b;
-    uint8_t buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0 && b.size() < (1u << 20);)
-        b.insert(b.end(), buf, buf + n);
-    std::fclose(f);
+    Bytes b{std::istreambuf_iterator<char>(f), {}};
+    b.resize(std::min<size_t>(b.size(), 1u << 20));
     inputs->push_back(std::move(b));
 }
 
@@ -47,57 +35,46 @@ void addPath(const std::string& path, std::vector<Bytes>* inputs) {
 const uint8_t kInteresting[] = {0x00, 0x01, 0x0E, 0x0F, 0x30, 0x39, 0x3A, 0x3F,
                                 0x40, 0x7F, 0x80, 0xFF, ';',  '0',  '1',  '-'};
 
-Bytes mutate(const Bytes& in, const std::vector<Bytes>& pool, std::mt19937& rng, size_t maxLen) {
-    Bytes b = in;
+Bytes mutate(Bytes b, const std::vector<Bytes>& pool, std::mt19937& rng, size_t maxLen) {
     auto pick = [&](size_t n) { return static_cast<size_t>(rng() % (n ? n : 1)); };
-    const int steps = 1 + static_cast<int>(rng() % 6);
-    for (int s = 0; s < steps; s++) {
+    for (int steps = 1 + static_cast<int>(pick(6)); steps > 0; steps--) {
+        // A place in the input, or its end.
+        const size_t at = pick(b.size() + 1);
+        const bool inside = at < b.size();
+        const auto it = [&] { return b.begin() + static_cast<long>(at); };
         switch (rng() % 7) {
         case 0: // flip a bit
-            if (!b.empty())
-                b[pick(b.size())] ^= static_cast<uint8_t>(1u << (rng() % 8));
+            if (inside) b[at] ^= static_cast<uint8_t>(1u << pick(8));
             break;
         case 1: // a random byte
-            if (!b.empty())
-                b[pick(b.size())] = static_cast<uint8_t>(rng());
+            if (inside) b[at] = static_cast<uint8_t>(rng());
             break;
         case 2: // an interesting byte
-            if (!b.empty())
-                b[pick(b.size())] = kInteresting[pick(sizeof kInteresting)];
+            if (inside) b[at] = kInteresting[pick(sizeof kInteresting)];
             break;
-        case 3: { // insert a few bytes
-            const size_t at = pick(b.size() + 1);
-            const size_t n = 1 + pick(8);
-            for (size_t i = 0; i < n; i++)
-                b.insert(b.begin() + static_cast<long>(at), static_cast<uint8_t>(rng()));
+        case 3: // insert a few bytes
+            for (size_t n = 1 + pick(8); n > 0; n--)
+                b.insert(it(), static_cast<uint8_t>(rng()));
             break;
-        }
-        case 4: { // erase a range
-            if (b.empty())
-                break;
-            const size_t at = pick(b.size());
-            const size_t n = 1 + pick(std::min<size_t>(b.size() - at, 64));
-            b.erase(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
+        case 4: // erase a range
+            if (inside)
+                b.erase(it(),
+                        it() + 1 + static_cast<long>(pick(std::min<size_t>(b.size() - at, 64))));
             break;
-        }
         case 5: { // splice in part of another input
             const Bytes& o = pool[pick(pool.size())];
-            if (o.empty())
-                break;
             const size_t from = pick(o.size());
-            const size_t n = 1 + pick(o.size() - from);
-            b.insert(b.begin() + static_cast<long>(pick(b.size() + 1)), o.begin() + static_cast<long>(from),
-                     o.begin() + static_cast<long>(from + n));
+            if (!o.empty())
+                b.insert(it(), o.begin() + static_cast<long>(from),
+                         o.begin() + static_cast<long>(from + 1 + pick(o.size() - from)));
             break;
         }
         default: // cut short
-            if (!b.empty())
-                b.resize(pick(b.size()));
+            b.resize(pick(b.size()));
             break;
         }
     }
-    if (b.size() > maxLen)
-        b.resize(maxLen);
+    b.resize(std::min(b.size(), maxLen));
     return b;
 }
 
@@ -120,12 +97,10 @@ int main(int argc, char** argv) {
             addPath(a, &inputs);
     }
     LLVMFuzzerInitialize(&argc, &argv);
+    // The seeds and the given inputs, then mutations of them.
     std::vector<Bytes> pool = FuzzSeeds();
-    for (const Bytes& b : inputs)
-        LLVMFuzzerTestOneInput(b.data(), b.size());
     pool.insert(pool.end(), inputs.begin(), inputs.end());
-    if (pool.empty())
-        pool.push_back(Bytes{});
+    if (pool.empty()) pool.push_back(Bytes{});
     std::mt19937 rng(seed);
     for (const Bytes& b : pool)
         LLVMFuzzerTestOneInput(b.data(), b.size());
@@ -133,8 +108,7 @@ int main(int argc, char** argv) {
         const Bytes b = mutate(pool[rng() % pool.size()], pool, rng, maxLen);
         LLVMFuzzerTestOneInput(b.data(), b.size());
         // Inputs that grew stay in the pool now and then, so mutations stack up.
-        if (rng() % 16 == 0 && pool.size() < 512)
-            pool.push_back(b);
+        if (rng() % 16 == 0 && pool.size() < 512) pool.push_back(b);
     }
     std::printf("fuzz: %zu given inputs, %zu seeds, %ld mutated runs, no findings\n", inputs.size(),
                 FuzzSeeds().size(), runs);

@@ -1,29 +1,20 @@
 #include "FuzzRoot.h"
 
 #include "amp/Alarms.h"
-#include "amp/LinearPort.h"
 #include "amp/Linear.h"
 #include "core/Setup.h"
-#include "core/Works.h"
 #include "devsim/SimRoot.h"
 #include "platform/Clock.h"
 #include "platform/Root.h"
 #include "trx/Serial.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
-#include <string>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // Present in sanitizer builds only: where their reports go.
 extern "C" void __sanitizer_set_report_fd(void* fd) __attribute__((weak));
@@ -32,29 +23,24 @@ namespace {
 
 std::string g_dir;
 
-void removeRoot() {
-    std::error_code ec;
-    std::filesystem::remove_all(g_dir, ec);
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "fuzz: %s\n", what.c_str());
+    std::exit(2);
 }
 
 // The real standard output and error, kept while FuzzQuiet points them elsewhere.
 struct Streams {
-    int out = -1, err = -1, null = -1;
-    bool verbose = false;
+    int out, err, null;
+    bool verbose;
 };
 
-Streams& streams() {
-    static Streams s = [] {
-        Streams t;
+const Streams& streams() {
+    static const Streams s = [] {
         const char* v = std::getenv("PANEL_FUZZ_VERBOSE");
-        t.verbose = v && *v && *v != '0';
-        t.out = fcntl(1, F_DUPFD_CLOEXEC, 10);
-        t.err = fcntl(2, F_DUPFD_CLOEXEC, 10);
-        t.null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (t.out < 0 || t.err < 0 || t.null < 0) {
-            std::perror("fuzz: streams");
-            std::exit(2);
-        }
+        const Streams t{fcntl(1, F_DUPFD_CLOEXEC, 10), fcntl(2, F_DUPFD_CLOEXEC, 10),
+                        open("/dev/null", O_WRONLY | O_CLOEXEC), v && *v && *v != '0'};
+        if (t.out < 0 || t.err < 0 || t.null < 0)
+            die(std::string("streams: ") + std::strerror(errno));
         if (__sanitizer_set_report_fd)
             __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(t.err)));
         return t;
@@ -77,10 +63,9 @@ void pointStreams(int out, int err) {
 void removeStaleRoots(const char* parent) {
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(parent, ec)) {
-        const std::string name = e.path().filename().string();
         int pid = 0;
-        if (std::sscanf(name.c_str(), "panel-fuzz-%d-", &pid) == 1 && pid > 0 && kill(pid, 0) != 0 &&
-            errno == ESRCH)
+        if (std::sscanf(e.path().filename().c_str(), "panel-fuzz-%d-", &pid) == 1 && pid > 0 &&
+            kill(pid, 0) != 0 && errno == ESRCH)
             std::filesystem::remove_all(e.path(), ec);
     }
 }
@@ -90,31 +75,26 @@ void removeStaleRoots(const char* parent) {
 Works* FuzzWorks() {
     static Works* w = [] {
         // tmpfs when there is one: the writers sync every file they replace.
-        const std::string pid = std::to_string(getpid());
-        std::string shm = "/dev/shm/panel-fuzz-" + pid + "-XXXXXX";
-        std::string tmp = "/tmp/panel-fuzz-" + pid + "-XXXXXX";
-        removeStaleRoots("/dev/shm");
-        removeStaleRoots("/tmp");
-        const char* made = mkdtemp(shm.data());
-        if (!made)
-            made = mkdtemp(tmp.data());
-        if (!made) {
-            std::perror("fuzz: mkdtemp");
-            std::exit(2);
+        for (const char* parent : {"/dev/shm", "/tmp"}) {
+            removeStaleRoots(parent);
+            std::string dir = std::string(parent) + "/panel-fuzz-" + std::to_string(getpid());
+            dir += "-XXXXXX";
+            if (g_dir.empty() && mkdtemp(dir.data())) g_dir = dir;
         }
-        g_dir = made;
-        std::atexit(removeRoot);
+        if (g_dir.empty()) die(std::string("mkdtemp: ") + std::strerror(errno));
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(g_dir, ec);
+        });
         std::string err;
-        if (!SimRootCreate(g_dir, SimRootOptions{}, &err)) {
-            std::fprintf(stderr, "fuzz: %s\n", err.c_str());
-            std::exit(2);
-        }
+        if (!SimRootCreate(g_dir, SimRootOptions{}, &err)) die(err);
         plat_set_root(g_dir.c_str());
         plat_skip_sleeps(true);
         auto* works = new Works();
         works->setup = new SetupRecord();
         works->serMut = new std::mutex();
         works->wsSendMut = new std::mutex();
+        works->connMut = new std::mutex();
         works->trxParams = new TrxParameters{};
         InitGlobalVar(works);
         InitErrorTable(works);
@@ -124,26 +104,24 @@ Works* FuzzWorks() {
     return w;
 }
 
-const std::string& FuzzRootDir() { return g_dir; }
+const std::string& FuzzRootDir() {
+    return g_dir;
+}
 
 void FuzzWriteFile(const char* path, const uint8_t* data, size_t size) {
-    const std::string p = plat_path(path);
-    FILE* f = std::fopen(p.c_str(), "wb");
-    if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0)
-        FuzzFail("fuzz: cannot write %s", p.c_str());
+    std::ofstream f(plat_path(path), std::ios::binary);
+    if (!f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size)).flush())
+        FuzzFail("fuzz: cannot write %s", path);
 }
 
 std::string FuzzReadFile(const char* path) {
-    std::string out;
-    FILE* f = std::fopen(plat_path(path).c_str(), "rb");
-    if (!f)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    std::fclose(f);
-    return out;
+    std::ifstream f(plat_path(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+}
+
+bool FuzzIsCommand(const std::string& s, const char* letters, size_t digits) {
+    return s.size() == digits + 3 && s.compare(0, 2, letters) == 0 && s.back() == ';' &&
+           std::all_of(s.begin() + 2, s.end() - 1, [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::string FuzzSentCommand(Works* w, int state) {
@@ -152,10 +130,7 @@ std::string FuzzSentCommand(Works* w, int state) {
         FuzzFail("fuzz: cannot make the port's pipe");
     const int old = w->linFD;
     w->linFD = fds[1];
-    {
-        FuzzQuiet quiet;
-        SendLinearCommand(w, state);
-    }
+    FuzzQuietly([&] { SendLinearCommand(w, state); });
     w->linFD = old;
     char buf[256];
     const ssize_t n = read(fds[0], buf, sizeof buf);
@@ -168,12 +143,8 @@ void FuzzDrainCommands(Works* w) {
 }
 
 void FuzzHoldSettingsWritable() {
-    static bool held = [] {
-        FuzzQuiet quiet;
-        return RemountSetRw();
-    }();
-    if (!held)
-        FuzzFail("fuzz: cannot remount /opt/set read-write under the root");
+    static const bool held = FuzzQuietly([] { return RemountSetRw(); });
+    if (!held) FuzzFail("fuzz: cannot remount /opt/set read-write under the root");
 }
 
 void FuzzSocketWith(const uint8_t* data, size_t size, int sv[2]) {
@@ -187,32 +158,28 @@ void FuzzSocketWith(const uint8_t* data, size_t size, int sv[2]) {
     size_t done = 0;
     while (done < size) {
         const ssize_t n = write(sv[0], data + done, size - done);
-        if (n <= 0)
-            FuzzFail("fuzz: cannot fill the socket");
+        if (n <= 0) FuzzFail("fuzz: cannot fill the socket");
         done += static_cast<size_t>(n);
     }
     shutdown(sv[0], SHUT_WR);
 }
 
 void FuzzTrimLog() {
-    const std::string p = g_dir + "/syslog.log";
-    struct stat st;
     // The log is appended to, so a cut file simply fills again from its start.
-    if (stat(p.c_str(), &st) == 0 && st.st_size > (16 << 20) && truncate(p.c_str(), 0) != 0)
-        FuzzFail("fuzz: cannot trim %s", p.c_str());
+    std::error_code ec;
+    if (std::filesystem::file_size(g_dir + "/syslog.log", ec) > (16u << 20) && !ec)
+        std::filesystem::resize_file(g_dir + "/syslog.log", 0);
 }
 
 FuzzQuiet::FuzzQuiet() {
-    Streams& s = streams();
-    if (s.verbose || g_quietDepth++ > 0)
-        return;
+    const Streams& s = streams();
+    if (s.verbose || g_quietDepth++ > 0) return;
     pointStreams(s.null, s.null);
 }
 
 FuzzQuiet::~FuzzQuiet() {
-    Streams& s = streams();
-    if (!s.verbose && --g_quietDepth == 0)
-        pointStreams(s.out, s.err);
+    const Streams& s = streams();
+    if (!s.verbose && --g_quietDepth == 0) pointStreams(s.out, s.err);
 }
 
 void FuzzFail(const char* fmt, ...) {

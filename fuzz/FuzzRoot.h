@@ -1,13 +1,30 @@
-// A root folder and a record for the fuzz targets, made once per process, and
-// the helpers the file targets share.
+// What each fuzz target provides; a root folder and a record for the targets,
+// made once per process, and the helpers they share.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+// With what most targets use: the record, the amplifier's commands, the C and
+// POSIX calls.
+#include "amp/LinearPort.h"
+#include "core/Works.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
-struct Works;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+// With PANEL_FUZZ_SEEDS_OUT=DIR in the environment it writes the seeds into DIR
+// as files (a corpus for libFuzzer) and ends the program.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
+
+// Well-formed inputs the mutations start from (written out as the corpus for
+// libFuzzer runs).
+std::vector<std::vector<uint8_t>> FuzzSeeds();
 
 // Creates a root (on /dev/shm when there is one, else under /tmp; removed at
 // exit), sets it as the platform root and returns a record set up as at
@@ -53,12 +70,19 @@ struct FuzzQuiet {
     FuzzQuiet(const FuzzQuiet&) = delete;
     FuzzQuiet& operator=(const FuzzQuiet&) = delete;
 };
+// `f()` with the output quiet.
+template <typename F> auto FuzzQuietly(F f) {
+    FuzzQuiet quiet;
+    return f();
+}
+
+// Whether `s` is `letters`, `digits` decimal digits and ';': a command of fixed form.
+bool FuzzIsCommand(const std::string& s, const char* letters, size_t digits);
 
 // A broken invariant: the message on the real standard error, then abort, so
 // the fuzzer keeps the input.
 [[noreturn]] void FuzzFail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 #define FUZZ_CHECK(cond, ...)                                                                      \
     do {                                                                                           \
-        if (!(cond))                                                                               \
-            FuzzFail(__VA_ARGS__);                                                                 \
+        if (!(cond)) FuzzFail(__VA_ARGS__);                                                        \
     } while (0)

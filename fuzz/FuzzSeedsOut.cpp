@@ -1,14 +1,10 @@
-#include "FuzzTarget.h"
+#include "FuzzRoot.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
 #include <sys/stat.h>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* dir = std::getenv("PANEL_FUZZ_SEEDS_OUT");
-    if (!dir || !*dir)
-        return 0;
+    if (!dir || !*dir) return 0;
     mkdir(dir, 0755);
     const auto seeds = FuzzSeeds();
     for (size_t i = 0; i < seeds.size(); i++) {

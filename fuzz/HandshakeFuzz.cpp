@@ -1,17 +1,12 @@
 // A peer's handshake lines, read by the server (even first byte) or by the
 // client after its own request (odd first byte).
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
-#include "core/Works.h"
 #include "wire/Handshake.h"
-
-#include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
-    if (size < 1)
-        return 0;
+    if (size < 1) return 0;
     int sv[2];
     FuzzSocketWith(data + 1, size - 1, sv);
     const PortWanted wanted = [] { return true; };
@@ -25,10 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string request = "GET /chat HTTP/1.1\r\nHost: 127.0.0.1:6666\r\nUpgrade: websocket\r\n"
-                                "Connection: keep-alive, Upgrade\r\n"
-                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                                "Sec-WebSocket-Version: 13\r\n\r\n\r\n";
+    const std::string request =
+        "GET /chat HTTP/1.1\r\nHost: 127.0.0.1:6666\r\nUpgrade: websocket\r\n"
+        "Connection: keep-alive, Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+        "Sec-WebSocket-Version: 13\r\n\r\n\r\n";
     const std::string response = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
                                  "Connection: Upgrade\r\n"
                                  "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"

@@ -1,14 +1,10 @@
 // Any bytes as a screen received from a peer: the JPEG decoder must refuse what
 // it cannot decode without touching memory outside the picture.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
-#include "core/Works.h"
 #include "remote/Compress.h"
 #include "draw/Fb.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <jpeglib.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -38,8 +34,7 @@ std::vector<uint8_t> jpegBytes(bool progressive) {
     c.input_components = 3;
     c.in_color_space = JCS_RGB;
     jpeg_set_defaults(&c);
-    if (progressive)
-        jpeg_simple_progression(&c);
+    if (progressive) jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
     uint8_t row[16 * 3];
     for (int y = 0; y < 8; y++) {
@@ -57,4 +52,6 @@ std::vector<uint8_t> jpegBytes(bool progressive) {
 
 } // namespace
 
-std::vector<std::vector<uint8_t>> FuzzSeeds() { return {jpegBytes(false), jpegBytes(true)}; }
+std::vector<std::vector<uint8_t>> FuzzSeeds() {
+    return {jpegBytes(false), jpegBytes(true)};
+}

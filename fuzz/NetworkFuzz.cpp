@@ -4,44 +4,27 @@
 // to its keyword and an address, and leaves every other line byte for byte; a
 // second save writes the same file.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
 #include "devsim/SimRoot.h"
 #include "ui/Network.h"
-
-#include <cstring>
 
 namespace {
 
 constexpr const char* kPath = "/etc/network/interfaces";
 
-struct Addresses {
-    uint8_t octets[4][4];
-    uint8_t gatewayNone, dnsNone;
-    bool operator==(const Addresses& o) const {
-        return std::memcmp(octets, o.octets, sizeof octets) == 0 && gatewayNone == o.gatewayNone &&
-               dnsNone == o.dnsNone;
-    }
-};
-
-Addresses addresses() {
-    Addresses a{};
-    const Shared<uint8_t>* all[4] = {lan.IP_v, lan.NetMask_v, lan.Gateway_v, lan.DNS_v};
-    for (int k = 0; k < 4; k++)
-        for (int i = 0; i < 4; i++)
-            a.octets[k][i] = all[k][i];
-    a.gatewayNone = lan.Gateway_none;
-    a.dnsNone = lan.DNS_none;
+// The octets of the four addresses and whether gateway and name server are left empty.
+std::vector<int> addresses() {
+    std::vector<int> a = {lan.Gateway_none, lan.DNS_none};
+    for (const Shared<uint8_t>* octets : {lan.IP_v, lan.NetMask_v, lan.Gateway_v, lan.DNS_v})
+        a.insert(a.end(), octets, octets + 4);
     return a;
 }
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
-    for (size_t at = 0; at < text.size();) {
-        const size_t nl = text.find('\n', at);
-        const size_t next = nl == std::string::npos ? text.size() : nl + 1;
-        out.push_back(text.substr(at, next - at));
-        at = next;
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = std::min(text.find('\n', at), text.size() - 1);
+        out.push_back(text.substr(at, end + 1 - at));
     }
     return out;
 }
@@ -56,18 +39,8 @@ bool isAddressLine(const std::string& l, const char* keyword) {
         return std::strcmp(keyword, "gateway") == 0 || std::strcmp(keyword, "nameserver") == 0;
     unsigned a, b, c, d;
     char tail;
-    return std::sscanf(value.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) == 4 && a < 256 && b < 256 &&
-           c < 256 && d < 256;
-}
-
-int save() {
-    FuzzQuiet quiet;
-    return SaveLanParam();
-}
-
-int load() {
-    FuzzQuiet quiet;
-    return ReadLanParam();
+    return std::sscanf(value.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) == 4 && a < 256 &&
+           b < 256 && c < 256 && d < 256;
 }
 
 } // namespace
@@ -82,9 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     FuzzWriteFile(kPath, data, size);
     const std::string original(reinterpret_cast<const char*>(data), size);
-    FUZZ_CHECK(load() == 0, "network: the file could not be read");
-    const Addresses first = addresses();
-    const int saved = save();
+    FUZZ_CHECK(FuzzQuietly(ReadLanParam) == 0, "network: the file could not be read");
+    const std::vector<int> first = addresses();
+    const int saved = FuzzQuietly(SaveLanParam);
     const std::string written = FuzzReadFile(kPath);
     if (saved < 0) {
         // Refused (a file too large to be one): left as it was.
@@ -94,19 +67,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Only the first-column address lines changed, each to a whole address line.
     const std::vector<std::string> before = lines(original), after = lines(written);
-    FUZZ_CHECK(before.size() == after.size(), "network: %zu lines became %zu", before.size(), after.size());
+    FUZZ_CHECK(before.size() == after.size(), "network: %zu lines became %zu", before.size(),
+               after.size());
     for (size_t i = 0; i < before.size(); i++) {
-        if (before[i] == after[i])
-            continue;
+        if (before[i] == after[i]) continue;
         bool address = false;
         for (const char* k : {"address", "netmask", "gateway", "nameserver"})
-            address = address || (before[i].compare(0, std::strlen(k), k) == 0 && isAddressLine(after[i], k));
-        FUZZ_CHECK(address, "network: line %zu changed and is no address line of its keyword", i + 1);
+            address = address ||
+                      (before[i].compare(0, std::strlen(k), k) == 0 && isAddressLine(after[i], k));
+        FUZZ_CHECK(address, "network: line %zu changed and is no address line of its keyword",
+                   i + 1);
     }
 
-    FUZZ_CHECK(load() == 0, "network: the written file could not be read");
+    FUZZ_CHECK(FuzzQuietly(ReadLanParam) == 0, "network: the written file could not be read");
     FUZZ_CHECK(addresses() == first, "network: the written file loads to other addresses");
-    FUZZ_CHECK(save() >= 0 && FuzzReadFile(kPath) == written, "network: a second save writes another file");
+    FUZZ_CHECK(FuzzQuietly(SaveLanParam) >= 0 && FuzzReadFile(kPath) == written,
+               "network: a second save writes another file");
     FuzzTrimLog();
     return 0;
 }
@@ -116,14 +92,17 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
         // The file of the unit tests, and a Debian file with DHCP and comments.
         "auto eth0\niface eth0 inet static\naddress 192.168.1.20\nnetmask 255.255.255.0\n"
         "gateway 192.168.1.1\nnameserver 8.8.8.8\n",
-        "# interfaces(5) file used by ifup(8) and ifdown(8)\nsource-directory /etc/network/interfaces.d\n"
+        "# interfaces(5) file used by ifup(8) and ifdown(8)\nsource-directory "
+        "/etc/network/interfaces.d\n"
         "auto lo\niface lo inet loopback\n\nallow-hotplug eth0\niface eth0 inet static\n"
-        "    address 10.0.0.2\n\tnetmask 255.0.0.0\naddress 010.000.000.002\r\nnetmask 255.0.0.0\r\n"
+        "    address 10.0.0.2\n\tnetmask 255.0.0.0\naddress 010.000.000.002\r\nnetmask "
+        "255.0.0.0\r\n"
         "gateway \nnameserver\n",
         // Words that begin like the keywords, values out of range, a NUL byte,
         // a line longer than the reader takes, no final line end.
         std::string("addresses 1.2.3.4\ngatewayX 9.9.9.9\naddress 300.-1.99999999999.4.5\n"
-                    "netmask 255.255\nnameserver ab\0cd\naddress ", 104) +
+                    "netmask 255.255\nnameserver ab\0cd\naddress ",
+                    104) +
             std::string(200, '7') + "\ngateway 10.1.1.1",
     });
 }

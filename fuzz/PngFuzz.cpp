@@ -4,35 +4,27 @@
 // stored as B, G, R, 0 in its corner, and nothing else changes. No file may
 // make libpng take more memory than such a picture needs.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
-#include "core/Works.h"
 #include "devsim/PngFile.h"
 #include "draw/Fb.h"
 #include "draw/Png.h"
 
-#include <cstring>
 #include <filesystem>
 #include <png.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kW = 64, kH = 48;
 constexpr uint8_t kOld = 0x5A;
 
-struct Header {
-    png_uint_32 width = 0, height = 0;
-    int depth = 0, colorType = -1;
-};
-
-// The header as libpng's plain reading gives it (chunks before the header
-// included, which libpng passes over); false when it refuses the file.
-bool readHeader(const std::string& path, Header* h) {
+// The header and the pixels as libpng's plain reading gives them (chunks before
+// the header included, which libpng passes over); false when it refuses the file.
+bool reference(const std::string& path, png_uint_32* w, png_uint_32* h, int* depth, int* type,
+               SimPng* ref) {
+    FuzzQuiet quiet;
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
+    if (!f) return false;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
@@ -42,10 +34,10 @@ bool readHeader(const std::string& path, Header* h) {
     }
     png_init_io(png, f);
     png_read_info(png, info);
-    png_get_IHDR(png, info, &h->width, &h->height, &h->depth, &h->colorType, nullptr, nullptr, nullptr);
+    png_get_IHDR(png, info, w, h, depth, type, nullptr, nullptr, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(f);
-    return true;
+    return SimPngReadRgba(path, ref);
 }
 
 // The picture, made by libpng's writer, as seeds.
@@ -64,8 +56,8 @@ std::vector<uint8_t> pngBytes(int w, int h, int depth, int colorType, int interl
             v->insert(v->end(), d, d + n);
         },
         nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colorType,
-                 interlace, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth,
+                 colorType, interlace, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (text) {
         png_text t{};
         t.compression = PNG_TEXT_COMPRESSION_zTXt;
@@ -75,14 +67,14 @@ std::vector<uint8_t> pngBytes(int w, int h, int depth, int colorType, int interl
         png_set_gAMA(png, info, 0.45455);
     }
     png_write_info(png, info);
-    const size_t rowBytes = png_get_rowbytes(png, info);
-    std::vector<uint8_t> rows(rowBytes * static_cast<size_t>(h));
-    for (size_t i = 0; i < rows.size(); i++)
-        rows[i] = static_cast<uint8_t>(i * 7 + 3);
-    std::vector<png_bytep> pointers(static_cast<size_t>(h));
-    for (int y = 0; y < h; y++)
-        pointers[static_cast<size_t>(y)] = &rows[rowBytes * static_cast<size_t>(y)];
-    png_write_image(png, pointers.data());
+    std::vector<uint8_t> row(png_get_rowbytes(png, info));
+    // An interlaced picture is written in passes over the whole picture.
+    const int passes = png_set_interlace_handling(png);
+    for (int y = 0; y < h * passes; y++) {
+        for (size_t i = 0; i < row.size(); i++)
+            row[i] = static_cast<uint8_t>((static_cast<size_t>(y % h) * row.size() + i) * 7 + 3);
+        png_write_row(png, row.data());
+    }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return out;
@@ -109,51 +101,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Skins are read from the working directory: the root's, for the load only
     // (the fuzzer's own paths are relative to its own).
     const long peakBefore = peakRssKb();
-    {
-        static const std::string here = std::filesystem::current_path().string();
-        FuzzQuiet quiet;
-        if (chdir(FuzzRootDir().c_str()) != 0)
-            FuzzFail("fuzz: cannot enter the root");
-        LoadSkin(w, "fuzz", 1);
-        if (chdir(here.c_str()) != 0)
-            FuzzFail("fuzz: cannot return to %s", here.c_str());
-    }
+    static const std::string here = std::filesystem::current_path().string();
+    if (chdir(FuzzRootDir().c_str()) != 0) FuzzFail("fuzz: cannot enter the root");
+    FuzzQuietly([w] { LoadSkin(w, "fuzz", 1); });
+    if (chdir(here.c_str()) != 0) FuzzFail("fuzz: cannot return to %s", here.c_str());
     // The largest picture this screen takes is 12 KiB; libpng's own needs are a
     // few hundred more.
-    FUZZ_CHECK(peakRssKb() - peakBefore < 64 * 1024, "png: loading took the memory peak up by %ld KiB",
-               peakRssKb() - peakBefore);
-    bool changed = false;
-    for (int i = 0; i < fb->memSize && !changed; i++)
-        changed = fb->back[i] != kOld;
-    if (changed) {
+    FUZZ_CHECK(peakRssKb() - peakBefore < 64 * 1024,
+               "png: loading took the memory peak up by %ld KiB", peakRssKb() - peakBefore);
+    if (std::any_of(fb->back, fb->back + fb->memSize, [](uint8_t b) { return b != kOld; })) {
         // Loaded: the header says 8-bit RGBA no larger than the screen.
         const std::string path = FuzzRootDir() + "/fuzz.png";
-        Header h;
+        png_uint_32 iw = 0, ih = 0;
+        int depth = 0, type = -1;
         SimPng ref;
-        bool read;
-        {
-            FuzzQuiet quiet;
-            read = readHeader(path, &h) && SimPngReadRgba(path, &ref);
-        }
-        FUZZ_CHECK(read, "png: libpng's plain reading refuses a file that loaded");
-        FUZZ_CHECK(h.depth == 8 && h.colorType == PNG_COLOR_TYPE_RGBA,
-                   "png: a file of depth %d and colour type %d was loaded", h.depth, h.colorType);
-        const uint32_t iw = h.width, ih = h.height;
-        FUZZ_CHECK(iw >= 1 && ih >= 1 && iw <= kW && ih <= kH, "png: a %u x %u image was loaded", iw, ih);
+        FUZZ_CHECK(reference(path, &iw, &ih, &depth, &type, &ref),
+                   "png: libpng's plain reading refuses a file that loaded");
+        FUZZ_CHECK(depth == 8 && type == PNG_COLOR_TYPE_RGBA,
+                   "png: a file of depth %d and colour type %d was loaded", depth, type);
+        FUZZ_CHECK(iw >= 1 && ih >= 1 && iw <= kW && ih <= kH, "png: a %u x %u image was loaded",
+                   iw, ih);
         FUZZ_CHECK(ref.width == static_cast<int>(iw) && ref.height == static_cast<int>(ih),
                    "png: libpng's plain reading gives %d x %d", ref.width, ref.height);
-        for (int y = 0; y < kH; y++) {
-            for (int x = 0; x < kW; x++) {
-                const uint8_t* d = fb->back + y * fb->lineSize + x * 4;
-                if (static_cast<uint32_t>(x) < iw && static_cast<uint32_t>(y) < ih) {
-                    const uint8_t* s = &ref.data[(static_cast<size_t>(y) * iw + static_cast<size_t>(x)) * 4];
-                    FUZZ_CHECK(d[0] == s[2] && d[1] == s[1] && d[2] == s[0] && d[3] == 0,
-                               "png: pixel (%d, %d) is %02x %02x %02x %02x, the file has %02x %02x %02x", x, y,
-                               d[0], d[1], d[2], d[3], s[0], s[1], s[2]);
-                } else {
-                    FUZZ_CHECK(d[0] == kOld && d[1] == kOld && d[2] == kOld && d[3] == kOld,
-                               "png: pixel (%d, %d) outside the image changed", x, y);
-                }
+        // Inside the image B, G, R, 0 of the file's pixel; outside it nothing changed.
+        for (uint32_t y = 0; y < kH; y++) {
+            for (uint32_t x = 0; x < kW; x++) {
+                const uint8_t* d = fb->back + y * static_cast<uint32_t>(fb->lineSize) + x * 4;
+                const uint8_t* s = x < iw && y < ih ? &ref.data[(y * iw + x) * 4] : nullptr;
+                const uint8_t want[4] = {s ? s[2] : kOld, s ? s[1] : kOld, s ? s[0] : kOld,
+                                         s ? uint8_t{0} : kOld};
+                FUZZ_CHECK(std::memcmp(d, want, 4) == 0,
+                           "png: pixel (%u, %u) is %02x %02x %02x %02x, not %02x %02x %02x %02x", x,
+                           y, d[0], d[1], d[2], d[3], want[0], want[1], want[2], want[3]);
             }
         }
     }

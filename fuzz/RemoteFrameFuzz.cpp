@@ -6,27 +6,17 @@
 // relay's and the serial link's ports open. Whatever came, `divide` stays within
 // its range and the USB spectrum's counter still gives a spectrum within it.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
 #include "core/Setup.h"
-#include "core/Works.h"
 #include "wire/Frames.h"
 #include "remote/Receive.h"
 #include "trx/TavRead.h"
 #include "tuner/CAT.h"
 #include "draw/Fb.h"
 
-#include <cstdlib>
-#include <fcntl.h>
-#include <memory>
-#include <mutex>
-#include <unistd.h>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
-    static std::mutex connMut;
     [[maybe_unused]] static const bool once = [&] {
-        w->connMut = &connMut;
         w->remotePassword.set("ABCDEFGHJKLM");
         w->fb = fbInitMemory(800, 480, 32);
         // Relayed payloads (SC, PA) go nowhere.
@@ -35,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         status_cat = 1;
         return true;
     }();
-    if (size < 1)
-        return 0;
+    if (size < 1) return 0;
     // The counter as a running stream leaves it: loaded from the value before.
     static DivideCounter counter;
     for (int i = 0; i < 3; i++)
@@ -53,20 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (;;) {
         const size_t max =
             session.role == WsRole::Server && session.isFirst == 1 ? 2 + 125 + 4 : kWsFrameMax;
-        if (WsReadFrame(sv[1], frame.get(), session.role, max, wanted) != WsRead::Ok)
-            break;
-        if (RemoteReceive(w, &session, *frame) != Dispatch::Continue)
-            break;
+        if (WsReadFrame(sv[1], frame.get(), session.role, max, wanted) != WsRead::Ok) break;
+        if (RemoteReceive(w, &session, *frame) != Dispatch::Continue) break;
     }
     close(sv[0]);
     close(sv[1]);
     const int divide = w->settings.divide;
-    if (divide < kDivideMin || divide > kDivideMax)
-        std::abort();
+    FUZZ_CHECK(divide >= kDivideMin && divide <= kDivideMax, "remote frames: divide %d", divide);
     int blocks = 1;
     while (!SpectrumBlockDue(&counter, divide))
-        if (++blocks > divide)
-            std::abort();
+        FUZZ_CHECK(++blocks <= divide, "remote frames: no spectrum in %d blocks", divide);
     return 0;
 }
 
@@ -94,13 +79,16 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     return {
         FuzzBytes(0, code + shortFrame("ST", "KAVOFD3") + shortFrame("CA", "FA00014074000;") +
                          shortFrame("SC", "RX;") + shortFrame("PA", std::string(31, '\x41')) + xy),
-        FuzzBytes(3, shortFrame("ST", "KAVOFT01;") + fragment("SP", 854, 0) + fragment("SP", 854, 512) +
-                         fragment("FB", 1200, 0) + fragment("FB", 1200, 512) + fragment("FB", 1200, 1024)),
+        FuzzBytes(3, shortFrame("ST", "KAVOFT01;") + fragment("SP", 854, 0) +
+                         fragment("SP", 854, 512) + fragment("FB", 1200, 0) +
+                         fragment("FB", 1200, 512) + fragment("FB", 1200, 1024)),
         FuzzBytes(1, shortFrame("PA", std::string(31, '\x55')) + fragment("SP", 1706, 1536) +
                          std::string("\x82\x7E\x00\x0ASO\0\0\0\x04\1\2\3\4", 14) +
-                         std::string("\x88\x02\x03\xE8", 4) + std::string("\x81\x7E\x00\x0CXY0000100002", 16)),
+                         std::string("\x88\x02\x03\xE8", 4) +
+                         std::string("\x81\x7E\x00\x0CXY0000100002", 16)),
         FuzzBytes(2, std::string("\x82\x7F\0\0\0\x08SO\0\0", 10)),
         FuzzBytes(2, shortFrame("ST", "KAVOFD99") + shortFrame("ST", "KAVOFD-2147483648") +
-                         shortFrame("ST", "KAVOFD0") + shortFrame("ST", "KAVOFT01;") + shortFrame("ST", "KAVOFD4294967296")),
+                         shortFrame("ST", "KAVOFD0") + shortFrame("ST", "KAVOFT01;") +
+                         shortFrame("ST", "KAVOFD4294967296")),
     };
 }

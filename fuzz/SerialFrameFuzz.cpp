@@ -3,15 +3,10 @@
 // the same bytes straight into the parameter decoder as a remote unit would
 // hand them over.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
 #include "core/Setup.h"
-#include "core/Works.h"
 #include "devsim/TrxModel.h"
 #include "trx/Serial.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
@@ -23,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         w->remoteConnected = 1;
         return true;
     }();
-    if (size > 65536)
-        size = 65536;
+    if (size > 65536) size = 65536;
     int sv[2];
     FuzzSocketWith(data, size, sv);
     w->serFD = sv[1];
@@ -43,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
     std::vector<std::vector<uint8_t>> out;
     auto both = [&](long long hz, int mode, bool tx, int pitch, int offset, int traceLen) {
-        std::vector<uint8_t> s = TrxFrame(1, '1', TrxParameterPayload(hz, mode, tx, true, pitch, offset));
+        std::vector<uint8_t> s =
+            TrxFrame(1, '1', TrxParameterPayload(hz, mode, tx, true, pitch, offset));
         std::vector<uint8_t> trace(static_cast<size_t>(traceLen));
         for (size_t i = 0; i < trace.size(); i++)
             trace[i] = static_cast<uint8_t>(80 + (i * 13) % 90);

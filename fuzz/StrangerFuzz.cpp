@@ -3,18 +3,11 @@
 // (RemotePlain), the rest is what the stranger sends. Without the code nothing
 // opens: a connection authenticates only when its bytes carry the code frame.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
 #include "core/Setup.h"
-#include "core/Works.h"
 #include "wire/Frames.h"
 #include "remote/Receive.h"
 #include "remote/Wsocket.h"
-
-#include <algorithm>
-#include <memory>
-#include <mutex>
-#include <unistd.h>
 
 namespace {
 constexpr const char kCode[] = "ABCDEFGHJKLM";
@@ -22,14 +15,8 @@ constexpr const char kCode[] = "ABCDEFGHJKLM";
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
-    static std::mutex connMut;
-    [[maybe_unused]] static const bool once = [&] {
-        w->connMut = &connMut;
-        w->remotePassword.set(kCode);
-        return true;
-    }();
-    if (size < 1)
-        return 0;
+    w->remotePassword.set(kCode);
+    if (size < 1) return 0;
     SetSettingText(w, "RemotePlain", (data[0] & 1) ? "1" : "0");
     int sv[2];
     FuzzSocketWith(data + 1, size - 1, sv);
@@ -38,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TlsLinkPtr link;
     const bool in = RemoteAuthenticate(w, sv[1], "192.0.2.9", session.get(), frame.get(), &link);
     const uint8_t* end = data + size;
-    if (in && (SettingChar(w, "RemotePlain") != '1' || std::search(data, end, kCode, kCode + 12) == end))
+    if (in &&
+        (SettingChar(w, "RemotePlain") != '1' || std::search(data, end, kCode, kCode + 12) == end))
         FuzzFail("stranger fuzz: authenticated without the code");
-    if (w->remoteConnected)
-        FuzzFail("stranger fuzz: a session opened before it was claimed");
+    if (w->remoteConnected) FuzzFail("stranger fuzz: a session opened before it was claimed");
     link.reset();
     close(sv[0]);
     close(sv[1]);
@@ -55,8 +42,10 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
                                 "Sec-WebSocket-Protocol: chat\r\nSec-WebSocket-Version: 13\r\n\r\n";
     const std::string code = std::string("\x81\x0C\0\0\0\0", 6) + kCode;
     // The start of a TLS 1.3 ClientHello: record header, handshake header, version, random.
-    std::string hello = std::string("\x16\x03\x01\x00\xF0\x01\x00\x00\xEC\x03\x03", 11) + std::string(32, '\x5A') +
-                        std::string("\x20", 1) + std::string(32, '\x11') + std::string("\x00\x02\x13\x01\x01\x00", 6);
+    std::string hello = std::string("\x16\x03\x01\x00\xF0\x01\x00\x00\xEC\x03\x03", 11) +
+                        std::string(32, '\x5A') + std::string("\x20", 1) + std::string(32, '\x11') +
+                        std::string("\x00\x02\x13\x01\x01\x00", 6);
     return {FuzzBytes(1, request + code), FuzzBytes(0, request + code), FuzzBytes(0, hello),
-            FuzzBytes(1, hello + request), FuzzBytes(0, std::string("\x16\x03\x03\x00\x02\x02\x28", 7))};
+            FuzzBytes(1, hello + request),
+            FuzzBytes(0, std::string("\x16\x03\x03\x00\x02\x02\x28", 7))};
 }

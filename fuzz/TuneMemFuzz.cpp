@@ -4,14 +4,11 @@
 // of them gives a tune word of the defined bits only, with C and L of nine bits
 // and a mode of 0..3, sent as "MT1" and eight hex digits.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
-#include "amp/LinearPort.h"
-#include "core/Works.h"
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 
-#include <cstdio>
+#include <sstream>
 
 namespace {
 
@@ -19,16 +16,8 @@ namespace {
 constexpr uint32_t kWordBits = 0x10D554u | 0x282AAAu | kModeMask;
 
 std::vector<uint64_t> table(Works* w, int antenna) {
-    std::vector<uint64_t> out(kTuneMemEntries);
-    for (int i = 0; i < kTuneMemEntries; i++)
-        out[static_cast<size_t>(i)] = w->tuneMem[antenna].packed[i];
-    return out;
-}
-
-bool isCommandForm(const std::string& s, uint32_t word) {
-    char want[16];
-    std::snprintf(want, sizeof want, "MT1%08X;", word);
-    return s.size() == 12 && s == want;
+    const auto& packed = w->tuneMem[antenna].packed;
+    return std::vector<uint64_t>(std::begin(packed), std::end(packed));
 }
 
 } // namespace
@@ -36,54 +25,44 @@ bool isCommandForm(const std::string& s, uint32_t word) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
     FuzzHoldSettingsWritable();
-    if (size < 1)
-        return 0;
+    if (size < 1) return 0;
     const int bank = data[0] % 20, antenna = (data[0] / 20) % 3;
     const std::string path = TuneMemFileName(bank, antenna);
     FuzzWriteFile(path.c_str(), data + 1, size - 1);
-    {
-        FuzzQuiet quiet;
-        LoadTabAtu(w, bank, antenna);
-    }
+    FuzzQuietly([&] { LoadTabAtu(w, bank, antenna); });
     const std::vector<uint64_t> first = table(w, antenna);
 
     // Written back and loaded again: the stored entries, and nothing else.
-    {
-        FuzzQuiet quiet;
+    FuzzQuietly([&] {
         SaveTabAtu(w, bank, antenna);
         LoadTabAtu(w, bank, antenna);
-    }
+    });
     const std::string written = FuzzReadFile(path.c_str());
     const std::vector<uint64_t> second = table(w, antenna);
     // The writer's lines: the stored entries in rising index order, each with the
     // frequency of its index.
-    int last = -1;
-    for (size_t at = 0; at < written.size();) {
-        const size_t nl = written.find('\n', at);
-        FUZZ_CHECK(nl != std::string::npos, "tuner memory: the file written ends without a line end");
-        int index, valid, mode, l, c;
-        long hz;
-        char tail;
-        const std::string line = written.substr(at, nl - at);
-        FUZZ_CHECK(std::sscanf(line.c_str(), "%d %ld %d %d %d %d%c", &index, &hz, &valid, &mode, &l, &c, &tail) ==
-                           6 &&
-                       index > last && index < kTuneMemEntries && hz == AtuFreqfromIdx(index) && valid != 0,
+    FUZZ_CHECK(written.empty() || written.back() == '\n',
+               "tuner memory: the file written ends without a line end");
+    std::istringstream lines(written);
+    int last = -1, index, valid, mode, l, c;
+    long hz;
+    char tail;
+    for (std::string line; std::getline(lines, line); last = index)
+        FUZZ_CHECK(std::sscanf(line.c_str(), "%d %ld %d %d %d %d%c", &index, &hz, &valid, &mode, &l,
+                               &c, &tail) == 6 &&
+                       index > last && index < kTuneMemEntries && hz == AtuFreqfromIdx(index) &&
+                       valid != 0,
                    "tuner memory: line \"%s\" written", line.c_str());
-        last = index;
-        at = nl + 1;
-    }
     for (int i = 0; i < kTuneMemEntries; i++) {
         const uint64_t a = first[static_cast<size_t>(i)], b = second[static_cast<size_t>(i)];
         const bool valid = (a & 0xFF) != 0;
-        FUZZ_CHECK(valid ? a == b : b == 0, "tuner memory %d/%d index %d: %llx read back as %llx", bank,
-                   antenna, i, static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
+        FUZZ_CHECK(valid ? a == b : b == 0, "tuner memory %d/%d index %d: %llx read back as %llx",
+                   bank, antenna, i, static_cast<unsigned long long>(a),
+                   static_cast<unsigned long long>(b));
     }
-    {
-        FuzzQuiet quiet;
-        SaveTabAtu(w, bank, antenna);
-    }
-    FUZZ_CHECK(FuzzReadFile(path.c_str()) == written, "tuner memory %d/%d: a second save writes another file",
-               bank, antenna);
+    FuzzQuietly([&] { SaveTabAtu(w, bank, antenna); });
+    FUZZ_CHECK(FuzzReadFile(path.c_str()) == written,
+               "tuner memory %d/%d: a second save writes another file", bank, antenna);
 
     // Recalled at the frequency of each stored index and between them.
     w->tunerWord = 0x10000; // bypass, as after a start
@@ -91,23 +70,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     w->antennaIdx = antenna;
     int recalls = 0;
     for (int i = 0; i < kTuneMemEntries && recalls < 64; i++) {
-        if ((second[static_cast<size_t>(i)] & 0xFF) == 0)
-            continue;
+        if ((second[static_cast<size_t>(i)] & 0xFF) == 0) continue;
         recalls++;
         for (int64_t d : {0, 1000, -3000}) {
             w->freqHz = static_cast<int>(AtuFreqfromIdx(i) + d);
-            {
-                FuzzQuiet quiet;
+            FuzzQuietly([&] {
                 LoadTuneFromMEM(w, antenna);
                 GestioneLoadTuneVal(w, 1);
-            }
+            });
             FuzzDrainCommands(w);
             const uint32_t word = w->tunerWord;
-            FUZZ_CHECK((word & ~kWordBits) == 0 && w->tuner.tuneC <= 511 && w->tuner.tuneL <= 511 && w->tuner.tuneMode <= 3,
-                       "tuner memory %d/%d index %d: word %08X, C %u L %u mode %u", bank, antenna, i, word,
-                       w->tuner.tuneC.load(), w->tuner.tuneL.load(), w->tuner.tuneMode.load());
+            FUZZ_CHECK((word & ~kWordBits) == 0 && w->tuner.tuneC <= 511 && w->tuner.tuneL <= 511 &&
+                           w->tuner.tuneMode <= 3,
+                       "tuner memory %d/%d index %d: word %08X, C %u L %u mode %u", bank, antenna,
+                       i, word, w->tuner.tuneC.load(), w->tuner.tuneL.load(),
+                       w->tuner.tuneMode.load());
+            char want[16];
+            std::snprintf(want, sizeof want, "MT1%08X;", word);
             const std::string sent = FuzzSentCommand(w, kCmdTuneWord);
-            FUZZ_CHECK(isCommandForm(sent, word), "tuner memory: \"%s\" sent for %08X", sent.c_str(), word);
+            FUZZ_CHECK(sent == want, "tuner memory: \"%s\" sent for %08X", sent.c_str(), word);
         }
     }
     FuzzTrimLog();
@@ -118,16 +99,21 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     std::vector<std::string> texts;
     // A bank as the program writes it after a few tunes, with every mode.
     std::string saved(1, '\x15');
-    const int entries[][5] = {{900, 1, 1, 12, 300}, {3117, 1, 2, 511, 0}, {3118, 1, 3, 0, 511},
-                              {2100, 1, 1, 100, 200}, {4648, 1, 0, 7, 9}};
+    const int entries[][5] = {{900, 1, 1, 12, 300},
+                              {3117, 1, 2, 511, 0},
+                              {3118, 1, 3, 0, 511},
+                              {2100, 1, 1, 100, 200},
+                              {4648, 1, 0, 7, 9}};
     for (const auto& e : entries)
-        saved += std::to_string(e[0]) + " " + std::to_string(AtuFreqfromIdx(e[0])) + " " + std::to_string(e[1]) +
-                 " " + std::to_string(e[2]) + " " + std::to_string(e[3]) + " " + std::to_string(e[4]) + "\n";
+        saved += std::to_string(e[0]) + " " + std::to_string(AtuFreqfromIdx(e[0])) + " " +
+                 std::to_string(e[1]) + " " + std::to_string(e[2]) + " " + std::to_string(e[3]) +
+                 " " + std::to_string(e[4]) + "\n";
     texts.push_back(saved);
     // Comments, CR LF, indices out of range, an entry not marked valid, values
     // beyond their bits.
-    texts.push_back("\x2A; antenna 3 of bank 2\r\n3110 14000000 1 1 5 6\r\n-1 0 1 1 1 1\r\n5000 0 1 1 1 1\r\n"
-                    "3111 14010000 0 2 3 4\r\n3112 14020000 257 9 70000 600\r\n");
+    texts.push_back(
+        "\x2A; antenna 3 of bank 2\r\n3110 14000000 1 1 5 6\r\n-1 0 1 1 1 1\r\n5000 0 1 1 1 1\r\n"
+        "3111 14010000 0 2 3 4\r\n3112 14020000 257 9 70000 600\r\n");
     texts.push_back(std::string(1, '\0') + "99999999999 0 1 1 1 1\n1 2000\n2\n");
     return FuzzSeedsOf(texts);
 }

@@ -2,26 +2,12 @@
 // and a level of 0..999, and over any temperatures the fan command that goes
 // out is "FN1" and three digits.
 #include "FuzzRoot.h"
-#include "FuzzTarget.h"
 
-#include "amp/LinearPort.h"
 #include "amp/Temperature.h"
-#include "core/Works.h"
 
 #include <cmath>
-#include <cstdlib>
-
-namespace {
 
 constexpr const char* kPath = "/opt/set/ventola.txt";
-
-bool isCommandForm(const std::string& s, int level) {
-    char want[16];
-    std::snprintf(want, sizeof want, "FN1%03d;", level);
-    return s.size() == 7 && s == want;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Works* w = FuzzWorks();
@@ -29,19 +15,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::free(w->fanTable);
     w->fanTable = nullptr;
     w->fanCount = 0;
-    {
-        FuzzQuiet quiet;
-        ReadVentolaFile(w);
-    }
+    FuzzQuietly([w] { ReadVentolaFile(w); });
     const int count = w->fanCount;
-    FUZZ_CHECK(count >= 0 && static_cast<size_t>(count) <= size + 1, "ventola.txt: %d rows from %zu bytes",
-               count, size);
+    FUZZ_CHECK(count >= 0 && static_cast<size_t>(count) <= size + 1,
+               "ventola.txt: %d rows from %zu bytes", count, size);
     std::vector<float> temps = {-10.0f, 0.0f, 25.0f, 45.0f, 60.0f, 80.0f};
     for (int i = 0; i < count; i++) {
         const FanRow& r = w->fanTable[i];
         FUZZ_CHECK(std::isfinite(r.temp), "ventola.txt row %d: temperature %g kept", i + 1,
                    static_cast<double>(r.temp));
-        FUZZ_CHECK(r.level >= 0 && r.level <= 999, "ventola.txt row %d: level %d kept", i + 1, r.level);
+        FUZZ_CHECK(r.level >= 0 && r.level <= 999, "ventola.txt row %d: level %d kept", i + 1,
+                   r.level);
         if (i < 64)
             for (float d : {-0.5f, 0.0f, 0.5f})
                 temps.push_back(r.temp + d);
@@ -53,18 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t k = 0; k < temps.size(); k++) {
             const float t = temps[pass == 0 ? k : temps.size() - 1 - k];
             PublishAmpReadings(w, {.temp1 = t, .temp2 = t - 1.0f});
-            {
-                FuzzQuiet quiet;
-                searchPercentVentola(w);
-            }
+            FuzzQuietly([w] { searchPercentVentola(w); });
             FuzzDrainCommands(w);
             const int wanted = w->fanWanted;
-            FUZZ_CHECK(count == 0 || (wanted >= 0 && wanted <= 999), "ventola.txt: level %d wanted at %g",
-                       wanted, static_cast<double>(t));
+            FUZZ_CHECK(count == 0 || (wanted >= 0 && wanted <= 999),
+                       "ventola.txt: level %d wanted at %g", wanted, static_cast<double>(t));
             if (count > 0) {
+                char want[16];
+                std::snprintf(want, sizeof want, "FN1%03d;", wanted);
                 const std::string sent = FuzzSentCommand(w, kCmdFan);
-                FUZZ_CHECK(isCommandForm(sent, wanted), "ventola.txt: \"%s\" sent for level %d",
-                           sent.c_str(), wanted);
+                FUZZ_CHECK(sent == want, "ventola.txt: \"%s\" sent for level %d", sent.c_str(),
+                           wanted);
             }
         }
     }
