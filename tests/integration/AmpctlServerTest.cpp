@@ -12,12 +12,6 @@
 #include "devsim/AmpModel.h"
 #include "remote/AmpctlServer.h"
 
-#include <gtest/gtest.h>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
-
 namespace {
 
 int count(const std::string& text, const std::string& what) { return static_cast<int>(CountOf(text, what)); }

@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <opus/opus.h>
 #include <sys/socket.h>
-#include <thread>
 
 namespace {
 
@@ -147,6 +146,16 @@ TEST_F(Audio, CompressedBlocksDecodeIntoTheToneWithAnIndependentDecoder) {
     opus_decoder_destroy(dec);
     // Past the codec's start-up: the tone.
     EXPECT_NEAR(SimAudioToneHz(tone, 2, 4800, tone.size() / 2 - 4800), 700.0, 3.0);
+}
+
+TEST_F(Audio, ACodecThatCannotBeMadeTurnsCompressionOff) {
+    w->settings.audioBitrate = 64000;
+    w->audio.audioRate = 44100; // not an Opus rate
+    CreateAudioCodec(w.get());
+    EXPECT_EQ(w->audio.opusEncoder, nullptr);
+    EXPECT_EQ(w->audio.opusDecoder, nullptr);
+    EXPECT_EQ(w->settings.audioBitrate, 0);
+    EXPECT_TRUE(logged("3 failed to create an encoder: invalid argument"));
 }
 
 // The device keeps the wall clock, whatever the program's.

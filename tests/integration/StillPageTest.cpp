@@ -6,8 +6,6 @@
 #include "draw/Graph.h"
 #include "ui/Time.h"
 
-#include <thread>
-
 namespace {
 
 class StillPage : public RootedWorks {

@@ -13,10 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <sstream>
-#include <string>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -82,28 +79,25 @@ class WebConsoleRun : public RootedWorks {
     // first message, or why it was refused.
     std::string consoles(const std::string& cookie, int n) const {
         const std::string script = dir.path + "/ws.py";
-        WriteFile(script, "import asyncio, ssl, sys, websockets\n"
-                          "async def one(i):\n"
-                          "    ctx = ssl.create_default_context()\n"
-                          "    ctx.check_hostname = False\n"
-                          "    ctx.verify_mode = ssl.CERT_NONE\n"
-                          "    c = sys.argv[2].split('|')[i % len(sys.argv[2].split('|'))]\n"
-                          "    h = {'Cookie': c} if c else {}\n"
-                          "    try:\n"
-                          "        ws = await websockets.connect(sys.argv[1], ssl=ctx, extra_headers=h)\n"
-                          "    except Exception as e:\n"
-                          "        return 'refused ' + type(e).__name__\n"
-                          "    m = await asyncio.wait_for(ws.recv(), 10)\n"
-                          "    return ws, m\n"
-                          "async def main():\n"
-                          "    out = []\n"
-                          "    for i in range(int(sys.argv[3])):\n"
-                          "        out.append(await one(i))\n"
-                          "    for o in out:\n"
-                          "        print(o if isinstance(o, str) else o[1])\n"
-                          "    for o in out:\n"
-                          "        if not isinstance(o, str): await o[0].close()\n"
-                          "asyncio.run(main())\n");
+        WriteFile(script,
+                  "import asyncio, ssl, sys, websockets\n"
+                  "async def one(i):\n"
+                  "    ctx = ssl._create_unverified_context()\n"
+                  "    c = sys.argv[2].split('|')[i % len(sys.argv[2].split('|'))]\n"
+                  "    h = {'Cookie': c} if c else {}\n"
+                  "    try:\n"
+                  "        ws = await websockets.connect(sys.argv[1], ssl=ctx, extra_headers=h)\n"
+                  "    except Exception as e:\n"
+                  "        return 'refused ' + type(e).__name__\n"
+                  "    m = await asyncio.wait_for(ws.recv(), 10)\n"
+                  "    return ws, m\n"
+                  "async def main():\n"
+                  "    out = [await one(i) for i in range(int(sys.argv[3]))]\n"
+                  "    for o in out:\n"
+                  "        print(o if isinstance(o, str) else o[1])\n"
+                  "    for o in out:\n"
+                  "        if not isinstance(o, str): await o[0].close()\n"
+                  "asyncio.run(main())\n");
         return CommandOutput("/usr/bin/python3 " + script + " wss://127.0.0.1:" + std::to_string(port) + "/ws '" +
                              cookie + "' " + std::to_string(n) + " 2>&1");
     }

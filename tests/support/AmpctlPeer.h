@@ -4,10 +4,8 @@
 
 #include "TestRoot.h"
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <cstring>
-#include <netinet/in.h>
+#include <netdb.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -29,32 +27,25 @@ struct AmpctlPeer {
     // Connects to host ("127.0.0.1", "::1") at port, retrying for `timeoutMs`
     // of real time while nothing listens yet.
     bool connectTo(const char* host, int port, int timeoutMs = 10000) {
-        sockaddr_storage a{};
-        socklen_t len = sizeof(sockaddr_in);
-        auto* four = reinterpret_cast<sockaddr_in*>(&a);
-        auto* six = reinterpret_cast<sockaddr_in6*>(&a);
-        if (inet_pton(AF_INET, host, &four->sin_addr) == 1) {
-            four->sin_family = AF_INET;
-            four->sin_port = htons(static_cast<uint16_t>(port));
-        } else if (inet_pton(AF_INET6, host, &six->sin6_addr) == 1) {
-            six->sin6_family = AF_INET6;
-            six->sin6_port = htons(static_cast<uint16_t>(port));
-            len = sizeof(sockaddr_in6);
-        } else {
+        addrinfo hints{}, *ai = nullptr;
+        hints.ai_flags = AI_NUMERICHOST;
+        hints.ai_socktype = SOCK_STREAM;
+        if (getaddrinfo(host, std::to_string(port).c_str(), &hints, &ai) != 0)
             return false;
-        }
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < end) {
+        bool connected = false;
+        while (!connected && std::chrono::steady_clock::now() < end) {
             closeIt();
-            fd = socket(a.ss_family, SOCK_STREAM, 0);
-            if (connect(fd, reinterpret_cast<sockaddr*>(&a), len) == 0) {
-                ended = false;
-                return true;
-            }
-            usleep(20000);
+            fd = socket(ai->ai_family, SOCK_STREAM, 0);
+            connected = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
+            if (!connected)
+                usleep(20000);
         }
-        closeIt();
-        return false;
+        freeaddrinfo(ai);
+        if (!connected)
+            closeIt();
+        ended = false;
+        return connected;
     }
     bool send(const std::string& bytes) {
         return fd >= 0 && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());

@@ -14,9 +14,6 @@
 
 #include <arpa/inet.h>
 #include <cstring>
-#include <gtest/gtest.h>
-#include <memory>
-#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
