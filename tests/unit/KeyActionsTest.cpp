@@ -10,14 +10,9 @@
 #include "ui/Keys.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
-#include "ui/Time.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
-#include <vector>
 
 namespace {
 
@@ -181,8 +176,8 @@ TEST_F(Keys, BankResetChoicesCycleThroughAll) {
         labels.push_back(KeyLabels[11].line2[1].get().s);
         press(2);
     }
-    EXPECT_EQ(labels, (std::vector<std::string>{"    0", "    1", "    2", "    3", "  ALL",
-                                                 "    0"}));
+    EXPECT_EQ(labels,
+              (std::vector<std::string>{"    0", "    1", "    2", "    3", "  ALL", "    0"}));
 }
 
 // Moving through the menu with the keys is worked end to end by ServiceMenu.*
@@ -221,7 +216,8 @@ TEST_F(Keys, ManualTuningStepsAreRequestsTheLinkCarriesOut) {
     EXPECT_EQ(DecodeCapacitaFromTuneval(w->tunerWord), 1u);
 
     // The carrier key: start, then stop.
-    readings([](AmpReadings& r) { r.ampStatus1 = 1; }); // RX+TX on one coax: the AN check goes off first
+    readings(
+        [](AmpReadings& r) { r.ampStatus1 = 1; }); // RX+TX on one coax: the AN check goes off first
     press(6);
     EXPECT_EQ(w->txButtonFlags.load(), 0x13);
     EXPECT_TRUE(KeyLabels[4].line1[5].equals("StopTX"));

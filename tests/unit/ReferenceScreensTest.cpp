@@ -16,9 +16,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
 
 namespace {
 
@@ -42,7 +39,9 @@ class ReferenceScreens : public RootedWorks {
     }
 
     // The shown picture against tests/reference/NAME.png.
-    void expectMatches(const std::string& name) { ExpectPictureMatches(fb->screen, name, old.string()); }
+    void expectMatches(const std::string& name) {
+        ExpectPictureMatches(fb->screen, name, old.string());
+    }
 
     // A fixed operating state: 20 m, 30 W out, SWR 1.5, warm heat-sinks.
     void operatingState() {
@@ -52,8 +51,13 @@ class ReferenceScreens : public RootedWorks {
         w->lastFreqHz = 14070000;
         w->antennaRowIdx = 100;
         w->settings.viewTimeStr = 0;
-        PublishAmpReadings(w.get(), {.pwrIn = 8.0f, .pwrFwd = 30.0f, .pwrRefl = 1.2f, .swr = 1.5f, .currentRaw = 9.5f,
-                                     .temp1 = 35.2f, .temp2 = 33.8f});
+        PublishAmpReadings(w.get(), {.pwrIn = 8.0f,
+                                     .pwrFwd = 30.0f,
+                                     .pwrRefl = 1.2f,
+                                     .swr = 1.5f,
+                                     .currentRaw = 9.5f,
+                                     .temp1 = 35.2f,
+                                     .temp2 = 33.8f});
         for (int i = 0; i < 1024; i++) // a noise floor with two stations
             w->grid.trace[i] = -105.0f + 4.0f * std::sin(i * 0.7f) +
                                60.0f * std::exp(-0.02f * (i - 300) * (i - 300)) +
@@ -71,7 +75,10 @@ TEST_F(ReferenceScreens, EverySkinWithSampleText) {
         LoadSkin(w.get(), skin, 1);
         fbSetBack(fb);
         putString(9, 130, 300, "Loading ... 5", 255, 255, 255, fb);
-        putString(4, 20, 440, "14.070MHz  \xC2\xB0" "C \xC3\xA4\xC3\xB6\xC3\xBC", 250, 150, 0, fb);
+        putString(4, 20, 440,
+                  "14.070MHz  \xC2\xB0"
+                  "C \xC3\xA4\xC3\xB6\xC3\xBC",
+                  250, 150, 0, fb);
         putString(8, 120, 200, "FORWARD 30.0W", 0, 0, 0, fb); // on the meter face
         putString(6, 600, 470, "-100 dBm", 180, 180, 180, fb);
         fbRealize(fb);
@@ -91,10 +98,6 @@ TEST_F(ReferenceScreens, MainPagesOneToFive) {
         expectMatches("page" + std::to_string(page));
     }
 }
-
-} // namespace
-
-namespace {
 
 // The operator's unit: the station's values, grey once its record is old,
 // "no link" without a session.
