@@ -161,18 +161,6 @@ TEST_F(TextWithoutSomeFaces, NoFaceAtAllIsSaidOncePerSlot) {
     EXPECT_EQ(getStringSpace(8, "Hello"), 0);
 }
 
-TEST_F(Text, GlyphsStandOnTheBaselineFromThePen) {
-    putString(8, 50, 100, "H", 255, 255, 255, fb);
-    const Ink h = ink();
-    EXPECT_EQ(h.minX, 50);  // the pen, not the left bearing
-    EXPECT_EQ(h.maxY, 100); // bottom row on the baseline
-    EXPECT_GE(100 - h.minY, 12);
-
-    std::memset(fb->work, 0, fb->memSize);
-    putString(8, 50, 100, "g", 255, 255, 255, fb);
-    EXPECT_GT(ink().maxY, 100); // the descender hangs below
-}
-
 TEST_F(Text, WhiteTextBlendsByCoverageAndZeroCoverageChangesNothing) {
     const char* line = "PA Temp1: 035.2\xC2\xB0"
                        "C  gjq|Wx";
