@@ -3,7 +3,7 @@
 // and the board temperature's pace.
 #include "RootedWorks.h"
 
-#include "amp/Decoder.h"
+#include "core/AlarmList.h"
 #include "platform/Clock.h"
 #include "tuner/Bands.h"
 #include "draw/Damage.h"
@@ -134,20 +134,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
 
 TEST_F(Refresh, AlarmKeyInRedForACurrentFault) {
     w->startupFlags.replace(0);
-    const char st[] = "ST"
-                      "00"
-                      "0000"
-                      "0000"
-                      "0000"
-                      "0000"
-                      "2048"
-                      "2048"
-                      "10"
-                      "00"
-                      "0000";
-    ASSERT_EQ(DecodeCatCmd(w.get(), st, sizeof st), ReplyKind::Status);
-    ASSERT_TRUE(ExistError(w.get(), 15));
-    EXPECT_TRUE(w->errorTable[15].line2.equals("I OUT"));
+    AddErrore(w.get(), kAlarmFault); // this unit's own alarm (the station's: ReferenceScreens)
     TimerTick(w.get());
     EXPECT_EQ(px(8, 372), (Rgb{255, 30, 0}));
     // Key 1 offers the reset.
