@@ -2,20 +2,17 @@
 // of changing values the device picture is the one a whole redraw and a whole
 // copy give. The whole redraw is made from the same state in a forked copy of
 // this process (tracking off), so both ticks start from identical values.
-#include "RootedWorks.h"
+#include "TickedPicture.h"
 
 #include "amp/Alarms.h"
 #include "platform/Clock.h"
 #include "tuner/Banks.h"
 #include "draw/Damage.h"
-#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "draw/Png.h"
-#include "ui/Time.h"
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -23,21 +20,14 @@
 
 namespace {
 
-class Damage : public RootedWorks {
+// Both runs of a tick read the same clock: the clock text, the peak hold and the
+// board temperature's pace are the same in each.
+class Damage : public TickedPicture {
   protected:
-    static void SetUpTestSuite() { LoadSimFonts(); }
+    Damage() : TickedPicture(true) {}
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        // Both runs of a tick read the same clock: the clock text, the peak
-        // hold and the board temperature's pace are the same in each.
-        useManualClock();
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(PANEL_SKINS_DIR);
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        TimerInit(w.get());
+        ASSERT_NO_FATAL_FAILURE(TickedPicture::SetUp());
         w->startupFlags.replace(0);
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
         w->antennaRowIdx = 100;
         w->ModeWorkIdx = 1;
         w->settings.viewTimeStr = 1;
@@ -51,9 +41,7 @@ class Damage : public RootedWorks {
     }
     void TearDown() override {
         munmap(shared, kShared);
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootedWorks::TearDown();
+        TickedPicture::TearDown();
     }
 
     // One tick both ways: the forked copy redraws the whole picture and copies
@@ -88,8 +76,6 @@ class Damage : public RootedWorks {
     }
 
     static constexpr size_t kShared = 800 * 480 * 4;
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
     uint8_t* shared = nullptr;
 };
 

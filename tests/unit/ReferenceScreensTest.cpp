@@ -2,41 +2,23 @@
 // tests/support/ReferencePicture.h): every skin with sample text in the panel's
 // fonts, and the main pages 1 to 5 in a fixed state.
 #include "ReferencePicture.h"
-#include "RootedWorks.h"
+#include "TickedPicture.h"
 
 #include "amp/Decoder.h"
 #include "core/AlarmList.h"
 #include "platform/Clock.h"
 #include "remote/StationRecord.h"
-#include "draw/Fb.h"
 #include "ui/Keys.h"
 #include "draw/Png.h"
 #include "draw/TTF.h"
-#include "ui/Time.h"
 
 #include <cmath>
-#include <filesystem>
 
 namespace {
 
-class ReferenceScreens : public RootedWorks {
+class ReferenceScreens : public TickedPicture {
   protected:
-    static void SetUpTestSuite() { LoadSimFonts(); }
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        useManualClock();
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(PANEL_SKINS_DIR); // the skins are read from here
-        TimerInit(w.get());
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-    }
-    void TearDown() override {
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootedWorks::TearDown();
-    }
+    ReferenceScreens() : TickedPicture(true) {}
 
     // The shown picture against tests/reference/NAME.png.
     void expectMatches(const std::string& name) {
@@ -63,9 +45,6 @@ class ReferenceScreens : public RootedWorks {
                                60.0f * std::exp(-0.02f * (i - 300) * (i - 300)) +
                                40.0f * std::exp(-0.05f * (i - 560) * (i - 560));
     }
-
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
 };
 
 TEST_F(ReferenceScreens, EverySkinWithSampleText) {

@@ -1,16 +1,14 @@
 // The refresh tick: the needles' ends, texts and their forms, the alarm key,
 // peak hold, the plot's clamping, the frequency-change logic, the screen saver
 // and the board temperature's pace.
-#include "RootedWorks.h"
+#include "TickedPicture.h"
 
 #include "core/AlarmList.h"
 #include "platform/Clock.h"
 #include "tuner/Bands.h"
 #include "draw/Damage.h"
-#include "draw/Fb.h"
 #include "draw/Meter.h"
 #include "draw/TTF.h"
-#include "ui/Time.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,23 +18,13 @@ namespace {
 
 using Rgb = std::vector<int>;
 
-class Refresh : public RootedWorks {
+class Refresh : public TickedPicture {
   protected:
-    static void SetUpTestSuite() { LoadSimFonts(); }
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        useManualClock();
-        TimerInit(w.get());
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        ASSERT_NO_FATAL_FAILURE(TickedPicture::SetUp());
         w->antennaRowIdx = 100; // nothing to re-evaluate
         w->ModeWorkIdx = 1;
         params.activeFreq = 14070000;
-    }
-    void TearDown() override {
-        fbRelease(fb, true);
-        RootedWorks::TearDown();
     }
     Rgb px(int x, int y) const {
         const uint8_t* p = fb->work + y * fb->lineSize + x * 4;
@@ -82,8 +70,6 @@ class Refresh : public RootedWorks {
         fbRelease(ref, true);
         return diff;
     }
-
-    FrameBuffer* fb = nullptr;
 };
 
 // The needles at the ends of their scales (the forward needle in range, and
