@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 struct TextBox {
     int x0, y0, x1, y1; // [x0, x1) x [y0, y1)
@@ -27,8 +26,8 @@ struct DrawnNumber {
 // Candidates lo, lo + step .. hi, printed with `format` (one floating field)
 // at (x, y) in `font` and colour r, g, b over `skin` (an RGBA picture).
 inline DrawnNumber ReadDrawnNumber(const SimPng& shot, const SimPng& skin, int font, int x, int y,
-                                   const uint8_t (&rgb)[3], const char* format, double lo, double hi,
-                                   double step, TextBox box) {
+                                   const uint8_t (&rgb)[3], const char* format, double lo,
+                                   double hi, double step, TextBox box) {
     LoadSimFonts();
     FrameBuffer* fb = fbInitMemory(800, 480, 32);
     DrawnNumber best;
