@@ -131,8 +131,8 @@ TEST_F(Keys, AntennaKeyQueuesItsCommandAndSavesTheBank) {
 }
 
 // The memory table: a long press of key 1 opens it, its keys move the row (wrapping),
-// lead to its editor and the bank utilities, and key 1 goes back to the main page;
-// the tuner page returns there too while no search runs.
+// lead to its editor and the bank utilities (whose key 1 leads back), and key 1 goes
+// back to the main page; the tuner page returns there too while no search runs.
 TEST_F(Keys, MemoryTableAndTunerPageOpenAndLeadBack) {
     hold(1);
     EXPECT_EQ(w->pages.keyPage, kPageMemTable);
@@ -152,7 +152,11 @@ TEST_F(Keys, MemoryTableAndTunerPageOpenAndLeadBack) {
     EXPECT_EQ(w->pages.editColumn, -1);
     press(5);
     EXPECT_EQ(w->pages.keyPage, kPageBankUtil);
-    w->pages.keyPage = kPageMemTable;
+    w->ModeWorkIdx = 2;
+    KeyLabels[kPageMemTable].line2[1].set("stale");
+    press(1); // back to the table, its interface label new at once
+    EXPECT_EQ(w->pages.keyPage, kPageMemTable);
+    EXPECT_TRUE(KeyLabels[kPageMemTable].line2[1].equals(" FT-817"));
     press(1);
     EXPECT_EQ(w->pages.keyPage, kPageMain);
     EXPECT_FALSE(w->pages.viewFlags.test(2));
@@ -241,15 +245,6 @@ TEST_F(Keys, DeviceErrorPageRetryAndGiveUp) {
     press(6);
     EXPECT_EQ(setup->serialLinkEnabled, '0');
     EXPECT_EQ(w->deviceErrorCode, -1);
-}
-
-TEST_F(Keys, BackToTheTableShowsTheInterfaceAtOnce) {
-    w->ModeWorkIdx = 2;
-    KeyLabels[6].line2[1].set("stale");
-    w->pages.keyPage = 9;
-    press(1);
-    EXPECT_EQ(w->pages.keyPage, 6);
-    EXPECT_TRUE(KeyLabels[6].line2[1].equals(" FT-817"));
 }
 
 TEST_F(Keys, NetworkFileReadEditedAndWrittenBack) {
