@@ -25,6 +25,15 @@ class ReferenceScreens : public TickedPicture {
         ExpectPictureMatches(fb->screen, name, old.string());
     }
 
+    // Main page `page` as two ticks leave it: peak hold and needles settle on the same reading.
+    void showPage(int page) {
+        w->pages.screenPage = page;
+        SetWorkImg(w.get());
+        w->meters.skinReload = 0;
+        TimerTick(w.get());
+        TimerTick(w.get());
+    }
+
     // A fixed operating state: 20 m, 30 W out, SWR 1.5, warm heat-sinks.
     void operatingState() {
         w->ModeWorkIdx = 0;
@@ -54,10 +63,7 @@ TEST_F(ReferenceScreens, EverySkinWithSampleText) {
         LoadSkin(w.get(), skin, 1);
         fbSetBack(fb);
         putString(9, 130, 300, "Loading ... 5", 255, 255, 255, fb);
-        putString(4, 20, 440,
-                  "14.070MHz  \xC2\xB0"
-                  "C \xC3\xA4\xC3\xB6\xC3\xBC",
-                  250, 150, 0, fb);
+        putString(4, 20, 440, "14.070MHz  \u00B0C \u00E4\u00F6\u00FC", 250, 150, 0, fb);
         putString(8, 120, 200, "FORWARD 30.0W", 0, 0, 0, fb); // on the meter face
         putString(6, 600, 470, "-100 dBm", 180, 180, 180, fb);
         fbRealize(fb);
@@ -69,11 +75,7 @@ TEST_F(ReferenceScreens, MainPagesOneToFive) {
     operatingState();
     for (int page = 1; page <= 5; page++) {
         SCOPED_TRACE(page);
-        w->pages.screenPage = page;
-        SetWorkImg(w.get());
-        w->meters.skinReload = 0;
-        TimerTick(w.get());
-        TimerTick(w.get()); // peak hold and needles settle on the same reading
+        showPage(page);
         expectMatches("page" + std::to_string(page));
     }
 }
@@ -115,11 +117,7 @@ TEST_F(ReferenceScreens, OperatorsMainPageLinkedStaleAndUnlinked) {
     w->remoteConnected = 1;
     StationRecordReceived(w.get(), reinterpret_cast<const uint8_t*>(record), kStatusRecordSent);
     StationAlarmsReceived(w.get(), reinterpret_cast<const uint8_t*>(alarms), alarmsLen);
-    w->pages.screenPage = 1;
-    SetWorkImg(w.get());
-    w->meters.skinReload = 0;
-    TimerTick(w.get());
-    TimerTick(w.get());
+    showPage(1);
     expectMatches("operator-linked");
 
     plat_clock_step_us(2500 * 1000); // no record for 2.5 s
