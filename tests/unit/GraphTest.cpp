@@ -31,6 +31,13 @@ struct SmallFb {
     }
 };
 
+// The pixels a line from (x0, y0) to (x1, y1) sets in a fresh w x h picture.
+Points line(int w, int h, int x0, int y0, int x1, int y1) {
+    SmallFb f(w, h, 32);
+    DrawLine(x0, y0, x1, y1, 1, 1, 1, f.fb, 0);
+    return f.drawn(f.work);
+}
+
 class Framebuffer : public RootDir {};
 
 TEST_F(Framebuffer, VirtualPanelGeometryAndLogLineAndAnUnknownDepthRefused) {
@@ -104,33 +111,21 @@ TEST(DrawLine, EndPointsBresenhamStepsAndTheTargetPicture) {
     EXPECT_TRUE(f.drawn(f.work).empty());
     EXPECT_EQ(f.drawn(f.back).size(), 11u);
 
-    SmallFb g(20, 10, 32);
-    DrawLine(0, 0, 5, 2, 1, 1, 1, g.fb, 0);
-    EXPECT_EQ(g.drawn(g.work), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}, {5, 2}}));
+    EXPECT_EQ(line(20, 10, 0, 0, 5, 2), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}, {5, 2}}));
     // Drawn backwards the same steps are taken from the other end.
-    SmallFb h(20, 10, 32);
-    DrawLine(2, 7, 0, 0, 1, 1, 1, h.fb, 0);
-    Points steep = h.drawn(h.work);
+    const Points steep = line(20, 10, 2, 7, 0, 0);
     EXPECT_EQ(steep.size(), 8u); // dy + 1 points
     EXPECT_TRUE(steep.count({2, 7}) && steep.count({0, 0}));
 }
 
 TEST(DrawLine, ClippingByByteOffsetOnly) {
-    SmallFb f(10, 5, 32);
     // Past the right edge the line continues on the next row.
-    DrawLine(8, 1, 12, 1, 1, 1, 1, f.fb, 0);
-    EXPECT_EQ(f.drawn(f.work), (Points{{8, 1}, {9, 1}, {0, 2}, {1, 2}, {2, 2}}));
-
+    EXPECT_EQ(line(10, 5, 8, 1, 12, 1), (Points{{8, 1}, {9, 1}, {0, 2}, {1, 2}, {2, 2}}));
     // The last pixel of the buffer is never written; points above the top are dropped.
-    SmallFb g(10, 5, 32);
-    DrawLine(9, 4, 9, -3, 1, 1, 1, g.fb, 0);
-    EXPECT_EQ(g.drawn(g.work), (Points{{9, 0}, {9, 1}, {9, 2}, {9, 3}}));
-    SmallFb h(10, 5, 32);
-    DrawLine(-5, 0, 3, 0, 1, 1, 1, h.fb, 0); // negative offsets dropped
-    EXPECT_EQ(h.drawn(h.work), (Points{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
-    // Far below the picture nothing is written.
-    DrawLine(0, 100, 9, 100, 1, 1, 1, h.fb, 0);
-    EXPECT_EQ(h.drawn(h.work).size(), 4u);
+    EXPECT_EQ(line(10, 5, 9, 4, 9, -3), (Points{{9, 0}, {9, 1}, {9, 2}, {9, 3}}));
+    // Negative offsets are dropped, and far below the picture nothing is written.
+    EXPECT_EQ(line(10, 5, -5, 0, 3, 0), (Points{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
+    EXPECT_TRUE(line(10, 5, 0, 100, 9, 100).empty());
 }
 
 TEST(DrawHorizontalLine, HalfOpenSpan) {
