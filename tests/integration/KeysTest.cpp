@@ -7,9 +7,6 @@
 #include "core/CmdRing.h"
 #include "tuner/TunerRequests.h"
 
-#include <atomic>
-#include <thread>
-
 namespace {
 
 class KeysThread : public GpioPanel, public ::testing::WithParamInterface<GpioBackend> {
@@ -33,23 +30,14 @@ TEST_P(KeysThread, ShortPressActsOnRelease) {
 TEST_P(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
     // The manual tuning page: "up L" repeats while held. A stand-in for the
     // link thread carries out the steps the keys ask for and takes the words.
-    std::atomic<bool> linkOn{true};
-    std::thread link([&] {
-        while (linkOn) {
+    std::jthread link([&](std::stop_token stop) {
+        while (!stop.stop_requested()) {
             TunerServeRequests(w.get());
             while (CmdQueueTake(w.get()) >= 0) {
             }
             plat_sleep_ms(2);
         }
     });
-    struct StopLink {
-        std::atomic<bool>& on;
-        std::thread& t;
-        ~StopLink() {
-            on = false;
-            t.join();
-        }
-    } stopLink{linkOn, link};
     w->pages.keyPage = 4;
     w->tuner.tuneL = 0;
     const int64_t t0 = plat_mono_ms();
@@ -158,6 +146,8 @@ TEST_P(KeysThread, ConverterRepliesFillTheirSlotsInRotationAndIdlePassesWriteNot
 
 INSTANTIATE_TEST_SUITE_P(Backends, KeysThread,
                          ::testing::Values(GpioBackend::Registers, GpioBackend::Chardev),
-                         [](const ::testing::TestParamInfo<GpioBackend>& i) { return GpioBackendName(i.param); });
+                         [](const ::testing::TestParamInfo<GpioBackend>& i) {
+                             return GpioBackendName(i.param);
+                         });
 
 } // namespace

@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 struct TextBox {
     int x0, y0, x1, y1; // [x0, x1) x [y0, y1)
@@ -27,21 +26,19 @@ struct DrawnNumber {
 // Candidates lo, lo + step .. hi, printed with `format` (one floating field)
 // at (x, y) in `font` and colour r, g, b over `skin` (an RGBA picture).
 inline DrawnNumber ReadDrawnNumber(const SimPng& shot, const SimPng& skin, int font, int x, int y,
-                                   const uint8_t (&rgb)[3], const char* format, double lo, double hi,
-                                   double step, TextBox box) {
+                                   const uint8_t (&rgb)[3], const char* format, double lo,
+                                   double hi, double step, TextBox box) {
     LoadSimFonts();
     FrameBuffer* fb = fbInitMemory(800, 480, 32);
     DrawnNumber best;
     const int steps = static_cast<int>((hi - lo) / step + 0.5);
     for (int i = 0; i <= steps; i++) {
         const double v = lo + i * step;
-        for (int py = box.y0; py < box.y1; py++)
+        for (int py = box.y0; py < box.y1; py++) // the skin's R, G, B as B, G, R
             for (int px = box.x0; px < box.x1; px++) {
-                const uint8_t* s = &skin.data[(static_cast<size_t>(py) * 800 + px) * 4];
-                uint8_t* d = fb->work + (static_cast<size_t>(py) * 800 + px) * 4;
-                d[0] = s[2];
-                d[1] = s[1];
-                d[2] = s[0];
+                const size_t o = (static_cast<size_t>(py) * 800 + px) * 4;
+                for (size_t c = 0; c < 3; c++)
+                    fb->work[o + c] = skin.data[o + 2 - c];
             }
         char text[64];
         std::snprintf(text, sizeof text, format, v);
@@ -49,10 +46,11 @@ inline DrawnNumber ReadDrawnNumber(const SimPng& shot, const SimPng& skin, int f
         int differing = 0;
         for (int py = box.y0; py < box.y1; py++)
             for (int px = box.x0; px < box.x1; px++) {
-                const uint8_t* a = &shot.data[(static_cast<size_t>(py) * 800 + px) * 4];
-                const uint8_t* d = fb->work + (static_cast<size_t>(py) * 800 + px) * 4;
-                differing += std::abs(a[0] - d[2]) > 24 || std::abs(a[1] - d[1]) > 24 ||
-                             std::abs(a[2] - d[0]) > 24;
+                const size_t o = (static_cast<size_t>(py) * 800 + px) * 4;
+                bool off = false;
+                for (size_t c = 0; c < 3; c++)
+                    off |= std::abs(shot.data[o + c] - fb->work[o + 2 - c]) > 24;
+                differing += off;
             }
         if (best.differing < 0 || differing < best.differing) {
             best.runnerUp = best.differing;

@@ -7,7 +7,6 @@
 #include "devsim/PanelProcess.h"
 #include "devsim/SimRoot.h"
 
-#include <gtest/gtest.h>
 #include <linux/input.h>
 
 class PanelRun : public ::testing::Test {

@@ -9,8 +9,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <gtest/gtest.h>
-#include <string>
 
 // A pixel differs when a channel is off by more than this; a picture matches
 // when at most kMaxDiffering pixels differ: a few text edges may shift by a
@@ -51,6 +49,7 @@ inline void ExpectPictureMatches(const uint8_t* bgr0, const std::string& name,
     if (differing > kMaxDiffering) {
         const std::string actual = actualDir + "/" + name + "-actual.png";
         SimPngWrite(got, actual);
-        ADD_FAILURE() << name << ": " << differing << " pixels differ from " << ref << "; got " << actual;
+        ADD_FAILURE() << name << ": " << differing << " pixels differ from " << ref << "; got "
+                      << actual;
     }
 }

@@ -2,41 +2,32 @@
 // of changing values the device picture is the one a whole redraw and a whole
 // copy give. The whole redraw is made from the same state in a forked copy of
 // this process (tracking off), so both ticks start from identical values.
-#include "RootedWorks.h"
+#include "TickedPicture.h"
 
 #include "amp/Alarms.h"
 #include "platform/Clock.h"
 #include "tuner/Banks.h"
 #include "draw/Damage.h"
-#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "draw/Png.h"
-#include "ui/Time.h"
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
+#include <map>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-class Damage : public RootedWorks {
+// Both runs of a tick read the same clock: the clock text, the peak hold and the
+// board temperature's pace are the same in each.
+class Damage : public TickedPicture {
   protected:
-    static void SetUpTestSuite() { LoadSimFonts(); }
+    Damage() : TickedPicture(true) {}
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        // Both runs of a tick read the same clock: the clock text, the peak
-        // hold and the board temperature's pace are the same in each.
-        useManualClock();
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(PANEL_SKINS_DIR);
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        TimerInit(w.get());
+        ASSERT_NO_FATAL_FAILURE(TickedPicture::SetUp());
         w->startupFlags.replace(0);
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
         w->antennaRowIdx = 100;
         w->ModeWorkIdx = 1;
         w->settings.viewTimeStr = 1;
@@ -44,15 +35,13 @@ class Damage : public RootedWorks {
         params.activeFreq = 14070000;
         InitTabAntenna(w.get(), 0);
         LoadSkin(w.get(), "img1", 1);
-        shared = static_cast<uint8_t*>(mmap(nullptr, kShared, PROT_READ | PROT_WRITE,
-                                            MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+        shared = static_cast<uint8_t*>(
+            mmap(nullptr, kShared, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
         ASSERT_NE(shared, MAP_FAILED);
     }
     void TearDown() override {
         munmap(shared, kShared);
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootedWorks::TearDown();
+        TickedPicture::TearDown();
     }
 
     // One tick both ways: the forked copy redraws the whole picture and copies
@@ -78,17 +67,15 @@ class Damage : public RootedWorks {
         TickCountDowns(w.get(), 10);
         for (int i = 0; i < fb->memSize; i++)
             if (fb->screen[i] != shared[i]) {
-                ADD_FAILURE() << "tick " << tick << ": byte " << i << " (x " << (i % fb->lineSize) / 4
-                              << ", y " << i / fb->lineSize << ") is " << int(fb->screen[i])
-                              << ", a whole redraw gives " << int(shared[i]);
+                ADD_FAILURE() << "tick " << tick << ": byte " << i << " (x "
+                              << (i % fb->lineSize) / 4 << ", y " << i / fb->lineSize << ") is "
+                              << int(fb->screen[i]) << ", a whole redraw gives " << int(shared[i]);
                 return false;
             }
         return true;
     }
 
     static constexpr size_t kShared = 800 * 480 * 4;
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
     uint8_t* shared = nullptr;
 };
 
@@ -96,6 +83,12 @@ TEST_F(Damage, EveryTickShowsWhatAWholeRedrawShows) {
     int64_t copiedSteady = 0, copiedMoving = 0;
     std::string lastDate;
     int dateChanges = 0;
+    // The keys pressed (key, long-press bits) at their ticks: key 6 turns to page 2
+    // (SWR), 3, 4 (the plot), 5 (the narrow plot) and back to 1; held, it opens the
+    // status page, which the next key closes; key 2 changes the attenuator label.
+    const std::map<int, std::pair<int, int>> keys = {
+        {170, {6, 0}}, {200, {6, 0}},      {230, {6, 0}}, {231, {6, 0}}, {300, {6, 0}},
+        {330, {6, 0}}, {350, {6, 1 << 5}}, {370, {6, 0}}, {390, {2, 0}}};
     for (int t = 0; t < 420; t++) {
         // The values of this tick.
         if (t >= 40 && t < 160) { // needles moving, peaks held and decaying
@@ -106,45 +99,25 @@ TEST_F(Damage, EveryTickShowsWhatAWholeRedrawShows) {
                 r.swr = 1.2f + 0.5f * std::sin(t * 0.1f);
             });
         }
-        if (t == 60)
-            AddErrore(w.get(), 8); // an alarm key appears
-        if (t == 90)
-            AddErrore(w.get(), 12);
-        if (t == 120)
-            DeleteErrore(w.get(), 8);
-        if (t == 100)
-            readings([](AmpReadings& r) { r.temp1 = 41.5f; }); // the information rows
-        if (t == 110)
-            w->antennaIdx = 2;
-        if (t == 130)
-            params.activeFreq = 7074000; // another band in the row
-        if (t == 170 || t == 200)
-            DecodeTasto(w.get(), 6, 0); // page 2 (SWR), then page 3
-        if (t == 230 || t == 231)
-            DecodeTasto(w.get(), 6, 0); // pages 4: the plot
+        if (t == 60) AddErrore(w.get(), 8); // an alarm key appears
+        if (t == 90) AddErrore(w.get(), 12);
+        if (t == 120) DeleteErrore(w.get(), 8);
+        if (t == 100) readings([](AmpReadings& r) { r.temp1 = 41.5f; }); // the information rows
+        if (t == 110) w->antennaIdx = 2;
+        if (t == 130) params.activeFreq = 7074000; // another band in the row
+        if (auto k = keys.find(t); k != keys.end())
+            DecodeTasto(w.get(), k->second.first, k->second.second);
         if (t >= 232 && t < 300) {
             std::lock_guard<std::mutex> lock(serMut);
             for (int i = 0; i < kTracePoints; i++)
                 w->grid.trace[i] = -120.0f + 30.0f * std::sin(i * 0.05f + t * 0.3f);
         }
-        if (t == 300)
-            DecodeTasto(w.get(), 6, 0); // page 5, the narrow plot
-        if (t == 330)
-            DecodeTasto(w.get(), 6, 0); // back to page 1
-        if (t == 350)
-            DecodeTasto(w.get(), 6, 1 << 5); // the status page
-        if (t == 370)
-            DecodeTasto(w.get(), 6, 0); // closed by the next key
-        if (t == 390)
-            DecodeTasto(w.get(), 2, 0); // the attenuator label
         ASSERT_TRUE(tickMatches(t)) << "tick " << t;
         const std::string date = w->dateText.get().s;
         dateChanges += date != lastDate;
         lastDate = date;
-        if (t >= 10 && t < 40)
-            copiedSteady += fb->damage->shown;
-        if (t >= 40 && t < 160)
-            copiedMoving += fb->damage->shown;
+        if (t >= 10 && t < 40) copiedSteady += fb->damage->shown;
+        if (t >= 40 && t < 160) copiedMoving += fb->damage->shown;
     }
     // The clock text changed with the seconds, and every one of those ticks matched.
     EXPECT_GE(dateChanges, 4);

@@ -9,43 +9,34 @@
 #include <fcntl.h>
 #include <set>
 #include <unistd.h>
-#include <utility>
+#include <algorithm>
 
 namespace {
 
 using Points = std::set<std::pair<int, int>>;
 
-// A small picture with its own buffers, so that edges are easy to reach.
+// A small picture, so that edges are easy to reach.
 struct SmallFb {
-    FrameBuffer fb{};
-    std::vector<uint8_t> screen, work, back;
-    SmallFb(int w, int h, int pixelSize) {
-        int mem = w * h * pixelSize;
-        screen.assign(mem, 0);
-        work.assign(mem, 0);
-        back.assign(mem, 0);
-        fb.width = w;
-        fb.height = h;
-        fb.memSize = mem;
-        fb.lineSize = w * pixelSize;
-        fb.pixelSize = pixelSize;
-        fb.screen = screen.data();
-        fb.work = work.data();
-        fb.back = back.data();
-    }
+    FrameBuffer* fb;
+    uint8_t *work, *back;
+    SmallFb(int w, int h, int bpp) : fb(fbInitMemory(w, h, bpp)), work(fb->work), back(fb->back) {}
+    ~SmallFb() { fbRelease(fb, true); }
     // Pixels of `buf` that are not zero, as (x, y).
-    Points drawn(const std::vector<uint8_t>& buf) const {
+    Points drawn(const uint8_t* buf) const {
         Points p;
-        for (int o = 0; o < fb.memSize; o += fb.pixelSize) {
-            bool set = false;
-            for (int i = 0; i < fb.pixelSize; i++)
-                set |= buf[o + i] != 0;
-            if (set)
-                p.insert({(o % fb.lineSize) / fb.pixelSize, o / fb.lineSize});
-        }
+        for (int o = 0; o < fb->memSize; o += fb->pixelSize)
+            if (std::any_of(buf + o, buf + o + fb->pixelSize, [](uint8_t b) { return b != 0; }))
+                p.insert({(o % fb->lineSize) / fb->pixelSize, o / fb->lineSize});
         return p;
     }
 };
+
+// The pixels a line from (x0, y0) to (x1, y1) sets in a fresh w x h picture.
+Points line(int w, int h, int x0, int y0, int x1, int y1) {
+    SmallFb f(w, h, 32);
+    DrawLine(x0, y0, x1, y1, 1, 1, 1, f.fb, 0);
+    return f.drawn(f.work);
+}
 
 class Framebuffer : public RootDir {};
 
@@ -87,102 +78,77 @@ TEST_F(Framebuffer, FbInitOnTheVirtualPanelOfARootOrSaysThereIsNone) {
     EXPECT_EQ(fb->height, 480);
     EXPECT_EQ(ReadFile(dir.path + "/dev/fb0").size(), 1536000u);
     // The cursor-hiding command ran with its redirection kept inside the root.
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/commands.log"),
-                         "/bin/echo -e -n '\\e[?25l' >/dev/tty0"));
+    EXPECT_TRUE(
+        Contains(ReadFile(dir.path + "/commands.log"), "/bin/echo -e -n '\\e[?25l' >/dev/tty0"));
     EXPECT_TRUE(FileExists(dir.path + "/dev/tty0"));
     fbRelease(fb, false);
 }
 
 TEST(DrawLine, PackingOfBothPixelSizes) {
-    SmallFb f4(4, 4, 4);
-    DrawLine(0, 0, 1, 0, 10, 20, 30, &f4.fb, 0);
-    EXPECT_EQ(f4.work[0], 30); // B
-    EXPECT_EQ(f4.work[1], 20); // G
-    EXPECT_EQ(f4.work[2], 10); // R
-    EXPECT_EQ(f4.work[3], 0);
+    using Bytes = std::vector<uint8_t>;
+    SmallFb f4(4, 4, 32);
+    DrawLine(0, 0, 1, 0, 10, 20, 30, f4.fb, 0);
+    EXPECT_EQ(Bytes(f4.work, f4.work + 4), (Bytes{30, 20, 10, 0})); // B, G, R, 0
 
-    SmallFb f2(4, 4, 2);
-    DrawLine(0, 0, 1, 0, 255, 255, 255, &f2.fb, 0);
-    EXPECT_EQ(f2.work[0], 0xFF);
-    EXPECT_EQ(f2.work[1], 0xFF);
-    DrawLine(0, 1, 1, 1, 255, 0, 0, &f2.fb, 0);
-    EXPECT_EQ(f2.work[f2.fb.lineSize + 0], 0x00);
-    EXPECT_EQ(f2.work[f2.fb.lineSize + 1], 0xF8);
+    SmallFb f2(4, 4, 16);
+    DrawLine(0, 0, 1, 0, 255, 255, 255, f2.fb, 0);
+    EXPECT_EQ(Bytes(f2.work, f2.work + 2), (Bytes{0xFF, 0xFF}));
+    DrawLine(0, 1, 1, 1, 255, 0, 0, f2.fb, 0);
+    EXPECT_EQ(Bytes(f2.work + 8, f2.work + 10), (Bytes{0x00, 0xF8})); // the next row
 
-    // One and three bytes a pixel: nothing is drawn.
-    SmallFb f3(4, 4, 3);
-    DrawLine(0, 0, 3, 3, 255, 255, 255, &f3.fb, 0);
-    DrawHorizontalLine(0, 1, 3, 255, 255, 255, &f3.fb, 0);
+    // Three bytes a pixel: nothing is drawn.
+    SmallFb f3(4, 4, 24);
+    DrawLine(0, 0, 3, 3, 255, 255, 255, f3.fb, 0);
+    DrawHorizontalLine(0, 1, 3, 255, 255, 255, f3.fb, 0);
     EXPECT_TRUE(f3.drawn(f3.work).empty());
 }
 
-TEST(DrawLine, EndPointsAndBresenhamSteps) {
-    SmallFb f(20, 10, 4);
-    DrawLine(3, 3, 3, 3, 255, 255, 255, &f.fb, 0);
+TEST(DrawLine, EndPointsBresenhamStepsAndTheTargetPicture) {
+    SmallFb f(20, 10, 32);
+    DrawLine(3, 3, 3, 3, 255, 255, 255, f.fb, 0);
     EXPECT_TRUE(f.drawn(f.work).empty());
+    DrawLine(0, 5, 10, 5, 255, 255, 255, f.fb, 1); // target 1: the back picture
+    EXPECT_TRUE(f.drawn(f.work).empty());
+    EXPECT_EQ(f.drawn(f.back).size(), 11u);
 
-    DrawLine(0, 5, 10, 5, 255, 255, 255, &f.fb, 0);
-    EXPECT_EQ(f.drawn(f.work).size(), 11u);
-
-    SmallFb g(20, 10, 4);
-    DrawLine(0, 0, 5, 2, 1, 1, 1, &g.fb, 0);
-    EXPECT_EQ(g.drawn(g.work), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}, {5, 2}}));
+    EXPECT_EQ(line(20, 10, 0, 0, 5, 2), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}, {5, 2}}));
     // Drawn backwards the same steps are taken from the other end.
-    SmallFb h(20, 10, 4);
-    DrawLine(2, 7, 0, 0, 1, 1, 1, &h.fb, 0);
-    Points steep = h.drawn(h.work);
+    const Points steep = line(20, 10, 2, 7, 0, 0);
     EXPECT_EQ(steep.size(), 8u); // dy + 1 points
     EXPECT_TRUE(steep.count({2, 7}) && steep.count({0, 0}));
 }
 
 TEST(DrawLine, ClippingByByteOffsetOnly) {
-    SmallFb f(10, 5, 4);
     // Past the right edge the line continues on the next row.
-    DrawLine(8, 1, 12, 1, 1, 1, 1, &f.fb, 0);
-    EXPECT_EQ(f.drawn(f.work), (Points{{8, 1}, {9, 1}, {0, 2}, {1, 2}, {2, 2}}));
-
+    EXPECT_EQ(line(10, 5, 8, 1, 12, 1), (Points{{8, 1}, {9, 1}, {0, 2}, {1, 2}, {2, 2}}));
     // The last pixel of the buffer is never written; points above the top are dropped.
-    SmallFb g(10, 5, 4);
-    DrawLine(9, 4, 9, -3, 1, 1, 1, &g.fb, 0);
-    EXPECT_EQ(g.drawn(g.work), (Points{{9, 0}, {9, 1}, {9, 2}, {9, 3}}));
-    SmallFb h(10, 5, 4);
-    DrawLine(-5, 0, 3, 0, 1, 1, 1, &h.fb, 0); // negative offsets dropped
-    EXPECT_EQ(h.drawn(h.work), (Points{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
-    // Far below the picture nothing is written.
-    DrawLine(0, 100, 9, 100, 1, 1, 1, &h.fb, 0);
-    EXPECT_EQ(h.drawn(h.work).size(), 4u);
-}
-
-TEST(DrawLine, TargetBufferSelector) {
-    SmallFb f(10, 5, 4);
-    DrawLine(0, 0, 4, 0, 1, 2, 3, &f.fb, 1);
-    EXPECT_TRUE(f.drawn(f.work).empty());
-    EXPECT_EQ(f.drawn(f.back).size(), 5u);
+    EXPECT_EQ(line(10, 5, 9, 4, 9, -3), (Points{{9, 0}, {9, 1}, {9, 2}, {9, 3}}));
+    // Negative offsets are dropped, and far below the picture nothing is written.
+    EXPECT_EQ(line(10, 5, -5, 0, 3, 0), (Points{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
+    EXPECT_TRUE(line(10, 5, 0, 100, 9, 100).empty());
 }
 
 TEST(DrawHorizontalLine, HalfOpenSpan) {
-    SmallFb f(20, 5, 4);
-    DrawHorizontalLine(10, 2, 10, 255, 255, 255, &f.fb, 0);
+    SmallFb f(20, 5, 32);
+    DrawHorizontalLine(10, 2, 10, 255, 255, 255, f.fb, 0);
     EXPECT_TRUE(f.drawn(f.work).empty());
-    DrawHorizontalLine(10, 2, 12, 255, 255, 255, &f.fb, 0);
+    DrawHorizontalLine(10, 2, 12, 255, 255, 255, f.fb, 0);
     EXPECT_EQ(f.drawn(f.work), (Points{{10, 2}, {11, 2}}));
-    DrawHorizontalLine(12, 3, 10, 255, 255, 255, &f.fb, 0);
+    DrawHorizontalLine(12, 3, 10, 255, 255, 255, f.fb, 0);
     EXPECT_EQ(f.drawn(f.work).size(), 2u);
 }
 
 TEST(DrawArc, FullCircleIsClosedAndSinglePointDrawsNothing) {
-    SmallFb f(120, 120, 4);
-    DrawArc(60, 60, 40, 90, 90, 255, 255, 255, &f.fb, 0);
+    SmallFb f(120, 120, 32);
+    DrawArc(60, 60, 40, 90, 90, 255, 255, 255, f.fb, 0);
     EXPECT_TRUE(f.drawn(f.work).empty());
 
-    DrawArc(60, 60, 40, 0, 360, 255, 255, 255, &f.fb, 0);
+    DrawArc(60, 60, 40, 0, 360, 255, 255, 255, f.fb, 0);
     Points circle = f.drawn(f.work);
     ASSERT_FALSE(circle.empty());
     // Right, top, left and bottom ends, with the half-pixel rounding of the formula.
-    EXPECT_TRUE(circle.count({100, 60}));
-    EXPECT_TRUE(circle.count({60, 20}));
-    EXPECT_TRUE(circle.count({20, 60}));
-    EXPECT_TRUE(circle.count({60, 100}));
+    for (auto end : Points{{100, 60}, {60, 20}, {20, 60}, {60, 100}})
+        EXPECT_TRUE(circle.count(end)) << end.first << "," << end.second;
     // Closed: every point has at least two 8-neighbours on the curve.
     for (auto [x, y] : circle) {
         int n = 0;
@@ -192,8 +158,8 @@ TEST(DrawArc, FullCircleIsClosedAndSinglePointDrawsNothing) {
         EXPECT_GE(n, 2) << x << "," << y;
     }
     // Counter-clockwise: the quarter 0..90 lies above and right of the centre.
-    SmallFb q(120, 120, 4);
-    DrawArc(60, 60, 40, 0, 90, 255, 255, 255, &q.fb, 0);
+    SmallFb q(120, 120, 32);
+    DrawArc(60, 60, 40, 0, 90, 255, 255, 255, q.fb, 0);
     for (auto [x, y] : q.drawn(q.work)) {
         EXPECT_GE(x, 60);
         EXPECT_LE(y, 60);
@@ -201,14 +167,14 @@ TEST(DrawArc, FullCircleIsClosedAndSinglePointDrawsNothing) {
 }
 
 TEST(DrawRect, EdgesInTheirOrderAndExtent) {
-    SmallFb f(20, 20, 4);
+    SmallFb f(20, 20, 32);
     auto w = std::make_unique<Works>();
-    w->fb = &f.fb;
+    w->fb = f.fb;
     DrawRect(w.get(), 2, 3, 6, 8, 255, 255, 255);
     Points p = f.drawn(f.work);
-    EXPECT_TRUE(p.count({6, 3}));  // corner covered by the right edge
-    EXPECT_TRUE(p.count({6, 8}));
-    EXPECT_TRUE(p.count({2, 8}));
+    for (auto corner :
+         Points{{6, 3}, {6, 8}, {2, 8}}) // the corners the right and bottom edges cover
+        EXPECT_TRUE(p.count(corner)) << corner.first << "," << corner.second;
     EXPECT_EQ(p.size(), 2u * 6 + 2u * 3); // two verticals of 6, two horizontals of 3 inner
     EXPECT_TRUE(f.drawn(f.back).empty());
 }

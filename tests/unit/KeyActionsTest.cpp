@@ -10,14 +10,9 @@
 #include "ui/Keys.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
-#include "ui/Time.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
-#include <vector>
 
 namespace {
 
@@ -136,8 +131,8 @@ TEST_F(Keys, AntennaKeyQueuesItsCommandAndSavesTheBank) {
 }
 
 // The memory table: a long press of key 1 opens it, its keys move the row (wrapping),
-// lead to its editor and the bank utilities, and key 1 goes back to the main page;
-// the tuner page returns there too while no search runs.
+// lead to its editor and the bank utilities (whose key 1 leads back), and key 1 goes
+// back to the main page; the tuner page returns there too while no search runs.
 TEST_F(Keys, MemoryTableAndTunerPageOpenAndLeadBack) {
     hold(1);
     EXPECT_EQ(w->pages.keyPage, kPageMemTable);
@@ -157,7 +152,11 @@ TEST_F(Keys, MemoryTableAndTunerPageOpenAndLeadBack) {
     EXPECT_EQ(w->pages.editColumn, -1);
     press(5);
     EXPECT_EQ(w->pages.keyPage, kPageBankUtil);
-    w->pages.keyPage = kPageMemTable;
+    w->ModeWorkIdx = 2;
+    KeyLabels[kPageMemTable].line2[1].set("stale");
+    press(1); // back to the table, its interface label new at once
+    EXPECT_EQ(w->pages.keyPage, kPageMemTable);
+    EXPECT_TRUE(KeyLabels[kPageMemTable].line2[1].equals(" FT-817"));
     press(1);
     EXPECT_EQ(w->pages.keyPage, kPageMain);
     EXPECT_FALSE(w->pages.viewFlags.test(2));
@@ -181,8 +180,8 @@ TEST_F(Keys, BankResetChoicesCycleThroughAll) {
         labels.push_back(KeyLabels[11].line2[1].get().s);
         press(2);
     }
-    EXPECT_EQ(labels, (std::vector<std::string>{"    0", "    1", "    2", "    3", "  ALL",
-                                                 "    0"}));
+    EXPECT_EQ(labels,
+              (std::vector<std::string>{"    0", "    1", "    2", "    3", "  ALL", "    0"}));
 }
 
 // Moving through the menu with the keys is worked end to end by ServiceMenu.*
@@ -221,7 +220,8 @@ TEST_F(Keys, ManualTuningStepsAreRequestsTheLinkCarriesOut) {
     EXPECT_EQ(DecodeCapacitaFromTuneval(w->tunerWord), 1u);
 
     // The carrier key: start, then stop.
-    readings([](AmpReadings& r) { r.ampStatus1 = 1; }); // RX+TX on one coax: the AN check goes off first
+    readings(
+        [](AmpReadings& r) { r.ampStatus1 = 1; }); // RX+TX on one coax: the AN check goes off first
     press(6);
     EXPECT_EQ(w->txButtonFlags.load(), 0x13);
     EXPECT_TRUE(KeyLabels[4].line1[5].equals("StopTX"));
@@ -245,15 +245,6 @@ TEST_F(Keys, DeviceErrorPageRetryAndGiveUp) {
     press(6);
     EXPECT_EQ(setup->serialLinkEnabled, '0');
     EXPECT_EQ(w->deviceErrorCode, -1);
-}
-
-TEST_F(Keys, BackToTheTableShowsTheInterfaceAtOnce) {
-    w->ModeWorkIdx = 2;
-    KeyLabels[6].line2[1].set("stale");
-    w->pages.keyPage = 9;
-    press(1);
-    EXPECT_EQ(w->pages.keyPage, 6);
-    EXPECT_TRUE(KeyLabels[6].line2[1].equals(" FT-817"));
 }
 
 TEST_F(Keys, NetworkFileReadEditedAndWrittenBack) {

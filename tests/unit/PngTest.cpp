@@ -46,11 +46,9 @@ class Skins : public RootDir {
     }
     bool untouched() const {
         for (int i = 0; i < fb->memSize; i++)
-            if (fb->work[i] != 0x11 || fb->back[i] != 0x22 || fb->screen[i] != 0)
-                return false;
+            if (fb->work[i] != 0x11 || fb->back[i] != 0x22 || fb->screen[i] != 0) return false;
         return true;
     }
-    std::string log() const { return syslog(); }
 
     std::filesystem::path old;
     FrameBuffer* fb = nullptr;
@@ -64,10 +62,8 @@ TEST_F(Skins, RgbaImageIsStoredAsBgrZero) {
     // Pixel (799, 479) of the image: R, G, B, A -> B, G, R, 0.
     size_t src = (479 * 800 + 799) * 4;
     const uint8_t* d = fb->back + 479 * fb->lineSize + 799 * 4;
-    EXPECT_EQ(d[0], p.data[src + 2]);
-    EXPECT_EQ(d[1], p.data[src + 1]);
-    EXPECT_EQ(d[2], p.data[src + 0]);
-    EXPECT_EQ(d[3], 0);
+    EXPECT_EQ((std::vector<int>{d[0], d[1], d[2], d[3]}),
+              (std::vector<int>{p.data[src + 2], p.data[src + 1], p.data[src], 0}));
     EXPECT_EQ(fb->work[0], 0x11); // loading into back shows nothing yet
     EXPECT_EQ(fb->screen[0], 0);
 
@@ -100,22 +96,22 @@ TEST_F(Skins, RefusedFormatsAndFilesLeaveEveryPictureAlone) {
         ASSERT_TRUE(SimPngWrite(c.png, dir.path + "/x.png"));
         LoadSkin(w.get(), "x", 1);
         LoadSkin(w.get(), "x", 0);
-        EXPECT_TRUE(Contains(log(), std::string("3 ") + c.message)) << c.message;
+        EXPECT_TRUE(Contains(syslog(), std::string("3 ") + c.message)) << c.message;
         EXPECT_TRUE(untouched()) << c.message;
     }
     // Missing, not a PNG, or a valid header followed by cut image data.
     LoadSkin(w.get(), "nothere", 0);
-    EXPECT_TRUE(Contains(log(), "3 nothere.png image could not be opened"));
+    EXPECT_TRUE(Contains(syslog(), "3 nothere.png image could not be opened"));
     ASSERT_TRUE(WriteFile(dir.path + "/text.png", "this is not a picture"));
     LoadSkin(w.get(), "text", 0);
-    EXPECT_TRUE(Contains(log(), "3 text.png image is not a PNG file"));
+    EXPECT_TRUE(Contains(syslog(), "3 text.png image is not a PNG file"));
 
     // A valid header followed by cut image data: refused while decoding.
     ASSERT_TRUE(SimPngWrite(makePng(800, 480, 8, 6), dir.path + "/cut.png"));
     const std::string whole = ReadFile(dir.path + "/cut.png");
     ASSERT_TRUE(WriteFile(dir.path + "/cut.png", whole.substr(0, whole.size() / 2)));
     LoadSkin(w.get(), "cut", 0);
-    EXPECT_TRUE(Contains(log(), "3 cut.png error during reading image"));
+    EXPECT_TRUE(Contains(syslog(), "3 cut.png error during reading image"));
     EXPECT_TRUE(untouched());
 }
 
@@ -160,21 +156,23 @@ long peakRssKb() {
 // libpng reads a text or palette chunk whole: it allocated and cleared the 2 GB
 // the chunk declared before it found the file too short.
 TEST_F(Skins, ChunkDeclaringGigabytesIsRefusedWithoutTakingThem) {
-    for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "sCAL", "pCAL", "iCCP", "eXIf", "quUx", "IDAT"}) {
+    for (const char* type :
+         {"tEXt", "zTXt", "iTXt", "sPLT", "sCAL", "pCAL", "iCCP", "eXIf", "quUx", "IDAT"}) {
         const std::string file = hugeChunkPng(type);
         ASSERT_EQ(file.size(), 44u);
         ASSERT_TRUE(WriteFile(dir.path + "/huge.png", file));
-        const size_t logged = log().size();
+        const size_t logged = syslog().size();
         const long before = peakRssKb();
         LoadSkin(w.get(), "huge", 1);
         LoadSkin(w.get(), "huge", 0);
         EXPECT_LT(peakRssKb() - before, 64 * 1024) << type;
-        const std::string text = log().substr(logged);
+        const std::string text = syslog().substr(logged);
         // Image data is streamed: libpng finds the file cut.
-        EXPECT_TRUE(std::string(type) == "IDAT"
-                        ? Contains(text, "3 huge.png error during reading image")
-                        : Contains(text, std::string("3 huge.png chunk ") + type +
-                                             " at 33 declares 2147483632 bytes, more than the file holds"))
+        EXPECT_TRUE(
+            std::string(type) == "IDAT"
+                ? Contains(text, "3 huge.png error during reading image")
+                : Contains(text, std::string("3 huge.png chunk ") + type +
+                                     " at 33 declares 2147483632 bytes, more than the file holds"))
             << type;
         EXPECT_TRUE(untouched()) << type;
     }
@@ -192,14 +190,15 @@ TEST_F(Skins, ChunkLongerThanAScreenAndPictureBeyondTwiceTheScreenAreRefused) {
     be32(&file, crc32(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     ASSERT_TRUE(WriteFile(dir.path + "/long.png", file));
     LoadSkin(w.get(), "long", 1);
-    EXPECT_TRUE(Contains(log(), "3 long.png chunk tEXt at 33 declares 1536488 bytes, more than a skin needs"));
+    EXPECT_TRUE(Contains(
+        syslog(), "3 long.png chunk tEXt at 33 declares 1536488 bytes, more than a skin needs"));
     EXPECT_TRUE(untouched());
     // libpng's own limits sit at twice the screen: a picture far too large is
     // refused while its header is read, with libpng's reason in the log.
     ASSERT_TRUE(SimPngWrite(makePng(1601, 8, 8, 6), dir.path + "/wide.png"));
     LoadSkin(w.get(), "wide", 1);
-    EXPECT_TRUE(Contains(log(), "wide.png libpng: Image width exceeds user limit in IHDR"));
-    EXPECT_TRUE(Contains(log(), "3 wide.png error during init_io"));
+    EXPECT_TRUE(Contains(syslog(), "wide.png libpng: Image width exceeds user limit in IHDR"));
+    EXPECT_TRUE(Contains(syslog(), "3 wide.png error during init_io"));
     EXPECT_TRUE(untouched());
 }
 

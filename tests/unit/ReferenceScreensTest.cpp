@@ -2,47 +2,37 @@
 // tests/support/ReferencePicture.h): every skin with sample text in the panel's
 // fonts, and the main pages 1 to 5 in a fixed state.
 #include "ReferencePicture.h"
-#include "RootedWorks.h"
+#include "TickedPicture.h"
 
 #include "amp/Decoder.h"
 #include "core/AlarmList.h"
 #include "platform/Clock.h"
 #include "remote/StationRecord.h"
-#include "draw/Fb.h"
 #include "ui/Keys.h"
 #include "draw/Png.h"
 #include "draw/TTF.h"
-#include "ui/Time.h"
 
 #include <cmath>
-#include <filesystem>
-#include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
 
 namespace {
 
-class ReferenceScreens : public RootedWorks {
+class ReferenceScreens : public TickedPicture {
   protected:
-    static void SetUpTestSuite() { LoadSimFonts(); }
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        useManualClock();
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(PANEL_SKINS_DIR); // the skins are read from here
-        TimerInit(w.get());
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-    }
-    void TearDown() override {
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootedWorks::TearDown();
-    }
+    ReferenceScreens() : TickedPicture(true) {}
 
     // The shown picture against tests/reference/NAME.png.
-    void expectMatches(const std::string& name) { ExpectPictureMatches(fb->screen, name, old.string()); }
+    void expectMatches(const std::string& name) {
+        ExpectPictureMatches(fb->screen, name, old.string());
+    }
+
+    // Main page `page` as two ticks leave it: peak hold and needles settle on the same reading.
+    void showPage(int page) {
+        w->pages.screenPage = page;
+        SetWorkImg(w.get());
+        w->meters.skinReload = 0;
+        TimerTick(w.get());
+        TimerTick(w.get());
+    }
 
     // A fixed operating state: 20 m, 30 W out, SWR 1.5, warm heat-sinks.
     void operatingState() {
@@ -52,16 +42,18 @@ class ReferenceScreens : public RootedWorks {
         w->lastFreqHz = 14070000;
         w->antennaRowIdx = 100;
         w->settings.viewTimeStr = 0;
-        PublishAmpReadings(w.get(), {.pwrIn = 8.0f, .pwrFwd = 30.0f, .pwrRefl = 1.2f, .swr = 1.5f, .currentRaw = 9.5f,
-                                     .temp1 = 35.2f, .temp2 = 33.8f});
+        PublishAmpReadings(w.get(), {.pwrIn = 8.0f,
+                                     .pwrFwd = 30.0f,
+                                     .pwrRefl = 1.2f,
+                                     .swr = 1.5f,
+                                     .currentRaw = 9.5f,
+                                     .temp1 = 35.2f,
+                                     .temp2 = 33.8f});
         for (int i = 0; i < 1024; i++) // a noise floor with two stations
             w->grid.trace[i] = -105.0f + 4.0f * std::sin(i * 0.7f) +
                                60.0f * std::exp(-0.02f * (i - 300) * (i - 300)) +
                                40.0f * std::exp(-0.05f * (i - 560) * (i - 560));
     }
-
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
 };
 
 TEST_F(ReferenceScreens, EverySkinWithSampleText) {
@@ -71,7 +63,7 @@ TEST_F(ReferenceScreens, EverySkinWithSampleText) {
         LoadSkin(w.get(), skin, 1);
         fbSetBack(fb);
         putString(9, 130, 300, "Loading ... 5", 255, 255, 255, fb);
-        putString(4, 20, 440, "14.070MHz  \xC2\xB0" "C \xC3\xA4\xC3\xB6\xC3\xBC", 250, 150, 0, fb);
+        putString(4, 20, 440, "14.070MHz  \u00B0C \u00E4\u00F6\u00FC", 250, 150, 0, fb);
         putString(8, 120, 200, "FORWARD 30.0W", 0, 0, 0, fb); // on the meter face
         putString(6, 600, 470, "-100 dBm", 180, 180, 180, fb);
         fbRealize(fb);
@@ -83,18 +75,10 @@ TEST_F(ReferenceScreens, MainPagesOneToFive) {
     operatingState();
     for (int page = 1; page <= 5; page++) {
         SCOPED_TRACE(page);
-        w->pages.screenPage = page;
-        SetWorkImg(w.get());
-        w->meters.skinReload = 0;
-        TimerTick(w.get());
-        TimerTick(w.get()); // peak hold and needles settle on the same reading
+        showPage(page);
         expectMatches("page" + std::to_string(page));
     }
 }
-
-} // namespace
-
-namespace {
 
 // The operator's unit: the station's values, grey once its record is old,
 // "no link" without a session.
@@ -133,11 +117,7 @@ TEST_F(ReferenceScreens, OperatorsMainPageLinkedStaleAndUnlinked) {
     w->remoteConnected = 1;
     StationRecordReceived(w.get(), reinterpret_cast<const uint8_t*>(record), kStatusRecordSent);
     StationAlarmsReceived(w.get(), reinterpret_cast<const uint8_t*>(alarms), alarmsLen);
-    w->pages.screenPage = 1;
-    SetWorkImg(w.get());
-    w->meters.skinReload = 0;
-    TimerTick(w.get());
-    TimerTick(w.get());
+    showPage(1);
     expectMatches("operator-linked");
 
     plat_clock_step_us(2500 * 1000); // no record for 2.5 s

@@ -1,17 +1,14 @@
 // The refresh tick: the needles' ends, texts and their forms, the alarm key,
 // peak hold, the plot's clamping, the frequency-change logic, the screen saver
 // and the board temperature's pace.
-#include "RootedWorks.h"
+#include "TickedPicture.h"
 
-#include "amp/Decoder.h"
+#include "core/AlarmList.h"
 #include "platform/Clock.h"
 #include "tuner/Bands.h"
 #include "draw/Damage.h"
-#include "draw/Fb.h"
-#include "ui/Keys.h"
 #include "draw/Meter.h"
 #include "draw/TTF.h"
-#include "ui/Time.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,23 +18,13 @@ namespace {
 
 using Rgb = std::vector<int>;
 
-class Refresh : public RootedWorks {
+class Refresh : public TickedPicture {
   protected:
-    static void SetUpTestSuite() { LoadSimFonts(); }
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        useManualClock();
-        TimerInit(w.get());
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        ASSERT_NO_FATAL_FAILURE(TickedPicture::SetUp());
         w->antennaRowIdx = 100; // nothing to re-evaluate
         w->ModeWorkIdx = 1;
         params.activeFreq = 14070000;
-    }
-    void TearDown() override {
-        fbRelease(fb, true);
-        RootedWorks::TearDown();
     }
     Rgb px(int x, int y) const {
         const uint8_t* p = fb->work + y * fb->lineSize + x * 4;
@@ -78,12 +65,11 @@ class Refresh : public RootedWorks {
         int diff = 0;
         for (int y = 163; y < 186; y++) // below the label's baseline
             for (int x = x0; x < x1; x++)
-                diff += std::memcmp(ref->work + y * 3200 + x * 4, fb->work + y * 3200 + x * 4, 3) != 0;
+                diff +=
+                    std::memcmp(ref->work + y * 3200 + x * 4, fb->work + y * 3200 + x * 4, 3) != 0;
         fbRelease(ref, true);
         return diff;
     }
-
-    FrameBuffer* fb = nullptr;
 };
 
 // The needles at the ends of their scales (the forward needle in range, and
@@ -110,7 +96,8 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
     w->pages.screenPage = 4; // orange texts over the plot page make them visible
     w->ModeWorkIdx = -1;
     w->lastFreqHz = 7100000;
-    for (auto [hz, text] : {std::pair{7100000, "7.100MHz"}, {999999, "999.999kHz"}, {500, "500Hz"}}) {
+    for (auto [hz, text] :
+         {std::pair{7100000, "7.100MHz"}, {999999, "999.999kHz"}, {500, "500Hz"}}) {
         std::memset(fb->work, 0, fb->memSize);
         w->freqHz = hz;
         DrawFreq(w.get());
@@ -133,10 +120,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
 
 TEST_F(Refresh, AlarmKeyInRedForACurrentFault) {
     w->startupFlags.replace(0);
-    const char st[] = "ST" "00" "0000" "0000" "0000" "0000" "2048" "2048" "10" "00" "0000";
-    ASSERT_EQ(DecodeCatCmd(w.get(), st, sizeof st), ReplyKind::Status);
-    ASSERT_TRUE(ExistError(w.get(), 15));
-    EXPECT_TRUE(w->errorTable[15].line2.equals("I OUT"));
+    AddErrore(w.get(), kAlarmFault); // this unit's own alarm (the station's: ReferenceScreens)
     TimerTick(w.get());
     EXPECT_EQ(px(8, 372), (Rgb{255, 30, 0}));
     // Key 1 offers the reset.
@@ -144,11 +128,9 @@ TEST_F(Refresh, AlarmKeyInRedForACurrentFault) {
 }
 
 TEST_F(Refresh, SwrScaleAndPeakHold) {
-    EXPECT_FLOAT_EQ(CalcolaSWR(1.0f), 0.0f);
-    EXPECT_FLOAT_EQ(CalcolaSWR(1.25f), 5.5f);
-    EXPECT_FLOAT_EQ(CalcolaSWR(2.5f), 25.0f);
-    EXPECT_FLOAT_EQ(CalcolaSWR(0.9f), 0.0f);
-    EXPECT_FLOAT_EQ(CalcolaSWR(150.0f), 60.0f);
+    for (auto [swr, scale] :
+         {std::pair{1.0f, 0.0f}, {1.25f, 5.5f}, {2.5f, 25.0f}, {0.9f, 0.0f}, {150.0f, 60.0f}})
+        EXPECT_FLOAT_EQ(CalcolaSWR(swr), scale) << swr;
 
     w->settings.TimerPeakSec = 3000;
     w->settings.fattoremedia = 2;
