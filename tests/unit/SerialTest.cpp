@@ -79,6 +79,14 @@ TEST_F(SerialDecode, LengthDigitsLeastSignificantFirst) {
     EXPECT_EQ(length({'1', 0x78, 0x30, 0x30, 0x30}), 64);
 }
 
+TEST_F(SerialDecode, ReadEndsWhenTheLinkIsSwitchedOff) {
+    feed({'1', 0x30});
+    setup->serialLinkEnabled = '0';
+    uint8_t sub;
+    int n;
+    EXPECT_EQ(decodeCmdParameters(w.get(), &sub, &n), -1);
+}
+
 TEST_F(SerialDecode, WholeParameterBlock) {
     store(payload(14074000, 2, false, 600, -100));
     // Frequencies rx, A, active; modes active, A; the volume's selector and
