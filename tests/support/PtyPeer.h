@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <string>
 #include <termios.h>
 #include <unistd.h>
 
