@@ -10,11 +10,7 @@
 #include "tuner/CATserial.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <memory>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -139,8 +135,7 @@ TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
         [&] {
             uint8_t buf[64];
             ssize_t n = read(fds[0], buf, sizeof buf);
-            if (n > 0)
-                frame.insert(frame.end(), buf, buf + n);
+            if (n > 0) frame.insert(frame.end(), buf, buf + n);
             return frame.size() >= 18;
         },
         3000));
@@ -189,25 +184,21 @@ TEST_F(CatSources, NoAnsweringPortRaisesTheRelayAlarm) {
     EXPECT_EQ(setup->EnableCAT, '0');
 }
 
-TEST_F(CatSources, PresenceChecksOfTheTransceiver) {
+TEST_F(CatSources, PresenceChecksOfTheTransceiverNeverShareThePortWithAStartingRelay) {
     EXPECT_EQ(Find_Remote_Settings(w.get()), 1); // no USB device
     ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n"));
     EXPECT_EQ(Find_Remote_Settings(w.get()), 2); // no CAT port
     trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
+    ASSERT_NE(trx, nullptr);
     EXPECT_EQ(Find_Remote_Settings(w.get()), 3); // no audio interface
     EXPECT_EQ(w->catFD, 0);                      // the probe did not keep the port
     ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n0d8c:01a0\n"));
     EXPECT_EQ(Find_Remote_Settings(w.get()), 3); // the vendor's other product is not it
     ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n0d8c:01af\n"));
     EXPECT_EQ(Find_Remote_Settings(w.get()), 0);
-}
 
-// The remote entry's check and a relay that is starting both want the port: one
-// at a time, so neither reads the other's answer.
-TEST_F(CatSources, PresenceCheckAndAStartingRelayNeverShareThePort) {
-    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
-    ASSERT_NE(trx, nullptr);
-    ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n0d8c:01af\n"));
+    // The check and a relay that is starting both want the port: one at a time,
+    // so neither reads the other's answer.
     for (int round = 0; round < 4; round++) {
         setup->EnableCAT = '1';
         StartThreadCAT(w.get());

@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <pthread.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -29,8 +28,7 @@ class Link : public RootedWorks {
     }
     void TearDown() override {
         w->running = 0;
-        if (link.joinable())
-            link.join();
+        if (link.joinable()) link.join();
         std::free(w->fanTable); // loaded by a test as start-up does; the link has ended
         AmpModelStop(model);
         RootedWorks::TearDown();
@@ -87,7 +85,8 @@ TEST_F(Link, AnIdleLinkWakesOnlyForItsReplies) {
     // Silent: 4 s of program time are under three reply deadlines, each waited
     // in 200 ms slices.
     AmpModelSetAnswer(model, AmpAnswer::Silent);
-    ASSERT_TRUE(WaitFor([&] { return wire().size() > r0 + static_cast<size_t>(answered) + 2; }, 3000));
+    ASSERT_TRUE(
+        WaitFor([&] { return wire().size() > r0 + static_cast<size_t>(answered) + 2; }, 3000));
     const int64_t s1 = sleeps();
     plat_sleep_ms(4000);
     EXPECT_LE(sleeps() - s1, 40);
@@ -99,9 +98,11 @@ TEST_F(Link, StartUpListGoesOutOneCommandAfterEachStatusPoll) {
     startLink();
     ASSERT_TRUE(sentAtLeast(32, 8000));
     auto v = wire();
+    // clang-format off
     const std::vector<std::string> list = {
         "VSM;", "ER0000;", "ER0001;", "ER0002;", "MP0;", "TS4095409515003700;", "AN0;", "SA1;",
         "FS00001;", "MT100000000;", "PS0001100000000000;", "GM00020100;", "GS;", "CPFFFF;", "MR0;"};
+    // clang-format on
     for (size_t i = 0; i < list.size(); i++) {
         EXPECT_EQ(v[2 * i], "ST;") << i;
         EXPECT_EQ(v[2 * i + 1], list[i]) << i;
@@ -146,9 +147,8 @@ TEST_F(Link, SilentAmplifierGetsFourAttemptsThenTheStatusPollAndAlarm4) {
     for (int i = 0; i < 5; i++)
         EXPECT_EQ(rx[i].text, "ST;") << i;
     // Each attempt waited the 1.5 s reply time-out.
-    for (int i = 1; i < 4; i++) {
+    for (int i = 1; i < 4; i++)
         EXPECT_GE(rx[i].ms - rx[i - 1].ms, 1450) << i;
-    }
     EXPECT_EQ(rx[5].text, "FM;"); // the fifth poll was answered
     EXPECT_TRUE(ExistError(w.get(), 4));
     EXPECT_TRUE(w->errorTable[4].line2.equals("Err ST"));
@@ -167,11 +167,9 @@ TEST_F(Link, TwoRepliesArrivingTogetherAreDecodedInTurn) {
     ASSERT_TRUE(SimPtyOpen(&pty, dir.path + "/dev/ttyAMA0"));
     startLink();
     // The next command the link sends, read up to its ';'.
-    const auto command = [&] {
-        return PtyPeerRead(pty.master, 3000, 1, [](const std::string& got) { return !got.empty() && got.back() == ';'; });
-    };
+    const auto command = [&] { return PtyPeerReadText(pty.master, 3000); };
     ASSERT_EQ(command(), "ST;");
-    const char both[] = "ST0000000000000000204820480000" "0000;FM00007100000;";
+    const char both[] = "ST00000000000000002048204800000000;FM00007100000;";
     ASSERT_EQ(write(pty.master, both, std::strlen(both)), static_cast<ssize_t>(std::strlen(both)));
     ASSERT_EQ(command(), "FM;");
     // The frequency reply was already there: decoded without another byte from us.

@@ -9,17 +9,16 @@
 #include "tuner/Banks.h"
 #include "tuner/Sources.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace {
 
 ThreadSlot* slotOf(Service s) {
-    const std::pair<Service, Thread> slots[] = {
-        {Service::TrxSerial, Thread::TrxSerial}, {Service::Ft817, Thread::Ft817}, {Service::Hamlib, Thread::Hamlib}};
+    const std::pair<Service, Thread> slots[] = {{Service::TrxSerial, Thread::TrxSerial},
+                                                {Service::Ft817, Thread::Ft817},
+                                                {Service::Hamlib, Thread::Hamlib}};
     for (auto [service, thread] : slots)
-        if (service == s)
-            return &SlotOf(thread);
+        if (service == s) return &SlotOf(thread);
     return nullptr;
 }
 
@@ -39,8 +38,7 @@ class EachSource : public AmpLinked, public ::testing::WithParamInterface<int> {
         ASSERT_NO_FATAL_FAILURE(startLink());
         AmpModelSetFrequency(amp, 14074000);
         // The amplifier's counter counts the carrier it amplifies.
-        if (source->amplifierCounts)
-            AmpModelSetDrive(amp, 5.0f);
+        if (source->amplifierCounts) AmpModelSetDrive(amp, 5.0f);
         TrxModelConfig trxCfg;
         trxCfg.hz = 14074000;
         trx = TrxModelStart(dir.path + "/dev/ttyUSB1", trxCfg);
@@ -84,12 +82,12 @@ TEST_P(EachSource, ItsModeRunsItsThreadAloneAndItsFrequencyReachesTheAmplifier) 
     ASSERT_EQ(w->ModeWorkIdx, source->mode);
     for (int m = 0; m < kModeWorkCount; m++) {
         const FreqSource* s = SourceOfMode(m);
-        if (!s->run)
-            continue;
+        if (!s->run) continue;
         ThreadSlot* slot = slotOf(s->service);
         ASSERT_NE(slot, nullptr) << s->name;
         EXPECT_EQ(*s->run(w.get()), s == source ? '1' : '0') << s->name;
-        EXPECT_TRUE(s == source ? ThreadRunning(*slot) : WaitFor([&] { return !ThreadRunning(*slot); }, 10000))
+        EXPECT_TRUE(s == source ? ThreadRunning(*slot)
+                                : WaitFor([&] { return !ThreadRunning(*slot); }, 10000))
             << s->name;
     }
 

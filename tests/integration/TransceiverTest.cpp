@@ -1,17 +1,18 @@
 // The transceiver link thread against the transceiver model over a pty, and the
 // automatic tune of work mode 1 end to end: keys, refresh tick, amplifier link
 // and transceiver link together with both models.
+#include "ModelWire.h"
 #include "RootedWorks.h"
 
 #include "amp/Linear.h"
 #include "core/CmdRing.h"
+#include "core/KeyLabels.h"
 #include "devsim/AmpModel.h"
 #include "devsim/AmpPhysics.h"
 #include "devsim/TrxModel.h"
 #include "platform/Clock.h"
 #include "wire/Messages.h"
 #include "remote/Receive.h"
-#include "tuner/AutoTune.h"
 #include "tuner/Banks.h"
 #include "tuner/Retune.h"
 #include "tuner/TuneMem.h"
@@ -19,21 +20,14 @@
 #include "tuner/TunerRequests.h"
 #include "draw/Fb.h"
 #include "ui/KeyActions.h"
-#include "ui/Keys.h"
 #include "ui/Time.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -54,15 +48,12 @@ class Transceiver : public RootedWorks {
     void TearDown() override {
         w->running = 0;
         for (std::thread* t : {&serial, &link, &ticker})
-            if (t->joinable())
-                t->join();
+            if (t->joinable()) t->join();
         TrxModelStop(trx);
         AmpModelStop(amp);
-        if (fb)
-            fbRelease(fb, true);
+        if (fb) fbRelease(fb, true);
         for (int fd : ws)
-            if (fd >= 0)
-                close(fd);
+            if (fd >= 0) close(fd);
         std::filesystem::current_path(old);
         RootedWorks::TearDown();
     }
@@ -84,12 +75,10 @@ class Transceiver : public RootedWorks {
         const int64_t end = plat_mono_ms() + ms;
         while (plat_mono_ms() < end) {
             pollfd p{ws[1], POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0)
-                continue;
+            if (poll(&p, 1, 20) <= 0) continue;
             uint8_t buf[8192];
             const ssize_t n = read(ws[1], buf, sizeof buf);
-            if (n > 0)
-                got.insert(got.end(), buf, buf + n);
+            if (n > 0) got.insert(got.end(), buf, buf + n);
         }
         return got;
     }
@@ -100,12 +89,13 @@ class Transceiver : public RootedWorks {
         return out;
     }
     bool trxGot(const std::string& text, int timeoutMs) {
-        return WaitFor(
-            [&] {
-                auto v = trxTexts();
-                return std::find(v.begin(), v.end(), text) != v.end();
-            },
-            timeoutMs);
+        return WaitFor([&] { return indexOf(trxTexts(), text) >= 0; }, timeoutMs);
+    }
+    // The first text from `from` on that begins with `t` (the whole text when `t` ends in ';').
+    static int indexOf(const std::vector<std::string>& v, const std::string& t, int from = 0) {
+        for (size_t i = static_cast<size_t>(from); i < v.size(); i++)
+            if (v[i].rfind(t, 0) == 0) return static_cast<int>(i);
+        return -1;
     }
     TrxParameters params() {
         TrxParameters p;
@@ -174,10 +164,8 @@ TEST_F(Transceiver, FramesGoToTheRemotePeer) {
             break;
         }
         if (got[i + 1] == 0x7E) { // a spectrum fragment
-            if (i + kFragmentFrame > got.size())
-                break;
-            EXPECT_EQ(got[i + 4], 'S');
-            EXPECT_EQ(got[i + 5], 'P');
+            if (i + kFragmentFrame > got.size()) break;
+            EXPECT_EQ(std::string(got.begin() + i + 4, got.begin() + i + 6), "SP");
             const uint32_t total = (got[i + 8] << 8) | got[i + 9];
             const uint32_t offset = (got[i + 12] << 8) | got[i + 13];
             EXPECT_EQ(total, 1024u); // 1194 bytes less the 170 of the tail
@@ -186,10 +174,8 @@ TEST_F(Transceiver, FramesGoToTheRemotePeer) {
             i += kFragmentFrame;
         } else {
             const size_t n = got[i + 1];
-            if (i + 2 + n > got.size())
-                break;
-            EXPECT_EQ(got[i + 2], 'P');
-            EXPECT_EQ(got[i + 3], 'A');
+            if (i + 2 + n > got.size()) break;
+            EXPECT_EQ(std::string(got.begin() + i + 2, got.begin() + i + 4), "PA");
             EXPECT_EQ(n, 31u + 2u);
             const std::vector<uint8_t> expect =
                 TrxParameterPayload(14074000, 4, false, false, 600, 0);
@@ -250,7 +236,8 @@ TEST_F(Transceiver, AMissingOrUnpluggedPortShowsTheErrorPageAndKeepsRunning) {
     testing::internal::CaptureStderr();
     startSerial();
     serial.join();
-    EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(), "Serial: Unable to open device /dev/ttyUSB1"));
+    EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(),
+                         "Serial: Unable to open device /dev/ttyUSB1"));
     EXPECT_EQ(w->deviceErrorCode, 3);
     EXPECT_STREQ(w->deviceErrorText.get().s, "Serial: Unable to open device /dev/ttyUSB1");
     EXPECT_TRUE(Contains(syslog(), "Unable to open device /dev/ttyUSB1"));
@@ -287,40 +274,31 @@ class TuneOnTransmit : public Transceiver {
         ASSERT_NE(amp, nullptr);
         AmpModelSetFrequency(amp, 14074000);
         startTrx();
-        TrxModelSetTransmitHook(trx, [this](bool on, float watts) {
-            AmpModelSetDrive(amp, on ? watts : 0.0f);
-        });
+        TrxModelSetTransmitHook(
+            trx, [this](bool on, float watts) { AmpModelSetDrive(amp, on ? watts : 0.0f); });
         link = std::thread(Linear, w.get());
         startSerial();
         ticker = std::thread(timer, w.get());
         // The frequency from the transceiver has reached the amplifier.
         ASSERT_TRUE(WaitFor([&] { return w->freqHz == 14074000 && w->tunerBypass == 0; }, 5000))
-            << w->freqHz << " " << int(w->tunerBypass) << " " << w->deviceErrorCode << " " << w->deviceErrorText.get().s;
-        ASSERT_TRUE(WaitFor([&] { return ampSaw("FA00014074000;"); }, 5000));
-    }
-    std::vector<std::string> ampTexts() {
-        std::vector<std::string> out;
-        for (auto& r : AmpModelReceived(amp))
-            out.push_back(r.text);
-        return out;
+            << w->freqHz << " " << int(w->tunerBypass) << " " << w->deviceErrorCode << " "
+            << w->deviceErrorText.get().s;
+        ASSERT_TRUE(AmpGot(amp, "FA00014074000;", 5000));
     }
     // The last commands the amplifier received, for a failure's message.
     std::string lastAmpTexts() {
         std::string t = "the amplifier last received:";
-        const std::vector<std::string> v = ampTexts();
+        const std::vector<std::string> v = AmpWire(amp);
         for (size_t i = v.size() > 30 ? v.size() - 30 : 0; i < v.size(); i++)
             t += " " + v[i];
         return t;
     }
-    bool ampSaw(const std::string& text) {
-        auto v = ampTexts();
-        return std::find(v.begin(), v.end(), text) != v.end();
-    }
-    static int indexOf(const std::vector<std::string>& v, const std::string& t, int from = 0) {
-        for (size_t i = static_cast<size_t>(from); i < v.size(); i++)
-            if (v[i] == t)
-                return static_cast<int>(i);
-        return -1;
+    // How many of the amplifier's commands begin with `prefix`.
+    int sentCount(const std::string& prefix) {
+        int n = 0;
+        for (const std::string& t : AmpWire(amp))
+            n += t.rfind(prefix, 0) == 0;
+        return n;
     }
 };
 
@@ -333,13 +311,10 @@ TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
     ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000));
 
     // The amplifier was prepared, the search walked the tuner and ended.
-    const std::vector<std::string> a = ampTexts();
+    const std::vector<std::string> a = AmpWire(amp);
     const int mp1 = indexOf(a, "MP1;");
     const int att = indexOf(a, AttenuatorText(3), mp1);
-    int ts = -1;
-    for (size_t i = static_cast<size_t>(std::max(att, 0)); i < a.size() && ts < 0; i++)
-        if (a[i].rfind("TS4095", 0) == 0)
-            ts = static_cast<int>(i);
+    const int ts = indexOf(a, "TS4095", att);
     const int cp = indexOf(a, "CPFFFF;", att);
     const int mp0 = indexOf(a, "MP0;", cp);
     ASSERT_GE(mp1, 0);
@@ -347,11 +322,8 @@ TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
     EXPECT_GT(ts, att);
     EXPECT_GT(cp, ts);
     EXPECT_GT(mp0, cp);
-    int words = 0;
-    for (const std::string& t : a)
-        words += t.rfind("MT1", 0) == 0;
-    EXPECT_GT(words, 5);
-    EXPECT_TRUE(WaitFor([&] { return indexOf(ampTexts(), AttenuatorText(0), mp0) >= 0; }, 10000))
+    EXPECT_GT(sentCount("MT1"), 5);
+    EXPECT_TRUE(WaitFor([&] { return indexOf(AmpWire(amp), AttenuatorText(0), mp0) >= 0; }, 10000))
         << "the attenuator is put back";
 
     // The transceiver gave a carrier for the search and was sent back to receive.
@@ -373,22 +345,12 @@ TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
         int64_t from, to;
         int first, last;
         const int slot = AtuIdxSearch(14074000, &from, &to, &first, &last);
-        (void)from;
         const uint32_t word = AmpModelTunerWord(amp);
-        const std::string file = ReadFile(dir.path + "/opt/set/atu_ant1.txt");
-        int gotSlot = -1;
-        long long slotHz = 0;
-        unsigned valid = 0, mode = 9, l = 999, c = 999;
-        ASSERT_EQ(std::sscanf(file.c_str(), "%d %lld %u %u %u %u", &gotSlot, &slotHz, &valid, &mode,
-                              &l, &c),
-                  6)
-            << file;
-        EXPECT_EQ(gotSlot, slot);
-        EXPECT_LE(slotHz, 14074000);
-        EXPECT_EQ(valid, 1u);
-        EXPECT_EQ(mode, DecodeModoFromTuneval(word));
-        EXPECT_EQ(l, DecodeInduttanzaFromTuneval(word));
-        EXPECT_EQ(c, DecodeCapacitaFromTuneval(word));
+        char line[64];
+        std::snprintf(line, sizeof line, "%d %lld 1 %d %u %u\n", slot,
+                      static_cast<long long>(AtuFreqfromIdx(slot)), DecodeModoFromTuneval(word),
+                      DecodeInduttanzaFromTuneval(word), DecodeCapacitaFromTuneval(word));
+        EXPECT_EQ(ReadFile(dir.path + "/opt/set/atu_ant1.txt"), line);
     }
 }
 
@@ -416,21 +378,19 @@ class HeldTransmission : public TuneOnTransmit {
         AmpModelSetTemperatures(amp, 35.0f, 33.0f);
     }
     // Each search opens the input threshold fully ("TS4095...") as it starts.
-    int searches() {
-        int n = 0;
-        for (const std::string& t : ampTexts())
-            n += t.rfind("TS4095", 0) == 0;
-        return n;
-    }
+    int searches() { return sentCount("TS4095"); }
     int remounts() {
-        return static_cast<int>(CountOf(ReadFile(dir.path + "/commands.log"), "mount -o remount defaults,rw /opt/set\n"));
+        return static_cast<int>(CountOf(ReadFile(dir.path + "/commands.log"),
+                                        "mount -o remount defaults,rw /opt/set\n"));
     }
 };
 
 TEST_F(HeldTransmission, OneSearchAndOneStoreUntilTheSwrRisesForTheHoldTime) {
     // Before the frequency is known the default thresholds go out, "TS4095..." as
     // a search's: the count starts once the band's own have been sent.
-    ASSERT_TRUE(WaitFor([&] { return w->freqHz > 0 && w->thresholdRowIdx != -1 && CmdQueueEmpty(w.get()); }, 10000));
+    ASSERT_TRUE(
+        WaitFor([&] { return w->freqHz > 0 && w->thresholdRowIdx != -1 && CmdQueueEmpty(w.get()); },
+                10000));
     plat_sleep_ms(500);
     AmpModelClearReceived(amp);
     TrxModelSetPtt(trx, true, 40.0f);
@@ -484,19 +444,22 @@ TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna_b1.txt",
                           "!Tav\n20m 14000000 14350000 1 1 0 0 0.0\n"));
     w->pages.keyPage = kPageManualTune; // the keys' page, set before their thread runs
-    std::atomic<bool> stop{false}, paced{false};
+    std::atomic<bool> paced{false};
     std::atomic<int> steps{0}, banks{0}, movedL{0}, movedC{0};
-    auto idle = [&] { return CmdQueueEmpty(w.get()) && w->tuner.tunerReqRead == w->tuner.tunerReqWrite; };
+    auto idle = [&] {
+        return CmdQueueEmpty(w.get()) && w->tuner.tunerReqRead == w->tuner.tunerReqWrite;
+    };
     // Room for one more step in the tuner's requests and the command ring.
     auto room = [&] {
-        const int requests = (w->tuner.tunerReqWrite - w->tuner.tunerReqRead + kTunerRequests) % kTunerRequests;
+        const int requests =
+            (w->tuner.tunerReqWrite - w->tuner.tunerReqRead + kTunerRequests) % kTunerRequests;
         const int queued = (w->cmdQueueWrite - w->cmdQueueRead + kCmdQueueSize) % kCmdQueueSize;
         return requests < kTunerRequests / 2 && queued < kCmdQueueSize / 2;
     };
     // Keys 2..5 of the manual page, L then C in turn: faster than a held key
     // repeats (every 5 ms), or, `paced`, only while nothing would be dropped.
-    auto keys = [&](int lDir, int cDir) {
-        for (unsigned n = 0; !stop;) {
+    auto keys = [&](std::stop_token stop, int lDir, int cDir) {
+        for (unsigned n = 0; !stop.stop_requested();) {
             if (paced && !room()) {
                 plat_sleep_ms(1);
                 continue;
@@ -506,34 +469,21 @@ TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
             DecodeTasto(w.get(), inductor ? (dir > 0 ? 3 : 2) : (dir > 0 ? 5 : 4), 0);
             (inductor ? movedL : movedC)++;
             steps++;
-            if (!paced)
-                plat_sleep_ms(5);
+            if (!paced) plat_sleep_ms(5);
         }
     };
     // Bank changes from the remote link: every 10 ms, or every 500 ms `paced`
     // (each queues a handful of commands the link must find room for as well).
-    auto remote = [&] {
-        while (!stop) {
+    auto remote = [&](std::stop_token stop) {
+        while (!stop.stop_requested()) {
             dispStat(w.get(), "KAVOBANK");
             banks++;
             plat_sleep_ms(paced ? 500 : 10);
         }
     };
-    std::thread k, r;
-    auto halt = [&] {
-        stop = true;
-        for (std::thread* t : {&k, &r})
-            if (t->joinable())
-                t->join();
-    };
-    struct Halt {
-        std::function<void()> f;
-        ~Halt() { f(); }
-    } halted{halt};
-
-    // Searches, one after the other, with keys and bank changes all through.
-    k = std::thread(keys, +1, -1);
-    r = std::thread(remote);
+    // Searches, one after the other, with keys and bank changes all through
+    // (a thread left, ended by its destructor: asked to stop, then joined).
+    std::jthread k(keys, +1, -1), r(remote);
     int searches = 0;
     // Only a guard against a hang: a loaded machine takes its time (each bank
     // change writes files), and the counts, not the time, are the point.
@@ -549,9 +499,10 @@ TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
     }
     // No more tune on transmit: the tail of the last carrier starts nothing.
     w->tuneModeFlags.change(static_cast<uint8_t>(~0x04u), 0); // as the menu turns it off
-    halt();
-    if (w->tuneState != 0) // started before tune on transmit went off: ended as the transceiver would
-        TunerRequest(w.get(), TunerAsk::AbortAuto);
+    k = std::jthread();                                       // stopped and joined
+    r = std::jthread();
+    // Started before tune on transmit went off: ended as the transceiver would.
+    if (w->tuneState != 0) TunerRequest(w.get(), TunerAsk::AbortAuto);
     ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 10000));
     EXPECT_GE(searches, 2);
     EXPECT_GE(steps, 2000) << steps << " steps, " << banks << " bank changes";
@@ -573,16 +524,17 @@ TEST_F(TunerOwner, KeysStepsAndRemoteBankChangesDuringSearchesLoseNothing) {
     ASSERT_TRUE(WaitFor(idle, 5000));
     v = TunerSnapshot(w.get());
     const int lDir = v.l < 256 ? +1 : -1, cDir = v.c < 256 ? +1 : -1;
-    stop = false;
     paced = true;
     movedL = movedC = 0;
-    k = std::thread(keys, lDir, cDir);
-    r = std::thread(remote);
+    k = std::jthread(keys, lDir, cDir);
+    r = std::jthread(remote);
     ASSERT_TRUE(WaitFor([&] { return movedL >= 200 && movedC >= 200; }, 60000))
         << movedL << " " << movedC << ", " << lastAmpTexts();
-    halt();
+    k = std::jthread();
+    r = std::jthread();
     ASSERT_TRUE(WaitFor(idle, 5000));
-    const int wantL = static_cast<int>(v.l) + lDir * movedL, wantC = static_cast<int>(v.c) + cDir * movedC;
+    const int wantL = static_cast<int>(v.l) + lDir * movedL,
+              wantC = static_cast<int>(v.c) + cDir * movedC;
     const TunerView end = TunerSnapshot(w.get());
     EXPECT_EQ(static_cast<int>(end.l), wantL);
     EXPECT_EQ(static_cast<int>(end.c), wantC);

@@ -19,8 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <thread>
 
 // The tuner word of L `l` and C `c` in the network of `modeBits`, and the
 // command that sends it.
@@ -56,8 +54,7 @@ class AmpLinked : public RootedWorks {
         w->running = 0;
         for (Thread t : {Thread::TrxSerial, Thread::Ft817, Thread::Hamlib, Thread::Link})
             JoinThread(SlotOf(t));
-        if (link.joinable())
-            link.join();
+        if (link.joinable()) link.join();
         stopModels();
         AmpModelStop(amp);
         fbRelease(fb, true);
@@ -73,7 +70,7 @@ class AmpLinked : public RootedWorks {
         ASSERT_NE(amp, nullptr);
         link = std::thread(Linear, w.get());
     }
-    bool onWire(const std::string& prefix, int timeoutMs = 10000) { return AmpGot(amp, prefix, timeoutMs); }
+    bool onWire(const std::string& prefix, int ms = 10000) { return AmpGot(amp, prefix, ms); }
     // Ticks the refresh until the panel's frequency is `hz`.
     bool panelFollows(int hz) {
         return WaitFor(
@@ -88,7 +85,8 @@ class AmpLinked : public RootedWorks {
     // for 7.074 MHz on output 2 (CL, L 40, C 90).
     void writeTwoBandBank(const std::string& marker) {
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna.txt",
-                              marker + "\n40m 7000000 7300000 1 2 0 0 0.0\n20m 14000000 14350000 1 1 0 0 0.0\n"));
+                              marker + "\n40m 7000000 7300000 1 2 0 0 0.0\n"
+                                       "20m 14000000 14350000 1 1 0 0 0.0\n"));
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/filter.txt",
                               "; low high enabled\n5300000 7400000 1\n10000000 14500000 1\n"));
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/config.txt",
@@ -101,8 +99,8 @@ class AmpLinked : public RootedWorks {
         int64_t segStart, segEnd;
         int first, end;
         const int idx = AtuIdxSearch(7074000, &segStart, &segEnd, &first, &end);
-        ASSERT_TRUE(WriteFile(dir.path + "/opt/set/atu_ant2.txt",
-                              std::to_string(idx) + " " + std::to_string(AtuFreqfromIdx(idx)) + " 1 1 40 90\n"));
+        const std::string slot = std::to_string(idx) + " " + std::to_string(AtuFreqfromIdx(idx));
+        ASSERT_TRUE(WriteFile(dir.path + "/opt/set/atu_ant2.txt", slot + " 1 1 40 90\n"));
     }
     // What that station sends when the radio moves to 7.074 MHz, the amplifier's
     // own counter aside: the 40 m filter, thresholds, output and stored tuner word.

@@ -6,9 +6,6 @@
 #include "devsim/AmpModel.h"
 #include "devsim/GpioConverter.h"
 
-#include <string>
-#include <vector>
-
 // The amplifier's commands in the order they came.
 inline std::vector<std::string> AmpWire(AmpModel* m) {
     std::vector<std::string> out;
@@ -23,8 +20,7 @@ inline bool AmpGot(AmpModel* m, const std::string& prefix, int timeoutMs) {
     return WaitFor(
         [&] {
             for (const AmpReceived& r : AmpModelReceived(m))
-                if (r.text.compare(0, prefix.size(), prefix) == 0)
-                    return true;
+                if (r.text.compare(0, prefix.size(), prefix) == 0) return true;
             return false;
         },
         timeoutMs);
@@ -35,8 +31,7 @@ inline bool ConverterGot(GpioConverter* c, uint8_t cmd, int timeoutMs) {
     return WaitFor(
         [&] {
             for (const GpioConverterCommand& got : GpioConverterCommands(c))
-                if (got.byte == cmd)
-                    return true;
+                if (got.byte == cmd) return true;
             return false;
         },
         timeoutMs);

@@ -5,12 +5,10 @@
 #include "amp/Decoder.h"
 #include "amp/Temperature.h"
 #include "devsim/AmpModel.h"
-#include "platform/Clock.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -44,8 +42,7 @@ class AmpModelTest : public ::testing::Test {
         ASSERT_GE(fd, 0);
     }
     void stop() {
-        if (fd >= 0)
-            close(fd);
+        if (fd >= 0) close(fd);
         fd = -1;
         AmpModelStop(m);
         m = nullptr;
@@ -57,8 +54,7 @@ class AmpModelTest : public ::testing::Test {
     std::string ask(const std::string& cmd, int timeoutMs = 5000) {
         if (!cmd.empty() && write(fd, cmd.data(), cmd.size()) != static_cast<ssize_t>(cmd.size()))
             return "write failed";
-        auto replied = [](const std::string& got) { return !got.empty() && got.back() == ';'; };
-        return PtyPeerRead(fd, timeoutMs, 1, replied);
+        return PtyPeerReadText(fd, timeoutMs);
     }
     // The status reply, well formed (the panel's encoding of its fields gives it
     // back byte for byte) and decoded by the panel's rules.
@@ -153,8 +149,7 @@ TEST_F(AmpModelTest, TunerMatchesThroughTheLNetwork) {
     AmpModelConfig cfg;
     for (auto [hz, mode] : {std::pair{10.12e6, AmpTunerMode::CL}, {21.2e6, AmpTunerMode::LC}}) {
         auto swrOf = [&](int l, int c, AmpTunerMode md) {
-            if (l < 0 || c < 0 || l > 511 || c > 511)
-                return 999.0;
+            if (l < 0 || c < 0 || l > 511 || c > 511) return 999.0;
             return AmpSwrAt(cfg.tuner, dipole, AmpTunerEncode(l, c, md), hz);
         };
         double best = 999;
@@ -164,8 +159,7 @@ TEST_F(AmpModelTest, TunerMatchesThroughTheLNetwork) {
             for (AmpTunerMode md : {AmpTunerMode::LC, AmpTunerMode::CL})
                 for (int l = l0; l <= l1; l += step)
                     for (int c = c0; c <= c1; c += step)
-                        if (double v = swrOf(l, c, md); v < best)
-                            best = v, bl = l, bc = c, bm = md;
+                        if (double v = swrOf(l, c, md); v < best) best = v, bl = l, bc = c, bm = md;
         };
         search(0, 511, 0, 511, 8);
         search(bl - 8, bl + 8, bc - 8, bc + 8, 1);

@@ -5,8 +5,6 @@
 #include "core/Changes.h"
 
 #include <atomic>
-#include <gtest/gtest.h>
-#include <thread>
 
 namespace {
 
@@ -34,8 +32,7 @@ TEST_F(Readings, AReaderNeverSeesTwoRepliesAtOnce) {
         reading = true;
         const AmpReadings r = AmpReadingsNow(w.get());
         at = r.readMs;
-        if (at > 0 && !(r == reply(static_cast<int>(at))))
-            torn++;
+        if (at > 0 && !(r == reply(static_cast<int>(at)))) torn++;
     }
     link.join();
     EXPECT_EQ(torn, 0);

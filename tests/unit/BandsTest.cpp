@@ -2,7 +2,6 @@
 // counts go out with "TS", which filter with "SF", and the calibration lookup.
 #include "RootedWorks.h"
 
-#include "amp/Linear.h"
 #include "tuner/Bands.h"
 
 #include <cmath>
@@ -127,7 +126,7 @@ TEST_F(Bands, NumbersOutOfRangeAreRefusedAndLogged) {
     EXPECT_EQ(rows[1].currentMax, 12.0f);
     EXPECT_EQ(rows[1].reflMax, 0.0f);
     EXPECT_EQ(rows[1].fwdMax, 0.0f);
-    EXPECT_EQ(rows[2].kFwd, 0.0f); // P refused: 0 / V^2
+    EXPECT_EQ(rows[2].kFwd, 0.0f);          // P refused: 0 / V^2
     EXPECT_TRUE(std::isinf(rows[2].kRefl)); // V refused: P / 0, as a zero V gives
     EXPECT_EQ(rows[2].tuneStartL[0], 0);
     // "1e10" is 1 followed by text: the numbers after it do not parse, as before.
@@ -139,8 +138,10 @@ TEST_F(Bands, NumbersOutOfRangeAreRefusedAndLogged) {
 
     const std::string log = syslog();
     for (const char* line :
-         {"3 config.txt row 1: current threshold \"-3e7\" is outside 0..3.40282e+38, refused; 0 kept",
-          "3 config.txt row 2: input power threshold \"nan\" is not a finite number, refused; 0 kept",
+         {"3 config.txt row 1: current threshold \"-3e7\" is outside 0..3.40282e+38, refused; 0 "
+          "kept",
+          "3 config.txt row 2: input power threshold \"nan\" is not a finite number, refused; 0 "
+          "kept",
           "3 config.txt row 2: reflected power threshold \"1e39\" is not a finite number",
           "3 config.txt row 2: forward power threshold \"inf\" is not a finite number",
           "3 config.txt row 3: forward P \"nan\" is not a finite number",

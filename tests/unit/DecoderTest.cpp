@@ -11,11 +11,11 @@
 #include <cstring>
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 namespace {
 
-constexpr float kFwd = 5.156579e-06f, kRefl = 3.3262754e-06f, kIn = 5.5078103e-06f,
-                kDir = -0.007f;
+constexpr float kFwd = 5.156579e-06f, kRefl = 3.3262754e-06f, kIn = 5.5078103e-06f, kDir = -0.007f;
 
 // A status reply as the amplifier sends it (without ';').
 struct St {
@@ -29,13 +29,16 @@ struct St {
     }
 };
 
-int countFor(float watts, float k) { return static_cast<int>(std::lround(std::sqrt(watts / k))); }
+int countFor(float watts, float k) {
+    return static_cast<int>(std::lround(std::sqrt(watts / k)));
+}
 
 class Decoder : public RootedWorks {
   protected:
     // As the link does: the decoder, then the link's choice of what follows.
     void decode(const std::string& reply) {
-        LinearAfterReply(w.get(), DecodeCatCmd(w.get(), reply.c_str(), static_cast<int>(reply.size()) + 1));
+        LinearAfterReply(w.get(),
+                         DecodeCatCmd(w.get(), reply.c_str(), static_cast<int>(reply.size()) + 1));
     }
     void answered() { decode("CPFFFF"); } // the first "CP" lets alarms through
     // Commands queued by the last reply: the status reply itself takes the
@@ -64,17 +67,18 @@ TEST(StatusReply, LiteralFieldsAndBack) {
         StatusReply st;
         bool back;
     } cases[] = {
+        // clang-format off
         {"ST" "D9" "0042" "0812" "0101" "2048" "2047" "1800" "9A" "00" "0955",
          {0xD, 0x9, 42, 812, 101, 2048, 2047, 1800, 0xA9, 955}, true},
         {"ST" "00" "0000" "0000" "0000" "0000" "4095" "0000" "04" "00" "0000", {0, 0, 0, 0, 0, 0, 4095, 0, 0x40, 0}, true},
         {"ST" "fa" "1234" "5678" "0000" "9999" "abc0" "0000" "f7" "00", {0xF, 0xA, 1234, 5678, 0, 9999, 0, 0, 0x7F, 0}, false},
         {"ST1", {0x1, 0xFF, 0, 0, 0, 0, 0, 0, 0xFF, 0}, false},
+        // clang-format on
     };
     for (const auto& c : cases) {
         const StatusReply st = ParseStatusReply(c.text, static_cast<int>(std::strlen(c.text)));
         EXPECT_EQ(st, c.st) << c.text;
-        if (!c.back)
-            continue;
+        if (!c.back) continue;
         char out[40];
         EXPECT_EQ(FormatStatusReply(st, out, sizeof out), 36u);
         EXPECT_STREQ(out, c.text);
@@ -125,7 +129,7 @@ TEST_F(Decoder, SwrRules) {
     EXPECT_FLOAT_EQ(amp().swr, 100.0f);
 }
 
-TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
+TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarmsAndTheInputPowersOnlyWithTheAnCheck) {
     answered();
     St st;
     st.fault = 0x09; // "I OUT" and "SENS PW": the highest cause is shown
@@ -140,6 +144,16 @@ TEST_F(Decoder, FaultByteLowNibbleFirstAndItsAlarms) {
     decode(st.text());
     EXPECT_EQ(amp().ampFault, 0x4F);
     EXPECT_EQ(alarms(), std::vector<int>{19});
+
+    // Low input power only with the AN check on and no search running.
+    DeleteErrore(w.get(), 19);
+    st.fault = 0x20;
+    for (auto [an, flags, raised] : {std::tuple{0, 1, false}, {1, 2, false}, {1, 1, true}}) {
+        w->anState = an;
+        w->tuneModeFlags.replace(flags);
+        decode(st.text());
+        EXPECT_EQ(ExistError(w.get(), 3) != 0, raised) << an << " " << flags;
+    }
 
     st.fault = 0;
     w->errorFlags.replace(3);
@@ -218,18 +232,11 @@ TEST_F(Decoder, OtherReplies) {
     EXPECT_EQ(w->microResetSeen, 0);
     decode("MR0");
     EXPECT_EQ(w->microResetSeen, 1);
-    decode("ER0002" "3031");
+    decode("ER00023031"); // "01"
     EXPECT_EQ(w->ident.eeModel[0], '0');
     EXPECT_EQ(w->ident.eeModel[1], '1');
     EXPECT_EQ(w->meters.number_ofStep_meter_FWD, 120);
-    std::string block = "ER0000";
-    for (const char* c = "SN 2026-00417"; *c; c++) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(*c));
-        block += hex;
-    }
-    block += std::string(64 - 26, '0');
-    decode(block);
+    decode("ER0000534E20323032362D3030343137" + std::string(38, '0')); // "SN 2026-00417"
     EXPECT_EQ(w->ident.ee0[0], 'S');
     EXPECT_EQ(w->ident.ee0[12], '7');
     EXPECT_EQ(w->ident.ee0[13], 0);
@@ -273,30 +280,16 @@ TEST_F(Decoder, BypassFollowUpAndStateAfterACommunicationFailure) {
     EXPECT_EQ(w->attenuatorShown, 2);
 }
 
-TEST_F(Decoder, InputPowerAlarmOnlyWithTheAnCheck) {
-    answered();
-    St st;
-    st.fault = 0x20;
-    w->anState = 0;
-    decode(st.text());
-    EXPECT_FALSE(ExistError(w.get(), 3));
-    w->anState = 1;
-    w->tuneModeFlags.replace(0x02);
-    decode(st.text());
-    EXPECT_FALSE(ExistError(w.get(), 3));
-    w->tuneModeFlags.replace(0x01);
-    decode(st.text());
-    EXPECT_TRUE(ExistError(w.get(), 3));
-}
-
 TEST_F(Decoder, StatusRecordLayout) {
     w->ModeWorkIdx = 1;
     w->attenuator = 2;
     w->antennaIdx = 1;
     w->ampBypass = 1;
     w->tunerBypass = 1;
-    PublishAmpReadings(w.get(), {.pwrIn = 2.5f, .pwrFwd = 45.25f, .swr = 1.5f, .currentRaw = 2048.0f,
-                                 .temp1 = 31.0f, .temp2 = 35.5f});
+    // clang-format off
+    PublishAmpReadings(w.get(), {.pwrIn = 2.5f, .pwrFwd = 45.25f, .swr = 1.5f,
+                                 .currentRaw = 2048.0f, .temp1 = 31.0f, .temp2 = 35.5f});
+    // clang-format on
     w->NumBanco = 3;
     w->supplyAdc[3] = 200;
     w->antennaRowCount = 1;

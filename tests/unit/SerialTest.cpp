@@ -92,15 +92,17 @@ TEST_F(SerialDecode, WholeParameterBlock) {
     // Frequencies rx, A, active; modes active, A; the volume's selector and
     // flags; squelch, levels, selectors; NR, NB (off and never set: its start
     // value), the attenuator; volume, pitch and the 20-bit two's complement offset.
-    EXPECT_EQ((std::vector<int>{params.rxFreq, params.freqA, params.activeFreq, params.activeMode,
-                                params.modeA, params.flag9b6, params.volumeSel, params.sign10b3,
-                                params.sign10b0, params.squelch, params.selHigh, params.level12lo,
-                                params.level12hi, params.level13, params.combinedSel, params.nr,
-                                params.nb, params.sel16, params.sel17, params.sel18, params.sel19hi,
-                                params.sel19lo, params.att, params.flag20b0, params.level21,
-                                params.volume, params.pitchHz, params.offsetHz, params.unused21}),
-              (std::vector<int>{14074000, 14074000, 14074000, 2, 2, 0, 0, 1, -1, 3, 0, 1, 2, 2, 3, 1,
-                                -1, 3, 4, 2, 2, 2, -1, -1, 5, 40, 600, -100, 0}));
+    EXPECT_EQ(
+        (std::vector<int>{params.rxFreq,    params.freqA,   params.activeFreq,  params.activeMode,
+                          params.modeA,     params.flag9b6, params.volumeSel,   params.sign10b3,
+                          params.sign10b0,  params.squelch, params.selHigh,     params.level12lo,
+                          params.level12hi, params.level13, params.combinedSel, params.nr,
+                          params.nb,        params.sel16,   params.sel17,       params.sel18,
+                          params.sel19hi,   params.sel19lo, params.att,         params.flag20b0,
+                          params.level21,   params.volume,  params.pitchHz,     params.offsetHz,
+                          params.unused21}),
+        (std::vector<int>{14074000, 14074000, 14074000, 2, 2, 0, 0, 1,  -1, 3, 0,  1,   2,    2, 3,
+                          1,        -1,       3,        4, 2, 2, 2, -1, -1, 5, 40, 600, -100, 0}));
 
     // Transmitting with store B active: B's frequency and mode become active.
     std::vector<uint8_t> b = payload(7100000, 3, true);
@@ -139,9 +141,9 @@ TEST_F(SerialDecode, NineBytesUpdateOnlyTheFrequency) {
 TEST_F(SerialDecode, GroupsWithoutTheirMarkersKeepTheirFields) {
     store(payload());
     std::vector<uint8_t> b = payload(14074000, 7);
-    b[9] &= 0x7F;  // mode group not marked
-    b[11] = 0x89;  // squelch marker wrong
-    b[14] = 0x25;  // NR marker wrong
+    b[9] &= 0x7F; // mode group not marked
+    b[11] = 0x89; // squelch marker wrong
+    b[14] = 0x25; // NR marker wrong
     store(b);
     EXPECT_EQ(params.activeMode, 2);
     EXPECT_EQ(params.squelch, 3);
@@ -168,7 +170,7 @@ TEST_F(SerialDecode, LevelFieldsRememberTheirLevelWhenOff) {
     store(b);
     EXPECT_EQ(params.volumeSide, 5);
     EXPECT_EQ(params.volume, 40); // the main volume is untouched
-    b[10] = 0x50; // aux
+    b[10] = 0x50;                 // aux
     b[22] = 77;
     store(b);
     EXPECT_EQ(params.volumeAux, 77);
@@ -178,9 +180,9 @@ TEST_F(SerialDecode, TraceStartFollowsModeAndOffsets) {
     EXPECT_EQ(SpectrumStart(4, 600, 0), 81); // 85 - 3.2
     EXPECT_EQ(SpectrumStart(6, 600, 0), 88);
     EXPECT_EQ(SpectrumStart(2, 600, 0), 85);
-    EXPECT_EQ(SpectrumStart(2, 0, -100), 84); // 85 - 0.53
+    EXPECT_EQ(SpectrumStart(2, 0, -100), 84);     // 85 - 0.53
     EXPECT_EQ(SpectrumStart(2, 0, -20000), 1002); // wraps: -21.66 + 1024
-    EXPECT_EQ(SpectrumStart(2, 0, 200000), 0);   // past the trace: as it came
+    EXPECT_EQ(SpectrumStart(2, 0, 200000), 0);    // past the trace: as it came
     for (int off : {-524288, -300000, -192000, 524287})
         for (int mode : {0, 4, 6}) {
             const int s = SpectrumStart(mode, 999, off);

@@ -3,10 +3,8 @@
 #include "RootedWorks.h"
 
 #include "amp/Temperature.h"
-#include "tuner/Bands.h"
 
 #include <cstdlib>
-#include <filesystem>
 
 namespace {
 
@@ -28,7 +26,7 @@ class Temperatures : public RootedWorks {
 TEST(Thermistor, ReadingsToDegrees) {
     EXPECT_NEAR(CalcolaTemp(2048), 24.99f, 0.01f);
     EXPECT_LT(CalcolaTemp(2048), 25.0f);
-    EXPECT_FLOAT_EQ(CalcolaTemp(0), 80.0f);    // R = 0: the hot end, held at 80
+    EXPECT_FLOAT_EQ(CalcolaTemp(0), 80.0f);     // R = 0: the hot end, held at 80
     EXPECT_FLOAT_EQ(CalcolaTemp(4095), -10.0f); // open sensor: the cold end, held at -10
     EXPECT_FLOAT_EQ(CalcolaTemp(4094), -10.0f);
     // Exactly on a table point: R = 5.353 kOhm is 40 degrees.
@@ -99,13 +97,14 @@ TEST_F(Temperatures, FanNumbersOutOfRangeAreRefusedAndLogged) {
         EXPECT_EQ(w->fanTable[i].temp, temps[i]) << i;
     }
     const std::string log = syslog();
-    for (const char* line : {"3 ventola.txt row 1: fan level \"1e10\" is outside 0..999, refused; 0 kept",
-                             "3 ventola.txt row 2: fan level \"nan\" is not a finite number",
-                             "3 ventola.txt row 3: fan level \"-5\" is outside",
-                             "3 ventola.txt row 4: temperature \"nan\" is not a finite number",
-                             "3 ventola.txt row 5: temperature \"inf\" is not a finite number",
-                             "3 ventola.txt row 6: fan level \"1000\" is outside",
-                             "3 ventola.txt row 8: fan level \"-3e7\" is outside"})
+    for (const char* line :
+         {"3 ventola.txt row 1: fan level \"1e10\" is outside 0..999, refused; 0 kept",
+          "3 ventola.txt row 2: fan level \"nan\" is not a finite number",
+          "3 ventola.txt row 3: fan level \"-5\" is outside",
+          "3 ventola.txt row 4: temperature \"nan\" is not a finite number",
+          "3 ventola.txt row 5: temperature \"inf\" is not a finite number",
+          "3 ventola.txt row 6: fan level \"1000\" is outside",
+          "3 ventola.txt row 8: fan level \"-3e7\" is outside"})
         EXPECT_TRUE(Contains(log, line)) << line;
 }
 

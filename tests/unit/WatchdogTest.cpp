@@ -3,7 +3,6 @@
 // failures and interval.
 #include "RootDir.h"
 
-#include "platform/Clock.h"
 #include "platform/Command.h"
 #include "platform/Watchdog.h"
 
