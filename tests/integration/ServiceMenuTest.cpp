@@ -1,9 +1,8 @@
 // The service entries of the menu worked through the panel keys, with the keys'
 // thread on the GPIO block, the converter model on its two lines and the link
-// thread against the amplifier model: FW UPDATE lowers GPIO 13 while armed and
-// sends "MR1;" after which the link is silent, and choosing Remote with no
-// server running starts one and tells the converter. (OFF HW's command takes
-// the same way to the converter: Menu.ServiceEntries* checks it is the one set.)
+// thread against the amplifier model: OFF HW reaches the converter, FW UPDATE
+// lowers GPIO 13 while armed and sends "MR1;" after which the link is silent,
+// and choosing Remote with no server running starts one.
 #include "GpioPanel.h"
 #include "ModelWire.h"
 #include "WsPeer.h"
@@ -44,6 +43,13 @@ class ServiceMenu : public GpioPanel {
     std::thread link;
     AmpModel* model = nullptr;
 };
+
+TEST_F(ServiceMenu, OffHwSendsTheSwitchOffCommandToTheConverter) {
+    ASSERT_NO_FATAL_FAILURE(editEntry(29)); // OFF HW
+    EXPECT_FALSE(converterGot(0x85, 300)); // choosing it alone does nothing
+    tap(4);                                // MINUS
+    EXPECT_TRUE(converterGot(0x85, 3000));
+}
 
 TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
     model = AmpModelStart(dir.path + "/dev/ttyAMA0", AmpModelConfig{});
