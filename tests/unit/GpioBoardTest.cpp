@@ -1,16 +1,10 @@
 // Which device and offset the GPIO block is taken from on each board, from the
-// files a Raspberry Pi OS kernel offers, and the mapping that follows the choice.
+// files a Raspberry Pi OS kernel offers. (The mapping that follows the choice the
+// panel meets end to end: PanelOnBoard.*.)
 #include "DeviceTree.h"
 #include "TestRoot.h"
 
-#include "devsim/GpioKeys.h"
-#include "devsim/SimRoot.h"
 #include "platform/GpioBlock.h"
-#include "platform/Root.h"
-
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -49,7 +43,6 @@ TEST(GpioRanges, EachBoardsPeripheralBasePlusTheGpioOffsetOrNothingWithoutTheBlo
 
 class GpioBoard : public ::testing::Test {
   protected:
-    void TearDown() override { plat_set_root(nullptr); }
     void fake(const std::string& rel, const std::string& content) {
         ASSERT_TRUE(WriteFile(dir.path + rel, content));
     }
@@ -71,47 +64,6 @@ TEST_F(GpioBoard, DevMemAtTheBaseTheRangesGiveOrThePi3sWhenTheyMapNoBlock) {
     fake("/proc/device-tree/soc/ranges", DtCells({0x40000000, 0x40000000, 0x1000}));
     EXPECT_EQ(where().offset, 0x3F200000);
     EXPECT_TRUE(Contains(where().how, "maps no GPIO block")) << where().how;
-}
-
-// The panel and the key model agree on the block wherever the board puts it:
-// dev/mem at the Pi 4's base, or gpiomem from offset zero.
-TEST_F(GpioBoard, RootsMapTheBlockWhereTheBoardPutsItForPanelAndModels) {
-    const struct {
-        const char* file;
-        std::string content;
-        const char* device;
-        off_t offset;
-    } boards[] = {{"/proc/device-tree/soc/ranges", kPi4Ranges, "/dev/mem", 0xFE200000},
-                  {"/dev/gpiomem", "", "/dev/gpiomem", 0}};
-    for (const auto& b : boards) {
-        TempDir root;
-        ASSERT_TRUE(WriteFile(root.path + b.file, b.content));
-        std::string err;
-        ASSERT_TRUE(SimRootCreate(root.path, SimRootOptions{}, &err)) << err;
-        EXPECT_EQ(SimGpioPath(root.path), root.path + b.device);
-        EXPECT_EQ(SimGpioOffset(SimGpioPath(root.path)), b.offset);
-        plat_set_root(root.path.c_str());
-        int fd = plat_gpio_open();
-        ASSERT_GE(fd, 0) << b.device;
-        volatile uint32_t* regs = plat_gpio_map(fd);
-        close(fd);
-        ASSERT_NE(regs, nullptr) << b.device;
-        struct stat st;
-        ASSERT_EQ(stat((root.path + b.device).c_str(), &st), 0);
-        EXPECT_EQ(st.st_size, b.offset + 4096);
-        // The root's keys start released at the board's offset, and the key model's
-        // presses reach the panel's mapping.
-        EXPECT_EQ(regs[kGpioLevelWord] & 0x0FC00000u, 0x0FC00000u) << b.device;
-        SimGpioKeys keys;
-        ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(root.path)));
-        SimGpioKeyDown(&keys, 2);
-        EXPECT_EQ(regs[kGpioLevelWord] & (1u << 23), 0u) << b.device;
-        SimGpioKeyUp(&keys, 2);
-        EXPECT_NE(regs[kGpioLevelWord] & (1u << 23), 0u) << b.device;
-        SimGpioKeysClose(&keys);
-        munmap(const_cast<uint32_t*>(regs), kGpioBlockSize);
-        plat_set_root(nullptr);
-    }
 }
 
 } // namespace

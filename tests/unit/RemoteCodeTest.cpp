@@ -6,7 +6,6 @@
 
 #include "core/KeyLabels.h"
 #include "core/RemoteCode.h"
-#include "platform/TextFile.h"
 #include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Menu.h"
@@ -167,23 +166,6 @@ TEST_F(RemoteCode, SaveWritesAPrivateFileAndRefusesWhatIsNotACode) {
     EXPECT_EQ(code(), "ZYXW98765432");
     EXPECT_TRUE(Contains(syslog(), "3 remote: remote.txt not written")) << syslog();
     EXPECT_FALSE(Contains(syslog(), "ZYXW98765432"));
-}
-
-TEST_F(RemoteCode, TheWriterForcesAModeOnlyWhenAskedFor) {
-    const std::string other = dir.path + "/tmp/table.txt";
-    ASSERT_TRUE(WriteFile(other, "old\n"));
-    ASSERT_EQ(chmod(other.c_str(), 0640), 0);
-    ASSERT_EQ(WriteFileAtomic("/tmp/table.txt", "new\n", 4), 0);
-    EXPECT_EQ(FileMode(other), 0640); // kept, as for every other file
-    ASSERT_EQ(WriteFileAtomic("/tmp/table.txt", "new\n", 4, 0600), 0);
-    EXPECT_EQ(FileMode(other), 0600);
-    // A new file under an open umask is still private.
-    const mode_t mask = umask(0);
-    const int err = WriteFileAtomic("/tmp/fresh.txt", "x\n", 2, 0600);
-    umask(mask);
-    ASSERT_EQ(err, 0);
-    EXPECT_EQ(FileMode(dir.path + "/tmp/fresh.txt"), 0600);
-    EXPECT_EQ(ReadFile(dir.path + "/tmp/fresh.txt"), "x\n");
 }
 
 TEST_F(RemoteCode, TheCodeEntryEditsTheSymbolUnderTheCursorAndSavesOnEnter) {
