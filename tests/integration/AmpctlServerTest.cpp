@@ -191,7 +191,7 @@ class AmpctlBounds : public RootedWorks {
         port = FreeTcpPort();
         SetSettingNumber(w.get(), "AmpctlPort", port);
         server = std::thread(AmpctlServe, w.get());
-        ASSERT_TRUE(WaitFor([&] { return Contains(syslog(), "ampctl: listening on 127.0.0.1 port"); }, 10000));
+        ASSERT_TRUE(logged("ampctl: listening on 127.0.0.1 port", 10000));
     }
     void TearDown() override {
         w->running = 0;
@@ -221,8 +221,7 @@ TEST_F(AmpctlBounds, ANinthClientAFloodAndALongLineAreRefusedAndLoggedOncePerBur
     ASSERT_TRUE(clients[0]->send("f" + std::string(255, ' ') + "x\n"));
     EXPECT_TRUE(clients[0]->closesWithin(5000));
     EXPECT_EQ(clients[1]->ask("_"), std::string("Panel amplifier, software ") + kSwVersion + "\n");
-    ASSERT_TRUE(WaitFor([&] { return Contains(syslog(), "5 connections refused in that burst"); }, 15000))
-        << syslog();
+    ASSERT_TRUE(logged("5 connections refused in that burst", 15000)) << syslog();
 
     // A flood: connections as fast as a loop makes them, each closed at once.
     // At most 16 a second are taken; the rest are refused, logged once.

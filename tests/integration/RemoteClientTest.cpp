@@ -53,14 +53,12 @@ class RemoteClient : public RootedWorks {
         w->settings.tcpPort = static_cast<int16_t>(port);
         w->serverAddr.set("127.0.0.1");
         setup->WebSocket = '2';
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
+        usePicture();
         w->remotePassword.set(kCode);
     }
     void TearDown() override {
         w->running = 0;
         if (client.joinable()) client.join();
-        fbRelease(fb, true);
         RootedWorks::TearDown();
     }
     void startClient() { client = std::thread(Wclient, w.get()); }
@@ -83,7 +81,6 @@ class RemoteClient : public RootedWorks {
 
     int port = 0;
     std::thread client;
-    FrameBuffer* fb = nullptr;
     std::string code;
 };
 

@@ -33,8 +33,7 @@ class RemoteServer : public RootedWorks {
         port = FreeTcpPort();
         w->settings.tcpPort = static_cast<int16_t>(port);
         setup->WebSocket = '1';
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
+        usePicture();
         w->remotePassword.set(kCode);
         // The unit's throttle outlives a test: each starts with the address's
         // back-off of the tests before it cleared.
@@ -45,7 +44,6 @@ class RemoteServer : public RootedWorks {
         if (server.joinable()) server.join();
         JoinThread(SlotOf(Thread::CatRelay));
         TrxCatModelStop(cat);
-        if (fb) fbRelease(fb, true);
         SimPtyClose(&serial);
         RootedWorks::TearDown();
     }
@@ -90,7 +88,6 @@ class RemoteServer : public RootedWorks {
 
     int port = 0;
     std::thread server;
-    FrameBuffer* fb = nullptr;
     SimPty serial;
     TrxCatModel* cat = nullptr;
 };

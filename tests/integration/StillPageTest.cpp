@@ -13,9 +13,7 @@ class StillPage : public RootedWorks {
     static void SetUpTestSuite() { LoadSimFonts(); }
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
+        usePicture();
         w->antennaRowIdx = 100;
         w->ModeWorkIdx = 1;
         // Longer than the test: only a change can end a still wait in time.
@@ -24,9 +22,7 @@ class StillPage : public RootedWorks {
     }
     void TearDown() override {
         w->running = 0; // a change too: it ends the still wait
-        if (ticker.joinable())
-            ticker.join();
-        fbRelease(fb, true);
+        if (ticker.joinable()) ticker.join();
         RootedWorks::TearDown();
     }
     uint64_t ticks() const { return w->refreshBeat.passes.load(); }
@@ -43,7 +39,6 @@ class StillPage : public RootedWorks {
         return std::vector<uint8_t>(fb->screen, fb->screen + fb->memSize);
     }
 
-    FrameBuffer* fb = nullptr;
     std::thread ticker;
 };
 

@@ -37,8 +37,7 @@ class Transceiver : public RootedWorks {
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         useTimeScale(timeScale());
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path);
+        workIn(dir.path);
         setup->serialLinkEnabled = '1';
         setup->catSerialEnabled = '0';
         w->startupFlags.replace(0);
@@ -51,10 +50,8 @@ class Transceiver : public RootedWorks {
             if (t->joinable()) t->join();
         TrxModelStop(trx);
         AmpModelStop(amp);
-        if (fb) fbRelease(fb, true);
         for (int fd : ws)
             if (fd >= 0) close(fd);
-        std::filesystem::current_path(old);
         RootedWorks::TearDown();
     }
     void startTrx(const TrxModelConfig& cfg = {}) {
@@ -104,8 +101,6 @@ class Transceiver : public RootedWorks {
     }
     int activeFreq() { return params().activeFreq; }
 
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
     AmpModel* amp = nullptr;
     TrxModel* trx = nullptr;
     std::thread serial, link, ticker;
@@ -259,8 +254,7 @@ class TuneOnTransmit : public Transceiver {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(Transceiver::SetUp());
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
+        usePicture();
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna.txt",
                               "!Tav\n20m 14000000 14350000 1 1 0 0 0.0\n"));
         LoadAllBankTable(w.get(), 0);

@@ -24,21 +24,18 @@ class WebConsoleRun : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        // The page's files are found beside the skins, as on the unit.
-        ASSERT_EQ(chdir(PANEL_SKINS_DIR), 0);
+        // The page's files are found beside the skins, as on the unit. The
+        // panel's picture, in memory: a pattern, already on the screen.
+        usePicture(PANEL_SKINS_DIR);
         w->startupFlags.replace(0);
         w->remotePassword.set(kCode);
         port = FreeTcpPort();
         SetSettingNumber(w.get(), "WebPort", port);
         ASSERT_TRUE(LoadWebCertificate(w.get()));
-        // The panel's picture, in memory: a pattern, already on the screen.
-        w->fb = fbInitMemory(800, 480, 32);
-        ASSERT_NE(w->fb, nullptr);
         paint(PixelRect{0, 0, 800, 480}, 1);
         fbRealize(w->fb);
         server = std::thread(WebConsole, w.get());
-        ASSERT_TRUE(WaitFor([&] { return Contains(syslog(), "web: console at https port " + std::to_string(port)); },
-                            10000))
+        ASSERT_TRUE(logged("web: console at https port " + std::to_string(port), 10000))
             << syslog();
     }
     void TearDown() override {
@@ -49,9 +46,6 @@ class WebConsoleRun : public RootedWorks {
             WriteFile(m.first + "/stop", "");
             m.second.join();
         }
-        if (w->fb)
-            fbRelease(w->fb, true);
-        w->fb = nullptr;
         RootedWorks::TearDown();
     }
     std::string url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(port) + path; }
@@ -104,7 +98,6 @@ class WebConsoleRun : public RootedWorks {
 
     // A pattern in the work picture, different for each seed.
     void paint(const PixelRect& r, uint8_t seed) {
-        FrameBuffer* fb = w->fb;
         PictureLock lock(PictureMutex());
         for (int y = r.y0; y < r.y1; y++)
             for (int x = r.x0; x < r.x1; x++)
@@ -281,7 +274,7 @@ TEST_F(WebConsoleRun, TheConsoleMirrorsThePictureAndOnlyItsControllerPressesKeys
     sendAsk(b, "not an ask");
     sendAsk(a, "{\"key\":1,\"down\":true}");
     EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0x01; }, 5000));
-    EXPECT_TRUE(WaitFor([&] { return Contains(syslog(), "asks nothing known, dropped"); }, 5000));
+    EXPECT_TRUE(logged("asks nothing known, dropped"));
     EXPECT_EQ(w->webKeys.load(), 0x01);
 
     // The controller leaves while transmitting: its key is released, the
@@ -289,8 +282,7 @@ TEST_F(WebConsoleRun, TheConsoleMirrorsThePictureAndOnlyItsControllerPressesKeys
     PublishAmpReadings(w.get(), {.pwrFwd = 50.0f});
     stopMirror(a);
     EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0; }, 5000));
-    EXPECT_TRUE(WaitFor([&] { return Contains(syslog(), "remote: session ended while transmitting"); }, 5000))
-        << syslog();
+    EXPECT_TRUE(logged("remote: session ended while transmitting")) << syslog();
     PublishAmpReadings(w.get(), {.pwrFwd = 0.0f});
     EXPECT_TRUE(WaitFor([&] { return lastStatus(b) == "status control=False free=True"; }, 5000)) << lastStatus(b);
     sendAsk(b, "{\"take\":true}");

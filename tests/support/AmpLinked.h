@@ -9,7 +9,6 @@
 
 #include "amp/Linear.h"
 #include "devsim/AmpModel.h"
-#include "draw/Fb.h"
 #include "platform/Clock.h"
 #include "tuner/Bands.h"
 #include "tuner/TuneMem.h"
@@ -18,7 +17,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 // The tuner word of L `l` and C `c` in the network of `modeBits`, and the
 // command that sends it.
@@ -38,16 +36,12 @@ class AmpLinked : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path);
+        usePicture(dir.path);
         w->startupFlags.replace(0);
         w->NumBanco = 0;
         // No link runs until a bank's mode asks for it.
         setup->serialLinkEnabled = '0';
         setup->catSerialEnabled = '0';
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
         TimerInit(w.get());
     }
     void TearDown() override {
@@ -57,10 +51,8 @@ class AmpLinked : public RootedWorks {
         if (link.joinable()) link.join();
         stopModels();
         AmpModelStop(amp);
-        fbRelease(fb, true);
         std::free(w->bandTable); // the program keeps its table for life
         w->bandTable = nullptr;
-        std::filesystem::current_path(old);
         RootedWorks::TearDown();
     }
     // A derived fixture's own models, stopped once the threads have ended.
@@ -111,8 +103,6 @@ class AmpLinked : public RootedWorks {
         EXPECT_TRUE(onWire(TunerWordCommand(40, 90, kModeCL)));
     }
 
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
     AmpModel* amp = nullptr;
     std::thread link;
 };

@@ -10,10 +10,8 @@
 #include "devsim/GpioKeys.h"
 #include "platform/Clock.h"
 #include "tuner/Banks.h"
-#include "draw/Fb.h"
 #include "ui/GPIO.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -27,13 +25,9 @@ class GpioPanel : public RootedWorks {
         }
         useTimeScale(2);
         beforeKeys();
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path);
+        usePicture(dir.path);
         InitTabAntenna(w.get(), 0);
         w->ModeWorkIdx = 0;
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
         converter = GpioConverterStart(SimGpioPath(dir.path));
         ASSERT_NE(converter, nullptr);
         ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
@@ -50,8 +44,6 @@ class GpioPanel : public RootedWorks {
         if (thread.joinable()) thread.join();
         SimGpioKeysClose(&keys);
         if (converter) GpioConverterStop(converter);
-        if (fb) fbRelease(fb, true);
-        std::filesystem::current_path(old);
         RootedWorks::TearDown();
     }
     virtual GpioBackend backend() const { return GpioBackend::Registers; }
@@ -72,8 +64,6 @@ class GpioPanel : public RootedWorks {
         WaitFor([&] { return w->keysBeat.passes.load() >= from + 8; }, 10000);
     }
 
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
     GpioConverter* converter = nullptr;
     SimGpioKeys keys;
     std::thread thread;

@@ -13,10 +13,12 @@
 #include "platform/Root.h"
 #include "trx/Serial.h"
 #include "ui/Nuova.h"
+#include "draw/Fb.h"
 #include "draw/TTF.h"
 
 #include <gtest/gtest.h>
 #include <csignal>
+#include <filesystem>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -68,9 +70,26 @@ class RootedWorks : public ::testing::Test {
             close(peer);
             close(w->wsFD);
         }
+        if (fb) fbRelease(fb, true);
+        if (!oldCwd.empty()) std::filesystem::current_path(oldCwd);
         plat_clock_manual(false);
         plat_set_time_scale(1);
         plat_set_root(nullptr);
+    }
+    // The panel reads skins and writes some files in its working directory:
+    // `cwd` is it until the test ends (the root folder has no skins, so loads
+    // are refused there).
+    void workIn(const std::string& cwd) {
+        oldCwd = std::filesystem::current_path();
+        std::filesystem::current_path(cwd);
+    }
+    // The panel's 800 x 480 picture in memory, as after a key press (no screen
+    // saver), working in `cwd` if given.
+    void usePicture(const std::string& cwd = {}) {
+        if (!cwd.empty()) workIn(cwd);
+        fb = fbInitMemory(800, 480, 32);
+        w->fb = fb;
+        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
     }
     // The test moves the clock itself (plat_clock_step_us): pictures and hold
     // times come out the same in every run, whatever the machine's load.
@@ -131,4 +150,6 @@ class RootedWorks : public ::testing::Test {
     std::mutex serMut, wsSendMut, connMut;
     TrxParameters params{};
     int peer = -1;
+    FrameBuffer* fb = nullptr;
+    std::filesystem::path oldCwd;
 };

@@ -6,10 +6,7 @@
 
 #include "RootedWorks.h"
 
-#include "draw/Fb.h"
 #include "ui/Time.h"
-
-#include <filesystem>
 
 class TickedPicture : public RootedWorks {
   protected:
@@ -18,19 +15,9 @@ class TickedPicture : public RootedWorks {
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         useManualClock();
-        if (skins) std::filesystem::current_path(PANEL_SKINS_DIR);
+        usePicture(skins ? PANEL_SKINS_DIR : "");
         TimerInit(w.get());
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-    }
-    void TearDown() override {
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootedWorks::TearDown();
     }
 
     const bool skins;
-    const std::filesystem::path old = std::filesystem::current_path();
-    FrameBuffer* fb = nullptr;
 };

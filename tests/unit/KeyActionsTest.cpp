@@ -20,19 +20,10 @@ class Keys : public RootedWorks {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path); // no skins here: loads are refused, names stay
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
+        usePicture(dir.path); // no skins here: loads are refused, names stay
         w->startupFlags.replace(0);
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
         InitTabAntenna(w.get(), 0);
         w->ModeWorkIdx = 0;
-    }
-    void TearDown() override {
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootedWorks::TearDown();
     }
     // Each key action, then what the link thread does with its tuner requests
     // before it sends its next command.
@@ -43,9 +34,6 @@ class Keys : public RootedWorks {
         return result;
     }
     std::string bankFile() { return ReadFile(dir.path + BankFileName(w->NumBanco)); }
-
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
 };
 
 TEST_F(Keys, ScreenSaverWakeUpDoesNothingElse) {

@@ -32,8 +32,7 @@ class MenuScreens : public RootedWorks {
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         useManualClock();
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
+        usePicture();
         clear();
         w->startupFlags.replace(0); // alarms are taken
         w->deviceErrorCode = 0;
@@ -41,10 +40,6 @@ class MenuScreens : public RootedWorks {
         w->pages.viewFlags.replace(0);
         setup->serialLinkEnabled = '1';
         w->remotePassword.set("ABCDEFGH2345"); // a unit's own code is random
-    }
-    void TearDown() override {
-        fbRelease(fb, true);
-        RootedWorks::TearDown();
     }
     void clear() { std::memset(fb->work, 0, static_cast<size_t>(fb->memSize)); }
     void draw(int page) {
@@ -59,8 +54,6 @@ class MenuScreens : public RootedWorks {
     void blank() {
         EXPECT_TRUE(std::all_of(fb->work, fb->work + fb->memSize, [](uint8_t b) { return b == 0; }));
     }
-
-    FrameBuffer* fb = nullptr;
 };
 
 // The current entry between its neighbours, with the menu's first and last

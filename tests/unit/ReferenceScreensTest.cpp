@@ -22,7 +22,7 @@ class ReferenceScreens : public TickedPicture {
 
     // The shown picture against tests/reference/NAME.png.
     void expectMatches(const std::string& name) {
-        ExpectPictureMatches(fb->screen, name, old.string());
+        ExpectPictureMatches(fb->screen, name, oldCwd.string());
     }
 
     // Main page `page` as two ticks leave it: peak hold and needles settle on the same reading.

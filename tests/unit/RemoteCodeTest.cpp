@@ -6,12 +6,10 @@
 
 #include "core/KeyLabels.h"
 #include "core/RemoteCode.h"
-#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Menu.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <set>
 #include <sys/stat.h>
 #include <tuple>
@@ -252,21 +250,9 @@ class RemoteCodeKeys : public RemoteCode {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(RemoteCode::SetUp());
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path); // no skins here: loads are refused
-        fb = fbInitMemory(800, 480, 32);
-        w->fb = fb;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
-    }
-    void TearDown() override {
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RemoteCode::TearDown();
+        usePicture(dir.path);
     }
     int press(int key) { return DecodeTasto(w.get(), key, 0); }
-
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
 };
 
 TEST_F(RemoteCodeKeys, EditedAndSavedWithThePanelKeys) {
