@@ -70,7 +70,7 @@
 // received TEXT on its CAT port or its serial link at least N times, waiting up
 // to MS for them; "=N": exactly N times), "standby MS on|off" (the amplifier model in standby or
 // operate within MS). With
-// --remote, "operator" before key, long, shot, kbd, f12, expect, cat and exit
+// --remote, "operator" before key, long, shot, kbd, f12, expect, logged, cat and exit
 // sends the action to the operator's unit. --setup "KEY: VALUE" adds a line to
 // the amplifier unit's setup file. Lines starting with # are comments.
 //

@@ -208,9 +208,11 @@ TEST(Simulator, ALoggerBesideTheOperatorReadsAndSwitchesTheStationsAmplifier) {
     TempDir dir;
     const std::string script = dir.path + "/script.txt", root = dir.path + "/root", out = dir.path + "/sim.out";
     // Receive until the loggers have seen it, then a transmission (the first
-    // one tunes), then receive until the test ends the simulator.
-    ASSERT_TRUE(WriteFile(script, "session 30000\nwait 8000\ntx on\nexpect 60000 Save Tune To File\nwait 2000\n"
-                                  "tx off\nwait 600000\n"));
+    // one tunes) held until the operator's unit has refused the logger's
+    // standby, then receive until the test ends the simulator.
+    ASSERT_TRUE(WriteFile(script,
+                          "session 30000\nwait 8000\ntx on\nexpect 60000 Save Tune To File\n"
+                          "operator logged 1 120000 refused with RPRT -9\ntx off\nwait 600000\n"));
     const pid_t sim =
         spawnSim({"--no-window", "--remote", "--time-scale", "1", "--root", root, "--script", script}, out);
     ASSERT_GT(sim, 0);
