@@ -26,8 +26,9 @@ void addPath(const std::filesystem::path& path, std::vector<Bytes>* inputs) {
         std::fprintf(stderr, "fuzz: cannot read %s\n", path.c_str());
         std::exit(2);
     }
-    Bytes b{std::istreambuf_iterator<char>(f), {}};
-    b.resize(std::min<size_t>(b.size(), 1u << 20));
+    Bytes b(1u << 20);
+    f.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    b.resize(static_cast<size_t>(f.gcount()));
     inputs->push_back(std::move(b));
 }
 

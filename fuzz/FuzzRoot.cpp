@@ -166,9 +166,11 @@ void FuzzSocketWith(const uint8_t* data, size_t size, int sv[2]) {
 
 void FuzzTrimLog() {
     // The log is appended to, so a cut file simply fills again from its start.
+    const std::string log = g_dir + "/syslog.log";
     std::error_code ec;
-    if (std::filesystem::file_size(g_dir + "/syslog.log", ec) > (16u << 20) && !ec)
-        std::filesystem::resize_file(g_dir + "/syslog.log", 0);
+    if (std::filesystem::file_size(log, ec) <= (16u << 20) || ec) return;
+    std::filesystem::resize_file(log, 0, ec);
+    if (ec) FuzzFail("fuzz: cannot trim %s: %s", log.c_str(), ec.message().c_str());
 }
 
 FuzzQuiet::FuzzQuiet() {
