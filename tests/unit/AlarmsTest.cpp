@@ -1,7 +1,6 @@
 // The alarm list, the reset key's paths and the alarm keys on the screen.
 #include "RootedWorks.h"
 
-#include "draw/Fb.h"
 #include "ui/Keys.h"
 
 namespace {

@@ -4,8 +4,6 @@
 // this process (tracking off), so both ticks start from identical values.
 #include "TickedPicture.h"
 
-#include "amp/Alarms.h"
-#include "platform/Clock.h"
 #include "tuner/Banks.h"
 #include "draw/Damage.h"
 #include "ui/KeyActions.h"
@@ -16,7 +14,6 @@
 #include <map>
 #include <sys/mman.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 

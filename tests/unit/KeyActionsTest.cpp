@@ -1,18 +1,15 @@
 // Key actions on the key pages: what each press changes and queues.
 #include "RootedWorks.h"
 
-#include "platform/Clock.h"
 #include "tuner/Banks.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
-#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Keys.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
 
 #include <algorithm>
-#include <filesystem>
 
 namespace {
 

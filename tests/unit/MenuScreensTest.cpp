@@ -8,21 +8,13 @@
 #include "ReferencePicture.h"
 #include "RootedWorks.h"
 
-#include "amp/Alarms.h"
-#include "draw/Fb.h"
-#include "draw/TTF.h"
 #include "ui/Keys.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
-#include "ui/Nuova.h"
 #include "ui/Time.h"
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
 
 namespace {
 

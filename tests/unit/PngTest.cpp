@@ -1,13 +1,10 @@
 // Loading skins: accepted format, refusals that leave the pictures untouched.
-#include "RootDir.h"
+#include "RootedWorks.h"
 
-#include "core/Works.h"
 #include "devsim/PngFile.h"
-#include "draw/Fb.h"
 #include "draw/Png.h"
 
 #include <cstring>
-#include <filesystem>
 #include <sys/resource.h>
 
 namespace {
@@ -26,33 +23,19 @@ SimPng makePng(int w, int h, int depth, int colorType) {
     return p;
 }
 
-class Skins : public RootDir {
+class Skins : public RootedWorks {
   protected:
     void SetUp() override {
-        RootDir::SetUp();
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path);
-        fb = fbInitMemory(800, 480, 32);
-        ASSERT_NE(fb, nullptr);
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        usePicture(dir.path);
         std::memset(fb->work, 0x11, fb->memSize);
         std::memset(fb->back, 0x22, fb->memSize);
-        w = std::make_unique<Works>();
-        w->fb = fb;
-    }
-    void TearDown() override {
-        fbRelease(fb, true);
-        std::filesystem::current_path(old);
-        RootDir::TearDown();
     }
     bool untouched() const {
         for (int i = 0; i < fb->memSize; i++)
             if (fb->work[i] != 0x11 || fb->back[i] != 0x22 || fb->screen[i] != 0) return false;
         return true;
     }
-
-    std::filesystem::path old;
-    FrameBuffer* fb = nullptr;
-    std::unique_ptr<Works> w;
 };
 
 TEST_F(Skins, RgbaImageIsStoredAsBgrZero) {

@@ -6,11 +6,9 @@
 
 #include "amp/Decoder.h"
 #include "core/AlarmList.h"
-#include "platform/Clock.h"
 #include "remote/StationRecord.h"
 #include "ui/Keys.h"
 #include "draw/Png.h"
-#include "draw/TTF.h"
 
 #include <cmath>
 

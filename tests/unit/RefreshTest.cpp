@@ -4,15 +4,12 @@
 #include "TickedPicture.h"
 
 #include "core/AlarmList.h"
-#include "platform/Clock.h"
 #include "tuner/Bands.h"
 #include "draw/Damage.h"
 #include "draw/Meter.h"
-#include "draw/TTF.h"
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 namespace {
 

@@ -2,7 +2,6 @@
 #include "RootedWorks.h"
 
 #include <cmath>
-#include <filesystem>
 
 namespace {
 
@@ -126,12 +125,14 @@ TEST_F(SetupFile, MissingFileIsCreatedFromDefaultsBetweenTheRemounts) {
 TEST_F(SetupFile, EachKindIsReadLoggedAndWrittenBackInItsForm) {
     const std::string byId = "/dev/serial/by-id/usb-Silicon_Labs_CP2102_USB_to_UART-if00-port0";
     readWith("NumAntenna: 3\nTUNEenabled: 255\nAutoTuneMode: 3\nAttenuator: 2\nDivide: 7\n"
+             "Peak_ValDec: 15\n"
              "TcpPort: 40000\nGpioChip: pinctrl-rp1\nEnableSpi: \nHamlibModel: 1020\nHamlibPort: " +
              byId + "\nHamlibSpeed: 38400\nHamlibPoll: 500\n");
     EXPECT_EQ(w->antennaIdx, 2);
     EXPECT_EQ(w->settings.tuneEnabled, -1);
     EXPECT_EQ(w->tuneModeFlags.load(), 3);
     EXPECT_EQ(w->attenuator, 2);
+    EXPECT_DOUBLE_EQ(w->settings.PeakDecrement, 1.5);                    // Peak_ValDec is in tenths
     EXPECT_EQ(static_cast<uint16_t>(w->settings.tcpPort.load()), 40000); // above the signed range
     EXPECT_EQ(slotText("GpioChip"), "pinctrl-rp1");
     EXPECT_EQ(setup->EnableSpi, '\0');
@@ -180,14 +181,6 @@ TEST_F(SetupFile, TenthsAndHundredthsSurviveReadAndWrite) {
                                 "BTN_longpress_Time", "OffsetPlot"})
             ASSERT_TRUE(Contains(out, std::string(key) + ": " + n + "\n")) << key << " " << v;
     }
-}
-
-// The other scaled keys: their menu entries save them in their units
-// (Menu.EachKindOfEntryShowsStepsRepeatsAndSaves), and read and written again
-// they stay (above).
-TEST_F(SetupFile, PeakDecayStepReachesWorksInTenths) {
-    readWith("Peak_ValDec: 15\n");
-    EXPECT_DOUBLE_EQ(w->settings.PeakDecrement, 1.5);
 }
 
 TEST_F(SetupFile, SpectrumSourceFollowsTheLastOfEnableFFTAndEnable1600) {

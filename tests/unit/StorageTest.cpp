@@ -14,7 +14,6 @@
 #include "ui/RemoteChecks.h"
 
 #include <future>
-#include <filesystem>
 
 namespace {
 
