@@ -2,15 +2,10 @@
 // FT-817 poll, the transceiver CAT port search and relay, the presence checks.
 #include "RootedWorks.h"
 
-#include "app/Threads.h"
 #include "devsim/Ft817Model.h"
 #include "devsim/TrxCatModel.h"
-#include "platform/Clock.h"
 #include "tuner/CAT.h"
 #include "tuner/CATserial.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -122,27 +117,17 @@ TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
     trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
     ASSERT_NE(wrong, nullptr);
     ASSERT_NE(trx, nullptr);
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
-    w->wsFD = fds[1];
-    w->remoteConnected = 1;
+    remoteSession();
     setup->EnableCAT = '1';
     StartThreadCAT(w.get());
     ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 6000));
     TrxCatModelSend(trx, "FA00014070000;");
-    std::vector<uint8_t> frame;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            uint8_t buf[64];
-            ssize_t n = read(fds[0], buf, sizeof buf);
-            if (n > 0) frame.insert(frame.end(), buf, buf + n);
-            return frame.size() >= 18;
-        },
-        3000));
-    ASSERT_EQ(frame.size(), 18u);
+    uint8_t frame[19];
+    ASSERT_TRUE(readPeer(frame, 18, 3000));
+    EXPECT_FALSE(readPeer(frame + 18, 1, 200)); // nothing after it
     EXPECT_EQ(frame[0], 0x82);
     EXPECT_EQ(frame[1], 16); // the tag and the 14-byte text
-    EXPECT_EQ(std::string(frame.begin() + 2, frame.end()), "CAFA00014070000;");
+    EXPECT_EQ(std::string(frame + 2, frame + 18), "CAFA00014070000;");
     // Turning the relay off ends it through its exit path: alarm 20 and off stays off.
     setup->EnableCAT = '0';
     JoinThread(SlotOf(Thread::CatRelay));
@@ -150,8 +135,6 @@ TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
     EXPECT_TRUE(ExistError(w.get(), 20));
     EXPECT_EQ(w->catEnded, 1);
     TrxCatModelStop(wrong);
-    close(fds[0]);
-    close(fds[1]);
 }
 
 TEST_F(CatSources, RelayStartedAgainStaysOnAndEndingWithTheProgramKeepsItsSetting) {
