@@ -10,13 +10,11 @@
 #include "amp/Temperature.h"
 #include "devsim/ProcStat.h"
 #include "devsim/Pty.h"
-#include "draw/Fb.h"
 #include "ui/Keys.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <pthread.h>
-#include <unistd.h>
 
 namespace {
 
@@ -259,8 +257,7 @@ TEST_F(Link, AlarmResetKeyClearsTheAmplifierAndTheDisplay) {
     startLink();
     ASSERT_TRUE(onWire("MR0;", 8000)); // the start-up list is through, "CP" answered
     ASSERT_TRUE(WaitFor([&] { return (w->startupFlags.test(1)) == 0; }, 10000));
-    FrameBuffer* fb = fbInitMemory(800, 480, 32);
-    w->fb = fb;
+    usePicture();
     auto slot0 = [&] {
         std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
         DrawError(w.get());
@@ -280,8 +277,6 @@ TEST_F(Link, AlarmResetKeyClearsTheAmplifierAndTheDisplay) {
     ASSERT_TRUE(onWire("CPFFFF;", 3000));
     ASSERT_TRUE(WaitFor([&] { return ExistAnError(w.get()) < 0 && amp().ampFault == 0; }, 5000));
     EXPECT_EQ(slot0(), (std::vector<int>{0, 0, 0})); // no alarm key drawn
-    w->fb = nullptr;
-    fbRelease(fb, true);
 }
 
 } // namespace

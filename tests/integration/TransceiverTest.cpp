@@ -7,10 +7,8 @@
 #include "amp/Linear.h"
 #include "core/CmdRing.h"
 #include "core/KeyLabels.h"
-#include "devsim/AmpModel.h"
 #include "devsim/AmpPhysics.h"
 #include "devsim/TrxModel.h"
-#include "platform/Clock.h"
 #include "wire/Messages.h"
 #include "remote/Receive.h"
 #include "tuner/Banks.h"
@@ -18,17 +16,12 @@
 #include "tuner/TuneMem.h"
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
-#include "draw/Fb.h"
 #include "ui/KeyActions.h"
 #include "ui/Time.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -50,8 +43,6 @@ class Transceiver : public RootedWorks {
             if (t->joinable()) t->join();
         TrxModelStop(trx);
         AmpModelStop(amp);
-        for (int fd : ws)
-            if (fd >= 0) close(fd);
         RootedWorks::TearDown();
     }
     void startTrx(const TrxModelConfig& cfg = {}) {
@@ -61,22 +52,12 @@ class Transceiver : public RootedWorks {
     void startSerial() { serial = std::thread(Serial, w.get()); }
     // How much faster than the wall clock the program and the models run.
     virtual int timeScale() { return 1; }
-    void connectRemote() {
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ws), 0);
-        w->wsFD = ws[0];
-        w->remoteConnected = 1;
-    }
-    // Everything the remote peer has received so far.
+    // Everything the remote peer has received within `ms`.
     std::vector<uint8_t> drainRemote(int ms) {
         std::vector<uint8_t> got;
         const int64_t end = plat_mono_ms() + ms;
-        while (plat_mono_ms() < end) {
-            pollfd p{ws[1], POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0) continue;
-            uint8_t buf[8192];
-            const ssize_t n = read(ws[1], buf, sizeof buf);
-            if (n > 0) got.insert(got.end(), buf, buf + n);
-        }
+        for (uint8_t b; plat_mono_ms() < end;)
+            if (readPeer(&b, 1, 20)) got.push_back(b);
         return got;
     }
     std::vector<std::string> trxTexts() {
@@ -104,7 +85,6 @@ class Transceiver : public RootedWorks {
     AmpModel* amp = nullptr;
     TrxModel* trx = nullptr;
     std::thread serial, link, ticker;
-    int ws[2] = {-1, -1};
 };
 
 TEST_F(Transceiver, ParametersFollowTheRadioThroughASilentAndABadLine) {
@@ -144,7 +124,7 @@ TEST_F(Transceiver, ParametersFollowTheRadioThroughASilentAndABadLine) {
 }
 
 TEST_F(Transceiver, FramesGoToTheRemotePeer) {
-    connectRemote();
+    remoteSession();
     setup->usbSpectrum = '0'; // the spectrum of this link is the one forwarded
     TrxModelConfig cfg;
     cfg.mode = 4; // the trace is shifted by the pitch

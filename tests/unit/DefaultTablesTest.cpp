@@ -44,18 +44,9 @@ TEST_F(DefaultTables, LoadWithoutAnErrorAndCoverEveryAmateurBand) {
     LoadTabFiltri(w.get());
     ReadVentolaFile(w.get());
     EXPECT_EQ(errors(), "");
-    ASSERT_EQ(w->bandCount, 12);
-    // Rows in ascending order, from 160 m to 6 m and a little past.
+    // Rows in ascending order.
     for (int i = 1; i < w->bandCount; i++)
         EXPECT_GT(w->bandTable[i].freqStart, w->bandTable[i - 1].freqStart) << i;
-    EXPECT_EQ(w->bandTable[0].freqStart, 1700000u);
-    // 60 W forward at count 3411.1.
-    EXPECT_NEAR(w->bandTable[0].kFwd * 3411.1f * 3411.1f, 60.0f, 0.01f);
-    int filters = 0;
-    for (const FilterRange& f : w->filterTable)
-        filters += f.enabled == 1;
-    EXPECT_EQ(filters, 7);
-    EXPECT_EQ(w->fanCount, 5);
     // Every amateur band has a filter and a band row.
     const int bands[] = {1840000,  3573000,  5357000,  7074000,  10136000, 14074000,
                          18100000, 21074000, 24915000, 28074000, 50313000};

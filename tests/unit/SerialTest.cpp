@@ -1,27 +1,17 @@
 // The transceiver link's decoding: frame lengths, the parameter record and its
 // level convention, and where the shown spectrum trace starts.
-#include "core/Setup.h"
-#include "core/Works.h"
+#include "RootedWorks.h"
+
 #include "devsim/TrxModel.h"
-#include "trx/Serial.h"
 
 #include <cstring>
-#include <fcntl.h>
-#include <mutex>
-#include <unistd.h>
 
 namespace {
 
-class SerialDecode : public ::testing::Test {
+class SerialDecode : public RootedWorks {
   protected:
     void SetUp() override {
-        w = std::make_unique<Works>();
-        setup = std::make_unique<SetupRecord>();
-        w->setup = setup.get();
-        w->serMut = &serMut;
-        w->trxParams = &params;
-        InitGlobalVar(w.get());
-        initSetup(w.get());
+        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
         setup->serialLinkEnabled = '1';
         ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
         w->serFD = fds[0];
@@ -32,6 +22,7 @@ class SerialDecode : public ::testing::Test {
     void TearDown() override {
         close(fds[0]);
         close(fds[1]);
+        RootedWorks::TearDown();
     }
     void feed(const std::vector<uint8_t>& bytes) {
         ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -52,10 +43,6 @@ class SerialDecode : public ::testing::Test {
         return TrxParameterPayload(hz, mode, tx, false, pitch, offset);
     }
 
-    std::unique_ptr<Works> w;
-    std::unique_ptr<SetupRecord> setup;
-    std::mutex serMut;
-    TrxParameters params{};
     int fds[2] = {-1, -1};
 };
 
