@@ -3,6 +3,7 @@
 // station, the station's record on the operator's unit), and the requests'
 // way to the keys' thread (queued, or sent as "AQ" and queued at the station,
 // where what is no request is logged and dropped).
+#include "AmpctlTalk.h"
 #include "RootedWorks.h"
 
 #include "core/AlarmList.h"
@@ -87,19 +88,8 @@ class AmpctlViews : public RootedWorks {
         AmpctlView v;
         v.mayChange = true;
         AmpctlFillView(w.get(), &v);
-        AmpctlReader reader;
-        auto cmd = std::make_unique<AmpctlCommand>();
-        auto a = std::make_unique<AmpctlAnswer>();
-        std::string out;
-        size_t used = 0;
-        const std::string bytes = line + "\n";
-        while (AmpctlNextCommand(&reader, bytes.data(), bytes.size(), &used, cmd.get()) == AmpctlRead::Command) {
-            AmpctlRespond(v, *cmd, a.get());
-            if (a->request.action != AmpctlAction::None)
-                AmpctlComplete(a.get(), AmpctlAsk(w.get(), a->request, "10.0.0.9"));
-            out.append(a->text, a->len);
-        }
-        return out;
+        auto ask = [&](const AmpctlRequest& r) { return AmpctlAsk(w.get(), r, "10.0.0.9"); };
+        return TalkTo(v, line + "\n", ask).answers;
     }
 };
 
