@@ -32,7 +32,11 @@ class WebConsoleRun : public RootedWorks {
         port = FreeTcpPort();
         SetSettingNumber(w.get(), "WebPort", port);
         ASSERT_TRUE(LoadWebCertificate(w.get()));
-        paint(PixelRect{0, 0, 800, 480}, 1);
+        for (int y = 0; y < 480; y++)
+            for (int x = 0; x < 800; x++)
+                for (int i = 0; i < 3; i++)
+                    fb->work[y * fb->lineSize + x * 4 + i] =
+                        static_cast<uint8_t>(1 + x * (i + 1) + y * 3);
         fbRealize(w->fb);
         server = std::thread(WebConsole, w.get());
         ASSERT_TRUE(logged("web: console at https port " + std::to_string(port), 10000))
@@ -93,14 +97,6 @@ class WebConsoleRun : public RootedWorks {
                              cookie + "' " + std::to_string(n) + " 2>&1");
     }
 
-    // A pattern in the work picture, different for each seed.
-    void paint(const PixelRect& r, uint8_t seed) {
-        PictureLock lock(PictureMutex());
-        for (int y = r.y0; y < r.y1; y++)
-            for (int x = r.x0; x < r.x1; x++)
-                for (int i = 0; i < 3; i++)
-                    fb->work[y * fb->lineSize + x * 4 + i] = static_cast<uint8_t>(seed + x * (i + 1) + y * 3);
-    }
     // The screen as R, G, B (the panel's pixels are B, G, R, 0).
     std::string screenRgb() const {
         PictureLock lock(PictureMutex());
