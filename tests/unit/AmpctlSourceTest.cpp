@@ -22,11 +22,9 @@ namespace {
 
 sockaddr_storage addressOf(const char* text) {
     sockaddr_storage a{};
-    auto* four = reinterpret_cast<sockaddr_in*>(&a);
-    auto* six = reinterpret_cast<sockaddr_in6*>(&a);
-    if (inet_pton(AF_INET, text, &four->sin_addr) == 1)
+    if (inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr) == 1)
         a.ss_family = AF_INET;
-    else if (inet_pton(AF_INET6, text, &six->sin6_addr) == 1)
+    else if (inet_pton(AF_INET6, text, &reinterpret_cast<sockaddr_in6*>(&a)->sin6_addr) == 1)
         a.ss_family = AF_INET6;
     return a;
 }
