@@ -79,8 +79,7 @@ TEST_F(AmpctlStation, OperateAndStandbyFollowTheAttenuatorKeysRuleWhileTransmitt
     for (const Step& s : steps) {
         SCOPED_TRACE(s.command + std::string(s.driveW > 0 ? " transmitting" : " in receive"));
         drive(s.driveW);
-        const int lines = static_cast<int>(CountOf(s.answer, "\n"));
-        EXPECT_EQ(logger.ask(s.command, lines), s.answer);
+        EXPECT_EQ(logger.ask(s.command, count(s.answer, "\n")), s.answer);
         // The keys' thread has taken what it was given; the amplifier is where the step leaves it.
         waitPasses(20);
         EXPECT_TRUE(WaitFor([&] { return AmpModelBypass(model) == s.standby; }, 5000));

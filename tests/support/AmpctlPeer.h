@@ -7,7 +7,6 @@
 #include <chrono>
 #include <netdb.h>
 #include <poll.h>
-#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -13,10 +13,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <vector>
 
 // A port that nothing listens on at the moment. Taken below the kernel's
 // range for outgoing connections, so no client socket of a parallel test is
@@ -169,13 +167,9 @@ inline std::vector<uint8_t> WsTextFrame(const std::string& text, const uint8_t k
 
 // A short binary message: 0x82, n + 2, the tag, the payload.
 inline std::vector<uint8_t> WsShort(const char* tag, const std::string& payload) {
-    std::vector<uint8_t> f;
-    f.reserve(payload.size() + 4);
-    for (uint8_t b : {uint8_t{0x82}, static_cast<uint8_t>(payload.size() + 2),
-                      static_cast<uint8_t>(tag[0]), static_cast<uint8_t>(tag[1])})
-        f.push_back(b);
-    for (char c : payload)
-        f.push_back(static_cast<uint8_t>(c));
+    std::vector<uint8_t> f = {0x82, static_cast<uint8_t>(payload.size() + 2),
+                              static_cast<uint8_t>(tag[0]), static_cast<uint8_t>(tag[1])};
+    f.insert(f.end(), payload.begin(), payload.end());
     return f;
 }
 

@@ -24,14 +24,6 @@ import websockets
 WIDTH, HEIGHT = 800, 480
 
 
-def paeth(a, b, c):
-    p = a + b - c
-    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-    if pa <= pb and pa <= pc:
-        return a
-    return b if pb <= pc else c
-
-
 def decode_png(data):
     """8-bit RGB, not interlaced: returns (width, height, bytes)."""
     assert data[:8] == b'\x89PNG\r\n\x1a\n'
@@ -47,21 +39,12 @@ def decode_png(data):
         at += 12 + n
     raw = numpy.frombuffer(zlib.decompress(idat), dtype=numpy.uint8).reshape(h, w * 3 + 1)
     out = numpy.zeros((h, w * 3), dtype=numpy.uint8)
-    prev = numpy.zeros(w * 3, dtype=numpy.uint8)
     for y in range(h):
-        f, line = raw[y, 0], raw[y, 1:].copy()
+        f, line = raw[y, 0], raw[y, 1:]
+        assert f in (0, 1)  # the server's encoder writes the sub filter only
         if f == 1:  # sub: a running sum per colour
             line = (numpy.cumsum(line.reshape(w, 3).astype(numpy.uint32), axis=0) & 255).astype(numpy.uint8).ravel()
-        elif f == 2:
-            line = line + prev
-        elif f in (3, 4):
-            for i in range(w * 3):
-                a = int(line[i - 3]) if i >= 3 else 0
-                b = int(prev[i])
-                c = int(prev[i - 3]) if i >= 3 else 0
-                line[i] = (int(line[i]) + ((a + b) // 2 if f == 3 else paeth(a, b, c))) & 255
         out[y] = line
-        prev = line
     return w, h, out.tobytes()
 
 
@@ -81,16 +64,8 @@ def apply(mirror, m):
     return n
 
 
-def put(path, data):
-    with open(path + '.tmp', 'wb') as f:
-        f.write(data)
-    os.replace(path + '.tmp', path)
-
-
 async def main(url, cookie, folder):
-    ctx = ssl.create_default_context()
-    ctx.check_hostname = False
-    ctx.verify_mode = ssl.CERT_NONE
+    ctx = ssl._create_unverified_context()
     mirror = bytearray(WIDTH * HEIGHT * 3)
     log = open(os.path.join(folder, 'log'), 'a', buffering=1)
     asks = os.path.join(folder, 'asks')
@@ -115,7 +90,9 @@ async def main(url, cookie, folder):
                     n = apply(mirror, m)
                     # Logged first: a test that sees the picture sees its line.
                     log.write('update %d\n' % n)
-                    put(os.path.join(folder, 'picture.rgb'), mirror)
+                    with open(os.path.join(folder, 'picture.tmp'), 'wb') as f:
+                        f.write(mirror)
+                    os.replace(os.path.join(folder, 'picture.tmp'), os.path.join(folder, 'picture.rgb'))
                 else:
                     s = json.loads(m)
                     log.write('status control=%s free=%s\n' % (s['control'], s['free']))

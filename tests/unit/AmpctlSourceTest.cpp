@@ -3,6 +3,7 @@
 // station, the station's record on the operator's unit), and the requests'
 // way to the keys' thread (queued, or sent as "AQ" and queued at the station,
 // where what is no request is logged and dropped).
+#include "AmpctlTalk.h"
 #include "RootedWorks.h"
 
 #include "core/AlarmList.h"
@@ -21,11 +22,9 @@ namespace {
 
 sockaddr_storage addressOf(const char* text) {
     sockaddr_storage a{};
-    auto* four = reinterpret_cast<sockaddr_in*>(&a);
-    auto* six = reinterpret_cast<sockaddr_in6*>(&a);
-    if (inet_pton(AF_INET, text, &four->sin_addr) == 1)
+    if (inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr) == 1)
         a.ss_family = AF_INET;
-    else if (inet_pton(AF_INET6, text, &six->sin6_addr) == 1)
+    else if (inet_pton(AF_INET6, text, &reinterpret_cast<sockaddr_in6*>(&a)->sin6_addr) == 1)
         a.ss_family = AF_INET6;
     return a;
 }
@@ -87,19 +86,8 @@ class AmpctlViews : public RootedWorks {
         AmpctlView v;
         v.mayChange = true;
         AmpctlFillView(w.get(), &v);
-        AmpctlReader reader;
-        auto cmd = std::make_unique<AmpctlCommand>();
-        auto a = std::make_unique<AmpctlAnswer>();
-        std::string out;
-        size_t used = 0;
-        const std::string bytes = line + "\n";
-        while (AmpctlNextCommand(&reader, bytes.data(), bytes.size(), &used, cmd.get()) == AmpctlRead::Command) {
-            AmpctlRespond(v, *cmd, a.get());
-            if (a->request.action != AmpctlAction::None)
-                AmpctlComplete(a.get(), AmpctlAsk(w.get(), a->request, "10.0.0.9"));
-            out.append(a->text, a->len);
-        }
-        return out;
+        auto ask = [&](const AmpctlRequest& r) { return AmpctlAsk(w.get(), r, "10.0.0.9"); };
+        return TalkTo(v, line + "\n", ask).answers;
     }
 };
 

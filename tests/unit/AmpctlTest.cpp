@@ -1,12 +1,11 @@
 // Hamlib's amplifier protocol: commands cut from a client's bytes, the answer
 // bytes of each command in both forms, refusals and their codes, and the shape
 // of every answer against Debian's real ampctld (its dummy amplifier).
+#include "AmpctlTalk.h"
 #include "TestRoot.h"
 #include "WsPeer.h"
 
 #include "core/Works.h"
-#include "remote/AmpctlAnswer.h"
-#include "remote/AmpctlCommand.h"
 
 #include <csignal>
 #include <cstring>
@@ -27,37 +26,10 @@ AmpctlView fixedView() {
                       .status = kAmpctlFaultSwr | kAmpctlWarningTemperature, .antenna = 2};
 }
 
-// What a client reads for `bytes` sent in pieces of `piece` bytes; each change
-// asked for is completed with `result`.
-struct Talk {
-    std::string answers;
-    std::vector<AmpctlRequest> requests;
-    bool closed = false, tooLong = false;
-    size_t taken = 0; // bytes the reader took
-};
-
-Talk talk(const AmpctlView& v, const std::string& bytes, int result = 0, size_t piece = 4096) {
-    Talk t;
-    AmpctlReader reader;
-    auto cmd = std::make_unique<AmpctlCommand>();
-    auto answer = std::make_unique<AmpctlAnswer>();
-    for (size_t at = 0; at < bytes.size() && !t.closed && !t.tooLong; at += piece) {
-        const size_t n = std::min(piece, bytes.size() - at);
-        size_t used = 0;
-        AmpctlRead r = AmpctlRead::NeedBytes;
-        while (!t.closed && (r = AmpctlNextCommand(&reader, bytes.data() + at, n, &used, cmd.get())) ==
-                                AmpctlRead::Command) {
-            AmpctlRespond(v, *cmd, answer.get());
-            if (answer->request.action != AmpctlAction::None)
-                t.requests.push_back(answer->request);
-            AmpctlComplete(answer.get(), result);
-            t.answers.append(answer->text, answer->len);
-            t.closed = answer->close;
-        }
-        t.tooLong = !t.closed && r == AmpctlRead::LineTooLong;
-        t.taken += used;
-    }
-    return t;
+AmpctlTalk talk(const AmpctlView& v, const std::string& bytes, int result = 0,
+                size_t piece = 4096) {
+    const auto same = [result](const AmpctlRequest&) { return result; };
+    return TalkTo(v, bytes, same, piece);
 }
 
 struct Case {
@@ -69,7 +41,7 @@ struct Case {
 
 void expectCases(const AmpctlView& v, const std::vector<Case>& cases, int result = 0) {
     for (const Case& c : cases) {
-        const Talk t = talk(v, std::string(c.line) + "\n", result);
+        const AmpctlTalk t = talk(v, std::string(c.line) + "\n", result);
         EXPECT_EQ(t.answers, c.answer) << c.line;
         ASSERT_EQ(t.requests.size(), c.action == AmpctlAction::None ? 0u : 1u) << c.line;
         if (c.action != AmpctlAction::None) {
@@ -197,7 +169,7 @@ TEST(Ampctl, LinesAreCutAsAmpctldReadsThemAndAnOverlongOneEndsTheClient) {
     // client at that byte, and nothing of the line is answered.
     const std::string longest = "f" + std::string(254, ' ') + "\n";
     EXPECT_EQ(talk(v, longest + "f\n").answers, "14074000\n14074000\n");
-    const Talk over = talk(v, "f\n" + std::string(255, 'x') + "f\nf\n");
+    const AmpctlTalk over = talk(v, "f\n" + std::string(255, 'x') + "f\nf\n");
     EXPECT_TRUE(over.tooLong);
     EXPECT_EQ(over.taken, 2u + 256u);
     EXPECT_EQ(over.answers, "14074000\n");

@@ -8,20 +8,14 @@
 
 namespace {
 
-class StatusJson : public RootedWorks {
-  protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        w->startupFlags.replace(0); // alarms count once start-up is over
-    }
-    std::string json() {
-        char out[kStatusJsonMax];
-        const size_t n = BuildStatusJson(w.get(), out, sizeof out);
-        return std::string(out, n);
-    }
-};
+class StatusJson : public RootedWorks {};
 
 TEST_F(StatusJson, ValuesAndAlarmsOfTheUnit) {
+    w->startupFlags.replace(0); // alarms count once start-up is over
+    auto json = [&] {
+        char out[kStatusJsonMax];
+        return std::string(out, BuildStatusJson(w.get(), out, sizeof out));
+    };
     PublishAmpReadings(w.get(), {.ampStatus2 = 1, .pwrIn = 20.0f, .pwrFwd = 600.0f, .pwrRefl = 12.5f,
                                  .swr = 1.33f, .currentRaw = 2048.0f, .temp1 = 41.5f, .temp2 = 38.0f});
     w->antennaRowCount = 1;

@@ -11,6 +11,7 @@
 #include "ui/Menu.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace {
@@ -52,18 +53,14 @@ class TxLimit : public RootedWorks {
     static constexpr int64_t kT0 = 1000000;
 };
 
-// The second at which each phase was first seen; -1: never.
-struct Seen {
-    int timing = -1, near = -1, locked = -1;
-};
-Seen firstSeconds(const std::vector<int>& phases) {
-    Seen s;
-    for (int i = 0; i < static_cast<int>(phases.size()); i++) {
-        int* at = phases[i] == kTxTiming ? &s.timing : phases[i] == kTxNear ? &s.near
-                  : phases[i] == kTxLocked ? &s.locked : nullptr;
-        if (at && *at < 0)
-            *at = i;
-    }
+// The second at which timing, near and locked were first seen; -1: never.
+std::array<int, 3> firstSeconds(const std::vector<int>& phases) {
+    std::array<int, 3> s = {-1, -1, -1};
+    const int order[3] = {kTxTiming, kTxNear, kTxLocked};
+    for (int i = 0; i < static_cast<int>(phases.size()); i++)
+        for (int k = 0; k < 3; k++)
+            if (phases[i] == order[k] && s[k] < 0)
+                s[k] = i;
     return s;
 }
 
@@ -74,7 +71,7 @@ TEST_F(TxLimit, WhoIsLimitedAndWhen) {
         long limit; // RemoteTxLimit as the file holds it
         int pauseAtS, pauseMs; // the transmission pauses once
         int endsAtS;           // and ends here (-1: held for the whole run)
-        Seen want;
+        std::array<int, 3> want; // first seconds of timing, near, locked
     } cases[] = {
         {"local operation is never limited", Who::Local, 30, -1, 0, -1, {-1, -1, -1}},
         {"RemoteTxLimit 0 never limits", Who::Session, 0, -1, 0, -1, {-1, -1, -1}},
@@ -109,17 +106,15 @@ TEST_F(TxLimit, WhoIsLimitedAndWhen) {
                 phases.push_back(p[0]);
             }
         }
-        const Seen got = firstSeconds(phases);
-        EXPECT_EQ(got.timing, c.want.timing);
-        EXPECT_EQ(got.near, c.want.near);
-        EXPECT_EQ(got.locked, c.want.locked);
-        EXPECT_EQ(ExistError(w.get(), kAlarmTxLimit), c.want.locked >= 0 ? 1 : 0);
+        const int locked = c.want[2];
+        EXPECT_EQ(firstSeconds(phases), c.want);
+        EXPECT_EQ(ExistError(w.get(), kAlarmTxLimit), locked >= 0 ? 1 : 0);
         EXPECT_EQ(ExistError(w.get(), kAlarmTxLimitNear), 0); // gone at the end or the limit
         if (c.endsAtS >= 0) {
             EXPECT_EQ(w->txLimit.phase, kTxIdle);
         }
-        if (c.want.locked >= 0) {
-            EXPECT_EQ(w->txLimit.lastedS, c.want.locked);
+        if (locked >= 0) {
+            EXPECT_EQ(w->txLimit.lastedS, locked);
             // The guard's way back: the receive request; standby once the power is gone.
             power(0.0f);
             standbys++;
