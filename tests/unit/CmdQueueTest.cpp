@@ -102,6 +102,9 @@ TEST_F(Commands, TextsOnTheWireAndWhatTheyChange) {
     EXPECT_EQ(w->tunerBypass, 0);
     w->relayDrive = 0x20;
     EXPECT_EQ(sent(kCmdFilter), "SF3000020;");
+    w->settings.freqSensIn = 1;
+    w->settings.freqPeriod = 240;
+    EXPECT_EQ(sent(kCmdFreqSens), "FS10024;"); // the period in tens of ms
     EXPECT_EQ(sent(kCmdEe2), "ER0002;");
     EXPECT_EQ(linearProcessStatus, kStateWait);
     EXPECT_EQ(std::string(w->lastCmd.get().s), "ER");

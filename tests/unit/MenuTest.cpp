@@ -3,7 +3,6 @@
 // saves; then the entries whose ENTER (or any action) does something of its own.
 #include "RootedWorks.h"
 
-#include "amp/Linear.h"
 #include "ui/Menu.h"
 #include "ui/Network.h"
 #include "ui/Time.h"
@@ -96,27 +95,17 @@ const Case kCases[] = {
      "SWRescAutoTune", "1000"},
     {"Ref Lev in tens without a bound, not stored", 13, [](Works*) { plot.RefLevel = -10; }, "MPPL",
      "-20|-10|0|0", "0000", false, nullptr, nullptr},
-    {"Ref Pos kept within 0", 14, [](Works*) { plot.RefPos = 1; }, "MMP", "0|0|1", "000", false,
-     nullptr, nullptr},
-    {"Ref Pos kept within 10", 14, [](Works*) { plot.RefPos = 9; }, "PPMR", "10|10|9|9", "0000",
-     false, nullptr, nullptr},
     {"Point Div 1, 2, 5, 10, 20", 15, [](Works*) { plot.PointDiv = 1; }, "PPPPPMMMMMLR",
      "2|5|10|20|20|10|5|2|1|1|1|1", "000000000000", false, nullptr, nullptr},
     {"Offset in tenths through zero, saved in tenths", 16,
      [](Works* w) { w->settings.plotOffset = 0.1; }, "PMMMMR", "0.20|0.10|0.00|-0.10|-0.20|-0.20",
      "111111", true, "OffsetPlot", "-2"},
-    {"Release Time kept within 5000", 20, [](Works* w) { w->settings.TimerPeakSec = 4990; }, "PPML",
-     "5000|5000|4990|4990", "1111", true, "Peak_Time", "4990"},
-    {"Release Time kept within 0", 20, [](Works* w) { w->settings.TimerPeakSec = 10; }, "MMR",
-     "0|0|0", "111", true, "Peak_Time", "0"},
     {"SET POINT held at 20", 21,
      [](Works* w) { w->settings.maxTempAllowed = 70, w->settings.maxTemperature = 20.05f; }, "MMPL",
      "20.00|20.00|20.10|20.10", "1111", false, "MaxTemperature", "201"},
     {"SET POINT held at the allowed maximum", 21,
      [](Works* w) { w->settings.maxTempAllowed = 70, w->settings.maxTemperature = 69.95f; }, "PPM",
      "70.00|70.00|69.90", "111", false, "MaxTemperature", "699"},
-    {"Long Press Time held at 0.3", 25, [](Works* w) { w->settings.TIME_LONG_PRESS = 0.4; }, "MMPR",
-     "0.3 sec|0.3 sec|0.4 sec|0.4 sec", "0000", true, "BTN_longpress_Time", "4"},
     {"Long Press Time held at 5.0", 25, [](Works* w) { w->settings.TIME_LONG_PRESS = 4.9; }, "PPL",
      "5.0 sec|5.0 sec|5.0 sec", "000", true, "BTN_longpress_Time", "50"},
     {"Remote TX limit in tens of seconds, Off at 0", 26,
@@ -124,9 +113,6 @@ const Case kCases[] = {
      "11110", false, "RemoteTxLimit", "0"},
     {"Hamlib model", 33, [](Works* w) { SetSettingNumber(w, "HamlibModel", 1020); }, "PMR",
      "1021|1020|1020", "110", false, "HamlibModel", "1020"},
-    {"Hamlib poll period in tens of ms", 35,
-     [](Works* w) { SetSettingNumber(w, "HamlibPoll", 250); }, "PML", "260|250|250", "110", false,
-     "HamlibPoll", "250"},
     // Choices.
     {"Forced attenuator: the next step on any action", 4,
      [](Works* w) { w->settings.attenuatorTune = 0; }, "PMLRP", "2dB|3dB|5dB|0dB|2dB", "00000",
@@ -134,8 +120,6 @@ const Case kCases[] = {
     {"AutoTune Timeout wraps both ways", 6, [](Works* w) { w->settings.autoTuneMaxCycles = 0; },
      "MPPPPPLR", "5sec|25sec|20sec|15sec|10sec|5sec|5sec|5sec", "00000000", false,
      "AutoTuneMaxCicli", "4"},
-    {"Screen saver timeout", 23, [](Works* w) { w->settings.saveScreenIdx = 3; }, "PPML",
-     "60min|5min|60min|60min", "0000", false, "SaveScreenIdx", "4"},
     {"Hamlib speed", 34, [](Works* w) { SetSettingNumber(w, "HamlibSpeed", 9600); }, "L", "9600",
      "0", false, "HamlibSpeed", "9600"},
     // On/off entries flip on every action but ENTER.
@@ -151,10 +135,6 @@ const Case kCases[] = {
      false, "ViewTimeStr", "1"},
     {"Temperature units", 18, [](Works* w) { w->settings.tempMode = 0; }, "RLP",
      "Fahrenheit|Celsius|Fahrenheit", "000", false, "TempMode", "1"},
-    {"Peak power meter", 19, [](Works* w) { w->settings.pwrPeakEnabled = 0; }, "RLP", "ON|OFF|ON",
-     "000", false, "EnablePwrPeak", "1"},
-    {"Power units", 22, [](Works* w) { w->settings.powerUnits = 0; }, "RLP", "dBm|Watt|dBm", "000",
-     false, "PowerUnits", "1"},
 };
 
 TEST_F(Menu, EachKindOfEntryShowsStepsRepeatsAndSaves) {
@@ -203,31 +183,6 @@ TEST_F(Menu, EachKindOfEntryShowsStepsRepeatsAndSaves) {
         act(e, kMenuEnter);
         EXPECT_FALSE(fileWritten()) << e;
     }
-}
-
-TEST_F(Menu, FrequencySensorEntriesSendTheEditedValues) {
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
-    w->linFD = fds[1];
-    auto sentFor = [&](int entry) {
-        act(entry, kMenuEnter);
-        std::vector<int> q = queued();
-        EXPECT_EQ(q, std::vector<int>{kCmdFreqSens});
-        SendLinearCommand(w.get(), q.empty() ? kCmdFreqSens : q[0]);
-        char buf[64];
-        const ssize_t n = read(fds[0], buf, sizeof buf);
-        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-    };
-    w->settings.freqSensIn = 0;
-    w->settings.freqPeriod = 240;
-    act(1, kMenuPlus); // FQ2; the period goes out in tens of ms
-    EXPECT_EQ(sentFor(1), "FS10024;");
-    act(2, kMenuPlus);
-    act(2, kMenuPlus);
-    EXPECT_EQ(sentFor(2), "FS10026;");
-    w->linFD = -1;
-    close(fds[0]);
-    close(fds[1]);
 }
 
 TEST_F(Menu, AddressEntriesEditTheirOwnOctetsAndEnterWritesAllFour) {
@@ -390,13 +345,10 @@ TEST_F(Menu, ServiceEntriesArmOnTheirOwnBitThenActAndWaitForTheirCommands) {
 
     slowScript("/opt/TavZim/getpack.sh", "getpack.done");
     testing::internal::CaptureStderr();
-    const int64_t t0 = plat_mono_ms();
     act(31, kMenuEnter);
-    const int64_t took = plat_mono_ms() - t0;
     bool done = FileExists(dir.path + "/sim/getpack.done");
     err = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(done); // the call returned only after the script had finished
-    EXPECT_GE(took, 300);
     EXPECT_TRUE(Contains(err, "Start AGG UI...\n")) << err;
     ASSERT_FALSE(commands().empty());
     EXPECT_EQ(commands().back(), "/opt/TavZim/getpack.sh");
