@@ -1,5 +1,4 @@
-// Thermistor conversion, fan table and hysteresis, the date text, the USB audio
-// count and the small conversions.
+// Thermistor conversion, fan table and hysteresis, and the date text.
 #include "RootedWorks.h"
 
 #include "amp/Temperature.h"
@@ -38,16 +37,6 @@ TEST(Thermistor, ReadingsToDegrees) {
         EXPECT_LE(t, last) << r;
         last = t;
     }
-}
-
-TEST(Conversions, VoltageAndFahrenheit) {
-    auto w = std::make_unique<Works>();
-    InitGlobalVar(w.get());
-    EXPECT_NEAR(CalvTensVadcAmp(w.get(), 200), 200 * 3.3 * 118 / 255.0 / 18, 1e-9);
-    w->ident.eeModel[1] = '1';
-    EXPECT_NEAR(CalvTensVadcAmp(w.get(), 200), 50.04, 0.01); // the 120 W model's divider
-    EXPECT_FLOAT_EQ(ConversionCelsius_to_Fahrenheit(100.0f), 212.0f);
-    EXPECT_FLOAT_EQ(ConversionCelsius_to_Fahrenheit(-40.0f), -40.0f);
 }
 
 TEST_F(Temperatures, FanStepsUpAtOnceAndDownWithHysteresis) {
@@ -116,19 +105,12 @@ TEST_F(Temperatures, MissingFanTableSendsNothing) {
     EXPECT_TRUE(queued().empty());
 }
 
-TEST_F(Temperatures, DateTextAndUsbAudioCount) {
+TEST_F(Temperatures, DateText) {
     ReadDataOra(w.get());
     std::string d = w->dateText.get().s;
     ASSERT_EQ(d.size(), 19u);
     EXPECT_EQ(d[4], '-');
     EXPECT_EQ(d[13], ':');
-
-    EXPECT_EQ(Get_AudioTAV(w.get()), 0);
-    ASSERT_TRUE(WriteFile(dir.path + "/sim/lsusb.txt",
-                          "Bus 001 Device 004: ID 0d8c:0014 C-Media Electronics, Inc. Audio\n"
-                          "Bus 001 Device 002: ID 0424:9514 Microchip Technology, Inc.\n"
-                          "Bus 001 Device 005: ID 0d8c:000c C-Media Electronics, Inc. Audio\n"));
-    EXPECT_EQ(Get_AudioTAV(w.get()), 2);
 }
 
 } // namespace
