@@ -29,8 +29,6 @@ TEST_F(AlarmList, RaiseOnceRemoveInPlaceAndFlags) {
     EXPECT_EQ(list(), (std::vector<int>{8, 12, 1}));
     DeleteErrore(w.get(), 12);
     EXPECT_EQ(list(), (std::vector<int>{8, 1}));
-    EXPECT_EQ(ExistError(w.get(), 1), 1);
-    EXPECT_EQ(ExistError(w.get(), 12), 0);
     EXPECT_EQ(ExistAnError(w.get()), 8);
     AddErrore(w.get(), kAlarmCodes); // no such code
     AddErrore(w.get(), -1);
