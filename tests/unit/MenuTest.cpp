@@ -235,7 +235,6 @@ TEST_F(Menu, AddressEntriesEditTheirOwnOctetsAndEnterWritesAllFour) {
                       "\nnetmask 255.255.254.0\ngateway 192.168.1.0\nnameserver 255.168.1.1\n");
         EXPECT_TRUE(lan.IP.equals(ip.c_str())); // what the status page shows
     }
-    EXPECT_TRUE(lan.Gateway.equals("192.168.1.0"));
     const std::vector<std::string> cmds = commands();
     const std::string restart = "sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a";
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), restart), 4);

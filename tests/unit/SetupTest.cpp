@@ -310,11 +310,7 @@ TEST_F(SetupFile, LineEndsCarriageReturnsDuplicatesAndMissingBlank) {
     readWith("LinPort: /dev/ttyAM\r\rXYZ\n");
     EXPECT_TRUE(setup->LinPort.equals("/dev/ttyAM"));
     ASSERT_EQ(writeSetup(w.get()), 0);
-    const std::string written = ReadFile(setupPath());
-    EXPECT_EQ(written.find('\r'), std::string::npos);
-    readSetup(w.get());
-    ASSERT_EQ(writeSetup(w.get()), 0);
-    EXPECT_EQ(ReadFile(setupPath()), written);
+    EXPECT_EQ(ReadFile(setupPath()).find('\r'), std::string::npos);
 }
 
 TEST_F(SetupFile, AudioBlocksOnlyOfTheSizesOpusTakes) {
