@@ -8,12 +8,13 @@
 #include "devsim/SimAudio.h"
 #include "devsim/UsbRxModel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
@@ -318,19 +319,12 @@ TEST(Simulator, AudioBothWaysRawAndOpus) {
 
 // True while some process has `text` in its command line.
 bool processWith(const std::string& text) {
-    DIR* d = opendir("/proc");
-    bool found = false;
-    while (dirent* e = d ? readdir(d) : nullptr) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9')
-            continue;
-        std::string cmd = ReadFile(std::string("/proc/") + e->d_name + "/cmdline");
-        for (char& c : cmd)
-            c = c ? c : ' ';
-        found = found || Contains(cmd, text);
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::string cmd = ReadFile(e.path().string() + "/cmdline");
+        std::replace(cmd.begin(), cmd.end(), '\0', ' ');
+        if (Contains(cmd, text)) return true;
     }
-    if (d)
-        closedir(d);
-    return found;
+    return false;
 }
 
 TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
