@@ -86,9 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The settings that select hardware or a table.
     FUZZ_CHECK(w->antennaIdx >= 0 && w->antennaIdx <= 2, "setup: antenna index %d",
                w->antennaIdx.load());
-    const int frames = w->settings.audioMultiplier;
-    FUZZ_CHECK(frames == 240 || frames == 480 || frames == 960 || frames == 1920 || frames == 2880,
-               "setup: audio block of %d frames", frames);
     const struct {
         int state;
         const char* letters;
