@@ -1,4 +1,5 @@
 #include "FuzzRoot.h"
+#include "TestRoot.h"
 
 #include "amp/Alarms.h"
 #include "amp/Linear.h"
@@ -12,7 +13,6 @@
 #include <csignal>
 #include <cstdarg>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sys/socket.h>
 
@@ -109,14 +109,12 @@ const std::string& FuzzRootDir() {
 }
 
 void FuzzWriteFile(const char* path, const uint8_t* data, size_t size) {
-    std::ofstream f(plat_path(path), std::ios::binary);
-    if (!f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size)).flush())
+    if (!WriteFile(plat_path(path), std::string(reinterpret_cast<const char*>(data), size)))
         FuzzFail("fuzz: cannot write %s", path);
 }
 
 std::string FuzzReadFile(const char* path) {
-    std::ifstream f(plat_path(path), std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
+    return ReadFile(plat_path(path));
 }
 
 bool FuzzIsCommand(const std::string& s, const char* letters, size_t digits) {
