@@ -1,7 +1,7 @@
 #include "FuzzRoot.h"
+#include "TestRoot.h"
 
 #include "amp/Alarms.h"
-#include "amp/Linear.h"
 #include "core/Setup.h"
 #include "devsim/SimRoot.h"
 #include "platform/Clock.h"
@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdarg>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sys/socket.h>
 
@@ -109,32 +108,12 @@ const std::string& FuzzRootDir() {
 }
 
 void FuzzWriteFile(const char* path, const uint8_t* data, size_t size) {
-    std::ofstream f(plat_path(path), std::ios::binary);
-    if (!f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size)).flush())
+    if (!WriteFile(plat_path(path), std::string(reinterpret_cast<const char*>(data), size)))
         FuzzFail("fuzz: cannot write %s", path);
 }
 
 std::string FuzzReadFile(const char* path) {
-    std::ifstream f(plat_path(path), std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-}
-
-bool FuzzIsCommand(const std::string& s, const char* letters, size_t digits) {
-    return s.size() == digits + 3 && s.compare(0, 2, letters) == 0 && s.back() == ';' &&
-           std::all_of(s.begin() + 2, s.end() - 1, [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string FuzzSentCommand(Works* w, int state) {
-    static int fds[2] = {-1, -1};
-    if (fds[0] < 0 && pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
-        FuzzFail("fuzz: cannot make the port's pipe");
-    const int old = w->linFD;
-    w->linFD = fds[1];
-    FuzzQuietly([&] { SendLinearCommand(w, state); });
-    w->linFD = old;
-    char buf[256];
-    const ssize_t n = read(fds[0], buf, sizeof buf);
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    return ReadFile(plat_path(path));
 }
 
 void FuzzDrainCommands(Works* w) {

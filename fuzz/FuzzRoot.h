@@ -43,9 +43,6 @@ std::string FuzzReadFile(const char* path);
 // end. The caller closes both.
 void FuzzSocketWith(const uint8_t* data, size_t size, int sv[2]);
 
-// Sends the amplifier command of link state `state` (SendLinearCommand) into a
-// pipe and returns the bytes that would have gone to the port.
-std::string FuzzSentCommand(Works* works, int state);
 // Empties the amplifier command ring, as the link would by sending.
 void FuzzDrainCommands(Works* works);
 
@@ -75,9 +72,6 @@ template <typename F> auto FuzzQuietly(F f) {
     FuzzQuiet quiet;
     return f();
 }
-
-// Whether `s` is `letters`, `digits` decimal digits and ';': a command of fixed form.
-bool FuzzIsCommand(const std::string& s, const char* letters, size_t digits);
 
 // A broken invariant: the message on the real standard error, then abort, so
 // the fuzzer keeps the input.

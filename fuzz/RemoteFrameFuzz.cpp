@@ -6,6 +6,7 @@
 // relay's and the serial link's ports open. Whatever came, `divide` stays within
 // its range and the USB spectrum's counter still gives a spectrum within it.
 #include "FuzzRoot.h"
+#include "WsPeer.h"
 
 #include "core/Setup.h"
 #include "wire/Frames.h"
@@ -57,38 +58,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 namespace {
 
-std::string shortFrame(const std::string& tag, const std::string& payload) {
-    return std::string{'\x82', static_cast<char>(payload.size() + 2)} + tag + payload;
+// The tests' frames (tests/support), joined as text.
+std::string text(const std::vector<uint8_t>& frame) {
+    return {frame.begin(), frame.end()};
 }
 
-std::string fragment(const std::string& tag, uint32_t total, uint32_t offset) {
-    std::string f = {'\x82', '\x7E', '\x02', '\x0A'};
-    f += tag;
-    for (uint32_t v : {total, offset})
-        for (int s = 24; s >= 0; s -= 8)
-            f += static_cast<char>(v >> s);
-    f += std::string(512, '\x60');
-    return f;
+std::string fragment(const char* tag, uint32_t total, uint32_t offset) {
+    return text(WsFragment(tag, std::vector<uint8_t>(total, 0x60), total, offset));
 }
 
 } // namespace
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string code = std::string("\x81\x0C\0\0\0\0", 6) + "ABCDEFGHJKLM";
-    const std::string xy = std::string("\x81\x0C\0\0\0\0", 6) + "XY0012300456";
+    const std::string code = text(WsTextFrame("ABCDEFGHJKLM"));
+    const std::string xy = text(WsTextFrame("XY0012300456"));
     return {
-        FuzzBytes(0, code + shortFrame("ST", "KAVOFD3") + shortFrame("CA", "FA00014074000;") +
-                         shortFrame("SC", "RX;") + shortFrame("PA", std::string(31, '\x41')) + xy),
-        FuzzBytes(3, shortFrame("ST", "KAVOFT01;") + fragment("SP", 854, 0) +
+        FuzzBytes(0, code + text(WsShort("ST", "KAVOFD3")) + text(WsShort("CA", "FA00014074000;")) +
+                         text(WsShort("SC", "RX;")) + text(WsShort("PA", std::string(31, '\x41'))) +
+                         xy),
+        FuzzBytes(3, text(WsShort("ST", "KAVOFT01;")) + fragment("SP", 854, 0) +
                          fragment("SP", 854, 512) + fragment("FB", 1200, 0) +
                          fragment("FB", 1200, 512) + fragment("FB", 1200, 1024)),
-        FuzzBytes(1, shortFrame("PA", std::string(31, '\x55')) + fragment("SP", 1706, 1536) +
+        FuzzBytes(1, text(WsShort("PA", std::string(31, '\x55'))) + fragment("SP", 1706, 1536) +
                          std::string("\x82\x7E\x00\x0ASO\0\0\0\x04\1\2\3\4", 14) +
                          std::string("\x88\x02\x03\xE8", 4) +
                          std::string("\x81\x7E\x00\x0CXY0000100002", 16)),
         FuzzBytes(2, std::string("\x82\x7F\0\0\0\x08SO\0\0", 10)),
-        FuzzBytes(2, shortFrame("ST", "KAVOFD99") + shortFrame("ST", "KAVOFD-2147483648") +
-                         shortFrame("ST", "KAVOFD0") + shortFrame("ST", "KAVOFT01;") +
-                         shortFrame("ST", "KAVOFD4294967296")),
+        FuzzBytes(2, text(WsShort("ST", "KAVOFD99")) + text(WsShort("ST", "KAVOFD-2147483648")) +
+                         text(WsShort("ST", "KAVOFD0")) + text(WsShort("ST", "KAVOFT01;")) +
+                         text(WsShort("ST", "KAVOFD4294967296"))),
     };
 }

@@ -3,6 +3,7 @@
 // (RemotePlain), the rest is what the stranger sends. Without the code nothing
 // opens: a connection authenticates only when its bytes carry the code frame.
 #include "FuzzRoot.h"
+#include "WsPeer.h"
 
 #include "core/Setup.h"
 #include "wire/Frames.h"
@@ -36,10 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string request = "GET /chat HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                                "Connection: keep-alive, Upgrade\r\n"
-                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                                "Sec-WebSocket-Protocol: chat\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const std::string request = WsStandardRequest("dGhlIHNhbXBsZSBub25jZQ==");
     const std::string code = std::string("\x81\x0C\0\0\0\0", 6) + kCode;
     // The start of a TLS 1.3 ClientHello: record header, handshake header, version, random.
     std::string hello = std::string("\x16\x03\x01\x00\xF0\x01\x00\x00\xEC\x03\x03", 11) +

@@ -1,6 +1,5 @@
 // Any bytes as /opt/set/ventola.txt: every row loads with a finite temperature
-// and a level of 0..999, and over any temperatures the fan command that goes
-// out is "FN1" and three digits.
+// and a level of 0..999, and over any temperatures the level wanted is 0..999.
 #include "FuzzRoot.h"
 
 #include "amp/Temperature.h"
@@ -42,13 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int wanted = w->fanWanted;
             FUZZ_CHECK(count == 0 || (wanted >= 0 && wanted <= 999),
                        "ventola.txt: level %d wanted at %g", wanted, static_cast<double>(t));
-            if (count > 0) {
-                char want[16];
-                std::snprintf(want, sizeof want, "FN1%03d;", wanted);
-                const std::string sent = FuzzSentCommand(w, kCmdFan);
-                FUZZ_CHECK(sent == want, "ventola.txt: \"%s\" sent for level %d", sent.c_str(),
-                           wanted);
-            }
         }
     }
     FuzzTrimLog();
