@@ -10,7 +10,6 @@
 #include "amp/Temperature.h"
 #include "devsim/ProcStat.h"
 #include "devsim/Pty.h"
-#include "ui/Keys.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -132,7 +131,6 @@ TEST_F(Link, StatusReadingsReachTheRecord) {
     EXPECT_LE(r.readMs, plat_mono_ms());
     ASSERT_TRUE(WaitFor([&] { return std::abs((r = amp()).temp1 - 40.0f) < 0.5f; }, 5000));
     EXPECT_NEAR(r.temp2, 38.0f, 0.5f);
-    ASSERT_TRUE(WaitFor([&] { return w->source[kModeGeneric].freqHz == 14200000; }, 10000));
 }
 
 TEST_F(Link, SilentAmplifierGetsFourAttemptsThenTheStatusPollAndAlarm4) {
@@ -251,32 +249,23 @@ TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {
     EXPECT_FALSE(onWire("AB0;", 0));
 }
 
-TEST_F(Link, AlarmResetKeyClearsTheAmplifierAndTheDisplay) {
+TEST_F(Link, AlarmResetKeyClearsTheAmplifier) {
     startModel();
     InitMicroCmd(w.get());
     startLink();
     ASSERT_TRUE(onWire("MR0;", 8000)); // the start-up list is through, "CP" answered
     ASSERT_TRUE(WaitFor([&] { return (w->startupFlags.test(1)) == 0; }, 10000));
-    usePicture();
-    auto slot0 = [&] {
-        std::memset(fb->work, 0, static_cast<size_t>(fb->memSize));
-        DrawError(w.get());
-        const uint8_t* p = fb->work + 372 * fb->lineSize + 7 * 4;
-        return std::vector<int>{p[2], p[1], p[0]};
-    };
 
     // An output-current trip latches in the amplifier and raises the alarm.
     AmpModelSetFaultBits(model, 0x01);
     ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), 15) == 1; }, 10000));
     EXPECT_TRUE(w->errorTable[15].line2.equals("I OUT"));
-    EXPECT_EQ(slot0(), (std::vector<int>{255, 30, 0})); // a red alarm key
 
     // The reset key: "CPFFFF;" clears the latch, the next status clears the list.
     AmpModelClearReceived(model);
     EXPECT_EQ(GPIO_Errori(w.get()), 1);
     ASSERT_TRUE(onWire("CPFFFF;", 3000));
     ASSERT_TRUE(WaitFor([&] { return ExistAnError(w.get()) < 0 && amp().ampFault == 0; }, 5000));
-    EXPECT_EQ(slot0(), (std::vector<int>{0, 0, 0})); // no alarm key drawn
 }
 
 } // namespace

@@ -119,7 +119,6 @@ TEST_F(RemoteClient, AServerWithAnotherCodeFailsTheHandshakeAndTheClientTriesAga
     // With the right code the next try opens the session.
     WsPeer q;
     session(srv, q);
-    EXPECT_EQ(w->remoteConnected, 1);
 }
 
 TEST_F(RemoteClient, WithRemotePlainTheClientSpeaksInTheClearToAnOlderServer) {
@@ -186,7 +185,6 @@ TEST_F(RemoteClient, RequestCodeMessagesFromTheServerAndTheProgramsEnd) {
     EXPECT_EQ(code, std::string("\x81\x0C\0\0\0\0", 6) + kCode);
     EXPECT_TRUE(logged("6 keys correct"));
     EXPECT_TRUE(logged("6 Websocket Connected"));
-    ASSERT_EQ(w->remoteConnected, 1);
 
     // A parameter block of 31 bytes reaches the transceiver's record, in the
     // serial link's decoding: the model's, with the noise blanker, the

@@ -1,5 +1,7 @@
 // The link's TLS without a thread of its own: the reader and the senders share
 // the session over a real loopback connection.
+#include "WsPeer.h"
+
 #include "devsim/ProcStat.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
@@ -18,39 +20,23 @@ constexpr const char* kCode = "ABCDEFGHJKLM";
 
 // A connected loopback pair with TLS on both ends, as the two units have it.
 struct TlsPair {
-    int server = -1, client = -1;
-    TlsLinkPtr serverLink, clientLink;
+    WsPeer server, client;
 
     bool open() {
         TcpListenError e;
         const int lfd = plat_tcp_listen(0, 1, &e);
-        sockaddr_in a{};
-        PortStatus st;
-        client = plat_tcp_socket();
-        if (lfd < 0 || !plat_tcp_resolve("127.0.0.1", plat_tcp_local_port(lfd), &a) ||
-            plat_tcp_connect(client, a, 5000, PortWanted()) != PortStatus::Ok)
-            return false;
-        server = plat_tcp_accept(lfd, PortWanted(), nullptr, &st);
+        if (lfd < 0 || !client.connectTo(plat_tcp_local_port(lfd), 5000)) return false;
+        server.fd = accept(lfd, nullptr, nullptr);
         close(lfd);
-        if (server < 0) return false;
-        TlsPsk psk;
-        if (!TlsPskFor(kCode, &psk)) return false;
-        std::string whyServer, whyClient;
         TlsResult rs = TlsResult::Failed;
-        std::thread t([&] {
-            rs = TlsStart(TlsRole::Server, server, psk, plat_mono_ms() + 5000, PortWanted(),
-                          &serverLink, &whyServer);
-        });
-        const TlsResult rc = TlsStart(TlsRole::Client, client, psk, plat_mono_ms() + 5000,
-                                      PortWanted(), &clientLink, &whyClient);
+        std::thread t([&] { rs = server.startTls(kCode, 5000, nullptr, TlsRole::Server); });
+        const TlsResult rc = client.startTls(kCode);
         t.join();
         return rs == TlsResult::Ok && rc == TlsResult::Ok;
     }
-    ~TlsPair() {
-        serverLink.reset();
-        clientLink.reset();
-        if (server >= 0) close(server);
-        if (client >= 0) close(client);
+    ~TlsPair() { // both sessions end while both sockets are open
+        server.tls.reset();
+        client.tls.reset();
     }
 };
 
@@ -104,8 +90,9 @@ TEST(TlsLink, SendersAndTheReaderShareTheSessionAndFramesStayWhole) {
         std::vector<uint8_t> buf(9000);
         for (;;) {
             PortStatus st;
-            const ssize_t n = LinkRead(p.server, buf.data(), buf.size(), 10000, PortWanted(), &st);
-            if (n <= 0 || LinkWrite(p.server, buf.data(), static_cast<size_t>(n), 10000,
+            const ssize_t n =
+                LinkRead(p.server.fd, buf.data(), buf.size(), 10000, PortWanted(), &st);
+            if (n <= 0 || LinkWrite(p.server.fd, buf.data(), static_cast<size_t>(n), 10000,
                                     PortWanted()) != PortStatus::Ok)
                 return;
         }
@@ -119,7 +106,7 @@ TEST(TlsLink, SendersAndTheReaderShareTheSessionAndFramesStayWhole) {
                 const auto f = makeFrame(static_cast<uint8_t>(s), i,
                                          static_cast<uint16_t>((i * 977 + s * 131) % 20000));
                 std::lock_guard<std::mutex> lock(sendMut);
-                ASSERT_EQ(LinkWrite(p.client, f.data(), f.size(), 10000, PortWanted()),
+                ASSERT_EQ(LinkWrite(p.client.fd, f.data(), f.size(), 10000, PortWanted()),
                           PortStatus::Ok);
             }
         });
@@ -129,7 +116,7 @@ TEST(TlsLink, SendersAndTheReaderShareTheSessionAndFramesStayWhole) {
         uint8_t sender;
         uint32_t seq;
         PortStatus end;
-        ASSERT_TRUE(readFrame(p.client, 10000, &sender, &seq, &end))
+        ASSERT_TRUE(readFrame(p.client.fd, 10000, &sender, &seq, &end))
             << got << " frames, then " << int(end);
         ASSERT_LT(sender, kSenders);
         ASSERT_EQ(seq, next[sender]++);
@@ -138,13 +125,13 @@ TEST(TlsLink, SendersAndTheReaderShareTheSessionAndFramesStayWhole) {
         t.join();
     // A read of nothing is no end of the session.
     PortStatus st;
-    EXPECT_EQ(LinkRead(p.client, nullptr, 0, 100, PortWanted(), &st), 0);
+    EXPECT_EQ(LinkRead(p.client.fd, nullptr, 0, 100, PortWanted(), &st), 0);
     EXPECT_EQ(st, PortStatus::Ok);
     // The peer's close reads as the end, on both sides.
-    shutdown(p.client, SHUT_WR);
+    shutdown(p.client.fd, SHUT_WR);
     echo.join();
     uint8_t b;
-    EXPECT_EQ(LinkReadExact(p.client, &b, 1, 5000, PortWanted()), PortStatus::HungUp);
+    EXPECT_EQ(LinkReadExact(p.client.fd, &b, 1, 5000, PortWanted()), PortStatus::HungUp);
 }
 
 // A peer that stops reading: writes give up at their deadline; whatever the
@@ -158,7 +145,7 @@ TEST(TlsLink, AWriteThatGivesUpNeverLeavesABrokenStream) {
     PortStatus st = PortStatus::Ok;
     while (st == PortStatus::Ok && sent < 10000) {
         const auto f = makeFrame(1, sent, 12000);
-        st = LinkWrite(p.client, f.data(), f.size(), 200, PortWanted());
+        st = LinkWrite(p.client.fd, f.data(), f.size(), 200, PortWanted());
         if (st == PortStatus::Ok) sent++;
     }
     ASSERT_EQ(st, PortStatus::TimedOut) << sent << " frames went into a peer that reads nothing";
@@ -169,20 +156,20 @@ TEST(TlsLink, AWriteThatGivesUpNeverLeavesABrokenStream) {
     std::thread reader([&] {
         uint8_t sender;
         uint32_t seq;
-        while (readFrame(p.server, 5000, &sender, &seq, &end)) {
+        while (readFrame(p.server.fd, 5000, &sender, &seq, &end)) {
             EXPECT_EQ(sender, 1);
             EXPECT_EQ(seq, expect++);
             if (seq == sent) break;
         }
     });
     const auto next = makeFrame(1, sent, 100);
-    const PortStatus after = LinkWrite(p.client, next.data(), next.size(), 5000, PortWanted());
+    const PortStatus after = LinkWrite(p.client.fd, next.data(), next.size(), 5000, PortWanted());
     reader.join();
     if (after == PortStatus::Ok) {
         EXPECT_EQ(expect, sent + 1);
     } else {
         EXPECT_EQ(after, PortStatus::HungUp);
-        EXPECT_EQ(LinkSendRoom(p.client), 0);
+        EXPECT_EQ(LinkSendRoom(p.client.fd), 0);
         EXPECT_EQ(expect, sent);
         EXPECT_EQ(end, PortStatus::HungUp);
     }
@@ -208,7 +195,7 @@ TEST(TlsLink, EachFrameWakesOnlyItsReader) {
         uint8_t from;
         uint32_t seq;
         PortStatus end;
-        while (readFrame(p.server, 5000, &from, &seq, &end))
+        while (readFrame(p.server.fd, 5000, &from, &seq, &end))
             received++;
     });
     const int64_t t0 = plat_mono_ms();
@@ -218,7 +205,7 @@ TEST(TlsLink, EachFrameWakesOnlyItsReader) {
     ASSERT_GE(s0, 0);
     for (uint32_t i = 0; i < 100; i++) {
         const auto f = makeFrame(2, i, 200);
-        ASSERT_EQ(LinkWrite(p.client, f.data(), f.size(), 1000, PortWanted()), PortStatus::Ok);
+        ASSERT_EQ(LinkWrite(p.client.fd, f.data(), f.size(), 1000, PortWanted()), PortStatus::Ok);
         plat_sleep_ms(10);
     }
     while (received < 100 && plat_mono_ms() - t0 < 10000)
@@ -229,8 +216,8 @@ TEST(TlsLink, EachFrameWakesOnlyItsReader) {
     EXPECT_LE(woke, 100 + 10) << "reader wake-ups for 100 frames";
     // A sanitizer's own thread wakes now and then.
     EXPECT_LE(others, 30) << "other wake-ups for 100 frames";
-    p.clientLink.reset();
-    shutdown(p.client, SHUT_RDWR);
+    p.client.tls.reset();
+    shutdown(p.client.fd, SHUT_RDWR);
     reader.join();
 }
 
@@ -241,7 +228,7 @@ TEST(TlsLink, ASocketNumberReusedAfterTheSessionIsPlain) {
     {
         TlsPair p;
         ASSERT_TRUE(p.open());
-        number = p.client;
+        number = p.client.fd;
     }
     int sv[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
