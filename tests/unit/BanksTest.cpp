@@ -87,8 +87,8 @@ TEST_F(Banks, NamesOfEightAndNineCharacters) {
     EXPECT_EQ(row(0), "80meter 3500000 4000000 1 2 0 1 0.0"); // cut to seven, the eighth lost
 }
 
-// (A bank change's marker for each source, and the next source's poll started and
-// ended with it: Sources/EachSource.ItsMarkerComesBackAsItsMode/*,
+// (Each source's marker read as its mode, its poll started and the others'
+// ended: Sources/EachSource.ItsModeRunsItsThreadAlone*/*,
 // HamlibSource.LeavingModeThreeEndsThePollAndTheShutdownIsPrompt.)
 TEST_F(Banks, SavingWritesTheMarkerFirstAndTheLiveStateOfTheRows) {
     ASSERT_TRUE(WriteFile(file(0), "!Ham\n20m 14000000 14350000 1 2 0 1 0.0\n"));
