@@ -35,7 +35,6 @@ TEST_F(Banks, FileNamesOfTheTwentyBanksAndTheDefaultsOfAMissingOne) {
     EXPECT_EQ(BankFileName(1), "/opt/set/antenna_b1.txt");
     EXPECT_EQ(BankFileName(19), "/opt/set/antenna_b19.txt");
     EXPECT_EQ(BankFileName(20), "/opt/set/antenna.txt");
-    EXPECT_EQ(BankFileName(-1), "/opt/set/antenna.txt");
     w->antennaTable[0].antenna = 3;
     EXPECT_EQ(LoadTabConfig(w.get(), 4), 0);
     EXPECT_EQ(w->antennaRowCount, 11);
