@@ -149,14 +149,7 @@ TEST_F(Bands, NumbersOutOfRangeAreRefusedAndLogged) {
           "3 config.txt row 4: start \"-30000000\" is negative, refused; 0 kept",
           "3 config.txt row 4: end \"0x1FFFFFFFF\" does not fit 32 bits, refused; 0 kept"})
         EXPECT_TRUE(Contains(log, line)) << line;
-
-    // Every count that goes out fits the converter's 12 bits.
-    for (int hz : {1800000, 3400000}) {
-        w->thresholdRowIdx = -1;
-        ASSERT_TRUE(thresholdsAt(hz)) << hz;
-        for (int v : ts())
-            EXPECT_TRUE(v >= 0 && v <= 4095) << hz << ": " << v;
-    }
+    // (The counts such rows send stay within 0..4095: the config_fuzz target.)
 }
 
 // The filter command goes out when the filter changes. (Which row's mask, the
