@@ -1,7 +1,7 @@
 // Every frequency source of the table, each against its device model: a bank in
 // its mode starts its thread and ends the others', and the frequency it reads
 // reaches the amplifier as the band's filter, thresholds, antenna and stored
-// tuner word, and the bank file's marker comes back as the same mode.
+// tuner word. (Each marker written back: Banks.MarkersRoundTrip.)
 #include "AmpLinked.h"
 
 #include "devsim/Ft817Model.h"
@@ -105,16 +105,6 @@ TEST_P(EachSource, ItsModeRunsItsThreadAloneAndItsFrequencyReachesTheAmplifier) 
     } else {
         EXPECT_TRUE(onWire("FA00007074000;"));
     }
-}
-
-TEST_P(EachSource, ItsMarkerComesBackAsItsMode) {
-    w->ModeWorkIdx = source->mode;
-    SaveToBank(w.get(), 0, 0);
-    const std::vector<std::string> lines = ReadLines(dir.path + "/opt/set/antenna.txt");
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], source->marker);
-    w->ModeWorkIdx = -1;
-    EXPECT_EQ(LoadTabConfig(w.get(), 0), source->mode);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, EachSource, ::testing::Range(0, kModeWorkCount),

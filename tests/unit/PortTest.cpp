@@ -1,4 +1,4 @@
-// The serial module (waits, transfers, hang-up, the ';'-text framer) and the
+// The serial module (waits, transfers, hang-up) and the
 // program's signals, on real ptys, sockets and child processes.
 #include "RootDir.h"
 
@@ -18,25 +18,9 @@
 
 namespace {
 
-TEST(TextFramer, CutsTextsAtTheSemicolonAndDropsOverlongOnes) {
-    TextFramer<8> f;
-    std::string got;
-    for (char c : std::string("FA1;;ST0000;")) {
-        if (f.push(c) == TextStep::Text)
-            got += std::string(f.text, f.len) + "|";
-    }
-    EXPECT_EQ(got, "FA1;|;|ST0000;|");
-    // Seven bytes and the ';' fit; an eighth byte before the ';' does not.
-    f.reset();
-    std::string steps;
-    for (char c : std::string("ABCDEFGHI;J;")) {
-        const TextStep s = f.push(c);
-        steps += s == TextStep::Text ? 'T' : s == TextStep::Dropped ? 'D' : '.';
-    }
-    EXPECT_EQ(steps, ".......D.T.T");
-    EXPECT_STREQ(f.text, "J;");
-}
-
+// (The ';'-text framer: texts, empty ones and the remainder of an overlong one,
+// the cat_relay_fuzz target; its last byte that fits and the drop at the next,
+// Ampctl.LinesAreCutAsAmpctldReadsThemAndAnOverlongOneEndsTheClient.)
 class Ports : public RootDir {
   protected:
     void SetUp() override {
