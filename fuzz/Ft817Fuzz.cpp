@@ -1,6 +1,7 @@
 // Any bytes as the FT-817's answers, five bytes each as the poll takes them: an
 // answer of four BCD digit pairs sets the frequency, which encodes back to the
-// same four bytes; an answer nobody asked for, or one cut short, changes nothing.
+// same four bytes; any other answer keeps the frequency; the mode byte is
+// always kept; an answer nobody asked for, or one cut short, changes nothing.
 #include "FuzzRoot.h"
 
 #include "tuner/CATserial.h"
@@ -33,6 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        asked ? "a short" : "an unasked", len, w->source[kModeFt817].freqHz.load());
             continue;
         }
+        FUZZ_CHECK(lastCommandSent == 0, "FT-817: the query stays open after its answer");
+        FUZZ_CHECK(w->catMode == a[4], "FT-817: mode %02x kept from %02x", w->catMode.load(), a[4]);
         if (isBcd(a[0]) && isBcd(a[1]) && isBcd(a[2]) && isBcd(a[3])) {
             const uint32_t hz = static_cast<uint32_t>(w->source[kModeFt817].freqHz.load());
             // The radio packs the tens of Hz as eight decimal digits, two a byte.
@@ -41,6 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::snprintf(pairs, sizeof pairs, "%02x%02x%02x%02x", a[0], a[1], a[2], a[3]);
             FUZZ_CHECK(hz % 10 == 0 && std::strcmp(tens, pairs) == 0,
                        "FT-817: %02x %02x %02x %02x decoded as %u Hz", a[0], a[1], a[2], a[3], hz);
+        } else {
+            FUZZ_CHECK(w->source[kModeFt817].freqHz == oldHz,
+                       "FT-817: the frequency of a bad answer was taken (%d)",
+                       w->source[kModeFt817].freqHz.load());
         }
     }
     return 0;
