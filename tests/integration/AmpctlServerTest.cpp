@@ -96,36 +96,21 @@ TEST_F(AmpctlStation, OperateAndStandbyFollowTheAttenuatorKeysRuleWhileTransmitt
     EXPECT_EQ(count(log, "3 ampctl: 127.0.0.1: set_powerstat 4 refused with RPRT -9"), 1);
 }
 
-TEST_F(AmpctlStation, ValuesAreWhatThePanelDecodedAndChangesGoAsTheKeysMakeThem) {
+// (The values the server answers are AmpctlFillView's: AmpctlViews.*.)
+TEST_F(AmpctlStation, ChangesGoAsTheKeysMakeThem) {
     startServer("127.0.0.1", "127.0.0.1/8");
     AmpctlPeer logger;
     connect(logger);
     ASSERT_EQ(logger.ask("\\set_powerstat 4"), "RPRT 0\n");
     ASSERT_TRUE(WaitFor([&] { return !AmpModelBypass(model) && w->ampBypass == 0; }, 5000));
-    drive(5);
-    // Forward power and SWR as the panel decoded them (and as its meters draw them).
-    ASSERT_TRUE(WaitFor([&] { return AmpReadingsNow(w.get()).pwrFwd > 20; }, 5000));
-    const AmpReadings r = AmpReadingsNow(w.get());
-    EXPECT_NEAR(std::stoi(logger.ask("l PWRFORWARD")), r.pwrFwd, 1.0 + 0.03 * r.pwrFwd);
-    EXPECT_NEAR(std::stod(logger.ask("l SWR")), r.swr, 0.05);
-    EXPECT_NEAR(std::stod(logger.ask("l TEMP_METER")), r.hotter(), 1.0);
-    // The status flags as the panel's alarms stand (at 5 W into no low-pass
-    // filter the amplifier reports a live FILTER TX fault).
-    const std::string flags = logger.ask("s");
-    EXPECT_EQ(flags.rfind("PTT ", 0), 0u) << flags;
-    EXPECT_EQ(Contains(flags, "FAULT_OTHER"), ExistError(w.get(), kAlarmFault) == 1) << flags;
-    EXPECT_EQ(logger.ask("f"), std::to_string(w->freqHz.load()) + "\n");
     EXPECT_EQ(logger.ask("F 7074000"), "RPRT -11\n"); // a source sets the frequency
-    drive(0);
 
     // A latched fault: its text as its alarm key draws it; the reset clears it at the amplifier.
+    // Alarms count once the start-up list's "CP" is answered.
+    ASSERT_TRUE(WaitFor([&] { return !w->startupFlags.test(1); }, 10000));
     AmpModelSetFaultBits(model, 0x02);
     ASSERT_TRUE(WaitFor([&] { return ExistError(w.get(), kAlarmFault) == 1; }, 5000));
-    const ErrorEntry& e = w->errorTable[kAlarmFault];
-    const std::string drawn = std::string(e.line1.get().s) + " " + e.line2.get().s;
-    EXPECT_EQ(drawn, "Error REFL");
-    EXPECT_EQ(logger.ask("l FAULT"), drawn + "\n");
-    EXPECT_EQ(logger.ask("s"), "FAULT_OTHER \n");
+    EXPECT_EQ(logger.ask("l FAULT"), "Error REFL\n");
     EXPECT_EQ(logger.ask("R 1"), "RPRT 0\n");
     EXPECT_TRUE(WaitFor([&] { return AmpModelGetState(model).faults == 0; }, 5000));
     EXPECT_TRUE(WaitFor([&] { return logger.ask("l FAULT") == "No Fault\n"; }, 5000));
@@ -166,9 +151,7 @@ TEST_F(AmpctlStation, AClientOutsideAmpctlControlOnlyReads) {
     connect(six, "::1");
     for (int i = 0; i < 2; i++)
         EXPECT_EQ(four.ask("\\set_powerstat 2 R 1 Y 2 G TUNE", 4), "RPRT -19\nRPRT -19\nRPRT -19\nRPRT -19\n");
-    const std::string read = four.ask("+\\get_powerstat", 3); // it reads
-    EXPECT_TRUE(read == "get_powerstat:\nPower Status: 2\nRPRT 0\n" || read == "get_powerstat:\nPower Status: 4\nRPRT 0\n")
-        << read;
+    // It reads: what ::1 changes.
     for (const char* state : {"4", "2", "4"}) {
         EXPECT_EQ(six.ask(std::string("\\set_powerstat ") + state), "RPRT 0\n");
         EXPECT_TRUE(WaitFor([&] { return four.ask("\\get_powerstat") == state + std::string("\n"); }, 5000));
@@ -209,7 +192,6 @@ TEST_F(AmpctlBounds, ANinthClientAFloodAndALongLineAreRefusedAndLoggedOncePerBur
         clients.push_back(std::make_unique<AmpctlPeer>());
         ASSERT_TRUE(clients.back()->connectTo("127.0.0.1", port));
         EXPECT_EQ(clients.back()->ask("\\dump_state"), "0\n") << i; // answered without data too
-        EXPECT_EQ(clients.back()->ask("l SWR"), "RPRT -11\n");       // no reading: no value
     }
     for (int i = 0; i < 5; i++) { // the 9th, five times
         AmpctlPeer ninth;

@@ -85,7 +85,7 @@ TEST_P(WebPictureFormats, UpdatesRebuildTheScreenExactlyFromWhatChanged) {
         WebPictureTake(fb, &pic, &changed);
     };
     // The pieces of the update message of what changed, once the page's mirror
-    // is the screen again; -1 when not.
+    // is the screen again (the first whole, as nothing was there); -1 when not.
     auto sent = [&] {
         std::vector<uint8_t> m;
         int pieces = -1;
@@ -93,8 +93,6 @@ TEST_P(WebPictureFormats, UpdatesRebuildTheScreenExactlyFromWhatChanged) {
         return ok && mirror == screenRgb(fb) ? pieces : -1;
     };
     take();
-    ASSERT_EQ(changed.size(), 1u);
-    EXPECT_EQ(fbArea(changed[0]), 120 * 80);
     EXPECT_EQ(sent(), 1);
 
     // Nothing shown since: nothing to send.
@@ -120,7 +118,6 @@ TEST_P(WebPictureFormats, UpdatesRebuildTheScreenExactlyFromWhatChanged) {
     paint(fb, {0, 0, 120, 80}, 200);
     fbRealize(fb);
     take();
-    ASSERT_EQ(changed.size(), 1u);
     EXPECT_EQ(sent(), 1);
 
     // Unwatched, the framebuffer keeps no list.
