@@ -134,7 +134,7 @@ TEST_F(TxLimit, WhoIsLimitedAndWhen) {
 // While the notice stands, a transmit command from the remote side is refused
 // (logged once); everything else passes, and local operation goes on. The
 // notice waits for its alarm key to be in the list at all.
-TEST_F(TxLimit, RefusedUntilTheResetKey) {
+TEST_F(TxLimit, RefusedWhileTheNoticeStands) {
     SetSettingNumber(w.get(), "RemoteTxLimit", 10);
     operatedBy(Who::Session);
     auto refuses = [&](const char* text) {
@@ -156,7 +156,7 @@ TEST_F(TxLimit, RefusedUntilTheResetKey) {
     EXPECT_EQ(log("a transmit request on the relayed CAT refused"), 1);
     // (The reset key's acknowledgement, and transmitting after it:
     // Simulator.RemoteTransmissionEndsAtTheTimeLimit.)
-    VerificaEsistonoErrori(w.get());
+    VerificaEsistonoErrori(w.get()); // the reset key, for the next part
 
     // Before the amplifier's first reply no alarm goes into the list: the
     // notice waits for its key, and only its removal acknowledges.
