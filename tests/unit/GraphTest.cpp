@@ -55,10 +55,6 @@ TEST_F(Framebuffer, VirtualPanelGeometryAndLogLineAndAnUnknownDepthRefused) {
     std::string file = ReadFile(path);
     ASSERT_EQ(file.size(), 1536000u);
     EXPECT_EQ(static_cast<uint8_t>(file[1535999]), 0x5A);
-    // SetBack copies back into work.
-    std::memset(fb->back, 0x11, fb->memSize);
-    fbSetBack(fb);
-    EXPECT_EQ(fb->work[12345], 0x11);
     fbRelease(fb, false);
     // A depth of neither 16 nor 32 bits is refused.
     EXPECT_EQ(fbInitFromInfo(fd, 800, 480, 12), nullptr);
@@ -101,21 +97,6 @@ TEST(DrawLine, PackingOfBothPixelSizes) {
     EXPECT_TRUE(f3.drawn(f3.work).empty());
 }
 
-TEST(DrawLine, EndPointsBresenhamStepsAndTheTargetPicture) {
-    SmallFb f(20, 10, 32);
-    DrawLine(3, 3, 3, 3, 255, 255, 255, f.fb, 0);
-    EXPECT_TRUE(f.drawn(f.work).empty());
-    DrawLine(0, 5, 10, 5, 255, 255, 255, f.fb, 1); // target 1: the back picture
-    EXPECT_TRUE(f.drawn(f.work).empty());
-    EXPECT_EQ(f.drawn(f.back).size(), 11u);
-
-    EXPECT_EQ(line(20, 10, 0, 0, 5, 2), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}, {5, 2}}));
-    // Drawn backwards the same steps are taken from the other end.
-    const Points steep = line(20, 10, 2, 7, 0, 0);
-    EXPECT_EQ(steep.size(), 8u); // dy + 1 points
-    EXPECT_TRUE(steep.count({2, 7}) && steep.count({0, 0}));
-}
-
 TEST(DrawLine, ClippingByByteOffsetOnly) {
     // Past the right edge the line continues on the next row.
     EXPECT_EQ(line(10, 5, 8, 1, 12, 1), (Points{{8, 1}, {9, 1}, {0, 2}, {1, 2}, {2, 2}}));
@@ -134,34 +115,6 @@ TEST(DrawHorizontalLine, HalfOpenSpan) {
     EXPECT_EQ(f.drawn(f.work), (Points{{10, 2}, {11, 2}}));
     DrawHorizontalLine(12, 3, 10, 255, 255, 255, f.fb, 0);
     EXPECT_EQ(f.drawn(f.work).size(), 2u);
-}
-
-TEST(DrawArc, FullCircleIsClosedAndSinglePointDrawsNothing) {
-    SmallFb f(120, 120, 32);
-    DrawArc(60, 60, 40, 90, 90, 255, 255, 255, f.fb, 0);
-    EXPECT_TRUE(f.drawn(f.work).empty());
-
-    DrawArc(60, 60, 40, 0, 360, 255, 255, 255, f.fb, 0);
-    Points circle = f.drawn(f.work);
-    ASSERT_FALSE(circle.empty());
-    // Right, top, left and bottom ends, with the half-pixel rounding of the formula.
-    for (auto end : Points{{100, 60}, {60, 20}, {20, 60}, {60, 100}})
-        EXPECT_TRUE(circle.count(end)) << end.first << "," << end.second;
-    // Closed: every point has at least two 8-neighbours on the curve.
-    for (auto [x, y] : circle) {
-        int n = 0;
-        for (int dx = -1; dx <= 1; dx++)
-            for (int dy = -1; dy <= 1; dy++)
-                n += (dx || dy) && circle.count({x + dx, y + dy});
-        EXPECT_GE(n, 2) << x << "," << y;
-    }
-    // Counter-clockwise: the quarter 0..90 lies above and right of the centre.
-    SmallFb q(120, 120, 32);
-    DrawArc(60, 60, 40, 0, 90, 255, 255, 255, q.fb, 0);
-    for (auto [x, y] : q.drawn(q.work)) {
-        EXPECT_GE(x, 60);
-        EXPECT_LE(y, 60);
-    }
 }
 
 TEST(DrawRect, EdgesInTheirOrderAndExtent) {
