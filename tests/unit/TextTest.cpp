@@ -1,5 +1,5 @@
-// Text drawing: the font slots, placement on the baseline, the blending rule and
-// the glyph cache.
+// Text drawing: the font slots, placement on the baseline and the blending rule
+// (the glyph cache draws the reference screens' text).
 #include "TestRoot.h"
 
 #include "devsim/SimRoot.h"
@@ -34,12 +34,8 @@ class Text : public ::testing::Test {
     void SetUp() override {
         fb = fbInitMemory(800, 480, 32);
         ASSERT_NE(fb, nullptr);
-        TTFSetCacheEnabled(true);
     }
-    void TearDown() override {
-        TTFSetCacheEnabled(true);
-        fbRelease(fb, true);
-    }
+    void TearDown() override { fbRelease(fb, true); }
     const uint8_t* px(int x, int y) const { return fb->work + y * fb->lineSize + x * 4; }
     // Rows and columns of the picture where any colour byte is not zero.
     struct Ink {
@@ -69,18 +65,6 @@ TEST_F(Text, TwelveLoadsFillTheirSlots) {
         EXPECT_EQ(getStringSpace(slot, "Hello"), 0) << slot;
     EXPECT_EQ(getStringSpace(8, ""), 0);
     // (Each slot's face and size: ReferenceScreens.EverySkinWithSampleText.)
-}
-
-TEST_F(Text, MissingFontLeavesItsSlotEmptyAndNothingIsDrawn) {
-    TempDir dir;
-    plat_set_root(dir.path.c_str());
-    TTFLoad("/opt/fonts/missing.ttf", 20, 15);
-    EXPECT_TRUE(Contains(ReadFile(dir.path + "/syslog.log"), "3 FreeType: file error"));
-    plat_set_root(nullptr);
-    for (int slot : {15, -1, 40})
-        putString(slot, 100, 100, "nothing", 255, 255, 255, fb);
-    EXPECT_EQ(ink().maxX, -1);
-    EXPECT_EQ(getStringSpace(15, "nothing"), 0);
 }
 
 // A unit whose font package lacks a face: the slots of that file take a face
@@ -150,14 +134,18 @@ TEST_F(TextWithoutSomeFaces, WithoutDejaVuEverySlotIsDrawnInPtSans) {
     EXPECT_FALSE(TTFSlotLoaded(3)); // never loaded, never drawn with
 }
 
-TEST_F(TextWithoutSomeFaces, NoFaceAtAllIsSaidOncePerSlot) {
+TEST_F(TextWithoutSomeFaces, NoFaceAtAllIsSaidOncePerSlotAndDrawsNothing) {
     const std::string log =
         loadWithout({"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "DejaVuSans-Oblique.ttf"}, true);
     EXPECT_TRUE(Contains(log,
                          "3 font slot 7: /usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf "
                          "did not load and no other face did: its text is not drawn"));
     EXPECT_EQ(CountOf(log, "no other face did"), 11u); // slot 0 is loaded twice but said once
+    EXPECT_TRUE(Contains(log, "3 FreeType: file error"));
     EXPECT_EQ(getStringSpace(8, "Hello"), 0);
+    for (int slot : {8, -1, 40})
+        putString(slot, 100, 100, "nothing", 255, 255, 255, fb);
+    EXPECT_EQ(ink().maxX, -1);
 }
 
 TEST_F(Text, WhiteTextBlendsByCoverageAndZeroCoverageChangesNothing) {
@@ -197,35 +185,6 @@ TEST_F(Text, WhiteTextBlendsByCoverageAndZeroCoverageChangesNothing) {
         ASSERT_EQ(fb->work[i + 0], 0u);
         ASSERT_EQ(fb->work[i + 1], a & 150u);
         ASSERT_EQ(fb->work[i + 2], a & 250u);
-    }
-}
-
-TEST_F(Text, CacheDrawsTheSamePixelsAsRenderingOnTheFly) {
-    const char* lines[] = {"Loading ... 5", "14.070MHz", "Error! Close Program! Restart hw.",
-                           "\xE2\x82\xAC \xE0\x80 bad \xF0\x9F\x98 end", "PA Voltage: 048.3V"};
-    std::vector<uint8_t> background(fb->memSize);
-    std::mt19937 rng(11);
-    for (auto& b : background)
-        b = static_cast<uint8_t>(rng());
-    for (int font : {0, 1, 4, 6, 7, 8, 9, 10, 11}) {
-        std::vector<uint8_t> pictures[2];
-        int widths[2];
-        for (int pass = 0; pass < 2; pass++) {
-            TTFSetCacheEnabled(pass == 0);
-            std::memcpy(fb->work, background.data(), fb->memSize);
-            int y = 40;
-            for (const char* l : lines) {
-                // Draw twice so that the second drawing comes from the cache.
-                putString(font, 5, y, l, 250, 150, 0, fb);
-                putString(font, 400, y, l, 255, 255, 255, fb);
-                putString(font, 405, y + 3, l, 255, 255, 255, fb);
-                y += 60;
-            }
-            pictures[pass].assign(fb->work, fb->work + fb->memSize);
-            widths[pass] = getStringSpace(font, lines[2]);
-        }
-        EXPECT_EQ(pictures[0], pictures[1]) << "font " << font;
-        EXPECT_EQ(widths[0], widths[1]);
     }
 }
 
