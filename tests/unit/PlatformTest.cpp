@@ -1,27 +1,23 @@
-// The platform layer under a root folder: paths, commands, log, clock, keyboard.
-#include "TestRoot.h"
+// The platform layer under a root folder: paths, commands, log, keyboard.
+#include "RootDir.h"
 
 #include "devsim/SimRoot.h"
-#include "platform/Clock.h"
 #include "platform/Command.h"
 #include "platform/InputDevice.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
-#include "platform/Wait.h"
 
 #include <unistd.h>
 
 namespace {
 
-class Platform : public ::testing::Test {
+class Platform : public RootDir {
   protected:
     void SetUp() override {
         std::string err;
         ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
+        RootDir::SetUp();
     }
-    void TearDown() override { plat_set_root(nullptr); }
-    TempDir dir;
 };
 
 TEST_F(Platform, AbsolutePathsResolveUnderTheRootRelativeOnesAndAllWithoutARootDoNot) {
@@ -80,37 +76,6 @@ TEST_F(Platform, LogLinesCarryTheirLevelAndCanAlsoGoToStandardError) {
     // LogOut is the console's only.
     EXPECT_EQ(ReadLines(dir.path + "/syslog.log"),
               (std::vector<std::string>{"3 bad 7", "6 fine", "3 port /dev/ttyX gone", "6 ready"}));
-}
-
-// A clock the test moves: it stands still, its sleeps and waits return at once
-// and move it, the time of day moves with it, and real time goes on from it.
-TEST(PlatformClock, AManualClockMovesOnlyWhenSteppedOrSleptOn) {
-    plat_clock_manual(true, 1800000000);
-    const int64_t t0 = plat_mono_us();
-    EXPECT_EQ(plat_wall_time(), 1800000000);
-    usleep(20000);
-    EXPECT_EQ(plat_mono_us(), t0); // stands still in real time
-    plat_clock_step_us(1500000);
-    EXPECT_EQ(plat_mono_us(), t0 + 1500000);
-    EXPECT_EQ(plat_wall_time(), 1800000001);
-    plat_sleep_ms(250); // returns at once, 250 ms later
-    EXPECT_EQ(plat_mono_us(), t0 + 1750000);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    int waited = 0;
-    EXPECT_EQ(plat_wait_fd(fds[0], POLLIN, 700, nullptr, nullptr, &waited), PortStatus::TimedOut);
-    EXPECT_EQ(waited, 700);
-    EXPECT_EQ(plat_mono_us(), t0 + 2450000);
-    ASSERT_EQ(write(fds[1], "x", 1), 1);
-    EXPECT_EQ(plat_wait_fd(fds[0], POLLIN, 700, nullptr), PortStatus::Ok); // ready: no time passes
-    EXPECT_EQ(plat_mono_us(), t0 + 2450000);
-    close(fds[0]);
-    close(fds[1]);
-    plat_clock_manual(false);
-    const int64_t after = plat_mono_us();
-    EXPECT_GE(after, t0 + 2450000); // never back
-    usleep(20000);
-    EXPECT_GT(plat_mono_us(), after); // and running again
 }
 
 // The keyboard's FIFO under the root is found and opened, and taking it for the
