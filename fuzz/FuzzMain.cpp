@@ -1,42 +1,21 @@
 // A small driver for the fuzz targets where libFuzzer is not used (GCC builds,
-// the test suite): it runs the given inputs, then a fixed number of inputs made
-// by mutating the target's seeds, reproducibly from a seed number.
+// the test suite): it runs the target's seeds, then a fixed number of inputs
+// made by mutating them, the same in every run.
 //
-//   target [-runs=N] [-seed=S] [-max_len=L] [FILE|DIR ...]
+//   target [-runs=N]
 #include "FuzzRoot.h"
 
-#include <filesystem>
-#include <fstream>
 #include <random>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The file at `path`, or every file under the folder, as inputs (1 MiB each at most).
-void addPath(const std::filesystem::path& path, std::vector<Bytes>* inputs) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        for (const auto& e : std::filesystem::directory_iterator(path, ec))
-            if (e.path().filename().c_str()[0] != '.') addPath(e.path(), inputs);
-        return;
-    }
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        std::fprintf(stderr, "fuzz: cannot read %s\n", path.c_str());
-        std::exit(2);
-    }
-    Bytes b(1u << 20);
-    f.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    b.resize(static_cast<size_t>(f.gcount()));
-    inputs->push_back(std::move(b));
-}
-
 // Byte values the parsers treat specially are tried more often than others.
 const uint8_t kInteresting[] = {0x00, 0x01, 0x0E, 0x0F, 0x30, 0x39, 0x3A, 0x3F,
                                 0x40, 0x7F, 0x80, 0xFF, ';',  '0',  '1',  '-'};
 
-Bytes mutate(Bytes b, const std::vector<Bytes>& pool, std::mt19937& rng, size_t maxLen) {
+Bytes mutate(Bytes b, const std::vector<Bytes>& pool, std::mt19937& rng) {
     auto pick = [&](size_t n) { return static_cast<size_t>(rng() % (n ? n : 1)); };
     for (int steps = 1 + static_cast<int>(pick(6)); steps > 0; steps--) {
         // A place in the input, or its end.
@@ -75,7 +54,7 @@ Bytes mutate(Bytes b, const std::vector<Bytes>& pool, std::mt19937& rng, size_t 
             break;
         }
     }
-    b.resize(std::min(b.size(), maxLen));
+    b.resize(std::min<size_t>(b.size(), 4096)); // the -max_len of scripts/fuzz
     return b;
 }
 
@@ -83,35 +62,20 @@ Bytes mutate(Bytes b, const std::vector<Bytes>& pool, std::mt19937& rng, size_t 
 
 int main(int argc, char** argv) {
     long runs = 10000;
-    unsigned seed = 1;
-    size_t maxLen = 4096;
-    std::vector<Bytes> inputs;
-    for (int i = 1; i < argc; i++) {
-        const char* a = argv[i];
-        if (std::strncmp(a, "-runs=", 6) == 0)
-            runs = std::atol(a + 6);
-        else if (std::strncmp(a, "-seed=", 6) == 0)
-            seed = static_cast<unsigned>(std::strtoul(a + 6, nullptr, 10));
-        else if (std::strncmp(a, "-max_len=", 9) == 0)
-            maxLen = static_cast<size_t>(std::atol(a + 9));
-        else
-            addPath(a, &inputs);
-    }
+    if (argc > 1 && std::strncmp(argv[1], "-runs=", 6) == 0) runs = std::atol(argv[1] + 6);
     LLVMFuzzerInitialize(&argc, &argv);
-    // The seeds and the given inputs, then mutations of them.
+    // The seeds, then mutations of them.
     std::vector<Bytes> pool = FuzzSeeds();
-    pool.insert(pool.end(), inputs.begin(), inputs.end());
     if (pool.empty()) pool.push_back(Bytes{});
-    std::mt19937 rng(seed);
+    std::mt19937 rng(1);
     for (const Bytes& b : pool)
         LLVMFuzzerTestOneInput(b.data(), b.size());
     for (long r = 0; r < runs; r++) {
-        const Bytes b = mutate(pool[rng() % pool.size()], pool, rng, maxLen);
+        const Bytes b = mutate(pool[rng() % pool.size()], pool, rng);
         LLVMFuzzerTestOneInput(b.data(), b.size());
         // Inputs that grew stay in the pool now and then, so mutations stack up.
         if (rng() % 16 == 0 && pool.size() < 512) pool.push_back(b);
     }
-    std::printf("fuzz: %zu given inputs, %zu seeds, %ld mutated runs, no findings\n", inputs.size(),
-                FuzzSeeds().size(), runs);
+    std::printf("fuzz: %zu seeds, %ld mutated runs, no findings\n", FuzzSeeds().size(), runs);
     return 0;
 }
