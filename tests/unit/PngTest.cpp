@@ -132,7 +132,6 @@ TEST_F(Skins, ChunkDeclaringGigabytesIsRefusedWithoutTakingThem) {
     for (const char* type :
          {"tEXt", "zTXt", "iTXt", "sPLT", "sCAL", "pCAL", "iCCP", "eXIf", "quUx", "IDAT"}) {
         const std::string file = hugeChunkPng(type);
-        ASSERT_EQ(file.size(), 44u);
         ASSERT_TRUE(WriteFile(dir.path + "/huge.png", file));
         const size_t logged = syslog().size();
         const long before = peakRssKb();
