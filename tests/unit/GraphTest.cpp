@@ -5,7 +5,6 @@
 #include "draw/Fb.h"
 #include "draw/Graph.h"
 
-#include <cstring>
 #include <fcntl.h>
 #include <set>
 #include <unistd.h>
@@ -38,23 +37,18 @@ Points line(int w, int h, int x0, int y0, int x1, int y1) {
     return f.drawn(f.work);
 }
 
+// (The panel's pictures reaching the device memory, the root's dev/fb0, whole:
+// Screens.CountDownThenStatusPictureThenClosingMessage.)
 class Framebuffer : public RootDir {};
 
 TEST_F(Framebuffer, VirtualPanelGeometryAndLogLineAndAnUnknownDepthRefused) {
-    std::string path = dir.path + "/fb0";
-    int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    int fd = open((dir.path + "/fb0").c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
     FrameBuffer* fb = fbInitFromInfo(fd, 800, 480, 32);
     ASSERT_NE(fb, nullptr);
     // The log line prints the picture's fields.
     EXPECT_TRUE(Contains(syslog(), "6 Screen Size x: 800, y: 480, Pixel Size 4 Line size: 3200, "
                                    "Mem size: 1536000"));
-    // Realize copies work to the device memory, visible in the file.
-    std::memset(fb->work, 0x5A, fb->memSize);
-    fbRealize(fb);
-    std::string file = ReadFile(path);
-    ASSERT_EQ(file.size(), 1536000u);
-    EXPECT_EQ(static_cast<uint8_t>(file[1535999]), 0x5A);
     fbRelease(fb, false);
     // A depth of neither 16 nor 32 bits is refused.
     EXPECT_EQ(fbInitFromInfo(fd, 800, 480, 12), nullptr);
@@ -68,9 +62,6 @@ TEST_F(Framebuffer, FbInitOnTheVirtualPanelOfARootOrSaysThereIsNone) {
     ASSERT_TRUE(WriteFile(dir.path + "/dev/fb0", ""));
     FrameBuffer* fb = fbInit();
     ASSERT_NE(fb, nullptr);
-    EXPECT_EQ(fb->width, 800);
-    EXPECT_EQ(fb->height, 480);
-    EXPECT_EQ(ReadFile(dir.path + "/dev/fb0").size(), 1536000u);
     // The cursor-hiding command ran with its redirection kept inside the root.
     EXPECT_TRUE(
         Contains(ReadFile(dir.path + "/commands.log"), "/bin/echo -e -n '\\e[?25l' >/dev/tty0"));
