@@ -1,9 +1,9 @@
-// The platform layer under a root folder: paths, commands, log, keyboard.
+// The platform layer under a root folder: paths, commands, log. (The keyboard's
+// FIFO under the root, found and opened: the PanelRun tests, which end with F12.)
 #include "RootDir.h"
 
 #include "devsim/SimRoot.h"
 #include "platform/Command.h"
-#include "platform/InputDevice.h"
 #include "platform/Log.h"
 #include "platform/Root.h"
 
@@ -76,19 +76,6 @@ TEST_F(Platform, LogLinesCarryTheirLevelAndCanAlsoGoToStandardError) {
     // LogOut is the console's only.
     EXPECT_EQ(ReadLines(dir.path + "/syslog.log"),
               (std::vector<std::string>{"3 bad 7", "6 fine", "3 port /dev/ttyX gone", "6 ready"}));
-}
-
-// The keyboard's FIFO under the root is found and opened, and taking it for the
-// panel alone succeeds without the event device's grab. (The events it carries
-// reach the panel end to end: PanelRun.* end it with F12.)
-TEST_F(Platform, KeyboardFifoIsFoundOpenedAndTakenWithoutAGrab) {
-    std::string dev;
-    ASSERT_TRUE(plat_glob_first("/dev/input/by-id/*-event-kbd", &dev));
-    EXPECT_EQ(dev, SimKeyboardFifo(dir.path));
-    const int fd = plat_input_open(dev);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(plat_input_grab(fd), 0);
-    close(fd);
 }
 
 } // namespace
