@@ -193,7 +193,7 @@ TEST_F(GpioChoice, APi4TakesTheRegistersWhereTheyOpen) {
 TEST_F(GpioChoice, APi5TakesTheRp1sChipAndRequestsThePanelsLines) {
     root(kPi5Compatible, {{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}}, false);
     ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiomem", "")); // its gpiomem is not the RP1's
-    // (What it says of the choice: PanelOnPi5.FindsTheRp1ChipAndReachesTheConverterThroughIt.)
+    // (What it says of the choice: PanelOnPi5.FindsTheRp1ChipAndSaysTheBoardIsAPi5.)
     ASSERT_EQ(open(), 0) << error;
     EXPECT_EQ(lines.regs, nullptr);
     const int chip = ::open((dir.path + "/dev/gpiochip4").c_str(), O_RDWR | O_CLOEXEC);
