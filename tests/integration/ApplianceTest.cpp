@@ -12,14 +12,12 @@
 #include "platform/Clock.h"
 
 #include <atomic>
-#include <climits>
 #include <csignal>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -80,9 +78,6 @@ TEST_P(PanelOnBoard, MapsTheGpioBlockWhereTheBoardHasIt) {
     // The first converter command of the rotation and the line driven high on every pass.
     EXPECT_TRUE(ConverterGot(converter, 0xB0, 15000));
     EXPECT_TRUE(GpioConverterOutput(converter, 16));
-    struct stat st;
-    ASSERT_EQ(stat((dir.path + b.device).c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, b.offset + 4096);
     ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
     stop();
     GpioConverterStop(converter);
@@ -121,23 +116,18 @@ class PanelOnPi5 : public PanelRun {
     }
 };
 
-TEST_F(PanelOnPi5, FindsTheRp1ChipAndReachesTheConverterThroughIt) {
+// The default search takes the RP1's chip, not the first one. (The keys and
+// the converter through this chip: KeysThread/Chardev; the converter reached
+// from the panel process through the chip model: GpioChipNamesAChipOfAnotherLabel.)
+TEST_F(PanelOnPi5, FindsTheRp1ChipAndSaysTheBoardIsAPi5) {
     chips({{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}});
-    ASSERT_EQ(SimGpioPath(dir.path), dir.path + "/dev/gpiochip4");
-    GpioConverter* converter = GpioConverterStart(SimGpioPath(dir.path));
-    ASSERT_NE(converter, nullptr);
     ASSERT_NO_FATAL_FAILURE(startWithModel("TSAN_OPTIONS=halt_on_error=1"));
     ASSERT_TRUE(logged("6 GPIO block: the character device /dev/gpiochip4 (gpiochip4, pinctrl-rp1, 54 lines), "
                        "this board is a Raspberry Pi 5 (bcm2712)",
                        15000))
         << syslog() << output();
     ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
-    // The rotation's commands reach the converter and the line driven high every pass.
-    // (The keys and the converter's replies through this chip: KeysThread/Chardev.)
-    EXPECT_TRUE(ConverterGot(converter, 0xB0, 15000));
-    EXPECT_TRUE(GpioConverterOutput(converter, 16));
     stop();
-    GpioConverterStop(converter);
 }
 
 // No chip at all: the panel says so and ends with the status the unit does not
@@ -216,12 +206,12 @@ struct NotifySocket {
         if (fd >= 0)
             close(fd);
     }
-    // How many `text` messages came at or after `fromMs` (and before `toMs`).
-    int count(const std::string& text, int64_t fromMs, int64_t toMs = INT64_MAX) {
+    // How many `text` messages came at or after `fromMs`.
+    int count(const std::string& text, int64_t fromMs) {
         std::lock_guard<std::mutex> lock(mu);
         int n = 0;
         for (const Message& m : got)
-            n += m.text == text && m.ms >= fromMs && m.ms < toMs;
+            n += m.text == text && m.ms >= fromMs;
         return n;
     }
     bool await(const std::string& text, int64_t fromMs, int timeoutMs) {
@@ -388,10 +378,7 @@ class PanelService : public PanelRun {
     pid_t runner = -1;
 };
 
-const std::string kOperatorFilters = "; the operator's\n1800000 2000000 1\n";
-
 TEST_F(PanelService, TheWatchdogRestartsAHungPanelACrashRestartsItF12EndsIt) {
-    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/filter.txt", kOperatorFilters));
     std::string why;
     if (!startService(&why))
         GTEST_SKIP() << why;
@@ -403,7 +390,6 @@ TEST_F(PanelService, TheWatchdogRestartsAHungPanelACrashRestartsItF12EndsIt) {
     // The start step gave the new unit the tables it lacked, and the panel read them.
     EXPECT_EQ(ReadFile(dir.path + "/opt/set/config.txt"),
               ReadFile(PANEL_SOURCE_DIR "/appliance/defaults/config.txt"));
-    EXPECT_EQ(ReadFile(dir.path + "/opt/set/filter.txt"), kOperatorFilters);
     EXPECT_TRUE(printed("N row Config File 12", 1000)) << output();
 
     // A hung refresh thread: no more alive reports, systemd's watchdog ends the

@@ -38,7 +38,7 @@ bool split(const std::string& raw, Line* l, std::string* rest) {
 
 // The trace's calls, each whole: "<unfinished ...>" parts are joined to their
 // "<... name resumed>" ends, at the place of the start (the start has the arguments).
-std::vector<Line> calls(const std::string& text, int* unparsed) {
+std::vector<Line> calls(const std::string& text) {
     std::vector<Line> out;
     std::map<int, size_t> open; // pid -> its unfinished call in `out`
     std::istringstream in(text);
@@ -50,10 +50,7 @@ std::vector<Line> calls(const std::string& text, int* unparsed) {
         Line l;
         l.number = number;
         std::string rest;
-        if (!split(raw, &l, &rest)) {
-            (*unparsed)++;
-            continue;
-        }
+        if (!split(raw, &l, &rest)) continue;
         if (rest.starts_with("<... ")) {
             const size_t end = rest.find(" resumed>");
             auto it = open.find(l.pid);
@@ -124,7 +121,7 @@ std::string deedOf(const Line& l, const std::string& folder) {
 TraceSummary ReadTrace(const std::string& text, const std::string& folder,
                        const std::string& firstNamed) {
     TraceSummary s;
-    const std::vector<Line> lines = calls(text, &s.unparsed);
+    const std::vector<Line> lines = calls(text);
     if (lines.empty()) return s;
     s.programPid = lines.front().pid;
 

@@ -22,7 +22,6 @@ struct TraceSummary {
     std::set<std::string> threads; // names the program's threads took
     int namedAt = 0;               // the line where a thread first took the name `firstNamed`
     std::vector<TraceDeed> deeds;  // writes under `folder` and processes started, in order
-    int unparsed = 0;              // lines that are not "PID<comm> ..."
 };
 
 // Reads the trace: threads are told from processes by CLONE_THREAD; a child

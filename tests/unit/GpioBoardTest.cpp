@@ -23,8 +23,8 @@ const std::string kPi4Ranges =
 TEST(GpioRanges, EachBoardsPeripheralBasePlusTheGpioOffsetOrNothingWithoutTheBlock) {
     EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi1Ranges), 0), 0x20200000u);
     EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi3Ranges), 0), 0x3F200000u);
-    EXPECT_EQ(plat_gpio_from_ranges(bytes(kPi4Ranges), 0), 0xFE200000u);
-    // (With the parent's #address-cells known: GpioBoard.DevMemAtTheBase...)
+    // (The Pi 4's, end to end: PanelOnBoard.MapsTheGpioBlock.../Pi4; with the
+    // parent's #address-cells known: GpioBoard.DevMemAtTheBase...)
     // The Pi 4's table read with one-cell parents finds nothing sensible to map:
     // its 0x7E000000 entry would be "CPU address 0, size 0xFE000000".
     EXPECT_NE(plat_gpio_from_ranges(bytes(kPi4Ranges), 1), 0xFE200000u);

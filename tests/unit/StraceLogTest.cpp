@@ -44,7 +44,6 @@ TEST(StraceLog, EachWriteAndProcessIsChargedToTheThreadThatCausedIt) {
     EXPECT_EQ(s.programPid, 100);
     EXPECT_EQ(s.threads, (std::set<std::string>{"storage", "keys"}));
     EXPECT_EQ(s.namedAt, 4);
-    EXPECT_EQ(s.unparsed, 0);
     struct Want {
         int line;
         const char* thread;
@@ -65,16 +64,6 @@ TEST(StraceLog, EachWriteAndProcessIsChargedToTheThreadThatCausedIt) {
         EXPECT_EQ(s.deeds[i].thread, want[i].thread) << i;
         EXPECT_EQ(s.deeds[i].what, want[i].what) << i;
     }
-}
-
-TEST(StraceLog, AnotherFolderOrAnotherProgramIsNothing) {
-    const TraceSummary s = ReadTrace(kTrace, "/tmp/other/", "storage");
-    // Only the processes remain: no path is under the folder.
-    ASSERT_EQ(s.deeds.size(), 2u);
-    EXPECT_EQ(s.deeds[0].what, "process");
-    EXPECT_EQ(s.deeds[1].what, "process");
-    EXPECT_EQ(ReadTrace("", kFolder, "storage").deeds.size(), 0u);
-    EXPECT_EQ(ReadTrace("garbage\n", kFolder, "storage").unparsed, 1);
 }
 
 } // namespace
