@@ -112,23 +112,27 @@ TEST_F(Network, ALinkIsWrittenThroughAndTheFileKeepsItsModeAndOwner) {
     EXPECT_FALSE(FileExists(real + ".new"));
 }
 
-TEST_F(Network, LongLinesAndNulBytesAreNeverTakenApart) {
-    // A comment line of 140 characters whose tail looks like an address line,
-    // and a line with a NUL byte in it.
+// A comment line of 140 characters whose tail looks like an address line, a
+// line with a NUL byte in it, a name server indented with a tab (neither read
+// nor rewritten), an address indented with blanks (read, but left by a save)
+// and a second netmask many lines on (the later is read; a save rewrites both).
+TEST_F(Network, ASaveRewritesOnlyFirstColumnLinesAndKeepsTheRestByteForByte) {
     const std::string longLine = std::string(132, '#') + "address 1.2.3.4\n";
-    std::string file = longLine + "address 192.168.1.20\n";
-    file += std::string("up ip link set eth0\0 mtu 1500\n", 30);
-    file += "netmask 255.255.255.0\n";
-    ASSERT_TRUE(WriteFile(path(), file));
+    std::string kept =
+        std::string("up ip link set eth0\0 mtu 1500\n", 30) + "\tnameserver 8.8.8.8\n";
+    for (int i = 0; i < 60; i++)
+        kept += "# comment " + std::to_string(i) + "\n";
+    kept += "   address 192.168.1.21\n";
+    ASSERT_TRUE(WriteFile(path(), longLine + "address 192.168.1.20\nnetmask 255.255.255.0\n" +
+                                      kept + "netmask 255.255.0.0\n"));
     ASSERT_EQ(ReadLanParam(), 0);
-    EXPECT_TRUE(lan.IP.equals("192.168.1.20"));
-    EXPECT_TRUE(lan.NetMask.equals("255.255.255.0"));
+    EXPECT_TRUE(lan.IP.equals("192.168.1.21"));
+    EXPECT_TRUE(lan.NetMask.equals("255.255.0.0"));
+    EXPECT_EQ(lan.DNS_none, 1);
     set(lan.IP_v, {10, 0, 0, 5});
     EXPECT_EQ(SaveLanParam(), 0);
-    std::string expected = longLine + "address 10.0.0.5\n";
-    expected += std::string("up ip link set eth0\0 mtu 1500\n", 30);
-    expected += "netmask 255.255.255.0\n";
-    EXPECT_EQ(ReadFile(path()), expected);
+    EXPECT_EQ(ReadFile(path()), longLine + "address 10.0.0.5\nnetmask 255.255.0.0\n" + kept +
+                                    "netmask 255.255.0.0\n");
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include "TickedPicture.h"
 
 #include "core/AlarmList.h"
-#include "tuner/Bands.h"
 #include "draw/Damage.h"
 #include "draw/Meter.h"
 
@@ -172,28 +171,17 @@ TEST_F(Refresh, PlotPointsAreClampedToThePlot) {
     EXPECT_FLOAT_EQ(y, 145.0f);
 }
 
-TEST_F(Refresh, FrequencyChangeQueuesItsCommands) {
-    ASSERT_TRUE(WriteFile(dir.path + "/opt/set/filter.txt", "1800000 30000000 1\n"));
-    LoadTabFiltri(w.get());
+// What a new frequency sends for each source, on the wire:
+// Sources/EachSource.ItsModeRunsItsThreadAloneAndItsFrequencyReachesTheAmplifier.
+TEST_F(Refresh, ANewFrequencyQueuesItsCommandsOnce) {
     queued();
     params.activeFreq = 7050000;
     TimerTick(w.get());
-    EXPECT_EQ(w->freqHz, 7050000);
-    EXPECT_EQ(w->lastFreqHz, 7050000);
-    std::vector<int> q = queued();
+    const std::vector<int> q = queued();
     ASSERT_FALSE(q.empty());
-    EXPECT_EQ(q.front(), kCmdFreq);
-    EXPECT_NE(std::find(q.begin(), q.end(), kCmdThresholds), q.end());
-    TimerTick(w.get()); // the same frequency: nothing more
+    EXPECT_EQ(q.front(), kCmdFreq); // the frequency before what it selects
+    TimerTick(w.get());             // the same frequency: nothing more
     EXPECT_TRUE(queued().empty());
-
-    // The amplifier's own counter: no "FA" goes back to it.
-    w->ModeWorkIdx = 0;
-    w->source[kModeGeneric].freqHz = 3600000;
-    TimerTick(w.get());
-    q = queued();
-    EXPECT_EQ(std::find(q.begin(), q.end(), kCmdFreq), q.end());
-    EXPECT_EQ(w->lastFreqHz, 3600000);
 }
 
 TEST_F(Refresh, ScreenSaverUsesTheWholeIdleTime) {

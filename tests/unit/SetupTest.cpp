@@ -155,9 +155,6 @@ TEST_F(SetupFile, EachKindIsReadLoggedAndWrittenBackInItsForm) {
              "\nTcpPort: 40000\n", "\nWebPort: 8443\nGpioChip: pinctrl-rp1\n",
              "\nEnableSpi: \nEnableTouch: 0\n", "\nHamlibModel: 1020\nHamlibPort: " + byId + "\n"})
         EXPECT_TRUE(Contains(out, line)) << line;
-    int keys = 0;
-    SettingRows(&keys);
-    EXPECT_EQ(ReadLines(setupPath()).size(), static_cast<size_t>(keys));
 
     readWith("TUNEenabled: 300\n");
     EXPECT_EQ(w->settings.tuneEnabled, 44); // the low 8 bits
