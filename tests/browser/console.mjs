@@ -115,8 +115,6 @@ async function main() {
       return Math.abs(heard[form] - 700) < 15;
     });
   }
-  const came = await page.evaluate(() => window.consoleStats);
-  assert.ok(came.opus > 0 && came.pcm > 0, `audio messages: ${came.opus} Opus packets, ${came.pcm} PCM blocks`);
 
   // The microphone's 1000 Hz tone: played while "talk" is held, not before
   // and not after.
