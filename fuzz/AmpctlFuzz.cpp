@@ -12,23 +12,15 @@
 // same bytes, as the setup's list of networks that may change things, give at
 // most eight networks, each with a prefix its address has, each holding its
 // own address.
+#include "AmpctlTalk.h"
 #include "FuzzRoot.h"
 
 #include "remote/AmpctlAccess.h"
-#include "remote/AmpctlAnswer.h"
-#include "remote/AmpctlCommand.h"
 
 #include <climits>
 #include <netinet/in.h>
 
 namespace {
-
-struct Run {
-    std::string answers;
-    size_t taken = 0;
-    bool tooLong = false;
-    bool closed = false;
-};
 
 // Hamlib's codes: the first four are what a change may come to.
 constexpr int kCodes[] = {kAmpctlOk, kAmpctlRejected, kAmpctlNotAvailable, kAmpctlNotAllowed,
@@ -85,32 +77,6 @@ void checkAnswer(const AmpctlView& v, const AmpctlCommand& c, const AmpctlAnswer
     }
 }
 
-Run run(const AmpctlView& v, int result, const char* bytes, size_t size, size_t piece) {
-    Run r;
-    AmpctlReader reader;
-    static auto cmd = std::make_unique<AmpctlCommand>();
-    static auto answer = std::make_unique<AmpctlAnswer>();
-    for (size_t at = 0; at < size && !r.tooLong && !r.closed; at += piece) {
-        const size_t n = std::min(piece, size - at);
-        size_t used = 0;
-        for (;;) {
-            const AmpctlRead step = AmpctlNextCommand(&reader, bytes + at, n, &used, cmd.get());
-            FUZZ_CHECK(used <= n, "ampctl: the reader took %zu of %zu bytes", used, n);
-            r.tooLong = step == AmpctlRead::LineTooLong;
-            if (step != AmpctlRead::Command) break;
-            AmpctlRespond(v, *cmd, answer.get());
-            if (answer->request.action != AmpctlAction::None) AmpctlComplete(answer.get(), result);
-            checkAnswer(v, *cmd, *answer);
-            r.answers.append(answer->text, answer->len);
-            if ((r.closed = answer->close)) break;
-        }
-        if (!r.tooLong && !r.closed)
-            FUZZ_CHECK(used == n, "ampctl: the reader left %zu bytes", n - used);
-        r.taken = at + used;
-    }
-    return r;
-}
-
 // The bytes as the setup's AmpctlControl (a line of at most 127 characters).
 void checkAccess(const char* bytes, size_t n) {
     const AmpctlAccess a = AmpctlAccessParse(std::string(bytes, std::min<size_t>(n, 127)).c_str());
@@ -153,8 +119,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* bytes = reinterpret_cast<const char*>(data + 2);
     const size_t n = size - 2;
 
-    const Run whole = run(v, result, bytes, n, n ? n : 1);
-    const Run pieces = run(v, result, bytes, n, piece);
+    const auto same = [result](const AmpctlRequest&) { return result; };
+    const auto check = [&v](const AmpctlCommand& c, const AmpctlAnswer& a) {
+        checkAnswer(v, c, a);
+    };
+    const AmpctlTalk whole = TalkTo(v, std::string(bytes, n), same, n ? n : 1, check);
+    const AmpctlTalk pieces = TalkTo(v, std::string(bytes, n), same, piece, check);
     FUZZ_CHECK(whole.answers == pieces.answers && whole.taken == pieces.taken &&
                    whole.tooLong == pieces.tooLong,
                "ampctl: pieces of %zu bytes read otherwise than the whole", piece);

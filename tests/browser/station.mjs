@@ -183,6 +183,16 @@ export async function login(page, url, code) {
   await Promise.all([page.waitForNavigation(), page.click('button')]);
 }
 
+// A new browser logged in to the station's console, once its page says `link`
+// ('connected, in control' or 'connected, watching').
+export async function openConsole(browser, st, link) {
+  const page = await newConsolePage(browser);
+  await login(page, st.url, st.code);
+  await page.waitForSelector('#screen');
+  await waitFor(link, async () => (await page.textContent('#link')) === link);
+  return page;
+}
+
 // FNV-1a over R, G, B of every pixel: the framebuffer holds B, G, R, 0.
 export function fbDigest(st) {
   const b = fs.readFileSync(st.fbPath);

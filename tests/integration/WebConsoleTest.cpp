@@ -71,31 +71,6 @@ class WebConsoleRun : public RootedWorks {
             return "";
         return response.substr(at + 12, response.find(';', at) - at - 12);
     }
-    // Python's websockets library opens `n` consoles with `cookie` and prints
-    // one line per console: its first message, or why it was refused.
-    std::string consoles(const std::string& cookie, int n) const {
-        const std::string script = dir.path + "/ws.py";
-        WriteFile(
-            script,
-            "import asyncio, ssl, sys, websockets\n"
-            "async def main():\n"
-            "    h = {'Cookie': sys.argv[2]} if sys.argv[2] else {}\n"
-            "    ctx, out = ssl._create_unverified_context(), []\n"
-            "    for i in range(int(sys.argv[3])):\n"
-            "        try:\n"
-            "            ws = await websockets.connect(sys.argv[1], ssl=ctx, extra_headers=h)\n"
-            "        except Exception as e:\n"
-            "            print('refused ' + type(e).__name__)\n"
-            "            continue\n"
-            "        print(await asyncio.wait_for(ws.recv(), 10))\n"
-            "        out.append(ws)\n"
-            "    for ws in out:\n"
-            "        await ws.close()\n"
-            "asyncio.run(main())\n");
-        return CommandOutput("/usr/bin/python3 " + script + " wss://127.0.0.1:" + std::to_string(port) + "/ws '" +
-                             cookie + "' " + std::to_string(n) + " 2>&1");
-    }
-
     // The screen as R, G, B (the panel's pixels are B, G, R, 0).
     std::string screenRgb() const {
         PictureLock lock(PictureMutex());
@@ -107,15 +82,18 @@ class WebConsoleRun : public RootedWorks {
         return out;
     }
     // A scripted browser console in its own folder (tests/support/console_mirror.py),
-    // open until TearDown or stopMirror.
-    std::string startMirror(const std::string& cookie) {
+    // open until TearDown or stopMirror; or, `refused`, turned away by the server.
+    std::string startMirror(const std::string& cookie, bool refused = false) {
         const std::string folder = dir.path + "/mirror" + std::to_string(mirrors.size());
         EXPECT_EQ(CommandOutput("mkdir -p " + folder), "");
         const std::string cmd = "/usr/bin/python3 " PANEL_SOURCE_DIR "/tests/support/console_mirror.py wss://127.0.0.1:" +
                                 std::to_string(port) + "/ws '" + cookie + "' " + folder + " > " + folder +
                                 "/out 2>&1";
         mirrors.emplace_back(folder, std::thread([cmd] { (void)CommandOutput(cmd); }));
-        EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(folder + "/log"), "status "); }, 10000))
+        const std::string file = folder + (refused ? "/out" : "/log");
+        // Refused, the handshake fails with websockets' Invalid... exception.
+        const char* sign = refused ? "websockets.exceptions.Invalid" : "status ";
+        EXPECT_TRUE(WaitFor([&] { return Contains(ReadFile(file), sign); }, 10000))
             << ReadFile(folder + "/out");
         return folder;
     }
@@ -125,12 +103,6 @@ class WebConsoleRun : public RootedWorks {
     }
     static void sendAsk(const std::string& folder, const std::string& ask) {
         WriteFile(folder + "/asks", ReadFile(folder + "/asks") + ask + "\n");
-    }
-    // The mirror's last status line.
-    static std::string lastStatus(const std::string& folder) {
-        const std::string log = ReadFile(folder + "/log");
-        const size_t at = log.rfind("status ");
-        return at == std::string::npos ? "" : log.substr(at, log.find('\n', at) - at);
     }
     bool mirrorShowsScreen(const std::string& folder, int ms = 10000) const {
         return WaitFor([&] { return ReadFile(folder + "/picture.rgb") == screenRgb(); }, ms);
@@ -151,7 +123,7 @@ TEST_F(WebConsoleRun, AStrangerGetsTheLoginPageAndWrongCodesAreThrottled) {
         EXPECT_FALSE(Contains(r, "\"forward_w\"")) << path;
         EXPECT_EQ(status(r), std::string(path) == "/" ? "HTTP/1.1 200 OK" : "HTTP/1.1 403 Forbidden") << path;
     }
-    EXPECT_EQ(consoles("", 1).rfind("refused ", 0), 0u);
+    startMirror("", true);
 
     const std::string wrong = login("ABCDEFGHJKLN");
     EXPECT_EQ(status(wrong), "HTTP/1.1 403 Forbidden") << wrong;
@@ -189,25 +161,17 @@ TEST_F(WebConsoleRun, TheRightCodeSetsAStrictCookieThatOpensPagesValuesAndConsol
         EXPECT_EQ(status(curl("--path-as-is -H 'Cookie: " + cookie + "' '" + url(path) + "'")), "HTTP/1.1 404 Not Found")
             << path;
 
-    // The values, as JSON (what they hold: StatusJson.*); the third antenna
-    // output is antenna 3, as the panel shows it.
-    PublishAmpReadings(w.get(), {.pwrFwd = 512.5f, .swr = 1.25f});
-    w->antennaIdx = 2;
+    // The values, as JSON (what they hold: StatusJson.*; a browser parses
+    // them: browser.txlimit).
+    PublishAmpReadings(w.get(), {.pwrFwd = 512.5f});
     const std::string json = get("/status.json", cookie);
     EXPECT_TRUE(Contains(json, "content-type: application/json")) << json;
-    const std::string body = json.substr(json.find("\r\n\r\n") + 4);
-    ASSERT_TRUE(WriteFile(dir.path + "/status.json", body));
-    const std::string parsed =
-        CommandOutput("/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
-                      "print(d[\"forward_w\"], d[\"swr\"], d[\"tx\"], d[\"antenna\"], "
-                      "d[\"band\"])' " +
-                      dir.path + "/status.json");
-    EXPECT_EQ(parsed.rfind("512.5 1.25 False 3 ", 0), 0u) << parsed << body;
+    EXPECT_TRUE(Contains(json, "\"forward_w\":512.5,")) << json;
 
-    // Eight consoles at once, never a ninth; the values come along.
-    const std::string nine = consoles(cookie, 9);
-    EXPECT_EQ(CountOf(nine, "\"forward_w\":512.5"), 8u) << nine;
-    EXPECT_TRUE(Contains(nine, "refused")) << nine;
+    // Eight consoles at once, never a ninth. (The values they are sent: browser.console.)
+    for (int i = 0; i < 8; i++)
+        startMirror(cookie);
+    startMirror(cookie, true);
     EXPECT_TRUE(Contains(syslog(), "web: 8 consoles open, one more refused"));
 }
 
@@ -230,23 +194,15 @@ TEST_F(WebConsoleRun, TheConsoleMirrorsThePictureAndOnlyItsControllerPressesKeys
     const std::string a = startMirror(first);
     // The whole picture first, exactly.
     EXPECT_TRUE(mirrorShowsScreen(a)) << ReadFile(a + "/out");
-    EXPECT_EQ(lastStatus(a), "status control=True free=False");
 
     // A still picture sends nothing.
     const size_t updates = CountOf(ReadFile(a + "/log"), "update ");
     plat_sleep_ms(600);
     EXPECT_EQ(CountOf(ReadFile(a + "/log"), "update "), updates);
 
-    // The controller's tap is held for the key thread, then released.
-    sendAsk(a, "{\"key\":6,\"down\":true}");
-    sendAsk(a, "{\"key\":6,\"down\":false}");
-    EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0x20; }, 5000));
-    EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0; }, 5000));
-
-    // A second browser watches: its picture is the same, its keys do nothing.
+    // A second browser watches: its keys do nothing. (Its picture, the taps
+    // and who is told to be in control: browser.console.)
     const std::string b = startMirror(second);
-    EXPECT_TRUE(mirrorShowsScreen(b)) << ReadFile(b + "/out");
-    EXPECT_EQ(lastStatus(b), "status control=False free=False");
     sendAsk(b, "{\"key\":2,\"down\":true}");
     sendAsk(b, "{\"take\":true}");
     sendAsk(b, "not an ask");
@@ -262,9 +218,7 @@ TEST_F(WebConsoleRun, TheConsoleMirrorsThePictureAndOnlyItsControllerPressesKeys
     EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0; }, 5000));
     EXPECT_TRUE(logged("remote: session ended while transmitting")) << syslog();
     PublishAmpReadings(w.get(), {.pwrFwd = 0.0f});
-    EXPECT_TRUE(WaitFor([&] { return lastStatus(b) == "status control=False free=True"; }, 5000)) << lastStatus(b);
     sendAsk(b, "{\"take\":true}");
-    EXPECT_TRUE(WaitFor([&] { return lastStatus(b) == "status control=True free=False"; }, 5000)) << lastStatus(b);
     sendAsk(b, "{\"key\":3,\"down\":true}");
     EXPECT_TRUE(WaitFor([&] { return w->webKeys.load() == 0x04; }, 5000));
     EXPECT_TRUE(Contains(syslog(), "web: 127.0.0.1 takes control"));

@@ -1,10 +1,13 @@
 // A client of the amplifier protocol without the server: what it reads for
 // `bytes` sent in pieces of `piece` bytes, each change it asks for completed
-// with what `result` gives.
+// with what `result` gives; `each` sees every command with its answer.
 #pragma once
 
 #include "remote/AmpctlAnswer.h"
 #include "remote/AmpctlCommand.h"
+
+#include <functional>
+#include <memory>
 
 struct AmpctlTalk {
     std::string answers;
@@ -13,9 +16,10 @@ struct AmpctlTalk {
     size_t taken = 0; // bytes the reader took
 };
 
-inline AmpctlTalk TalkTo(const AmpctlView& v, const std::string& bytes,
-                         const std::function<int(const AmpctlRequest&)>& result,
-                         size_t piece = 4096) {
+inline AmpctlTalk
+TalkTo(const AmpctlView& v, const std::string& bytes,
+       const std::function<int(const AmpctlRequest&)>& result, size_t piece = 4096,
+       const std::function<void(const AmpctlCommand&, const AmpctlAnswer&)>& each = {}) {
     AmpctlTalk t;
     AmpctlReader reader;
     auto cmd = std::make_unique<AmpctlCommand>();
@@ -31,6 +35,7 @@ inline AmpctlTalk TalkTo(const AmpctlView& v, const std::string& bytes,
                 t.requests.push_back(answer->request);
                 AmpctlComplete(answer.get(), result(answer->request));
             }
+            if (each) each(*cmd, *answer);
             t.answers.append(answer->text, answer->len);
             t.closed = answer->close;
         }

@@ -78,7 +78,6 @@ async def main(url, cookie, folder):
     sock.connect((host, int(port)))
     async with websockets.connect(url, sock=sock, server_hostname=host, ssl=ctx, extra_headers={'Cookie': cookie},
                                   max_size=None, max_queue=1) as ws:
-        log.write('open\n')
         while not os.path.exists(os.path.join(folder, 'stop')):
             if os.path.exists(os.path.join(folder, 'pause')):
                 # A browser that does not keep up: nothing is read meanwhile.
