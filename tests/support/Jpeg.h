@@ -1,8 +1,10 @@
 // A picture written by libjpeg, as a peer's screen or a fuzz target's seed.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio> // jpeglib.h uses FILE without including it
 #include <cstdlib>
 #include <jpeglib.h>
 #include <vector>
