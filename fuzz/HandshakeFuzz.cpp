@@ -1,6 +1,7 @@
 // A peer's handshake lines, read by the server (even first byte) or by the
 // client after its own request (odd first byte).
 #include "FuzzRoot.h"
+#include "WsPeer.h"
 
 #include "wire/Handshake.h"
 
@@ -11,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzSocketWith(data + 1, size - 1, sv);
     const PortWanted wanted = [] { return true; };
     if (data[0] & 1)
-        WsClientHandshake(w, sv[1], "dGhlIHNhbXBsZSBub25jZQ==", wanted);
+        WsClientHandshake(w, sv[1], kWsSampleKey, wanted);
     else
         WsServerHandshake(w, sv[1], wanted);
     close(sv[0]);
@@ -20,15 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string request =
-        "GET /chat HTTP/1.1\r\nHost: 127.0.0.1:6666\r\nUpgrade: websocket\r\n"
-        "Connection: keep-alive, Upgrade\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-        "Sec-WebSocket-Version: 13\r\n\r\n\r\n";
-    const std::string response = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
-                                 "Connection: Upgrade\r\n"
-                                 "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"
-                                 "Sec-WebSocket-Protocol: chat\r\n\r\n";
-    return {FuzzBytes(0, request), FuzzBytes(1, response),
+    return {FuzzBytes(0, WsStandardRequest()), FuzzBytes(1, WsAnswer(kWsSampleAccept)),
             FuzzBytes(0, "GET " + std::string(3000, 'x') + "\n\n\n\n\n\n\n\n")};
 }

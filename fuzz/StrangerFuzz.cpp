@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    const std::string request = WsStandardRequest("dGhlIHNhbXBsZSBub25jZQ==");
+    const std::string request = WsStandardRequest();
     const std::string code = std::string("\x81\x0C\0\0\0\0", 6) + kCode;
     // The start of a TLS 1.3 ClientHello: record header, handshake header, version, random.
     std::string hello = std::string("\x16\x03\x01\x00\xF0\x01\x00\x00\xEC\x03\x03", 11) +

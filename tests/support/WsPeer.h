@@ -147,12 +147,23 @@ struct WsPeer {
     bool closedByPeer = false;
 };
 
+// The RFC's sample key and its accept value.
+constexpr const char* kWsSampleKey = "dGhlIHNhbXBsZSBub25jZQ==";
+constexpr const char* kWsSampleAccept = "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=";
+
 // A standard request, all seven headers the server counts and one empty line.
-inline std::string WsStandardRequest(const std::string& key) {
+inline std::string WsStandardRequest(const std::string& key = kWsSampleKey) {
     return "GET /chat HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
            "Connection: keep-alive, Upgrade\r\nSec-WebSocket-Key: " +
            key +
            "\r\nSec-WebSocket-Protocol: chat\r\nSec-WebSocket-Version: 13\r\n\r\n";
+}
+
+// The server's answer that opens a session, with the accept value of the key.
+inline std::string WsAnswer(const std::string& accept) {
+    return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Accept: " +
+           accept + "\r\nSec-WebSocket-Protocol: chat\r\n\r\n";
 }
 
 // A short text frame with a key; the payload is sent XORed with it.

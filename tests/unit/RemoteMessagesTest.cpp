@@ -1,5 +1,6 @@
 // The remote messages: frames as they go on the wire, the status-channel
 // commands, the access-code comparison, fragment reassembly and JPEG screens.
+#include "Jpeg.h"
 #include "RootedWorks.h"
 #include "WsPeer.h"
 
@@ -208,29 +209,19 @@ TEST_F(RemoteMessages, DamagedOrHugeJpegLeavesThePicture) {
     std::memset(fb->work, 0x5A, fb->memSize);
     const std::vector<uint8_t> junk(3000, 0x42);
     EXPECT_FALSE(Uncompress(w.get(), junk.data(), junk.size()));
-    // A JPEG of one grey, written by libjpeg's own tool.
-    auto jpeg = [&](int width, int height, char grey) {
-        const std::string ppm = dir.path + "/in.ppm", jpg = dir.path + "/out.jpg";
-        const std::string size = std::to_string(width) + " " + std::to_string(height);
-        const std::string pixels(static_cast<size_t>(width) * height * 3, grey);
-        EXPECT_TRUE(WriteFile(ppm, "P6\n" + size + "\n255\n" + pixels));
-        EXPECT_EQ(std::system(("/usr/bin/cjpeg " + ppm + " > " + jpg).c_str()), 0);
-        return ReadFile(jpg);
-    };
-    if (FileExists("/usr/bin/cjpeg")) {
-        // A whole, valid JPEG, but wider than any screen: refused before decoding.
-        const std::string wide = jpeg(5000, 2, '\x80');
-        EXPECT_FALSE(Uncompress(w.get(), u8(wide), wide.size()));
-        EXPECT_TRUE(Contains(syslog(), "screen image of 5000x2 refused"));
-        // A damaged copy of a good one (cut in the middle) changes nothing either.
-        const std::string small = jpeg(100, 100, '\x10');
-        EXPECT_FALSE(Uncompress(w.get(), u8(small), small.size() / 2));
-        // Whole, it leaves what lies outside it (its picture: RemoteServer's screen).
-        EXPECT_TRUE(Uncompress(w.get(), u8(small), small.size()));
-        EXPECT_EQ(fb->work[(50 * 800 + 150) * 4], 0x5A);
-        EXPECT_EQ(fb->work[(150 * 800 + 50) * 4], 0x5A);
-        std::memset(fb->work, 0x5A, fb->memSize);
-    }
+    // A whole, valid JPEG, but wider than any screen: refused before decoding.
+    auto grey = [](int, int) { return std::array<uint8_t, 3>{0x80, 0x80, 0x80}; };
+    const auto wide = JpegOf(5000, 2, grey);
+    EXPECT_FALSE(Uncompress(w.get(), wide.data(), wide.size()));
+    EXPECT_TRUE(Contains(syslog(), "screen image of 5000x2 refused"));
+    // A damaged copy of a good one (cut in the middle) changes nothing either.
+    const auto small = JpegOf(100, 100, grey);
+    EXPECT_FALSE(Uncompress(w.get(), small.data(), small.size() / 2));
+    // Whole, it leaves what lies outside it (its picture: RemoteServer's screen).
+    EXPECT_TRUE(Uncompress(w.get(), small.data(), small.size()));
+    EXPECT_EQ(fb->work[(50 * 800 + 150) * 4], 0x5A);
+    EXPECT_EQ(fb->work[(150 * 800 + 50) * 4], 0x5A);
+    std::memset(fb->work, 0x5A, fb->memSize);
     for (int i = 0; i < fb->memSize; i += 997)
         ASSERT_EQ(fb->work[i], 0x5A) << i;
     fbRelease(fb, true);
