@@ -64,6 +64,36 @@ TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
     JoinThread(SlotOf(Thread::Ft817));
 }
 
+TEST_F(CatSources, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller) {
+    startFt817(7100000);
+    // The keys, the refresh tick and the alarm handler all switch the work mode.
+    {
+        std::vector<std::jthread> callers;
+        for (int c = 0; c < 4; c++)
+            callers.emplace_back([&, c] {
+                for (int i = 0; i < 60; i++) {
+                    setup->catSerialEnabled = (i + c) % 3 == 0 ? '0' : '1';
+                    StartThreadCATserial(w.get());
+                }
+            });
+    } // and joined
+    setup->catSerialEnabled = '1';
+    StartThreadCATserial(w.get());
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 7100000; }, 10000));
+    Ft817ModelSetFrequency(radio, 21074000);
+    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 21074000; }, 10000));
+    EXPECT_EQ(w->deviceErrorCode, 0); // every run opened the port it was given
+
+    // One poller: the radio sees one query per answer, not two interleaved.
+    Ft817ModelClearReceived(radio);
+    plat_sleep_ms(300);
+    const int queries = static_cast<int>(Ft817ModelReceived(radio).size());
+    EXPECT_LE(queries, Ft817ModelAnswered(radio) + 2);
+
+    setup->catSerialEnabled = '0';
+    ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(SlotOf(Thread::Ft817)); }, 10000));
+}
+
 TEST_F(CatSources, MissingFt817PortOrOneThatHangsUpShowsTheErrorPage) {
     StartThreadCATserial(w.get());
     JoinThread(SlotOf(Thread::Ft817)); // the thread ends by itself
