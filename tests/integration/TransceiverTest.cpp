@@ -129,12 +129,10 @@ TEST_F(Transceiver, FramesGoToTheRemotePeer) {
             break;
         }
         if (got[i + 1] == 0x7E) { // a spectrum fragment
+            // (Its tag and offsets, the same sender's: UsbRx.StreamsFourWholeTransfers...)
             if (i + kFragmentFrame > got.size()) break;
-            EXPECT_EQ(std::string(got.begin() + i + 4, got.begin() + i + 6), "SP");
             const uint32_t total = (got[i + 8] << 8) | got[i + 9];
-            const uint32_t offset = (got[i + 12] << 8) | got[i + 13];
             EXPECT_EQ(total, 1024u); // 1194 bytes less the 170 of the tail
-            EXPECT_TRUE(offset == 0 || offset == 512) << offset;
             fragments++;
             i += kFragmentFrame;
         } else {
