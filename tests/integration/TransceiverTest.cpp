@@ -269,20 +269,12 @@ TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
     ASSERT_TRUE(WaitFor([&] { return w->tuneState != 0; }, 5000));
     ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000));
 
-    // The amplifier was prepared, the search walked the tuner and ended.
-    const std::vector<std::string> a = AmpWire(amp);
-    const int mp1 = indexOf(a, "MP1;");
-    const int att = indexOf(a, AttenuatorText(3), mp1);
-    const int ts = indexOf(a, "TS4095", att);
-    const int cp = indexOf(a, "CPFFFF;", att);
-    const int mp0 = indexOf(a, "MP0;", cp);
-    ASSERT_GE(mp1, 0);
-    EXPECT_GT(att, mp1);
-    EXPECT_GT(ts, att);
-    EXPECT_GT(cp, ts);
-    EXPECT_GT(mp0, cp);
+    // The search walked the tuner and, once over, put the attenuator back (the
+    // amplifier's preparation: AutoTune.TheKeyStartsWithTheAmplifiersPreparation).
+    const int att = indexOf(AmpWire(amp), AttenuatorText(3));
+    ASSERT_GE(att, 0);
     EXPECT_GT(sentCount("MT1"), 5);
-    EXPECT_TRUE(WaitFor([&] { return indexOf(AmpWire(amp), AttenuatorText(0), mp0) >= 0; }, 10000))
+    EXPECT_TRUE(WaitFor([&] { return indexOf(AmpWire(amp), AttenuatorText(0), att) >= 0; }, 10000))
         << "the attenuator is put back";
 
     // The transceiver gave a carrier for the search and was sent back to receive.
