@@ -70,18 +70,6 @@ TEST_P(KeysThread, LongPressActsOnceAndRepeatsFasterWhileAsked) {
     EXPECT_EQ(w->pages.screenPage, 1); // the release did not turn the page
 }
 
-TEST_P(KeysThread, KeysHeldByABrowserActAsTheLinesDo) {
-    // The console's controller holds key 6 briefly: the page turns on release.
-    // (Held longer it goes the lines' way: LongPressActsOnceAndRepeatsFasterWhileAsked.)
-    w->pages.keyPage = 0;
-    w->pages.screenPage = 1;
-    w->webKeys = 0x20;
-    waitPasses(100);
-    EXPECT_EQ(w->pages.screenPage, 1);
-    w->webKeys = 0;
-    ASSERT_TRUE(WaitFor([&] { return w->pages.screenPage == 2; }, 5000));
-}
-
 TEST_P(KeysThread, TwoKeysTogetherTheFirstDebouncedWins) {
     SimGpioKeyDown(&keys, 4); // TUNE page
     plat_sleep_ms(4);

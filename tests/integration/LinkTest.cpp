@@ -13,7 +13,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -104,8 +108,6 @@ TEST_F(Link, StartUpListGoesOutOneCommandAfterEachStatusPoll) {
         EXPECT_EQ(v[2 * i], "ST;") << i;
         EXPECT_EQ(v[2 * i + 1], list[i]) << i;
     }
-    EXPECT_EQ(v[30], "ST;");
-    EXPECT_EQ(v[31], "FM;");
     // The replies were decoded: version, model bytes, alarms allowed after "CP".
     EXPECT_TRUE(w->ident.microVersion.equals("1.07.03"));
     EXPECT_EQ(w->ident.eeModel[1], '0');
@@ -214,6 +216,34 @@ TEST_F(Link, MissingPortStopsTheLinkUntilItIsStartedAgainAndAPortThatHangsUpEnds
     EXPECT_TRUE(w->deviceErrorText.equals("Linear: device /dev/ttyAMA0 went away"));
     EXPECT_EQ(w->running, 1);
     EXPECT_EQ(w->retryStops, 0);
+}
+
+// A process that may not create threads: the link reports it on its error page
+// instead of losing it (run in a child, as an unprivileged user limited to one
+// task, so the limit is the kernel's own).
+TEST_F(Link, ThreadThatCannotBeCreatedIsReported) {
+    setup->EnableLinear = '1';
+    const std::string log = dir.path + "/syslog.log";
+    close(open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644));
+    // The child writes it as another user.
+    ASSERT_EQ(chmod(dir.path.c_str(), 0711), 0);
+    ASSERT_EQ(chmod(log.c_str(), 0666), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        rlimit one{1, 1};
+        if (setrlimit(RLIMIT_NPROC, &one) != 0 || setuid(65534) != 0) _exit(3);
+        StartThreadLinear(w.get());
+        const bool page =
+            w->deviceErrorCode == 1 && w->deviceErrorText.equals("Linear: cannot start thread");
+        _exit(page ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot drop to an unprivileged user here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(Contains(ReadFile(log), "3 cannot start thread link")) << ReadFile(log);
 }
 
 TEST_F(Link, FanAndOverTemperatureProtectionOnTheWire) {

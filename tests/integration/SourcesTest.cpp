@@ -98,7 +98,11 @@ TEST_P(EachSource, ItsModeRunsItsThreadAloneAndItsFrequencyReachesTheAmplifier) 
     ASSERT_TRUE(panelFollows(7074000));
     EXPECT_EQ(w->antennaRowIdx, 0u); // the 40 m row
     EXPECT_EQ(w->antennaIdx, 1);     // its output 2
-    expectFortyMetresOnTheWire();
+    // The 40 m filter, thresholds, output and stored tuner word.
+    EXPECT_TRUE(onWire("SF30000"));
+    EXPECT_TRUE(onWire("TS"));
+    EXPECT_TRUE(onWire("SA2;"));
+    EXPECT_TRUE(onWire(TunerWordCommand(40, 90, kModeCL)));
     // The amplifier's own counter needs no frequency; every other source sends it.
     if (source->amplifierCounts) {
         EXPECT_FALSE(onWire("FA", 0));

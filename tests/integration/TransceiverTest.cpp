@@ -1,10 +1,8 @@
 // The transceiver link thread against the transceiver model over a pty, and the
 // automatic tune of work mode 1 end to end: keys, refresh tick, amplifier link
 // and transceiver link together with both models.
-#include "ModelWire.h"
-#include "RootedWorks.h"
+#include "AmpLinked.h"
 
-#include "amp/Linear.h"
 #include "core/CmdRing.h"
 #include "core/KeyLabels.h"
 #include "devsim/AmpPhysics.h"
@@ -17,7 +15,6 @@
 #include "tuner/TuneWord.h"
 #include "tuner/TunerRequests.h"
 #include "ui/KeyActions.h"
-#include "ui/Time.h"
 
 #include <algorithm>
 #include <atomic>
@@ -25,26 +22,20 @@
 
 namespace {
 
-class Transceiver : public RootedWorks {
+class Transceiver : public AmpLinked {
   protected:
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
+        ASSERT_NO_FATAL_FAILURE(AmpLinked::SetUp());
         useTimeScale(timeScale());
-        workIn(dir.path);
         setup->serialLinkEnabled = '1';
-        setup->catSerialEnabled = '0';
-        w->startupFlags.replace(0);
-        w->NumBanco = 0;
-        w->lastKeyTime = static_cast<int64_t>(plat_mono_s());
     }
     void TearDown() override {
         w->running = 0;
-        for (std::thread* t : {&serial, &link, &ticker})
+        for (std::thread* t : {&serial, &ticker})
             if (t->joinable()) t->join();
-        TrxModelStop(trx);
-        AmpModelStop(amp);
-        RootedWorks::TearDown();
+        AmpLinked::TearDown();
     }
+    void stopModels() override { TrxModelStop(trx); }
     void startTrx(const TrxModelConfig& cfg = {}) {
         trx = TrxModelStart(dir.path + "/dev/ttyUSB1", cfg);
         ASSERT_NE(trx, nullptr);
@@ -82,9 +73,8 @@ class Transceiver : public RootedWorks {
     }
     int activeFreq() { return params().activeFreq; }
 
-    AmpModel* amp = nullptr;
     TrxModel* trx = nullptr;
-    std::thread serial, link, ticker;
+    std::thread serial, ticker;
 };
 
 TEST_F(Transceiver, ParametersFollowTheRadioThroughASilentAndABadLine) {
@@ -139,12 +129,10 @@ TEST_F(Transceiver, FramesGoToTheRemotePeer) {
             break;
         }
         if (got[i + 1] == 0x7E) { // a spectrum fragment
+            // (Its tag and offsets, the same sender's: UsbRx.StreamsFourWholeTransfers...)
             if (i + kFragmentFrame > got.size()) break;
-            EXPECT_EQ(std::string(got.begin() + i + 4, got.begin() + i + 6), "SP");
             const uint32_t total = (got[i + 8] << 8) | got[i + 9];
-            const uint32_t offset = (got[i + 12] << 8) | got[i + 13];
             EXPECT_EQ(total, 1024u); // 1194 bytes less the 170 of the tail
-            EXPECT_TRUE(offset == 0 || offset == 512) << offset;
             fragments++;
             i += kFragmentFrame;
         } else {
@@ -234,7 +222,6 @@ class TuneOnTransmit : public Transceiver {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(Transceiver::SetUp());
-        usePicture();
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/antenna.txt",
                               "!Tav\n20m 14000000 14350000 1 1 0 0 0.0\n"));
         LoadAllBankTable(w.get(), 0);
@@ -244,13 +231,11 @@ class TuneOnTransmit : public Transceiver {
         w->settings.attenuatorTune = 3;
         w->settings.swrEscAutoTune = 1.3f;
         w->settings.autoTuneMaxCycles = 4;
-        amp = AmpModelStart(dir.path + "/dev/ttyAMA0");
-        ASSERT_NE(amp, nullptr);
+        ASSERT_NO_FATAL_FAILURE(startLink());
         AmpModelSetFrequency(amp, 14074000);
         startTrx();
         TrxModelSetTransmitHook(
             trx, [this](bool on, float watts) { AmpModelSetDrive(amp, on ? watts : 0.0f); });
-        link = std::thread(Linear, w.get());
         startSerial();
         ticker = std::thread(timer, w.get());
         // The frequency from the transceiver has reached the amplifier.
@@ -284,20 +269,12 @@ TEST_F(TuneOnTransmit, TuneKeyTunesAndStoresTheWord) {
     ASSERT_TRUE(WaitFor([&] { return w->tuneState != 0; }, 5000));
     ASSERT_TRUE(WaitFor([&] { return w->tuneState == 0; }, 60000));
 
-    // The amplifier was prepared, the search walked the tuner and ended.
-    const std::vector<std::string> a = AmpWire(amp);
-    const int mp1 = indexOf(a, "MP1;");
-    const int att = indexOf(a, AttenuatorText(3), mp1);
-    const int ts = indexOf(a, "TS4095", att);
-    const int cp = indexOf(a, "CPFFFF;", att);
-    const int mp0 = indexOf(a, "MP0;", cp);
-    ASSERT_GE(mp1, 0);
-    EXPECT_GT(att, mp1);
-    EXPECT_GT(ts, att);
-    EXPECT_GT(cp, ts);
-    EXPECT_GT(mp0, cp);
+    // The search walked the tuner and, once over, put the attenuator back (the
+    // amplifier's preparation: AutoTune.TheKeyStartsWithTheAmplifiersPreparation).
+    const int att = indexOf(AmpWire(amp), AttenuatorText(3));
+    ASSERT_GE(att, 0);
     EXPECT_GT(sentCount("MT1"), 5);
-    EXPECT_TRUE(WaitFor([&] { return indexOf(AmpWire(amp), AttenuatorText(0), mp0) >= 0; }, 10000))
+    EXPECT_TRUE(WaitFor([&] { return indexOf(AmpWire(amp), AttenuatorText(0), att) >= 0; }, 10000))
         << "the attenuator is put back";
 
     // The transceiver gave a carrier for the search and was sent back to receive.

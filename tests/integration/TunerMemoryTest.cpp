@@ -37,7 +37,6 @@ class TunerMemory : public AmpLinked {
 TEST_F(TunerMemory, FrequencyChangeRecallsNeutralOrBypassWords) {
     tuneTo(14071000); // the segment of the stored setting
     ASSERT_TRUE(onWire(TunerWordCommand(100, 200, kModeCL), 3000));
-    ASSERT_TRUE(WaitFor([&] { return AmpModelTunerWord(amp) == TunerWord(100, 200, kModeCL); }, 10000));
 
     tuneTo(18100000); // nothing stored on 17 m: the neutral word
     ASSERT_TRUE(onWire("MT100800000;", 3000));
@@ -54,7 +53,6 @@ TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
     // Manual tuning: page 3 key 6, then four "up C" and two "up L" steps.
     w->pages.keyPage = 3;
     DecodeTasto(w.get(), 6, 0);
-    ASSERT_EQ(w->pages.keyPage, 4);
     ASSERT_TRUE(WaitFor([&] { return CmdQueueEmpty(w.get()); }, 10000));
     const TunerView now = TunerSnapshot(w.get()); // the recalled setting, in CL
     ASSERT_EQ(now.mode, kTuneCL);
@@ -66,7 +64,6 @@ TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
     ASSERT_TRUE(onWire(TunerWordCommand(l0 + 2, c0 + 4, kModeCL), 3000));
     // Store: key 1 chooses the target (this bank, this antenna), key 6 stores.
     DecodeTasto(w.get(), 1, 0);
-    ASSERT_EQ(w->pages.keyPage, 8);
     DecodeTasto(w.get(), 6, 0);
     EXPECT_EQ(w->pages.keyPage, 3);
     auto lines = ReadLines(dir.path + "/opt/set/atu_ant1.txt");

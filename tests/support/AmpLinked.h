@@ -94,14 +94,6 @@ class AmpLinked : public RootedWorks {
         const std::string slot = std::to_string(idx) + " " + std::to_string(AtuFreqfromIdx(idx));
         ASSERT_TRUE(WriteFile(dir.path + "/opt/set/atu_ant2.txt", slot + " 1 1 40 90\n"));
     }
-    // What that station sends when the radio moves to 7.074 MHz, the amplifier's
-    // own counter aside: the 40 m filter, thresholds, output and stored tuner word.
-    void expectFortyMetresOnTheWire() {
-        EXPECT_TRUE(onWire("SF30000"));
-        EXPECT_TRUE(onWire("TS"));
-        EXPECT_TRUE(onWire("SA2;"));
-        EXPECT_TRUE(onWire(TunerWordCommand(40, 90, kModeCL)));
-    }
 
     AmpModel* amp = nullptr;
     std::thread link;
