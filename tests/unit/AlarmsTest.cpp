@@ -39,15 +39,11 @@ TEST_F(AlarmList, RaiseOnceRemoveInPlaceAndFlags) {
     EXPECT_EQ(list().size(), static_cast<size_t>(kAlarmCodes));
 }
 
-// Before the amplifier's first answer no alarm is raised, and the reset key is
-// not taken without one; nor is it with an over-temperature alarm oldest.
-TEST_F(AlarmList, NoAlarmBeforeTheFirstAnswerAndTheResetKeyNotTakenWithoutOneOrOverTemperature) {
-    w->startupFlags.replace(1);
-    AddErrore(w.get(), 4);
-    EXPECT_TRUE(list().empty());
-    EXPECT_EQ(w->errorFlags.load(), 0);
+// The reset key is not taken without an alarm, nor with an over-temperature
+// alarm oldest. (No alarm before the amplifier's first answer:
+// Decoder.NoAlarmBeforeTheFirstCpReply.)
+TEST_F(AlarmList, TheResetKeyIsNotTakenWithoutAnAlarmOrWithOverTemperatureOldest) {
     EXPECT_EQ(GPIO_Errori(w.get()), 0);
-    w->startupFlags.replace(0);
     AddErrore(w.get(), 2);
     AddErrore(w.get(), 9);
     w->errorFlags.replace(0);
