@@ -48,11 +48,6 @@ class Decoder : public RootedWorks {
             out.push_back(c);
         return out;
     }
-    std::vector<int> alarms() {
-        int codes[kMaxActiveErrors];
-        int n = SnapshotErrors(w.get(), codes, kMaxActiveErrors);
-        return std::vector<int>(codes, codes + n);
-    }
 };
 
 // A literal reply, each of its fields, and the same text encoded again; a
