@@ -171,31 +171,27 @@ TEST_F(Banks, CellEditingSteps) {
     InitTabAntenna(w.get(), 0);
     w->pages.editRow = 2;
     AntennaRow& r = w->antennaTable[2];
-    w->pages.editColumn = 3; // antenna
-    r.antenna = 3;
-    ModifytabAntenna(w.get(), 0);
-    EXPECT_EQ(r.antenna, 1);
-    ModifytabAntenna(w.get(), 1);
-    EXPECT_EQ(r.antenna, 3);
-    r.antenna = 0;
-    ModifytabAntenna(w.get(), 1);
-    EXPECT_EQ(r.antenna, 1); // 0 - 1 wraps above 3
-    w->pages.editColumn = 1; // attenuator step
-    r.attStep = 3;
-    ModifytabAntenna(w.get(), 0);
-    EXPECT_EQ(r.attStep, 0);
-    ModifytabAntenna(w.get(), 1);
-    EXPECT_EQ(r.attStep, 0); // 0 stays 0 going down
-    w->pages.editColumn = 0; // power figure
+    // The column, its setting before, the key (0 up, 1 down) and the setting after:
+    // outputs wrap above 3 and below 1 (0 - 1 too), a step of 0 stays 0 going
+    // down, the amplifier toggles, and a column that is none changes nothing.
+    const struct {
+        int column;
+        Shared<uint8_t> AntennaRow::*cell;
+        int before, down, after;
+    } steps[] = {{3, &AntennaRow::antenna, 3, 0, 1},  {3, &AntennaRow::antenna, 1, 1, 3},
+                 {3, &AntennaRow::antenna, 0, 1, 1},  {1, &AntennaRow::attStep, 3, 0, 0},
+                 {1, &AntennaRow::attStep, 0, 1, 0},  {2, &AntennaRow::ampEnable, 0, 1, 1},
+                 {7, &AntennaRow::ampEnable, 1, 1, 1}};
+    for (const auto& s : steps) {
+        w->pages.editColumn = s.column;
+        r.*s.cell = static_cast<uint8_t>(s.before);
+        ModifytabAntenna(w.get(), s.down);
+        EXPECT_EQ(r.*s.cell, s.after) << s.column << " " << s.before << " " << s.down;
+    }
+    w->pages.editColumn = 0; // the power figure
     ModifytabAntenna(w.get(), 0);
     ModifytabAntenna(w.get(), 0);
     EXPECT_NEAR(r.pwr, 0.2f, 1e-6);
-    w->pages.editColumn = 2;
-    ModifytabAntenna(w.get(), 1);
-    EXPECT_EQ(r.ampEnable, 1);
-    w->pages.editColumn = 7; // no such column
-    ModifytabAntenna(w.get(), 1);
-    EXPECT_EQ(r.ampEnable, 1);
 }
 
 TEST_F(Banks, ChangingBankSavesTheSettingAndLoadsTheBank) {
