@@ -4,7 +4,6 @@
 
 #include "devsim/TrxModel.h"
 
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -106,10 +105,8 @@ TEST_F(SerialDecode, WholeParameterBlock) {
     store(m);
     EXPECT_EQ((std::vector<int>{params.freqMem, params.activeFreq, params.freqB}),
               (std::vector<int>{3573000, 3573000, 7100000}));
-
-    TrxParameters copy;
-    getParameters(&copy, w.get());
-    EXPECT_EQ(std::memcmp(&copy, &params, sizeof copy), 0);
+    // (The record read by its users through getParameters:
+    // Transceiver.ParametersFollowTheRadioThroughASilentAndABadLine.)
 }
 
 TEST_F(SerialDecode, NineBytesUpdateOnlyTheFrequency) {
