@@ -118,6 +118,7 @@ TEST_F(Decoder, FaultBitsRaiseTheirAlarmsAndTheInputPowersOnlyWithTheAnCheck) {
     decode(st);
     EXPECT_EQ(amp().ampFault, 0x09);
     EXPECT_EQ(alarms(), std::vector<int>{15});
+    EXPECT_TRUE(w->errorTable[15].line2.equals("SENS PW"));
     EXPECT_TRUE(w->errorFlags.test(1)); // alarm 15 asks for a protection reset
 
     st.ampFault = 0x4F; // band warning wins over the causes
