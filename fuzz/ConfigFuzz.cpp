@@ -66,19 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    // The simulator's station table, a table with hexadecimal and octal starts and
-    // a missing tail, and the hand edits that were once converted unchecked.
-    std::string station = "; start end Pfwd Vfwd Prefl Vrefl Pin Vin kdir pwin current refl fwd "
-                          "L C L C L C L C L C step\n";
-    const long starts[] = {1700000,  3400000,  5300000,  7400000,  10000000, 14500000,
-                           18000000, 21500000, 24800000, 29800000, 49000000, 55000000};
-    for (size_t i = 0; i + 1 < sizeof starts / sizeof starts[0]; i++)
-        station += std::to_string(starts[i]) + " " + std::to_string(starts[i + 1] - 1) +
-                   " 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 0 0 1\n";
-    station += "55000000 60000000 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 0 0 0 0 0 0 0 0 "
-               "0 0 1\n";
+    // A table with hexadecimal and octal starts and a missing tail, and the hand
+    // edits that were once converted unchecked. (The simulator's station table,
+    // twelve rows of the same form, reaches nothing more.)
     return FuzzSeedsOf({
-        station,
         "1800000 3399999 60 3411.1 60 4247.1 10 1347.4 -0.007 12 12 20 80 1 2 3 4 5 6 7 8 9 10 "
         "1\r\n"
         "0x33E140 05177777 60 3411.1 60 4247.1 10 1347.4 -0.007 5000 14.05 20 80\r\n"

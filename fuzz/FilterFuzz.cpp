@@ -35,9 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
     return FuzzSeedsOf({
-        // The simulator's station and the unit test's table.
-        "; low high enabled\n1700000 2100000 1\n3400000 4100000 1\n5300000 7400000 1\n"
-        "10000000 14500000 1\n18000000 21500000 1\n24800000 29800000 1\n49000000 54500000 1\n",
+        // The unit test's table (the simulator's station's, seven enabled rows of
+        // the same form, reaches nothing more).
         "; low high enabled\n1700000 2100000 1\n0x33E140 4100000 1\n3500000 3600000 1\n"
         "7000000 7300000 2\n7000000 7400000 1\n",
         // Nine rows, CR LF ends, octal, and numbers no field can hold.

@@ -117,6 +117,12 @@ class RootedWorks : public ::testing::Test {
             out.push_back(c);
         return out;
     }
+    // The raised alarms' codes, in the list's order.
+    std::vector<int> alarms() {
+        int codes[kMaxActiveErrors];
+        const int n = SnapshotErrors(w.get(), codes, kMaxActiveErrors);
+        return std::vector<int>(codes, codes + n);
+    }
 
     // Waits until the log holds `text`.
     bool logged(const std::string& text, int timeoutMs = 5000) {

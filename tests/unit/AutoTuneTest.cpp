@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 namespace {
 
@@ -66,21 +67,19 @@ TEST_F(AutoTune, TheKeyStartsWithTheAmplifiersPreparation) {
     EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
 }
 
+// The tuner bypassed, no tuner fitted, the search switched off in the menu:
+// nothing is sent and no tune carrier is asked for.
 TEST_F(AutoTune, NoSearchWithTheTunerBypassedOrMissing) {
-    w->tunerBypass = 1;
     w->ModeWorkIdx = 1;
-    GoTune(w.get());
-    EXPECT_EQ(w->tuneState, 0);
-    EXPECT_TRUE(queued().empty());
-    EXPECT_EQ(w->tuneModeFlags.load(), 1); // and no tune carrier is asked for
-    w->tunerBypass = 0;
-    w->settings.tuneEnabled = -128;
-    GoTune(w.get());
-    EXPECT_EQ(w->tuneState, 0);
-    w->settings.tuneEnabled = 0;
-    w->tuneModeFlags.replace(0); // the search is switched off in the menu
-    GoTune(w.get());
-    EXPECT_EQ(w->tuneState, 0);
+    for (auto [bypass, fitted, flags] : {std::tuple{1, 0, 1}, {0, -128, 1}, {0, 0, 0}}) {
+        w->tunerBypass = bypass;
+        w->settings.tuneEnabled = fitted;
+        w->tuneModeFlags.replace(flags);
+        GoTune(w.get());
+        EXPECT_EQ(w->tuneState, 0) << bypass << " " << fitted << " " << flags;
+        EXPECT_TRUE(queued().empty()) << bypass << " " << fitted << " " << flags;
+        EXPECT_EQ(w->tuneModeFlags.load(), flags) << bypass << " " << fitted << " " << flags;
+    }
 }
 
 TEST_F(AutoTune, FirstSampleBelowTheTargetEndsAndStoresAtTheStart) {
@@ -155,16 +154,14 @@ TEST_F(AutoTune, EqualReadingsWalkEveryRunToItsEnd) {
 }
 
 TEST_F(AutoTune, ResultsUpToSwrSixAreStored) {
-    ::search.tuneParam = TuneSample{6.0f, 50.0f, 1, 2, kModeCL};
     w->tunerWord = kModeCL;
-    EscAutoTune(w.get(), 1);
-    EXPECT_TRUE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
-    EXPECT_FALSE(ExistError(w.get(), 18));
-    std::remove((dir.path + "/opt/set/atu_ant1.txt").c_str());
-    ::search.tuneParam = TuneSample{6.01f, 50.0f, 1, 2, kModeCL};
-    EscAutoTune(w.get(), 1);
-    EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant1.txt"));
-    EXPECT_TRUE(ExistError(w.get(), 18));
+    for (float swr : {6.0f, 6.01f}) {
+        ::search.tuneParam = TuneSample{swr, 50.0f, 1, 2, kModeCL};
+        EscAutoTune(w.get(), 1);
+        EXPECT_EQ(FileExists(dir.path + "/opt/set/atu_ant1.txt"), swr <= 6.0f) << swr;
+        EXPECT_EQ(ExistError(w.get(), 18) != 0, swr > 6.0f) << swr;
+        std::remove((dir.path + "/opt/set/atu_ant1.txt").c_str());
+    }
 }
 
 TEST_F(AutoTune, AnAmplifierAlarmCountsAsSwr100AndIsClearedFirst) {

@@ -81,12 +81,8 @@ TEST_F(Bands, RowCountsTheirConversionAndCalibration) {
     EXPECT_FLOAT_EQ(SearchK(w.get(), 0), 1.0f);
 }
 
-TEST_F(Bands, CountsAreCappedAt4095) {
-    config(row(1800000, 3399999, 5000.0f, 14.05f) + row(3400000, 5299999));
-    ASSERT_TRUE(thresholdsAt(2000000));
-    EXPECT_EQ(ts()[1], 4095); // forward far beyond the converter
-    EXPECT_EQ(ts()[3], 4095); // 14.05 A is exactly 4096 counts
-}
+// (Counts beyond the converter's 12 bits, 14.05 A exactly 4096 among them, go out
+// as 4095: the config_fuzz target, a row of 5000 W and 14.05 A among its seeds.)
 
 TEST_F(Bands, OneRowOrNoTable) {
     // One row is never selected; it only keeps the defaults from going out.
@@ -103,9 +99,7 @@ TEST_F(Bands, OneRowOrNoTable) {
     ASSERT_TRUE(thresholdsAt(14000000));
     EXPECT_EQ(w->thresholdRowIdx, kThresholdsDefault);
     EXPECT_FALSE(thresholdsAt(7000000));
-    // The built-in calibration.
-    EXPECT_FLOAT_EQ(SearchK(w.get(), 0), 5.156579e-06f);
-    EXPECT_FLOAT_EQ(SearchK(w.get(), 3), -0.007f);
+    // (The built-in calibration: Decoder.StatusReadings, without a table.)
 }
 
 // Hand-edited numbers that no field can hold: refused with a log line, the
@@ -141,10 +135,7 @@ TEST_F(Bands, NumbersOutOfRangeAreRefusedAndLogged) {
           "kept",
           "3 config.txt row 2: input power threshold \"nan\" is not a finite number, refused; 0 "
           "kept",
-          "3 config.txt row 2: reflected power threshold \"1e39\" is not a finite number",
-          "3 config.txt row 2: forward power threshold \"inf\" is not a finite number",
           "3 config.txt row 3: forward P \"nan\" is not a finite number",
-          "3 config.txt row 3: reflected V \"inf\" is not a finite number",
           "3 config.txt row 3: tune start L \"99999999999\" is outside -2147483648..2147483647",
           "3 config.txt row 4: start \"-30000000\" is negative, refused; 0 kept",
           "3 config.txt row 4: end \"0x1FFFFFFFF\" does not fit 32 bits, refused; 0 kept"})
@@ -182,10 +173,9 @@ TEST_F(Bands, FilterNumbersOutOfRangeAreRefused) {
     EXPECT_EQ(w->filterTable[1].high, 0u);
     EXPECT_EQ(w->filterTable[2].enabled, 0);
     EXPECT_EQ(w->filterTable[3].enabled, 1); // only the low byte counts, as always
-    const std::string log = syslog();
-    EXPECT_TRUE(Contains(log, "3 filter.txt row 1: low \"-1700000\" is negative"));
-    EXPECT_TRUE(Contains(log, "3 filter.txt row 2: high \"99999999999\" does not fit 32 bits"));
-    EXPECT_TRUE(Contains(log, "3 filter.txt row 3: enabled \"99999999999999999999\" is outside"));
+    // (Each kind of refusal's line: Bands.NumbersOutOfRangeAreRefusedAndLogged.)
+    EXPECT_TRUE(
+        Contains(syslog(), "3 filter.txt row 3: enabled \"99999999999999999999\" is outside"));
 }
 
 } // namespace

@@ -91,9 +91,8 @@ TEST_F(Commands, ADrainEndsWithWhatWasQueuedBeforeIt) {
 // the link puts on the wire end to end: Link.StartUpListGoesOutOneCommandAfterEachStatusPoll,
 // Link.FanAndOverTemperatureProtectionOnTheWire.)
 TEST_F(Commands, TextsOnTheWireAndWhatTheyChange) {
-    w->antennaIdx = 2;
-    EXPECT_EQ(sent(kCmdAntenna), "SA3;");
-    EXPECT_EQ(sent(kCmdFreq), "FA00014070000;");
+    // (The output's "SA" and the frequency's "FA" on the wire:
+    // TunerMemory.BankKeyStoresTheBankAndAppliesIt, TuneOnTransmit.*.)
     w->tunerWord = 0x10000;
     EXPECT_EQ(sent(kCmdTuneWord), "MT100010000;");
     EXPECT_EQ(w->tunerBypass, 1);

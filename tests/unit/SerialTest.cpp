@@ -4,7 +4,7 @@
 
 #include "devsim/TrxModel.h"
 
-#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -105,10 +105,8 @@ TEST_F(SerialDecode, WholeParameterBlock) {
     store(m);
     EXPECT_EQ((std::vector<int>{params.freqMem, params.activeFreq, params.freqB}),
               (std::vector<int>{3573000, 3573000, 7100000}));
-
-    TrxParameters copy;
-    getParameters(&copy, w.get());
-    EXPECT_EQ(std::memcmp(&copy, &params, sizeof copy), 0);
+    // (The record read by its users through getParameters:
+    // Transceiver.ParametersFollowTheRadioThroughASilentAndABadLine.)
 }
 
 TEST_F(SerialDecode, NineBytesUpdateOnlyTheFrequency) {
@@ -139,17 +137,13 @@ TEST_F(SerialDecode, GroupsWithoutTheirMarkersKeepTheirFields) {
 
 TEST_F(SerialDecode, LevelFieldsRememberTheirLevelWhenOff) {
     std::vector<uint8_t> b = payload();
-    b[11] = 0x40; // squelch off, never set before
-    store(b);
-    EXPECT_EQ(params.squelch, -1);
-    b[11] = 0x45;
-    store(b);
-    EXPECT_EQ(params.squelch, 5);
-    b[11] = 0x40;
-    store(b);
-    EXPECT_EQ(params.squelch, -5);
-    store(b);
-    EXPECT_EQ(params.squelch, -5);
+    // The squelch byte and the level then: off and never set before, on at 5,
+    // off (its level kept as -5), off again.
+    for (auto [byte, level] : {std::pair{0x40, -1}, {0x45, 5}, {0x40, -5}, {0x40, -5}}) {
+        b[11] = static_cast<uint8_t>(byte);
+        store(b);
+        EXPECT_EQ(params.squelch, level) << byte << " " << level;
+    }
 
     // The volume byte goes to the volume b[10] selects in the same frame.
     b[10] = 0x60; // side
@@ -170,12 +164,7 @@ TEST_F(SerialDecode, TraceStartFollowsModeAndOffsets) {
     EXPECT_EQ(SpectrumStart(2, 0, -100), 84);     // 85 - 0.53
     EXPECT_EQ(SpectrumStart(2, 0, -20000), 1002); // wraps: -21.66 + 1024
     EXPECT_EQ(SpectrumStart(2, 0, 200000), 0);    // past the trace: as it came
-    for (int off : {-524288, -300000, -192000, 524287})
-        for (int mode : {0, 4, 6}) {
-            const int s = SpectrumStart(mode, 999, off);
-            EXPECT_GE(s, 0) << off;
-            EXPECT_LT(s, 1024) << off;
-        }
+    // (Within the trace at any offset: the serial_frame_fuzz target.)
 
     uint8_t in[1024], out[1024];
     for (int i = 0; i < 1024; i++)
