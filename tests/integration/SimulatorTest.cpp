@@ -350,8 +350,6 @@ TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
 // the operator's RESET key; after it the operator transmits again.
 TEST(Simulator, RemoteTransmissionEndsAtTheTimeLimit) {
     TempDir dir;
-    // The notice line of either unit, in its colour.
-    const std::string notice = " 5 330 795 356 255 200 0 20\n";
     ASSERT_TRUE(runSim(dir, "--remote --time-scale 2 --setup 'RemoteTxLimit: 10'",
                        "session 30000\n"
                        // Text on a CAT port before the relay has opened it is lost.
@@ -360,29 +358,30 @@ TEST(Simulator, RemoteTransmissionEndsAtTheTimeLimit) {
                        "operator cat TX;\n"
                        "received 10000 cat TX; =1\n"
                        "expect 15000 s left after\n"
-                       "colour 10000" +
-                           notice + "operator colour 10000" + notice +
-                           "expect 30000 (limit 10 s); transmit refused until acknowledged\n"
-                           "received 10000 cat RX; 1\n"
-                           "received 10000 link RX; 1\n"
-                           "standby 20000 on\n"
-                           // The limit's "RX;" went once: the guard is past it.
-                           "received 0 cat RX; =1\n"
-                           // The notice stays on both screens, and refuses the next "TX;".
-                           "colour 10000" +
-                           notice + "operator colour 10000" + notice +
-                           "operator cat TX;\n"
-                           "expect 10000 a transmit request on the relayed CAT refused\n"
-                           "received 0 cat TX; =1\n"
-                           "operator key 1\n"
-                           "expect 10000 the operator asked for the alarm reset\n"
-                           "expect 10000 remote TX limit: acknowledged\n"
-                           "operator cat TX;\n"
-                           "received 10000 cat TX; =2\n"
-                           "logged 2 10000 s of transmitting\n"
-                           "operator cat RX;\n"
-                           "received 10000 cat RX; 2\n"
-                           "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
+                       // The notice line of either unit, in its colour.
+                       "colour 10000 5 330 795 356 255 200 0 20\n"
+                       "operator colour 10000 5 330 795 356 255 200 0 20\n"
+                       "expect 30000 (limit 10 s); transmit refused until acknowledged\n"
+                       "received 10000 cat RX; 1\n"
+                       "received 10000 link RX; 1\n"
+                       "standby 20000 on\n"
+                       // The limit's "RX;" went once: the guard is past it.
+                       "received 0 cat RX; =1\n"
+                       // The notice stays on both screens, and refuses the next "TX;".
+                       "colour 10000 5 330 795 356 255 200 0 20\n"
+                       "operator colour 10000 5 330 795 356 255 200 0 20\n"
+                       "operator cat TX;\n"
+                       "expect 10000 a transmit request on the relayed CAT refused\n"
+                       "received 0 cat TX; =1\n"
+                       "operator key 1\n"
+                       "expect 10000 the operator asked for the alarm reset\n"
+                       "expect 10000 remote TX limit: acknowledged\n"
+                       "operator cat TX;\n"
+                       "received 10000 cat TX; =2\n"
+                       "logged 2 10000 s of transmitting\n"
+                       "operator cat RX;\n"
+                       "received 10000 cat RX; 2\n"
+                       "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
 }
 
 } // namespace
