@@ -248,7 +248,9 @@ TEST(Simulator, ALoggerBesideTheOperatorReadsAndSwitchesTheStationsAmplifier) {
     EXPECT_LE(followMs, 1000);
 
     // Standby asked at the operator's unit: refused while the station transmits,
-    // made once it receives, and operate again.
+    // made once it receives, and operate again. The transmitting flag comes in
+    // another message than the power, so it may follow it.
+    ASSERT_TRUE(WaitFor([&] { return Contains(logger.ask("s"), "PTT"); }, 30000)) << ReadFile(out);
     EXPECT_EQ(logger.ask("\\set_powerstat 2"), "RPRT -9\n");
     ASSERT_TRUE(WaitFor(
         [&] {
