@@ -5,11 +5,16 @@
 // open session's. An open session's frames reach the receivers with the CAT
 // relay's and the serial link's ports open. Whatever came, `divide` stays within
 // its range and the USB spectrum's counter still gives a spectrum within it.
+// With bit 2 the bytes are instead a screen as a peer sends it, straight into
+// the JPEG decoder, which must refuse what it cannot decode without touching
+// memory outside the picture.
 #include "FuzzRoot.h"
+#include "Jpeg.h"
 #include "WsPeer.h"
 
 #include "core/Setup.h"
 #include "wire/Frames.h"
+#include "remote/Compress.h"
 #include "remote/Receive.h"
 #include "trx/TavRead.h"
 #include "tuner/CAT.h"
@@ -27,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     if (size < 1) return 0;
+    if (data[0] & 4) {
+        Uncompress(w, data + 1, size - 1);
+        return 0;
+    }
     // The counter as a running stream leaves it: loaded from the value before.
     static DivideCounter counter;
     for (int i = 0; i < 3; i++)
@@ -72,6 +81,10 @@ std::string fragment(const char* tag, uint32_t total, uint32_t offset) {
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
     const std::string code = text(WsTextFrame("ABCDEFGHJKLM"));
     const std::string xy = text(WsTextFrame("XY0012300456"));
+    const auto gradient = [](int x, int y) {
+        const auto v = static_cast<uint8_t>(x * 15 + y * 30);
+        return std::array<uint8_t, 3>{v, static_cast<uint8_t>(v + 5), static_cast<uint8_t>(v + 10)};
+    };
     return {
         FuzzBytes(0, code + text(WsShort("ST", "KAVOFD3")) + text(WsShort("CA", "FA00014074000;")) +
                          text(WsShort("SC", "RX;")) + text(WsShort("PA", std::string(31, '\x41'))) +
@@ -87,5 +100,8 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
         FuzzBytes(2, text(WsShort("ST", "KAVOFD99")) + text(WsShort("ST", "KAVOFD-2147483648")) +
                          text(WsShort("ST", "KAVOFD0")) + text(WsShort("ST", "KAVOFT01;")) +
                          text(WsShort("ST", "KAVOFD4294967296"))),
+        // Screens of 16 x 8 pixels of a gradient, baseline and progressive.
+        FuzzBytes(4, text(JpegOf(16, 8, gradient))),
+        FuzzBytes(4, text(JpegOf(16, 8, gradient, true))),
     };
 }
