@@ -8,6 +8,8 @@
 #include "devsim/SimRoot.h"
 #include "ui/Network.h"
 
+#include <arpa/inet.h>
+
 namespace {
 
 constexpr const char* kPath = "/etc/network/interfaces";
@@ -37,10 +39,8 @@ bool isAddressLine(const std::string& l, const char* keyword) {
     const std::string value = l.substr(k + 1, l.size() - k - 2);
     if (value.empty())
         return std::strcmp(keyword, "gateway") == 0 || std::strcmp(keyword, "nameserver") == 0;
-    unsigned a, b, c, d;
-    char tail;
-    return std::sscanf(value.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) == 4 && a < 256 &&
-           b < 256 && c < 256 && d < 256;
+    in_addr a;
+    return inet_pton(AF_INET, value.c_str(), &a) == 1;
 }
 
 } // namespace

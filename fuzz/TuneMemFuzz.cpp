@@ -76,24 +76,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
-    std::vector<std::string> texts;
-    // A bank as the program writes it after a few tunes, with every mode.
-    std::string saved(1, '\x15');
-    const int entries[][5] = {{900, 1, 1, 12, 300},
-                              {3117, 1, 2, 511, 0},
-                              {3118, 1, 3, 0, 511},
-                              {2100, 1, 1, 100, 200},
-                              {4648, 1, 0, 7, 9}};
-    for (const auto& e : entries)
-        saved += std::to_string(e[0]) + " " + std::to_string(AtuFreqfromIdx(e[0])) + " " +
-                 std::to_string(e[1]) + " " + std::to_string(e[2]) + " " + std::to_string(e[3]) +
-                 " " + std::to_string(e[4]) + "\n";
-    texts.push_back(saved);
-    // Comments, CR LF, indices out of range, an entry not marked valid, values
-    // beyond their bits.
-    texts.push_back(
+    return FuzzSeedsOf({
+        // A bank as the program writes it after a few tunes, with every mode.
+        "\x15"
+        "900 1800000 1 1 12 300\n3117 14070000 1 2 511 0\n3118 14080000 1 3 0 511\n"
+        "2100 7000000 1 1 100 200\n4648 53950000 1 0 7 9\n",
+        // Comments, CR LF, indices out of range, an entry not marked valid, values
+        // beyond their bits.
         "\x2A; antenna 3 of bank 2\r\n3110 14000000 1 1 5 6\r\n-1 0 1 1 1 1\r\n5000 0 1 1 1 1\r\n"
-        "3111 14010000 0 2 3 4\r\n3112 14020000 257 9 70000 600\r\n");
-    texts.push_back(std::string(1, '\0') + "99999999999 0 1 1 1 1\n1 2000\n2\n");
-    return FuzzSeedsOf(texts);
+        "3111 14010000 0 2 3 4\r\n3112 14020000 257 9 70000 600\r\n",
+        std::string(1, '\0') + "99999999999 0 1 1 1 1\n1 2000\n2\n",
+    });
 }
