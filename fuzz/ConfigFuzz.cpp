@@ -338,8 +338,6 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     SimStationWriteBank(FuzzRootDir(), kModeGeneric);
     loadBank(w, 0);
     saveBank(w, 0, kModeTav);
-    std::vector<std::string> banks = {"\x01" + FuzzReadFile(station.c_str()),
-                                      std::string(1, '\0') + FuzzReadFile(missing.c_str())};
     // From the unit tests: twelve rows with hexadecimal ends, CR LF, names of
     // eight and nine characters, a marker-only file, names that begin with a
     // comment or a marker, and settings out of their ranges.
@@ -347,19 +345,19 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     for (int i = 0; i < 12; i++)
         twelve += "b" + std::to_string(i) + " " + std::to_string(1000000 * (i + 1)) +
                   " 0xF4240 1 2 0 3 12.5\n";
-    banks.push_back(twelve);
-    banks.push_back(
+    const std::string banks[] = {
+        "\x01" + FuzzReadFile(station.c_str()),
+        std::string(1, '\0') + FuzzReadFile(missing.c_str()),
+        twelve,
         std::string(1, '\0') +
-        "160meters 1800000 2000000 1 1 0 0 0.0\n80meters 3500000 4000000 1 2 0 1 0.0\n");
-    banks.push_back("\x05; nothing but the interface\n!817\n");
-    banks.push_back(
-        "\x06!Ham\n40m 7000000 7300000 1 2 0 1 0.0\n!Hamlib\n20m 14000000 14350000 1 3 1 2 0.0\n");
-    banks.push_back(
+            "160meters 1800000 2000000 1 1 0 0 0.0\n80meters 3500000 4000000 1 2 0 1 0.0\n",
+        "\x05; nothing but the interface\n!817\n",
+        "\x06!Ham\n40m 7000000 7300000 1 2 0 1 0.0\n!Hamlib\n20m 14000000 14350000 1 3 1 2 0.0\n",
         "\x03!Tav\n  ;40m 7000000 7300000 1 2 0 1 5.5\n\t!817 14000000 14350000 1 3 1 2 0.0\n"
-        "20m 14350001 14400000 0 1 1 0 0.0\n");
-    banks.push_back(std::string(1, '\0') +
-                    "40m 7000000 7300000 2 200 1 9 nan\n20m 14000000 14350000 1 -1 7 3 1e39\n"
-                    "15m -21000000 21450000 1 1 0 0 0.05\n");
+        "20m 14350001 14400000 0 1 1 0 0.0\n",
+        std::string(1, '\0') +
+            "40m 7000000 7300000 2 200 1 9 nan\n20m 14000000 14350000 1 -1 7 3 1e39\n"
+            "15m -21000000 21450000 1 1 0 0 0.05\n"};
     for (const std::string& b : banks)
         seeds.push_back(FuzzBytes(3, b));
     // A tuner memory file: a bank as the program writes it after a few tunes,
