@@ -6,7 +6,7 @@
 // against one drawn from the layout alone (every text with its font, colour and
 // place); the pictures hold what that check held.
 #include "ReferencePicture.h"
-#include "RootedWorks.h"
+#include "TickedPicture.h"
 
 #include "ui/Keys.h"
 #include "ui/Menu.h"
@@ -18,13 +18,10 @@
 
 namespace {
 
-class MenuScreens : public RootedWorks {
+class MenuScreens : public TickedPicture {
   protected:
-    static void SetUpTestSuite() { LoadSimFonts(); }
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(RootedWorks::SetUp());
-        useManualClock();
-        usePicture();
+        ASSERT_NO_FATAL_FAILURE(TickedPicture::SetUp());
         clear();
         w->startupFlags.replace(0); // alarms are taken
         w->deviceErrorCode = 0;
