@@ -103,17 +103,11 @@ void be32(std::string* s, uint32_t v) {
         *s += static_cast<char>(v >> shift);
 }
 
-// The signature, a valid header of a full-screen skin, then a chunk whose length
-// says 2 GB followed by three bytes: 44 bytes in all.
-std::string hugeChunkPng(const char* type) {
-    std::string s("\x89PNG\r\n\x1a\n", 8);
-    std::string ihdr = "IHDR";
-    be32(&ihdr, 800);
-    be32(&ihdr, 480);
-    ihdr += std::string("\x08\x06\x00\x00\x00", 5);
-    be32(&s, 13);
-    s += ihdr;
-    be32(&s, crc32(reinterpret_cast<const uint8_t*>(ihdr.data()), ihdr.size()));
+// The signature and the header of a full-screen skin as libpng writes them,
+// then a chunk whose length says 2 GB followed by three bytes: 44 bytes in all.
+std::string hugeChunkPng(const std::string& dir, const char* type) {
+    EXPECT_TRUE(SimPngWrite(makePng(800, 480, 8, 6), dir + "/header.png"));
+    std::string s = ReadFile(dir + "/header.png").substr(0, 33);
     be32(&s, 0x7FFFFFF0u);
     s += type;
     s += "abc";
@@ -131,7 +125,7 @@ long peakRssKb() {
 TEST_F(Skins, ChunkDeclaringGigabytesIsRefusedWithoutTakingThem) {
     for (const char* type :
          {"tEXt", "zTXt", "iTXt", "sPLT", "sCAL", "pCAL", "iCCP", "eXIf", "quUx", "IDAT"}) {
-        const std::string file = hugeChunkPng(type);
+        const std::string file = hugeChunkPng(dir.path, type);
         ASSERT_TRUE(WriteFile(dir.path + "/huge.png", file));
         const size_t logged = syslog().size();
         const long before = peakRssKb();
@@ -153,7 +147,7 @@ TEST_F(Skins, ChunkDeclaringGigabytesIsRefusedWithoutTakingThem) {
 // A chunk the file does hold, but longer than a screen of pixels (image data
 // aside), is no part of a skin.
 TEST_F(Skins, ChunkLongerThanAScreenAndPictureBeyondTwiceTheScreenAreRefused) {
-    std::string file = hugeChunkPng("tEXt").substr(0, 33);
+    std::string file = hugeChunkPng(dir.path, "tEXt").substr(0, 33);
     std::string text = "tEXtComment";
     text += '\0';
     text += std::string(800 * 480 * 4 + 480, 'x');

@@ -76,8 +76,7 @@ TEST_F(Refresh, OverRangeForwardIsClampedButPrintedAsReadAndZeroReflectedAtTheLe
         r.pwrRefl = 0.0f;
     });
     TimerTick(w.get());
-    const float full = w->meters.needleAngle[0];
-    EXPECT_FLOAT_EQ(full, NeedleAngle(60, 60));
+    EXPECT_FLOAT_EQ(w->meters.needleAngle[0], NeedleAngle(60, 60));
     int ex, ey;
     NeedleEnd(590, 260, 200, 200, NeedleAngle(0, 60), &ex, &ey);
     EXPECT_LT(ex, 450);
@@ -102,8 +101,7 @@ TEST_F(Refresh, PowerInDbmAndFrequencyForms) {
     std::memset(fb->work, 0, fb->memSize);
     w->freqHz = 0;
     DrawFreq(w.get());
-    for (int i = 0; i < fb->memSize; i++)
-        ASSERT_EQ(fb->work[i], 0);
+    EXPECT_TRUE(std::all_of(fb->work, fb->work + fb->memSize, [](uint8_t b) { return b == 0; }));
 
     // The forms on the right-hand meter's value, drawn over a white face.
     w->pages.screenPage = 1;

@@ -1,14 +1,13 @@
 // The transmit time limit of remote operation, tick by tick on a clock the
 // test gives: who is limited, when the warning and the end come, what a pause
-// does, the refusal until the reset key, the guard's way back to receive, the
-// "TL" message and the menu entry.
+// does, the refusal until the reset key, the guard's way back to receive and the
+// "TL" message.
 #include "RootedWorks.h"
 
 #include "core/AlarmList.h"
 #include "core/CmdRing.h"
 #include "core/Services.h"
 #include "remote/TxLimit.h"
-#include "ui/Menu.h"
 
 #include <algorithm>
 #include <array>
@@ -201,19 +200,6 @@ TEST_F(TxLimit, MessageToTheOperatorsUnit) {
         EXPECT_EQ(kept.txPhase, 'R');
         EXPECT_EQ(kept.txLimitS, 0);
     }
-}
-
-// Steps of 10 s up to an hour, which the message's four digits hold (the
-// steps and "Off" are in MenuTest's table).
-TEST_F(TxLimit, MenuEntryStopsAtAnHour) {
-    for (int e = 0; e < MenuEntryCount(); e++)
-        if (const char* key = MenuSetupKey(e, nullptr); key && std::string(key) == "RemoteTxLimit")
-            w->pages.menuEntry = e;
-    SetSettingNumber(w.get(), "RemoteTxLimit", 3600);
-    ModifyParameter(w.get(), kMenuPlus);
-    EXPECT_EQ(SettingNumber(w.get(), "RemoteTxLimit"), 3600);
-    ModifyParameter(w.get(), kMenuMinus);
-    EXPECT_EQ(SettingNumber(w.get(), "RemoteTxLimit"), 3590);
 }
 
 } // namespace
