@@ -110,17 +110,12 @@ class GpioChoice : public ::testing::Test {
         plat_gpio_lines_close(&lines);
         plat_set_root(nullptr);
     }
-    void root(const std::string& compatible, std::vector<SimChip> chips, bool mem) {
-        if (!compatible.empty()) {
-            ASSERT_TRUE(WriteFile(dir.path + "/proc/device-tree/compatible", compatible));
-        }
+    void root(const std::string& compatible, std::vector<SimChip> chips) {
+        ASSERT_TRUE(WriteFile(dir.path + "/proc/device-tree/compatible", compatible));
         SimRootOptions opt;
         opt.gpioChips = std::move(chips);
         std::string err;
         ASSERT_TRUE(SimRootCreate(dir.path, opt, &err)) << err;
-        if (mem) {
-            ASSERT_TRUE(WriteFile(dir.path + "/dev/mem", ""));
-        }
         plat_set_root(dir.path.c_str());
     }
     int open(const std::string& chip = "") {
@@ -139,7 +134,8 @@ class GpioChoice : public ::testing::Test {
 const std::string kPi4Compatible("raspberrypi,4-model-b\0brcm,bcm2711\0", 35);
 
 TEST_F(GpioChoice, APi4TakesTheRegistersWhereTheyOpen) {
-    root(kPi4Compatible, {{0, "pinctrl-bcm2711", 58}}, true);
+    root(kPi4Compatible, {{0, "pinctrl-bcm2711", 58}});
+    ASSERT_TRUE(WriteFile(dir.path + "/dev/mem", ""));
     ASSERT_EQ(open(), 0) << error;
     EXPECT_NE(lines.regs, nullptr); // (what it says: PanelOnBoard.MapsTheGpioBlock.../NoDeviceTree)
     // Without /dev/mem (no access to memory) the character device.
@@ -159,7 +155,7 @@ TEST_F(GpioChoice, APi4TakesTheRegistersWhereTheyOpen) {
 }
 
 TEST_F(GpioChoice, APi5TakesTheRp1sChipAndRequestsThePanelsLines) {
-    root(kPi5Compatible, {{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}}, false);
+    root(kPi5Compatible, {{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}});
     ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiomem", "")); // its gpiomem is not the RP1's
     // (What it says of the choice: PanelOnPi5.FindsTheRp1ChipAndSaysTheBoardIsAPi5.)
     ASSERT_EQ(open(), 0) << error;
@@ -192,7 +188,7 @@ TEST_F(GpioChoice, APi5TakesTheRp1sChipAndRequestsThePanelsLines) {
 // A request that stops answering: the keys read as last seen (not all pressed),
 // and the failure is logged once, not every 2 ms pass.
 TEST_F(GpioChoice, AFailingRequestKeepsTheLastLevelsAndSaysSoOnce) {
-    root(kPi5Compatible, {{4, "pinctrl-rp1", 54}}, false);
+    root(kPi5Compatible, {{4, "pinctrl-rp1", 54}});
     ASSERT_EQ(open(), 0) << error;
     SimGpioKeys keys;
     ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
@@ -218,7 +214,7 @@ TEST_F(GpioChoice, AFailingRequestKeepsTheLastLevelsAndSaysSoOnce) {
 // GpioChip naming no chip there is: refused, and the chips there are named. (No
 // chip, or one too small, the panel meets end to end: PanelOnPi5.*.)
 TEST_F(GpioChoice, AGpioChipOfNoChipThereIsIsRefused) {
-    root(kPi5Compatible, {{0, "pinctrl-rp1", 54}}, false);
+    root(kPi5Compatible, {{0, "pinctrl-rp1", 54}});
     EXPECT_EQ(open("gpiochip3"), 8);
     EXPECT_TRUE(Contains(error, "GpioChip 'gpiochip3' in the setup, and no GPIO chip is named or "
                                 "labelled 'gpiochip3'; chips: gpiochip0 'pinctrl-rp1'"))
