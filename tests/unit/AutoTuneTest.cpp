@@ -50,6 +50,7 @@ TEST_F(AutoTune, TheKeyStartsWithTheAmplifiersPreparation) {
     w->ModeWorkIdx = 1;
     PublishAmpReadings(w.get(), {.ampStatus1 = 1});
     w->tuneModeFlags.replace(0x41);
+    w->tuner.tuneStep = 5; // where the search before ended
     GoTune(w.get());
     EXPECT_EQ(w->tuneState, 1);
     EXPECT_EQ(w->tuner.tuneStep, 0);
