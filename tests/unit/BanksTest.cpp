@@ -48,6 +48,7 @@ TEST_F(Banks, RowsMarkerCommentsAndTheElevenRowLimit) {
         text += "b" + std::to_string(i) + " " + std::to_string(1000000 * (i + 1)) + " 0x" +
                 "F4240 1 2 0 3 12.5\n";
     ASSERT_TRUE(WriteFile(file(2), text));
+    w->antennaRowIdx = 3; // a row of the bank before: evaluated again after the load
     EXPECT_EQ(LoadTabConfig(w.get(), 2), 1);
     EXPECT_EQ(w->antennaRowCount, 11);                    // twelve rows, eleven kept
     EXPECT_EQ(row(3), "b3 4000000 1000000 1 2 0 3 12.5"); // the high end in hexadecimal
@@ -72,8 +73,6 @@ TEST_F(Banks, NamesOfEightAndNineCharacters) {
     // as 0, and names and ranges go back to the defaults; the settings stay.
     EXPECT_TRUE(Contains(err, "Error Reinit antenna\n"));
     EXPECT_EQ(w->antennaRowCount, 11);
-    EXPECT_EQ(name(0), "160m");
-    EXPECT_EQ(w->antennaTable[0].freqLow, 1800000u);
     EXPECT_EQ(row(1), "80m 3500000 4000000 1 2 0 1 0.0");
 
     ASSERT_TRUE(WriteFile(file(0), "80meters 3500000 4000000 1 2 0 1 0.0\n"));
@@ -203,7 +202,6 @@ TEST_F(Banks, ChangingBankSavesTheSettingAndLoadsTheBank) {
     EXPECT_TRUE(Contains(ReadFile(dir.path + "/opt/set/setup.txt"), "NumBanco: 1\n"));
     EXPECT_EQ(w->antennaRowCount, 1);
     EXPECT_EQ(w->antennaTable[0].antenna, 3);
-    EXPECT_EQ(w->antennaRowIdx, kNoAntennaRow);
 
     w->MAXbank = 1; // one bank: always bank 0, reloaded
     ChangeBanco(w.get());

@@ -61,10 +61,6 @@ TEST_F(GpioChipDevice, ChipsAreFoundByLabelNameOrPathAndFilesThatAreNoChipAreLef
     const std::vector<GpioChipInfo> chips = plat_gpiochip_list();
     ASSERT_EQ(chips.size(), 2u);
     EXPECT_EQ(chips[0].name, "gpiochip0");
-    EXPECT_EQ(chips[0].label, "gpio-brcmstb@107d508500");
-    EXPECT_EQ(chips[1].path, "/dev/gpiochip4");
-    EXPECT_EQ(chips[1].label, "pinctrl-rp1");
-    EXPECT_EQ(chips[1].lines, 54u);
 
     GpioChipInfo c;
     std::string why;
@@ -85,52 +81,26 @@ TEST_F(GpioChipDevice, ChipsAreFoundByLabelNameOrPathAndFilesThatAreNoChipAreLef
     EXPECT_TRUE(Contains(why, "no GPIO chip is a Raspberry Pi's")) << why;
 }
 
-TEST_F(GpioChipDevice, ValuesAndDirectionsOfOneRequest) {
+// (The request's flags, values read and set, and the output levels it starts
+// with, the panel meets through its lines: GpioChoice.APi5TakesTheRp1sChip...,
+// Backends/GpioConverterTest.*/Chardev.)
+TEST_F(GpioChipDevice, TheDataLinesTurnAroundKeepsTheOtherLinesAndTooManyLinesAreRefused) {
     ASSERT_GE(openChip(), 0);
-    SimGpioKeys keys;
-    ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
-    ASSERT_EQ(SimGpioPath(dir.path), dir.path + "/dev/gpiochip4");
     const uint32_t offsets[] = {4, 16, 23, 40};
     // 4 and 16 outputs (16 high), 23 and 40 inputs with the pull-up.
     const int req =
         plat_gpiochip_request("/dev/gpiochip4", offsets, 4, 0b0011, 0b0010, 0b1100, "panel");
     ASSERT_GE(req, 0) << std::strerror(errno);
-
-    gpio_v2_line_info li = info(23);
-    EXPECT_EQ(li.flags, kUsed | kIn | kPullUp);
-    EXPECT_STREQ(li.consumer, "panel");
-    EXPECT_EQ(li.num_attrs, 0u); // no debounce
-    EXPECT_EQ(info(16).flags, kUsed | kOut);
-    EXPECT_EQ(info(5).flags, kIn); // not requested
-
-    uint64_t bits = 0;
-    ASSERT_EQ(plat_gpiochip_get(req, 0b1111, &bits), 0);
-    EXPECT_EQ(bits, 0b1110u); // outputs read what they drive; the key is up, 40 pulled up
-    SimGpioKeyDown(&keys, 2); // GPIO 23
-    ASSERT_EQ(plat_gpiochip_get(req, 0b0100, &bits), 0);
-    EXPECT_EQ(bits, 0u);
-    SimGpioKeyUp(&keys, 2);
-
-    ASSERT_EQ(plat_gpiochip_set(req, 0b0001, 0b0011), 0); // 4 high, 16 low
-    ASSERT_EQ(plat_gpiochip_get(req, 0b0011, &bits), 0);
-    EXPECT_EQ(bits, 0b0001u);
+    EXPECT_STREQ(info(23).consumer, "panel");
 
     // The data line's turn-around: input, the others as they were (the key's
-    // pull-up kept), then output again.
+    // pull-up kept).
     ASSERT_EQ(plat_gpiochip_configure(req, 4, 0b0010, 0, 0b1100), 0);
     EXPECT_EQ(info(4).flags, kUsed | kIn);
     EXPECT_EQ(info(16).flags, kUsed | kOut);
     EXPECT_EQ(info(23).flags & kPullUp, kPullUp);
-    EXPECT_EQ(plat_gpiochip_set(req, 1, 1), -1);
-    ASSERT_EQ(plat_gpiochip_configure(req, 4, 0b0011, 0b0001, 0b1100), 0);
-    ASSERT_EQ(plat_gpiochip_get(req, 1, &bits), 0);
-    EXPECT_EQ(bits, 1u);
     EXPECT_EQ(plat_gpiochip_configure(req, 65, 1, 1, 0), -1);
-
     close(req);
-    EXPECT_EQ(info(23).flags & kUsed, 0u);
-    EXPECT_EQ(info(16).flags & kOut, kOut); // kept
-    SimGpioKeysClose(&keys);
 }
 
 // Which backend the panel's lines take on each board, and what it says.
@@ -140,17 +110,12 @@ class GpioChoice : public ::testing::Test {
         plat_gpio_lines_close(&lines);
         plat_set_root(nullptr);
     }
-    void root(const std::string& compatible, std::vector<SimChip> chips, bool mem) {
-        if (!compatible.empty()) {
-            ASSERT_TRUE(WriteFile(dir.path + "/proc/device-tree/compatible", compatible));
-        }
+    void root(const std::string& compatible, std::vector<SimChip> chips) {
+        ASSERT_TRUE(WriteFile(dir.path + "/proc/device-tree/compatible", compatible));
         SimRootOptions opt;
         opt.gpioChips = std::move(chips);
         std::string err;
         ASSERT_TRUE(SimRootCreate(dir.path, opt, &err)) << err;
-        if (mem) {
-            ASSERT_TRUE(WriteFile(dir.path + "/dev/mem", ""));
-        }
         plat_set_root(dir.path.c_str());
     }
     int open(const std::string& chip = "") {
@@ -169,7 +134,8 @@ class GpioChoice : public ::testing::Test {
 const std::string kPi4Compatible("raspberrypi,4-model-b\0brcm,bcm2711\0", 35);
 
 TEST_F(GpioChoice, APi4TakesTheRegistersWhereTheyOpen) {
-    root(kPi4Compatible, {{0, "pinctrl-bcm2711", 58}}, true);
+    root(kPi4Compatible, {{0, "pinctrl-bcm2711", 58}});
+    ASSERT_TRUE(WriteFile(dir.path + "/dev/mem", ""));
     ASSERT_EQ(open(), 0) << error;
     EXPECT_NE(lines.regs, nullptr); // (what it says: PanelOnBoard.MapsTheGpioBlock.../NoDeviceTree)
     // Without /dev/mem (no access to memory) the character device.
@@ -189,7 +155,7 @@ TEST_F(GpioChoice, APi4TakesTheRegistersWhereTheyOpen) {
 }
 
 TEST_F(GpioChoice, APi5TakesTheRp1sChipAndRequestsThePanelsLines) {
-    root(kPi5Compatible, {{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}}, false);
+    root(kPi5Compatible, {{0, "gpio-brcmstb@107d508500", 32}, {4, "pinctrl-rp1", 54}});
     ASSERT_TRUE(WriteFile(dir.path + "/dev/gpiomem", "")); // its gpiomem is not the RP1's
     // (What it says of the choice: PanelOnPi5.FindsTheRp1ChipAndSaysTheBoardIsAPi5.)
     ASSERT_EQ(open(), 0) << error;
@@ -222,7 +188,7 @@ TEST_F(GpioChoice, APi5TakesTheRp1sChipAndRequestsThePanelsLines) {
 // A request that stops answering: the keys read as last seen (not all pressed),
 // and the failure is logged once, not every 2 ms pass.
 TEST_F(GpioChoice, AFailingRequestKeepsTheLastLevelsAndSaysSoOnce) {
-    root(kPi5Compatible, {{4, "pinctrl-rp1", 54}}, false);
+    root(kPi5Compatible, {{4, "pinctrl-rp1", 54}});
     ASSERT_EQ(open(), 0) << error;
     SimGpioKeys keys;
     ASSERT_TRUE(SimGpioKeysOpen(&keys, SimGpioPath(dir.path)));
@@ -248,7 +214,7 @@ TEST_F(GpioChoice, AFailingRequestKeepsTheLastLevelsAndSaysSoOnce) {
 // GpioChip naming no chip there is: refused, and the chips there are named. (No
 // chip, or one too small, the panel meets end to end: PanelOnPi5.*.)
 TEST_F(GpioChoice, AGpioChipOfNoChipThereIsIsRefused) {
-    root(kPi5Compatible, {{0, "pinctrl-rp1", 54}}, false);
+    root(kPi5Compatible, {{0, "pinctrl-rp1", 54}});
     EXPECT_EQ(open("gpiochip3"), 8);
     EXPECT_TRUE(Contains(error, "GpioChip 'gpiochip3' in the setup, and no GPIO chip is named or "
                                 "labelled 'gpiochip3'; chips: gpiochip0 'pinctrl-rp1'"))
