@@ -220,26 +220,3 @@ TEST(TlsLink, EachFrameWakesOnlyItsReader) {
     shutdown(p.client.fd, SHUT_RDWR);
     reader.join();
 }
-
-// The socket forgets its session with it: a later socket that gets the same
-// number is plain.
-TEST(TlsLink, ASocketNumberReusedAfterTheSessionIsPlain) {
-    int number;
-    {
-        TlsPair p;
-        ASSERT_TRUE(p.open());
-        number = p.client.fd;
-    }
-    int sv[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
-    const int plain = sv[0] == number || sv[1] == number ? number : dup2(sv[0], number);
-    ASSERT_EQ(plain, number);
-    const int other = plain == sv[1] ? sv[0] : sv[1];
-    ASSERT_EQ(LinkWrite(plain, "hello", 5, 1000, PortWanted()), PortStatus::Ok);
-    char got[6] = {};
-    ASSERT_EQ(read(other, got, 5), 5);
-    EXPECT_STREQ(got, "hello");
-    close(sv[0]);
-    close(sv[1]);
-    if (plain != sv[0] && plain != sv[1]) close(plain);
-}
