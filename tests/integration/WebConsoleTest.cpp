@@ -2,6 +2,7 @@
 // cookie and the pages, openssl for the certificate, Python's websockets
 // library for the console's WebSocket. A stranger gets the login page and
 // nothing else, and wrong codes are throttled as on the remote link.
+#include "PictureMessage.h"
 #include "RootedWorks.h"
 #include "WsPeer.h"
 
@@ -104,8 +105,18 @@ class WebConsoleRun : public RootedWorks {
     static void sendAsk(const std::string& folder, const std::string& ask) {
         WriteFile(folder + "/asks", ReadFile(folder + "/asks") + ask + "\n");
     }
+    // The pictures these tests show are whole, so the newest update alone,
+    // read as the page reads it, must be the screen.
     bool mirrorShowsScreen(const std::string& folder, int ms = 10000) const {
-        return WaitFor([&] { return ReadFile(folder + "/picture.rgb") == screenRgb(); }, ms);
+        return WaitFor(
+            [&] {
+                std::string rgb(800 * 480 * 3, '\0');
+                int pieces = 0;
+                return ApplyPictureMessage(ReadFile(folder + "/picture.msg"), 800, 480, &rgb,
+                                           &pieces) &&
+                       rgb == screenRgb();
+            },
+            ms);
     }
 
     int port = 0;
