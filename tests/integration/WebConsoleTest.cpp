@@ -72,15 +72,10 @@ class WebConsoleRun : public RootedWorks {
             return "";
         return response.substr(at + 12, response.find(';', at) - at - 12);
     }
-    // The screen as R, G, B (the panel's pixels are B, G, R, 0).
+    // The screen as R, G, B, read under the picture lock.
     std::string screenRgb() const {
         PictureLock lock(PictureMutex());
-        std::string out;
-        for (int i = 0; i < 800 * 480; i++) {
-            const uint8_t* p = w->fb->screen + i * 4;
-            out.append({static_cast<char>(p[2]), static_cast<char>(p[1]), static_cast<char>(p[0])});
-        }
-        return out;
+        return ScreenRgb(w->fb);
     }
     // A scripted browser console in its own folder (tests/support/console_mirror.py),
     // open until TearDown or stopMirror; or, `refused`, turned away by the server.

@@ -1,7 +1,9 @@
 // The console's picture update message read as the page reads it, with
-// libpng's own reader rather than anything of the server's encoder.
+// libpng's own reader rather than anything of the server's encoder, and the
+// screen it should rebuild.
 #pragma once
 
+#include "draw/Fb.h"
 #include "web/Picture.h"
 
 #include <cstring>
@@ -39,4 +41,20 @@ inline bool ApplyPictureMessage(const std::string& m, int width, int height, std
     }
     *pieces = n;
     return data == m.size();
+}
+
+// The screen as R, G, B, decoded independently of the code under test.
+inline std::string ScreenRgb(const FrameBuffer* fb) {
+    std::string out;
+    for (int i = 0; i < fb->width * fb->height; i++) {
+        const uint8_t* p = fb->screen + i * fb->pixelSize;
+        if (fb->pixelSize == 4)
+            out += {char(p[2]), char(p[1]), char(p[0])};
+        else {
+            const int v = p[0] | (p[1] << 8);
+            const int r = v >> 11, g = (v >> 5) & 63, b = v & 31;
+            out += {char(r << 3 | r >> 2), char(g << 2 | g >> 4), char(b << 3 | b >> 2)};
+        }
+    }
+    return out;
 }

@@ -16,22 +16,6 @@
 
 namespace {
 
-// The screen as R, G, B, decoded independently of the code under test.
-std::string screenRgb(const FrameBuffer* fb) {
-    std::string out;
-    for (int i = 0; i < fb->width * fb->height; i++) {
-        const uint8_t* p = fb->screen + i * fb->pixelSize;
-        if (fb->pixelSize == 4)
-            out += {char(p[2]), char(p[1]), char(p[0])};
-        else {
-            const int v = p[0] | (p[1] << 8);
-            const int r = v >> 11, g = (v >> 5) & 63, b = v & 31;
-            out += {char(r << 3 | r >> 2), char(g << 2 | g >> 4), char(b << 3 | b >> 2)};
-        }
-    }
-    return out;
-}
-
 void paint(FrameBuffer* fb, const PixelRect& r, uint8_t seed) {
     for (int y = r.y0; y < r.y1; y++)
         for (int x = r.x0; x < r.x1; x++)
@@ -62,7 +46,7 @@ TEST_P(WebPictureFormats, UpdatesRebuildTheScreenExactlyFromWhatChanged) {
         const bool ok =
             WebPictureMessage(pic, changed, &m) &&
             ApplyPictureMessage(std::string(m.begin(), m.end()), 120, 80, &mirror, &pieces);
-        return ok && mirror == screenRgb(fb) ? pieces : -1;
+        return ok && mirror == ScreenRgb(fb) ? pieces : -1;
     };
     take();
     EXPECT_EQ(sent(), 1);
