@@ -31,7 +31,6 @@ async function main() {
   browser = await launchChromium({ micWav });
   const page = await openConsole(browser, st, 'connected, in control');
   await showsPanel(st, page, 'the first picture');
-  assert.equal(await page.locator('#take').isVisible(), false, 'the controller is offered "Take control"');
 
   // Needles moving: the transceiver transmits into the amplifier.
   let digest = fbDigest(st);
@@ -43,7 +42,6 @@ async function main() {
   digest = fbDigest(st);
   st.sim.stdin.write(' ');
   await changedFrom(st, digest, 'transmission ended');
-  await showsPanel(st, page, 'after transmitting');
 
   // A click on key 6: the panel turns its page.
   const turns = count(st.syslog(), 'type to ');

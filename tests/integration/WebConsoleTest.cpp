@@ -2,6 +2,7 @@
 // cookie and the pages, openssl for the certificate, Python's websockets
 // library for the console's WebSocket. A stranger gets the login page and
 // nothing else, and wrong codes are throttled as on the remote link.
+#include "PictureMessage.h"
 #include "RootedWorks.h"
 #include "WsPeer.h"
 
@@ -71,15 +72,10 @@ class WebConsoleRun : public RootedWorks {
             return "";
         return response.substr(at + 12, response.find(';', at) - at - 12);
     }
-    // The screen as R, G, B (the panel's pixels are B, G, R, 0).
+    // The screen as R, G, B, read under the picture lock.
     std::string screenRgb() const {
         PictureLock lock(PictureMutex());
-        std::string out;
-        for (int i = 0; i < 800 * 480; i++) {
-            const uint8_t* p = w->fb->screen + i * 4;
-            out.append({static_cast<char>(p[2]), static_cast<char>(p[1]), static_cast<char>(p[0])});
-        }
-        return out;
+        return ScreenRgb(w->fb);
     }
     // A scripted browser console in its own folder (tests/support/console_mirror.py),
     // open until TearDown or stopMirror; or, `refused`, turned away by the server.
@@ -104,8 +100,18 @@ class WebConsoleRun : public RootedWorks {
     static void sendAsk(const std::string& folder, const std::string& ask) {
         WriteFile(folder + "/asks", ReadFile(folder + "/asks") + ask + "\n");
     }
+    // The pictures these tests show are whole, so the newest update alone,
+    // read as the page reads it, must be the screen.
     bool mirrorShowsScreen(const std::string& folder, int ms = 10000) const {
-        return WaitFor([&] { return ReadFile(folder + "/picture.rgb") == screenRgb(); }, ms);
+        return WaitFor(
+            [&] {
+                std::string rgb(800 * 480 * 3, '\0');
+                int pieces = 0;
+                return ApplyPictureMessage(ReadFile(folder + "/picture.msg"), 800, 480, &rgb,
+                                           &pieces) &&
+                       rgb == screenRgb();
+            },
+            ms);
     }
 
     int port = 0;

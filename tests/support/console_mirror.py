@@ -1,72 +1,25 @@
 # A scripted browser console for the tests: opens the console's WebSocket with
-# a session cookie, keeps a mirror of the panel's picture from the updates
-# (PNG pieces decoded here with zlib, independently of the server's encoder),
-# and sends what the test appends to a file.
+# a session cookie, keeps the newest picture update as it came (the test reads
+# it), and sends what the test appends to a file.
 #   console_mirror.py URL COOKIE DIR
-# DIR/picture.rgb: the mirror after each update (R, G, B a pixel, replaced whole)
-# DIR/log: one line per message: "update N" (pieces) or "status control=X free=Y"
+# DIR/picture.msg: the newest update message (replaced whole)
+# DIR/log: one line per message: "update N bytes" or "status control=X free=Y"
 # DIR/asks: lines the test appends; each new one goes out as a text message
 # DIR/pause: while it exists nothing is read, as from a browser that falls behind
 # (the library then holds one message and leaves the rest in the socket)
 # DIR/stop: the test creates it to close the console
 import asyncio
 import json
-import numpy
 import os
 import socket
 import ssl
-import struct
 import sys
-import zlib
 
 import websockets
-
-WIDTH, HEIGHT = 800, 480
-
-
-def decode_png(data):
-    """8-bit RGB, not interlaced: returns (width, height, bytes)."""
-    assert data[:8] == b'\x89PNG\r\n\x1a\n'
-    at, idat, w, h = 8, b'', 0, 0
-    while at < len(data):
-        n, kind = struct.unpack('>I4s', data[at:at + 8])
-        body = data[at + 8:at + 8 + n]
-        if kind == b'IHDR':
-            w, h, depth, colour, _, _, interlace = struct.unpack('>IIBBBBB', body)
-            assert depth == 8 and colour == 2 and interlace == 0
-        elif kind == b'IDAT':
-            idat += body
-        at += 12 + n
-    raw = numpy.frombuffer(zlib.decompress(idat), dtype=numpy.uint8).reshape(h, w * 3 + 1)
-    out = numpy.zeros((h, w * 3), dtype=numpy.uint8)
-    for y in range(h):
-        f, line = raw[y, 0], raw[y, 1:]
-        assert f in (0, 1)  # the server's encoder writes the sub filter only
-        if f == 1:  # sub: a running sum per colour
-            line = (numpy.cumsum(line.reshape(w, 3).astype(numpy.uint32), axis=0) & 255).astype(numpy.uint8).ravel()
-        out[y] = line
-    return w, h, out.tobytes()
-
-
-def apply(mirror, m):
-    assert m[:4] == b'PIC1'
-    (n,) = struct.unpack('<H', m[4:6])
-    at = 6 + 12 * n
-    for i in range(n):
-        x, y, w, h, length = struct.unpack('<HHHHI', m[6 + 12 * i:18 + 12 * i])
-        pw, ph, pixels = decode_png(m[at:at + length])
-        assert (pw, ph) == (w, h) and x + w <= WIDTH and y + h <= HEIGHT
-        for r in range(h):
-            o = ((y + r) * WIDTH + x) * 3
-            mirror[o:o + w * 3] = pixels[r * w * 3:(r + 1) * w * 3]
-        at += length
-    assert at == len(m)
-    return n
 
 
 async def main(url, cookie, folder):
     ctx = ssl._create_unverified_context()
-    mirror = bytearray(WIDTH * HEIGHT * 3)
     log = open(os.path.join(folder, 'log'), 'a', buffering=1)
     asks = os.path.join(folder, 'asks')
     sent = 0
@@ -86,12 +39,11 @@ async def main(url, cookie, folder):
             try:
                 m = await asyncio.wait_for(ws.recv(), 0.02)
                 if isinstance(m, bytes):
-                    n = apply(mirror, m)
                     # Logged first: a test that sees the picture sees its line.
-                    log.write('update %d\n' % n)
+                    log.write('update %d bytes\n' % len(m))
                     with open(os.path.join(folder, 'picture.tmp'), 'wb') as f:
-                        f.write(mirror)
-                    os.replace(os.path.join(folder, 'picture.tmp'), os.path.join(folder, 'picture.rgb'))
+                        f.write(m)
+                    os.replace(os.path.join(folder, 'picture.tmp'), os.path.join(folder, 'picture.msg'))
                 else:
                     s = json.loads(m)
                     log.write('status control=%s free=%s\n' % (s['control'], s['free']))

@@ -58,7 +58,6 @@ TEST(Ampctl, EveryCommandAnswersInThePlainAndTheExtendedForm) {
         {";f", "get_freq:;Frequency(Hz): 14074000;RPRT 0\n"},
         {"F 7050000", "RPRT 0\n", A::SetFreq, 7050000},
         {"+F 7.1e6", "set_freq: 7.1e6\nRPRT 0\n", A::SetFreq, 7100000},
-        {"l SWR l PWRREFLECTED l PWRINPUT l PWRPEAK", "1.500000\n12\n25\n610\n"},
         {"l FAULT l WARNING l TEMP_METER l VD_METER l ID_METER",
          "No Fault\nDrive high\n41.500000\n48.250000\n22.500000\n"},
         {"+l SWR", "get_level: SWR\n1.500000\nRPRT 0\n"},
@@ -96,7 +95,7 @@ TEST(Ampctl, EveryCommandAnswersInThePlainAndTheExtendedForm) {
     EXPECT_EQ(talk(tx, "1\n").answers, caps.substr(11));
 }
 
-TEST(Ampctl, RefusalsAnswerHamlibsCodes) {
+TEST(Ampctl, RefusalsForArgumentsRulesRightsAndMissingDataAnswerHamlibsCodes) {
     AmpctlView v = fixedView();
     v.freqFromSource = true;
     expectCases(v, {
@@ -117,10 +116,8 @@ TEST(Ampctl, RefusalsAnswerHamlibsCodes) {
         {"+\\set_powerstat 2", "set_powerstat: 2\nRPRT -9\n", AmpctlAction::Standby},
         {"G TUNE", "RPRT -9\n", AmpctlAction::Tune},
     }, kAmpctlRejected);
-}
-
-TEST(Ampctl, AClientWithoutRightsReadsButChangesNothing) {
-    AmpctlView v = fixedView();
+    // A client without rights reads but changes nothing.
+    v = fixedView();
     v.mayChange = false;
     expectCases(v, {
         {"F 7050000 \\set_powerstat 2 R 1 Y 1 G TUNE", times("RPRT -19\n", 5)},
@@ -128,15 +125,11 @@ TEST(Ampctl, AClientWithoutRightsReadsButChangesNothing) {
         {"R 0", "RPRT -11\n"}, // what the amplifier never has is not a matter of rights
         {"f l PWRFORWARD", "14074000\n500\n"},
     });
-}
-
-TEST(Ampctl, WithoutDataEveryValueAnswersNotAvailableNeverAnOldOne) {
-    AmpctlView v = fixedView(); // the old values stay in the view
+    // Without data every value answers "not available", never an old one.
+    v = fixedView(); // the old values stay in the view
     v.valid = false;
     expectCases(v, {
-        {"f", "RPRT -11\n"},
         {"+f", "get_freq:\nRPRT -11\n"},
-        {"l SWR l FAULT", "RPRT -11\nRPRT -11\n"},
         {";l TEMP_METER", "get_level: TEMP_METER;RPRT -11\n"},
         {"\\get_powerstat s y", times("RPRT -11\n", 3)},
         {"\\set_powerstat 2 F 7050000", "RPRT -11\nRPRT -11\n"},
