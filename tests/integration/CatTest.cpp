@@ -36,8 +36,14 @@ class CatSources : public RootedWorks {
     TrxCatModel* trx = nullptr;
 };
 
-// (The FT-817's answers decoded, good and bad, asked for or not: the ft817_fuzz target.)
-TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
+// A missing port, then the radio followed through bad answers and silence until
+// its cable is pulled. (The FT-817's answers decoded, good and bad, asked for or
+// not: the ft817_fuzz target.)
+TEST_F(CatSources, Ft817PollSurvivesBadAnswersAndAMissingOrHungUpPortShowsTheErrorPage) {
+    StartThreadCATserial(w.get());
+    JoinThread(SlotOf(Thread::Ft817)); // the thread ends by itself
+    EXPECT_EQ(w->deviceErrorCode, 2);
+    EXPECT_TRUE(w->deviceErrorText.equals("CAT: Unable to open device /dev/ttyUSB2"));
     startFt817(7100000);
     StartThreadCATserial(w.get());
     ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 7100000; }, 10000));
@@ -54,14 +60,14 @@ TEST_F(CatSources, Ft817PollFollowsTheRadioAndSurvivesBadAnswers) {
     Ft817ModelSetAnswer(radio, Ft817Answer::Silent, 0, 1);
     Ft817ModelSetFrequency(radio, 28074000);
     ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 28074000; }, 6000));
-    // Leaving mode 2 stops the poll.
-    w->ModeWorkIdx = 0;
-    SetModeWorkIDX(w.get());
-    EXPECT_EQ(setup->catSerialEnabled, '0');
-    const size_t n = Ft817ModelReceived(radio).size();
-    plat_sleep_ms(400);
-    EXPECT_LE(Ft817ModelReceived(radio).size(), n + 1);
-    JoinThread(SlotOf(Thread::Ft817));
+    // (Leaving mode 2 ends the poll: Sources/EachSource.ItsModeRunsItsThreadAlone...)
+    Ft817ModelStop(radio); // the cable is pulled: the port hangs up
+    radio = nullptr;
+    JoinThread(SlotOf(Thread::Ft817)); // the poll ends by itself
+    EXPECT_EQ(w->deviceErrorCode, 2);
+    EXPECT_TRUE(w->deviceErrorText.equals("CAT: device /dev/ttyUSB2 went away"));
+    EXPECT_FALSE(Contains(syslog(), "timeout")); // no failed reads
+    EXPECT_EQ(w->source[kModeFt817].freqHz, 28074000);
 }
 
 TEST_F(CatSources, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller) {
@@ -94,23 +100,6 @@ TEST_F(CatSources, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller) 
     ASSERT_TRUE(WaitFor([&] { return !ThreadRunning(SlotOf(Thread::Ft817)); }, 10000));
 }
 
-TEST_F(CatSources, MissingFt817PortOrOneThatHangsUpShowsTheErrorPage) {
-    StartThreadCATserial(w.get());
-    JoinThread(SlotOf(Thread::Ft817)); // the thread ends by itself
-    EXPECT_EQ(w->deviceErrorCode, 2);
-    EXPECT_TRUE(w->deviceErrorText.equals("CAT: Unable to open device /dev/ttyUSB2"));
-    startFt817(7100000);
-    StartThreadCATserial(w.get());
-    ASSERT_TRUE(WaitFor([&] { return w->source[kModeFt817].freqHz == 7100000; }, 10000));
-    Ft817ModelStop(radio); // the cable is pulled: the port hangs up
-    radio = nullptr;
-    JoinThread(SlotOf(Thread::Ft817)); // the poll ends by itself
-    EXPECT_EQ(w->deviceErrorCode, 2);
-    EXPECT_TRUE(w->deviceErrorText.equals("CAT: device /dev/ttyUSB2 went away"));
-    EXPECT_FALSE(Contains(syslog(), "timeout")); // no failed reads
-    EXPECT_EQ(w->source[kModeFt817].freqHz, 7100000);
-}
-
 TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
     // Two ports: the last in name order answers with another id and is passed over.
     TrxCatModelConfig other;
@@ -138,25 +127,6 @@ TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
     TrxCatModelStop(wrong);
 }
 
-TEST_F(CatSources, RelayStartedAgainStaysOnAndEndingWithTheProgramKeepsItsSetting) {
-    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
-    ASSERT_NE(trx, nullptr);
-    setup->EnableCAT = '1';
-    StartThreadCAT(w.get());
-    ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 6000));
-    StartThreadCAT(w.get()); // the running relay makes way for the new one
-    EXPECT_EQ(setup->EnableCAT, '1');
-    ASSERT_TRUE(WaitFor([&] { return status_cat == 1; }, 8000));
-    EXPECT_FALSE(ExistError(w.get(), 20));
-    EXPECT_GT(w->catFD, 0);
-    w->running = 0;
-    JoinThread(SlotOf(Thread::CatRelay));
-    EXPECT_EQ(status_cat, 0);
-    EXPECT_EQ(w->catFD, 0);
-    EXPECT_EQ(setup->EnableCAT, '1'); // the shutdown still reports the relay's join
-    EXPECT_FALSE(ExistError(w.get(), 20));
-}
-
 TEST_F(CatSources, NoAnsweringPortRaisesTheRelayAlarm) {
     TrxCatModelConfig silent;
     silent.id = "";
@@ -168,7 +138,7 @@ TEST_F(CatSources, NoAnsweringPortRaisesTheRelayAlarm) {
     EXPECT_EQ(setup->EnableCAT, '0');
 }
 
-TEST_F(CatSources, PresenceChecksOfTheTransceiverNeverShareThePortWithAStartingRelay) {
+TEST_F(CatSources, PresenceChecksNeverShareThePortWithAStartingOrRestartedRelayThatStaysOn) {
     EXPECT_EQ(Find_Remote_Settings(w.get()), 1); // no USB device
     ASSERT_TRUE(WriteFile(dir.path + "/sim/usb-devices.txt", "16c0:05dc\n"));
     EXPECT_EQ(Find_Remote_Settings(w.get()), 2); // no CAT port
@@ -182,9 +152,10 @@ TEST_F(CatSources, PresenceChecksOfTheTransceiverNeverShareThePortWithAStartingR
     EXPECT_EQ(Find_Remote_Settings(w.get()), 0);
 
     // The check and a relay that is starting both want the port: one at a time,
-    // so neither reads the other's answer.
+    // so neither reads the other's answer. After the first round the running
+    // relay is started again and makes way for the new one, which stays on.
+    setup->EnableCAT = '1';
     for (int round = 0; round < 4; round++) {
-        setup->EnableCAT = '1';
         StartThreadCAT(w.get());
         int checks = 0, failed = 0;
         // Checks back to back through the relay's start and beyond.
@@ -194,15 +165,19 @@ TEST_F(CatSources, PresenceChecksOfTheTransceiverNeverShareThePortWithAStartingR
             checks++;
         }
         EXPECT_EQ(status_cat, 1) << round;
+        EXPECT_EQ(setup->EnableCAT, '1') << round;
         EXPECT_FALSE(ExistError(w.get(), 20)) << round;
         EXPECT_GT(checks, 0);
         EXPECT_EQ(failed, 0) << round << ": of " << checks;
         EXPECT_GT(w->catFD, 0);
-        w->running = 0;
-        JoinThread(SlotOf(Thread::CatRelay));
-        w->running = 1;
-        EXPECT_EQ(status_cat, 0);
     }
+    // Ending with the program lets go of the port and keeps the relay's setting.
+    w->running = 0;
+    JoinThread(SlotOf(Thread::CatRelay));
+    EXPECT_EQ(status_cat, 0);
+    EXPECT_EQ(w->catFD, 0);
+    EXPECT_EQ(setup->EnableCAT, '1');
+    EXPECT_FALSE(ExistError(w.get(), 20));
 }
 
 } // namespace

@@ -109,7 +109,7 @@ TEST_F(SerialDecode, WholeParameterBlock) {
     // Transceiver.ParametersFollowTheRadioThroughASilentAndABadLine.)
 }
 
-TEST_F(SerialDecode, NineBytesUpdateOnlyTheFrequency) {
+TEST_F(SerialDecode, NineBytesOrGroupsWithoutTheirMarkersKeepTheOtherFields) {
     store(payload(14074000, 2));
     const TrxParameters before = params;
     std::vector<uint8_t> nine = payload(21074000, 5);
@@ -121,10 +121,7 @@ TEST_F(SerialDecode, NineBytesUpdateOnlyTheFrequency) {
     EXPECT_EQ(params.squelch, before.squelch);
     EXPECT_EQ(params.pitchHz, before.pitchHz);
     EXPECT_EQ(params.volume, before.volume);
-}
 
-TEST_F(SerialDecode, GroupsWithoutTheirMarkersKeepTheirFields) {
-    store(payload());
     std::vector<uint8_t> b = payload(14074000, 7);
     b[9] &= 0x7F; // mode group not marked
     b[11] = 0x89; // squelch marker wrong
