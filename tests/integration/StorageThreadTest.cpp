@@ -10,8 +10,6 @@
 
 namespace {
 
-const std::string kRo = "mount -v -n -o remount -r /opt/set";
-
 TEST(StorageThread, HeldItStallsNeitherLinkNorKeysNorScreenAndF12WritesWhatWaited) {
     TempDir dir;
     const std::string root = dir.path + "/root", script = dir.path + "/script.txt";
