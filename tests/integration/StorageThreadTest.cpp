@@ -10,8 +10,6 @@
 
 namespace {
 
-const std::string kRo = "mount -v -n -o remount -r /opt/set";
-
 TEST(StorageThread, HeldItStallsNeitherLinkNorKeysNorScreenAndF12WritesWhatWaited) {
     TempDir dir;
     const std::string root = dir.path + "/root", script = dir.path + "/script.txt";
@@ -64,15 +62,12 @@ TEST_F(PanelRun, SigtermRunsWhatTheHeldStorageThreadWasAsked) {
     ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F10));
     ASSERT_TRUE(logged("6 launching ssh", 5000));
     EXPECT_FALSE(FileExists(dir.path + "/sim/sshshell.log"));
-    EXPECT_EQ(FindLine(ReadLines(dir.path + "/commands.log"), "stty -echo"), -1);
     PanelTerminate(&panel);
     ASSERT_TRUE(PanelWait(&panel, 15000)) << output();
     EXPECT_EQ(panel.exitStatus, 0);
     EXPECT_EQ(ReadFile(dir.path + "/sim/sshshell.log"), "sshshell\n");
+    // The console restored after what waited, on this end as on F12.
     const std::vector<std::string> cmds = ReadLines(dir.path + "/commands.log");
-    const int echoOff = FindLine(cmds, "stty -echo");
-    ASSERT_GE(echoOff, 0);
-    EXPECT_GT(FindLine(cmds, "/opt/sshshell"), echoOff);
     EXPECT_GT(FindLine(cmds, "stty sane"), FindLine(cmds, "/opt/sshshell"));
     const std::vector<std::string> log = ReadLines(dir.path + "/syslog.log");
     EXPECT_GT(FindLine(log, "launched ssh"), FindLine(log, "Exited by SIGTERM"));

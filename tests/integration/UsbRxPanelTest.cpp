@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const char* kKey = "dGhlIHNhbXBsZSBub25jZQ==";
-
 // The next frame's tag and payload (after the tag), skipping none; false when
 // no whole frame came in time.
 bool readFrame(WsPeer& p, std::string* tag, std::string* payload, int timeoutMs) {
@@ -65,7 +63,7 @@ TEST_F(UsbRxPanel, SpectraOfTheReceiverReachTheConnectedPeer) {
     ASSERT_TRUE(peer.connectTo(port, 20000)) << output();
     std::string why;
     ASSERT_EQ(peer.startTls("RXPEER234567", 5000, &why), TlsResult::Ok) << why;
-    ASSERT_TRUE(peer.send(WsStandardRequest(kKey)));
+    ASSERT_TRUE(peer.send(WsStandardRequest()));
     ASSERT_TRUE(Contains(peer.readHeaders(5000), "101 Switching Protocols"));
     ASSERT_TRUE(peer.send(WsTextFrame("RXPEER234567")));
 

@@ -29,8 +29,10 @@ class PanelRun : public ::testing::Test {
         ASSERT_TRUE(PanelStart(&panel, PANEL_EXE, dir.path, PANEL_SKINS_DIR, &err, timeScale))
             << err;
     }
-    // Ends the program with F12 and expects a clean exit.
+    // Ends the program with F12, once its keyboard thread reads the keys, and
+    // expects a clean exit.
     void stop() {
+        ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
         ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F12));
         ASSERT_TRUE(PanelWait(&panel, 15000)) << output();
         EXPECT_EQ(panel.exitStatus, 0);
