@@ -144,7 +144,7 @@ TEST_F(Bands, NumbersOutOfRangeAreRefusedAndLogged) {
 }
 
 // The filter command goes out when the filter changes. (Which row's mask, the
-// first enabled row that holds the frequency: the filter_fuzz target, whose
+// first enabled row that holds the frequency: the config_fuzz target, whose
 // seeds hold this table.)
 TEST_F(Bands, FilterSelection) {
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/filter.txt",

@@ -139,7 +139,7 @@ TEST_F(Banks, NamesBeginningWithACommentOrMarkerSurviveASave) {
     EXPECT_EQ(ReadFile(file(3)),
               "!Tav\n ;40m 7000000 7300000 1 2 0 1 5.5\n !817 14000000 14350000 1 3 1 2 0.0\n"
               "20m 14350001 14400000 0 1 1 0 0.0\n"); // other names as they were
-    // (Read back to the same rows: the bank_fuzz target, this file among its seeds.)
+    // (Read back to the same rows: the config_fuzz target, this file among its seeds.)
 }
 
 // Settings outside the ranges their keys step through (amplifier and tuner

@@ -65,7 +65,7 @@ TEST_F(Temperatures, FanStepsUpAtOnceAndDownWithHysteresis) {
 
 // Hand-edited numbers that do not fit: refused with a log line, the field left
 // at 0 as a number that does not parse. (That every level that can go out is
-// within three digits, whatever the file, fuzz/VentolaFuzz.cpp checks.)
+// within three digits, whatever the file, the config_fuzz target checks.)
 TEST_F(Temperatures, FanNumbersOutOfRangeAreRefusedAndLogged) {
     ASSERT_TRUE(WriteFile(dir.path + "/opt/set/ventola.txt",
                           "30 1e10\n40 nan\n45 -5\nnan 20\ninf 30\n50 1000\n55 999.9\n60 -3e7\n"));

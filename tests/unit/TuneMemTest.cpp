@@ -147,7 +147,7 @@ TEST_F(TuneMem, FilesAreWrittenInIndexOrderAndReadBack) {
     store(3117, 2, kTuneCL, 9, 9);
     LoadTabAtu(w.get(), 7, 2); // antenna 3 has no file in bank 7: its table is emptied
     EXPECT_EQ(LoadTuneValFromTabRam(w.get(), 3117, 2).valid, 0);
-    // (A written file read back to the same entries: the tune_mem_fuzz target;
+    // (A written file read back to the same entries: the config_fuzz target;
     // bank 0's name: AutoTune.FirstSampleBelowTheTargetEndsAndStoresAtTheStart.)
     EXPECT_EQ(TuneMemFileName(19, 2), "/opt/set/atu_ant3_b19.txt");
     EXPECT_EQ(TuneMemFileName(20, 5), "/opt/set/atu_ant3.txt");
