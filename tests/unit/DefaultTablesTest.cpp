@@ -77,14 +77,13 @@ TEST_F(DefaultTables, TheFanRunsFullFromSixtyDegreesToTheTopOfTheReadings) {
 }
 
 // Runs the start step on `setDir`; its exit status, its output in `out`.
-int runSeeder(const std::string& setDir, std::string* out = nullptr) {
+int runSeeder(const std::string& setDir, std::string* out) {
     TempDir tmp;
     const std::string log = tmp.path + "/out";
     const std::string cmd =
         "'" + kSeeder + "' '" + setDir + "' '" + kDefaults + "' >'" + log + "' 2>&1";
     const int st = std::system(cmd.c_str());
-    if (out)
-        *out = ReadFile(log);
+    *out = ReadFile(log);
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 

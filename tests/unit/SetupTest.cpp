@@ -143,8 +143,7 @@ TEST_F(SetupFile, EachKindIsReadLoggedAndWrittenBackInItsForm) {
     const std::string l = syslog();
     for (const std::string& line : std::vector<std::string>{
              "6 EnableKeyb: -1-", "6 Pitch: -2500-", "6 AudioCompress: -0-", "6 TcpPort: -40000-",
-             "6 Divide: -7- -7-", "6 NumBanco: -1-", "6 MAXbank: -20-", "6 MaxTemperature: -600-",
-             "6 GpioChip: -pinctrl-rp1-", "6 HamlibPort: -" + byId + "-",
+             "6 Divide: -7- -7-", "6 MaxTemperature: -600-", "6 HamlibPort: -" + byId + "-",
              "6 TUNEenabled: --1-"}) // no tuner fitted: -1
         EXPECT_TRUE(Contains(l, line)) << line;
     ASSERT_EQ(writeSetup(w.get()), 0);
