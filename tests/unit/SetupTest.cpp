@@ -106,10 +106,8 @@ class SetupFile : public RootedWorks {
 TEST_F(SetupFile, MissingFileIsCreatedFromDefaultsBetweenTheRemounts) {
     readSetup(w.get());
     EXPECT_EQ(ReadFile(setupPath()), newFile());
-    auto cmds = ReadLines(dir.path + "/commands.log");
-    ASSERT_EQ(cmds.size(), 2u);
-    EXPECT_EQ(cmds[0], "mount -o remount defaults,rw /opt/set");
-    EXPECT_EQ(cmds[1], "mount -v -n -o remount -r /opt/set");
+    EXPECT_EQ(commands(), (std::vector<std::string>{"mount -o remount defaults,rw /opt/set",
+                                                    "mount -v -n -o remount -r /opt/set"}));
     EXPECT_TRUE(Contains(syslog(), "3 can't open /opt/set/setup.txt"));
     // A file of an older unit, without the Hamlib lines: read, it gives the
     // created file back, with their defaults.
