@@ -1,7 +1,7 @@
 // A fixture with the shared record set up as start-up does, in a fresh root folder.
 #pragma once
 
-#include "TestRoot.h"
+#include "RootDir.h"
 
 #include "amp/Alarms.h"
 #include "amp/LinearPort.h"
@@ -42,12 +42,12 @@ inline void LoadSimFonts() {
     loaded = true;
 }
 
-class RootedWorks : public ::testing::Test {
+class RootedWorks : public RootDir {
   protected:
     void SetUp() override {
         std::string err;
         ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err;
-        plat_set_root(dir.path.c_str());
+        RootDir::SetUp();
         // As the program does at start: a write to a peer that has gone (TLS
         // writes its own records) returns EPIPE instead of ending the process.
         signal(SIGPIPE, SIG_IGN);
@@ -74,7 +74,7 @@ class RootedWorks : public ::testing::Test {
         if (!oldCwd.empty()) std::filesystem::current_path(oldCwd);
         plat_clock_manual(false);
         plat_set_time_scale(1);
-        plat_set_root(nullptr);
+        RootDir::TearDown();
     }
     // The panel reads skins and writes some files in its working directory:
     // `cwd` is it until the test ends (the root folder has no skins, so loads
@@ -106,9 +106,6 @@ class RootedWorks : public ::testing::Test {
         PublishAmpReadings(w.get(), r);
     }
     AmpReadings amp() { return AmpReadingsNow(w.get()); }
-    // The root's log, and the commands the program ran, one a line.
-    std::string syslog() const { return ReadFile(dir.path + "/syslog.log"); }
-    std::vector<std::string> commands() const { return ReadLines(dir.path + "/commands.log"); }
 
     // Drains the amplifier command ring.
     std::vector<int> queued() {
@@ -150,7 +147,6 @@ class RootedWorks : public ::testing::Test {
         return true;
     }
 
-    TempDir dir; // first: the root outlives everything that writes into it
     std::unique_ptr<Works> w;
     std::unique_ptr<SetupRecord> setup;
     std::mutex serMut, wsSendMut, connMut;

@@ -235,8 +235,7 @@ TEST_F(Storage, TheEndDrainsTheQueue) {
     const std::string blocker = dir.path + BankFileName(4) + ".new";
     ASSERT_TRUE(std::filesystem::create_directory(blocker));
     SaveTabConfig(w.get(), 4); // fails, and waits for its next try
-    ASSERT_TRUE(WaitFor(
-        [&] { return Contains(syslog(), "can't open /opt/set/autotune.txt for writing"); }, 20000));
+    ASSERT_TRUE(logged("can't open /opt/set/autotune.txt for writing", 20000));
     ASSERT_NO_FATAL_FAILURE(hold());
     w->NumBanco = 2;
     ASSERT_EQ(writeSetup(w.get()), 0);

@@ -90,7 +90,6 @@ TEST_F(Watch, ACommandMarksTheThreadThatWaitsForIt) {
     std::atomic<bool> done{false};
     std::thread t([&] {
         plat_heartbeat(beat);
-        EXPECT_EQ(plat_current_heartbeat(), &beat);
         plat_system(("while [ -e " + dir.path + "/go ]; do sleep 0.01; done").c_str());
         done = true;
     });
