@@ -60,6 +60,12 @@ struct WsPeer {
         TlsPsk psk;
         if (!TlsPskFor(code.c_str(), &psk))
             return TlsResult::Failed;
+        return startTls(psk, timeoutMs, why, role);
+    }
+    // With a key derived beforehand: the derivation keeps one code's key, and a
+    // test's server in this process must not derive its own again meanwhile.
+    TlsResult startTls(const TlsPsk& psk, int timeoutMs, std::string* why,
+                       TlsRole role = TlsRole::Client) {
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         std::string reason;
         const TlsResult r = TlsStart(role, fd, psk, plat_mono_ms() + timeoutMs, PortWanted(), &tls, &reason);
