@@ -132,7 +132,6 @@ TEST_F(SetupFile, EachKindIsReadLoggedAndWrittenBackInItsForm) {
     EXPECT_EQ(w->attenuator, 2);
     EXPECT_DOUBLE_EQ(w->settings.PeakDecrement, 1.5);                    // Peak_ValDec is in tenths
     EXPECT_EQ(static_cast<uint16_t>(w->settings.tcpPort.load()), 40000); // above the signed range
-    EXPECT_EQ(SettingNumber(w.get(), "HamlibModel"), 1020);
     EXPECT_EQ(SettingNumber(w.get(), "HamlibSpeed"), 38400);
     EXPECT_EQ(SettingNumber(w.get(), "HamlibPoll"), 500);
     const std::string l = syslog();
