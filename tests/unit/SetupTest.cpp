@@ -127,11 +127,9 @@ TEST_F(SetupFile, EachKindIsReadLoggedAndWrittenBackInItsForm) {
              "TcpPort: 40000\nGpioChip: pinctrl-rp1\nEnableSpi: \nHamlibModel: 1020\nHamlibPort: " +
              byId + "\nHamlibSpeed: 38400\nHamlibPoll: 500\n");
     EXPECT_EQ(w->antennaIdx, 2);
-    EXPECT_EQ(w->settings.tuneEnabled, -1);
     EXPECT_EQ(w->tuneModeFlags.load(), 3);
     EXPECT_EQ(w->attenuator, 2);
     EXPECT_DOUBLE_EQ(w->settings.PeakDecrement, 1.5);                    // Peak_ValDec is in tenths
-    EXPECT_EQ(static_cast<uint16_t>(w->settings.tcpPort.load()), 40000); // above the signed range
     EXPECT_EQ(SettingNumber(w.get(), "HamlibSpeed"), 38400);
     EXPECT_EQ(SettingNumber(w.get(), "HamlibPoll"), 500);
     const std::string l = syslog();
