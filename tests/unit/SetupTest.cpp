@@ -129,7 +129,7 @@ TEST_F(SetupFile, EachKindIsReadLoggedAndWrittenBackInItsForm) {
     EXPECT_EQ(w->antennaIdx, 2);
     EXPECT_EQ(w->tuneModeFlags.load(), 3);
     EXPECT_EQ(w->attenuator, 2);
-    EXPECT_DOUBLE_EQ(w->settings.PeakDecrement, 1.5);                    // Peak_ValDec is in tenths
+    EXPECT_DOUBLE_EQ(w->settings.PeakDecrement, 1.5); // Peak_ValDec is in tenths
     EXPECT_EQ(SettingNumber(w.get(), "HamlibSpeed"), 38400);
     EXPECT_EQ(SettingNumber(w.get(), "HamlibPoll"), 500);
     const std::string l = syslog();
