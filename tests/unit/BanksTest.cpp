@@ -66,19 +66,14 @@ TEST_F(Banks, MarkerOnlyFileIsAnEmptyTableInMode2) {
 TEST_F(Banks, NamesOfEightAndNineCharacters) {
     ASSERT_TRUE(WriteFile(file(0), "160meters 1800000 2000000 1 1 0 0 0.0\n"
                                    "80meters 3500000 4000000 1 2 0 1 0.0\n"));
-    testing::internal::CaptureStderr();
     LoadTabConfig(w.get(), 0);
-    const std::string err = testing::internal::GetCapturedStderr();
     // Nine characters: the numbers start inside the name, the frequencies read
     // as 0, and names and ranges go back to the defaults; the settings stay.
-    EXPECT_TRUE(Contains(err, "Error Reinit antenna\n"));
     EXPECT_EQ(w->antennaRowCount, 11);
     EXPECT_EQ(row(1), "80m 3500000 4000000 1 2 0 1 0.0");
 
     ASSERT_TRUE(WriteFile(file(0), "80meters 3500000 4000000 1 2 0 1 0.0\n"));
-    testing::internal::CaptureStderr();
     LoadTabConfig(w.get(), 0);
-    EXPECT_FALSE(Contains(testing::internal::GetCapturedStderr(), "Reinit"));
     EXPECT_EQ(w->antennaRowCount, 1);
     EXPECT_EQ(row(0), "80meter 3500000 4000000 1 2 0 1 0.0"); // cut to seven, the eighth lost
 }
