@@ -129,8 +129,6 @@ TEST_F(Link, StatusReadingsReachTheRecord) {
     EXPECT_NEAR(r.pwrIn, st.inW, 0.05f);
     EXPECT_LT(r.swr, 1.2f);
     EXPECT_TRUE(r.transmitting());
-    EXPECT_GE(r.readMs, 0);
-    EXPECT_LE(r.readMs, plat_mono_ms());
     ASSERT_TRUE(WaitFor([&] { return std::abs((r = amp()).temp1 - 40.0f) < 0.5f; }, 5000));
     EXPECT_NEAR(r.temp2, 38.0f, 0.5f);
 }
@@ -173,9 +171,7 @@ TEST_F(Link, TwoRepliesArrivingTogetherAreDecodedInTurn) {
     // The frequency reply was already there: decoded without another byte from us.
     ASSERT_TRUE(WaitFor([&] { return w->source[kModeGeneric].freqHz == 7100000; }, 10000));
     ASSERT_EQ(command(), "ST;");
-    w->running = 0;
-    link.join();
-    SimPtyClose(&pty);
+    SimPtyClose(&pty); // the link sees the hang-up and ends
 }
 
 TEST_F(Link, PortNobodyReadsDropsTheCommandInsteadOfBlocking) {

@@ -207,7 +207,6 @@ TEST_F(UsbRx, StreamsFourWholeTransfersAndSendsSpectraWithPeaksAtTheirBins) {
     stop();
     // A stop asked for is no failure.
     EXPECT_EQ(ExistError(w.get(), kAlarmRemoteUsb), 0);
-    EXPECT_EQ(setup->EnableFFT, '0');
     EXPECT_TRUE(Contains(printed(), "TavRead.cpp Operations end\n"));
     expectAllReleased();
     EXPECT_EQ(UsbRxModelStats(model).releases, 1);
