@@ -164,9 +164,6 @@ TEST_F(RemoteServer, MessagesOfAnOpenSessionReachTheirPortsAndItsScreenIsShown) 
     open(p);
     ASSERT_TRUE(p.send(WsShort("CA", "FA00014250000;")));
     ASSERT_TRUE(WaitFor([&] { return TrxCatModelFrequency(cat) == 14250000; }, 10000));
-    // A close frame is not of the dialect: reported, and the session goes on.
-    ASSERT_TRUE(p.send(std::vector<uint8_t>{0x88, 0x02, 0x03, 0xE8}));
-    EXPECT_TRUE(logged("3 wrong message type: 88"));
     // A screen: a JPEG of the panel's size in one colour. A fragment whose
     // total does not fit the panel is dropped.
     const auto data = JpegOf(800, 480, [](int, int) {

@@ -365,14 +365,16 @@ TEST_F(OperatorView, AStationTakesTheOperatorsResetAndPassesOverAnAlarmMessage) 
     receive(WsRole::Server, {WsShort("AR", ""), WsShort("AS", "0000")});
     EXPECT_EQ(w->alarmResetAsked, 1); // the keys' thread runs it
     EXPECT_LT(StationViewCopy(w.get()).alarmsMs, 0);
-    // An operator's unit ignores a reset; both log what they do not take, as an
-    // older unit logs the new messages, and go on.
+    // An operator's unit ignores a reset, the station's "SC" and a text that is
+    // no touch; both log what they do not take, as an older unit logs the new
+    // messages, and go on.
     w->alarmResetAsked = 0;
-    receive(WsRole::Client, {WsShort("AR", "")});
+    receive(WsRole::Client, {WsShort("AR", ""), WsShort("SC", "RX;"), WsTextFrame("hello")});
     EXPECT_EQ(w->alarmResetAsked, 0);
     const std::string log = syslog();
     EXPECT_TRUE(Contains(log, "remote: the operator asked for the alarm reset"));
-    EXPECT_TRUE(Contains(log, "3 wrong message type: 82"));
+    EXPECT_EQ(CountOf(log, "3 wrong message type: 82"), 3u);
+    EXPECT_TRUE(Contains(log, "3 wrong message type: 81"));
 }
 
 // While the transmit time limit waits for its acknowledgement, the station
