@@ -57,10 +57,6 @@ TEST_F(ServiceMenu, FirmwareUpdateArmsGpio13ThenSendsMr1AndTheLinkFallsSilent) {
     ASSERT_TRUE(WaitFor([&] { return AmpModelReceived(model).size() >= 4; }, 5000));
 
     ASSERT_NO_FATAL_FAILURE(editEntry(30)); // FW UPDATE
-    tap(6); // ENTER before arming: nothing
-    ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage == 1; }, 10000));
-    tap(6);
-    ASSERT_TRUE(WaitFor([&] { return w->pages.keyPage == 2; }, 10000));
     EXPECT_TRUE(GpioConverterOutput(converter, 13));
     tap(5); // PLUS arms it
     EXPECT_TRUE(WaitFor([&] { return !GpioConverterOutput(converter, 13); }, 10000));

@@ -43,8 +43,6 @@ TEST_F(TunerMemory, FrequencyChangeRecallsNeutralOrBypassWords) {
 
     tuneTo(7100000); // the tuner is bypassed on 40 m
     ASSERT_TRUE(tunerBypassed());
-    EXPECT_EQ(AmpModelTunerWord(amp) & (kModeCL | kModeLC), 0u);
-    EXPECT_EQ(w->tunerBypass, 1);
 }
 
 TEST_F(TunerMemory, ManualStepsAndTheStoreKeyWriteTheFile) {
@@ -78,8 +76,8 @@ TEST_F(TunerMemory, BankKeyStoresTheBankAndAppliesIt) {
     w->source[kModeGeneric].freqHz = 14200000; // bank 1 works in mode 0: the amplifier's counter
     w->freqHz = 14200000;
     w->lastFreqHz = 14200000;
-    DecodeTasto(w.get(), 1, 0); // MEM: the next bank
-    EXPECT_EQ(w->NumBanco, 1);  // stored: Banks.ChangingBankSavesTheSettingAndLoadsTheBank
+    // MEM: the next bank (its number: Banks.ChangingBankSavesTheSettingAndLoadsTheBank).
+    DecodeTasto(w.get(), 1, 0);
     // The next tick re-applies the table: output 3 with the tuner bypassed.
     TimerTick(w.get());
     ASSERT_TRUE(onWire("SA3;", 3000));
