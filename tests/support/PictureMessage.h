@@ -20,6 +20,7 @@ inline bool ApplyPictureMessage(const std::string& m, int width, int height, std
     if (m.size() < 6 || m.compare(0, 4, "PIC1") != 0) return false;
     const int n = u16(4);
     size_t data = 6 + static_cast<size_t>(n) * kWebPieceHeader;
+    if (data > m.size()) return false; // fewer piece headers than it says
     for (int i = 0; i < n; i++) {
         const size_t at = 6 + i * kWebPieceHeader;
         const int x = u16(at), y = u16(at + 2), w = u16(at + 4), h = u16(at + 6);
