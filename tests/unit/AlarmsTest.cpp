@@ -99,14 +99,13 @@ TEST_F(AlarmList, EightAlarmsShowTheSixMostRecentKeys) {
     const int codes[8] = {9, 1, 12, 3, 13, 15, 14, 19};
     for (int c : codes)
         AddErrore(w.get(), c);
-    const std::vector<int> none = {0, 0, 0};
-    w->pages.viewFlags.replace(1); // the status page
-    DrawError(w.get());
-    EXPECT_EQ(keyColour(0), none);
-    w->pages.viewFlags.replace(0);
-    w->pages.keyPage = kPageMenuChoose;
-    DrawError(w.get());
-    EXPECT_EQ(keyColour(0), none);
+    // Nothing over the status page or a menu; then the keys.
+    for (auto [view, page] : {std::pair{1, kPageMain}, {0, kPageMenuChoose}}) {
+        w->pages.viewFlags.replace(view);
+        w->pages.keyPage = page;
+        DrawError(w.get());
+        EXPECT_EQ(keyColour(0), (std::vector<int>{0, 0, 0})) << view << " " << page;
+    }
     w->pages.keyPage = kPageMain;
     DrawError(w.get());
     for (int k = 0; k < 6; k++) {

@@ -147,8 +147,7 @@ TEST_F(AmpModelTest, ProtectionTripsAndClears) {
     ask("SA1;"), ask("MT100010000;");
     AmpModelSetFrequency(m, 10120000);
     AmpModelSetDrive(m, 1);
-    s = status();
-    EXPECT_EQ(s.ampStatus2, 0x1 | 0x2 | 0x4 | 0x8); // high SWR trip
+    EXPECT_EQ(status().ampStatus2, 0x1 | 0x2 | 0x4 | 0x8); // high SWR trip
     AmpModelSetDrive(m, 0);
     ask("CPFFFF;");
     EXPECT_EQ(status().ampStatus2, 0);

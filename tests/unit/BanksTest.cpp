@@ -42,7 +42,7 @@ TEST_F(Banks, FileNamesOfTheTwentyBanksAndTheDefaultsOfAMissingOne) {
     EXPECT_EQ(row(10), "6m 50000000 54000000 0 1 1 0 0.0");
 }
 
-TEST_F(Banks, RowsMarkerCommentsAndTheElevenRowLimit) {
+TEST_F(Banks, RowsMarkerCommentsTheElevenRowLimitAndAMarkerAlone) {
     std::string text = "; bank for the contest station\r\n!Tav\r\n";
     for (int i = 0; i < 12; i++)
         text += "b" + std::to_string(i) + " " + std::to_string(1000000 * (i + 1)) + " 0x" +
@@ -54,13 +54,11 @@ TEST_F(Banks, RowsMarkerCommentsAndTheElevenRowLimit) {
     EXPECT_EQ(row(3), "b3 4000000 1000000 1 2 0 3 12.5"); // the high end in hexadecimal
     EXPECT_EQ(row(10), "b10 11000000 1000000 1 2 0 3 12.5");
     EXPECT_EQ(w->antennaRowIdx, kNoAntennaRow);
-}
-
-TEST_F(Banks, MarkerOnlyFileIsAnEmptyTableInMode2) {
+    // A marker alone is an empty table in its mode. (No row holds a frequency
+    // then: TuneMem.AntennaRowOfTheFrequencyIsApplied.)
     ASSERT_TRUE(WriteFile(file(0), "; nothing but the interface\n!817\n"));
     EXPECT_EQ(LoadTabConfig(w.get(), 0), 2);
     EXPECT_EQ(w->antennaRowCount, 0);
-    // (No row holds a frequency then: TuneMem.AntennaRowOfTheFrequencyIsApplied.)
 }
 
 TEST_F(Banks, NamesOfEightAndNineCharacters) {
@@ -91,12 +89,9 @@ TEST_F(Banks, SavingWritesTheMarkerFirstAndTheLiveStateOfTheRows) {
     w->ModeWorkIdx = LoadTabConfig(w.get(), 0);
     ChangeInterfaceBanco(w.get()); // 3 -> 0
     EXPECT_EQ(w->ModeWorkIdx, 0);
-    auto lines = ReadLines(file(0));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "!Gen");
-    // With the live state of the band: the amplifier in line, output 2 through
-    // the tuner, the third attenuator step.
-    EXPECT_EQ(lines[1], "20m 14000000 14350000 1 2 0 3 0.0");
+    // The generic marker, and the band with its live state: the amplifier in
+    // line, output 2 through the tuner, the third attenuator step.
+    EXPECT_EQ(ReadFile(file(0)), "!Gen\n20m 14000000 14350000 1 2 0 3 0.0\n");
     EXPECT_FALSE(FileExists(file(0) + ".new"));
 }
 

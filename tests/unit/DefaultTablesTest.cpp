@@ -42,18 +42,16 @@ TEST_F(DefaultTables, LoadWithoutAnErrorAndCoverEveryAmateurBand) {
     for (int i = 1; i < w->bandCount; i++)
         EXPECT_GT(w->bandTable[i].freqStart, w->bandTable[i - 1].freqStart) << i;
     // Every amateur band has a filter and a band row.
-    const int bands[] = {1840000,  3573000,  5357000,  7074000,  10136000, 14074000,
-                         18100000, 21074000, 24915000, 28074000, 50313000};
-    for (int hz : bands) {
+    const uint32_t bands[] = {1840000,  3573000,  5357000,  7074000,  10136000, 14074000,
+                              18100000, 21074000, 24915000, 28074000, 50313000};
+    for (uint32_t hz : bands) {
         bool filtered = false;
         for (const FilterRange& f : w->filterTable)
-            filtered |= f.enabled == 1 && f.low <= static_cast<uint32_t>(hz) &&
-                        static_cast<uint32_t>(hz) <= f.high;
+            filtered |= f.enabled == 1 && f.low <= hz && hz <= f.high;
         EXPECT_TRUE(filtered) << hz;
         bool row = false;
         for (int i = 0; i < w->bandCount; i++)
-            row |= w->bandTable[i].freqStart <= static_cast<uint32_t>(hz) &&
-                   static_cast<uint32_t>(hz) <= w->bandTable[i].freqEnd;
+            row |= w->bandTable[i].freqStart <= hz && hz <= w->bandTable[i].freqEnd;
         EXPECT_TRUE(row) << hz;
     }
 }

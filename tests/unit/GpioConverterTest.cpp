@@ -139,8 +139,7 @@ TEST_P(GpioConverterTest, KeyBitsAreLeftAlone) {
     }
     EXPECT_EQ(exchange(0xD2), 177);
     pin(kAlive, false);
-    uint32_t lv = settledLevels();
-    EXPECT_EQ(lv & 0x0FC00000u, 0x0FC00000u & ~bit(23) & ~bit(27));
+    EXPECT_EQ(settledLevels() & 0x0FC00000u, 0x0FC00000u & ~bit(23) & ~bit(27));
 
     // Keys pressed and released while exchanges run: each press and release must
     // still be there a moment later, whatever the model publishes meanwhile.
@@ -166,8 +165,7 @@ TEST_P(GpioConverterTest, KeyBitsAreLeftAlone) {
     SimGpioKeyDown(&keys, 4);
     pin(kAlive, true);
     pin(kAlive, false);
-    lv = settledLevels();
-    EXPECT_EQ(lv & 0x0FC00000u, 0x0FC00000u & ~bit(25));
+    EXPECT_EQ(settledLevels() & 0x0FC00000u, 0x0FC00000u & ~bit(25));
     SimGpioKeysClose(&keys);
 }
 
@@ -176,10 +174,8 @@ TEST_P(GpioConverterTest, KeyBitsAreLeftAlone) {
 // the model still busy and sleeps on the acknowledgement.
 TEST_P(GpioConverterTest, PanelReadsAreWokenByTheModel) {
     int64_t t0 = plat_mono_ms();
-    EXPECT_EQ(exchange(0xB0, false), 0x23);
-    EXPECT_EQ(exchange(0xD1, false), 141);
-    EXPECT_EQ(exchange(0xD2, false), 177);
-    EXPECT_EQ(exchange(0xD3, false), 163);
+    for (auto [cmd, reply] : {std::pair{0xB0, 0x23}, {0xD1, 141}, {0xD2, 177}, {0xD3, 163}})
+        EXPECT_EQ(exchange(cmd, false), reply) << cmd;
     // 48 reads: every one sitting out the limit would take 2.4 s.
     EXPECT_LT(plat_mono_ms() - t0, 1200);
     t0 = plat_mono_ms();

@@ -172,14 +172,14 @@ TEST_F(SetupFile, TenthsAndHundredthsSurviveReadAndWrite) {
 }
 
 TEST_F(SetupFile, SpectrumSourceFollowsTheLastOfEnableFFTAndEnable1600) {
-    ASSERT_TRUE(WriteFile(setupPath(), "Enable1600: 0\n"));
-    readSetup(w.get());
-    EXPECT_EQ(setup->usbSpectrum, '1');
-    ASSERT_TRUE(WriteFile(setupPath(), "Enable1600: 0\nEnableFFT: 0\n"));
-    readSetup(w.get());
-    EXPECT_EQ(setup->usbSpectrum, '0');
-    readWith(""); // system-written order: EnableFFT then Enable1600
-    EXPECT_EQ(setup->usbSpectrum, '1');
+    // Last, the order a new file has: EnableFFT then Enable1600.
+    for (auto [text, source] : {std::pair{std::string("Enable1600: 0\n"), '1'},
+                                {"Enable1600: 0\nEnableFFT: 0\n", '0'},
+                                {newFile(), '1'}}) {
+        ASSERT_TRUE(WriteFile(setupPath(), text));
+        readSetup(w.get());
+        EXPECT_EQ(setup->usbSpectrum, source) << text.substr(0, 30);
+    }
 }
 
 TEST_F(SetupFile, LongValuesAreCutAtTheirFieldAndLongLinesSplit) {

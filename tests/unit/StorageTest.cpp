@@ -54,8 +54,10 @@ class Storage : public RootedWorks {
     // Program time: a minute of the wall clock at the test's time scale.
     bool idle() { return StorageIdle(600000); }
     std::string file(const std::string& path) const { return ReadFile(dir.path + path); }
-    int count(const std::vector<std::string>& lines, const std::string& line) const {
-        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+    // How often `line` has run as a command so far.
+    int count(const std::string& line) const {
+        const std::vector<std::string> cmds = commands();
+        return static_cast<int>(std::count(cmds.begin(), cmds.end(), line));
     }
 
     std::promise<void> entered, opening;
@@ -181,7 +183,7 @@ TEST_F(Storage, FactoryDefaultReadsBackTheDefaultsItQueued) {
     EXPECT_FALSE(FileExists(dir.path + TuneMemFileName(1, 0)));
     EXPECT_TRUE(Contains(file("/opt/set/setup.txt"), "MAXbank: 20\n"));
     EXPECT_EQ(file("/opt/set/remote.txt"), "Code: KMNP23456789\n");
-    EXPECT_EQ(count(commands(), "rm -f /opt/set/antenna_b1.txt"), 1);
+    EXPECT_EQ(count("rm -f /opt/set/antenna_b1.txt"), 1);
     // The next save to the bank writes the defaults, not the old rows.
     SaveToBank(w.get(), 1, 0);
     ASSERT_TRUE(idle());
@@ -204,7 +206,7 @@ TEST_F(Storage, AFailedRemountOrWriteIsTriedAgainAndWrittenOnceItCan) {
     ASSERT_TRUE(WaitFor([&] { return CountOf(syslog(), "3 can't mount rw /opt/set/ error ") >= 2; },
                         20000));
     EXPECT_FALSE(FileExists(dir.path + "/opt/set/setup.txt"));
-    EXPECT_EQ(count(commands(), kRo), 0); // never in, never out
+    EXPECT_EQ(count(kRo), 0); // never in, never out
     std::string err;
     ASSERT_TRUE(SimRootCreate(dir.path, SimRootOptions{}, &err)) << err; // mount works again
     ASSERT_TRUE(
@@ -223,9 +225,8 @@ TEST_F(Storage, AFailedRemountOrWriteIsTriedAgainAndWrittenOnceItCan) {
     EXPECT_EQ(file(TuneMemFileName(3, 0)), "3117 14070000 1 1 7 8\n");
     EXPECT_EQ(file("/sim/opt-set.mount"), "ro\n");
     // Each try that got in between its own remounts.
-    const std::vector<std::string> cmds = commands();
-    EXPECT_EQ(count(cmds, kRw),
-              count(cmds, kRo) + static_cast<int>(CountOf(syslog(), "can't mount rw /opt/set/")));
+    EXPECT_EQ(count(kRw),
+              count(kRo) + static_cast<int>(CountOf(syslog(), "can't mount rw /opt/set/")));
 }
 
 // The end (F12, SIGTERM) carries out what waits, back-off or not, before the
@@ -288,10 +289,9 @@ TEST_F(Storage, TheQueueIsBounded) {
     EXPECT_EQ(posted, kStorageQueueMax - kStorageJobsMax - 1);
     EXPECT_EQ(CountOf(syslog(), "storage: queue full"), 2); // once more, after one was taken
     ASSERT_NO_FATAL_FAILURE(releaseAndWait());
-    const std::vector<std::string> cmds = commands();
-    EXPECT_EQ(count(cmds, ": refused"), 0);
-    EXPECT_EQ(count(cmds, ": 31"), 1);
-    EXPECT_EQ(count(cmds, kRw), 1); // the setup's one write; the others held their bytes
+    EXPECT_EQ(count(": refused"), 0);
+    EXPECT_EQ(count(": 31"), 1);
+    EXPECT_EQ(count(kRw), 1); // the setup's one write; the others held their bytes
     EXPECT_TRUE(Contains(file("/opt/set/setup.txt"), "NumBanco: 19\n"));
 }
 
@@ -342,14 +342,13 @@ TEST_F(Storage, ProbesRunThereAndTheirResultsAreRead) {
     EXPECT_FLOAT_EQ(w->cpuTemp[1], 52.1f);
     EXPECT_EQ(RemoteChecksLast().audio, 1);
     EXPECT_EQ(RemoteChecksLast().transceiver, 1); // no transceiver on the USB bus
-    const std::vector<std::string> cmds = commands();
-    EXPECT_EQ(count(cmds, "my_temp"), 1);
-    EXPECT_EQ(count(cmds, "lsusb | grep 0d8c"), 1);
+    EXPECT_EQ(count("my_temp"), 1);
+    EXPECT_EQ(count("lsusb | grep 0d8c"), 1);
     // A command that prints nothing leaves the values: the program goes on.
     ASSERT_TRUE(SimWriteScript(dir.path, "/bin/my_temp", "exit 127\n"));
     ReadCPUTemp(w.get());
     ASSERT_TRUE(idle());
-    EXPECT_EQ(count(commands(), "my_temp"), 2);
+    EXPECT_EQ(count("my_temp"), 2);
     EXPECT_FLOAT_EQ(w->cpuTemp[0], 47.5f);
 }
 

@@ -63,10 +63,10 @@ TEST_F(TuneMem, FrequencyIndexAndBack) {
     EXPECT_EQ(AtuIdxSearch(14070000, &s, &e, &first, &end), 3117);
     EXPECT_EQ(first, 3110);
     EXPECT_EQ(end, 3145);
-    EXPECT_EQ(index(14074999), 3117);
-    EXPECT_EQ(index(14075000), 3118);
-    EXPECT_EQ(index(1799000), 900);
-    EXPECT_EQ(index(53999999), 4649); // the last step rounds up to the end
+    // The last step rounds up to the end.
+    for (auto [f, i] :
+         {std::pair{14074999, 3117}, {14075000, 3118}, {1799000, 900}, {53999999, 4649}})
+        EXPECT_EQ(index(f), i) << f;
     EXPECT_EQ(AtuFreqfromIdx(900), 1800000); // (3117's: the file TuneMem.FilesAreWritten... writes)
     EXPECT_EQ(AtuFreqfromIdx(0), 0);
     EXPECT_EQ(AtuFreqfromIdx(4569), 50000000);
@@ -127,11 +127,9 @@ TEST_F(TuneMem, FilesAreWrittenInIndexOrderAndReadBack) {
     store(12, 1, kTuneCL, 1, 2);
     store(3117, 1, kTuneCL, 30, 40);
     SaveTabAtu(w.get(), 7, 1);
-    auto lines = ReadLines(dir.path + "/opt/set/atu_ant2_b7.txt");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "12 24000 1 1 1 2");
-    EXPECT_EQ(lines[1], "3117 14070000 1 1 30 40");
-    EXPECT_EQ(lines[2], "4000 " + std::to_string(AtuFreqfromIdx(4000)) + " 1 2 300 400");
+    EXPECT_EQ(ReadFile(dir.path + "/opt/set/atu_ant2_b7.txt"),
+              "12 24000 1 1 1 2\n3117 14070000 1 1 30 40\n4000 " +
+                  std::to_string(AtuFreqfromIdx(4000)) + " 1 2 300 400\n");
     EXPECT_FALSE(FileExists(dir.path + "/opt/set/atu_ant2_b7.txt.new"));
 
     store(3117, 2, kTuneCL, 9, 9);
