@@ -201,9 +201,8 @@ TEST_F(Keys, ManualTuningStepsAreRequestsTheLinkCarriesOut) {
     press(5);
     EXPECT_EQ(DecodeCapacitaFromTuneval(w->tunerWord), 1u);
 
-    // The carrier key: start, then stop.
-    readings(
-        [](AmpReadings& r) { r.ampStatus1 = 1; }); // RX+TX on one coax: the AN check goes off first
+    // The carrier key: start, then stop (RX+TX on one coax: the AN check goes off first).
+    readings([](AmpReadings& r) { r.ampStatus1 = 1; });
     press(6);
     EXPECT_EQ(w->txButtonFlags.load(), 0x13);
     EXPECT_TRUE(KeyLabels[4].line1[5].equals("StopTX"));

@@ -59,19 +59,15 @@ TEST_F(MenuScreens, TheCurrentEntryBetweenItsNeighbours) {
     w->settings.maxTemperature = 60.0f;
     w->settings.powerUnits = 0;
     w->settings.saveScreenIdx = 2;
-    struct Case {
-        const char* name;
-        int entry, page;
-        bool statusOpen;
-    } cases[] = {{"menu-first", 0, kPageMenuChoose, false},
-                 {"menu-last", MenuEntryCount() - 1, kPageMenuChoose, false},
-                 {"menu-edit", 5, kPageMenuEdit, false},
-                 {"menu-under-status", 22, kPageMenuEdit, true}};
-    for (const Case& c : cases) {
-        w->pages.viewFlags.replace(c.statusOpen ? 1 : 0);
-        w->pages.menuEntry = c.entry;
-        draw(c.page);
-        matches(c.name);
+    for (auto [name, entry, page, statusOpen] :
+         {std::tuple{"menu-first", 0, kPageMenuChoose, false},
+          {"menu-last", MenuEntryCount() - 1, kPageMenuChoose, false},
+          {"menu-edit", 5, kPageMenuEdit, false},
+          {"menu-under-status", 22, kPageMenuEdit, true}}) {
+        w->pages.viewFlags.replace(statusOpen ? 1 : 0);
+        w->pages.menuEntry = entry;
+        draw(page);
+        matches(name);
     }
 }
 
@@ -83,23 +79,19 @@ TEST_F(MenuScreens, TheOctetOrCodeSymbolBeingEditedIsLit) {
         lan.IP_v[i] = ip[i], lan.NetMask_v[i] = mask[i];
     w->remoteEnabled = 0;
     w->pages.newCodeArmed = 1;
-    struct Case {
-        const char* name;
-        int entry, cursor;
-        std::vector<int> actions;
-    } cases[] = {{"menu-octet-1", 9, 1, {}},
-                 {"menu-octet-3", 9, 3, {}},
-                 {"menu-octet-0", 9, 0, {}},
-                 {"menu-code-0", 27, 0, {}},
-                 {"menu-code-2", 27, 0, {kMenuPlus, kMenuRight, kMenuRight, kMenuMinus}},
-                 {"menu-code-11", 27, 0, {kMenuLeft, kMenuLeft, kMenuLeft}}};
-    for (const Case& c : cases) {
-        w->pages.menuEntry = c.entry;
-        lan.CntIP = c.cursor;
-        for (int a : c.actions)
+    for (auto [name, entry, cursor, actions] :
+         {std::tuple{"menu-octet-1", 9, 1, std::vector<int>{}},
+          {"menu-octet-3", 9, 3, {}},
+          {"menu-octet-0", 9, 0, {}},
+          {"menu-code-0", 27, 0, {}},
+          {"menu-code-2", 27, 0, {kMenuPlus, kMenuRight, kMenuRight, kMenuMinus}},
+          {"menu-code-11", 27, 0, {kMenuLeft, kMenuLeft, kMenuLeft}}}) {
+        w->pages.menuEntry = entry;
+        lan.CntIP = cursor;
+        for (int a : actions)
             ModifyParameter(w.get(), a);
         draw(kPageMenuEdit);
-        matches(c.name);
+        matches(name);
     }
     // While choosing, either is one white value: the code's edit not yet saved
     // is dropped when the editing page opens again.
@@ -140,22 +132,19 @@ class MemoryTable : public MenuScreens {
         w->pages.viewFlags.replace(2);
         w->NumBanco = 4;
         w->ModeWorkIdx = 1;
-        struct R {
-            const char* name;
-            float pwr;
-            uint8_t att, amp, ant, bypass;
-        } rows[3] = {
-            {"160m", 50.0f, 0, 1, 1, 0}, {"40m", 7.5f, 2, 0, 3, 1}, {"10m", 100.0f, 3, 1, 2, 0}};
-        for (int i = 0; i < 3; i++) {
-            AntennaRow& r = w->antennaTable[i];
-            r.name.set(rows[i].name);
-            r.pwr = rows[i].pwr;
-            r.attStep = rows[i].att;
-            r.ampEnable = rows[i].amp;
-            r.antenna = rows[i].ant;
-            r.atuBypass = rows[i].bypass;
+        int rows = 0;
+        for (auto [name, pwr, att, amp, ant, bypass] : {std::tuple{"160m", 50.0f, 0, 1, 1, 0},
+                                                        {"40m", 7.5f, 2, 0, 3, 1},
+                                                        {"10m", 100.0f, 3, 1, 2, 0}}) {
+            AntennaRow& r = w->antennaTable[rows++];
+            r.name.set(name);
+            r.pwr = pwr;
+            r.attStep = att;
+            r.ampEnable = amp;
+            r.antenna = ant;
+            r.atuBypass = bypass;
         }
-        w->antennaRowCount = 3;
+        w->antennaRowCount = rows;
         w->pages.editRow = 1;
     }
 };
@@ -176,12 +165,11 @@ class StatusPage : public MenuScreens {
         w->pages.keyPage = kPageMain;
         w->ident.swVersion.set("0.046");
         w->ident.microVersion.set("2.10");
-        const char* sn0 = "TZ123456";
-        const char* sn1 = "A1B2";
-        for (int i = 0; i < 32; i++) {
-            w->ident.ee0[i] = static_cast<uint8_t>(i < 8 ? sn0[i] : 0);
-            w->ident.ee1[i] = static_cast<uint8_t>(i < 4 ? sn1[i] : 0);
-        }
+        // The serial numbers, their other bytes left zero.
+        for (int i = 0; i < 8; i++)
+            w->ident.ee0[i] = static_cast<uint8_t>("TZ123456"[i]);
+        for (int i = 0; i < 4; i++)
+            w->ident.ee1[i] = static_cast<uint8_t>("A1B2"[i]);
         w->ident.eeModel[0] = '1';
         w->ident.eeModel[1] = '0';
         PublishAmpReadings(w.get(), {.ampStatus1 = 0x12, .ampStatus2 = 0x03, .pwrIn = 8.0f, .pwrFwd = 30.0f,

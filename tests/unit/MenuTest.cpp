@@ -208,10 +208,8 @@ TEST_F(Menu, AddressEntriesEditTheirOwnOctetsAndEnterWritesAllFour) {
     act(12, kMenuMinus);
     EXPECT_EQ(act(9, kMenuRight), 0); // IP: 3 -> 0 -> 3
     act(9, kMenuLeft);
-    EXPECT_EQ(lan.CntNetMask, 2);
-    EXPECT_EQ(lan.CntGateway, 3);
-    EXPECT_EQ(lan.CntDNS, 0);
-    EXPECT_EQ(lan.CntIP, 3);
+    EXPECT_EQ((std::vector<int>{lan.CntIP, lan.CntNetMask, lan.CntGateway, lan.CntDNS}),
+              (std::vector<int>{3, 2, 3, 0}));
     EXPECT_EQ((V{shown(9), shown(10), shown(11), shown(12)}),
               (V{"192.168.1.20", "255.255.254.0", "192.168.1.0", "255.168.1.1"}));
     // Only the four addresses and the remote code have positions to move between.

@@ -20,16 +20,6 @@ class Platform : public RootDir {
     }
 };
 
-// (Under the root: every test of a SimRoot,
-// SetupFile.MissingFileIsCreatedFromDefaultsBetweenTheRemounts first.)
-TEST_F(Platform, RelativePathsAndAllWithoutARootDoNotResolveUnderTheRoot) {
-    EXPECT_EQ(plat_path("img1.png"), "img1.png");
-    // Without a root nothing changes.
-    plat_set_root(nullptr);
-    EXPECT_EQ(plat_path("/opt/set/setup.txt"), "/opt/set/setup.txt");
-    EXPECT_EQ(plat_command_text("/bin/echo x >/dev/tty0"), "/bin/echo x >/dev/tty0");
-}
-
 TEST_F(Platform, CommandsAreLoggedExactlyAndRunWithTheRootsStandInsAndPopenWaitsForThem) {
     ASSERT_TRUE(SimWriteScript(dir.path, "/bin/probe",
                                "echo \"$PANEL_ROOT\" > \"$PANEL_ROOT/sim/probe.txt\"\nexit 4\n"));
@@ -45,7 +35,10 @@ TEST_F(Platform, CommandsAreLoggedExactlyAndRunWithTheRootsStandInsAndPopenWaits
     EXPECT_EQ(plat_pclose(f), -1); // closed once only
 }
 
-TEST_F(Platform, AbsoluteFirstWordAndRedirectionsStayInTheRoot) {
+// (Absolute paths under the root: every test of a SimRoot,
+// SetupFile.MissingFileIsCreatedFromDefaultsBetweenTheRemounts first.)
+TEST_F(Platform, AbsoluteWordsAndRedirectionsStayInTheRootRelativeOnesAndAllWithoutOneDoNot) {
+    EXPECT_EQ(plat_path("img1.png"), "img1.png");
     // /usr/bin/tput exists in the root: the stand-in runs.
     EXPECT_EQ(plat_command_text("/usr/bin/tput clear"), dir.path + "/usr/bin/tput clear");
     // /bin/true does not: the machine's own runs.
@@ -55,6 +48,10 @@ TEST_F(Platform, AbsoluteFirstWordAndRedirectionsStayInTheRoot) {
     EXPECT_EQ(plat_command_text("x > /var/log/a 2>>/tmp/b < /etc/c"),
               "x > " + dir.path + "/var/log/a 2>>" + dir.path + "/tmp/b < " + dir.path + "/etc/c");
     EXPECT_EQ(plat_command_text("echo '>/not/a/redirect'"), "echo '>/not/a/redirect'");
+    // Without a root nothing changes.
+    plat_set_root(nullptr);
+    EXPECT_EQ(plat_path("/opt/set/setup.txt"), "/opt/set/setup.txt");
+    EXPECT_EQ(plat_command_text("/bin/echo x >/dev/tty0"), "/bin/echo x >/dev/tty0");
 }
 
 // The log's lines carry their level; the one way to say something gives the log

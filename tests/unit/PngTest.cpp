@@ -56,30 +56,24 @@ TEST_F(Skins, AnImageGoesToTheImageOriginOfTheBackPictureAndIsNotShownYet) {
 }
 
 TEST_F(Skins, RefusedFormatsAndFilesLeaveEveryPictureAlone) {
-    struct Case {
-        SimPng png;
-        const char* message;
-    } cases[] = {
-        {makePng(800, 480, 16, 6), "x.png image has 16 pixels not 4 or color_type is 6 not 6"},
-        {makePng(800, 480, 8, 2), "x.png image has 8 pixels not 4 or color_type is 2 not 6"},
-        {makePng(801, 480, 8, 6), "x.png image has 801 cols not 800"},
-        {makePng(800, 481, 8, 6), "x.png image has 481 rows not 480"},
-    };
-    for (auto& c : cases) {
-        ASSERT_TRUE(SimPngWrite(c.png, dir.path + "/x.png"));
+    for (auto [png, message] :
+         {std::pair{makePng(800, 480, 16, 6),
+                    "x.png image has 16 pixels not 4 or color_type is 6 not 6"},
+          {makePng(800, 480, 8, 2), "x.png image has 8 pixels not 4 or color_type is 2 not 6"},
+          {makePng(801, 480, 8, 6), "x.png image has 801 cols not 800"},
+          {makePng(800, 481, 8, 6), "x.png image has 481 rows not 480"}}) {
+        ASSERT_TRUE(SimPngWrite(png, dir.path + "/x.png"));
         LoadSkin(w.get(), "x", 1);
         LoadSkin(w.get(), "x", 0);
-        EXPECT_TRUE(Contains(syslog(), std::string("3 ") + c.message)) << c.message;
-        EXPECT_TRUE(untouched()) << c.message;
+        EXPECT_TRUE(Contains(syslog(), std::string("3 ") + message)) << message;
+        EXPECT_TRUE(untouched()) << message;
     }
-    // Missing, not a PNG, or a valid header followed by cut image data.
+    // Missing, not a PNG, or a valid header followed by cut image data (refused while decoding).
     LoadSkin(w.get(), "nothere", 0);
     EXPECT_TRUE(Contains(syslog(), "3 nothere.png image could not be opened"));
     ASSERT_TRUE(WriteFile(dir.path + "/text.png", "this is not a picture"));
     LoadSkin(w.get(), "text", 0);
     EXPECT_TRUE(Contains(syslog(), "3 text.png image is not a PNG file"));
-
-    // A valid header followed by cut image data: refused while decoding.
     ASSERT_TRUE(SimPngWrite(makePng(800, 480, 8, 6), dir.path + "/cut.png"));
     const std::string whole = ReadFile(dir.path + "/cut.png");
     ASSERT_TRUE(WriteFile(dir.path + "/cut.png", whole.substr(0, whole.size() / 2)));
@@ -125,8 +119,7 @@ long peakRssKb() {
 TEST_F(Skins, ChunkDeclaringGigabytesIsRefusedWithoutTakingThem) {
     for (const char* type :
          {"tEXt", "zTXt", "iTXt", "sPLT", "sCAL", "pCAL", "iCCP", "eXIf", "quUx", "IDAT"}) {
-        const std::string file = hugeChunkPng(dir.path, type);
-        ASSERT_TRUE(WriteFile(dir.path + "/huge.png", file));
+        ASSERT_TRUE(WriteFile(dir.path + "/huge.png", hugeChunkPng(dir.path, type)));
         const size_t logged = syslog().size();
         const long before = peakRssKb();
         LoadSkin(w.get(), "huge", 1);

@@ -29,16 +29,14 @@ class Refresh : public TickedPicture {
     // True when the picture shows the text `t` of `font` at (x, y) in (r, g, b):
     // every pixel the glyphs cover fully has exactly that colour, whatever the
     // background (partly covered pixels blend with it and are not compared).
-    // Over black every covered pixel can be compared (`onBlack`).
-    bool shows(int font, int x, int y, const char* t, uint8_t r, uint8_t g, uint8_t b,
-               bool onBlack = false) {
+    bool shows(int font, int x, int y, const char* t, uint8_t r, uint8_t g, uint8_t b) {
         FrameBuffer* ref = fbInitMemory(800, 480, 32);
         putString(font, x, y, t, 255, 255, 255, ref);
         int compared = 0;
         bool same = true;
         for (int o = 0; o < ref->memSize; o += 4) {
             const unsigned a = ref->work[o];
-            if (a == 255 || (onBlack && a > 0)) {
+            if (a == 255) {
                 compared++;
                 same &= fb->work[o] == (a & b) && fb->work[o + 1] == (a & g) &&
                         fb->work[o + 2] == (a & r);

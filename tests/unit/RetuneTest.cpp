@@ -67,18 +67,17 @@ TEST_F(Retune, AFailedSearchIsRetriedOnceAMinuteAndElsewhereAtOnce) {
     RetuneNoteEnd(w.get(), false, 7.0f, 0);
     EXPECT_FALSE(RetuneAllowed(w.get(), true, 59999));
     EXPECT_TRUE(RetuneAllowed(w.get(), true, 60000));
-    // Another tuner memory slot, antenna or bank is another place.
+    // Another tuner memory slot, antenna or bank is another place; the stored one is not.
     RetuneNoteEnd(w.get(), true, 1.1f, 0);
-    w->freqHz = 7074000;
-    EXPECT_TRUE(RetuneAllowed(w.get(), true, 10));
-    w->freqHz = 14074000;
-    w->antennaIdx = 1;
-    EXPECT_TRUE(RetuneAllowed(w.get(), true, 20));
-    w->antennaIdx = 0;
-    w->NumBanco = 3;
-    EXPECT_TRUE(RetuneAllowed(w.get(), true, 30));
-    w->NumBanco = 0;
-    EXPECT_FALSE(RetuneAllowed(w.get(), true, 40));
+    for (auto [hz, antenna, bank, at, allowed] : {std::tuple{7074000, 0, 0, 10, true},
+                                                  {14074000, 1, 0, 20, true},
+                                                  {14074000, 0, 3, 30, true},
+                                                  {14074000, 0, 0, 40, false}}) {
+        w->freqHz = hz;
+        w->antennaIdx = antenna;
+        w->NumBanco = bank;
+        EXPECT_EQ(RetuneAllowed(w.get(), true, at), allowed) << at;
+    }
 }
 
 } // namespace

@@ -52,14 +52,12 @@ class Text : public ::testing::Test {
     FrameBuffer* fb = nullptr;
 };
 
-// (Every face found and loaded: ReferenceScreens.EverySkinWithSampleText.)
+// (Every face found and loaded, each slot's face and size:
+// ReferenceScreens.EverySkinWithSampleText.)
 TEST_F(Text, TwelveLoadsFillTheirSlots) {
-    for (int slot : {0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11})
-        EXPECT_GT(getStringSpace(slot, "Hello"), 0) << slot;
-    for (int slot : {3, 12}) // slot 3 is never loaded
-        EXPECT_EQ(getStringSpace(slot, "Hello"), 0) << slot;
+    for (int slot = 0; slot <= 12; slot++) // start-up leaves slots 3 and 12 empty
+        EXPECT_EQ(getStringSpace(slot, "Hello") > 0, slot != 3 && slot != 12) << slot;
     EXPECT_EQ(getStringSpace(8, ""), 0);
-    // (Each slot's face and size: ReferenceScreens.EverySkinWithSampleText.)
 }
 
 // A unit whose font package lacks a face: the slots of that file take a face
