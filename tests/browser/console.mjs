@@ -12,14 +12,10 @@ import assert from 'node:assert/strict';
 import path from 'node:path';
 import {
   changedFrom, count, fbDigest, launchChromium, openConsole, played, playedBytes, showsPanel, sleep, runMain,
-  startStation, toneOf, waitFor, writeToneWav,
+  startStation, testArgs, toneOf, waitFor, writeToneWav,
 } from './station.mjs';
 
-const [simExe, work] = process.argv.slice(2);
-if (!simExe || !work) {
-  console.error('usage: node console.mjs PANEL_SIM WORK_DIR');
-  process.exit(2);
-}
+const [simExe, work] = testArgs('console.mjs');
 let st = null;
 let browser = null;
 
@@ -31,45 +27,41 @@ async function main() {
   browser = await launchChromium({ micWav });
   const page = await openConsole(browser, st, 'connected, in control');
   await showsPanel(st, page, 'the first picture');
+  // `act` changes the panel, and the page shows the change.
+  const shown = async (what, act) => {
+    const digest = fbDigest(st);
+    await act();
+    await changedFrom(st, digest, what);
+    await showsPanel(st, page, what);
+  };
 
   // Needles moving: the transceiver transmits into the amplifier.
-  let digest = fbDigest(st);
-  st.sim.stdin.write(' ');
-  await changedFrom(st, digest, 'transmitting');
+  await shown('transmitting', () => st.sim.stdin.write(' '));
   await waitFor('the forward power in the values', async () =>
     parseFloat(await page.textContent('#v-forward_w').catch(() => '0')) > 1);
-  await showsPanel(st, page, 'transmitting');
-  digest = fbDigest(st);
-  st.sim.stdin.write(' ');
-  await changedFrom(st, digest, 'transmission ended');
+  await shown('transmission ended', () => st.sim.stdin.write(' '));
 
   // A click on key 6: the panel turns its page.
   const turns = count(st.syslog(), 'type to ');
-  digest = fbDigest(st);
-  await page.click('#keys button[data-key="6"]');
+  await shown('page change', () => page.click('#keys button[data-key="6"]'));
   await waitFor('the page turned', () => count(st.syslog(), 'type to ') === turns + 1);
-  await changedFrom(st, digest, 'page change');
-  await showsPanel(st, page, 'page change');
 
   // A long press of key 6: the status page, as the panel's own long press,
   // and no page turn on release.
-  digest = fbDigest(st);
-  const key6 = page.locator('#keys button[data-key="6"]');
-  await key6.hover();
-  await page.mouse.down();
-  await sleep(1200);
-  await page.mouse.up();
-  await changedFrom(st, digest, 'long press');
-  await showsPanel(st, page, 'the status page');
+  await shown('the status page', async () => {
+    await page.locator('#keys button[data-key="6"]').hover();
+    await page.mouse.down();
+    await sleep(1200);
+    await page.mouse.up();
+  });
   await sleep(300);
   assert.equal(count(st.syslog(), 'type to '), turns + 1, 'a long press turned the page');
   // Key 6 closes the status page, without turning the page.
-  digest = fbDigest(st);
-  await page.keyboard.down('6');
-  await sleep(150);
-  await page.keyboard.up('6');
-  await changedFrom(st, digest, 'status page closed');
-  await showsPanel(st, page, 'status page closed');
+  await shown('status page closed', async () => {
+    await page.keyboard.down('6');
+    await sleep(150);
+    await page.keyboard.up('6');
+  });
   assert.equal(count(st.syslog(), 'type to '), turns + 1);
 
   // A second browser watches: the same picture.
@@ -80,10 +72,7 @@ async function main() {
   await showsPanel(st, watcher, 'the watcher');
 
   // The controller opens the menu; both browsers show it.
-  digest = fbDigest(st);
-  await page.click('#keys button[data-key="5"]');
-  await changedFrom(st, digest, 'menu');
-  await showsPanel(st, page, 'the menu');
+  await shown('the menu', () => page.click('#keys button[data-key="5"]'));
   await showsPanel(st, watcher, 'the menu, watched');
 
   // The station's 700 Hz tone, heard in the page (its analyser): as Opus

@@ -19,6 +19,14 @@ export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 export const read = (p) => (fs.existsSync(p) ? fs.readFileSync(p, 'utf8') : '');
 export const count = (text, what) => text.split(what).length - 1;
 
+// A test's simulator and work folder, from its command line.
+export function testArgs(name) {
+  const [simExe, work] = process.argv.slice(2);
+  if (simExe && work) return [simExe, work];
+  console.error(`usage: node ${name} PANEL_SIM WORK_DIR`);
+  process.exit(2);
+}
+
 export async function waitFor(what, check, ms = 15000) {
   const end = Date.now() + ms;
   for (;;) {

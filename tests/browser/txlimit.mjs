@@ -7,13 +7,9 @@
 // from the page and from the station's alarm keys.
 //   node txlimit.mjs PANEL_SIM WORK_DIR
 import assert from 'node:assert/strict';
-import { launchChromium, openConsole, runMain, startStation, waitFor } from './station.mjs';
+import { launchChromium, openConsole, runMain, startStation, testArgs, waitFor } from './station.mjs';
 
-const [simExe, work] = process.argv.slice(2);
-if (!simExe || !work) {
-  console.error('usage: node txlimit.mjs PANEL_SIM WORK_DIR');
-  process.exit(2);
-}
+const [simExe, work] = testArgs('txlimit.mjs');
 let st = null;
 let browser = null;
 

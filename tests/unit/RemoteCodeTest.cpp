@@ -35,6 +35,8 @@ class RemoteCode : public RootedWorks {
         ASSERT_EQ(chmod(path().c_str(), m), 0);
     }
     std::string code() const { return w->remotePassword.get().s; }
+    // The code in use, then remote.txt.
+    std::string saved() const { return code() + " " + file(); }
     // The code of a well-formed file; "" otherwise.
     std::string fileCode() const {
         const std::string f = file();
@@ -91,8 +93,7 @@ TEST_F(RemoteCode, AValidFileIsKeptAsItIsAndMadePrivate) {
     // Of another mode: the code kept, the file made private.
     ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n", 0644));
     EXPECT_TRUE(LoadRemoteCode(w.get()));
-    EXPECT_EQ(code(), "ABCDEFGH2345");
-    EXPECT_EQ(file(), "Code: ABCDEFGH2345\n");
+    EXPECT_EQ(saved(), "ABCDEFGH2345 Code: ABCDEFGH2345\n");
     EXPECT_EQ(mode(), 0600);
     EXPECT_TRUE(Contains(syslog(), "3 remote: remote.txt was mode 0644, rewritten 0600"))
         << syslog();
@@ -138,21 +139,18 @@ TEST_F(RemoteCode, SaveWritesTheFileAndRefusesWhatIsNotACode) {
     ASSERT_NO_FATAL_FAILURE(put("Code: ABCDEFGH2345\n"));
     ASSERT_TRUE(LoadRemoteCode(w.get()));
     EXPECT_TRUE(SaveRemoteCode(w.get(), "ZYXW98765432"));
-    EXPECT_EQ(file(), "Code: ZYXW98765432\n");
-    EXPECT_EQ(code(), "ZYXW98765432");
+    EXPECT_EQ(saved(), "ZYXW98765432 Code: ZYXW98765432\n");
 
     for (const char* bad : {"ZYXW9876543", "zyxw98765432", "ZYXW98765430", ""}) {
         EXPECT_FALSE(SaveRemoteCode(w.get(), bad)) << bad;
-        EXPECT_EQ(file(), "Code: ZYXW98765432\n");
-        EXPECT_EQ(code(), "ZYXW98765432");
+        EXPECT_EQ(saved(), "ZYXW98765432 Code: ZYXW98765432\n");
     }
     EXPECT_FALSE(SaveRemoteCode(w.get(), nullptr));
 
     // A refused remount leaves file and code as they were.
     ASSERT_TRUE(SimWriteScript(dir.path, "/bin/mount", "exit 1\n"));
     EXPECT_FALSE(SaveRemoteCode(w.get(), "ABCDEFGH2345"));
-    EXPECT_EQ(file(), "Code: ZYXW98765432\n");
-    EXPECT_EQ(code(), "ZYXW98765432");
+    EXPECT_EQ(saved(), "ZYXW98765432 Code: ZYXW98765432\n");
     EXPECT_TRUE(Contains(syslog(), "3 remote: remote.txt not written")) << syslog();
     EXPECT_FALSE(Contains(syslog(), "ZYXW98765432"));
 }
@@ -176,11 +174,9 @@ TEST_F(RemoteCode, TheCodeEntryEditsTheSymbolUnderTheCursorAndSavesOnEnter) {
                                                "BBBDEFGH2346", "BBBDEFGH2347", "BBBDEFGH2347",
                                                "ABBDEFGH2347", "9BBDEFGH2347"}));
     // Until ENTER the code in use and its file stay.
-    EXPECT_EQ(code(), "ABCDEFGH2345");
-    EXPECT_EQ(file(), "Code: ABCDEFGH2345\n");
+    EXPECT_EQ(saved(), "ABCDEFGH2345 Code: ABCDEFGH2345\n");
     act(kCodeEntry, kMenuEnter);
-    EXPECT_EQ(code(), "9BBDEFGH2347");
-    EXPECT_EQ(file(), "Code: 9BBDEFGH2347\n");
+    EXPECT_EQ(saved(), "9BBDEFGH2347 Code: 9BBDEFGH2347\n");
     EXPECT_EQ(shown(kCodeEntry), "9BBDEFGH2347");
     EXPECT_FALSE(Contains(syslog(), "9BBDEFGH2347"));
 
@@ -201,8 +197,7 @@ TEST_F(RemoteCode, TheCodeEntryEditsTheSymbolUnderTheCursorAndSavesOnEnter) {
     act(kCodeEntry, kMenuMinus);
     EXPECT_EQ(shown(kCodeEntry), "9AAAAAAAAAAA");
     act(kCodeEntry, kMenuEnter);
-    EXPECT_EQ(code(), "9AAAAAAAAAAA");
-    EXPECT_EQ(file(), "Code: 9AAAAAAAAAAA\n");
+    EXPECT_EQ(saved(), "9AAAAAAAAAAA Code: 9AAAAAAAAAAA\n");
 }
 
 TEST_F(RemoteCode, TheServiceEntryDrawsANewCodeOnceArmed) {
@@ -257,8 +252,7 @@ TEST_F(RemoteCodeKeys, EditedAndSavedWithThePanelKeys) {
         press(key);
     press(6); // ENTER saves and goes back to choosing
     EXPECT_EQ(w->pages.keyPage, kPageMenuChoose);
-    EXPECT_EQ(file(), "Code: BBADEFGH2346\n");
-    EXPECT_EQ(code(), "BBADEFGH2346");
+    EXPECT_EQ(saved(), "BBADEFGH2346 Code: BBADEFGH2346\n");
 
     // Left on the editing page by an error, the half-made edit is not saved later.
     press(6);

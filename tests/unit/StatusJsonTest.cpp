@@ -45,8 +45,7 @@ TEST_F(StatusJson, ValuesAndAlarmsOfTheUnit) {
     // Every alarm at once still fits.
     for (int code = 1; code < kAlarmCodes; code++)
         AddErrore(w.get(), code);
-    const std::string all = json();
-    EXPECT_EQ(all.back(), '}');
+    EXPECT_EQ(json().back(), '}');
     char small[16];
     EXPECT_EQ(BuildStatusJson(w.get(), small, sizeof small), 0u);
 }

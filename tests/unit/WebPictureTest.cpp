@@ -93,12 +93,7 @@ TEST_P(WebPictureFormats, UpdatesRebuildTheScreenExactlyFromWhatChanged) {
 
     // Unwatched, the framebuffer keeps no list.
     WebPictureDrop(fb, &pic);
-    paint(fb, {0, 0, 10, 10}, 5);
-    {
-        PictureLock lock(PictureMutex());
-        const PixelRect r{0, 0, 10, 10};
-        fbShown(fb, &r);
-    }
+    show({{0, 0, 10, 10}}, 5);
     EXPECT_TRUE(fb->shown.empty());
     fbRelease(fb, true);
 }
