@@ -30,10 +30,8 @@ class AmpctlStation : public GpioPanel {
     }
     void TearDown() override {
         w->running = 0;
-        if (server.joinable())
-            server.join();
-        if (link.joinable())
-            link.join();
+        for (std::thread* t : {&server, &link})
+            if (t->joinable()) t->join();
         AmpModelStop(model);
         GpioPanel::TearDown();
     }

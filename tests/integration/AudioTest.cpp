@@ -43,10 +43,9 @@ class Audio : public RootedWorks {
     }
     void TearDown() override {
         w->running = 0;
-        JoinThread(SlotOf(Thread::AudioIn));
-        JoinThread(SlotOf(Thread::AudioOut));
-        JoinThread(SlotOf(Thread::CatRelay)); // the remote restart starts these too
-        JoinThread(SlotOf(Thread::UsbRx));
+        // The remote restart starts the CAT relay and the USB receiver too.
+        for (Thread t : {Thread::AudioIn, Thread::AudioOut, Thread::CatRelay, Thread::UsbRx})
+            JoinThread(SlotOf(t));
         DestroyAudioCodec(w.get());
         setenv("HOME", savedHome.c_str(), 1);
         snd_config_update_free_global();

@@ -26,9 +26,7 @@ class CatSources : public RootedWorks {
         RootedWorks::TearDown();
     }
     void startFt817(long long hz) {
-        Ft817ModelConfig cfg;
-        cfg.hz = hz;
-        radio = Ft817ModelStart(dir.path + "/dev/ttyUSB2", cfg);
+        radio = Ft817ModelStart(dir.path + "/dev/ttyUSB2", {.hz = hz});
         ASSERT_NE(radio, nullptr);
     }
 
@@ -102,9 +100,7 @@ TEST_F(CatSources, FtPollStartedAndSwitchedFromSeveralThreadsEndsWithOnePoller) 
 
 TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
     // Two ports: the last in name order answers with another id and is passed over.
-    TrxCatModelConfig other;
-    other.id = "DT002;";
-    TrxCatModel* wrong = TrxCatModelStart(dir.path + "/dev/KAVOCAT1", other);
+    TrxCatModel* wrong = TrxCatModelStart(dir.path + "/dev/KAVOCAT1", {.id = "DT002;"});
     trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0");
     ASSERT_NE(wrong, nullptr);
     ASSERT_NE(trx, nullptr);
@@ -128,9 +124,7 @@ TEST_F(CatSources, RelayFindsTheTransceiverAndForwardsItsTexts) {
 }
 
 TEST_F(CatSources, NoAnsweringPortRaisesTheRelayAlarm) {
-    TrxCatModelConfig silent;
-    silent.id = "";
-    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0", silent);
+    trx = TrxCatModelStart(dir.path + "/dev/KAVOCAT0", {.id = ""}); // answers no "DT;"
     setup->EnableCAT = '1';
     StartThreadCAT(w.get());
     JoinThread(SlotOf(Thread::CatRelay));

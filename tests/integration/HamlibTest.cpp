@@ -117,9 +117,7 @@ TEST_F(HamlibSource, RigctldsRigIsNamedAndWhenStoppedShowsTheErrorPageUntilItIsB
 // rig's name, its dial, then a new one. (Followed to its row as every
 // source's: Sources/EachSource.ItsModeRunsItsThreadAlone.../Hamlib.)
 TEST_F(HamlibSource, TransceiverCatModelThroughAKenwoodBackend) {
-    TrxCatModelConfig cfg;
-    cfg.hz = 14200000;
-    trx = TrxCatModelStart(dir.path + "/dev/ttyUSB3", cfg);
+    trx = TrxCatModelStart(dir.path + "/dev/ttyUSB3", {.hz = 14200000});
     ASSERT_NE(trx, nullptr);
     follow("/dev/ttyUSB3", 2028, 115200);
     ASSERT_TRUE(polled(14200000)) << syslog();

@@ -39,11 +39,8 @@ class EachSource : public AmpLinked, public ::testing::WithParamInterface<int> {
         AmpModelSetFrequency(amp, 14074000);
         // The amplifier's counter counts the carrier it amplifies.
         if (source->amplifierCounts) AmpModelSetDrive(amp, 5.0f);
-        TrxModelConfig trxCfg;
-        trxCfg.hz = 14074000;
-        trx = TrxModelStart(dir.path + "/dev/ttyUSB1", trxCfg);
-        Ft817ModelConfig ftCfg;
-        ftCfg.hz = 14074000;
+        trx = TrxModelStart(dir.path + "/dev/ttyUSB1", {.hz = 14074000});
+        const Ft817ModelConfig ftCfg{.hz = 14074000};
         ft817 = Ft817ModelStart(dir.path + "/dev/ttyUSB2", ftCfg);
         rig = Ft817ModelStart(dir.path + "/dev/ttyUSB3", ftCfg);
         ASSERT_TRUE(trx && ft817 && rig);

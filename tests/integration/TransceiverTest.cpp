@@ -107,9 +107,7 @@ TEST_F(Transceiver, ParametersFollowTheRadioThroughASilentAndABadLine) {
 TEST_F(Transceiver, FramesGoToTheRemotePeer) {
     remoteSession();
     setup->usbSpectrum = '0'; // the spectrum of this link is the one forwarded
-    TrxModelConfig cfg;
-    cfg.mode = 4; // the trace is shifted by the pitch
-    startTrx(cfg);
+    startTrx({.mode = 4});    // the trace is shifted by the pitch
     startSerial();
     const std::vector<uint8_t> got = drainRemote(600);
     int params = 0, fragments = 0;

@@ -148,18 +148,17 @@ TEST_F(AmpctlViews, TheOperatorsUnitAnswersFromTheStationsRecordAndAsksOverTheLi
     EXPECT_EQ(answer("l PWRFORWARD"), "RPRT -11\n"); // a session, no record yet
     {
         std::lock_guard<std::mutex> lock(w->station.mu);
-        StationState& s = w->station.s;
-        s.recordMs = plat_mono_ms();
-        s.fwd = 61.27f;
-        s.swr = 3.0f;
-        s.in = 4.6f;
-        s.temp = 41.5f;
-        s.antenna = 2;
-        s.tx = true;
-        s.ampBypass = false;
-        s.alarmsMs = plat_mono_ms();
-        s.alarmCount = 1;
-        s.alarms[0] = StationAlarm{kAlarmFault, 3, "Error", "FWD"};
+        w->station.s = StationState{.recordMs = plat_mono_ms(),
+                                    .antenna = 2,
+                                    .ampBypass = false,
+                                    .swr = 3.0f,
+                                    .fwd = 61.27f,
+                                    .in = 4.6f,
+                                    .temp = 41.5f,
+                                    .alarmsMs = plat_mono_ms(),
+                                    .tx = true,
+                                    .alarmCount = 1,
+                                    .alarms = {StationAlarm{kAlarmFault, 3, "Error", "FWD"}}};
     }
     // The record has no frequency, peak or reflected power: the band only, the
     // forward power held, the reflected power from the SWR (a quarter at 3).

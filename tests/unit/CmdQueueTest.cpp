@@ -58,7 +58,7 @@ TEST_F(Commands, NextCmdPriorityDrainsOnlyWhenAsked) {
     EXPECT_EQ(w->retryCount, 0);
 
     CmdQueueStartDrain(w.get(), true); // the alarm reset's commands go out back to back
-    IncPNTIn_CMDLinear(kCmdFan, w.get()); // queued after the request: it waits its turn
+    IncPNTIn_CMDLinear(kCmdFan, w.get()); // a key held meanwhile: it waits its turn
     NextCmdPriority(w.get(), kCmdStatus);
     EXPECT_EQ(linearProcessStatus, kCmdAntenna);
     NextCmdPriority(w.get(), kCmdStatus);
@@ -69,22 +69,6 @@ TEST_F(Commands, NextCmdPriorityDrainsOnlyWhenAsked) {
     EXPECT_EQ(w->cmdQueueDrain, 0);
     EXPECT_EQ(w->errorResetPhase, 2);
     EXPECT_EQ(CmdQueueTake(w.get()), kCmdFan);
-}
-
-// A key held while a search drains its preparation: the drain ends with what
-// was queued before it, however fast the key queues behind it.
-TEST_F(Commands, ADrainEndsWithWhatWasQueuedBeforeIt) {
-    IncPNTIn_CMDLinear(kCmdProtOn, w.get());
-    IncPNTIn_CMDLinear(kCmdAttTune, w.get());
-    CmdQueueStartDrain(w.get(), false);
-    std::vector<int> sent;
-    for (int pass = 0; pass < 10 && w->cmdQueueDrain == 1; pass++) {
-        IncPNTIn_CMDLinear(kCmdTuneWord, w.get()); // a step of a held key every pass
-        NextCmdPriority(w.get(), kCmdStatus);
-        sent.push_back(linearProcessStatus);
-    }
-    EXPECT_EQ(sent, (std::vector<int>{kCmdProtOn, kCmdAttTune, kCmdStatus}));
-    EXPECT_EQ(w->cmdQueueDrain, 0);
 }
 
 // (The start-up list's texts, from their start values, and the protection's,

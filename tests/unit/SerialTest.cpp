@@ -113,21 +113,18 @@ TEST_F(SerialDecode, NineBytesOrGroupsWithoutTheirMarkersKeepTheOtherFields) {
     std::vector<uint8_t> nine = payload(21074000, 5);
     nine.resize(9);
     store(nine);
-    EXPECT_EQ(params.activeFreq, 21074000);
-    EXPECT_EQ(params.prevFreq, 14074000);
-    EXPECT_EQ(params.activeMode, before.activeMode);
-    EXPECT_EQ(params.squelch, before.squelch);
-    EXPECT_EQ(params.pitchHz, before.pitchHz);
-    EXPECT_EQ(params.volume, before.volume);
+    EXPECT_EQ((std::vector<int>{params.activeFreq, params.prevFreq, params.activeMode,
+                                params.squelch, params.pitchHz, params.volume}),
+              (std::vector<int>{21074000, 14074000, before.activeMode, before.squelch,
+                                before.pitchHz, before.volume}));
 
     std::vector<uint8_t> b = payload(14074000, 7);
     b[9] &= 0x7F; // mode group not marked
     b[11] = 0x89; // squelch marker wrong
     b[14] = 0x25; // NR marker wrong
     store(b);
-    EXPECT_EQ(params.activeMode, 2);
-    EXPECT_EQ(params.squelch, 3);
-    EXPECT_EQ(params.nr, 1);
+    EXPECT_EQ((std::vector<int>{params.activeMode, params.squelch, params.nr}),
+              (std::vector<int>{2, 3, 1}));
 }
 
 TEST_F(SerialDecode, LevelFieldsRememberTheirLevelWhenOff) {

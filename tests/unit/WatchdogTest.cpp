@@ -108,9 +108,8 @@ TEST_F(Watch, ACommandMarksTheThreadThatWaitsForIt) {
 class Notify : public RootDir {
   protected:
     void TearDown() override {
-        unsetenv("NOTIFY_SOCKET");
-        unsetenv("WATCHDOG_USEC");
-        unsetenv("WATCHDOG_PID");
+        for (const char* name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"})
+            unsetenv(name);
         RootDir::TearDown();
     }
 };
