@@ -1,23 +1,31 @@
 // The desktop simulator in its scripted mode: it runs the panel against its
-// station, presses keys and saves the screen.
+// station, presses keys and saves the screen; with the panel's storage thread
+// held, and with the panel under strace.
 #include "AmpctlPeer.h"
 #include "DrawnText.h"
+#include "StraceLog.h"
 #include "TestRoot.h"
+#include "WsPeer.h"
 
 #include "devsim/PngFile.h"
 #include "devsim/SimAudio.h"
+#include "devsim/Station.h"
 #include "devsim/UsbRxModel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <linux/input.h>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -25,17 +33,40 @@ extern char** environ;
 
 namespace {
 
+// The processes with `text` in their command line (its arguments joined by spaces).
+std::vector<pid_t> processesWith(const std::string& text) {
+    std::vector<pid_t> found;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string cmd = ReadFile(e.path().string() + "/cmdline");
+        std::replace(cmd.begin(), cmd.end(), '\0', ' ');
+        if (Contains(cmd, text)) found.push_back(std::atoi(name.c_str()));
+    }
+    return found;
+}
+
 // Runs panel-sim --no-window `args` on `script` (written to DIR/script.txt),
-// its root DIR/root; fails with what it said unless it ended with status 0.
-testing::AssertionResult runSim(const TempDir& dir, const std::string& args, const std::string& script) {
+// its root DIR/root, with the panel program `panel` when one is given; fails
+// with what it said unless it ended with status 0. A panel that outlived its
+// simulator (a failed run) is ended by its id.
+testing::AssertionResult runSim(const TempDir& dir, const std::string& args,
+                                const std::string& script, const std::string& panel = "") {
     const std::string file = dir.path + "/script.txt", out = dir.path + "/sim.out";
+    const std::string root = dir.path + "/root";
     if (!WriteFile(file, script))
         return testing::AssertionFailure() << "script not written";
-    const int status = std::system((std::string(PANEL_SIM_EXE) + " --no-window " + args + " --root " + dir.path +
-                                    "/root --script " + file + " > " + out + " 2>&1").c_str());
+    const int status = std::system((std::string(PANEL_SIM_EXE) + " --no-window " + args +
+                                    " --root " + root + (panel.empty() ? "" : " --panel " + panel) +
+                                    " --script " + file + " > " + out + " 2>&1")
+                                       .c_str());
+    for (const std::string& r : {root, root + "/operator"})
+        for (pid_t pid : processesWith("--root " + r + " "))
+            kill(pid, SIGKILL);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "status " << status << "\n" << ReadFile(out);
+    return testing::AssertionFailure() << "status " << status << "\n"
+                                       << ReadFile(out) << ReadFile(root + "/panel.out");
 }
 
 // Two units joined by the remote link: the operator's unit follows the
@@ -282,16 +313,6 @@ TEST(Simulator, AudioBothWaysRawAndOpus) {
     }
 }
 
-// True while some process has `text` in its command line.
-bool processWith(const std::string& text) {
-    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-        std::string cmd = ReadFile(e.path().string() + "/cmdline");
-        std::replace(cmd.begin(), cmd.end(), '\0', ' ');
-        if (Contains(cmd, text)) return true;
-    }
-    return false;
-}
-
 TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
     TempDir dir;
     const std::string script = dir.path + "/script.txt", out = dir.path + "/sim.out";
@@ -314,7 +335,7 @@ TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
     ASSERT_TRUE(WaitFor([&] { return Contains(ReadFile(root + "/panel.out"), "Continuous keyboard"); },
                         20000))
         << ReadFile(out);
-    ASSERT_TRUE(processWith("--root " + root));
+    ASSERT_FALSE(processesWith("--root " + root).empty());
 
     kill(sim, SIGTERM);
     int status = 0;
@@ -322,7 +343,7 @@ TEST(Simulator, EndedBySigtermItEndsItsPanelAndRemovesItsRoot) {
     EXPECT_TRUE(WIFEXITED(status));
     const std::string said = ReadFile(out);
     EXPECT_TRUE(Contains(said, "panel ended with status 0")) << said; // the orderly end
-    EXPECT_FALSE(processWith("--root " + root));
+    EXPECT_TRUE(processesWith("--root " + root).empty());
     EXPECT_FALSE(FileExists(root));
 }
 
@@ -366,6 +387,226 @@ TEST(Simulator, RemoteTransmissionEndsAtTheTimeLimit) {
                        "operator cat RX;\n"
                        "received 10000 cat RX; 2\n"
                        "f12\nexit 15000\noperator f12\noperator exit 15000\n"));
+}
+
+// The panel with its storage thread held from the start (sim/hang-storage, a
+// card that does not answer): the link, the keys, the keyboard and the screen
+// go on, their files and commands wait, and F12 writes and runs them before
+// the program exits.
+TEST(StorageThread, HeldItStallsNeitherLinkNorKeysNorScreenAndF12WritesWhatWaited) {
+    TempDir dir;
+    const std::string root = dir.path + "/root";
+    ASSERT_TRUE(WriteFile(root + "/sim/hang-storage", ""));
+    // The keyboard's save and screenshot: asked for, not yet done.
+    const std::string keyboard =
+        "kbd " + std::to_string(KEY_F11) + "\nkbd " + std::to_string(KEY_SYSRQ) + "\n";
+    ASSERT_TRUE(runSim(dir, "--time-scale 2",
+                       "expect 30000 Continuous keyboard loop started\nwait 1000\n"
+                       // A bank change: its setup save waits (the file says bank 2 at the end).
+                       "key 1\nwait 1000\n"
+                       // A transmission: the link reads the forward power, the screen shows it.
+                       "shot " +
+                           dir.path + "/rx.png\ntx on\nchanged 20000 170 164 260 186\n" +
+                           "tx off\n" + keyboard + "expect 10000 launching screenshot\n" +
+                           "wait 1000\nf12\nexit 30000\n"));
+
+    const std::vector<std::string> log = ReadLines(root + "/syslog.log");
+    const int held = FindLine(log, "storage thread held by sim/hang-storage");
+    ASSERT_GE(held, 0);
+    // Everything above happened while it was held; the end let it go and it
+    // saved the bank change and ran the screenshot then.
+    const int end = FindLine(log, "Communicator operations end", held);
+    ASSERT_GT(end, held);
+    const int save = FindLine(log, "Save setup");
+    EXPECT_GT(save, held);
+    EXPECT_LT(save, end);
+    EXPECT_GT(FindLine(log, "launched screenshot"), end);
+    EXPECT_TRUE(Contains(ReadFile(root + "/opt/set/setup.txt"), "NumBanco: 2\n"));
+    const std::vector<std::string> cmds = ReadLines(root + "/commands.log");
+    const int echoOff = FindLine(cmds, "stty -echo");
+    ASSERT_GE(echoOff, 0);
+    // Nothing ran before the hold ended: the keyboard's first command is the
+    // first after start-up's own.
+    EXPECT_GT(FindLine(cmds, "/usr/bin/fbgrab"), echoOff);
+    EXPECT_GT(FindLine(cmds, "/bin/stty sane"), FindLine(cmds, "/usr/bin/fbgrab"));
+    EXPECT_EQ(ReadFile(root + "/sim/opt-set.mount"), "ro\n");
+}
+
+// Under strace: a tune, a menu save, the network's save, the status page, half
+// a minute of transmission with the temperature log on, a bank change and the
+// keyboard's keys. Every open for writing, rename, unlink and mount under the
+// root's opt/set, and every process started, comes from the storage thread, or
+// from start-up before it ran; never from the link, keys, keyboard, refresh,
+// session, console or amplifier protocol threads.
+
+// The panel as panel-sim starts it, under strace, its trace in DIR/strace.txt
+// of its root (its first arguments are "--root DIR"). Only the calls looked at
+// stop the program (seccomp); LeakSanitizer's own ptrace cannot work under
+// strace's. The SIGTERM with which panel-sim ends a panel goes to the panel:
+// strace would only let go of it.
+std::string tracedPanel(const std::string& dir) {
+    const std::string wrapper = dir + "/traced-panel";
+    if (!WriteFile(
+            wrapper,
+            "#!/bin/sh\nASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" strace "
+            "-f --seccomp-bpf -Y -qq -o \"$2/strace.txt\" -e trace=open,openat,openat2,creat,"
+            "truncate,rename,renameat,renameat2,unlink,unlinkat,rmdir,mkdir,mkdirat,link,"
+            "linkat,symlink,symlinkat,mount,umount2,clone,clone3,fork,vfork,prctl '" PANEL_EXE
+            "' \"$@\" &\n"
+            "tracer=$!\n"
+            "trap 'kill -TERM $(cat /proc/$tracer/task/$tracer/children) 2>/dev/null' TERM INT\n"
+            "while :; do wait $tracer; rc=$?; kill -0 $tracer 2>/dev/null || exit $rc; done\n") ||
+        chmod(wrapper.c_str(), 0755) != 0)
+        return "";
+    return wrapper;
+}
+
+// A logger on a unit's amplifier protocol while the run lasts: once the unit
+// has readings, it asks for standby and operate (their requests go the keys'
+// way, which saves the bank row) and reads. `port` says where, once known.
+struct Logger {
+    std::atomic<bool> done{false};
+    std::string answers;
+    std::thread thread;
+    explicit Logger(std::function<int()> port) {
+        thread = std::thread([this, port] {
+            AmpctlPeer p;
+            int n = -1;
+            while (!done && ((n = port()) <= 0 || !p.connectTo("127.0.0.1", n, 200)))
+                usleep(100000);
+            while (!done && p.fd >= 0 && !Contains("24", p.ask("\\get_powerstat").substr(0, 1)))
+                usleep(100000);
+            for (const char* c : {"\\set_powerstat 2", "\\set_powerstat 4", "l SWR", "s"})
+                if (!done) answers += p.ask(c);
+        });
+    }
+    ~Logger() { stop(); }
+    void stop() {
+        done = true;
+        if (thread.joinable()) thread.join();
+    }
+};
+
+// Reads the unit's trace: the threads `named` are there, and every write
+// under its opt/set and every process started is the storage thread's, or
+// start-up's (the main thread before the storage thread took its name).
+// `byStorage` counts the storage thread's writes and processes.
+void expectOnlyStorage(const std::string& root, std::initializer_list<const char*> named,
+                       int byStorage[2]) {
+    const TraceSummary t = ReadTrace(ReadFile(root + "/strace.txt"), root + "/opt/set/", "storage");
+    for (const char* name : named)
+        EXPECT_TRUE(t.threads.count(name))
+            << "no thread named " << name << " in " << root << "/strace.txt";
+    ASSERT_GT(t.namedAt, 0);
+    byStorage[0] = byStorage[1] = 0;
+    std::string wrong;
+    for (const TraceDeed& d : t.deeds) {
+        const bool startUp = d.pid == t.programPid && d.line < t.namedAt;
+        if (d.thread == "storage")
+            byStorage[d.what == "process" ? 1 : 0]++;
+        else if (!startUp)
+            wrong += d.thread + " (" + d.what + ", line " + std::to_string(d.line) +
+                     "): " + d.text + "\n";
+    }
+    EXPECT_TRUE(wrong.empty()) << root << ":\n" << wrong;
+}
+
+TEST(StorageTrace, OnlyTheStorageThreadWritesSettingsAndStartsProcesses) {
+    ASSERT_EQ(std::system("strace -V >/dev/null 2>&1"), 0)
+        << "strace is missing (scripts/install-deps)";
+    TempDir dir;
+    const std::string root = dir.path + "/root";
+    // The station's setup, with the temperature log on and the console on a
+    // port of its own; a board whose kernel gives no temperature, so that
+    // my_temp runs every second.
+    const int port = FreeTcpPort();
+    ASSERT_TRUE(
+        WriteFile(root + "/opt/set/setup.txt", std::string("CatSerialPort: ") + kStationFt817Port +
+                                                   "\nAutoTuneMode: 1\nSWRescAutoTune: 150\n"
+                                                   "EnableLOGTemp: 1\nWebPort: " +
+                                                   std::to_string(FreeTcpPort()) +
+                                                   "\nAmpctlPort: " + std::to_string(port) + "\n"));
+    Logger logger([port] { return port; });
+    ASSERT_TRUE(
+        std::filesystem::create_directories(root + "/sys/class/thermal/thermal_zone0/temp"));
+    ASSERT_TRUE(WriteFile(
+        root + "/etc/network/interfaces",
+        "auto eth0\niface eth0 inet static\naddress 192.168.1.20\nnetmask 255.255.255.0\n"));
+    auto key = [](int code) { return "kbd " + std::to_string(code) + "\n"; };
+    ASSERT_TRUE(
+        runSim(dir, "--time-scale 4",
+               "expect 30000 Continuous keyboard loop started\nwait 2000\n"
+               // A menu save: MAX BANK one lower, ENTER, back to the main page.
+               "key 5\nkey 6\nkey 4\nkey 6\nkey 1\n"
+               // The network's save: down past Local/Remote to the address, ENTER.
+               "key 5\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\nkey 4\n"
+               "key 6\nkey 6\nkey 1\n"
+               // The status page, long enough for its probes to run twice.
+               "long 6\nwait 11000\nkey 6\n"
+               // A tune on the transceiver's carrier, which stores its word.
+               "interface\nexpect 15000 OK works->serFD\ntune\nexpect 15000 START AUTO TUNE\n"
+               "expect 60000 SENT TAV RX;\nexpect 15000 Save Tune To File\n"
+               // Half a minute of transmission: the log's rm and a line every 5 s.
+               "tx on\nwait 30000\ntx off\n"
+               // The main keys again, a bank change, the keyboard's save,
+               // screenshot and remote shell.
+               "key 1\nkey 1\nwait 2000\n" +
+                   key(KEY_F11) + key(KEY_SYSRQ) + key(KEY_F10) +
+                   "expect 10000 launched screenshot\nwait 2000\nf12\nexit 30000\n",
+               tracedPanel(dir.path)));
+    logger.stop();
+
+    // The run did what it was asked: each of these went through the storage thread.
+    EXPECT_TRUE(Contains(logger.answers, "RPRT 0\n")) << logger.answers;
+    const std::string setup = ReadFile(root + "/opt/set/setup.txt");
+    EXPECT_TRUE(Contains(setup, "MAXbank: 19\n")) << setup;
+    EXPECT_TRUE(Contains(setup, "NumBanco: 2\n")) << setup;
+    EXPECT_TRUE(Contains(ReadFile(root + "/opt/set/atu_ant1_b1.txt"), " 14070000 1 "));
+    EXPECT_TRUE(Contains(ReadFile(root + "/opt/set/antenna_b1.txt"), "!Tav\n"));
+    EXPECT_GE(ReadLines(root + "/opt/set/LOGtemp.txt").size(), 6u); // the header and a line per 5 s
+    const std::string commands = ReadFile(root + "/commands.log");
+    for (const char* c : {"stty -echo\n", "my_temp\n", "lsusb | grep 0d8c\n",
+                          "rm /opt/set/LOGtemp.txt\n", "mount -o remount defaults,rw /\n",
+                          "sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a\n",
+                          "/usr/bin/fbgrab /tmp/screen.png", "/opt/sshshell\n", "/bin/stty sane\n",
+                          "/usr/bin/tput clear\n"})
+        EXPECT_TRUE(Contains(commands, c)) << c;
+
+    int byStorage[2];
+    expectOnlyStorage(
+        root, {"storage", "link", "keys", "keyboard", "refresh", "ws-server", "web", "ampctl"},
+        byStorage);
+    // Enough seen to trust the trace: the files above and their remounts' processes.
+    EXPECT_GE(byStorage[0], 10);
+    EXPECT_GE(byStorage[1], 20);
+}
+
+// Two units joined by the remote link: the sessions' threads (ws-server,
+// ws-client) and the audio threads run while the station transmits and the
+// operator's unit changes its bank.
+TEST(StorageTrace, TheSessionsToo) {
+    ASSERT_EQ(std::system("strace -V >/dev/null 2>&1"), 0)
+        << "strace is missing (scripts/install-deps)";
+    TempDir dir;
+    const std::string root = dir.path + "/root", op = root + "/operator";
+    // A logger beside the operator: its changes reach the station over the link.
+    Logger logger([&dir] {
+        return ampctlPort(ReadFile(dir.path + "/sim.out"),
+                          "the operator's unit (for the station's amplifier)");
+    });
+    ASSERT_TRUE(
+        runSim(dir, "--remote --time-scale 1",
+               "session 30000\noperator expect 30000 Continuous keyboard loop started\n"
+               "audio on\ntx on\nwait 3000\noperator key 6\ntx off\n"
+               "operator key 1\nwait 2000\nf12\nexit 30000\noperator f12\noperator exit 30000\n",
+               tracedPanel(dir.path)));
+    logger.stop();
+    EXPECT_TRUE(Contains(ReadFile(op + "/opt/set/setup.txt"), "NumBanco: 2\n"));
+    EXPECT_TRUE(Contains(logger.answers, "RPRT 0\n")) << logger.answers;
+    int station[2], operatorUnit[2];
+    expectOnlyStorage(root, {"storage", "link", "keys", "refresh", "ws-server", "ampctl"}, station);
+    expectOnlyStorage(op, {"storage", "keys", "refresh", "ws-client", "ampctl"}, operatorUnit);
+    EXPECT_GE(operatorUnit[0], 2); // the bank change's setup file: its write and rename
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The real panel program in a root folder: start-up, the setup file, the
-// keyboard's save and exit keys, and the ordered shutdown.
+// keyboard's save and exit keys, and the ordered shutdown (F12 or SIGTERM).
 #include "PanelFixture.h"
 
 #include "core/Settings.h"
@@ -100,6 +100,27 @@ TEST_F(PanelRun, KeyboardSavesTheSetupAndRemoteServicesComeBack) {
                                "Communicator joined Wsocket end", "Communicator joined Cat end",
                                "Communicator joined FFT end"})
         EXPECT_FALSE(Contains(syslog(), absent)) << absent;
+}
+
+// systemctl stop (SIGTERM) ends the program as F12 does, and runs first what
+// the held storage thread was asked.
+TEST_F(PanelRun, SigtermRunsWhatTheHeldStorageThreadWasAsked) {
+    ASSERT_TRUE(WriteFile(dir.path + "/sim/hang-storage", ""));
+    start();
+    ASSERT_TRUE(logged("6 Keyboard opened", 15000)) << syslog();
+    ASSERT_TRUE(logged("6 storage thread held by sim/hang-storage", 5000));
+    ASSERT_TRUE(SimKeyboardTap(&kbd, KEY_F10));
+    ASSERT_TRUE(logged("6 launching ssh", 5000));
+    EXPECT_FALSE(FileExists(dir.path + "/sim/sshshell.log"));
+    PanelTerminate(&panel);
+    ASSERT_TRUE(PanelWait(&panel, 15000)) << output();
+    EXPECT_EQ(panel.exitStatus, 0);
+    EXPECT_EQ(ReadFile(dir.path + "/sim/sshshell.log"), "sshshell\n");
+    // The console restored after what waited, on this end as on F12.
+    const std::vector<std::string> cmds = ReadLines(dir.path + "/commands.log");
+    EXPECT_GT(FindLine(cmds, "stty sane"), FindLine(cmds, "/opt/sshshell"));
+    const std::vector<std::string> log = ReadLines(dir.path + "/syslog.log");
+    EXPECT_GT(FindLine(log, "launched ssh"), FindLine(log, "Exited by SIGTERM"));
 }
 
 } // namespace

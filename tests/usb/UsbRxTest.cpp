@@ -90,6 +90,12 @@ class UsbRx : public RootedWorks {
         setup->EnableFFT = '1';
         StartTavReadFFT(w.get());
     }
+    // The model, a peer for the spectra and the thread.
+    void startStreaming() {
+        startModel();
+        remoteSession();
+        start();
+    }
     // Ends the thread as the remote stop does.
     void stop() {
         setup->EnableFFT = '0';
@@ -166,9 +172,7 @@ class UsbRx : public RootedWorks {
 
 TEST_F(UsbRx, StreamsFourWholeTransfersAndSendsSpectraWithPeaksAtTheirBins) {
     cfg.tones = {{101 * kBinHz, 0.5}, {-731 * kBinHz, 0.01}};
-    startModel();
-    remoteSession();
-    start();
+    startStreaming();
     std::vector<uint8_t> t = nextSpectrum();
     ASSERT_EQ(t.size(), kFftOutMax);
     EXPECT_EQ(peakAt(t), outIndex(101, 4096));
@@ -258,9 +262,7 @@ TEST_F(UsbRx, TheLpOffsetRaisesTheLevelAndSilenceAfterAToneIsFlat) {
     cfg.noise = 0;
     cfg.globalOffset = 11.4f; // 10 dB of gain
     cfg.lpOffset = 6.0f;
-    startModel();
-    remoteSession();
-    start();
+    startStreaming();
     std::vector<uint8_t> t = nextSpectrum();
     ASSERT_EQ(t.size(), kFftOutMax);
     EXPECT_EQ(peakAt(t), outIndex(101, 4096));
@@ -291,9 +293,7 @@ TEST_F(UsbRx, APeersDivideTakesEffectAtTheNextBlock) {
     cfg.tones = {{1 * 48000.0 / 4096, 0.5}};
     cfg.stepHzPerBlock = 2 * 48000.0 / 4096;
     w->settings.divide = 99;
-    startModel();
-    remoteSession();
-    start();
+    startStreaming();
     ASSERT_EQ(peakAt(nextSpectrum()), 853 + 1);
     // Counting down the 99 loaded at block 1 would give block 100 next.
     dispStat(w.get(), "KAVOFD3");
@@ -422,9 +422,7 @@ TEST_F(UsbRx, ElevenFailedTransfersInARowEndStreaming) {
 }
 
 TEST_F(UsbRx, ManyRestartsLeaveNothingBehindAndUnpluggedARestartFindsNothing) {
-    startModel();
-    remoteSession();
-    start();
+    startStreaming();
     ASSERT_EQ(nextSpectrum().size(), kFftOutMax);
     w->remoteConnected = 0; // nobody reads the spectra from here on
     stop();
