@@ -120,9 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t n = size - 2;
 
     const auto same = [result](const AmpctlRequest&) { return result; };
-    const auto check = [&v](const AmpctlCommand& c, const AmpctlAnswer& a) {
-        checkAnswer(v, c, a);
-    };
+    const auto check = std::bind_front(checkAnswer, std::cref(v));
     const AmpctlTalk whole = TalkTo(v, std::string(bytes, n), same, n ? n : 1, check);
     const AmpctlTalk pieces = TalkTo(v, std::string(bytes, n), same, piece, check);
     FUZZ_CHECK(whole.answers == pieces.answers && whole.taken == pieces.taken &&

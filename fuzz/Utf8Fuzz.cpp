@@ -77,8 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (valid == 1) {
             uint8_t e[4];
             FUZZ_CHECK(scalar(cp) && encode(cp, e) == static_cast<size_t>(took) &&
-                           std::string(reinterpret_cast<const char*>(e), took) ==
-                               std::string(reinterpret_cast<const char*>(data + at), took),
+                           std::memcmp(e, data + at, static_cast<size_t>(took)) == 0,
                        "utf8: U+%04X read from %d bytes at %d", cp, took, at);
         } else {
             FUZZ_CHECK(valid == 0 && cp == 0, "utf8: invalid result %d with U+%04X at %d", valid,

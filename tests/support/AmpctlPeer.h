@@ -5,7 +5,6 @@
 #include "TestRoot.h"
 
 #include <chrono>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,36 +17,21 @@ struct AmpctlPeer {
     AmpctlPeer& operator=(const AmpctlPeer&) = delete;
     ~AmpctlPeer() { closeIt(); }
     void closeIt() {
-        if (fd >= 0)
-            close(fd);
+        if (fd >= 0) close(fd);
         fd = -1;
     }
 
     // Connects to host ("127.0.0.1", "::1") at port, retrying for `timeoutMs`
     // of real time while nothing listens yet.
     bool connectTo(const char* host, int port, int timeoutMs = 10000) {
-        addrinfo hints{}, *ai = nullptr;
-        hints.ai_flags = AI_NUMERICHOST;
-        hints.ai_socktype = SOCK_STREAM;
-        if (getaddrinfo(host, std::to_string(port).c_str(), &hints, &ai) != 0)
-            return false;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        bool connected = false;
-        while (!connected && std::chrono::steady_clock::now() < end) {
-            closeIt();
-            fd = socket(ai->ai_family, SOCK_STREAM, 0);
-            connected = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
-            if (!connected)
-                usleep(20000);
-        }
-        freeaddrinfo(ai);
-        if (!connected)
-            closeIt();
+        closeIt();
+        fd = ConnectWithin(host, port, timeoutMs);
         ended = false;
-        return connected;
+        return fd >= 0;
     }
     bool send(const std::string& bytes) {
-        return fd >= 0 && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        return fd >= 0 && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                              static_cast<ssize_t>(bytes.size());
     }
     // What comes until the answer has `lines` lines, the server closes, or
     // `timeoutMs` of real time pass.
@@ -55,12 +39,13 @@ struct AmpctlPeer {
         std::string got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (fd >= 0 && static_cast<int>(CountOf(got, "\n")) < lines) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
             pollfd p{fd, POLLIN, 0};
-            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                break;
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
             char c;
-            const ssize_t r = ::read(fd, &c, 1); // a byte at a time: nothing past the answer is taken
+            // A byte at a time: nothing past the answer is taken.
+            const ssize_t r = ::read(fd, &c, 1);
             if (r <= 0) {
                 ended = true;
                 break;

@@ -19,11 +19,8 @@ constexpr int kMaxDiffering = 16;
 // `bgr0`: the picture's pixels as the framebuffer holds them (B, G, R, 0).
 inline void ExpectPictureMatches(const uint8_t* bgr0, const std::string& name,
                                  const std::string& actualDir) {
-    SimPng got;
-    got.width = 800;
-    got.height = 480;
-    got.colorType = 6;
-    got.data.resize(800 * 480 * 4);
+    // 800 x 480, 8-bit RGBA.
+    SimPng got{800, 480, 8, 6, std::vector<uint8_t>(800 * 480 * 4)};
     for (size_t i = 0; i < 800 * 480 * 4; i += 4) {
         got.data[i] = bgr0[i + 2];
         got.data[i + 1] = bgr0[i + 1];

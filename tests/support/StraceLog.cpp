@@ -46,9 +46,8 @@ std::vector<Line> calls(const std::string& text) {
     int number = 0;
     const std::string unfinished = " <unfinished ...>";
     while (std::getline(in, raw)) {
-        number++;
         Line l;
-        l.number = number;
+        l.number = ++number;
         std::string rest;
         if (!split(raw, &l, &rest)) continue;
         if (rest.starts_with("<... ")) {
@@ -153,12 +152,9 @@ TraceSummary ReadTrace(const std::string& text, const std::string& folder,
                 if (name == firstNamed && s.namedAt == 0) s.namedAt = l.number;
             }
         }
-        std::string what;
-        if (ours && isSpawn(l.call) && l.text.find("CLONE_THREAD") == std::string::npos &&
-            result(l.text) > 0)
-            what = "process";
-        else
-            what = deedOf(l, folder);
+        const bool started = ours && isSpawn(l.call) &&
+                             l.text.find("CLONE_THREAD") == std::string::npos && result(l.text) > 0;
+        const std::string what = started ? "process" : deedOf(l, folder);
         if (what.empty()) continue;
         s.deeds.push_back({l.number, l.pid, ours ? l.comm : chargedTo[l.pid], what, l.text});
     }

@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <netdb.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 TempDir::TempDir() {
     char tmpl[] = "/tmp/panel-test-XXXXXX";
@@ -91,4 +94,22 @@ bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+int ConnectWithin(const char* host, int port, int timeoutMs) {
+    addrinfo hints{}, *ai = nullptr;
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    if (getaddrinfo(host, std::to_string(port).c_str(), &hints, &ai) != 0) return -1;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int fd = -1;
+    while (std::chrono::steady_clock::now() < end) {
+        fd = socket(ai->ai_family, SOCK_STREAM, 0);
+        if (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) break;
+        close(fd);
+        fd = -1;
+        usleep(20000);
+    }
+    freeaddrinfo(ai);
+    return fd;
 }

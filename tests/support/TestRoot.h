@@ -28,5 +28,9 @@ int FindLine(const std::vector<std::string>& lines, const std::string& needle, i
 // What `/bin/sh -c command` printed on standard output (at most 1 MB).
 std::string CommandOutput(const std::string& command);
 
+// A TCP connection to `host` (a numeric address) at `port`, retried for
+// `timeoutMs` of real time while nothing listens yet; -1 when none came.
+int ConnectWithin(const char* host, int port, int timeoutMs);
+
 // Polls `cond` every few milliseconds until it holds or `timeoutMs` passes.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs);

@@ -3,11 +3,12 @@
 // would (a wrong code, a frame too large, half a frame).
 #pragma once
 
+#include "TestRoot.h"
+
 #include "platform/Clock.h"
 #include "wire/Tls.h"
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -27,16 +28,14 @@ inline int FreeTcpPort() {
         const int port = kFirst + next;
         next = (next + 1) % kCount;
         int fd = socket(AF_INET, SOCK_STREAM, 0);
-        if (fd < 0)
-            break;
+        if (fd < 0) break;
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(static_cast<uint16_t>(port));
         const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
         close(fd);
-        if (free)
-            return port;
+        if (free) return port;
     }
     return 0;
 }
@@ -47,8 +46,7 @@ struct WsPeer {
     ~WsPeer() { closeIt(); }
     void closeIt() {
         tls.reset();
-        if (fd >= 0)
-            close(fd);
+        if (fd >= 0) close(fd);
         fd = -1;
     }
 
@@ -58,8 +56,7 @@ struct WsPeer {
     TlsResult startTls(const std::string& code, int timeoutMs = 5000, std::string* why = nullptr,
                        TlsRole role = TlsRole::Client) {
         TlsPsk psk;
-        if (!TlsPskFor(code.c_str(), &psk))
-            return TlsResult::Failed;
+        if (!TlsPskFor(code.c_str(), &psk)) return TlsResult::Failed;
         return startTls(psk, timeoutMs, why, role);
     }
     // With a key derived beforehand: the derivation keeps one code's key, and a
@@ -68,9 +65,9 @@ struct WsPeer {
                        TlsRole role = TlsRole::Client) {
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         std::string reason;
-        const TlsResult r = TlsStart(role, fd, psk, plat_mono_ms() + timeoutMs, PortWanted(), &tls, &reason);
-        if (why)
-            *why = reason;
+        const TlsResult r =
+            TlsStart(role, fd, psk, plat_mono_ms() + timeoutMs, PortWanted(), &tls, &reason);
+        if (why) *why = reason;
         return r;
     }
 
@@ -78,19 +75,8 @@ struct WsPeer {
     // `timeoutMs` of real time: under a test's faster program clock a loaded
     // machine still gets the whole wait for the server to listen.
     bool connectTo(int port, int timeoutMs) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < end) {
-            fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(port));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
-                return true;
-            closeIt();
-            usleep(20000);
-        }
-        return false;
+        fd = ConnectWithin("127.0.0.1", port, timeoutMs);
+        return fd >= 0;
     }
     bool send(const std::string& bytes) {
         if (tls)
@@ -108,19 +94,16 @@ struct WsPeer {
         char buf[4096];
         while (got.size() < n) {
             const int64_t left = end - plat_mono_ms();
-            if (left <= 0)
-                break;
+            if (left <= 0) break;
             ssize_t r;
             if (tls) {
                 PortStatus st;
-                r = LinkRead(fd, buf, std::min(sizeof buf, n - got.size()), static_cast<int>(left), PortWanted(),
-                             &st);
-                if (st == PortStatus::TimedOut)
-                    break;
+                r = LinkRead(fd, buf, std::min(sizeof buf, n - got.size()), static_cast<int>(left),
+                             PortWanted(), &st);
+                if (st == PortStatus::TimedOut) break;
             } else {
                 pollfd p{fd, POLLIN, 0};
-                if (poll(&p, 1, static_cast<int>(left)) <= 0)
-                    break;
+                if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
                 r = ::read(fd, buf, std::min(sizeof buf, n - got.size()));
             }
             if (r <= 0) {
@@ -136,8 +119,7 @@ struct WsPeer {
         std::string got;
         while (got.find("\r\n\r\n") == std::string::npos) {
             std::string c = read(1, timeoutMs);
-            if (c.empty())
-                break;
+            if (c.empty()) break;
             got += c;
         }
         return got;
@@ -146,8 +128,7 @@ struct WsPeer {
     // nothing more (what it sent meanwhile is appended to `extra`).
     bool closesWithin(int timeoutMs, std::string* extra = nullptr) {
         std::string got = read(1 << 20, timeoutMs);
-        if (extra)
-            *extra += got;
+        if (extra) *extra += got;
         return closedByPeer;
     }
     bool closedByPeer = false;
@@ -161,8 +142,7 @@ constexpr const char* kWsSampleAccept = "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=";
 inline std::string WsStandardRequest(const std::string& key = kWsSampleKey) {
     return "GET /chat HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
            "Connection: keep-alive, Upgrade\r\nSec-WebSocket-Key: " +
-           key +
-           "\r\nSec-WebSocket-Protocol: chat\r\nSec-WebSocket-Version: 13\r\n\r\n";
+           key + "\r\nSec-WebSocket-Protocol: chat\r\nSec-WebSocket-Version: 13\r\n\r\n";
 }
 
 // The server's answer that opens a session, with the accept value of the key.
@@ -175,8 +155,7 @@ inline std::string WsAnswer(const std::string& accept) {
 // A short text frame with a key; the payload is sent XORed with it.
 inline std::vector<uint8_t> WsTextFrame(const std::string& text, const uint8_t key[4] = nullptr) {
     std::vector<uint8_t> f = {0x81, static_cast<uint8_t>(text.size()), 0, 0, 0, 0};
-    if (key)
-        std::memcpy(f.data() + 2, key, 4);
+    if (key) std::memcpy(f.data() + 2, key, 4);
     for (size_t i = 0; i < text.size(); i++)
         f.push_back(static_cast<uint8_t>(text[i] ^ (key ? key[i % 4] : 0)));
     return f;
@@ -197,8 +176,8 @@ inline std::vector<uint8_t> WsShort(const char* tag, const std::string& payload)
 // One fragment of "SP" or "FB": 526 bytes (the data padded to 512).
 inline std::vector<uint8_t> WsFragment(const char* tag, const std::vector<uint8_t>& data,
                                        uint32_t total, uint32_t offset) {
-    std::vector<uint8_t> f = {0x82, 0x7E, 0x02, 0x0A, static_cast<uint8_t>(tag[0]),
-                              static_cast<uint8_t>(tag[1])};
+    std::vector<uint8_t> f = {
+        0x82, 0x7E, 0x02, 0x0A, static_cast<uint8_t>(tag[0]), static_cast<uint8_t>(tag[1])};
     for (uint32_t v : {total, offset})
         for (int s = 24; s >= 0; s -= 8)
             f.push_back(static_cast<uint8_t>(v >> s));
