@@ -120,16 +120,19 @@ TEST(Simulator, TheOperatorSeesTheStationsAmplifier) {
     // The transmission tunes and stores the word, then goes on at full power.
     ASSERT_TRUE(runSim(dir, "--remote --time-scale 1",
                        "session 30000\ntx on\nexpect 30000 Save Tune To File\nwait 2000\n"
-                       "key 6\noperator key 6\nwait 1500\n" + pair("swr") + "tx off\nfault 2\n"
+                       "key 6\noperator key 6\nwait 1500\n" +
+                           pair("swr") +
+                           "tx off\nfault 2\n"
                            // Until both show the alarm's red keys: the operator's reset
                            // key asks the station only once its alarms have arrived.
                            "colour 15000 5 372 795 414 255 30 0 1000\n"
                            "operator colour 15000 5 372 795 414 255 30 0 1000\n" +
-                           pair("alarm") + "operator key 1\nexpect 10000 the operator asked for the alarm reset\n"
+                           pair("alarm") +
+                           "operator key 1\nexpect 10000 the operator asked for the alarm reset\n"
                            // Until both key strips have changed from the alarm's
                            // shot and settled: a loaded machine takes its time.
-                           "changed 15000 5 372 795 414\noperator changed 15000 5 372 795 414\n" + pair("reset") +
-                           "f12\nexit 15000\nwait 3000\noperator shot " + dir.path +
+                           "changed 15000 5 372 795 414\noperator changed 15000 5 372 795 414\n" +
+                           pair("reset") + "f12\nexit 15000\nwait 3000\noperator shot " + dir.path +
                            "/op-gone.png\noperator f12\noperator exit 15000\n"));
 
     auto load = [&](const std::string& name) {
