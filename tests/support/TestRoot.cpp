@@ -101,15 +101,16 @@ int ConnectWithin(const char* host, int port, int timeoutMs) {
     hints.ai_flags = AI_NUMERICHOST;
     hints.ai_socktype = SOCK_STREAM;
     if (getaddrinfo(host, std::to_string(port).c_str(), &hints, &ai) != 0) return -1;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int fd = -1;
-    while (std::chrono::steady_clock::now() < end) {
-        fd = socket(ai->ai_family, SOCK_STREAM, 0);
-        if (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) break;
-        close(fd);
-        fd = -1;
-        usleep(20000);
-    }
+    WaitFor(
+        [&] {
+            fd = socket(ai->ai_family, SOCK_STREAM, 0);
+            if (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) return true;
+            close(fd);
+            fd = -1;
+            return false;
+        },
+        timeoutMs);
     freeaddrinfo(ai);
     return fd;
 }
